@@ -1,0 +1,70 @@
+// Application shell: process-wide state, the hidden main window, start-up,
+// the auto-clean triggers, and the small helpers every module shares.
+#pragma once
+
+#include <windows.h>
+#include <shellapi.h>
+#include <stdint.h>
+
+#include "settings/settings.h"
+#include "status/status.h"
+
+constexpr UINT_PTR TIMER_MAIN = 1;
+constexpr int HOTKEY_CLEAN = 1;
+constexpr UINT WM_TRAYICON = WM_USER + 1;
+
+constexpr WORD IDM_CLEAN_NOW = 100;
+constexpr WORD IDM_TOGGLE_AUTO = 101;
+constexpr WORD IDM_SETTINGS = 102;
+constexpr WORD IDM_EXIT = 103;
+constexpr WORD IDM_STATUS = 104;
+
+// The one record of process-wide state. Everything starts zero except
+// status_elevation, which starts unknown.
+struct AppState {
+  HWND main_window;
+  UINT taskbar_created_message;
+  HWND taskbar_watch_window;  // top-level, so it hears "TaskbarCreated"
+  bool is_elevated;
+  Settings settings;
+  uint64_t last_clean_tick;
+  bool limited_notice_shown;
+  FARPROC set_system_information_entry;
+  uint64_t boot_deadline_tick;
+  bool boot_delay_armed;
+  uint16_t last_scheduled_day;
+  bool settings_class_registered;
+  NOTIFYICONDATAW tray_data;
+  HICON drawn_icon;
+  UsageHistory usage_history;
+  CleanHistory clean_history;
+  HWND status_window;
+  HFONT status_font;
+  HFONT status_large_font;
+  bool status_class_registered;
+  int status_elevation = -1;
+};
+
+extern AppState app;
+
+// Main window and start-up.
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+bool RegisterMainWindowClass(HINSTANCE instance);
+HWND CreateMainWindow(HINSTANCE instance);
+// Creates the hidden top-level window that passes the shell's
+// "TaskbarCreated" broadcast on to the message-only main window.
+HWND CreateTaskbarWatchWindow(HINSTANCE instance);
+
+// Shared helpers.
+bool IsProcessElevated();
+// printf-style UTF-16 formatting with the platform's wide rules; the buffer
+// always ends with a terminator and over-long output is cut.
+bool FormatBounded(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
+// Copies text into a fixed field of `capacity` characters, keeping at most
+// capacity - 1 of them and always the terminator.
+void CopyBounded(wchar_t* field, size_t capacity, const wchar_t* text);
+// The user's roaming application-data folder; false when the system cannot
+// name it, in which case the program keeps nothing on disk.
+bool GetAppDataFolder(wchar_t (&folder)[MAX_PATH]);
+// Loads a DLL from the System32 folder only, never from the exe's folder.
+HMODULE LoadSystemLibrary(const wchar_t* name);

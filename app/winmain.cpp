@@ -1,0 +1,59 @@
+// Entry point: single-instance guard, start-up in order, the message loop.
+#include "app/app.h"
+
+#include "tray/tray.h"
+
+namespace {
+
+// An elevated program must never pick up a DLL planted beside the exe (in
+// Downloads, say). The call is missing on Windows 7 without KB2533623.
+void RestrictDllSearchToSystem32() {
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+  if (!kernel) return;
+  auto set_directories = reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+      reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+  if (set_directories) set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  RestrictDllSearchToSystem32();
+
+  HANDLE mutex = CreateMutexW(NULL, TRUE, L"Quillmere_SingleInstance");
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    if (mutex) CloseHandle(mutex);
+    return 0;
+  }
+
+  app.taskbar_created_message = RegisterWindowMessageW(L"TaskbarCreated");
+  RegisterMainWindowClass(instance);
+  app.main_window = CreateMainWindow(instance);
+  if (!app.main_window) {
+    if (mutex) CloseHandle(mutex);
+    return 1;
+  }
+  app.taskbar_watch_window = CreateTaskbarWatchWindow(instance);
+
+  LoadSettings(app.settings);
+  SetAutostart(app.settings.start_with_windows);
+  app.is_elevated = IsProcessElevated();
+
+  int exit_code = 1;
+  if (AddTrayIcon(app.main_window)) {
+    RefreshTray();
+    MSG message = {};
+    while (GetMessageW(&message, NULL, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+    exit_code = static_cast<int>(static_cast<uint32_t>(message.wParam));
+  } else {
+    DestroyWindow(app.main_window);
+  }
+
+  if (app.taskbar_watch_window) DestroyWindow(app.taskbar_watch_window);
+  if (mutex) CloseHandle(mutex);
+  return exit_code;
+}

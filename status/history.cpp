@@ -1,0 +1,38 @@
+// Session rings: the load of the last 300 refreshes and the last 50 cleans.
+#include "app/app.h"
+
+void PushUsageSample(int32_t load_percent) {
+  UsageHistory& ring = app.usage_history;
+  ring.samples[ring.next] = load_percent;
+  ring.next = (ring.next + 1) % USAGE_HISTORY_CAPACITY;
+  if (ring.count < USAGE_HISTORY_CAPACITY) ring.count += 1;
+}
+
+int32_t UsageSampleCount() { return app.usage_history.count; }
+
+void CopyRecentUsage(int32_t* out, int32_t n) {
+  const UsageHistory& ring = app.usage_history;
+  if (n > ring.count) n = ring.count;
+  if (n <= 0) return;
+  int32_t start = (ring.next - n + USAGE_HISTORY_CAPACITY) % USAGE_HISTORY_CAPACITY;
+  for (int32_t k = 0; k < n; ++k) out[k] = ring.samples[(start + k) % USAGE_HISTORY_CAPACITY];
+}
+
+void RecordClean(double freed_mb, int32_t processes) {
+  CleanHistory& ring = app.clean_history;
+  CleanRecord& entry = ring.entries[ring.next];
+  GetLocalTime(&entry.time);
+  entry.freed_mb = freed_mb;
+  entry.processes = processes;
+  ring.next = (ring.next + 1) % CLEAN_HISTORY_CAPACITY;
+  if (ring.count < CLEAN_HISTORY_CAPACITY) ring.count += 1;
+}
+
+int32_t CopyRecentCleans(CleanRecord* out, int32_t n) {
+  const CleanHistory& ring = app.clean_history;
+  int32_t m = n < ring.count ? n : ring.count;
+  if (m <= 0) return m;
+  int32_t start = (ring.next - m + CLEAN_HISTORY_CAPACITY) % CLEAN_HISTORY_CAPACITY;
+  for (int32_t k = 0; k < m; ++k) out[k] = ring.entries[(start + k) % CLEAN_HISTORY_CAPACITY];
+  return m;
+}

@@ -1,0 +1,200 @@
+// Tray icon, balloons, the drawn usage icon and its tooltip.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "app/app.h"
+#include "tests/support.h"
+#include "tray/tray.h"
+
+namespace {
+
+struct Pixels {
+  int size = 0;
+  std::vector<COLORREF> colour;
+  std::vector<bool> mask_set;
+  COLORREF At(int x, int y) const { return colour[y * size + x]; }
+};
+
+// Reads back the colour and mask bitmaps of an icon.
+Pixels ReadIcon(HICON icon) {
+  Pixels pixels;
+  ICONINFO info = {};
+  if (!GetIconInfo(icon, &info)) return pixels;
+  BITMAP bitmap = {};
+  GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+  int size = bitmap.bmWidth;
+  pixels.size = size;
+  BITMAPINFO header = {};
+  header.bmiHeader.biSize = sizeof header.bmiHeader;
+  header.bmiHeader.biWidth = size;
+  header.bmiHeader.biHeight = -size;
+  header.bmiHeader.biPlanes = 1;
+  header.bmiHeader.biBitCount = 32;
+  header.bmiHeader.biCompression = BI_RGB;
+  std::vector<DWORD> raw(size * size);
+  HDC screen = GetDC(nullptr);
+  GetDIBits(screen, info.hbmColor, 0, size, raw.data(), &header, DIB_RGB_COLORS);
+  for (DWORD p : raw) pixels.colour.push_back(RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF));
+  std::vector<DWORD> mask(size * size);
+  GetDIBits(screen, info.hbmMask, 0, size, mask.data(), &header, DIB_RGB_COLORS);
+  for (DWORD p : mask) pixels.mask_set.push_back((p & 0xFFFFFF) != 0);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  return pixels;
+}
+
+const COLORREF kBackground = RGB(28, 28, 35);
+
+class TrayIcon : public ::testing::Test {
+ protected:
+  // Wine takes two seconds to remove the last icon of its tray; an icon of
+  // the test's own keeps every removal quick.
+  static void SetUpTestSuite() {
+    anchor_.cbSize = sizeof anchor_;
+    anchor_.hWnd = CreateWindowExW(0, L"STATIC", L"anchor", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    anchor_.uID = 99;
+    anchor_.uFlags = NIF_ICON;
+    anchor_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    Shell_NotifyIconW(NIM_ADD, &anchor_);
+  }
+  static void TearDownTestSuite() {
+    Shell_NotifyIconW(NIM_DELETE, &anchor_);
+    DestroyWindow(anchor_.hWnd);
+  }
+  static inline NOTIFYICONDATAW anchor_ = {};
+  void SetUp() override {
+    ResetAppState();
+    window_ = CreateWindowExW(0, L"STATIC", L"tray test", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    app.main_window = window_;
+  }
+  void TearDown() override {
+    RemoveTrayIcon();
+    DestroyWindow(window_);
+  }
+  HWND window_ = nullptr;
+};
+
+}  // namespace
+
+TEST(UsageIcon, BarGeometryAndColours) {
+  struct Case {
+    int size, load, top;
+  };
+  const Case tops[] = {{16, 0, 16}, {16, 100, 0}, {16, 50, 8}, {20, 33, 14}, {32, 99, 1}};
+  for (const Case& c : tops) EXPECT_EQ(UsageBarTop(c.size, c.load), c.top) << c.size << "/" << c.load;
+
+  struct Colour {
+    int load;
+    COLORREF colour;
+  };
+  const Colour colours[] = {{0, RGB(45, 200, 75)},   {59, RGB(45, 200, 75)}, {60, RGB(220, 175, 0)},
+                            {79, RGB(220, 175, 0)}, {80, RGB(220, 55, 55)}, {100, RGB(220, 55, 55)}};
+  for (const Colour& c : colours) EXPECT_EQ(UsageBarColor(c.load), c.colour) << c.load;
+
+  EXPECT_EQ(UsageIconSize(0), 16);
+  EXPECT_EQ(UsageIconSize(-2), 16);
+  EXPECT_EQ(UsageIconSize(24), 24);
+  EXPECT_EQ(UsageIconSize(100000), 256);
+}
+
+TEST(UsageIcon, TooltipText) {
+  wchar_t tip[128];
+  FormatTooltip(tip, 11.74, 31.9, 37);
+  EXPECT_STREQ(tip, L"Quillmere\n11.7 / 31.9 GB  (37%)");
+  FormatTooltip(tip, 0.0, 0.0, 100);
+  EXPECT_STREQ(tip, L"Quillmere\n0.0 / 0.0 GB  (100%)");
+}
+
+TEST_F(TrayIcon, DrawsTheBarOnAnOpaqueSquare) {
+  for (int load : {0, 50, 73, 100}) {
+    UpdateUsageIcon(4.0, 8.0, load);
+    ASSERT_NE(app.drawn_icon, nullptr);
+    EXPECT_EQ(app.tray_data.hIcon, app.drawn_icon);
+    EXPECT_EQ(app.tray_data.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+    EXPECT_STREQ(app.tray_data.szTip, (L"Quillmere\n4.0 / 8.0 GB  (" + std::to_wstring(load) + L"%)").c_str());
+    Pixels icon = ReadIcon(app.drawn_icon);
+    int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
+    ASSERT_EQ(icon.size, size);
+    int top = UsageBarTop(size, load);
+    for (int y = 0; y < size; ++y) {
+      for (int x = 0; x < size; ++x) {
+        bool in_bar = y >= top && x >= 1 && x <= size - 2;
+        ASSERT_EQ(icon.At(x, y), in_bar ? UsageBarColor(load) : kBackground) << load << "% at " << x << "," << y;
+        ASSERT_FALSE(icon.mask_set[y * size + x]) << "mask must be clear";
+      }
+    }
+  }
+}
+
+TEST_F(TrayIcon, AddsRemovesAndShowsBalloonsWithoutTouchingTheIcon) {
+  ASSERT_TRUE(AddTrayIcon(window_));
+  EXPECT_EQ(app.tray_data.cbSize, 976u);
+  EXPECT_EQ(app.tray_data.uID, 1u);
+  EXPECT_EQ(app.tray_data.uCallbackMessage, WM_USER + 1u);
+  EXPECT_EQ(app.tray_data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_STREQ(app.tray_data.szTip, L"Quillmere");
+  EXPECT_NE(app.tray_data.hIcon, nullptr);
+
+  UpdateUsageIcon(1.0, 2.0, 50);
+  NOTIFYICONDATAW before = app.tray_data;
+  ShowBalloon(std::wstring(100, L't').c_str(), std::wstring(400, L'x').c_str());
+  EXPECT_EQ(memcmp(&before, &app.tray_data, sizeof before), 0);
+
+  RemoveTrayIcon();
+  EXPECT_EQ(app.drawn_icon, nullptr);
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray_data)) << "the icon is gone";
+}
+
+TEST_F(TrayIcon, RefreshRecordsOneSamplePerCall) {
+  ASSERT_TRUE(AddTrayIcon(window_));
+  RefreshTray();
+  RefreshTray();
+  EXPECT_EQ(UsageSampleCount(), 2);
+  EXPECT_NE(app.drawn_icon, nullptr);
+  EXPECT_EQ(wcsncmp(app.tray_data.szTip, L"Quillmere\n", 10), 0);
+}
+
+// Fills the process's GDI and USER tables to within 1,000 of full: a refresh
+// that leaked one object per call would stop drawing long before 2,000 calls.
+TEST_F(TrayIcon, RefreshesLeakNoGdiOrUserObject) {
+  ASSERT_TRUE(AddTrayIcon(window_));
+  RefreshTray();
+  DWORD gdi_before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  DWORD user_before = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+
+  // USER first, with menus: icons would use up GDI bitmaps as well.
+  std::vector<HMENU> menus;
+  for (HMENU menu; (menu = CreatePopupMenu()) != nullptr && menus.size() < 200000;) menus.push_back(menu);
+  std::vector<HBRUSH> brushes;
+  for (HBRUSH brush; (brush = CreateSolidBrush(RGB(1, 2, 3))) != nullptr && brushes.size() < 200000;)
+    brushes.push_back(brush);
+  ASSERT_GT(menus.size(), 1000u);
+  ASSERT_GT(brushes.size(), 1000u);
+  for (int i = 0; i < 1000; ++i) {
+    DestroyMenu(menus.back());
+    menus.pop_back();
+    DeleteObject(brushes.back());
+    brushes.pop_back();
+  }
+
+  for (int i = 0; i < 2000; ++i) {
+    HICON previous = app.drawn_icon;
+    RefreshTray();
+    ASSERT_NE(app.drawn_icon, nullptr) << "refresh " << i << " could not draw";
+    ASSERT_NE(app.drawn_icon, previous);
+  }
+  std::vector<HBRUSH> more;
+  for (int i = 0; i < 500; ++i) more.push_back(CreateSolidBrush(RGB(4, 5, 6)));
+  for (HBRUSH brush : more) EXPECT_NE(brush, nullptr);
+  HMENU another = CreatePopupMenu();
+  EXPECT_NE(another, nullptr);
+
+  DestroyMenu(another);
+  for (HBRUSH brush : more) DeleteObject(brush);
+  for (HBRUSH brush : brushes) DeleteObject(brush);
+  for (HMENU menu : menus) DestroyMenu(menu);
+  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
+  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
+}
