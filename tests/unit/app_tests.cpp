@@ -60,15 +60,15 @@ namespace {
 
 const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 
-// Points the roaming application-data folder at a drive that does not exist,
-// as on a machine whose profile cannot be found.
+// Empties the roaming application-data entry, so that the lookup fails with an
+// empty answer, as on a machine whose profile cannot be found.
 class MissingAppData : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_size_ = sizeof saved_;
     had_value_ = RegGetValueW(HKEY_CURRENT_USER, kShellFolders, L"AppData", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND,
                               nullptr, saved_, &saved_size_) == ERROR_SUCCESS;
-    const wchar_t nowhere[] = L"Q:\\nowhere";
+    const wchar_t nowhere[] = L"";
     RegSetKeyValueW(HKEY_CURRENT_USER, kShellFolders, L"AppData", REG_EXPAND_SZ, nowhere, sizeof nowhere);
   }
   void TearDown() override {

@@ -1,0 +1,136 @@
+// The real program: first run, single instance, the Run value, the tray icon
+// with its drawn bar and tooltip, the return after a taskbar restart, exit.
+#include "app/app.h"
+
+#include <stdio.h>
+
+#include "clean/clean.h"
+#include "tests/e2e/harness.h"
+#include "tests/support.h"
+#include "tray/tray.h"
+
+namespace {
+
+std::string Config() { return ReadFileBytes(AppFile(L"config.ini")); }
+
+const char kDefaultConfig[] =
+    "[Clean]\r\nthreshold_percent=80\r\ninterval_minutes=30\r\non_idle_minutes=5\r\non_boot_delay=60\r\n"
+    "silent_mode=0\r\nauto_clean=1\r\nclean_hour=-1\r\nclean_minute=0\r\nnotify_min_mb=10\r\nexclude_list=\r\n"
+    "[App]\r\nstart_with_windows=0\r\nshow_status_on_clean=0\r\n";
+
+}  // namespace
+
+TEST_F(QuillmereTest, FirstRunWritesTheDefaultsAndExitEndsWithZero) {
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(Config(), kDefaultConfig);
+  EXPECT_EQ(Exit(), 0u);
+  TrayIconView icon;
+  EXPECT_FALSE(FindQuillmereIcon(icon)) << "the icon leaves with the program";
+}
+
+TEST_F(QuillmereTest, SecondCopyExitsZeroAndChangesNothing) {
+  ASSERT_TRUE(Start());
+  // Had the copy gone on, it would have loaded this and written the Run value.
+  std::string edited = kDefaultConfig;
+  edited.replace(edited.find("start_with_windows=0"), 20, "start_with_windows=1");
+  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), edited));
+
+  EXPECT_EQ(StartSecondCopy(), 0u);
+  EXPECT_EQ(Config(), edited);
+  EXPECT_EQ(ReadRunValue(), L"");
+  int icons = 0;
+  for (const TrayIconView& icon : ListTrayIcons()) icons += icon.tip.rfind(L"Quillmere", 0) == 0;
+  EXPECT_EQ(icons, 1);
+  EXPECT_TRUE(Running());
+}
+
+TEST_F(QuillmereTest, RunValueFollowsStartWithWindowsAtEachStart) {
+  std::string on = kDefaultConfig;
+  on.replace(on.find("start_with_windows=0"), 20, "start_with_windows=1");
+  CreateDirectoryW(AppFolder().c_str(), nullptr);
+  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), on));
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(ReadRunValue(), L"\"" + ExePath() + L"\"");
+  EXPECT_EQ(Exit(), 0u);
+
+  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), kDefaultConfig));
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(ReadRunValue(), L"");
+}
+
+TEST_F(QuillmereTest, TrayIconShowsTheLoadAsABarAndInItsTooltip) {
+  ASSERT_TRUE(Start());
+  TrayIconView icon;
+  ASSERT_TRUE(FindQuillmereIcon(icon));
+  double used = 0, total = 0;
+  int load = -1;
+  ASSERT_EQ(swscanf(icon.tip.c_str(), L"Quillmere\n%lf / %lf GB  (%d%%)", &used, &total, &load), 3)
+      << Narrow(icon.tip);
+  wchar_t expected[128];
+  FormatTooltip(expected, used, total, load);
+  EXPECT_EQ(icon.tip, expected) << "exact layout: line break, two spaces, percent in parentheses";
+  MemorySnapshot snapshot = {};
+  ASSERT_TRUE(TakeMemorySnapshot(snapshot));
+  EXPECT_NEAR(total, snapshot.total_gb, 0.05);
+
+  // The 16-pixel picture sits centred in Wine's icon cell.
+  const int size = 16;
+  int left = icon.rect.left + (icon.rect.right - icon.rect.left - size) / 2;
+  int top = icon.rect.top + (icon.rect.bottom - icon.rect.top - size) / 2;
+  const COLORREF background = RGB(28, 28, 35);
+  EXPECT_EQ(ScreenPixel(left, top + size - 1), background) << "one-pixel margin left of the bar";
+  EXPECT_EQ(ScreenPixel(left + size - 1, top + size - 1), background) << "and right of it";
+  if (load < 100) {
+    EXPECT_EQ(ScreenPixel(left + size / 2, top), background) << "the bar stops below the load";
+  }
+  if (UsageBarTop(size, load) < size) {
+    EXPECT_EQ(ScreenPixel(left + size / 2, top + size - 1), UsageBarColor(load)) << "the bar in its load colour";
+  }
+}
+
+TEST_F(QuillmereTest, IconReturnsWhenTheTaskbarIsCreatedAgain) {
+  ASSERT_TRUE(Start());
+  // The shell forgets the icon, as when Explorer restarts...
+  NOTIFYICONDATAW gone = {};
+  gone.cbSize = sizeof gone;
+  gone.hWnd = main_window_;
+  gone.uID = 1;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &gone));
+  TrayIconView icon;
+  ASSERT_TRUE(WaitUntil([&] { return !FindQuillmereIcon(icon); }, 5000));
+  // ...and then tells every top-level window that the taskbar is back.
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0, SMTO_ABORTIFHUNG, 5000,
+                      &result);
+  EXPECT_TRUE(WaitUntil([&] { return FindQuillmereIcon(icon); }, 5000));
+  // Within a second the redraw brings back the bar and the full tooltip.
+  EXPECT_TRUE(WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 3000));
+  EXPECT_EQ(Exit(), 0u);
+}
+
+TEST_F(QuillmereTest, WithoutAnApplicationDataFolderItRunsAndWritesNothing) {
+  const wchar_t key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  wchar_t saved[MAX_PATH] = {};
+  DWORD saved_size = sizeof saved;
+  bool had = RegGetValueW(HKEY_CURRENT_USER, key, L"AppData", RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND, nullptr, saved,
+                          &saved_size) == ERROR_SUCCESS;
+  std::wstring real_folder = AppFolder();
+  // An empty entry makes the lookup fail with an empty answer.
+  const wchar_t nowhere[] = L"";
+  RegSetKeyValueW(HKEY_CURRENT_USER, key, L"AppData", REG_EXPAND_SZ, nowhere, sizeof nowhere);
+
+  bool started = Start();
+  if (started) {
+    SendMessageW(main_window_, WM_COMMAND, IDM_TOGGLE_AUTO, 0);  // a save
+  }
+  if (had) RegSetKeyValueW(HKEY_CURRENT_USER, key, L"AppData", REG_EXPAND_SZ, saved, saved_size);
+  else RegDeleteKeyValueW(HKEY_CURRENT_USER, key, L"AppData");
+
+  ASSERT_TRUE(started);
+  // The program shares this process's current folder: no fallback to the
+  // root of its drive, nor of C:.
+  EXPECT_EQ(GetFileAttributesW(L"\\Quillmere"), INVALID_FILE_ATTRIBUTES) << "no fallback to the drive root";
+  EXPECT_EQ(GetFileAttributesW(L"C:\\Quillmere"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(real_folder.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(Exit(), 0u);
+}

@@ -1,0 +1,253 @@
+#include "tests/e2e/harness.h"
+
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <stdio.h>
+
+#include "app/app.h"
+#include "tests/support.h"
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
+  ULONGLONG end = GetTickCount64() + timeout_ms;
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(50);
+  }
+}
+
+int HostRun(const std::string& command, DWORD timeout_ms) {
+  // Wine starts Unix programs but hands back no process handle: the shell
+  // leaves the exit code in a marker file that we wait for.
+  static int serial = 0;
+  char marker[128];
+  snprintf(marker, sizeof marker, "/tmp/quillmere-e2e-%lu-%d", GetCurrentProcessId(), ++serial);
+  std::string script = command + "; echo $? > " + marker + ".tmp && mv " + marker + ".tmp " + marker;
+  std::wstring line = L"/bin/sh -c \"";
+  for (char c : script) {
+    if (c == '"' || c == '\\') line += L'\\';
+    line += static_cast<wchar_t>(c);
+  }
+  line += L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return -1;
+  if (process.hProcess) CloseHandle(process.hProcess);
+  if (process.hThread) CloseHandle(process.hThread);
+  std::wstring marker_path = L"Z:";
+  for (const char* p = marker; *p; ++p) marker_path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  std::string result;
+  if (!WaitUntil([&] { return !(result = ReadFileBytes(marker_path)).empty(); }, timeout_ms)) return -1;
+  DeleteFileW(marker_path.c_str());
+  return atoi(result.c_str());
+}
+
+void MouseClick(POINT at, int button, int count) {
+  char command[160];
+  snprintf(command, sizeof command, "xdotool mousemove --sync %ld %ld click --repeat %d --delay 80 %d", at.x, at.y,
+           count, button);
+  HostRun(command);
+}
+
+void PressKeysInWineWindow(const std::string& keys) {
+  HostRun("xdotool search --name 'Wine System Tray' windowfocus --sync key " + keys);
+}
+
+COLORREF ScreenPixel(int x, int y) {
+  HDC screen = GetDC(nullptr);
+  COLORREF colour = GetPixel(screen, x, y);
+  ReleaseDC(nullptr, screen);
+  return colour;
+}
+
+namespace {
+
+// Reads the tooltip texts of Wine's tray from the explorer process, whose
+// tooltip control knows which icon window each text belongs to.
+std::vector<TrayIconView> ReadTrayTooltips(HWND tray) {
+  std::vector<TrayIconView> icons;
+  HWND tooltip = nullptr;
+  DWORD tray_process = 0;
+  GetWindowThreadProcessId(tray, &tray_process);
+  while ((tooltip = FindWindowExW(nullptr, tooltip, L"tooltips_class32", nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(tooltip, &owner);
+    if (owner == tray_process) break;
+  }
+  if (!tooltip) return icons;
+  HANDLE explorer = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, tray_process);
+  if (!explorer) return icons;
+  const SIZE_T kText = 1024;
+  BYTE* remote = static_cast<BYTE*>(VirtualAllocEx(explorer, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
+  int count = static_cast<int>(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0));
+  for (int i = 0; remote && i < count; ++i) {
+    TTTOOLINFOW info = {};
+    info.cbSize = sizeof info;
+    info.lpszText = reinterpret_cast<LPWSTR>(remote + kText);
+    wchar_t empty = 0;
+    WriteProcessMemory(explorer, remote, &info, sizeof info, nullptr);
+    WriteProcessMemory(explorer, remote + kText, &empty, sizeof empty, nullptr);
+    if (!SendMessageW(tooltip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote))) continue;
+    wchar_t text[512] = {};
+    ReadProcessMemory(explorer, remote + kText, text, sizeof text - sizeof(wchar_t), nullptr);
+    ReadProcessMemory(explorer, remote, &info, sizeof info, nullptr);
+    TrayIconView icon;
+    icon.window = info.hwnd;
+    icon.tip = text;
+    icons.push_back(icon);
+  }
+  if (remote) VirtualFreeEx(explorer, remote, 0, MEM_RELEASE);
+  CloseHandle(explorer);
+  return icons;
+}
+
+}  // namespace
+
+std::vector<TrayIconView> ListTrayIcons() {
+  std::vector<TrayIconView> icons;
+  HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+  if (!tray || !IsWindowVisible(tray)) return icons;
+  std::vector<TrayIconView> tips = ReadTrayTooltips(tray);
+  HWND child = nullptr;
+  while ((child = FindWindowExW(tray, child, L"__winex11_tray_icon", nullptr)) != nullptr) {
+    if (!IsWindowVisible(child)) continue;
+    TrayIconView icon;
+    icon.window = child;
+    GetWindowRect(child, &icon.rect);
+    for (const TrayIconView& tip : tips)
+      if (tip.window == child) icon.tip = tip.tip;
+    icons.push_back(icon);
+  }
+  return icons;
+}
+
+bool FindQuillmereIcon(TrayIconView& found) {
+  for (const TrayIconView& icon : ListTrayIcons()) {
+    if (icon.tip.rfind(L"Quillmere", 0) == 0) {
+      found = icon;
+      return true;
+    }
+  }
+  return false;
+}
+
+HWND FindMainWindow() { return FindWindowExW(HWND_MESSAGE, nullptr, L"Quillmere", nullptr); }
+
+std::wstring ExePath() {
+  char unix_path[1024] = {};
+  GetEnvironmentVariableA("QUILLMERE_EXE", unix_path, sizeof unix_path);
+  std::wstring path = L"Z:";
+  for (const char* p = unix_path; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  return path;
+}
+
+namespace {
+
+// Wine takes two seconds to remove the last icon of its tray; an icon of the
+// test program's own keeps every removal quick.
+class AnchorIcon : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    data_.cbSize = sizeof data_;
+    data_.hWnd = CreateWindowExW(0, L"STATIC", L"anchor", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    data_.uID = 99;
+    data_.uFlags = NIF_ICON | NIF_TIP;
+    data_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    wcscpy(data_.szTip, L"test anchor");
+    Shell_NotifyIconW(NIM_ADD, &data_);
+  }
+  void TearDown() override {
+    Shell_NotifyIconW(NIM_DELETE, &data_);
+    DestroyWindow(data_.hWnd);
+  }
+
+ private:
+  NOTIFYICONDATAW data_ = {};
+};
+
+::testing::Environment* const anchor = ::testing::AddGlobalTestEnvironment(new AnchorIcon);
+
+void EndLeftoverCopy() {
+  HWND window = FindMainWindow();
+  if (!window) return;
+  DWORD id = 0;
+  GetWindowThreadProcessId(window, &id);
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
+  PostMessageW(window, WM_COMMAND, IDM_EXIT, 0);
+  if (process && WaitForSingleObject(process, 5000) != WAIT_OBJECT_0) TerminateProcess(process, 99);
+  if (process) CloseHandle(process);
+  NOTIFYICONDATAW orphan = {};
+  orphan.cbSize = sizeof orphan;
+  orphan.hWnd = window;
+  orphan.uID = 1;
+  Shell_NotifyIconW(NIM_DELETE, &orphan);
+}
+
+}  // namespace
+
+void QuillmereTest::SetUp() {
+  EndLeftoverCopy();
+  DeleteAppFolder();
+  DeleteRunValue();
+}
+
+void QuillmereTest::TearDown() {
+  if (Running()) {
+    Exit();
+    if (Running()) TerminateProcess(process_.hProcess, 99);
+  }
+  EndLeftoverCopy();
+  if (process_.hProcess) CloseHandle(process_.hProcess);
+  if (process_.hThread) CloseHandle(process_.hThread);
+  process_ = {};
+  DeleteAppFolder();
+  DeleteRunValue();
+}
+
+bool QuillmereTest::Start() {
+  std::wstring exe = ExePath();
+  std::wstring line = L"\"" + exe + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
+    return false;
+  if (!WaitUntil([&] { return (main_window_ = FindMainWindow()) != nullptr; }, 15000)) return false;
+  TrayIconView icon;
+  return WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 15000);
+}
+
+DWORD QuillmereTest::StartSecondCopy(DWORD timeout_ms) {
+  std::wstring exe = ExePath();
+  std::wstring line = L"\"" + exe + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION second = {};
+  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &second))
+    return static_cast<DWORD>(-2);
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(second.hProcess, timeout_ms) == WAIT_OBJECT_0) GetExitCodeProcess(second.hProcess, &code);
+  else TerminateProcess(second.hProcess, 99);
+  CloseHandle(second.hProcess);
+  CloseHandle(second.hThread);
+  return code;
+}
+
+bool QuillmereTest::Running() const {
+  return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+DWORD QuillmereTest::WaitForExitCode(DWORD timeout_ms) {
+  if (!process_.hProcess || WaitForSingleObject(process_.hProcess, timeout_ms) != WAIT_OBJECT_0)
+    return static_cast<DWORD>(-1);
+  DWORD code = static_cast<DWORD>(-1);
+  GetExitCodeProcess(process_.hProcess, &code);
+  return code;
+}
+
+DWORD QuillmereTest::Exit() {
+  PostMessageW(main_window_, WM_COMMAND, IDM_EXIT, 0);
+  return WaitForExitCode(10000);
+}

@@ -1,0 +1,59 @@
+// Drives the real quillmere.exe from outside, as Windows and a user would:
+// starts it, finds its windows and its tray icon, clicks and types through
+// xdotool on the virtual display, and reads pixels from the screen.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// Polls `done` every 50 ms until it holds or `timeout_ms` passes.
+bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms);
+
+// Runs a command of the Linux host (xdotool) through /bin/sh and waits for
+// it; answers its exit code, or -1 when it did not finish in time.
+int HostRun(const std::string& command, DWORD timeout_ms = 15000);
+
+// Real input on the virtual display.
+void MouseClick(POINT at, int button, int count = 1);
+// Keys go to the focused Wine window; Wine delivers hot keys only then.
+void PressKeysInWineWindow(const std::string& keys);
+
+COLORREF ScreenPixel(int x, int y);
+
+// One icon in Wine's system tray, with the tooltip text it shows.
+struct TrayIconView {
+  HWND window = nullptr;
+  RECT rect = {};
+  std::wstring tip;
+  POINT Center() const { return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2}; }
+};
+std::vector<TrayIconView> ListTrayIcons();
+// The icon whose tooltip starts with "Quillmere".
+bool FindQuillmereIcon(TrayIconView& icon);
+
+HWND FindMainWindow();
+std::wstring ExePath();
+
+// Each test starts with no Quillmere running, no program folder and no Run
+// value, and ends with the program gone.
+class QuillmereTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Starts the exe and waits for its tray icon to show the load.
+  bool Start();
+  // Starts another copy and answers its exit code (-1: still running).
+  DWORD StartSecondCopy(DWORD timeout_ms = 10000);
+  // Asks the program to exit through its Exit command; answers the code.
+  DWORD Exit();
+  bool Running() const;
+  DWORD WaitForExitCode(DWORD timeout_ms);
+
+  PROCESS_INFORMATION process_ = {};
+  HWND main_window_ = nullptr;
+};
