@@ -30,6 +30,7 @@ struct AppState {
   uint64_t last_clean_tick;
   bool limited_notice_shown;
   FARPROC set_system_information_entry;
+  bool purge_privileges_enabled;
   uint64_t boot_deadline_tick;
   bool boot_delay_armed;
   uint16_t last_scheduled_day;

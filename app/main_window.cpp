@@ -2,6 +2,7 @@
 // the hot key, tray mouse actions and menu commands into calls.
 #include "app/app.h"
 
+#include "clean/clean.h"
 #include "tray/tray.h"
 
 namespace {
@@ -11,6 +12,9 @@ const wchar_t kTaskbarWatchClass[] = L"QuillmereTaskbarWatch";
 
 void RunCommand(HWND window, WORD command) {
   switch (command) {
+    case IDM_CLEAN_NOW:
+      RunClean(window);
+      break;
     case IDM_TOGGLE_AUTO:
       app.settings.auto_clean ^= 1;
       SaveSettings(app.settings);
@@ -56,6 +60,24 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       return 0;
     case WM_TIMER:
       if (wParam == TIMER_MAIN) RefreshTray();
+      return 0;
+    case WM_HOTKEY:
+      if (wParam == HOTKEY_CLEAN) {
+        RunClean(window);
+        if (app.settings.silent_mode) ShowBalloon(L"Quillmere", L"Clean triggered (Ctrl+Alt+R)");
+      }
+      return 0;
+    case WM_TRAYICON:
+      switch (LOWORD(lParam)) {
+        case WM_LBUTTONDBLCLK:
+          RunClean(window);
+          break;
+        case WM_RBUTTONUP:
+          ShowTrayMenu(window, app.settings.auto_clean);
+          break;
+        default:
+          break;
+      }
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);

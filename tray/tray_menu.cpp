@@ -1,0 +1,38 @@
+// The tray icon's context menu, built anew for every showing.
+#include "app/app.h"
+#include "tray/tray.h"
+
+HMENU BuildTrayMenu(bool auto_clean_on) {
+  HMENU menu = CreatePopupMenu();
+  if (!menu) return nullptr;
+  MENUITEMINFOW clean_now = {};
+  clean_now.cbSize = sizeof clean_now;
+  clean_now.fMask = MIIM_STATE | MIIM_ID | MIIM_STRING;
+  clean_now.fType = MFT_STRING;
+  clean_now.fState = MFS_DEFAULT;
+  clean_now.wID = IDM_CLEAN_NOW;
+  wchar_t clean_now_text[] = L"Clean Now\tCtrl+Alt+R";
+  clean_now.dwTypeData = clean_now_text;
+  InsertMenuItemW(menu, 0, TRUE, &clean_now);
+  AppendMenuW(menu, MF_STRING, IDM_STATUS, L"Status Window...");
+  AppendMenuW(menu, MF_STRING | (auto_clean_on ? MF_CHECKED : MF_UNCHECKED), IDM_TOGGLE_AUTO, L"Auto-clean");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_SETTINGS, L"Settings...");
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, IDM_EXIT, L"Exit");
+  return menu;
+}
+
+void ShowTrayMenu(HWND window, bool auto_clean_on) {
+  HMENU menu = BuildTrayMenu(auto_clean_on);
+  if (!menu) return;
+  // The menu closes when the user clicks elsewhere only if our window is
+  // in the foreground.
+  SetForegroundWindow(window);
+  POINT cursor = {0, 0};
+  GetCursorPos(&cursor);
+  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+  // Without a task switch the next showing would close at once.
+  PostMessageW(window, WM_NULL, 0, 0);
+  DestroyMenu(menu);
+}
