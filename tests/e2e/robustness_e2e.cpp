@@ -1,0 +1,143 @@
+// Hostile config.ini files: the program starts, shows its icon, saves all
+// twelve keys readably on the next change, and exits with 0 — whatever the
+// file held.
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "tests/e2e/harness.h"
+#include "tests/robustness/hostile_config.h"
+#include "tests/support.h"
+
+namespace {
+
+struct Key {
+  const wchar_t* section;
+  const wchar_t* key;
+  int default_value;
+  bool flag;
+};
+const Key kIntegerKeys[] = {
+    {L"Clean", L"threshold_percent", 80, false}, {L"Clean", L"interval_minutes", 30, false},
+    {L"Clean", L"on_idle_minutes", 5, false},    {L"Clean", L"on_boot_delay", 60, false},
+    {L"Clean", L"silent_mode", 0, true},         {L"Clean", L"auto_clean", 1, true},
+    {L"Clean", L"clean_hour", -1, false},        {L"Clean", L"clean_minute", 0, false},
+    {L"Clean", L"notify_min_mb", 10, false},     {L"App", L"start_with_windows", 0, true},
+    {L"App", L"show_status_on_clean", 0, true},
+};
+
+// What the program will load from the file: the same profile calls it makes.
+struct Loaded {
+  int values[11];
+  wchar_t exclude_list[256];
+};
+
+Loaded ReadAsTheProgramDoes(const std::wstring& path) {
+  Loaded loaded = {};
+  for (int i = 0; i < 11; ++i) {
+    const Key& k = kIntegerKeys[i];
+    int value = static_cast<int>(GetPrivateProfileIntW(k.section, k.key, k.default_value, path.c_str()));
+    loaded.values[i] = k.flag ? value != 0 : value;
+  }
+  GetPrivateProfileStringW(L"Clean", L"exclude_list", L"", loaded.exclude_list, 256, path.c_str());
+  return loaded;
+}
+
+bool IsDecimal(const wchar_t* text) {
+  if (*text == L'-') ++text;
+  if (!*text) return false;
+  for (; *text; ++text)
+    if (*text < L'0' || *text > L'9') return false;
+  return true;
+}
+
+class HostileConfigFile : public QuillmereTest {
+ protected:
+  std::wstring config_ = AppFile(L"config.ini");
+
+  // Starts on the file, makes one save (the tray's Auto-clean toggle), checks
+  // that every key was written back as loaded, and exits.
+  void Survive(const std::string& bytes, const std::string& what) {
+    SCOPED_TRACE(what);
+    DeleteAppFolder();
+    CreateDirectoryW(AppFolder().c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(config_, bytes));
+    Loaded loaded = ReadAsTheProgramDoes(config_);
+
+    ASSERT_TRUE(Start()) << "no tray icon";
+    SendMessageW(main_window_, WM_COMMAND, IDM_TOGGLE_AUTO, 0);
+    for (int i = 0; i < 11; ++i) {
+      const Key& k = kIntegerKeys[i];
+      wchar_t text[64] = {};
+      GetPrivateProfileStringW(k.section, k.key, L"<missing>", text, 64, config_.c_str());
+      ASSERT_TRUE(IsDecimal(text)) << Narrow(k.key) << " reads back as '" << Narrow(text) << "'";
+      int expected = k.key == std::wstring(L"auto_clean") ? !loaded.values[i] : loaded.values[i];
+      ASSERT_EQ(_wtoi(text), expected) << Narrow(k.key);
+    }
+    wchar_t list[256] = {};
+    GetPrivateProfileStringW(L"Clean", L"exclude_list", L"<missing>", list, 256, config_.c_str());
+    ASSERT_EQ(std::wstring(list), std::wstring(loaded.exclude_list));
+    ASSERT_EQ(Exit(), 0u);
+  }
+};
+
+}  // namespace
+
+TEST_F(HostileConfigFile, FiveHundredGeneratedFiles) {
+  const uint32_t seed = 20261210;
+  for (int index = 0; index < 506; ++index) {
+    char what[96];
+    snprintf(what, sizeof what, "generated file %d (%s, seed %u)", index, HostileConfigKind(index), seed);
+    Survive(HostileConfig(index, seed), what);
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST_F(HostileConfigFile, FixedSample) {
+  char dir[1024] = {};
+  GetEnvironmentVariableA("QUILLMERE_SAMPLES", dir, sizeof dir);
+  std::wstring samples = L"Z:";
+  for (const char* p = dir; *p; ++p) samples += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((samples + L"\\*.ini").c_str(), &found);
+  ASSERT_NE(search, INVALID_HANDLE_VALUE) << "no sample files in " << dir;
+  int files = 0;
+  do {
+    Survive(ReadFileBytes(samples + L"\\" + found.cFileName), Narrow(found.cFileName));
+    ++files;
+  } while (!HasFatalFailure() && FindNextFileW(search, &found));
+  FindClose(search);
+  EXPECT_GT(files, 0);
+}
+
+TEST_F(HostileConfigFile, FiveMegabyteFile) { Survive(LargeConfig(5u * 1024u * 1024u, 7), "5 MB file"); }
+
+TEST_F(HostileConfigFile, DirectoryNamedConfigIni) {
+  CreateDirectoryW(AppFolder().c_str(), nullptr);
+  ASSERT_TRUE(CreateDirectoryW(config_.c_str(), nullptr));
+  ASSERT_TRUE(Start());
+  SendMessageW(main_window_, WM_COMMAND, IDM_TOGGLE_AUTO, 0);
+  EXPECT_TRUE(GetFileAttributesW(config_.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+  EXPECT_EQ(Exit(), 0u);
+}
+
+// Windows refuses writes to a read-only file; Wine running as root does not.
+// Either way the file is left whole: as it was, or with every key saved.
+TEST_F(HostileConfigFile, ReadOnlyFileIsLeftWhole) {
+  CreateDirectoryW(AppFolder().c_str(), nullptr);
+  const std::string text = "[Clean]\r\nthreshold_percent=55\r\n";
+  ASSERT_TRUE(WriteFileBytes(config_, text));
+  SetFileAttributesW(config_.c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(Start());
+  SendMessageW(main_window_, WM_COMMAND, IDM_TOGGLE_AUTO, 0);
+  std::string after = ReadFileBytes(config_);
+  if (after != text) {
+    EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 55u);
+    EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"auto_clean", 9, config_.c_str()), 0u);
+    EXPECT_EQ(GetPrivateProfileIntW(L"App", L"show_status_on_clean", 9, config_.c_str()), 0u);
+  }
+  EXPECT_EQ(Exit(), 0u);
+  SetFileAttributesW(config_.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
