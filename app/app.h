@@ -8,6 +8,7 @@
 
 #include "settings/settings.h"
 #include "status/status.h"
+#include "tray/tray.h"
 
 constexpr UINT_PTR TIMER_MAIN = 1;
 constexpr int HOTKEY_CLEAN = 1;
@@ -20,7 +21,8 @@ constexpr WORD IDM_EXIT = 103;
 constexpr WORD IDM_STATUS = 104;
 
 // The one record of process-wide state. Everything starts zero except
-// status_elevation, which starts unknown.
+// tray_platform, which starts at the real shell, and status_elevation, which
+// starts unknown.
 struct AppState {
   HWND main_window;
   UINT taskbar_created_message;
@@ -37,6 +39,10 @@ struct AppState {
   bool settings_class_registered;
   NOTIFYICONDATAW tray_data;
   HICON drawn_icon;
+  const TrayPlatform* tray_platform = &kSystemTrayPlatform;
+  bool tray_add_pending;          // the first add was refused; still retrying
+  uint64_t tray_add_failed_tick;  // when it was refused
+  int quit_code;                  // posted when the main window is destroyed
   UsageHistory usage_history;
   CleanHistory clean_history;
   HWND status_window;

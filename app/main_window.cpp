@@ -41,7 +41,8 @@ LRESULT CALLBACK TaskbarWatchWndProc(HWND window, UINT message, WPARAM wParam, L
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != 0 && message == app.taskbar_created_message) {
-    AddTrayIcon(window);
+    if (!app.tray_add_pending) AddTrayIcon(window);
+    else if (RetryTrayIcon(window) == TRAY_ADD_DONE) RefreshTray();
     return 0;
   }
   switch (message) {
@@ -53,13 +54,18 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       KillTimer(window, TIMER_MAIN);
       UnregisterHotKey(window, HOTKEY_CLEAN);
       RemoveTrayIcon();
-      PostQuitMessage(0);
+      PostQuitMessage(app.quit_code);
       return 0;
     case WM_COMMAND:
       RunCommand(window, LOWORD(wParam));
       return 0;
     case WM_TIMER:
-      if (wParam == TIMER_MAIN) RefreshTray();
+      if (wParam == TIMER_MAIN) {
+        // Until the shell takes the icon, each tick tries again; giving up
+        // has destroyed this window, and nothing else is due.
+        if (app.tray_add_pending && RetryTrayIcon(window) == TRAY_ADD_GIVE_UP) return 0;
+        RefreshTray();
+      }
       return 0;
     case WM_HOTKEY:
       if (wParam == HOTKEY_CLEAN) {

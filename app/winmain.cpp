@@ -40,18 +40,17 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   SetAutostart(app.settings.start_with_windows);
   app.is_elevated = IsProcessElevated();
 
-  int exit_code = 1;
-  if (AddTrayIcon(app.main_window)) {
-    RefreshTray();
-    MSG message = {};
-    while (GetMessageW(&message, NULL, 0, 0) > 0) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-    exit_code = static_cast<int>(static_cast<uint32_t>(message.wParam));
-  } else {
-    DestroyWindow(app.main_window);
+  // Started at logon, the program can be ahead of the shell's notification
+  // area: a refused add is retried from the loop, with the timer, hot key
+  // and settings already live, and the program ends with 1 only after a
+  // minute of refusals.
+  StartTrayIcon(app.main_window);
+  MSG message = {};
+  while (GetMessageW(&message, NULL, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
   }
+  int exit_code = static_cast<int>(static_cast<uint32_t>(message.wParam));
 
   if (app.taskbar_watch_window) DestroyWindow(app.taskbar_watch_window);
   if (mutex) CloseHandle(mutex);

@@ -1,9 +1,123 @@
-// Start at logon: the "Quillmere" value under the current user's Run key.
+// Start at logon: the "Quillmere" value under the current user's Run key,
+// and a Task Scheduler task that starts the program elevated. With UAC on,
+// Windows skips programs that need elevation in the Run key, so only the
+// task starts Quillmere there; with UAC off both start it and the single-
+// instance guard ends the second copy.
 #include "app/app.h"
 
+#include <taskschd.h>
+
 namespace {
+
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Quillmere";
+const wchar_t kTaskName[] = L"Quillmere";
+
+// Appends to a fixed buffer; `fits` drops to 0 at the first character that
+// has no room.
+struct TextWriter {
+  wchar_t* text;
+  size_t capacity;
+  size_t length;
+  bool fits;
+};
+
+void Put(TextWriter& writer, wchar_t c) {
+  if (writer.length + 1 < writer.capacity) writer.text[writer.length++] = c;
+  else writer.fits = 0;
+}
+
+void Put(TextWriter& writer, const wchar_t* text) {
+  for (; *text; ++text) Put(writer, *text);
+}
+
+// Element text: the three characters markup would take as its own are
+// escaped; control characters have no place in a user name or a path, and
+// most are not allowed in XML at all.
+void PutEscaped(TextWriter& writer, const wchar_t* text) {
+  for (; *text; ++text) {
+    switch (*text) {
+      case L'&':
+        Put(writer, L"&amp;");
+        break;
+      case L'<':
+        Put(writer, L"&lt;");
+        break;
+      case L'>':
+        Put(writer, L"&gt;");
+        break;
+      default:
+        if (*text < 0x20) writer.fits = 0;
+        else Put(writer, *text);
+        break;
+    }
+  }
+}
+
+bool Finish(TextWriter& writer) {
+  if (!writer.fits) {
+    ZeroMemory(writer.text, writer.capacity * sizeof(wchar_t));
+    return false;
+  }
+  writer.text[writer.length] = 0;
+  return true;
+}
+
+bool SetRunValue(bool enable, const wchar_t* command, DWORD length) {
+  HKEY key = NULL;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  if (enable) {
+    DWORD bytes = (length + 1) * sizeof(wchar_t);
+    RegSetValueExW(key, kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes);
+  } else {
+    RegDeleteValueW(key, kRunValue);
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+// Registers the task from `xml`, or deletes it when `xml` is null. The
+// whole definition goes in as XML because Wine 8 implements none of the
+// trigger and principal setters; Windows takes the same XML.
+bool ChangeTask(const wchar_t* xml) {
+  // COM only for this call. A thread already in the other apartment model
+  // keeps it: the scheduler's objects live in either.
+  HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+  if (FAILED(com) && com != RPC_E_CHANGED_MODE) return false;
+
+  bool done = false;
+  ITaskService* service = NULL;
+  ITaskFolder* folder = NULL;
+  IRegisteredTask* task = NULL;
+  BSTR root = NULL;
+  BSTR name = NULL;
+  BSTR definition = NULL;
+  VARIANT none;  // VT_EMPTY: owns nothing
+  VariantInit(&none);
+  if (SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, NULL, CLSCTX_INPROC_SERVER, IID_ITaskService,
+                                 reinterpret_cast<void**>(&service))) &&
+      SUCCEEDED(service->Connect(none, none, none, none)) && (root = SysAllocString(L"\\")) != NULL &&
+      SUCCEEDED(service->GetFolder(root, &folder)) && (name = SysAllocString(kTaskName)) != NULL) {
+    if (xml) {
+      // Create or update: enabling again rewrites the one task in place.
+      done = (definition = SysAllocString(xml)) != NULL &&
+             SUCCEEDED(folder->RegisterTask(name, definition, TASK_CREATE_OR_UPDATE, none, none,
+                                            TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
+    } else {
+      HRESULT deleted = folder->DeleteTask(name, 0);
+      done = SUCCEEDED(deleted) || deleted == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
+    }
+  }
+  if (task) task->Release();
+  if (folder) folder->Release();
+  if (service) service->Release();
+  SysFreeString(definition);
+  SysFreeString(name);
+  SysFreeString(root);
+  if (SUCCEEDED(com)) CoUninitialize();
+  return done;
+}
+
 }  // namespace
 
 bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length) {
@@ -22,23 +136,104 @@ bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_pat
   return true;
 }
 
+bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* domain, const wchar_t* name) {
+  TextWriter writer = {user, ACCOUNT_NAME_CAPACITY, 0, 1};
+  if (!name || !name[0]) writer.fits = 0;
+  else {
+    if (domain && domain[0]) {
+      Put(writer, domain);
+      Put(writer, L'\\');
+    }
+    Put(writer, name);
+  }
+  return Finish(writer);
+}
+
+bool GetProcessUserName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY]) {
+  ZeroMemory(user, sizeof user);
+  // The token, not USERNAME and USERDOMAIN: the environment is whatever the
+  // parent process handed on.
+  HANDLE token = NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  // TOKEN_USER and the SID it points to, which follows it.
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  bool read = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) != FALSE;
+  CloseHandle(token);
+  if (!read) return false;
+  wchar_t name[257] = {};
+  wchar_t domain[257] = {};
+  DWORD name_length = ARRAYSIZE(name);
+  DWORD domain_length = ARRAYSIZE(domain);
+  SID_NAME_USE use;
+  if (!LookupAccountSidW(NULL, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name, &name_length, domain,
+                         &domain_length, &use))
+    return false;
+  return JoinAccountName(user, domain, name);
+}
+
+bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command) {
+  TextWriter writer = {xml, TASK_XML_CAPACITY, 0, 1};
+  if (!user || !user[0] || !command || !command[0]) {
+    writer.fits = 0;
+    return Finish(writer);
+  }
+  // Version 1.2 is what Windows 7 reads. Priority 5 is the normal priority
+  // class a start by hand gets; the scheduler's default, 7, is below normal.
+  Put(writer,
+      L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+      L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
+      L"  <Triggers>\r\n"
+      L"    <LogonTrigger>\r\n"
+      L"      <Enabled>true</Enabled>\r\n"
+      L"      <UserId>");
+  PutEscaped(writer, user);
+  Put(writer,
+      L"</UserId>\r\n"
+      L"    </LogonTrigger>\r\n"
+      L"  </Triggers>\r\n"
+      L"  <Principals>\r\n"
+      L"    <Principal id=\"Author\">\r\n"
+      L"      <UserId>");
+  PutEscaped(writer, user);
+  Put(writer,
+      L"</UserId>\r\n"
+      L"      <LogonType>InteractiveToken</LogonType>\r\n"
+      L"      <RunLevel>HighestAvailable</RunLevel>\r\n"
+      L"    </Principal>\r\n"
+      L"  </Principals>\r\n"
+      L"  <Settings>\r\n"
+      L"    <MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>\r\n"
+      L"    <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\r\n"
+      L"    <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\r\n"
+      L"    <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\r\n"
+      L"    <Priority>5</Priority>\r\n"
+      L"  </Settings>\r\n"
+      L"  <Actions Context=\"Author\">\r\n"
+      L"    <Exec>\r\n"
+      L"      <Command>");
+  PutEscaped(writer, command);
+  Put(writer,
+      L"</Command>\r\n"
+      L"    </Exec>\r\n"
+      L"  </Actions>\r\n"
+      L"</Task>\r\n");
+  return Finish(writer);
+}
+
 bool SetAutostart(bool enable) {
-  HKEY key = NULL;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
   if (!enable) {
-    RegDeleteValueW(key, kRunValue);
-    RegCloseKey(key);
-    return true;
+    bool run_value_removed = SetRunValue(false, NULL, 0);
+    bool task_removed = ChangeTask(NULL);
+    return run_value_removed && task_removed;
   }
   wchar_t path[MAX_PATH] = {};
   DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
   wchar_t command[MAX_PATH + 2];
-  if (!BuildRunCommand(command, path, length)) {
-    RegCloseKey(key);
-    return false;
-  }
-  DWORD bytes = (length + 3) * sizeof(wchar_t);  // two quotes and the terminator
-  RegSetValueExW(key, kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes);
-  RegCloseKey(key);
-  return true;
+  if (!BuildRunCommand(command, path, length)) return false;
+  bool run_value_written = SetRunValue(true, command, length + 2);  // two quotes
+  wchar_t user[ACCOUNT_NAME_CAPACITY];
+  wchar_t xml[TASK_XML_CAPACITY];
+  bool task_registered = GetProcessUserName(user) && BuildTaskXml(xml, user, command) && ChangeTask(xml);
+  return run_value_written && task_registered;
 }

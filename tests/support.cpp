@@ -75,3 +75,135 @@ std::string Narrow(const std::wstring& text) {
   for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';
   return out;
 }
+
+namespace {
+
+// MinGW's taskschd.h has no ILogonTrigger; its methods follow ITrigger's.
+struct LogonTrigger : ITrigger {
+  virtual HRESULT STDMETHODCALLTYPE get_Delay(BSTR* delay) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_Delay(BSTR delay) = 0;
+  virtual HRESULT STDMETHODCALLTYPE get_UserId(BSTR* user) = 0;
+  virtual HRESULT STDMETHODCALLTYPE put_UserId(BSTR user) = 0;
+};
+const IID kLogonTriggerIid = {0x72dade38, 0xfae4, 0x4b3e, {0xba, 0xf4, 0x5d, 0x00, 0x9a, 0xf0, 0x2b, 0x1c}};
+
+// Runs `work` on the Task Scheduler's root folder, with COM up around it.
+template <typename Work>
+void WithRootTaskFolder(Work work) {
+  HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  ITaskService* service = nullptr;
+  ITaskFolder* folder = nullptr;
+  VARIANT none;
+  VariantInit(&none);
+  BSTR root = SysAllocString(L"\\");
+  if (SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskService,
+                                 reinterpret_cast<void**>(&service))) &&
+      SUCCEEDED(service->Connect(none, none, none, none)) && SUCCEEDED(service->GetFolder(root, &folder)))
+    work(folder);
+  SysFreeString(root);
+  if (folder) folder->Release();
+  if (service) service->Release();
+  if (SUCCEEDED(com)) CoUninitialize();
+}
+
+std::wstring TakeBstr(BSTR text) {
+  std::wstring copy = text ? text : L"";
+  SysFreeString(text);
+  return copy;
+}
+
+void ReadTrigger(ITaskDefinition* definition, TaskView& view) {
+  ITriggerCollection* triggers = nullptr;
+  ITrigger* trigger = nullptr;
+  LogonTrigger* logon = nullptr;
+  LONG count = 0;
+  if (SUCCEEDED(definition->get_Triggers(&triggers)) && SUCCEEDED(triggers->get_Count(&count))) {
+    view.reported = true;
+    view.triggers = count;
+  }
+  if (count == 1 && SUCCEEDED(triggers->get_Item(1, &trigger))) {
+    trigger->get_Type(&view.trigger_type);
+    BSTR user = nullptr;
+    if (SUCCEEDED(trigger->QueryInterface(kLogonTriggerIid, reinterpret_cast<void**>(&logon))) &&
+        SUCCEEDED(logon->get_UserId(&user)))
+      view.trigger_user = TakeBstr(user);
+  }
+  if (logon) logon->Release();
+  if (trigger) trigger->Release();
+  if (triggers) triggers->Release();
+}
+
+void ReadPrincipalAndAction(ITaskDefinition* definition, TaskView& view) {
+  IPrincipal* principal = nullptr;
+  if (SUCCEEDED(definition->get_Principal(&principal))) {
+    BSTR user = nullptr;
+    if (SUCCEEDED(principal->get_UserId(&user))) view.principal_user = TakeBstr(user);
+    principal->get_RunLevel(&view.run_level);
+    principal->get_LogonType(&view.logon_type);
+    principal->Release();
+  }
+  IActionCollection* actions = nullptr;
+  IAction* action = nullptr;
+  IExecAction* exec = nullptr;
+  LONG count = 0;
+  BSTR path = nullptr;
+  if (SUCCEEDED(definition->get_Actions(&actions)) && SUCCEEDED(actions->get_Count(&count)) && count == 1 &&
+      SUCCEEDED(actions->get_Item(1, &action)) &&
+      SUCCEEDED(action->QueryInterface(IID_IExecAction, reinterpret_cast<void**>(&exec))) &&
+      SUCCEEDED(exec->get_Path(&path)))
+    view.command = TakeBstr(path);
+  if (exec) exec->Release();
+  if (action) action->Release();
+  if (actions) actions->Release();
+}
+
+}  // namespace
+
+TaskView ReadAutostartTask() {
+  TaskView view;
+  // The scheduler stores one file per task in System32\Tasks, Wine too; the
+  // files are counted because Wine's task collections cannot (E_NOTIMPL).
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((std::wstring(system) + L"\\Tasks\\Quillmere*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do view.stored += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  WithRootTaskFolder([&](ITaskFolder* folder) {
+    BSTR name = SysAllocString(L"Quillmere");
+    IRegisteredTask* task = nullptr;
+    ITaskDefinition* definition = nullptr;
+    ITaskSettings* settings = nullptr;
+    if (SUCCEEDED(folder->GetTask(name, &task)) && SUCCEEDED(task->get_Definition(&definition))) {
+      view.exists = true;
+      if (SUCCEEDED(definition->get_Settings(&settings))) {
+        settings->get_MultipleInstances(&view.instances);
+        BSTR limit = nullptr;
+        if (SUCCEEDED(settings->get_ExecutionTimeLimit(&limit))) view.time_limit = TakeBstr(limit);
+        VARIANT_BOOL flag = VARIANT_TRUE;
+        if (SUCCEEDED(settings->get_DisallowStartIfOnBatteries(&flag))) view.disallow_on_batteries = flag != 0;
+        flag = VARIANT_TRUE;
+        if (SUCCEEDED(settings->get_StopIfGoingOnBatteries(&flag))) view.stop_on_batteries = flag != 0;
+        settings->get_Priority(&view.priority);
+      }
+      ReadTrigger(definition, view);
+      ReadPrincipalAndAction(definition, view);
+    }
+    if (settings) settings->Release();
+    if (definition) definition->Release();
+    if (task) task->Release();
+    SysFreeString(name);
+  });
+  return view;
+}
+
+void DeleteAutostartTask() {
+  WithRootTaskFolder([](ITaskFolder* folder) {
+    BSTR name = SysAllocString(L"Quillmere");
+    folder->DeleteTask(name, 0);
+    SysFreeString(name);
+  });
+}

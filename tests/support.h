@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <taskschd.h>
 
 #include <string>
 
@@ -17,6 +18,32 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Text of a registry value under HKCU, or empty when it is missing.
 std::wstring ReadRunValue(DWORD* type = nullptr, DWORD* bytes = nullptr);
 void DeleteRunValue();
+
+// The "Quillmere" task of the Task Scheduler's root folder, read back through
+// the scheduler's own interfaces.
+struct TaskView {
+  bool exists = false;
+  int stored = 0;  // files of the system's task store named Quillmere*
+  // The settings; Wine 8 keeps them.
+  TASK_INSTANCES_POLICY instances = TASK_INSTANCES_PARALLEL;
+  std::wstring time_limit;
+  bool disallow_on_batteries = true;
+  bool stop_on_batteries = true;
+  int priority = -1;
+  // Trigger, principal and action. Wine 8 keeps none of them (their
+  // collections and getters answer E_NOTIMPL); `reported` is false then.
+  bool reported = false;
+  long triggers = 0;
+  TASK_TRIGGER_TYPE2 trigger_type = TASK_TRIGGER_EVENT;
+  std::wstring trigger_user;
+  std::wstring principal_user;
+  TASK_RUNLEVEL_TYPE run_level = TASK_RUNLEVEL_LUA;
+  TASK_LOGON_TYPE logon_type = TASK_LOGON_NONE;
+  std::wstring command;
+};
+TaskView ReadAutostartTask();
+void DeleteAutostartTask();
+
 // Starts every test from the state a fresh process has.
 void ResetAppState();
 std::string Narrow(const std::wstring& text);

@@ -3,11 +3,35 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 #include <stdint.h>
 
 constexpr UINT TRAY_ICON_ID = 1;
 
+// The shell and clock calls behind adding the icon, gathered so that a test
+// can play a shell that refuses adds. The program always uses
+// kSystemTrayPlatform (AppState::tray_platform).
+struct TrayPlatform {
+  BOOL(WINAPI* notify_icon)(DWORD message, PNOTIFYICONDATAW data);
+  ULONGLONG(WINAPI* tick_count)();
+};
+extern const TrayPlatform kSystemTrayPlatform;
+
 bool AddTrayIcon(HWND window);
+
+// A start at logon can come before the shell has its notification area.
+// After a refused first add, the add is tried again on every tick and on
+// "TaskbarCreated" until it works, or until TRAY_ADD_RETRY_MS after that
+// first failure, when the program gives up and ends with exit code 1.
+constexpr uint64_t TRAY_ADD_RETRY_MS = 60000;
+enum TrayAddStep { TRAY_ADD_DONE, TRAY_ADD_WAIT, TRAY_ADD_GIVE_UP };
+TrayAddStep NextTrayAddStep(bool added, uint64_t now_tick, uint64_t first_failure_tick);
+// The add at start: draws the icon at once when the shell takes it, and
+// otherwise leaves the add pending. Answers whether the icon was added.
+bool StartTrayIcon(HWND window);
+// One more try at a pending add. TRAY_ADD_DONE: the icon is in (the caller
+// draws it); TRAY_ADD_GIVE_UP: the window is destroyed and the quit code is 1.
+TrayAddStep RetryTrayIcon(HWND window);
 void RemoveTrayIcon();
 void ShowBalloon(const wchar_t* title, const wchar_t* text);
 

@@ -5,6 +5,8 @@
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the complete 64-bit NOTIFYICONDATAW");
 
+const TrayPlatform kSystemTrayPlatform = {Shell_NotifyIconW, GetTickCount64};
+
 bool AddTrayIcon(HWND window) {
   NOTIFYICONDATAW& tray = app.tray_data;
   ZeroMemory(&tray, sizeof tray);
@@ -16,7 +18,37 @@ bool AddTrayIcon(HWND window) {
   tray.hIcon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(1));
   if (!tray.hIcon) tray.hIcon = LoadIconW(NULL, IDI_APPLICATION);
   CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), L"Quillmere");
-  return Shell_NotifyIconW(NIM_ADD, &tray) != FALSE;
+  return app.tray_platform->notify_icon(NIM_ADD, &tray) != FALSE;
+}
+
+TrayAddStep NextTrayAddStep(bool added, uint64_t now_tick, uint64_t first_failure_tick) {
+  if (added) return TRAY_ADD_DONE;
+  // A clock behind the first failure counts as no time passed.
+  uint64_t waited = now_tick > first_failure_tick ? now_tick - first_failure_tick : 0;
+  return waited >= TRAY_ADD_RETRY_MS ? TRAY_ADD_GIVE_UP : TRAY_ADD_WAIT;
+}
+
+bool StartTrayIcon(HWND window) {
+  if (AddTrayIcon(window)) {
+    RefreshTray();
+    return true;
+  }
+  app.tray_add_pending = 1;
+  app.tray_add_failed_tick = app.tray_platform->tick_count();
+  return false;
+}
+
+TrayAddStep RetryTrayIcon(HWND window) {
+  // A busy shell can time out on an add and still place the icon; adding
+  // it again is then refused, but modifying it works.
+  bool added = AddTrayIcon(window) || app.tray_platform->notify_icon(NIM_MODIFY, &app.tray_data) != FALSE;
+  TrayAddStep step = NextTrayAddStep(added, app.tray_platform->tick_count(), app.tray_add_failed_tick);
+  if (step != TRAY_ADD_WAIT) app.tray_add_pending = 0;
+  if (step == TRAY_ADD_GIVE_UP) {
+    app.quit_code = 1;
+    DestroyWindow(window);
+  }
+  return step;
 }
 
 void RemoveTrayIcon() {

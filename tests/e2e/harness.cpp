@@ -192,6 +192,7 @@ void QuillmereTest::SetUp() {
   EndLeftoverCopy();
   DeleteAppFolder();
   DeleteRunValue();
+  DeleteAutostartTask();
 }
 
 void QuillmereTest::TearDown() {
@@ -205,6 +206,7 @@ void QuillmereTest::TearDown() {
   process_ = {};
   DeleteAppFolder();
   DeleteRunValue();
+  DeleteAutostartTask();
 }
 
 bool QuillmereTest::Start() {

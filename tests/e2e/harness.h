@@ -38,8 +38,8 @@ bool FindQuillmereIcon(TrayIconView& icon);
 HWND FindMainWindow();
 std::wstring ExePath();
 
-// Each test starts with no Quillmere running, no program folder and no Run
-// value, and ends with the program gone.
+// Each test starts with no Quillmere running, no program folder, no Run
+// value and no logon task, and ends with the program gone.
 class QuillmereTest : public ::testing::Test {
  protected:
   void SetUp() override;

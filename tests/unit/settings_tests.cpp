@@ -1,4 +1,4 @@
-// Settings record, config.ini and the Run value.
+// Settings record, config.ini, and start at logon (Run value and task).
 #include <gtest/gtest.h>
 
 #include <string>
@@ -183,4 +183,189 @@ TEST(Autostart, RunValueFollowsTheChoice) {
   }
   EXPECT_TRUE(SetAutostart(false));
   EXPECT_EQ(ReadRunValue(), L"");
+}
+
+TEST(AccountName, JoinsDomainAndName) {
+  struct Case {
+    const wchar_t* domain;
+    std::wstring name;
+    const wchar_t* expected;  // null: refused
+  };
+  const std::wstring longest(256, L'n');
+  const Case cases[] = {
+      {L"VM", L"root", L"VM\\root"},
+      {L"", L"root", L"root"},
+      {nullptr, L"root", L"root"},
+      {L"VM", L"", nullptr},
+      {L"", L"", nullptr},
+  };
+  for (const Case& c : cases) {
+    wchar_t user[ACCOUNT_NAME_CAPACITY];
+    wmemset(user, L'#', ACCOUNT_NAME_CAPACITY);
+    EXPECT_EQ(JoinAccountName(user, c.domain, c.name.c_str()), c.expected != nullptr) << Narrow(c.name);
+    EXPECT_STREQ(user, c.expected ? c.expected : L"");
+  }
+  // The longest names the system gives fit whole.
+  wchar_t user[ACCOUNT_NAME_CAPACITY];
+  ASSERT_TRUE(JoinAccountName(user, longest.c_str(), longest.c_str()));
+  EXPECT_EQ(std::wstring(user), longest + L"\\" + longest);
+  EXPECT_FALSE(JoinAccountName(user, longest.c_str(), (longest + longest).c_str()));
+  EXPECT_STREQ(user, L"");
+}
+
+TEST(AccountName, IsTheProcessUser) {
+  wchar_t user[ACCOUNT_NAME_CAPACITY];
+  ASSERT_TRUE(GetProcessUserName(user));
+  // This process inherited an environment that names the same account.
+  wchar_t domain[256] = {}, name[256] = {};
+  ASSERT_GT(GetEnvironmentVariableW(L"USERDOMAIN", domain, 256), 0u);
+  ASSERT_GT(GetEnvironmentVariableW(L"USERNAME", name, 256), 0u);
+  EXPECT_EQ(_wcsicmp(user, (std::wstring(domain) + L"\\" + name).c_str()), 0) << Narrow(user);
+}
+
+TEST(TaskXml, StartsTheUserElevatedAtLogonWithTheQuotedPath) {
+  wchar_t xml[TASK_XML_CAPACITY];
+  ASSERT_TRUE(BuildTaskXml(xml, L"VM\\root", L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
+  EXPECT_STREQ(xml,
+               L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+               L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
+               L"  <Triggers>\r\n"
+               L"    <LogonTrigger>\r\n"
+               L"      <Enabled>true</Enabled>\r\n"
+               L"      <UserId>VM\\root</UserId>\r\n"
+               L"    </LogonTrigger>\r\n"
+               L"  </Triggers>\r\n"
+               L"  <Principals>\r\n"
+               L"    <Principal id=\"Author\">\r\n"
+               L"      <UserId>VM\\root</UserId>\r\n"
+               L"      <LogonType>InteractiveToken</LogonType>\r\n"
+               L"      <RunLevel>HighestAvailable</RunLevel>\r\n"
+               L"    </Principal>\r\n"
+               L"  </Principals>\r\n"
+               L"  <Settings>\r\n"
+               L"    <MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>\r\n"
+               L"    <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\r\n"
+               L"    <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\r\n"
+               L"    <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\r\n"
+               L"    <Priority>5</Priority>\r\n"
+               L"  </Settings>\r\n"
+               L"  <Actions Context=\"Author\">\r\n"
+               L"    <Exec>\r\n"
+               L"      <Command>\"C:\\Program Files\\Quillmere\\quillmere.exe\"</Command>\r\n"
+               L"    </Exec>\r\n"
+               L"  </Actions>\r\n"
+               L"</Task>\r\n");
+}
+
+TEST(TaskXml, EscapesMarkupAndRefusesWhatCannotBeWritten) {
+  struct Case {
+    std::wstring user;
+    std::wstring command;
+    bool ok;
+    std::wstring expected_user;  // as it stands in both UserId elements
+    std::wstring expected_command;
+  };
+  const std::wstring all_amps(256, L'&');
+  const std::wstring escaped_amps = [&] {
+    std::wstring text;
+    for (size_t i = 0; i < all_amps.size(); ++i) text += L"&amp;";
+    return text;
+  }();
+  const Case cases[] = {
+      {L"R&D\\<ann>", L"\"C:\\Tools & More\\q.exe\"", true, L"R&amp;D\\&lt;ann&gt;",
+       L"\"C:\\Tools &amp; More\\q.exe\""},
+      // The longest account and path, every character escaped, still fit.
+      {all_amps + L"\\" + all_amps, L"\"C:\\" + std::wstring(255, L'&') + L"\"", true,
+       escaped_amps + L"\\" + escaped_amps, L"\"C:\\" + escaped_amps.substr(5) + L"\""},
+      {L"", L"\"C:\\q.exe\"", false, L"", L""},
+      {L"VM\\root", L"", false, L"", L""},
+      {L"VM\\ro\not", L"\"C:\\q.exe\"", false, L"", L""},
+      {L"VM\\root", L"\"C:\\q\t.exe\"", false, L"", L""},
+      {std::wstring(5000, L'u'), L"\"C:\\q.exe\"", false, L"", L""},
+  };
+  for (const Case& c : cases) {
+    wchar_t xml[TASK_XML_CAPACITY];
+    wmemset(xml, L'#', TASK_XML_CAPACITY);
+    ASSERT_EQ(BuildTaskXml(xml, c.user.c_str(), c.command.c_str()), c.ok) << Narrow(c.user);
+    std::wstring text = xml;
+    if (!c.ok) {
+      EXPECT_EQ(text, L"") << "nothing half-written for " << Narrow(c.user);
+      continue;
+    }
+    std::wstring user = L"<UserId>" + c.expected_user + L"</UserId>";
+    size_t first = text.find(user);
+    ASSERT_NE(first, std::wstring::npos);
+    EXPECT_NE(text.find(user, first + 1), std::wstring::npos) << "trigger and principal";
+    EXPECT_NE(text.find(L"<Command>" + c.expected_command + L"</Command>"), std::wstring::npos);
+    EXPECT_EQ(text.substr(text.size() - 9), L"</Task>\r\n");
+  }
+  wchar_t xml[TASK_XML_CAPACITY];
+  EXPECT_FALSE(BuildTaskXml(xml, nullptr, L"\"C:\\q.exe\""));
+  EXPECT_FALSE(BuildTaskXml(xml, L"VM\\root", nullptr));
+}
+
+namespace {
+
+// Each test starts and ends with neither entry present.
+class AutostartTask : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    DeleteRunValue();
+    DeleteAutostartTask();
+    ASSERT_FALSE(ReadAutostartTask().exists);
+  }
+  void TearDown() override {
+    DeleteRunValue();
+    DeleteAutostartTask();
+  }
+  std::wstring QuotedModulePath() {
+    wchar_t module[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, module, MAX_PATH);
+    return L"\"" + std::wstring(module) + L"\"";
+  }
+};
+
+}  // namespace
+
+TEST_F(AutostartTask, EnablingTwiceLeavesOneTaskBesideTheRunValue) {
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(SetAutostart(true)) << "round " << round;
+    EXPECT_EQ(ReadRunValue(), QuotedModulePath());
+    TaskView task = ReadAutostartTask();
+    ASSERT_TRUE(task.exists);
+    EXPECT_EQ(task.stored, 1);
+    // Each differs from the scheduler's own default.
+    EXPECT_EQ(task.instances, TASK_INSTANCES_IGNORE_NEW);
+    EXPECT_EQ(task.time_limit, L"PT0S");
+    EXPECT_FALSE(task.disallow_on_batteries);
+    EXPECT_FALSE(task.stop_on_batteries);
+    EXPECT_EQ(task.priority, 5);
+  }
+}
+
+TEST_F(AutostartTask, TaskStartsThisUserElevatedAtLogonWithTheQuotedPath) {
+  ASSERT_TRUE(SetAutostart(true));
+  TaskView task = ReadAutostartTask();
+  ASSERT_TRUE(task.exists);
+  if (!task.reported) GTEST_SKIP() << "this Task Scheduler keeps no trigger, principal or action (Wine 8)";
+  wchar_t user[ACCOUNT_NAME_CAPACITY];
+  ASSERT_TRUE(GetProcessUserName(user));
+  EXPECT_EQ(task.triggers, 1);
+  EXPECT_EQ(task.trigger_type, TASK_TRIGGER_LOGON);
+  EXPECT_EQ(_wcsicmp(task.trigger_user.c_str(), user), 0) << Narrow(task.trigger_user);
+  EXPECT_EQ(_wcsicmp(task.principal_user.c_str(), user), 0) << Narrow(task.principal_user);
+  EXPECT_EQ(task.run_level, TASK_RUNLEVEL_HIGHEST);
+  EXPECT_EQ(task.logon_type, TASK_LOGON_INTERACTIVE_TOKEN);
+  EXPECT_EQ(task.command, QuotedModulePath());
+}
+
+TEST_F(AutostartTask, DisablingRemovesBothAndMissingOnesAreNoError) {
+  EXPECT_TRUE(SetAutostart(false)) << "neither exists";
+  ASSERT_TRUE(SetAutostart(true));
+  ASSERT_TRUE(ReadAutostartTask().exists);
+  EXPECT_TRUE(SetAutostart(false));
+  EXPECT_FALSE(ReadAutostartTask().exists);
+  EXPECT_EQ(ReadAutostartTask().stored, 0);
+  EXPECT_EQ(ReadRunValue(), L"");
+  EXPECT_TRUE(SetAutostart(false)) << "again, with both gone";
 }

@@ -76,6 +76,73 @@ class TrayIcon : public ::testing::Test {
   HWND window_ = nullptr;
 };
 
+// A shell that refuses the first adds, or times out on one yet places the
+// icon, and a clock the test moves; everything else is the real shell.
+struct FakeShell {
+  int refusals;
+  bool refused_add_lands;
+  int adds;
+  ULONGLONG now;
+};
+FakeShell fake_shell;
+
+BOOL WINAPI FakeNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
+  if (message != NIM_ADD) return Shell_NotifyIconW(message, data);
+  ++fake_shell.adds;
+  if (fake_shell.refusals <= 0) return Shell_NotifyIconW(message, data);
+  --fake_shell.refusals;
+  if (fake_shell.refused_add_lands) Shell_NotifyIconW(message, data);
+  return FALSE;
+}
+
+ULONGLONG WINAPI FakeTickCount() { return fake_shell.now; }
+
+const TrayPlatform kFakeShell = {FakeNotifyIcon, FakeTickCount};
+
+// The real main window, started the way WinMain starts it, against the fake
+// shell.
+class TrayAddAtLogon : public TrayIcon {
+ protected:
+  void SetUp() override {
+    TrayIcon::SetUp();
+    fake_shell = {};
+    fake_shell.now = 5000000;
+    app.tray_platform = &kFakeShell;
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    RegisterMainWindowClass(instance);
+    app.taskbar_created_message = RegisterWindowMessageW(L"TaskbarCreated");
+    main_ = app.main_window = CreateMainWindow(instance);
+    ASSERT_NE(main_, nullptr);
+  }
+  void TearDown() override {
+    if (IsWindow(main_)) DestroyWindow(main_);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    TrayIcon::TearDown();
+  }
+  // One TIMER_MAIN tick, a second after the last.
+  void Tick() {
+    fake_shell.now += 1000;
+    SendMessageW(main_, WM_TIMER, TIMER_MAIN, 0);
+  }
+  bool IconInShell() { return Shell_NotifyIconW(NIM_MODIFY, &app.tray_data) != FALSE; }
+  bool QuitPosted(WPARAM* code) {
+    MSG message = {};
+    if (!PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return false;
+    *code = message.wParam;
+    return true;
+  }
+  // The shell shows the drawn bar with the load tooltip, not the bare add.
+  void ExpectDrawn() {
+    EXPECT_TRUE(IconInShell());
+    EXPECT_NE(app.drawn_icon, nullptr);
+    EXPECT_EQ(app.tray_data.hIcon, app.drawn_icon);
+    EXPECT_EQ(wcsncmp(app.tray_data.szTip, L"Quillmere\n", 10), 0) << Narrow(app.tray_data.szTip);
+  }
+  HWND main_ = nullptr;
+};
+
 }  // namespace
 
 TEST(UsageIcon, BarGeometryAndColours) {
@@ -197,4 +264,90 @@ TEST_F(TrayIcon, RefreshesLeakNoGdiOrUserObject) {
   for (HMENU menu : menus) DestroyMenu(menu);
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
+}
+
+TEST(TrayAdd, RetriesForAMinuteAfterTheFirstRefusal) {
+  struct Case {
+    bool added;
+    uint64_t now;
+    uint64_t first_failure;
+    TrayAddStep step;
+  };
+  const uint64_t top = UINT64_MAX;
+  const Case cases[] = {
+      {true, 5000, 5000, TRAY_ADD_DONE},
+      {true, 900000, 5000, TRAY_ADD_DONE},  // a late success still counts
+      {false, 5000, 5000, TRAY_ADD_WAIT},
+      {false, 64999, 5000, TRAY_ADD_WAIT},
+      {false, 65000, 5000, TRAY_ADD_GIVE_UP},
+      {false, 900000, 5000, TRAY_ADD_GIVE_UP},
+      {false, 4000, 5000, TRAY_ADD_WAIT},  // a clock behind the failure
+      {false, top, top - 59999, TRAY_ADD_WAIT},
+      {false, top, top - 60000, TRAY_ADD_GIVE_UP},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(NextTrayAddStep(c.added, c.now, c.first_failure), c.step) << c.added << " " << c.now;
+}
+
+TEST_F(TrayAddAtLogon, AcceptedAddIsDrawnAtOnce) {
+  EXPECT_TRUE(StartTrayIcon(main_));
+  EXPECT_FALSE(app.tray_add_pending);
+  ExpectDrawn();
+}
+
+TEST_F(TrayAddAtLogon, RefusedAddsAreTriedEachTickUntilTheIconIsDrawn) {
+  fake_shell.refusals = 3;
+  EXPECT_FALSE(StartTrayIcon(main_));
+  EXPECT_TRUE(app.tray_add_pending);
+  for (int tick = 1; tick <= 2; ++tick) {
+    Tick();
+    EXPECT_EQ(fake_shell.adds, 1 + tick);
+    EXPECT_TRUE(app.tray_add_pending);
+    EXPECT_FALSE(IconInShell());
+  }
+  Tick();
+  EXPECT_EQ(fake_shell.adds, 4);
+  EXPECT_FALSE(app.tray_add_pending);
+  ExpectDrawn();
+  Tick();
+  EXPECT_EQ(fake_shell.adds, 4) << "no add once the icon is in";
+  WPARAM code = 0;
+  EXPECT_FALSE(QuitPosted(&code));
+  EXPECT_TRUE(IsWindow(main_));
+}
+
+TEST_F(TrayAddAtLogon, AMinuteOfRefusalsDestroysTheWindowAndQuitsWithOne) {
+  fake_shell.refusals = 1000;
+  EXPECT_FALSE(StartTrayIcon(main_));
+  WPARAM code = 0;
+  for (int second = 1; second < 60; ++second) {
+    Tick();
+    ASSERT_TRUE(IsWindow(main_)) << second;
+    ASSERT_FALSE(QuitPosted(&code)) << second;
+  }
+  Tick();
+  EXPECT_EQ(fake_shell.adds, 61);
+  EXPECT_FALSE(IsWindow(main_));
+  ASSERT_TRUE(QuitPosted(&code));
+  EXPECT_EQ(code, 1u);
+  EXPECT_EQ(app.drawn_icon, nullptr) << "the destroy handling released the drawn icon";
+}
+
+TEST_F(TrayAddAtLogon, TaskbarCreatedBringsThePendingIconAtOnce) {
+  fake_shell.refusals = 1;
+  EXPECT_FALSE(StartTrayIcon(main_));
+  SendMessageW(main_, app.taskbar_created_message, 0, 0);
+  EXPECT_EQ(fake_shell.adds, 2);
+  EXPECT_FALSE(app.tray_add_pending);
+  ExpectDrawn();
+}
+
+TEST_F(TrayAddAtLogon, AnAddTheShellTimedOutOnButPlacedCounts) {
+  fake_shell.refusals = 1;
+  fake_shell.refused_add_lands = true;
+  EXPECT_FALSE(StartTrayIcon(main_));
+  ASSERT_TRUE(IconInShell());
+  Tick();
+  EXPECT_FALSE(app.tray_add_pending);
+  ExpectDrawn();
 }
