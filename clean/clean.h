@@ -46,7 +46,7 @@ constexpr ULONG MEMORY_PURGE_STANDBY_LIST = 4;
 // The text after the last backslash of an image path.
 const wchar_t* ImageBaseName(const wchar_t* image_path);
 // Whether the list (names separated by commas and spaces) holds the whole
-// base name, ignoring the case of ASCII letters.
+// base name, ignoring the case of ASCII letters; no list excludes nothing.
 bool IsExcluded(const wchar_t* base_name, const wchar_t* exclusion_list);
 // Empties the working set of every process it may open that the list does
 // not name; answers how many it emptied.
@@ -61,8 +61,9 @@ uint32_t PurgeSystemLists(const wchar_t* exclusion_list, const CleanPlatform& pl
 
 // Megabytes that became available, never negative.
 double FreedMegabytes(uint64_t avail_before, uint64_t avail_after);
-// folder + "\Quillmere\clean.log", cut to 259 characters.
-void BuildCleanLogPath(wchar_t (&path)[MAX_PATH], const wchar_t* app_data_folder);
+// folder + "\Quillmere\clean.log", cut to 259 characters; false when it had
+// to be cut, since the cut path names some other file.
+bool BuildCleanLogPath(wchar_t (&path)[MAX_PATH], const wchar_t* app_data_folder);
 void FormatCleanLogLine(wchar_t (&line)[256], const SYSTEMTIME& time, double freed_mb, int32_t processes);
 // Appends one line; false when the file cannot be opened (locked, missing
 // folder), in which case the clean simply goes unlogged.

@@ -2,11 +2,13 @@
 #include "app/app.h"
 #include "clean/clean.h"
 
-void BuildCleanLogPath(wchar_t (&path)[MAX_PATH], const wchar_t* app_data_folder) {
+bool BuildCleanLogPath(wchar_t (&path)[MAX_PATH], const wchar_t* app_data_folder) {
+  const wchar_t kTail[] = L"\\Quillmere\\clean.log";
   ZeroMemory(path, sizeof path);
   CopyBounded(path, MAX_PATH, app_data_folder);
   size_t end = wcslen(path);
-  CopyBounded(path + end, MAX_PATH - end, L"\\Quillmere\\clean.log");
+  CopyBounded(path + end, MAX_PATH - end, kTail);
+  return wcslen(path) == end + ARRAYSIZE(kTail) - 1;
 }
 
 void FormatCleanLogLine(wchar_t (&line)[256], const SYSTEMTIME& time, double freed_mb, int32_t processes) {

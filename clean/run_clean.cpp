@@ -57,13 +57,11 @@ void RunClean(HWND) {
   RecordClean(freed_mb, processes);
 
   // Without an application-data folder the clean goes unlogged rather than
-  // into a folder at the drive root that anyone could have made.
+  // into a folder at the drive root that anyone could have made; a path too
+  // long to hold "clean.log" whole would append to some other file.
   wchar_t folder[MAX_PATH];
-  if (GetAppDataFolder(folder)) {
-    wchar_t path[MAX_PATH];
-    BuildCleanLogPath(path, folder);
-    AppendCleanLog(path, freed_mb, processes);
-  }
+  wchar_t path[MAX_PATH];
+  if (GetAppDataFolder(folder) && BuildCleanLogPath(path, folder)) AppendCleanLog(path, freed_mb, processes);
   Notify(freed_mb, processes);
   RefreshTray();
 }

@@ -15,6 +15,7 @@ const wchar_t* ImageBaseName(const wchar_t* image_path) {
 }
 
 bool IsExcluded(const wchar_t* base_name, const wchar_t* exclusion_list) {
+  if (!exclusion_list) return false;
   // Tokenising writes into the text, so every process gets a fresh copy.
   wchar_t copy[256] = {};
   for (int i = 0; i < 256 && exclusion_list[i] != 0; ++i) copy[i] = exclusion_list[i];

@@ -38,6 +38,18 @@ bool FindQuillmereIcon(TrayIconView& icon);
 HWND FindMainWindow();
 std::wstring ExePath();
 
+// Wine shows a popup menu as a window of class "#32768"; this finds the
+// visible one of a process.
+HWND FindMenuWindow(DWORD process_id);
+// Where each item of the tray menu lies, relative to its window's top-left
+// corner. Menus of another process cannot be read, so the same menu is shown
+// in this process for an instant and measured.
+const std::vector<RECT>& TrayMenuItemRects();
+// Whether the screen shows a check mark beside that item of an open menu.
+bool MenuItemChecked(HWND menu_window, int position);
+// A real left click on that item of an open menu.
+void ClickMenuItem(HWND menu_window, int position);
+
 // Each test starts with no Quillmere running, no program folder, no Run
 // value and no logon task, and ends with the program gone.
 class QuillmereTest : public ::testing::Test {
@@ -51,6 +63,9 @@ class QuillmereTest : public ::testing::Test {
   DWORD StartSecondCopy(DWORD timeout_ms = 10000);
   // Asks the program to exit through its Exit command; answers the code.
   DWORD Exit();
+  // A real right-click on the tray icon; answers the menu window once it is
+  // drawn, or nullptr.
+  HWND OpenTrayMenu();
   bool Running() const;
   DWORD WaitForExitCode(DWORD timeout_ms);
 

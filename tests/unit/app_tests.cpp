@@ -186,3 +186,32 @@ TEST_F(MainWindow, NoTaskbarMessageNumberTakesNoMessageForIt) {
   EXPECT_EQ(Send(0, 0), 0);
   EXPECT_EQ(app.tray_data.cbSize, 0u);
 }
+
+TEST_F(MainWindow, HotKeyDoubleClickAndCleanNowEachRunOneClean) {
+  struct Case {
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    int cleans;
+  };
+  const Case cases[] = {
+      {WM_HOTKEY, HOTKEY_CLEAN, MAKELPARAM(MOD_CONTROL | MOD_ALT, 'R'), 1},
+      {WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK, 1},
+      {WM_COMMAND, IDM_CLEAN_NOW, 0, 1},
+      {WM_COMMAND, MAKEWPARAM(IDM_CLEAN_NOW, 1), 0, 1},  // the notification code is not looked at
+      {WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDOWN, 0},
+      {WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONDOWN, 0},
+      {WM_TRAYICON, TRAY_ICON_ID, WM_MOUSEMOVE, 0},
+      {WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONDBLCLK, 0},
+      {WM_HOTKEY, HOTKEY_CLEAN + 1, 0, 0},
+  };
+  for (const Case& c : cases) {
+    int before = app.clean_history.count;
+    EXPECT_EQ(Send(c.message, c.wParam, c.lParam), 0);
+    EXPECT_EQ(app.clean_history.count - before, c.cleans) << c.message << " " << c.wParam << " " << c.lParam;
+  }
+  std::string log = ReadFileBytes(AppFile(L"clean.log"));
+  int lines = 0;
+  for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2)) ++lines;
+  EXPECT_EQ(lines, 4) << "one log line per clean";
+}

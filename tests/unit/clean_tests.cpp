@@ -1,7 +1,16 @@
-// Memory snapshot.
+// Memory snapshot, the trimmer and the purge through a played platform, the
+// freed figure, the log and its file, the balloons, and real cleans.
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
 #include "clean/clean.h"
+#include "tests/support.h"
 
 TEST(MemorySnapshot, FillsFiguresFromOneReading) {
   struct Case {
@@ -45,4 +54,614 @@ TEST(MemorySnapshot, ReadsTheSystem) {
   EXPECT_EQ(snapshot.used_bytes, snapshot.total_bytes - snapshot.avail_bytes);
   EXPECT_LE(snapshot.load_percent, 100u);
   EXPECT_DOUBLE_EQ(snapshot.total_gb, static_cast<double>(snapshot.total_bytes) / 1073741824.0);
+}
+
+// ---------------------------------------------------------------------------
+// The trimmer and the purge, through a platform the tests play.
+
+namespace {
+
+struct FakeProcess {
+  DWORD id;
+  const wchar_t* image;  // nullptr: the name cannot be read
+  bool opens = true;
+  bool empties = true;
+};
+
+// What the fake platform holds and what it saw.
+struct FakeSystem {
+  std::vector<FakeProcess> processes;
+  bool enumeration_fails = false;
+  DWORD claimed_bytes = 0;  // when set, the byte count the enumeration claims
+  bool module_found = true;
+  bool entry_found = true;
+
+  std::vector<std::string> calls;
+  std::vector<DWORD> opened, named, emptied;
+  DWORD enumeration_bytes = 0;
+  DWORD open_access = 0;
+  BOOL open_inherit = TRUE;
+  DWORD name_capacity = 0;
+  std::vector<HANDLE> open_handles;
+  int bad_closes = 0;
+  int opens_while_another_is_open = 0;
+};
+
+FakeSystem fake;
+
+HANDLE HandleOf(DWORD id) { return reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x10000 + id * 4)); }
+DWORD IdOf(HANDLE handle) { return static_cast<DWORD>((reinterpret_cast<uintptr_t>(handle) - 0x10000) / 4); }
+
+const FakeProcess* Find(DWORD id) {
+  for (const FakeProcess& process : fake.processes)
+    if (process.id == id) return &process;
+  return nullptr;
+}
+
+BOOL WINAPI FakeEnumProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
+  fake.calls.push_back("enumerate");
+  fake.enumeration_bytes = bytes;
+  if (fake.enumeration_fails) return FALSE;
+  DWORD fit = bytes / sizeof(DWORD);
+  DWORD n = 0;
+  for (; n < fit && n < fake.processes.size(); ++n) ids[n] = fake.processes[n].id;
+  *returned = fake.claimed_bytes ? fake.claimed_bytes : n * static_cast<DWORD>(sizeof(DWORD));
+  return TRUE;
+}
+
+HANDLE WINAPI FakeOpenProcess(DWORD access, BOOL inherit, DWORD id) {
+  fake.open_access = access;
+  fake.open_inherit = inherit;
+  const FakeProcess* process = Find(id);
+  if (!process || !process->opens) return nullptr;
+  if (!fake.open_handles.empty()) fake.opens_while_another_is_open += 1;
+  fake.opened.push_back(id);
+  fake.open_handles.push_back(HandleOf(id));
+  return HandleOf(id);
+}
+
+DWORD WINAPI FakeGetImageName(HANDLE handle, LPWSTR name, DWORD size) {
+  fake.name_capacity = size;
+  DWORD id = IdOf(handle);
+  fake.named.push_back(id);
+  const FakeProcess* process = Find(id);
+  if (!process || !process->image) return 0;
+  DWORD length = static_cast<DWORD>(wcslen(process->image));
+  if (length + 1 > size) return 0;
+  wmemcpy(name, process->image, length + 1);
+  return length;
+}
+
+BOOL WINAPI FakeEmptyWorkingSet(HANDLE handle) {
+  DWORD id = IdOf(handle);
+  fake.emptied.push_back(id);
+  const FakeProcess* process = Find(id);
+  return process && process->empties;
+}
+
+BOOL WINAPI FakeCloseHandle(HANDLE handle) {
+  for (size_t i = 0; i < fake.open_handles.size(); ++i) {
+    if (fake.open_handles[i] == handle) {
+      fake.open_handles.erase(fake.open_handles.begin() + static_cast<ptrdiff_t>(i));
+      return TRUE;
+    }
+  }
+  fake.bad_closes += 1;
+  return FALSE;
+}
+
+LONG NTAPI FakeSetSystemInformation(ULONG information_class, PVOID information, ULONG length) {
+  fake.calls.push_back("list class=" + std::to_string(information_class) +
+                       " command=" + std::to_string(*static_cast<ULONG*>(information)) +
+                       " length=" + std::to_string(length));
+  return 0;
+}
+
+HMODULE WINAPI FakeGetModuleHandle(LPCWSTR name) {
+  fake.calls.push_back("module " + Narrow(name));
+  return fake.module_found ? reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7000)) : nullptr;
+}
+
+FARPROC WINAPI FakeGetProcAddress(HMODULE, LPCSTR name) {
+  fake.calls.push_back(std::string("entry ") + name);
+  if (!fake.entry_found) return nullptr;
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeSetSystemInformation));
+}
+
+BOOL WINAPI FakeSetFileCacheSize(SIZE_T minimum, SIZE_T maximum, DWORD flags) {
+  fake.calls.push_back(std::string("flush cache") + (minimum == static_cast<SIZE_T>(-1) ? " min=-1" : " min=?") +
+                       (maximum == static_cast<SIZE_T>(-1) ? " max=-1" : " max=?") +
+                       " flags=" + std::to_string(flags));
+  return FALSE;
+}
+
+void FakeEnablePrivileges() { fake.calls.push_back("enable privileges"); }
+
+const CleanPlatform kFakePlatform = {
+    FakeEnumProcesses,   FakeOpenProcess,     FakeGetImageName,    FakeEmptyWorkingSet,  FakeCloseHandle,
+    FakeGetModuleHandle, FakeGetProcAddress, FakeSetFileCacheSize, FakeEnablePrivileges,
+};
+
+class CleanSeam : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake = FakeSystem{};
+    ResetAppState();
+  }
+  void TearDown() override {
+    // Whatever the path a process took, its handle was closed exactly once
+    // and before the next process was opened.
+    EXPECT_TRUE(fake.open_handles.empty()) << fake.open_handles.size() << " handles left open";
+    EXPECT_EQ(fake.bad_closes, 0) << "closed a handle that was not open";
+    EXPECT_EQ(fake.opens_while_another_is_open, 0);
+  }
+};
+
+const wchar_t kExplorer[] = L"\\Device\\HarddiskVolume1\\Windows\\explorer.exe";
+
+}  // namespace
+
+TEST_F(CleanSeam, WithoutAListEveryOpenableProcessIsTrimmedAndNoNameRead) {
+  for (const wchar_t* list : {static_cast<const wchar_t*>(nullptr), L""}) {
+    fake = FakeSystem{};
+    fake.processes = {{0, kExplorer},          {4, kExplorer},
+                      {8, kExplorer, false},   // ended before it could be opened
+                      {12, kExplorer, true, false},  // refuses the trim
+                      {16, nullptr}};
+    EXPECT_EQ(TrimWorkingSets(list, kFakePlatform), 2u) << "only successful trims count";
+    EXPECT_EQ(fake.enumeration_bytes, 16384u);
+    EXPECT_EQ(fake.open_access, 0x0500u);
+    EXPECT_EQ(fake.open_inherit, FALSE);
+    EXPECT_EQ(fake.opened, (std::vector<DWORD>{4, 12, 16})) << "id 0 is never opened";
+    EXPECT_EQ(fake.emptied, (std::vector<DWORD>{4, 12, 16}));
+    EXPECT_TRUE(fake.named.empty()) << "no list, no name queries";
+    EXPECT_TRUE(fake.open_handles.empty());
+  }
+}
+
+TEST_F(CleanSeam, ExcludesWholeNamesIgnoringOnlyAsciiCase) {
+  const std::wstring long_list_fits = std::wstring(246, L',') + L"sshd.exe,";  // 255 characters
+  const std::wstring long_list_cut = std::wstring(248, L',') + L"sshd.exe";    // 256: the last one is lost
+  struct Case {
+    const wchar_t* list;
+    const wchar_t* image;
+    bool excluded;
+  };
+  const Case cases[] = {
+      {L"explorer.exe", kExplorer, true},
+      {L"EXPLORER.EXE", kExplorer, true},
+      {L"eXpLoReR.ExE", kExplorer, true},
+      {L"explorer", kExplorer, false},          // the extension is part of the name
+      {L"plorer.exe", kExplorer, false},        // a tail of the name
+      {L"explorer.exe2", kExplorer, false},     // longer than the name
+      {L"explorer.ex", kExplorer, false},
+      {L"chrome.exe,explorer.exe", kExplorer, true},
+      {L"  ,, chrome.exe ,,explorer.exe , ", kExplorer, true},
+      {L"chrome.exe;explorer.exe", kExplorer, false},  // a semicolon is part of a name
+      {L"explorer.exe\tchrome.exe", kExplorer, false},  // so is a tab
+      {L"explorer.exe", L"explorer.exe", true},      // no backslash: the whole text is the name
+      {L"windows", kExplorer, false},                // folders of the path are not the name
+      // Only A-Z and a-z fold: other letters must match exactly.
+      {L"\u00e4pp.exe", L"\\Device\\x\\\u00e4pp.exe", true},
+      {L"\u00c4PP.EXE", L"\\Device\\x\\\u00e4pp.exe", false},
+      {L"\u00c4pp.exe", L"\\Device\\x\\\u00e4pp.exe", false},
+      // A space splits the name, so such an executable is never excluded.
+      {L"my app.exe", L"\\Device\\x\\my app.exe", false},
+      {L"my,app.exe", L"\\Device\\x\\my app.exe", false},
+      // Only the first 255 characters of the list count.
+      {long_list_fits.c_str(), L"\\Device\\x\\sshd.exe", true},
+      {long_list_cut.c_str(), L"\\Device\\x\\sshd.exe", false},
+  };
+  for (const Case& c : cases) {
+    fake = FakeSystem{};
+    fake.processes = {{40, c.image}};
+    uint32_t trimmed = TrimWorkingSets(c.list, kFakePlatform);
+    EXPECT_EQ(trimmed, c.excluded ? 0u : 1u) << Narrow(c.list) << " / " << Narrow(c.image);
+    EXPECT_EQ(fake.named, std::vector<DWORD>{40});
+    EXPECT_EQ(fake.name_capacity, 260u);
+    EXPECT_EQ(IsExcluded(ImageBaseName(c.image), c.list), c.excluded) << Narrow(c.list);
+    EXPECT_TRUE(fake.open_handles.empty());
+  }
+  EXPECT_FALSE(IsExcluded(L"explorer.exe", nullptr));
+}
+
+TEST_F(CleanSeam, ListOfOnlyDelimitersReadsNamesAndTrimsEverything) {
+  fake.processes = {{4, kExplorer}, {8, L"\\Device\\x\\, .exe"}, {12, nullptr}};
+  EXPECT_EQ(TrimWorkingSets(L" ,, , ,   ,", kFakePlatform), 3u);
+  EXPECT_EQ(fake.named, (std::vector<DWORD>{4, 8, 12}));
+}
+
+TEST_F(CleanSeam, EveryPathClosesItsHandleAndOnlyTrimsAreCounted) {
+  fake.processes = {
+      {4, kExplorer},                                      // excluded
+      {8, nullptr},                                        // listed? cannot tell: trimmed
+      {12, L"\\Device\\x\\svchost.exe"},                   // trimmed
+      {16, L"\\Device\\x\\svchost.exe", true, false},      // trim refused
+      {20, kExplorer, false},                              // cannot be opened
+      {24, L"\\Device\\x\\Explorer.EXE"},                  // excluded
+  };
+  EXPECT_EQ(TrimWorkingSets(L"explorer.exe", kFakePlatform), 2u);
+  EXPECT_EQ(fake.opened, (std::vector<DWORD>{4, 8, 12, 16, 24}));
+  EXPECT_EQ(fake.named, (std::vector<DWORD>{4, 8, 12, 16, 24}));
+  EXPECT_EQ(fake.emptied, (std::vector<DWORD>{8, 12, 16}));
+}
+
+TEST_F(CleanSeam, VisitsOnlyTheFirst4096Processes) {
+  for (DWORD i = 1; i <= 5000; ++i) fake.processes.push_back({i * 4, nullptr});
+  // As the system does: fills the array and says how many bytes it used.
+  EXPECT_EQ(TrimWorkingSets(L"", kFakePlatform), 4096u);
+  ASSERT_EQ(fake.opened.size(), 4096u);
+  EXPECT_EQ(fake.opened.back(), 4096u * 4);
+  EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "enumerate"), 1) << "never enumerated again";
+
+  // A platform that claims more than fits is not read past the array.
+  fake = FakeSystem{};
+  for (DWORD i = 1; i <= 5000; ++i) fake.processes.push_back({i * 4, nullptr});
+  fake.claimed_bytes = 5000 * 4;
+  EXPECT_EQ(TrimWorkingSets(L"", kFakePlatform), 4096u);
+}
+
+TEST_F(CleanSeam, FailedOrEmptyEnumerationTrimsNothing) {
+  fake.processes = {{4, kExplorer}};
+  fake.enumeration_fails = true;
+  EXPECT_EQ(TrimWorkingSets(L"explorer.exe", kFakePlatform), 0u);
+  EXPECT_TRUE(fake.opened.empty());
+
+  fake = FakeSystem{};
+  EXPECT_EQ(TrimWorkingSets(nullptr, kFakePlatform), 0u);
+  EXPECT_TRUE(fake.opened.empty());
+}
+
+TEST_F(CleanSeam, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheCache) {
+  fake.processes = {{4, kExplorer}, {8, nullptr, false}, {12, nullptr}};
+  EXPECT_EQ(PurgeSystemLists(nullptr, kFakePlatform), 2u);
+  const std::vector<std::string> first = {
+      "enumerate",
+      "enable privileges",  // before the first request that needs them
+      "module ntdll.dll",
+      "entry NtSetSystemInformation",
+      "list class=80 command=3 length=4",
+      "list class=80 command=4 length=4",
+      "flush cache min=-1 max=-1 flags=0",
+  };
+  EXPECT_EQ(fake.calls, first);
+  EXPECT_EQ(fake.emptied, (std::vector<DWORD>{4, 12})) << "the trim comes first, before any request";
+
+  // Later cleans of the run use the entry found and enable nothing again.
+  fake.calls.clear();
+  fake.processes = {{4, kExplorer, true, false}};
+  EXPECT_EQ(PurgeSystemLists(nullptr, kFakePlatform), 0u);
+  const std::vector<std::string> second = {
+      "enumerate",
+      "list class=80 command=3 length=4",
+      "list class=80 command=4 length=4",
+      "flush cache min=-1 max=-1 flags=0",
+  };
+  EXPECT_EQ(fake.calls, second);
+}
+
+TEST_F(CleanSeam, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
+  struct Case {
+    bool module_found;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {true,
+       {"enumerate", "module ntdll.dll", "entry NtSetSystemInformation", "module ntdll.dll",
+        "entry NtSetSystemInformation", "flush cache min=-1 max=-1 flags=0"}},
+      {false, {"enumerate", "module ntdll.dll", "module ntdll.dll", "flush cache min=-1 max=-1 flags=0"}},
+  };
+  for (const Case& c : cases) {
+    ResetAppState();
+    for (int clean = 0; clean < 2; ++clean) {
+      fake = FakeSystem{};
+      fake.processes = {{4, kExplorer}, {8, kExplorer}};
+      fake.module_found = c.module_found;
+      fake.entry_found = false;
+      EXPECT_EQ(PurgeSystemLists(L"explorer.exe", kFakePlatform), 0u);
+      std::vector<std::string> expected = c.calls;
+      if (clean == 0) expected.insert(expected.begin() + 1, "enable privileges");
+      EXPECT_EQ(fake.calls, expected) << "module found: " << c.module_found << ", clean " << clean;
+    }
+    EXPECT_EQ(app.set_system_information_entry, nullptr);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Freed memory, the log line and its file, the balloons.
+
+TEST(CleanFigures, FreedMegabytesFromTheRiseOfAvailableMemory) {
+  const uint64_t MiB = 1048576;
+  struct Case {
+    uint64_t before, after;
+    double freed;
+  };
+  const Case cases[] = {
+      {100 * MiB, 612 * MiB, 512.0},
+      {100 * MiB, 100 * MiB + MiB / 2, 0.5},
+      {100 * MiB, 100 * MiB + 1, 1.0 / 1048576.0},
+      {612 * MiB, 100 * MiB, 0.0},  // a fall reports nothing, never a negative amount
+      {0, 3072 * MiB, 3072.0},      // failed before snapshot: all available memory counts
+      {3072 * MiB, 0, 0.0},         // failed after snapshot
+      {0, 0, 0.0},
+  };
+  for (const Case& c : cases) EXPECT_DOUBLE_EQ(FreedMegabytes(c.before, c.after), c.freed) << c.before << "->" << c.after;
+}
+
+TEST(CleanFigures, LogLineFormat) {
+  struct Case {
+    WORD year, month, day, hour, minute, second;
+    double freed;
+    int32_t processes;
+    const wchar_t* line;
+  };
+  const Case cases[] = {
+      {2025, 3, 5, 7, 8, 9, 0.4, 12, L"2025-03-05 07:08:09  Freed 0 MB  (12 processes)\r\n"},
+      {2025, 12, 31, 23, 59, 58, 511.6, 7, L"2025-12-31 23:59:58  Freed 512 MB  (7 processes)\r\n"},
+      {2025, 1, 1, 0, 0, 0, 0.0, 0, L"2025-01-01 00:00:00  Freed 0 MB  (0 processes)\r\n"},
+      {987, 10, 10, 10, 10, 10, 2.5, 4096, L"0987-10-10 10:10:10  Freed 3 MB  (4096 processes)\r\n"},
+  };
+  for (const Case& c : cases) {
+    SYSTEMTIME time = {};
+    time.wYear = c.year;
+    time.wMonth = c.month;
+    time.wDay = c.day;
+    time.wHour = c.hour;
+    time.wMinute = c.minute;
+    time.wSecond = c.second;
+    wchar_t line[256];
+    FormatCleanLogLine(line, time, c.freed, c.processes);
+    EXPECT_STREQ(line, c.line);
+  }
+}
+
+TEST(CleanFigures, LogPathIsCutAt259CharactersAndThenRefused) {
+  const std::wstring tail = L"\\Quillmere\\clean.log";
+  struct Case {
+    size_t folder_length;
+    bool whole;
+  };
+  const Case cases[] = {{20, true}, {259 - tail.size(), true}, {260 - tail.size(), false}, {259, false}};
+  for (const Case& c : cases) {
+    std::wstring folder = L"C:\\" + std::wstring(c.folder_length - 3, L'u');
+    wchar_t path[MAX_PATH + 1];
+    wmemset(path, L'#', MAX_PATH + 1);
+    bool whole = BuildCleanLogPath(reinterpret_cast<wchar_t(&)[MAX_PATH]>(path), folder.c_str());
+    EXPECT_EQ(whole, c.whole) << c.folder_length;
+    std::wstring expected = (folder + tail).substr(0, 259);
+    EXPECT_EQ(std::wstring(path), expected) << c.folder_length;
+    EXPECT_EQ(path[MAX_PATH], L'#') << "wrote past the buffer";
+  }
+}
+
+TEST(CleanFigures, BalloonChoice) {
+  struct Case {
+    bool silent, elevated, notice_shown;
+    double freed;
+    int32_t minimum;
+    CleanBalloon balloon;
+  };
+  const Case cases[] = {
+      // Unelevated, first clean: the notice, however much was freed.
+      {false, false, false, 5000.0, 10, CLEAN_BALLOON_LIMITED_MODE},
+      {false, false, true, 5000.0, 10, CLEAN_BALLOON_CLEANED},
+      {false, true, false, 10.0, 10, CLEAN_BALLOON_CLEANED},
+      // Compared as doubles: 9.6 would print as 10 but is below it.
+      {false, true, false, 9.6, 10, CLEAN_BALLOON_NONE},
+      {false, true, false, 9.9999, 10, CLEAN_BALLOON_NONE},
+      {false, true, false, 0.0, 0, CLEAN_BALLOON_CLEANED},
+      {false, true, false, 0.0, -5, CLEAN_BALLOON_CLEANED},
+      {false, true, false, 0.0, INT32_MIN, CLEAN_BALLOON_CLEANED},
+      {false, true, false, 1e12, INT32_MAX, CLEAN_BALLOON_CLEANED},
+      {false, true, false, 2147483646.0, INT32_MAX, CLEAN_BALLOON_NONE},
+      // Silent: nothing at all, not even the notice.
+      {true, false, false, 5000.0, 10, CLEAN_BALLOON_NONE},
+      {true, true, false, 5000.0, 0, CLEAN_BALLOON_NONE},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ChooseCleanBalloon(c.silent, c.elevated, c.notice_shown, c.freed, c.minimum), c.balloon)
+        << c.silent << c.elevated << c.notice_shown << " " << c.freed << " vs " << c.minimum;
+
+  wchar_t text[128];
+  FormatCleanBalloon(text, 511.6, 37);
+  EXPECT_STREQ(text, L"Freed 512 MB  (37 processes trimmed)");
+}
+
+namespace {
+
+// A folder of its own under %TEMP%, removed with everything in it.
+class CleanLogFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    folder_ = std::wstring(temp) + L"quillmere-log-" + std::to_wstring(GetCurrentProcessId());
+    path_ = folder_ + L"\\clean.log";
+    RemoveAll();
+    ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+  }
+  void TearDown() override { RemoveAll(); }
+  void RemoveAll() {
+    SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(path_.c_str());
+    RemoveDirectoryW(path_.c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  std::wstring folder_, path_;
+};
+
+// Checks one line against the exact format, taking its time stamp from the
+// line itself.
+void ExpectLogLine(const std::string& line, double freed_mb, int processes) {
+  SYSTEMTIME time = {};
+  int fields[6] = {};
+  ASSERT_EQ(sscanf(line.c_str(), "%4d-%2d-%2d %2d:%2d:%2d", &fields[0], &fields[1], &fields[2], &fields[3],
+                   &fields[4], &fields[5]),
+            6)
+      << line;
+  time.wYear = static_cast<WORD>(fields[0]);
+  time.wMonth = static_cast<WORD>(fields[1]);
+  time.wDay = static_cast<WORD>(fields[2]);
+  time.wHour = static_cast<WORD>(fields[3]);
+  time.wMinute = static_cast<WORD>(fields[4]);
+  time.wSecond = static_cast<WORD>(fields[5]);
+  wchar_t expected[256];
+  FormatCleanLogLine(expected, time, freed_mb, processes);
+  EXPECT_EQ(line, Narrow(expected));
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  EXPECT_EQ(time.wYear, now.wYear) << "stamped with the local time";
+}
+
+}  // namespace
+
+TEST_F(CleanLogFile, FirstLineCreatesTheFileWithoutBomAndLaterLinesAppend) {
+  ASSERT_TRUE(AppendCleanLog(path_.c_str(), 511.6, 9));
+  std::string first = ReadFileBytes(path_);
+  ASSERT_GE(first.size(), 3u);
+  EXPECT_NE(first.substr(0, 3), "\xEF\xBB\xBF") << "no byte-order mark";
+  EXPECT_EQ(first.find("\r\n"), first.size() - 2) << "exactly one line, ended by CR LF";
+  ExpectLogLine(first, 511.6, 9);
+
+  // Whatever is there stays, and the new line follows it.
+  const std::string existing = "hand-written\r\nno line end";
+  ASSERT_TRUE(WriteFileBytes(path_, existing));
+  ASSERT_TRUE(AppendCleanLog(path_.c_str(), 0.4, 3));
+  std::string after = ReadFileBytes(path_);
+  ASSERT_EQ(after.compare(0, existing.size(), existing), 0);
+  ExpectLogLine(after.substr(existing.size()), 0.4, 3);
+}
+
+TEST_F(CleanLogFile, UnopenableLogIsLeftAsItWas) {
+  const std::string content = "2025-01-01 00:00:00  Freed 1 MB  (1 processes)\r\n";
+  ASSERT_TRUE(WriteFileBytes(path_, content));
+
+  // Held open for writing by another handle (another process shares alike).
+  for (DWORD share : {DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE}}) {
+    HANDLE holder = CreateFileW(path_.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(AppendCleanLog(path_.c_str(), 12.0, 5)) << "share " << share;
+    CloseHandle(holder);
+    EXPECT_EQ(ReadFileBytes(path_), content);
+  }
+
+  // A folder where the file should be.
+  DeleteFileW(path_.c_str());
+  ASSERT_TRUE(CreateDirectoryW(path_.c_str(), nullptr));
+  EXPECT_FALSE(AppendCleanLog(path_.c_str(), 12.0, 5));
+}
+
+TEST_F(CleanLogFile, MissingFolderCreatesNothing) {
+  std::wstring missing = folder_ + L"\\missing";
+  std::wstring path = missing + L"\\clean.log";
+  EXPECT_FALSE(AppendCleanLog(path.c_str(), 12.0, 5));
+  EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// ---------------------------------------------------------------------------
+// RunClean on the real system (under Wine: the prefix's own processes).
+
+namespace {
+
+class RealClean : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAppState();
+    InitDefaultSettings(app.settings);
+    DeleteAppFolder();
+  }
+  void TearDown() override { DeleteAppFolder(); }
+};
+
+// Sets the two purge privileges of this process's token on or off; answers
+// false when the token cannot be changed.
+bool SetPurgePrivileges(bool enabled) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return false;
+  bool ok = true;
+  for (const wchar_t* name : {SE_PROF_SINGLE_PROCESS_NAME, SE_INCREASE_QUOTA_NAME}) {
+    TOKEN_PRIVILEGES privileges = {};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = enabled ? SE_PRIVILEGE_ENABLED : 0;
+    ok = ok && LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid) &&
+         AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr) &&
+         GetLastError() == ERROR_SUCCESS;
+  }
+  CloseHandle(token);
+  return ok;
+}
+
+// Whether the token lists the privilege as enabled; -1 when it is absent.
+int PrivilegeEnabled(const wchar_t* name) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return -1;
+  alignas(TOKEN_PRIVILEGES) BYTE buffer[4096] = {};
+  DWORD size = 0;
+  LUID luid = {};
+  int state = -1;
+  if (GetTokenInformation(token, TokenPrivileges, buffer, sizeof buffer, &size) &&
+      LookupPrivilegeValueW(nullptr, name, &luid)) {
+    const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer);
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+      const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+      if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart)
+        state = (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+  }
+  CloseHandle(token);
+  return state;
+}
+
+}  // namespace
+
+TEST_F(RealClean, EnablesBothPurgePrivilegesInTheToken) {
+  ASSERT_TRUE(SetPurgePrivileges(false));
+  ASSERT_EQ(PrivilegeEnabled(SE_PROF_SINGLE_PROCESS_NAME), 0);
+  ASSERT_EQ(PrivilegeEnabled(SE_INCREASE_QUOTA_NAME), 0);
+  RunClean(nullptr);
+  EXPECT_EQ(PrivilegeEnabled(SE_PROF_SINGLE_PROCESS_NAME), 1);
+  EXPECT_EQ(PrivilegeEnabled(SE_INCREASE_QUOTA_NAME), 1);
+}
+
+TEST_F(RealClean, RecordsLogsAndStampsOneClean) {
+  // No folder: the clean runs and goes unlogged, creating nothing.
+  RunClean(nullptr);
+  EXPECT_EQ(app.clean_history.count, 1);
+  EXPECT_EQ(GetFileAttributesW(AppFolder().c_str()), INVALID_FILE_ATTRIBUTES);
+
+  ASSERT_TRUE(CreateDirectoryW(AppFolder().c_str(), nullptr));
+  uint64_t before = GetTickCount64();
+  RunClean(nullptr);
+  EXPECT_GE(app.last_clean_tick, before);
+  EXPECT_LE(app.last_clean_tick, GetTickCount64());
+  ASSERT_EQ(app.clean_history.count, 2);
+  const CleanRecord& record = app.clean_history.entries[1];
+  EXPECT_GT(record.processes, 0) << "the prefix's own processes, this one included";
+  EXPECT_GE(record.freed_mb, 0.0);
+  std::string log = ReadFileBytes(AppFile(L"clean.log"));
+  EXPECT_EQ(log.find("\r\n"), log.size() - 2) << "one line: " << log;
+  ExpectLogLine(log, record.freed_mb, record.processes);
+}
+
+TEST_F(RealClean, LimitedModeNoticeOnlyOnceAndNeverWhileSilent) {
+  struct Case {
+    bool silent, elevated, shown_before, shown_after;
+  };
+  const Case cases[] = {
+      {false, false, false, true},
+      {true, false, false, false},  // stays unshown for the first unsilenced clean
+      {false, true, false, false},
+      {false, false, true, true},
+  };
+  for (const Case& c : cases) {
+    ResetAppState();
+    InitDefaultSettings(app.settings);
+    app.settings.silent_mode = c.silent;
+    app.is_elevated = c.elevated;
+    app.limited_notice_shown = c.shown_before;
+    RunClean(nullptr);
+    EXPECT_EQ(app.limited_notice_shown, c.shown_after) << c.silent << c.elevated << c.shown_before;
+  }
 }

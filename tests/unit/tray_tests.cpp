@@ -351,3 +351,113 @@ TEST_F(TrayAddAtLogon, AnAddTheShellTimedOutOnButPlacedCounts) {
   EXPECT_FALSE(app.tray_add_pending);
   ExpectDrawn();
 }
+
+TEST(TrayMenu, BuildsItsItemsInOrderWithTheDefaultAndTheCheckMark) {
+  struct Item {
+    UINT id;
+    const wchar_t* text;  // nullptr: a separator
+    UINT state;
+  };
+  for (bool auto_clean_on : {true, false}) {
+    const Item items[] = {
+        {IDM_CLEAN_NOW, L"Clean Now\tCtrl+Alt+R", MFS_DEFAULT},
+        {IDM_STATUS, L"Status Window...", 0},
+        {IDM_TOGGLE_AUTO, L"Auto-clean", auto_clean_on ? static_cast<UINT>(MFS_CHECKED) : 0u},
+        {0, nullptr, 0},
+        {IDM_SETTINGS, L"Settings...", 0},
+        {0, nullptr, 0},
+        {IDM_EXIT, L"Exit", 0},
+    };
+    HMENU menu = BuildTrayMenu(auto_clean_on);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(GetMenuItemCount(menu), 7);
+    for (int position = 0; position < 7; ++position) {
+      const Item& expected = items[position];
+      wchar_t text[64] = {};
+      MENUITEMINFOW info = {};
+      info.cbSize = sizeof info;
+      info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STATE | MIIM_STRING | MIIM_SUBMENU;
+      info.dwTypeData = text;
+      info.cch = 64;
+      ASSERT_TRUE(GetMenuItemInfoW(menu, position, TRUE, &info)) << position;
+      EXPECT_EQ(info.hSubMenu, nullptr);
+      if (!expected.text) {
+        EXPECT_EQ(info.fType, static_cast<UINT>(MFT_SEPARATOR)) << position;
+        continue;
+      }
+      EXPECT_EQ(info.fType, static_cast<UINT>(MFT_STRING)) << position;
+      EXPECT_EQ(info.wID, expected.id) << position;
+      EXPECT_STREQ(text, expected.text);
+      EXPECT_EQ(info.fState & (MFS_DEFAULT | MFS_CHECKED | MFS_DISABLED), expected.state) << position;
+    }
+    EXPECT_EQ(GetMenuDefaultItem(menu, FALSE, 0), static_cast<UINT>(IDM_CLEAN_NOW));
+    DestroyMenu(menu);
+  }
+}
+
+namespace {
+
+// Owner of the menu in the test below: closes every menu the moment it
+// waits for input, as a user pressing Esc would, and counts the showings.
+int menus_dismissed = 0;
+LRESULT CALLBACK DismissingOwnerProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ENTERIDLE && wParam == MSGF_MENU) {
+    menus_dismissed += 1;
+    EndMenu();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Whether 20 more USER objects can still be made. Wine's server crashes when
+// a menu has to open its window in a full table, so a leak must be caught
+// while some room is left.
+bool RoomForTwentyMenus() {
+  HMENU made[20] = {};
+  bool room = true;
+  for (HMENU& menu : made) room = room && (menu = CreatePopupMenu()) != nullptr;
+  for (HMENU menu : made)
+    if (menu) DestroyMenu(menu);
+  return room;
+}
+
+}  // namespace
+
+// Each showing makes and destroys its own menu: with the USER table filled to
+// within 300 of full, 600 showings would use it up if one leaked (a showing
+// opens a window too, so it costs about 10 ms under Wine). A dismissed menu
+// sends no command.
+TEST(TrayMenu, DismissedShowingsSendNothingAndLeaveNoMenuBehind) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = DismissingOwnerProc;
+  window_class.lpszClassName = L"QuillmereMenuOwnerTest";
+  RegisterClassW(&window_class);
+  HWND owner = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
+                               nullptr);
+  ASSERT_NE(owner, nullptr);
+
+  std::vector<HMENU> menus;
+  for (HMENU menu; (menu = CreatePopupMenu()) != nullptr && menus.size() < 200000;) menus.push_back(menu);
+  ASSERT_GT(menus.size(), 300u);
+  for (int i = 0; i < 300; ++i) {
+    DestroyMenu(menus.back());
+    menus.pop_back();
+  }
+
+  menus_dismissed = 0;
+  int commands = 0;
+  for (int i = 0; i < 600; ++i) {
+    ASSERT_TRUE(RoomForTwentyMenus()) << "showing " << i << ": the USER table is filling up";
+    ShowTrayMenu(owner, i % 2 == 0);
+    ASSERT_EQ(menus_dismissed, i + 1) << "showing " << i << " did not open";
+    MSG message;
+    while (PeekMessageW(&message, owner, 0, 0, PM_REMOVE)) commands += message.message == WM_COMMAND;
+  }
+  EXPECT_EQ(commands, 0);
+  HMENU another = CreatePopupMenu();
+  EXPECT_NE(another, nullptr);
+
+  DestroyMenu(another);
+  for (HMENU menu : menus) DestroyMenu(menu);
+  DestroyWindow(owner);
+}

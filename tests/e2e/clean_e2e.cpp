@@ -1,0 +1,153 @@
+// Cleans of the real program from the real hot key, a double-click on its
+// tray icon and its menu; the log they leave; the menu's toggle and Exit.
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "clean/clean.h"
+#include "tests/e2e/harness.h"
+#include "tests/support.h"
+
+namespace {
+
+constexpr int kCleanNow = 0, kAutoClean = 2, kExit = 6;  // positions in the menu
+
+std::string Log() { return ReadFileBytes(AppFile(L"clean.log")); }
+std::string Config() { return ReadFileBytes(AppFile(L"config.ini")); }
+
+std::vector<std::string> LogLines() {
+  std::vector<std::string> lines;
+  std::string log = Log();
+  size_t start = 0;
+  for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(log.substr(start, end + 2 - start));
+  return lines;
+}
+
+// Settings as a first run writes them, with automatic cleans off so that
+// only the cleans a test asks for reach the log, and no "RAM Cleaned"
+// balloon: Wine keeps a balloon over the tray for ten seconds, where it
+// would take the next test's clicks.
+void WriteConfig(bool auto_clean) {
+  std::string config =
+      "[Clean]\r\nthreshold_percent=80\r\ninterval_minutes=30\r\non_idle_minutes=5\r\non_boot_delay=60\r\n"
+      "silent_mode=0\r\nauto_clean=0\r\nclean_hour=-1\r\nclean_minute=0\r\nnotify_min_mb=2147483647\r\nexclude_list=\r\n"
+      "[App]\r\nstart_with_windows=0\r\nshow_status_on_clean=0\r\n";
+  if (auto_clean) config.replace(config.find("auto_clean=0"), 12, "auto_clean=1");
+  CreateDirectoryW(AppFolder().c_str(), nullptr);
+  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), config));
+}
+
+// One line in the exact format, rebuilt from the fields read back from it,
+// for a clean that trimmed at least one process.
+void ExpectCleanLine(const std::string& line) {
+  int year, month, day, hour, minute, second, processes;
+  double freed;
+  ASSERT_EQ(sscanf(line.c_str(), "%4d-%2d-%2d %2d:%2d:%2d Freed %lf MB (%d processes)", &year, &month, &day, &hour,
+                   &minute, &second, &freed, &processes),
+            8)
+      << line;
+  SYSTEMTIME time = {};
+  time.wYear = static_cast<WORD>(year);
+  time.wMonth = static_cast<WORD>(month);
+  time.wDay = static_cast<WORD>(day);
+  time.wHour = static_cast<WORD>(hour);
+  time.wMinute = static_cast<WORD>(minute);
+  time.wSecond = static_cast<WORD>(second);
+  wchar_t expected[256];
+  FormatCleanLogLine(expected, time, freed, processes);
+  EXPECT_EQ(line, Narrow(expected));
+  EXPECT_GT(processes, 0);
+}
+
+class CleanTest : public QuillmereTest {
+ protected:
+  // After the action, exactly one line arrives and no second follows.
+  void ExpectOneNewCleanLine(size_t lines_before) {
+    ASSERT_TRUE(WaitUntil([&] { return LogLines().size() > lines_before; }, 15000)) << "no clean was logged";
+    EXPECT_FALSE(WaitUntil([&] { return LogLines().size() > lines_before + 1; }, 1500)) << "more than one clean";
+    std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(lines.size(), lines_before + 1);
+    ExpectCleanLine(lines.back());
+  }
+};
+
+}  // namespace
+
+TEST_F(CleanTest, HotKeyCleansOnceAndTheFirstLineCreatesTheLogWithoutBom) {
+  WriteConfig(false);
+  ASSERT_TRUE(Start());
+  ASSERT_EQ(GetFileAttributesW(AppFile(L"clean.log").c_str()), INVALID_FILE_ATTRIBUTES);
+  PressKeysInWineWindow("ctrl+alt+r");
+  ExpectOneNewCleanLine(0);
+  EXPECT_NE(Log().compare(0, 3, "\xEF\xBB\xBF"), 0) << "no byte-order mark";
+  EXPECT_EQ(Log(), LogLines().front()) << "nothing before or after the line";
+}
+
+TEST_F(CleanTest, DoubleClickOnTheTrayIconCleansOnce) {
+  WriteConfig(false);
+  ASSERT_TRUE(Start());
+  TrayIconView icon;
+  ASSERT_TRUE(FindQuillmereIcon(icon));
+  MouseClick(icon.Center(), 1, 2);
+  ExpectOneNewCleanLine(0);
+}
+
+TEST_F(CleanTest, CleanNowFromTheMenuCleansOnce) {
+  WriteConfig(false);
+  ASSERT_TRUE(Start());
+  HWND menu = OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  ClickMenuItem(menu, kCleanNow);
+  ExpectOneNewCleanLine(0);
+}
+
+TEST_F(CleanTest, CleanWhileAnotherProcessWritesTheLogLeavesItAndRunsOn) {
+  WriteConfig(false);
+  const std::string earlier = "2025-01-01 00:00:00  Freed 1 MB  (1 processes)\r\n";
+  ASSERT_TRUE(WriteFileBytes(AppFile(L"clean.log"), earlier));
+  ASSERT_TRUE(Start());
+  HANDLE holder = CreateFileW(AppFile(L"clean.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  // Sent, not posted: it returns once the clean has run to its end.
+  DWORD_PTR result = 0;
+  EXPECT_TRUE(SendMessageTimeoutW(main_window_, WM_COMMAND, IDM_CLEAN_NOW, 0, SMTO_ABORTIFHUNG, 15000, &result));
+  CloseHandle(holder);
+  EXPECT_EQ(Log(), earlier);
+  EXPECT_TRUE(Running());
+  EXPECT_EQ(FindMainWindow(), main_window_);
+
+  // Once the file is free again the next clean is logged after it.
+  EXPECT_TRUE(SendMessageTimeoutW(main_window_, WM_COMMAND, IDM_CLEAN_NOW, 0, SMTO_ABORTIFHUNG, 15000, &result));
+  std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], earlier);
+  ExpectCleanLine(lines[1]);
+}
+
+TEST_F(CleanTest, MenuCheckMarkFollowsTheToggleAndTheSettingIsSavedAtOnce) {
+  WriteConfig(true);
+  ASSERT_TRUE(Start());
+  for (bool on : {true, false, true}) {
+    HWND menu = OpenTrayMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(MenuItemChecked(menu, kAutoClean), on);
+    EXPECT_FALSE(MenuItemChecked(menu, kCleanNow)) << "only Auto-clean carries a mark";
+    ClickMenuItem(menu, kAutoClean);
+    const std::string saved = on ? "auto_clean=0\r\n" : "auto_clean=1\r\n";
+    EXPECT_TRUE(WaitUntil([&] { return Config().find(saved) != std::string::npos; }, 5000)) << saved;
+    ASSERT_TRUE(WaitUntil([&] { return FindMenuWindow(process_.dwProcessId) == nullptr; }, 5000));
+  }
+}
+
+TEST_F(CleanTest, ExitFromTheMenuEndsTheProgramWithZero) {
+  WriteConfig(false);
+  ASSERT_TRUE(Start());
+  HWND menu = OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  ClickMenuItem(menu, kExit);
+  EXPECT_EQ(WaitForExitCode(10000), 0u);
+}
