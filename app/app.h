@@ -26,7 +26,7 @@ constexpr WORD IDM_STATUS = 104;
 struct AppState {
   HWND main_window;
   UINT taskbar_created_message;
-  HWND taskbar_watch_window;  // top-level, so it hears "TaskbarCreated"
+  HWND shell_window;  // hidden top-level: hears "TaskbarCreated", owns the tray menu
   bool is_elevated;
   Settings settings;
   uint64_t last_clean_tick;
@@ -58,9 +58,11 @@ extern AppState app;
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 bool RegisterMainWindowClass(HINSTANCE instance);
 HWND CreateMainWindow(HINSTANCE instance);
-// Creates the hidden top-level window that passes the shell's
-// "TaskbarCreated" broadcast on to the message-only main window.
-HWND CreateTaskbarWatchWindow(HINSTANCE instance);
+// Creates the hidden top-level window that does for the message-only main
+// window what only a top-level window can: it hears the shell's
+// "TaskbarCreated" broadcast and, as the foreground window, owns the tray
+// menu. Both arrive at the main window.
+HWND CreateShellWindow(HINSTANCE instance);
 
 // Shared helpers.
 bool IsProcessElevated();

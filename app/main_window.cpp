@@ -8,7 +8,7 @@
 namespace {
 
 const wchar_t kMainClass[] = L"Quillmere";
-const wchar_t kTaskbarWatchClass[] = L"QuillmereTaskbarWatch";
+const wchar_t kShellClass[] = L"QuillmereShell";
 
 void RunCommand(HWND window, WORD command) {
   switch (command) {
@@ -28,10 +28,12 @@ void RunCommand(HWND window, WORD command) {
 }
 
 // The shell broadcasts "TaskbarCreated" to top-level windows only, and a
-// message-only window is not one: this hidden window hears it and hands it on.
-LRESULT CALLBACK TaskbarWatchWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message != 0 && message == app.taskbar_created_message) {
-    SendMessageW(app.main_window, message, 0, 0);
+// menu closes on a click elsewhere only when its owner is the foreground
+// window; a message-only window can be neither, so this hidden window hears
+// the broadcast, owns the menu, and hands both on to the main window.
+LRESULT CALLBACK ShellWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if ((message != 0 && message == app.taskbar_created_message) || message == WM_COMMAND) {
+    SendMessageW(app.main_window, message, wParam, lParam);
     return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
@@ -104,15 +106,15 @@ HWND CreateMainWindow(HINSTANCE instance) {
   return CreateWindowExW(0, kMainClass, L"Quillmere", 0, 0, 0, 0, 0, HWND_MESSAGE, NULL, instance, NULL);
 }
 
-HWND CreateTaskbarWatchWindow(HINSTANCE instance) {
+HWND CreateShellWindow(HINSTANCE instance) {
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = TaskbarWatchWndProc;
+  window_class.lpfnWndProc = ShellWndProc;
   window_class.hInstance = instance;
-  window_class.lpszClassName = kTaskbarWatchClass;
+  window_class.lpszClassName = kShellClass;
   RegisterClassExW(&window_class);
   // Never shown; a tool window so it never appears in Alt+Tab.
-  HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, kTaskbarWatchClass, L"", WS_POPUP, 0, 0, 0, 0, NULL, NULL,
+  HWND window = CreateWindowExW(WS_EX_TOOLWINDOW, kShellClass, L"", WS_POPUP, 0, 0, 0, 0, NULL, NULL,
                                 instance, NULL);
   // An elevated process hears a non-elevated shell only through the filter.
   if (window && app.taskbar_created_message != 0)

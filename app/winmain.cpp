@@ -34,7 +34,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     if (mutex) CloseHandle(mutex);
     return 1;
   }
-  app.taskbar_watch_window = CreateTaskbarWatchWindow(instance);
+  app.shell_window = CreateShellWindow(instance);
 
   LoadSettings(app.settings);
   SetAutostart(app.settings.start_with_windows);
@@ -52,7 +52,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
   int exit_code = static_cast<int>(static_cast<uint32_t>(message.wParam));
 
-  if (app.taskbar_watch_window) DestroyWindow(app.taskbar_watch_window);
+  if (app.shell_window) DestroyWindow(app.shell_window);
   if (mutex) CloseHandle(mutex);
   return exit_code;
 }

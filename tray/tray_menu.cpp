@@ -26,13 +26,15 @@ HMENU BuildTrayMenu(bool auto_clean_on) {
 void ShowTrayMenu(HWND window, bool auto_clean_on) {
   HMENU menu = BuildTrayMenu(auto_clean_on);
   if (!menu) return;
-  // The menu closes when the user clicks elsewhere only if our window is
-  // in the foreground.
-  SetForegroundWindow(window);
+  // The menu closes on a click elsewhere only if its owner is the foreground
+  // window, which a message-only window can never be: the hidden top-level
+  // shell window owns it and hands the picked command on to `window`.
+  HWND owner = app.shell_window ? app.shell_window : window;
+  SetForegroundWindow(owner);
   POINT cursor = {0, 0};
   GetCursorPos(&cursor);
-  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, window, nullptr);
+  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
   // Without a task switch the next showing would close at once.
-  PostMessageW(window, WM_NULL, 0, 0);
+  PostMessageW(owner, WM_NULL, 0, 0);
   DestroyMenu(menu);
 }

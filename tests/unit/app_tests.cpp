@@ -163,21 +163,27 @@ TEST_F(MainWindow, AutoCleanToggleFlipsAndSavesAtOnce) {
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"auto_clean", 9, config.c_str()), 1u);
 }
 
-TEST_F(MainWindow, TaskbarCreatedReaddsTheIconAndExitPostsQuitZero) {
-  // The broadcast reaches the main window through the top-level watch window.
-  HWND watch = CreateTaskbarWatchWindow(GetModuleHandleW(nullptr));
-  ASSERT_NE(watch, nullptr);
-  EXPECT_EQ(GetParent(watch), nullptr);
-  EXPECT_EQ(SendMessageW(watch, app.taskbar_created_message, 0, 0), 0);
+// The hidden top-level shell window hears what the message-only main window
+// cannot: the taskbar's broadcast, and the commands of the menu it owns.
+TEST_F(MainWindow, ShellWindowHandsTaskbarCreatedAndMenuCommandsOn) {
+  HWND shell = CreateShellWindow(GetModuleHandleW(nullptr));
+  ASSERT_NE(shell, nullptr);
+  EXPECT_EQ(GetParent(shell), nullptr);
+  EXPECT_FALSE(IsWindowVisible(shell));
+  EXPECT_EQ(SendMessageW(shell, app.taskbar_created_message, 0, 0), 0);
   EXPECT_EQ(app.tray_data.hWnd, app.main_window) << "the icon was added on the main window";
   EXPECT_EQ(app.tray_data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
-  DestroyWindow(watch);
 
-  Send(WM_COMMAND, IDM_EXIT);
+  ASSERT_TRUE(app.settings.auto_clean);
+  SendMessageW(shell, WM_COMMAND, IDM_TOGGLE_AUTO, 0);
+  EXPECT_FALSE(app.settings.auto_clean) << "the menu's command reached the main window";
+
+  SendMessageW(shell, WM_COMMAND, IDM_EXIT, 0);
   EXPECT_FALSE(IsWindow(app.main_window));
   MSG message = {};
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 0u);
+  DestroyWindow(shell);
 }
 
 TEST_F(MainWindow, NoTaskbarMessageNumberTakesNoMessageForIt) {
