@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "tests/support.h"
+#include "tray/tray.h"
 
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
   ULONGLONG end = GetTickCount64() + timeout_ms;
@@ -20,9 +21,13 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
 int HostRun(const std::string& command, DWORD timeout_ms) {
   // Wine starts Unix programs but hands back no process handle: the shell
   // leaves the exit code in a marker file that we wait for.
+  // Wine's process ids are small and repeat from run to run, and other runs
+  // share /tmp: the start time keeps a late marker of an earlier run from
+  // answering for this one.
   static int serial = 0;
   char marker[128];
-  snprintf(marker, sizeof marker, "/tmp/quillmere-e2e-%lu-%d", GetCurrentProcessId(), ++serial);
+  snprintf(marker, sizeof marker, "/tmp/quillmere-e2e-%lu-%llu-%d", GetCurrentProcessId(),
+           static_cast<unsigned long long>(GetTickCount64()), ++serial);
   std::string script = command + "; echo $? > " + marker + ".tmp && mv " + marker + ".tmp " + marker;
   std::wstring line = L"/bin/sh -c \"";
   for (char c : script) {
@@ -46,14 +51,19 @@ int HostRun(const std::string& command, DWORD timeout_ms) {
 }
 
 void MouseClick(POINT at, int button, int count) {
-  char command[160];
-  snprintf(command, sizeof command, "xdotool mousemove --sync %ld %ld click --repeat %d --delay 80 %d", at.x, at.y,
-           count, button);
+  // "mousemove --sync" waits 15 s for a move that never comes when the
+  // pointer is already there.
+  char command[320];
+  snprintf(command, sizeof command,
+           "eval $(xdotool getmouselocation --shell); "
+           "if [ \"$X\" != %ld ] || [ \"$Y\" != %ld ]; then xdotool mousemove --sync %ld %ld; fi; "
+           "xdotool click --repeat %d --delay 80 %d",
+           at.x, at.y, at.x, at.y, count, button);
   HostRun(command);
 }
 
-void PressKeysInWineWindow(const std::string& keys) {
-  HostRun("xdotool search --name 'Wine System Tray' windowfocus --sync key " + keys);
+void PressKeysInWineWindow(const std::string& keys, const std::string& window_name) {
+  HostRun("xdotool search --name '" + window_name + "' windowfocus --sync key " + keys);
 }
 
 COLORREF ScreenPixel(int x, int y) {
@@ -135,6 +145,95 @@ bool FindQuillmereIcon(TrayIconView& found) {
 }
 
 HWND FindMainWindow() { return FindWindowExW(HWND_MESSAGE, nullptr, L"Quillmere", nullptr); }
+
+HWND FindStatusPopup() {
+  HWND popup = FindWindowW(L"QuillmereStatus", nullptr);
+  return popup && IsWindowVisible(popup) ? popup : nullptr;
+}
+
+namespace {
+
+// Wine keeps a menu's items in the process that shows it, so the program's
+// menu cannot be asked where its items are. The same menu shown here, in
+// the same system font, lays its items out alike: their places relative to
+// the menu window are measured on this copy while it waits for input.
+struct MenuLayout {
+  HMENU menu = nullptr;
+  RECT window = {};
+  RECT items[16] = {};
+  int count = 0;
+};
+MenuLayout* measured_layout = nullptr;
+
+LRESULT CALLBACK MeasureMenuProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_ENTERIDLE && wParam == MSGF_MENU && measured_layout && measured_layout->count == 0) {
+    MenuLayout& layout = *measured_layout;
+    GetWindowRect(reinterpret_cast<HWND>(lParam), &layout.window);
+    int count = GetMenuItemCount(layout.menu);
+    for (int i = 0; i < count && i < 16; ++i) GetMenuItemRect(nullptr, layout.menu, i, &layout.items[i]);
+    layout.count = count < 16 ? count : 16;
+    EndMenu();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool MeasureTrayMenu(MenuLayout& layout) {
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = MeasureMenuProc;
+  window_class.hInstance = GetModuleHandleW(nullptr);
+  window_class.lpszClassName = L"QuillmereTestMenuOwner";
+  RegisterClassW(&window_class);
+  HWND owner = CreateWindowExW(WS_EX_TOOLWINDOW, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                               nullptr, window_class.hInstance, nullptr);
+  layout.menu = BuildTrayMenu(true);
+  measured_layout = &layout;
+  TrackPopupMenu(layout.menu, TPM_LEFTALIGN | TPM_TOPALIGN, 400, 400, 0, owner, nullptr);
+  measured_layout = nullptr;
+  DestroyWindow(owner);
+  return layout.count > 0;
+}
+
+}  // namespace
+
+bool ClickTrayMenuItem(const wchar_t* text) {
+  MenuLayout layout;
+  bool measured = MeasureTrayMenu(layout);
+  int item = -1;
+  for (int i = 0; measured && i < layout.count && item < 0; ++i) {
+    wchar_t label[64] = {};
+    GetMenuStringW(layout.menu, i, label, 64, MF_BYPOSITION);
+    if (wchar_t* tab = wcschr(label, L'\t')) *tab = 0;
+    if (wcscmp(label, text) == 0) item = i;
+  }
+  DestroyMenu(layout.menu);
+  TrayIconView icon;
+  if (item < 0 || !FindQuillmereIcon(icon)) return false;
+
+  DWORD program = 0;
+  GetWindowThreadProcessId(FindMainWindow(), &program);
+  MouseClick(icon.Center(), 3);
+  HWND menu = nullptr;
+  bool shown = WaitUntil(
+      [&] {
+        menu = nullptr;
+        while ((menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) != nullptr) {
+          DWORD owner = 0;
+          GetWindowThreadProcessId(menu, &owner);
+          if (owner == program && IsWindowVisible(menu)) return true;
+        }
+        return false;
+      },
+      5000);
+  if (!shown) return false;
+  RECT window = {};
+  GetWindowRect(menu, &window);
+  const RECT& place = layout.items[item];
+  POINT at = {window.left + (place.left + place.right) / 2 - layout.window.left,
+              window.top + (place.top + place.bottom) / 2 - layout.window.top};
+  MouseClick(at, 1);
+  return true;
+}
 
 std::wstring ExePath() {
   char unix_path[1024] = {};
