@@ -40,7 +40,8 @@ void Line(HDC dc, const POINT* points, int count, COLORREF colour) {
 
 void DrawGraph(HDC dc, int width, const StatusFigures& figures) {
   POINT points[STATUS_GRAPH_MAX_POINTS] = {};
-  int count = StatusGraphPoints(figures.samples, figures.sample_count, width, points);
+  int32_t held = figures.sample_count < USAGE_HISTORY_CAPACITY ? figures.sample_count : USAGE_HISTORY_CAPACITY;
+  int count = StatusGraphPoints(figures.samples, held, width, points);
   if (count == 0) return;
 
   HBRUSH area = CreateSolidBrush(kGraphArea);
@@ -160,7 +161,8 @@ void DrawStatus(HDC dc, int width, int height, const StatusFigures& figures) {
   Text(dc, 20, 242, L"Recent cleans", kHeading);
 
   StatusTextLine lines[STATUS_RECENT_CLEANS];
-  int count = StatusCleanLines(figures.cleans, figures.clean_count, lines);
+  int32_t held = figures.clean_count < STATUS_RECENT_CLEANS ? figures.clean_count : STATUS_RECENT_CLEANS;
+  int count = StatusCleanLines(figures.cleans, held, lines);
   for (int j = 0; j < count; ++j) Text(dc, 20, lines[j].y, lines[j].text, kSecondaryText);
 
   SelectObject(dc, previous_font);

@@ -370,6 +370,12 @@ TEST_F(StatusPicture, SteadyLoadDrawsOneRowAndAnEmptyBoxWithoutHistory) {
   EXPECT_EQ(At(200, 159), kArea);
   EXPECT_EQ(At(200, 206), kArea);
 
+  // A record that claims more than it holds is drawn from what it holds.
+  figures_.sample_count = 1000000;
+  figures_.clean_count = 1000000;
+  Draw();
+  for (int x : {21, 200, 430}) EXPECT_EQ(At(x, 158), kLine) << x;
+
   SetSamples(1, [](int) { return 50; });
   Draw();
   const RECT inside = {21, 109, kWidth - 21, 207};
