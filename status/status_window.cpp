@@ -163,6 +163,11 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       if (LOWORD(wParam) == WA_INACTIVE && IsWindowVisible(window)) {
         DestroyWindow(window);
         app.status_closed_by_deactivation_tick = GetTickCount64();
+      } else if (LOWORD(wParam) != WA_INACTIVE) {
+        // The default procedure, kept out of this message, is what gives an
+        // activated window the keyboard focus; without it Windows sends Esc
+        // as WM_SYSKEYDOWN and the popup never sees it.
+        SetFocus(window);
       }
       return 0;
     case WM_PAINT:
