@@ -50,6 +50,8 @@ struct AppState {
   HFONT status_large_font;
   bool status_class_registered;
   int status_elevation = -1;
+  uint64_t status_closed_by_deactivation_tick;  // 0: never
+  FARPROC dwm_set_window_attribute_entry;       // DwmSetWindowAttribute, once found
 };
 
 extern AppState app;

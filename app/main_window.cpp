@@ -10,6 +10,11 @@ namespace {
 const wchar_t kMainClass[] = L"Quillmere";
 const wchar_t kShellClass[] = L"QuillmereShell";
 
+void ToggleStatusWindow(HWND window) {
+  if (IsStatusWindowOpen()) CloseStatusWindow();
+  else ShowStatusWindow(window);
+}
+
 void RunCommand(HWND window, WORD command) {
   switch (command) {
     case IDM_CLEAN_NOW:
@@ -21,6 +26,9 @@ void RunCommand(HWND window, WORD command) {
       break;
     case IDM_EXIT:
       DestroyWindow(window);
+      break;
+    case IDM_STATUS:
+      ToggleStatusWindow(window);
       break;
     default:
       break;
@@ -55,6 +63,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_DESTROY:
       KillTimer(window, TIMER_MAIN);
       UnregisterHotKey(window, HOTKEY_CLEAN);
+      CloseStatusWindow();
       RemoveTrayIcon();
       PostQuitMessage(app.quit_code);
       return 0;
@@ -82,6 +91,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
           break;
         case WM_RBUTTONUP:
           ShowTrayMenu(window, app.settings.auto_clean);
+          break;
+        case WM_LBUTTONUP:
+          // The press that led here may just have closed the popup.
+          if (!ShouldIgnoreStatusToggle(GetTickCount64(), app.status_closed_by_deactivation_tick,
+                                        GetDoubleClickTime()))
+            ToggleStatusWindow(window);
           break;
         default:
           break;

@@ -45,7 +45,7 @@ void Notify(double freed_mb, int32_t processes) {
 
 }  // namespace
 
-void RunClean(HWND) {
+void RunClean(HWND owner) {
   MemorySnapshot before = {};
   MemorySnapshot after = {};
   TakeMemorySnapshot(before);
@@ -64,4 +64,5 @@ void RunClean(HWND) {
   if (GetAppDataFolder(folder) && BuildCleanLogPath(path, folder)) AppendCleanLog(path, freed_mb, processes);
   Notify(freed_mb, processes);
   RefreshTray();
+  if (app.settings.show_status_on_clean) ShowStatusWindow(owner);
 }

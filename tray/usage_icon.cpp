@@ -35,6 +35,7 @@ void RefreshTray() {
   int load = static_cast<int>(snapshot.load_percent);
   UpdateUsageIcon(snapshot.used_gb, snapshot.total_gb, load);
   PushUsageSample(load);
+  InvalidateStatusWindow();
 }
 
 void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {

@@ -21,9 +21,13 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
 int HostRun(const std::string& command, DWORD timeout_ms) {
   // Wine starts Unix programs but hands back no process handle: the shell
   // leaves the exit code in a marker file that we wait for.
+  // Wine's process ids are small and repeat from run to run, and other runs
+  // share /tmp: the start time keeps a late marker of an earlier run from
+  // answering for this one.
   static int serial = 0;
   char marker[128];
-  snprintf(marker, sizeof marker, "/tmp/quillmere-e2e-%lu-%d", GetCurrentProcessId(), ++serial);
+  snprintf(marker, sizeof marker, "/tmp/quillmere-e2e-%lu-%llu-%d", GetCurrentProcessId(),
+           static_cast<unsigned long long>(GetTickCount64()), ++serial);
   std::string script = command + "; echo $? > " + marker + ".tmp && mv " + marker + ".tmp " + marker;
   std::wstring line = L"/bin/sh -c \"";
   for (char c : script) {
@@ -47,18 +51,19 @@ int HostRun(const std::string& command, DWORD timeout_ms) {
 }
 
 void MouseClick(POINT at, int button, int count) {
-  char command[160];
   // A window made under a resting pointer misses a click that comes with no
-  // motion first (Wine's tray icon of a restarted program does): arrive
-  // from one pixel off.
+  // motion first (Wine's tray icon of a restarted program does), so the
+  // pointer arrives from one pixel off. No "--sync": it waits 15 s for a
+  // move that never comes when the pointer is already there.
+  char command[200];
   snprintf(command, sizeof command,
-           "xdotool mousemove --sync %ld %ld mousemove --sync %ld %ld click --repeat %d --delay 80 %d", at.x + 1,
-           at.y + 1, at.x, at.y, count, button);
+           "xdotool mousemove %ld %ld sleep 0.05 mousemove %ld %ld sleep 0.05 click --repeat %d --delay 80 %d",
+           at.x + 1, at.y + 1, at.x, at.y, count, button);
   HostRun(command);
 }
 
-void PressKeysInWineWindow(const std::string& keys) {
-  HostRun("xdotool search --name 'Wine System Tray' windowfocus --sync key " + keys);
+void PressKeysInWineWindow(const std::string& keys, const std::string& window_name) {
+  HostRun("xdotool search --name '" + window_name + "' windowfocus --sync key " + keys);
 }
 
 COLORREF ScreenPixel(int x, int y) {
@@ -151,6 +156,11 @@ HWND FindMenuWindow(DWORD process_id) {
   return nullptr;
 }
 
+HWND FindStatusPopup() {
+  HWND popup = FindWindowW(L"QuillmereStatus", nullptr);
+  return popup && IsWindowVisible(popup) ? popup : nullptr;
+}
+
 namespace {
 
 std::vector<RECT> measured_menu_items;
@@ -229,6 +239,30 @@ bool MenuItemChecked(HWND menu_window, int position) {
 void ClickMenuItem(HWND menu_window, int position) {
   RECT item = OnScreen(menu_window, position);
   MouseClick({(item.left + item.right) / 2, (item.top + item.bottom) / 2}, 1);
+}
+
+bool ClickTrayMenuItem(const wchar_t* text) {
+  // The item's position in the program's menu, from a menu built alike.
+  int position = -1;
+  HMENU copy = BuildTrayMenu(true);
+  for (int i = 0; copy && i < GetMenuItemCount(copy) && position < 0; ++i) {
+    wchar_t label[64] = {};
+    GetMenuStringW(copy, i, label, 64, MF_BYPOSITION);
+    if (wchar_t* tab = wcschr(label, L'\t')) *tab = 0;
+    if (wcscmp(label, text) == 0) position = i;
+  }
+  if (copy) DestroyMenu(copy);
+  TrayIconView icon;
+  DWORD program = 0;
+  GetWindowThreadProcessId(FindMainWindow(), &program);
+  if (position < 0 || !FindQuillmereIcon(icon) || TrayMenuItemRects().empty()) return false;
+  MouseClick(icon.Center(), 3);
+  HWND menu = nullptr;
+  // Drawn once the first item's text is on the screen.
+  if (!WaitUntil([&] { return (menu = FindMenuWindow(program)) && PixelsUnlike(OnScreen(menu, 0)) > 0; }, 10000))
+    return false;
+  ClickMenuItem(menu, position);
+  return true;
 }
 
 std::wstring ExePath() {

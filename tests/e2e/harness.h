@@ -20,7 +20,8 @@ int HostRun(const std::string& command, DWORD timeout_ms = 15000);
 // Real input on the virtual display.
 void MouseClick(POINT at, int button, int count = 1);
 // Keys go to the focused Wine window; Wine delivers hot keys only then.
-void PressKeysInWineWindow(const std::string& keys);
+// The window is found by its X title (a regular expression).
+void PressKeysInWineWindow(const std::string& keys, const std::string& window_name = "Wine System Tray");
 
 COLORREF ScreenPixel(int x, int y);
 
@@ -36,6 +37,11 @@ std::vector<TrayIconView> ListTrayIcons();
 bool FindQuillmereIcon(TrayIconView& icon);
 
 HWND FindMainWindow();
+// The program's status popup while it is on screen.
+HWND FindStatusPopup();
+// Right-clicks the program's tray icon and clicks the menu item whose text
+// (before any tab) is `text`; false when the menu or the item is not found.
+bool ClickTrayMenuItem(const wchar_t* text);
 std::wstring ExePath();
 
 // Wine shows a popup menu as a window of class "#32768"; this finds the

@@ -4,7 +4,9 @@
 #include <vector>
 
 #include "app/app.h"
+#include "clean/clean.h"
 #include "tests/support.h"
+#include "tray/tray.h"
 
 class History : public ::testing::Test {
  protected:
@@ -69,4 +71,600 @@ TEST_F(History, CleanRingDropsTheOldestAfter50) {
   ASSERT_EQ(CopyRecentCleans(out, 50), 50);
   EXPECT_EQ(out[0].processes, 2);
   EXPECT_EQ(out[49].processes, 51);
+}
+
+// ---------------------------------------------------------------------------
+// The status popup: its decisions, its picture, its window and its wiring.
+
+namespace {
+
+// Wine without a window manager waits two seconds on every close of a
+// window with a caption for a manager that never answers. Windows of this
+// test program are left unmanaged, so a popup closes at once; the program
+// under test is unchanged.
+class UnmanagedWineWindows : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Managed", REG_SZ, L"N", 2 * sizeof(wchar_t));
+  }
+  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kAppKey); }
+
+ private:
+  static constexpr const wchar_t* kAppKey = L"Software\\Wine\\AppDefaults\\status_tests.exe";
+  static constexpr const wchar_t* kKey = L"Software\\Wine\\AppDefaults\\status_tests.exe\\X11 Driver";
+};
+::testing::Environment* const unmanaged = ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
+
+const COLORREF kBackground = RGB(20, 20, 28);
+const COLORREF kBoxFill = RGB(32, 32, 44);
+const COLORREF kBoxLine = RGB(55, 55, 75);
+const COLORREF kArea = RGB(0, 70, 130);
+const COLORREF kLine = RGB(0, 130, 220);
+
+}  // namespace
+
+TEST(StatusGraph, SpreadsSamplesOverTheInnerWidthAndClosesAlongTheBottom) {
+  POINT points[STATUS_GRAPH_MAX_POINTS];
+  const int32_t two[2] = {0, 100};
+  ASSERT_EQ(StatusGraphPoints(two, 2, 454, points), 4);
+  EXPECT_EQ(points[0].x, 21);
+  EXPECT_EQ(points[0].y, 207);
+  EXPECT_EQ(points[1].x, 227);
+  EXPECT_EQ(points[1].y, 109);
+  EXPECT_EQ(points[2].x, 433);
+  EXPECT_EQ(points[2].y, 207);
+  EXPECT_EQ(points[3].x, 21);
+  EXPECT_EQ(points[3].y, 207);
+
+  int32_t many[300];
+  for (int i = 0; i < 300; ++i) many[i] = 50;
+  ASSERT_EQ(StatusGraphPoints(many, 300, 454, points), 302);
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(points[i].x, 21 + (i * 412) / 300) << i;
+    ASSERT_EQ(points[i].y, 158) << i;
+  }
+  EXPECT_EQ(points[299].x, 431);
+  EXPECT_EQ(points[300].x, 433);
+  EXPECT_EQ(points[300].y, 207);
+  EXPECT_EQ(points[301].x, 21);
+  EXPECT_EQ(points[301].y, 207);
+}
+
+TEST(StatusGraph, RowsFollowTheLoadAndStayInTheBox) {
+  struct Case {
+    int32_t load;
+    LONG row;
+  };
+  // The rings keep whatever they are given; out-of-range loads keep to the box.
+  const Case cases[] = {{0, 207}, {50, 158}, {100, 109}, {1, 207}, {99, 110}, {-5, 207}, {250, 109},
+                        {2147483647, 109}};
+  POINT points[STATUS_GRAPH_MAX_POINTS];
+  for (const Case& c : cases) {
+    const int32_t samples[2] = {c.load, c.load};
+    ASSERT_EQ(StatusGraphPoints(samples, 2, 454, points), 4);
+    EXPECT_EQ(points[0].y, c.row) << c.load;
+  }
+}
+
+TEST(StatusGraph, NewestSamplesWhenTheBoxIsNarrowerThanTheHistory) {
+  int32_t samples[300];
+  for (int i = 0; i < 300; ++i) samples[i] = i % 101;
+  POINT points[STATUS_GRAPH_MAX_POINTS];
+  // Client 60 wide: box 20..40, inner width 18, one column per sample.
+  ASSERT_EQ(StatusGraphPoints(samples, 300, 60, points), 20);
+  for (int i = 0; i < 18; ++i) {
+    EXPECT_EQ(points[i].x, 21 + i) << i;
+    EXPECT_EQ(points[i].y, 207 - (98 * samples[282 + i]) / 100) << i;
+  }
+  EXPECT_EQ(points[18].x, 39);
+  EXPECT_EQ(points[19].x, 21);
+
+  struct Case {
+    int width;
+    int32_t count;
+    int points;
+  };
+  const Case cases[] = {
+      {43, 300, 3},   // a one-pixel box holds the newest sample
+      {42, 300, 0},   // no inner width: an empty box, nothing outside it
+      {10, 300, 0},   {-500, 300, 0}, {454, 1, 0}, {454, 0, 0}, {454, -3, 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(StatusGraphPoints(samples, c.count, c.width, points), c.points) << c.width << "/" << c.count;
+}
+
+TEST(StatusPopup, LoadColourAndPlacement) {
+  struct Colour {
+    int load;
+    COLORREF colour;
+  };
+  const Colour colours[] = {{0, RGB(50, 210, 80)},   {59, RGB(50, 210, 80)},  {60, RGB(255, 195, 0)},
+                            {79, RGB(255, 195, 0)}, {80, RGB(225, 60, 60)}, {100, RGB(225, 60, 60)}};
+  for (const Colour& c : colours) EXPECT_EQ(StatusLoadColor(c.load), c.colour) << c.load;
+
+  RECT placed = StatusWindowRect({0, 0, 1920, 1040});
+  EXPECT_EQ(placed.left, 1448);
+  EXPECT_EQ(placed.top, 688);
+  EXPECT_EQ(placed.right - 1, 1907);
+  EXPECT_EQ(placed.bottom - 1, 1027);
+  RECT unknown = StatusWindowRect({0, 0, 0, 0});
+  EXPECT_EQ(unknown.left, -472);
+  EXPECT_EQ(unknown.top, -352);
+
+  LOGFONTW normal = {};
+  normal.lfHeight = -12;
+  normal.lfWeight = FW_NORMAL;
+  LOGFONTW large = LargeStatusFont(normal);
+  EXPECT_EQ(large.lfHeight, -48);
+  EXPECT_EQ(large.lfWeight, 700);
+  EXPECT_EQ(LargeStatusFont(LOGFONTW{}).lfHeight, 0);
+}
+
+TEST(StatusPopup, ToggleRightAfterACloseByDeactivationIsIgnored) {
+  struct Case {
+    uint64_t now, closed;
+    uint32_t double_click;
+    bool ignored;
+  };
+  const Case cases[] = {
+      {5000, 0, 500, false},                      // never closed that way
+      {5000, 5000, 500, true},                    // the release of the same click
+      {5499, 5000, 500, true},
+      {5500, 5000, 500, false},                   // a new click
+      {4999, 5000, 500, false},                   // a clock that went back
+      {5000, 5000, 0, false},
+      {0x100000000ull + 10, 0x100000000ull, 500, true},  // past 2^32 ms
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ShouldIgnoreStatusToggle(c.now, c.closed, c.double_click), c.ignored) << c.now << "/" << c.closed;
+}
+
+TEST(StatusPopup, CleanLineText) {
+  CleanRecord record = {};
+  record.time.wHour = 9;
+  record.time.wMinute = 5;
+  record.freed_mb = 1234.6;
+  record.processes = 87;
+  wchar_t text[64];
+  FormatStatusCleanLine(text, record);
+  EXPECT_STREQ(text, L"  09:05  Freed 1235 MB  (87 procs)");
+
+  record.freed_mb = 1e300;  // cut at 63 characters, never past the buffer
+  wmemset(text, L'#', 64);
+  FormatStatusCleanLine(text, record);
+  EXPECT_EQ(wcslen(text), 63u);
+}
+
+TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
+  StatusTextLine lines[STATUS_RECENT_CLEANS];
+  StatusFigures figures;
+  GatherStatusFigures(figures);
+  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, lines), 1);
+  EXPECT_EQ(lines[0].y, 262);
+  EXPECT_STREQ(lines[0].text, L"No cleans yet this session");
+
+  for (int i = 1; i <= 7; ++i) RecordClean(i * 100.0, i);
+  for (int i = 0; i < 7; ++i) app.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
+  GatherStatusFigures(figures);
+  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, lines), 5);
+  const wchar_t* expected[] = {L"  10:07  Freed 700 MB  (7 procs)", L"  10:06  Freed 600 MB  (6 procs)",
+                               L"  10:05  Freed 500 MB  (5 procs)", L"  10:04  Freed 400 MB  (4 procs)",
+                               L"  10:03  Freed 300 MB  (3 procs)"};
+  for (int j = 0; j < 5; ++j) {
+    EXPECT_EQ(lines[j].y, 262 + 17 * j) << j;
+    EXPECT_STREQ(lines[j].text, expected[j]) << j;
+  }
+  EXPECT_EQ(lines[4].y, 330);
+}
+
+TEST_F(History, StatusFiguresAskTheElevationOncePerRun) {
+  for (int v : {40, 41, 42}) PushUsageSample(v);
+  StatusFigures figures;
+  GatherStatusFigures(figures);
+  EXPECT_EQ(figures.sample_count, 3);
+  EXPECT_EQ(figures.samples[0], 40);
+  EXPECT_EQ(figures.samples[2], 42);
+  EXPECT_GT(figures.total_gb, 0.0);
+  EXPECT_EQ(figures.elevation, IsProcessElevated() ? 1 : 0);
+  EXPECT_EQ(app.status_elevation, figures.elevation);
+
+  app.status_elevation = 0;  // as if the first answer had been "limited"
+  GatherStatusFigures(figures);
+  EXPECT_EQ(figures.elevation, 0) << "asked again";
+}
+
+namespace {
+
+// A 32-bit bitmap of the popup's client size that DrawStatus paints into.
+class StatusPicture : public ::testing::Test {
+ protected:
+  static const int kWidth = 454;
+  static const int kHeight = 311;
+  void SetUp() override {
+    ResetAppState();
+    CreateStatusFonts();
+    ASSERT_NE(app.status_font, nullptr);
+    ASSERT_NE(app.status_large_font, nullptr);
+    ZeroMemory(&figures_, sizeof figures_);
+    figures_.load_percent = 42;
+    figures_.used_gb = 6.7;
+    figures_.total_gb = 15.9;
+    figures_.elevation = 1;
+  }
+  void TearDown() override { DeleteStatusFonts(); }
+
+  void Draw() {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = kWidth;
+    info.bmiHeader.biHeight = -kHeight;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    ASSERT_NE(bitmap, nullptr);
+    HGDIOBJ previous = SelectObject(dc, bitmap);
+    DrawStatus(dc, kWidth, kHeight, figures_);
+    GdiFlush();
+    pixels_.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + kWidth * kHeight);
+    // DrawStatus leaves the DC as it found it.
+    EXPECT_EQ(GetCurrentObject(dc, OBJ_FONT), GetStockObject(SYSTEM_FONT));
+    EXPECT_EQ(GetCurrentObject(dc, OBJ_PEN), GetStockObject(BLACK_PEN));
+    EXPECT_EQ(GetCurrentObject(dc, OBJ_BRUSH), GetStockObject(WHITE_BRUSH));
+    SelectObject(dc, previous);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+  }
+  COLORREF At(int x, int y) const {
+    DWORD p = pixels_[y * kWidth + x];
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+  }
+  int CountIn(const RECT& area, COLORREF colour) const {
+    int count = 0;
+    for (int y = area.top; y < area.bottom; ++y)
+      for (int x = area.left; x < area.right; ++x) count += At(x, y) == colour;
+    return count;
+  }
+  void SetSamples(int count, int32_t (*load)(int i)) {
+    figures_.sample_count = count;
+    for (int i = 0; i < count; ++i) figures_.samples[i] = load(i);
+  }
+
+  StatusFigures figures_;
+  std::vector<DWORD> pixels_;
+};
+
+}  // namespace
+
+TEST_F(StatusPicture, DarkPanelFramedBoxAndGraphOnTheLoadRows) {
+  // The first half of five minutes at load 0, the second at 100.
+  SetSamples(300, [](int i) { return i < 150 ? 0 : 100; });
+  Draw();
+  EXPECT_EQ(At(0, 0), kBackground);
+  EXPECT_EQ(At(kWidth - 1, kHeight - 1), kBackground);
+  EXPECT_EQ(At(10, 150), kBackground) << "left of the box";
+  // Box outline on its four sides.
+  EXPECT_EQ(At(20, 150), kBoxLine);
+  EXPECT_EQ(At(kWidth - 21, 150), kBoxLine);
+  EXPECT_EQ(At(200, 108), kBoxLine);
+  EXPECT_EQ(At(200, 207), kLine) << "load 0 lies on row 207";
+  EXPECT_EQ(At(100, 207), kLine);
+  EXPECT_EQ(At(100, 150), kBoxFill) << "nothing above load 0";
+  EXPECT_EQ(At(100, 208), kBackground) << "the box ends above row 208";
+  EXPECT_EQ(At(kWidth - 21, 207), kBoxLine) << "the box's bottom edge, where no line runs";
+  EXPECT_EQ(At(300, 109), kLine) << "load 100 lies on row 109";
+  EXPECT_EQ(At(430, 109), kLine);
+  EXPECT_EQ(At(300, 150), kArea) << "the area under the line";
+  EXPECT_EQ(At(300, 206), kArea);
+  EXPECT_EQ(At(kWidth / 2, 234), kBoxLine) << "separator";
+  EXPECT_EQ(At(10, 234), kBackground);
+}
+
+TEST_F(StatusPicture, SteadyLoadDrawsOneRowAndAnEmptyBoxWithoutHistory) {
+  SetSamples(300, [](int) { return 50; });
+  Draw();
+  for (int x : {21, 200, 430}) EXPECT_EQ(At(x, 158), kLine) << x;
+  EXPECT_EQ(At(200, 157), kBoxFill);
+  EXPECT_EQ(At(200, 159), kArea);
+  EXPECT_EQ(At(200, 206), kArea);
+
+  // A record that claims more than it holds is drawn from what it holds.
+  figures_.sample_count = 1000000;
+  figures_.clean_count = 1000000;
+  Draw();
+  for (int x : {21, 200, 430}) EXPECT_EQ(At(x, 158), kLine) << x;
+
+  SetSamples(1, [](int) { return 50; });
+  Draw();
+  const RECT inside = {21, 109, kWidth - 21, 207};
+  EXPECT_EQ(CountIn(inside, kBoxFill), (inside.right - inside.left) * (inside.bottom - inside.top))
+      << "one sample: no graph";
+}
+
+TEST_F(StatusPicture, LoadFigureInItsColourAndTheBadgeAtTheRight) {
+  const RECT figure = {20, 18, 200, 76};
+  for (int load : {42, 70, 91}) {
+    figures_.load_percent = load;
+    Draw();
+    for (int other : {42, 70, 91}) {
+      int count = CountIn(figure, StatusLoadColor(other));
+      if (other == load) EXPECT_GT(count, 30) << load;
+      else EXPECT_EQ(count, 0) << load << " drawn in the colour of " << other;
+    }
+  }
+
+  // The badge ends 16 pixels from the right edge, in its colour.
+  for (int elevation : {1, 0}) {
+    figures_.elevation = elevation;
+    Draw();
+    COLORREF colour = elevation ? RGB(50, 210, 80) : RGB(130, 130, 155);
+    int rightmost = -1;
+    for (int y = 18; y < 60; ++y)
+      for (int x = kWidth / 2; x < kWidth; ++x)
+        if (At(x, y) != kBackground) rightmost = x > rightmost ? x : rightmost;
+    EXPECT_LE(rightmost, kWidth - 17) << elevation;
+    EXPECT_GE(rightmost, kWidth - 26) << elevation;
+    EXPECT_GT(CountIn({kWidth / 2, 18, kWidth, 60}, colour), 5) << elevation;
+  }
+}
+
+namespace {
+
+// The real popup, owned by a real main window as in the program.
+class StatusWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAppState();
+    DeleteAppFolder();
+    LoadSettings(app.settings);
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    RegisterMainWindowClass(instance);
+    app.main_window = CreateMainWindow(instance);
+    ASSERT_NE(app.main_window, nullptr);
+  }
+  void TearDown() override {
+    CloseStatusWindow();
+    if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
+    if (other_) DestroyWindow(other_);
+    if (app.drawn_icon) DestroyIcon(app.drawn_icon);
+    Pump();
+    DeleteAppFolder();
+  }
+  static void Pump() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam = 0) {
+    return SendMessageW(app.main_window, message, wParam, lParam);
+  }
+  void TrayClick() { Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP); }
+  // Another window of this program takes the activation, as a click on
+  // the taskbar or on another window would.
+  void ActivateAnotherWindow() {
+    if (!other_)
+      other_ = CreateWindowExW(0, L"STATIC", L"elsewhere", WS_POPUP | WS_VISIBLE, 50, 50, 100, 100, nullptr, nullptr,
+                               nullptr, nullptr);
+    SetForegroundWindow(other_);
+    Pump();
+  }
+  // Popups of this thread, open or not yet destroyed.
+  static int CountPopups() {
+    int count = 0;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND window, LPARAM counter) {
+          wchar_t name[32] = {};
+          GetClassNameW(window, name, 32);
+          if (wcscmp(name, L"QuillmereStatus") == 0) ++*reinterpret_cast<int*>(counter);
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&count));
+    return count;
+  }
+  static COLORREF ClientPixel(HWND window, int x, int y) {
+    HDC dc = GetDC(window);
+    COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(window, dc);
+    return colour;
+  }
+  HWND other_ = nullptr;
+};
+
+}  // namespace
+
+TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
+  CloseStatusWindow();
+  InvalidateStatusWindow();
+  EXPECT_FALSE(IsStatusWindowOpen()) << "closing or repainting nothing does nothing";
+
+  ShowStatusWindow(app.main_window);
+  ASSERT_TRUE(IsStatusWindowOpen());
+  HWND popup = app.status_window;
+  wchar_t title[32] = {}, name[32] = {};
+  GetWindowTextW(popup, title, 32);
+  GetClassNameW(popup, name, 32);
+  EXPECT_STREQ(title, L"Quillmere");
+  EXPECT_STREQ(name, L"QuillmereStatus");
+  RECT work = {}, placed = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(popup, &placed);
+  EXPECT_EQ(placed.left, work.right - 472);
+  EXPECT_EQ(placed.top, work.bottom - 352);
+  EXPECT_EQ(placed.right - placed.left, 460);
+  EXPECT_EQ(placed.bottom - placed.top, 340);
+  const DWORD style = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU;
+  EXPECT_EQ(GetWindowLongW(popup, GWL_STYLE) & style, style);
+  EXPECT_EQ(GetWindowLongW(popup, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE),
+            static_cast<LONG>(WS_EX_TOPMOST | WS_EX_TOOLWINDOW)) << "activatable once made";
+  EXPECT_EQ(GetWindow(popup, GW_OWNER), app.main_window);
+  EXPECT_EQ(GetForegroundWindow(), popup);
+  EXPECT_NE(app.status_font, nullptr);
+  EXPECT_NE(app.status_large_font, nullptr);
+
+  ShowStatusWindow(app.main_window);
+  EXPECT_EQ(app.status_window, popup);
+  EXPECT_EQ(CountPopups(), 1);
+
+  UpdateWindow(popup);
+  EXPECT_EQ(ClientPixel(popup, 2, 2), RGB(20, 20, 28)) << "painted";
+
+  CloseStatusWindow();
+  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_FALSE(IsWindow(popup));
+  EXPECT_EQ(app.status_font, nullptr);
+  EXPECT_EQ(app.status_large_font, nullptr);
+  EXPECT_EQ(app.status_closed_by_deactivation_tick, 0u) << "closed by the program, not by a click elsewhere";
+  ShowStatusWindow(app.main_window);
+  EXPECT_TRUE(IsStatusWindowOpen()) << "opens again";
+  EXPECT_NE(app.status_font, nullptr);
+}
+
+TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
+  ShowStatusWindow(app.main_window);
+  ASSERT_TRUE(IsStatusWindowOpen());
+  SendMessageW(app.status_window, WM_KEYDOWN, 'A', 0);
+  SendMessageW(app.status_window, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_TRUE(IsStatusWindowOpen()) << "other keys are ignored";
+  SendMessageW(app.status_window, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_EQ(app.status_closed_by_deactivation_tick, 0u);
+
+  ShowStatusWindow(app.main_window);
+  ASSERT_TRUE(IsStatusWindowOpen());
+  uint64_t before = GetTickCount64();
+  ActivateAnotherWindow();
+  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_EQ(CountPopups(), 0);
+  EXPECT_GE(app.status_closed_by_deactivation_tick, before);
+  EXPECT_EQ(app.status_font, nullptr);
+}
+
+TEST_F(StatusWindow, TrayReleaseAndMenuCommandToggle) {
+  TrayClick();
+  ASSERT_TRUE(IsStatusWindowOpen());
+  TrayClick();
+  EXPECT_FALSE(IsStatusWindowOpen());
+  Send(WM_COMMAND, IDM_STATUS);
+  EXPECT_TRUE(IsStatusWindowOpen());
+  Send(WM_COMMAND, IDM_STATUS);
+  EXPECT_FALSE(IsStatusWindowOpen());
+  // Neither the press nor the double-click toggles.
+  Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDOWN);
+  EXPECT_FALSE(IsStatusWindowOpen());
+}
+
+TEST_F(StatusWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
+  TrayClick();
+  ASSERT_TRUE(IsStatusWindowOpen());
+  // The press on the tray icon takes the activation first...
+  ActivateAnotherWindow();
+  ASSERT_FALSE(IsStatusWindowOpen());
+  // ...then its release arrives.
+  TrayClick();
+  EXPECT_FALSE(IsStatusWindowOpen()) << "the click that closed the popup opened it again";
+
+  // Every other way of opening works at once.
+  Send(WM_COMMAND, IDM_STATUS);
+  EXPECT_TRUE(IsStatusWindowOpen());
+  ActivateAnotherWindow();
+  ASSERT_FALSE(IsStatusWindowOpen());
+  ShowStatusWindow(app.main_window);
+  EXPECT_TRUE(IsStatusWindowOpen());
+
+  // Once the double-click time has passed, a click opens it again.
+  CloseStatusWindow();
+  app.status_closed_by_deactivation_tick -= GetDoubleClickTime();
+  TrayClick();
+  EXPECT_TRUE(IsStatusWindowOpen());
+}
+
+TEST_F(StatusWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
+  ShowStatusWindow(app.main_window);
+  HWND popup = app.status_window;
+  ASSERT_NE(popup, nullptr);
+  UpdateWindow(popup);
+  RECT dirty = {};
+  EXPECT_FALSE(GetUpdateRect(popup, &dirty, FALSE));
+  RefreshTray();
+  ASSERT_TRUE(GetUpdateRect(popup, &dirty, FALSE)) << "the refresh asks for a repaint";
+  RECT client = {};
+  GetClientRect(popup, &client);
+  EXPECT_TRUE(EqualRect(&dirty, &client)) << "of the whole client area";
+
+  DestroyWindow(app.main_window);
+  EXPECT_FALSE(IsWindow(popup));
+  EXPECT_FALSE(IsStatusWindowOpen());
+}
+
+TEST_F(StatusWindow, CleanOpensItOnlyWhenAsked) {
+  app.settings.silent_mode = 1;
+  RunClean(app.main_window);
+  EXPECT_FALSE(IsStatusWindowOpen());
+
+  app.settings.show_status_on_clean = 1;
+  RunClean(app.main_window);
+  ASSERT_TRUE(IsStatusWindowOpen());
+  EXPECT_EQ(GetWindow(app.status_window, GW_OWNER), app.main_window);
+  EXPECT_EQ(app.clean_history.count, 2);
+  EXPECT_EQ(UsageSampleCount(), 2) << "the tray was refreshed first";
+}
+
+// Fills the process's GDI and USER tables to within 1,000 of full: a popup
+// that leaked one object per showing would stop opening or painting long
+// before 2,000 of them.
+TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
+  for (int v : {30, 60, 90}) PushUsageSample(v);
+  RecordClean(12.5, 3);
+  ShowStatusWindow(app.main_window);
+  CloseStatusWindow();
+  Pump();
+  DWORD gdi_before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  DWORD user_before = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+
+  std::vector<HMENU> menus;
+  for (HMENU menu; (menu = CreatePopupMenu()) != nullptr && menus.size() < 200000;) menus.push_back(menu);
+  std::vector<HBRUSH> brushes;
+  for (HBRUSH brush; (brush = CreateSolidBrush(RGB(1, 2, 3))) != nullptr && brushes.size() < 200000;)
+    brushes.push_back(brush);
+  ASSERT_GT(menus.size(), 1000u);
+  ASSERT_GT(brushes.size(), 1000u);
+  for (int i = 0; i < 1000; ++i) {
+    DestroyMenu(menus.back());
+    menus.pop_back();
+    DeleteObject(brushes.back());
+    brushes.pop_back();
+  }
+
+  bool all_painted = true;
+  int i = 0;
+  for (; i < 2000 && all_painted; ++i) {
+    ShowStatusWindow(app.main_window);
+    if (!IsStatusWindowOpen()) break;
+    UpdateWindow(app.status_window);
+    all_painted = ClientPixel(app.status_window, 2, 2) == RGB(20, 20, 28) &&
+                  ClientPixel(app.status_window, 30, 112) == RGB(32, 32, 44);
+    CloseStatusWindow();
+    Pump();
+  }
+  EXPECT_EQ(i, 2000) << "popup " << i << " could not open or paint";
+  EXPECT_TRUE(all_painted);
+  EXPECT_FALSE(IsStatusWindowOpen());
+  std::vector<HBRUSH> more;
+  for (int k = 0; k < 500; ++k) more.push_back(CreateSolidBrush(RGB(4, 5, 6)));
+  for (HBRUSH brush : more) EXPECT_NE(brush, nullptr);
+  HMENU another = CreatePopupMenu();
+  EXPECT_NE(another, nullptr);
+
+  DestroyMenu(another);
+  for (HBRUSH brush : more) DeleteObject(brush);
+  for (HBRUSH brush : brushes) DeleteObject(brush);
+  for (HMENU menu : menus) DestroyMenu(menu);
+  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
+  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
 }

@@ -1,0 +1,116 @@
+// The real program's status popup, opened and closed as a user does: clicks
+// on the tray icon, its menu, Esc, a click on another window, a clean.
+#include "app/app.h"
+
+#include "tests/e2e/harness.h"
+#include "tests/support.h"
+
+namespace {
+
+// Runs this thread's messages while waiting, so that a window of the test
+// can take the activation when it is clicked.
+bool WaitPumping(const std::function<bool()>& done, DWORD timeout_ms) {
+  return WaitUntil(
+      [&] {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        return done();
+      },
+      timeout_ms);
+}
+
+// Wine without a window manager takes two seconds to close a window with a
+// caption (it hides at once, and is gone two seconds later), so closes are
+// given time.
+bool WaitUntilGone(HWND popup) {
+  return WaitPumping([&] { return !IsWindow(popup); }, 8000);
+}
+
+class StatusPopup : public QuillmereTest {
+ protected:
+  void SetUp() override {
+    QuillmereTest::SetUp();
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(FindQuillmereIcon(icon_));
+  }
+  // Far enough apart that two clicks never make a double-click.
+  void ClickIcon() {
+    Sleep(GetDoubleClickTime() + 100);
+    MouseClick(icon_.Center(), 1);
+  }
+  HWND WaitForPopup() {
+    HWND popup = nullptr;
+    WaitUntil([&] { return (popup = FindStatusPopup()) != nullptr; }, 5000);
+    return popup;
+  }
+  TrayIconView icon_;
+};
+
+}  // namespace
+
+TEST_F(StatusPopup, TrayClickOpensItAboveTheWorkAreaAndTheNextClickClosesIt) {
+  ClickIcon();
+  HWND popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  wchar_t title[32] = {};
+  GetWindowTextW(popup, title, 32);
+  EXPECT_STREQ(title, L"Quillmere");
+  RECT work = {}, placed = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  GetWindowRect(popup, &placed);
+  EXPECT_EQ(placed.left, work.right - 472);
+  EXPECT_EQ(placed.top, work.bottom - 352);
+  EXPECT_EQ(placed.right - placed.left, 460);
+  EXPECT_EQ(placed.bottom - placed.top, 340);
+  EXPECT_EQ(GetWindow(popup, GW_OWNER), main_window_);
+  // On screen in its own colours.
+  POINT corner = {0, 0};
+  ClientToScreen(popup, &corner);
+  EXPECT_TRUE(WaitUntil([&] { return ScreenPixel(corner.x + 3, corner.y + 3) == RGB(20, 20, 28); }, 3000));
+  EXPECT_EQ(ScreenPixel(corner.x + 30, corner.y + 110), RGB(32, 32, 44)) << "graph box";
+
+  // The press takes the activation from the popup, which closes; the
+  // release that follows must not open it again.
+  ClickIcon();
+  EXPECT_TRUE(WaitUntilGone(popup));
+  EXPECT_FALSE(WaitUntil([&] { return FindStatusPopup() != nullptr; }, 1500)) << "the closing click reopened it";
+
+  ClickIcon();
+  EXPECT_NE(WaitForPopup(), nullptr) << "and the next click opens it again";
+}
+
+TEST_F(StatusPopup, EscClosesIt) {
+  ClickIcon();
+  HWND popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  PressKeysInWineWindow("Escape", "^Quillmere$");
+  EXPECT_TRUE(WaitUntilGone(popup));
+}
+
+TEST_F(StatusPopup, ClickOnAnotherWindowClosesIt) {
+  ClickIcon();
+  HWND popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  HWND other = CreateWindowExW(0, L"STATIC", L"elsewhere", WS_POPUP | WS_VISIBLE | WS_BORDER, 200, 300, 200, 150,
+                               nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(other, nullptr);
+  WaitPumping([] { return false; }, 300);
+  MouseClick({300, 375}, 1);
+  EXPECT_TRUE(WaitUntilGone(popup));
+  DestroyWindow(other);
+}
+
+TEST_F(StatusPopup, StatusWindowMenuItemOpensIt) {
+  ASSERT_TRUE(ClickTrayMenuItem(L"Status Window..."));
+  EXPECT_NE(WaitForPopup(), nullptr);
+}
+
+TEST_F(QuillmereTest, CleanOpensTheStatusPopupWhenTheSettingsAsk) {
+  CreateDirectoryW(AppFolder().c_str(), nullptr);
+  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), "[App]\r\nshow_status_on_clean=1\r\n"));
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(FindStatusPopup(), nullptr);
+  PressKeysInWineWindow("ctrl+alt+r");
+  EXPECT_TRUE(WaitUntil([] { return FindStatusPopup() != nullptr; }, 10000));
+  EXPECT_FALSE(ReadFileBytes(AppFile(L"clean.log")).empty()) << "opened by the clean";
+}
