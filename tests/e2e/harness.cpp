@@ -75,43 +75,48 @@ COLORREF ScreenPixel(int x, int y) {
 
 namespace {
 
-// Reads the tooltip texts of Wine's tray from the explorer process, whose
-// tooltip control knows which icon window each text belongs to.
-std::vector<TrayIconView> ReadTrayTooltips(HWND tray) {
-  std::vector<TrayIconView> icons;
-  HWND tooltip = nullptr;
+// The tooltip controls of Wine's tray live in the explorer process: the one
+// that names the icons, and a balloon-style one per balloon on screen. Their
+// texts are read through memory lent inside that process (a balloon's title
+// cannot be read that way under Wine).
+struct TooltipText {
+  HWND tool_window = nullptr;  // the window the text belongs to
+  std::wstring text;
+};
+
+std::vector<TooltipText> ReadTooltips(bool balloons) {
+  std::vector<TooltipText> texts;
+  HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
   DWORD tray_process = 0;
-  GetWindowThreadProcessId(tray, &tray_process);
-  while ((tooltip = FindWindowExW(nullptr, tooltip, L"tooltips_class32", nullptr)) != nullptr) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(tooltip, &owner);
-    if (owner == tray_process) break;
-  }
-  if (!tooltip) return icons;
+  if (!tray || !GetWindowThreadProcessId(tray, &tray_process)) return texts;
   HANDLE explorer = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, tray_process);
-  if (!explorer) return icons;
+  if (!explorer) return texts;
   const SIZE_T kText = 1024;
   BYTE* remote = static_cast<BYTE*>(VirtualAllocEx(explorer, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
-  int count = static_cast<int>(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0));
-  for (int i = 0; remote && i < count; ++i) {
-    TTTOOLINFOW info = {};
-    info.cbSize = sizeof info;
-    info.lpszText = reinterpret_cast<LPWSTR>(remote + kText);
-    wchar_t empty = 0;
-    WriteProcessMemory(explorer, remote, &info, sizeof info, nullptr);
-    WriteProcessMemory(explorer, remote + kText, &empty, sizeof empty, nullptr);
-    if (!SendMessageW(tooltip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote))) continue;
-    wchar_t text[512] = {};
-    ReadProcessMemory(explorer, remote + kText, text, sizeof text - sizeof(wchar_t), nullptr);
-    ReadProcessMemory(explorer, remote, &info, sizeof info, nullptr);
-    TrayIconView icon;
-    icon.window = info.hwnd;
-    icon.tip = text;
-    icons.push_back(icon);
+  HWND tooltip = nullptr;
+  while (remote && (tooltip = FindWindowExW(nullptr, tooltip, L"tooltips_class32", nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(tooltip, &owner);
+    bool balloon = (GetWindowLongW(tooltip, GWL_STYLE) & TTS_BALLOON) != 0;
+    if (owner != tray_process || balloon != balloons || (balloons && !IsWindowVisible(tooltip))) continue;
+    int count = static_cast<int>(SendMessageW(tooltip, TTM_GETTOOLCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+      TTTOOLINFOW info = {};
+      info.cbSize = sizeof info;
+      info.lpszText = reinterpret_cast<LPWSTR>(remote + kText);
+      wchar_t empty = 0;
+      WriteProcessMemory(explorer, remote, &info, sizeof info, nullptr);
+      WriteProcessMemory(explorer, remote + kText, &empty, sizeof empty, nullptr);
+      if (!SendMessageW(tooltip, TTM_ENUMTOOLSW, i, reinterpret_cast<LPARAM>(remote))) continue;
+      wchar_t text[512] = {};
+      ReadProcessMemory(explorer, remote + kText, text, sizeof text - sizeof(wchar_t), nullptr);
+      ReadProcessMemory(explorer, remote, &info, sizeof info, nullptr);
+      texts.push_back({info.hwnd, text});
+    }
   }
   if (remote) VirtualFreeEx(explorer, remote, 0, MEM_RELEASE);
   CloseHandle(explorer);
-  return icons;
+  return texts;
 }
 
 }  // namespace
@@ -120,18 +125,26 @@ std::vector<TrayIconView> ListTrayIcons() {
   std::vector<TrayIconView> icons;
   HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
   if (!tray || !IsWindowVisible(tray)) return icons;
-  std::vector<TrayIconView> tips = ReadTrayTooltips(tray);
+  std::vector<TooltipText> tips = ReadTooltips(false);
   HWND child = nullptr;
   while ((child = FindWindowExW(tray, child, L"__winex11_tray_icon", nullptr)) != nullptr) {
     if (!IsWindowVisible(child)) continue;
     TrayIconView icon;
     icon.window = child;
     GetWindowRect(child, &icon.rect);
-    for (const TrayIconView& tip : tips)
-      if (tip.window == child) icon.tip = tip.tip;
+    for (const TooltipText& tip : tips)
+      if (tip.tool_window == child) icon.tip = tip.text;
     icons.push_back(icon);
   }
   return icons;
+}
+
+bool VisibleBalloonText(std::wstring& text) {
+  for (const TooltipText& balloon : ReadTooltips(true)) {
+    text = balloon.text;
+    return true;
+  }
+  return false;
 }
 
 bool FindQuillmereIcon(TrayIconView& found) {

@@ -36,6 +36,10 @@ std::vector<TrayIconView> ListTrayIcons();
 // The icon whose tooltip starts with "Quillmere".
 bool FindQuillmereIcon(TrayIconView& icon);
 
+// The text of the balloon Wine's tray shows now, if any. Wine shows a
+// balloon a second or two after it was asked for.
+bool VisibleBalloonText(std::wstring& text);
+
 HWND FindMainWindow();
 // The program's status popup while it is on screen.
 HWND FindStatusPopup();

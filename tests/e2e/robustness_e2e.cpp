@@ -141,3 +141,97 @@ TEST_F(HostileConfigFile, ReadOnlyFileIsLeftWhole) {
   EXPECT_EQ(Exit(), 0u);
   SetFileAttributesW(config_.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+namespace {
+
+// clean.log in trouble: read-only, held open for writing by another program,
+// replaced by a folder, or with the whole program folder gone.
+enum LogTrouble { LOG_READ_ONLY, LOG_LOCKED, LOG_IS_A_FOLDER, FOLDER_MISSING };
+
+class CleanLogTrouble : public QuillmereTest, public ::testing::WithParamInterface<LogTrouble> {
+ protected:
+  void TearDown() override {
+    if (locked_ != INVALID_HANDLE_VALUE) CloseHandle(locked_);
+    SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    RemoveDirectoryW(log_.c_str());
+    QuillmereTest::TearDown();
+  }
+
+  // The popup's list of recent cleans as it stands on the screen: opened,
+  // read and closed again through the program's own command.
+  std::vector<COLORREF> RecentCleansOnScreen() {
+    PostMessageW(main_window_, WM_COMMAND, IDM_STATUS, 0);
+    HWND popup = nullptr;
+    if (!WaitUntil([&] { return (popup = FindStatusPopup()) != nullptr; }, 5000)) return {};
+    Sleep(300);  // painted
+    POINT origin = {0, 0};
+    ClientToScreen(popup, &origin);
+    std::vector<COLORREF> pixels;
+    HDC screen = GetDC(nullptr);
+    for (int y = 262; y < 280; y += 2)
+      for (int x = 20; x < 300; x += 2) pixels.push_back(GetPixel(screen, origin.x + x, origin.y + y));
+    ReleaseDC(nullptr, screen);
+    PostMessageW(main_window_, WM_COMMAND, IDM_STATUS, 0);
+    WaitUntil([&] { return !IsWindow(popup); }, 8000);
+    return pixels;
+  }
+
+  std::wstring log_ = AppFile(L"clean.log");
+  HANDLE locked_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+TEST_P(CleanLogTrouble, CleanCompletesWithItsBalloonAndHistoryAndTheProgramRunsOn) {
+  CreateDirectoryW(AppFolder().c_str(), nullptr);
+  // No automatic cleans; a balloon for every clean.
+  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), "[Clean]\r\nauto_clean=0\r\nnotify_min_mb=0\r\n"));
+  const std::string old_log = "2026-01-01 00:00:00  Freed 1 MB  (1 processes)\r\n";
+  switch (GetParam()) {
+    case LOG_READ_ONLY:
+      ASSERT_TRUE(WriteFileBytes(log_, old_log));
+      SetFileAttributesW(log_.c_str(), FILE_ATTRIBUTE_READONLY);
+      break;
+    case LOG_LOCKED:
+      ASSERT_TRUE(WriteFileBytes(log_, old_log));
+      locked_ = CreateFileW(log_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(locked_, INVALID_HANDLE_VALUE);
+      break;
+    case LOG_IS_A_FOLDER:
+      ASSERT_TRUE(CreateDirectoryW(log_.c_str(), nullptr));
+      break;
+    case FOLDER_MISSING:
+      break;  // removed once the program has read its settings
+  }
+  ASSERT_TRUE(Start());
+  if (GetParam() == FOLDER_MISSING) DeleteAppFolder();
+  std::vector<COLORREF> before = RecentCleansOnScreen();
+  ASSERT_FALSE(before.empty());
+
+  PostMessageW(main_window_, WM_COMMAND, IDM_CLEAN_NOW, 0);
+  std::wstring text;
+  EXPECT_TRUE(WaitUntil([&] { return VisibleBalloonText(text); }, 8000)) << "the RAM Cleaned balloon";
+  EXPECT_EQ(text.rfind(L"Freed ", 0), 0u) << Narrow(text);
+  EXPECT_NE(text.find(L" processes trimmed)"), std::wstring::npos) << Narrow(text);
+  EXPECT_TRUE(Running());
+  EXPECT_NE(RecentCleansOnScreen(), before) << "the clean is listed among the recent cleans";
+
+  switch (GetParam()) {
+    case LOG_READ_ONLY:  // Wine lets root write a read-only file; Windows does not
+      EXPECT_EQ(ReadFileBytes(log_).rfind(old_log, 0), 0u) << "the old lines stay";
+      break;
+    case LOG_LOCKED:
+      EXPECT_EQ(ReadFileBytes(log_), old_log);
+      break;
+    case LOG_IS_A_FOLDER:
+      EXPECT_TRUE(GetFileAttributesW(log_.c_str()) & FILE_ATTRIBUTE_DIRECTORY);
+      break;
+    case FOLDER_MISSING:
+      EXPECT_EQ(GetFileAttributesW(AppFolder().c_str()), INVALID_FILE_ATTRIBUTES) << "no folder made for the log";
+      break;
+  }
+  EXPECT_EQ(Exit(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Log, CleanLogTrouble,
+                         ::testing::Values(LOG_READ_ONLY, LOG_LOCKED, LOG_IS_A_FOLDER, FOLDER_MISSING));
