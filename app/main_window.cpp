@@ -59,7 +59,10 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       RunCommand(window, LOWORD(wParam));
       return 0;
     case WM_TIMER:
-      if (wParam == TIMER_MAIN) RefreshTray();
+      if (wParam == TIMER_MAIN) {
+        RefreshTray();
+        if (app.settings.auto_clean) EvaluateAutoClean();
+      }
       return 0;
     case WM_HOTKEY:
       if (wParam == HOTKEY_CLEAN) {
