@@ -19,6 +19,9 @@ void RunCommand(HWND window, WORD command) {
       app.settings.auto_clean ^= 1;
       SaveSettings(app.settings);
       break;
+    case IDM_SETTINGS:
+      ShowSettingsWindow(window, app.settings);
+      break;
     case IDM_EXIT:
       DestroyWindow(window);
       break;
