@@ -7,6 +7,7 @@
 
 #include "app/app.h"
 #include "tests/support.h"
+#include "tray/tray.h"
 
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
   ULONGLONG end = GetTickCount64() + timeout_ms;
@@ -20,9 +21,18 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
 int HostRun(const std::string& command, DWORD timeout_ms) {
   // Wine starts Unix programs but hands back no process handle: the shell
   // leaves the exit code in a marker file that we wait for.
+  // Wine's process ids are small and repeat from run to run (and between
+  // prefixes on one machine): a stamp taken once per test program keeps a
+  // marker left by another run from answering for this one.
   static int serial = 0;
+  static LARGE_INTEGER stamp = [] {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now;
+  }();
   char marker[128];
-  snprintf(marker, sizeof marker, "/tmp/quillmere-e2e-%lu-%d", GetCurrentProcessId(), ++serial);
+  snprintf(marker, sizeof marker, "/tmp/quillmere-e2e-%lu-%llx-%d", GetCurrentProcessId(),
+           static_cast<unsigned long long>(stamp.QuadPart), ++serial);
   std::string script = command + "; echo $? > " + marker + ".tmp && mv " + marker + ".tmp " + marker;
   std::wstring line = L"/bin/sh -c \"";
   for (char c : script) {
@@ -55,6 +65,14 @@ void MouseClick(POINT at, int button, int count) {
 void PressKeysInWineWindow(const std::string& keys) {
   HostRun("xdotool search --name 'Wine System Tray' windowfocus --sync key " + keys);
 }
+
+void FocusWineWindow(const std::string& title_pattern) {
+  HostRun("xdotool search --name '" + title_pattern + "' windowfocus --sync");
+}
+
+void PressKeys(const std::string& keys) { HostRun("xdotool key --delay 40 " + keys); }
+
+void TypeText(const std::string& text) { HostRun("xdotool type --delay 40 -- '" + text + "'"); }
 
 COLORREF ScreenPixel(int x, int y) {
   HDC screen = GetDC(nullptr);
@@ -132,6 +150,94 @@ bool FindQuillmereIcon(TrayIconView& found) {
     }
   }
   return false;
+}
+
+namespace {
+
+// Where the tray menu's items lie, measured on the same menu (BuildTrayMenu)
+// shown in this process: the program's menu lives in another process, whose
+// item rectangles cannot be read from here.
+struct MenuLayout {
+  bool measured = false;
+  RECT window = {};
+  std::vector<std::wstring> texts;
+  std::vector<RECT> items;
+};
+MenuLayout* layout_in_progress = nullptr;
+HMENU menu_in_progress = nullptr;
+
+LRESULT CALLBACK MenuProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  // Sent once the menu is up and waiting for the user.
+  if (message == WM_ENTERIDLE && wParam == MSGF_MENU && layout_in_progress) {
+    MenuLayout& layout = *layout_in_progress;
+    GetWindowRect(reinterpret_cast<HWND>(lParam), &layout.window);
+    for (int i = 0; i < GetMenuItemCount(menu_in_progress); ++i) {
+      wchar_t text[128] = {};
+      GetMenuStringW(menu_in_progress, i, text, 128, MF_BYPOSITION);
+      RECT item = {};
+      GetMenuItemRect(nullptr, menu_in_progress, i, &item);
+      std::wstring name = text;
+      layout.texts.push_back(name.substr(0, name.find(L'\t')));
+      layout.items.push_back(item);
+    }
+    layout.measured = true;
+    layout_in_progress = nullptr;
+    EndMenu();
+    return 0;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+const MenuLayout& TrayMenuLayout() {
+  static MenuLayout layout;
+  if (layout.measured) return layout;
+  WNDCLASSW probe_class = {};
+  probe_class.lpfnWndProc = MenuProbeProc;
+  probe_class.hInstance = GetModuleHandleW(nullptr);
+  probe_class.lpszClassName = L"QuillmereTestMenuProbe";
+  RegisterClassW(&probe_class);
+  HWND owner = CreateWindowExW(WS_EX_TOOLWINDOW, probe_class.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                               nullptr, probe_class.hInstance, nullptr);
+  menu_in_progress = BuildTrayMenu(true);
+  layout_in_progress = &layout;
+  TrackPopupMenu(menu_in_progress, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY, 100, 100, 0, owner,
+                 nullptr);
+  layout_in_progress = nullptr;
+  DestroyMenu(menu_in_progress);
+  menu_in_progress = nullptr;
+  DestroyWindow(owner);
+  return layout;
+}
+
+BOOL CALLBACK FindOtherProcessMenu(HWND window, LPARAM found) {
+  wchar_t name[16] = {};
+  GetClassNameW(window, name, 16);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (wcscmp(name, L"#32768") != 0 || !IsWindowVisible(window) || process == GetCurrentProcessId()) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+}  // namespace
+
+bool ClickTrayMenuItem(const wchar_t* item) {
+  const MenuLayout& layout = TrayMenuLayout();
+  size_t index = 0;
+  while (index < layout.texts.size() && layout.texts[index] != item) ++index;
+  if (index == layout.texts.size()) return false;
+  TrayIconView icon;
+  if (!FindQuillmereIcon(icon)) return false;
+  MouseClick(icon.Center(), 3);
+  HWND menu = nullptr;
+  if (!WaitUntil([&] { return !EnumWindows(FindOtherProcessMenu, reinterpret_cast<LPARAM>(&menu)) && menu; }, 5000))
+    return false;
+  RECT shown = {};
+  GetWindowRect(menu, &shown);
+  const RECT& at = layout.items[index];
+  POINT target = {(shown.left + shown.right) / 2, shown.top + (at.top + at.bottom) / 2 - layout.window.top};
+  MouseClick(target, 1);
+  return true;
 }
 
 HWND FindMainWindow() { return FindWindowExW(HWND_MESSAGE, nullptr, L"Quillmere", nullptr); }

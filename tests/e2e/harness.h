@@ -22,6 +22,12 @@ void MouseClick(POINT at, int button, int count = 1);
 // Keys go to the focused Wine window; Wine delivers hot keys only then.
 void PressKeysInWineWindow(const std::string& keys);
 
+// Gives the keyboard to the Wine window whose title matches the pattern (a
+// regular expression); PressKeys and TypeText then go to it.
+void FocusWineWindow(const std::string& title_pattern);
+void PressKeys(const std::string& keys);
+void TypeText(const std::string& text);
+
 COLORREF ScreenPixel(int x, int y);
 
 // One icon in Wine's system tray, with the tooltip text it shows.
@@ -34,6 +40,11 @@ struct TrayIconView {
 std::vector<TrayIconView> ListTrayIcons();
 // The icon whose tooltip starts with "Quillmere".
 bool FindQuillmereIcon(TrayIconView& icon);
+
+// Right-clicks the program's tray icon and clicks the menu item whose text
+// (before any tab) is `item`, e.g. L"Settings..."; false when the icon, the
+// menu or the item cannot be found.
+bool ClickTrayMenuItem(const wchar_t* item);
 
 HWND FindMainWindow();
 std::wstring ExePath();
