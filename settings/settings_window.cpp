@@ -79,6 +79,7 @@ HWND AddCheckbox(HWND parent, int id, const wchar_t* text, int y, bool checked) 
 // waits in the field's user data.
 LRESULT CALLBACK HourFieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
   WNDPROC edit_proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(edit, GWLP_USERDATA));
+  if (!edit_proc) return DefWindowProcW(edit, message, wParam, lParam);
   if (message == WM_CHAR) {
     wchar_t text[64] = {};
     GetWindowTextW(edit, text, 64);
@@ -93,8 +94,7 @@ LRESULT CALLBACK HourFieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lP
 HWND AddHourEdit(HWND parent, int y, int32_t value) {
   HWND edit = AddNumberEdit(parent, IDC_CLEAN_HOUR, y, value, kHourStyle);
   if (!edit) return NULL;
-  LONG_PTR edit_proc = GetWindowLongPtrW(edit, GWLP_WNDPROC);
-  SetWindowLongPtrW(edit, GWLP_USERDATA, edit_proc);
+  SetWindowLongPtrW(edit, GWLP_USERDATA, GetWindowLongPtrW(edit, GWLP_WNDPROC));
   SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HourFieldProc));
   return edit;
 }

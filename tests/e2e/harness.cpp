@@ -185,6 +185,7 @@ LRESULT CALLBACK MenuProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     EndMenu();
     return 0;
   }
+  if (message == WM_TIMER) EndMenu();  // never left waiting for a user
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
@@ -200,6 +201,7 @@ const MenuLayout& TrayMenuLayout() {
                                nullptr, probe_class.hInstance, nullptr);
   menu_in_progress = BuildTrayMenu(true);
   layout_in_progress = &layout;
+  SetTimer(owner, 1, 5000, nullptr);
   TrackPopupMenu(menu_in_progress, TPM_LEFTALIGN | TPM_TOPALIGN | TPM_RETURNCMD | TPM_NONOTIFY, 100, 100, 0, owner,
                  nullptr);
   layout_in_progress = nullptr;

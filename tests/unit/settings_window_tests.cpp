@@ -93,11 +93,12 @@ struct Created {
 };
 
 // Records, through thread hooks, every window this thread creates and every
-// font sent to one.
+// font sent to one; can make one creation fail.
 struct WatchCreation {
   static inline WatchCreation* active = nullptr;
   std::vector<Created> created;
   std::map<HWND, HFONT> fonts;
+  INT_PTR refuse_id = -1;  // a control with this identifier cannot be made
   HHOOK cbt = nullptr;
   HHOOK calls = nullptr;
 
@@ -130,7 +131,9 @@ struct WatchCreation {
       c.id = reinterpret_cast<INT_PTR>(cs->hMenu);
       c.window = reinterpret_cast<HWND>(wParam);
       c.parent = cs->hwndParent;
+      if (c.window_class == L"IME") return CallNextHookEx(nullptr, code, wParam, lParam);  // the system's own
       active->created.push_back(c);
+      if (c.id == active->refuse_id && c.parent) return 1;
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
   }
@@ -572,4 +575,26 @@ TEST_F(SettingsWindow, OpeningAndClosing500TimesLeaksNoGdiOrUserObject) {
   for (HMENU m : menus) DestroyMenu(m);
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
+}
+
+// When a control cannot be made, no window is made: OK on a window missing
+// a field would store 0 for a setting never shown.
+TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
+  Settings before = app.settings;
+  WatchCreation watch;
+  watch.refuse_id = IDC_CANCEL;  // the last control
+  script = Script{};
+  script.steps = {Click(IDC_OK)};  // had it opened after all
+  UINT_PTR timer = SetTimer(nullptr, 0, 10, PlayNextStep);
+  bool saved = ShowSettingsWindow(nullptr, app.settings);
+  KillTimer(nullptr, timer);
+  watch.Stop();
+
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(script.window, nullptr) << "a window was shown";
+  ASSERT_EQ(watch.created.size(), 30u);
+  EXPECT_FALSE(IsWindow(watch.created[0].window));
+  EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
+  EXPECT_EQ(ReadFileBytes(config_), "");
+  EXPECT_EQ(ReadRunValue(), kRunMarker);
 }
