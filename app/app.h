@@ -6,6 +6,7 @@
 #include <shellapi.h>
 #include <stdint.h>
 
+#include "clean/clean.h"
 #include "settings/settings.h"
 #include "status/status.h"
 #include "tray/tray.h"
@@ -35,7 +36,7 @@ struct AppState {
   bool purge_privileges_enabled;
   uint64_t boot_deadline_tick;
   bool boot_delay_armed;
-  uint16_t last_scheduled_day;
+  uint32_t last_scheduled_date;  // LocalDateKey of the last scheduled clean; 0 = none yet
   bool settings_class_registered;
   NOTIFYICONDATAW tray_data;
   HICON drawn_icon;
@@ -65,6 +66,26 @@ HWND CreateMainWindow(HINSTANCE instance);
 // "TaskbarCreated" broadcast and, as the foreground window, owns the tray
 // menu. Both arrive at the main window.
 HWND CreateShellWindow(HINSTANCE instance);
+
+// Auto-clean triggers. The platform calls they make while they decide,
+// gathered so that a test can play the clock, the user's input and the load;
+// the program always uses kSystemAutoCleanPlatform.
+struct AutoCleanPlatform {
+  ULONGLONG(WINAPI* tick_count)();
+  void(WINAPI* local_time)(LPSYSTEMTIME time);
+  BOOL(WINAPI* last_input_info)(PLASTINPUTINFO info);
+  bool (*take_snapshot)(MemorySnapshot& snapshot);
+  void (*run_clean)(HWND owner);
+};
+extern const AutoCleanPlatform kSystemAutoCleanPlatform;
+
+// The local date as yyyymmdd: the scheduled trigger remembers the whole date
+// it last ran on, so the same day of a later month still gets its clean.
+uint32_t LocalDateKey(const SYSTEMTIME& time);
+// Called on each timer tick while auto-clean is on: tests the boot delay, the
+// scheduled time, the interval, the load threshold and the idle time, in that
+// order, and starts at most one clean.
+void EvaluateAutoClean(const AutoCleanPlatform& platform = kSystemAutoCleanPlatform);
 
 // Shared helpers.
 bool IsProcessElevated();

@@ -24,6 +24,9 @@ void RunCommand(HWND window, WORD command) {
       app.settings.auto_clean ^= 1;
       SaveSettings(app.settings);
       break;
+    case IDM_SETTINGS:
+      ShowSettingsWindow(window, app.settings);
+      break;
     case IDM_EXIT:
       DestroyWindow(window);
       break;
@@ -76,6 +79,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         // has destroyed this window, and nothing else is due.
         if (app.tray_add_pending && RetryTrayIcon(window) == TRAY_ADD_GIVE_UP) return 0;
         RefreshTray();
+        if (app.settings.auto_clean) EvaluateAutoClean();
       }
       return 0;
     case WM_HOTKEY:

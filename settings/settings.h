@@ -52,3 +52,47 @@ bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const 
 // the Task Scheduler's root folder are both written or both removed; one
 // that is already missing is no error. True when both steps worked.
 bool SetAutostart(bool enable);
+
+// The settings window's controls.
+constexpr int IDC_THRESHOLD = 200;
+constexpr int IDC_INTERVAL = 201;
+constexpr int IDC_IDLE = 202;
+constexpr int IDC_BOOT_DELAY = 203;
+constexpr int IDC_AUTO_CLEAN = 204;
+constexpr int IDC_SILENT = 205;
+constexpr int IDC_START_WITH_WINDOWS = 206;
+constexpr int IDC_OK = 207;
+constexpr int IDC_CANCEL = 208;
+constexpr int IDC_CLEAN_HOUR = 209;
+constexpr int IDC_CLEAN_MINUTE = 210;
+constexpr int IDC_NOTIFY_MIN_MB = 211;
+constexpr int IDC_EXCLUDE_LIST = 212;
+constexpr int IDC_SHOW_STATUS = 213;
+
+// The settings window's creation parameter, on the stack of
+// ShowSettingsWindow; the window never outlives it.
+struct SettingsWindowContext {
+  Settings* settings;
+  bool saved;
+  HFONT font;  // owned by the window, deleted when it is destroyed
+};
+
+// Edits the live record in a window of its own and returns once the window
+// is gone (or a quit message came, which is posted again): true when OK
+// stored and saved the values.
+bool ShowSettingsWindow(HWND owner, Settings& settings);
+LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// What OK stores for the number typed into a field: each field's range,
+// e.g. the threshold 1-99 and the hour -1 (off) to 23. Other identifiers
+// keep the value.
+int32_t ClampSettingsField(int id, int32_t value);
+// A number field's text as OK reads it: its leading decimal number, 0 when
+// there is none.
+int32_t SettingsFieldNumber(const wchar_t* text);
+// A check box state (BM_GETCHECK) as a setting: 1 only when checked.
+bool SettingsCheckState(LRESULT state);
+// Whether typing `typed` over the selection [start, end) of the hour field's
+// `text` keeps it digits with at most one leading minus sign, so that the
+// schedule can be switched off with -1.
+bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed);

@@ -21,13 +21,18 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
 int HostRun(const std::string& command, DWORD timeout_ms) {
   // Wine starts Unix programs but hands back no process handle: the shell
   // leaves the exit code in a marker file that we wait for.
-  // Wine's process ids are small and repeat from run to run, and other runs
-  // share /tmp: the start time keeps a late marker of an earlier run from
-  // answering for this one.
+  // Wine's process ids are small and repeat from run to run (and between
+  // prefixes on one machine): a stamp taken once per test program keeps a
+  // marker left by another run from answering for this one.
   static int serial = 0;
+  static LARGE_INTEGER stamp = [] {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now;
+  }();
   char marker[128];
-  snprintf(marker, sizeof marker, "/tmp/quillmere-e2e-%lu-%llu-%d", GetCurrentProcessId(),
-           static_cast<unsigned long long>(GetTickCount64()), ++serial);
+  snprintf(marker, sizeof marker, "/tmp/quillmere-e2e-%lu-%llx-%d", GetCurrentProcessId(),
+           static_cast<unsigned long long>(stamp.QuadPart), ++serial);
   std::string script = command + "; echo $? > " + marker + ".tmp && mv " + marker + ".tmp " + marker;
   std::wstring line = L"/bin/sh -c \"";
   for (char c : script) {
@@ -65,6 +70,14 @@ void MouseClick(POINT at, int button, int count) {
 void PressKeysInWineWindow(const std::string& keys, const std::string& window_name) {
   HostRun("xdotool search --name '" + window_name + "' windowfocus --sync key " + keys);
 }
+
+void FocusWineWindow(const std::string& title_pattern) {
+  HostRun("xdotool search --name '" + title_pattern + "' windowfocus --sync");
+}
+
+void PressKeys(const std::string& keys) { HostRun("xdotool key --delay 40 " + keys); }
+
+void TypeText(const std::string& text) { HostRun("xdotool type --delay 40 -- '" + text + "'"); }
 
 COLORREF ScreenPixel(int x, int y) {
   HDC screen = GetDC(nullptr);

@@ -23,6 +23,12 @@ void MouseClick(POINT at, int button, int count = 1);
 // The window is found by its X title (a regular expression).
 void PressKeysInWineWindow(const std::string& keys, const std::string& window_name = "Wine System Tray");
 
+// Gives the keyboard to the Wine window whose title matches the pattern (a
+// regular expression); PressKeys and TypeText then go to it.
+void FocusWineWindow(const std::string& title_pattern);
+void PressKeys(const std::string& keys);
+void TypeText(const std::string& text);
+
 COLORREF ScreenPixel(int x, int y);
 
 // One icon in Wine's system tray, with the tooltip text it shows.

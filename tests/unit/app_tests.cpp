@@ -221,3 +221,28 @@ TEST_F(MainWindow, HotKeyDoubleClickAndCleanNowEachRunOneClean) {
   for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2)) ++lines;
   EXPECT_EQ(lines, 4) << "one log line per clean";
 }
+
+TEST_F(MainWindow, TimerTicksEvaluateTheTriggersOnlyWhileAutoCleanIsOn) {
+  // Due by the interval whatever the uptime: the last clean lies two minutes
+  // back (or wraps far into the past on a machine up for less).
+  app.settings.interval_minutes = 1;
+  app.settings.threshold_percent = 1;
+  app.settings.on_idle_minutes = 0;
+  app.settings.on_boot_delay = 60;
+  uint64_t two_minutes_ago = GetTickCount64() - 120000;
+  app.last_clean_tick = two_minutes_ago;
+
+  app.settings.auto_clean = false;
+  Send(WM_TIMER, TIMER_MAIN);
+  EXPECT_FALSE(app.boot_delay_armed);
+  EXPECT_EQ(app.boot_deadline_tick, 0u);
+  EXPECT_EQ(app.last_clean_tick, two_minutes_ago) << "no clean";
+  EXPECT_EQ(GetFileAttributesW(AppFile(L"clean.log").c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(UsageSampleCount(), 1) << "the tray refresh goes on";
+
+  app.settings.auto_clean = true;
+  Send(WM_TIMER, TIMER_MAIN);
+  EXPECT_TRUE(app.boot_delay_armed);
+  EXPECT_NE(app.last_clean_tick, two_minutes_ago) << "the interval clean ran";
+  EXPECT_NE(ReadFileBytes(AppFile(L"clean.log")), "");
+}

@@ -1,0 +1,76 @@
+// The auto-clean triggers, evaluated once a timer tick while auto-clean is on.
+#include "app/app.h"
+
+namespace {
+
+constexpr uint64_t kMillisecondsPerSecond = 1000;
+constexpr uint64_t kMillisecondsPerMinute = 60000;
+constexpr uint64_t kThresholdCooldown = 300000;
+
+}  // namespace
+
+const AutoCleanPlatform kSystemAutoCleanPlatform = {
+    GetTickCount64, GetLocalTime, GetLastInputInfo, TakeMemorySnapshot, RunClean,
+};
+
+uint32_t LocalDateKey(const SYSTEMTIME& time) {
+  return static_cast<uint32_t>(time.wYear) * 10000u + static_cast<uint32_t>(time.wMonth) * 100u + time.wDay;
+}
+
+void EvaluateAutoClean(const AutoCleanPlatform& platform) {
+  const Settings& settings = app.settings;
+  // One reading for every comparison but the idle time, so that no trigger
+  // sees a later clock than the one before it.
+  uint64_t now = platform.tick_count();
+  uint64_t since_clean = now - app.last_clean_tick;
+
+  if (!app.boot_delay_armed && settings.on_boot_delay > 0) {
+    app.boot_delay_armed = true;
+    app.boot_deadline_tick = now + static_cast<uint64_t>(settings.on_boot_delay) * kMillisecondsPerSecond;
+  }
+  // A deadline of 0 (none pending) wraps to the largest value and never fires.
+  if (app.boot_deadline_tick - 1 < now) {
+    app.boot_deadline_tick = 0;
+    platform.run_clean(app.main_window);
+    return;
+  }
+
+  if (settings.clean_hour >= 0) {
+    SYSTEMTIME local = {};
+    platform.local_time(&local);
+    if (local.wHour == static_cast<WORD>(settings.clean_hour) &&
+        local.wMinute == static_cast<WORD>(settings.clean_minute) && LocalDateKey(local) != app.last_scheduled_date) {
+      app.last_scheduled_date = LocalDateKey(local);
+      platform.run_clean(app.main_window);
+      return;
+    }
+  }
+
+  if (settings.interval_minutes > 0 &&
+      since_clean >= static_cast<uint64_t>(settings.interval_minutes) * kMillisecondsPerMinute) {
+    platform.run_clean(app.main_window);
+    return;
+  }
+
+  if (settings.threshold_percent > 0) {
+    MemorySnapshot snapshot = {};
+    // A failed reading counts as a threshold not reached.
+    if (platform.take_snapshot(snapshot) &&
+        static_cast<int32_t>(snapshot.load_percent) >= settings.threshold_percent &&
+        since_clean >= kThresholdCooldown) {
+      platform.run_clean(app.main_window);
+      return;
+    }
+  }
+
+  if (settings.on_idle_minutes > 0) {
+    uint64_t limit = static_cast<uint64_t>(settings.on_idle_minutes) * kMillisecondsPerMinute;
+    LASTINPUTINFO input = {};
+    input.cbSize = sizeof input;
+    platform.last_input_info(&input);
+    // Both are 32-bit millisecond counts: the difference stays right when
+    // the count wraps after 49.7 days of uptime.
+    uint32_t idle = static_cast<uint32_t>(platform.tick_count()) - input.dwTime;
+    if (idle >= limit && since_clean >= limit) platform.run_clean(app.main_window);
+  }
+}

@@ -1,0 +1,308 @@
+// The settings window: every field of the live settings record in one fixed
+// window, with a message loop of its own that keeps the whole program going.
+#include "app/app.h"
+
+#include <stdlib.h>
+
+namespace {
+
+const wchar_t kSettingsClass[] = L"QuillmereSettings";
+const wchar_t kSettingsTitle[] = L"Quillmere \u2014 Settings";
+constexpr int kWidth = 350;
+constexpr int kHeight = 520;
+constexpr int kControlCount = 29;
+
+constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;
+constexpr DWORD kSeparatorStyle = WS_CHILD | WS_VISIBLE | SS_ETCHEDHORZ;
+constexpr DWORD kNumberStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_RIGHT;
+// No ES_NUMBER: it refuses the minus sign of -1 (off); the field filters its
+// typing itself instead.
+constexpr DWORD kHourStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_RIGHT;
+constexpr DWORD kCheckboxStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
+constexpr DWORD kListStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
+constexpr DWORD kDefaultButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON;
+constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+
+// OK's steps, in order; the exclusion list follows them.
+struct OkStep {
+  int id;
+  int32_t Settings::*number;
+  bool Settings::*flag;
+  int32_t low;
+  int32_t high;
+};
+
+const OkStep kOkSteps[] = {
+    {IDC_THRESHOLD, &Settings::threshold_percent, nullptr, 1, 99},
+    {IDC_INTERVAL, &Settings::interval_minutes, nullptr, 0, 1440},
+    {IDC_IDLE, &Settings::on_idle_minutes, nullptr, 0, 1440},
+    {IDC_BOOT_DELAY, &Settings::on_boot_delay, nullptr, 0, 3600},
+    {IDC_AUTO_CLEAN, nullptr, &Settings::auto_clean, 0, 0},
+    {IDC_SILENT, nullptr, &Settings::silent_mode, 0, 0},
+    {IDC_START_WITH_WINDOWS, nullptr, &Settings::start_with_windows, 0, 0},
+    {IDC_CLEAN_HOUR, &Settings::clean_hour, nullptr, -1, 23},
+    {IDC_CLEAN_MINUTE, &Settings::clean_minute, nullptr, 0, 59},
+    {IDC_NOTIFY_MIN_MB, &Settings::notify_min_mb, nullptr, 0, 9999},
+    {IDC_SHOW_STATUS, nullptr, &Settings::show_status_on_clean, 0, 0},
+};
+
+HWND AddControl(HWND parent, DWORD ex_style, const wchar_t* window_class, const wchar_t* text, DWORD style, int x,
+                int y, int width, int height, int id) {
+  return CreateWindowExW(ex_style, window_class, text, style, x, y, width, height, parent,
+                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(NULL), NULL);
+}
+
+HWND AddLabel(HWND parent, const wchar_t* text, int y, int width) {
+  return AddControl(parent, 0, L"STATIC", text, kLabelStyle, 14, y, width, 18, 0);
+}
+
+HWND AddSeparator(HWND parent, int y) {
+  return AddControl(parent, 0, L"STATIC", L"", kSeparatorStyle, 14, y, 314, 2, 0);
+}
+
+HWND AddNumberEdit(HWND parent, int id, int y, int32_t value, DWORD style = kNumberStyle) {
+  HWND edit = AddControl(parent, WS_EX_CLIENTEDGE, L"EDIT", L"", style, 220, y, 70, 22, id);
+  if (!edit) return NULL;
+  wchar_t text[16] = {};
+  FormatBounded(text, 16, L"%d", value);
+  SetWindowTextW(edit, text);
+  return edit;
+}
+
+HWND AddCheckbox(HWND parent, int id, const wchar_t* text, int y, bool checked) {
+  HWND box = AddControl(parent, 0, L"BUTTON", text, kCheckboxStyle, 14, y, 290, 20, id);
+  if (box) SendMessageW(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  return box;
+}
+
+// Digits and one leading minus sign only; the edit control's own procedure
+// waits in the field's user data.
+LRESULT CALLBACK HourFieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lParam) {
+  WNDPROC edit_proc = reinterpret_cast<WNDPROC>(GetWindowLongPtrW(edit, GWLP_USERDATA));
+  if (!edit_proc) return DefWindowProcW(edit, message, wParam, lParam);
+  if (message == WM_CHAR) {
+    wchar_t text[64] = {};
+    GetWindowTextW(edit, text, 64);
+    DWORD start = 0;
+    DWORD end = 0;
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+    if (!HourFieldAccepts(text, start, end, static_cast<wchar_t>(wParam))) return 0;
+  }
+  return CallWindowProcW(edit_proc, edit, message, wParam, lParam);
+}
+
+HWND AddHourEdit(HWND parent, int y, int32_t value) {
+  HWND edit = AddNumberEdit(parent, IDC_CLEAN_HOUR, y, value, kHourStyle);
+  if (!edit) return NULL;
+  SetWindowLongPtrW(edit, GWLP_USERDATA, GetWindowLongPtrW(edit, GWLP_WNDPROC));
+  SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HourFieldProc));
+  return edit;
+}
+
+// False when a control could not be made: OK on a window missing a field
+// would store 0 for a setting the user never saw.
+bool AddControls(HWND window, const Settings& settings) {
+  HWND made[kControlCount];
+  int n = 0;
+  made[n++] = AddLabel(window, L"Auto-clean Triggers", 14, 300);
+  made[n++] = AddLabel(window, L"RAM threshold (%):", 40, 200);
+  made[n++] = AddNumberEdit(window, IDC_THRESHOLD, 38, settings.threshold_percent);
+  made[n++] = AddLabel(window, L"Clean interval (min, 0=off):", 68, 200);
+  made[n++] = AddNumberEdit(window, IDC_INTERVAL, 66, settings.interval_minutes);
+  made[n++] = AddLabel(window, L"Idle timeout (min, 0=off):", 96, 200);
+  made[n++] = AddNumberEdit(window, IDC_IDLE, 94, settings.on_idle_minutes);
+  made[n++] = AddLabel(window, L"Boot delay (sec, 0=off):", 124, 200);
+  made[n++] = AddNumberEdit(window, IDC_BOOT_DELAY, 122, settings.on_boot_delay);
+  made[n++] = AddSeparator(window, 154);
+  made[n++] = AddLabel(window, L"Options", 162, 300);
+  made[n++] = AddCheckbox(window, IDC_AUTO_CLEAN, L"Enable auto-clean", 184, settings.auto_clean);
+  made[n++] = AddCheckbox(window, IDC_SILENT, L"Silent mode (no balloons)", 208, settings.silent_mode);
+  made[n++] = AddCheckbox(window, IDC_START_WITH_WINDOWS, L"Start with Windows", 232, settings.start_with_windows);
+  made[n++] = AddSeparator(window, 260);
+  made[n++] = AddLabel(window, L"Schedule & Notifications", 268, 300);
+  made[n++] = AddLabel(window, L"Scheduled clean hour (0-23, -1=off):", 290, 200);
+  made[n++] = AddHourEdit(window, 288, settings.clean_hour);
+  made[n++] = AddLabel(window, L"Scheduled clean minute (0-59):", 314, 200);
+  made[n++] = AddNumberEdit(window, IDC_CLEAN_MINUTE, 312, settings.clean_minute);
+  made[n++] = AddLabel(window, L"Min freed MB to notify:", 338, 200);
+  made[n++] = AddNumberEdit(window, IDC_NOTIFY_MIN_MB, 336, settings.notify_min_mb);
+  made[n++] = AddCheckbox(window, IDC_SHOW_STATUS, L"Open status window after each clean", 362,
+                          settings.show_status_on_clean);
+  made[n++] = AddSeparator(window, 390);
+  made[n++] = AddLabel(window, L"Process Exclusion", 398, 300);
+  made[n++] = AddLabel(window, L"Exclude from working-set trim (comma-sep exe names):", 416, 310);
+  made[n++] = AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", settings.exclude_list, kListStyle, 14, 436, 314, 22,
+                         IDC_EXCLUDE_LIST);
+  made[n++] = AddControl(window, 0, L"BUTTON", L"OK", kDefaultButtonStyle, 174, 472, 76, 28, IDC_OK);
+  made[n++] = AddControl(window, 0, L"BUTTON", L"Cancel", kButtonStyle, 256, 472, 76, 28, IDC_CANCEL);
+  for (HWND control : made) {
+    if (!control) return false;
+  }
+  return true;
+}
+
+// "Segoe UI" 9 pt at the window's pixel density.
+HFONT CreateSettingsFont(HWND window) {
+  HDC dc = GetDC(window);
+  int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
+  if (dc) ReleaseDC(window, dc);
+  return CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Segoe UI");
+}
+
+BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
+  SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
+  return TRUE;
+}
+
+// OK: every field clamped and stored straight into the live record, then
+// saved and the start-with-Windows choice applied. No message is dispatched
+// in between, so nobody sees a half-stored record.
+void StoreFields(HWND window, SettingsWindowContext& context) {
+  Settings& settings = *context.settings;
+  for (const OkStep& step : kOkSteps) {
+    if (step.number) {
+      wchar_t text[16] = {};
+      GetDlgItemTextW(window, step.id, text, 16);
+      settings.*step.number = ClampSettingsField(step.id, SettingsFieldNumber(text));
+    } else {
+      settings.*step.flag = SettingsCheckState(SendDlgItemMessageW(window, step.id, BM_GETCHECK, 0, 0));
+    }
+  }
+  GetDlgItemTextW(window, IDC_EXCLUDE_LIST, settings.exclude_list, 256);
+  SaveSettings(settings);
+  SetAutostart(settings.start_with_windows);
+  context.saved = true;
+}
+
+void RegisterSettingsClass() {
+  HINSTANCE module = GetModuleHandleW(NULL);
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = SettingsWndProc;
+  window_class.hInstance = module;
+  window_class.hIcon = LoadIconW(module, MAKEINTRESOURCEW(1));
+  window_class.hCursor = LoadCursorW(NULL, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNFACE + 1));
+  window_class.lpszClassName = kSettingsClass;
+  RegisterClassExW(&window_class);
+}
+
+}  // namespace
+
+int32_t ClampSettingsField(int id, int32_t value) {
+  for (const OkStep& step : kOkSteps) {
+    if (step.id != id || !step.number) continue;
+    if (value < step.low) return step.low;
+    if (value > step.high) return step.high;
+    return value;
+  }
+  return value;
+}
+
+int32_t SettingsFieldNumber(const wchar_t* text) { return _wtoi(text); }
+
+bool SettingsCheckState(LRESULT state) { return state == BST_CHECKED; }
+
+bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed) {
+  if (typed < L' ') return true;  // Backspace and the Ctrl+ editing keys
+  bool digit = typed >= L'0' && typed <= L'9';
+  if (!digit && typed != L'-') return false;
+  if (start > end) {
+    DWORD swap = start;
+    start = end;
+    end = swap;
+  }
+  DWORD length = static_cast<DWORD>(wcslen(text));
+  if (end > length) end = length;
+  if (start > end) start = end;
+  // Neither a digit nor a second minus may go in front of a minus sign.
+  for (DWORD i = end; i < length; ++i) {
+    if (text[i] == L'-') return false;
+  }
+  return digit || start == 0;
+}
+
+bool ShowSettingsWindow(HWND owner, Settings& settings) {
+  if (!app.settings_class_registered) {
+    RegisterSettingsClass();
+    app.settings_class_registered = true;
+  }
+  SettingsWindowContext context = {&settings, false, NULL};
+  int x = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
+  HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kSettingsClass, kSettingsTitle,
+                                WS_CAPTION | WS_SYSMENU, x, y, kWidth, kHeight, owner, NULL, GetModuleHandleW(NULL),
+                                &context);
+  if (!window) return false;
+  ShowWindow(window, SW_SHOW);
+  UpdateWindow(window);
+  if (owner && IsWindowVisible(owner)) EnableWindow(owner, FALSE);
+
+  // The thread's only pump while the window is open: the main window's
+  // timer, hot key and tray messages pass through here too.
+  MSG message = {};
+  BOOL fetched = 0;
+  while ((fetched = GetMessageW(&message, NULL, 0, 0)) > 0) {
+    if (!IsWindow(window)) break;  // gone: the message is dropped
+    if (!IsDialogMessageW(window, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  // A quit message or an error can end the loop with the window still open;
+  // it must not outlive the context it points to.
+  if (IsWindow(window)) DestroyWindow(window);
+  if (fetched == 0) PostQuitMessage(static_cast<int>(message.wParam));
+  if (owner && IsWindowVisible(owner)) EnableWindow(owner, TRUE);
+  return context.saved;
+}
+
+LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  auto* context = reinterpret_cast<SettingsWindowContext*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  switch (message) {
+    case WM_CREATE: {
+      context = static_cast<SettingsWindowContext*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+      SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(context));
+      if (!AddControls(window, *context->settings)) return -1;
+      context->font = CreateSettingsFont(window);
+      EnumChildWindows(window, SetFontOnChild, reinterpret_cast<LPARAM>(context->font));
+      SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(context->font), TRUE);
+      return 0;
+    }
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_OK:
+          if (context) StoreFields(window, *context);
+          DestroyWindow(window);
+          return 0;
+        case IDC_CANCEL:
+        case IDCANCEL:
+          DestroyWindow(window);
+          return 0;
+        default:
+          break;
+      }
+      break;
+    case WM_KEYDOWN:
+      if (wParam == VK_ESCAPE) {
+        DestroyWindow(window);
+        return 0;
+      }
+      break;
+    case WM_CLOSE:
+      DestroyWindow(window);
+      return 0;
+    case WM_DESTROY:
+      if (context && context->font) {
+        DeleteObject(context->font);
+        context->font = NULL;
+      }
+      // Wakes the loop, which then sees that the window is gone.
+      PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}

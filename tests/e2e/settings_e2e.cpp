@@ -1,0 +1,122 @@
+// The real program cleaning by itself, and its settings window opened from
+// the real tray menu.
+#include "app/app.h"
+
+#include <string>
+
+#include "tests/e2e/harness.h"
+#include "tests/support.h"
+
+namespace {
+
+// config.ini with the given "Clean" keys; every other key takes its default.
+std::string Config(const std::string& clean) { return "[Clean]\r\n" + clean + "[App]\r\nstart_with_windows=0\r\n"; }
+
+void WriteConfig(const std::string& text) {
+  CreateDirectoryW(AppFolder().c_str(), nullptr);
+  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), text));
+}
+
+int ConfigNumber(const wchar_t* key) {
+  return static_cast<int>(GetPrivateProfileIntW(L"Clean", key, -12345, AppFile(L"config.ini").c_str()));
+}
+
+int LogLines() {
+  std::string log = ReadFileBytes(AppFile(L"clean.log"));
+  int lines = 0;
+  for (char c : log) lines += c == '\n';
+  return lines;
+}
+
+// Waits until the window is up and has become the active one: the keyboard
+// focus moved elsewhere before that would be taken back by it.
+HWND WaitForSettingsWindow() {
+  HWND window = nullptr;
+  WaitUntil(
+      [&] {
+        window = FindWindowW(L"QuillmereSettings", nullptr);
+        return window && IsWindowVisible(window) && GetForegroundWindow() == window;
+      },
+      5000);
+  return window;
+}
+
+POINT CentreOf(HWND window) {
+  RECT rect = {};
+  GetWindowRect(window, &rect);
+  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+// WM_GETTEXT itself: GetWindowTextW answers another process's edit control
+// with its creation text.
+std::wstring FieldText(HWND settings, int id) {
+  wchar_t text[64] = {};
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(GetDlgItem(settings, id), WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 2000,
+                      &copied);
+  return text;
+}
+
+// Clicks into a field of the settings window, types over its text and waits
+// until the field shows `shown`, so the keys cannot reach the next field.
+bool TypeIntoField(HWND settings, int id, const std::string& keys, const std::wstring& shown) {
+  MouseClick(CentreOf(GetDlgItem(settings, id)), 1);
+  PressKeys("End BackSpace BackSpace BackSpace BackSpace");
+  TypeText(keys);
+  return WaitUntil([&] { return FieldText(settings, id) == shown; }, 5000);
+}
+
+}  // namespace
+
+TEST_F(QuillmereTest, BootDelayAloneCleansOnceAfterItsSeconds) {
+  WriteConfig(Config("threshold_percent=0\r\ninterval_minutes=0\r\non_idle_minutes=0\r\non_boot_delay=2\r\n"
+                     "auto_clean=1\r\nclean_hour=-1\r\nsilent_mode=1\r\n"));
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(WaitUntil([] { return LogLines() >= 1; }, 10000)) << "no boot-delay clean";
+  EXPECT_FALSE(WaitUntil([] { return LogLines() > 1; }, 4000)) << "a second automatic clean";
+  EXPECT_EQ(LogLines(), 1);
+  EXPECT_EQ(Exit(), 0u);
+}
+
+TEST_F(QuillmereTest, SettingsFromTheTrayMenuAreSavedAtOnceByOk) {
+  WriteConfig(Config("threshold_percent=80\r\nauto_clean=0\r\nclean_hour=5\r\nclean_minute=30\r\n"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
+  HWND settings = WaitForSettingsWindow();
+  ASSERT_NE(settings, nullptr);
+  wchar_t title[64] = {};
+  GetWindowTextW(settings, title, 64);
+  EXPECT_STREQ(title, L"Quillmere \u2014 Settings");
+
+  FocusWineWindow("Quillmere.*Settings");
+  // The number field drops the minus; the hour field keeps it: schedule off.
+  EXPECT_TRUE(TypeIntoField(settings, IDC_THRESHOLD, "-42", L"42")) << Narrow(FieldText(settings, IDC_THRESHOLD));
+  EXPECT_TRUE(TypeIntoField(settings, IDC_CLEAN_HOUR, "-1", L"-1")) << Narrow(FieldText(settings, IDC_CLEAN_HOUR));
+  MouseClick(CentreOf(GetDlgItem(settings, IDC_OK)), 1);
+
+  EXPECT_TRUE(WaitUntil([] { return ConfigNumber(L"threshold_percent") == 42; }, 5000))
+      << "threshold_percent=" << ConfigNumber(L"threshold_percent");
+  EXPECT_EQ(ConfigNumber(L"clean_hour"), -1);
+  EXPECT_EQ(ConfigNumber(L"clean_minute"), 30);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 5000));
+  EXPECT_EQ(Exit(), 0u);
+}
+
+TEST_F(QuillmereTest, HotKeyCleansAndExitEndsWhileSettingsAreOpen) {
+  WriteConfig(Config("auto_clean=0\r\nsilent_mode=1\r\n"));
+  ASSERT_TRUE(Start());
+  PostMessageW(main_window_, WM_COMMAND, IDM_SETTINGS, 0);
+  HWND settings = WaitForSettingsWindow();
+  ASSERT_NE(settings, nullptr);
+
+  // Pressed in the settings window itself: moving the focus to another
+  // process's window in the same breath can lose the chord under Wine.
+  FocusWineWindow("Quillmere.*Settings");
+  PressKeys("ctrl+alt+r");
+  EXPECT_TRUE(WaitUntil([] { return LogLines() == 1; }, 10000)) << "the hot key did not clean";
+  EXPECT_TRUE(IsWindow(settings));
+
+  ASSERT_TRUE(ClickTrayMenuItem(L"Exit"));
+  EXPECT_EQ(WaitForExitCode(15000), 0u);
+  EXPECT_FALSE(IsWindow(settings));
+}

@@ -1,0 +1,241 @@
+// The auto-clean triggers, played through their platform seam.
+#include <gtest/gtest.h>
+
+#include <stdint.h>
+#include <vector>
+
+#include "app/app.h"
+#include "tests/support.h"
+
+namespace {
+
+constexpr uint64_t kSecond = 1000;
+constexpr uint64_t kMinute = 60 * kSecond;
+constexpr uint64_t kHour = 60 * kMinute;
+constexpr uint64_t kDay = 24 * kHour;
+constexpr uint64_t kWrap = uint64_t{1} << 32;  // 49.7 days of uptime
+
+// The machine as one case plays it, and what the triggers asked of it.
+struct FakeMachine {
+  uint64_t now;
+  uint32_t last_input;   // dwTime that GetLastInputInfo answers
+  int32_t load;          // -1: the memory reading fails
+  SYSTEMTIME clock_zero; // local time at tick 0
+  int local_time_calls;
+  int snapshot_calls;
+  int input_calls;
+  int cleans;
+  HWND clean_owner;
+};
+FakeMachine machine;
+
+ULONGLONG WINAPI FakeTickCount() { return machine.now; }
+
+void WINAPI FakeLocalTime(LPSYSTEMTIME time) {
+  ++machine.local_time_calls;
+  FILETIME zero;
+  SystemTimeToFileTime(&machine.clock_zero, &zero);
+  ULARGE_INTEGER at;
+  at.LowPart = zero.dwLowDateTime;
+  at.HighPart = zero.dwHighDateTime;
+  at.QuadPart += machine.now * 10000;  // 100 ns units
+  FILETIME later;
+  later.dwLowDateTime = at.LowPart;
+  later.dwHighDateTime = at.HighPart;
+  FileTimeToSystemTime(&later, time);
+}
+
+BOOL WINAPI FakeLastInput(PLASTINPUTINFO info) {
+  ++machine.input_calls;
+  if (info->cbSize != 8 || info->dwTime != 0) return FALSE;
+  info->dwTime = machine.last_input;
+  return TRUE;
+}
+
+bool FakeSnapshot(MemorySnapshot& snapshot) {
+  ++machine.snapshot_calls;
+  if (machine.load < 0) return false;
+  snapshot.load_percent = static_cast<uint32_t>(machine.load);
+  return true;
+}
+
+// Stamps the tick as the real clean does.
+void FakeClean(HWND owner) {
+  ++machine.cleans;
+  machine.clean_owner = owner;
+  app.last_clean_tick = machine.now;
+}
+
+const AutoCleanPlatform kFakeMachine = {FakeTickCount, FakeLocalTime, FakeLastInput, FakeSnapshot, FakeClean};
+
+// One timer tick at `now` with the user idle for `idle` ms, and the trigger
+// expected to clean in it: '.' none, 'B' boot delay, 'S' scheduled, 'I'
+// interval, 'T' threshold, 'D' idle. 'M' is a manual clean at `now` instead
+// of a tick.
+struct Tick {
+  uint64_t now;
+  uint64_t idle;
+  char expected;
+};
+
+struct Case {
+  const char* name;
+  int32_t threshold, interval, idle, boot, hour, minute;
+  uint64_t last_clean;
+  int32_t load;
+  std::vector<Tick> ticks;
+};
+
+// Which trigger cleaned, told apart by their traces: the boot delay clears
+// its deadline, the schedule stores the date, the threshold reads the load
+// and the idle trigger the last input.
+char Evaluate(const AutoCleanPlatform& platform) {
+  uint64_t deadline = app.boot_deadline_tick;
+  uint32_t date = app.last_scheduled_date;
+  machine.snapshot_calls = machine.input_calls = machine.cleans = 0;
+  EvaluateAutoClean(platform);
+  if (machine.cleans == 0) return '.';
+  if (machine.cleans > 1) return '!';
+  if (deadline != 0 && app.boot_deadline_tick == 0) return 'B';
+  if (app.last_scheduled_date != date) return 'S';
+  if (machine.input_calls) return 'D';
+  if (machine.snapshot_calls) return 'T';
+  return 'I';
+}
+
+const int32_t kMax = INT32_MAX;
+
+// Defaults: threshold 80, interval 30, idle 5, boot delay 60, no schedule.
+const Case kCases[] = {
+    {"defaults just after boot: the boot delay cleans first, 60 s after the first tick",
+     80, 30, 5, 60, -1, 0, 0, 50,
+     {{30 * kSecond, 0, '.'}, {31 * kSecond, 0, '.'}, {90 * kSecond - 1, 0, '.'}, {90 * kSecond, 0, 'B'},
+      {91 * kSecond, 0, '.'}, {150 * kSecond, 0, '.'}}},
+    {"defaults long after boot: an interval clean on the first tick, the boot delay after it",
+     80, 30, 5, 60, -1, 0, 0, 50,
+     {{2 * kHour, 0, 'I'}, {2 * kHour + kSecond, 0, '.'}, {2 * kHour + 59 * kSecond, 0, '.'},
+      {2 * kHour + 60 * kSecond, 0, 'B'}, {2 * kHour + 61 * kSecond, 0, '.'}}},
+    {"boot deadline in the scheduled minute: boot delay first, schedule next tick",
+     80, 30, 5, 60, 0, 1, 0, 50,
+     {{30 * kSecond, 0, '.'}, {90 * kSecond, 0, 'B'}, {91 * kSecond, 0, 'S'}, {92 * kSecond, 0, '.'}}},
+    {"threshold: load equal fires after 300,000 ms, not 299,999, and again 5 min later",
+     80, 0, 0, 0, -1, 0, 10 * kMinute, 80,
+     {{15 * kMinute - 1, 0, '.'}, {15 * kMinute, 0, 'T'}, {16 * kMinute, 0, '.'}, {20 * kMinute, 0, 'T'}}},
+    {"threshold: a load below it never fires",
+     81, 0, 0, 0, -1, 0, 0, 80, {{kHour, 0, '.'}}},
+    {"threshold off when negative", -5, 0, 0, 0, -1, 0, 0, 100, {{kHour, 0, '.'}}},
+    {"a failed memory reading skips the threshold and goes on to idle",
+     80, 0, 5, 0, -1, 0, 0, -1, {{kHour, 10 * kMinute, 'D'}}},
+    {"interval fires when exactly reached",
+     0, 30, 0, 0, -1, 0, kHour, 0, {{kHour + 30 * kMinute - 1, 0, '.'}, {kHour + 30 * kMinute, 0, 'I'}}},
+    {"idle needs both the user idle and the last clean that long ago, and repeats",
+     0, 0, 5, 0, -1, 0, 50 * kMinute, 0,
+     {{kHour, 1 * kMinute, '.'},                           // cleaned 10 min ago, user active
+      {kHour + kSecond, 5 * kMinute, 'D'},
+      {kHour + 4 * kMinute, 8 * kMinute, '.'},             // idle 8 min, cleaned 4 min ago
+      {kHour + 5 * kMinute + kSecond, 10 * kMinute, 'D'}}},
+    {"a manual clean pushes the interval back",
+     0, 30, 0, 0, -1, 0, 0, 0,
+     {{29 * kMinute, 0, '.'}, {29 * kMinute, 0, 'M'}, {30 * kMinute, 0, '.'}, {59 * kMinute - 1, 0, '.'},
+      {59 * kMinute, 0, 'I'}}},
+    {"past 2^32 ms of uptime the idle time is still the time since the last input",
+     0, 0, 5, 0, -1, 0, 0, 0, {{kWrap + kHour, 1 * kMinute, '.'}, {kWrap + kHour + kSecond, 6 * kMinute, 'D'}}},
+    {"past 2^32 ms of uptime the time since the last clean counts in 64 bits",
+     0, 30, 0, 0, -1, 0, 0, 0,
+     {{kWrap + 10 * kMinute, 0, 'I'}, {kWrap + 40 * kMinute - 1, 0, '.'}, {kWrap + 40 * kMinute, 0, 'I'}}},
+    {"the schedule cleans once a day, and on the same day of a later month or year",
+     0, 0, 0, 0, 3, 0, 0, 0,
+     {{kDay + 3 * kHour, 0, 'S'},            // 5 Jan 2024, 03:00:00
+      {kDay + 3 * kHour + 59 * kSecond, 0, '.'},
+      {kDay + 3 * kHour + kMinute, 0, '.'},  // 03:01
+      {2 * kDay + 3 * kHour, 0, 'S'},        // 6 Jan
+      {32 * kDay + 3 * kHour, 0, 'S'},       // 5 Feb
+      {367 * kDay + 3 * kHour, 0, 'S'}}},    // 5 Jan 2025
+    {"schedule and interval due in one tick: one clean, the schedule's",
+     80, 30, 5, 0, 3, 0, 0, 50, {{kDay + 3 * kHour, 0, 'S'}, {kDay + 3 * kHour + kSecond, 0, '.'},
+                                 {kDay + 3 * kHour + 30 * kMinute, 0, 'I'}}},
+    {"the largest settings never overflow into an early clean",
+     0, kMax, kMax, kMax, -1, 0, 0, 0, {{10 * kDay, 10 * kDay, '.'}, {20 * kDay, 20 * kDay, '.'}}},
+    // 71,583 min and 4,294,968 s are just past 2^32 ms: cut to 32 bits they
+    // would come due within seconds.
+    {"settings whose products pass 2^32 ms stay that far off",
+     0, 71583, 71583, 4294968, -1, 0, 0, 0, {{kHour, kHour, '.'}, {kHour + 10 * kSecond, kHour, '.'}}},
+};
+
+class AutoClean : public ::testing::Test {
+ protected:
+  void SetUp() override { Reset(); }
+  void Reset() {
+    ResetAppState();
+    InitDefaultSettings(app.settings);
+    app.main_window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5150));
+    machine = FakeMachine{};
+    machine.clock_zero = {2024, 1, 4, 4, 0, 0, 0, 0};  // Thursday 4 Jan 2024, midnight
+  }
+};
+
+}  // namespace
+
+TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
+  for (const Case& c : kCases) {
+    SCOPED_TRACE(c.name);
+    Reset();
+    Settings& settings = app.settings;
+    settings.threshold_percent = c.threshold;
+    settings.interval_minutes = c.interval;
+    settings.on_idle_minutes = c.idle;
+    settings.on_boot_delay = c.boot;
+    settings.clean_hour = c.hour;
+    settings.clean_minute = c.minute;
+    app.last_clean_tick = c.last_clean;
+    machine.load = c.load;
+    for (const Tick& tick : c.ticks) {
+      machine.now = tick.now;
+      machine.last_input = static_cast<uint32_t>(tick.now - tick.idle);
+      if (tick.expected == 'M') {
+        FakeClean(nullptr);
+        continue;
+      }
+      EXPECT_EQ(Evaluate(kFakeMachine), tick.expected) << "at tick " << tick.now;
+      if (machine.cleans) {
+        EXPECT_EQ(machine.clean_owner, app.main_window);
+      }
+    }
+    if (c.hour < 0) {
+      EXPECT_EQ(machine.local_time_calls, 0) << "no clock reading without a schedule";
+    }
+  }
+}
+
+TEST_F(AutoClean, BootDelayArmsOnceAtTheFirstTickWithAPositiveValue) {
+  app.settings = Settings{};  // every trigger off
+  machine.now = kHour;
+  EXPECT_EQ(Evaluate(kFakeMachine), '.');
+  EXPECT_FALSE(app.boot_delay_armed) << "a delay of 0 arms nothing";
+
+  app.settings.on_boot_delay = 2;  // set while unarmed: armed at the next tick
+  machine.now = kHour + kSecond;
+  EXPECT_EQ(Evaluate(kFakeMachine), '.');
+  EXPECT_TRUE(app.boot_delay_armed);
+  EXPECT_EQ(app.boot_deadline_tick, kHour + 3 * kSecond);
+
+  app.settings.on_boot_delay = 600;  // no effect once armed
+  machine.now = kHour + 3 * kSecond;
+  EXPECT_EQ(Evaluate(kFakeMachine), 'B');
+  machine.now = kHour + 20 * kMinute;
+  EXPECT_EQ(Evaluate(kFakeMachine), '.') << "at most one boot-delay clean per run";
+  EXPECT_TRUE(app.boot_delay_armed);
+  EXPECT_EQ(app.boot_deadline_tick, 0u);
+}
+
+TEST(LocalDateKey, TellsEveryDateApart) {
+  SYSTEMTIME a = {2024, 1, 0, 5, 3, 0, 0, 0};
+  SYSTEMTIME b = {2024, 2, 0, 5, 3, 0, 0, 0};
+  SYSTEMTIME c = {2025, 1, 0, 5, 3, 0, 0, 0};
+  SYSTEMTIME d = {2024, 1, 0, 5, 23, 59, 59, 999};
+  EXPECT_EQ(LocalDateKey(a), 20240105u);
+  EXPECT_NE(LocalDateKey(a), LocalDateKey(b));
+  EXPECT_NE(LocalDateKey(a), LocalDateKey(c));
+  EXPECT_EQ(LocalDateKey(a), LocalDateKey(d)) << "the time of day is not part of the date";
+  EXPECT_NE(LocalDateKey(a), 0u);
+}

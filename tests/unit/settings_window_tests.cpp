@@ -1,0 +1,600 @@
+// The settings window, created for real and driven as a user would: keys
+// and characters arrive through its own message loop.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "tests/support.h"
+
+namespace {
+
+using Step = std::function<void(HWND window)>;
+
+// The user's actions, played one per tick of a thread timer from inside the
+// window's own loop.
+struct Script {
+  std::vector<Step> steps;
+  size_t next = 0;
+  int idle_ticks = 0;
+  HWND window = nullptr;
+  bool timed_out = false;
+};
+Script script;
+
+BOOL CALLBACK FindSettingsWindowProc(HWND window, LPARAM found) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (wcscmp(name, L"QuillmereSettings") != 0 || !IsWindowVisible(window)) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
+HWND FindSettingsWindow() {
+  HWND found = nullptr;
+  EnumThreadWindows(GetCurrentThreadId(), FindSettingsWindowProc, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+void CALLBACK PlayNextStep(HWND, UINT, UINT_PTR, DWORD) {
+  HWND window = FindSettingsWindow();
+  if (!window) return;
+  script.window = window;
+  if (script.next < script.steps.size()) {
+    script.steps[script.next++](window);
+  } else if (++script.idle_ticks > 200) {
+    script.timed_out = true;  // the script is done but the window stayed
+    DestroyWindow(window);
+  }
+}
+
+// Clears the field and types the text into it, one WM_CHAR per character
+// through the loop, so the fields' own filters see every key.
+Step Type(int id, const std::wstring& text) {
+  return [id, text](HWND window) {
+    HWND field = GetDlgItem(window, id);
+    SendMessageW(field, EM_SETSEL, 0, -1);
+    PostMessageW(field, WM_CHAR, VK_BACK, 1);
+    for (wchar_t c : text) PostMessageW(field, WM_CHAR, c, 1);
+  };
+}
+
+// Sets the text as a paste would, past any typing filter.
+Step SetText(int id, const std::wstring& text) {
+  return [id, text](HWND window) { SetDlgItemTextW(window, id, text.c_str()); };
+}
+
+Step Click(int id) {
+  return [id](HWND window) { SendMessageW(GetDlgItem(window, id), BM_CLICK, 0, 0); };
+}
+
+// A key pressed with the focus in a field.
+Step PressInField(int id, UINT key) {
+  return [id, key](HWND window) {
+    HWND field = GetDlgItem(window, id);
+    SetFocus(field);
+    PostMessageW(field, WM_KEYDOWN, key, 1);
+  };
+}
+
+// A window as CreateWindowExW was asked to make it.
+struct Created {
+  std::wstring window_class;
+  std::wstring text;
+  DWORD style;
+  DWORD ex_style;
+  int x, y, width, height;
+  INT_PTR id;
+  HWND window = nullptr;
+  HWND parent = nullptr;
+};
+
+// Records, through thread hooks, every window this thread creates and every
+// font sent to one; can make one creation fail.
+struct WatchCreation {
+  static inline WatchCreation* active = nullptr;
+  std::vector<Created> created;
+  std::map<HWND, HFONT> fonts;
+  INT_PTR refuse_id = -1;  // a control with this identifier cannot be made
+  HHOOK cbt = nullptr;
+  HHOOK calls = nullptr;
+
+  WatchCreation() {
+    active = this;
+    cbt = SetWindowsHookExW(WH_CBT, OnCbt, nullptr, GetCurrentThreadId());
+    calls = SetWindowsHookExW(WH_CALLWNDPROC, OnCall, nullptr, GetCurrentThreadId());
+  }
+  ~WatchCreation() { Stop(); }
+  void Stop() {
+    if (cbt) UnhookWindowsHookEx(cbt);
+    if (calls) UnhookWindowsHookEx(calls);
+    cbt = calls = nullptr;
+    active = nullptr;
+  }
+  static LRESULT CALLBACK OnCbt(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND && active) {
+      const CREATESTRUCTW* cs = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
+      Created c;
+      c.window_class = IS_INTRESOURCE(cs->lpszClass) ? L"#atom" : cs->lpszClass;
+      for (wchar_t& ch : c.window_class) ch = towupper(ch);
+      if (c.window_class == L"QUILLMERESETTINGS") c.window_class = L"QuillmereSettings";
+      c.text = cs->lpszName ? cs->lpszName : L"";
+      c.style = static_cast<DWORD>(cs->style);
+      c.ex_style = cs->dwExStyle;
+      c.x = cs->x;
+      c.y = cs->y;
+      c.width = cs->cx;
+      c.height = cs->cy;
+      c.id = reinterpret_cast<INT_PTR>(cs->hMenu);
+      c.window = reinterpret_cast<HWND>(wParam);
+      c.parent = cs->hwndParent;
+      if (c.window_class == L"IME") return CallNextHookEx(nullptr, code, wParam, lParam);  // the system's own
+      active->created.push_back(c);
+      if (c.id == active->refuse_id && c.parent) return 1;
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  static LRESULT CALLBACK OnCall(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* call = reinterpret_cast<CWPSTRUCT*>(lParam);
+    if (code == HC_ACTION && active && call->message == WM_SETFONT)
+      active->fonts[call->hwnd] = reinterpret_cast<HFONT>(call->wParam);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+};
+
+const wchar_t kRunMarker[] = L"untouched";
+
+void SetRunMarker() {
+  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quillmere", REG_SZ,
+                  kRunMarker, sizeof kRunMarker);
+}
+
+std::wstring QuotedTestExe() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return L"\"" + std::wstring(path) + L"\"";
+}
+
+class SettingsWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAppState();
+    DeleteAppFolder();
+    InitDefaultSettings(app.settings);
+    SetRunMarker();
+  }
+  void TearDown() override {
+    DeleteAppFolder();
+    DeleteRunValue();
+  }
+
+  // Opens the window on the live record and plays the steps; answers what
+  // ShowSettingsWindow answered.
+  bool Show(std::vector<Step> steps, HWND owner = nullptr) {
+    script = Script{};
+    script.steps = std::move(steps);
+    UINT_PTR timer = SetTimer(nullptr, 0, 10, PlayNextStep);
+    bool saved = ShowSettingsWindow(owner, app.settings);
+    KillTimer(nullptr, timer);
+    EXPECT_NE(script.window, nullptr) << "the window never showed";
+    EXPECT_FALSE(script.timed_out) << "the window did not close";
+    EXPECT_FALSE(IsWindow(script.window)) << "the window outlived ShowSettingsWindow";
+    return saved;
+  }
+
+  std::wstring config_ = AppFile(L"config.ini");
+  int ConfigNumber(const wchar_t* section, const wchar_t* key) {
+    return static_cast<int>(GetPrivateProfileIntW(section, key, -12345, config_.c_str()));
+  }
+};
+
+}  // namespace
+
+TEST(SettingsWindowRules, ClampsEachFieldToItsRange) {
+  struct Case {
+    int id;
+    int32_t low, high;
+  };
+  const Case cases[] = {{IDC_THRESHOLD, 1, 99},    {IDC_INTERVAL, 0, 1440},   {IDC_IDLE, 0, 1440},
+                        {IDC_BOOT_DELAY, 0, 3600}, {IDC_CLEAN_HOUR, -1, 23}, {IDC_CLEAN_MINUTE, 0, 59},
+                        {IDC_NOTIFY_MIN_MB, 0, 9999}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.id);
+    EXPECT_EQ(ClampSettingsField(c.id, INT32_MIN), c.low);
+    EXPECT_EQ(ClampSettingsField(c.id, c.low - 1), c.low);
+    EXPECT_EQ(ClampSettingsField(c.id, c.low), c.low);
+    EXPECT_EQ(ClampSettingsField(c.id, c.low + 1), c.low + 1);
+    EXPECT_EQ(ClampSettingsField(c.id, c.high), c.high);
+    EXPECT_EQ(ClampSettingsField(c.id, c.high + 1), c.high);
+    EXPECT_EQ(ClampSettingsField(c.id, INT32_MAX), c.high);
+  }
+  EXPECT_EQ(ClampSettingsField(IDC_THRESHOLD, 0), 1) << "0 would switch the trigger off";
+  EXPECT_EQ(ClampSettingsField(IDC_AUTO_CLEAN, 5000), 5000) << "not a number field";
+}
+
+TEST(SettingsWindowRules, ReadsTheLeadingNumberAndOnlyACheckedBox) {
+  EXPECT_EQ(SettingsFieldNumber(L""), 0);
+  EXPECT_EQ(SettingsFieldNumber(L"42"), 42);
+  EXPECT_EQ(SettingsFieldNumber(L"-1"), -1);
+  EXPECT_EQ(SettingsFieldNumber(L"12abc"), 12);
+  EXPECT_EQ(SettingsFieldNumber(L"abc"), 0);
+  EXPECT_EQ(SettingsFieldNumber(L"999999999999999"), INT32_MAX) << "saturates, so the clamp takes the top";
+  EXPECT_EQ(SettingsFieldNumber(L"-999999999999999"), INT32_MIN);
+  EXPECT_TRUE(SettingsCheckState(BST_CHECKED));
+  EXPECT_FALSE(SettingsCheckState(BST_UNCHECKED));
+  EXPECT_FALSE(SettingsCheckState(BST_INDETERMINATE));
+}
+
+TEST(SettingsWindowRules, HourFieldTakesDigitsAndOneLeadingMinus) {
+  struct Case {
+    const wchar_t* text;
+    DWORD start, end;
+    wchar_t typed;
+    bool accepted;
+  };
+  const Case cases[] = {
+      {L"", 0, 0, L'-', true},     {L"", 0, 0, L'7', true},      {L"-", 1, 1, L'1', true},
+      {L"1", 1, 1, L'-', false},   {L"1", 0, 0, L'-', true},     {L"-1", 0, 0, L'-', false},
+      {L"-1", 0, 0, L'5', false},  // a digit in front of the minus
+      {L"-1", 0, 1, L'-', true},   // replacing the minus
+      {L"-1", 0, 2, L'5', true},   {L"12", 2, 0, L'-', true},    // a selection made backwards
+      {L"5", 0, 0, L'a', false},   {L"5", 1, 1, L'+', false},    {L"5", 1, 1, L' ', false},
+      {L"5", 1, 1, VK_BACK, true}, {L"5", 0, 1, 0x16, true},     // Ctrl+V
+      {L"3", 40, 90, L'-', false}, {L"", 0, 0, 0x663, false},    // Arabic-Indic three
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(HourFieldAccepts(c.text, c.start, c.end, c.typed), c.accepted)
+        << Narrow(c.text) << " [" << c.start << "," << c.end << ") + " << static_cast<int>(c.typed);
+  }
+}
+
+TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
+  const DWORD label = 0x50000000, separator = 0x50000010, number = 0x50012002, hour = 0x50010002,
+              check = 0x50010003, list = 0x50010080, default_button = 0x50010001, button = 0x50010000;
+  const Created expected[] = {
+      {L"STATIC", L"Auto-clean Triggers", label, 0, 14, 14, 300, 18, 0},
+      {L"STATIC", L"RAM threshold (%):", label, 0, 14, 40, 200, 18, 0},
+      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 38, 70, 22, IDC_THRESHOLD},
+      {L"STATIC", L"Clean interval (min, 0=off):", label, 0, 14, 68, 200, 18, 0},
+      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 66, 70, 22, IDC_INTERVAL},
+      {L"STATIC", L"Idle timeout (min, 0=off):", label, 0, 14, 96, 200, 18, 0},
+      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 94, 70, 22, IDC_IDLE},
+      {L"STATIC", L"Boot delay (sec, 0=off):", label, 0, 14, 124, 200, 18, 0},
+      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 122, 70, 22, IDC_BOOT_DELAY},
+      {L"STATIC", L"", separator, 0, 14, 154, 314, 2, 0},
+      {L"STATIC", L"Options", label, 0, 14, 162, 300, 18, 0},
+      {L"BUTTON", L"Enable auto-clean", check, 0, 14, 184, 290, 20, IDC_AUTO_CLEAN},
+      {L"BUTTON", L"Silent mode (no balloons)", check, 0, 14, 208, 290, 20, IDC_SILENT},
+      {L"BUTTON", L"Start with Windows", check, 0, 14, 232, 290, 20, IDC_START_WITH_WINDOWS},
+      {L"STATIC", L"", separator, 0, 14, 260, 314, 2, 0},
+      {L"STATIC", L"Schedule & Notifications", label, 0, 14, 268, 300, 18, 0},
+      {L"STATIC", L"Scheduled clean hour (0-23, -1=off):", label, 0, 14, 290, 200, 18, 0},
+      {L"EDIT", L"", hour, WS_EX_CLIENTEDGE, 220, 288, 70, 22, IDC_CLEAN_HOUR},
+      {L"STATIC", L"Scheduled clean minute (0-59):", label, 0, 14, 314, 200, 18, 0},
+      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 312, 70, 22, IDC_CLEAN_MINUTE},
+      {L"STATIC", L"Min freed MB to notify:", label, 0, 14, 338, 200, 18, 0},
+      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 336, 70, 22, IDC_NOTIFY_MIN_MB},
+      {L"BUTTON", L"Open status window after each clean", check, 0, 14, 362, 290, 20, IDC_SHOW_STATUS},
+      {L"STATIC", L"", separator, 0, 14, 390, 314, 2, 0},
+      {L"STATIC", L"Process Exclusion", label, 0, 14, 398, 300, 18, 0},
+      {L"STATIC", L"Exclude from working-set trim (comma-sep exe names):", label, 0, 14, 416, 310, 18, 0},
+      {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 436, 314, 22, IDC_EXCLUDE_LIST},
+      {L"BUTTON", L"OK", default_button, 0, 174, 472, 76, 28, IDC_OK},
+      {L"BUTTON", L"Cancel", button, 0, 256, 472, 76, 28, IDC_CANCEL},
+  };
+  wcscpy(app.settings.exclude_list, L"notepad.exe, Code.exe");
+  app.settings.silent_mode = true;
+  app.settings.clean_hour = -1;
+  HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
+                               nullptr, nullptr);
+  bool owner_disabled = false;
+  std::vector<std::wstring> values;
+
+  WatchCreation watch;
+  EXPECT_FALSE(Show({[&](HWND window) {
+                       owner_disabled = !IsWindowEnabled(owner);
+                       const int fields[] = {IDC_THRESHOLD,  IDC_INTERVAL,     IDC_IDLE,         IDC_BOOT_DELAY,
+                                             IDC_CLEAN_HOUR, IDC_CLEAN_MINUTE, IDC_NOTIFY_MIN_MB};
+                       for (int id : fields) {
+                         wchar_t text[16] = {};
+                         GetDlgItemTextW(window, id, text, 16);
+                         values.push_back(text);
+                       }
+                       for (int id : {IDC_AUTO_CLEAN, IDC_SILENT, IDC_START_WITH_WINDOWS, IDC_SHOW_STATUS})
+                         values.push_back(std::to_wstring(SendDlgItemMessageW(window, id, BM_GETCHECK, 0, 0)));
+                     },
+                     Click(IDC_CANCEL)},
+                    owner));
+  watch.Stop();
+
+  ASSERT_EQ(watch.created.size(), 1 + std::size(expected));
+  const Created& window = watch.created[0];
+  EXPECT_EQ(window.window_class, L"QuillmereSettings");
+  EXPECT_EQ(window.text, L"Quillmere \u2014 Settings");
+  EXPECT_EQ(window.style, 0x00C80000u) << "caption and system menu only, created hidden";
+  EXPECT_EQ(window.ex_style & ~WS_EX_WINDOWEDGE, 0x9u) << "modal frame (which brings the edge), topmost";
+  EXPECT_EQ(window.x, (GetSystemMetrics(SM_CXSCREEN) - 350) / 2);
+  EXPECT_EQ(window.y, (GetSystemMetrics(SM_CYSCREEN) - 520) / 2);
+  EXPECT_EQ(window.width, 350);
+  EXPECT_EQ(window.height, 520);
+  EXPECT_EQ(window.parent, owner);
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    const Created& c = watch.created[i + 1];
+    const Created& e = expected[i];
+    SCOPED_TRACE("control " + std::to_string(i + 1) + " " + Narrow(e.text));
+    EXPECT_EQ(c.window_class, e.window_class);
+    EXPECT_EQ(c.text, e.text);
+    EXPECT_EQ(c.style, e.style);
+    EXPECT_EQ(c.ex_style, e.ex_style);
+    EXPECT_EQ(c.x, e.x);
+    EXPECT_EQ(c.y, e.y);
+    EXPECT_EQ(c.width, e.width);
+    EXPECT_EQ(c.height, e.height);
+    EXPECT_EQ(c.id, e.id);
+    EXPECT_EQ(c.parent, watch.created[0].window);
+  }
+  EXPECT_EQ(values, (std::vector<std::wstring>{L"80", L"30", L"5", L"60", L"-1", L"0", L"10", L"1", L"1", L"0", L"0"}));
+
+  // One font given to the window and every control.
+  HFONT font = watch.fonts[watch.created[0].window];
+  EXPECT_NE(font, nullptr);
+  for (const Created& c : watch.created) EXPECT_EQ(watch.fonts[c.window], font) << Narrow(c.text);
+  EXPECT_TRUE(owner_disabled) << "a visible owner waits while the window is open";
+  EXPECT_TRUE(IsWindowEnabled(owner));
+  DestroyWindow(owner);
+}
+
+TEST_F(SettingsWindow, FontIsSegoeUiNinePointAndDeletedWithTheWindow) {
+  WatchCreation watch;
+  LOGFONTW face = {};
+  int dpi = 0;
+  Show({[&](HWND window) {
+          HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageW(window, IDC_OK, WM_GETFONT, 0, 0));
+          GetObjectW(font, sizeof face, &face);
+          HDC dc = GetDC(window);
+          dpi = GetDeviceCaps(dc, LOGPIXELSY);
+          ReleaseDC(window, dc);
+        },
+        Click(IDC_CANCEL)});
+  watch.Stop();
+  EXPECT_STREQ(face.lfFaceName, L"Segoe UI");
+  EXPECT_EQ(face.lfHeight, -MulDiv(9, dpi, 72));
+  EXPECT_EQ(face.lfWeight, FW_NORMAL);
+  EXPECT_EQ(face.lfCharSet, DEFAULT_CHARSET);
+  EXPECT_EQ(face.lfQuality, CLEARTYPE_QUALITY);
+  EXPECT_EQ(face.lfPitchAndFamily, DEFAULT_PITCH | FF_SWISS);
+  ASSERT_FALSE(watch.created.empty());
+  HFONT font = watch.fonts[watch.created[0].window];
+  ASSERT_NE(font, nullptr);
+  LOGFONTW after = {};
+  EXPECT_EQ(GetObjectW(font, sizeof after, &after), 0) << "deleted with the window";
+}
+
+// What OK stores for what the user typed, checked in the live record, in
+// config.ini and in the Run value.
+TEST_F(SettingsWindow, OkClampsWhatWasTypedThenSavesAndAppliesAutostart) {
+  struct Case {
+    const char* what;
+    Step edit;
+    const wchar_t* key;
+    int32_t Settings::*number;
+    bool Settings::*flag;
+    int32_t stored;
+  };
+  const Case cases[] = {
+      {"threshold 0", Type(IDC_THRESHOLD, L"0"), L"threshold_percent", &Settings::threshold_percent, nullptr, 1},
+      {"threshold empty", Type(IDC_THRESHOLD, L""), L"threshold_percent", &Settings::threshold_percent, nullptr, 1},
+      {"threshold negative", SetText(IDC_THRESHOLD, L"-7"), L"threshold_percent", &Settings::threshold_percent,
+       nullptr, 1},
+      {"threshold typed -7: the number field refuses the minus", Type(IDC_THRESHOLD, L"-7"), L"threshold_percent",
+       &Settings::threshold_percent, nullptr, 7},
+      {"threshold 100", Type(IDC_THRESHOLD, L"100"), L"threshold_percent", &Settings::threshold_percent, nullptr, 99},
+      {"threshold 42", Type(IDC_THRESHOLD, L"42"), L"threshold_percent", &Settings::threshold_percent, nullptr, 42},
+      {"interval 5000", Type(IDC_INTERVAL, L"5000"), L"interval_minutes", &Settings::interval_minutes, nullptr, 1440},
+      {"interval empty", Type(IDC_INTERVAL, L""), L"interval_minutes", &Settings::interval_minutes, nullptr, 0},
+      {"idle 5000", Type(IDC_IDLE, L"5000"), L"on_idle_minutes", &Settings::on_idle_minutes, nullptr, 1440},
+      {"boot delay 99999", Type(IDC_BOOT_DELAY, L"99999"), L"on_boot_delay", &Settings::on_boot_delay, nullptr, 3600},
+      {"hour empty", Type(IDC_CLEAN_HOUR, L""), L"clean_hour", &Settings::clean_hour, nullptr, 0},
+      {"hour 24", Type(IDC_CLEAN_HOUR, L"24"), L"clean_hour", &Settings::clean_hour, nullptr, 23},
+      {"hour -5", Type(IDC_CLEAN_HOUR, L"-5"), L"clean_hour", &Settings::clean_hour, nullptr, -1},
+      {"hour typed 1-2: a minus only leads", Type(IDC_CLEAN_HOUR, L"1-2"), L"clean_hour", &Settings::clean_hour,
+       nullptr, 12},
+      {"hour typed x7: letters refused", Type(IDC_CLEAN_HOUR, L"x7"), L"clean_hour", &Settings::clean_hour, nullptr, 7},
+      {"minute 60", Type(IDC_CLEAN_MINUTE, L"60"), L"clean_minute", &Settings::clean_minute, nullptr, 59},
+      {"notify 10000", Type(IDC_NOTIFY_MIN_MB, L"10000"), L"notify_min_mb", &Settings::notify_min_mb, nullptr, 9999},
+      {"only the first 15 characters are read", SetText(IDC_NOTIFY_MIN_MB, L"00000000000004299"), L"notify_min_mb",
+       &Settings::notify_min_mb, nullptr, 42},
+      {"auto-clean unticked", Click(IDC_AUTO_CLEAN), L"auto_clean", nullptr, &Settings::auto_clean, 0},
+      {"silent mode ticked", Click(IDC_SILENT), L"silent_mode", nullptr, &Settings::silent_mode, 1},
+      {"start with Windows ticked", Click(IDC_START_WITH_WINDOWS), L"start_with_windows", nullptr,
+       &Settings::start_with_windows, 1},
+      {"status after clean ticked", Click(IDC_SHOW_STATUS), L"show_status_on_clean", nullptr,
+       &Settings::show_status_on_clean, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    EXPECT_TRUE(Show({c.edit, Click(IDC_OK)}));
+
+    Settings expected;
+    InitDefaultSettings(expected);
+    if (c.number) expected.*c.number = c.stored;
+    else expected.*c.flag = c.stored != 0;
+    EXPECT_EQ(memcmp(&app.settings, &expected, sizeof expected), 0) << "only the edited field changes";
+    const wchar_t* section = c.flag == &Settings::start_with_windows || c.flag == &Settings::show_status_on_clean
+                                 ? L"App"
+                                 : L"Clean";
+    EXPECT_EQ(ConfigNumber(section, c.key), c.stored);
+    EXPECT_EQ(ConfigNumber(L"Clean", L"threshold_percent"), expected.threshold_percent) << "every key is written";
+    EXPECT_EQ(ReadRunValue(), expected.start_with_windows ? QuotedTestExe() : L"");
+  }
+}
+
+TEST_F(SettingsWindow, TypingMinusOneSwitchesTheScheduleOff) {
+  app.settings.clean_hour = 3;
+  app.settings.clean_minute = 30;
+  SaveSettings(app.settings);
+  EXPECT_TRUE(Show({Type(IDC_CLEAN_HOUR, L"-1"), Click(IDC_OK)}));
+  EXPECT_EQ(app.settings.clean_hour, -1);
+  EXPECT_EQ(ConfigNumber(L"Clean", L"clean_hour"), -1);
+  EXPECT_EQ(app.settings.clean_minute, 30);
+}
+
+TEST_F(SettingsWindow, ExclusionListIsCutTo255Characters) {
+  std::wstring list;
+  while (list.size() < 300) list += L"app" + std::to_wstring(list.size()) + L".exe, ";
+  list.resize(300);
+  EXPECT_TRUE(Show({Type(IDC_EXCLUDE_LIST, list), [&](HWND window) {
+                      EXPECT_EQ(GetWindowTextLengthW(GetDlgItem(window, IDC_EXCLUDE_LIST)), 300)
+                          << "the field itself takes more";
+                    },
+                    Click(IDC_OK)}));
+  EXPECT_EQ(std::wstring(app.settings.exclude_list), list.substr(0, 255));
+  wchar_t saved[512] = {};
+  GetPrivateProfileStringW(L"Clean", L"exclude_list", L"", saved, 512, config_.c_str());
+  EXPECT_EQ(std::wstring(saved), list.substr(0, 255));
+}
+
+TEST_F(SettingsWindow, OkWithoutChangesStillWritesEveryKey) {
+  app.settings.threshold_percent = 0;  // from the file: shown as 0, stored as 1
+  EXPECT_TRUE(Show({Click(IDC_OK)}));
+  EXPECT_EQ(app.settings.threshold_percent, 1);
+  wchar_t clean[2048] = {};
+  GetPrivateProfileSectionW(L"Clean", clean, 2048, config_.c_str());
+  int keys = 0;
+  for (const wchar_t* p = clean; *p; p += wcslen(p) + 1) ++keys;
+  EXPECT_EQ(keys, 10);
+  EXPECT_EQ(ConfigNumber(L"App", L"start_with_windows"), 0);
+  EXPECT_EQ(ReadRunValue(), L"") << "the Run value follows the unticked box";
+}
+
+TEST_F(SettingsWindow, CancelEscAndTheCloseBoxChangeNothing) {
+  struct Case {
+    const char* how;
+    Step close;
+  };
+  const Case cases[] = {
+      {"Cancel button", Click(IDC_CANCEL)},
+      {"IDCANCEL", [](HWND window) { PostMessageW(window, WM_COMMAND, IDCANCEL, 0); }},
+      {"Esc in a field", PressInField(IDC_INTERVAL, VK_ESCAPE)},
+      {"Esc to the window", [](HWND window) { PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1); }},
+      {"close box", [](HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    SetUp();
+    app.settings.clean_hour = 7;
+    SaveSettings(app.settings);
+    Settings before = app.settings;
+    std::string file = ReadFileBytes(config_);
+    EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"55"), Type(IDC_CLEAN_HOUR, L"-1"), Type(IDC_EXCLUDE_LIST, L"x.exe"),
+                       Click(IDC_AUTO_CLEAN), Click(IDC_START_WITH_WINDOWS), c.close}));
+    EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
+    EXPECT_EQ(ReadFileBytes(config_), file);
+    EXPECT_EQ(ReadRunValue(), kRunMarker);
+  }
+}
+
+TEST_F(SettingsWindow, TabVisitsTheFieldsInCreationOrder) {
+  const int order[] = {IDC_THRESHOLD,  IDC_INTERVAL,     IDC_IDLE,          IDC_BOOT_DELAY,  IDC_AUTO_CLEAN,
+                       IDC_SILENT,     IDC_START_WITH_WINDOWS, IDC_CLEAN_HOUR, IDC_CLEAN_MINUTE, IDC_NOTIFY_MIN_MB,
+                       IDC_SHOW_STATUS, IDC_EXCLUDE_LIST, IDC_OK,            IDC_CANCEL,      IDC_THRESHOLD};
+  std::vector<int> visited;
+  std::vector<Step> steps = {[](HWND window) { SetFocus(GetDlgItem(window, IDC_THRESHOLD)); }};
+  for (size_t i = 1; i < std::size(order); ++i) {
+    steps.push_back([](HWND) { PostMessageW(GetFocus(), WM_KEYDOWN, VK_TAB, 1); });
+    steps.push_back([&](HWND) { visited.push_back(GetDlgCtrlID(GetFocus())); });
+  }
+  steps.push_back(Click(IDC_CANCEL));
+  Show(steps);
+  EXPECT_EQ(visited, std::vector<int>(order + 1, order + std::size(order)));
+}
+
+TEST_F(SettingsWindow, QuitEndsTheLoopClosesTheWindowAndIsPostedAgain) {
+  HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
+                               nullptr, nullptr);
+  Settings before = app.settings;
+  EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"55"), [](HWND) { PostQuitMessage(7); }}, owner));
+  EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
+  EXPECT_TRUE(IsWindowEnabled(owner));
+  MSG message = {};
+  bool quit = false;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      quit = true;
+      EXPECT_EQ(message.wParam, 7u);
+    }
+  }
+  EXPECT_TRUE(quit) << "the outer loop must end too";
+  DestroyWindow(owner);
+}
+
+// Fills the process's GDI and USER tables to within 400 objects of full: a
+// window that kept one object of either kind per opening could no longer be
+// made, or would get no font, well before the 500th time.
+TEST_F(SettingsWindow, OpeningAndClosing500TimesLeaksNoGdiOrUserObject) {
+  DWORD gdi_before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  DWORD user_before = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+  std::vector<HMENU> menus;
+  for (HMENU menu; (menu = CreatePopupMenu()) != nullptr && menus.size() < 200000;) menus.push_back(menu);
+  std::vector<HBRUSH> brushes;
+  for (HBRUSH brush; (brush = CreateSolidBrush(RGB(1, 2, 3))) != nullptr && brushes.size() < 200000;)
+    brushes.push_back(brush);
+  ASSERT_GT(menus.size(), 400u);
+  ASSERT_GT(brushes.size(), 400u);
+  for (int i = 0; i < 400; ++i) {
+    DestroyMenu(menus.back());
+    menus.pop_back();
+    DeleteObject(brushes.back());
+    brushes.pop_back();
+  }
+
+  int opened = 0;
+  for (int i = 0; i < 500; ++i) {
+    bool complete = false;
+    Show({[&](HWND window) {
+      HWND last = GetDlgItem(window, IDC_CANCEL);
+      complete = last && SendMessageW(last, WM_GETFONT, 0, 0) != 0;
+      PostMessageW(window, WM_CLOSE, 0, 0);
+    }});
+    if (!complete) break;
+    ++opened;
+  }
+  EXPECT_EQ(opened, 500) << "opening " << opened + 1 << " found no room for its window or its font";
+  HBRUSH brush = CreateSolidBrush(RGB(4, 5, 6));
+  HMENU menu = CreatePopupMenu();
+  EXPECT_NE(brush, nullptr);
+  EXPECT_NE(menu, nullptr);
+
+  DeleteObject(brush);
+  DestroyMenu(menu);
+  for (HBRUSH b : brushes) DeleteObject(b);
+  for (HMENU m : menus) DestroyMenu(m);
+  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
+  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
+}
+
+// When a control cannot be made, no window is made: OK on a window missing
+// a field would store 0 for a setting never shown.
+TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
+  Settings before = app.settings;
+  WatchCreation watch;
+  watch.refuse_id = IDC_CANCEL;  // the last control
+  script = Script{};
+  script.steps = {Click(IDC_OK)};  // had it opened after all
+  UINT_PTR timer = SetTimer(nullptr, 0, 10, PlayNextStep);
+  bool saved = ShowSettingsWindow(nullptr, app.settings);
+  KillTimer(nullptr, timer);
+  watch.Stop();
+
+  EXPECT_FALSE(saved);
+  EXPECT_EQ(script.window, nullptr) << "a window was shown";
+  ASSERT_EQ(watch.created.size(), 30u);
+  EXPECT_FALSE(IsWindow(watch.created[0].window));
+  EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
+  EXPECT_EQ(ReadFileBytes(config_), "");
+  EXPECT_EQ(ReadRunValue(), kRunMarker);
+}
