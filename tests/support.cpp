@@ -207,3 +207,22 @@ void DeleteAutostartTask() {
     SysFreeString(name);
   });
 }
+
+namespace {
+
+// HKCU\Software\Wine\AppDefaults\<this exe>, the per-program settings.
+std::wstring AppDefaultsKey() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  const wchar_t* name = wcsrchr(path, L'\\');
+  return std::wstring(L"Software\\Wine\\AppDefaults\\") + (name ? name + 1 : path);
+}
+
+}  // namespace
+
+void UnmanagedWineWindows::SetUp() {
+  std::wstring key = AppDefaultsKey() + L"\\X11 Driver";
+  RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Managed", REG_SZ, L"N", 2 * sizeof(wchar_t));
+}
+
+void UnmanagedWineWindows::TearDown() { RegDeleteTreeW(HKEY_CURRENT_USER, AppDefaultsKey().c_str()); }

@@ -2,6 +2,7 @@
 // prefix, whole-file reads, and a clean AppState between tests.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 #include <taskschd.h>
 
@@ -47,3 +48,14 @@ void DeleteAutostartTask();
 // Starts every test from the state a fresh process has.
 void ResetAppState();
 std::string Narrow(const std::wstring& text);
+
+// Wine without a window manager waits two seconds on every close of a window
+// with a caption, for a manager that never answers. A test program that
+// opens such windows by the hundred registers this environment: its own
+// windows are left unmanaged (Wine draws their frames itself) for the run.
+// The program under test is unchanged.
+class UnmanagedWineWindows : public ::testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+};

@@ -12,6 +12,9 @@
 
 namespace {
 
+// The settings window is opened and closed hundreds of times here.
+::testing::Environment* const unmanaged = ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
+
 using Step = std::function<void(HWND window)>;
 
 // The user's actions, played one per tick of a thread timer from inside the

@@ -78,21 +78,6 @@ TEST_F(History, CleanRingDropsTheOldestAfter50) {
 
 namespace {
 
-// Wine without a window manager waits two seconds on every close of a
-// window with a caption for a manager that never answers. Windows of this
-// test program are left unmanaged, so a popup closes at once; the program
-// under test is unchanged.
-class UnmanagedWineWindows : public ::testing::Environment {
- public:
-  void SetUp() override {
-    RegSetKeyValueW(HKEY_CURRENT_USER, kKey, L"Managed", REG_SZ, L"N", 2 * sizeof(wchar_t));
-  }
-  void TearDown() override { RegDeleteTreeW(HKEY_CURRENT_USER, kAppKey); }
-
- private:
-  static constexpr const wchar_t* kAppKey = L"Software\\Wine\\AppDefaults\\status_tests.exe";
-  static constexpr const wchar_t* kKey = L"Software\\Wine\\AppDefaults\\status_tests.exe\\X11 Driver";
-};
 ::testing::Environment* const unmanaged = ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
 
 const COLORREF kBackground = RGB(20, 20, 28);
