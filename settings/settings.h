@@ -86,6 +86,9 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
 // What OK stores for the number typed into a field: each field's range,
 // e.g. the threshold 1-99 and the hour -1 (off) to 23. Other identifiers
 // keep the value.
+// The window's outer size: 350 x 520, grown to the frame that holds the
+// whole layout when the system's caption and borders need more.
+SIZE SettingsWindowSize(const RECT& frame_for_layout);
 int32_t ClampSettingsField(int id, int32_t value);
 // A number field's text as OK reads it: its leading decimal number, 0 when
 // there is none.

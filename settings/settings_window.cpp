@@ -11,8 +11,15 @@ const wchar_t kSettingsTitle[] = L"Quillmere \u2014 Settings";
 constexpr int kWidth = 350;
 constexpr int kHeight = 520;
 constexpr int kControlCount = 29;
+constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
+constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
+// The layout's right- and bottom-most control edges and the margin around.
+constexpr int kLayoutRight = 328;
+constexpr int kLayoutBottom = 500;
+constexpr int kMargin = 14;
 
-constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;
+// No prefix: "Schedule & Notifications" shows its ampersand.
+constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_NOPREFIX;
 constexpr DWORD kSeparatorStyle = WS_CHILD | WS_VISIBLE | SS_ETCHEDHORZ;
 constexpr DWORD kNumberStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_RIGHT;
 // No ES_NUMBER: it refuses the minus sign of -1 (off); the field filters its
@@ -190,6 +197,17 @@ void RegisterSettingsClass() {
 
 }  // namespace
 
+SIZE SettingsWindowSize(const RECT& frame_for_layout) {
+  // 350 x 520 unless the frame leaves too little room inside: OK and Cancel
+  // end 500 pixels down, below the client area of 520 with any caption.
+  SIZE size = {kWidth, kHeight};
+  int width = frame_for_layout.right - frame_for_layout.left;
+  int height = frame_for_layout.bottom - frame_for_layout.top;
+  if (width > size.cx) size.cx = width;
+  if (height > size.cy) size.cy = height;
+  return size;
+}
+
 int32_t ClampSettingsField(int id, int32_t value) {
   for (const OkStep& step : kOkSteps) {
     if (step.id != id || !step.number) continue;
@@ -229,11 +247,13 @@ bool ShowSettingsWindow(HWND owner, Settings& settings) {
     app.settings_class_registered = true;
   }
   SettingsWindowContext context = {&settings, false, NULL};
-  int x = (GetSystemMetrics(SM_CXSCREEN) - kWidth) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - kHeight) / 2;
-  HWND window = CreateWindowExW(WS_EX_DLGMODALFRAME | WS_EX_TOPMOST, kSettingsClass, kSettingsTitle,
-                                WS_CAPTION | WS_SYSMENU, x, y, kWidth, kHeight, owner, NULL, GetModuleHandleW(NULL),
-                                &context);
+  RECT frame = {0, 0, kLayoutRight + kMargin, kLayoutBottom + kMargin};
+  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
+  SIZE size = SettingsWindowSize(frame);
+  int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
+  int y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
+  HWND window = CreateWindowExW(kWindowExStyle, kSettingsClass, kSettingsTitle, kWindowStyle, x, y, size.cx, size.cy,
+                                owner, NULL, GetModuleHandleW(NULL), &context);
   if (!window) return false;
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
@@ -273,6 +293,7 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
         case IDC_OK:
+        case IDOK:  // Enter, which the bold default button promises
           if (context) StoreFields(window, *context);
           DestroyWindow(window);
           return 0;

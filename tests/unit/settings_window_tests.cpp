@@ -196,6 +196,24 @@ class SettingsWindow : public ::testing::Test {
 
 }  // namespace
 
+TEST(SettingsWindowRules, GrowsPast350By520OnlyWhenTheFrameNeedsIt) {
+  struct Case {
+    RECT frame;
+    LONG width, height;
+  };
+  const Case cases[] = {
+      {{0, 0, 348, 543}, 350, 543},   // a caption of the usual height: taller
+      {{-3, -26, 345, 517}, 350, 543},
+      {{0, 0, 340, 510}, 350, 520},   // a thin frame keeps the size
+      {{0, 0, 370, 560}, 370, 560},
+  };
+  for (const Case& c : cases) {
+    SIZE size = SettingsWindowSize(c.frame);
+    EXPECT_EQ(size.cx, c.width) << c.frame.right;
+    EXPECT_EQ(size.cy, c.height) << c.frame.bottom;
+  }
+}
+
 TEST(SettingsWindowRules, ClampsEachFieldToItsRange) {
   struct Case {
     int id;
@@ -255,7 +273,7 @@ TEST(SettingsWindowRules, HourFieldTakesDigitsAndOneLeadingMinus) {
 }
 
 TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
-  const DWORD label = 0x50000000, separator = 0x50000010, number = 0x50012002, hour = 0x50010002,
+  const DWORD label = 0x50000080, separator = 0x50000010, number = 0x50012002, hour = 0x50010002,
               check = 0x50010003, list = 0x50010080, default_button = 0x50010001, button = 0x50010000;
   const Created expected[] = {
       {L"STATIC", L"Auto-clean Triggers", label, 0, 14, 14, 300, 18, 0},
@@ -295,10 +313,12 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
                                nullptr, nullptr);
   bool owner_disabled = false;
   std::vector<std::wstring> values;
+  RECT client = {};
 
   WatchCreation watch;
   EXPECT_FALSE(Show({[&](HWND window) {
                        owner_disabled = !IsWindowEnabled(owner);
+                       GetClientRect(window, &client);
                        const int fields[] = {IDC_THRESHOLD,  IDC_INTERVAL,     IDC_IDLE,         IDC_BOOT_DELAY,
                                              IDC_CLEAN_HOUR, IDC_CLEAN_MINUTE, IDC_NOTIFY_MIN_MB};
                        for (int id : fields) {
@@ -319,10 +339,17 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
   EXPECT_EQ(window.text, L"Quillmere \u2014 Settings");
   EXPECT_EQ(window.style, 0x00C80000u) << "caption and system menu only, created hidden";
   EXPECT_EQ(window.ex_style & ~WS_EX_WINDOWEDGE, 0x9u) << "modal frame (which brings the edge), topmost";
-  EXPECT_EQ(window.x, (GetSystemMetrics(SM_CXSCREEN) - 350) / 2);
-  EXPECT_EQ(window.y, (GetSystemMetrics(SM_CYSCREEN) - 520) / 2);
+  // 350 wide; as tall as 520 or the frame around the layout needs.
+  RECT frame = {0, 0, 342, 514};
+  AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME | WS_EX_TOPMOST);
+  SIZE size = SettingsWindowSize(frame);
   EXPECT_EQ(window.width, 350);
-  EXPECT_EQ(window.height, 520);
+  EXPECT_EQ(window.height, size.cy);
+  EXPECT_GE(window.height, 520);
+  EXPECT_EQ(window.x, (GetSystemMetrics(SM_CXSCREEN) - 350) / 2);
+  EXPECT_EQ(window.y, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2);
+  EXPECT_GE(client.right, 328 + 14) << "every control inside the client area, with its margin";
+  EXPECT_GE(client.bottom, 500 + 14) << "OK and Cancel end 500 pixels down";
   EXPECT_EQ(window.parent, owner);
   for (size_t i = 0; i < std::size(expected); ++i) {
     const Created& c = watch.created[i + 1];
@@ -444,6 +471,13 @@ TEST_F(SettingsWindow, TypingMinusOneSwitchesTheScheduleOff) {
   EXPECT_EQ(app.settings.clean_hour, -1);
   EXPECT_EQ(ConfigNumber(L"Clean", L"clean_hour"), -1);
   EXPECT_EQ(app.settings.clean_minute, 30);
+}
+
+// The bold default button promises that Enter stores, as OK does.
+TEST_F(SettingsWindow, EnterInAFieldStoresLikeOk) {
+  EXPECT_TRUE(Show({Type(IDC_INTERVAL, L"45"), PressInField(IDC_INTERVAL, VK_RETURN)}));
+  EXPECT_EQ(app.settings.interval_minutes, 45);
+  EXPECT_EQ(ConfigNumber(L"Clean", L"interval_minutes"), 45);
 }
 
 TEST_F(SettingsWindow, ExclusionListIsCutTo255Characters) {
