@@ -226,3 +226,46 @@ void UnmanagedWineWindows::SetUp() {
 }
 
 void UnmanagedWineWindows::TearDown() { RegDeleteTreeW(HKEY_CURRENT_USER, AppDefaultsKey().c_str()); }
+
+bool FillHandleTables(FilledHandleTables& tables, size_t room, bool fill_gdi) {
+  tables.gdi_before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+  tables.user_before = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
+  const size_t kMost = 200000;
+  for (HMENU menu; tables.menus.size() < kMost && (menu = CreatePopupMenu()) != nullptr;) tables.menus.push_back(menu);
+  for (HBRUSH brush; fill_gdi && tables.brushes.size() < kMost && (brush = CreateSolidBrush(RGB(1, 2, 3))) != nullptr;)
+    tables.brushes.push_back(brush);
+  if (tables.menus.size() <= room || (fill_gdi && tables.brushes.size() <= room)) return false;
+  for (size_t i = 0; i < room; ++i) {
+    DestroyMenu(tables.menus.back());
+    tables.menus.pop_back();
+    if (!fill_gdi) continue;
+    DeleteObject(tables.brushes.back());
+    tables.brushes.pop_back();
+  }
+  return true;
+}
+
+bool RoomForMore(int count) {
+  std::vector<HMENU> menus;
+  std::vector<HBRUSH> brushes;
+  bool room = true;
+  for (int i = 0; i < count && room; ++i) {
+    HMENU menu = CreatePopupMenu();
+    HBRUSH brush = CreateSolidBrush(RGB(4, 5, 6));
+    if (menu) menus.push_back(menu);
+    if (brush) brushes.push_back(brush);
+    room = menu && brush;
+  }
+  for (HMENU menu : menus) DestroyMenu(menu);
+  for (HBRUSH brush : brushes) DeleteObject(brush);
+  return room;
+}
+
+void FreeHandleTables(FilledHandleTables& tables) {
+  for (HMENU menu : tables.menus) DestroyMenu(menu);
+  for (HBRUSH brush : tables.brushes) DeleteObject(brush);
+  tables.menus.clear();
+  tables.brushes.clear();
+  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), tables.gdi_before);
+  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), tables.user_before);
+}

@@ -7,6 +7,7 @@
 #include <taskschd.h>
 
 #include <string>
+#include <vector>
 
 // %APPDATA%\Quillmere and a file in it, as the program builds them.
 std::wstring AppFolder();
@@ -59,3 +60,23 @@ class UnmanagedWineWindows : public ::testing::Environment {
   void SetUp() override;
   void TearDown() override;
 };
+
+// Leak tests without object counts: Wine's GetGuiResources answers 0, but
+// creation fails once a table is full. With the process's USER table (filled
+// with menus; icons would take GDI bitmaps too) and GDI table (brushes)
+// filled to within `room` objects of full, an operation that leaks one object
+// each time stops working long before it has run 2 x room times.
+struct FilledHandleTables {
+  std::vector<HMENU> menus;
+  std::vector<HBRUSH> brushes;
+  DWORD gdi_before = 0;  // GetGuiResources, which does count on Windows
+  DWORD user_before = 0;
+};
+// False when a table could not be filled that far. `fill_gdi` false leaves
+// the GDI table alone.
+bool FillHandleTables(FilledHandleTables& tables, size_t room, bool fill_gdi = true);
+// Whether `count` more USER and GDI objects can still be made.
+bool RoomForMore(int count);
+// Frees what was filled, and expects the objects the process holds to be
+// back where they were.
+void FreeHandleTables(FilledHandleTables& tables);

@@ -573,21 +573,8 @@ TEST_F(SettingsWindow, QuitEndsTheLoopClosesTheWindowAndIsPostedAgain) {
 // window that kept one object of either kind per opening could no longer be
 // made, or would get no font, well before the 500th time.
 TEST_F(SettingsWindow, OpeningAndClosing500TimesLeaksNoGdiOrUserObject) {
-  DWORD gdi_before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-  DWORD user_before = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-  std::vector<HMENU> menus;
-  for (HMENU menu; (menu = CreatePopupMenu()) != nullptr && menus.size() < 200000;) menus.push_back(menu);
-  std::vector<HBRUSH> brushes;
-  for (HBRUSH brush; (brush = CreateSolidBrush(RGB(1, 2, 3))) != nullptr && brushes.size() < 200000;)
-    brushes.push_back(brush);
-  ASSERT_GT(menus.size(), 400u);
-  ASSERT_GT(brushes.size(), 400u);
-  for (int i = 0; i < 400; ++i) {
-    DestroyMenu(menus.back());
-    menus.pop_back();
-    DeleteObject(brushes.back());
-    brushes.pop_back();
-  }
+  FilledHandleTables tables;
+  ASSERT_TRUE(FillHandleTables(tables, 400));
 
   int opened = 0;
   for (int i = 0; i < 500; ++i) {
@@ -601,17 +588,8 @@ TEST_F(SettingsWindow, OpeningAndClosing500TimesLeaksNoGdiOrUserObject) {
     ++opened;
   }
   EXPECT_EQ(opened, 500) << "opening " << opened + 1 << " found no room for its window or its font";
-  HBRUSH brush = CreateSolidBrush(RGB(4, 5, 6));
-  HMENU menu = CreatePopupMenu();
-  EXPECT_NE(brush, nullptr);
-  EXPECT_NE(menu, nullptr);
-
-  DeleteObject(brush);
-  DestroyMenu(menu);
-  for (HBRUSH b : brushes) DeleteObject(b);
-  for (HMENU m : menus) DestroyMenu(m);
-  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
-  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
+  EXPECT_TRUE(RoomForMore(1));
+  FreeHandleTables(tables);
 }
 
 // When a control cannot be made, no window is made: OK on a window missing

@@ -609,22 +609,8 @@ TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   ShowStatusWindow(app.main_window);
   CloseStatusWindow();
   Pump();
-  DWORD gdi_before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-  DWORD user_before = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-
-  std::vector<HMENU> menus;
-  for (HMENU menu; (menu = CreatePopupMenu()) != nullptr && menus.size() < 200000;) menus.push_back(menu);
-  std::vector<HBRUSH> brushes;
-  for (HBRUSH brush; (brush = CreateSolidBrush(RGB(1, 2, 3))) != nullptr && brushes.size() < 200000;)
-    brushes.push_back(brush);
-  ASSERT_GT(menus.size(), 1000u);
-  ASSERT_GT(brushes.size(), 1000u);
-  for (int i = 0; i < 1000; ++i) {
-    DestroyMenu(menus.back());
-    menus.pop_back();
-    DeleteObject(brushes.back());
-    brushes.pop_back();
-  }
+  FilledHandleTables tables;
+  ASSERT_TRUE(FillHandleTables(tables, 1000));
 
   bool all_painted = true;
   int i = 0;
@@ -640,16 +626,6 @@ TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   EXPECT_EQ(i, 2000) << "popup " << i << " could not open or paint";
   EXPECT_TRUE(all_painted);
   EXPECT_FALSE(IsStatusWindowOpen());
-  std::vector<HBRUSH> more;
-  for (int k = 0; k < 500; ++k) more.push_back(CreateSolidBrush(RGB(4, 5, 6)));
-  for (HBRUSH brush : more) EXPECT_NE(brush, nullptr);
-  HMENU another = CreatePopupMenu();
-  EXPECT_NE(another, nullptr);
-
-  DestroyMenu(another);
-  for (HBRUSH brush : more) DeleteObject(brush);
-  for (HBRUSH brush : brushes) DeleteObject(brush);
-  for (HMENU menu : menus) DestroyMenu(menu);
-  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
-  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
+  EXPECT_TRUE(RoomForMore(500));
+  FreeHandleTables(tables);
 }

@@ -228,23 +228,8 @@ TEST_F(TrayIcon, RefreshRecordsOneSamplePerCall) {
 TEST_F(TrayIcon, RefreshesLeakNoGdiOrUserObject) {
   ASSERT_TRUE(AddTrayIcon(window_));
   RefreshTray();
-  DWORD gdi_before = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-  DWORD user_before = GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS);
-
-  // USER first, with menus: icons would use up GDI bitmaps as well.
-  std::vector<HMENU> menus;
-  for (HMENU menu; (menu = CreatePopupMenu()) != nullptr && menus.size() < 200000;) menus.push_back(menu);
-  std::vector<HBRUSH> brushes;
-  for (HBRUSH brush; (brush = CreateSolidBrush(RGB(1, 2, 3))) != nullptr && brushes.size() < 200000;)
-    brushes.push_back(brush);
-  ASSERT_GT(menus.size(), 1000u);
-  ASSERT_GT(brushes.size(), 1000u);
-  for (int i = 0; i < 1000; ++i) {
-    DestroyMenu(menus.back());
-    menus.pop_back();
-    DeleteObject(brushes.back());
-    brushes.pop_back();
-  }
+  FilledHandleTables tables;
+  ASSERT_TRUE(FillHandleTables(tables, 1000));
 
   for (int i = 0; i < 2000; ++i) {
     HICON previous = app.drawn_icon;
@@ -252,18 +237,8 @@ TEST_F(TrayIcon, RefreshesLeakNoGdiOrUserObject) {
     ASSERT_NE(app.drawn_icon, nullptr) << "refresh " << i << " could not draw";
     ASSERT_NE(app.drawn_icon, previous);
   }
-  std::vector<HBRUSH> more;
-  for (int i = 0; i < 500; ++i) more.push_back(CreateSolidBrush(RGB(4, 5, 6)));
-  for (HBRUSH brush : more) EXPECT_NE(brush, nullptr);
-  HMENU another = CreatePopupMenu();
-  EXPECT_NE(another, nullptr);
-
-  DestroyMenu(another);
-  for (HBRUSH brush : more) DeleteObject(brush);
-  for (HBRUSH brush : brushes) DeleteObject(brush);
-  for (HMENU menu : menus) DestroyMenu(menu);
-  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), gdi_before);
-  EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), user_before);
+  EXPECT_TRUE(RoomForMore(500));
+  FreeHandleTables(tables);
 }
 
 TEST(TrayAdd, RetriesForAMinuteAfterTheFirstRefusal) {
@@ -409,18 +384,6 @@ LRESULT CALLBACK DismissingOwnerProc(HWND window, UINT message, WPARAM wParam, L
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Whether 20 more USER objects can still be made. Wine's server crashes when
-// a menu has to open its window in a full table, so a leak must be caught
-// while some room is left.
-bool RoomForTwentyMenus() {
-  HMENU made[20] = {};
-  bool room = true;
-  for (HMENU& menu : made) room = room && (menu = CreatePopupMenu()) != nullptr;
-  for (HMENU menu : made)
-    if (menu) DestroyMenu(menu);
-  return room;
-}
-
 }  // namespace
 
 // Each showing makes and destroys its own menu: with the USER table filled to
@@ -436,28 +399,22 @@ TEST(TrayMenu, DismissedShowingsSendNothingAndLeaveNoMenuBehind) {
                                nullptr);
   ASSERT_NE(owner, nullptr);
 
-  std::vector<HMENU> menus;
-  for (HMENU menu; (menu = CreatePopupMenu()) != nullptr && menus.size() < 200000;) menus.push_back(menu);
-  ASSERT_GT(menus.size(), 300u);
-  for (int i = 0; i < 300; ++i) {
-    DestroyMenu(menus.back());
-    menus.pop_back();
-  }
+  FilledHandleTables tables;
+  ASSERT_TRUE(FillHandleTables(tables, 300, false));
 
   menus_dismissed = 0;
   int commands = 0;
   for (int i = 0; i < 600; ++i) {
-    ASSERT_TRUE(RoomForTwentyMenus()) << "showing " << i << ": the USER table is filling up";
+    // Wine's server crashes when a menu has to open its window in a full
+    // table, so a leak must be caught while some room is left.
+    ASSERT_TRUE(RoomForMore(20)) << "showing " << i << ": the USER table is filling up";
     ShowTrayMenu(owner, i % 2 == 0);
     ASSERT_EQ(menus_dismissed, i + 1) << "showing " << i << " did not open";
     MSG message;
     while (PeekMessageW(&message, owner, 0, 0, PM_REMOVE)) commands += message.message == WM_COMMAND;
   }
   EXPECT_EQ(commands, 0);
-  HMENU another = CreatePopupMenu();
-  EXPECT_NE(another, nullptr);
-
-  DestroyMenu(another);
-  for (HMENU menu : menus) DestroyMenu(menu);
+  EXPECT_TRUE(RoomForMore(20));
+  FreeHandleTables(tables);
   DestroyWindow(owner);
 }
