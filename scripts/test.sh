@@ -9,26 +9,6 @@ scripts/install-deps.sh
 cmake --preset windows-x64
 cmake --build --preset windows-x64
 
-run_dir=$(mktemp -d "${TMPDIR:-/tmp}/quillmere-test.XXXXXX")
-xvfb_pid=""
-cleanup() {
-  if [ -d "$run_dir/prefix" ]; then WINEPREFIX="$run_dir/prefix" wineserver -k 2>/dev/null || true; fi
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
-  rm -rf "$run_dir"
-}
-trap cleanup EXIT
-
-# Xvfb picks a free display number and writes it to fd 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$run_dir/display" 2>"$run_dir/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do [ -s "$run_dir/display" ] && break; sleep 0.1; done
-[ -s "$run_dir/display" ] || { echo "Xvfb did not start:" >&2; cat "$run_dir/xvfb.log" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$run_dir/display")"
-
-export QUILLMERE_TEST_PREFIX="$run_dir/prefix"
-export WINEPREFIX="$QUILLMERE_TEST_PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-echo "Preparing a fresh Wine prefix on display $DISPLAY..."
-wineboot -i >/dev/null 2>&1
-wineserver -w
+. scripts/wine-session.sh
 
 ctest --preset windows-x64 "$@"

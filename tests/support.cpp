@@ -70,6 +70,14 @@ void DeleteRunValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Quillme
 
 void ResetAppState() { app = AppState{}; }
 
+HWND CreateTestMainWindow() {
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  RegisterMainWindowClass(instance);
+  app.taskbar_created_message = RegisterWindowMessageW(L"TaskbarCreated");
+  app.main_window = CreateMainWindow(instance);
+  return app.main_window;
+}
+
 std::string Narrow(const std::wstring& text) {
   std::string out;
   for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';

@@ -48,6 +48,9 @@ void DeleteAutostartTask();
 
 // Starts every test from the state a fresh process has.
 void ResetAppState();
+// The program's real main window, made as WinMain makes it (its class, the
+// "TaskbarCreated" number), stored in app.main_window and returned.
+HWND CreateTestMainWindow();
 std::string Narrow(const std::wstring& text);
 
 // Wine without a window manager waits two seconds on every close of a window

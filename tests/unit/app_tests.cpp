@@ -124,11 +124,7 @@ class MainWindow : public ::testing::Test {
     ResetAppState();
     DeleteAppFolder();
     LoadSettings(app.settings);
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    RegisterMainWindowClass(instance);
-    app.taskbar_created_message = RegisterWindowMessageW(L"TaskbarCreated");
-    app.main_window = CreateMainWindow(instance);
-    ASSERT_NE(app.main_window, nullptr);
+    ASSERT_NE(CreateTestMainWindow(), nullptr);
   }
   void TearDown() override {
     if (IsWindow(app.main_window)) DestroyWindow(app.main_window);

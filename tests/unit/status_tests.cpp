@@ -404,10 +404,7 @@ class StatusWindow : public ::testing::Test {
     ResetAppState();
     DeleteAppFolder();
     LoadSettings(app.settings);
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    RegisterMainWindowClass(instance);
-    app.main_window = CreateMainWindow(instance);
-    ASSERT_NE(app.main_window, nullptr);
+    ASSERT_NE(CreateTestMainWindow(), nullptr);
   }
   void TearDown() override {
     CloseStatusWindow();

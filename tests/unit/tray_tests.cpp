@@ -108,10 +108,7 @@ class TrayAddAtLogon : public TrayIcon {
     fake_shell = {};
     fake_shell.now = 5000000;
     app.tray_platform = &kFakeShell;
-    HINSTANCE instance = GetModuleHandleW(nullptr);
-    RegisterMainWindowClass(instance);
-    app.taskbar_created_message = RegisterWindowMessageW(L"TaskbarCreated");
-    main_ = app.main_window = CreateMainWindow(instance);
+    main_ = CreateTestMainWindow();
     ASSERT_NE(main_, nullptr);
   }
   void TearDown() override {
