@@ -277,3 +277,11 @@ void FreeHandleTables(FilledHandleTables& tables) {
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS), tables.gdi_before);
   EXPECT_EQ(GetGuiResources(GetCurrentProcess(), GR_USEROBJECTS), tables.user_before);
 }
+
+void ExpectAutostartTaskSettings(const TaskView& task) {
+  EXPECT_EQ(task.stored, 1);
+  EXPECT_EQ(task.instances, TASK_INSTANCES_IGNORE_NEW);
+  EXPECT_EQ(task.time_limit, L"PT0S");
+  EXPECT_FALSE(task.disallow_on_batteries);
+  EXPECT_FALSE(task.stop_on_batteries);
+}

@@ -45,6 +45,9 @@ struct TaskView {
 };
 TaskView ReadAutostartTask();
 void DeleteAutostartTask();
+// Expects the one registered task with the settings the program gives it:
+// no second copy, no time limit, on batteries too.
+void ExpectAutostartTaskSettings(const TaskView& task);
 
 // Starts every test from the state a fresh process has.
 void ResetAppState();

@@ -8,7 +8,7 @@
 
 constexpr UINT TRAY_ICON_ID = 1;
 
-// The shell and clock calls behind adding the icon, gathered so that a test
+// The shell and clock calls behind the icon, gathered so that a test
 // can play a shell that refuses adds. The program always uses
 // kSystemTrayPlatform (AppState::tray_platform).
 struct TrayPlatform {

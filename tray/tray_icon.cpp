@@ -52,7 +52,7 @@ TrayAddStep RetryTrayIcon(HWND window) {
 }
 
 void RemoveTrayIcon() {
-  Shell_NotifyIconW(NIM_DELETE, &app.tray_data);
+  app.tray_platform->notify_icon(NIM_DELETE, &app.tray_data);
   if (app.drawn_icon) {
     DestroyIcon(app.drawn_icon);
     app.drawn_icon = NULL;
@@ -69,5 +69,5 @@ void ShowBalloon(const wchar_t* title, const wchar_t* text) {
   balloon.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
   CopyBounded(balloon.szInfoTitle, ARRAYSIZE(balloon.szInfoTitle), title);
   CopyBounded(balloon.szInfo, ARRAYSIZE(balloon.szInfo), text);
-  Shell_NotifyIconW(NIM_MODIFY, &balloon);
+  app.tray_platform->notify_icon(NIM_MODIFY, &balloon);
 }

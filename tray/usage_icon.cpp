@@ -87,7 +87,7 @@ void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
 
   app.drawn_icon = icon;
   tray.hIcon = icon;
-  Shell_NotifyIconW(NIM_MODIFY, &tray);
+  app.tray_platform->notify_icon(NIM_MODIFY, &tray);
   // Destroyed only once the shell holds its successor.
   if (previous) DestroyIcon(previous);
 }

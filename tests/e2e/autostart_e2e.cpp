@@ -21,11 +21,7 @@ TEST_F(QuillmereTest, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
   EXPECT_EQ(ReadRunValue(), quoted);
   TaskView task = ReadAutostartTask();
   ASSERT_TRUE(task.exists);
-  EXPECT_EQ(task.stored, 1);
-  EXPECT_EQ(task.instances, TASK_INSTANCES_IGNORE_NEW);
-  EXPECT_EQ(task.time_limit, L"PT0S");
-  EXPECT_FALSE(task.disallow_on_batteries);
-  EXPECT_FALSE(task.stop_on_batteries);
+  ExpectAutostartTaskSettings(task);
   if (task.reported) {  // Windows; Wine 8 keeps no action or principal
     EXPECT_EQ(task.command, quoted);
     EXPECT_EQ(task.run_level, TASK_RUNLEVEL_HIGHEST);

@@ -333,12 +333,8 @@ TEST_F(AutostartTask, EnablingTwiceLeavesOneTaskBesideTheRunValue) {
     EXPECT_EQ(ReadRunValue(), QuotedModulePath());
     TaskView task = ReadAutostartTask();
     ASSERT_TRUE(task.exists);
-    EXPECT_EQ(task.stored, 1);
     // Each differs from the scheduler's own default.
-    EXPECT_EQ(task.instances, TASK_INSTANCES_IGNORE_NEW);
-    EXPECT_EQ(task.time_limit, L"PT0S");
-    EXPECT_FALSE(task.disallow_on_batteries);
-    EXPECT_FALSE(task.stop_on_batteries);
+    ExpectAutostartTaskSettings(task);
     EXPECT_EQ(task.priority, 5);
   }
 }
