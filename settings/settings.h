@@ -90,8 +90,8 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
 // whole layout when the system's caption and borders need more.
 SIZE SettingsWindowSize(const RECT& frame_for_layout);
 int32_t ClampSettingsField(int id, int32_t value);
-// A number field's text as OK reads it: its leading decimal number, 0 when
-// there is none.
+// A number field's text as OK reads it: after any spaces, an optional minus
+// and decimal digits, saturated to int32's range; 0 when there is no number.
 int32_t SettingsFieldNumber(const wchar_t* text);
 // A check box state (BM_GETCHECK) as a setting: 1 only when checked.
 bool SettingsCheckState(LRESULT state);

@@ -2,8 +2,6 @@
 // window, with a message loop of its own that keeps the whole program going.
 #include "app/app.h"
 
-#include <stdlib.h>
-
 namespace {
 
 const wchar_t kSettingsClass[] = L"QuillmereSettings";
@@ -29,6 +27,13 @@ constexpr DWORD kCheckboxStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHE
 constexpr DWORD kListStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
 constexpr DWORD kDefaultButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+// Typing stops here, so OK reads what the field shows: room for a minus and
+// five digits, past every range's top (9999) so that too big still shows.
+constexpr int kNumberFieldLength = 6;
+constexpr int kNumberReadLength = 16;
+static_assert(kNumberFieldLength < kNumberReadLength, "OK reads the whole of a typed number");
+// The record's exclusion list, less its terminator.
+constexpr int kExcludeListLength = 255;
 
 // OK's steps, in order; the exclusion list follows them.
 struct OkStep {
@@ -70,6 +75,7 @@ HWND AddSeparator(HWND parent, int y) {
 HWND AddNumberEdit(HWND parent, int id, int y, int32_t value, DWORD style = kNumberStyle) {
   HWND edit = AddControl(parent, WS_EX_CLIENTEDGE, L"EDIT", L"", style, 220, y, 70, 22, id);
   if (!edit) return NULL;
+  SendMessageW(edit, EM_LIMITTEXT, kNumberFieldLength, 0);
   wchar_t text[16] = {};
   FormatBounded(text, 16, L"%d", value);
   SetWindowTextW(edit, text);
@@ -140,6 +146,7 @@ bool AddControls(HWND window, const Settings& settings) {
   made[n++] = AddLabel(window, L"Exclude from working-set trim (comma-sep exe names):", 416, 310);
   made[n++] = AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", settings.exclude_list, kListStyle, 14, 436, 314, 22,
                          IDC_EXCLUDE_LIST);
+  if (made[n - 1]) SendMessageW(made[n - 1], EM_LIMITTEXT, kExcludeListLength, 0);
   made[n++] = AddControl(window, 0, L"BUTTON", L"OK", kDefaultButtonStyle, 174, 472, 76, 28, IDC_OK);
   made[n++] = AddControl(window, 0, L"BUTTON", L"Cancel", kButtonStyle, 256, 472, 76, 28, IDC_CANCEL);
   for (HWND control : made) {
@@ -169,14 +176,17 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   Settings& settings = *context.settings;
   for (const OkStep& step : kOkSteps) {
     if (step.number) {
-      wchar_t text[16] = {};
-      GetDlgItemTextW(window, step.id, text, 16);
+      wchar_t text[kNumberReadLength] = {};
+      GetDlgItemTextW(window, step.id, text, kNumberReadLength);
       settings.*step.number = ClampSettingsField(step.id, SettingsFieldNumber(text));
     } else {
       settings.*step.flag = SettingsCheckState(SendDlgItemMessageW(window, step.id, BM_GETCHECK, 0, 0));
     }
   }
-  GetDlgItemTextW(window, IDC_EXCLUDE_LIST, settings.exclude_list, 256);
+  // The field stops typing at this length; a longer text set from outside
+  // is cut here.
+  static_assert(kExcludeListLength + 1 == sizeof settings.exclude_list / sizeof settings.exclude_list[0]);
+  GetDlgItemTextW(window, IDC_EXCLUDE_LIST, settings.exclude_list, kExcludeListLength + 1);
   SaveSettings(settings);
   SetAutostart(settings.start_with_windows);
   context.saved = true;
@@ -218,7 +228,21 @@ int32_t ClampSettingsField(int id, int32_t value) {
   return value;
 }
 
-int32_t SettingsFieldNumber(const wchar_t* text) { return _wtoi(text); }
+int32_t SettingsFieldNumber(const wchar_t* text) {
+  while (*text == L' ' || *text == L'\t') ++text;
+  bool negative = *text == L'-';
+  if (negative) ++text;
+  // The magnitude stops growing just past int32's range: any run of digits
+  // saturates instead of wrapping, and the clamp then takes the range's end.
+  constexpr int64_t kCap = int64_t{INT32_MAX} + 1;
+  int64_t magnitude = 0;
+  for (; *text >= L'0' && *text <= L'9'; ++text) {
+    magnitude = magnitude * 10 + (*text - L'0');
+    if (magnitude > kCap) magnitude = kCap;
+  }
+  if (negative) return static_cast<int32_t>(-magnitude);
+  return magnitude > INT32_MAX ? INT32_MAX : static_cast<int32_t>(magnitude);
+}
 
 bool SettingsCheckState(LRESULT state) { return state == BST_CHECKED; }
 
@@ -261,11 +285,13 @@ bool ShowSettingsWindow(HWND owner, Settings& settings) {
 
   // The thread's only pump while the window is open: the main window's
   // timer, hot key and tray messages pass through here too.
+  // The window is looked for before each fetch: every message fetched is
+  // dispatched, so an Exit chosen while the window closes is not lost. A
+  // message sent to the thread can close it inside GetMessageW too.
   MSG message = {};
-  BOOL fetched = 0;
-  while ((fetched = GetMessageW(&message, NULL, 0, 0)) > 0) {
-    if (!IsWindow(window)) break;  // gone: the message is dropped
-    if (!IsDialogMessageW(window, &message)) {
+  BOOL fetched = 1;
+  while (IsWindow(window) && (fetched = GetMessageW(&message, NULL, 0, 0)) > 0) {
+    if (!IsWindow(window) || !IsDialogMessageW(window, &message)) {
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
@@ -319,7 +345,8 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
         DeleteObject(context->font);
         context->font = NULL;
       }
-      // Wakes the loop, which then sees that the window is gone.
+      // Wakes the loop when the window goes inside its GetMessageW; the loop
+      // then sees it gone. Left over otherwise, for the outer loop.
       PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);
       return 0;
     default:

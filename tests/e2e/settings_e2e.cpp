@@ -120,3 +120,18 @@ TEST_F(QuillmereTest, HotKeyCleansAndExitEndsWhileSettingsAreOpen) {
   EXPECT_EQ(WaitForExitCode(15000), 0u);
   EXPECT_FALSE(IsWindow(settings));
 }
+
+// Closing a window takes Wine about two seconds on a display without a
+// window manager: the Exit chosen meanwhile must not be lost.
+TEST_F(QuillmereTest, ExitChosenRightAfterClosingSettingsEndsTheProgram) {
+  WriteConfig(Config("auto_clean=0\r\nsilent_mode=1\r\n"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
+  HWND settings = WaitForSettingsWindow();
+  ASSERT_NE(settings, nullptr);
+
+  MouseClick(CentreOf(GetDlgItem(settings, IDC_CANCEL)), 1);
+  ASSERT_TRUE(ClickTrayMenuItem(L"Exit"));
+  EXPECT_EQ(WaitForExitCode(15000), 0u);
+  EXPECT_FALSE(IsWindow(settings));
+}

@@ -249,6 +249,40 @@ TEST(SettingsWindowRules, ReadsTheLeadingNumberAndOnlyACheckedBox) {
   EXPECT_FALSE(SettingsCheckState(BST_INDETERMINATE));
 }
 
+// Any run of digits saturates, never wraps: what OK stores is the nearer
+// end of the field's range.
+TEST(SettingsWindowRules, NumbersTooBigForInt32SaturateAndClampToTheRangeEnds) {
+  struct Case {
+    const wchar_t* text;
+    int32_t number;
+    int32_t notify_stored;  // 0-9999
+    int32_t hour_stored;    // -1-23
+  };
+  const Case cases[] = {
+      {L"2147483647", INT32_MAX, 9999, 23},
+      {L"2147483648", INT32_MAX, 9999, 23},  // _wtoi's own overflow
+      {L"4294967297", INT32_MAX, 9999, 23},  // wraps to 1 in 32 bits
+      {L"99999999999", INT32_MAX, 9999, 23},
+      {L"00000000000000000000000000042", 42, 42, 23},
+      {L"-2147483648", INT32_MIN, 0, -1},
+      {L"-2147483649", INT32_MIN, 0, -1},
+      {L"-99999999999", INT32_MIN, 0, -1},
+      {L"  17", 17, 17, 17},  // a paste with leading spaces
+      {L"-", 0, 0, 0},
+      {L"--5", 0, 0, 0},
+      {L"+5", 0, 0, 0},
+      {L"5-", 5, 5, 5},
+      {L"\x0663", 0, 0, 0},  // Arabic-Indic three is no decimal digit here
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.text));
+    int32_t number = SettingsFieldNumber(c.text);
+    EXPECT_EQ(number, c.number);
+    EXPECT_EQ(ClampSettingsField(IDC_NOTIFY_MIN_MB, number), c.notify_stored);
+    EXPECT_EQ(ClampSettingsField(IDC_CLEAN_HOUR, number), c.hour_stored);
+  }
+}
+
 TEST(SettingsWindowRules, HourFieldTakesDigitsAndOneLeadingMinus) {
   struct Case {
     const wchar_t* text;
@@ -480,19 +514,110 @@ TEST_F(SettingsWindow, EnterInAFieldStoresLikeOk) {
   EXPECT_EQ(ConfigNumber(L"Clean", L"interval_minutes"), 45);
 }
 
+// Typing stops at 255 characters (below); text set from outside the
+// field's typing is cut by OK.
 TEST_F(SettingsWindow, ExclusionListIsCutTo255Characters) {
   std::wstring list;
   while (list.size() < 300) list += L"app" + std::to_wstring(list.size()) + L".exe, ";
   list.resize(300);
-  EXPECT_TRUE(Show({Type(IDC_EXCLUDE_LIST, list), [&](HWND window) {
+  EXPECT_TRUE(Show({SetText(IDC_EXCLUDE_LIST, list), [&](HWND window) {
                       EXPECT_EQ(GetWindowTextLengthW(GetDlgItem(window, IDC_EXCLUDE_LIST)), 300)
-                          << "the field itself takes more";
+                          << "set text passes the typing limit";
                     },
                     Click(IDC_OK)}));
   EXPECT_EQ(std::wstring(app.settings.exclude_list), list.substr(0, 255));
   wchar_t saved[512] = {};
   GetPrivateProfileStringW(L"Clean", L"exclude_list", L"", saved, 512, config_.c_str());
   EXPECT_EQ(std::wstring(saved), list.substr(0, 255));
+}
+
+// What a field holds is what OK reads: typing and pasting stop where the
+// record's list ends and where a number could no longer be read whole.
+TEST_F(SettingsWindow, TypingAndPastingStopAtTheFieldsLength) {
+  std::wstring long_list;
+  while (long_list.size() < 300) long_list += L"tool" + std::to_wstring(long_list.size()) + L".exe,";
+  long_list.resize(300);
+  struct Case {
+    const char* what;
+    int id;
+    bool paste;
+    std::wstring input;
+    size_t held;
+  };
+  const Case cases[] = {
+      {"threshold typed", IDC_THRESHOLD, false, L"123456789", 6},
+      {"interval typed", IDC_INTERVAL, false, L"99999999999", 6},
+      {"idle typed", IDC_IDLE, false, L"1234567", 6},
+      {"boot delay pasted", IDC_BOOT_DELAY, true, L"2147483648", 6},
+      {"hour typed", IDC_CLEAN_HOUR, false, L"-123456789", 6},
+      {"minute typed", IDC_CLEAN_MINUTE, false, L"5959595959", 6},
+      {"notify typed", IDC_NOTIFY_MIN_MB, false, L"10000", 5},
+      {"notify pasted", IDC_NOTIFY_MIN_MB, true, L"00000000000004299", 6},
+      {"exclusion typed", IDC_EXCLUDE_LIST, false, long_list, 255},
+      {"exclusion pasted", IDC_EXCLUDE_LIST, true, long_list, 255},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetUp();
+    Step paste = [&c](HWND window) {
+      HWND field = GetDlgItem(window, c.id);
+      SendMessageW(field, EM_SETSEL, 0, -1);
+      SendMessageW(field, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(c.input.c_str()));
+    };
+    std::wstring held;
+    EXPECT_TRUE(Show({c.paste ? paste : Type(c.id, c.input),
+                      [&](HWND window) {
+                        wchar_t text[512] = {};
+                        GetDlgItemTextW(window, c.id, text, 512);
+                        held = text;
+                      },
+                      Click(IDC_OK)}));
+    EXPECT_EQ(held, c.input.substr(0, c.held));
+    if (c.id == IDC_EXCLUDE_LIST) {
+      EXPECT_EQ(std::wstring(app.settings.exclude_list), held);
+    }
+  }
+}
+
+// A command given while the window closes, such as Exit from the tray menu,
+// reaches its window: the settings loop never fetches a message it then
+// drops.
+namespace {
+int commands_seen = 0;
+LRESULT CALLBACK CountCommands(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_COMMAND && wParam == 4242) ++commands_seen;
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+}  // namespace
+
+TEST_F(SettingsWindow, ACommandPostedAsTheWindowClosesIsStillDispatched) {
+  WNDCLASSW counter_class = {};
+  counter_class.lpfnWndProc = CountCommands;
+  counter_class.hInstance = GetModuleHandleW(nullptr);
+  counter_class.lpszClassName = L"CommandCounter";
+  RegisterClassW(&counter_class);
+  HWND target = CreateWindowExW(0, L"CommandCounter", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(target, nullptr);
+  struct Case {
+    const char* how;
+    int close_id;
+  };
+  const Case cases[] = {{"Cancel", IDC_CANCEL}, {"OK", IDC_OK}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.how);
+    commands_seen = 0;
+    // Posted ahead of the wake-up that closing the window posts.
+    Show({[&](HWND window) {
+      PostMessageW(target, WM_COMMAND, 4242, 0);
+      SendMessageW(GetDlgItem(window, c.close_id), BM_CLICK, 0, 0);
+    }});
+    // The program's own loop, which takes over again.
+    MSG message = {};
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    EXPECT_EQ(commands_seen, 1);
+  }
+  DestroyWindow(target);
 }
 
 TEST_F(SettingsWindow, OkWithoutChangesStillWritesEveryKey) {
