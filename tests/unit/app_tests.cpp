@@ -435,6 +435,37 @@ TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
   }
 }
 
+namespace {
+
+// While a menu runs its loop: reads the shown menu's items, then closes it.
+int shown_menu_items = -1;
+bool shown_menu_offers_elevation = false;
+LRESULT CALLBACK ReadShownMenu(int code, WPARAM wParam, LPARAM lParam) {
+  HWND popup = FindWindowW(L"#32768", nullptr);
+  if (code == MSGF_MENU && popup && shown_menu_items < 0) {
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    shown_menu_items = GetMenuItemCount(menu);
+    shown_menu_offers_elevation = GetMenuState(menu, IDM_RUN_AS_ADMIN, MF_BYCOMMAND) != static_cast<UINT>(-1);
+    EndMenu();
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(MainWindow, TrayMenuOffersRunAsAdministratorOnlyWhenUnelevated) {
+  HHOOK hook = SetWindowsHookExW(WH_MSGFILTER, ReadShownMenu, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  for (bool elevated : {true, false}) {
+    app.is_elevated = elevated;
+    shown_menu_items = -1;
+    Send(WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONUP);
+    EXPECT_EQ(shown_menu_items, elevated ? 7 : 8);
+    EXPECT_EQ(shown_menu_offers_elevation, !elevated);
+  }
+  UnhookWindowsHookEx(hook);
+}
+
 TEST_F(MainWindow, NoTaskbarMessageNumberTakesNoMessageForIt) {
   app.taskbar_created_message = 0;
   // Message 0 is WM_NULL: it must reach the default procedure, not the tray.
