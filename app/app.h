@@ -20,10 +20,24 @@ constexpr WORD IDM_TOGGLE_AUTO = 101;
 constexpr WORD IDM_SETTINGS = 102;
 constexpr WORD IDM_EXIT = 103;
 constexpr WORD IDM_STATUS = 104;
+// Shown only while the program runs without elevation.
+constexpr WORD IDM_RUN_AS_ADMIN = 110;
 
-// The one record of process-wide state. Everything starts zero except
-// tray_platform, which starts at the real shell, and status_elevation, which
-// starts unknown.
+constexpr wchar_t kInstanceMutexName[] = L"Quillmere_SingleInstance";
+
+// The shell's platform calls that tests play: the hot key's registration,
+// the elevation answer taken at start, and the elevated start of a copy.
+// The program always uses kSystemAppPlatform (AppState::app_platform).
+struct AppPlatform {
+  BOOL(WINAPI* register_hot_key)(HWND window, int id, UINT modifiers, UINT key);
+  bool (*is_elevated)();
+  BOOL(WINAPI* shell_execute)(SHELLEXECUTEINFOW* info);
+};
+extern const AppPlatform kSystemAppPlatform;
+
+// The one record of process-wide state. Everything starts zero except the
+// platform records, which start at the real calls, and status_elevation,
+// which starts unknown.
 struct AppState {
   HWND main_window;
   UINT taskbar_created_message;
@@ -41,9 +55,12 @@ struct AppState {
   NOTIFYICONDATAW tray_data;
   HICON drawn_icon;
   const TrayPlatform* tray_platform = &kSystemTrayPlatform;
-  bool tray_add_pending;          // the first add was refused; still retrying
+  bool tray_add_pending;          // an add was refused; still retrying
+  bool tray_add_at_start;         // that add was the first one, which may give up
   uint64_t tray_add_failed_tick;  // when it was refused
   int quit_code;                  // posted when the main window is destroyed
+  const AppPlatform* app_platform = &kSystemAppPlatform;
+  HANDLE instance_mutex;          // the single-instance guard, while held
   UsageHistory usage_history;
   CleanHistory clean_history;
   HWND status_window;
@@ -57,7 +74,19 @@ struct AppState {
 
 extern AppState app;
 
-// Main window and start-up.
+// Start-up and the message loop. StartQuillmere runs the start-up in order;
+// false means the program ends at once with *exit_code (0: a second
+// instance; 1: no main window). RunMessageLoop then answers the exit code.
+bool StartQuillmere(HINSTANCE instance, int* exit_code);
+int RunMessageLoop();
+// Whether CreateMutexW's error says another copy holds the guard. A copy at
+// another integrity level may not open it: access denied means it exists.
+bool IsSecondInstance(DWORD create_mutex_error);
+// Starts this exe again elevated, with the guard released for it; false
+// (guard taken again) when the start was refused or failed.
+bool StartElevatedCopy();
+
+// Main window.
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 bool RegisterMainWindowClass(HINSTANCE instance);
 HWND CreateMainWindow(HINSTANCE instance);

@@ -15,6 +15,13 @@ void ToggleStatusWindow(HWND window) {
   else ShowStatusWindow(window);
 }
 
+// Every way the program ends goes through the main window's destruction,
+// whose WM_DESTROY takes the timer, hot key, popup, icon and shell window
+// down and posts the quit message.
+void EndProgram() {
+  if (app.main_window) DestroyWindow(app.main_window);
+}
+
 void RunCommand(HWND window, WORD command) {
   switch (command) {
     case IDM_CLEAN_NOW:
@@ -33,6 +40,10 @@ void RunCommand(HWND window, WORD command) {
     case IDM_STATUS:
       ToggleStatusWindow(window);
       break;
+    case IDM_RUN_AS_ADMIN:
+      // Once the elevated copy is on its way, it takes over.
+      if (!app.is_elevated && StartElevatedCopy()) DestroyWindow(window);
+      break;
     default:
       break;
   }
@@ -42,32 +53,57 @@ void RunCommand(HWND window, WORD command) {
 // menu closes on a click elsewhere only when its owner is the foreground
 // window; a message-only window can be neither, so this hidden window hears
 // the broadcast, owns the menu, and hands both on to the main window.
+// Being top-level, it is also what window-closing tools, the Restart Manager
+// and the end of the session talk to: each of them ends the whole program,
+// never this window alone, which would leave no menu and no way back to the
+// tray.
 LRESULT CALLBACK ShellWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if ((message != 0 && message == app.taskbar_created_message) || message == WM_COMMAND) {
     SendMessageW(app.main_window, message, wParam, lParam);
     return 0;
   }
-  return DefWindowProcW(window, message, wParam, lParam);
+  switch (message) {
+    case WM_CLOSE:
+      EndProgram();
+      return 0;
+    case WM_ENDSESSION:
+      if (wParam) EndProgram();
+      return 0;
+    case WM_DESTROY:
+      if (window == app.shell_window) {
+        app.shell_window = NULL;
+        EndProgram();
+      }
+      return 0;
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
 }
 
 }  // namespace
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != 0 && message == app.taskbar_created_message) {
-    if (!app.tray_add_pending) AddTrayIcon(window);
-    else if (RetryTrayIcon(window) == TRAY_ADD_DONE) RefreshTray();
+    AddTrayIconAgain(window);
     return 0;
   }
   switch (message) {
     case WM_CREATE:
       SetTimer(window, TIMER_MAIN, 1000, NULL);
-      RegisterHotKey(window, HOTKEY_CLEAN, MOD_CONTROL | MOD_ALT, 'R');
+      // Without MOD_NOREPEAT a held key would clean again with every repeat.
+      app.app_platform->register_hot_key(window, HOTKEY_CLEAN, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'R');
       return 0;
     case WM_DESTROY:
       KillTimer(window, TIMER_MAIN);
       UnregisterHotKey(window, HOTKEY_CLEAN);
       CloseStatusWindow();
       RemoveTrayIcon();
+      if (window == app.main_window) {
+        app.main_window = NULL;
+        HWND shell = app.shell_window;
+        app.shell_window = NULL;
+        if (shell) DestroyWindow(shell);
+      }
       PostQuitMessage(app.quit_code);
       return 0;
     case WM_COMMAND:
@@ -94,7 +130,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
           RunClean(window);
           break;
         case WM_RBUTTONUP:
-          ShowTrayMenu(window, app.settings.auto_clean);
+          ShowTrayMenu(window, app.settings.auto_clean, !app.is_elevated);
           break;
         case WM_LBUTTONUP:
           // The press that led here may just have closed the popup.

@@ -84,6 +84,49 @@ std::string Narrow(const std::wstring& text) {
   return out;
 }
 
+RecordingTray recording_tray;
+
+namespace {
+
+BOOL WINAPI RecordingNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
+  TrayRequest request;
+  request.message = message;
+  request.flags = data->uFlags;
+  request.info_flags = data->dwInfoFlags;
+  if (data->uFlags & NIF_INFO) {
+    request.title = data->szInfoTitle;
+    request.text = data->szInfo;
+  }
+  request.popup_open = IsStatusWindowOpen();
+  recording_tray.requests.push_back(request);
+  if (message == NIM_ADD && recording_tray.refuse_adds) return FALSE;
+  return Shell_NotifyIconW(message, data);
+}
+
+ULONGLONG WINAPI RecordingTickCount() { return recording_tray.now += recording_tray.tick_step; }
+
+}  // namespace
+
+const TrayPlatform kRecordingTrayPlatform = {RecordingNotifyIcon, RecordingTickCount};
+
+std::vector<TrayRequest> RecordingTray::Balloons() const {
+  std::vector<TrayRequest> balloons;
+  for (const TrayRequest& request : requests)
+    if (request.flags & NIF_INFO) balloons.push_back(request);
+  return balloons;
+}
+
+int RecordingTray::Count(DWORD message, UINT flags) const {
+  int count = 0;
+  for (const TrayRequest& request : requests) count += request.message == message && request.flags == flags;
+  return count;
+}
+
+void RecordTray() {
+  recording_tray = RecordingTray{};
+  app.tray_platform = &kRecordingTrayPlatform;
+}
+
 namespace {
 
 // MinGW's taskschd.h has no ILogonTrigger; its methods follow ITrigger's.

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tray/tray.h"
+
 // %APPDATA%\Quillmere and a file in it, as the program builds them.
 std::wstring AppFolder();
 std::wstring AppFile(const wchar_t* name);
@@ -55,6 +57,29 @@ void ResetAppState();
 // "TaskbarCreated" number), stored in app.main_window and returned.
 HWND CreateTestMainWindow();
 std::string Narrow(const std::wstring& text);
+
+// A tray platform that passes every request on to the real shell (or
+// refuses adds, when asked) and keeps what it was asked, in order; and a
+// clock that moves `tick_step` on every reading.
+struct TrayRequest {
+  DWORD message = 0;  // NIM_ADD, NIM_MODIFY, NIM_DELETE
+  UINT flags = 0;
+  DWORD info_flags = 0;
+  std::wstring title, text;  // of a balloon
+  bool popup_open = false;   // the status popup was open at that moment
+};
+struct RecordingTray {
+  std::vector<TrayRequest> requests;
+  bool refuse_adds = false;
+  ULONGLONG now = 5000000;
+  ULONGLONG tick_step = 0;
+  std::vector<TrayRequest> Balloons() const;
+  int Count(DWORD message, UINT flags) const;  // requests with exactly these flags
+};
+extern RecordingTray recording_tray;
+extern const TrayPlatform kRecordingTrayPlatform;
+// Starts recording afresh and makes app use it.
+void RecordTray();
 
 // Wine without a window manager waits two seconds on every close of a window
 // with a caption, for a manager that never answers. A test program that

@@ -19,16 +19,23 @@ extern const TrayPlatform kSystemTrayPlatform;
 
 bool AddTrayIcon(HWND window);
 
-// A start at logon can come before the shell has its notification area.
-// After a refused first add, the add is tried again on every tick and on
-// "TaskbarCreated" until it works, or until TRAY_ADD_RETRY_MS after that
-// first failure, when the program gives up and ends with exit code 1.
-constexpr uint64_t TRAY_ADD_RETRY_MS = 60000;
+// A refused add is tried again on every tick and on "TaskbarCreated" until
+// the shell takes the icon. At start (a logon can bring the taskbar minutes
+// late on a slow machine) the program gives up TRAY_ADD_START_RETRY_MS after
+// the first refusal and ends with exit code 1, so that a copy in a session
+// that never gets a notification area does not linger unseen. After a
+// taskbar restart it never gives up: the session has a shell, and the
+// program goes on cleaning until the new taskbar takes the icon.
+constexpr uint64_t TRAY_ADD_START_RETRY_MS = 10 * 60 * 1000;
 enum TrayAddStep { TRAY_ADD_DONE, TRAY_ADD_WAIT, TRAY_ADD_GIVE_UP };
-TrayAddStep NextTrayAddStep(bool added, uint64_t now_tick, uint64_t first_failure_tick);
+TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64_t first_failure_tick);
 // The add at start: draws the icon at once when the shell takes it, and
 // otherwise leaves the add pending. Answers whether the icon was added.
 bool StartTrayIcon(HWND window);
+// On "TaskbarCreated": the icon again (drawn by the next tick), or a pending
+// add that never gives up; a pending add is tried once more, and drawn at
+// once when it works.
+void AddTrayIconAgain(HWND window);
 // One more try at a pending add. TRAY_ADD_DONE: the icon is in (the caller
 // draws it); TRAY_ADD_GIVE_UP: the window is destroyed and the quit code is 1.
 TrayAddStep RetryTrayIcon(HWND window);
@@ -45,7 +52,8 @@ COLORREF UsageBarColor(int load_percent);
 void FormatTooltip(wchar_t (&tip)[128], double used_gb, double total_gb, int load_percent);
 
 // The context menu: "Clean Now" (default), "Status Window...", "Auto-clean"
-// (checked when on), "Settings...", "Exit". The caller destroys it.
-HMENU BuildTrayMenu(bool auto_clean_on);
+// (checked when on), "Settings...", then "Run as Administrator" when
+// `offer_elevation`, and "Exit". The caller destroys it.
+HMENU BuildTrayMenu(bool auto_clean_on, bool offer_elevation);
 // Shows the menu at the cursor; the picked command arrives as WM_COMMAND.
-void ShowTrayMenu(HWND window, bool auto_clean_on);
+void ShowTrayMenu(HWND window, bool auto_clean_on, bool offer_elevation);

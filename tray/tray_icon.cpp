@@ -21,28 +21,48 @@ bool AddTrayIcon(HWND window) {
   return app.tray_platform->notify_icon(NIM_ADD, &tray) != FALSE;
 }
 
-TrayAddStep NextTrayAddStep(bool added, uint64_t now_tick, uint64_t first_failure_tick) {
+TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64_t first_failure_tick) {
   if (added) return TRAY_ADD_DONE;
+  if (!at_start) return TRAY_ADD_WAIT;
   // A clock behind the first failure counts as no time passed.
   uint64_t waited = now_tick > first_failure_tick ? now_tick - first_failure_tick : 0;
-  return waited >= TRAY_ADD_RETRY_MS ? TRAY_ADD_GIVE_UP : TRAY_ADD_WAIT;
+  return waited >= TRAY_ADD_START_RETRY_MS ? TRAY_ADD_GIVE_UP : TRAY_ADD_WAIT;
 }
+
+namespace {
+
+void KeepTrying(bool at_start) {
+  app.tray_add_pending = 1;
+  app.tray_add_at_start = at_start;
+  app.tray_add_failed_tick = app.tray_platform->tick_count();
+}
+
+}  // namespace
 
 bool StartTrayIcon(HWND window) {
   if (AddTrayIcon(window)) {
     RefreshTray();
     return true;
   }
-  app.tray_add_pending = 1;
-  app.tray_add_failed_tick = app.tray_platform->tick_count();
+  KeepTrying(true);
   return false;
+}
+
+void AddTrayIconAgain(HWND window) {
+  if (app.tray_add_pending) {
+    if (RetryTrayIcon(window) == TRAY_ADD_DONE) RefreshTray();
+    return;
+  }
+  // A new taskbar can announce itself before it takes icons.
+  if (!AddTrayIcon(window)) KeepTrying(false);
 }
 
 TrayAddStep RetryTrayIcon(HWND window) {
   // A busy shell can time out on an add and still place the icon; adding
   // it again is then refused, but modifying it works.
   bool added = AddTrayIcon(window) || app.tray_platform->notify_icon(NIM_MODIFY, &app.tray_data) != FALSE;
-  TrayAddStep step = NextTrayAddStep(added, app.tray_platform->tick_count(), app.tray_add_failed_tick);
+  TrayAddStep step =
+      NextTrayAddStep(added, app.tray_add_at_start, app.tray_platform->tick_count(), app.tray_add_failed_tick);
   if (step != TRAY_ADD_WAIT) app.tray_add_pending = 0;
   if (step == TRAY_ADD_GIVE_UP) {
     app.quit_code = 1;

@@ -2,7 +2,7 @@
 #include "app/app.h"
 #include "tray/tray.h"
 
-HMENU BuildTrayMenu(bool auto_clean_on) {
+HMENU BuildTrayMenu(bool auto_clean_on, bool offer_elevation) {
   HMENU menu = CreatePopupMenu();
   if (!menu) return nullptr;
   MENUITEMINFOW clean_now = {};
@@ -19,12 +19,14 @@ HMENU BuildTrayMenu(bool auto_clean_on) {
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   AppendMenuW(menu, MF_STRING, IDM_SETTINGS, L"Settings...");
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  // Last but one, so that every other item keeps its place either way.
+  if (offer_elevation) AppendMenuW(menu, MF_STRING, IDM_RUN_AS_ADMIN, L"Run as Administrator");
   AppendMenuW(menu, MF_STRING, IDM_EXIT, L"Exit");
   return menu;
 }
 
-void ShowTrayMenu(HWND window, bool auto_clean_on) {
-  HMENU menu = BuildTrayMenu(auto_clean_on);
+void ShowTrayMenu(HWND window, bool auto_clean_on, bool offer_elevation) {
+  HMENU menu = BuildTrayMenu(auto_clean_on, offer_elevation);
   if (!menu) return;
   // The menu closes on a click elsewhere only if its owner is the foreground
   // window, which a message-only window can never be: the hidden top-level

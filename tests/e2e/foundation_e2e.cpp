@@ -134,3 +134,45 @@ TEST_F(QuillmereTest, WithoutAnApplicationDataFolderItRunsAndWritesNothing) {
   EXPECT_EQ(GetFileAttributesW(real_folder.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(Exit(), 0u);
 }
+
+namespace {
+
+// The program's hidden top-level window: what window-closing tools, the
+// Restart Manager and the end of the session talk to.
+HWND FindShellWindow(DWORD process_id) {
+  HWND window = nullptr;
+  while ((window = FindWindowExW(nullptr, window, L"QuillmereShell", nullptr)) != nullptr) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == process_id) return window;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+TEST_F(QuillmereTest, CloseRequestsAndTheEndOfTheSessionEndItWithZeroAndTakeTheIconAlong) {
+  struct Case {
+    const char* what;
+    bool to_shell_window;
+    UINT message;
+    WPARAM wParam;
+  };
+  const Case cases[] = {
+      {"close to the hidden top-level window", true, WM_CLOSE, 0},
+      {"close to the main window", false, WM_CLOSE, 0},
+      {"end of the session", true, WM_ENDSESSION, TRUE},
+  };
+  for (const Case& c : cases) {
+    ASSERT_TRUE(Start()) << c.what;
+    HWND target = c.to_shell_window ? FindShellWindow(process_.dwProcessId) : main_window_;
+    ASSERT_NE(target, nullptr) << c.what;
+    PostMessageW(target, c.message, c.wParam, 0);
+    EXPECT_EQ(WaitForExitCode(10000), 0u) << c.what;
+    TrayIconView icon;
+    EXPECT_FALSE(FindQuillmereIcon(icon)) << c.what << ": the icon leaves with the program";
+    CloseHandle(process_.hProcess);
+    CloseHandle(process_.hThread);
+    process_ = {};
+  }
+}

@@ -244,7 +244,9 @@ const std::vector<RECT>& TrayMenuItemRects() {
   RegisterClassW(&window_class);
   HWND owner = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
                                nullptr);
-  HMENU menu = BuildTrayMenu(true);
+  // The program offers "Run as Administrator" only when it runs unelevated,
+  // as it does here exactly when this process does.
+  HMENU menu = BuildTrayMenu(true, !IsProcessElevated());
   if (owner && menu) {
     SetTimer(owner, 1, 5000, nullptr);
     TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, 600, 600, 0, owner, nullptr);
@@ -270,7 +272,7 @@ void ClickMenuItem(HWND menu_window, int position) {
 bool ClickTrayMenuItem(const wchar_t* text) {
   // The item's position in the program's menu, from a menu built alike.
   int position = -1;
-  HMENU copy = BuildTrayMenu(true);
+  HMENU copy = BuildTrayMenu(true, !IsProcessElevated());
   for (int i = 0; copy && i < GetMenuItemCount(copy) && position < 0; ++i) {
     wchar_t label[64] = {};
     GetMenuStringW(copy, i, label, 64, MF_BYPOSITION);

@@ -117,17 +117,145 @@ TEST(LoadSystemLibrary, LoadsFromSystem32Only) {
   EXPECT_EQ(LoadSystemLibrary(L"no-such-library.dll"), nullptr);
 }
 
+TEST(SingleInstance, AnExistingOrUnopenableGuardMeansASecondInstance) {
+  struct Case {
+    DWORD error;
+    bool second;
+  };
+  const Case cases[] = {
+      {ERROR_SUCCESS, false},
+      {ERROR_ALREADY_EXISTS, true},
+      {ERROR_ACCESS_DENIED, true},    // held by a copy at another integrity level
+      {ERROR_INVALID_HANDLE, false},  // the name belongs to another kind of object
+      {ERROR_NOT_ENOUGH_MEMORY, false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsSecondInstance(c.error), c.second) << c.error;
+}
+
+namespace {
+
+// The shell's calls as the tests play them: the real hot key, recorded; an
+// elevation answer; a start of the elevated copy that works or is refused.
+struct FakeApp {
+  int hot_keys = 0;
+  HWND hot_key_window = nullptr;
+  int hot_key_id = 0;
+  UINT hot_key_modifiers = 0;
+  UINT hot_key_key = 0;
+  bool elevated = true;
+  bool start_accepted = false;
+  int starts = 0;
+  std::wstring verb, file;
+  bool guard_free_during_start = false;
+};
+FakeApp fake_app;
+
+// Whether some copy holds the single-instance guard.
+bool GuardHeld() {
+  HANDLE probe = CreateMutexW(nullptr, FALSE, kInstanceMutexName);
+  bool held = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (probe) CloseHandle(probe);
+  return held;
+}
+
+BOOL WINAPI FakeRegisterHotKey(HWND window, int id, UINT modifiers, UINT key) {
+  ++fake_app.hot_keys;
+  fake_app.hot_key_window = window;
+  fake_app.hot_key_id = id;
+  fake_app.hot_key_modifiers = modifiers;
+  fake_app.hot_key_key = key;
+  return RegisterHotKey(window, id, modifiers, key);
+}
+
+bool FakeIsElevated() { return fake_app.elevated; }
+
+BOOL WINAPI FakeShellExecute(SHELLEXECUTEINFOW* info) {
+  ++fake_app.starts;
+  fake_app.verb = info->lpVerb ? info->lpVerb : L"";
+  fake_app.file = info->lpFile ? info->lpFile : L"";
+  fake_app.guard_free_during_start = !GuardHeld();
+  if (fake_app.start_accepted) return TRUE;
+  SetLastError(ERROR_CANCELLED);  // the user said no to the prompt
+  return FALSE;
+}
+
+const AppPlatform kFakeApp = {FakeRegisterHotKey, FakeIsElevated, FakeShellExecute};
+
+std::wstring OwnExe() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return path;
+}
+
+bool QuitPosted() {
+  MSG message;
+  return PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
+}
+
+int TrayRequests(DWORD message) {
+  int count = 0;
+  for (const TrayRequest& request : recording_tray.requests) count += request.message == message;
+  return count;
+}
+
+void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text) {
+  EXPECT_EQ(balloon.message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(balloon.flags, static_cast<UINT>(NIF_INFO));
+  EXPECT_EQ(balloon.info_flags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
+  EXPECT_EQ(balloon.title, title) << Narrow(balloon.title);
+  EXPECT_EQ(balloon.text, text) << Narrow(balloon.text);
+}
+
+const wchar_t kLimitedTitle[] = L"Quillmere \u2014 Limited mode";
+const wchar_t kLimitedText[] =
+    L"Not running as admin \u2014 standby & cache cleanup skipped. Right-click tray \u2192 Run as Administrator.";
+
+std::wstring CleanedText(int index) {
+  wchar_t text[128];
+  const CleanRecord& record = app.clean_history.entries[index];
+  FormatCleanBalloon(text, record.freed_mb, record.processes);
+  return text;
+}
+
+}  // namespace
+
+// Wine takes two seconds to remove the last icon of its tray; an icon of the
+// test program's own keeps every removal quick.
+class AnchorIcon : public ::testing::Environment {
+ public:
+  void SetUp() override {
+    icon_.cbSize = sizeof icon_;
+    icon_.hWnd = CreateWindowExW(0, L"STATIC", L"anchor", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+    icon_.uID = 99;
+    icon_.uFlags = NIF_ICON;
+    icon_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    Shell_NotifyIconW(NIM_ADD, &icon_);
+  }
+  void TearDown() override {
+    Shell_NotifyIconW(NIM_DELETE, &icon_);
+    DestroyWindow(icon_.hWnd);
+  }
+
+ private:
+  NOTIFYICONDATAW icon_ = {};
+};
+::testing::Environment* const anchor_icon = ::testing::AddGlobalTestEnvironment(new AnchorIcon);
+
 // The main window procedure, driven through a real message-only window.
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAppState();
+    fake_app = FakeApp{};
+    app.app_platform = &kFakeApp;
+    RecordTray();
     DeleteAppFolder();
     LoadSettings(app.settings);
     ASSERT_NE(CreateTestMainWindow(), nullptr);
   }
   void TearDown() override {
     if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
+    if (app.status_window) DestroyWindow(app.status_window);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
@@ -138,14 +266,71 @@ class MainWindow : public ::testing::Test {
   }
 };
 
+TEST_F(MainWindow, HotKeyIsCtrlAltRWithoutAutoRepeat) {
+  EXPECT_EQ(fake_app.hot_keys, 1);
+  EXPECT_EQ(fake_app.hot_key_window, app.main_window);
+  EXPECT_EQ(fake_app.hot_key_id, HOTKEY_CLEAN);
+  EXPECT_EQ(fake_app.hot_key_modifiers, static_cast<UINT>(MOD_CONTROL | MOD_ALT | MOD_NOREPEAT))
+      << "a held key must clean once";
+  EXPECT_EQ(fake_app.hot_key_key, static_cast<UINT>('R'));
+}
+
 TEST_F(MainWindow, IgnoresUnknownCommandsTimersAndHotKeys) {
+  struct Case {
+    UINT message;
+    WPARAM wParam;
+  };
+  const Case cases[] = {
+      {WM_COMMAND, 0},   {WM_COMMAND, 99},  {WM_COMMAND, 105}, {WM_COMMAND, 106},
+      {WM_COMMAND, 109}, {WM_COMMAND, 111}, {WM_COMMAND, 200}, {WM_COMMAND, 0xFFFF},
+      {WM_COMMAND, MAKEWPARAM(99, 1)},      {WM_TIMER, 0},     {WM_TIMER, 2},
+      {WM_TIMER, 7},     {WM_TIMER, 0x10001},                   {WM_HOTKEY, 0},
+      {WM_HOTKEY, 2},    {WM_HOTKEY, static_cast<WPARAM>(IDHOT_SNAPDESKTOP)},
+  };
+  // Due by the interval, so a tick taken for the main one would clean.
+  app.settings.interval_minutes = 1;
+  app.last_clean_tick = GetTickCount64() - 120000;
   Settings before = app.settings;
-  EXPECT_EQ(Send(WM_COMMAND, 99), 0);
-  EXPECT_EQ(Send(WM_COMMAND, 105), 0);
-  EXPECT_EQ(Send(WM_TIMER, 7), 0);
-  EXPECT_EQ(Send(WM_HOTKEY, 2), 0);
-  EXPECT_TRUE(IsWindow(app.main_window));
+  for (const Case& c : cases) {
+    EXPECT_EQ(Send(c.message, c.wParam), 0);
+    EXPECT_EQ(app.clean_history.count, 0) << c.message << " " << c.wParam;
+    EXPECT_EQ(UsageSampleCount(), 0) << "no refresh: " << c.message << " " << c.wParam;
+    EXPECT_TRUE(recording_tray.requests.empty()) << "no tray request: " << c.message << " " << c.wParam;
+    EXPECT_FALSE(IsStatusWindowOpen()) << c.message << " " << c.wParam;
+    EXPECT_EQ(fake_app.starts, 0) << c.message << " " << c.wParam;
+    EXPECT_TRUE(IsWindow(app.main_window)) << c.message << " " << c.wParam;
+    EXPECT_FALSE(QuitPosted()) << c.message << " " << c.wParam;
+  }
   EXPECT_EQ(memcmp(&before, &app.settings, sizeof before), 0);
+  EXPECT_EQ(GetFileAttributesW(AppFile(L"clean.log").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(MainWindow, OnlyTheHotKeyInSilentModeAddsItsBalloon) {
+  struct Case {
+    bool silent;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    bool balloon;
+  };
+  const Case cases[] = {
+      {true, WM_HOTKEY, HOTKEY_CLEAN, MAKELPARAM(MOD_CONTROL | MOD_ALT, 'R'), true},
+      {true, WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK, false},
+      {true, WM_COMMAND, IDM_CLEAN_NOW, 0, false},
+      {false, WM_HOTKEY, HOTKEY_CLEAN, MAKELPARAM(MOD_CONTROL | MOD_ALT, 'R'), false},
+  };
+  app.is_elevated = true;
+  app.settings.notify_min_mb = 2147483647;  // no "RAM Cleaned"
+  for (const Case& c : cases) {
+    app.settings.silent_mode = c.silent;
+    recording_tray.requests.clear();
+    int cleans = app.clean_history.count;
+    Send(c.message, c.wParam, c.lParam);
+    EXPECT_EQ(app.clean_history.count, cleans + 1);
+    std::vector<TrayRequest> balloons = recording_tray.Balloons();
+    ASSERT_EQ(balloons.size(), c.balloon ? 1u : 0u) << c.silent << " " << c.message;
+    if (c.balloon) ExpectBalloon(balloons[0], L"Quillmere", L"Clean triggered (Ctrl+Alt+R)");
+  }
 }
 
 TEST_F(MainWindow, AutoCleanToggleFlipsAndSavesAtOnce) {
@@ -180,6 +365,105 @@ TEST_F(MainWindow, ShellWindowHandsTaskbarCreatedAndMenuCommandsOn) {
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 0u);
   DestroyWindow(shell);
+}
+
+// Only top-level windows hear a close request or the end of the session,
+// and the shell window is the program's one top-level window.
+TEST_F(MainWindow, ShellWindowEndsTheProgramOnACloseRequestAndOnlyThen) {
+  ASSERT_TRUE(AddTrayIcon(app.main_window));
+  HWND shell = CreateShellWindow(GetModuleHandleW(nullptr));
+  ASSERT_NE(shell, nullptr);
+  app.shell_window = shell;
+  EXPECT_NE(SendMessageW(shell, WM_QUERYENDSESSION, 0, 0), 0) << "never holds the session up";
+  SendMessageW(shell, WM_ENDSESSION, FALSE, 0);  // the session goes on
+  EXPECT_TRUE(IsWindow(app.main_window));
+  EXPECT_TRUE(IsWindow(shell));
+  EXPECT_FALSE(QuitPosted());
+  EXPECT_EQ(TrayRequests(NIM_DELETE), 0);
+
+  HWND main = app.main_window;
+  EXPECT_EQ(SendMessageW(shell, WM_CLOSE, 0, 0), 0);
+  EXPECT_FALSE(IsWindow(main));
+  EXPECT_FALSE(IsWindow(shell)) << "nothing left half alive";
+  EXPECT_EQ(app.shell_window, nullptr);
+  EXPECT_EQ(TrayRequests(NIM_DELETE), 1);
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray_data)) << "the icon is gone";
+  MSG message = {};
+  ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 0u);
+}
+
+TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
+  struct Case {
+    bool elevated;
+    bool accepted;
+    int starts;
+    bool ends;
+  };
+  const Case cases[] = {
+      {false, false, 1, false},  // a refused prompt leaves everything as it was
+      {true, true, 0, false},    // already elevated: nothing to do
+      {false, true, 1, true},
+  };
+  ASSERT_TRUE(AddTrayIcon(app.main_window));
+  for (const Case& c : cases) {
+    app.instance_mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
+    ASSERT_NE(app.instance_mutex, nullptr);
+    fake_app = FakeApp{};
+    fake_app.start_accepted = c.accepted;
+    app.is_elevated = c.elevated;
+    recording_tray.requests.clear();
+
+    EXPECT_EQ(Send(WM_COMMAND, IDM_RUN_AS_ADMIN), 0);
+    EXPECT_EQ(fake_app.starts, c.starts) << c.elevated << c.accepted;
+    if (c.starts) {
+      EXPECT_EQ(fake_app.verb, L"runas");
+      EXPECT_EQ(fake_app.file, OwnExe());
+      EXPECT_TRUE(fake_app.guard_free_during_start) << "the copy would take itself for a second instance";
+    }
+    EXPECT_EQ(IsWindow(app.main_window) != FALSE, !c.ends);
+    EXPECT_EQ(GuardHeld(), !c.ends) << c.elevated << c.accepted;
+    EXPECT_EQ(TrayRequests(NIM_DELETE), c.ends ? 1 : 0);
+    MSG message = {};
+    bool quit = PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+    EXPECT_EQ(quit, c.ends);
+    if (quit) {
+      EXPECT_EQ(message.wParam, 0u);
+    }
+    if (app.instance_mutex) CloseHandle(app.instance_mutex);
+    app.instance_mutex = nullptr;
+  }
+}
+
+namespace {
+
+// While a menu runs its loop: reads the shown menu's items, then closes it.
+int shown_menu_items = -1;
+bool shown_menu_offers_elevation = false;
+LRESULT CALLBACK ReadShownMenu(int code, WPARAM wParam, LPARAM lParam) {
+  HWND popup = FindWindowW(L"#32768", nullptr);
+  if (code == MSGF_MENU && popup && shown_menu_items < 0) {
+    HMENU menu = reinterpret_cast<HMENU>(SendMessageW(popup, MN_GETHMENU, 0, 0));
+    shown_menu_items = GetMenuItemCount(menu);
+    shown_menu_offers_elevation = GetMenuState(menu, IDM_RUN_AS_ADMIN, MF_BYCOMMAND) != static_cast<UINT>(-1);
+    EndMenu();
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+TEST_F(MainWindow, TrayMenuOffersRunAsAdministratorOnlyWhenUnelevated) {
+  HHOOK hook = SetWindowsHookExW(WH_MSGFILTER, ReadShownMenu, nullptr, GetCurrentThreadId());
+  ASSERT_NE(hook, nullptr);
+  for (bool elevated : {true, false}) {
+    app.is_elevated = elevated;
+    shown_menu_items = -1;
+    Send(WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONUP);
+    EXPECT_EQ(shown_menu_items, elevated ? 7 : 8);
+    EXPECT_EQ(shown_menu_offers_elevation, !elevated);
+  }
+  UnhookWindowsHookEx(hook);
 }
 
 TEST_F(MainWindow, NoTaskbarMessageNumberTakesNoMessageForIt) {
@@ -241,4 +525,149 @@ TEST_F(MainWindow, TimerTicksEvaluateTheTriggersOnlyWhileAutoCleanIsOn) {
   EXPECT_TRUE(app.boot_delay_armed);
   EXPECT_NE(app.last_clean_tick, two_minutes_ago) << "the interval clean ran";
   EXPECT_NE(ReadFileBytes(AppFile(L"clean.log")), "");
+}
+
+namespace {
+
+VOID CALLBACK QuitAfterTimeout(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99); }
+
+}  // namespace
+
+// The whole program in this process: start-up, the loop and the exit code,
+// with the elevation answer and the tray played through their seams.
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetAppState();
+    fake_app = FakeApp{};
+    app.app_platform = &kFakeApp;
+    RecordTray();
+    DeleteAppFolder();
+  }
+  void TearDown() override {
+    if (app.main_window) DestroyWindow(app.main_window);
+    if (app.instance_mutex) CloseHandle(app.instance_mutex);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    DeleteAppFolder();
+  }
+  // Settings with automatic cleans off and every "RAM Cleaned" shown.
+  void WriteConfig() {
+    CreateDirectoryW(AppFolder().c_str(), nullptr);
+    ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"),
+                               "[Clean]\r\nauto_clean=0\r\nsilent_mode=0\r\nnotify_min_mb=0\r\n"));
+  }
+  bool Start() {
+    int exit_code = -1;
+    bool going_on = StartQuillmere(GetModuleHandleW(nullptr), &exit_code);
+    EXPECT_EQ(exit_code, 0);
+    return going_on;
+  }
+  // The loop, ended by a quit of 99 if nothing else ends it in time.
+  int Loop() {
+    UINT_PTR guard = SetTimer(nullptr, 0, 30000, QuitAfterTimeout);
+    int exit_code = RunMessageLoop();
+    KillTimer(nullptr, guard);
+    return exit_code;
+  }
+  // Everything gone that the program made.
+  void ExpectAllGone() {
+    EXPECT_EQ(app.main_window, nullptr);
+    EXPECT_EQ(app.shell_window, nullptr);
+    EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"Quillmere", nullptr), nullptr);
+    EXPECT_EQ(FindWindowW(L"QuillmereShell", nullptr), nullptr);
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray_data)) << "the icon is gone";
+    EXPECT_FALSE(GuardHeld());
+  }
+};
+
+TEST_F(Program, ExitAndEveryCloseRequestEndWithZeroAndTakeTheIconAlong) {
+  enum Target { MAIN, SHELL, DESTROY_SHELL };
+  struct Case {
+    const char* what;
+    Target target;
+    UINT message;
+    WPARAM wParam;
+  };
+  const Case cases[] = {
+      {"Exit", MAIN, WM_COMMAND, IDM_EXIT},
+      {"close to the main window", MAIN, WM_CLOSE, 0},
+      {"close to the shell window", SHELL, WM_CLOSE, 0},
+      {"end of the session", SHELL, WM_ENDSESSION, TRUE},
+      {"shell window destroyed", DESTROY_SHELL, 0, 0},
+  };
+  for (const Case& c : cases) {
+    ResetAppState();
+    app.app_platform = &kFakeApp;
+    RecordTray();
+    ASSERT_TRUE(Start()) << c.what;
+    ASSERT_NE(app.shell_window, nullptr);
+    EXPECT_TRUE(GuardHeld());
+    EXPECT_EQ(TrayRequests(NIM_ADD), 1);
+    if (c.target == DESTROY_SHELL) DestroyWindow(app.shell_window);
+    else PostMessageW(c.target == MAIN ? app.main_window : app.shell_window, c.message, c.wParam, 0);
+    EXPECT_EQ(Loop(), 0) << c.what;
+    EXPECT_EQ(TrayRequests(NIM_DELETE), 1) << c.what;
+    ExpectAllGone();
+  }
+}
+
+TEST_F(Program, AnIconThatCanNeverBeAddedEndsWithOne) {
+  recording_tray.refuse_adds = true;
+  recording_tray.tick_step = TRAY_ADD_START_RETRY_MS;  // each reading the whole bound later
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(IsWindow(app.main_window)) << "runs on while it waits for the taskbar";
+  EXPECT_EQ(Loop(), 1);
+  EXPECT_EQ(TrayRequests(NIM_ADD), 2) << "refused at start and once more at the first tick";
+  ExpectAllGone();
+}
+
+TEST_F(Program, ASecondInstanceEndsWithZeroAndTouchesNothing) {
+  HANDLE first = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
+  ASSERT_NE(first, nullptr);
+  EXPECT_FALSE(Start());
+  CloseHandle(first);
+  EXPECT_EQ(app.main_window, nullptr);
+  EXPECT_EQ(app.instance_mutex, nullptr);
+  EXPECT_TRUE(recording_tray.requests.empty());
+  EXPECT_EQ(GetFileAttributesW(AppFile(L"config.ini").c_str()), INVALID_FILE_ATTRIBUTES) << "no settings read";
+}
+
+// Unelevated, the first clean shows the limited-mode notice instead of
+// "RAM Cleaned", and only the first; elevated, every clean reports.
+TEST_F(Program, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
+  for (bool elevated : {false, true}) {
+    ResetAppState();
+    app.app_platform = &kFakeApp;
+    RecordTray();
+    fake_app.elevated = elevated;
+    WriteConfig();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(app.is_elevated, elevated);
+    for (int clean = 0; clean < 3; ++clean) SendMessageW(app.main_window, WM_COMMAND, IDM_CLEAN_NOW, 0);
+    ASSERT_EQ(app.clean_history.count, 3);
+    std::vector<TrayRequest> balloons = recording_tray.Balloons();
+    ASSERT_EQ(balloons.size(), 3u) << elevated;
+    ExpectBalloon(balloons[0], elevated ? L"RAM Cleaned" : kLimitedTitle,
+                  elevated ? CleanedText(0) : std::wstring(kLimitedText));
+    ExpectBalloon(balloons[1], L"RAM Cleaned", CleanedText(1));
+    ExpectBalloon(balloons[2], L"RAM Cleaned", CleanedText(2));
+    PostMessageW(app.main_window, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_EQ(Loop(), 0);
+    DeleteAppFolder();
+  }
+}
+
+// The unelevated program's own way out of limited mode: the elevated copy
+// starts with the guard free, and this one ends with zero.
+TEST_F(Program, RunAsAdministratorEndsWithZeroOnceTheElevatedCopyStarts) {
+  fake_app.elevated = false;
+  fake_app.start_accepted = true;
+  ASSERT_TRUE(Start());
+  PostMessageW(app.main_window, WM_COMMAND, IDM_RUN_AS_ADMIN, 0);
+  EXPECT_EQ(Loop(), 0);
+  EXPECT_EQ(fake_app.starts, 1);
+  EXPECT_TRUE(fake_app.guard_free_during_start);
+  ExpectAllGone();
 }

@@ -665,3 +665,65 @@ TEST_F(RealClean, LimitedModeNoticeOnlyOnceAndNeverWhileSilent) {
     EXPECT_EQ(app.limited_notice_shown, c.shown_after) << c.silent << c.elevated << c.shown_before;
   }
 }
+
+// What the user reads after a clean, through the tray: the limited-mode
+// notice or "RAM Cleaned" with the clean's own figures, word for word, and
+// at most one balloon.
+TEST_F(RealClean, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
+  struct Case {
+    bool elevated, notice_shown;
+    int32_t notify_min_mb;
+    CleanBalloon balloon;
+  };
+  const Case cases[] = {
+      {false, false, INT32_MIN, CLEAN_BALLOON_LIMITED_MODE},  // even when "RAM Cleaned" was due
+      {false, true, 0, CLEAN_BALLOON_CLEANED},
+      {true, false, 0, CLEAN_BALLOON_CLEANED},
+      {true, false, INT32_MAX, CLEAN_BALLOON_NONE},
+  };
+  for (const Case& c : cases) {
+    ResetAppState();
+    InitDefaultSettings(app.settings);
+    RecordTray();
+    app.is_elevated = c.elevated;
+    app.limited_notice_shown = c.notice_shown;
+    app.settings.notify_min_mb = c.notify_min_mb;
+    RunClean(nullptr);
+    std::vector<TrayRequest> balloons = recording_tray.Balloons();
+    ASSERT_EQ(balloons.size(), c.balloon == CLEAN_BALLOON_NONE ? 0u : 1u) << c.elevated << c.notice_shown;
+    if (c.balloon == CLEAN_BALLOON_NONE) continue;
+    const TrayRequest& balloon = balloons[0];
+    EXPECT_EQ(balloon.message, static_cast<DWORD>(NIM_MODIFY));
+    EXPECT_EQ(balloon.info_flags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
+    if (c.balloon == CLEAN_BALLOON_LIMITED_MODE) {
+      EXPECT_EQ(balloon.title, L"Quillmere \u2014 Limited mode");
+      EXPECT_EQ(balloon.text,
+                L"Not running as admin \u2014 standby & cache cleanup skipped. Right-click tray \u2192 Run as "
+                L"Administrator.");
+    } else {
+      const CleanRecord& record = app.clean_history.entries[0];
+      wchar_t text[128];
+      FormatCleanBalloon(text, record.freed_mb, record.processes);
+      EXPECT_EQ(balloon.title, L"RAM Cleaned");
+      EXPECT_EQ(balloon.text, text) << "the figures of this clean";
+    }
+  }
+}
+
+// The popup that a clean opens must already show the load after it.
+TEST_F(RealClean, RefreshesTheTrayBeforeItOpensThePopup) {
+  RecordTray();
+  app.is_elevated = true;
+  app.settings.show_status_on_clean = 1;
+  RunClean(nullptr);
+  int refreshes = 0;
+  for (const TrayRequest& request : recording_tray.requests) {
+    if (request.message != NIM_MODIFY || request.flags != static_cast<UINT>(NIF_ICON | NIF_TIP)) continue;
+    ++refreshes;
+    EXPECT_FALSE(request.popup_open) << "the popup opened before the tray was refreshed";
+  }
+  EXPECT_EQ(refreshes, 1);
+  EXPECT_TRUE(IsStatusWindowOpen());
+  CloseStatusWindow();
+  EXPECT_FALSE(IsStatusWindowOpen());
+}

@@ -118,9 +118,9 @@ class TrayAddAtLogon : public TrayIcon {
     }
     TrayIcon::TearDown();
   }
-  // One TIMER_MAIN tick, a second after the last.
-  void Tick() {
-    fake_shell.now += 1000;
+  // One TIMER_MAIN tick, `step_ms` after the last.
+  void Tick(ULONGLONG step_ms = 1000) {
+    fake_shell.now += step_ms;
     SendMessageW(main_, WM_TIMER, TIMER_MAIN, 0);
   }
   bool IconInShell() { return Shell_NotifyIconW(NIM_MODIFY, &app.tray_data) != FALSE; }
@@ -238,27 +238,37 @@ TEST_F(TrayIcon, RefreshesLeakNoGdiOrUserObject) {
   FreeHandleTables(tables);
 }
 
-TEST(TrayAdd, RetriesForAMinuteAfterTheFirstRefusal) {
+// Changed with the bound: ten minutes at start instead of one, and no bound
+// at all for an add refused after a taskbar restart.
+TEST(TrayAdd, RetriesTenMinutesAfterARefusalAtStartAndForeverAfterARestart) {
   struct Case {
     bool added;
+    bool at_start;
     uint64_t now;
     uint64_t first_failure;
     TrayAddStep step;
   };
   const uint64_t top = UINT64_MAX;
+  const uint64_t bound = TRAY_ADD_START_RETRY_MS;
+  ASSERT_EQ(bound, 600000u);
   const Case cases[] = {
-      {true, 5000, 5000, TRAY_ADD_DONE},
-      {true, 900000, 5000, TRAY_ADD_DONE},  // a late success still counts
-      {false, 5000, 5000, TRAY_ADD_WAIT},
-      {false, 64999, 5000, TRAY_ADD_WAIT},
-      {false, 65000, 5000, TRAY_ADD_GIVE_UP},
-      {false, 900000, 5000, TRAY_ADD_GIVE_UP},
-      {false, 4000, 5000, TRAY_ADD_WAIT},  // a clock behind the failure
-      {false, top, top - 59999, TRAY_ADD_WAIT},
-      {false, top, top - 60000, TRAY_ADD_GIVE_UP},
+      {true, true, 5000, 5000, TRAY_ADD_DONE},
+      {true, true, 9000000, 5000, TRAY_ADD_DONE},  // a late success still counts
+      {true, false, 9000000, 5000, TRAY_ADD_DONE},
+      {false, true, 5000, 5000, TRAY_ADD_WAIT},
+      {false, true, 65000, 5000, TRAY_ADD_WAIT},  // a minute is not enough at logon
+      {false, true, 5000 + bound - 1, 5000, TRAY_ADD_WAIT},
+      {false, true, 5000 + bound, 5000, TRAY_ADD_GIVE_UP},
+      {false, true, 9000000, 5000, TRAY_ADD_GIVE_UP},
+      {false, true, 4000, 5000, TRAY_ADD_WAIT},  // a clock behind the failure
+      {false, true, top, top - bound + 1, TRAY_ADD_WAIT},
+      {false, true, top, top - bound, TRAY_ADD_GIVE_UP},
+      {false, false, 5000 + bound, 5000, TRAY_ADD_WAIT},
+      {false, false, top, 0, TRAY_ADD_WAIT},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(NextTrayAddStep(c.added, c.now, c.first_failure), c.step) << c.added << " " << c.now;
+    EXPECT_EQ(NextTrayAddStep(c.added, c.at_start, c.now, c.first_failure), c.step)
+        << c.added << c.at_start << " " << c.now << " " << c.first_failure;
 }
 
 TEST_F(TrayAddAtLogon, AcceptedAddIsDrawnAtOnce) {
@@ -288,21 +298,59 @@ TEST_F(TrayAddAtLogon, RefusedAddsAreTriedEachTickUntilTheIconIsDrawn) {
   EXPECT_TRUE(IsWindow(main_));
 }
 
-TEST_F(TrayAddAtLogon, AMinuteOfRefusalsDestroysTheWindowAndQuitsWithOne) {
+TEST_F(TrayAddAtLogon, TenMinutesOfRefusalsDestroyTheWindowAndQuitWithOne) {
   fake_shell.refusals = 1000;
   EXPECT_FALSE(StartTrayIcon(main_));
   WPARAM code = 0;
-  for (int second = 1; second < 60; ++second) {
-    Tick();
-    ASSERT_TRUE(IsWindow(main_)) << second;
-    ASSERT_FALSE(QuitPosted(&code)) << second;
+  // Ticks ten seconds apart, so that the test stays short.
+  for (int tick = 1; tick < 60; ++tick) {
+    Tick(10000);
+    ASSERT_TRUE(IsWindow(main_)) << tick;
+    ASSERT_FALSE(QuitPosted(&code)) << tick;
   }
-  Tick();
+  Tick(10000);
   EXPECT_EQ(fake_shell.adds, 61);
   EXPECT_FALSE(IsWindow(main_));
   ASSERT_TRUE(QuitPosted(&code));
   EXPECT_EQ(code, 1u);
   EXPECT_EQ(app.drawn_icon, nullptr) << "the destroy handling released the drawn icon";
+}
+
+// A new taskbar can announce itself before it takes icons: the icon then
+// comes whenever it does, however late, and the program never ends for it.
+TEST_F(TrayAddAtLogon, ARefusedAddAfterATaskbarRestartIsRetriedUntilItWorks) {
+  EXPECT_TRUE(StartTrayIcon(main_));
+  Shell_NotifyIconW(NIM_DELETE, &app.tray_data);  // the old taskbar is gone
+  fake_shell.refusals = 1000;
+  fake_shell.adds = 0;
+  SendMessageW(main_, app.taskbar_created_message, 0, 0);
+  EXPECT_EQ(fake_shell.adds, 1);
+  EXPECT_TRUE(app.tray_add_pending);
+  WPARAM code = 0;
+  for (int tick = 1; tick <= 5; ++tick) {
+    Tick(3600000);  // an hour apart
+    ASSERT_TRUE(IsWindow(main_)) << tick;
+    ASSERT_FALSE(QuitPosted(&code)) << tick;
+    EXPECT_EQ(fake_shell.adds, 1 + tick);
+    EXPECT_FALSE(IconInShell());
+  }
+  fake_shell.refusals = 0;
+  Tick();
+  EXPECT_FALSE(app.tray_add_pending);
+  ExpectDrawn();
+  Tick();
+  EXPECT_EQ(fake_shell.adds, 7) << "no add once the icon is in";
+}
+
+// A taskbar that announces itself again while the icon is still there (as
+// on a display change) refuses the add but keeps the icon: one tick puts
+// the drawing back.
+TEST_F(TrayAddAtLogon, TaskbarCreatedWhileTheIconStaysEndsWithTheIconDrawn) {
+  EXPECT_TRUE(StartTrayIcon(main_));
+  SendMessageW(main_, app.taskbar_created_message, 0, 0);
+  Tick();
+  EXPECT_FALSE(app.tray_add_pending);
+  ExpectDrawn();
 }
 
 TEST_F(TrayAddAtLogon, TaskbarCreatedBringsThePendingIconAtOnce) {
@@ -330,20 +378,23 @@ TEST(TrayMenu, BuildsItsItemsInOrderWithTheDefaultAndTheCheckMark) {
     const wchar_t* text;  // nullptr: a separator
     UINT state;
   };
-  for (bool auto_clean_on : {true, false}) {
-    const Item items[] = {
+  for (int variant = 0; variant < 4; ++variant) {
+    bool auto_clean_on = variant & 1;
+    bool offer_elevation = variant & 2;
+    std::vector<Item> items = {
         {IDM_CLEAN_NOW, L"Clean Now\tCtrl+Alt+R", MFS_DEFAULT},
         {IDM_STATUS, L"Status Window...", 0},
         {IDM_TOGGLE_AUTO, L"Auto-clean", auto_clean_on ? static_cast<UINT>(MFS_CHECKED) : 0u},
         {0, nullptr, 0},
         {IDM_SETTINGS, L"Settings...", 0},
         {0, nullptr, 0},
-        {IDM_EXIT, L"Exit", 0},
     };
-    HMENU menu = BuildTrayMenu(auto_clean_on);
+    if (offer_elevation) items.push_back({IDM_RUN_AS_ADMIN, L"Run as Administrator", 0});
+    items.push_back({IDM_EXIT, L"Exit", 0});
+    HMENU menu = BuildTrayMenu(auto_clean_on, offer_elevation);
     ASSERT_NE(menu, nullptr);
-    ASSERT_EQ(GetMenuItemCount(menu), 7);
-    for (int position = 0; position < 7; ++position) {
+    ASSERT_EQ(GetMenuItemCount(menu), static_cast<int>(items.size())) << variant;
+    for (int position = 0; position < GetMenuItemCount(menu); ++position) {
       const Item& expected = items[position];
       wchar_t text[64] = {};
       MENUITEMINFOW info = {};
@@ -405,7 +456,7 @@ TEST(TrayMenu, DismissedShowingsSendNothingAndLeaveNoMenuBehind) {
     // Wine's server crashes when a menu has to open its window in a full
     // table, so a leak must be caught while some room is left.
     ASSERT_TRUE(RoomForMore(20)) << "showing " << i << ": the USER table is filling up";
-    ShowTrayMenu(owner, i % 2 == 0);
+    ShowTrayMenu(owner, i % 2 == 0, i % 3 == 0);
     ASSERT_EQ(menus_dismissed, i + 1) << "showing " << i << " did not open";
     MSG message;
     while (PeekMessageW(&message, owner, 0, 0, PM_REMOVE)) commands += message.message == WM_COMMAND;
