@@ -5,6 +5,7 @@
 // instance guard ends the second copy.
 #include "app/app.h"
 
+#include <shlobj.h>
 #include <taskschd.h>
 
 namespace {
@@ -12,6 +13,12 @@ namespace {
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Quillmere";
 const wchar_t kTaskName[] = L"Quillmere";
+
+// Known folders, spelled out here so that no GUID library is linked.
+const KNOWNFOLDERID kProgramFilesFolder = {0x905e63b6, 0xc1bf, 0x494e, {0xb2, 0x9c, 0x65, 0xb7, 0x32, 0xd3, 0xd2, 0x1a}};
+const KNOWNFOLDERID kProgramFilesX86Folder = {
+    0x7c5a40ef, 0xa0fb, 0x4bfc, {0x87, 0x4a, 0xc0, 0xf2, 0xe0, 0xb9, 0xfa, 0x8e}};
+const KNOWNFOLDERID kWindowsFolder = {0xf38bf404, 0x1d43, 0x42f2, {0x93, 0x05, 0x67, 0xde, 0x0b, 0x28, 0xfc, 0x23}};
 
 // Appends to a fixed buffer; `fits` drops to 0 at the first character that
 // has no room.
@@ -221,19 +228,163 @@ bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const 
   return Finish(writer);
 }
 
-bool SetAutostart(bool enable) {
+namespace {
+
+// A path as the comparison sees it: the "\\?\" prefix dropped, and UNC
+// paths ("\\server\share", "\\?\UNC\server\share") marked and kept
+// from the server name on.
+struct PathView {
+  bool unc;
+  const wchar_t* rest;
+  size_t length;
+};
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
+  for (; *prefix; ++text, ++prefix)
+    if (*text != *prefix) return false;
+  return true;
+}
+
+bool IsLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+// False for anything but a plain absolute path: a drive path "X:\..." or a
+// UNC path. Relative paths, device and volume names, forward slashes, empty,
+// "." and ".." components and stream names (a colon past the drive's) are
+// refused, so that no spelling of a path can climb out of a folder it seems
+// to lie in.
+bool ViewPath(const wchar_t* path, PathView& view) {
+  if (!path) return false;
+  view.unc = 0;
+  if (StartsWith(path, L"\\\\?\\UNC\\")) {
+    view.unc = 1;
+    path += 8;
+  } else if (StartsWith(path, L"\\\\?\\")) {
+    path += 4;
+  } else if (StartsWith(path, L"\\\\")) {
+    view.unc = 1;
+    path += 2;
+  }
+  if (!view.unc && !(IsLetter(path[0]) && path[1] == L':' && path[2] == L'\\')) return false;
+  view.rest = path;
+  size_t component_start = view.unc ? 0 : 3;
+  size_t i = component_start;
+  for (;; ++i) {
+    wchar_t c = path[i];
+    if (c == L'/' || c == L':') return false;
+    if (c != L'\\' && c != 0) continue;
+    size_t component = i - component_start;
+    const wchar_t* start = path + component_start;
+    if (component == 0) {
+      // One trailing backslash, as in "C:\", is allowed; the view ends
+      // before it.
+      if (c == 0 && i > 0) break;
+      return false;
+    }
+    if ((component == 1 && start[0] == L'.') || (component == 2 && start[0] == L'.' && start[1] == L'.'))
+      return false;
+    if (c == 0) break;
+    component_start = i + 1;
+  }
+  view.length = i;
+  if (path[i - 1] == L'\\') --view.length;
+  return true;
+}
+
+}  // namespace
+
+bool PathIsBelowRoots(const wchar_t* path, const wchar_t* const* roots, size_t count) {
+  PathView file;
+  if (!ViewPath(path, file)) return false;
+  for (size_t i = 0; i < count; ++i) {
+    PathView root;
+    if (!ViewPath(roots[i], root) || root.unc != file.unc || file.length <= root.length + 1) continue;
+    // Whole components only: "C:\Program Files Evil" is not below
+    // "C:\Program Files". Case is ignored as the file system ignores it.
+    if (file.rest[root.length] != L'\\') continue;
+    if (CompareStringOrdinal(file.rest, static_cast<int>(root.length), root.rest, static_cast<int>(root.length),
+                             TRUE) == CSTR_EQUAL)
+      return true;
+  }
+  return false;
+}
+
+bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path) {
+  ZeroMemory(normalized, sizeof normalized);
+  // The handle's own name: 8.3 names, "..", links and junctions resolved to
+  // the place the file really is. Folders open only with backup semantics.
+  HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD length =
+      GetFinalPathNameByHandleW(file, normalized, NORMALIZED_PATH_CAPACITY, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(file);
+  if (length == 0 || length >= NORMALIZED_PATH_CAPACITY) {
+    ZeroMemory(normalized, sizeof normalized);
+    return false;
+  }
+  return true;
+}
+
+bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY]) {
+  const KNOWNFOLDERID* const folders[PROTECTED_ROOT_COUNT] = {&kProgramFilesFolder, &kProgramFilesX86Folder,
+                                                              &kWindowsFolder};
+  bool any = 0;
+  for (size_t i = 0; i < PROTECTED_ROOT_COUNT; ++i) {
+    PWSTR folder = NULL;
+    // A folder the system cannot name stays empty and protects nothing.
+    if (SHGetKnownFolderPath(*folders[i], 0, NULL, &folder) == S_OK) any |= NormalizeExistingPath(roots[i], folder);
+    else ZeroMemory(roots[i], sizeof roots[i]);
+    CoTaskMemFree(folder);
+  }
+  return any;
+}
+
+bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path) {
+  ZeroMemory(plain, sizeof plain);
+  wchar_t normalized[NORMALIZED_PATH_CAPACITY];
+  wchar_t roots[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY];
+  const wchar_t* const root_list[PROTECTED_ROOT_COUNT] = {roots[0], roots[1], roots[2]};
+  if (!NormalizeExistingPath(normalized, module_path) || !GetProtectedRoots(roots) ||
+      !PathIsBelowRoots(normalized, root_list, PROTECTED_ROOT_COUNT))
+    return false;
+  // The task starts the path that was judged, in the plain form every
+  // program reads.
+  PathView view;
+  ViewPath(normalized, view);
+  return FormatBounded(plain, MAX_PATH, view.unc ? L"\\\\%s" : L"%s", view.rest);
+}
+
+AutostartResult SetAutostart(bool enable) {
   if (!enable) {
     bool run_value_removed = SetRunValue(false, NULL, 0);
     bool task_removed = ChangeTask(NULL);
-    return run_value_removed && task_removed;
+    return run_value_removed && task_removed ? AUTOSTART_DONE : AUTOSTART_FAILED;
   }
   wchar_t path[MAX_PATH] = {};
   DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
   wchar_t command[MAX_PATH + 2];
-  if (!BuildRunCommand(command, path, length)) return false;
+  if (!BuildRunCommand(command, path, length)) return AUTOSTART_FAILED;
   bool run_value_written = SetRunValue(true, command, length + 2);  // two quotes
+  // The task starts the exe elevated with no prompt, so it is registered
+  // only for an exe that a standard user cannot replace. Elsewhere a task
+  // of ours, left from a start in another place, goes.
+  wchar_t task_path[MAX_PATH];
+  wchar_t task_command[MAX_PATH + 2];
+  if (!ProtectedExePath(task_path, path) ||
+      !BuildRunCommand(task_command, task_path, static_cast<DWORD>(wcslen(task_path)))) {
+    ChangeTask(NULL);
+    return run_value_written ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
+  }
   wchar_t user[ACCOUNT_NAME_CAPACITY];
   wchar_t xml[TASK_XML_CAPACITY];
-  bool task_registered = GetProcessUserName(user) && BuildTaskXml(xml, user, command) && ChangeTask(xml);
-  return run_value_written && task_registered;
+  bool task_registered = GetProcessUserName(user) && BuildTaskXml(xml, user, task_command) && ChangeTask(xml);
+  return run_value_written && task_registered ? AUTOSTART_DONE : AUTOSTART_FAILED;
+}
+
+bool AutostartNoticeDue(bool was_on, AutostartResult result) { return !was_on && result == AUTOSTART_RUN_VALUE_ONLY; }
+
+void NoteAutostartResult(bool was_on, AutostartResult result) {
+  if (AutostartNoticeDue(was_on, result))
+    ShowBalloon(L"Quillmere",
+                L"Start with Windows starts Quillmere elevated only when quillmere.exe is in Program Files.");
 }

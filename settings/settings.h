@@ -48,10 +48,44 @@ constexpr size_t TASK_XML_CAPACITY = 8192;
 // (and empty) when a value holds a control character or the text does not fit.
 bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command);
 
-// Start at logon follows `enable`: the Run value and the "Quillmere" task in
-// the Task Scheduler's root folder are both written or both removed; one
-// that is already missing is no error. True when both steps worked.
-bool SetAutostart(bool enable);
+// The logon task starts the exe elevated without a prompt, so it is kept
+// for an exe below a folder that only administrators can change: Program
+// Files (either one) or the Windows folder.
+constexpr size_t PROTECTED_ROOT_COUNT = 3;
+// Room for a path of MAX_PATH characters with its "\\?\UNC\" prefix.
+constexpr size_t NORMALIZED_PATH_CAPACITY = MAX_PATH + 8;
+// Whether `path` names something strictly below one of the `roots`, on a
+// whole path component and ignoring case; "\\?\" and "\\?\UNC\" prefixes
+// are understood on both sides. Empty and malformed roots protect nothing; a
+// path with "." or ".." components, empty components, forward slashes or a
+// colon past the drive's lies below nothing.
+bool PathIsBelowRoots(const wchar_t* path, const wchar_t* const* roots, size_t count);
+// The name the file system keeps for an existing file or folder (8.3 names,
+// "..", links and junctions resolved), as "\\?\C:\..." or "\\?\UNC\...".
+// False (and empty) when it cannot be opened or the name does not fit.
+bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path);
+// Program Files, Program Files (x86) and the Windows folder as the system
+// names them, each normalised; one that cannot be found is left empty.
+// False when none was found.
+bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY]);
+// The exe's normalised path in plain form ("C:\...", "\\server\...") when it
+// lies below a protected root; false (and empty) otherwise.
+bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path);
+
+enum AutostartResult {
+  AUTOSTART_DONE,            // on: the Run value and the logon task; off: neither is left
+  AUTOSTART_RUN_VALUE_ONLY,  // on, but the exe lies where a standard user can replace it: the Run value alone
+  AUTOSTART_FAILED,          // a step did not work
+};
+// Start at logon follows `enable`. On: the quoted Run value, and the logon
+// task for an exe in a protected folder (elsewhere a task of ours is
+// removed). Off: both are removed; one that is already missing is no error.
+AutostartResult SetAutostart(bool enable);
+// Whether the user, who has just switched start at logon on (`was_on`
+// false), must hear why Quillmere will not start elevated.
+bool AutostartNoticeDue(bool was_on, AutostartResult result);
+// Shows that notice as a balloon when it is due.
+void NoteAutostartResult(bool was_on, AutostartResult result);
 
 // The settings window's controls.
 constexpr int IDC_THRESHOLD = 200;

@@ -216,6 +216,23 @@ void DeleteAutostartTask() {
   });
 }
 
+bool RegisterAutostartTask(const wchar_t* xml) {
+  bool registered = false;
+  WithRootTaskFolder([&](ITaskFolder* folder) {
+    BSTR name = SysAllocString(L"Quillmere");
+    BSTR definition = SysAllocString(xml);
+    VARIANT none;
+    VariantInit(&none);
+    IRegisteredTask* task = nullptr;
+    registered = SUCCEEDED(folder->RegisterTask(name, definition, TASK_CREATE_OR_UPDATE, none, none,
+                                                TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
+    if (task) task->Release();
+    SysFreeString(definition);
+    SysFreeString(name);
+  });
+  return registered;
+}
+
 namespace {
 
 // HKCU\Software\Wine\AppDefaults\<this exe>, the per-program settings.

@@ -45,6 +45,8 @@ struct TaskView {
 };
 TaskView ReadAutostartTask();
 void DeleteAutostartTask();
+// Registers the task from `xml` as the program would.
+bool RegisterAutostartTask(const wchar_t* xml);
 // Expects the one registered task with the settings the program gives it:
 // no second copy, no time limit, on batteries too.
 void ExpectAutostartTaskSettings(const TaskView& task);

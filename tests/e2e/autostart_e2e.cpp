@@ -1,5 +1,8 @@
 // The real program applies "start with Windows" at each start: the Run value
-// and the logon task come and go together with the setting.
+// always, and the elevated logon task only for an exe in Program Files.
+#include <shlobj.h>
+#include <knownfolders.h>
+
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
 
@@ -11,13 +14,35 @@ bool WriteStartWithWindows(bool on) {
                                                    : "[App]\r\nstart_with_windows=0\r\n");
 }
 
+// The built exe copied to where an installer puts it, removed again.
+class InstalledQuillmereTest : public QuillmereTest {
+ protected:
+  void SetUp() override {
+    QuillmereTest::SetUp();
+    PWSTR program_files = nullptr;
+    ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &program_files), S_OK);
+    folder_ = std::wstring(program_files) + L"\\Quillmere";
+    CoTaskMemFree(program_files);
+    installed_ = folder_ + L"\\quillmere.exe";
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(ExePath().c_str(), installed_.c_str(), FALSE));
+  }
+  void TearDown() override {
+    QuillmereTest::TearDown();
+    DeleteFileW(installed_.c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  std::wstring folder_;
+  std::wstring installed_;
+};
+
 }  // namespace
 
-TEST_F(QuillmereTest, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
-  const std::wstring quoted = L"\"" + ExePath() + L"\"";
+TEST_F(InstalledQuillmereTest, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
+  const std::wstring quoted = L"\"" + installed_ + L"\"";
 
   ASSERT_TRUE(WriteStartWithWindows(true));
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Start(installed_));
   EXPECT_EQ(ReadRunValue(), quoted);
   TaskView task = ReadAutostartTask();
   ASSERT_TRUE(task.exists);
@@ -30,8 +55,24 @@ TEST_F(QuillmereTest, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
   EXPECT_EQ(Exit(), 0u);
 
   ASSERT_TRUE(WriteStartWithWindows(false));
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Start(installed_));
   EXPECT_EQ(ReadRunValue(), L"");
+  EXPECT_FALSE(ReadAutostartTask().exists);
+  EXPECT_EQ(ReadAutostartTask().stored, 0);
+  EXPECT_EQ(Exit(), 0u);
+}
+
+// Started from the build tree, a folder its user can change, the program
+// writes the Run value alone, and the task it registered from Program Files
+// goes: the next logon must not start elevated what anyone could put there.
+TEST_F(InstalledQuillmereTest, AnExeAnyoneCanReplaceGetsNoElevatedTask) {
+  ASSERT_TRUE(WriteStartWithWindows(true));
+  ASSERT_TRUE(Start(installed_));
+  ASSERT_TRUE(ReadAutostartTask().exists);
+  EXPECT_EQ(Exit(), 0u);
+
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(ReadRunValue(), L"\"" + ExePath() + L"\"");
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(ReadAutostartTask().stored, 0);
   EXPECT_EQ(Exit(), 0u);
