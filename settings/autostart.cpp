@@ -1,10 +1,12 @@
 // Start at logon: the "Quillmere" value under the current user's Run key,
-// and a Task Scheduler task that starts the program elevated. With UAC on,
+// and a Task Scheduler task of this user's own ("Quillmere <SID>") that
+// starts the program elevated. With UAC on,
 // Windows skips programs that need elevation in the Run key, so only the
 // task starts Quillmere there; with UAC off both start it and the single-
 // instance guard ends the second copy.
 #include "app/app.h"
 
+#include <sddl.h>
 #include <shlobj.h>
 #include <taskschd.h>
 
@@ -12,7 +14,8 @@ namespace {
 
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Quillmere";
-const wchar_t kTaskName[] = L"Quillmere";
+// The one task of earlier versions, shared by every account of the machine.
+const wchar_t kLegacyTaskName[] = L"Quillmere";
 
 // Known folders, spelled out here so that no GUID library is linked.
 const KNOWNFOLDERID kProgramFilesFolder = {0x905e63b6, 0xc1bf, 0x494e, {0xb2, 0x9c, 0x65, 0xb7, 0x32, 0xd3, 0xd2, 0x1a}};
@@ -61,6 +64,8 @@ void PutEscaped(TextWriter& writer, const wchar_t* text) {
   }
 }
 
+bool IsLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
 bool Finish(TextWriter& writer) {
   if (!writer.fits) {
     ZeroMemory(writer.text, writer.capacity * sizeof(wchar_t));
@@ -83,49 +88,126 @@ bool SetRunValue(bool enable, const wchar_t* command, DWORD length) {
   return true;
 }
 
-// Registers the task from `xml`, or deletes it when `xml` is null. The
-// whole definition goes in as XML because Wine 8 implements none of the
-// trigger and principal setters; Windows takes the same XML.
-bool ChangeTask(const wchar_t* xml) {
-  // COM only for this call. A thread already in the other apartment model
-  // keeps it: the scheduler's objects live in either.
-  HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-  if (FAILED(com) && com != RPC_E_CHANGED_MODE) return false;
+// The root folder of the Task Scheduler, open from OpenRootFolder to
+// CloseRootFolder within one UpdateLogonTask.
+struct SchedulerConnection {
+  HRESULT com;
+  ITaskService* service;
+  ITaskFolder* folder;
+};
+SchedulerConnection connection;
 
-  bool done = false;
-  ITaskService* service = NULL;
-  ITaskFolder* folder = NULL;
-  IRegisteredTask* task = NULL;
-  BSTR root = NULL;
-  BSTR name = NULL;
-  BSTR definition = NULL;
+void CloseRootFolder(void* opened) {
+  SchedulerConnection& open = *static_cast<SchedulerConnection*>(opened);
+  if (open.folder) open.folder->Release();
+  if (open.service) open.service->Release();
+  if (SUCCEEDED(open.com)) CoUninitialize();
+  open = SchedulerConnection{};
+}
+
+void* OpenRootFolder() {
+  connection = SchedulerConnection{};
+  // COM only while the folder is open. A thread already in the other
+  // apartment model keeps it: the scheduler's objects live in either.
+  connection.com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
+  if (FAILED(connection.com) && connection.com != RPC_E_CHANGED_MODE) return NULL;
   VARIANT none;  // VT_EMPTY: owns nothing
   VariantInit(&none);
-  if (SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, NULL, CLSCTX_INPROC_SERVER, IID_ITaskService,
-                                 reinterpret_cast<void**>(&service))) &&
-      SUCCEEDED(service->Connect(none, none, none, none)) && (root = SysAllocString(L"\\")) != NULL &&
-      SUCCEEDED(service->GetFolder(root, &folder)) && (name = SysAllocString(kTaskName)) != NULL) {
-    if (xml) {
-      // Create or update: enabling again rewrites the one task in place.
-      done = (definition = SysAllocString(xml)) != NULL &&
-             SUCCEEDED(folder->RegisterTask(name, definition, TASK_CREATE_OR_UPDATE, none, none,
-                                            TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
-    } else {
-      HRESULT deleted = folder->DeleteTask(name, 0);
-      done = SUCCEEDED(deleted) || deleted == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
-  }
-  if (task) task->Release();
-  if (folder) folder->Release();
-  if (service) service->Release();
-  SysFreeString(definition);
-  SysFreeString(name);
+  BSTR root = SysAllocString(L"\\");
+  bool open = root &&
+              SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, NULL, CLSCTX_INPROC_SERVER, IID_ITaskService,
+                                         reinterpret_cast<void**>(&connection.service))) &&
+              SUCCEEDED(connection.service->Connect(none, none, none, none)) &&
+              SUCCEEDED(connection.service->GetFolder(root, &connection.folder));
   SysFreeString(root);
-  if (SUCCEEDED(com)) CoUninitialize();
+  if (open) return &connection;
+  CloseRootFolder(&connection);
+  return NULL;
+}
+
+ITaskFolder* Folder(void* opened) { return static_cast<SchedulerConnection*>(opened)->folder; }
+
+bool IsMissing(HRESULT result) {
+  return result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || result == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}
+
+// The whole definition goes in as XML because Wine 8 implements none of the
+// trigger and principal setters; Windows takes the same XML. Create or
+// update: registering again rewrites the task in place.
+bool RegisterTaskXml(void* opened, const wchar_t* name, const wchar_t* xml) {
+  BSTR task_name = SysAllocString(name);
+  BSTR definition = SysAllocString(xml);
+  VARIANT none;
+  VariantInit(&none);
+  IRegisteredTask* task = NULL;
+  bool done = task_name && definition &&
+              SUCCEEDED(Folder(opened)->RegisterTask(task_name, definition, TASK_CREATE_OR_UPDATE, none, none,
+                                                     TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
+  if (task) task->Release();
+  SysFreeString(definition);
+  SysFreeString(task_name);
   return done;
 }
 
+bool DeleteTaskNamed(void* opened, const wchar_t* name) {
+  BSTR task_name = SysAllocString(name);
+  if (!task_name) return false;
+  HRESULT deleted = Folder(opened)->DeleteTask(task_name, 0);
+  SysFreeString(task_name);
+  return SUCCEEDED(deleted) || IsMissing(deleted);
+}
+
+// The SID of an account given by name ("DOMAIN\user") or already as a SID,
+// in the canonical text ConvertSidToStringSidW writes.
+bool AccountSidText(const wchar_t* account, wchar_t (&sid_text)[SID_TEXT_CAPACITY]) {
+  ZeroMemory(sid_text, sizeof sid_text);
+  alignas(SID) BYTE sid[SECURITY_MAX_SID_SIZE];
+  PSID parsed = NULL;
+  bool found = false;
+  if (ConvertStringSidToSidW(account, &parsed)) {
+    found = CopySid(sizeof sid, sid, parsed) != FALSE;
+    LocalFree(parsed);
+  } else {
+    DWORD sid_size = sizeof sid;
+    wchar_t domain[257] = {};
+    DWORD domain_length = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    found = LookupAccountNameW(NULL, account, sid, &sid_size, domain, &domain_length, &use) != FALSE;
+  }
+  wchar_t* text = NULL;
+  if (!found || !ConvertSidToStringSidW(sid, &text)) return false;
+  bool fits = wcslen(text) < SID_TEXT_CAPACITY;
+  if (fits) wcscpy(sid_text, text);
+  LocalFree(text);
+  return fits;
+}
+
+TaskOwner ReadTaskOwner(void* opened, const wchar_t* name, wchar_t (&sid)[SID_TEXT_CAPACITY]) {
+  ZeroMemory(sid, sizeof sid);
+  BSTR task_name = SysAllocString(name);
+  if (!task_name) return TASK_OWNER_UNKNOWN;
+  IRegisteredTask* task = NULL;
+  HRESULT found = Folder(opened)->GetTask(task_name, &task);
+  SysFreeString(task_name);
+  if (IsMissing(found)) return TASK_MISSING;
+  ITaskDefinition* definition = NULL;
+  IPrincipal* principal = NULL;
+  BSTR user = NULL;
+  // Wine keeps no principal (E_NOTIMPL): the owner stays unknown there.
+  bool read = SUCCEEDED(found) && SUCCEEDED(task->get_Definition(&definition)) &&
+              SUCCEEDED(definition->get_Principal(&principal)) && SUCCEEDED(principal->get_UserId(&user)) && user &&
+              AccountSidText(user, sid);
+  SysFreeString(user);
+  if (principal) principal->Release();
+  if (definition) definition->Release();
+  if (task) task->Release();
+  return read ? TASK_OWNER_KNOWN : TASK_OWNER_UNKNOWN;
+}
+
 }  // namespace
+
+const TaskScheduler kSystemTaskScheduler = {OpenRootFolder, RegisterTaskXml, DeleteTaskNamed, ReadTaskOwner,
+                                            CloseRootFolder};
 
 bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length) {
   ZeroMemory(command, sizeof command);
@@ -156,27 +238,65 @@ bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* doma
   return Finish(writer);
 }
 
+namespace {
+
+// TOKEN_USER and the SID it points to, which follows it.
+struct TokenUserBuffer {
+  alignas(TOKEN_USER) BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+
+// The process token's user. The token, not USERNAME and USERDOMAIN: the
+// environment is whatever the parent process handed on.
+PSID ReadTokenUser(TokenUserBuffer& buffer) {
+  HANDLE token = NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return NULL;
+  DWORD size = 0;
+  bool read = GetTokenInformation(token, TokenUser, buffer.bytes, sizeof buffer.bytes, &size) != FALSE;
+  CloseHandle(token);
+  return read ? reinterpret_cast<TOKEN_USER*>(buffer.bytes)->User.Sid : NULL;
+}
+
+}  // namespace
+
 bool GetProcessUserName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY]) {
   ZeroMemory(user, sizeof user);
-  // The token, not USERNAME and USERDOMAIN: the environment is whatever the
-  // parent process handed on.
-  HANDLE token = NULL;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  // TOKEN_USER and the SID it points to, which follows it.
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  bool read = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) != FALSE;
-  CloseHandle(token);
-  if (!read) return false;
+  TokenUserBuffer buffer;
+  PSID sid = ReadTokenUser(buffer);
+  if (!sid) return false;
   wchar_t name[257] = {};
   wchar_t domain[257] = {};
   DWORD name_length = ARRAYSIZE(name);
   DWORD domain_length = ARRAYSIZE(domain);
   SID_NAME_USE use;
-  if (!LookupAccountSidW(NULL, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name, &name_length, domain,
-                         &domain_length, &use))
-    return false;
+  if (!LookupAccountSidW(NULL, sid, name, &name_length, domain, &domain_length, &use)) return false;
   return JoinAccountName(user, domain, name);
+}
+
+bool GetProcessUserSid(wchar_t (&sid_text)[SID_TEXT_CAPACITY]) {
+  ZeroMemory(sid_text, sizeof sid_text);
+  TokenUserBuffer buffer;
+  PSID sid = ReadTokenUser(buffer);
+  wchar_t* text = NULL;
+  if (!sid || !ConvertSidToStringSidW(sid, &text)) return false;
+  bool fits = wcslen(text) < SID_TEXT_CAPACITY;
+  if (fits) wcscpy(sid_text, text);
+  LocalFree(text);
+  return fits;
+}
+
+bool BuildTaskName(wchar_t (&name)[TASK_NAME_CAPACITY], const wchar_t* sid) {
+  TextWriter writer = {name, TASK_NAME_CAPACITY, 0, 1};
+  // Letters, digits and dashes only: nothing that could name a folder of
+  // the library or be refused in a task name.
+  if (!sid || sid[0] != L'S' || sid[1] != L'-' || !sid[2]) writer.fits = 0;
+  for (const wchar_t* c = sid; writer.fits && *c; ++c)
+    if (!(IsLetter(*c) || (*c >= L'0' && *c <= L'9') || *c == L'-')) writer.fits = 0;
+  if (writer.fits) {
+    Put(writer, kLegacyTaskName);
+    Put(writer, L' ');
+    Put(writer, sid);
+  }
+  return Finish(writer);
 }
 
 bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command) {
@@ -244,8 +364,6 @@ bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
     if (*text != *prefix) return false;
   return true;
 }
-
-bool IsLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
 // False for anything but a plain absolute path: a drive path "X:\..." or a
 // UNC path. Relative paths, device and volume names, forward slashes, empty,
@@ -354,10 +472,32 @@ bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path) {
   return FormatBounded(plain, MAX_PATH, view.unc ? L"\\\\%s" : L"%s", view.rest);
 }
 
+bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* our_sid) {
+  return owner == TASK_OWNER_KNOWN && owner_sid && our_sid && our_sid[0] &&
+         CompareStringOrdinal(owner_sid, -1, our_sid, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler) {
+  wchar_t name[TASK_NAME_CAPACITY];
+  if (!BuildTaskName(name, sid)) return false;
+  void* folder = scheduler.open();
+  if (!folder) return false;
+  // The task every account shared before tasks were per user: removed when
+  // it is provably this user's, left to its owner otherwise.
+  wchar_t owner[SID_TEXT_CAPACITY];
+  if (LegacyTaskIsOurs(scheduler.read_owner(folder, kLegacyTaskName, owner), owner, sid))
+    scheduler.delete_task(folder, kLegacyTaskName);
+  bool done = xml ? scheduler.register_task(folder, name, xml) : scheduler.delete_task(folder, name);
+  scheduler.close(folder);
+  return done;
+}
+
 AutostartResult SetAutostart(bool enable) {
+  wchar_t sid[SID_TEXT_CAPACITY];
+  bool user_known = GetProcessUserSid(sid);
   if (!enable) {
     bool run_value_removed = SetRunValue(false, NULL, 0);
-    bool task_removed = ChangeTask(NULL);
+    bool task_removed = user_known && UpdateLogonTask(sid, NULL);
     return run_value_removed && task_removed ? AUTOSTART_DONE : AUTOSTART_FAILED;
   }
   wchar_t path[MAX_PATH] = {};
@@ -372,12 +512,13 @@ AutostartResult SetAutostart(bool enable) {
   wchar_t task_command[MAX_PATH + 2];
   if (!ProtectedExePath(task_path, path) ||
       !BuildRunCommand(task_command, task_path, static_cast<DWORD>(wcslen(task_path)))) {
-    ChangeTask(NULL);
+    if (user_known) UpdateLogonTask(sid, NULL);
     return run_value_written ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
   }
   wchar_t user[ACCOUNT_NAME_CAPACITY];
   wchar_t xml[TASK_XML_CAPACITY];
-  bool task_registered = GetProcessUserName(user) && BuildTaskXml(xml, user, task_command) && ChangeTask(xml);
+  bool task_registered =
+      user_known && GetProcessUserName(user) && BuildTaskXml(xml, user, task_command) && UpdateLogonTask(sid, xml);
   return run_value_written && task_registered ? AUTOSTART_DONE : AUTOSTART_FAILED;
 }
 

@@ -3,8 +3,11 @@
 #include <windows.h>
 #include <shlobj.h>
 #include <knownfolders.h>
+#include <sddl.h>
 
+#include <map>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/app.h"
@@ -500,7 +503,7 @@ TEST_F(AutostartTask, RegisteredXmlKeepsItsSettings) {
   wchar_t xml[TASK_XML_CAPACITY];
   ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
   for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(RegisterAutostartTask(xml)) << "round " << round;
+    ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml)) << "round " << round;
     TaskView task = ReadAutostartTask();
     ASSERT_TRUE(task.exists);
     // Each differs from the scheduler's own default.
@@ -524,7 +527,7 @@ TEST_F(AutostartTask, AnExeAnyoneCanReplaceGetsTheRunValueOnly) {
   ASSERT_TRUE(GetProcessUserName(user));
   wchar_t xml[TASK_XML_CAPACITY];
   ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
-  ASSERT_TRUE(RegisterAutostartTask(xml));
+  ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
   for (int round = 0; round < 2; ++round) {
     EXPECT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY) << "round " << round;
     EXPECT_EQ(ReadRunValue(), QuotedModulePath());
@@ -540,10 +543,274 @@ TEST_F(AutostartTask, DisablingRemovesBothAndMissingOnesAreNoError) {
   ASSERT_TRUE(GetProcessUserName(user));
   wchar_t xml[TASK_XML_CAPACITY];
   ASSERT_TRUE(BuildTaskXml(xml, user, QuotedModulePath().c_str()));
-  ASSERT_TRUE(RegisterAutostartTask(xml));
+  ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
   EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE);
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(ReadAutostartTask().stored, 0);
   EXPECT_EQ(ReadRunValue(), L"");
   EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "again, with both gone";
+}
+
+TEST(TaskName, IsQuillmereAndTheSid) {
+  struct Case {
+    std::wstring sid;
+    const wchar_t* name;  // null: refused
+  };
+  const std::wstring longest_sid = L"S-1-5-21" + [] {
+    std::wstring tail;
+    for (int i = 0; i < 14; ++i) tail += L"-4294967295";
+    return tail;
+  }();
+  const Case cases[] = {
+      {L"S-1-5-21-3623811015-3361044348-30300820-1013", L"Quillmere S-1-5-21-3623811015-3361044348-30300820-1013"},
+      {L"S-1-5-21-0-0-0-1000", L"Quillmere S-1-5-21-0-0-0-1000"},
+      {L"S-1-5-18", L"Quillmere S-1-5-18"},
+      {L"S-1-0x123456789ABC-1", L"Quillmere S-1-0x123456789ABC-1"},  // a large authority, written in hex
+      {L"", nullptr},
+      {L"S-", nullptr},
+      {L"Bob", nullptr},
+      {L"S-1-5\\Evil", nullptr},  // would name a folder of the library
+      {L"S-1-5-21/1", nullptr},
+      {L"S-1-5 21", nullptr},
+      {L"S-1-5-21:1", nullptr},
+      {L"S-1-5-21-" + std::wstring(TASK_NAME_CAPACITY, L'1'), nullptr},
+  };
+  for (const Case& c : cases) {
+    wchar_t name[TASK_NAME_CAPACITY];
+    wmemset(name, L'#', TASK_NAME_CAPACITY);
+    EXPECT_EQ(BuildTaskName(name, c.sid.c_str()), c.name != nullptr) << Narrow(c.sid);
+    EXPECT_STREQ(name, c.name ? c.name : L"");
+  }
+  wchar_t name[TASK_NAME_CAPACITY];
+  ASSERT_TRUE(BuildTaskName(name, longest_sid.c_str()));
+  EXPECT_EQ(std::wstring(name), L"Quillmere " + longest_sid);
+  EXPECT_FALSE(BuildTaskName(name, nullptr));
+}
+
+TEST(TaskName, IsThisUsers) {
+  wchar_t sid[SID_TEXT_CAPACITY];
+  ASSERT_TRUE(GetProcessUserSid(sid));
+  wchar_t name[TASK_NAME_CAPACITY];
+  ASSERT_TRUE(BuildTaskName(name, sid));
+  EXPECT_EQ(std::wstring(name), UserTaskName());
+  // The SID names the account the token's user name gives.
+  PSID parsed = nullptr;
+  ASSERT_TRUE(ConvertStringSidToSidW(sid, &parsed));
+  wchar_t account[256] = {}, domain[256] = {};
+  DWORD account_length = 256, domain_length = 256;
+  SID_NAME_USE use;
+  ASSERT_TRUE(LookupAccountSidW(nullptr, parsed, account, &account_length, domain, &domain_length, &use));
+  LocalFree(parsed);
+  wchar_t user[ACCOUNT_NAME_CAPACITY];
+  ASSERT_TRUE(GetProcessUserName(user));
+  EXPECT_EQ(_wcsicmp(user, (std::wstring(domain) + L"\\" + account).c_str()), 0) << Narrow(user);
+}
+
+TEST(TaskXml, EachUserGetsATriggerAndPrincipalOfTheirOwn) {
+  const wchar_t* const command = L"\"C:\\Program Files\\Quillmere\\quillmere.exe\"";
+  wchar_t ann_xml[TASK_XML_CAPACITY], bob_xml[TASK_XML_CAPACITY];
+  ASSERT_TRUE(BuildTaskXml(ann_xml, L"PC\\ann", command));
+  ASSERT_TRUE(BuildTaskXml(bob_xml, L"PC\\bob", command));
+  for (auto [xml, own, other] : {std::tuple{ann_xml, L"PC\\ann", L"PC\\bob"}, std::tuple{bob_xml, L"PC\\bob", L"PC\\ann"}}) {
+    std::wstring text = xml;
+    std::wstring user_id = std::wstring(L"<UserId>") + own + L"</UserId>";
+    size_t trigger = text.find(user_id);
+    ASSERT_NE(trigger, std::wstring::npos) << Narrow(own);
+    EXPECT_LT(trigger, text.find(L"</LogonTrigger>"));
+    size_t principal = text.find(user_id, trigger + 1);
+    ASSERT_NE(principal, std::wstring::npos) << "the principal is " << Narrow(own) << " too";
+    EXPECT_GT(principal, text.find(L"<Principal id=\"Author\">"));
+    EXPECT_EQ(text.find(other), std::wstring::npos);
+  }
+  // Apart from the user, the two are the same task.
+  std::wstring ann = ann_xml, bob = bob_xml;
+  for (std::wstring* text : {&ann, &bob})
+    for (size_t at; (at = text->find(L"PC\\")) != std::wstring::npos;) text->replace(at, 6, L"USER");
+  EXPECT_EQ(ann, bob);
+}
+
+namespace {
+
+// A Task Scheduler in memory: the tasks by name with the SID of their
+// principal ("" when the scheduler keeps none, as Wine's), and every call.
+struct FakeScheduler {
+  struct Task {
+    std::wstring xml;
+    std::wstring owner;
+  };
+  std::map<std::wstring, Task> tasks;
+  std::wstring registering_user;  // the SID the next registration runs as
+  bool reachable = true;
+  int opened = 0;
+  int closed = 0;
+  std::vector<std::wstring> deleted;  // names asked for, present or not
+};
+FakeScheduler scheduler;
+
+void* FakeOpen() {
+  if (!scheduler.reachable) return nullptr;
+  ++scheduler.opened;
+  return &scheduler;
+}
+
+bool FakeRegister(void* folder, const wchar_t* name, const wchar_t* xml) {
+  EXPECT_EQ(folder, &scheduler);
+  scheduler.tasks[name] = {xml, scheduler.registering_user};
+  return true;
+}
+
+bool FakeDelete(void* folder, const wchar_t* name) {
+  EXPECT_EQ(folder, &scheduler);
+  scheduler.deleted.push_back(name);
+  scheduler.tasks.erase(name);
+  return true;
+}
+
+TaskOwner FakeReadOwner(void* folder, const wchar_t* name, wchar_t (&sid)[SID_TEXT_CAPACITY]) {
+  EXPECT_EQ(folder, &scheduler);
+  ZeroMemory(sid, sizeof sid);
+  auto task = scheduler.tasks.find(name);
+  if (task == scheduler.tasks.end()) return TASK_MISSING;
+  if (task->second.owner.empty()) return TASK_OWNER_UNKNOWN;
+  wcscpy(sid, task->second.owner.c_str());
+  return TASK_OWNER_KNOWN;
+}
+
+void FakeClose(void* folder) {
+  EXPECT_EQ(folder, &scheduler);
+  ++scheduler.closed;
+}
+
+const TaskScheduler kFakeScheduler = {FakeOpen, FakeRegister, FakeDelete, FakeReadOwner, FakeClose};
+
+const wchar_t kAnn[] = L"S-1-5-21-1111-2222-3333-1001";
+const wchar_t kBob[] = L"S-1-5-21-1111-2222-3333-1002";
+const wchar_t kAnnTask[] = L"Quillmere S-1-5-21-1111-2222-3333-1001";
+const wchar_t kBobTask[] = L"Quillmere S-1-5-21-1111-2222-3333-1002";
+
+bool Has(const wchar_t* name) { return scheduler.tasks.count(name) != 0; }
+
+// Ann's or Bob's turn at the shared scheduler, as SetAutostart takes it.
+bool Update(const wchar_t* sid, bool on) {
+  scheduler.registering_user = sid;
+  return UpdateLogonTask(sid, on ? (std::wstring(L"<Task for ") + sid + L"/>").c_str() : nullptr, kFakeScheduler);
+}
+
+}  // namespace
+
+TEST(LogonTaskPerUser, TwoUsersTasksCoexistAndEachOffTouchesOnlyItsOwn) {
+  scheduler = FakeScheduler{};
+  ASSERT_TRUE(Update(kAnn, true));
+  ASSERT_TRUE(Update(kBob, true));
+  ASSERT_TRUE(Has(kAnnTask));
+  ASSERT_TRUE(Has(kBobTask));
+  EXPECT_EQ(scheduler.tasks[kAnnTask].xml, L"<Task for S-1-5-21-1111-2222-3333-1001/>");
+  EXPECT_EQ(scheduler.tasks[kBobTask].owner, kBob);
+
+  ASSERT_TRUE(Update(kAnn, true)) << "again: rewritten in place";
+  EXPECT_EQ(scheduler.tasks.size(), 2u);
+
+  ASSERT_TRUE(Update(kAnn, false));
+  EXPECT_FALSE(Has(kAnnTask));
+  EXPECT_TRUE(Has(kBobTask)) << "Ann's off left Bob's task";
+  ASSERT_TRUE(Update(kAnn, false)) << "already gone";
+  ASSERT_TRUE(Update(kBob, false));
+  EXPECT_TRUE(scheduler.tasks.empty());
+  for (const std::wstring& name : scheduler.deleted) EXPECT_NE(name, L"Quillmere") << "no shared task to touch";
+  EXPECT_EQ(scheduler.opened, 6);
+  EXPECT_EQ(scheduler.closed, 6) << "every open folder is closed";
+}
+
+// The one "Quillmere" task of earlier versions goes only when the scheduler
+// shows it is this user's; the other user's own task is never touched.
+TEST(LogonTaskPerUser, RemovesOnlyTheSharedTaskThatIsProvablyOurs) {
+  struct Case {
+    const char* what;
+    const wchar_t* legacy_owner;  // null: no shared task
+    bool on;
+    bool legacy_left;
+  };
+  const Case cases[] = {
+      {"ours, switching on", kAnn, true, false},
+      {"ours, switching off", kAnn, false, false},
+      {"ours, SID in lower case", L"s-1-5-21-1111-2222-3333-1001", true, false},
+      {"Bob's, switching on", kBob, true, true},
+      {"Bob's, switching off", kBob, false, true},
+      {"a SID that only starts like ours", L"S-1-5-21-1111-2222-3333-10011", false, true},
+      {"the principal cannot be read (Wine)", L"", true, true},
+      {"the principal cannot be read, switching off", L"", false, true},
+      {"none there", nullptr, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    scheduler = FakeScheduler{};
+    if (c.legacy_owner) scheduler.tasks[L"Quillmere"] = {L"<old/>", c.legacy_owner};
+    scheduler.tasks[kBobTask] = {L"<Task for Bob/>", kBob};
+    EXPECT_TRUE(Update(kAnn, c.on));
+    EXPECT_EQ(Has(L"Quillmere"), c.legacy_left);
+    EXPECT_EQ(Has(kAnnTask), c.on);
+    EXPECT_TRUE(Has(kBobTask));
+    for (const std::wstring& name : scheduler.deleted) {
+      EXPECT_NE(name, kBobTask);
+      if (!c.legacy_owner || c.legacy_left) {
+        EXPECT_NE(name, L"Quillmere");
+      }
+    }
+  }
+}
+
+TEST(LogonTaskPerUser, NothingIsAskedOfAnUnreachableSchedulerOrForABadSid) {
+  scheduler = FakeScheduler{};
+  scheduler.reachable = false;
+  EXPECT_FALSE(Update(kAnn, true));
+  EXPECT_FALSE(Update(kAnn, false));
+  scheduler.reachable = true;
+  EXPECT_FALSE(Update(L"S-1-5\\..\\Quillmere", false));
+  EXPECT_FALSE(UpdateLogonTask(nullptr, L"<x/>", kFakeScheduler));
+  EXPECT_EQ(scheduler.opened, 0);
+  EXPECT_TRUE(scheduler.deleted.empty());
+  EXPECT_TRUE(scheduler.tasks.empty());
+}
+
+TEST(LegacyTask, IsOursOnlyWithAKnownMatchingPrincipal) {
+  struct Case {
+    TaskOwner owner;
+    const wchar_t* owner_sid;
+    const wchar_t* our_sid;
+    bool ours;
+  };
+  const Case cases[] = {
+      {TASK_OWNER_KNOWN, kAnn, kAnn, true},          {TASK_OWNER_KNOWN, L"s-1-5-21-1111-2222-3333-1001", kAnn, true},
+      {TASK_OWNER_KNOWN, kBob, kAnn, false},         {TASK_OWNER_UNKNOWN, kAnn, kAnn, false},
+      {TASK_MISSING, kAnn, kAnn, false},             {TASK_OWNER_KNOWN, L"", L"", false},
+      {TASK_OWNER_KNOWN, nullptr, kAnn, false},      {TASK_OWNER_KNOWN, kAnn, nullptr, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(LegacyTaskIsOurs(c.owner, c.owner_sid, c.our_sid), c.ours)
+        << c.owner << " " << Narrow(c.owner_sid ? c.owner_sid : L"(null)");
+}
+
+// Through the real scheduler: the task goes in under this user's name. Wine
+// keeps no principal, so there the shared task of earlier versions cannot be
+// shown to be ours and stays; Windows shows it and it goes.
+TEST_F(AutostartTask, RealSchedulerTakesThePerUserTaskAndLeavesAnUnprovenSharedOne) {
+  wchar_t sid[SID_TEXT_CAPACITY];
+  ASSERT_TRUE(GetProcessUserSid(sid));
+  wchar_t user[ACCOUNT_NAME_CAPACITY];
+  ASSERT_TRUE(GetProcessUserName(user));
+  wchar_t xml[TASK_XML_CAPACITY];
+  ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
+  ASSERT_TRUE(RegisterAutostartTask(kLegacyTaskName, xml));
+  bool principal_kept = ReadAutostartTask(kLegacyTaskName).reported;
+
+  ASSERT_TRUE(UpdateLogonTask(sid, xml));
+  TaskView own = ReadAutostartTask();
+  ASSERT_TRUE(own.exists);
+  EXPECT_EQ(own.priority, 5);
+  EXPECT_EQ(ReadAutostartTask(kLegacyTaskName).exists, !principal_kept);
+  EXPECT_EQ(own.stored, principal_kept ? 1 : 2);
+
+  ASSERT_TRUE(UpdateLogonTask(sid, nullptr));
+  EXPECT_FALSE(ReadAutostartTask().exists);
+  EXPECT_EQ(ReadAutostartTask(kLegacyTaskName).exists, !principal_kept);
 }
