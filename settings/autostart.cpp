@@ -88,9 +88,52 @@ bool SetRunValue(bool enable, const wchar_t* command, DWORD length) {
   return true;
 }
 
+// The COM and BSTR calls, from ole32 and oleaut32 loaded out of System32
+// for one update and freed after it: the resident program holds no COM.
+struct ComLibrary {
+  HMODULE ole32;
+  HMODULE oleaut32;
+  HRESULT(WINAPI* initialize)(LPVOID reserved, DWORD model);
+  HRESULT(WINAPI* create_instance)(REFCLSID type, LPUNKNOWN outer, DWORD context, REFIID interface_id, LPVOID* object);
+  void(WINAPI* uninitialize)();
+  BSTR(WINAPI* alloc_string)(const OLECHAR* text);
+  void(WINAPI* free_string)(BSTR text);
+};
+
+template <typename Function>
+bool FindEntry(HMODULE module, const char* name, Function& entry) {
+  entry = module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : NULL;
+  return entry != NULL;
+}
+
+void FreeCom(ComLibrary& library) {
+  if (library.oleaut32) FreeLibrary(library.oleaut32);
+  if (library.ole32) FreeLibrary(library.ole32);
+  library = ComLibrary{};
+}
+
+bool LoadCom(ComLibrary& library) {
+  library = ComLibrary{};
+  library.ole32 = LoadSystemLibrary(L"ole32.dll");
+  library.oleaut32 = LoadSystemLibrary(L"oleaut32.dll");
+  bool found = FindEntry(library.ole32, "CoInitializeEx", library.initialize) &&
+               FindEntry(library.ole32, "CoCreateInstance", library.create_instance) &&
+               FindEntry(library.ole32, "CoUninitialize", library.uninitialize) &&
+               FindEntry(library.oleaut32, "SysAllocString", library.alloc_string) &&
+               FindEntry(library.oleaut32, "SysFreeString", library.free_string);
+  if (!found) FreeCom(library);
+  return found;
+}
+
+// The Task Scheduler's class and interface, spelled out here so that no
+// GUID library is linked.
+const CLSID kTaskSchedulerClass = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
+const IID kTaskServiceInterface = {0x2faba4c7, 0x4da9, 0x4013, {0x96, 0x97, 0x20, 0xcc, 0x3f, 0xd4, 0x0f, 0x85}};
+
 // The root folder of the Task Scheduler, open from OpenRootFolder to
 // CloseRootFolder within one UpdateLogonTask.
 struct SchedulerConnection {
+  ComLibrary library;
   HRESULT com;
   ITaskService* service;
   ITaskFolder* folder;
@@ -101,31 +144,42 @@ void CloseRootFolder(void* opened) {
   SchedulerConnection& open = *static_cast<SchedulerConnection*>(opened);
   if (open.folder) open.folder->Release();
   if (open.service) open.service->Release();
-  if (SUCCEEDED(open.com)) CoUninitialize();
+  // Uninitialised before the libraries go, which frees the scheduler's too.
+  if (SUCCEEDED(open.com)) open.library.uninitialize();
+  FreeCom(open.library);
   open = SchedulerConnection{};
 }
 
 void* OpenRootFolder() {
   connection = SchedulerConnection{};
+  if (!LoadCom(connection.library)) return NULL;
   // COM only while the folder is open. A thread already in the other
   // apartment model keeps it: the scheduler's objects live in either.
-  connection.com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-  if (FAILED(connection.com) && connection.com != RPC_E_CHANGED_MODE) return NULL;
-  VARIANT none;  // VT_EMPTY: owns nothing
-  VariantInit(&none);
-  BSTR root = SysAllocString(L"\\");
+  connection.com = connection.library.initialize(NULL, COINIT_APARTMENTTHREADED);
+  if (FAILED(connection.com) && connection.com != RPC_E_CHANGED_MODE) {
+    CloseRootFolder(&connection);
+    return NULL;
+  }
+  VARIANT none = {};  // VT_EMPTY: owns nothing
+  none.vt = VT_EMPTY;
+  BSTR root = connection.library.alloc_string(L"\\");
   bool open = root &&
-              SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, NULL, CLSCTX_INPROC_SERVER, IID_ITaskService,
-                                         reinterpret_cast<void**>(&connection.service))) &&
+              SUCCEEDED(connection.library.create_instance(kTaskSchedulerClass, NULL, CLSCTX_INPROC_SERVER,
+                                                           kTaskServiceInterface,
+                                                           reinterpret_cast<void**>(&connection.service))) &&
               SUCCEEDED(connection.service->Connect(none, none, none, none)) &&
               SUCCEEDED(connection.service->GetFolder(root, &connection.folder));
-  SysFreeString(root);
+  connection.library.free_string(root);
   if (open) return &connection;
   CloseRootFolder(&connection);
   return NULL;
 }
 
 ITaskFolder* Folder(void* opened) { return static_cast<SchedulerConnection*>(opened)->folder; }
+BSTR AllocString(void* opened, const wchar_t* text) {
+  return static_cast<SchedulerConnection*>(opened)->library.alloc_string(text);
+}
+void FreeString(void* opened, BSTR text) { static_cast<SchedulerConnection*>(opened)->library.free_string(text); }
 
 bool IsMissing(HRESULT result) {
   return result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || result == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
@@ -135,25 +189,25 @@ bool IsMissing(HRESULT result) {
 // trigger and principal setters; Windows takes the same XML. Create or
 // update: registering again rewrites the task in place.
 bool RegisterTaskXml(void* opened, const wchar_t* name, const wchar_t* xml) {
-  BSTR task_name = SysAllocString(name);
-  BSTR definition = SysAllocString(xml);
-  VARIANT none;
-  VariantInit(&none);
+  BSTR task_name = AllocString(opened, name);
+  BSTR definition = AllocString(opened, xml);
+  VARIANT none = {};
+  none.vt = VT_EMPTY;
   IRegisteredTask* task = NULL;
   bool done = task_name && definition &&
               SUCCEEDED(Folder(opened)->RegisterTask(task_name, definition, TASK_CREATE_OR_UPDATE, none, none,
                                                      TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
   if (task) task->Release();
-  SysFreeString(definition);
-  SysFreeString(task_name);
+  FreeString(opened, definition);
+  FreeString(opened, task_name);
   return done;
 }
 
 bool DeleteTaskNamed(void* opened, const wchar_t* name) {
-  BSTR task_name = SysAllocString(name);
+  BSTR task_name = AllocString(opened, name);
   if (!task_name) return false;
   HRESULT deleted = Folder(opened)->DeleteTask(task_name, 0);
-  SysFreeString(task_name);
+  FreeString(opened, task_name);
   return SUCCEEDED(deleted) || IsMissing(deleted);
 }
 
@@ -184,11 +238,11 @@ bool AccountSidText(const wchar_t* account, wchar_t (&sid_text)[SID_TEXT_CAPACIT
 
 TaskOwner ReadTaskOwner(void* opened, const wchar_t* name, wchar_t (&sid)[SID_TEXT_CAPACITY]) {
   ZeroMemory(sid, sizeof sid);
-  BSTR task_name = SysAllocString(name);
+  BSTR task_name = AllocString(opened, name);
   if (!task_name) return TASK_OWNER_UNKNOWN;
   IRegisteredTask* task = NULL;
   HRESULT found = Folder(opened)->GetTask(task_name, &task);
-  SysFreeString(task_name);
+  FreeString(opened, task_name);
   if (IsMissing(found)) return TASK_MISSING;
   ITaskDefinition* definition = NULL;
   IPrincipal* principal = NULL;
@@ -197,7 +251,7 @@ TaskOwner ReadTaskOwner(void* opened, const wchar_t* name, wchar_t (&sid)[SID_TE
   bool read = SUCCEEDED(found) && SUCCEEDED(task->get_Definition(&definition)) &&
               SUCCEEDED(definition->get_Principal(&principal)) && SUCCEEDED(principal->get_UserId(&user)) && user &&
               AccountSidText(user, sid);
-  SysFreeString(user);
+  FreeString(opened, user);
   if (principal) principal->Release();
   if (definition) definition->Release();
   if (task) task->Release();
@@ -444,6 +498,15 @@ bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], cons
 }
 
 bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY]) {
+  ZeroMemory(roots, sizeof roots);
+  // The known-folder paths are the caller's to free with CoTaskMemFree;
+  // without it none is asked for, and no folder counts as protected.
+  HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
+  void(WINAPI * task_mem_free)(LPVOID memory) = NULL;
+  if (!FindEntry(ole32, "CoTaskMemFree", task_mem_free)) {
+    if (ole32) FreeLibrary(ole32);
+    return false;
+  }
   const KNOWNFOLDERID* const folders[PROTECTED_ROOT_COUNT] = {&kProgramFilesFolder, &kProgramFilesX86Folder,
                                                               &kWindowsFolder};
   bool any = 0;
@@ -451,9 +514,9 @@ bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CA
     PWSTR folder = NULL;
     // A folder the system cannot name stays empty and protects nothing.
     if (SHGetKnownFolderPath(*folders[i], 0, NULL, &folder) == S_OK) any |= NormalizeExistingPath(roots[i], folder);
-    else ZeroMemory(roots[i], sizeof roots[i]);
-    CoTaskMemFree(folder);
+    task_mem_free(folder);
   }
+  FreeLibrary(ole32);
   return any;
 }
 

@@ -814,3 +814,37 @@ TEST_F(AutostartTask, RealSchedulerTakesThePerUserTaskAndLeavesAnUnprovenSharedO
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(ReadAutostartTask(kLegacyTaskName).exists, !principal_kept);
 }
+
+// COM is up only while the scheduler is reached: afterwards the thread is
+// as it was. (Whether taskschd.dll then leaves the process is the system's
+// call: Windows unloads it, Wine 8 keeps every in-process server loaded.)
+TEST_F(AutostartTask, SchedulerLeavesComAsItFoundIt) {
+  wchar_t sid[SID_TEXT_CAPACITY];
+  ASSERT_TRUE(GetProcessUserSid(sid));
+  wchar_t user[ACCOUNT_NAME_CAPACITY];
+  ASSERT_TRUE(GetProcessUserName(user));
+  wchar_t xml[TASK_XML_CAPACITY];
+  ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
+  struct Case {
+    const char* what;
+    DWORD model;  // the thread's own COM before the update; 0: none
+  };
+  const Case cases[] = {{"no COM", 0},
+                        {"single-threaded apartment", COINIT_APARTMENTTHREADED},
+                        {"multithreaded apartment", COINIT_MULTITHREADED}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.model) {
+      ASSERT_EQ(CoInitializeEx(nullptr, c.model), S_OK);
+    }
+    for (const wchar_t* update : {static_cast<const wchar_t*>(xml), static_cast<const wchar_t*>(nullptr)}) {
+      EXPECT_TRUE(UpdateLogonTask(sid, update));
+      EXPECT_EQ(ReadAutostartTask().exists, update != nullptr);
+      // Initialising again tells whether the thread still had COM.
+      HRESULT again = CoInitializeEx(nullptr, c.model ? c.model : DWORD{COINIT_APARTMENTTHREADED});
+      EXPECT_EQ(again, c.model ? S_FALSE : S_OK);
+      CoUninitialize();
+    }
+    if (c.model) CoUninitialize();
+  }
+}
