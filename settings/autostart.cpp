@@ -1,9 +1,8 @@
 // Start at logon: the "Quillmere" value under the current user's Run key,
 // and a Task Scheduler task of this user's own ("Quillmere <SID>") that
-// starts the program elevated. With UAC on,
-// Windows skips programs that need elevation in the Run key, so only the
-// task starts Quillmere there; with UAC off both start it and the single-
-// instance guard ends the second copy.
+// starts the program elevated. With UAC on, Windows skips programs that need
+// elevation in the Run key, so only the task starts Quillmere there; with
+// UAC off both start it and the single-instance guard ends the second copy.
 #include "app/app.h"
 
 #include <sddl.h>
@@ -18,7 +17,8 @@ const wchar_t kRunValue[] = L"Quillmere";
 const wchar_t kLegacyTaskName[] = L"Quillmere";
 
 // Known folders, spelled out here so that no GUID library is linked.
-const KNOWNFOLDERID kProgramFilesFolder = {0x905e63b6, 0xc1bf, 0x494e, {0xb2, 0x9c, 0x65, 0xb7, 0x32, 0xd3, 0xd2, 0x1a}};
+const KNOWNFOLDERID kProgramFilesFolder = {
+    0x905e63b6, 0xc1bf, 0x494e, {0xb2, 0x9c, 0x65, 0xb7, 0x32, 0xd3, 0xd2, 0x1a}};
 const KNOWNFOLDERID kProgramFilesX86Folder = {
     0x7c5a40ef, 0xa0fb, 0x4bfc, {0x87, 0x4a, 0xc0, 0xf2, 0xe0, 0xb9, 0xfa, 0x8e}};
 const KNOWNFOLDERID kWindowsFolder = {0xf38bf404, 0x1d43, 0x42f2, {0x93, 0x05, 0x67, 0xde, 0x0b, 0x28, 0xfc, 0x23}};
@@ -247,10 +247,11 @@ TaskOwner ReadTaskOwner(void* opened, const wchar_t* name, wchar_t (&sid)[SID_TE
   ITaskDefinition* definition = NULL;
   IPrincipal* principal = NULL;
   BSTR user = NULL;
-  // Wine keeps no principal (E_NOTIMPL): the owner stays unknown there.
+  // Wine keeps no principal (E_NOTIMPL), and a group principal has no user:
+  // the owner stays unknown then.
   bool read = SUCCEEDED(found) && SUCCEEDED(task->get_Definition(&definition)) &&
               SUCCEEDED(definition->get_Principal(&principal)) && SUCCEEDED(principal->get_UserId(&user)) && user &&
-              AccountSidText(user, sid);
+              user[0] && AccountSidText(user, sid);
   FreeString(opened, user);
   if (principal) principal->Release();
   if (definition) definition->Release();
@@ -346,8 +347,7 @@ bool BuildTaskName(wchar_t (&name)[TASK_NAME_CAPACITY], const wchar_t* sid) {
   for (const wchar_t* c = sid; writer.fits && *c; ++c)
     if (!(IsLetter(*c) || (*c >= L'0' && *c <= L'9') || *c == L'-')) writer.fits = 0;
   if (writer.fits) {
-    Put(writer, kLegacyTaskName);
-    Put(writer, L' ');
+    Put(writer, L"Quillmere ");
     Put(writer, sid);
   }
   return Finish(writer);

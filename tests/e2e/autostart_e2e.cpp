@@ -3,6 +3,7 @@
 #include <shlobj.h>
 #include <knownfolders.h>
 
+#include "app/app.h"
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
 
@@ -12,6 +13,30 @@ bool WriteStartWithWindows(bool on) {
   CreateDirectoryW(AppFolder().c_str(), nullptr);
   return WriteFileBytes(AppFile(L"config.ini"), on ? "[App]\r\nstart_with_windows=1\r\n"
                                                    : "[App]\r\nstart_with_windows=0\r\n");
+}
+
+// Ticks "Start with Windows" in the settings window opened from the tray
+// menu, and presses OK.
+bool SwitchStartWithWindowsOn() {
+  if (!ClickTrayMenuItem(L"Settings...")) return false;
+  HWND settings = nullptr;
+  if (!WaitUntil([&] { return (settings = FindWindowW(L"QuillmereSettings", nullptr)) && IsWindowVisible(settings); },
+                 5000))
+    return false;
+  HWND check_box = GetDlgItem(settings, IDC_START_WITH_WINDOWS);
+  RECT box = {}, ok = {};
+  GetWindowRect(check_box, &box);
+  GetWindowRect(GetDlgItem(settings, IDC_OK), &ok);
+  MouseClick({box.left + 8, (box.top + box.bottom) / 2}, 1);
+  if (!WaitUntil([&] { return SendMessageW(check_box, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 5000)) return false;
+  MouseClick({(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2}, 1);
+  return WaitUntil([&] { return !IsWindow(settings); }, 5000);
+}
+
+bool NoticeShown() {
+  std::wstring text;
+  return VisibleBalloonText(text) &&
+         text.find(L"elevated only when quillmere.exe is in Program Files") != std::wstring::npos;
 }
 
 // The built exe copied to where an installer puts it, removed again.
@@ -75,5 +100,27 @@ TEST_F(InstalledQuillmereTest, AnExeAnyoneCanReplaceGetsNoElevatedTask) {
   EXPECT_EQ(ReadRunValue(), L"\"" + ExePath() + L"\"");
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(ReadAutostartTask().stored, 0);
+  EXPECT_EQ(Exit(), 0u);
+}
+
+// Switched on from a folder its user can change, the program says once why
+// it will not start elevated at logon.
+TEST_F(InstalledQuillmereTest, SwitchingOnOutsideProgramFilesSaysWhy) {
+  ASSERT_TRUE(WriteStartWithWindows(false));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(SwitchStartWithWindowsOn());
+  EXPECT_TRUE(WaitUntil(NoticeShown, 8000)) << "no balloon";
+  EXPECT_EQ(ReadRunValue(), L"\"" + ExePath() + L"\"");
+  EXPECT_FALSE(ReadAutostartTask().exists);
+  EXPECT_EQ(Exit(), 0u);
+}
+
+TEST_F(InstalledQuillmereTest, SwitchingOnInProgramFilesRegistersTheTaskWithoutANotice) {
+  ASSERT_TRUE(WriteStartWithWindows(false));
+  ASSERT_TRUE(Start(installed_));
+  ASSERT_TRUE(SwitchStartWithWindowsOn());
+  EXPECT_TRUE(WaitUntil([] { return ReadAutostartTask().exists; }, 5000));
+  EXPECT_EQ(ReadRunValue(), L"\"" + installed_ + L"\"");
+  EXPECT_FALSE(WaitUntil(NoticeShown, 4000)) << "a notice for an exe in Program Files";
   EXPECT_EQ(Exit(), 0u);
 }

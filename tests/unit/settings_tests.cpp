@@ -313,7 +313,8 @@ TEST(TaskXml, EscapesMarkupAndRefusesWhatCannotBeWritten) {
 
 TEST(ProtectedPath, OnlyWholeComponentsBelowARootCount) {
   // The roots as the system gives them once normalised.
-  const wchar_t* const roots[] = {L"\\\\?\\C:\\Program Files", L"\\\\?\\C:\\Program Files (x86)", L"\\\\?\\C:\\Windows"};
+  const wchar_t* const roots[] = {L"\\\\?\\C:\\Program Files", L"\\\\?\\C:\\Program Files (x86)",
+                                  L"\\\\?\\C:\\Windows"};
   const std::wstring deep(300, L'a');
   struct Case {
     std::wstring path;
@@ -611,7 +612,8 @@ TEST(TaskXml, EachUserGetsATriggerAndPrincipalOfTheirOwn) {
   wchar_t ann_xml[TASK_XML_CAPACITY], bob_xml[TASK_XML_CAPACITY];
   ASSERT_TRUE(BuildTaskXml(ann_xml, L"PC\\ann", command));
   ASSERT_TRUE(BuildTaskXml(bob_xml, L"PC\\bob", command));
-  for (auto [xml, own, other] : {std::tuple{ann_xml, L"PC\\ann", L"PC\\bob"}, std::tuple{bob_xml, L"PC\\bob", L"PC\\ann"}}) {
+  for (auto [xml, own, other] :
+       {std::tuple{ann_xml, L"PC\\ann", L"PC\\bob"}, std::tuple{bob_xml, L"PC\\bob", L"PC\\ann"}}) {
     std::wstring text = xml;
     std::wstring user_id = std::wstring(L"<UserId>") + own + L"</UserId>";
     size_t trigger = text.find(user_id);
