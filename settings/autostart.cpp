@@ -1,17 +1,27 @@
 // Start at logon: the "Quillmere" value under the current user's Run key,
-// and a Task Scheduler task that starts the program elevated. With UAC on,
-// Windows skips programs that need elevation in the Run key, so only the
-// task starts Quillmere there; with UAC off both start it and the single-
-// instance guard ends the second copy.
+// and a Task Scheduler task of this user's own ("Quillmere <SID>") that
+// starts the program elevated. With UAC on, Windows skips programs that need
+// elevation in the Run key, so only the task starts Quillmere there; with
+// UAC off both start it and the single-instance guard ends the second copy.
 #include "app/app.h"
 
+#include <sddl.h>
+#include <shlobj.h>
 #include <taskschd.h>
 
 namespace {
 
 const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Quillmere";
-const wchar_t kTaskName[] = L"Quillmere";
+// The one task of earlier versions, shared by every account of the machine.
+const wchar_t kLegacyTaskName[] = L"Quillmere";
+
+// Known folders, spelled out here so that no GUID library is linked.
+const KNOWNFOLDERID kProgramFilesFolder = {
+    0x905e63b6, 0xc1bf, 0x494e, {0xb2, 0x9c, 0x65, 0xb7, 0x32, 0xd3, 0xd2, 0x1a}};
+const KNOWNFOLDERID kProgramFilesX86Folder = {
+    0x7c5a40ef, 0xa0fb, 0x4bfc, {0x87, 0x4a, 0xc0, 0xf2, 0xe0, 0xb9, 0xfa, 0x8e}};
+const KNOWNFOLDERID kWindowsFolder = {0xf38bf404, 0x1d43, 0x42f2, {0x93, 0x05, 0x67, 0xde, 0x0b, 0x28, 0xfc, 0x23}};
 
 // Appends to a fixed buffer; `fits` drops to 0 at the first character that
 // has no room.
@@ -54,6 +64,8 @@ void PutEscaped(TextWriter& writer, const wchar_t* text) {
   }
 }
 
+bool IsLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
 bool Finish(TextWriter& writer) {
   if (!writer.fits) {
     ZeroMemory(writer.text, writer.capacity * sizeof(wchar_t));
@@ -76,49 +88,181 @@ bool SetRunValue(bool enable, const wchar_t* command, DWORD length) {
   return true;
 }
 
-// Registers the task from `xml`, or deletes it when `xml` is null. The
-// whole definition goes in as XML because Wine 8 implements none of the
-// trigger and principal setters; Windows takes the same XML.
-bool ChangeTask(const wchar_t* xml) {
-  // COM only for this call. A thread already in the other apartment model
-  // keeps it: the scheduler's objects live in either.
-  HRESULT com = CoInitializeEx(NULL, COINIT_APARTMENTTHREADED);
-  if (FAILED(com) && com != RPC_E_CHANGED_MODE) return false;
+// The COM and BSTR calls, from ole32 and oleaut32 loaded out of System32
+// for one update and freed after it: the resident program holds no COM.
+struct ComLibrary {
+  HMODULE ole32;
+  HMODULE oleaut32;
+  HRESULT(WINAPI* initialize)(LPVOID reserved, DWORD model);
+  HRESULT(WINAPI* create_instance)(REFCLSID type, LPUNKNOWN outer, DWORD context, REFIID interface_id, LPVOID* object);
+  void(WINAPI* uninitialize)();
+  BSTR(WINAPI* alloc_string)(const OLECHAR* text);
+  void(WINAPI* free_string)(BSTR text);
+};
 
-  bool done = false;
-  ITaskService* service = NULL;
-  ITaskFolder* folder = NULL;
-  IRegisteredTask* task = NULL;
-  BSTR root = NULL;
-  BSTR name = NULL;
-  BSTR definition = NULL;
-  VARIANT none;  // VT_EMPTY: owns nothing
-  VariantInit(&none);
-  if (SUCCEEDED(CoCreateInstance(CLSID_TaskScheduler, NULL, CLSCTX_INPROC_SERVER, IID_ITaskService,
-                                 reinterpret_cast<void**>(&service))) &&
-      SUCCEEDED(service->Connect(none, none, none, none)) && (root = SysAllocString(L"\\")) != NULL &&
-      SUCCEEDED(service->GetFolder(root, &folder)) && (name = SysAllocString(kTaskName)) != NULL) {
-    if (xml) {
-      // Create or update: enabling again rewrites the one task in place.
-      done = (definition = SysAllocString(xml)) != NULL &&
-             SUCCEEDED(folder->RegisterTask(name, definition, TASK_CREATE_OR_UPDATE, none, none,
-                                            TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
-    } else {
-      HRESULT deleted = folder->DeleteTask(name, 0);
-      done = SUCCEEDED(deleted) || deleted == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    }
+template <typename Function>
+bool FindEntry(HMODULE module, const char* name, Function& entry) {
+  entry = module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : NULL;
+  return entry != NULL;
+}
+
+void FreeCom(ComLibrary& library) {
+  if (library.oleaut32) FreeLibrary(library.oleaut32);
+  if (library.ole32) FreeLibrary(library.ole32);
+  library = ComLibrary{};
+}
+
+bool LoadCom(ComLibrary& library) {
+  library = ComLibrary{};
+  library.ole32 = LoadSystemLibrary(L"ole32.dll");
+  library.oleaut32 = LoadSystemLibrary(L"oleaut32.dll");
+  bool found = FindEntry(library.ole32, "CoInitializeEx", library.initialize) &&
+               FindEntry(library.ole32, "CoCreateInstance", library.create_instance) &&
+               FindEntry(library.ole32, "CoUninitialize", library.uninitialize) &&
+               FindEntry(library.oleaut32, "SysAllocString", library.alloc_string) &&
+               FindEntry(library.oleaut32, "SysFreeString", library.free_string);
+  if (!found) FreeCom(library);
+  return found;
+}
+
+// The Task Scheduler's class and interface, spelled out here so that no
+// GUID library is linked.
+const CLSID kTaskSchedulerClass = {0x0f87369f, 0xa4e5, 0x4cfc, {0xbd, 0x3e, 0x73, 0xe6, 0x15, 0x45, 0x72, 0xdd}};
+const IID kTaskServiceInterface = {0x2faba4c7, 0x4da9, 0x4013, {0x96, 0x97, 0x20, 0xcc, 0x3f, 0xd4, 0x0f, 0x85}};
+
+// The root folder of the Task Scheduler, open from OpenRootFolder to
+// CloseRootFolder within one UpdateLogonTask.
+struct SchedulerConnection {
+  ComLibrary library;
+  HRESULT com;
+  ITaskService* service;
+  ITaskFolder* folder;
+};
+SchedulerConnection connection;
+
+void CloseRootFolder(void* opened) {
+  SchedulerConnection& open = *static_cast<SchedulerConnection*>(opened);
+  if (open.folder) open.folder->Release();
+  if (open.service) open.service->Release();
+  // Uninitialised before the libraries go, which frees the scheduler's too.
+  if (SUCCEEDED(open.com)) open.library.uninitialize();
+  FreeCom(open.library);
+  open = SchedulerConnection{};
+}
+
+void* OpenRootFolder() {
+  connection = SchedulerConnection{};
+  if (!LoadCom(connection.library)) return NULL;
+  // COM only while the folder is open. A thread already in the other
+  // apartment model keeps it: the scheduler's objects live in either.
+  connection.com = connection.library.initialize(NULL, COINIT_APARTMENTTHREADED);
+  if (FAILED(connection.com) && connection.com != RPC_E_CHANGED_MODE) {
+    CloseRootFolder(&connection);
+    return NULL;
   }
+  VARIANT none = {};  // VT_EMPTY: owns nothing
+  none.vt = VT_EMPTY;
+  BSTR root = connection.library.alloc_string(L"\\");
+  bool open = root &&
+              SUCCEEDED(connection.library.create_instance(kTaskSchedulerClass, NULL, CLSCTX_INPROC_SERVER,
+                                                           kTaskServiceInterface,
+                                                           reinterpret_cast<void**>(&connection.service))) &&
+              SUCCEEDED(connection.service->Connect(none, none, none, none)) &&
+              SUCCEEDED(connection.service->GetFolder(root, &connection.folder));
+  connection.library.free_string(root);
+  if (open) return &connection;
+  CloseRootFolder(&connection);
+  return NULL;
+}
+
+ITaskFolder* Folder(void* opened) { return static_cast<SchedulerConnection*>(opened)->folder; }
+BSTR AllocString(void* opened, const wchar_t* text) {
+  return static_cast<SchedulerConnection*>(opened)->library.alloc_string(text);
+}
+void FreeString(void* opened, BSTR text) { static_cast<SchedulerConnection*>(opened)->library.free_string(text); }
+
+bool IsMissing(HRESULT result) {
+  return result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND) || result == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND);
+}
+
+// The whole definition goes in as XML because Wine 8 implements none of the
+// trigger and principal setters; Windows takes the same XML. Create or
+// update: registering again rewrites the task in place.
+bool RegisterTaskXml(void* opened, const wchar_t* name, const wchar_t* xml) {
+  BSTR task_name = AllocString(opened, name);
+  BSTR definition = AllocString(opened, xml);
+  VARIANT none = {};
+  none.vt = VT_EMPTY;
+  IRegisteredTask* task = NULL;
+  bool done = task_name && definition &&
+              SUCCEEDED(Folder(opened)->RegisterTask(task_name, definition, TASK_CREATE_OR_UPDATE, none, none,
+                                                     TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
   if (task) task->Release();
-  if (folder) folder->Release();
-  if (service) service->Release();
-  SysFreeString(definition);
-  SysFreeString(name);
-  SysFreeString(root);
-  if (SUCCEEDED(com)) CoUninitialize();
+  FreeString(opened, definition);
+  FreeString(opened, task_name);
   return done;
 }
 
+bool DeleteTaskNamed(void* opened, const wchar_t* name) {
+  BSTR task_name = AllocString(opened, name);
+  if (!task_name) return false;
+  HRESULT deleted = Folder(opened)->DeleteTask(task_name, 0);
+  FreeString(opened, task_name);
+  return SUCCEEDED(deleted) || IsMissing(deleted);
+}
+
+// The SID of an account given by name ("DOMAIN\user") or already as a SID,
+// in the canonical text ConvertSidToStringSidW writes.
+bool AccountSidText(const wchar_t* account, wchar_t (&sid_text)[SID_TEXT_CAPACITY]) {
+  ZeroMemory(sid_text, sizeof sid_text);
+  alignas(SID) BYTE sid[SECURITY_MAX_SID_SIZE];
+  PSID parsed = NULL;
+  bool found = false;
+  if (ConvertStringSidToSidW(account, &parsed)) {
+    found = CopySid(sizeof sid, sid, parsed) != FALSE;
+    LocalFree(parsed);
+  } else {
+    DWORD sid_size = sizeof sid;
+    wchar_t domain[257] = {};
+    DWORD domain_length = ARRAYSIZE(domain);
+    SID_NAME_USE use;
+    found = LookupAccountNameW(NULL, account, sid, &sid_size, domain, &domain_length, &use) != FALSE;
+  }
+  wchar_t* text = NULL;
+  if (!found || !ConvertSidToStringSidW(sid, &text)) return false;
+  bool fits = wcslen(text) < SID_TEXT_CAPACITY;
+  if (fits) wcscpy(sid_text, text);
+  LocalFree(text);
+  return fits;
+}
+
+TaskOwner ReadTaskOwner(void* opened, const wchar_t* name, wchar_t (&sid)[SID_TEXT_CAPACITY]) {
+  ZeroMemory(sid, sizeof sid);
+  BSTR task_name = AllocString(opened, name);
+  if (!task_name) return TASK_OWNER_UNKNOWN;
+  IRegisteredTask* task = NULL;
+  HRESULT found = Folder(opened)->GetTask(task_name, &task);
+  FreeString(opened, task_name);
+  if (IsMissing(found)) return TASK_MISSING;
+  ITaskDefinition* definition = NULL;
+  IPrincipal* principal = NULL;
+  BSTR user = NULL;
+  // Wine keeps no principal (E_NOTIMPL), and a group principal has no user:
+  // the owner stays unknown then.
+  bool read = SUCCEEDED(found) && SUCCEEDED(task->get_Definition(&definition)) &&
+              SUCCEEDED(definition->get_Principal(&principal)) && SUCCEEDED(principal->get_UserId(&user)) && user &&
+              user[0] && AccountSidText(user, sid);
+  FreeString(opened, user);
+  if (principal) principal->Release();
+  if (definition) definition->Release();
+  if (task) task->Release();
+  return read ? TASK_OWNER_KNOWN : TASK_OWNER_UNKNOWN;
+}
+
 }  // namespace
+
+const TaskScheduler kSystemTaskScheduler = {OpenRootFolder, RegisterTaskXml, DeleteTaskNamed, ReadTaskOwner,
+                                            CloseRootFolder};
 
 bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length) {
   ZeroMemory(command, sizeof command);
@@ -149,27 +293,64 @@ bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* doma
   return Finish(writer);
 }
 
+namespace {
+
+// TOKEN_USER and the SID it points to, which follows it.
+struct TokenUserBuffer {
+  alignas(TOKEN_USER) BYTE bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+};
+
+// The process token's user. The token, not USERNAME and USERDOMAIN: the
+// environment is whatever the parent process handed on.
+PSID ReadTokenUser(TokenUserBuffer& buffer) {
+  HANDLE token = NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return NULL;
+  DWORD size = 0;
+  bool read = GetTokenInformation(token, TokenUser, buffer.bytes, sizeof buffer.bytes, &size) != FALSE;
+  CloseHandle(token);
+  return read ? reinterpret_cast<TOKEN_USER*>(buffer.bytes)->User.Sid : NULL;
+}
+
+}  // namespace
+
 bool GetProcessUserName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY]) {
   ZeroMemory(user, sizeof user);
-  // The token, not USERNAME and USERDOMAIN: the environment is whatever the
-  // parent process handed on.
-  HANDLE token = NULL;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  // TOKEN_USER and the SID it points to, which follows it.
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  bool read = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) != FALSE;
-  CloseHandle(token);
-  if (!read) return false;
+  TokenUserBuffer buffer;
+  PSID sid = ReadTokenUser(buffer);
+  if (!sid) return false;
   wchar_t name[257] = {};
   wchar_t domain[257] = {};
   DWORD name_length = ARRAYSIZE(name);
   DWORD domain_length = ARRAYSIZE(domain);
   SID_NAME_USE use;
-  if (!LookupAccountSidW(NULL, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name, &name_length, domain,
-                         &domain_length, &use))
-    return false;
+  if (!LookupAccountSidW(NULL, sid, name, &name_length, domain, &domain_length, &use)) return false;
   return JoinAccountName(user, domain, name);
+}
+
+bool GetProcessUserSid(wchar_t (&sid_text)[SID_TEXT_CAPACITY]) {
+  ZeroMemory(sid_text, sizeof sid_text);
+  TokenUserBuffer buffer;
+  PSID sid = ReadTokenUser(buffer);
+  wchar_t* text = NULL;
+  if (!sid || !ConvertSidToStringSidW(sid, &text)) return false;
+  bool fits = wcslen(text) < SID_TEXT_CAPACITY;
+  if (fits) wcscpy(sid_text, text);
+  LocalFree(text);
+  return fits;
+}
+
+bool BuildTaskName(wchar_t (&name)[TASK_NAME_CAPACITY], const wchar_t* sid) {
+  TextWriter writer = {name, TASK_NAME_CAPACITY, 0, 1};
+  // Letters, digits and dashes only: nothing that could name a folder of
+  // the library or be refused in a task name.
+  if (!sid || sid[0] != L'S' || sid[1] != L'-' || !sid[2]) writer.fits = 0;
+  for (const wchar_t* c = sid; writer.fits && *c; ++c)
+    if (!(IsLetter(*c) || (*c >= L'0' && *c <= L'9') || *c == L'-')) writer.fits = 0;
+  if (writer.fits) {
+    Put(writer, L"Quillmere ");
+    Put(writer, sid);
+  }
+  return Finish(writer);
 }
 
 bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command) {
@@ -221,19 +402,193 @@ bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const 
   return Finish(writer);
 }
 
-bool SetAutostart(bool enable) {
+namespace {
+
+// A path as the comparison sees it: the "\\?\" prefix dropped, and UNC
+// paths ("\\server\share", "\\?\UNC\server\share") marked and kept
+// from the server name on.
+struct PathView {
+  bool unc;
+  const wchar_t* rest;
+  size_t length;
+};
+
+bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
+  for (; *prefix; ++text, ++prefix)
+    if (*text != *prefix) return false;
+  return true;
+}
+
+// False for anything but a plain absolute path: a drive path "X:\..." or a
+// UNC path. Relative paths, device and volume names, forward slashes, empty,
+// "." and ".." components and stream names (a colon past the drive's) are
+// refused, so that no spelling of a path can climb out of a folder it seems
+// to lie in.
+bool ViewPath(const wchar_t* path, PathView& view) {
+  if (!path) return false;
+  view.unc = 0;
+  if (StartsWith(path, L"\\\\?\\UNC\\")) {
+    view.unc = 1;
+    path += 8;
+  } else if (StartsWith(path, L"\\\\?\\")) {
+    path += 4;
+  } else if (StartsWith(path, L"\\\\")) {
+    view.unc = 1;
+    path += 2;
+  }
+  if (!view.unc && !(IsLetter(path[0]) && path[1] == L':' && path[2] == L'\\')) return false;
+  view.rest = path;
+  size_t component_start = view.unc ? 0 : 3;
+  size_t i = component_start;
+  for (;; ++i) {
+    wchar_t c = path[i];
+    if (c == L'/' || c == L':') return false;
+    if (c != L'\\' && c != 0) continue;
+    size_t component = i - component_start;
+    const wchar_t* start = path + component_start;
+    if (component == 0) {
+      // One trailing backslash, as in "C:\", is allowed; the view ends
+      // before it.
+      if (c == 0 && i > 0) break;
+      return false;
+    }
+    if ((component == 1 && start[0] == L'.') || (component == 2 && start[0] == L'.' && start[1] == L'.'))
+      return false;
+    if (c == 0) break;
+    component_start = i + 1;
+  }
+  view.length = i;
+  if (path[i - 1] == L'\\') --view.length;
+  return true;
+}
+
+}  // namespace
+
+bool PathIsBelowRoots(const wchar_t* path, const wchar_t* const* roots, size_t count) {
+  PathView file;
+  if (!ViewPath(path, file)) return false;
+  for (size_t i = 0; i < count; ++i) {
+    PathView root;
+    if (!ViewPath(roots[i], root) || root.unc != file.unc || file.length <= root.length + 1) continue;
+    // Whole components only: "C:\Program Files Evil" is not below
+    // "C:\Program Files". Case is ignored as the file system ignores it.
+    if (file.rest[root.length] != L'\\') continue;
+    if (CompareStringOrdinal(file.rest, static_cast<int>(root.length), root.rest, static_cast<int>(root.length),
+                             TRUE) == CSTR_EQUAL)
+      return true;
+  }
+  return false;
+}
+
+bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path) {
+  ZeroMemory(normalized, sizeof normalized);
+  // The handle's own name: 8.3 names, "..", links and junctions resolved to
+  // the place the file really is. Folders open only with backup semantics.
+  HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD length =
+      GetFinalPathNameByHandleW(file, normalized, NORMALIZED_PATH_CAPACITY, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  CloseHandle(file);
+  if (length == 0 || length >= NORMALIZED_PATH_CAPACITY) {
+    ZeroMemory(normalized, sizeof normalized);
+    return false;
+  }
+  return true;
+}
+
+bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY]) {
+  ZeroMemory(roots, sizeof roots);
+  // The known-folder paths are the caller's to free with CoTaskMemFree;
+  // without it none is asked for, and no folder counts as protected.
+  HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
+  void(WINAPI * task_mem_free)(LPVOID memory) = NULL;
+  if (!FindEntry(ole32, "CoTaskMemFree", task_mem_free)) {
+    if (ole32) FreeLibrary(ole32);
+    return false;
+  }
+  const KNOWNFOLDERID* const folders[PROTECTED_ROOT_COUNT] = {&kProgramFilesFolder, &kProgramFilesX86Folder,
+                                                              &kWindowsFolder};
+  bool any = 0;
+  for (size_t i = 0; i < PROTECTED_ROOT_COUNT; ++i) {
+    PWSTR folder = NULL;
+    // A folder the system cannot name stays empty and protects nothing.
+    if (SHGetKnownFolderPath(*folders[i], 0, NULL, &folder) == S_OK) any |= NormalizeExistingPath(roots[i], folder);
+    task_mem_free(folder);
+  }
+  FreeLibrary(ole32);
+  return any;
+}
+
+bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path) {
+  ZeroMemory(plain, sizeof plain);
+  wchar_t normalized[NORMALIZED_PATH_CAPACITY];
+  wchar_t roots[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY];
+  const wchar_t* const root_list[PROTECTED_ROOT_COUNT] = {roots[0], roots[1], roots[2]};
+  if (!NormalizeExistingPath(normalized, module_path) || !GetProtectedRoots(roots) ||
+      !PathIsBelowRoots(normalized, root_list, PROTECTED_ROOT_COUNT))
+    return false;
+  // The task starts the path that was judged, in the plain form every
+  // program reads.
+  PathView view;
+  ViewPath(normalized, view);
+  return FormatBounded(plain, MAX_PATH, view.unc ? L"\\\\%s" : L"%s", view.rest);
+}
+
+bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* our_sid) {
+  return owner == TASK_OWNER_KNOWN && owner_sid && our_sid && our_sid[0] &&
+         CompareStringOrdinal(owner_sid, -1, our_sid, -1, TRUE) == CSTR_EQUAL;
+}
+
+bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler) {
+  wchar_t name[TASK_NAME_CAPACITY];
+  if (!BuildTaskName(name, sid)) return false;
+  void* folder = scheduler.open();
+  if (!folder) return false;
+  // The task every account shared before tasks were per user: removed when
+  // it is provably this user's, left to its owner otherwise.
+  wchar_t owner[SID_TEXT_CAPACITY];
+  if (LegacyTaskIsOurs(scheduler.read_owner(folder, kLegacyTaskName, owner), owner, sid))
+    scheduler.delete_task(folder, kLegacyTaskName);
+  bool done = xml ? scheduler.register_task(folder, name, xml) : scheduler.delete_task(folder, name);
+  scheduler.close(folder);
+  return done;
+}
+
+AutostartResult SetAutostart(bool enable) {
+  wchar_t sid[SID_TEXT_CAPACITY];
+  bool user_known = GetProcessUserSid(sid);
   if (!enable) {
     bool run_value_removed = SetRunValue(false, NULL, 0);
-    bool task_removed = ChangeTask(NULL);
-    return run_value_removed && task_removed;
+    bool task_removed = user_known && UpdateLogonTask(sid, NULL);
+    return run_value_removed && task_removed ? AUTOSTART_DONE : AUTOSTART_FAILED;
   }
   wchar_t path[MAX_PATH] = {};
   DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
   wchar_t command[MAX_PATH + 2];
-  if (!BuildRunCommand(command, path, length)) return false;
+  if (!BuildRunCommand(command, path, length)) return AUTOSTART_FAILED;
   bool run_value_written = SetRunValue(true, command, length + 2);  // two quotes
+  // The task starts the exe elevated with no prompt, so it is registered
+  // only for an exe that a standard user cannot replace. Elsewhere a task
+  // of ours, left from a start in another place, goes.
+  wchar_t task_path[MAX_PATH];
+  wchar_t task_command[MAX_PATH + 2];
+  if (!ProtectedExePath(task_path, path) ||
+      !BuildRunCommand(task_command, task_path, static_cast<DWORD>(wcslen(task_path)))) {
+    if (user_known) UpdateLogonTask(sid, NULL);
+    return run_value_written ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
+  }
   wchar_t user[ACCOUNT_NAME_CAPACITY];
   wchar_t xml[TASK_XML_CAPACITY];
-  bool task_registered = GetProcessUserName(user) && BuildTaskXml(xml, user, command) && ChangeTask(xml);
-  return run_value_written && task_registered;
+  bool task_registered =
+      user_known && GetProcessUserName(user) && BuildTaskXml(xml, user, task_command) && UpdateLogonTask(sid, xml);
+  return run_value_written && task_registered ? AUTOSTART_DONE : AUTOSTART_FAILED;
+}
+
+bool AutostartNoticeDue(bool was_on, AutostartResult result) { return !was_on && result == AUTOSTART_RUN_VALUE_ONLY; }
+
+void NoteAutostartResult(bool was_on, AutostartResult result) {
+  if (AutostartNoticeDue(was_on, result))
+    ShowBalloon(L"Quillmere",
+                L"Start with Windows starts Quillmere elevated only when quillmere.exe is in Program Files.");
 }

@@ -40,6 +40,17 @@ bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* doma
 // DOMAIN\user of the process token's user; false when it cannot be looked up.
 bool GetProcessUserName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY]);
 
+// Room for the text of any SID, "S-1-" and up to 15 sub-authorities.
+constexpr size_t SID_TEXT_CAPACITY = 192;
+// The process token's user as SID text; false when it cannot be read.
+bool GetProcessUserSid(wchar_t (&sid)[SID_TEXT_CAPACITY]);
+
+// The Task Scheduler's library is shared by every account of the machine,
+// so each user's logon task carries their SID: "Quillmere S-1-5-21-...".
+constexpr size_t TASK_NAME_CAPACITY = 10 + SID_TEXT_CAPACITY;
+// False (and empty) for anything but a SID's text.
+bool BuildTaskName(wchar_t (&name)[TASK_NAME_CAPACITY], const wchar_t* sid);
+
 // Room for the longest user name and path even with every character escaped.
 constexpr size_t TASK_XML_CAPACITY = 8192;
 // The Task Scheduler definition of the logon task: started for `user` at
@@ -48,10 +59,74 @@ constexpr size_t TASK_XML_CAPACITY = 8192;
 // (and empty) when a value holds a control character or the text does not fit.
 bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command);
 
-// Start at logon follows `enable`: the Run value and the "Quillmere" task in
-// the Task Scheduler's root folder are both written or both removed; one
-// that is already missing is no error. True when both steps worked.
-bool SetAutostart(bool enable);
+// The logon task starts the exe elevated without a prompt, so it is kept
+// for an exe below a folder that only administrators can change: Program
+// Files (either one) or the Windows folder.
+constexpr size_t PROTECTED_ROOT_COUNT = 3;
+// Room for a path of MAX_PATH characters with its "\\?\UNC\" prefix.
+constexpr size_t NORMALIZED_PATH_CAPACITY = MAX_PATH + 8;
+// Whether `path` names something strictly below one of the `roots`, on a
+// whole path component and ignoring case; "\\?\" and "\\?\UNC\" prefixes
+// are understood on both sides. Empty and malformed roots protect nothing; a
+// path with "." or ".." components, empty components, forward slashes or a
+// colon past the drive's lies below nothing.
+bool PathIsBelowRoots(const wchar_t* path, const wchar_t* const* roots, size_t count);
+// The name the file system keeps for an existing file or folder (8.3 names,
+// "..", links and junctions resolved), as "\\?\C:\..." or "\\?\UNC\...".
+// False (and empty) when it cannot be opened or the name does not fit.
+bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path);
+// Program Files, Program Files (x86) and the Windows folder as the system
+// names them, each normalised; one that cannot be found is left empty.
+// False when none was found.
+bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY]);
+// The exe's normalised path in plain form ("C:\...", "\\server\...") when it
+// lies below a protected root; false (and empty) otherwise.
+bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path);
+
+// What the scheduler tells of a task's principal.
+enum TaskOwner { TASK_MISSING, TASK_OWNER_UNKNOWN, TASK_OWNER_KNOWN };
+
+// The Task Scheduler's root folder, opened for one update and closed after
+// it. The program always uses kSystemTaskScheduler; tests play a scheduler
+// of their own.
+struct TaskScheduler {
+  // The folder to hand to the calls below; null when the scheduler cannot
+  // be reached.
+  void* (*open)();
+  // Creates or replaces the task `name` from its XML definition.
+  bool (*register_task)(void* folder, const wchar_t* name, const wchar_t* xml);
+  // A task that is already missing counts as deleted.
+  bool (*delete_task)(void* folder, const wchar_t* name);
+  // TASK_OWNER_KNOWN with the SID text of the task's principal in `sid`.
+  TaskOwner (*read_owner)(void* folder, const wchar_t* name, wchar_t (&sid)[SID_TEXT_CAPACITY]);
+  void (*close)(void* folder);
+};
+extern const TaskScheduler kSystemTaskScheduler;
+
+// Whether the plain "Quillmere" task of earlier versions is this user's
+// (`our_sid`) to remove: only when its principal is known to be them.
+bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* our_sid);
+// Registers the logon task of the user with SID `sid` from `xml`, or
+// removes it when `xml` is null, and removes the plain "Quillmere" task of
+// earlier versions when it is theirs. No other task is touched. True when
+// the user's own task is as asked.
+bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler = kSystemTaskScheduler);
+
+enum AutostartResult {
+  AUTOSTART_DONE,            // on: the Run value and the logon task; off: neither is left
+  AUTOSTART_RUN_VALUE_ONLY,  // on, but the exe lies where a standard user can replace it: the Run value alone
+  AUTOSTART_FAILED,          // a step did not work
+};
+// Start at logon follows `enable`. On: the quoted Run value, and this
+// user's logon task for an exe in a protected folder (elsewhere their task
+// is removed). Off: both are removed; one that is already missing is no
+// error.
+AutostartResult SetAutostart(bool enable);
+// Whether the user, who has just switched start at logon on (`was_on`
+// false), must hear why Quillmere will not start elevated.
+bool AutostartNoticeDue(bool was_on, AutostartResult result);
+// Shows that notice as a balloon when it is due.
+void NoteAutostartResult(bool was_on, AutostartResult result);
 
 // The settings window's controls.
 constexpr int IDC_THRESHOLD = 200;

@@ -174,6 +174,7 @@ BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
 // in between, so nobody sees a half-stored record.
 void StoreFields(HWND window, SettingsWindowContext& context) {
   Settings& settings = *context.settings;
+  bool was_starting_with_windows = settings.start_with_windows;
   for (const OkStep& step : kOkSteps) {
     if (step.number) {
       wchar_t text[kNumberReadLength] = {};
@@ -188,7 +189,7 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   static_assert(kExcludeListLength + 1 == sizeof settings.exclude_list / sizeof settings.exclude_list[0]);
   GetDlgItemTextW(window, IDC_EXCLUDE_LIST, settings.exclude_list, kExcludeListLength + 1);
   SaveSettings(settings);
-  SetAutostart(settings.start_with_windows);
+  NoteAutostartResult(was_starting_with_windows, SetAutostart(settings.start_with_windows));
   context.saved = true;
 }
 

@@ -1,5 +1,6 @@
 #include "tests/support.h"
 
+#include <sddl.h>
 #include <shlobj.h>
 
 #include "app/app.h"
@@ -210,7 +211,23 @@ void ReadPrincipalAndAction(ITaskDefinition* definition, TaskView& view) {
 
 }  // namespace
 
-TaskView ReadAutostartTask() {
+const wchar_t kLegacyTaskName[] = L"Quillmere";
+
+std::wstring UserTaskName() {
+  HANDLE token = nullptr;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE] = {};
+  DWORD size = 0;
+  GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size);
+  CloseHandle(token);
+  wchar_t* sid = nullptr;
+  if (!ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &sid)) return L"";
+  std::wstring name = std::wstring(L"Quillmere ") + sid;
+  LocalFree(sid);
+  return name;
+}
+
+TaskView ReadAutostartTask(const std::wstring& task_name) {
   TaskView view;
   // The scheduler stores one file per task in System32\Tasks, Wine too; the
   // files are counted because Wine's task collections cannot (E_NOTIMPL).
@@ -224,7 +241,7 @@ TaskView ReadAutostartTask() {
     FindClose(search);
   }
   WithRootTaskFolder([&](ITaskFolder* folder) {
-    BSTR name = SysAllocString(L"Quillmere");
+    BSTR name = SysAllocString(task_name.c_str());
     IRegisteredTask* task = nullptr;
     ITaskDefinition* definition = nullptr;
     ITaskSettings* settings = nullptr;
@@ -253,10 +270,29 @@ TaskView ReadAutostartTask() {
 
 void DeleteAutostartTask() {
   WithRootTaskFolder([](ITaskFolder* folder) {
-    BSTR name = SysAllocString(L"Quillmere");
-    folder->DeleteTask(name, 0);
+    for (const std::wstring& task_name : {UserTaskName(), std::wstring(kLegacyTaskName)}) {
+      BSTR name = SysAllocString(task_name.c_str());
+      folder->DeleteTask(name, 0);
+      SysFreeString(name);
+    }
+  });
+}
+
+bool RegisterAutostartTask(const std::wstring& task_name, const wchar_t* xml) {
+  bool registered = false;
+  WithRootTaskFolder([&](ITaskFolder* folder) {
+    BSTR name = SysAllocString(task_name.c_str());
+    BSTR definition = SysAllocString(xml);
+    VARIANT none;
+    VariantInit(&none);
+    IRegisteredTask* task = nullptr;
+    registered = SUCCEEDED(folder->RegisterTask(name, definition, TASK_CREATE_OR_UPDATE, none, none,
+                                                TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
+    if (task) task->Release();
+    SysFreeString(definition);
     SysFreeString(name);
   });
+  return registered;
 }
 
 namespace {

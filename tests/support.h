@@ -23,11 +23,16 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::wstring ReadRunValue(DWORD* type = nullptr, DWORD* bytes = nullptr);
 void DeleteRunValue();
 
-// The "Quillmere" task of the Task Scheduler's root folder, read back through
-// the scheduler's own interfaces.
+// The logon task of this process's user, "Quillmere <SID>", and the one
+// task "Quillmere" that earlier versions shared between all users.
+std::wstring UserTaskName();
+extern const wchar_t kLegacyTaskName[];
+
+// A task of the Task Scheduler's root folder, read back through the
+// scheduler's own interfaces.
 struct TaskView {
   bool exists = false;
-  int stored = 0;  // files of the system's task store named Quillmere*
+  int stored = 0;  // files of the system's task store named Quillmere*, any user's
   // The settings; Wine 8 keeps them.
   TASK_INSTANCES_POLICY instances = TASK_INSTANCES_PARALLEL;
   std::wstring time_limit;
@@ -45,8 +50,11 @@ struct TaskView {
   TASK_LOGON_TYPE logon_type = TASK_LOGON_NONE;
   std::wstring command;
 };
-TaskView ReadAutostartTask();
+TaskView ReadAutostartTask(const std::wstring& name = UserTaskName());
+// Deletes this user's task and the shared one of earlier versions.
 void DeleteAutostartTask();
+// Registers a task from `xml` as the program would.
+bool RegisterAutostartTask(const std::wstring& name, const wchar_t* xml);
 // Expects the one registered task with the settings the program gives it:
 // no second copy, no time limit, on batteries too.
 void ExpectAutostartTaskSettings(const TaskView& task);

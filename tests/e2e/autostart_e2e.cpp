@@ -1,5 +1,9 @@
 // The real program applies "start with Windows" at each start: the Run value
-// and the logon task come and go together with the setting.
+// always, and the elevated logon task only for an exe in Program Files.
+#include <shlobj.h>
+#include <knownfolders.h>
+
+#include "app/app.h"
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
 
@@ -11,13 +15,59 @@ bool WriteStartWithWindows(bool on) {
                                                    : "[App]\r\nstart_with_windows=0\r\n");
 }
 
+// Ticks "Start with Windows" in the settings window opened from the tray
+// menu, and presses OK.
+bool SwitchStartWithWindowsOn() {
+  if (!ClickTrayMenuItem(L"Settings...")) return false;
+  HWND settings = nullptr;
+  if (!WaitUntil([&] { return (settings = FindWindowW(L"QuillmereSettings", nullptr)) && IsWindowVisible(settings); },
+                 5000))
+    return false;
+  HWND check_box = GetDlgItem(settings, IDC_START_WITH_WINDOWS);
+  RECT box = {}, ok = {};
+  GetWindowRect(check_box, &box);
+  GetWindowRect(GetDlgItem(settings, IDC_OK), &ok);
+  MouseClick({box.left + 8, (box.top + box.bottom) / 2}, 1);
+  if (!WaitUntil([&] { return SendMessageW(check_box, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 5000)) return false;
+  MouseClick({(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2}, 1);
+  return WaitUntil([&] { return !IsWindow(settings); }, 5000);
+}
+
+bool NoticeShown() {
+  std::wstring text;
+  return VisibleBalloonText(text) &&
+         text.find(L"elevated only when quillmere.exe is in Program Files") != std::wstring::npos;
+}
+
+// The built exe copied to where an installer puts it, removed again.
+class InstalledQuillmereTest : public QuillmereTest {
+ protected:
+  void SetUp() override {
+    QuillmereTest::SetUp();
+    PWSTR program_files = nullptr;
+    ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &program_files), S_OK);
+    folder_ = std::wstring(program_files) + L"\\Quillmere";
+    CoTaskMemFree(program_files);
+    installed_ = folder_ + L"\\quillmere.exe";
+    CreateDirectoryW(folder_.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(ExePath().c_str(), installed_.c_str(), FALSE));
+  }
+  void TearDown() override {
+    QuillmereTest::TearDown();
+    DeleteFileW(installed_.c_str());
+    RemoveDirectoryW(folder_.c_str());
+  }
+  std::wstring folder_;
+  std::wstring installed_;
+};
+
 }  // namespace
 
-TEST_F(QuillmereTest, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
-  const std::wstring quoted = L"\"" + ExePath() + L"\"";
+TEST_F(InstalledQuillmereTest, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
+  const std::wstring quoted = L"\"" + installed_ + L"\"";
 
   ASSERT_TRUE(WriteStartWithWindows(true));
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Start(installed_));
   EXPECT_EQ(ReadRunValue(), quoted);
   TaskView task = ReadAutostartTask();
   ASSERT_TRUE(task.exists);
@@ -30,9 +80,47 @@ TEST_F(QuillmereTest, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
   EXPECT_EQ(Exit(), 0u);
 
   ASSERT_TRUE(WriteStartWithWindows(false));
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Start(installed_));
   EXPECT_EQ(ReadRunValue(), L"");
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(ReadAutostartTask().stored, 0);
+  EXPECT_EQ(Exit(), 0u);
+}
+
+// Started from the build tree, a folder its user can change, the program
+// writes the Run value alone, and the task it registered from Program Files
+// goes: the next logon must not start elevated what anyone could put there.
+TEST_F(InstalledQuillmereTest, AnExeAnyoneCanReplaceGetsNoElevatedTask) {
+  ASSERT_TRUE(WriteStartWithWindows(true));
+  ASSERT_TRUE(Start(installed_));
+  ASSERT_TRUE(ReadAutostartTask().exists);
+  EXPECT_EQ(Exit(), 0u);
+
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(ReadRunValue(), L"\"" + ExePath() + L"\"");
+  EXPECT_FALSE(ReadAutostartTask().exists);
+  EXPECT_EQ(ReadAutostartTask().stored, 0);
+  EXPECT_EQ(Exit(), 0u);
+}
+
+// Switched on from a folder its user can change, the program says once why
+// it will not start elevated at logon.
+TEST_F(InstalledQuillmereTest, SwitchingOnOutsideProgramFilesSaysWhy) {
+  ASSERT_TRUE(WriteStartWithWindows(false));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(SwitchStartWithWindowsOn());
+  EXPECT_TRUE(WaitUntil(NoticeShown, 8000)) << "no balloon";
+  EXPECT_EQ(ReadRunValue(), L"\"" + ExePath() + L"\"");
+  EXPECT_FALSE(ReadAutostartTask().exists);
+  EXPECT_EQ(Exit(), 0u);
+}
+
+TEST_F(InstalledQuillmereTest, SwitchingOnInProgramFilesRegistersTheTaskWithoutANotice) {
+  ASSERT_TRUE(WriteStartWithWindows(false));
+  ASSERT_TRUE(Start(installed_));
+  ASSERT_TRUE(SwitchStartWithWindowsOn());
+  EXPECT_TRUE(WaitUntil([] { return ReadAutostartTask().exists; }, 5000));
+  EXPECT_EQ(ReadRunValue(), L"\"" + installed_ + L"\"");
+  EXPECT_FALSE(WaitUntil(NoticeShown, 4000)) << "a notice for an exe in Program Files";
   EXPECT_EQ(Exit(), 0u);
 }

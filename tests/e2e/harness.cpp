@@ -366,8 +366,7 @@ void QuillmereTest::TearDown() {
   DeleteAutostartTask();
 }
 
-bool QuillmereTest::Start() {
-  std::wstring exe = ExePath();
+bool QuillmereTest::Start(const std::wstring& exe) {
   std::wstring line = L"\"" + exe + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;

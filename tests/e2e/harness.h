@@ -73,8 +73,9 @@ class QuillmereTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Starts the exe and waits for its tray icon to show the load.
-  bool Start();
+  // Starts the exe (the one built, or a copy) and waits for its tray icon
+  // to show the load.
+  bool Start(const std::wstring& exe = ExePath());
   // Starts another copy and answers its exit code (-1: still running).
   DWORD StartSecondCopy(DWORD timeout_ms = 10000);
   // Asks the program to exit through its Exit command; answers the code.

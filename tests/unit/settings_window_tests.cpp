@@ -738,3 +738,40 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
   EXPECT_EQ(ReadFileBytes(config_), "");
   EXPECT_EQ(ReadRunValue(), kRunMarker);
 }
+
+namespace {
+
+// Balloons the window asks the shell for.
+std::vector<std::wstring> balloons;
+
+BOOL WINAPI RecordBalloon(DWORD message, PNOTIFYICONDATAW data) {
+  if (message == NIM_MODIFY && (data->uFlags & NIF_INFO))
+    balloons.push_back(std::wstring(data->szInfoTitle) + L"|" + data->szInfo);
+  return TRUE;
+}
+
+const TrayPlatform kBalloonRecorder = {RecordBalloon, GetTickCount64};
+
+}  // namespace
+
+// This test program lies where its user can change it, so switching start at
+// logon on gets no elevated task: the user hears so once, when switching it
+// on, and not on every OK after.
+TEST_F(SettingsWindow, SwitchingStartWithWindowsOnOutsideProgramFilesSaysWhyOnce) {
+  balloons.clear();
+  app.tray_platform = &kBalloonRecorder;
+  EXPECT_TRUE(Show({Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}));
+  ASSERT_TRUE(app.settings.start_with_windows);
+  ASSERT_EQ(balloons.size(), 1u);
+  EXPECT_EQ(balloons[0],
+            L"Quillmere|Start with Windows starts Quillmere elevated only when quillmere.exe is in Program Files.");
+  EXPECT_EQ(ReadRunValue(), QuotedTestExe());
+
+  EXPECT_TRUE(Show({Click(IDC_OK)}));
+  EXPECT_EQ(balloons.size(), 1u) << "already on";
+  EXPECT_TRUE(Show({Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}));
+  EXPECT_FALSE(app.settings.start_with_windows);
+  EXPECT_EQ(balloons.size(), 1u) << "switched off";
+  EXPECT_EQ(ReadRunValue(), L"");
+  app.tray_platform = &kSystemTrayPlatform;
+}
