@@ -188,7 +188,10 @@ bool ReplaceConfigFile(const CheckedFolder& folder, const Settings& settings, co
                                     CREATE_NEW, new_information, missing, platform);
   bool ok = new_file != INVALID_HANDLE_VALUE && WriteUtf16Copy(old_file, new_file, platform);
   if (old_file != INVALID_HANDLE_VALUE) platform.close_handle(old_file);
-  if (new_file == INVALID_HANDLE_VALUE) return false;
+  if (new_file == INVALID_HANDLE_VALUE) {
+    platform.delete_file(new_path);
+    return false;
+  }
 
   // The profile functions open the file by name. A reading handle held
   // without delete sharing keeps that name on this file while they write.
