@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <stdint.h>
 
+struct FilePlatform;  // app/app.h
+extern const FilePlatform kSystemFilePlatform;
+
 struct MemorySnapshot {
   uint64_t total_bytes;
   uint64_t avail_bytes;
@@ -61,13 +64,12 @@ uint32_t PurgeSystemLists(const wchar_t* exclusion_list, const CleanPlatform& pl
 
 // Megabytes that became available, never negative.
 double FreedMegabytes(uint64_t avail_before, uint64_t avail_after);
-// folder + "\Quillmere\clean.log", cut to 259 characters; false when it had
-// to be cut, since the cut path names some other file.
-bool BuildCleanLogPath(wchar_t (&path)[MAX_PATH], const wchar_t* app_data_folder);
 void FormatCleanLogLine(wchar_t (&line)[256], const SYSTEMTIME& time, double freed_mb, int32_t processes);
-// Appends one line; false when the file cannot be opened (locked, missing
-// folder), in which case the clean simply goes unlogged.
-bool AppendCleanLog(const wchar_t* path, double freed_mb, int32_t processes);
+// Appends one line to clean.log in `folder`; false when the folder or the
+// file cannot be opened (locked, missing folder) or is refused as a link or a
+// second name of another file, in which case the clean simply goes unlogged.
+bool AppendCleanLog(const wchar_t* folder, double freed_mb, int32_t processes,
+                    const FilePlatform& platform = kSystemFilePlatform);
 
 enum CleanBalloon { CLEAN_BALLOON_NONE, CLEAN_BALLOON_LIMITED_MODE, CLEAN_BALLOON_CLEANED };
 CleanBalloon ChooseCleanBalloon(bool silent_mode, bool is_elevated, bool limited_notice_shown, double freed_mb,

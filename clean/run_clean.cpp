@@ -57,11 +57,9 @@ void RunClean(HWND owner) {
   RecordClean(freed_mb, processes);
 
   // Without an application-data folder the clean goes unlogged rather than
-  // into a folder at the drive root that anyone could have made; a path too
-  // long to hold "clean.log" whole would append to some other file.
+  // into a folder at the drive root that anyone could have made.
   wchar_t folder[MAX_PATH];
-  wchar_t path[MAX_PATH];
-  if (GetAppDataFolder(folder) && BuildCleanLogPath(path, folder)) AppendCleanLog(path, freed_mb, processes);
+  if (BuildAppFolderPath(folder)) AppendCleanLog(folder, freed_mb, processes);
   Notify(freed_mb, processes);
   RefreshTray();
   if (app.settings.show_status_on_clean) ShowStatusWindow(owner);

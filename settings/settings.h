@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <stdint.h>
 
+struct FilePlatform;  // app/app.h
+extern const FilePlatform kSystemFilePlatform;
+
 struct Settings {
   int32_t threshold_percent;
   int32_t interval_minutes;
@@ -21,12 +24,25 @@ struct Settings {
 };
 
 void InitDefaultSettings(Settings& settings);
-bool EnsureAppFolder();
-// %APPDATA%\Quillmere\config.ini; false when there is no application-data
-// folder or the path does not fit.
-bool BuildConfigPath(wchar_t (&path)[MAX_PATH]);
-bool LoadSettings(Settings& settings);
-bool SaveSettings(const Settings& settings);
+// Fills the record from %APPDATA%\Quillmere\config.ini, or on the first run
+// (no file) writes the defaults there. A folder or file refused as a link
+// leaves the defaults in memory and writes nothing. Always true.
+bool LoadSettings(Settings& settings, const FilePlatform& platform = kSystemFilePlatform);
+// Writes every key into a new UTF-16 config.ini beside the old one, carrying
+// over the rest of the old file's text (ANSI, UTF-8 or UTF-16), and puts it in
+// the old one's place in one step. False when nothing was replaced: the old
+// file is then as it was.
+bool SaveSettings(const Settings& settings, const FilePlatform& platform = kSystemFilePlatform);
+
+// The encodings the profile functions read, told by the byte-order mark;
+// `mark` gets its length.
+enum TextEncoding { TEXT_ANSI, TEXT_UTF8, TEXT_UTF16LE, TEXT_UTF16BE };
+TextEncoding DetectTextEncoding(const BYTE* head, size_t count, size_t& mark);
+// How many of the bytes end on a whole character; the rest wait for more.
+size_t WholeCharacterBytes(TextEncoding encoding, const BYTE* bytes, size_t count);
+// Converts the bytes to UTF-16 into `text`, which holds `count` characters;
+// answers how many it wrote.
+size_t DecodeText(TextEncoding encoding, const BYTE* bytes, size_t count, wchar_t* text);
 
 // Writes the quoted exe path ("C:\Program Files\x\quillmere.exe") for the
 // Run value into `command`; false when the path cannot be quoted whole.

@@ -364,3 +364,65 @@ void ExpectAutostartTaskSettings(const TaskView& task) {
   EXPECT_FALSE(task.disallow_on_batteries);
   EXPECT_FALSE(task.stop_on_batteries);
 }
+
+PlayedFiles played;
+
+namespace {
+
+const std::wstring* PlayedPath(HANDLE handle) {
+  for (const auto& entry : played.open)
+    if (entry.first == handle) return &entry.second;
+  return nullptr;
+}
+
+HANDLE WINAPI PlayedCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                               DWORD disposition, DWORD flags, HANDLE template_file) {
+  HANDLE handle = CreateFileW(name, access, share, security, disposition, flags, template_file);
+  DWORD error = GetLastError();
+  if (handle != INVALID_HANDLE_VALUE) played.open.push_back({handle, name});
+  SetLastError(error);
+  return handle;
+}
+
+BOOL WINAPI PlayedFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  BOOL ok = GetFileInformationByHandle(file, information);
+  const std::wstring* path = PlayedPath(file);
+  if (ok && path && *path == played.reparse_point) information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  return ok;
+}
+
+DWORD WINAPI PlayedFinalPath(HANDLE file, LPWSTR path, DWORD capacity, DWORD flags) {
+  const std::wstring* opened = PlayedPath(file);
+  if (!opened || *opened != played.moved) return GetFinalPathNameByHandleW(file, path, capacity, flags);
+  std::wstring final_path = L"\\\\?\\" + played.moved_to;
+  if (final_path.size() >= capacity) return static_cast<DWORD>(final_path.size() + 1);
+  wcscpy(path, final_path.c_str());
+  return static_cast<DWORD>(final_path.size());
+}
+
+BOOL WINAPI PlayedProfileWrite(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR path) {
+  if (++played.profile_writes == played.failing_profile_write) return FALSE;
+  return WritePrivateProfileStringW(section, key, value, path);
+}
+
+BOOL WINAPI PlayedMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
+  return played.failing_move ? FALSE : MoveFileExW(from, to, flags);
+}
+
+BOOL WINAPI PlayedClose(HANDLE handle) {
+  for (size_t i = 0; i < played.open.size(); ++i)
+    if (played.open[i].first == handle) {
+      played.open.erase(played.open.begin() + static_cast<ptrdiff_t>(i));
+      break;
+    }
+  return CloseHandle(handle);
+}
+
+}  // namespace
+
+const FilePlatform kPlayedFilePlatform = {
+    PlayedCreateFile, PlayedFileInformation, PlayedFinalPath, CreateDirectoryW, ReadFile,  WriteFile,
+    FlushFileBuffers, PlayedProfileWrite,    PlayedMove,      DeleteFileW,      PlayedClose,
+};
+
+void ResetPlayedFiles() { played = PlayedFiles{}; }

@@ -119,3 +119,21 @@ bool RoomForMore(int count);
 // Frees what was filled, and expects the objects the process holds to be
 // back where they were.
 void FreeHandleTables(FilledHandleTables& tables);
+
+// The program's file calls, made for real but with links played: Wine 8
+// makes no symbolic link or junction (CreateSymbolicLinkW answers TRUE and
+// makes nothing; FSCTL_SET_REPARSE_POINT is refused), so a test names the
+// paths whose handles report what a planted link would.
+struct PlayedFiles {
+  std::wstring reparse_point;  // a handle opened on this path reports a reparse point
+  std::wstring moved;          // a handle opened on this path reports...
+  std::wstring moved_to;       // ...this final path
+  int failing_profile_write = 0;  // the nth profile write fails (from 1); 0: none
+  int profile_writes = 0;
+  bool failing_move = false;
+  std::vector<std::pair<HANDLE, std::wstring>> open;  // handles and the paths they were opened on
+};
+extern PlayedFiles played;
+struct FilePlatform;
+extern const FilePlatform kPlayedFilePlatform;
+void ResetPlayedFiles();

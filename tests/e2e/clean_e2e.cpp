@@ -15,7 +15,6 @@ namespace {
 constexpr int kCleanNow = 0, kAutoClean = 2, kExit = 6;  // positions in the menu
 
 std::string Log() { return ReadFileBytes(AppFile(L"clean.log")); }
-std::string Config() { return ReadFileBytes(AppFile(L"config.ini")); }
 
 std::vector<std::string> LogLines() {
   std::vector<std::string> lines;
@@ -137,8 +136,11 @@ TEST_F(CleanTest, MenuCheckMarkFollowsTheToggleAndTheSettingIsSavedAtOnce) {
     EXPECT_EQ(MenuItemChecked(menu, kAutoClean), on);
     EXPECT_FALSE(MenuItemChecked(menu, kCleanNow)) << "only Auto-clean carries a mark";
     ClickMenuItem(menu, kAutoClean);
-    const std::string saved = on ? "auto_clean=0\r\n" : "auto_clean=1\r\n";
-    EXPECT_TRUE(WaitUntil([&] { return Config().find(saved) != std::string::npos; }, 5000)) << saved;
+    const UINT saved = on ? 0 : 1;
+    EXPECT_TRUE(WaitUntil(
+        [&] { return GetPrivateProfileIntW(L"Clean", L"auto_clean", 9, AppFile(L"config.ini").c_str()) == saved; },
+        5000))
+        << saved;
     ASSERT_TRUE(WaitUntil([&] { return FindMenuWindow(process_.dwProcessId) == nullptr; }, 5000));
   }
 }

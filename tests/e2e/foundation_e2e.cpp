@@ -18,11 +18,21 @@ const char kDefaultConfig[] =
     "silent_mode=0\r\nauto_clean=1\r\nclean_hour=-1\r\nclean_minute=0\r\nnotify_min_mb=10\r\nexclude_list=\r\n"
     "[App]\r\nstart_with_windows=0\r\nshow_status_on_clean=0\r\n";
 
+// ASCII text as the program stores config.ini: UTF-16 after its byte-order mark.
+std::string Utf16File(const char* text) {
+  std::string bytes = "\xFF\xFE";
+  for (const char* c = text; *c; ++c) {
+    bytes += *c;
+    bytes += '\0';
+  }
+  return bytes;
+}
+
 }  // namespace
 
 TEST_F(QuillmereTest, FirstRunWritesTheDefaultsAndExitEndsWithZero) {
   ASSERT_TRUE(Start());
-  EXPECT_EQ(Config(), kDefaultConfig);
+  EXPECT_EQ(Config(), Utf16File(kDefaultConfig));
   EXPECT_EQ(Exit(), 0u);
   TrayIconView icon;
   EXPECT_FALSE(FindQuillmereIcon(icon)) << "the icon leaves with the program";

@@ -415,25 +415,6 @@ TEST(CleanFigures, LogLineFormat) {
   }
 }
 
-TEST(CleanFigures, LogPathIsCutAt259CharactersAndThenRefused) {
-  const std::wstring tail = L"\\Quillmere\\clean.log";
-  struct Case {
-    size_t folder_length;
-    bool whole;
-  };
-  const Case cases[] = {{20, true}, {259 - tail.size(), true}, {260 - tail.size(), false}, {259, false}};
-  for (const Case& c : cases) {
-    std::wstring folder = L"C:\\" + std::wstring(c.folder_length - 3, L'u');
-    wchar_t path[MAX_PATH + 1];
-    wmemset(path, L'#', MAX_PATH + 1);
-    bool whole = BuildCleanLogPath(reinterpret_cast<wchar_t(&)[MAX_PATH]>(path), folder.c_str());
-    EXPECT_EQ(whole, c.whole) << c.folder_length;
-    std::wstring expected = (folder + tail).substr(0, 259);
-    EXPECT_EQ(std::wstring(path), expected) << c.folder_length;
-    EXPECT_EQ(path[MAX_PATH], L'#') << "wrote past the buffer";
-  }
-}
-
 TEST(CleanFigures, BalloonChoice) {
   struct Case {
     bool silent, elevated, notice_shown;
@@ -477,6 +458,7 @@ class CleanLogFile : public ::testing::Test {
     GetTempPathW(MAX_PATH, temp);
     folder_ = std::wstring(temp) + L"quillmere-log-" + std::to_wstring(GetCurrentProcessId());
     path_ = folder_ + L"\\clean.log";
+    other_ = folder_ + L"-other.txt";
     RemoveAll();
     ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
   }
@@ -484,10 +466,12 @@ class CleanLogFile : public ::testing::Test {
   void RemoveAll() {
     SetFileAttributesW(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
     DeleteFileW(path_.c_str());
+    DeleteFileW(other_.c_str());
     RemoveDirectoryW(path_.c_str());
     RemoveDirectoryW(folder_.c_str());
   }
   std::wstring folder_, path_;
+  std::wstring other_;  // a file beside the folder
 };
 
 // Checks one line against the exact format, taking its time stamp from the
@@ -516,7 +500,7 @@ void ExpectLogLine(const std::string& line, double freed_mb, int processes) {
 }  // namespace
 
 TEST_F(CleanLogFile, FirstLineCreatesTheFileWithoutBomAndLaterLinesAppend) {
-  ASSERT_TRUE(AppendCleanLog(path_.c_str(), 511.6, 9));
+  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 511.6, 9));
   std::string first = ReadFileBytes(path_);
   ASSERT_GE(first.size(), 3u);
   EXPECT_NE(first.substr(0, 3), "\xEF\xBB\xBF") << "no byte-order mark";
@@ -526,7 +510,7 @@ TEST_F(CleanLogFile, FirstLineCreatesTheFileWithoutBomAndLaterLinesAppend) {
   // Whatever is there stays, and the new line follows it.
   const std::string existing = "hand-written\r\nno line end";
   ASSERT_TRUE(WriteFileBytes(path_, existing));
-  ASSERT_TRUE(AppendCleanLog(path_.c_str(), 0.4, 3));
+  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 0.4, 3));
   std::string after = ReadFileBytes(path_);
   ASSERT_EQ(after.compare(0, existing.size(), existing), 0);
   ExpectLogLine(after.substr(existing.size()), 0.4, 3);
@@ -541,7 +525,7 @@ TEST_F(CleanLogFile, UnopenableLogIsLeftAsItWas) {
     HANDLE holder = CreateFileW(path_.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                 nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(AppendCleanLog(path_.c_str(), 12.0, 5)) << "share " << share;
+    EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5)) << "share " << share;
     CloseHandle(holder);
     EXPECT_EQ(ReadFileBytes(path_), content);
   }
@@ -549,15 +533,59 @@ TEST_F(CleanLogFile, UnopenableLogIsLeftAsItWas) {
   // A folder where the file should be.
   DeleteFileW(path_.c_str());
   ASSERT_TRUE(CreateDirectoryW(path_.c_str(), nullptr));
-  EXPECT_FALSE(AppendCleanLog(path_.c_str(), 12.0, 5));
+  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5));
 }
 
 TEST_F(CleanLogFile, MissingFolderCreatesNothing) {
   std::wstring missing = folder_ + L"\\missing";
   std::wstring path = missing + L"\\clean.log";
-  EXPECT_FALSE(AppendCleanLog(path.c_str(), 12.0, 5));
+  EXPECT_FALSE(AppendCleanLog(missing.c_str(), 12.0, 5));
   EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// A second name of another file, planted as clean.log, would make the
+// elevated program append to that file.
+TEST_F(CleanLogFile, HardLinkedLogIsRefused) {
+  const std::string content = "not a log\r\n";
+  ASSERT_TRUE(WriteFileBytes(other_, content));
+  ASSERT_TRUE(CreateHardLinkW(path_.c_str(), other_.c_str(), nullptr));
+  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5));
+  EXPECT_EQ(ReadFileBytes(other_), content);
+  EXPECT_EQ(ReadFileBytes(path_), content);
+}
+
+// Links planted in the folder, played through the file calls.
+TEST_F(CleanLogFile, LinksAreRefusedAndNothingIsWritten) {
+  const std::string content = "2025-01-01 00:00:00  Freed 1 MB  (1 processes)\r\n";
+  struct Case {
+    const char* what;
+    std::wstring reparse_point, moved, moved_to;
+  };
+  const Case cases[] = {
+      {"folder is a junction", folder_, L"", L""},
+      {"clean.log is a symbolic link", path_, L"", L""},
+      {"folder resolves elsewhere", L"", folder_, L"C:\\windows"},
+      {"clean.log resolves elsewhere", L"", path_, L"C:\\windows\\win.ini"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_TRUE(WriteFileBytes(path_, content));
+    ResetPlayedFiles();
+    played.reparse_point = c.reparse_point;
+    played.moved = c.moved;
+    played.moved_to = c.moved_to;
+    EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform));
+    EXPECT_EQ(ReadFileBytes(path_), content);
+    EXPECT_TRUE(played.open.empty()) << "every handle closed";
+  }
+  // Played without a link, the same calls append.
+  ResetPlayedFiles();
+  EXPECT_TRUE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform));
+  std::string after = ReadFileBytes(path_);
+  ASSERT_EQ(after.compare(0, content.size(), content), 0);
+  ExpectLogLine(after.substr(content.size()), 12.0, 5);
+  EXPECT_TRUE(played.open.empty());
 }
 
 // ---------------------------------------------------------------------------

@@ -20,6 +20,7 @@ class SettingsFile : public ::testing::Test {
   void SetUp() override { DeleteAppFolder(); }
   void TearDown() override { DeleteAppFolder(); }
   std::wstring config_ = AppFile(L"config.ini");
+  std::wstring new_config_ = AppFile(L"config.ini.new");
 
   void WriteConfig(const std::string& text) {
     CreateDirectoryW(AppFolder().c_str(), nullptr);
@@ -39,6 +40,36 @@ Settings Defaults() {
   Settings settings;
   InitDefaultSettings(settings);
   return settings;
+}
+
+// The bytes of a UTF-16 file with its byte-order mark.
+std::string Utf16File(const std::wstring& text) {
+  return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+// The text of such a file; "<not UTF-16>" without the mark.
+std::wstring Utf16Text(const std::string& bytes) {
+  if (bytes.size() < 2 || bytes.compare(0, 2, "\xFF\xFE") != 0) return L"<not UTF-16>";
+  std::wstring text((bytes.size() - 2) / 2, L'\0');
+  memcpy(text.data(), bytes.data() + 2, text.size() * sizeof(wchar_t));
+  return text;
+}
+
+std::string Encode(const std::wstring& text, UINT code_page) {
+  std::string bytes(text.size() * 4, '\0');
+  int length = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), bytes.data(),
+                                   static_cast<int>(bytes.size()), nullptr, nullptr);
+  bytes.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  return bytes;
+}
+
+std::string Utf16BigEndian(const std::wstring& text) {
+  std::string bytes = "\xFE\xFF";
+  for (wchar_t c : text) {
+    bytes += static_cast<char>(c >> 8);
+    bytes += static_cast<char>(c & 0xFF);
+  }
+  return bytes;
 }
 
 }  // namespace
@@ -73,6 +104,13 @@ TEST_F(SettingsFile, FirstRunWritesTheTwelveDefaultsInOrder) {
   std::vector<std::wstring> app_keys = {L"start_with_windows=0", L"show_status_on_clean=0"};
   EXPECT_EQ(SectionLines(L"Clean"), clean);
   EXPECT_EQ(SectionLines(L"App"), app_keys);
+  // UTF-16 with its byte-order mark, so that every name survives a restart.
+  EXPECT_EQ(ReadFileBytes(config_),
+            Utf16File(L"[Clean]\r\nthreshold_percent=80\r\ninterval_minutes=30\r\non_idle_minutes=5\r\n"
+                      L"on_boot_delay=60\r\nsilent_mode=0\r\nauto_clean=1\r\nclean_hour=-1\r\nclean_minute=0\r\n"
+                      L"notify_min_mb=10\r\nexclude_list=\r\n[App]\r\nstart_with_windows=0\r\n"
+                      L"show_status_on_clean=0\r\n"));
+  EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing left beside it";
 }
 
 TEST_F(SettingsFile, LoadTakesEachKeyAsItStands) {
@@ -151,6 +189,256 @@ TEST_F(SettingsFile, SaveWritesEveryKeyAndRoundTrips) {
   wchar_t value[8] = L"?";
   GetPrivateProfileStringW(L"Clean", L"exclude_list", L"missing", value, 8, config_.c_str());
   EXPECT_STREQ(value, L"");
+}
+
+TEST_F(SettingsFile, NamesBeyondAsciiSurviveARestart) {
+  Settings saved = Defaults();
+  const wchar_t list[] = L"caf\u00e9.exe, \u65e5\u672c.exe, \U0001F600.exe";
+  wcscpy(saved.exclude_list, list);
+  ASSERT_TRUE(SaveSettings(saved));
+  Settings loaded;
+  LoadSettings(loaded);
+  EXPECT_STREQ(loaded.exclude_list, list);
+  EXPECT_EQ(memcmp(&saved, &loaded, sizeof saved), 0);
+  EXPECT_NE(Utf16Text(ReadFileBytes(config_)).find(list), std::wstring::npos);
+}
+
+// Whatever the old file's encoding, its own keys and comments come over into
+// the UTF-16 file, each character kept, beside the twelve keys.
+TEST_F(SettingsFile, OldFilesAreCarriedOverIntoUtf16) {
+  const std::wstring body =
+      L"; written by hand\r\n[Other]\r\nnote=caf\u00e9\r\n[Clean]\r\nthreshold_percent=90\r\nmine=1\r\n";
+  // A character cut by the 4,096-byte reads of the copy.
+  const std::wstring padding(4096 - 3 - 9 - 4, L'x');
+  const std::wstring across = L"[Other]\r\npad=" + padding + L"\u00e9\u20ac\r\n[Clean]\r\nthreshold_percent=90\r\n";
+  const bool ansi_has_e = Encode(L"\u00e9", CP_ACP) != "?";
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::wstring text;  // as it must stand in the new file
+  };
+  const Case cases[] = {
+      {"ANSI", Encode(body, CP_ACP), ansi_has_e ? body : L""},
+      {"UTF-8 with its mark", "\xEF\xBB\xBF" + Encode(body, CP_UTF8), body},
+      {"UTF-16", Utf16File(body), body},
+      {"UTF-16 big-endian", Utf16BigEndian(body), body},
+      {"UTF-8 with a character across a read", "\xEF\xBB\xBF" + Encode(across, CP_UTF8), across},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteConfig(c.bytes);
+    Settings settings;
+    LoadSettings(settings);
+    EXPECT_EQ(settings.threshold_percent, 90);
+    settings.interval_minutes = 45;
+    ASSERT_TRUE(SaveSettings(settings));
+    std::wstring text = Utf16Text(ReadFileBytes(config_));
+    if (!c.text.empty()) {
+      // Only the twelve keys were added, each after the old lines of its section.
+      std::wstring before_clean = c.text.substr(0, c.text.find(L"threshold_percent=90\r\n"));
+      EXPECT_EQ(text.compare(0, before_clean.size(), before_clean), 0) << Narrow(text.substr(0, 200));
+    }
+    EXPECT_NE(text.find(L"threshold_percent=90\r\n"), std::wstring::npos);
+    EXPECT_NE(text.find(L"interval_minutes=45\r\n"), std::wstring::npos);
+    Settings loaded;
+    LoadSettings(loaded);
+    EXPECT_EQ(memcmp(&settings, &loaded, sizeof settings), 0);
+    if (c.text == body) {
+      wchar_t note[8] = {};
+      GetPrivateProfileStringW(L"Other", L"note", L"", note, 8, config_.c_str());
+      EXPECT_STREQ(note, L"caf\u00e9");
+    }
+    EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"mine", 0, config_.c_str()), c.text == across ? 0u : 1u);
+    EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+  // The cut character came through whole.
+  std::wstring pad(5000, L'\0');
+  GetPrivateProfileStringW(L"Other", L"pad", L"", pad.data(), 5000, config_.c_str());
+  EXPECT_EQ(std::wstring(pad.c_str()), padding + L"\u00e9\u20ac");
+}
+
+TEST(TextEncoding, ToldByTheByteOrderMarkAsTheProfileFunctionsDo) {
+  struct Case {
+    std::string head;
+    TextEncoding encoding;
+    size_t mark;
+  };
+  const Case cases[] = {
+      {std::string("\xFF\xFE[\0", 4), TEXT_UTF16LE, 2}, {"\xFF\xFE", TEXT_UTF16LE, 2},     {std::string("\xFE\xFF\0[", 4), TEXT_UTF16BE, 2},
+      {"\xEF\xBB\xBF[", TEXT_UTF8, 3},  {"\xEF\xBB", TEXT_ANSI, 0},         {"[Clean]", TEXT_ANSI, 0},
+      {std::string("[\0C\0", 4), TEXT_ANSI, 0},         {"", TEXT_ANSI, 0},                 {"\xFF", TEXT_ANSI, 0},
+  };
+  for (const Case& c : cases) {
+    size_t mark = 99;
+    EXPECT_EQ(DetectTextEncoding(reinterpret_cast<const BYTE*>(c.head.data()), c.head.size(), mark), c.encoding)
+        << c.head.size();
+    EXPECT_EQ(mark, c.mark) << c.head.size();
+  }
+}
+
+TEST(TextEncoding, ReadsEndOnWholeCharacters) {
+  struct Case {
+    TextEncoding encoding;
+    std::string bytes;
+    size_t whole;
+  };
+  const Case cases[] = {
+      {TEXT_UTF8, "ab", 2},
+      {TEXT_UTF8, "a\xC3\xA9", 3},
+      {TEXT_UTF8, "a\xC3", 1},
+      {TEXT_UTF8, "a\xE2\x82", 1},
+      {TEXT_UTF8, "a\xE2\x82\xAC", 4},
+      {TEXT_UTF8, "a\xF0\x9F\x98", 1},
+      {TEXT_UTF8, "a\xF0\x9F\x98\x80", 5},
+      {TEXT_UTF8, "\x80\x80\x80\x80", 4},  // stray continuation bytes wait for nothing
+      {TEXT_UTF16LE, std::string("a\0b", 3), 2},
+      {TEXT_UTF16BE, std::string("\0a\0b", 4), 4},
+      {TEXT_ANSI, "abc", 3},
+      {TEXT_UTF8, "", 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(WholeCharacterBytes(c.encoding, reinterpret_cast<const BYTE*>(c.bytes.data()), c.bytes.size()),
+              c.whole)
+        << c.encoding << " " << c.bytes.size();
+
+  wchar_t text[8] = {};
+  const BYTE big_endian[] = {0x00, 'a', 0x65, 0xE5};
+  ASSERT_EQ(DecodeText(TEXT_UTF16BE, big_endian, 4, text), 2u);
+  EXPECT_EQ(std::wstring(text, 2), L"a\u65e5");
+  const BYTE little_endian[] = {'a', 0x00, 0xE5, 0x65, 'z'};
+  ASSERT_EQ(DecodeText(TEXT_UTF16LE, little_endian, 5, text), 2u) << "an odd last byte is no character";
+  EXPECT_EQ(std::wstring(text, 2), L"a\u65e5");
+  const BYTE utf8[] = {'c', 0xC3, 0xA9};
+  ASSERT_EQ(DecodeText(TEXT_UTF8, utf8, 3, text), 2u);
+  EXPECT_EQ(std::wstring(text, 2), L"c\u00e9");
+}
+
+namespace {
+
+// A config.ini with its own values, and the played file calls.
+class GuardedSettingsFile : public SettingsFile {
+ protected:
+  void SetUp() override {
+    SettingsFile::SetUp();
+    ResetPlayedFiles();
+    WriteConfig(kOld);
+  }
+  void TearDown() override {
+    EXPECT_TRUE(played.open.empty()) << "every handle closed";
+    SettingsFile::TearDown();
+  }
+  void Play(const std::wstring& reparse_point, const std::wstring& moved = L"", const std::wstring& moved_to = L"") {
+    ResetPlayedFiles();
+    played.reparse_point = reparse_point;
+    played.moved = moved;
+    played.moved_to = moved_to;
+  }
+  static constexpr const char* kOld = "[Clean]\r\nthreshold_percent=90\r\n";
+  std::wstring folder_ = AppFolder();
+};
+
+}  // namespace
+
+TEST_F(GuardedSettingsFile, SaveRefusedOrFailedLeavesTheOldFileWhole) {
+  struct Case {
+    const char* what;
+    std::wstring reparse_point, moved, moved_to;
+    int failing_profile_write;
+    bool failing_move;
+  };
+  const Case cases[] = {
+      {"folder is a junction", folder_, L"", L"", 0, false},
+      {"config.ini is a symbolic link", config_, L"", L"", 0, false},
+      {"config.ini.new is a symbolic link", new_config_, L"", L"", 0, false},
+      {"folder resolves elsewhere", L"", folder_, L"C:\\windows", 0, false},
+      {"config.ini resolves elsewhere", L"", config_, L"C:\\windows\\win.ini", 0, false},
+      {"config.ini.new resolves elsewhere", L"", new_config_, L"C:\\windows\\win.ini", 0, false},
+      {"first key not written", L"", L"", L"", 1, false},
+      {"sixth key not written", L"", L"", L"", 6, false},
+      {"exclusion list not written", L"", L"", L"", 12, false},
+      {"new file not moved into place", L"", L"", L"", 0, true},
+  };
+  Settings settings = Defaults();
+  settings.threshold_percent = 42;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Play(c.reparse_point, c.moved, c.moved_to);
+    played.failing_profile_write = c.failing_profile_write;
+    played.failing_move = c.failing_move;
+    EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform));
+    EXPECT_EQ(ReadFileBytes(config_), kOld);
+    EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES) << "no half-written file left";
+    EXPECT_TRUE(played.open.empty());
+  }
+  // The same calls, played without trouble, save.
+  Play(L"");
+  EXPECT_TRUE(SaveSettings(settings, kPlayedFilePlatform));
+  EXPECT_EQ(played.profile_writes, 12);
+  EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 42u);
+}
+
+TEST_F(GuardedSettingsFile, LoadThroughALinkKeepsTheDefaultsAndWritesNothing) {
+  struct Case {
+    const char* what;
+    std::wstring reparse_point, moved, moved_to;
+  };
+  const Case cases[] = {
+      {"folder is a junction", folder_, L"", L""},
+      {"config.ini is a symbolic link", config_, L"", L""},
+      {"folder resolves elsewhere", L"", folder_, L"C:\\windows"},
+      {"config.ini resolves elsewhere", L"", config_, L"C:\\windows\\win.ini"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Play(c.reparse_point, c.moved, c.moved_to);
+    Settings settings;
+    EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform));
+    Settings defaults = Defaults();
+    EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0) << "the file's 90 was not read";
+    EXPECT_EQ(ReadFileBytes(config_), kOld);
+    EXPECT_EQ(played.profile_writes, 0);
+    EXPECT_TRUE(played.open.empty());
+  }
+  Play(L"");
+  Settings settings;
+  LoadSettings(settings, kPlayedFilePlatform);
+  EXPECT_EQ(settings.threshold_percent, 90);
+}
+
+// Hard links work under Wine: config.ini as a second name of another file is
+// neither read nor replaced.
+TEST_F(GuardedSettingsFile, HardLinkedConfigIsNeitherReadNorSaved) {
+  std::wstring other = folder_ + L"-other.ini";
+  const std::string secret = "[Clean]\r\nexclude_list=secret.exe\r\n";
+  ASSERT_TRUE(WriteFileBytes(other, secret));
+  DeleteFileW(config_.c_str());
+  ASSERT_TRUE(CreateHardLinkW(config_.c_str(), other.c_str(), nullptr));
+  Settings settings;
+  LoadSettings(settings);
+  EXPECT_STREQ(settings.exclude_list, L"");
+  EXPECT_FALSE(SaveSettings(settings));
+  EXPECT_EQ(ReadFileBytes(config_), secret);
+  EXPECT_EQ(ReadFileBytes(other), secret);
+  EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
+  DeleteFileW(other.c_str());
+}
+
+TEST_F(GuardedSettingsFile, OldFileThatCannotBeReplacedStaysWhole) {
+  // Another program holds config.ini open and forbids deleting it.
+  HANDLE holder = CreateFileW(config_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  Settings settings = Defaults();
+  EXPECT_FALSE(SaveSettings(settings));
+  CloseHandle(holder);
+  EXPECT_EQ(ReadFileBytes(config_), kOld);
+  EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // A new file left by a save cut short is no obstacle.
+  ASSERT_TRUE(WriteFileBytes(new_config_, "half"));
+  EXPECT_TRUE(SaveSettings(settings));
+  EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 80u);
+  EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(RunCommand, QuotesWholePathsAndRefusesCutOnes) {
