@@ -36,7 +36,7 @@ int main() {
   RefreshTray();
 
   // The floor's record: the icon the shell already shows, with its tooltip.
-  NOTIFYICONDATAW unchanged = app.tray_data;
+  NOTIFYICONDATAW unchanged = app.tray.data;
   unchanged.uFlags = NIF_ICON | NIF_TIP;
 
   LARGE_INTEGER frequency, start, end;
@@ -57,7 +57,7 @@ int main() {
     RefreshTray();
     QueryPerformanceCounter(&end);
     refresh.push_back(Microseconds(start, end, frequency));
-    unchanged.hIcon = app.drawn_icon;  // the floor keeps showing the newest icon
+    unchanged.hIcon = app.tray.drawn_icon;  // the floor keeps showing the newest icon
   }
   RemoveTrayIcon();
   DestroyWindow(window);

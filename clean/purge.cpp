@@ -1,6 +1,7 @@
 // The memory-releasing core of a clean: trim, then the three system requests.
-#include "app/app.h"
 #include "clean/clean.h"
+
+#include "app/app.h"
 
 #include <psapi.h>
 
@@ -16,16 +17,16 @@ void EnablePrivilege(HANDLE token, const wchar_t* name) {
 
 // Looked up at most once per run when found; a failed lookup is tried again
 // the next time the entry point is needed.
-SetSystemInformationFunction SystemInformationEntry(const CleanPlatform& platform) {
-  if (!app.set_system_information_entry) {
+SetSystemInformationFunction SystemInformationEntry(CleanState& state, const CleanPlatform& platform) {
+  if (!state.set_system_information_entry) {
     HMODULE ntdll = platform.get_module_handle(L"ntdll.dll");
-    if (ntdll) app.set_system_information_entry = platform.get_proc_address(ntdll, "NtSetSystemInformation");
+    if (ntdll) state.set_system_information_entry = platform.get_proc_address(ntdll, "NtSetSystemInformation");
   }
-  return reinterpret_cast<SetSystemInformationFunction>(reinterpret_cast<void*>(app.set_system_information_entry));
+  return reinterpret_cast<SetSystemInformationFunction>(reinterpret_cast<void*>(state.set_system_information_entry));
 }
 
-void SendMemoryListCommand(const CleanPlatform& platform, ULONG command) {
-  SetSystemInformationFunction entry = SystemInformationEntry(platform);
+void SendMemoryListCommand(CleanState& state, const CleanPlatform& platform, ULONG command) {
+  SetSystemInformationFunction entry = SystemInformationEntry(state, platform);
   if (entry) entry(SYSTEM_MEMORY_LIST_INFORMATION, &command, sizeof command);
 }
 
@@ -45,13 +46,17 @@ void EnablePurgePrivileges() {
 }
 
 uint32_t PurgeSystemLists(const wchar_t* exclusion_list, const CleanPlatform& platform) {
+  return PurgeSystemLists(app.clean, exclusion_list, platform);
+}
+
+uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanPlatform& platform) {
   uint32_t count = TrimWorkingSets(exclusion_list, platform);
-  if (!app.purge_privileges_enabled) {
+  if (!state.purge_privileges_enabled) {
     platform.enable_purge_privileges();
-    app.purge_privileges_enabled = true;
+    state.purge_privileges_enabled = true;
   }
-  SendMemoryListCommand(platform, MEMORY_FLUSH_MODIFIED_LIST);
-  SendMemoryListCommand(platform, MEMORY_PURGE_STANDBY_LIST);
+  SendMemoryListCommand(state, platform, MEMORY_FLUSH_MODIFIED_LIST);
+  SendMemoryListCommand(state, platform, MEMORY_PURGE_STANDBY_LIST);
   platform.set_file_cache_size(static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1), 0);
   return count;
 }

@@ -17,3 +17,9 @@ bool TakeMemorySnapshot(MemorySnapshot& snapshot) {
   FillMemorySnapshot(snapshot, status);
   return true;
 }
+
+LoadBand LoadBandOf(int load_percent) {
+  if (load_percent > 79) return LOAD_BAND_CRITICAL;
+  if (load_percent >= 60) return LOAD_BAND_HIGH;
+  return LOAD_BAND_LOW;
+}

@@ -1,6 +1,9 @@
 // The settings window: every field of the live settings record in one fixed
 // window, with a message loop of its own that keeps the whole program going.
-#include "app/app.h"
+#include "settings/settings.h"
+
+#include "app/shared.h"
+#include "settings/settings_internal.h"
 
 namespace {
 
@@ -35,28 +38,15 @@ static_assert(kNumberFieldLength < kNumberReadLength, "OK reads the whole of a t
 // The record's exclusion list, less its terminator.
 constexpr int kExcludeListLength = 255;
 
-// OK's steps, in order; the exclusion list follows them.
-struct OkStep {
-  int id;
-  int32_t Settings::*number;
-  bool Settings::*flag;
-  int32_t low;
-  int32_t high;
+// The settings window's creation parameter, on the stack of
+// ShowSettingsWindow; the window never outlives it.
+struct SettingsWindowContext {
+  Settings* settings;
+  bool saved;
+  HFONT font;  // owned by the window, deleted when it is destroyed
 };
 
-const OkStep kOkSteps[] = {
-    {IDC_THRESHOLD, &Settings::threshold_percent, nullptr, 1, 99},
-    {IDC_INTERVAL, &Settings::interval_minutes, nullptr, 0, 1440},
-    {IDC_IDLE, &Settings::on_idle_minutes, nullptr, 0, 1440},
-    {IDC_BOOT_DELAY, &Settings::on_boot_delay, nullptr, 0, 3600},
-    {IDC_AUTO_CLEAN, nullptr, &Settings::auto_clean, 0, 0},
-    {IDC_SILENT, nullptr, &Settings::silent_mode, 0, 0},
-    {IDC_START_WITH_WINDOWS, nullptr, &Settings::start_with_windows, 0, 0},
-    {IDC_CLEAN_HOUR, &Settings::clean_hour, nullptr, -1, 23},
-    {IDC_CLEAN_MINUTE, &Settings::clean_minute, nullptr, 0, 59},
-    {IDC_NOTIFY_MIN_MB, &Settings::notify_min_mb, nullptr, 0, 9999},
-    {IDC_SHOW_STATUS, nullptr, &Settings::show_status_on_clean, 0, 0},
-};
+LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 HWND AddControl(HWND parent, DWORD ex_style, const wchar_t* window_class, const wchar_t* text, DWORD style, int x,
                 int y, int width, int height, int id) {
@@ -175,13 +165,13 @@ BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
 void StoreFields(HWND window, SettingsWindowContext& context) {
   Settings& settings = *context.settings;
   bool was_starting_with_windows = settings.start_with_windows;
-  for (const OkStep& step : kOkSteps) {
-    if (step.number) {
+  for (const SettingField& field : kSettingFields) {
+    if (field.number) {
       wchar_t text[kNumberReadLength] = {};
-      GetDlgItemTextW(window, step.id, text, kNumberReadLength);
-      settings.*step.number = ClampSettingsField(step.id, SettingsFieldNumber(text));
+      GetDlgItemTextW(window, field.control, text, kNumberReadLength);
+      settings.*field.number = ClampSettingsField(field.control, SettingsFieldNumber(text));
     } else {
-      settings.*step.flag = SettingsCheckState(SendDlgItemMessageW(window, step.id, BM_GETCHECK, 0, 0));
+      settings.*field.flag = SettingsCheckState(SendDlgItemMessageW(window, field.control, BM_GETCHECK, 0, 0));
     }
   }
   // The field stops typing at this length; a longer text set from outside
@@ -220,10 +210,10 @@ SIZE SettingsWindowSize(const RECT& frame_for_layout) {
 }
 
 int32_t ClampSettingsField(int id, int32_t value) {
-  for (const OkStep& step : kOkSteps) {
-    if (step.id != id || !step.number) continue;
-    if (value < step.low) return step.low;
-    if (value > step.high) return step.high;
+  for (const SettingField& field : kSettingFields) {
+    if (field.control != id || !field.number) continue;
+    if (value < field.low) return field.low;
+    if (value > field.high) return field.high;
     return value;
   }
   return value;
@@ -267,9 +257,10 @@ bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed
 }
 
 bool ShowSettingsWindow(HWND owner, Settings& settings) {
-  if (!app.settings_class_registered) {
+  static bool class_registered = false;
+  if (!class_registered) {
     RegisterSettingsClass();
-    app.settings_class_registered = true;
+    class_registered = true;
   }
   SettingsWindowContext context = {&settings, false, NULL};
   RECT frame = {0, 0, kLayoutRight + kMargin, kLayoutBottom + kMargin};
@@ -304,6 +295,8 @@ bool ShowSettingsWindow(HWND owner, Settings& settings) {
   if (owner && IsWindowVisible(owner)) EnableWindow(owner, TRUE);
   return context.saved;
 }
+
+namespace {
 
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* context = reinterpret_cast<SettingsWindowContext*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -355,3 +348,5 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
+
+}  // namespace

@@ -1,5 +1,6 @@
 // Status and history: the session rings of load samples and cleans, and the
-// status popup that shows them.
+// status popup that shows them. The popup's inner decisions and painting are
+// in status/status_internal.h.
 #pragma once
 
 #include <windows.h>
@@ -26,77 +27,42 @@ struct CleanHistory {
   int32_t next;
 };
 
+// The popup and the rings, kept in AppState::status. Everything starts zero
+// but the elevation, which starts unknown.
+struct StatusState {
+  UsageHistory usage_history;
+  CleanHistory clean_history;
+  HWND window;  // the popup while it is open
+  HFONT font;
+  HFONT large_font;
+  bool class_registered;
+  int elevation = -1;  // asked at the first paint: -1 unknown, 0 limited, 1 elevated
+  uint64_t closed_by_deactivation_tick;  // 0: never
+  FARPROC dwm_set_window_attribute_entry;  // DwmSetWindowAttribute, once found
+};
+
+void PushUsageSample(UsageHistory& ring, int32_t load_percent);
+// Copies the newest n samples, oldest first; `out` holds min(n, count).
+void CopyRecentUsage(const UsageHistory& ring, int32_t* out, int32_t n);
+void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes);
+// Copies the newest n cleans, oldest first, and returns min(n, count).
+int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
+
+// The same on the session's rings.
 void PushUsageSample(int32_t load_percent);
 int32_t UsageSampleCount();
-// Copies the newest n samples, oldest first; `out` holds min(n, count).
 void CopyRecentUsage(int32_t* out, int32_t n);
 void RecordClean(double freed_mb, int32_t processes);
-// Copies the newest n cleans, oldest first, and returns min(n, count).
 int32_t CopyRecentCleans(CleanRecord* out, int32_t n);
 
 // The status popup: a dark panel above the taskbar with the load, the used
 // and total memory, the elevation badge, a five-minute graph and the newest
 // cleans. At most one exists; it closes when it loses activation or on Esc.
-constexpr UINT_PTR TIMER_STATUS = 2;
-constexpr int STATUS_WIDTH = 460;
-constexpr int STATUS_HEIGHT = 340;
-constexpr int STATUS_RECENT_CLEANS = 5;
-constexpr int STATUS_GRAPH_MAX_POINTS = USAGE_HISTORY_CAPACITY + 2;
-
 void ShowStatusWindow(HWND owner);
 void CloseStatusWindow();
 bool IsStatusWindowOpen();
 void InvalidateStatusWindow();
-LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
-// Where the popup goes: 12 pixels in from the work area's bottom-right corner.
-RECT StatusWindowRect(const RECT& work_area);
-// The large font is the normal one in bold at four times the height.
-LOGFONTW LargeStatusFont(LOGFONTW normal);
 // A click on the tray icon first takes activation from the open popup, which
 // closes; the button release that follows must not open it again. True when
-// a tray toggle at `now` is that release: within the double-click time of a
-// close by deactivation (tick 0: never closed that way).
-bool ShouldIgnoreStatusToggle(uint64_t now, uint64_t closed_by_deactivation_tick, uint32_t double_click_time);
-
-// Everything one paint shows, gathered before drawing.
-struct StatusFigures {
-  int32_t load_percent;
-  double used_gb;
-  double total_gb;
-  int32_t elevation;  // 1 elevated, 0 limited
-  int32_t samples[USAGE_HISTORY_CAPACITY];  // oldest first
-  int32_t sample_count;
-  CleanRecord cleans[STATUS_RECENT_CLEANS];  // oldest first
-  int32_t clean_count;
-};
-
-struct StatusTextLine {
-  int y;
-  wchar_t text[64];
-};
-
-// The load figure's colour: green below 60, amber to 79, red above.
-COLORREF StatusLoadColor(int load_percent);
-// The graph's outline in the box of a client `client_width` wide: the
-// newest samples spread over the inner width, then the two closing points
-// along the box's bottom. Answers the number of points written, 0 when
-// there is nothing to draw (fewer than 2 samples, or no inner width).
-int StatusGraphPoints(const int32_t* samples, int32_t count, int client_width,
-                      POINT (&points)[STATUS_GRAPH_MAX_POINTS]);
-// "  09:05  Freed 1235 MB  (87 procs)"
-void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record);
-// The lines under "Recent cleans", newest first, 17 pixels apart from y 262;
-// with no cleans the one line "No cleans yet this session". `cleans` are
-// oldest first, as the history copies them. Answers the number of lines.
-int StatusCleanLines(const CleanRecord* cleans, int32_t count,
-                     StatusTextLine (&lines)[STATUS_RECENT_CLEANS]);
-
-// Reads the memory, the rings and (once per run) the elevation.
-void GatherStatusFigures(StatusFigures& figures);
-// Fonts of the popup, made on its creation and deleted on its destruction.
-void CreateStatusFonts();
-void DeleteStatusFonts();
-// Draws the whole popup into `dc`, which is `width` x `height`, with the
-// popup's fonts; every object it makes is gone when it returns.
-void DrawStatus(HDC dc, int width, int height, const StatusFigures& figures);
+// a tray toggle now is that release.
+bool IsStatusToggleIgnoredNow();

@@ -1,7 +1,13 @@
 // The status popup's window: creation and placement, its messages, its end.
+#include "status/status.h"
+
 #include "app/app.h"
+#include "app/shared.h"
+#include "status/status_internal.h"
 
 namespace {
+
+LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 const wchar_t kStatusClass[] = L"QuillmereStatus";
 
@@ -14,13 +20,13 @@ using SetWindowAttributeFunction = HRESULT(WINAPI*)(HWND window, DWORD attribute
 // dwmapi is no KnownDLL, so it is loaded from System32 at the first popup
 // and kept for the run: one reference, however many popups follow.
 SetWindowAttributeFunction FindSetWindowAttribute() {
-  if (!app.dwm_set_window_attribute_entry) {
+  if (!app.status.dwm_set_window_attribute_entry) {
     HMODULE dwm = LoadSystemLibrary(L"dwmapi.dll");
     FARPROC entry = dwm ? GetProcAddress(dwm, "DwmSetWindowAttribute") : NULL;
-    if (entry) app.dwm_set_window_attribute_entry = entry;
+    if (entry) app.status.dwm_set_window_attribute_entry = entry;
     else if (dwm) FreeLibrary(dwm);
   }
-  return reinterpret_cast<SetWindowAttributeFunction>(reinterpret_cast<void*>(app.dwm_set_window_attribute_entry));
+  return reinterpret_cast<SetWindowAttributeFunction>(reinterpret_cast<void*>(app.status.dwm_set_window_attribute_entry));
 }
 
 // Dark title bar on Windows 10 and 11, rounded corners on 11; older systems
@@ -91,57 +97,63 @@ bool ShouldIgnoreStatusToggle(uint64_t now, uint64_t closed_by_deactivation_tick
   return now - closed_by_deactivation_tick < double_click_time;
 }
 
+bool IsStatusToggleIgnoredNow() {
+  return ShouldIgnoreStatusToggle(GetTickCount64(), app.status.closed_by_deactivation_tick, GetDoubleClickTime());
+}
+
 void CreateStatusFonts() {
   DeleteStatusFonts();
   LOGFONTW font = {};
   SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof font, &font, 0);
-  app.status_font = CreateFontIndirectW(&font);
+  app.status.font = CreateFontIndirectW(&font);
   LOGFONTW large = LargeStatusFont(font);
-  app.status_large_font = CreateFontIndirectW(&large);
+  app.status.large_font = CreateFontIndirectW(&large);
 }
 
 void DeleteStatusFonts() {
-  if (app.status_large_font) {
-    DeleteObject(app.status_large_font);
-    app.status_large_font = NULL;
+  if (app.status.large_font) {
+    DeleteObject(app.status.large_font);
+    app.status.large_font = NULL;
   }
-  if (app.status_font) {
-    DeleteObject(app.status_font);
-    app.status_font = NULL;
+  if (app.status.font) {
+    DeleteObject(app.status.font);
+    app.status.font = NULL;
   }
 }
 
 void ShowStatusWindow(HWND owner) {
-  if (app.status_window) {
-    SetForegroundWindow(app.status_window);
+  if (app.status.window) {
+    SetForegroundWindow(app.status.window);
     return;
   }
-  if (!app.status_class_registered) {
+  if (!app.status.class_registered) {
     RegisterStatusClass();
-    app.status_class_registered = true;
+    app.status.class_registered = true;
   }
   RECT work_area = {};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work_area, 0);
   RECT place = StatusWindowRect(work_area);
   // Shown without activation while it is made; activated once complete.
-  app.status_window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kStatusClass, L"Quillmere",
+  app.status.window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kStatusClass, L"Quillmere",
                                       WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, place.left, place.top,
                                       STATUS_WIDTH, STATUS_HEIGHT, owner, NULL, GetModuleHandleW(NULL), NULL);
-  if (!app.status_window) return;
-  LONG style = GetWindowLongW(app.status_window, GWL_EXSTYLE);
-  SetWindowLongW(app.status_window, GWL_EXSTYLE, style & ~WS_EX_NOACTIVATE);
-  SetForegroundWindow(app.status_window);
+  if (!app.status.window) return;
+  LONG style = GetWindowLongW(app.status.window, GWL_EXSTYLE);
+  SetWindowLongW(app.status.window, GWL_EXSTYLE, style & ~WS_EX_NOACTIVATE);
+  SetForegroundWindow(app.status.window);
 }
 
 void CloseStatusWindow() {
-  if (app.status_window) DestroyWindow(app.status_window);
+  if (app.status.window) DestroyWindow(app.status.window);
 }
 
-bool IsStatusWindowOpen() { return app.status_window != NULL; }
+bool IsStatusWindowOpen() { return app.status.window != NULL; }
 
 void InvalidateStatusWindow() {
-  if (app.status_window) InvalidateRect(app.status_window, NULL, FALSE);
+  if (app.status.window) InvalidateRect(app.status.window, NULL, FALSE);
 }
+
+namespace {
 
 LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
@@ -153,7 +165,7 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_DESTROY:
       KillTimer(window, TIMER_STATUS);
       DeleteStatusFonts();
-      app.status_window = NULL;
+      app.status.window = NULL;
       return 0;
     case WM_ACTIVATE:
       // A popup being destroyed is hidden first and then loses activation;
@@ -162,7 +174,7 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       // the close however long the close took.
       if (LOWORD(wParam) == WA_INACTIVE && IsWindowVisible(window)) {
         DestroyWindow(window);
-        app.status_closed_by_deactivation_tick = GetTickCount64();
+        app.status.closed_by_deactivation_tick = GetTickCount64();
       } else if (LOWORD(wParam) != WA_INACTIVE) {
         // The default procedure, kept out of this message, is what gives an
         // activated window the keyboard focus; without it Windows sends Esc
@@ -185,3 +197,5 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
+
+}  // namespace

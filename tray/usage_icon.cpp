@@ -3,7 +3,9 @@
 #include "tray/tray.h"
 
 #include "app/app.h"
+#include "app/shared.h"
 #include "clean/clean.h"
+#include "status/status.h"
 
 namespace {
 constexpr int kLargestIconSize = 256;
@@ -19,9 +21,8 @@ int UsageIconSize(int small_icon_width) {
 int UsageBarTop(int size, int load_percent) { return size - (load_percent * size) / 100; }
 
 COLORREF UsageBarColor(int load_percent) {
-  if (load_percent > 79) return RGB(220, 55, 55);
-  if (load_percent >= 60) return RGB(220, 175, 0);
-  return RGB(45, 200, 75);
+  static const COLORREF kBandColours[] = {RGB(45, 200, 75), RGB(220, 175, 0), RGB(220, 55, 55)};
+  return kBandColours[LoadBandOf(load_percent)];
 }
 
 void FormatTooltip(wchar_t (&tip)[128], double used_gb, double total_gb, int load_percent) {
@@ -39,13 +40,13 @@ void RefreshTray() {
 }
 
 void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
-  NOTIFYICONDATAW& tray = app.tray_data;
+  NOTIFYICONDATAW& tray = app.tray.data;
   tray.uFlags = NIF_ICON | NIF_TIP;
   wchar_t tip[128];
   FormatTooltip(tip, used_gb, total_gb, load_percent);
   CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), tip);
 
-  HICON previous = app.drawn_icon;
+  HICON previous = app.tray.drawn_icon;
   int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
   HDC screen = GetDC(NULL);
   HDC memory = CreateCompatibleDC(screen);
@@ -85,9 +86,9 @@ void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
   DeleteDC(memory);
   ReleaseDC(NULL, screen);
 
-  app.drawn_icon = icon;
+  app.tray.drawn_icon = icon;
   tray.hIcon = icon;
-  app.tray_platform->notify_icon(NIM_MODIFY, &tray);
+  app.tray.platform->notify_icon(NIM_MODIFY, &tray);
   // Destroyed only once the shell holds its successor.
   if (previous) DestroyIcon(previous);
 }

@@ -6,6 +6,7 @@
 
 #include "app/app.h"
 #include "tests/support.h"
+#include "app/auto_clean.h"
 
 namespace {
 
@@ -63,7 +64,7 @@ bool FakeSnapshot(MemorySnapshot& snapshot) {
 void FakeClean(HWND owner) {
   ++machine.cleans;
   machine.clean_owner = owner;
-  app.last_clean_tick = machine.now;
+  app.clean.last_clean_tick = machine.now;
 }
 
 const AutoCleanPlatform kFakeMachine = {FakeTickCount, FakeLocalTime, FakeLastInput, FakeSnapshot, FakeClean};
@@ -90,14 +91,14 @@ struct Case {
 // its deadline, the schedule stores the date, the threshold reads the load
 // and the idle trigger the last input.
 char Evaluate(const AutoCleanPlatform& platform) {
-  uint64_t deadline = app.boot_deadline_tick;
-  uint32_t date = app.last_scheduled_date;
+  uint64_t deadline = app.auto_clean.boot_deadline_tick;
+  uint32_t date = app.auto_clean.last_scheduled_date;
   machine.snapshot_calls = machine.input_calls = machine.cleans = 0;
   EvaluateAutoClean(platform);
   if (machine.cleans == 0) return '.';
   if (machine.cleans > 1) return '!';
-  if (deadline != 0 && app.boot_deadline_tick == 0) return 'B';
-  if (app.last_scheduled_date != date) return 'S';
+  if (deadline != 0 && app.auto_clean.boot_deadline_tick == 0) return 'B';
+  if (app.auto_clean.last_scheduled_date != date) return 'S';
   if (machine.input_calls) return 'D';
   if (machine.snapshot_calls) return 'T';
   return 'I';
@@ -187,7 +188,7 @@ TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
     settings.on_boot_delay = c.boot;
     settings.clean_hour = c.hour;
     settings.clean_minute = c.minute;
-    app.last_clean_tick = c.last_clean;
+    app.clean.last_clean_tick = c.last_clean;
     machine.load = c.load;
     for (const Tick& tick : c.ticks) {
       machine.now = tick.now;
@@ -211,21 +212,21 @@ TEST_F(AutoClean, BootDelayArmsOnceAtTheFirstTickWithAPositiveValue) {
   app.settings = Settings{};  // every trigger off
   machine.now = kHour;
   EXPECT_EQ(Evaluate(kFakeMachine), '.');
-  EXPECT_FALSE(app.boot_delay_armed) << "a delay of 0 arms nothing";
+  EXPECT_FALSE(app.auto_clean.boot_delay_armed) << "a delay of 0 arms nothing";
 
   app.settings.on_boot_delay = 2;  // set while unarmed: armed at the next tick
   machine.now = kHour + kSecond;
   EXPECT_EQ(Evaluate(kFakeMachine), '.');
-  EXPECT_TRUE(app.boot_delay_armed);
-  EXPECT_EQ(app.boot_deadline_tick, kHour + 3 * kSecond);
+  EXPECT_TRUE(app.auto_clean.boot_delay_armed);
+  EXPECT_EQ(app.auto_clean.boot_deadline_tick, kHour + 3 * kSecond);
 
   app.settings.on_boot_delay = 600;  // no effect once armed
   machine.now = kHour + 3 * kSecond;
   EXPECT_EQ(Evaluate(kFakeMachine), 'B');
   machine.now = kHour + 20 * kMinute;
   EXPECT_EQ(Evaluate(kFakeMachine), '.') << "at most one boot-delay clean per run";
-  EXPECT_TRUE(app.boot_delay_armed);
-  EXPECT_EQ(app.boot_deadline_tick, 0u);
+  EXPECT_TRUE(app.auto_clean.boot_delay_armed);
+  EXPECT_EQ(app.auto_clean.boot_deadline_tick, 0u);
 }
 
 TEST(LocalDateKey, TellsEveryDateApart) {

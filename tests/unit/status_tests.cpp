@@ -7,6 +7,8 @@
 #include "clean/clean.h"
 #include "tests/support.h"
 #include "tray/tray.h"
+#include "app/shared.h"
+#include "status/status_internal.h"
 
 class History : public ::testing::Test {
  protected:
@@ -66,7 +68,7 @@ TEST_F(History, CleanRingCopiesWholeRecordsOldestFirst) {
 
 TEST_F(History, CleanRingDropsTheOldestAfter50) {
   for (int i = 1; i <= 51; ++i) RecordClean(0.0, i);
-  EXPECT_EQ(app.clean_history.count, 50);
+  EXPECT_EQ(app.status.clean_history.count, 50);
   CleanRecord out[50] = {};
   ASSERT_EQ(CopyRecentCleans(out, 50), 50);
   EXPECT_EQ(out[0].processes, 2);
@@ -229,7 +231,7 @@ TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
   EXPECT_STREQ(lines[0].text, L"No cleans yet this session");
 
   for (int i = 1; i <= 7; ++i) RecordClean(i * 100.0, i);
-  for (int i = 0; i < 7; ++i) app.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
+  for (int i = 0; i < 7; ++i) app.status.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
   GatherStatusFigures(figures);
   ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, lines), 5);
   const wchar_t* expected[] = {L"  10:07  Freed 700 MB  (7 procs)", L"  10:06  Freed 600 MB  (6 procs)",
@@ -251,9 +253,9 @@ TEST_F(History, StatusFiguresAskTheElevationOncePerRun) {
   EXPECT_EQ(figures.samples[2], 42);
   EXPECT_GT(figures.total_gb, 0.0);
   EXPECT_EQ(figures.elevation, IsProcessElevated() ? 1 : 0);
-  EXPECT_EQ(app.status_elevation, figures.elevation);
+  EXPECT_EQ(app.status.elevation, figures.elevation);
 
-  app.status_elevation = 0;  // as if the first answer had been "limited"
+  app.status.elevation = 0;  // as if the first answer had been "limited"
   GatherStatusFigures(figures);
   EXPECT_EQ(figures.elevation, 0) << "asked again";
 }
@@ -268,8 +270,8 @@ class StatusPicture : public ::testing::Test {
   void SetUp() override {
     ResetAppState();
     CreateStatusFonts();
-    ASSERT_NE(app.status_font, nullptr);
-    ASSERT_NE(app.status_large_font, nullptr);
+    ASSERT_NE(app.status.font, nullptr);
+    ASSERT_NE(app.status.large_font, nullptr);
     ZeroMemory(&figures_, sizeof figures_);
     figures_.load_percent = 42;
     figures_.used_gb = 6.7;
@@ -410,7 +412,7 @@ class StatusWindow : public ::testing::Test {
     CloseStatusWindow();
     if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
     if (other_) DestroyWindow(other_);
-    if (app.drawn_icon) DestroyIcon(app.drawn_icon);
+    if (app.tray.drawn_icon) DestroyIcon(app.tray.drawn_icon);
     Pump();
     DeleteAppFolder();
   }
@@ -467,7 +469,7 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
 
   ShowStatusWindow(app.main_window);
   ASSERT_TRUE(IsStatusWindowOpen());
-  HWND popup = app.status_window;
+  HWND popup = app.status.window;
   wchar_t title[32] = {}, name[32] = {};
   GetWindowTextW(popup, title, 32);
   GetClassNameW(popup, name, 32);
@@ -486,11 +488,11 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
             static_cast<LONG>(WS_EX_TOPMOST | WS_EX_TOOLWINDOW)) << "activatable once made";
   EXPECT_EQ(GetWindow(popup, GW_OWNER), app.main_window);
   EXPECT_EQ(GetForegroundWindow(), popup);
-  EXPECT_NE(app.status_font, nullptr);
-  EXPECT_NE(app.status_large_font, nullptr);
+  EXPECT_NE(app.status.font, nullptr);
+  EXPECT_NE(app.status.large_font, nullptr);
 
   ShowStatusWindow(app.main_window);
-  EXPECT_EQ(app.status_window, popup);
+  EXPECT_EQ(app.status.window, popup);
   EXPECT_EQ(CountPopups(), 1);
 
   UpdateWindow(popup);
@@ -499,23 +501,23 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   CloseStatusWindow();
   EXPECT_FALSE(IsStatusWindowOpen());
   EXPECT_FALSE(IsWindow(popup));
-  EXPECT_EQ(app.status_font, nullptr);
-  EXPECT_EQ(app.status_large_font, nullptr);
-  EXPECT_EQ(app.status_closed_by_deactivation_tick, 0u) << "closed by the program, not by a click elsewhere";
+  EXPECT_EQ(app.status.font, nullptr);
+  EXPECT_EQ(app.status.large_font, nullptr);
+  EXPECT_EQ(app.status.closed_by_deactivation_tick, 0u) << "closed by the program, not by a click elsewhere";
   ShowStatusWindow(app.main_window);
   EXPECT_TRUE(IsStatusWindowOpen()) << "opens again";
-  EXPECT_NE(app.status_font, nullptr);
+  EXPECT_NE(app.status.font, nullptr);
 }
 
 TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
   ShowStatusWindow(app.main_window);
   ASSERT_TRUE(IsStatusWindowOpen());
-  SendMessageW(app.status_window, WM_KEYDOWN, 'A', 0);
-  SendMessageW(app.status_window, WM_KEYDOWN, VK_RETURN, 0);
+  SendMessageW(app.status.window, WM_KEYDOWN, 'A', 0);
+  SendMessageW(app.status.window, WM_KEYDOWN, VK_RETURN, 0);
   EXPECT_TRUE(IsStatusWindowOpen()) << "other keys are ignored";
-  SendMessageW(app.status_window, WM_KEYDOWN, VK_ESCAPE, 0);
+  SendMessageW(app.status.window, WM_KEYDOWN, VK_ESCAPE, 0);
   EXPECT_FALSE(IsStatusWindowOpen());
-  EXPECT_EQ(app.status_closed_by_deactivation_tick, 0u);
+  EXPECT_EQ(app.status.closed_by_deactivation_tick, 0u);
 
   ShowStatusWindow(app.main_window);
   ASSERT_TRUE(IsStatusWindowOpen());
@@ -523,8 +525,8 @@ TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
   ActivateAnotherWindow();
   EXPECT_FALSE(IsStatusWindowOpen());
   EXPECT_EQ(CountPopups(), 0);
-  EXPECT_GE(app.status_closed_by_deactivation_tick, before);
-  EXPECT_EQ(app.status_font, nullptr);
+  EXPECT_GE(app.status.closed_by_deactivation_tick, before);
+  EXPECT_EQ(app.status.font, nullptr);
 }
 
 TEST_F(StatusWindow, TrayReleaseAndMenuCommandToggle) {
@@ -561,14 +563,14 @@ TEST_F(StatusWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
 
   // Once the double-click time has passed, a click opens it again.
   CloseStatusWindow();
-  app.status_closed_by_deactivation_tick -= GetDoubleClickTime();
+  app.status.closed_by_deactivation_tick -= GetDoubleClickTime();
   TrayClick();
   EXPECT_TRUE(IsStatusWindowOpen());
 }
 
 TEST_F(StatusWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
   ShowStatusWindow(app.main_window);
-  HWND popup = app.status_window;
+  HWND popup = app.status.window;
   ASSERT_NE(popup, nullptr);
   UpdateWindow(popup);
   RECT dirty = {};
@@ -592,8 +594,8 @@ TEST_F(StatusWindow, CleanOpensItOnlyWhenAsked) {
   app.settings.show_status_on_clean = 1;
   RunClean(app.main_window);
   ASSERT_TRUE(IsStatusWindowOpen());
-  EXPECT_EQ(GetWindow(app.status_window, GW_OWNER), app.main_window);
-  EXPECT_EQ(app.clean_history.count, 2);
+  EXPECT_EQ(GetWindow(app.status.window, GW_OWNER), app.main_window);
+  EXPECT_EQ(app.status.clean_history.count, 2);
   EXPECT_EQ(UsageSampleCount(), 2) << "the tray was refreshed first";
 }
 
@@ -614,9 +616,9 @@ TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   for (; i < 2000 && all_painted; ++i) {
     ShowStatusWindow(app.main_window);
     if (!IsStatusWindowOpen()) break;
-    UpdateWindow(app.status_window);
-    all_painted = ClientPixel(app.status_window, 2, 2) == RGB(20, 20, 28) &&
-                  ClientPixel(app.status_window, 30, 112) == RGB(32, 32, 44);
+    UpdateWindow(app.status.window);
+    all_painted = ClientPixel(app.status.window, 2, 2) == RGB(20, 20, 28) &&
+                  ClientPixel(app.status.window, 30, 112) == RGB(32, 32, 44);
     CloseStatusWindow();
     Pump();
   }
