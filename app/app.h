@@ -47,6 +47,7 @@ struct AppState {
   uint64_t last_clean_tick;
   bool limited_notice_shown;
   FARPROC set_system_information_entry;
+  FARPROC query_system_information_entry;
   bool purge_privileges_enabled;
   uint64_t boot_deadline_tick;
   bool boot_delay_armed;
@@ -104,6 +105,7 @@ struct AutoCleanPlatform {
   void(WINAPI* local_time)(LPSYSTEMTIME time);
   BOOL(WINAPI* last_input_info)(PLASTINPUTINFO info);
   bool (*take_snapshot)(MemorySnapshot& snapshot);
+  bool (*read_memory_lists)(MemoryLists& lists);
   void (*run_clean)(HWND owner);
 };
 extern const AutoCleanPlatform kSystemAutoCleanPlatform;
@@ -111,9 +113,12 @@ extern const AutoCleanPlatform kSystemAutoCleanPlatform;
 // The local date as yyyymmdd: the scheduled trigger remembers the whole date
 // it last ran on, so the same day of a later month still gets its clean.
 uint32_t LocalDateKey(const SYSTEMTIME& time);
+// Whether free plus zeroed memory is below `free_below_mb`; never when the
+// lists could not be read or the setting is 0 or less (off).
+bool FreeMemoryBelow(const MemoryLists& lists, int32_t free_below_mb);
 // Called on each timer tick while auto-clean is on: tests the boot delay, the
-// scheduled time, the interval, the load threshold and the idle time, in that
-// order, and starts at most one clean.
+// scheduled time, the interval, the load threshold, free memory and the idle
+// time, in that order, and starts at most one clean.
 void EvaluateAutoClean(const AutoCleanPlatform& platform = kSystemAutoCleanPlatform);
 
 // Shared helpers.

@@ -25,6 +25,11 @@ const SettingKey kKeys[] = {
     {L"Clean", L"notify_min_mb", &Settings::notify_min_mb, nullptr},
     {L"App", L"start_with_windows", nullptr, &Settings::start_with_windows},
     {L"App", L"show_status_on_clean", nullptr, &Settings::show_status_on_clean},
+    {L"Clean", L"free_below_mb", &Settings::free_below_mb, nullptr},
+    {L"Clean", L"trim_working_sets", nullptr, &Settings::trim_working_sets},
+    {L"Clean", L"flush_modified", nullptr, &Settings::flush_modified},
+    {L"Clean", L"purge_standby", nullptr, &Settings::purge_standby},
+    {L"Clean", L"flush_file_cache", nullptr, &Settings::flush_file_cache},
 };
 
 }  // namespace
@@ -38,6 +43,10 @@ void InitDefaultSettings(Settings& settings) {
   settings.auto_clean = true;
   settings.clean_hour = -1;
   settings.notify_min_mb = 10;
+  settings.trim_working_sets = true;
+  settings.flush_modified = true;
+  settings.purge_standby = true;
+  settings.flush_file_cache = true;
 }
 
 TextEncoding DetectTextEncoding(const BYTE* head, size_t count, size_t& mark) {

@@ -18,12 +18,21 @@ void CopyRecentUsage(int32_t* out, int32_t n) {
   for (int32_t k = 0; k < n; ++k) out[k] = ring.samples[(start + k) % USAGE_HISTORY_CAPACITY];
 }
 
-void RecordClean(double freed_mb, int32_t processes) {
+void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after) {
   CleanHistory& ring = app.clean_history;
   CleanRecord& entry = ring.entries[ring.next];
+  ZeroMemory(&entry, sizeof entry);
   GetLocalTime(&entry.time);
   entry.freed_mb = freed_mb;
   entry.processes = processes;
+  // One reading alone says nothing about what the clean did.
+  if (before.readable && after.readable) {
+    entry.lists_read = true;
+    entry.standby_before_mb = before.standby_mb;
+    entry.standby_after_mb = after.standby_mb;
+    entry.modified_before_mb = before.modified_mb;
+    entry.modified_after_mb = after.modified_mb;
+  }
   ring.next = (ring.next + 1) % CLEAN_HISTORY_CAPACITY;
   if (ring.count < CLEAN_HISTORY_CAPACITY) ring.count += 1;
 }

@@ -14,10 +14,19 @@ struct UsageHistory {
   int32_t next;
 };
 
+struct MemoryLists;
+
 struct CleanRecord {
   SYSTEMTIME time;
   double freed_mb;
   int32_t processes;
+  // The standby and modified lists around the clean; all 0 unless both
+  // readings worked.
+  bool lists_read;
+  double standby_before_mb;
+  double standby_after_mb;
+  double modified_before_mb;
+  double modified_after_mb;
 };
 
 struct CleanHistory {
@@ -30,7 +39,8 @@ void PushUsageSample(int32_t load_percent);
 int32_t UsageSampleCount();
 // Copies the newest n samples, oldest first; `out` holds min(n, count).
 void CopyRecentUsage(int32_t* out, int32_t n);
-void RecordClean(double freed_mb, int32_t processes);
+// `before` and `after` are the list readings around the clean.
+void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after);
 // Copies the newest n cleans, oldest first, and returns min(n, count).
 int32_t CopyRecentCleans(CleanRecord* out, int32_t n);
 
@@ -84,7 +94,8 @@ COLORREF StatusLoadColor(int load_percent);
 // there is nothing to draw (fewer than 2 samples, or no inner width).
 int StatusGraphPoints(const int32_t* samples, int32_t count, int client_width,
                       POINT (&points)[STATUS_GRAPH_MAX_POINTS]);
-// "  09:05  Freed 1235 MB  (87 procs)"
+// "  09:05  Freed 1235 MB  (87 procs)", and when the lists were read the
+// standby list's change, "  standby -812 MB".
 void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record);
 // The lines under "Recent cleans", newest first, 17 pixels apart from y 262;
 // with no cleans the one line "No cleans yet this session". `cleans` are
