@@ -9,13 +9,21 @@ namespace {
 
 constexpr uint64_t kMillisecondsPerSecond = 1000;
 constexpr uint64_t kMillisecondsPerMinute = 60000;
+// Also the cool-down of the free-memory trigger.
 constexpr uint64_t kThresholdCooldown = 300000;
+
+bool ReadSystemMemoryLists(MemoryLists& lists) { return ReadMemoryLists(lists); }
 
 }  // namespace
 
 const AutoCleanPlatform kSystemAutoCleanPlatform = {
-    GetTickCount64, GetLocalTime, GetLastInputInfo, TakeMemorySnapshot, RunClean,
+    GetTickCount64, GetLocalTime, GetLastInputInfo, TakeMemorySnapshot, ReadSystemMemoryLists, RunClean,
 };
+
+bool FreeMemoryBelow(const MemoryLists& lists, int32_t free_below_mb) {
+  return free_below_mb > 0 && lists.readable &&
+         lists.free_mb + lists.zeroed_mb < static_cast<double>(free_below_mb);
+}
 
 uint32_t LocalDateKey(const SYSTEMTIME& time) {
   return static_cast<uint32_t>(time.wYear) * 10000u + static_cast<uint32_t>(time.wMonth) * 100u + time.wDay;
@@ -65,6 +73,17 @@ void EvaluateAutoClean(AutoCleanState& state, const Settings& settings, uint64_t
     // A failed reading counts as a threshold not reached.
     if (platform.take_snapshot(snapshot) &&
         static_cast<int32_t>(snapshot.load_percent) >= settings.threshold_percent &&
+        since_clean >= kThresholdCooldown) {
+      platform.run_clean(owner);
+      return;
+    }
+  }
+
+  // The lists are read only while the trigger is on: each reading is a
+  // system call that the other triggers do not need.
+  if (settings.free_below_mb > 0) {
+    MemoryLists lists = {};
+    if (platform.read_memory_lists(lists) && FreeMemoryBelow(lists, settings.free_below_mb) &&
         since_clean >= kThresholdCooldown) {
       platform.run_clean(owner);
       return;

@@ -1,6 +1,4 @@
-// The auto-clean triggers: once a timer tick while auto-clean is on, the
-// boot delay, the scheduled time, the interval, the load threshold and the
-// idle time are looked at in that order, and at most one clean starts.
+// The auto-clean triggers, looked at once a timer tick while auto-clean is on.
 #pragma once
 
 #include <windows.h>
@@ -17,6 +15,7 @@ struct AutoCleanPlatform {
   void(WINAPI* local_time)(LPSYSTEMTIME time);
   BOOL(WINAPI* last_input_info)(PLASTINPUTINFO info);
   bool (*take_snapshot)(MemorySnapshot& snapshot);
+  bool (*read_memory_lists)(MemoryLists& lists);
   void (*run_clean)(HWND owner);
 };
 extern const AutoCleanPlatform kSystemAutoCleanPlatform;
@@ -31,9 +30,12 @@ struct AutoCleanState {
 // The local date as yyyymmdd: the scheduled trigger remembers the whole date
 // it last ran on, so the same day of a later month still gets its clean.
 uint32_t LocalDateKey(const SYSTEMTIME& time);
+// Whether free plus zeroed memory is below `free_below_mb`; never when the
+// lists could not be read or the setting is 0 or less (off).
+bool FreeMemoryBelow(const MemoryLists& lists, int32_t free_below_mb);
 // Called on each timer tick while auto-clean is on: tests the boot delay, the
-// scheduled time, the interval, the load threshold and the idle time, in that
-// order, and starts at most one clean.
+// scheduled time, the interval, the load threshold, free memory and the idle
+// time, in that order, and starts at most one clean.
 // Cleans run for `owner`; the interval, threshold and idle triggers measure
 // from `last_clean_tick`.
 void EvaluateAutoClean(AutoCleanState& state, const Settings& settings, uint64_t last_clean_tick, HWND owner,

@@ -36,11 +36,13 @@ FARPROC WINAPI GetProcAddressCall(HMODULE, LPCSTR) {
 }
 BOOL WINAPI SetFileCacheSize(SIZE_T, SIZE_T, DWORD) { return FALSE; }
 void EnablePrivileges() {}
+void WINAPI GetSystemInfoCall(LPSYSTEM_INFO info) { info->dwPageSize = 4096; }
 
 const CleanPlatform kIdlePlatform = {
     EnumProcesses,       OpenProcessCall,    GetImageName,     EmptyWorkingSet,  CloseHandleCall,
-    GetModuleHandleCall, GetProcAddressCall, SetFileCacheSize, EnablePrivileges,
+    GetModuleHandleCall, GetProcAddressCall, SetFileCacheSize, EnablePrivileges, GetSystemInfoCall,
 };
+const CleanSteps kFullClean = {true, true, true, true};
 
 double Seconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to, const LARGE_INTEGER& frequency) {
   return static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(frequency.QuadPart);
@@ -54,7 +56,7 @@ double SecondsPerClean(const wchar_t* list) {
   volatile uint32_t sink = 0;
   for (;;) {  // grow the batch until it is long enough to time
     QueryPerformanceCounter(&start);
-    for (uint32_t i = 0; i < cleans; ++i) sink = sink + PurgeSystemLists(list, kIdlePlatform);
+    for (uint32_t i = 0; i < cleans; ++i) sink = sink + PurgeSystemLists(list, kFullClean, kIdlePlatform);
     QueryPerformanceCounter(&end);
     if (Seconds(start, end, frequency) > 0.05 || cleans >= (1u << 30)) break;
     cleans *= 2;
@@ -62,7 +64,7 @@ double SecondsPerClean(const wchar_t* list) {
   double best = 1e300;
   for (int batch = 0; batch < 5; ++batch) {
     QueryPerformanceCounter(&start);
-    for (uint32_t i = 0; i < cleans; ++i) sink = sink + PurgeSystemLists(list, kIdlePlatform);
+    for (uint32_t i = 0; i < cleans; ++i) sink = sink + PurgeSystemLists(list, kFullClean, kIdlePlatform);
     QueryPerformanceCounter(&end);
     double each = Seconds(start, end, frequency) / cleans;
     if (each < best) best = each;

@@ -20,7 +20,8 @@ struct MemorySnapshot {
 struct CleanState {
   uint64_t last_clean_tick;              // stamped by each clean; 0 before the first
   bool limited_notice_shown;             // the limited-mode balloon was shown in this run
-  FARPROC set_system_information_entry;  // NtSetSystemInformation, once found
+  FARPROC set_system_information_entry;    // NtSetSystemInformation, once found
+  FARPROC query_system_information_entry;  // NtQuerySystemInformation, once found
   bool purge_privileges_enabled;
 };
 
@@ -37,9 +38,37 @@ void FillMemorySnapshot(MemorySnapshot& snapshot, const MEMORYSTATUSEX& status);
 // False when the system gives no reading; the snapshot is then untouched.
 bool TakeMemorySnapshot(MemorySnapshot& snapshot);
 
-// The platform calls the trimmer and the purge make, gathered so that a test
-// can play the system: processes that cannot be opened, 5,000 processes, a
-// missing ntdll entry point. The program always uses kSystemCleanPlatform.
+// The system's memory lists in megabytes. Unreadable (not elevated, an older
+// system, Wine) leaves every figure 0.
+struct MemoryLists {
+  bool readable;
+  double zeroed_mb;
+  double free_mb;
+  double modified_mb;
+  double standby_mb;  // all eight priorities
+};
+
+// What NtQuerySystemInformation answers for the memory-list class on 64-bit
+// Windows, in pages. Only the zeroed, free, modified and standby counts are
+// read; the rest keeps the record the size the system expects.
+struct SystemMemoryListInformation {
+  ULONG_PTR ZeroPageCount;
+  ULONG_PTR FreePageCount;
+  ULONG_PTR ModifiedPageCount;
+  ULONG_PTR ModifiedNoWritePageCount;
+  ULONG_PTR BadPageCount;
+  ULONG_PTR PageCountByPriority[8];
+  ULONG_PTR RepurposedPagesByPriority[8];
+  ULONG_PTR ModifiedPageCountPageFile;
+};
+
+// The page counts as megabytes (pages x page size / 2^20), marked readable.
+MemoryLists MemoryListsFromPages(const SystemMemoryListInformation& pages, uint64_t page_size);
+
+// The platform calls the trimmer, the purge and the list reading make,
+// gathered so that a test can play the system: processes that cannot be
+// opened, 5,000 processes, a missing ntdll entry point, lists that cannot be
+// read. The program always uses kSystemCleanPlatform.
 struct CleanPlatform {
   BOOL(WINAPI* enum_processes)(DWORD* ids, DWORD bytes, DWORD* returned);
   HANDLE(WINAPI* open_process)(DWORD access, BOOL inherit, DWORD id);
@@ -50,10 +79,13 @@ struct CleanPlatform {
   FARPROC(WINAPI* get_proc_address)(HMODULE module, LPCSTR name);
   BOOL(WINAPI* set_file_cache_size)(SIZE_T minimum, SIZE_T maximum, DWORD flags);
   void (*enable_purge_privileges)();
+  void(WINAPI* get_system_info)(LPSYSTEM_INFO info);
 };
 extern const CleanPlatform kSystemCleanPlatform;
 
 using SetSystemInformationFunction = LONG(NTAPI*)(ULONG information_class, PVOID information, ULONG length);
+using QuerySystemInformationFunction = LONG(NTAPI*)(ULONG information_class, PVOID information, ULONG length,
+                                                    PULONG returned);
 constexpr ULONG SYSTEM_MEMORY_LIST_INFORMATION = 80;
 constexpr ULONG MEMORY_FLUSH_MODIFIED_LIST = 3;
 constexpr ULONG MEMORY_PURGE_STANDBY_LIST = 4;
@@ -68,13 +100,25 @@ bool IsExcluded(const wchar_t* base_name, const wchar_t* exclusion_list);
 uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& platform = kSystemCleanPlatform);
 
 // Enables, in the process token, the two privileges the purge needs: an
-// elevated token holds them but does not enable them.
+// elevated token holds them but does not enable them. Reading the lists
+// needs the first of them too.
 void EnablePurgePrivileges();
+// Reads the memory lists; false (and `lists` all zero) when the system
+// refuses or lacks the query.
+bool ReadMemoryLists(MemoryLists& lists, const CleanPlatform& platform = kSystemCleanPlatform);
+
+// Which parts of a clean run; all on is the full clean.
+struct CleanSteps {
+  bool trim_working_sets;
+  bool flush_modified;
+  bool purge_standby;
+  bool flush_file_cache;
+};
 // Trims, then flushes the modified list, purges the standby list and flushes
-// the file cache; answers the trimmer's count.
-uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanPlatform& platform);
-// The same on the program's clean state.
-uint32_t PurgeSystemLists(const wchar_t* exclusion_list, const CleanPlatform& platform = kSystemCleanPlatform);
+// the file cache, each only when its step is on; answers the trimmer's count,
+// 0 when the trim is off.
+uint32_t PurgeSystemLists(const wchar_t* exclusion_list, const CleanSteps& steps,
+                          const CleanPlatform& platform = kSystemCleanPlatform);
 
 // Megabytes that became available, never negative.
 double FreedMegabytes(uint64_t avail_before, uint64_t avail_after);

@@ -1,4 +1,5 @@
-// The memory-releasing core of a clean: trim, then the three system requests.
+// The memory-releasing core of a clean: trim, then the three system requests;
+// and the reading of the lists those requests empty.
 #include "clean/clean.h"
 
 #include "app/app.h"
@@ -15,48 +16,67 @@ void EnablePrivilege(HANDLE token, const wchar_t* name) {
   AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr);
 }
 
-// Looked up at most once per run when found; a failed lookup is tried again
-// the next time the entry point is needed.
-SetSystemInformationFunction SystemInformationEntry(CleanState& state, const CleanPlatform& platform) {
-  if (!state.set_system_information_entry) {
-    HMODULE ntdll = platform.get_module_handle(L"ntdll.dll");
-    if (ntdll) state.set_system_information_entry = platform.get_proc_address(ntdll, "NtSetSystemInformation");
-  }
-  return reinterpret_cast<SetSystemInformationFunction>(reinterpret_cast<void*>(state.set_system_information_entry));
+// Once per run, before the first request or list reading that needs them.
+void EnsurePurgePrivileges(const CleanPlatform& platform) {
+  if (app.clean.purge_privileges_enabled) return;
+  platform.enable_purge_privileges();
+  app.clean.purge_privileges_enabled = true;
 }
 
-void SendMemoryListCommand(CleanState& state, const CleanPlatform& platform, ULONG command) {
-  SetSystemInformationFunction entry = SystemInformationEntry(state, platform);
+// Looked up at most once per run when found; a failed lookup is tried again
+// the next time the entry point is needed.
+FARPROC NtdllEntry(FARPROC& cached, const char* name, const CleanPlatform& platform) {
+  if (!cached) {
+    HMODULE ntdll = platform.get_module_handle(L"ntdll.dll");
+    if (ntdll) cached = platform.get_proc_address(ntdll, name);
+  }
+  return cached;
+}
+
+void SendMemoryListCommand(const CleanPlatform& platform, ULONG command) {
+  SetSystemInformationFunction entry = reinterpret_cast<SetSystemInformationFunction>(
+      reinterpret_cast<void*>(NtdllEntry(app.clean.set_system_information_entry, "NtSetSystemInformation", platform)));
   if (entry) entry(SYSTEM_MEMORY_LIST_INFORMATION, &command, sizeof command);
 }
 
 }  // namespace
 
 const CleanPlatform kSystemCleanPlatform = {
-    K32EnumProcesses, OpenProcess,      K32GetProcessImageFileNameW, K32EmptyWorkingSet,   CloseHandle,
-    GetModuleHandleW, GetProcAddress,   SetSystemFileCacheSize,      EnablePurgePrivileges,
+    K32EnumProcesses, OpenProcess,    K32GetProcessImageFileNameW, K32EmptyWorkingSet,    CloseHandle,
+    GetModuleHandleW, GetProcAddress, SetSystemFileCacheSize,      EnablePurgePrivileges, GetSystemInfo,
 };
 
 void EnablePurgePrivileges() {
   HANDLE token = nullptr;
   if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
-  EnablePrivilege(token, SE_PROF_SINGLE_PROCESS_NAME);  // the standby purge
+  EnablePrivilege(token, SE_PROF_SINGLE_PROCESS_NAME);  // the standby purge and the list reading
   EnablePrivilege(token, SE_INCREASE_QUOTA_NAME);       // the file-cache flush
   CloseHandle(token);
 }
 
-uint32_t PurgeSystemLists(const wchar_t* exclusion_list, const CleanPlatform& platform) {
-  return PurgeSystemLists(app.clean, exclusion_list, platform);
+bool ReadMemoryLists(MemoryLists& lists, const CleanPlatform& platform) {
+  ZeroMemory(&lists, sizeof lists);
+  EnsurePurgePrivileges(platform);
+  QuerySystemInformationFunction entry = reinterpret_cast<QuerySystemInformationFunction>(
+      reinterpret_cast<void*>(NtdllEntry(app.clean.query_system_information_entry, "NtQuerySystemInformation", platform)));
+  if (!entry) return false;
+  SystemMemoryListInformation pages = {};
+  ULONG returned = 0;
+  // Any NTSTATUS with the top bit set is a refusal (an unknown class, a
+  // missing privilege, a record of another size).
+  if (entry(SYSTEM_MEMORY_LIST_INFORMATION, &pages, sizeof pages, &returned) < 0) return false;
+  SYSTEM_INFO system = {};
+  platform.get_system_info(&system);
+  if (system.dwPageSize == 0) return false;
+  lists = MemoryListsFromPages(pages, system.dwPageSize);
+  return true;
 }
 
-uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanPlatform& platform) {
-  uint32_t count = TrimWorkingSets(exclusion_list, platform);
-  if (!state.purge_privileges_enabled) {
-    platform.enable_purge_privileges();
-    state.purge_privileges_enabled = true;
-  }
-  SendMemoryListCommand(state, platform, MEMORY_FLUSH_MODIFIED_LIST);
-  SendMemoryListCommand(state, platform, MEMORY_PURGE_STANDBY_LIST);
-  platform.set_file_cache_size(static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1), 0);
+uint32_t PurgeSystemLists(const wchar_t* exclusion_list, const CleanSteps& steps, const CleanPlatform& platform) {
+  uint32_t count = steps.trim_working_sets ? TrimWorkingSets(exclusion_list, platform) : 0;
+  EnsurePurgePrivileges(platform);
+  if (steps.flush_modified) SendMemoryListCommand(platform, MEMORY_FLUSH_MODIFIED_LIST);
+  if (steps.purge_standby) SendMemoryListCommand(platform, MEMORY_PURGE_STANDBY_LIST);
+  if (steps.flush_file_cache) platform.set_file_cache_size(static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1), 0);
   return count;
 }

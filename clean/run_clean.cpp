@@ -53,13 +53,20 @@ void Notify(double freed_mb, int32_t processes) {
 void RunClean(HWND owner) {
   MemorySnapshot before = {};
   MemorySnapshot after = {};
+  MemoryLists lists_before = {};
+  MemoryLists lists_after = {};
   TakeMemorySnapshot(before);
-  const wchar_t* list = app.settings.exclude_list[0] != 0 ? app.settings.exclude_list : nullptr;
-  int32_t processes = static_cast<int32_t>(PurgeSystemLists(list));
+  ReadMemoryLists(lists_before);
+  const Settings& settings = app.settings;
+  const wchar_t* list = settings.exclude_list[0] != 0 ? settings.exclude_list : nullptr;
+  const CleanSteps steps = {settings.trim_working_sets, settings.flush_modified, settings.purge_standby,
+                            settings.flush_file_cache};
+  int32_t processes = static_cast<int32_t>(PurgeSystemLists(list, steps));
   TakeMemorySnapshot(after);
+  ReadMemoryLists(lists_after);
   app.clean.last_clean_tick = GetTickCount64();
   double freed_mb = FreedMegabytes(before.avail_bytes, after.avail_bytes);
-  RecordClean(freed_mb, processes);
+  RecordClean(freed_mb, processes, lists_before, lists_after);
 
   // Without an application-data folder the clean goes unlogged rather than
   // into a folder at the drive root that anyone could have made.

@@ -18,6 +18,20 @@ bool TakeMemorySnapshot(MemorySnapshot& snapshot) {
   return true;
 }
 
+MemoryLists MemoryListsFromPages(const SystemMemoryListInformation& pages, uint64_t page_size) {
+  // In doubles all the way: a count times the page size may pass 2^64.
+  const double mb_per_page = static_cast<double>(page_size) * BYTES_TO_MB;
+  double standby_pages = 0;
+  for (ULONG_PTR count : pages.PageCountByPriority) standby_pages += static_cast<double>(count);
+  MemoryLists lists = {};
+  lists.readable = true;
+  lists.zeroed_mb = static_cast<double>(pages.ZeroPageCount) * mb_per_page;
+  lists.free_mb = static_cast<double>(pages.FreePageCount) * mb_per_page;
+  lists.modified_mb = static_cast<double>(pages.ModifiedPageCount) * mb_per_page;
+  lists.standby_mb = standby_pages * mb_per_page;
+  return lists;
+}
+
 LoadBand LoadBandOf(int load_percent) {
   if (load_percent > 79) return LOAD_BAND_CRITICAL;
   if (load_percent >= 60) return LOAD_BAND_HIGH;

@@ -21,6 +21,12 @@ struct Settings {
   int32_t clean_minute;
   int32_t notify_min_mb;
   bool show_status_on_clean;
+  int32_t free_below_mb;  // clean when free + zeroed memory falls below; 0: off
+  // The steps a clean takes; all on is the full clean.
+  bool trim_working_sets;
+  bool flush_modified;
+  bool purge_standby;
+  bool flush_file_cache;
 };
 
 void InitDefaultSettings(Settings& settings);

@@ -8,7 +8,8 @@
 
 // One row per setting but the exclusion list, in the order a save writes
 // them: where it lives in config.ini, which member of the record it fills,
-// and the settings window's control with the range OK keeps a number in.
+// and the settings window's control, if any, with the range OK keeps a
+// number in.
 const SettingField kSettingFields[SETTING_FIELD_COUNT] = {
     {L"Clean", L"threshold_percent", &Settings::threshold_percent, nullptr, IDC_THRESHOLD, 1, 99},
     {L"Clean", L"interval_minutes", &Settings::interval_minutes, nullptr, IDC_INTERVAL, 0, 1440},
@@ -21,6 +22,11 @@ const SettingField kSettingFields[SETTING_FIELD_COUNT] = {
     {L"Clean", L"notify_min_mb", &Settings::notify_min_mb, nullptr, IDC_NOTIFY_MIN_MB, 0, 9999},
     {L"App", L"start_with_windows", nullptr, &Settings::start_with_windows, IDC_START_WITH_WINDOWS, 0, 0},
     {L"App", L"show_status_on_clean", nullptr, &Settings::show_status_on_clean, IDC_SHOW_STATUS, 0, 0},
+    {L"Clean", L"free_below_mb", &Settings::free_below_mb, nullptr, 0, 0, 0},
+    {L"Clean", L"trim_working_sets", nullptr, &Settings::trim_working_sets, 0, 0, 0},
+    {L"Clean", L"flush_modified", nullptr, &Settings::flush_modified, 0, 0, 0},
+    {L"Clean", L"purge_standby", nullptr, &Settings::purge_standby, 0, 0, 0},
+    {L"Clean", L"flush_file_cache", nullptr, &Settings::flush_file_cache, 0, 0, 0},
 };
 
 void InitDefaultSettings(Settings& settings) {
@@ -32,6 +38,10 @@ void InitDefaultSettings(Settings& settings) {
   settings.auto_clean = true;
   settings.clean_hour = -1;
   settings.notify_min_mb = 10;
+  settings.trim_working_sets = true;
+  settings.flush_modified = true;
+  settings.purge_standby = true;
+  settings.flush_file_cache = true;
 }
 
 TextEncoding DetectTextEncoding(const BYTE* head, size_t count, size_t& mark) {

@@ -139,8 +139,8 @@ bool SettingsCheckState(LRESULT state);
 bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed);
 
 // A setting's row: its key in config.ini, its member of the record (a
-// number or a flag), and its control in the settings window with the range
-// OK keeps a number in. Load, save and OK all go through the one table; the
+// number or a flag), and its control in the settings window (0: none, the
+// file alone sets it) with the range OK keeps a number in. Load, save and OK all go through the one table; the
 // exclusion list, text rather than a number or flag, is handled beside it.
 struct SettingField {
   const wchar_t* section;
@@ -151,5 +151,5 @@ struct SettingField {
   int32_t low;
   int32_t high;
 };
-constexpr int SETTING_FIELD_COUNT = 11;
+constexpr int SETTING_FIELD_COUNT = 16;
 extern const SettingField kSettingFields[SETTING_FIELD_COUNT];

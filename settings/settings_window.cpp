@@ -166,6 +166,7 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   Settings& settings = *context.settings;
   bool was_starting_with_windows = settings.start_with_windows;
   for (const SettingField& field : kSettingFields) {
+    if (!field.control) continue;
     if (field.number) {
       wchar_t text[kNumberReadLength] = {};
       GetDlgItemTextW(window, field.control, text, kNumberReadLength);
@@ -211,7 +212,7 @@ SIZE SettingsWindowSize(const RECT& frame_for_layout) {
 
 int32_t ClampSettingsField(int id, int32_t value) {
   for (const SettingField& field : kSettingFields) {
-    if (field.control != id || !field.number) continue;
+    if (!field.control || field.control != id || !field.number) continue;
     if (value < field.low) return field.low;
     if (value > field.high) return field.high;
     return value;

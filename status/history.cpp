@@ -2,6 +2,7 @@
 #include "status/status.h"
 
 #include "app/app.h"
+#include "clean/clean.h"
 
 void PushUsageSample(UsageHistory& ring, int32_t load_percent) {
   ring.samples[ring.next] = load_percent;
@@ -16,11 +17,21 @@ void CopyRecentUsage(const UsageHistory& ring, int32_t* out, int32_t n) {
   for (int32_t k = 0; k < n; ++k) out[k] = ring.samples[(start + k) % USAGE_HISTORY_CAPACITY];
 }
 
-void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes) {
+void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes, const MemoryLists& before,
+                 const MemoryLists& after) {
   CleanRecord& entry = ring.entries[ring.next];
+  ZeroMemory(&entry, sizeof entry);
   GetLocalTime(&entry.time);
   entry.freed_mb = freed_mb;
   entry.processes = processes;
+  // One reading alone says nothing about what the clean did.
+  if (before.readable && after.readable) {
+    entry.lists_read = true;
+    entry.standby_before_mb = before.standby_mb;
+    entry.standby_after_mb = after.standby_mb;
+    entry.modified_before_mb = before.modified_mb;
+    entry.modified_after_mb = after.modified_mb;
+  }
   ring.next = (ring.next + 1) % CLEAN_HISTORY_CAPACITY;
   if (ring.count < CLEAN_HISTORY_CAPACITY) ring.count += 1;
 }
@@ -39,6 +50,8 @@ int32_t UsageSampleCount() { return app.status.usage_history.count; }
 
 void CopyRecentUsage(int32_t* out, int32_t n) { CopyRecentUsage(app.status.usage_history, out, n); }
 
-void RecordClean(double freed_mb, int32_t processes) { RecordClean(app.status.clean_history, freed_mb, processes); }
+void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after) {
+  RecordClean(app.status.clean_history, freed_mb, processes, before, after);
+}
 
 int32_t CopyRecentCleans(CleanRecord* out, int32_t n) { return CopyRecentCleans(app.status.clean_history, out, n); }

@@ -15,10 +15,19 @@ struct UsageHistory {
   int32_t next;
 };
 
+struct MemoryLists;  // clean/clean.h
+
 struct CleanRecord {
   SYSTEMTIME time;
   double freed_mb;
   int32_t processes;
+  // The standby and modified lists around the clean; all 0 unless both
+  // readings worked.
+  bool lists_read;
+  double standby_before_mb;
+  double standby_after_mb;
+  double modified_before_mb;
+  double modified_after_mb;
 };
 
 struct CleanHistory {
@@ -44,7 +53,9 @@ struct StatusState {
 void PushUsageSample(UsageHistory& ring, int32_t load_percent);
 // Copies the newest n samples, oldest first; `out` holds min(n, count).
 void CopyRecentUsage(const UsageHistory& ring, int32_t* out, int32_t n);
-void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes);
+// `before` and `after` are the list readings around the clean.
+void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes, const MemoryLists& before,
+                 const MemoryLists& after);
 // Copies the newest n cleans, oldest first, and returns min(n, count).
 int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
 
@@ -52,7 +63,7 @@ int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
 void PushUsageSample(int32_t load_percent);
 int32_t UsageSampleCount();
 void CopyRecentUsage(int32_t* out, int32_t n);
-void RecordClean(double freed_mb, int32_t processes);
+void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after);
 int32_t CopyRecentCleans(CleanRecord* out, int32_t n);
 
 // The status popup: a dark panel above the taskbar with the load, the used

@@ -48,7 +48,8 @@ COLORREF StatusLoadColor(int load_percent);
 // there is nothing to draw (fewer than 2 samples, or no inner width).
 int StatusGraphPoints(const int32_t* samples, int32_t count, int client_width,
                       POINT (&points)[STATUS_GRAPH_MAX_POINTS]);
-// "  09:05  Freed 1235 MB  (87 procs)"
+// "  09:05  Freed 1235 MB  (87 procs)", and when the lists were read the
+// standby list's change, "  standby -812 MB".
 void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record);
 // The lines under "Recent cleans", newest first, 17 pixels apart from y 262;
 // with no cleans the one line "No cleans yet this session". `cleans` are

@@ -8,6 +8,8 @@
 #include "clean/clean.h"
 #include "status/status.h"
 
+#include <math.h>
+
 namespace {
 
 const COLORREF kBackground = RGB(20, 20, 28);
@@ -91,8 +93,16 @@ int StatusGraphPoints(const int32_t* samples, int32_t count, int client_width,
 
 void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record) {
   ZeroMemory(text, sizeof text);
-  FormatBounded(text, 64, L"  %02d:%02d  Freed %.0f MB  (%d procs)", record.time.wHour, record.time.wMinute,
-                record.freed_mb, record.processes);
+  if (!record.lists_read) {
+    FormatBounded(text, 64, L"  %02d:%02d  Freed %.0f MB  (%d procs)", record.time.wHour, record.time.wMinute,
+                  record.freed_mb, record.processes);
+    return;
+  }
+  // Whole megabytes first, so that a change under half a megabyte shows as
+  // 0 rather than -0, and a rise carries its plus sign.
+  double change = floor(record.standby_after_mb - record.standby_before_mb + 0.5);
+  FormatBounded(text, 64, L"  %02d:%02d  Freed %.0f MB  (%d procs)  standby %s%.0f MB", record.time.wHour,
+                record.time.wMinute, record.freed_mb, record.processes, change > 0 ? L"+" : L"", change);
 }
 
 int StatusCleanLines(const CleanRecord* cleans, int32_t count, StatusTextLine (&lines)[STATUS_RECENT_CLEANS]) {

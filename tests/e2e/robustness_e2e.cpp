@@ -1,6 +1,5 @@
-// Hostile config.ini files: the program starts, shows its icon, saves all
-// twelve keys readably on the next change, and exits with 0 — whatever the
-// file held.
+// Hostile config.ini files: the program starts, shows its icon, saves every
+// key readably on the next change, and exits with 0 — whatever the file held.
 #include <stdio.h>
 
 #include <string>
@@ -25,18 +24,21 @@ const Key kIntegerKeys[] = {
     {L"Clean", L"silent_mode", 0, true},         {L"Clean", L"auto_clean", 1, true},
     {L"Clean", L"clean_hour", -1, false},        {L"Clean", L"clean_minute", 0, false},
     {L"Clean", L"notify_min_mb", 10, false},     {L"App", L"start_with_windows", 0, true},
-    {L"App", L"show_status_on_clean", 0, true},
+    {L"App", L"show_status_on_clean", 0, true},  {L"Clean", L"free_below_mb", 0, false},
+    {L"Clean", L"trim_working_sets", 1, true},   {L"Clean", L"flush_modified", 1, true},
+    {L"Clean", L"purge_standby", 1, true},       {L"Clean", L"flush_file_cache", 1, true},
 };
+constexpr int kIntegerKeyCount = sizeof kIntegerKeys / sizeof kIntegerKeys[0];
 
 // What the program will load from the file: the same profile calls it makes.
 struct Loaded {
-  int values[11];
+  int values[kIntegerKeyCount];
   wchar_t exclude_list[256];
 };
 
 Loaded ReadAsTheProgramDoes(const std::wstring& path) {
   Loaded loaded = {};
-  for (int i = 0; i < 11; ++i) {
+  for (int i = 0; i < kIntegerKeyCount; ++i) {
     const Key& k = kIntegerKeys[i];
     int value = static_cast<int>(GetPrivateProfileIntW(k.section, k.key, k.default_value, path.c_str()));
     loaded.values[i] = k.flag ? value != 0 : value;
@@ -68,7 +70,7 @@ class HostileConfigFile : public QuillmereTest {
 
     ASSERT_TRUE(Start()) << "no tray icon";
     SendMessageW(main_window_, WM_COMMAND, IDM_TOGGLE_AUTO, 0);
-    for (int i = 0; i < 11; ++i) {
+    for (int i = 0; i < kIntegerKeyCount; ++i) {
       const Key& k = kIntegerKeys[i];
       wchar_t text[64] = {};
       GetPrivateProfileStringW(k.section, k.key, L"<missing>", text, 64, config_.c_str());

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "app/app.h"
-#include "tests/support.h"
 #include "app/auto_clean.h"
+#include "tests/support.h"
 
 namespace {
 
@@ -21,9 +21,12 @@ struct FakeMachine {
   uint64_t now;
   uint32_t last_input;   // dwTime that GetLastInputInfo answers
   int32_t load;          // -1: the memory reading fails
+  MemoryLists lists;     // what the list reading answers; unreadable fails it
   SYSTEMTIME clock_zero; // local time at tick 0
   int local_time_calls;
   int snapshot_calls;
+  int lists_calls;
+  int lists_calls_in_case;
   int input_calls;
   int cleans;
   HWND clean_owner;
@@ -60,6 +63,13 @@ bool FakeSnapshot(MemorySnapshot& snapshot) {
   return true;
 }
 
+bool FakeLists(MemoryLists& lists) {
+  ++machine.lists_calls;
+  ++machine.lists_calls_in_case;
+  lists = machine.lists;
+  return lists.readable;
+}
+
 // Stamps the tick as the real clean does.
 void FakeClean(HWND owner) {
   ++machine.cleans;
@@ -67,12 +77,13 @@ void FakeClean(HWND owner) {
   app.clean.last_clean_tick = machine.now;
 }
 
-const AutoCleanPlatform kFakeMachine = {FakeTickCount, FakeLocalTime, FakeLastInput, FakeSnapshot, FakeClean};
+const AutoCleanPlatform kFakeMachine = {FakeTickCount, FakeLocalTime, FakeLastInput,
+                                        FakeSnapshot,  FakeLists,     FakeClean};
 
 // One timer tick at `now` with the user idle for `idle` ms, and the trigger
 // expected to clean in it: '.' none, 'B' boot delay, 'S' scheduled, 'I'
-// interval, 'T' threshold, 'D' idle. 'M' is a manual clean at `now` instead
-// of a tick.
+// interval, 'T' threshold, 'F' free memory, 'D' idle. 'M' is a manual clean
+// at `now` instead of a tick.
 struct Tick {
   uint64_t now;
   uint64_t idle;
@@ -85,21 +96,28 @@ struct Case {
   uint64_t last_clean;
   int32_t load;
   std::vector<Tick> ticks;
+  // The free-memory trigger, off unless a case sets it: the setting and the
+  // lists' free and zeroed figures (free -1: the lists cannot be read).
+  int32_t free_below = 0;
+  double free_mb = -1;
+  double zeroed_mb = 0;
 };
 
 // Which trigger cleaned, told apart by their traces: the boot delay clears
 // its deadline, the schedule stores the date, the threshold reads the load
-// and the idle trigger the last input.
+// and the idle trigger the last input; the free-memory trigger reads the
+// lists after the load.
 char Evaluate(const AutoCleanPlatform& platform) {
   uint64_t deadline = app.auto_clean.boot_deadline_tick;
   uint32_t date = app.auto_clean.last_scheduled_date;
-  machine.snapshot_calls = machine.input_calls = machine.cleans = 0;
+  machine.snapshot_calls = machine.lists_calls = machine.input_calls = machine.cleans = 0;
   EvaluateAutoClean(platform);
   if (machine.cleans == 0) return '.';
   if (machine.cleans > 1) return '!';
   if (deadline != 0 && app.auto_clean.boot_deadline_tick == 0) return 'B';
   if (app.auto_clean.last_scheduled_date != date) return 'S';
   if (machine.input_calls) return 'D';
+  if (machine.lists_calls) return 'F';
   if (machine.snapshot_calls) return 'T';
   return 'I';
 }
@@ -161,6 +179,29 @@ const Case kCases[] = {
     // would come due within seconds.
     {"settings whose products pass 2^32 ms stay that far off",
      0, 71583, 71583, 4294968, -1, 0, 0, 0, {{kHour, kHour, '.'}, {kHour + 10 * kSecond, kHour, '.'}}},
+    // Free memory: free plus zeroed below the setting, at most every 5 min.
+    {"free memory: just below the setting fires",
+     0, 0, 0, 0, -1, 0, 0, 0, {{kHour, 0, 'F'}}, 500, 300.0, 199.99},
+    {"free memory: exactly at the setting never fires",
+     0, 0, 0, 0, -1, 0, 0, 0, {{kHour, 0, '.'}}, 500, 300.0, 200.0},
+    {"free memory: zeroed pages count as free",
+     0, 0, 0, 0, -1, 0, 0, 0, {{kHour, 0, '.'}}, 500, 0.0, 600.0},
+    {"free memory: fires after 300,000 ms, not 299,999, and again 5 min later",
+     0, 0, 0, 0, -1, 0, 10 * kMinute, 0,
+     {{15 * kMinute - 1, 0, '.'}, {15 * kMinute, 0, 'F'}, {16 * kMinute, 0, '.'}, {20 * kMinute, 0, 'F'}},
+     1024, 100.0, 0.0},
+    {"free memory: unreadable lists switch the trigger off and idle comes next",
+     0, 0, 5, 0, -1, 0, 0, 0, {{kHour, 0, '.'}, {kHour + kSecond, 10 * kMinute, 'D'}}, 65535, -1},
+    {"free memory: 0 or less is off and reads no lists",
+     0, 0, 0, 0, -1, 0, 0, 0, {{kHour, 0, '.'}}, -1, 0.0, 0.0},
+    {"free memory: a threshold met in the same tick cleans first",
+     80, 0, 0, 0, -1, 0, 0, 90, {{kHour, 0, 'T'}, {kHour + 5 * kMinute, 0, 'T'}}, 500, 10.0, 0.0},
+    {"free memory: a threshold not met goes on to free memory",
+     80, 0, 0, 0, -1, 0, 0, 50, {{kHour, 0, 'F'}}, 500, 10.0, 0.0},
+    {"free memory comes before the idle trigger",
+     0, 0, 5, 0, -1, 0, 0, 0, {{kHour, 10 * kMinute, 'F'}}, 500, 10.0, 0.0},
+    {"free memory: the largest setting compares without overflow",
+     0, 0, 0, 0, -1, 0, 0, 0, {{kHour, 0, 'F'}}, kMax, 2147483646.0, 0.0},
 };
 
 class AutoClean : public ::testing::Test {
@@ -188,8 +229,16 @@ TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
     settings.on_boot_delay = c.boot;
     settings.clean_hour = c.hour;
     settings.clean_minute = c.minute;
+    settings.free_below_mb = c.free_below;
     app.clean.last_clean_tick = c.last_clean;
     machine.load = c.load;
+    machine.lists = MemoryLists{};
+    machine.lists.readable = c.free_mb >= 0;
+    if (machine.lists.readable) {
+      machine.lists.free_mb = c.free_mb;
+      machine.lists.zeroed_mb = c.zeroed_mb;
+      machine.lists.standby_mb = 8192.0;  // a large cache never counts as free
+    }
     for (const Tick& tick : c.ticks) {
       machine.now = tick.now;
       machine.last_input = static_cast<uint32_t>(tick.now - tick.idle);
@@ -204,6 +253,9 @@ TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
     }
     if (c.hour < 0) {
       EXPECT_EQ(machine.local_time_calls, 0) << "no clock reading without a schedule";
+    }
+    if (c.free_below <= 0) {
+      EXPECT_EQ(machine.lists_calls_in_case, 0) << "no list reading while the trigger is off";
     }
   }
 }

@@ -74,7 +74,11 @@ struct FakeSystem {
   bool enumeration_fails = false;
   DWORD claimed_bytes = 0;  // when set, the byte count the enumeration claims
   bool module_found = true;
-  bool entry_found = true;
+  bool entry_found = true;        // NtSetSystemInformation
+  bool query_found = true;        // NtQuerySystemInformation
+  LONG query_status = 0;
+  SystemMemoryListInformation pages = {};
+  DWORD page_size = 4096;
 
   std::vector<std::string> calls;
   std::vector<DWORD> opened, named, emptied;
@@ -162,8 +166,21 @@ HMODULE WINAPI FakeGetModuleHandle(LPCWSTR name) {
   return fake.module_found ? reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7000)) : nullptr;
 }
 
+// Writes the pages only on success, as the system does.
+LONG NTAPI FakeQuerySystemInformation(ULONG information_class, PVOID information, ULONG length, PULONG returned) {
+  fake.calls.push_back("query class=" + std::to_string(information_class) + " length=" + std::to_string(length));
+  if (fake.query_status < 0) return fake.query_status;
+  if (length < sizeof fake.pages) return static_cast<LONG>(0xC0000004);  // STATUS_INFO_LENGTH_MISMATCH
+  memcpy(information, &fake.pages, sizeof fake.pages);
+  if (returned) *returned = sizeof fake.pages;
+  return fake.query_status;
+}
+
 FARPROC WINAPI FakeGetProcAddress(HMODULE, LPCSTR name) {
   fake.calls.push_back(std::string("entry ") + name);
+  if (strcmp(name, "NtQuerySystemInformation") == 0)
+    return fake.query_found ? reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeQuerySystemInformation))
+                            : nullptr;
   if (!fake.entry_found) return nullptr;
   return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&FakeSetSystemInformation));
 }
@@ -177,10 +194,17 @@ BOOL WINAPI FakeSetFileCacheSize(SIZE_T minimum, SIZE_T maximum, DWORD flags) {
 
 void FakeEnablePrivileges() { fake.calls.push_back("enable privileges"); }
 
+void WINAPI FakeGetSystemInfo(LPSYSTEM_INFO info) {
+  ZeroMemory(info, sizeof *info);
+  info->dwPageSize = fake.page_size;
+}
+
 const CleanPlatform kFakePlatform = {
-    FakeEnumProcesses,   FakeOpenProcess,     FakeGetImageName,    FakeEmptyWorkingSet,  FakeCloseHandle,
-    FakeGetModuleHandle, FakeGetProcAddress, FakeSetFileCacheSize, FakeEnablePrivileges,
+    FakeEnumProcesses,   FakeOpenProcess,    FakeGetImageName,     FakeEmptyWorkingSet,  FakeCloseHandle,
+    FakeGetModuleHandle, FakeGetProcAddress, FakeSetFileCacheSize, FakeEnablePrivileges, FakeGetSystemInfo,
 };
+
+const CleanSteps kFullClean = {true, true, true, true};
 
 class CleanSeam : public ::testing::Test {
  protected:
@@ -314,7 +338,7 @@ TEST_F(CleanSeam, FailedOrEmptyEnumerationTrimsNothing) {
 
 TEST_F(CleanSeam, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheCache) {
   fake.processes = {{4, kExplorer}, {8, nullptr, false}, {12, nullptr}};
-  EXPECT_EQ(PurgeSystemLists(nullptr, kFakePlatform), 2u);
+  EXPECT_EQ(PurgeSystemLists(nullptr, kFullClean, kFakePlatform), 2u);
   const std::vector<std::string> first = {
       "enumerate",
       "enable privileges",  // before the first request that needs them
@@ -330,7 +354,7 @@ TEST_F(CleanSeam, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheCache) 
   // Later cleans of the run use the entry found and enable nothing again.
   fake.calls.clear();
   fake.processes = {{4, kExplorer, true, false}};
-  EXPECT_EQ(PurgeSystemLists(nullptr, kFakePlatform), 0u);
+  EXPECT_EQ(PurgeSystemLists(nullptr, kFullClean, kFakePlatform), 0u);
   const std::vector<std::string> second = {
       "enumerate",
       "list class=80 command=3 length=4",
@@ -358,13 +382,177 @@ TEST_F(CleanSeam, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
       fake.processes = {{4, kExplorer}, {8, kExplorer}};
       fake.module_found = c.module_found;
       fake.entry_found = false;
-      EXPECT_EQ(PurgeSystemLists(L"explorer.exe", kFakePlatform), 0u);
+      EXPECT_EQ(PurgeSystemLists(L"explorer.exe", kFullClean, kFakePlatform), 0u);
       std::vector<std::string> expected = c.calls;
       if (clean == 0) expected.insert(expected.begin() + 1, "enable privileges");
       EXPECT_EQ(fake.calls, expected) << "module found: " << c.module_found << ", clean " << clean;
     }
     EXPECT_EQ(app.clean.set_system_information_entry, nullptr);
   }
+}
+
+TEST_F(CleanSeam, EachStepSwitchedOffOnItsOwnIsSkippedAndNothingElse) {
+  const std::string kTrim = "enumerate";
+  const std::string kModified = "list class=80 command=3 length=4";
+  const std::string kStandby = "list class=80 command=4 length=4";
+  const std::string kCache = "flush cache min=-1 max=-1 flags=0";
+  struct Case {
+    const char* name;
+    CleanSteps steps;
+    uint32_t processes;
+    std::vector<std::string> requests;  // the calls left once lookups and privileges are set aside
+  };
+  const Case cases[] = {
+      {"all on", {true, true, true, true}, 2, {kTrim, kModified, kStandby, kCache}},
+      {"no trim", {false, true, true, true}, 0, {kModified, kStandby, kCache}},
+      {"no modified flush", {true, false, true, true}, 2, {kTrim, kStandby, kCache}},
+      {"no standby purge", {true, true, false, true}, 2, {kTrim, kModified, kCache}},
+      {"no cache flush", {true, true, true, false}, 2, {kTrim, kModified, kStandby}},
+      {"standby purge alone", {false, false, true, false}, 0, {kStandby}},
+      {"nothing", {false, false, false, false}, 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetAppState();
+    fake = FakeSystem{};
+    fake.processes = {{4, kExplorer}, {8, nullptr}};
+    EXPECT_EQ(PurgeSystemLists(nullptr, c.steps, kFakePlatform), c.processes);
+    std::vector<std::string> requests;
+    for (const std::string& call : fake.calls)
+      if (call != "enable privileges" && call.rfind("module ", 0) != 0 && call.rfind("entry ", 0) != 0)
+        requests.push_back(call);
+    EXPECT_EQ(requests, c.requests);
+    if (!c.steps.trim_working_sets) {
+      EXPECT_TRUE(fake.opened.empty()) << "no trim opens no process";
+    }
+  }
+}
+
+TEST(MemoryListFigures, RecordHasTheSystemsLayout) {
+  // The fields read must sit where 64-bit Windows writes them, and the
+  // record must be the size it expects.
+  EXPECT_EQ(offsetof(SystemMemoryListInformation, ZeroPageCount), 0u);
+  EXPECT_EQ(offsetof(SystemMemoryListInformation, FreePageCount), 8u);
+  EXPECT_EQ(offsetof(SystemMemoryListInformation, ModifiedPageCount), 16u);
+  EXPECT_EQ(offsetof(SystemMemoryListInformation, PageCountByPriority), 40u);
+  EXPECT_EQ(offsetof(SystemMemoryListInformation, ModifiedPageCountPageFile), 168u);
+  EXPECT_EQ(sizeof(SystemMemoryListInformation), 176u);
+}
+
+TEST(MemoryListFigures, PagesTimesPageSizeInMegabytes) {
+  const ULONG_PTR kHuge = ULONG_PTR{1} << 62;
+  struct Case {
+    ULONG_PTR zeroed, free, modified;
+    ULONG_PTR standby[8];
+    uint64_t page_size;
+    double zeroed_mb, free_mb, modified_mb, standby_mb;
+  };
+  const Case cases[] = {
+      {256, 512, 1024, {256, 0, 0, 0, 0, 0, 0, 0}, 4096, 1.0, 2.0, 4.0, 1.0},
+      // Every priority of the standby list counts.
+      {0, 0, 0, {1, 2, 4, 8, 16, 32, 64, 128}, 4096, 0.0, 0.0, 0.0, 255.0 / 256.0},
+      {16, 32, 1, {0, 0, 0, 0, 0, 0, 0, 16}, 65536, 1.0, 2.0, 1.0 / 16.0, 1.0},
+      {1, 0, 0, {0, 0, 0, 0, 0, 0, 0, 0}, 4096, 1.0 / 256.0, 0.0, 0.0, 0.0},
+      // Counts whose bytes pass 2^64 keep their size.
+      {kHuge, kHuge, kHuge, {kHuge, kHuge, kHuge, kHuge, kHuge, kHuge, kHuge, kHuge}, 65536, 0x1p58, 0x1p58, 0x1p58,
+       0x1p61},
+      {~ULONG_PTR{0}, 0, 0, {~ULONG_PTR{0}, ~ULONG_PTR{0}, 0, 0, 0, 0, 0, 0}, 4096, 0x1p56, 0.0, 0.0, 0x1p57},
+  };
+  for (const Case& c : cases) {
+    SystemMemoryListInformation pages = {};
+    pages.ZeroPageCount = c.zeroed;
+    pages.FreePageCount = c.free;
+    pages.ModifiedPageCount = c.modified;
+    for (int i = 0; i < 8; ++i) pages.PageCountByPriority[i] = c.standby[i];
+    // Lists the figures leave out.
+    pages.ModifiedNoWritePageCount = 999;
+    pages.BadPageCount = 999;
+    for (ULONG_PTR& repurposed : pages.RepurposedPagesByPriority) repurposed = 999;
+    pages.ModifiedPageCountPageFile = 999;
+    MemoryLists lists = MemoryListsFromPages(pages, c.page_size);
+    SCOPED_TRACE(std::to_string(c.zeroed) + " pages of " + std::to_string(c.page_size));
+    EXPECT_TRUE(lists.readable);
+    EXPECT_DOUBLE_EQ(lists.zeroed_mb, c.zeroed_mb);
+    EXPECT_DOUBLE_EQ(lists.free_mb, c.free_mb);
+    EXPECT_DOUBLE_EQ(lists.modified_mb, c.modified_mb);
+    EXPECT_DOUBLE_EQ(lists.standby_mb, c.standby_mb);
+  }
+}
+
+TEST_F(CleanSeam, ReadsTheListsOnceThePrivilegesAreOn) {
+  fake.pages.ZeroPageCount = 2560;  // 10 MB
+  fake.pages.FreePageCount = 5120;  // 20 MB
+  fake.pages.ModifiedPageCount = 256;
+  fake.pages.PageCountByPriority[5] = 512;
+  fake.pages.PageCountByPriority[7] = 256;
+  MemoryLists lists = {};
+  ASSERT_TRUE(ReadMemoryLists(lists, kFakePlatform));
+  EXPECT_TRUE(lists.readable);
+  EXPECT_DOUBLE_EQ(lists.zeroed_mb, 10.0);
+  EXPECT_DOUBLE_EQ(lists.free_mb, 20.0);
+  EXPECT_DOUBLE_EQ(lists.modified_mb, 1.0);
+  EXPECT_DOUBLE_EQ(lists.standby_mb, 3.0);
+  const std::vector<std::string> first = {"enable privileges", "module ntdll.dll", "entry NtQuerySystemInformation",
+                                          "query class=80 length=176"};
+  EXPECT_EQ(fake.calls, first);
+
+  // The entry found is kept, and the privileges stay on for the purge.
+  fake.calls.clear();
+  ASSERT_TRUE(ReadMemoryLists(lists, kFakePlatform));
+  fake.processes = {{4, kExplorer}};
+  PurgeSystemLists(nullptr, kFullClean, kFakePlatform);
+  const std::vector<std::string> later = {"query class=80 length=176", "enumerate", "module ntdll.dll",
+                                          "entry NtSetSystemInformation", "list class=80 command=3 length=4",
+                                          "list class=80 command=4 length=4", "flush cache min=-1 max=-1 flags=0"};
+  EXPECT_EQ(fake.calls, later);
+}
+
+TEST_F(CleanSeam, ListsThatCannotBeReadGiveNoFigures) {
+  struct Case {
+    const char* name;
+    bool module_found, query_found;
+    LONG status;
+    DWORD page_size;
+  };
+  const Case cases[] = {
+      {"Wine: unknown information class", true, true, static_cast<LONG>(0xC0000003), 4096},
+      {"not elevated: privilege not held", true, true, static_cast<LONG>(0xC0000061), 4096},
+      {"access denied", true, true, static_cast<LONG>(0xC0000022), 4096},
+      {"no such entry point", true, false, 0, 4096},
+      {"no ntdll", false, true, 0, 4096},
+      {"no page size", true, true, 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetAppState();
+    fake = FakeSystem{};
+    fake.module_found = c.module_found;
+    fake.query_found = c.query_found;
+    fake.query_status = c.status;
+    fake.page_size = c.page_size;
+    fake.pages.FreePageCount = 1000;
+    fake.pages.PageCountByPriority[0] = 1000;
+    MemoryLists lists;
+    memset(&lists, 0xAB, sizeof lists);
+    EXPECT_FALSE(ReadMemoryLists(lists, kFakePlatform));
+    EXPECT_FALSE(lists.readable);
+    EXPECT_EQ(lists.free_mb, 0.0);
+    EXPECT_EQ(lists.zeroed_mb, 0.0);
+    EXPECT_EQ(lists.modified_mb, 0.0);
+    EXPECT_EQ(lists.standby_mb, 0.0);
+  }
+
+  // A missing entry point is looked up again at the next reading.
+  ResetAppState();
+  fake = FakeSystem{};
+  fake.query_found = false;
+  MemoryLists lists = {};
+  ReadMemoryLists(lists, kFakePlatform);
+  fake.query_found = true;
+  fake.calls.clear();
+  EXPECT_TRUE(ReadMemoryLists(lists, kFakePlatform));
+  EXPECT_EQ(fake.calls, (std::vector<std::string>{"module ntdll.dll", "entry NtQuerySystemInformation",
+                                                  "query class=80 length=176"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -754,4 +942,33 @@ TEST_F(RealClean, RefreshesTheTrayBeforeItOpensThePopup) {
   EXPECT_TRUE(IsStatusWindowOpen());
   CloseStatusWindow();
   EXPECT_FALSE(IsStatusWindowOpen());
+}
+
+TEST_F(RealClean, ListsUnreadHereLeaveTheRecordAsBefore) {
+  // Wine answers the list query with STATUS_INVALID_INFO_CLASS.
+  MemoryLists lists = {};
+  ASSERT_FALSE(ReadMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
+  RunClean(nullptr);
+  ASSERT_EQ(app.status.clean_history.count, 1);
+  const CleanRecord& record = app.status.clean_history.entries[0];
+  EXPECT_FALSE(record.lists_read);
+  EXPECT_EQ(record.standby_before_mb, 0.0);
+  EXPECT_EQ(record.standby_after_mb, 0.0);
+  EXPECT_EQ(record.modified_before_mb, 0.0);
+  EXPECT_EQ(record.modified_after_mb, 0.0);
+}
+
+TEST_F(RealClean, WithoutTheTrimNoProcessIsCountedInTheRecordOrTheLog) {
+  ASSERT_TRUE(CreateDirectoryW(AppFolder().c_str(), nullptr));
+  app.settings.trim_working_sets = false;
+  RunClean(nullptr);
+  ASSERT_EQ(app.status.clean_history.count, 1);
+  EXPECT_EQ(app.status.clean_history.entries[0].processes, 0);
+  std::string log = ReadFileBytes(AppFile(L"clean.log"));
+  ExpectLogLine(log, app.status.clean_history.entries[0].freed_mb, 0);
+
+  // Switched back on, the same machine trims again.
+  app.settings.trim_working_sets = true;
+  RunClean(nullptr);
+  EXPECT_GT(app.status.clean_history.entries[1].processes, 0);
 }

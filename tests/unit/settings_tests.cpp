@@ -92,9 +92,14 @@ TEST(Settings, DefaultsReplaceWhateverTheRecordHeld) {
   EXPECT_EQ(settings.clean_minute, 0);
   EXPECT_EQ(settings.notify_min_mb, 10);
   EXPECT_FALSE(settings.show_status_on_clean);
+  EXPECT_EQ(settings.free_below_mb, 0);
+  EXPECT_TRUE(settings.trim_working_sets);
+  EXPECT_TRUE(settings.flush_modified);
+  EXPECT_TRUE(settings.purge_standby);
+  EXPECT_TRUE(settings.flush_file_cache);
 }
 
-TEST_F(SettingsFile, FirstRunWritesTheTwelveDefaultsInOrder) {
+TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
   Settings settings;
   EXPECT_TRUE(LoadSettings(settings));
   Settings defaults = Defaults();
@@ -102,7 +107,8 @@ TEST_F(SettingsFile, FirstRunWritesTheTwelveDefaultsInOrder) {
   std::vector<std::wstring> clean = {L"threshold_percent=80", L"interval_minutes=30", L"on_idle_minutes=5",
                                      L"on_boot_delay=60",     L"silent_mode=0",       L"auto_clean=1",
                                      L"clean_hour=-1",        L"clean_minute=0",      L"notify_min_mb=10",
-                                     L"exclude_list="};
+                                     L"free_below_mb=0",      L"trim_working_sets=1", L"flush_modified=1",
+                                     L"purge_standby=1",      L"flush_file_cache=1",  L"exclude_list="};
   std::vector<std::wstring> app_keys = {L"start_with_windows=0", L"show_status_on_clean=0"};
   EXPECT_EQ(SectionLines(L"Clean"), clean);
   EXPECT_EQ(SectionLines(L"App"), app_keys);
@@ -110,7 +116,8 @@ TEST_F(SettingsFile, FirstRunWritesTheTwelveDefaultsInOrder) {
   EXPECT_EQ(ReadFileBytes(config_),
             Utf16File(L"[Clean]\r\nthreshold_percent=80\r\ninterval_minutes=30\r\non_idle_minutes=5\r\n"
                       L"on_boot_delay=60\r\nsilent_mode=0\r\nauto_clean=1\r\nclean_hour=-1\r\nclean_minute=0\r\n"
-                      L"notify_min_mb=10\r\nexclude_list=\r\n[App]\r\nstart_with_windows=0\r\n"
+                      L"notify_min_mb=10\r\nfree_below_mb=0\r\ntrim_working_sets=1\r\nflush_modified=1\r\n"
+                      L"purge_standby=1\r\nflush_file_cache=1\r\nexclude_list=\r\n[App]\r\nstart_with_windows=0\r\n"
                       L"show_status_on_clean=0\r\n"));
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing left beside it";
 }
@@ -133,6 +140,15 @@ TEST_F(SettingsFile, LoadTakesEachKeyAsItStands) {
       {"[Clean]\r\nthreshold_percent=150\r\n", &Settings::threshold_percent, nullptr, 150},
       {"[Clean]\r\nnotify_min_mb=-5\r\n", &Settings::notify_min_mb, nullptr, -5},
       {"[App]\r\nshow_status_on_clean=1\r\n", nullptr, &Settings::show_status_on_clean, 1},
+      {"[Clean]\r\nfree_below_mb=2048\r\n", &Settings::free_below_mb, nullptr, 2048},
+      {"[Clean]\r\nfree_below_mb=70000\r\n", &Settings::free_below_mb, nullptr, 70000},  // past the window's range
+      {"[Clean]\r\nfree_below_mb=-7\r\n", &Settings::free_below_mb, nullptr, -7},
+      {"[Clean]\r\ntrim_working_sets=0\r\n", nullptr, &Settings::trim_working_sets, 0},
+      {"[Clean]\r\nflush_modified=0\r\n", nullptr, &Settings::flush_modified, 0},
+      {"[Clean]\r\npurge_standby=0\r\n", nullptr, &Settings::purge_standby, 0},
+      {"[Clean]\r\nflush_file_cache=0\r\n", nullptr, &Settings::flush_file_cache, 0},
+      {"[Clean]\r\npurge_standby=-3\r\n", nullptr, &Settings::purge_standby, 1},
+      {"[App]\r\nflush_file_cache=0\r\n", nullptr, &Settings::flush_file_cache, 1},  // wrong section
   };
   for (const Case& c : cases) {
     WriteConfig(c.file);
@@ -148,6 +164,39 @@ TEST_F(SettingsFile, LoadTakesEachKeyAsItStands) {
     // A load never adds the missing keys.
     EXPECT_EQ(ReadFileBytes(config_), c.file);
   }
+}
+
+TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
+  const std::string old_file =
+      "[Clean]\r\nthreshold_percent=70\r\ninterval_minutes=0\r\non_idle_minutes=9\r\non_boot_delay=0\r\n"
+      "silent_mode=1\r\nauto_clean=1\r\nclean_hour=4\r\nclean_minute=30\r\nnotify_min_mb=50\r\n"
+      "exclude_list=chrome.exe\r\n[App]\r\nstart_with_windows=1\r\nshow_status_on_clean=1\r\n";
+  WriteConfig(old_file);
+  Settings settings;
+  memset(&settings, 0xAB, sizeof settings);
+  LoadSettings(settings);
+  EXPECT_EQ(settings.threshold_percent, 70);
+  EXPECT_EQ(settings.clean_minute, 30);
+  EXPECT_STREQ(settings.exclude_list, L"chrome.exe");
+  EXPECT_EQ(settings.free_below_mb, 0) << "the free-memory trigger stays off";
+  EXPECT_EQ(settings.trim_working_sets, 1);
+  EXPECT_EQ(settings.flush_modified, 1);
+  EXPECT_EQ(settings.purge_standby, 1);
+  EXPECT_EQ(settings.flush_file_cache, 1);
+  EXPECT_EQ(ReadFileBytes(config_), old_file) << "loading adds no key";
+
+  // The next save keeps every line it had, in place, and adds the new keys.
+  SaveSettings(settings);
+  std::vector<std::wstring> clean = SectionLines(L"Clean");
+  const std::vector<std::wstring> kept = {L"threshold_percent=70", L"interval_minutes=0", L"on_idle_minutes=9",
+                                          L"on_boot_delay=0",      L"silent_mode=1",      L"auto_clean=1",
+                                          L"clean_hour=4",         L"clean_minute=30",    L"notify_min_mb=50",
+                                          L"exclude_list=chrome.exe"};
+  const std::vector<std::wstring> added = {L"free_below_mb=0", L"trim_working_sets=1", L"flush_modified=1",
+                                           L"purge_standby=1", L"flush_file_cache=1"};
+  ASSERT_EQ(clean.size(), kept.size() + added.size());
+  EXPECT_EQ(std::vector<std::wstring>(clean.begin(), clean.begin() + 10), kept);
+  EXPECT_EQ(std::vector<std::wstring>(clean.begin() + 10, clean.end()), added);
 }
 
 TEST_F(SettingsFile, GarbageInOneKeyLeavesTheOthersAlone) {
@@ -177,9 +226,12 @@ TEST_F(SettingsFile, SaveWritesEveryKeyAndRoundTrips) {
   saved.silent_mode = true;
   saved.auto_clean = false;
   saved.show_status_on_clean = true;
+  saved.free_below_mb = 70000;
+  saved.trim_working_sets = false;
+  saved.flush_file_cache = false;
   wcscpy(saved.exclude_list, L"chrome.exe, Code.exe");
   SaveSettings(saved);
-  EXPECT_EQ(SectionLines(L"Clean").size(), 10u);
+  EXPECT_EQ(SectionLines(L"Clean").size(), 15u);
   EXPECT_EQ(SectionLines(L"App").size(), 2u);
   Settings loaded;
   LoadSettings(loaded);
@@ -357,7 +409,7 @@ TEST_F(GuardedSettingsFile, SaveRefusedOrFailedLeavesTheOldFileWhole) {
       {"config.ini.new resolves elsewhere", L"", new_config_, L"C:\\windows\\win.ini", 0, false},
       {"first key not written", L"", L"", L"", 1, false},
       {"sixth key not written", L"", L"", L"", 6, false},
-      {"exclusion list not written", L"", L"", L"", 12, false},
+      {"exclusion list not written", L"", L"", L"", 17, false},
       {"new file not moved into place", L"", L"", L"", 0, true},
   };
   Settings settings = Defaults();
@@ -375,7 +427,7 @@ TEST_F(GuardedSettingsFile, SaveRefusedOrFailedLeavesTheOldFileWhole) {
   // The same calls, played without trouble, save.
   Play(L"");
   EXPECT_TRUE(SaveSettings(settings, kPlayedFilePlatform));
-  EXPECT_EQ(played.profile_writes, 12);
+  EXPECT_EQ(played.profile_writes, 17);
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 42u);
 }
 

@@ -624,13 +624,19 @@ TEST_F(SettingsWindow, ACommandPostedAsTheWindowClosesIsStillDispatched) {
 
 TEST_F(SettingsWindow, OkWithoutChangesStillWritesEveryKey) {
   app.settings.threshold_percent = 0;  // from the file: shown as 0, stored as 1
+  // Settings the window has no control for keep their values.
+  app.settings.free_below_mb = 70000;
+  app.settings.purge_standby = false;
   EXPECT_TRUE(Show({Click(IDC_OK)}));
   EXPECT_EQ(app.settings.threshold_percent, 1);
   wchar_t clean[2048] = {};
   GetPrivateProfileSectionW(L"Clean", clean, 2048, config_.c_str());
   int keys = 0;
   for (const wchar_t* p = clean; *p; p += wcslen(p) + 1) ++keys;
-  EXPECT_EQ(keys, 10);
+  EXPECT_EQ(keys, 15);
+  EXPECT_EQ(ConfigNumber(L"Clean", L"free_below_mb"), 70000);
+  EXPECT_EQ(ConfigNumber(L"Clean", L"purge_standby"), 0);
+  EXPECT_EQ(ConfigNumber(L"Clean", L"trim_working_sets"), 1);
   EXPECT_EQ(ConfigNumber(L"App", L"start_with_windows"), 0);
   EXPECT_EQ(ReadRunValue(), L"") << "the Run value follows the unticked box";
 }

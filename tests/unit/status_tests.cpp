@@ -5,15 +5,18 @@
 
 #include "app/app.h"
 #include "clean/clean.h"
-#include "tests/support.h"
-#include "tray/tray.h"
 #include "app/shared.h"
 #include "status/status_internal.h"
+#include "tests/support.h"
+#include "tray/tray.h"
 
 class History : public ::testing::Test {
  protected:
   void SetUp() override { ResetAppState(); }
 };
+
+// A list reading that failed, as under Wine.
+const MemoryLists kUnread = {};
 
 TEST_F(History, EmptyRingsCopyNothing) {
   EXPECT_EQ(UsageSampleCount(), 0);
@@ -53,7 +56,7 @@ TEST_F(History, UsageCopyOfNothingOrLessThanNothing) {
 }
 
 TEST_F(History, CleanRingCopiesWholeRecordsOldestFirst) {
-  for (int i = 1; i <= 3; ++i) RecordClean(i * 10.5, i);
+  for (int i = 1; i <= 3; ++i) RecordClean(i * 10.5, i, kUnread, kUnread);
   CleanRecord out[5] = {};
   ASSERT_EQ(CopyRecentCleans(out, 5), 3);
   EXPECT_EQ(out[0].processes, 1);
@@ -66,8 +69,36 @@ TEST_F(History, CleanRingCopiesWholeRecordsOldestFirst) {
   EXPECT_EQ(CopyRecentCleans(out, -3), -3);
 }
 
+TEST_F(History, CleanRecordKeepsTheListsOnlyWhenBothReadingsWorked) {
+  MemoryLists before = {true, 10.0, 20.0, 300.0, 4000.0};
+  MemoryLists after = {true, 900.0, 800.0, 7.0, 50.0};
+  MemoryLists failed = {false, 0, 0, 0, 0};
+  struct Case {
+    const MemoryLists& before;
+    const MemoryLists& after;
+    bool read;
+  };
+  const Case cases[] = {{before, after, true}, {failed, after, false}, {before, failed, false}, {failed, failed, false}};
+  for (const Case& c : cases) {
+    ResetAppState();
+    // A slot used before holds nothing of its earlier clean.
+    app.status.clean_history.entries[0].lists_read = true;
+    app.status.clean_history.entries[0].standby_before_mb = 123.0;
+    RecordClean(55.0, 4, c.before, c.after);
+    CleanRecord out[1];
+    ASSERT_EQ(CopyRecentCleans(out, 1), 1);
+    EXPECT_DOUBLE_EQ(out[0].freed_mb, 55.0);
+    EXPECT_EQ(out[0].processes, 4);
+    EXPECT_EQ(out[0].lists_read, c.read);
+    EXPECT_DOUBLE_EQ(out[0].standby_before_mb, c.read ? 4000.0 : 0.0);
+    EXPECT_DOUBLE_EQ(out[0].standby_after_mb, c.read ? 50.0 : 0.0);
+    EXPECT_DOUBLE_EQ(out[0].modified_before_mb, c.read ? 300.0 : 0.0);
+    EXPECT_DOUBLE_EQ(out[0].modified_after_mb, c.read ? 7.0 : 0.0);
+  }
+}
+
 TEST_F(History, CleanRingDropsTheOldestAfter50) {
-  for (int i = 1; i <= 51; ++i) RecordClean(0.0, i);
+  for (int i = 1; i <= 51; ++i) RecordClean(0.0, i, kUnread, kUnread);
   EXPECT_EQ(app.status.clean_history.count, 50);
   CleanRecord out[50] = {};
   ASSERT_EQ(CopyRecentCleans(out, 50), 50);
@@ -222,6 +253,63 @@ TEST(StatusPopup, CleanLineText) {
   EXPECT_EQ(wcslen(text), 63u);
 }
 
+TEST(StatusPopup, CleanLineAddsTheStandbyChangeWhenTheListsWereRead) {
+  struct Case {
+    bool read;
+    double before, after;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {true, 4000.0, 3187.6, L"  09:05  Freed 1235 MB  (87 procs)  standby -812 MB"},
+      {true, 100.0, 105.2, L"  09:05  Freed 1235 MB  (87 procs)  standby +5 MB"},
+      // Under half a megabyte either way is no change, never "-0".
+      {true, 100.0, 99.6, L"  09:05  Freed 1235 MB  (87 procs)  standby 0 MB"},
+      {true, 100.0, 100.4, L"  09:05  Freed 1235 MB  (87 procs)  standby 0 MB"},
+      {true, 0.0, 0.0, L"  09:05  Freed 1235 MB  (87 procs)  standby 0 MB"},
+      // Not read: the line as it always was, whatever the figures hold.
+      {false, 4000.0, 3187.6, L"  09:05  Freed 1235 MB  (87 procs)"},
+  };
+  for (const Case& c : cases) {
+    CleanRecord record = {};
+    record.time.wHour = 9;
+    record.time.wMinute = 5;
+    record.freed_mb = 1234.6;
+    record.processes = 87;
+    record.lists_read = c.read;
+    record.standby_before_mb = c.before;
+    record.standby_after_mb = c.after;
+    wchar_t text[64];
+    FormatStatusCleanLine(text, record);
+    EXPECT_STREQ(text, c.text);
+  }
+}
+
+TEST(StatusPopup, LongestCleanLineFitsThePopupInItsFont) {
+  CleanRecord record = {};
+  record.time.wHour = 23;
+  record.time.wMinute = 59;
+  record.freed_mb = 9999999.0;  // nearly 10 TB
+  record.processes = 4096;
+  record.lists_read = true;
+  record.standby_before_mb = 9999999.0;
+  wchar_t text[64];
+  FormatStatusCleanLine(text, record);
+  ASSERT_STREQ(text, L"  23:59  Freed 9999999 MB  (4096 procs)  standby -9999999 MB") << "not cut";
+
+  ResetAppState();
+  CreateStatusFonts();
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = SelectObject(dc, app.status.font);
+  SIZE size = {};
+  GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+  DeleteStatusFonts();
+  // Drawn from x 20, with the same margin at the right.
+  EXPECT_LE(size.cx, STATUS_WIDTH - 40) << Narrow(text);
+  EXPECT_GT(size.cx, 0);
+}
+
 TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   StatusFigures figures;
@@ -230,7 +318,7 @@ TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
   EXPECT_EQ(lines[0].y, 262);
   EXPECT_STREQ(lines[0].text, L"No cleans yet this session");
 
-  for (int i = 1; i <= 7; ++i) RecordClean(i * 100.0, i);
+  for (int i = 1; i <= 7; ++i) RecordClean(i * 100.0, i, kUnread, kUnread);
   for (int i = 0; i < 7; ++i) app.status.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
   GatherStatusFigures(figures);
   ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, lines), 5);
@@ -604,7 +692,7 @@ TEST_F(StatusWindow, CleanOpensItOnlyWhenAsked) {
 // before 2,000 of them.
 TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   for (int v : {30, 60, 90}) PushUsageSample(v);
-  RecordClean(12.5, 3);
+  RecordClean(12.5, 3, kUnread, kUnread);
   ShowStatusWindow(app.main_window);
   CloseStatusWindow();
   Pump();
