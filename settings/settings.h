@@ -78,6 +78,7 @@ struct SettingsWindowContext {
   bool saved;
   HFONT font;  // owned by the window, deleted when it is destroyed
   HWND controls[SETTINGS_CONTROL_COUNT];  // in creation order
+  SIZE client;                            // what the layout needs
 };
 
 // The text of the settings window as its font draws it.

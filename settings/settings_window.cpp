@@ -206,8 +206,8 @@ HFONT CreateSettingsFont(UINT dpi) {
 // Sizes the window to hold `layout` at `dpi`, keeping its top-left corner,
 // or centred on its monitor when `centre`; always inside the work area as
 // far as it fits.
-void FitSettingsWindow(HWND window, const SettingsLayout& layout, UINT dpi, POINT top_left, bool centre) {
-  RECT frame = {0, 0, layout.client.cx, layout.client.cy};
+void FitSettingsWindow(HWND window, SIZE client, UINT dpi, POINT top_left, bool centre) {
+  RECT frame = {0, 0, client.cx, client.cy};
   AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
   SIZE size = SettingsWindowSize(frame, dpi);
   MONITORINFO monitor = {};
@@ -430,7 +430,7 @@ bool ShowSettingsWindow(HWND owner, Settings& settings) {
   SettingsWindowContext context = {};
   context.settings = &settings;
   // Made at the system DPI in the middle of the primary screen; once it
-  // knows its own DPI and text, WM_CREATE sizes it to fit.
+  // knows its own DPI and text, it is sized to fit them.
   UINT dpi = SystemDpi();
   RECT frame = {0, 0, ScaleForDpi(kContentRight + kMargin, dpi), ScaleForDpi(kLayoutBottom + kMargin, dpi)};
   AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
@@ -440,6 +440,7 @@ bool ShowSettingsWindow(HWND owner, Settings& settings) {
   HWND window = CreateWindowExW(kWindowExStyle, kSettingsClass, kSettingsTitle, kWindowStyle, x, y, size.cx, size.cy,
                                 owner, NULL, GetModuleHandleW(NULL), &context);
   if (!window) return false;
+  FitSettingsWindow(window, context.client, WindowDpi(window), {0, 0}, true);
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   if (owner && IsWindowVisible(owner)) EnableWindow(owner, FALSE);
@@ -475,7 +476,7 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
       if (!AddControls(window, *context->settings, layout, context->controls)) return -1;
       EnumChildWindows(window, SetFontOnChild, reinterpret_cast<LPARAM>(context->font));
       SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(context->font), TRUE);
-      FitSettingsWindow(window, layout, dpi, {0, 0}, true);
+      context->client = layout.client;
       return 0;
     }
     case WM_DPICHANGED: {
@@ -496,7 +497,8 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
       DeleteObject(context->font);
       context->font = font;
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      FitSettingsWindow(window, layout, dpi, {suggested->left, suggested->top}, false);
+      context->client = layout.client;
+      FitSettingsWindow(window, layout.client, dpi, {suggested->left, suggested->top}, false);
       return 0;
     }
     case WM_COMMAND:
