@@ -67,6 +67,7 @@ struct AppState {
   HWND status_window;
   HFONT status_font;
   HFONT status_large_font;
+  StatusLayout status_layout;  // of the open popup, from its fonts
   bool status_class_registered;
   int status_elevation = -1;
   uint64_t status_closed_by_deactivation_tick;  // 0: never
@@ -196,3 +197,14 @@ void CloseCheckedFolder(CheckedFolder& folder, const FilePlatform& platform = kS
 HANDLE OpenCheckedFile(const CheckedFolder& folder, const wchar_t* name, DWORD access, DWORD share,
                        DWORD disposition, BY_HANDLE_FILE_INFORMATION& information, bool& missing,
                        const FilePlatform& platform = kSystemFilePlatform);
+
+// Display scale. Sizes are 96-DPI figures scaled to the DPI of the monitor a
+// window is on; where the per-DPI calls are missing (Windows 7 to 10 1511)
+// the system DPI and the plain calls stand in.
+int ScaleForDpi(int value, UINT dpi);
+UINT SystemDpi();
+UINT WindowDpi(HWND window);
+bool AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, UINT dpi);
+int SystemMetricForDpi(int index, UINT dpi);
+// The icon-title font (the popup's) as the system gives it at `dpi`.
+bool IconTitleFontForDpi(LOGFONTW& font, UINT dpi);
