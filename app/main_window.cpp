@@ -15,7 +15,7 @@ const wchar_t kShellClass[] = L"QuillmereShell";
 
 void ToggleStatusWindow(HWND window) {
   if (IsStatusWindowOpen()) CloseStatusWindow();
-  else ShowStatusWindow(window);
+  else ShowStatusWindow(app.shell_window ? app.shell_window : window);
 }
 
 // Every way the program ends goes through the main window's destruction,
@@ -49,7 +49,7 @@ void RunCommand(HWND window, WORD command) {
       SaveSettings(app.settings);
       break;
     case IDM_SETTINGS:
-      ShowSettingsWindow(window, app.settings);
+      ShowSettingsWindow(app.shell_window ? app.shell_window : window, app.settings);
       break;
     case IDM_EXIT:
       DestroyWindow(window);

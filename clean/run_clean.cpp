@@ -74,5 +74,6 @@ void RunClean(HWND owner) {
   if (BuildAppFolderPath(folder)) AppendCleanLog(folder, freed_mb, processes);
   Notify(freed_mb, processes);
   RefreshTray();
-  if (app.settings.show_status_on_clean) ShowStatusWindow(owner);
+  // A message-only window is not meant to own top-level windows.
+  if (app.settings.show_status_on_clean) ShowStatusWindow(app.shell_window ? app.shell_window : owner);
 }

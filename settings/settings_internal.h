@@ -121,12 +121,38 @@ constexpr int IDC_NOTIFY_MIN_MB = 211;
 constexpr int IDC_EXCLUDE_LIST = 212;
 constexpr int IDC_SHOW_STATUS = 213;
 
+constexpr int SETTINGS_CONTROL_COUNT = 29;
+
+// The text of the settings window as its font draws it.
+struct SettingsTextMetrics {
+  int width[SETTINGS_CONTROL_COUNT];  // each control's text; 0 without text
+  int height;                         // one line
+  int check_width;                    // a check box's glyph and the gap to its text
+};
+
+// Where every control of the settings window goes, in creation order, and
+// the client size that holds them with their margin.
+struct SettingsLayout {
+  RECT controls[SETTINGS_CONTROL_COUNT];
+  SIZE client;
+};
+
+// The window's fixed 96-DPI layout scaled to `dpi`, grown only where the
+// text needs it: a label wider than its column pushes the number fields
+// right, a wide check box or heading widens the window, and text taller
+// than its row moves the rows below it down. Nothing ever wraps or is cut.
+SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text);
+// The text each control is created with (empty for separators and fields).
+const wchar_t* SettingsControlText(int index);
+// The controls' text as `font` draws it on `window`, whose DPI is `dpi`.
+SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi);
+
+// The window's outer size: 350 x 520 scaled to `dpi`, grown to the frame
+// that holds the whole layout when the caption, borders or text need more.
+SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi);
 // What OK stores for the number typed into a field: each field's range,
 // e.g. the threshold 1-99 and the hour -1 (off) to 23. Other identifiers
 // keep the value.
-// The window's outer size: 350 x 520, grown to the frame that holds the
-// whole layout when the system's caption and borders need more.
-SIZE SettingsWindowSize(const RECT& frame_for_layout);
 int32_t ClampSettingsField(int id, int32_t value);
 // A number field's text as OK reads it: after any spaces, an optional minus
 // and decimal digits, saturated to int32's range; 0 when there is no number.

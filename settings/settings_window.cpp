@@ -11,13 +11,8 @@ const wchar_t kSettingsClass[] = L"QuillmereSettings";
 const wchar_t kSettingsTitle[] = L"Quillmere \u2014 Settings";
 constexpr int kWidth = 350;
 constexpr int kHeight = 520;
-constexpr int kControlCount = 29;
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
-// The layout's right- and bottom-most control edges and the margin around.
-constexpr int kLayoutRight = 328;
-constexpr int kLayoutBottom = 500;
-constexpr int kMargin = 14;
 
 // No prefix: "Schedule & Notifications" shows its ampersand.
 constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_NOPREFIX;
@@ -44,26 +39,81 @@ struct SettingsWindowContext {
   Settings* settings;
   bool saved;
   HFONT font;  // owned by the window, deleted when it is destroyed
+  HWND controls[SETTINGS_CONTROL_COUNT];  // in creation order
+  SIZE client;                            // what the layout needs
 };
 
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-HWND AddControl(HWND parent, DWORD ex_style, const wchar_t* window_class, const wchar_t* text, DWORD style, int x,
-                int y, int width, int height, int id) {
-  return CreateWindowExW(ex_style, window_class, text, style, x, y, width, height, parent,
-                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), GetModuleHandleW(NULL), NULL);
+// The controls in creation order (also the Tab order), at 96 DPI. A field
+// label shares its row with the number field after it.
+enum ControlKind { FIELD_LABEL, HEADING, SEPARATOR, NUMBER, CHECK, LIST, BUTTON };
+
+struct ControlRow {
+  ControlKind kind;
+  const wchar_t* text;
+  int id;
+  int x, y, width, height;
+};
+
+const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
+    {HEADING, L"Auto-clean Triggers", 0, 14, 14, 300, 18},
+    {FIELD_LABEL, L"RAM threshold (%):", 0, 14, 40, 200, 18},
+    {NUMBER, L"", IDC_THRESHOLD, 220, 38, 70, 22},
+    {FIELD_LABEL, L"Clean interval (min, 0=off):", 0, 14, 68, 200, 18},
+    {NUMBER, L"", IDC_INTERVAL, 220, 66, 70, 22},
+    {FIELD_LABEL, L"Idle timeout (min, 0=off):", 0, 14, 96, 200, 18},
+    {NUMBER, L"", IDC_IDLE, 220, 94, 70, 22},
+    {FIELD_LABEL, L"Boot delay (sec, 0=off):", 0, 14, 124, 200, 18},
+    {NUMBER, L"", IDC_BOOT_DELAY, 220, 122, 70, 22},
+    {SEPARATOR, L"", 0, 14, 154, 314, 2},
+    {HEADING, L"Options", 0, 14, 162, 300, 18},
+    {CHECK, L"Enable auto-clean", IDC_AUTO_CLEAN, 14, 184, 290, 20},
+    {CHECK, L"Silent mode (no balloons)", IDC_SILENT, 14, 208, 290, 20},
+    {CHECK, L"Start with Windows", IDC_START_WITH_WINDOWS, 14, 232, 290, 20},
+    {SEPARATOR, L"", 0, 14, 260, 314, 2},
+    {HEADING, L"Schedule & Notifications", 0, 14, 268, 300, 18},
+    {FIELD_LABEL, L"Scheduled clean hour (0-23, -1=off):", 0, 14, 290, 200, 18},
+    {NUMBER, L"", IDC_CLEAN_HOUR, 220, 288, 70, 22},
+    {FIELD_LABEL, L"Scheduled clean minute (0-59):", 0, 14, 314, 200, 18},
+    {NUMBER, L"", IDC_CLEAN_MINUTE, 220, 312, 70, 22},
+    {FIELD_LABEL, L"Min freed MB to notify:", 0, 14, 338, 200, 18},
+    {NUMBER, L"", IDC_NOTIFY_MIN_MB, 220, 336, 70, 22},
+    {CHECK, L"Open status window after each clean", IDC_SHOW_STATUS, 14, 362, 290, 20},
+    {SEPARATOR, L"", 0, 14, 390, 314, 2},
+    {HEADING, L"Process Exclusion", 0, 14, 398, 300, 18},
+    {HEADING, L"Exclude from working-set trim (comma-sep exe names):", 0, 14, 416, 310, 18},
+    {LIST, L"", IDC_EXCLUDE_LIST, 14, 436, 314, 22},
+    {BUTTON, L"OK", IDC_OK, 174, 472, 76, 28},
+    {BUTTON, L"Cancel", IDC_CANCEL, 256, 472, 76, 28},
+};
+
+// 96-DPI figures of the layout that are not a control's own.
+constexpr int kMargin = 14;
+constexpr int kContentRight = 328;
+constexpr int kLayoutBottom = 500;  // OK and Cancel end here
+constexpr int kButtonOverhang = 4;   // Cancel ends this far right of the content
+constexpr int kEditPadding = 4;      // an edit's sunken border around its text
+constexpr int kButtonPadding = 8;
+constexpr int kButtonTextPadding = 16;
+
+HWND AddControl(HWND parent, DWORD ex_style, const wchar_t* window_class, const wchar_t* text, DWORD style,
+                const RECT& at, int id) {
+  return CreateWindowExW(ex_style, window_class, text, style, at.left, at.top, at.right - at.left,
+                         at.bottom - at.top, parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                         GetModuleHandleW(NULL), NULL);
 }
 
-HWND AddLabel(HWND parent, const wchar_t* text, int y, int width) {
-  return AddControl(parent, 0, L"STATIC", text, kLabelStyle, 14, y, width, 18, 0);
+HWND AddLabel(HWND parent, const wchar_t* text, const RECT& at) {
+  return AddControl(parent, 0, L"STATIC", text, kLabelStyle, at, 0);
 }
 
-HWND AddSeparator(HWND parent, int y) {
-  return AddControl(parent, 0, L"STATIC", L"", kSeparatorStyle, 14, y, 314, 2, 0);
+HWND AddSeparator(HWND parent, const RECT& at) {
+  return AddControl(parent, 0, L"STATIC", L"", kSeparatorStyle, at, 0);
 }
 
-HWND AddNumberEdit(HWND parent, int id, int y, int32_t value, DWORD style = kNumberStyle) {
-  HWND edit = AddControl(parent, WS_EX_CLIENTEDGE, L"EDIT", L"", style, 220, y, 70, 22, id);
+HWND AddNumberEdit(HWND parent, int id, const RECT& at, int32_t value, DWORD style = kNumberStyle) {
+  HWND edit = AddControl(parent, WS_EX_CLIENTEDGE, L"EDIT", L"", style, at, id);
   if (!edit) return NULL;
   SendMessageW(edit, EM_LIMITTEXT, kNumberFieldLength, 0);
   wchar_t text[16] = {};
@@ -72,8 +122,8 @@ HWND AddNumberEdit(HWND parent, int id, int y, int32_t value, DWORD style = kNum
   return edit;
 }
 
-HWND AddCheckbox(HWND parent, int id, const wchar_t* text, int y, bool checked) {
-  HWND box = AddControl(parent, 0, L"BUTTON", text, kCheckboxStyle, 14, y, 290, 20, id);
+HWND AddCheckbox(HWND parent, int id, const wchar_t* text, const RECT& at, bool checked) {
+  HWND box = AddControl(parent, 0, L"BUTTON", text, kCheckboxStyle, at, id);
   if (box) SendMessageW(box, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
   return box;
 }
@@ -94,64 +144,85 @@ LRESULT CALLBACK HourFieldProc(HWND edit, UINT message, WPARAM wParam, LPARAM lP
   return CallWindowProcW(edit_proc, edit, message, wParam, lParam);
 }
 
-HWND AddHourEdit(HWND parent, int y, int32_t value) {
-  HWND edit = AddNumberEdit(parent, IDC_CLEAN_HOUR, y, value, kHourStyle);
+HWND AddHourEdit(HWND parent, const RECT& at, int32_t value) {
+  HWND edit = AddNumberEdit(parent, IDC_CLEAN_HOUR, at, value, kHourStyle);
   if (!edit) return NULL;
   SetWindowLongPtrW(edit, GWLP_USERDATA, GetWindowLongPtrW(edit, GWLP_WNDPROC));
   SetWindowLongPtrW(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(HourFieldProc));
   return edit;
 }
 
+const SettingField* FindSettingField(int control) {
+  for (const SettingField& field : kSettingFields) {
+    if (field.control && field.control == control) return &field;
+  }
+  return nullptr;
+}
+
 // False when a control could not be made: OK on a window missing a field
 // would store 0 for a setting the user never saw.
-bool AddControls(HWND window, const Settings& settings) {
-  HWND made[kControlCount];
-  int n = 0;
-  made[n++] = AddLabel(window, L"Auto-clean Triggers", 14, 300);
-  made[n++] = AddLabel(window, L"RAM threshold (%):", 40, 200);
-  made[n++] = AddNumberEdit(window, IDC_THRESHOLD, 38, settings.threshold_percent);
-  made[n++] = AddLabel(window, L"Clean interval (min, 0=off):", 68, 200);
-  made[n++] = AddNumberEdit(window, IDC_INTERVAL, 66, settings.interval_minutes);
-  made[n++] = AddLabel(window, L"Idle timeout (min, 0=off):", 96, 200);
-  made[n++] = AddNumberEdit(window, IDC_IDLE, 94, settings.on_idle_minutes);
-  made[n++] = AddLabel(window, L"Boot delay (sec, 0=off):", 124, 200);
-  made[n++] = AddNumberEdit(window, IDC_BOOT_DELAY, 122, settings.on_boot_delay);
-  made[n++] = AddSeparator(window, 154);
-  made[n++] = AddLabel(window, L"Options", 162, 300);
-  made[n++] = AddCheckbox(window, IDC_AUTO_CLEAN, L"Enable auto-clean", 184, settings.auto_clean);
-  made[n++] = AddCheckbox(window, IDC_SILENT, L"Silent mode (no balloons)", 208, settings.silent_mode);
-  made[n++] = AddCheckbox(window, IDC_START_WITH_WINDOWS, L"Start with Windows", 232, settings.start_with_windows);
-  made[n++] = AddSeparator(window, 260);
-  made[n++] = AddLabel(window, L"Schedule & Notifications", 268, 300);
-  made[n++] = AddLabel(window, L"Scheduled clean hour (0-23, -1=off):", 290, 200);
-  made[n++] = AddHourEdit(window, 288, settings.clean_hour);
-  made[n++] = AddLabel(window, L"Scheduled clean minute (0-59):", 314, 200);
-  made[n++] = AddNumberEdit(window, IDC_CLEAN_MINUTE, 312, settings.clean_minute);
-  made[n++] = AddLabel(window, L"Min freed MB to notify:", 338, 200);
-  made[n++] = AddNumberEdit(window, IDC_NOTIFY_MIN_MB, 336, settings.notify_min_mb);
-  made[n++] = AddCheckbox(window, IDC_SHOW_STATUS, L"Open status window after each clean", 362,
-                          settings.show_status_on_clean);
-  made[n++] = AddSeparator(window, 390);
-  made[n++] = AddLabel(window, L"Process Exclusion", 398, 300);
-  made[n++] = AddLabel(window, L"Exclude from working-set trim (comma-sep exe names):", 416, 310);
-  made[n++] = AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", settings.exclude_list, kListStyle, 14, 436, 314, 22,
-                         IDC_EXCLUDE_LIST);
-  if (made[n - 1]) SendMessageW(made[n - 1], EM_LIMITTEXT, kExcludeListLength, 0);
-  made[n++] = AddControl(window, 0, L"BUTTON", L"OK", kDefaultButtonStyle, 174, 472, 76, 28, IDC_OK);
-  made[n++] = AddControl(window, 0, L"BUTTON", L"Cancel", kButtonStyle, 256, 472, 76, 28, IDC_CANCEL);
-  for (HWND control : made) {
-    if (!control) return false;
+bool AddControls(HWND window, const Settings& settings, const SettingsLayout& layout, HWND (&made)[SETTINGS_CONTROL_COUNT]) {
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    const ControlRow& row = kControls[i];
+    const RECT& at = layout.controls[i];
+    const SettingField* field = FindSettingField(row.id);
+    switch (row.kind) {
+      case FIELD_LABEL:
+      case HEADING:
+        made[i] = AddLabel(window, row.text, at);
+        break;
+      case SEPARATOR:
+        made[i] = AddSeparator(window, at);
+        break;
+      case NUMBER:
+        made[i] = row.id == IDC_CLEAN_HOUR ? AddHourEdit(window, at, settings.clean_hour)
+                                           : AddNumberEdit(window, row.id, at, settings.*field->number);
+        break;
+      case CHECK:
+        made[i] = AddCheckbox(window, row.id, row.text, at, settings.*field->flag);
+        break;
+      case LIST:
+        made[i] = AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", settings.exclude_list, kListStyle, at, row.id);
+        if (made[i]) SendMessageW(made[i], EM_LIMITTEXT, kExcludeListLength, 0);
+        break;
+      case BUTTON:
+        made[i] = AddControl(window, 0, L"BUTTON", row.text, row.id == IDC_OK ? kDefaultButtonStyle : kButtonStyle,
+                             at, row.id);
+        break;
+    }
+    if (!made[i]) return false;
   }
   return true;
 }
 
-// "Segoe UI" 9 pt at the window's pixel density.
-HFONT CreateSettingsFont(HWND window) {
-  HDC dc = GetDC(window);
-  int dpi = dc ? GetDeviceCaps(dc, LOGPIXELSY) : 96;
-  if (dc) ReleaseDC(window, dc);
-  return CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                     CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS, L"Segoe UI");
+// "Segoe UI" 9 pt at the window's DPI.
+HFONT CreateSettingsFont(UINT dpi) {
+  return CreateFontW(-MulDiv(9, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                     L"Segoe UI");
+}
+
+// Sizes the window to hold `layout` at `dpi`, keeping its top-left corner,
+// or centred on its monitor when `centre`; always inside the work area as
+// far as it fits.
+void FitSettingsWindow(HWND window, SIZE client, UINT dpi, POINT top_left, bool centre) {
+  RECT frame = {0, 0, client.cx, client.cy};
+  AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
+  SIZE size = SettingsWindowSize(frame, dpi);
+  MONITORINFO monitor = {};
+  monitor.cbSize = sizeof monitor;
+  if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
+    if (centre) {
+      top_left.x = monitor.rcMonitor.left + (monitor.rcMonitor.right - monitor.rcMonitor.left - size.cx) / 2;
+      top_left.y = monitor.rcMonitor.top + (monitor.rcMonitor.bottom - monitor.rcMonitor.top - size.cy) / 2;
+    }
+    const RECT& work = monitor.rcWork;
+    if (top_left.x + size.cx > work.right) top_left.x = work.right - size.cx;
+    if (top_left.y + size.cy > work.bottom) top_left.y = work.bottom - size.cy;
+    if (top_left.x < work.left) top_left.x = work.left;
+    if (top_left.y < work.top) top_left.y = work.top;
+  }
+  SetWindowPos(window, NULL, top_left.x, top_left.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
@@ -199,15 +270,127 @@ void RegisterSettingsClass() {
 
 }  // namespace
 
-SIZE SettingsWindowSize(const RECT& frame_for_layout) {
+SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi) {
   // 350 x 520 unless the frame leaves too little room inside: OK and Cancel
   // end 500 pixels down, below the client area of 520 with any caption.
-  SIZE size = {kWidth, kHeight};
+  SIZE size = {ScaleForDpi(kWidth, dpi), ScaleForDpi(kHeight, dpi)};
   int width = frame_for_layout.right - frame_for_layout.left;
   int height = frame_for_layout.bottom - frame_for_layout.top;
   if (width > size.cx) size.cx = width;
   if (height > size.cy) size.cy = height;
   return size;
+}
+
+const wchar_t* SettingsControlText(int index) {
+  return index >= 0 && index < SETTINGS_CONTROL_COUNT ? kControls[index].text : L"";
+}
+
+SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
+  auto scale = [dpi](int value) { return ScaleForDpi(value, dpi); };
+  auto larger = [](int a, int b) { return a > b ? a : b; };
+  // Edges are scaled, not sizes, so that rows that touch still touch.
+  auto width_of = [&](const ControlRow& row) { return scale(row.x + row.width) - scale(row.x); };
+  auto height_of = [&](const ControlRow& row) { return scale(row.y + row.height) - scale(row.y); };
+  const int margin = scale(kMargin);
+
+  // Columns. Every figure is the scaled one plus what the text needs
+  // beyond it, so text that fits gives the scaled table to the pixel.
+  const int label_base = width_of(kControls[1]);
+  int label_width = label_base;
+  int button_need = 0;
+  int button_base = width_of(kControls[SETTINGS_CONTROL_COUNT - 1]);
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    const ControlRow& row = kControls[i];
+    if (row.kind == FIELD_LABEL) label_width = larger(label_width, text.width[i]);
+    if (row.kind == BUTTON) {
+      button_need = larger(button_need, text.width[i] + scale(kButtonTextPadding));
+      button_base = width_of(row) < button_base ? width_of(row) : button_base;
+    }
+  }
+  // Wider field labels push the number fields, and the content's right
+  // edge, by as much as they grew.
+  const int label_growth = label_width - label_base;
+  int right = scale(kContentRight) + label_growth;
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    const ControlRow& row = kControls[i];
+    if (row.kind == HEADING) right = larger(right, margin + text.width[i]);
+    if (row.kind == CHECK) right = larger(right, margin + text.check_width + text.width[i]);
+  }
+  const int wider = right - scale(kContentRight);
+  const int button_growth = button_need > button_base ? button_need - button_base : 0;
+
+  SettingsLayout layout = {};
+  // Rows: text taller than its row grows the row and moves the rest down.
+  int shift = 0;
+  int row_growth = 0;
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    const ControlRow& row = kControls[i];
+    bool same_row = row.kind == NUMBER || row.id == IDC_CANCEL;
+    if (!same_row) {
+      shift += row_growth;
+      row_growth = 0;
+    }
+    int x = scale(row.x);
+    int width = width_of(row);
+    int height = height_of(row);
+    int needed = 0;
+    switch (row.kind) {
+      case FIELD_LABEL:
+        width = label_width;
+        needed = text.height;
+        break;
+      case HEADING:
+        width = larger(width, text.width[i]);
+        needed = text.height;
+        break;
+      case SEPARATOR:
+        width += wider;
+        break;
+      case NUMBER:
+        x += label_growth;
+        needed = text.height + scale(kEditPadding);
+        break;
+      case CHECK:
+        width = larger(width, text.check_width + text.width[i]);
+        needed = text.height;
+        break;
+      case LIST:
+        width += wider;
+        needed = text.height + scale(kEditPadding);
+        break;
+      case BUTTON:
+        // Right-aligned under the content, Cancel last.
+        width += button_growth;
+        x += wider - (row.id == IDC_CANCEL ? button_growth : 2 * button_growth);
+        needed = text.height + scale(kButtonPadding);
+        break;
+    }
+    int growth = needed > height ? needed - height : 0;
+    row_growth = larger(row_growth, growth);
+    int y = scale(row.y) + shift;
+    layout.controls[i] = {x, y, x + width, y + height + growth};
+  }
+  shift += row_growth;
+  layout.client = {scale(kContentRight + kMargin) + wider, scale(kLayoutBottom + kMargin) + shift};
+  return layout;
+}
+
+SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi) {
+  SettingsTextMetrics text = {};
+  HDC dc = GetDC(window);
+  if (!dc) return text;
+  HGDIOBJ previous = SelectObject(dc, font);
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    SIZE extent = {};
+    const wchar_t* label = kControls[i].text;
+    if (label[0] && GetTextExtentPoint32W(dc, label, static_cast<int>(wcslen(label)), &extent)) text.width[i] = extent.cx;
+  }
+  TEXTMETRICW metrics = {};
+  if (GetTextMetricsW(dc, &metrics)) text.height = metrics.tmHeight;
+  SelectObject(dc, previous);
+  ReleaseDC(window, dc);
+  text.check_width = SystemMetricForDpi(SM_CXMENUCHECK, dpi) + ScaleForDpi(6, dpi);
+  return text;
 }
 
 int32_t ClampSettingsField(int id, int32_t value) {
@@ -263,15 +446,20 @@ bool ShowSettingsWindow(HWND owner, Settings& settings) {
     RegisterSettingsClass();
     class_registered = true;
   }
-  SettingsWindowContext context = {&settings, false, NULL};
-  RECT frame = {0, 0, kLayoutRight + kMargin, kLayoutBottom + kMargin};
-  AdjustWindowRectEx(&frame, kWindowStyle, FALSE, kWindowExStyle);
-  SIZE size = SettingsWindowSize(frame);
+  SettingsWindowContext context = {};
+  context.settings = &settings;
+  // Made at the system DPI in the middle of the primary screen; once it
+  // knows its own DPI and text, it is sized to fit them.
+  UINT dpi = SystemDpi();
+  RECT frame = {0, 0, ScaleForDpi(kContentRight + kMargin, dpi), ScaleForDpi(kLayoutBottom + kMargin, dpi)};
+  AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
+  SIZE size = SettingsWindowSize(frame, dpi);
   int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
   int y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
   HWND window = CreateWindowExW(kWindowExStyle, kSettingsClass, kSettingsTitle, kWindowStyle, x, y, size.cx, size.cy,
                                 owner, NULL, GetModuleHandleW(NULL), &context);
   if (!window) return false;
+  FitSettingsWindow(window, context.client, WindowDpi(window), {0, 0}, true);
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   if (owner && IsWindowVisible(owner)) EnableWindow(owner, FALSE);
@@ -305,10 +493,35 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
     case WM_CREATE: {
       context = static_cast<SettingsWindowContext*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
       SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(context));
-      if (!AddControls(window, *context->settings)) return -1;
-      context->font = CreateSettingsFont(window);
+      UINT dpi = WindowDpi(window);
+      context->font = CreateSettingsFont(dpi);
+      SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(window, context->font, dpi));
+      if (!AddControls(window, *context->settings, layout, context->controls)) return -1;
       EnumChildWindows(window, SetFontOnChild, reinterpret_cast<LPARAM>(context->font));
       SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(context->font), TRUE);
+      context->client = layout.client;
+      return 0;
+    }
+    case WM_DPICHANGED: {
+      // Moved to a monitor of another scale: the font and every control
+      // follow, and the window takes the place Windows suggests.
+      if (!context || !context->font) break;
+      UINT dpi = HIWORD(wParam);
+      HFONT font = CreateSettingsFont(dpi);
+      if (!font) return 0;
+      SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(window, font, dpi));
+      for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+        const RECT& at = layout.controls[i];
+        SetWindowPos(context->controls[i], NULL, at.left, at.top, at.right - at.left, at.bottom - at.top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+      }
+      EnumChildWindows(window, SetFontOnChild, reinterpret_cast<LPARAM>(font));
+      SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+      DeleteObject(context->font);
+      context->font = font;
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      context->client = layout.client;
+      FitSettingsWindow(window, layout.client, dpi, {suggested->left, suggested->top}, false);
       return 0;
     }
     case WM_COMMAND:

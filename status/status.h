@@ -36,6 +36,23 @@ struct CleanHistory {
   int32_t next;
 };
 
+// Where every part of the popup goes, in client pixels at the popup's DPI.
+struct StatusLayout {
+  int margin;       // left of the text and the graph box, and the box's gap to the right
+  int figure_y;     // the large load figure
+  int memory_y;     // "x / y GB used"
+  int badge_y;
+  int badge_inset;  // the badge's right end from the right edge
+  int box_top, box_bottom;
+  int minutes_y;    // "5 min"
+  int separator_y;
+  int heading_y;    // "Recent cleans"
+  int first_clean_y;
+  int line_step;
+  int pen_width;
+  SIZE client;      // holds all five clean lines
+};
+
 // The popup and the rings, kept in AppState::status. Everything starts zero
 // but the elevation, which starts unknown.
 struct StatusState {
@@ -44,6 +61,7 @@ struct StatusState {
   HWND window;  // the popup while it is open
   HFONT font;
   HFONT large_font;
+  StatusLayout layout;  // of the open popup, from its fonts
   bool class_registered;
   int elevation = -1;  // asked at the first paint: -1 unknown, 0 limited, 1 elevated
   uint64_t closed_by_deactivation_tick;  // 0: never

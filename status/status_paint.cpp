@@ -21,10 +21,22 @@ const COLORREF kBoxLine = RGB(55, 55, 75);
 const COLORREF kGraphArea = RGB(0, 70, 130);
 const COLORREF kGraphLine = RGB(0, 130, 220);
 
-const int kBoxLeft = 20;
+// The 96-DPI layout of the popup's client area.
+const int kMargin = 20;
+const int kFigureY = 18;
+const int kFigureGap = 5;  // below the figure's digits
+const int kMemoryY = 76;
+const int kBadgeY = 22;
+const int kBadgeInset = 16;
 const int kBoxTop = 108;
 const int kBoxBottom = 208;
-const int kBoxInset = 20;
+const int kMinutesY = 213;
+const int kSeparatorY = 234;
+const int kHeadingY = 242;
+const int kFirstCleanY = 262;
+const int kLineStep = 17;
+const int kClientWidth = 454;
+const int kBottomMargin = 12;
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF colour) {
   HBRUSH brush = CreateSolidBrush(colour);
@@ -37,8 +49,8 @@ void Text(HDC dc, int x, int y, const wchar_t* text, COLORREF colour) {
   TextOutW(dc, x, y, text, static_cast<int>(wcslen(text)));
 }
 
-void Line(HDC dc, const POINT* points, int count, COLORREF colour) {
-  HPEN pen = CreatePen(PS_SOLID, 1, colour);
+void Line(HDC dc, const POINT* points, int count, COLORREF colour, int width) {
+  HPEN pen = CreatePen(PS_SOLID, width, colour);
   HGDIOBJ previous = SelectObject(dc, pen);
   MoveToEx(dc, points[0].x, points[0].y, nullptr);
   for (int i = 1; i < count; ++i) LineTo(dc, points[i].x, points[i].y);
@@ -46,10 +58,10 @@ void Line(HDC dc, const POINT* points, int count, COLORREF colour) {
   DeleteObject(pen);
 }
 
-void DrawGraph(HDC dc, int width, const StatusFigures& figures) {
+void DrawGraph(HDC dc, const RECT& box, int pen_width, const StatusFigures& figures) {
   POINT points[STATUS_GRAPH_MAX_POINTS] = {};
   int32_t held = figures.sample_count < USAGE_HISTORY_CAPACITY ? figures.sample_count : USAGE_HISTORY_CAPACITY;
-  int count = StatusGraphPoints(figures.samples, held, width, points);
+  int count = StatusGraphPoints(figures.samples, held, box, points);
   if (count == 0) return;
 
   HBRUSH area = CreateSolidBrush(kGraphArea);
@@ -61,7 +73,7 @@ void DrawGraph(HDC dc, int width, const StatusFigures& figures) {
   DeleteObject(area);
 
   // The two closing points run along the bottom: not part of the line.
-  Line(dc, points, count - 2, kGraphLine);
+  Line(dc, points, count - 2, kGraphLine, pen_width);
 }
 
 }  // namespace
@@ -71,11 +83,42 @@ COLORREF StatusLoadColor(int load_percent) {
   return kBandColours[LoadBandOf(load_percent)];
 }
 
-int StatusGraphPoints(const int32_t* samples, int32_t count, int client_width,
+StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height) {
+  auto scale = [dpi](int value) { return ScaleForDpi(value, dpi); };
+  auto larger = [](int a, int b) { return a > b ? a : b; };
+  StatusLayout layout = {};
+  layout.margin = scale(kMargin);
+  layout.figure_y = scale(kFigureY);
+  layout.badge_y = scale(kBadgeY);
+  layout.badge_inset = scale(kBadgeInset);
+  // Each row keeps its scaled place unless the text above needs more room;
+  // then it and everything below move down by as much.
+  layout.memory_y = larger(scale(kMemoryY), layout.figure_y + figure_ascent + scale(kFigureGap));
+  int shift = layout.memory_y - scale(kMemoryY);
+  layout.box_top = larger(scale(kBoxTop) + shift, layout.memory_y + text_height + scale(kBoxTop - kMemoryY - 16));
+  shift = layout.box_top - scale(kBoxTop);
+  layout.box_bottom = scale(kBoxBottom) + shift;
+  layout.minutes_y = scale(kMinutesY) + shift;
+  layout.separator_y = larger(scale(kSeparatorY) + shift, layout.minutes_y + text_height + scale(4));
+  shift = layout.separator_y - scale(kSeparatorY);
+  layout.heading_y = scale(kHeadingY) + shift;
+  layout.first_clean_y = larger(scale(kFirstCleanY) + shift, layout.heading_y + text_height + scale(3));
+  layout.line_step = larger(scale(kLineStep), text_height + scale(1));
+  layout.pen_width = larger(1, scale(1));
+  const int last_line_bottom = layout.first_clean_y + (STATUS_RECENT_CLEANS - 1) * layout.line_step + text_height;
+  layout.client = {scale(kClientWidth), last_line_bottom + scale(kBottomMargin)};
+  return layout;
+}
+
+RECT StatusGraphBox(const StatusLayout& layout, int client_width) {
+  return {layout.margin, layout.box_top, client_width - layout.margin, layout.box_bottom};
+}
+
+int StatusGraphPoints(const int32_t* samples, int32_t count, const RECT& box,
                       POINT (&points)[STATUS_GRAPH_MAX_POINTS]) {
-  const int left = kBoxLeft, right = client_width - kBoxInset, bottom = kBoxBottom;
+  const int left = box.left, right = box.right, bottom = box.bottom;
   const int inner = right - left - 2;
-  const int height = kBoxBottom - kBoxTop;
+  const int height = box.bottom - box.top;
   if (count < 2 || inner < 1) return 0;
   int32_t n = count < inner ? count : inner;
   if (n > USAGE_HISTORY_CAPACITY) n = USAGE_HISTORY_CAPACITY;
@@ -105,16 +148,17 @@ void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record) {
                 record.time.wMinute, record.freed_mb, record.processes, change > 0 ? L"+" : L"", change);
 }
 
-int StatusCleanLines(const CleanRecord* cleans, int32_t count, StatusTextLine (&lines)[STATUS_RECENT_CLEANS]) {
+int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayout& layout,
+                     StatusTextLine (&lines)[STATUS_RECENT_CLEANS]) {
   ZeroMemory(lines, sizeof lines);
   if (count <= 0) {
-    lines[0].y = 262;
+    lines[0].y = layout.first_clean_y;
     CopyBounded(lines[0].text, 64, L"No cleans yet this session");
     return 1;
   }
   int shown = count < STATUS_RECENT_CLEANS ? count : STATUS_RECENT_CLEANS;
   for (int j = 0; j < shown; ++j) {
-    lines[j].y = 262 + 17 * j;
+    lines[j].y = layout.first_clean_y + layout.line_step * j;
     FormatStatusCleanLine(lines[j].text, cleans[count - 1 - j]);
   }
   return shown;
@@ -139,28 +183,30 @@ void GatherStatusFigures(StatusFigures& figures) {
   figures.clean_count = CopyRecentCleans(figures.cleans, STATUS_RECENT_CLEANS);
 }
 
-void DrawStatus(HDC dc, int width, int height, const StatusFigures& figures) {
+void DrawStatus(HDC dc, int width, int height, const StatusLayout& layout, const StatusFigures& figures) {
   FillSolid(dc, {0, 0, width, height}, kBackground);
   SetBkMode(dc, TRANSPARENT);
   wchar_t text[64] = {};
+  const int x = layout.margin;
 
   HGDIOBJ previous_font = GetCurrentObject(dc, OBJ_FONT);
   SelectObject(dc, app.status.large_font);
   FormatBounded(text, 64, L"%d%%", figures.load_percent);
-  Text(dc, 20, 18, text, StatusLoadColor(figures.load_percent));
+  Text(dc, x, layout.figure_y, text, StatusLoadColor(figures.load_percent));
 
   SelectObject(dc, app.status.font);
   FormatBounded(text, 64, L"%.1f / %.1f GB used", figures.used_gb, figures.total_gb);
-  Text(dc, 20, 76, text, kSecondaryText);
+  Text(dc, x, layout.memory_y, text, kSecondaryText);
 
   const wchar_t* badge = figures.elevation == 1 ? L"Admin \u2713" : L"Limited";
   SIZE extent = {};
   GetTextExtentPoint32W(dc, badge, static_cast<int>(wcslen(badge)), &extent);
-  Text(dc, width - extent.cx - 16, 22, badge, figures.elevation == 1 ? kAdmin : kSecondaryText);
+  Text(dc, width - extent.cx - layout.badge_inset, layout.badge_y, badge,
+       figures.elevation == 1 ? kAdmin : kSecondaryText);
 
-  const RECT box = {kBoxLeft, kBoxTop, width - kBoxInset, kBoxBottom};
+  const RECT box = StatusGraphBox(layout, width);
   FillSolid(dc, box, kBoxFill);
-  HPEN outline = CreatePen(PS_SOLID, 1, kBoxLine);
+  HPEN outline = CreatePen(PS_SOLID, layout.pen_width, kBoxLine);
   HGDIOBJ previous_pen = SelectObject(dc, outline);
   HGDIOBJ previous_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
   Rectangle(dc, box.left, box.top, box.right, box.bottom);
@@ -168,17 +214,17 @@ void DrawStatus(HDC dc, int width, int height, const StatusFigures& figures) {
   SelectObject(dc, previous_pen);
   DeleteObject(outline);
 
-  DrawGraph(dc, width, figures);
+  DrawGraph(dc, box, layout.pen_width, figures);
 
-  Text(dc, 20, 213, L"5 min", kSecondaryText);
-  const POINT separator[2] = {{20, 234}, {width - 20, 234}};
-  Line(dc, separator, 2, kBoxLine);
-  Text(dc, 20, 242, L"Recent cleans", kHeading);
+  Text(dc, x, layout.minutes_y, L"5 min", kSecondaryText);
+  const POINT separator[2] = {{x, layout.separator_y}, {width - x, layout.separator_y}};
+  Line(dc, separator, 2, kBoxLine, layout.pen_width);
+  Text(dc, x, layout.heading_y, L"Recent cleans", kHeading);
 
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   int32_t held = figures.clean_count < STATUS_RECENT_CLEANS ? figures.clean_count : STATUS_RECENT_CLEANS;
-  int count = StatusCleanLines(figures.cleans, held, lines);
-  for (int j = 0; j < count; ++j) Text(dc, 20, lines[j].y, lines[j].text, kSecondaryText);
+  int count = StatusCleanLines(figures.cleans, held, layout, lines);
+  for (int j = 0; j < count; ++j) Text(dc, x, lines[j].y, lines[j].text, kSecondaryText);
 
   SelectObject(dc, previous_font);
 }

@@ -5,9 +5,9 @@
 #include "app/shared.h"
 #include "status/status_internal.h"
 
-namespace {
-
 LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+namespace {
 
 const wchar_t kStatusClass[] = L"QuillmereStatus";
 
@@ -40,6 +40,71 @@ void DarkenFrame(HWND window) {
   set_attribute(window, kWindowCornerPreference, &corner, sizeof corner);
 }
 
+// Where the shell shows the tray icon; false when it cannot say (before
+// Windows 7, or an icon the shell does not know).
+bool TrayIconRect(RECT& rect) {
+  using GetRectFunction = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER* icon, RECT* rect);
+  HMODULE shell32 = GetModuleHandleW(L"shell32.dll");
+  auto get_rect = reinterpret_cast<GetRectFunction>(
+      reinterpret_cast<void*>(shell32 ? GetProcAddress(shell32, "Shell_NotifyIconGetRect") : NULL));
+  if (!get_rect || !app.tray.data.hWnd) return false;
+  NOTIFYICONIDENTIFIER icon = {};
+  icon.cbSize = sizeof icon;
+  icon.hWnd = app.tray.data.hWnd;
+  icon.uID = app.tray.data.uID;
+  return SUCCEEDED(get_rect(&icon, &rect));
+}
+
+// The monitor of the icon, or the primary one when there is no icon.
+void IconMonitor(const RECT& icon, RECT& work, RECT& bounds) {
+  HMONITOR monitor = IsRectEmpty(&icon) ? MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY)
+                                        : MonitorFromRect(&icon, MONITOR_DEFAULTTONEAREST);
+  MONITORINFO info = {};
+  info.cbSize = sizeof info;
+  if (monitor && GetMonitorInfoW(monitor, &info)) {
+    work = info.rcWork;
+    bounds = info.rcMonitor;
+  } else {
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    bounds = work;
+  }
+}
+
+// The popup's outer size for its client layout at its DPI.
+SIZE StatusOuterSize(HWND window, UINT dpi) {
+  RECT frame = {0, 0, app.status.layout.client.cx, app.status.layout.client.cy};
+  AdjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)),
+                         static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)), dpi);
+  return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+// Beside the icon, inside its monitor's work area: CalculatePopupWindowPosition
+// (Windows 7 on) flips the popup away from the icon where it must; without
+// it the popup is aligned to the anchor as asked.
+RECT PlaceStatusPopup(const StatusAnchor& anchor, SIZE size, const RECT& work, int gap) {
+  using CalculateFunction = BOOL(WINAPI*)(const POINT* anchor, const SIZE* size, UINT flags, RECT* exclude,
+                                          RECT* placed);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  auto calculate = reinterpret_cast<CalculateFunction>(
+      reinterpret_cast<void*>(user32 ? GetProcAddress(user32, "CalculatePopupWindowPosition") : NULL));
+  RECT exclude = anchor.exclude;
+  RECT placed = {};
+  if (!calculate || !calculate(&anchor.point, &size, anchor.flags | TPM_WORKAREA, &exclude, &placed))
+    placed = AlignStatusPopup(anchor, size);
+  return FitInWorkArea(placed, work, gap);
+}
+
+// Closes the popup once it has sat a while without the foreground, unless
+// the pointer is on it; asked again later then.
+void AutoCloseTick(HWND window) {
+  POINT cursor = {};
+  RECT frame = {};
+  bool pointer_over = GetCursorPos(&cursor) && GetWindowRect(window, &frame) && PtInRect(&frame, cursor);
+  bool active = GetForegroundWindow() == window;
+  if (active) KillTimer(window, TIMER_STATUS_AUTOCLOSE);
+  if (ShouldAutoCloseStatus(active, pointer_over)) DestroyWindow(window);
+}
+
 void Paint(HWND window) {
   PAINTSTRUCT paint = {};
   HDC dc = BeginPaint(window, &paint);
@@ -53,12 +118,12 @@ void Paint(HWND window) {
   HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
   if (memory && bitmap) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    DrawStatus(memory, width, height, figures);
+    DrawStatus(memory, width, height, app.status.layout, figures);
     BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
   } else {
     // No room for the off-screen copy: draw straight on, flicker and all.
-    DrawStatus(dc, width, height, figures);
+    DrawStatus(dc, width, height, app.status.layout, figures);
   }
   if (bitmap) DeleteObject(bitmap);
   if (memory) DeleteDC(memory);
@@ -77,14 +142,82 @@ bool RegisterStatusClass() {
 
 }  // namespace
 
-RECT StatusWindowRect(const RECT& work_area) {
-  RECT rect = {};
-  rect.left = work_area.right - (STATUS_WIDTH + 12);
-  rect.top = work_area.bottom - (STATUS_HEIGHT + 12);
-  rect.right = rect.left + STATUS_WIDTH;
-  rect.bottom = rect.top + STATUS_HEIGHT;
+StatusAnchor StatusPopupAnchor(const RECT& icon, const RECT& work, const RECT& monitor, int gap) {
+  StatusAnchor anchor = {};
+  anchor.exclude = icon;
+  const POINT centre = {(icon.left + icon.right) / 2, (icon.top + icon.bottom) / 2};
+  const bool on_monitor = !IsRectEmpty(&icon) && PtInRect(&monitor, centre);
+  const bool auto_hide = EqualRect(&work, &monitor) != 0;  // the taskbar covers the work area when shown
+  enum { NONE, BOTTOM, TOP, LEFT, RIGHT } edge = NONE;
+  if (on_monitor) {
+    if (icon.top >= work.bottom) edge = BOTTOM;
+    else if (icon.bottom <= work.top) edge = TOP;
+    else if (icon.right <= work.left) edge = LEFT;
+    else if (icon.left >= work.right) edge = RIGHT;
+    else if (auto_hide) {
+      // The nearest edge of the monitor is the taskbar's.
+      LONG to_bottom = monitor.bottom - centre.y, to_top = centre.y - monitor.top;
+      LONG to_left = centre.x - monitor.left, to_right = monitor.right - centre.x;
+      LONG nearest = to_bottom;
+      edge = BOTTOM;
+      if (to_top < nearest) nearest = to_top, edge = TOP;
+      if (to_left < nearest) nearest = to_left, edge = LEFT;
+      if (to_right < nearest) edge = RIGHT;
+    }
+  }
+  switch (edge) {
+    case BOTTOM:
+      anchor.point = {centre.x, (icon.top < work.bottom ? icon.top : work.bottom) - gap};
+      anchor.flags = TPM_CENTERALIGN | TPM_BOTTOMALIGN | TPM_VERTICAL;
+      break;
+    case TOP:
+      anchor.point = {centre.x, (icon.bottom > work.top ? icon.bottom : work.top) + gap};
+      anchor.flags = TPM_CENTERALIGN | TPM_TOPALIGN | TPM_VERTICAL;
+      break;
+    case LEFT:
+      anchor.point = {(icon.right > work.left ? icon.right : work.left) + gap, centre.y};
+      anchor.flags = TPM_LEFTALIGN | TPM_VCENTERALIGN | TPM_HORIZONTAL;
+      break;
+    case RIGHT:
+      anchor.point = {(icon.left < work.right ? icon.left : work.right) - gap, centre.y};
+      anchor.flags = TPM_RIGHTALIGN | TPM_VCENTERALIGN | TPM_HORIZONTAL;
+      break;
+    case NONE:
+      // The shell cannot say, or the icon sits in the overflow flyout.
+      anchor.point = {work.right - gap, work.bottom - gap};
+      anchor.flags = TPM_RIGHTALIGN | TPM_BOTTOMALIGN | TPM_VERTICAL;
+      anchor.exclude = {};
+      break;
+  }
+  return anchor;
+}
+
+RECT AlignStatusPopup(const StatusAnchor& anchor, SIZE size) {
+  LONG left = anchor.point.x;
+  if (anchor.flags & TPM_RIGHTALIGN) left -= size.cx;
+  else if (anchor.flags & TPM_CENTERALIGN) left -= size.cx / 2;
+  LONG top = anchor.point.y;
+  if (anchor.flags & TPM_BOTTOMALIGN) top -= size.cy;
+  else if (anchor.flags & TPM_VCENTERALIGN) top -= size.cy / 2;
+  return {left, top, left + size.cx, top + size.cy};
+}
+
+RECT FitInWorkArea(RECT rect, const RECT& work, int gap) {
+  const LONG width = rect.right - rect.left, height = rect.bottom - rect.top;
+  // The gap only where the popup fits with it; the top-left edge first when
+  // even the work area is too small.
+  LONG x_gap = width + 2 * gap <= work.right - work.left ? gap : 0;
+  LONG y_gap = height + 2 * gap <= work.bottom - work.top ? gap : 0;
+  if (rect.right > work.right - x_gap) rect.left = work.right - x_gap - width;
+  if (rect.left < work.left + x_gap) rect.left = work.left + x_gap;
+  if (rect.bottom > work.bottom - y_gap) rect.top = work.bottom - y_gap - height;
+  if (rect.top < work.top + y_gap) rect.top = work.top + y_gap;
+  rect.right = rect.left + width;
+  rect.bottom = rect.top + height;
   return rect;
 }
+
+bool ShouldAutoCloseStatus(bool active, bool pointer_over) { return !active && !pointer_over; }
 
 LOGFONTW LargeStatusFont(LOGFONTW normal) {
   normal.lfWeight = FW_BOLD;
@@ -101,13 +234,26 @@ bool IsStatusToggleIgnoredNow() {
   return ShouldIgnoreStatusToggle(GetTickCount64(), app.status.closed_by_deactivation_tick, GetDoubleClickTime());
 }
 
-void CreateStatusFonts() {
+void CreateStatusFonts(UINT dpi) {
   DeleteStatusFonts();
   LOGFONTW font = {};
-  SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof font, &font, 0);
+  IconTitleFontForDpi(font, dpi);
   app.status.font = CreateFontIndirectW(&font);
   LOGFONTW large = LargeStatusFont(font);
   app.status.large_font = CreateFontIndirectW(&large);
+
+  // The rows follow the fonts' real heights.
+  TEXTMETRICW normal = {}, figure = {};
+  HDC screen = GetDC(NULL);
+  if (screen) {
+    HGDIOBJ previous = SelectObject(screen, app.status.large_font);
+    GetTextMetricsW(screen, &figure);
+    SelectObject(screen, app.status.font);
+    GetTextMetricsW(screen, &normal);
+    SelectObject(screen, previous);
+    ReleaseDC(NULL, screen);
+  }
+  app.status.layout = LayOutStatus(dpi, figure.tmAscent, normal.tmHeight);
 }
 
 void DeleteStatusFonts() {
@@ -130,17 +276,30 @@ void ShowStatusWindow(HWND owner) {
     RegisterStatusClass();
     app.status.class_registered = true;
   }
-  RECT work_area = {};
-  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work_area, 0);
-  RECT place = StatusWindowRect(work_area);
-  // Shown without activation while it is made; activated once complete.
-  app.status.window = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kStatusClass, L"Quillmere",
-                                      WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU, place.left, place.top,
-                                      STATUS_WIDTH, STATUS_HEIGHT, owner, NULL, GetModuleHandleW(NULL), NULL);
-  if (!app.status.window) return;
-  LONG style = GetWindowLongW(app.status.window, GWL_EXSTYLE);
-  SetWindowLongW(app.status.window, GWL_EXSTYLE, style & ~WS_EX_NOACTIVATE);
-  SetForegroundWindow(app.status.window);
+  RECT icon = {}, work = {}, monitor = {};
+  if (!TrayIconRect(icon)) icon = {};
+  IconMonitor(icon, work, monitor);
+  // Made hidden and small at the corner of the icon's monitor, so that it
+  // has that monitor's DPI when it makes its fonts and layout; then sized,
+  // placed and shown without activation, and activated once complete.
+  HWND popup = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kStatusClass, L"Quillmere",
+                               WS_POPUP | WS_CAPTION | WS_SYSMENU, work.right - 1, work.bottom - 1, 1, 1, owner, NULL,
+                               GetModuleHandleW(NULL), NULL);
+  if (!popup) return;
+  app.status.window = popup;
+  UINT dpi = WindowDpi(popup);
+  int gap = ScaleForDpi(12, dpi);
+  RECT place = PlaceStatusPopup(StatusPopupAnchor(icon, work, monitor, gap), StatusOuterSize(popup, dpi), work, gap);
+  SetWindowPos(popup, HWND_TOPMOST, place.left, place.top, place.right - place.left, place.bottom - place.top,
+               SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  LONG style = GetWindowLongW(popup, GWL_EXSTYLE);
+  SetWindowLongW(popup, GWL_EXSTYLE, style & ~WS_EX_NOACTIVATE);
+  SetForegroundWindow(popup);
+  // Windows keeps the foreground from a program the user is not working
+  // with (an automatic clean): that popup would never hear a click
+  // elsewhere, so it goes by itself.
+  if (IsWindow(popup) && GetForegroundWindow() != popup)
+    SetTimer(popup, TIMER_STATUS_AUTOCLOSE, STATUS_AUTOCLOSE_MS, NULL);
 }
 
 void CloseStatusWindow() {
@@ -153,17 +312,26 @@ void InvalidateStatusWindow() {
   if (app.status.window) InvalidateRect(app.status.window, NULL, FALSE);
 }
 
-namespace {
-
 LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_CREATE:
       DarkenFrame(window);
-      CreateStatusFonts();
+      CreateStatusFonts(WindowDpi(window));
       SetTimer(window, TIMER_STATUS, 1000, NULL);
       return 0;
+    case WM_DPICHANGED: {
+      // On a monitor of another scale: new fonts and layout, Windows' place.
+      UINT dpi = HIWORD(wParam);
+      CreateStatusFonts(dpi);
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      SIZE size = StatusOuterSize(window, dpi);
+      SetWindowPos(window, NULL, suggested->left, suggested->top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+      InvalidateRect(window, NULL, FALSE);
+      return 0;
+    }
     case WM_DESTROY:
       KillTimer(window, TIMER_STATUS);
+      KillTimer(window, TIMER_STATUS_AUTOCLOSE);
       DeleteStatusFonts();
       app.status.window = NULL;
       return 0;
@@ -176,6 +344,7 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
         DestroyWindow(window);
         app.status.closed_by_deactivation_tick = GetTickCount64();
       } else if (LOWORD(wParam) != WA_INACTIVE) {
+        KillTimer(window, TIMER_STATUS_AUTOCLOSE);
         // The default procedure, kept out of this message, is what gives an
         // activated window the keyboard focus; without it Windows sends Esc
         // as WM_SYSKEYDOWN and the popup never sees it.
@@ -190,12 +359,11 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       DestroyWindow(window);
       return 0;
     case WM_TIMER:
-      InvalidateRect(window, NULL, FALSE);
+      if (wParam == TIMER_STATUS_AUTOCLOSE) AutoCloseTick(window);
+      else InvalidateRect(window, NULL, FALSE);
       return 0;
     default:
       break;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
-
-}  // namespace

@@ -47,7 +47,9 @@ void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
   CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), tip);
 
   HICON previous = app.tray.drawn_icon;
-  int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
+  // The shell shows tray icons at the small-icon size of the system DPI;
+  // drawn at that size, they are never a scaled-down 16 x 16 picture.
+  int size = UsageIconSize(SystemMetricForDpi(SM_CXSMICON, SystemDpi()));
   HDC screen = GetDC(NULL);
   HDC memory = CreateCompatibleDC(screen);
 

@@ -150,6 +150,70 @@ struct WatchCreation {
   }
 };
 
+// The controls in creation order, at 96 DPI with text that fits.
+constexpr DWORD label = 0x50000080, separator = 0x50000010, number = 0x50012002, hour = 0x50010002,
+          check = 0x50010003, list = 0x50010080, default_button = 0x50010001, button = 0x50010000;
+const Created kControls[] = {
+    {L"STATIC", L"Auto-clean Triggers", label, 0, 14, 14, 300, 18, 0},
+    {L"STATIC", L"RAM threshold (%):", label, 0, 14, 40, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 38, 70, 22, IDC_THRESHOLD},
+    {L"STATIC", L"Clean interval (min, 0=off):", label, 0, 14, 68, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 66, 70, 22, IDC_INTERVAL},
+    {L"STATIC", L"Idle timeout (min, 0=off):", label, 0, 14, 96, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 94, 70, 22, IDC_IDLE},
+    {L"STATIC", L"Boot delay (sec, 0=off):", label, 0, 14, 124, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 122, 70, 22, IDC_BOOT_DELAY},
+    {L"STATIC", L"", separator, 0, 14, 154, 314, 2, 0},
+    {L"STATIC", L"Options", label, 0, 14, 162, 300, 18, 0},
+    {L"BUTTON", L"Enable auto-clean", check, 0, 14, 184, 290, 20, IDC_AUTO_CLEAN},
+    {L"BUTTON", L"Silent mode (no balloons)", check, 0, 14, 208, 290, 20, IDC_SILENT},
+    {L"BUTTON", L"Start with Windows", check, 0, 14, 232, 290, 20, IDC_START_WITH_WINDOWS},
+    {L"STATIC", L"", separator, 0, 14, 260, 314, 2, 0},
+    {L"STATIC", L"Schedule & Notifications", label, 0, 14, 268, 300, 18, 0},
+    {L"STATIC", L"Scheduled clean hour (0-23, -1=off):", label, 0, 14, 290, 200, 18, 0},
+    {L"EDIT", L"", hour, WS_EX_CLIENTEDGE, 220, 288, 70, 22, IDC_CLEAN_HOUR},
+    {L"STATIC", L"Scheduled clean minute (0-59):", label, 0, 14, 314, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 312, 70, 22, IDC_CLEAN_MINUTE},
+    {L"STATIC", L"Min freed MB to notify:", label, 0, 14, 338, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 336, 70, 22, IDC_NOTIFY_MIN_MB},
+    {L"BUTTON", L"Open status window after each clean", check, 0, 14, 362, 290, 20, IDC_SHOW_STATUS},
+    {L"STATIC", L"", separator, 0, 14, 390, 314, 2, 0},
+    {L"STATIC", L"Process Exclusion", label, 0, 14, 398, 300, 18, 0},
+    {L"STATIC", L"Exclude from working-set trim (comma-sep exe names):", label, 0, 14, 416, 310, 18, 0},
+    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 436, 314, 22, IDC_EXCLUDE_LIST},
+    {L"BUTTON", L"OK", default_button, 0, 174, 472, 76, 28, IDC_OK},
+    {L"BUTTON", L"Cancel", button, 0, 256, 472, 76, 28, IDC_CANCEL},
+};
+
+// A child with text, its client area and its text's extent in its own font.
+struct Drawn {
+  std::wstring text;
+  RECT client;
+  SIZE extent;
+  bool check;
+};
+
+std::vector<Drawn> DrawnTexts(HWND window) {
+  std::vector<Drawn> drawn;
+  for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t name[16] = {}, text[128] = {};
+    GetClassNameW(child, name, 16);
+    GetWindowTextW(child, text, 128);
+    if (!text[0] || _wcsicmp(name, L"EDIT") == 0) continue;
+    Drawn d = {};
+    d.text = std::wstring(text, wcslen(text));
+    d.check = _wcsicmp(name, L"BUTTON") == 0 && (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX;
+    GetClientRect(child, &d.client);
+    HDC dc = GetDC(child);
+    HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &d.extent);
+    SelectObject(dc, previous);
+    ReleaseDC(child, dc);
+    drawn.push_back(d);
+  }
+  return drawn;
+}
+
 const wchar_t kRunMarker[] = L"untouched";
 
 void SetRunMarker() {
@@ -202,17 +266,170 @@ TEST(SettingsWindowRules, GrowsPast350By520OnlyWhenTheFrameNeedsIt) {
   struct Case {
     RECT frame;
     LONG width, height;
+    UINT dpi;
   };
   const Case cases[] = {
-      {{0, 0, 348, 543}, 350, 543},   // a caption of the usual height: taller
-      {{-3, -26, 345, 517}, 350, 543},
-      {{0, 0, 340, 510}, 350, 520},   // a thin frame keeps the size
-      {{0, 0, 370, 560}, 370, 560},
+      {{0, 0, 348, 543}, 350, 543, 96},   // a caption of the usual height: taller
+      {{-3, -26, 345, 517}, 350, 543, 96},
+      {{0, 0, 340, 510}, 350, 520, 96},   // a thin frame keeps the size
+      {{0, 0, 370, 560}, 370, 560, 96},
+      {{0, 0, 500, 760}, 525, 780, 144},  // 350 x 520 at 150 %
+      {{0, 0, 530, 800}, 530, 800, 144},
+      {{0, 0, 690, 1040}, 700, 1040, 192},
   };
   for (const Case& c : cases) {
-    SIZE size = SettingsWindowSize(c.frame);
+    SIZE size = SettingsWindowSize(c.frame, c.dpi);
     EXPECT_EQ(size.cx, c.width) << c.frame.right;
     EXPECT_EQ(size.cy, c.height) << c.frame.bottom;
+  }
+}
+
+namespace {
+
+// Widths of the controls' text in Windows' Segoe UI 9 pt at 96 DPI, about;
+// separators and fields have none.
+const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0, 155, 0, 145, 0, 137, 0, 0, 44, 101, 141, 109, 0,
+                                                  140, 196, 0, 176, 0, 130, 0, 200, 0, 102, 291, 0, 16, 37};
+
+// The text of `kSegoeWidths` drawn `percent` as wide and `height_percent` as
+// tall as there, at `dpi`.
+SettingsTextMetrics Text(UINT dpi, int percent = 100, int height_percent = 100) {
+  SettingsTextMetrics text = {};
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) text.width[i] = MulDiv(kSegoeWidths[i] * percent / 100, dpi, 96);
+  text.height = MulDiv(16 * height_percent / 100, dpi, 96);
+  text.check_width = MulDiv(21, dpi, 96);
+  return text;
+}
+
+// The control's edges scaled, so that rows that touch at 96 DPI still touch.
+RECT Scaled(const Created& c, UINT dpi) {
+  return {MulDiv(c.x, dpi, 96), MulDiv(c.y, dpi, 96), MulDiv(c.x + c.width, dpi, 96),
+          MulDiv(c.y + c.height, dpi, 96)};
+}
+
+bool Overlap(const RECT& a, const RECT& b) {
+  RECT both;
+  return IntersectRect(&both, &a, &b) != 0;
+}
+
+std::string Describe(const RECT& r) {
+  char text[64];
+  snprintf(text, sizeof text, "(%ld,%ld)-(%ld,%ld)", r.left, r.top, r.right, r.bottom);
+  return text;
+}
+
+}  // namespace
+
+TEST(SettingsLayout, TextThatFitsGivesTheFixedTableScaledToThePixel) {
+  for (UINT dpi : {96u, 120u, 144u, 192u}) {
+    SettingsLayout layout = LayOutSettings(dpi, Text(dpi));
+    for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+      RECT want = Scaled(kControls[i], dpi);
+      EXPECT_TRUE(EqualRect(&layout.controls[i], &want))
+          << dpi << " control " << i + 1 << ": " << Describe(layout.controls[i]) << " not " << Describe(want);
+    }
+    EXPECT_EQ(layout.client.cx, MulDiv(342, dpi, 96)) << dpi;
+    EXPECT_EQ(layout.client.cy, MulDiv(514, dpi, 96)) << dpi;
+  }
+}
+
+TEST(SettingsLayout, WideTextWidensOnlyWhatItNeeds) {
+  struct Case {
+    const char* what;
+    UINT dpi;
+    int control;  // index whose text is set to `width`
+    int width;
+    int field_x;      // where the number fields go
+    int label_width;  // every field label
+    int content;      // separators' and the list's width
+    int cancel_x, ok_x, button_width;
+    LONG client_width;
+  };
+  const Case cases[] = {
+      {"fits", 96, 16, 196, 220, 200, 314, 256, 174, 76, 342},
+      {"hour label 230", 96, 16, 230, 250, 230, 344, 286, 204, 76, 372},
+      {"hour label at 150 %", 144, 16, 345, 375, 345, 516, 429, 306, 114, 558},
+      {"check box 300", 96, 22, 300, 220, 200, 321, 263, 181, 76, 349},
+      {"heading 330", 96, 25, 330, 220, 200, 330, 272, 190, 76, 358},
+      {"Cancel 70", 96, 28, 70, 220, 200, 314, 246, 154, 86, 342},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SettingsTextMetrics text = Text(c.dpi);
+    text.width[c.control] = c.width;
+    SettingsLayout layout = LayOutSettings(c.dpi, text);
+    for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+      const RECT& at = layout.controls[i];
+      RECT fixed = Scaled(kControls[i], c.dpi);
+      EXPECT_EQ(at.top, fixed.top) << "rows stay " << i;
+      EXPECT_EQ(at.bottom, fixed.bottom) << i;
+      const std::wstring& cls = kControls[i].window_class;
+      if (cls == L"EDIT" && kControls[i].id != IDC_EXCLUDE_LIST) {
+        EXPECT_EQ(at.left, c.field_x) << i;
+        EXPECT_EQ(at.right - at.left, MulDiv(70, c.dpi, 96)) << i;
+      } else if (kControls[i].style == label && kControls[i].width == 200) {
+        EXPECT_EQ(at.left, fixed.left) << i;
+        EXPECT_EQ(at.right - at.left, c.label_width) << i;
+      } else if (kControls[i].style == separator || kControls[i].id == IDC_EXCLUDE_LIST) {
+        EXPECT_EQ(at.right - at.left, c.content) << i;
+      } else if (kControls[i].id == IDC_OK || kControls[i].id == IDC_CANCEL) {
+        EXPECT_EQ(at.left, kControls[i].id == IDC_OK ? c.ok_x : c.cancel_x);
+        EXPECT_EQ(at.right - at.left, c.button_width);
+      } else {
+        EXPECT_EQ(at.left, fixed.left) << i;
+        EXPECT_GE(at.right - at.left, fixed.right - fixed.left) << i;
+      }
+    }
+    EXPECT_EQ(layout.client.cx, c.client_width);
+  }
+}
+
+TEST(SettingsLayout, TallTextGrowsItsRowAndMovesTheRestDown) {
+  SettingsTextMetrics text = Text(96);
+  text.height = 22;  // labels need 22 of 18, fields 26 of 22, check boxes 22 of 20, buttons 30 of 28
+  SettingsLayout layout = LayOutSettings(96, text);
+  EXPECT_EQ(layout.controls[0].top, 14);
+  EXPECT_EQ(layout.controls[0].bottom, 36);
+  EXPECT_EQ(layout.controls[1].top, 44) << "the next row moved down by the heading's 4";
+  EXPECT_EQ(layout.controls[2].top, 42);
+  EXPECT_EQ(layout.controls[2].bottom, 68) << "the field grew to 26";
+  EXPECT_EQ(layout.controls[3].top, 76);
+  EXPECT_EQ(layout.controls[28].bottom - layout.controls[28].top, 30);
+  EXPECT_EQ(layout.client.cy, layout.controls[28].bottom + 14);
+}
+
+// Any scale, any font: every text whole, nothing on top of anything else,
+// everything inside the client area with its margin.
+TEST(SettingsLayout, NothingCutOrOverlappingAtAnyScaleOrFont) {
+  struct Font {
+    int width_percent, height_percent;
+  };
+  const Font fonts[] = {{100, 100}, {125, 100}, {140, 125}, {80, 90}, {170, 150}};
+  for (UINT dpi : {96u, 120u, 144u, 168u, 192u, 288u}) {
+    for (const Font& f : fonts) {
+      SettingsTextMetrics text = Text(dpi, f.width_percent, f.height_percent);
+      SettingsLayout layout = LayOutSettings(dpi, text);
+      SCOPED_TRACE(std::to_string(dpi) + " dpi, text " + std::to_string(f.width_percent) + "% x " +
+                   std::to_string(f.height_percent) + "%");
+      const int margin = MulDiv(14, dpi, 96);
+      for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+        const RECT& at = layout.controls[i];
+        const Created& c = kControls[i];
+        int need_width = text.width[i] + (c.style == check ? text.check_width : 0);
+        int need_height = c.window_class == L"EDIT" ? text.height + MulDiv(4, dpi, 96)
+                          : c.style == separator    ? 0
+                                                    : text.height;
+        EXPECT_GE(at.right - at.left, need_width) << i;
+        EXPECT_GE(at.bottom - at.top, need_height) << i;
+        EXPECT_GE(at.left, margin) << i;
+        EXPECT_GE(at.top, margin) << i;
+        EXPECT_LE(at.right, layout.client.cx - margin + MulDiv(4, dpi, 96)) << i;
+        EXPECT_LE(at.bottom, layout.client.cy - margin) << i;
+        for (int j = 0; j < i; ++j)
+          EXPECT_FALSE(Overlap(at, layout.controls[j])) << i << " on " << j << ": " << Describe(at) << " "
+                                                        << Describe(layout.controls[j]);
+      }
+    }
   }
 }
 
@@ -309,39 +526,7 @@ TEST(SettingsWindowRules, HourFieldTakesDigitsAndOneLeadingMinus) {
 }
 
 TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
-  const DWORD label = 0x50000080, separator = 0x50000010, number = 0x50012002, hour = 0x50010002,
-              check = 0x50010003, list = 0x50010080, default_button = 0x50010001, button = 0x50010000;
-  const Created expected[] = {
-      {L"STATIC", L"Auto-clean Triggers", label, 0, 14, 14, 300, 18, 0},
-      {L"STATIC", L"RAM threshold (%):", label, 0, 14, 40, 200, 18, 0},
-      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 38, 70, 22, IDC_THRESHOLD},
-      {L"STATIC", L"Clean interval (min, 0=off):", label, 0, 14, 68, 200, 18, 0},
-      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 66, 70, 22, IDC_INTERVAL},
-      {L"STATIC", L"Idle timeout (min, 0=off):", label, 0, 14, 96, 200, 18, 0},
-      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 94, 70, 22, IDC_IDLE},
-      {L"STATIC", L"Boot delay (sec, 0=off):", label, 0, 14, 124, 200, 18, 0},
-      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 122, 70, 22, IDC_BOOT_DELAY},
-      {L"STATIC", L"", separator, 0, 14, 154, 314, 2, 0},
-      {L"STATIC", L"Options", label, 0, 14, 162, 300, 18, 0},
-      {L"BUTTON", L"Enable auto-clean", check, 0, 14, 184, 290, 20, IDC_AUTO_CLEAN},
-      {L"BUTTON", L"Silent mode (no balloons)", check, 0, 14, 208, 290, 20, IDC_SILENT},
-      {L"BUTTON", L"Start with Windows", check, 0, 14, 232, 290, 20, IDC_START_WITH_WINDOWS},
-      {L"STATIC", L"", separator, 0, 14, 260, 314, 2, 0},
-      {L"STATIC", L"Schedule & Notifications", label, 0, 14, 268, 300, 18, 0},
-      {L"STATIC", L"Scheduled clean hour (0-23, -1=off):", label, 0, 14, 290, 200, 18, 0},
-      {L"EDIT", L"", hour, WS_EX_CLIENTEDGE, 220, 288, 70, 22, IDC_CLEAN_HOUR},
-      {L"STATIC", L"Scheduled clean minute (0-59):", label, 0, 14, 314, 200, 18, 0},
-      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 312, 70, 22, IDC_CLEAN_MINUTE},
-      {L"STATIC", L"Min freed MB to notify:", label, 0, 14, 338, 200, 18, 0},
-      {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 336, 70, 22, IDC_NOTIFY_MIN_MB},
-      {L"BUTTON", L"Open status window after each clean", check, 0, 14, 362, 290, 20, IDC_SHOW_STATUS},
-      {L"STATIC", L"", separator, 0, 14, 390, 314, 2, 0},
-      {L"STATIC", L"Process Exclusion", label, 0, 14, 398, 300, 18, 0},
-      {L"STATIC", L"Exclude from working-set trim (comma-sep exe names):", label, 0, 14, 416, 310, 18, 0},
-      {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 436, 314, 22, IDC_EXCLUDE_LIST},
-      {L"BUTTON", L"OK", default_button, 0, 174, 472, 76, 28, IDC_OK},
-      {L"BUTTON", L"Cancel", button, 0, 256, 472, 76, 28, IDC_CANCEL},
-  };
+  const auto& expected = kControls;
   wcscpy(app.settings.exclude_list, L"notepad.exe, Code.exe");
   app.settings.silent_mode = true;
   app.settings.clean_hour = -1;
@@ -349,12 +534,20 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
                                nullptr, nullptr);
   bool owner_disabled = false;
   std::vector<std::wstring> values;
-  RECT client = {};
+  RECT client = {}, placed = {};
+  UINT shown_dpi = 0;
+  SettingsTextMetrics measured = {};
+  std::vector<Drawn> drawn;
 
   WatchCreation watch;
   EXPECT_FALSE(Show({[&](HWND window) {
                        owner_disabled = !IsWindowEnabled(owner);
                        GetClientRect(window, &client);
+                       GetWindowRect(window, &placed);
+                       shown_dpi = WindowDpi(window);
+                       HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageW(window, IDC_OK, WM_GETFONT, 0, 0));
+                       measured = MeasureSettingsText(window, font, shown_dpi);
+                       drawn = DrawnTexts(window);
                        const int fields[] = {IDC_THRESHOLD,  IDC_INTERVAL,     IDC_IDLE,         IDC_BOOT_DELAY,
                                              IDC_CLEAN_HOUR, IDC_CLEAN_MINUTE, IDC_NOTIFY_MIN_MB};
                        for (int id : fields) {
@@ -375,33 +568,50 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
   EXPECT_EQ(window.text, L"Quillmere \u2014 Settings");
   EXPECT_EQ(window.style, 0x00C80000u) << "caption and system menu only, created hidden";
   EXPECT_EQ(window.ex_style & ~WS_EX_WINDOWEDGE, 0x9u) << "modal frame (which brings the edge), topmost";
-  // 350 wide; as tall as 520 or the frame around the layout needs.
+  // Made 350 wide and as tall as 520 or the frame around the layout needs,
+  // in the middle of the screen; then sized to what its text needs.
   RECT frame = {0, 0, 342, 514};
   AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME | WS_EX_TOPMOST);
-  SIZE size = SettingsWindowSize(frame);
+  SIZE size = SettingsWindowSize(frame, 96);
   EXPECT_EQ(window.width, 350);
   EXPECT_EQ(window.height, size.cy);
   EXPECT_GE(window.height, 520);
   EXPECT_EQ(window.x, (GetSystemMetrics(SM_CXSCREEN) - 350) / 2);
   EXPECT_EQ(window.y, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2);
+  EXPECT_EQ(window.parent, owner);
+
+  // Every control where the layout puts it for the text as this font draws
+  // it; the window holds them all and stays centred.
+  ASSERT_EQ(shown_dpi, 96u) << "the test prefix runs at 100 %";
+  SettingsLayout layout = LayOutSettings(96, measured);
+  EXPECT_EQ(client.right, layout.client.cx);
+  EXPECT_EQ(client.bottom, layout.client.cy);
   EXPECT_GE(client.right, 328 + 14) << "every control inside the client area, with its margin";
   EXPECT_GE(client.bottom, 500 + 14) << "OK and Cancel end 500 pixels down";
-  EXPECT_EQ(window.parent, owner);
+  EXPECT_EQ((placed.left + placed.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2);
   for (size_t i = 0; i < std::size(expected); ++i) {
     const Created& c = watch.created[i + 1];
     const Created& e = expected[i];
+    const RECT& at = layout.controls[i];
     SCOPED_TRACE("control " + std::to_string(i + 1) + " " + Narrow(e.text));
     EXPECT_EQ(c.window_class, e.window_class);
     EXPECT_EQ(c.text, e.text);
     EXPECT_EQ(c.style, e.style);
     EXPECT_EQ(c.ex_style, e.ex_style);
-    EXPECT_EQ(c.x, e.x);
-    EXPECT_EQ(c.y, e.y);
-    EXPECT_EQ(c.width, e.width);
-    EXPECT_EQ(c.height, e.height);
+    EXPECT_EQ(c.x, at.left);
+    EXPECT_EQ(c.y, at.top);
+    EXPECT_EQ(c.width, at.right - at.left);
+    EXPECT_EQ(c.height, at.bottom - at.top);
     EXPECT_EQ(c.id, e.id);
     EXPECT_EQ(c.parent, watch.created[0].window);
   }
+  // Each text whole in its control, measured here in the control's font.
+  for (const Drawn& d : drawn) {
+    SCOPED_TRACE(Narrow(d.text));
+    EXPECT_GE(d.client.right, d.extent.cx + (d.check ? GetSystemMetrics(SM_CXMENUCHECK) : 0));
+    EXPECT_GE(d.client.bottom, d.extent.cy);
+  }
+  EXPECT_EQ(drawn.size(), 18u) << "every label, check box and button";
   EXPECT_EQ(values, (std::vector<std::wstring>{L"80", L"30", L"5", L"60", L"-1", L"0", L"10", L"1", L"1", L"0", L"0"}));
 
   // One font given to the window and every control.

@@ -121,10 +121,13 @@ const COLORREF kLine = RGB(0, 130, 220);
 
 }  // namespace
 
+// The graph box of a client `width` wide at 96 DPI.
+RECT Box(int width) { return StatusGraphBox(LayOutStatus(96, 52, 16), width); }
+
 TEST(StatusGraph, SpreadsSamplesOverTheInnerWidthAndClosesAlongTheBottom) {
   POINT points[STATUS_GRAPH_MAX_POINTS];
   const int32_t two[2] = {0, 100};
-  ASSERT_EQ(StatusGraphPoints(two, 2, 454, points), 4);
+  ASSERT_EQ(StatusGraphPoints(two, 2, Box(454), points), 4);
   EXPECT_EQ(points[0].x, 21);
   EXPECT_EQ(points[0].y, 207);
   EXPECT_EQ(points[1].x, 227);
@@ -136,7 +139,7 @@ TEST(StatusGraph, SpreadsSamplesOverTheInnerWidthAndClosesAlongTheBottom) {
 
   int32_t many[300];
   for (int i = 0; i < 300; ++i) many[i] = 50;
-  ASSERT_EQ(StatusGraphPoints(many, 300, 454, points), 302);
+  ASSERT_EQ(StatusGraphPoints(many, 300, Box(454), points), 302);
   for (int i = 0; i < 300; ++i) {
     ASSERT_EQ(points[i].x, 21 + (i * 412) / 300) << i;
     ASSERT_EQ(points[i].y, 158) << i;
@@ -159,7 +162,7 @@ TEST(StatusGraph, RowsFollowTheLoadAndStayInTheBox) {
   POINT points[STATUS_GRAPH_MAX_POINTS];
   for (const Case& c : cases) {
     const int32_t samples[2] = {c.load, c.load};
-    ASSERT_EQ(StatusGraphPoints(samples, 2, 454, points), 4);
+    ASSERT_EQ(StatusGraphPoints(samples, 2, Box(454), points), 4);
     EXPECT_EQ(points[0].y, c.row) << c.load;
   }
 }
@@ -169,7 +172,7 @@ TEST(StatusGraph, NewestSamplesWhenTheBoxIsNarrowerThanTheHistory) {
   for (int i = 0; i < 300; ++i) samples[i] = i % 101;
   POINT points[STATUS_GRAPH_MAX_POINTS];
   // Client 60 wide: box 20..40, inner width 18, one column per sample.
-  ASSERT_EQ(StatusGraphPoints(samples, 300, 60, points), 20);
+  ASSERT_EQ(StatusGraphPoints(samples, 300, Box(60), points), 20);
   for (int i = 0; i < 18; ++i) {
     EXPECT_EQ(points[i].x, 21 + i) << i;
     EXPECT_EQ(points[i].y, 207 - (98 * samples[282 + i]) / 100) << i;
@@ -188,7 +191,7 @@ TEST(StatusGraph, NewestSamplesWhenTheBoxIsNarrowerThanTheHistory) {
       {10, 300, 0},   {-500, 300, 0}, {454, 1, 0}, {454, 0, 0}, {454, -3, 0},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(StatusGraphPoints(samples, c.count, c.width, points), c.points) << c.width << "/" << c.count;
+    EXPECT_EQ(StatusGraphPoints(samples, c.count, Box(c.width), points), c.points) << c.width << "/" << c.count;
 }
 
 TEST(StatusPopup, LoadColourAndPlacement) {
@@ -200,15 +203,6 @@ TEST(StatusPopup, LoadColourAndPlacement) {
                             {79, RGB(255, 195, 0)}, {80, RGB(225, 60, 60)}, {100, RGB(225, 60, 60)}};
   for (const Colour& c : colours) EXPECT_EQ(StatusLoadColor(c.load), c.colour) << c.load;
 
-  RECT placed = StatusWindowRect({0, 0, 1920, 1040});
-  EXPECT_EQ(placed.left, 1448);
-  EXPECT_EQ(placed.top, 688);
-  EXPECT_EQ(placed.right - 1, 1907);
-  EXPECT_EQ(placed.bottom - 1, 1027);
-  RECT unknown = StatusWindowRect({0, 0, 0, 0});
-  EXPECT_EQ(unknown.left, -472);
-  EXPECT_EQ(unknown.top, -352);
-
   LOGFONTW normal = {};
   normal.lfHeight = -12;
   normal.lfWeight = FW_NORMAL;
@@ -216,6 +210,127 @@ TEST(StatusPopup, LoadColourAndPlacement) {
   EXPECT_EQ(large.lfHeight, -48);
   EXPECT_EQ(large.lfWeight, 700);
   EXPECT_EQ(LargeStatusFont(LOGFONTW{}).lfHeight, 0);
+}
+
+TEST(StatusPopup, LayoutScalesAndMakesRoomForTallText) {
+  struct Case {
+    const char* what;
+    UINT dpi;
+    int ascent, text;  // the large figure's ascent, a normal line
+    int memory, box_top, box_bottom, minutes, separator, heading, first_clean, step, pen;
+    LONG width, height;
+  };
+  const Case cases[] = {
+      // Segoe UI 9 pt and 36 pt bold at 100 %: the fixed rows exactly.
+      {"Segoe UI, 100 %", 96, 52, 16, 76, 108, 208, 213, 234, 242, 262, 17, 1, 454, 358},
+      {"smaller font, 100 %", 96, 40, 13, 76, 108, 208, 213, 234, 242, 262, 17, 1, 454, 355},
+      {"Segoe UI, 125 %", 120, 65, 20, 95, 135, 260, 266, 293, 303, 328, 21, 1, 568, 447},
+      {"Segoe UI, 150 %", 144, 78, 24, 114, 162, 312, 320, 351, 363, 393, 26, 2, 681, 539},
+      {"Segoe UI, 200 %", 192, 104, 32, 152, 216, 416, 426, 468, 484, 524, 34, 2, 908, 716},
+      // A taller figure pushes everything below it down by as much.
+      {"figure ascent 70", 96, 70, 16, 93, 125, 225, 230, 251, 259, 279, 17, 1, 454, 375},
+      // Taller lines widen each gap they do not fit and the line step.
+      {"lines 24 high", 96, 52, 24, 76, 116, 216, 221, 249, 257, 284, 25, 1, 454, 420},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StatusLayout layout = LayOutStatus(c.dpi, c.ascent, c.text);
+    EXPECT_EQ(layout.figure_y, MulDiv(18, c.dpi, 96));
+    EXPECT_EQ(layout.margin, MulDiv(20, c.dpi, 96));
+    EXPECT_EQ(layout.memory_y, c.memory);
+    EXPECT_EQ(layout.box_top, c.box_top);
+    EXPECT_EQ(layout.box_bottom, c.box_bottom);
+    EXPECT_EQ(layout.minutes_y, c.minutes);
+    EXPECT_EQ(layout.separator_y, c.separator);
+    EXPECT_EQ(layout.heading_y, c.heading);
+    EXPECT_EQ(layout.first_clean_y, c.first_clean);
+    EXPECT_EQ(layout.line_step, c.step);
+    EXPECT_EQ(layout.pen_width, c.pen);
+    EXPECT_EQ(layout.client.cx, c.width);
+    EXPECT_EQ(layout.client.cy, c.height);
+    // Nothing runs into the next row; the fifth clean line is inside.
+    EXPECT_GE(layout.memory_y, layout.figure_y + c.ascent);
+    EXPECT_GE(layout.box_top, layout.memory_y + c.text);
+    EXPECT_GE(layout.separator_y, layout.minutes_y + c.text);
+    EXPECT_GE(layout.first_clean_y, layout.heading_y + c.text);
+    EXPECT_GE(layout.line_step, c.text);
+    EXPECT_GT(layout.client.cy, layout.first_clean_y + 4 * layout.line_step + c.text);
+  }
+}
+
+TEST(StatusPopup, OpensBesideItsIconOnEveryTaskbarEdgeAndMonitor) {
+  const RECT primary = {0, 0, 1920, 1080};
+  const SIZE size = {460, 384};
+  struct Case {
+    const char* what;
+    RECT monitor, work, icon;
+    RECT placed;
+  };
+  const Case cases[] = {
+      {"bottom taskbar, icon at the right", primary, {0, 0, 1920, 1040}, {1700, 1050, 1724, 1074},
+       {1448, 644, 1908, 1028}},
+      {"bottom taskbar, icon in the middle", primary, {0, 0, 1920, 1040}, {900, 1050, 924, 1074},
+       {682, 644, 1142, 1028}},
+      {"top taskbar", primary, {0, 40, 1920, 1080}, {1700, 8, 1724, 32}, {1448, 52, 1908, 436}},
+      {"left taskbar", primary, {60, 0, 1920, 1080}, {18, 1000, 42, 1024}, {72, 684, 532, 1068}},
+      {"right taskbar", primary, {0, 0, 1860, 1080}, {1878, 500, 1902, 524}, {1388, 320, 1848, 704}},
+      {"auto-hidden bottom taskbar", primary, primary, {1700, 1050, 1724, 1074}, {1448, 654, 1908, 1038}},
+      {"second monitor left of the primary", {-1280, 0, 0, 1024}, {-1280, 0, 0, 984}, {-100, 990, -76, 1014},
+       {-472, 588, -12, 972}},
+      {"second monitor above the primary", {0, -1080, 1920, 0}, {0, -1080, 1920, -40}, {1800, -30, 1824, -6},
+       {1448, -436, 1908, -52}},
+      {"icon in the overflow flyout", primary, {0, 0, 1920, 1040}, {1700, 900, 1724, 924}, {1448, 644, 1908, 1028}},
+      {"the shell cannot say", primary, {0, 0, 1920, 1040}, {0, 0, 0, 0}, {1448, 644, 1908, 1028}},
+      {"a work area smaller than the popup", {0, 0, 400, 300}, {0, 0, 400, 260}, {300, 270, 324, 294},
+       {0, 0, 460, 384}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StatusAnchor anchor = StatusPopupAnchor(c.icon, c.work, c.monitor, 12);
+    RECT placed = FitInWorkArea(AlignStatusPopup(anchor, size), c.work, 12);
+    EXPECT_EQ(placed.left, c.placed.left);
+    EXPECT_EQ(placed.top, c.placed.top);
+    EXPECT_EQ(placed.right, c.placed.right);
+    EXPECT_EQ(placed.bottom, c.placed.bottom);
+    // The icon on a taskbar stays in sight (the overflow flyout closes
+    // anyway, and a work area too small gives no choice).
+    RECT overlap;
+    bool on_taskbar = !IntersectRect(&overlap, &c.icon, &c.work) || EqualRect(&c.work, &c.monitor);
+    if (on_taskbar && c.work.bottom - c.work.top > size.cy) {
+      EXPECT_FALSE(IntersectRect(&overlap, &placed, &c.icon)) << "never over its icon";
+    }
+  }
+}
+
+TEST(StatusPopup, AnchorFlagsFollowTheTaskbarEdge) {
+  const RECT primary = {0, 0, 1920, 1080};
+  struct Case {
+    RECT work, icon;
+    UINT flags;
+  };
+  const Case cases[] = {
+      {{0, 0, 1920, 1040}, {1700, 1050, 1724, 1074}, TPM_CENTERALIGN | TPM_BOTTOMALIGN | TPM_VERTICAL},
+      {{0, 40, 1920, 1080}, {1700, 8, 1724, 32}, TPM_CENTERALIGN | TPM_TOPALIGN | TPM_VERTICAL},
+      {{60, 0, 1920, 1080}, {18, 1000, 42, 1024}, TPM_LEFTALIGN | TPM_VCENTERALIGN | TPM_HORIZONTAL},
+      {{0, 0, 1860, 1080}, {1878, 500, 1902, 524}, TPM_RIGHTALIGN | TPM_VCENTERALIGN | TPM_HORIZONTAL},
+      {{0, 0, 1920, 1040}, {0, 0, 0, 0}, TPM_RIGHTALIGN | TPM_BOTTOMALIGN | TPM_VERTICAL},
+  };
+  for (const Case& c : cases) {
+    StatusAnchor anchor = StatusPopupAnchor(c.icon, c.work, primary, 12);
+    EXPECT_EQ(anchor.flags, c.flags) << c.icon.left << "," << c.icon.top;
+    if (!IsRectEmpty(&c.icon)) {
+      EXPECT_TRUE(EqualRect(&anchor.exclude, &c.icon)) << "the icon stays visible";
+    }
+  }
+}
+
+TEST(StatusPopup, AutoClosesOnlyWhenInactiveAndThePointerIsElsewhere) {
+  struct Case {
+    bool active, pointer_over, close;
+  };
+  const Case cases[] = {{false, false, true}, {false, true, false}, {true, false, false}, {true, true, false}};
+  for (const Case& c : cases)
+    EXPECT_EQ(ShouldAutoCloseStatus(c.active, c.pointer_over), c.close) << c.active << c.pointer_over;
 }
 
 TEST(StatusPopup, ToggleRightAfterACloseByDeactivationIsIgnored) {
@@ -297,7 +412,7 @@ TEST(StatusPopup, LongestCleanLineFitsThePopupInItsFont) {
   ASSERT_STREQ(text, L"  23:59  Freed 9999999 MB  (4096 procs)  standby -9999999 MB") << "not cut";
 
   ResetAppState();
-  CreateStatusFonts();
+  CreateStatusFonts(96);
   HDC dc = CreateCompatibleDC(nullptr);
   HGDIOBJ previous = SelectObject(dc, app.status.font);
   SIZE size = {};
@@ -305,8 +420,9 @@ TEST(StatusPopup, LongestCleanLineFitsThePopupInItsFont) {
   SelectObject(dc, previous);
   DeleteDC(dc);
   DeleteStatusFonts();
-  // Drawn from x 20, with the same margin at the right.
-  EXPECT_LE(size.cx, STATUS_WIDTH - 40) << Narrow(text);
+  // Drawn from the left margin, with the same margin at the right.
+  const StatusLayout layout = LayOutStatus(96, 52, 16);
+  EXPECT_LE(size.cx, layout.client.cx - 2 * layout.margin) << Narrow(text);
   EXPECT_GT(size.cx, 0);
 }
 
@@ -314,14 +430,14 @@ TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   StatusFigures figures;
   GatherStatusFigures(figures);
-  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, lines), 1);
+  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 1);
   EXPECT_EQ(lines[0].y, 262);
   EXPECT_STREQ(lines[0].text, L"No cleans yet this session");
 
   for (int i = 1; i <= 7; ++i) RecordClean(i * 100.0, i, kUnread, kUnread);
   for (int i = 0; i < 7; ++i) app.status.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
   GatherStatusFigures(figures);
-  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, lines), 5);
+  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 5);
   const wchar_t* expected[] = {L"  10:07  Freed 700 MB  (7 procs)", L"  10:06  Freed 600 MB  (6 procs)",
                                L"  10:05  Freed 500 MB  (5 procs)", L"  10:04  Freed 400 MB  (4 procs)",
                                L"  10:03  Freed 300 MB  (3 procs)"};
@@ -353,11 +469,11 @@ namespace {
 // A 32-bit bitmap of the popup's client size that DrawStatus paints into.
 class StatusPicture : public ::testing::Test {
  protected:
-  static const int kWidth = 454;
-  static const int kHeight = 311;
+  static constexpr int kWidth = 454;
+  static constexpr int kHeight = 358;  // the client height at 100 % with Segoe UI
   void SetUp() override {
     ResetAppState();
-    CreateStatusFonts();
+    CreateStatusFonts(96);
     ASSERT_NE(app.status.font, nullptr);
     ASSERT_NE(app.status.large_font, nullptr);
     ZeroMemory(&figures_, sizeof figures_);
@@ -381,7 +497,7 @@ class StatusPicture : public ::testing::Test {
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     ASSERT_NE(bitmap, nullptr);
     HGDIOBJ previous = SelectObject(dc, bitmap);
-    DrawStatus(dc, kWidth, kHeight, figures_);
+    DrawStatus(dc, kWidth, kHeight, app.status.layout, figures_);
     GdiFlush();
     pixels_.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + kWidth * kHeight);
     // DrawStatus leaves the DC as it found it.
@@ -458,6 +574,26 @@ TEST_F(StatusPicture, SteadyLoadDrawsOneRowAndAnEmptyBoxWithoutHistory) {
       << "one sample: no graph";
 }
 
+TEST_F(StatusPicture, FiveCleansAllDrawnWholeInsideTheClientArea) {
+  for (int i = 0; i < STATUS_RECENT_CLEANS; ++i) {
+    figures_.cleans[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i), 0, 0};
+    figures_.cleans[i].freed_mb = 100.0 * (i + 1);
+    figures_.cleans[i].processes = 40 + i;
+  }
+  figures_.clean_count = STATUS_RECENT_CLEANS;
+  Draw();
+  const StatusLayout& layout = app.status.layout;
+  ASSERT_LE(layout.client.cy, kHeight);
+  for (int j = 0; j < STATUS_RECENT_CLEANS; ++j) {
+    const int top = layout.first_clean_y + j * layout.line_step;
+    const RECT band = {20, top, 300, top + layout.line_step};
+    EXPECT_GT(280 * layout.line_step - CountIn(band, kBackground), 20) << "line " << j << " drawn";
+  }
+  // Below the last line only background down to the client's bottom.
+  const int below = layout.first_clean_y + 5 * layout.line_step;
+  EXPECT_EQ(CountIn({0, below, kWidth, layout.client.cy}, kBackground), kWidth * (layout.client.cy - below));
+}
+
 TEST_F(StatusPicture, LoadFigureInItsColourAndTheBadgeAtTheRight) {
   const RECT figure = {20, 18, 200, 76};
   for (int load : {42, 70, 91}) {
@@ -495,10 +631,13 @@ class StatusWindow : public ::testing::Test {
     DeleteAppFolder();
     LoadSettings(app.settings);
     ASSERT_NE(CreateTestMainWindow(), nullptr);
+    app.shell_window = CreateShellWindow(GetModuleHandleW(nullptr));
+    ASSERT_NE(app.shell_window, nullptr);
   }
   void TearDown() override {
     CloseStatusWindow();
     if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
+    if (IsWindow(app.shell_window)) DestroyWindow(app.shell_window);
     if (other_) DestroyWindow(other_);
     if (app.tray.drawn_icon) DestroyIcon(app.tray.drawn_icon);
     Pump();
@@ -555,7 +694,7 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   InvalidateStatusWindow();
   EXPECT_FALSE(IsStatusWindowOpen()) << "closing or repainting nothing does nothing";
 
-  ShowStatusWindow(app.main_window);
+  ShowStatusWindow(app.shell_window);
   ASSERT_TRUE(IsStatusWindowOpen());
   HWND popup = app.status.window;
   wchar_t title[32] = {}, name[32] = {};
@@ -563,23 +702,29 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   GetClassNameW(popup, name, 32);
   EXPECT_STREQ(title, L"Quillmere");
   EXPECT_STREQ(name, L"QuillmereStatus");
-  RECT work = {}, placed = {};
+  // No tray icon here, so the shell cannot say where it is: 12 pixels in
+  // from the bottom-right corner of the work area, its client area holding
+  // the whole layout.
+  RECT work = {}, placed = {}, client = {};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   GetWindowRect(popup, &placed);
-  EXPECT_EQ(placed.left, work.right - 472);
-  EXPECT_EQ(placed.top, work.bottom - 352);
-  EXPECT_EQ(placed.right - placed.left, 460);
-  EXPECT_EQ(placed.bottom - placed.top, 340);
+  GetClientRect(popup, &client);
+  EXPECT_EQ(placed.right, work.right - 12);
+  EXPECT_EQ(placed.bottom, work.bottom - 12);
+  EXPECT_EQ(client.right, 454);
+  EXPECT_EQ(client.bottom, app.status.layout.client.cy);
+  EXPECT_GE(client.bottom, 262 + 4 * 17 + 14) << "room for the fifth clean line";
+  EXPECT_EQ(app.status.layout.figure_y, 18) << "at 100 %";
   const DWORD style = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU;
   EXPECT_EQ(GetWindowLongW(popup, GWL_STYLE) & style, style);
   EXPECT_EQ(GetWindowLongW(popup, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE),
             static_cast<LONG>(WS_EX_TOPMOST | WS_EX_TOOLWINDOW)) << "activatable once made";
-  EXPECT_EQ(GetWindow(popup, GW_OWNER), app.main_window);
+  EXPECT_EQ(GetWindow(popup, GW_OWNER), app.shell_window) << "owned by the hidden top-level window";
   EXPECT_EQ(GetForegroundWindow(), popup);
   EXPECT_NE(app.status.font, nullptr);
   EXPECT_NE(app.status.large_font, nullptr);
 
-  ShowStatusWindow(app.main_window);
+  ShowStatusWindow(app.shell_window);
   EXPECT_EQ(app.status.window, popup);
   EXPECT_EQ(CountPopups(), 1);
 
@@ -592,13 +737,13 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   EXPECT_EQ(app.status.font, nullptr);
   EXPECT_EQ(app.status.large_font, nullptr);
   EXPECT_EQ(app.status.closed_by_deactivation_tick, 0u) << "closed by the program, not by a click elsewhere";
-  ShowStatusWindow(app.main_window);
+  ShowStatusWindow(app.shell_window);
   EXPECT_TRUE(IsStatusWindowOpen()) << "opens again";
   EXPECT_NE(app.status.font, nullptr);
 }
 
 TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
-  ShowStatusWindow(app.main_window);
+  ShowStatusWindow(app.shell_window);
   ASSERT_TRUE(IsStatusWindowOpen());
   SendMessageW(app.status.window, WM_KEYDOWN, 'A', 0);
   SendMessageW(app.status.window, WM_KEYDOWN, VK_RETURN, 0);
@@ -607,7 +752,7 @@ TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
   EXPECT_FALSE(IsStatusWindowOpen());
   EXPECT_EQ(app.status.closed_by_deactivation_tick, 0u);
 
-  ShowStatusWindow(app.main_window);
+  ShowStatusWindow(app.shell_window);
   ASSERT_TRUE(IsStatusWindowOpen());
   uint64_t before = GetTickCount64();
   ActivateAnotherWindow();
@@ -646,7 +791,7 @@ TEST_F(StatusWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
   EXPECT_TRUE(IsStatusWindowOpen());
   ActivateAnotherWindow();
   ASSERT_FALSE(IsStatusWindowOpen());
-  ShowStatusWindow(app.main_window);
+  ShowStatusWindow(app.shell_window);
   EXPECT_TRUE(IsStatusWindowOpen());
 
   // Once the double-click time has passed, a click opens it again.
@@ -657,7 +802,7 @@ TEST_F(StatusWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
 }
 
 TEST_F(StatusWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
-  ShowStatusWindow(app.main_window);
+  ShowStatusWindow(app.shell_window);
   HWND popup = app.status.window;
   ASSERT_NE(popup, nullptr);
   UpdateWindow(popup);
@@ -682,7 +827,7 @@ TEST_F(StatusWindow, CleanOpensItOnlyWhenAsked) {
   app.settings.show_status_on_clean = 1;
   RunClean(app.main_window);
   ASSERT_TRUE(IsStatusWindowOpen());
-  EXPECT_EQ(GetWindow(app.status.window, GW_OWNER), app.main_window);
+  EXPECT_EQ(GetWindow(app.status.window, GW_OWNER), app.shell_window);
   EXPECT_EQ(app.status.clean_history.count, 2);
   EXPECT_EQ(UsageSampleCount(), 2) << "the tray was refreshed first";
 }
@@ -693,7 +838,7 @@ TEST_F(StatusWindow, CleanOpensItOnlyWhenAsked) {
 TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   for (int v : {30, 60, 90}) PushUsageSample(v);
   RecordClean(12.5, 3, kUnread, kUnread);
-  ShowStatusWindow(app.main_window);
+  ShowStatusWindow(app.shell_window);
   CloseStatusWindow();
   Pump();
   FilledHandleTables tables;
@@ -702,7 +847,7 @@ TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   bool all_painted = true;
   int i = 0;
   for (; i < 2000 && all_painted; ++i) {
-    ShowStatusWindow(app.main_window);
+    ShowStatusWindow(app.shell_window);
     if (!IsStatusWindowOpen()) break;
     UpdateWindow(app.status.window);
     all_painted = ClientPixel(app.status.window, 2, 2) == RGB(20, 20, 28) &&

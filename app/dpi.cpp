@@ -1,0 +1,63 @@
+// Display scale: every size the windows use is a 96-DPI figure scaled to the
+// DPI of the monitor a window is on. The per-DPI calls came with Windows 10
+// (1607); on older systems they are missing and the system DPI stands in.
+#include "app/shared.h"
+
+namespace {
+
+using GetDpiForWindowFunction = UINT(WINAPI*)(HWND window);
+using GetDpiForSystemFunction = UINT(WINAPI*)();
+using AdjustForDpiFunction = BOOL(WINAPI*)(LPRECT rect, DWORD style, BOOL menu, DWORD ex_style, UINT dpi);
+using MetricForDpiFunction = int(WINAPI*)(int index, UINT dpi);
+using ParametersForDpiFunction = BOOL(WINAPI*)(UINT action, UINT param, PVOID value, UINT ini, UINT dpi);
+
+// user32 is loaded for the whole run, so an entry found there stays valid.
+template <typename Function>
+Function User32Entry(const char* name) {
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  FARPROC entry = user32 ? GetProcAddress(user32, name) : NULL;
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(entry));
+}
+
+}  // namespace
+
+int ScaleForDpi(int value, UINT dpi) { return MulDiv(value, static_cast<int>(dpi), 96); }
+
+UINT SystemDpi() {
+  if (auto entry = User32Entry<GetDpiForSystemFunction>("GetDpiForSystem")) {
+    UINT dpi = entry();
+    if (dpi) return dpi;
+  }
+  HDC screen = GetDC(NULL);
+  int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
+  if (screen) ReleaseDC(NULL, screen);
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+UINT WindowDpi(HWND window) {
+  if (auto entry = User32Entry<GetDpiForWindowFunction>("GetDpiForWindow")) {
+    UINT dpi = entry(window);
+    if (dpi) return dpi;
+  }
+  return SystemDpi();
+}
+
+bool AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, UINT dpi) {
+  if (auto entry = User32Entry<AdjustForDpiFunction>("AdjustWindowRectExForDpi"))
+    return entry(&rect, style, FALSE, ex_style, dpi) != FALSE;
+  return AdjustWindowRectEx(&rect, style, FALSE, ex_style) != FALSE;
+}
+
+int SystemMetricForDpi(int index, UINT dpi) {
+  if (auto entry = User32Entry<MetricForDpiFunction>("GetSystemMetricsForDpi")) return entry(index, dpi);
+  return GetSystemMetrics(index);
+}
+
+bool IconTitleFontForDpi(LOGFONTW& font, UINT dpi) {
+  if (auto entry = User32Entry<ParametersForDpiFunction>("SystemParametersInfoForDpi"))
+    return entry(SPI_GETICONTITLELOGFONT, sizeof font, &font, 0, dpi) != FALSE;
+  // Without the per-DPI call the font comes at the system DPI.
+  if (!SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof font, &font, 0)) return false;
+  font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
+  return true;
+}

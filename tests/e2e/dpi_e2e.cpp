@@ -1,0 +1,251 @@
+// The real program at one display scale (scripts/dpi-run.sh sets it and
+// names it in QUILLMERE_DPI): the status popup shows its five recent cleans
+// whole inside the work area, and every text of the settings window is
+// whole on a window that fits on the screen.
+#include "app/app.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/harness.h"
+#include "settings/settings_internal.h"
+#include "tests/support.h"
+
+namespace {
+
+// Sizes and pixels of the program's windows in real pixels.
+const bool dpi_aware = SetProcessDPIAware() != FALSE;
+
+UINT ExpectedDpi() {
+  char text[16] = {};
+  GetEnvironmentVariableA("QUILLMERE_DPI", text, sizeof text);
+  return text[0] ? static_cast<UINT>(atoi(text)) : 96;
+}
+
+int LogLines() {
+  std::string log = ReadFileBytes(AppFile(L"clean.log"));
+  int lines = 0;
+  for (char c : log) lines += c == '\n';
+  return lines;
+}
+
+// The screen's pixels in `area`, row by row.
+struct Capture {
+  int width = 0, height = 0;
+  std::vector<DWORD> pixels;
+  COLORREF At(int x, int y) const {
+    DWORD p = pixels[static_cast<size_t>(y) * width + x];
+    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+  }
+};
+
+Capture CaptureScreen(const RECT& area) {
+  Capture capture;
+  capture.width = area.right - area.left;
+  capture.height = area.bottom - area.top;
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = capture.width;
+  info.bmiHeader.biHeight = -capture.height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap) {
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, capture.width, capture.height, screen, area.left, area.top, SRCCOPY);
+    GdiFlush();
+    const DWORD* first = static_cast<const DWORD*>(bits);
+    capture.pixels.assign(first, first + static_cast<size_t>(capture.width) * capture.height);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  return capture;
+}
+
+// Keeps a picture of the window (or of its client area only) for the README
+// when QUILLMERE_SHOTS names a folder: a BMP named after it and the scale.
+void KeepPicture(HWND window, const char* name, bool client_only) {
+  char folder[512] = {};
+  if (!GetEnvironmentVariableA("QUILLMERE_SHOTS", folder, sizeof folder)) return;
+  RECT frame = {};
+  GetWindowRect(window, &frame);
+  if (client_only) {
+    GetClientRect(window, &frame);
+    MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&frame), 2);
+  }
+  Capture capture = CaptureScreen(frame);
+  char path[700];
+  snprintf(path, sizeof path, "Z:%s/%s-%u.bmp", folder, name, ExpectedDpi());
+  for (char* p = path; *p; ++p)
+    if (*p == '/') *p = '\\';
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = capture.width;
+  header.biHeight = -capture.height;
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  header.biCompression = BI_RGB;
+  DWORD bytes = static_cast<DWORD>(capture.pixels.size() * 4);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + bytes;
+  std::string data(reinterpret_cast<const char*>(&file), sizeof file);
+  data.append(reinterpret_cast<const char*>(&header), sizeof header);
+  data.append(reinterpret_cast<const char*>(capture.pixels.data()), bytes);
+  std::wstring wide(path, path + strlen(path));
+  WriteFileBytes(wide, data);
+}
+
+// Runs of rows with anything but the background in columns [left, right).
+std::vector<std::pair<int, int>> TextBands(const Capture& c, int top, int bottom, int left, int right,
+                                           COLORREF background) {
+  std::vector<std::pair<int, int>> bands;
+  bool inside = false;
+  for (int y = top; y < bottom; ++y) {
+    bool ink = false;
+    for (int x = left; x < right && !ink; ++x) ink = c.At(x, y) != background;
+    if (ink && !inside) bands.push_back({y, y + 1});
+    if (ink) bands.back().second = y + 1;
+    inside = ink;
+  }
+  return bands;
+}
+
+bool Inside(const RECT& inner, const RECT& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
+}
+
+std::string Describe(const RECT& r) {
+  char text[64];
+  snprintf(text, sizeof text, "(%ld,%ld)-(%ld,%ld)", r.left, r.top, r.right, r.bottom);
+  return text;
+}
+
+class AtThisScale : public QuillmereTest {
+ protected:
+  void SetUp() override {
+    QuillmereTest::SetUp();
+    ASSERT_TRUE(dpi_aware);
+    HDC screen = GetDC(nullptr);
+    UINT dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
+    ReleaseDC(nullptr, screen);
+    ASSERT_EQ(dpi, ExpectedDpi()) << "the prefix did not take the scale";
+    ASSERT_TRUE(Start());
+  }
+};
+
+}  // namespace
+
+TEST_F(AtThisScale, PopupShowsFiveCleansWholeInsideTheWorkArea) {
+  for (int i = 0; i < 5; ++i) {
+    PostMessageW(main_window_, WM_COMMAND, IDM_CLEAN_NOW, 0);
+    ASSERT_TRUE(WaitUntil([&] { return LogLines() == i + 1; }, 10000)) << "clean " << i + 1;
+  }
+  PostMessageW(main_window_, WM_COMMAND, IDM_STATUS, 0);
+  HWND popup = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (popup = FindStatusPopup()) != nullptr; }, 10000));
+  RECT frame = {}, client = {}, work = {};
+  GetWindowRect(popup, &frame);
+  GetClientRect(popup, &client);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_TRUE(Inside(frame, work)) << Describe(frame) << " outside the work area " << Describe(work);
+  EXPECT_EQ(client.right, MulDiv(454, ExpectedDpi(), 96));
+
+  POINT origin = {0, 0};
+  ClientToScreen(popup, &origin);
+  const COLORREF background = RGB(20, 20, 28), line = RGB(55, 55, 75);
+  // Painted once the heading of the list is on the screen.
+  Capture shot;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        shot = CaptureScreen({origin.x, origin.y, origin.x + client.right, origin.y + client.bottom});
+        return shot.width > 0 && shot.At(2, 2) == background && shot.At(2, shot.height - 2) == background;
+      },
+      5000));
+  // Rows drawn right across in the outline colour: the graph box's top and
+  // bottom, then the separator over the list.
+  std::vector<int> ruled;
+  for (int y = 0; y < shot.height; ++y) {
+    int count = 0;
+    for (int x = shot.width / 4; x < shot.width * 3 / 4; ++x) count += shot.At(x, y) == line;
+    if (count == shot.width / 2) ruled.push_back(y);
+  }
+  ASSERT_GE(ruled.size(), 3u);
+  const int separator = ruled.back();
+  // Heading and five lines, each with background under it.
+  auto list = TextBands(shot, separator + 1, shot.height, 0, shot.width, background);
+  EXPECT_EQ(list.size(), 6u) << "the heading and five clean lines";
+  if (!list.empty()) {
+    EXPECT_LT(list.back().second, shot.height - 1) << "the fifth line ends inside";
+  }
+  // The load figure and the line under it apart.
+  auto top = TextBands(shot, 0, ruled.front(), 0, shot.width / 2, background);
+  EXPECT_EQ(top.size(), 2u) << "the load figure runs into the used line";
+  KeepPicture(popup, "status-popup", false);
+}
+
+TEST_F(AtThisScale, EverySettingsTextIsWholeAndTheWindowFitsOnTheScreen) {
+  PostMessageW(main_window_, WM_COMMAND, IDM_SETTINGS, 0);
+  HWND settings = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        settings = FindWindowW(L"QuillmereSettings", nullptr);
+        return settings && IsWindowVisible(settings) && GetForegroundWindow() == settings;
+      },
+      10000));
+  Sleep(500);  // its first paint
+  const UINT dpi = ExpectedDpi();
+  RECT frame = {}, client = {};
+  GetWindowRect(settings, &frame);
+  GetClientRect(settings, &client);
+  const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  EXPECT_TRUE(Inside(frame, screen)) << Describe(frame);
+
+  // The window's font, made here alike: Segoe UI 9 pt at this scale.
+  HFONT font = CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS,
+                           L"Segoe UI");
+  HDC dc = GetDC(nullptr);
+  HGDIOBJ previous = SelectObject(dc, font);
+  TEXTMETRICW metrics = {};
+  GetTextMetricsW(dc, &metrics);
+  int texts = 0;
+  for (HWND child = GetWindow(settings, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    wchar_t name[16] = {}, text[128] = {};
+    GetClassNameW(child, name, 16);
+    GetWindowTextW(child, text, 128);
+    RECT at = {};
+    GetWindowRect(child, &at);
+    MapWindowPoints(nullptr, settings, reinterpret_cast<POINT*>(&at), 2);
+    EXPECT_TRUE(Inside(at, client)) << Narrow(text) << " " << Describe(at);
+    if (!text[0] || _wcsicmp(name, L"EDIT") == 0) continue;
+    ++texts;
+    SIZE extent = {};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent);
+    bool check = _wcsicmp(name, L"BUTTON") == 0 &&
+                 (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX;
+    int glyph = check ? MulDiv(13, dpi, 96) : 0;
+    EXPECT_GE(at.right - at.left, extent.cx + glyph) << Narrow(text);
+    EXPECT_GE(at.bottom - at.top, metrics.tmHeight) << Narrow(text);
+  }
+  EXPECT_EQ(texts, 18) << "every label, check box and button";
+  SelectObject(dc, previous);
+  ReleaseDC(nullptr, dc);
+  DeleteObject(font);
+  // Wine leaves this window's frame unpainted on a display without a window
+  // manager: its client area only.
+  KeepPicture(settings, "settings-window", true);
+  PostMessageW(settings, WM_COMMAND, IDC_CANCEL, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+}
