@@ -1,5 +1,5 @@
 // Small helpers every module shares: bounded text, the application-data
-// folder, system libraries and the elevation question.
+// folder, system libraries, the elevation question and display scale.
 #pragma once
 
 #include <windows.h>
