@@ -40,6 +40,7 @@ struct AppState {
   bool settings_class_registered;
   NOTIFYICONDATAW tray_data;
   HICON drawn_icon;
+  TrayShown tray_shown;  // what the shell last took from UpdateUsageIcon
   const TrayPlatform* tray_platform = &kSystemTrayPlatform;
   bool tray_add_pending;          // the first add was refused; still retrying
   uint64_t tray_add_failed_tick;  // when it was refused

@@ -2,6 +2,8 @@
 // icon, the figures as its tooltip, and a sample for the load history.
 #include "tray/tray.h"
 
+#include <wchar.h>
+
 #include "app/app.h"
 #include "clean/clean.h"
 
@@ -9,6 +11,37 @@ namespace {
 constexpr int kLargestIconSize = 256;
 // All-zero AND mask: every pixel of the drawn square is opaque.
 BYTE clear_mask[kLargestIconSize * (kLargestIconSize / 8)];
+// The colour bits of the icon being drawn, 0x00RRGGBB by row from the top.
+DWORD icon_pixels[kLargestIconSize * kLargestIconSize];
+
+DWORD PixelOf(COLORREF colour) {
+  return (static_cast<DWORD>(GetRValue(colour)) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+}
+
+// The bar on its background, written straight into bits: a device context,
+// a DIB section and brushes would only add GDI calls to the same picture.
+HICON DrawUsageIcon(const TrayShown& picture) {
+  int size = picture.icon_size;
+  DWORD background = PixelOf(RGB(28, 28, 35));
+  DWORD bar = PixelOf(picture.bar_colour);
+  for (int y = 0; y < size; ++y) {
+    DWORD* row = icon_pixels + y * size;
+    bool in_bar = y >= picture.bar_top;
+    row[0] = background;
+    for (int x = 1; x < size - 1; ++x) row[x] = in_bar ? bar : background;
+    row[size - 1] = background;
+  }
+  HBITMAP colour = CreateBitmap(size, size, 1, 32, icon_pixels);
+  HBITMAP mask = CreateBitmap(size, size, 1, 1, clear_mask);
+  ICONINFO info = {};
+  info.fIcon = TRUE;
+  info.hbmMask = mask;
+  info.hbmColor = colour;
+  HICON icon = CreateIconIndirect(&info);  // copies both bitmaps
+  DeleteObject(colour);
+  DeleteObject(mask);
+  return icon;
+}
 }  // namespace
 
 int UsageIconSize(int small_icon_width) {
@@ -29,9 +62,17 @@ void FormatTooltip(wchar_t (&tip)[128], double used_gb, double total_gb, int loa
   FormatBounded(tip, 128, L"%s\n%.1f / %.1f GB  (%d%%)", L"Quillmere", used_gb, total_gb, load_percent);
 }
 
+UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted) {
+  UINT changes = 0;
+  if (shown.icon_size != wanted.icon_size || shown.bar_top != wanted.bar_top || shown.bar_colour != wanted.bar_colour)
+    changes |= NIF_ICON;
+  if (wcsncmp(shown.tip, wanted.tip, ARRAYSIZE(wanted.tip)) != 0) changes |= NIF_TIP;
+  return changes;
+}
+
 void RefreshTray() {
   MemorySnapshot snapshot = {};
-  if (!TakeMemorySnapshot(snapshot)) return;
+  if (!app.tray_platform->take_snapshot(snapshot)) return;
   int load = static_cast<int>(snapshot.load_percent);
   UpdateUsageIcon(snapshot.used_gb, snapshot.total_gb, load);
   PushUsageSample(load);
@@ -39,55 +80,27 @@ void RefreshTray() {
 }
 
 void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
+  TrayShown wanted;
+  wanted.icon_size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
+  wanted.bar_top = UsageBarTop(wanted.icon_size, load_percent);
+  wanted.bar_colour = UsageBarColor(load_percent);
+  FormatTooltip(wanted.tip, used_gb, total_gb, load_percent);
+  UINT changes = TrayChanges(app.tray_shown, wanted);
+  if (!changes) return;
+
   NOTIFYICONDATAW& tray = app.tray_data;
-  tray.uFlags = NIF_ICON | NIF_TIP;
-  wchar_t tip[128];
-  FormatTooltip(tip, used_gb, total_gb, load_percent);
-  CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), tip);
-
-  HICON previous = app.drawn_icon;
-  int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
-  HDC screen = GetDC(NULL);
-  HDC memory = CreateCompatibleDC(screen);
-
-  BITMAPV5HEADER header = {};
-  header.bV5Size = sizeof header;
-  header.bV5Width = size;
-  header.bV5Height = -size;  // top-down rows
-  header.bV5Planes = 1;
-  header.bV5BitCount = 32;
-  header.bV5Compression = BI_RGB;
-  void* pixels = nullptr;
-  HBITMAP colour = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &pixels, NULL, 0);
-  HGDIOBJ previous_bitmap = SelectObject(memory, colour);
-
-  RECT square = {0, 0, size, size};
-  HBRUSH background = CreateSolidBrush(RGB(28, 28, 35));
-  FillRect(memory, &square, background);
-  DeleteObject(background);
-
-  RECT bar = {1, UsageBarTop(size, load_percent), size - 1, size};
-  HBRUSH fill = CreateSolidBrush(UsageBarColor(load_percent));
-  FillRect(memory, &bar, fill);
-  DeleteObject(fill);
-
-  // The colour bitmap leaves the DC before the icon copies its bits.
-  SelectObject(memory, previous_bitmap);
-  HBITMAP mask = CreateBitmap(size, size, 1, 1, clear_mask);
-  ICONINFO info = {};
-  info.fIcon = TRUE;
-  info.hbmMask = mask;
-  info.hbmColor = colour;
-  HICON icon = CreateIconIndirect(&info);
-
-  DeleteObject(colour);
-  DeleteObject(mask);
-  DeleteDC(memory);
-  ReleaseDC(NULL, screen);
-
-  app.drawn_icon = icon;
-  tray.hIcon = icon;
-  app.tray_platform->notify_icon(NIM_MODIFY, &tray);
+  tray.uFlags = changes;
+  if (changes & NIF_TIP) CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), wanted.tip);
+  HICON previous = NULL;
+  if (changes & NIF_ICON) {
+    previous = app.drawn_icon;
+    app.drawn_icon = DrawUsageIcon(wanted);
+    tray.hIcon = app.drawn_icon;
+  }
+  // After a refused modify (the shell may still have taken it, late) what
+  // the tray shows is unknown: the next refresh sends both again.
+  if (app.tray_platform->notify_icon(NIM_MODIFY, &tray)) app.tray_shown = wanted;
+  else app.tray_shown = {};
   // Destroyed only once the shell holds its successor.
   if (previous) DestroyIcon(previous);
 }
