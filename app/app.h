@@ -55,6 +55,7 @@ struct AppState {
   bool settings_class_registered;
   NOTIFYICONDATAW tray_data;
   HICON drawn_icon;
+  TrayShown tray_shown;  // what the shell last took from UpdateUsageIcon
   const TrayPlatform* tray_platform = &kSystemTrayPlatform;
   bool tray_add_pending;          // an add was refused; still retrying
   bool tray_add_at_start;         // that add was the first one, which may give up

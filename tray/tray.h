@@ -6,14 +6,17 @@
 #include <shellapi.h>
 #include <stdint.h>
 
+#include "clean/clean.h"
+
 constexpr UINT TRAY_ICON_ID = 1;
 
-// The shell and clock calls behind the icon, gathered so that a test
-// can play a shell that refuses adds. The program always uses
-// kSystemTrayPlatform (AppState::tray_platform).
+// The shell, clock and memory calls behind the icon, gathered so that a
+// test can play a shell that refuses adds or a load of its choosing. The
+// program always uses kSystemTrayPlatform (AppState::tray_platform).
 struct TrayPlatform {
   BOOL(WINAPI* notify_icon)(DWORD message, PNOTIFYICONDATAW data);
   ULONGLONG(WINAPI* tick_count)();
+  bool (*take_snapshot)(MemorySnapshot& snapshot);
 };
 extern const TrayPlatform kSystemTrayPlatform;
 
@@ -43,7 +46,21 @@ void RemoveTrayIcon();
 void ShowBalloon(const wchar_t* title, const wchar_t* text);
 
 void RefreshTray();
+// Draws the icon and sends it and the tooltip to the shell, each only when
+// it differs from what the shell last took; nothing at all when neither does.
 void UpdateUsageIcon(double used_gb, double total_gb, int load_percent);
+
+// What the tray shows: the picture's key and the tooltip text. All zero
+// (AddTrayIcon's reset) matches no drawing, so the next refresh sends both.
+struct TrayShown {
+  int icon_size;
+  int bar_top;
+  COLORREF bar_colour;
+  wchar_t tip[128];
+};
+// NIF_ICON when the picture of `wanted` differs from `shown`, NIF_TIP when
+// its text does; 0 when the shell needs no call.
+UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted);
 
 // Decisions behind the drawn icon and its tooltip.
 int UsageIconSize(int small_icon_width);
