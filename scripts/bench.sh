@@ -22,40 +22,52 @@ for bench in build/bench/*_bench.exe; do
   # Keep going after a failed program, but say so in the exit status.
   wine "$bench" </dev/null || { echo "$(basename "$bench") failed with exit code $?" >&2; status=1; }
 done
-# Idle cost: quillmere.exe and a floor program (a message-only window with a
-# one-second timer and nothing else) side by side for 60 s. Auto-clean is off
-# so that no clean falls into the window: this is the cost of staying resident.
+# Idle cost: quillmere.exe beside two floors for 60 s: tray_floor.exe (one
+# tray icon, a one-second timer that reads the memory status and sends the
+# same icon again) and idle_floor.exe (a message-only window with a
+# one-second timer and nothing else). Auto-clean is off so that no clean
+# falls into the window: this is the cost of staying resident.
 idle_seconds=60
 appdata=$(winepath -u "$(wine cmd /c echo %APPDATA% | tr -d '\r')")
 mkdir -p "$appdata/Quillmere"
 printf '[Clean]\r\nauto_clean=0\r\n' >"$appdata/Quillmere/config.ini"
+programs="quillmere.exe tray_floor.exe idle_floor.exe"
 wine build/quillmere.exe </dev/null &
+wine build/bench/tray_floor.exe </dev/null &
 wine build/bench/idle_floor.exe </dev/null &
 sleep 10  # past start-up
 
-# CPU seconds (user + system) of a Linux process, from /proc/<pid>/stat.
+# The Linux process of a program of this session's prefix (others may run
+# the same programs in prefixes of their own).
+session_pid() {
+  local pid
+  for pid in $(pgrep -f "$1"); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      echo "$pid"
+      return
+    fi
+  done
+}
+# CPU ticks (user + system) of a process, from /proc/<pid>/stat.
 cpu_ticks() { sed 's/.*) //' "/proc/$1/stat" | awk '{print $12 + $13}'; }
-quillmere_pid=$(pgrep -f 'quillmere\.exe' | head -n1)
-floor_pid=$(pgrep -f 'idle_floor\.exe' | head -n1)
-if [ -z "$quillmere_pid" ] || [ -z "$floor_pid" ]; then
-  echo "idle: a program did not start" >&2
-  exit 1
-fi
-quillmere_start=$(cpu_ticks "$quillmere_pid")
-floor_start=$(cpu_ticks "$floor_pid")
+status_kb() { awk -v key="$2:" '$1 == key {print $2}' "/proc/$1/status"; }
+declare -A pid start
+for program in $programs; do
+  pid[$program]=$(session_pid "${program//./\\.}")
+  [ -n "${pid[$program]}" ] || { echo "idle: $program did not start" >&2; exit 1; }
+  start[$program]=$(cpu_ticks "${pid[$program]}")
+done
 sleep "$idle_seconds"
-quillmere_ticks=$(( $(cpu_ticks "$quillmere_pid") - quillmere_start ))
-floor_ticks=$(( $(cpu_ticks "$floor_pid") - floor_start ))
-hz=$(getconf CLK_TCK)
-peak_kb() { awk '/VmHWM/ {print $2}' "/proc/$1/status"; }
 
 echo
 echo "== idle ($idle_seconds s side by side, auto-clean off)"
-awk -v q="$quillmere_ticks" -v f="$floor_ticks" -v hz="$hz" -v s="$idle_seconds" \
-    -v qm="$(peak_kb "$quillmere_pid")" -v fm="$(peak_kb "$floor_pid")" 'BEGIN {
-  printf "%-14s %12s %14s %16s\n", "program", "CPU seconds", "share of core", "peak memory"
-  printf "%-14s %12.2f %13.3f%% %13.1f MB\n", "quillmere.exe", q / hz, 100 * q / hz / s, qm / 1024
-  printf "%-14s %12.2f %13.3f%% %13.1f MB\n", "idle_floor.exe", f / hz, 100 * f / hz / s, fm / 1024
-  printf "%-14s %12.2f %13.3f%% %13.1f MB\n", "difference", (q - f) / hz, 100 * (q - f) / hz / s, (qm - fm) / 1024
-}'
+hz=$(getconf CLK_TCK)
+printf '%-16s %12s %14s %14s %14s\n' program "CPU seconds" "share of core" "resident" "peak resident"
+for program in $programs; do
+  p=${pid[$program]}
+  awk -v name="$program" -v t="$(( $(cpu_ticks "$p") - start[$program] ))" -v hz="$hz" -v s="$idle_seconds" \
+      -v rss="$(status_kb "$p" VmRSS)" -v hwm="$(status_kb "$p" VmHWM)" 'BEGIN {
+    printf "%-16s %12.2f %13.3f%% %11.1f MB %11.1f MB\n", name, t / hz, 100 * t / hz / s, rss / 1024, hwm / 1024
+  }'
+done
 exit "$status"

@@ -72,6 +72,22 @@ void DeleteRunValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Quillme
 
 void ResetAppState() { app = AppState{}; }
 
+namespace {
+bool ChangingLoad(MemorySnapshot& snapshot) {
+  static const uint32_t kLoads[] = {20, 50, 70, 90};
+  static int next = 0;
+  uint32_t load = kLoads[next];
+  next = (next + 1) % 4;
+  snapshot = {};
+  snapshot.load_percent = load;
+  snapshot.total_gb = 16.0;
+  snapshot.used_gb = 16.0 * load / 100;
+  return true;
+}
+}  // namespace
+
+const TrayPlatform kChangingLoadTray = {Shell_NotifyIconW, GetTickCount64, ChangingLoad};
+
 HWND CreateTestMainWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
   RegisterMainWindowClass(instance);
@@ -109,7 +125,7 @@ ULONGLONG WINAPI RecordingTickCount() { return recording_tray.now += recording_t
 
 }  // namespace
 
-const TrayPlatform kRecordingTrayPlatform = {RecordingNotifyIcon, RecordingTickCount};
+const TrayPlatform kRecordingTrayPlatform = {RecordingNotifyIcon, RecordingTickCount, TakeMemorySnapshot};
 
 std::vector<TrayRequest> RecordingTray::Balloons() const {
   std::vector<TrayRequest> balloons;

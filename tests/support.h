@@ -6,6 +6,8 @@
 #include <windows.h>
 #include <taskschd.h>
 
+#include "tray/tray.h"
+
 #include <string>
 #include <vector>
 
@@ -61,6 +63,10 @@ void ExpectAutostartTaskSettings(const TaskView& task);
 
 // Starts every test from the state a fresh process has.
 void ResetAppState();
+// The real shell and clock with a memory reading that moves the load through
+// 20, 50, 70 and 90 %, one step a call: every refresh through it has a bar
+// of another height and colour than the refresh before, so each one draws.
+extern const TrayPlatform kChangingLoadTray;
 // The program's real main window, made as WinMain makes it (its class, the
 // "TaskbarCreated" number), stored in app.main_window and returned.
 HWND CreateTestMainWindow();

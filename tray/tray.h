@@ -6,6 +6,8 @@
 #include <shellapi.h>
 #include <stdint.h>
 
+#include "clean/clean.h"
+
 constexpr UINT TRAY_ICON_ID = 1;
 // The icon's callback message to the main window.
 constexpr UINT WM_TRAYICON = WM_USER + 1;
@@ -20,19 +22,30 @@ constexpr WORD IDM_STATUS = 104;
 // Shown only while the program runs without elevation.
 constexpr WORD IDM_RUN_AS_ADMIN = 110;
 
-// The shell and clock calls behind the icon, gathered so that a test
-// can play a shell that refuses adds. The program always uses
-// kSystemTrayPlatform (TrayState::platform).
+// The shell, clock and memory calls behind the icon, gathered so that a
+// test can play a shell that refuses adds or a load of its choosing. The
+// program always uses kSystemTrayPlatform (TrayState::platform).
 struct TrayPlatform {
   BOOL(WINAPI* notify_icon)(DWORD message, PNOTIFYICONDATAW data);
   ULONGLONG(WINAPI* tick_count)();
+  bool (*take_snapshot)(MemorySnapshot& snapshot);
 };
 extern const TrayPlatform kSystemTrayPlatform;
+
+// What the tray shows: the picture's key and the tooltip text. All zero
+// (AddTrayIcon's reset) matches no drawing, so the next refresh sends both.
+struct TrayShown {
+  int icon_size;
+  int bar_top;
+  COLORREF bar_colour;
+  wchar_t tip[128];
+};
 
 // The icon's state, in AppState::tray.
 struct TrayState {
   NOTIFYICONDATAW data;  // the icon's record, shared by every request
   HICON drawn_icon;      // the icon last drawn; exactly one at a time
+  TrayShown shown;       // what the shell last took from UpdateUsageIcon
   const TrayPlatform* platform = &kSystemTrayPlatform;
   bool add_pending;          // an add was refused; still retrying
   bool add_at_start;         // that add was the first one, which may give up
@@ -66,7 +79,13 @@ void RemoveTrayIcon();
 void ShowBalloon(const wchar_t* title, const wchar_t* text);
 
 void RefreshTray();
+// Draws the icon and sends it and the tooltip to the shell, each only when
+// it differs from what the shell last took; nothing at all when neither does.
 void UpdateUsageIcon(double used_gb, double total_gb, int load_percent);
+
+// NIF_ICON when the picture of `wanted` differs from `shown`, NIF_TIP when
+// its text does; 0 when the shell needs no call.
+UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted);
 
 // Decisions behind the drawn icon and its tooltip.
 int UsageIconSize(int small_icon_width);

@@ -6,11 +6,14 @@
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the complete 64-bit NOTIFYICONDATAW");
 
-const TrayPlatform kSystemTrayPlatform = {Shell_NotifyIconW, GetTickCount64};
+const TrayPlatform kSystemTrayPlatform = {Shell_NotifyIconW, GetTickCount64, TakeMemorySnapshot};
 
 bool AddTrayIcon(HWND window) {
   NOTIFYICONDATAW& tray = app.tray.data;
   ZeroMemory(&tray, sizeof tray);
+  // The add shows the resource icon and a bare name: the next refresh must
+  // send its picture and tooltip again.
+  app.tray.shown = {};
   tray.cbSize = sizeof tray;
   tray.hWnd = window;
   tray.uID = TRAY_ICON_ID;

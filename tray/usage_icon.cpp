@@ -2,6 +2,8 @@
 // icon, the figures as its tooltip, and a sample for the load history.
 #include "tray/tray.h"
 
+#include <wchar.h>
+
 #include "app/app.h"
 #include "app/shared.h"
 #include "clean/clean.h"
@@ -9,8 +11,45 @@
 
 namespace {
 constexpr int kLargestIconSize = 256;
-// All-zero AND mask: every pixel of the drawn square is opaque.
-BYTE clear_mask[kLargestIconSize * (kLargestIconSize / 8)];
+constexpr int kMaskRowBytes = kLargestIconSize / 8;
+// One icon image laid out as an .ico file keeps it: the header, the colour
+// rows from the bottom up, then the AND mask.
+BYTE icon_image[sizeof(BITMAPINFOHEADER) + kLargestIconSize * kLargestIconSize * 4 +
+                kLargestIconSize * kMaskRowBytes];
+
+DWORD PixelOf(COLORREF colour) {
+  return 0xFF000000u | (static_cast<DWORD>(GetRValue(colour)) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
+}
+
+// The bar on its background, written straight into the image's bits: under
+// Wine this makes the icon in half the time of a device context, a bitmap
+// and CreateIconIndirect, and leaves no GDI object to release.
+HICON DrawUsageIcon(const TrayShown& picture) {
+  int size = picture.icon_size;
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = size;
+  header.biHeight = 2 * size;  // colour and mask
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  header.biCompression = BI_RGB;
+  CopyMemory(icon_image, &header, sizeof header);
+  DWORD* pixels = reinterpret_cast<DWORD*>(icon_image + sizeof header);
+  DWORD background = PixelOf(RGB(28, 28, 35));
+  DWORD bar = PixelOf(picture.bar_colour);
+  for (int y = 0; y < size; ++y) {
+    DWORD* row = pixels + (size - 1 - y) * size;  // y counts from the top
+    DWORD fill = y >= picture.bar_top ? bar : background;
+    row[0] = background;
+    for (int x = 1; x < size - 1; ++x) row[x] = fill;
+    row[size - 1] = background;
+  }
+  // All clear: every pixel opaque. Rows are padded to four bytes.
+  DWORD mask_bytes = static_cast<DWORD>(size * ((size + 31) / 32) * 4);
+  ZeroMemory(pixels + size * size, mask_bytes);
+  DWORD image_bytes = static_cast<DWORD>(sizeof header + size * size * 4) + mask_bytes;
+  return CreateIconFromResourceEx(icon_image, image_bytes, TRUE, 0x00030000, size, size, LR_DEFAULTCOLOR);
+}
 }  // namespace
 
 int UsageIconSize(int small_icon_width) {
@@ -30,9 +69,17 @@ void FormatTooltip(wchar_t (&tip)[128], double used_gb, double total_gb, int loa
   FormatBounded(tip, 128, L"%s\n%.1f / %.1f GB  (%d%%)", L"Quillmere", used_gb, total_gb, load_percent);
 }
 
+UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted) {
+  UINT changes = 0;
+  if (shown.icon_size != wanted.icon_size || shown.bar_top != wanted.bar_top || shown.bar_colour != wanted.bar_colour)
+    changes |= NIF_ICON;
+  if (wcsncmp(shown.tip, wanted.tip, ARRAYSIZE(wanted.tip)) != 0) changes |= NIF_TIP;
+  return changes;
+}
+
 void RefreshTray() {
   MemorySnapshot snapshot = {};
-  if (!TakeMemorySnapshot(snapshot)) return;
+  if (!app.tray.platform->take_snapshot(snapshot)) return;
   int load = static_cast<int>(snapshot.load_percent);
   UpdateUsageIcon(snapshot.used_gb, snapshot.total_gb, load);
   PushUsageSample(load);
@@ -40,57 +87,29 @@ void RefreshTray() {
 }
 
 void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
-  NOTIFYICONDATAW& tray = app.tray.data;
-  tray.uFlags = NIF_ICON | NIF_TIP;
-  wchar_t tip[128];
-  FormatTooltip(tip, used_gb, total_gb, load_percent);
-  CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), tip);
-
-  HICON previous = app.tray.drawn_icon;
+  TrayShown wanted;
   // The shell shows tray icons at the small-icon size of the system DPI;
   // drawn at that size, they are never a scaled-down 16 x 16 picture.
-  int size = UsageIconSize(SystemMetricForDpi(SM_CXSMICON, SystemDpi()));
-  HDC screen = GetDC(NULL);
-  HDC memory = CreateCompatibleDC(screen);
+  wanted.icon_size = UsageIconSize(SystemMetricForDpi(SM_CXSMICON, SystemDpi()));
+  wanted.bar_top = UsageBarTop(wanted.icon_size, load_percent);
+  wanted.bar_colour = UsageBarColor(load_percent);
+  FormatTooltip(wanted.tip, used_gb, total_gb, load_percent);
+  UINT changes = TrayChanges(app.tray.shown, wanted);
+  if (!changes) return;
 
-  BITMAPV5HEADER header = {};
-  header.bV5Size = sizeof header;
-  header.bV5Width = size;
-  header.bV5Height = -size;  // top-down rows
-  header.bV5Planes = 1;
-  header.bV5BitCount = 32;
-  header.bV5Compression = BI_RGB;
-  void* pixels = nullptr;
-  HBITMAP colour = CreateDIBSection(screen, reinterpret_cast<BITMAPINFO*>(&header), DIB_RGB_COLORS, &pixels, NULL, 0);
-  HGDIOBJ previous_bitmap = SelectObject(memory, colour);
-
-  RECT square = {0, 0, size, size};
-  HBRUSH background = CreateSolidBrush(RGB(28, 28, 35));
-  FillRect(memory, &square, background);
-  DeleteObject(background);
-
-  RECT bar = {1, UsageBarTop(size, load_percent), size - 1, size};
-  HBRUSH fill = CreateSolidBrush(UsageBarColor(load_percent));
-  FillRect(memory, &bar, fill);
-  DeleteObject(fill);
-
-  // The colour bitmap leaves the DC before the icon copies its bits.
-  SelectObject(memory, previous_bitmap);
-  HBITMAP mask = CreateBitmap(size, size, 1, 1, clear_mask);
-  ICONINFO info = {};
-  info.fIcon = TRUE;
-  info.hbmMask = mask;
-  info.hbmColor = colour;
-  HICON icon = CreateIconIndirect(&info);
-
-  DeleteObject(colour);
-  DeleteObject(mask);
-  DeleteDC(memory);
-  ReleaseDC(NULL, screen);
-
-  app.tray.drawn_icon = icon;
-  tray.hIcon = icon;
-  app.tray.platform->notify_icon(NIM_MODIFY, &tray);
+  NOTIFYICONDATAW& tray = app.tray.data;
+  tray.uFlags = changes;
+  if (changes & NIF_TIP) CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), wanted.tip);
+  HICON previous = NULL;
+  if (changes & NIF_ICON) {
+    previous = app.tray.drawn_icon;
+    app.tray.drawn_icon = DrawUsageIcon(wanted);
+    tray.hIcon = app.tray.drawn_icon;
+  }
+  // After a refused modify (the shell may still have taken it, late) what
+  // the tray shows is unknown: the next refresh sends both again.
+  if (app.tray.platform->notify_icon(NIM_MODIFY, &tray)) app.tray.shown = wanted;
+  else app.tray.shown = {};
   // Destroyed only once the shell holds its successor.
   if (previous) DestroyIcon(previous);
 }

@@ -1,4 +1,5 @@
-// The shipped exe itself: its icon group, manifest, imports and PE flags.
+// The shipped exe itself: its icon group, manifest, version, imports and PE
+// flags.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
+#include "version.h"
 
 namespace {
 
@@ -98,6 +100,63 @@ TEST_F(ExeFile, ManifestAsksForAdministratorAndPerMonitorDpi) {
       "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
   };
   for (const char* piece : wanted) EXPECT_NE(text.find(piece), std::string::npos) << piece;
+}
+
+// What Explorer's properties, Task Manager and the elevation prompt show:
+// the version resource, read the way they read it.
+TEST(ExeVersion, NamesQuillmereWithTheProjectVersion) {
+  DWORD ignored = 0;
+  DWORD bytes = GetFileVersionInfoSizeW(ExePath().c_str(), &ignored);
+  ASSERT_GT(bytes, 0u) << "no version resource";
+  std::vector<BYTE> block(bytes);
+  ASSERT_TRUE(GetFileVersionInfoW(ExePath().c_str(), 0, bytes, block.data()));
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  ASSERT_GE(length, sizeof *fixed);
+  EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+  const DWORD high = MAKELONG(QUILLMERE_VERSION_MINOR, QUILLMERE_VERSION_MAJOR);
+  const DWORD low = MAKELONG(0, QUILLMERE_VERSION_PATCH);
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
+  EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+  // The first translation is the one the shell reads the strings of.
+  struct Translation {
+    WORD language, code_page;
+  };
+  Translation* translation = nullptr;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation),
+                             &length));
+  ASSERT_GE(length, sizeof *translation);
+  EXPECT_EQ(translation->language, 0x0409);
+  EXPECT_EQ(translation->code_page, 1200);
+
+  std::wstring version;
+  for (char c : std::string(QUILLMERE_VERSION_TEXT)) version += static_cast<wchar_t>(c);
+  struct Field {
+    const wchar_t* name;
+    std::wstring value;
+  };
+  const Field fields[] = {
+      {L"FileDescription", L"Quillmere"},
+      {L"ProductName", L"Quillmere"},
+      {L"FileVersion", version},
+      {L"ProductVersion", version},
+      {L"LegalCopyright", L"Copyright (C) 2026 Quillmere developers"},
+      {L"InternalName", L"quillmere"},
+      {L"OriginalFilename", L"quillmere.exe"},
+  };
+  for (const Field& field : fields) {
+    std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + field.name;
+    wchar_t* value = nullptr;
+    ASSERT_TRUE(VerQueryValueW(block.data(), path.c_str(), reinterpret_cast<void**>(&value), &length))
+        << Narrow(field.name);
+    EXPECT_EQ(std::wstring(value), field.value) << Narrow(field.name);
+  }
 }
 
 namespace {

@@ -968,7 +968,7 @@ BOOL WINAPI RecordBalloon(DWORD message, PNOTIFYICONDATAW data) {
   return TRUE;
 }
 
-const TrayPlatform kBalloonRecorder = {RecordBalloon, GetTickCount64};
+const TrayPlatform kBalloonRecorder = {RecordBalloon, GetTickCount64, TakeMemorySnapshot};
 
 }  // namespace
 

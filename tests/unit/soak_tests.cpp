@@ -42,6 +42,7 @@ TEST(Soak, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExactly) {
   CreateDirectoryW(AppFolder().c_str(), nullptr);
   HWND window = CreateWindowExW(0, L"STATIC", L"soak", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   app.main_window = window;
+  app.tray.platform = &kChangingLoadTray;  // every refresh draws a new icon
   ASSERT_TRUE(AddTrayIcon(window));
 
   FilledHandleTables tables;

@@ -97,7 +97,7 @@ BOOL WINAPI FakeNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
 
 ULONGLONG WINAPI FakeTickCount() { return fake_shell.now; }
 
-const TrayPlatform kFakeShell = {FakeNotifyIcon, FakeTickCount};
+const TrayPlatform kFakeShell = {FakeNotifyIcon, FakeTickCount, TakeMemorySnapshot};
 
 // The real main window, started the way WinMain starts it, against the fake
 // shell.
@@ -222,7 +222,9 @@ TEST_F(TrayIcon, RefreshRecordsOneSamplePerCall) {
 
 // Fills the process's GDI and USER tables to within 1,000 of full: a refresh
 // that leaked one object per call would stop drawing long before 2,000 calls.
+// The load moves every call, so every refresh replaces the icon.
 TEST_F(TrayIcon, RefreshesLeakNoGdiOrUserObject) {
+  app.tray.platform = &kChangingLoadTray;
   ASSERT_TRUE(AddTrayIcon(window_));
   RefreshTray();
   FilledHandleTables tables;
@@ -236,6 +238,180 @@ TEST_F(TrayIcon, RefreshesLeakNoGdiOrUserObject) {
   }
   EXPECT_TRUE(RoomForMore(500));
   FreeHandleTables(tables);
+}
+
+TEST(UsageIcon, ChangesNameWhatTheShellMustBeTold) {
+  TrayShown shown = {16, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"};
+  struct Case {
+    TrayShown wanted;
+    UINT changes;
+    const char* what;
+  };
+  const Case cases[] = {
+      {{16, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, 0, "nothing"},
+      {{16, 8, RGB(45, 200, 75), L"Quillmere\n4.2 / 8.0 GB  (52%)"}, NIF_TIP, "text only"},
+      {{16, 7, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "bar height"},
+      {{16, 8, RGB(220, 175, 0), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "colour band"},
+      {{20, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "icon size"},
+      {{16, 4, RGB(220, 55, 55), L"Quillmere\n6.6 / 8.0 GB  (82%)"}, NIF_ICON | NIF_TIP, "both"},
+      {{16, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%"}, NIF_TIP, "a shorter text"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TrayChanges(shown, c.wanted), c.changes) << c.what;
+
+  // The reset of a fresh add matches no drawing.
+  const TrayShown reset = {};
+  EXPECT_EQ(TrayChanges(reset, shown), static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(TrayChanges(reset, TrayShown{1, 0, RGB(0, 0, 0), L"x"}), static_cast<UINT>(NIF_ICON | NIF_TIP));
+}
+
+namespace {
+
+// The real shell, with every NIM_MODIFY of the tray icon counted, the last
+// one kept, and modifies refused on demand; the load is the test's.
+struct CountingShell {
+  int modifies;
+  UINT flags;
+  HICON icon;
+  wchar_t tip[128];
+  bool refuse_modifies;
+  MemorySnapshot load;
+};
+CountingShell counting;
+
+BOOL WINAPI CountingNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
+  if (message == NIM_MODIFY && data->uID == TRAY_ICON_ID && !(data->uFlags & NIF_INFO)) {
+    ++counting.modifies;
+    counting.flags = data->uFlags;
+    counting.icon = data->hIcon;
+    wcsncpy(counting.tip, data->szTip, 128);
+    if (counting.refuse_modifies) return FALSE;
+  }
+  return Shell_NotifyIconW(message, data);
+}
+
+bool PlayedLoad(MemorySnapshot& snapshot) {
+  snapshot = counting.load;
+  return true;
+}
+
+const TrayPlatform kCountingShell = {CountingNotifyIcon, GetTickCount64, PlayedLoad};
+
+class TrayUpdates : public TrayIcon {
+ protected:
+  void SetUp() override {
+    TrayIcon::SetUp();
+    counting = {};
+    app.tray.platform = &kCountingShell;
+    ASSERT_TRUE(AddTrayIcon(window_));
+  }
+  void Play(double used_gb, int load) {
+    counting.load.used_gb = used_gb;
+    counting.load.total_gb = 8.0;
+    counting.load.load_percent = static_cast<uint32_t>(load);
+  }
+};
+
+}  // namespace
+
+// The icon follows every change of bar height and colour band, the tooltip
+// every change of its text, and an unchanged picture costs no shell call.
+// The rows are those of 16 px; 50 and 52 % share one up to 40 px.
+TEST_F(TrayUpdates, SendsOnlyWhatChanged) {
+  struct Step {
+    double used_gb;
+    int load;
+    bool new_icon, new_tip;
+    const char* what;
+  };
+  const Step steps[] = {
+      {4.0, 50, true, true, "the first refresh after the add"},
+      {4.0, 50, false, false, "a steady load"},
+      {4.16, 52, false, true, "same row, another percentage"},
+      {4.4, 52, false, true, "same load, other gigabytes"},
+      {1.6, 20, true, true, "a lower bar, same band"},
+      {4.72, 59, true, true, "a higher bar"},
+      {4.8, 60, true, true, "green to amber, same row at 16 px"},
+      {6.32, 79, true, true, "a higher bar"},
+      {6.4, 80, true, true, "amber to red, same row at 16 px"},
+      {6.4, 80, false, false, "steady again"},
+      {4.72, 59, true, true, "red to green"},
+  };
+  int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    int modifies = counting.modifies;
+    HICON before = app.tray.drawn_icon;
+    Play(step.used_gb, step.load);
+    RefreshTray();
+    bool sent = step.new_icon || step.new_tip;
+    ASSERT_EQ(counting.modifies, modifies + (sent ? 1 : 0));
+    if (sent) {
+      EXPECT_EQ(counting.flags, (step.new_icon ? NIF_ICON : 0u) | (step.new_tip ? NIF_TIP : 0u));
+    }
+    EXPECT_EQ(app.tray.drawn_icon != before, step.new_icon);
+    wchar_t tip[128];
+    FormatTooltip(tip, step.used_gb, 8.0, step.load);
+    EXPECT_STREQ(counting.tip, tip) << "the shell holds the newest text";
+    EXPECT_STREQ(app.tray.data.szTip, tip);
+    if (step.new_icon) {
+      EXPECT_EQ(counting.icon, app.tray.drawn_icon);
+      ICONINFO info = {};
+      EXPECT_FALSE(GetIconInfo(before, &info)) << "the old icon is destroyed";
+    }
+    // The shell holds the picture of this load.
+    Pixels icon = ReadIcon(counting.icon);
+    ASSERT_EQ(icon.size, size);
+    int top = UsageBarTop(size, step.load);
+    EXPECT_EQ(icon.At(size / 2, top), UsageBarColor(step.load)) << "top row of the bar";
+    EXPECT_EQ(icon.At(size / 2, top - 1), kBackground) << "the row above it";
+  }
+  EXPECT_EQ(UsageSampleCount(), static_cast<int>(ARRAYSIZE(steps))) << "every refresh records a sample";
+}
+
+TEST_F(TrayUpdates, ASteadyLoadCostsOneModifyInAll) {
+  Play(3.0, 37);
+  for (int i = 0; i < 50; ++i) RefreshTray();
+  EXPECT_EQ(counting.modifies, 1);
+  EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(UsageSampleCount(), 50);
+}
+
+// A re-add shows the resource icon and the bare name, so the next refresh
+// sends a new picture and the full tooltip even though the load is the same.
+TEST_F(TrayUpdates, AReAddSendsBothAgain) {
+  Play(3.0, 37);
+  RefreshTray();
+  HICON first = app.tray.drawn_icon;
+  // As after an Explorer restart: the shell has lost the icon.
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &app.tray.data));
+  ASSERT_TRUE(AddTrayIcon(window_));
+  EXPECT_STREQ(app.tray.data.szTip, L"Quillmere");
+  RefreshTray();
+  EXPECT_EQ(counting.modifies, 2);
+  EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_NE(app.tray.drawn_icon, first);
+  EXPECT_EQ(counting.icon, app.tray.drawn_icon);
+  ICONINFO info = {};
+  EXPECT_FALSE(GetIconInfo(first, &info)) << "the icon of before the re-add is destroyed";
+  RefreshTray();
+  EXPECT_EQ(counting.modifies, 2);
+}
+
+// A refused modify leaves the shell's picture unknown: the next refresh, at
+// the same load, sends both again.
+TEST_F(TrayUpdates, ARefusedModifyIsSentAgain) {
+  Play(3.0, 37);
+  RefreshTray();
+  Play(2.9, 36);  // the same picture
+  counting.refuse_modifies = true;
+  RefreshTray();
+  EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_TIP));
+  counting.refuse_modifies = false;
+  RefreshTray();
+  EXPECT_EQ(counting.modifies, 3);
+  EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+  RefreshTray();
+  EXPECT_EQ(counting.modifies, 3);
 }
 
 // Changed with the bound: ten minutes at start instead of one, and no bound
