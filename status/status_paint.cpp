@@ -179,12 +179,13 @@ int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayou
 }
 
 void StatusListParts(const MemoryLists& lists, double total_mb, double (&parts)[STATUS_LIST_PARTS]) {
-  const double free = lists.free_mb + lists.zeroed_mb;
-  const double in_use = total_mb - (lists.modified_mb + lists.standby_mb + free);
+  const double free_mb = lists.free_mb + lists.zeroed_mb;
+  // Lists read a moment after the total may add up to more than it.
+  const double in_use = total_mb - (lists.modified_mb + lists.standby_mb + free_mb);
   parts[LIST_IN_USE] = in_use > 0 ? in_use : 0;
   parts[LIST_MODIFIED] = lists.modified_mb;
   parts[LIST_STANDBY] = lists.standby_mb;
-  parts[LIST_FREE] = free;
+  parts[LIST_FREE] = free_mb;
 }
 
 void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& bar,
@@ -226,7 +227,7 @@ void DrawLists(HDC dc, const StatusLayout& layout, int width, const StatusFigure
   StatusListSegments(parts, {layout.margin, layout.lists_bar_top, width - layout.margin, layout.lists_bar_bottom},
                      segments);
   for (int i = 0; i < STATUS_LIST_PARTS; ++i) {
-    if (segments[i].right > segments[i].left) FillSolid(dc, segments[i], kListColours[i]);
+    if (segments[i].right > segments[i].left) FillSolid(dc, segments[i], StatusListColor(i));
   }
   wchar_t text[96];
   FormatStatusListsLine(text, parts);

@@ -866,10 +866,10 @@ TEST_F(StatusPicture, ListsRowIsAStackedBarInItsColoursWithTheFiguresUnderIt) {
   figures_.used_gb = 9.0;
   figures_.load_percent = 56;
   figures_.lists = PlayedLists();
-  SetSamples(300, [](int i) { return 40 + (i * 7 % 23) + (i > 200 ? 10 : 0); });
+  SetSamples(300, [](int i) { return 48 + (i % 60 < 30 ? i % 30 : 30 - i % 30) / 3 + (i > 230 ? 8 : 0); });
   for (int i = 0; i < STATUS_RECENT_CLEANS; ++i) {
     CleanRecord& record = figures_.cleans[i];
-    record.time = SYSTEMTIME{2026, 1, 0, 1, 9, static_cast<WORD>(5 + 20 * i), 0, 0};
+    record.time = SYSTEMTIME{2026, 1, 0, 1, 9, static_cast<WORD>(5 + 11 * i), 0, 0};
     record.freed_mb = 400.0 + 211.0 * i;
     record.processes = 80 + i;
     record.lists_read = true;
