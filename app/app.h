@@ -69,6 +69,7 @@ struct AppState {
   HFONT status_font;
   HFONT status_large_font;
   StatusLayout status_layout;  // of the open popup, from its fonts
+  const StatusPlatform* status_platform = &kSystemStatusPlatform;
   bool status_class_registered;
   int status_elevation = -1;
   uint64_t status_closed_by_deactivation_tick;  // 0: never

@@ -165,8 +165,13 @@ constexpr int IDC_CLEAN_MINUTE = 210;
 constexpr int IDC_NOTIFY_MIN_MB = 211;
 constexpr int IDC_EXCLUDE_LIST = 212;
 constexpr int IDC_SHOW_STATUS = 213;
+constexpr int IDC_TRIM_WORKING_SETS = 214;
+constexpr int IDC_FLUSH_MODIFIED = 215;
+constexpr int IDC_PURGE_STANDBY = 216;
+constexpr int IDC_FLUSH_FILE_CACHE = 217;
+constexpr int IDC_FREE_BELOW_MB = 218;
 
-constexpr int SETTINGS_CONTROL_COUNT = 29;
+constexpr int SETTINGS_CONTROL_COUNT = 37;
 
 // The settings window's creation parameter, on the stack of
 // ShowSettingsWindow; the window never outlives it.
@@ -208,7 +213,7 @@ SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi);
 bool ShowSettingsWindow(HWND owner, Settings& settings);
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The window's outer size: 350 x 520 scaled to `dpi`, grown to the frame
+// The window's outer size: 350 x 680 scaled to `dpi`, grown to the frame
 // that holds the whole layout when the caption, borders or text need more.
 SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi);
 // What OK stores for the number typed into a field: each field's range,

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "clean/clean.h"
+
 constexpr int USAGE_HISTORY_CAPACITY = 300;
 constexpr int CLEAN_HISTORY_CAPACITY = 50;
 
@@ -13,8 +15,6 @@ struct UsageHistory {
   int32_t count;
   int32_t next;
 };
-
-struct MemoryLists;
 
 struct CleanRecord {
   SYSTEMTIME time;
@@ -76,11 +76,18 @@ struct StatusLayout {
   int line_step;
   int pen_width;
   SIZE client;      // holds all five clean lines
+  // The memory lists' row under the memory line: a stacked bar and a line of
+  // figures. Without it (lists_row 0) all three are 0 and every row below
+  // sits where it always did.
+  bool lists_row;
+  int lists_bar_top, lists_bar_bottom;
+  int lists_text_y;
 };
 // The 96-DPI layout scaled to `dpi`, rows pushed down only where the text is
 // taller than they allow: `figure_ascent` is the large font's ascent,
-// `text_height` a line of the normal font.
-StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height);
+// `text_height` a line of the normal font. With `lists_row` the lists' row
+// goes under the memory line and everything below moves down by its height.
+StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height, bool lists_row = false);
 // The graph box of a client `client_width` wide.
 RECT StatusGraphBox(const StatusLayout& layout, int client_width);
 
@@ -123,7 +130,31 @@ struct StatusFigures {
   int32_t sample_count;
   CleanRecord cleans[STATUS_RECENT_CLEANS];  // oldest first
   int32_t clean_count;
+  MemoryLists lists;  // all 0 unless readable
 };
+
+// The popup's platform call that tests play: the memory lists, which only an
+// elevated Quillmere on Windows can read. The program always uses
+// kSystemStatusPlatform (AppState::status_platform).
+struct StatusPlatform {
+  bool (*read_memory_lists)(MemoryLists& lists);
+};
+extern const StatusPlatform kSystemStatusPlatform;
+
+// The parts of the lists' bar, left to right.
+enum StatusListPart { LIST_IN_USE, LIST_MODIFIED, LIST_STANDBY, LIST_FREE, STATUS_LIST_PARTS };
+// The four parts in MB: in use is the total less the three lists (never
+// below 0), free counts the zeroed pages too.
+void StatusListParts(const MemoryLists& lists, double total_mb, double (&parts)[STATUS_LIST_PARTS]);
+// The bar cut into one rectangle per part, each as wide as its share of the
+// sum; the rectangles tile the bar exactly, left to right. A part of 0 (or
+// less) is an empty rectangle; with nothing to share out all are empty.
+void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& bar,
+                        RECT (&segments)[STATUS_LIST_PARTS]);
+// "In use 9120  Modified 210  Standby 5320  Free 1620 MB".
+void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS]);
+// The colour of each part in the bar.
+COLORREF StatusListColor(int part);
 
 struct StatusTextLine {
   int y;
@@ -148,12 +179,13 @@ void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record);
 int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayout& layout,
                      StatusTextLine (&lines)[STATUS_RECENT_CLEANS]);
 
-// Reads the memory, the rings and (once per run) the elevation.
+// Reads the memory, the lists, the rings and (once per run) the elevation.
 void GatherStatusFigures(StatusFigures& figures);
 // Fonts of the popup at `dpi`, made on its creation (and again when it
 // moves to a monitor of another scale) and deleted on its destruction; the
-// layout that follows from them goes to app.status_layout.
-void CreateStatusFonts(UINT dpi);
+// layout that follows from them, with the lists' row or without, goes to
+// app.status_layout.
+void CreateStatusFonts(UINT dpi, bool lists_row = false);
 void DeleteStatusFonts();
 // Draws the whole popup into `dc`, which is `width` x `height`, with the
 // popup's fonts and layout; every object it makes is gone when it returns.
