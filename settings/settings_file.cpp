@@ -22,11 +22,11 @@ const SettingField kSettingFields[SETTING_FIELD_COUNT] = {
     {L"Clean", L"notify_min_mb", &Settings::notify_min_mb, nullptr, IDC_NOTIFY_MIN_MB, 0, 9999},
     {L"App", L"start_with_windows", nullptr, &Settings::start_with_windows, IDC_START_WITH_WINDOWS, 0, 0},
     {L"App", L"show_status_on_clean", nullptr, &Settings::show_status_on_clean, IDC_SHOW_STATUS, 0, 0},
-    {L"Clean", L"free_below_mb", &Settings::free_below_mb, nullptr, 0, 0, 0},
-    {L"Clean", L"trim_working_sets", nullptr, &Settings::trim_working_sets, 0, 0, 0},
-    {L"Clean", L"flush_modified", nullptr, &Settings::flush_modified, 0, 0, 0},
-    {L"Clean", L"purge_standby", nullptr, &Settings::purge_standby, 0, 0, 0},
-    {L"Clean", L"flush_file_cache", nullptr, &Settings::flush_file_cache, 0, 0, 0},
+    {L"Clean", L"free_below_mb", &Settings::free_below_mb, nullptr, IDC_FREE_BELOW_MB, 0, 65535},
+    {L"Clean", L"trim_working_sets", nullptr, &Settings::trim_working_sets, IDC_TRIM_WORKING_SETS, 0, 0},
+    {L"Clean", L"flush_modified", nullptr, &Settings::flush_modified, IDC_FLUSH_MODIFIED, 0, 0},
+    {L"Clean", L"purge_standby", nullptr, &Settings::purge_standby, IDC_PURGE_STANDBY, 0, 0},
+    {L"Clean", L"flush_file_cache", nullptr, &Settings::flush_file_cache, IDC_FLUSH_FILE_CACHE, 0, 0},
 };
 
 void InitDefaultSettings(Settings& settings) {

@@ -120,8 +120,13 @@ constexpr int IDC_CLEAN_MINUTE = 210;
 constexpr int IDC_NOTIFY_MIN_MB = 211;
 constexpr int IDC_EXCLUDE_LIST = 212;
 constexpr int IDC_SHOW_STATUS = 213;
+constexpr int IDC_TRIM_WORKING_SETS = 214;
+constexpr int IDC_FLUSH_MODIFIED = 215;
+constexpr int IDC_PURGE_STANDBY = 216;
+constexpr int IDC_FLUSH_FILE_CACHE = 217;
+constexpr int IDC_FREE_BELOW_MB = 218;
 
-constexpr int SETTINGS_CONTROL_COUNT = 29;
+constexpr int SETTINGS_CONTROL_COUNT = 37;
 
 // The text of the settings window as its font draws it.
 struct SettingsTextMetrics {
@@ -147,7 +152,7 @@ const wchar_t* SettingsControlText(int index);
 // The controls' text as `font` draws it on `window`, whose DPI is `dpi`.
 SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi);
 
-// The window's outer size: 350 x 520 scaled to `dpi`, grown to the frame
+// The window's outer size: 350 x 680 scaled to `dpi`, grown to the frame
 // that holds the whole layout when the caption, borders or text need more.
 SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi);
 // What OK stores for the number typed into a field: each field's range,

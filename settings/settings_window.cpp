@@ -10,7 +10,7 @@ namespace {
 const wchar_t kSettingsClass[] = L"QuillmereSettings";
 const wchar_t kSettingsTitle[] = L"Quillmere \u2014 Settings";
 constexpr int kWidth = 350;
-constexpr int kHeight = 520;
+constexpr int kHeight = 680;
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
 
@@ -26,7 +26,8 @@ constexpr DWORD kListStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL
 constexpr DWORD kDefaultButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 // Typing stops here, so OK reads what the field shows: room for a minus and
-// five digits, past every range's top (9999) so that too big still shows.
+// five digits; six digits pass every range's top (65535 the highest), so
+// that too big still shows.
 constexpr int kNumberFieldLength = 6;
 constexpr int kNumberReadLength = 16;
 static_assert(kNumberFieldLength < kNumberReadLength, "OK reads the whole of a typed number");
@@ -81,17 +82,25 @@ const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
     {NUMBER, L"", IDC_NOTIFY_MIN_MB, 220, 336, 70, 22},
     {CHECK, L"Open status window after each clean", IDC_SHOW_STATUS, 14, 362, 290, 20},
     {SEPARATOR, L"", 0, 14, 390, 314, 2},
-    {HEADING, L"Process Exclusion", 0, 14, 398, 300, 18},
-    {HEADING, L"Exclude from working-set trim (comma-sep exe names):", 0, 14, 416, 310, 18},
-    {LIST, L"", IDC_EXCLUDE_LIST, 14, 436, 314, 22},
-    {BUTTON, L"OK", IDC_OK, 174, 472, 76, 28},
-    {BUTTON, L"Cancel", IDC_CANCEL, 256, 472, 76, 28},
+    {HEADING, L"Clean steps", 0, 14, 398, 300, 18},
+    {CHECK, L"Empty working sets", IDC_TRIM_WORKING_SETS, 14, 420, 290, 20},
+    {CHECK, L"Flush modified list", IDC_FLUSH_MODIFIED, 14, 444, 290, 20},
+    {CHECK, L"Purge standby list", IDC_PURGE_STANDBY, 14, 468, 290, 20},
+    {CHECK, L"Flush file cache", IDC_FLUSH_FILE_CACHE, 14, 492, 290, 20},
+    {FIELD_LABEL, L"Clean when free MB below (0=off):", 0, 14, 518, 200, 18},
+    {NUMBER, L"", IDC_FREE_BELOW_MB, 220, 516, 70, 22},
+    {SEPARATOR, L"", 0, 14, 550, 314, 2},
+    {HEADING, L"Process Exclusion", 0, 14, 558, 300, 18},
+    {HEADING, L"Exclude from working-set trim (comma-sep exe names):", 0, 14, 576, 310, 18},
+    {LIST, L"", IDC_EXCLUDE_LIST, 14, 596, 314, 22},
+    {BUTTON, L"OK", IDC_OK, 174, 632, 76, 28},
+    {BUTTON, L"Cancel", IDC_CANCEL, 256, 632, 76, 28},
 };
 
 // 96-DPI figures of the layout that are not a control's own.
 constexpr int kMargin = 14;
 constexpr int kContentRight = 328;
-constexpr int kLayoutBottom = 500;  // OK and Cancel end here
+constexpr int kLayoutBottom = 660;  // OK and Cancel end here
 constexpr int kButtonOverhang = 4;   // Cancel ends this far right of the content
 constexpr int kEditPadding = 4;      // an edit's sunken border around its text
 constexpr int kButtonPadding = 8;
@@ -271,8 +280,8 @@ void RegisterSettingsClass() {
 }  // namespace
 
 SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi) {
-  // 350 x 520 unless the frame leaves too little room inside: OK and Cancel
-  // end 500 pixels down, below the client area of 520 with any caption.
+  // 350 x 680 unless the frame leaves too little room inside: OK and Cancel
+  // end 660 pixels down, below the client area of 680 with any caption.
   SIZE size = {ScaleForDpi(kWidth, dpi), ScaleForDpi(kHeight, dpi)};
   int width = frame_for_layout.right - frame_for_layout.left;
   int height = frame_for_layout.bottom - frame_for_layout.top;

@@ -50,8 +50,22 @@ struct StatusLayout {
   int first_clean_y;
   int line_step;
   int pen_width;
+  // The memory lists' row under the memory line: a stacked bar and a line of
+  // figures. Without it (lists_row 0) all three are 0 and every row below
+  // sits where it always did.
+  bool lists_row;
+  int lists_bar_top, lists_bar_bottom;
+  int lists_text_y;
   SIZE client;      // holds all five clean lines
 };
+
+// The popup's platform call that tests play: the memory lists, which only an
+// elevated Quillmere on Windows can read. The program always uses
+// kSystemStatusPlatform (StatusState::platform).
+struct StatusPlatform {
+  bool (*read_memory_lists)(MemoryLists& lists);
+};
+extern const StatusPlatform kSystemStatusPlatform;
 
 // The popup and the rings, kept in AppState::status. Everything starts zero
 // but the elevation, which starts unknown.
@@ -65,6 +79,7 @@ struct StatusState {
   bool class_registered;
   int elevation = -1;  // asked at the first paint: -1 unknown, 0 limited, 1 elevated
   uint64_t closed_by_deactivation_tick;  // 0: never
+  const StatusPlatform* platform = &kSystemStatusPlatform;
   FARPROC dwm_set_window_attribute_entry;  // DwmSetWindowAttribute, once found
 };
 

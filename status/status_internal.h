@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "clean/clean.h"
 #include "status/status.h"
 
 constexpr UINT_PTR TIMER_STATUS = 2;
@@ -17,8 +18,9 @@ constexpr int STATUS_GRAPH_MAX_POINTS = USAGE_HISTORY_CAPACITY + 2;
 
 // The 96-DPI layout scaled to `dpi`, rows pushed down only where the text is
 // taller than they allow: `figure_ascent` is the large font's ascent,
-// `text_height` a line of the normal font.
-StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height);
+// `text_height` a line of the normal font. With `lists_row` the lists' row
+// goes under the memory line and everything below moves down by its height.
+StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height, bool lists_row = false);
 // The graph box of a client `client_width` wide.
 RECT StatusGraphBox(const StatusLayout& layout, int client_width);
 
@@ -61,7 +63,23 @@ struct StatusFigures {
   int32_t sample_count;
   CleanRecord cleans[STATUS_RECENT_CLEANS];  // oldest first
   int32_t clean_count;
+  MemoryLists lists;  // all 0 unless readable
 };
+
+// The parts of the lists' bar, left to right.
+enum StatusListPart { LIST_IN_USE, LIST_MODIFIED, LIST_STANDBY, LIST_FREE, STATUS_LIST_PARTS };
+// The four parts in MB: in use is the total less the three lists (never
+// below 0), free counts the zeroed pages too.
+void StatusListParts(const MemoryLists& lists, double total_mb, double (&parts)[STATUS_LIST_PARTS]);
+// The bar cut into one rectangle per part, each as wide as its share of the
+// sum; the rectangles tile the bar exactly, left to right. A part of 0 (or
+// less) is an empty rectangle; with nothing to share out all are empty.
+void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& bar,
+                        RECT (&segments)[STATUS_LIST_PARTS]);
+// "In use 9120  Modified 210  Standby 5320  Free 1620 MB".
+void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS]);
+// The colour of each part in the bar.
+COLORREF StatusListColor(int part);
 
 struct StatusTextLine {
   int y;
@@ -86,12 +104,13 @@ void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record);
 int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayout& layout,
                      StatusTextLine (&lines)[STATUS_RECENT_CLEANS]);
 
-// Reads the memory, the rings and (once per run) the elevation.
+// Reads the memory, the lists, the rings and (once per run) the elevation.
 void GatherStatusFigures(StatusFigures& figures);
 // Fonts of the popup at `dpi`, made on its creation (and again when it
 // moves to a monitor of another scale) and deleted on its destruction; the
-// layout that follows from them goes to app.status.layout.
-void CreateStatusFonts(UINT dpi);
+// layout that follows from them, with the lists' row or without, goes to
+// app.status.layout.
+void CreateStatusFonts(UINT dpi, bool lists_row = false);
 void DeleteStatusFonts();
 // Draws the whole popup into `dc`, which is `width` x `height`, with the
 // popup's fonts and layout; every object it makes is gone when it returns.

@@ -20,6 +20,10 @@ const COLORREF kBoxFill = RGB(32, 32, 44);
 const COLORREF kBoxLine = RGB(55, 55, 75);
 const COLORREF kGraphArea = RGB(0, 70, 130);
 const COLORREF kGraphLine = RGB(0, 130, 220);
+// The lists' bar: in use as the graph's line, modified in the amber of a
+// rising load, standby a muted violet, free as the low load's green.
+const COLORREF kListColours[STATUS_LIST_PARTS] = {RGB(0, 130, 220), RGB(255, 195, 0), RGB(110, 100, 170),
+                                                  RGB(50, 210, 80)};
 
 // The 96-DPI layout of the popup's client area.
 const int kMargin = 20;
@@ -37,6 +41,12 @@ const int kFirstCleanY = 262;
 const int kLineStep = 17;
 const int kClientWidth = 454;
 const int kBottomMargin = 12;
+// The lists' row: the bar where the graph box would start, its figures
+// under it, the box that much lower.
+const int kListsBarHeight = 10;
+const int kListsTextGap = 4;    // bar to its figures
+const int kListsRowHeight = 42;
+const int kListsBoxGap = 12;    // figures to the graph box
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF colour) {
   HBRUSH brush = CreateSolidBrush(colour);
@@ -83,7 +93,7 @@ COLORREF StatusLoadColor(int load_percent) {
   return kBandColours[LoadBandOf(load_percent)];
 }
 
-StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height) {
+StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height, bool lists_row) {
   auto scale = [dpi](int value) { return ScaleForDpi(value, dpi); };
   auto larger = [](int a, int b) { return a > b ? a : b; };
   StatusLayout layout = {};
@@ -96,6 +106,15 @@ StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height) {
   layout.memory_y = larger(scale(kMemoryY), layout.figure_y + figure_ascent + scale(kFigureGap));
   int shift = layout.memory_y - scale(kMemoryY);
   layout.box_top = larger(scale(kBoxTop) + shift, layout.memory_y + text_height + scale(kBoxTop - kMemoryY - 16));
+  if (lists_row) {
+    // The row takes the box's place; the box and all below follow it.
+    layout.lists_row = true;
+    layout.lists_bar_top = layout.box_top;
+    layout.lists_bar_bottom = layout.lists_bar_top + scale(kListsBarHeight);
+    layout.lists_text_y = layout.lists_bar_bottom + scale(kListsTextGap);
+    layout.box_top = larger(layout.lists_bar_top + scale(kListsRowHeight),
+                            layout.lists_text_y + text_height + scale(kListsBoxGap));
+  }
   shift = layout.box_top - scale(kBoxTop);
   layout.box_bottom = scale(kBoxBottom) + shift;
   layout.minutes_y = scale(kMinutesY) + shift;
@@ -164,6 +183,66 @@ int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayou
   return shown;
 }
 
+void StatusListParts(const MemoryLists& lists, double total_mb, double (&parts)[STATUS_LIST_PARTS]) {
+  const double free_mb = lists.free_mb + lists.zeroed_mb;
+  // Lists read a moment after the total may add up to more than it.
+  const double in_use = total_mb - (lists.modified_mb + lists.standby_mb + free_mb);
+  parts[LIST_IN_USE] = in_use > 0 ? in_use : 0;
+  parts[LIST_MODIFIED] = lists.modified_mb;
+  parts[LIST_STANDBY] = lists.standby_mb;
+  parts[LIST_FREE] = free_mb;
+}
+
+void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& bar,
+                        RECT (&segments)[STATUS_LIST_PARTS]) {
+  double sum = 0;
+  for (double part : parts) sum += part > 0 ? part : 0;
+  const LONG width = bar.right > bar.left ? bar.right - bar.left : 0;
+  // Each edge rounded from the running sum, so the rounding never adds up
+  // and the last part ends on the bar's right edge.
+  double running = 0;
+  LONG left = bar.left;
+  for (int i = 0; i < STATUS_LIST_PARTS; ++i) {
+    running += parts[i] > 0 ? parts[i] : 0;
+    LONG right = sum > 0 ? bar.left + static_cast<LONG>(floor(width * (running / sum) + 0.5)) : bar.left;
+    if (i == STATUS_LIST_PARTS - 1 && sum > 0) right = bar.left + width;
+    segments[i] = {left, bar.top, right, bar.bottom};
+    left = right;
+  }
+}
+
+void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS]) {
+  ZeroMemory(text, sizeof text);
+  FormatBounded(text, 96, L"In use %.0f  Modified %.0f  Standby %.0f  Free %.0f MB", parts[LIST_IN_USE],
+                parts[LIST_MODIFIED], parts[LIST_STANDBY], parts[LIST_FREE]);
+}
+
+COLORREF StatusListColor(int part) {
+  return part >= 0 && part < STATUS_LIST_PARTS ? kListColours[part] : kBackground;
+}
+
+namespace {
+
+bool ReadSystemMemoryLists(MemoryLists& lists) { return ReadMemoryLists(lists); }
+
+void DrawLists(HDC dc, const StatusLayout& layout, int width, const StatusFigures& figures) {
+  double parts[STATUS_LIST_PARTS] = {};
+  StatusListParts(figures.lists, figures.total_gb * 1024.0, parts);
+  RECT segments[STATUS_LIST_PARTS] = {};
+  StatusListSegments(parts, {layout.margin, layout.lists_bar_top, width - layout.margin, layout.lists_bar_bottom},
+                     segments);
+  for (int i = 0; i < STATUS_LIST_PARTS; ++i) {
+    if (segments[i].right > segments[i].left) FillSolid(dc, segments[i], StatusListColor(i));
+  }
+  wchar_t text[96];
+  FormatStatusListsLine(text, parts);
+  Text(dc, layout.margin, layout.lists_text_y, text, kSecondaryText);
+}
+
+}  // namespace
+
+const StatusPlatform kSystemStatusPlatform = {ReadSystemMemoryLists};
+
 void GatherStatusFigures(StatusFigures& figures) {
   ZeroMemory(&figures, sizeof figures);
   // A failed reading shows as 0 % of 0.0 GB.
@@ -181,6 +260,7 @@ void GatherStatusFigures(StatusFigures& figures) {
   figures.sample_count = count < USAGE_HISTORY_CAPACITY ? count : USAGE_HISTORY_CAPACITY;
   CopyRecentUsage(figures.samples, figures.sample_count);
   figures.clean_count = CopyRecentCleans(figures.cleans, STATUS_RECENT_CLEANS);
+  if (!app.status.platform->read_memory_lists(figures.lists)) ZeroMemory(&figures.lists, sizeof figures.lists);
 }
 
 void DrawStatus(HDC dc, int width, int height, const StatusLayout& layout, const StatusFigures& figures) {
@@ -203,6 +283,10 @@ void DrawStatus(HDC dc, int width, int height, const StatusLayout& layout, const
   GetTextExtentPoint32W(dc, badge, static_cast<int>(wcslen(badge)), &extent);
   Text(dc, width - extent.cx - layout.badge_inset, layout.badge_y, badge,
        figures.elevation == 1 ? kAdmin : kSecondaryText);
+
+  // A popup laid out with the row keeps it for this showing; lists that
+  // stopped being readable leave it blank.
+  if (layout.lists_row && figures.lists.readable) DrawLists(dc, layout, width, figures);
 
   const RECT box = StatusGraphBox(layout, width);
   FillSolid(dc, box, kBoxFill);

@@ -234,7 +234,7 @@ bool IsStatusToggleIgnoredNow() {
   return ShouldIgnoreStatusToggle(GetTickCount64(), app.status.closed_by_deactivation_tick, GetDoubleClickTime());
 }
 
-void CreateStatusFonts(UINT dpi) {
+void CreateStatusFonts(UINT dpi, bool lists_row) {
   DeleteStatusFonts();
   LOGFONTW font = {};
   IconTitleFontForDpi(font, dpi);
@@ -253,7 +253,7 @@ void CreateStatusFonts(UINT dpi) {
     SelectObject(screen, previous);
     ReleaseDC(NULL, screen);
   }
-  app.status.layout = LayOutStatus(dpi, figure.tmAscent, normal.tmHeight);
+  app.status.layout = LayOutStatus(dpi, figure.tmAscent, normal.tmHeight, lists_row);
 }
 
 void DeleteStatusFonts() {
@@ -314,15 +314,19 @@ void InvalidateStatusWindow() {
 
 LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_CREATE:
+    case WM_CREATE: {
       DarkenFrame(window);
-      CreateStatusFonts(WindowDpi(window));
+      // The lists' row only where the lists can be read; the size stays
+      // for this showing even if that changes while it is open.
+      MemoryLists lists = {};
+      CreateStatusFonts(WindowDpi(window), app.status.platform->read_memory_lists(lists));
       SetTimer(window, TIMER_STATUS, 1000, NULL);
       return 0;
+    }
     case WM_DPICHANGED: {
       // On a monitor of another scale: new fonts and layout, Windows' place.
       UINT dpi = HIWORD(wParam);
-      CreateStatusFonts(dpi);
+      CreateStatusFonts(dpi, app.status.layout.lists_row);
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       SIZE size = StatusOuterSize(window, dpi);
       SetWindowPos(window, NULL, suggested->left, suggested->top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);

@@ -103,6 +103,51 @@ TEST_F(QuillmereTest, SettingsFromTheTrayMenuAreSavedAtOnceByOk) {
   EXPECT_EQ(Exit(), 0u);
 }
 
+// The clean steps and the free-memory trigger: set in the window, written
+// to config.ini, shown again the next time the window opens.
+TEST_F(QuillmereTest, CleanStepsAndFreeMemoryTriggerRoundTripThroughTheWindow) {
+  WriteConfig(Config("auto_clean=0\r\nfree_below_mb=0\r\n"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
+  HWND settings = WaitForSettingsWindow();
+  ASSERT_NE(settings, nullptr);
+  const int steps[] = {IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_PURGE_STANDBY, IDC_FLUSH_FILE_CACHE};
+  for (int id : steps)
+    EXPECT_EQ(SendMessageW(GetDlgItem(settings, id), BM_GETCHECK, 0, 0), BST_CHECKED) << id << ": on by default";
+  EXPECT_EQ(FieldText(settings, IDC_FREE_BELOW_MB), L"0");
+
+  FocusWineWindow("Quillmere.*Settings");
+  MouseClick(CentreOf(GetDlgItem(settings, IDC_PURGE_STANDBY)), 1);
+  EXPECT_TRUE(WaitUntil(
+      [&] { return SendMessageW(GetDlgItem(settings, IDC_PURGE_STANDBY), BM_GETCHECK, 0, 0) == BST_UNCHECKED; },
+      5000))
+      << "the click did not untick it";
+  EXPECT_TRUE(TypeIntoField(settings, IDC_FREE_BELOW_MB, "2048", L"2048"))
+      << Narrow(FieldText(settings, IDC_FREE_BELOW_MB));
+  MouseClick(CentreOf(GetDlgItem(settings, IDC_OK)), 1);
+
+  // The file is UTF-16: read through the profile functions, as Windows does.
+  EXPECT_TRUE(WaitUntil([] { return ConfigNumber(L"free_below_mb") == 2048; }, 5000))
+      << "free_below_mb=" << ConfigNumber(L"free_below_mb");
+  EXPECT_EQ(ConfigNumber(L"purge_standby"), 0);
+  EXPECT_EQ(ConfigNumber(L"trim_working_sets"), 1);
+  EXPECT_EQ(ConfigNumber(L"flush_modified"), 1);
+  EXPECT_EQ(ConfigNumber(L"flush_file_cache"), 1);
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+
+  ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
+  settings = WaitForSettingsWindow();
+  ASSERT_NE(settings, nullptr);
+  EXPECT_EQ(FieldText(settings, IDC_FREE_BELOW_MB), L"2048");
+  for (int id : steps)
+    EXPECT_EQ(SendMessageW(GetDlgItem(settings, id), BM_GETCHECK, 0, 0),
+              id == IDC_PURGE_STANDBY ? BST_UNCHECKED : BST_CHECKED)
+        << id;
+  MouseClick(CentreOf(GetDlgItem(settings, IDC_CANCEL)), 1);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+  EXPECT_EQ(Exit(), 0u);
+}
+
 TEST_F(QuillmereTest, HotKeyCleansAndExitEndsWhileSettingsAreOpen) {
   WriteConfig(Config("auto_clean=0\r\nsilent_mode=1\r\n"));
   ASSERT_TRUE(Start());

@@ -2,6 +2,7 @@
 // on the tray icon, its menu, Esc, a click on another window, a clean.
 #include "app/app.h"
 
+#include "status/status_internal.h"
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
 
@@ -83,6 +84,34 @@ TEST_F(StatusPopup, TrayClickOpensItAboveTheWorkAreaAndTheNextClickClosesIt) {
 
   ClickIcon();
   EXPECT_NE(WaitForPopup(), nullptr) << "and the next click opens it again";
+}
+
+// Wine cannot read the memory lists: no lists row, and the popup is laid
+// out exactly as without it.
+TEST_F(StatusPopup, WithoutReadableListsItHasNoListsRow) {
+  MemoryLists lists = {};
+  ASSERT_FALSE(ReadMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
+  CreateStatusFonts(96);
+  const StatusLayout expected = app.status.layout;
+  DeleteStatusFonts();
+  ASSERT_FALSE(expected.lists_row);
+
+  ClickIcon();
+  HWND popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  RECT client = {};
+  GetClientRect(popup, &client);
+  EXPECT_EQ(client.bottom, expected.client.cy) << "no room made for the row";
+  POINT corner = {0, 0};
+  ClientToScreen(popup, &corner);
+  ASSERT_TRUE(WaitUntil([&] { return ScreenPixel(corner.x + 3, corner.y + 3) == RGB(20, 20, 28); }, 3000));
+  // The graph box right under the memory line, where it always was, and
+  // nothing of a bar above it.
+  const int x = corner.x + 200;
+  EXPECT_EQ(ScreenPixel(x, corner.y + expected.box_top), RGB(55, 55, 75)) << "the box's top edge";
+  EXPECT_EQ(ScreenPixel(x, corner.y + expected.box_top - 1), RGB(20, 20, 28));
+  EXPECT_EQ(ScreenPixel(corner.x + 30, corner.y + expected.box_top + 5), RGB(32, 32, 44)) << "inside the box";
+  EXPECT_EQ(ScreenPixel(x, corner.y + expected.separator_y), RGB(55, 55, 75)) << "the separator";
 }
 
 TEST_F(StatusPopup, EscClosesIt) {

@@ -178,11 +178,20 @@ const Created kControls[] = {
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 336, 70, 22, IDC_NOTIFY_MIN_MB},
     {L"BUTTON", L"Open status window after each clean", check, 0, 14, 362, 290, 20, IDC_SHOW_STATUS},
     {L"STATIC", L"", separator, 0, 14, 390, 314, 2, 0},
-    {L"STATIC", L"Process Exclusion", label, 0, 14, 398, 300, 18, 0},
-    {L"STATIC", L"Exclude from working-set trim (comma-sep exe names):", label, 0, 14, 416, 310, 18, 0},
-    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 436, 314, 22, IDC_EXCLUDE_LIST},
-    {L"BUTTON", L"OK", default_button, 0, 174, 472, 76, 28, IDC_OK},
-    {L"BUTTON", L"Cancel", button, 0, 256, 472, 76, 28, IDC_CANCEL},
+    {L"STATIC", L"Clean steps", label, 0, 14, 398, 300, 18, 0},
+    {L"BUTTON", L"Empty working sets", check, 0, 14, 420, 290, 20, IDC_TRIM_WORKING_SETS},
+    {L"BUTTON", L"Flush modified list", check, 0, 14, 444, 290, 20, IDC_FLUSH_MODIFIED},
+    {L"BUTTON", L"Purge standby list", check, 0, 14, 468, 290, 20, IDC_PURGE_STANDBY},
+    {L"BUTTON", L"Flush file cache", check, 0, 14, 492, 290, 20, IDC_FLUSH_FILE_CACHE},
+    {L"STATIC", L"Clean when free MB below (0=off):", label, 0, 14, 518, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 516, 70, 22, IDC_FREE_BELOW_MB},
+    // The clean steps' group moved the rest down by 160.
+    {L"STATIC", L"", separator, 0, 14, 550, 314, 2, 0},
+    {L"STATIC", L"Process Exclusion", label, 0, 14, 558, 300, 18, 0},
+    {L"STATIC", L"Exclude from working-set trim (comma-sep exe names):", label, 0, 14, 576, 310, 18, 0},
+    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 596, 314, 22, IDC_EXCLUDE_LIST},
+    {L"BUTTON", L"OK", default_button, 0, 174, 632, 76, 28, IDC_OK},
+    {L"BUTTON", L"Cancel", button, 0, 256, 632, 76, 28, IDC_CANCEL},
 };
 
 // A child with text, its client area and its text's extent in its own font.
@@ -262,20 +271,20 @@ class SettingsWindow : public ::testing::Test {
 
 }  // namespace
 
-TEST(SettingsWindowRules, GrowsPast350By520OnlyWhenTheFrameNeedsIt) {
+TEST(SettingsWindowRules, GrowsPast350By680OnlyWhenTheFrameNeedsIt) {
   struct Case {
     RECT frame;
     LONG width, height;
     UINT dpi;
   };
   const Case cases[] = {
-      {{0, 0, 348, 543}, 350, 543, 96},   // a caption of the usual height: taller
-      {{-3, -26, 345, 517}, 350, 543, 96},
-      {{0, 0, 340, 510}, 350, 520, 96},   // a thin frame keeps the size
-      {{0, 0, 370, 560}, 370, 560, 96},
-      {{0, 0, 500, 760}, 525, 780, 144},  // 350 x 520 at 150 %
-      {{0, 0, 530, 800}, 530, 800, 144},
-      {{0, 0, 690, 1040}, 700, 1040, 192},
+      {{0, 0, 348, 703}, 350, 703, 96},   // a caption of the usual height: taller
+      {{-3, -26, 345, 677}, 350, 703, 96},
+      {{0, 0, 340, 670}, 350, 680, 96},   // a thin frame keeps the size
+      {{0, 0, 370, 720}, 370, 720, 96},
+      {{0, 0, 500, 1000}, 525, 1020, 144},  // 350 x 680 at 150 %
+      {{0, 0, 530, 1040}, 530, 1040, 144},
+      {{0, 0, 690, 1370}, 700, 1370, 192},
   };
   for (const Case& c : cases) {
     SIZE size = SettingsWindowSize(c.frame, c.dpi);
@@ -288,8 +297,9 @@ namespace {
 
 // Widths of the controls' text in Windows' Segoe UI 9 pt at 96 DPI, about;
 // separators and fields have none.
-const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0, 155, 0, 145, 0, 137, 0, 0, 44, 101, 141, 109, 0,
-                                                  140, 196, 0, 176, 0, 130, 0, 200, 0, 102, 291, 0, 16, 37};
+const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0, 155, 0, 145, 0, 137, 0,  0,  44, 101,
+                                                  141, 109, 0, 140, 196, 0, 176, 0, 130, 0,  200, 0,
+                                                  64,  107, 100, 102, 86, 189, 0, 0, 102, 291, 0, 16, 37};
 
 // The text of `kSegoeWidths` drawn `percent` as wide and `height_percent` as
 // tall as there, at `dpi`.
@@ -329,7 +339,7 @@ TEST(SettingsLayout, TextThatFitsGivesTheFixedTableScaledToThePixel) {
           << dpi << " control " << i + 1 << ": " << Describe(layout.controls[i]) << " not " << Describe(want);
     }
     EXPECT_EQ(layout.client.cx, MulDiv(342, dpi, 96)) << dpi;
-    EXPECT_EQ(layout.client.cy, MulDiv(514, dpi, 96)) << dpi;
+    EXPECT_EQ(layout.client.cy, MulDiv(674, dpi, 96)) << dpi;
   }
 }
 
@@ -350,8 +360,10 @@ TEST(SettingsLayout, WideTextWidensOnlyWhatItNeeds) {
       {"hour label 230", 96, 16, 230, 250, 230, 344, 286, 204, 76, 372},
       {"hour label at 150 %", 144, 16, 345, 375, 345, 516, 429, 306, 114, 558},
       {"check box 300", 96, 22, 300, 220, 200, 321, 263, 181, 76, 349},
-      {"heading 330", 96, 25, 330, 220, 200, 330, 272, 190, 76, 358},
-      {"Cancel 70", 96, 28, 70, 220, 200, 314, 246, 154, 86, 342},
+      {"heading 330", 96, 33, 330, 220, 200, 330, 272, 190, 76, 358},
+      {"Cancel 70", 96, 36, 70, 220, 200, 314, 246, 154, 86, 342},
+      {"free memory label 230", 96, 29, 230, 250, 230, 344, 286, 204, 76, 372},
+      {"clean step 300", 96, 26, 300, 220, 200, 321, 263, 181, 76, 349},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -394,8 +406,8 @@ TEST(SettingsLayout, TallTextGrowsItsRowAndMovesTheRestDown) {
   EXPECT_EQ(layout.controls[2].top, 42);
   EXPECT_EQ(layout.controls[2].bottom, 68) << "the field grew to 26";
   EXPECT_EQ(layout.controls[3].top, 76);
-  EXPECT_EQ(layout.controls[28].bottom - layout.controls[28].top, 30);
-  EXPECT_EQ(layout.client.cy, layout.controls[28].bottom + 14);
+  EXPECT_EQ(layout.controls[36].bottom - layout.controls[36].top, 30);
+  EXPECT_EQ(layout.client.cy, layout.controls[36].bottom + 14);
 }
 
 // Any scale, any font: every text whole, nothing on top of anything else,
@@ -440,7 +452,7 @@ TEST(SettingsWindowRules, ClampsEachFieldToItsRange) {
   };
   const Case cases[] = {{IDC_THRESHOLD, 1, 99},    {IDC_INTERVAL, 0, 1440},   {IDC_IDLE, 0, 1440},
                         {IDC_BOOT_DELAY, 0, 3600}, {IDC_CLEAN_HOUR, -1, 23}, {IDC_CLEAN_MINUTE, 0, 59},
-                        {IDC_NOTIFY_MIN_MB, 0, 9999}};
+                        {IDC_NOTIFY_MIN_MB, 0, 9999}, {IDC_FREE_BELOW_MB, 0, 65535}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.id);
     EXPECT_EQ(ClampSettingsField(c.id, INT32_MIN), c.low);
@@ -525,11 +537,13 @@ TEST(SettingsWindowRules, HourFieldTakesDigitsAndOneLeadingMinus) {
   }
 }
 
-TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
+TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySevenControlsInOrder) {
   const auto& expected = kControls;
   wcscpy(app.settings.exclude_list, L"notepad.exe, Code.exe");
   app.settings.silent_mode = true;
   app.settings.clean_hour = -1;
+  app.settings.free_below_mb = 512;
+  app.settings.flush_modified = false;
   HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
                                nullptr, nullptr);
   bool owner_disabled = false;
@@ -548,14 +562,17 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
                        HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageW(window, IDC_OK, WM_GETFONT, 0, 0));
                        measured = MeasureSettingsText(window, font, shown_dpi);
                        drawn = DrawnTexts(window);
-                       const int fields[] = {IDC_THRESHOLD,  IDC_INTERVAL,     IDC_IDLE,         IDC_BOOT_DELAY,
-                                             IDC_CLEAN_HOUR, IDC_CLEAN_MINUTE, IDC_NOTIFY_MIN_MB};
+                       const int fields[] = {IDC_THRESHOLD,    IDC_INTERVAL,     IDC_IDLE,
+                                             IDC_BOOT_DELAY,   IDC_CLEAN_HOUR,   IDC_CLEAN_MINUTE,
+                                             IDC_NOTIFY_MIN_MB, IDC_FREE_BELOW_MB};
                        for (int id : fields) {
                          wchar_t text[16] = {};
                          GetDlgItemTextW(window, id, text, 16);
                          values.push_back(text);
                        }
-                       for (int id : {IDC_AUTO_CLEAN, IDC_SILENT, IDC_START_WITH_WINDOWS, IDC_SHOW_STATUS})
+                       for (int id : {IDC_AUTO_CLEAN, IDC_SILENT, IDC_START_WITH_WINDOWS, IDC_SHOW_STATUS,
+                                      IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_PURGE_STANDBY,
+                                      IDC_FLUSH_FILE_CACHE})
                          values.push_back(std::to_wstring(SendDlgItemMessageW(window, id, BM_GETCHECK, 0, 0)));
                      },
                      Click(IDC_CANCEL)},
@@ -568,14 +585,14 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
   EXPECT_EQ(window.text, L"Quillmere \u2014 Settings");
   EXPECT_EQ(window.style, 0x00C80000u) << "caption and system menu only, created hidden";
   EXPECT_EQ(window.ex_style & ~WS_EX_WINDOWEDGE, 0x9u) << "modal frame (which brings the edge), topmost";
-  // Made 350 wide and as tall as 520 or the frame around the layout needs,
+  // Made 350 wide and as tall as 680 or the frame around the layout needs,
   // in the middle of the screen; then sized to what its text needs.
-  RECT frame = {0, 0, 342, 514};
+  RECT frame = {0, 0, 342, 674};
   AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME | WS_EX_TOPMOST);
   SIZE size = SettingsWindowSize(frame, 96);
   EXPECT_EQ(window.width, 350);
   EXPECT_EQ(window.height, size.cy);
-  EXPECT_GE(window.height, 520);
+  EXPECT_GE(window.height, 680);
   EXPECT_EQ(window.x, (GetSystemMetrics(SM_CXSCREEN) - 350) / 2);
   EXPECT_EQ(window.y, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2);
   EXPECT_EQ(window.parent, owner);
@@ -587,7 +604,7 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
   EXPECT_EQ(client.right, layout.client.cx);
   EXPECT_EQ(client.bottom, layout.client.cy);
   EXPECT_GE(client.right, 328 + 14) << "every control inside the client area, with its margin";
-  EXPECT_GE(client.bottom, 500 + 14) << "OK and Cancel end 500 pixels down";
+  EXPECT_GE(client.bottom, 660 + 14) << "OK and Cancel end 660 pixels down";
   EXPECT_EQ((placed.left + placed.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2);
   for (size_t i = 0; i < std::size(expected); ++i) {
     const Created& c = watch.created[i + 1];
@@ -611,8 +628,9 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndTwentyNineControlsInOrder) {
     EXPECT_GE(d.client.right, d.extent.cx + (d.check ? GetSystemMetrics(SM_CXMENUCHECK) : 0));
     EXPECT_GE(d.client.bottom, d.extent.cy);
   }
-  EXPECT_EQ(drawn.size(), 18u) << "every label, check box and button";
-  EXPECT_EQ(values, (std::vector<std::wstring>{L"80", L"30", L"5", L"60", L"-1", L"0", L"10", L"1", L"1", L"0", L"0"}));
+  EXPECT_EQ(drawn.size(), 24u) << "every label, check box and button";
+  EXPECT_EQ(values, (std::vector<std::wstring>{L"80", L"30", L"5", L"60", L"-1", L"0", L"10", L"512", L"1", L"1", L"0",
+                                               L"0", L"1", L"0", L"1", L"1"}));
 
   // One font given to the window and every control.
   HFONT font = watch.fonts[watch.created[0].window];
@@ -689,6 +707,18 @@ TEST_F(SettingsWindow, OkClampsWhatWasTypedThenSavesAndAppliesAutostart) {
        &Settings::start_with_windows, 1},
       {"status after clean ticked", Click(IDC_SHOW_STATUS), L"show_status_on_clean", nullptr,
        &Settings::show_status_on_clean, 1},
+      {"free memory 70000", Type(IDC_FREE_BELOW_MB, L"70000"), L"free_below_mb", &Settings::free_below_mb, nullptr,
+       65535},
+      {"free memory -5", SetText(IDC_FREE_BELOW_MB, L"-5"), L"free_below_mb", &Settings::free_below_mb, nullptr, 0},
+      {"free memory 65535", Type(IDC_FREE_BELOW_MB, L"65535"), L"free_below_mb", &Settings::free_below_mb, nullptr,
+       65535},
+      {"free memory 1500", Type(IDC_FREE_BELOW_MB, L"1500"), L"free_below_mb", &Settings::free_below_mb, nullptr,
+       1500},
+      {"trim unticked", Click(IDC_TRIM_WORKING_SETS), L"trim_working_sets", nullptr, &Settings::trim_working_sets, 0},
+      {"modified flush unticked", Click(IDC_FLUSH_MODIFIED), L"flush_modified", nullptr, &Settings::flush_modified, 0},
+      {"standby purge unticked", Click(IDC_PURGE_STANDBY), L"purge_standby", nullptr, &Settings::purge_standby, 0},
+      {"cache flush unticked", Click(IDC_FLUSH_FILE_CACHE), L"flush_file_cache", nullptr, &Settings::flush_file_cache,
+       0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -765,6 +795,8 @@ TEST_F(SettingsWindow, TypingAndPastingStopAtTheFieldsLength) {
       {"minute typed", IDC_CLEAN_MINUTE, false, L"5959595959", 6},
       {"notify typed", IDC_NOTIFY_MIN_MB, false, L"10000", 5},
       {"notify pasted", IDC_NOTIFY_MIN_MB, true, L"00000000000004299", 6},
+      {"free memory typed", IDC_FREE_BELOW_MB, false, L"65535", 5},
+      {"free memory pasted", IDC_FREE_BELOW_MB, true, L"1234567", 6},
       {"exclusion typed", IDC_EXCLUDE_LIST, false, long_list, 255},
       {"exclusion pasted", IDC_EXCLUDE_LIST, true, long_list, 255},
   };
@@ -834,17 +866,18 @@ TEST_F(SettingsWindow, ACommandPostedAsTheWindowClosesIsStillDispatched) {
 
 TEST_F(SettingsWindow, OkWithoutChangesStillWritesEveryKey) {
   app.settings.threshold_percent = 0;  // from the file: shown as 0, stored as 1
-  // Settings the window has no control for keep their values.
-  app.settings.free_below_mb = 70000;
+  app.settings.free_below_mb = 70000;  // likewise: stored as 65535
   app.settings.purge_standby = false;
   EXPECT_TRUE(Show({Click(IDC_OK)}));
   EXPECT_EQ(app.settings.threshold_percent, 1);
+  EXPECT_EQ(app.settings.free_below_mb, 65535);
+  EXPECT_FALSE(app.settings.purge_standby);
   wchar_t clean[2048] = {};
   GetPrivateProfileSectionW(L"Clean", clean, 2048, config_.c_str());
   int keys = 0;
   for (const wchar_t* p = clean; *p; p += wcslen(p) + 1) ++keys;
   EXPECT_EQ(keys, 15);
-  EXPECT_EQ(ConfigNumber(L"Clean", L"free_below_mb"), 70000);
+  EXPECT_EQ(ConfigNumber(L"Clean", L"free_below_mb"), 65535);
   EXPECT_EQ(ConfigNumber(L"Clean", L"purge_standby"), 0);
   EXPECT_EQ(ConfigNumber(L"Clean", L"trim_working_sets"), 1);
   EXPECT_EQ(ConfigNumber(L"App", L"start_with_windows"), 0);
@@ -871,7 +904,9 @@ TEST_F(SettingsWindow, CancelEscAndTheCloseBoxChangeNothing) {
     Settings before = app.settings;
     std::string file = ReadFileBytes(config_);
     EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"55"), Type(IDC_CLEAN_HOUR, L"-1"), Type(IDC_EXCLUDE_LIST, L"x.exe"),
-                       Click(IDC_AUTO_CLEAN), Click(IDC_START_WITH_WINDOWS), c.close}));
+                       Type(IDC_FREE_BELOW_MB, L"2048"), Click(IDC_AUTO_CLEAN), Click(IDC_START_WITH_WINDOWS),
+                       Click(IDC_TRIM_WORKING_SETS), Click(IDC_FLUSH_MODIFIED), Click(IDC_PURGE_STANDBY),
+                       Click(IDC_FLUSH_FILE_CACHE), c.close}));
     EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
     EXPECT_EQ(ReadFileBytes(config_), file);
     EXPECT_EQ(ReadRunValue(), kRunMarker);
@@ -881,7 +916,8 @@ TEST_F(SettingsWindow, CancelEscAndTheCloseBoxChangeNothing) {
 TEST_F(SettingsWindow, TabVisitsTheFieldsInCreationOrder) {
   const int order[] = {IDC_THRESHOLD,  IDC_INTERVAL,     IDC_IDLE,          IDC_BOOT_DELAY,  IDC_AUTO_CLEAN,
                        IDC_SILENT,     IDC_START_WITH_WINDOWS, IDC_CLEAN_HOUR, IDC_CLEAN_MINUTE, IDC_NOTIFY_MIN_MB,
-                       IDC_SHOW_STATUS, IDC_EXCLUDE_LIST, IDC_OK,            IDC_CANCEL,      IDC_THRESHOLD};
+                       IDC_SHOW_STATUS, IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_PURGE_STANDBY,
+                       IDC_FLUSH_FILE_CACHE, IDC_FREE_BELOW_MB, IDC_EXCLUDE_LIST, IDC_OK, IDC_CANCEL, IDC_THRESHOLD};
   std::vector<int> visited;
   std::vector<Step> steps = {[](HWND window) { SetFocus(GetDlgItem(window, IDC_THRESHOLD)); }};
   for (size_t i = 1; i < std::size(order); ++i) {
@@ -950,7 +986,7 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
 
   EXPECT_FALSE(saved);
   EXPECT_EQ(script.window, nullptr) << "a window was shown";
-  ASSERT_EQ(watch.created.size(), 30u);
+  ASSERT_EQ(watch.created.size(), 38u);
   EXPECT_FALSE(IsWindow(watch.created[0].window));
   EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
   EXPECT_EQ(ReadFileBytes(config_), "");

@@ -426,6 +426,210 @@ TEST(StatusPopup, LongestCleanLineFitsThePopupInItsFont) {
   EXPECT_GT(size.cx, 0);
 }
 
+// Lists as a privileged reading on Windows gives them: 16 GB in all.
+MemoryLists PlayedLists() {
+  MemoryLists lists = {};
+  lists.readable = true;
+  lists.zeroed_mb = 120.0;
+  lists.free_mb = 1500.0;
+  lists.modified_mb = 210.0;
+  lists.standby_mb = 5320.0;
+  return lists;
+}
+const double kPlayedTotalMb = 16270.0;
+
+TEST(StatusPopup, LayoutMakesRoomForTheListsRowAndMovesTheRestDown) {
+  struct Case {
+    const char* what;
+    UINT dpi;
+    int ascent, text;
+    int bar_top, bar_bottom, text_y, box_top;
+  };
+  const Case cases[] = {
+      {"Segoe UI, 100 %", 96, 52, 16, 108, 118, 122, 150},
+      {"Segoe UI, 150 %", 144, 78, 24, 162, 177, 183, 225},
+      {"Segoe UI, 200 %", 192, 104, 32, 216, 236, 244, 300},
+      // A taller line needs more than the row's height: the box goes lower.
+      {"lines 24 high", 96, 52, 24, 116, 126, 130, 166},
+      {"figure ascent 70", 96, 70, 16, 125, 135, 139, 167},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const StatusLayout without = LayOutStatus(c.dpi, c.ascent, c.text);
+    const StatusLayout with = LayOutStatus(c.dpi, c.ascent, c.text, true);
+    EXPECT_FALSE(without.lists_row);
+    EXPECT_EQ(without.lists_bar_top, 0);
+    EXPECT_EQ(without.lists_bar_bottom, 0);
+    EXPECT_EQ(without.lists_text_y, 0);
+    EXPECT_TRUE(with.lists_row);
+    EXPECT_EQ(with.lists_bar_top, c.bar_top);
+    EXPECT_EQ(with.lists_bar_top, without.box_top) << "the row takes the box's place";
+    EXPECT_EQ(with.lists_bar_bottom, c.bar_bottom);
+    EXPECT_EQ(with.lists_text_y, c.text_y);
+    EXPECT_EQ(with.box_top, c.box_top);
+    EXPECT_GE(with.box_top, with.lists_text_y + c.text) << "the figures clear the box";
+    // Above the row nothing moves; below it everything moves by as much.
+    const int row = with.box_top - without.box_top;
+    EXPECT_EQ(with.figure_y, without.figure_y);
+    EXPECT_EQ(with.memory_y, without.memory_y);
+    EXPECT_EQ(with.badge_y, without.badge_y);
+    EXPECT_EQ(with.box_bottom, without.box_bottom + row);
+    EXPECT_EQ(with.minutes_y, without.minutes_y + row);
+    EXPECT_EQ(with.separator_y, without.separator_y + row);
+    EXPECT_EQ(with.heading_y, without.heading_y + row);
+    EXPECT_EQ(with.first_clean_y, without.first_clean_y + row);
+    EXPECT_EQ(with.line_step, without.line_step);
+    EXPECT_EQ(with.client.cx, without.client.cx);
+    EXPECT_EQ(with.client.cy, without.client.cy + row) << "the popup grows by the row";
+  }
+}
+
+TEST(StatusPopup, ListPartsAreTheTotalLessTheListsAndFreeWithZeroed) {
+  struct Case {
+    const char* what;
+    double total, zeroed, free, modified, standby;
+    double in_use, free_part;
+  };
+  const Case cases[] = {
+      {"a busy machine", kPlayedTotalMb, 120, 1500, 210, 5320, 9120, 1620},
+      {"nothing in use", 1000, 0, 500, 100, 400, 0, 500},
+      // Lists read a moment after the total can add up to more than it.
+      {"lists past the total", 1000, 100, 500, 200, 400, 0, 600},
+      {"no lists", 2048, 0, 0, 0, 0, 2048, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    MemoryLists lists = {};
+    lists.readable = true;
+    lists.zeroed_mb = c.zeroed;
+    lists.free_mb = c.free;
+    lists.modified_mb = c.modified;
+    lists.standby_mb = c.standby;
+    double parts[STATUS_LIST_PARTS];
+    StatusListParts(lists, c.total, parts);
+    EXPECT_DOUBLE_EQ(parts[LIST_IN_USE], c.in_use);
+    EXPECT_DOUBLE_EQ(parts[LIST_MODIFIED], c.modified);
+    EXPECT_DOUBLE_EQ(parts[LIST_STANDBY], c.standby);
+    EXPECT_DOUBLE_EQ(parts[LIST_FREE], c.free_part);
+  }
+}
+
+TEST(StatusPopup, ListSegmentsShareTheBarAndTileItExactly) {
+  struct Case {
+    const char* what;
+    double parts[STATUS_LIST_PARTS];
+    LONG left, right;
+    LONG edges[STATUS_LIST_PARTS];  // each segment's right edge
+  };
+  const Case cases[] = {
+      {"quarters", {1, 1, 1, 1}, 20, 420, {120, 220, 320, 420}},
+      {"a busy machine", {9120, 210, 5320, 1620}, 20, 434, {252, 257, 393, 434}},
+      {"zeros take no room", {0, 0, 3, 1}, 20, 420, {20, 20, 320, 420}},
+      {"all in use", {7, 0, 0, 0}, 20, 420, {420, 420, 420, 420}},
+      // Thirds of 100: 33.3 and 66.7 round to 33 and 67; the last ends on
+      // the right edge, never one short or over.
+      {"thirds", {1, 1, 1, 0}, 0, 100, {33, 67, 100, 100}},
+      {"sevenths of 10", {1, 1, 1, 4}, 0, 10, {1, 3, 4, 10}},
+      {"halves of an odd width", {1, 0, 0, 1}, 0, 5, {3, 3, 3, 5}},
+      {"tiny beside huge", {1e-9, 1e9, 0, 0}, 0, 400, {0, 400, 400, 400}},
+      {"negative counts as 0", {-50, 1, 0, 1}, 0, 100, {0, 50, 50, 100}},
+      {"nothing to share", {0, 0, 0, 0}, 20, 420, {20, 20, 20, 20}},
+      {"no width", {1, 2, 3, 4}, 20, 20, {20, 20, 20, 20}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RECT bar = {c.left, 108, c.right, 118};
+    RECT segments[STATUS_LIST_PARTS];
+    StatusListSegments(c.parts, bar, segments);
+    LONG left = bar.left;
+    for (int i = 0; i < STATUS_LIST_PARTS; ++i) {
+      EXPECT_EQ(segments[i].left, left) << i << ": starts where the one before ends";
+      EXPECT_EQ(segments[i].right, c.edges[i]) << i;
+      EXPECT_EQ(segments[i].top, 108) << i;
+      EXPECT_EQ(segments[i].bottom, 118) << i;
+      left = segments[i].right;
+    }
+  }
+}
+
+TEST(StatusPopup, ListsLineGivesTheFourFiguresInWholeMegabytes) {
+  struct Case {
+    double parts[STATUS_LIST_PARTS];
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {{9120, 210, 5320, 1620}, L"In use 9120  Modified 210  Standby 5320  Free 1620 MB"},
+      {{9119.6, 0.4, 0, 1620.6}, L"In use 9120  Modified 0  Standby 0  Free 1621 MB"},
+      {{1048576, 1048576, 1048576, 1048576},
+       L"In use 1048576  Modified 1048576  Standby 1048576  Free 1048576 MB"},
+  };
+  for (const Case& c : cases) {
+    wchar_t text[96];
+    wmemset(text, L'#', 96);
+    FormatStatusListsLine(text, c.parts);
+    EXPECT_STREQ(text, c.text);
+  }
+}
+
+TEST(StatusPopup, ListsLineAndBarColoursFitThePalette) {
+  // Four colours apart from each other and from what they are drawn on.
+  const COLORREF ground[] = {kBackground, kBoxFill, RGB(130, 130, 155)};
+  for (int i = 0; i < STATUS_LIST_PARTS; ++i) {
+    for (COLORREF g : ground) EXPECT_NE(StatusListColor(i), g) << i;
+    for (int j = 0; j < i; ++j) EXPECT_NE(StatusListColor(i), StatusListColor(j)) << i << " " << j;
+  }
+  // A 1 TB machine's line fits the popup in its font.
+  double parts[STATUS_LIST_PARTS] = {1048576, 1048576, 1048576, 1048576};
+  wchar_t text[96];
+  FormatStatusListsLine(text, parts);
+  ResetAppState();
+  CreateStatusFonts(96, true);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = SelectObject(dc, app.status.font);
+  SIZE size = {};
+  GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+  const StatusLayout layout = app.status.layout;
+  DeleteStatusFonts();
+  EXPECT_TRUE(layout.lists_row);
+  EXPECT_LE(size.cx, layout.client.cx - 2 * layout.margin) << Narrow(text);
+}
+
+namespace {
+
+MemoryLists played_lists;
+bool played_readable = false;
+bool PlayLists(MemoryLists& lists) {
+  lists = played_readable ? played_lists : MemoryLists{};
+  return played_readable;
+}
+const StatusPlatform kPlayedLists = {PlayLists};
+
+}  // namespace
+
+TEST_F(History, StatusFiguresCarryTheListsOnlyWhenRead) {
+  app.status.platform = &kPlayedLists;
+  played_lists = PlayedLists();
+  played_readable = true;
+  StatusFigures figures;
+  GatherStatusFigures(figures);
+  EXPECT_TRUE(figures.lists.readable);
+  EXPECT_DOUBLE_EQ(figures.lists.standby_mb, 5320.0);
+  EXPECT_DOUBLE_EQ(figures.lists.free_mb, 1500.0);
+
+  played_readable = false;
+  GatherStatusFigures(figures);
+  EXPECT_FALSE(figures.lists.readable);
+  EXPECT_EQ(figures.lists.standby_mb, 0.0);
+
+  // The real reading, which Wine refuses.
+  app.status.platform = &kSystemStatusPlatform;
+  GatherStatusFigures(figures);
+  MemoryLists real = {};
+  EXPECT_EQ(figures.lists.readable, ReadMemoryLists(real));
+}
+
 TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   StatusFigures figures;
@@ -488,7 +692,7 @@ class StatusPicture : public ::testing::Test {
     BITMAPINFO info = {};
     info.bmiHeader.biSize = sizeof info.bmiHeader;
     info.bmiHeader.biWidth = kWidth;
-    info.bmiHeader.biHeight = -kHeight;
+    info.bmiHeader.biHeight = -height_;
     info.bmiHeader.biPlanes = 1;
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
@@ -497,9 +701,9 @@ class StatusPicture : public ::testing::Test {
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     ASSERT_NE(bitmap, nullptr);
     HGDIOBJ previous = SelectObject(dc, bitmap);
-    DrawStatus(dc, kWidth, kHeight, app.status.layout, figures_);
+    DrawStatus(dc, kWidth, height_, app.status.layout, figures_);
     GdiFlush();
-    pixels_.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + kWidth * kHeight);
+    pixels_.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + kWidth * height_);
     // DrawStatus leaves the DC as it found it.
     EXPECT_EQ(GetCurrentObject(dc, OBJ_FONT), GetStockObject(SYSTEM_FONT));
     EXPECT_EQ(GetCurrentObject(dc, OBJ_PEN), GetStockObject(BLACK_PEN));
@@ -524,6 +728,7 @@ class StatusPicture : public ::testing::Test {
   }
 
   StatusFigures figures_;
+  int height_ = kHeight;
   std::vector<DWORD> pixels_;
 };
 
@@ -619,6 +824,110 @@ TEST_F(StatusPicture, LoadFigureInItsColourAndTheBadgeAtTheRight) {
     EXPECT_GE(rightmost, kWidth - 26) << elevation;
     EXPECT_GT(CountIn({kWidth / 2, 18, kWidth, 60}, colour), 5) << elevation;
   }
+}
+
+namespace {
+
+// Keeps the picture for the README when QUILLMERE_SHOTS names a folder: a
+// BMP of `pixels`, `width` wide, top row first.
+void KeepPicture(const std::vector<DWORD>& pixels, int width, const char* name) {
+  char folder[512] = {};
+  if (!GetEnvironmentVariableA("QUILLMERE_SHOTS", folder, sizeof folder)) return;
+  const int height = static_cast<int>(pixels.size()) / width;
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = -height;
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  header.biCompression = BI_RGB;
+  const DWORD bytes = static_cast<DWORD>(pixels.size() * 4);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + bytes;
+  std::string data(reinterpret_cast<const char*>(&file), sizeof file);
+  data.append(reinterpret_cast<const char*>(&header), sizeof header);
+  data.append(reinterpret_cast<const char*>(pixels.data()), bytes);
+  std::string path = std::string("Z:") + folder + "/" + name;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  EXPECT_TRUE(WriteFileBytes(std::wstring(path.begin(), path.end()), data)) << path;
+}
+
+}  // namespace
+
+// Wine cannot read the lists: the row drawn here from played figures is the
+// only sight of it under Wine, and the README's picture of it.
+TEST_F(StatusPicture, ListsRowIsAStackedBarInItsColoursWithTheFiguresUnderIt) {
+  CreateStatusFonts(96, true);
+  const StatusLayout& layout = app.status.layout;
+  ASSERT_TRUE(layout.lists_row);
+  height_ = layout.client.cy;
+  figures_.total_gb = kPlayedTotalMb / 1024.0;
+  figures_.used_gb = 9.0;
+  figures_.load_percent = 56;
+  figures_.lists = PlayedLists();
+  SetSamples(300, [](int i) { return 48 + (i % 60 < 30 ? i % 30 : 30 - i % 30) / 3 + (i > 230 ? 8 : 0); });
+  for (int i = 0; i < STATUS_RECENT_CLEANS; ++i) {
+    CleanRecord& record = figures_.cleans[i];
+    record.time = SYSTEMTIME{2026, 1, 0, 1, 9, static_cast<WORD>(5 + 11 * i), 0, 0};
+    record.freed_mb = 400.0 + 211.0 * i;
+    record.processes = 80 + i;
+    record.lists_read = true;
+    record.standby_before_mb = 6000.0;
+    record.standby_after_mb = 5600.0 - 150.0 * i;
+  }
+  figures_.clean_count = STATUS_RECENT_CLEANS;
+  Draw();
+
+  // Each part in its colour over its share of the bar: in use 9120, modified
+  // 210, standby 5320 and free 1500 + 120 of 16270 MB over 414 pixels.
+  EXPECT_EQ(layout.lists_bar_top, 108);
+  const LONG edges[] = {20, 252, 257, 393, 434};
+  for (int part = 0; part < STATUS_LIST_PARTS; ++part) {
+    SCOPED_TRACE(part);
+    const COLORREF colour = StatusListColor(part);
+    for (LONG x : {edges[part], (edges[part] + edges[part + 1]) / 2, edges[part + 1] - 1}) {
+      EXPECT_EQ(At(x, 108), colour) << x;
+      EXPECT_EQ(At(x, 117), colour) << x;
+    }
+    EXPECT_EQ(At((edges[part] + edges[part + 1]) / 2, 107), kBackground);
+    EXPECT_EQ(At((edges[part] + edges[part + 1]) / 2, 118), kBackground) << "10 pixels high";
+  }
+  EXPECT_EQ(At(19, 113), kBackground);
+  EXPECT_EQ(At(434, 113), kBackground) << "the bar ends with the box's right edge";
+  // The figures in the secondary colour under the bar, then the box, 42
+  // pixels lower than without the row.
+  const RECT figures_line = {20, layout.lists_text_y, 434, layout.lists_text_y + 16};
+  EXPECT_GT(CountIn(figures_line, RGB(130, 130, 155)), 100);
+  EXPECT_EQ(layout.box_top, 150);
+  EXPECT_EQ(At(200, 150), kBoxLine) << "the graph box's top";
+  EXPECT_EQ(At(kWidth - 21, 200), kBoxLine);
+  EXPECT_EQ(At(kWidth / 2, 276), kBoxLine) << "the separator, 42 lower";
+  KeepPicture(pixels_, kWidth, "status-popup-lists-96.bmp");
+}
+
+TEST_F(StatusPicture, WithoutTheRowThePopupIsDrawnAsBefore) {
+  SetSamples(300, [](int i) { return i % 100; });
+  figures_.total_gb = kPlayedTotalMb / 1024.0;
+  // Laid out without the row (the lists could not be read on opening):
+  // figures that arrive later change nothing.
+  Draw();
+  const std::vector<DWORD> unread = pixels_;
+  figures_.lists = PlayedLists();
+  Draw();
+  EXPECT_TRUE(pixels_ == unread) << "the lists drew on a popup without their row";
+  EXPECT_EQ(At(200, 108), kBoxLine) << "the box where it always was";
+
+  // Laid out with the row, but the lists went unreadable: a blank row.
+  CreateStatusFonts(96, true);
+  height_ = app.status.layout.client.cy;
+  figures_.lists = kUnread;
+  Draw();
+  const RECT row = {0, app.status.layout.lists_bar_top, kWidth, app.status.layout.box_top};
+  EXPECT_EQ(CountIn(row, kBackground), kWidth * (row.bottom - row.top));
+  EXPECT_EQ(At(200, app.status.layout.box_top), kBoxLine);
 }
 
 namespace {
@@ -740,6 +1049,41 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   ShowStatusWindow(app.shell_window);
   EXPECT_TRUE(IsStatusWindowOpen()) << "opens again";
   EXPECT_NE(app.status.font, nullptr);
+}
+
+// The popup is sized on opening for the lists as they could be read then.
+TEST_F(StatusWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
+  app.status.platform = &kPlayedLists;
+  played_lists = PlayedLists();
+  struct Case {
+    const char* what;
+    bool readable;
+  };
+  int heights[2] = {};
+  for (const Case& c : {Case{"unreadable, as under Wine", false}, Case{"readable", true}}) {
+    SCOPED_TRACE(c.what);
+    played_readable = c.readable;
+    ShowStatusWindow(app.shell_window);
+    ASSERT_TRUE(IsStatusWindowOpen());
+    RECT client = {};
+    GetClientRect(app.status.window, &client);
+    EXPECT_EQ(app.status.layout.lists_row, c.readable);
+    EXPECT_EQ(client.bottom, app.status.layout.client.cy);
+    heights[c.readable] = client.bottom;
+    if (c.readable) {
+      // The lists going unreadable while it is open keep its size.
+      played_readable = false;
+      InvalidateStatusWindow();
+      UpdateWindow(app.status.window);
+      GetClientRect(app.status.window, &client);
+      EXPECT_EQ(client.bottom, heights[1]);
+      EXPECT_EQ(ClientPixel(app.status.window, 200, app.status.layout.lists_bar_top + 5), RGB(20, 20, 28))
+          << "a blank row";
+    }
+    CloseStatusWindow();
+  }
+  EXPECT_EQ(heights[1] - heights[0], 42) << "the row at 100 %";
+  app.status.platform = &kSystemStatusPlatform;
 }
 
 TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
