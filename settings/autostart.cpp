@@ -265,8 +265,24 @@ TaskOwner ReadTaskOwner(void* opened, const wchar_t* name, wchar_t (&sid)[SID_TE
 
 }  // namespace
 
+namespace {
+
+// The scheduler keeps every task of its root folder as a file of that name
+// in System32\Tasks. Only a plain "not found" counts: a folder this token may
+// not read (unelevated) leaves the answer to the scheduler itself.
+bool StoresNoTask(const wchar_t* name) {
+  wchar_t system[MAX_PATH] = {};
+  UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  wchar_t path[MAX_PATH];
+  if (length == 0 || length >= MAX_PATH || !FormatBounded(path, MAX_PATH, L"%s\\Tasks\\%s", system, name))
+    return false;
+  return GetFileAttributesW(path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+}  // namespace
+
 const TaskScheduler kSystemTaskScheduler = {OpenRootFolder, RegisterTaskXml, DeleteTaskNamed, ReadTaskOwner,
-                                            CloseRootFolder};
+                                            CloseRootFolder, StoresNoTask};
 
 bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length) {
   ZeroMemory(command, sizeof command);
@@ -547,6 +563,8 @@ bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* 
 bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler) {
   wchar_t name[TASK_NAME_CAPACITY];
   if (!BuildTaskName(name, sid)) return false;
+  // Nothing to remove: no COM at all, which would stay mapped for the run.
+  if (!xml && scheduler.stores_no_task(name) && scheduler.stores_no_task(kLegacyTaskName)) return true;
   void* folder = scheduler.open();
   if (!folder) return false;
   // The task every account shared before tasks were per user: removed when

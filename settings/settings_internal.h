@@ -89,6 +89,9 @@ struct TaskScheduler {
   // TASK_OWNER_KNOWN with the SID text of the task's principal in `sid`.
   TaskOwner (*read_owner)(void* folder, const wchar_t* name, wchar_t (&sid)[SID_TEXT_CAPACITY]);
   void (*close)(void* folder);
+  // True only when the system says plainly that it stores no task `name`;
+  // asked without COM, so that a start with nothing to remove stays light.
+  bool (*stores_no_task)(const wchar_t* name);
 };
 extern const TaskScheduler kSystemTaskScheduler;
 
@@ -152,7 +155,7 @@ const wchar_t* SettingsControlText(int index);
 // The controls' text as `font` draws it on `window`, whose DPI is `dpi`.
 SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi);
 
-// The window's outer size: 350 x 680 scaled to `dpi`, grown to the frame
+// The window's outer size: 350 x 632 scaled to `dpi`, grown to the frame
 // that holds the whole layout when the caption, borders or text need more.
 SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi);
 // What OK stores for the number typed into a field: each field's range,

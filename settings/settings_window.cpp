@@ -10,7 +10,7 @@ namespace {
 const wchar_t kSettingsClass[] = L"QuillmereSettings";
 const wchar_t kSettingsTitle[] = L"Quillmere \u2014 Settings";
 constexpr int kWidth = 350;
-constexpr int kHeight = 680;
+constexpr int kHeight = 632;
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
 
@@ -83,24 +83,32 @@ const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
     {CHECK, L"Open status window after each clean", IDC_SHOW_STATUS, 14, 362, 290, 20},
     {SEPARATOR, L"", 0, 14, 390, 314, 2},
     {HEADING, L"Clean steps", 0, 14, 398, 300, 18},
-    {CHECK, L"Empty working sets", IDC_TRIM_WORKING_SETS, 14, 420, 290, 20},
-    {CHECK, L"Flush modified list", IDC_FLUSH_MODIFIED, 14, 444, 290, 20},
-    {CHECK, L"Purge standby list", IDC_PURGE_STANDBY, 14, 468, 290, 20},
-    {CHECK, L"Flush file cache", IDC_FLUSH_FILE_CACHE, 14, 492, 290, 20},
-    {FIELD_LABEL, L"Clean when free MB below (0=off):", 0, 14, 518, 200, 18},
-    {NUMBER, L"", IDC_FREE_BELOW_MB, 220, 516, 70, 22},
-    {SEPARATOR, L"", 0, 14, 550, 314, 2},
-    {HEADING, L"Process Exclusion", 0, 14, 558, 300, 18},
-    {HEADING, L"Exclude from working-set trim (comma-sep exe names):", 0, 14, 576, 310, 18},
-    {LIST, L"", IDC_EXCLUDE_LIST, 14, 596, 314, 22},
-    {BUTTON, L"OK", IDC_OK, 174, 632, 76, 28},
-    {BUTTON, L"Cancel", IDC_CANCEL, 256, 632, 76, 28},
+    // Two steps a row: the window must still fit a 1080-line screen at 150 %.
+    {CHECK, L"Empty working sets", IDC_TRIM_WORKING_SETS, 14, 420, 150, 20},
+    {CHECK, L"Flush modified list", IDC_FLUSH_MODIFIED, 172, 420, 150, 20},
+    {CHECK, L"Purge standby list", IDC_PURGE_STANDBY, 14, 444, 150, 20},
+    {CHECK, L"Flush file cache", IDC_FLUSH_FILE_CACHE, 172, 444, 150, 20},
+    {FIELD_LABEL, L"Clean when free MB below (0=off):", 0, 14, 470, 200, 18},
+    {NUMBER, L"", IDC_FREE_BELOW_MB, 220, 468, 70, 22},
+    {SEPARATOR, L"", 0, 14, 502, 314, 2},
+    {HEADING, L"Process Exclusion", 0, 14, 510, 300, 18},
+    {HEADING, L"Exclude from working-set trim (comma-sep exe names):", 0, 14, 528, 310, 18},
+    {LIST, L"", IDC_EXCLUDE_LIST, 14, 548, 314, 22},
+    {BUTTON, L"OK", IDC_OK, 174, 584, 76, 28},
+    {BUTTON, L"Cancel", IDC_CANCEL, 256, 584, 76, 28},
 };
+
+// A check box that shares its row with the one after it, or the one before.
+bool IsLeftOfPair(int i) {
+  return i + 1 < SETTINGS_CONTROL_COUNT && kControls[i].kind == CHECK && kControls[i + 1].kind == CHECK &&
+         kControls[i + 1].y == kControls[i].y;
+}
+bool IsRightOfPair(int i) { return i > 0 && IsLeftOfPair(i - 1); }
 
 // 96-DPI figures of the layout that are not a control's own.
 constexpr int kMargin = 14;
 constexpr int kContentRight = 328;
-constexpr int kLayoutBottom = 660;  // OK and Cancel end here
+constexpr int kLayoutBottom = 612;  // OK and Cancel end here
 constexpr int kButtonOverhang = 4;   // Cancel ends this far right of the content
 constexpr int kEditPadding = 4;      // an edit's sunken border around its text
 constexpr int kButtonPadding = 8;
@@ -280,8 +288,8 @@ void RegisterSettingsClass() {
 }  // namespace
 
 SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi) {
-  // 350 x 680 unless the frame leaves too little room inside: OK and Cancel
-  // end 660 pixels down, below the client area of 680 with any caption.
+  // 350 x 632 unless the frame leaves too little room inside: OK and Cancel
+  // end 612 pixels down, below the client area of 632 with any caption.
   SIZE size = {ScaleForDpi(kWidth, dpi), ScaleForDpi(kHeight, dpi)};
   int width = frame_for_layout.right - frame_for_layout.left;
   int height = frame_for_layout.bottom - frame_for_layout.top;
@@ -317,13 +325,21 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
     }
   }
   // Wider field labels push the number fields, and the content's right
-  // edge, by as much as they grew.
+  // edge, by as much as they grew; a check box whose text needs more than
+  // its half of a row pushes the one beside it.
   const int label_growth = label_width - label_base;
+  int check_growth = 0;
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    if (IsLeftOfPair(i)) check_growth = larger(check_growth, text.check_width + text.width[i] - width_of(kControls[i]));
+  }
   int right = scale(kContentRight) + label_growth;
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const ControlRow& row = kControls[i];
     if (row.kind == HEADING) right = larger(right, margin + text.width[i]);
-    if (row.kind == CHECK) right = larger(right, margin + text.check_width + text.width[i]);
+    if (row.kind == CHECK && !IsLeftOfPair(i)) {
+      int x = scale(row.x) + (IsRightOfPair(i) ? check_growth : 0);
+      right = larger(right, x + larger(width_of(row), text.check_width + text.width[i]));
+    }
   }
   const int wider = right - scale(kContentRight);
   const int button_growth = button_need > button_base ? button_need - button_base : 0;
@@ -334,7 +350,7 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
   int row_growth = 0;
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const ControlRow& row = kControls[i];
-    bool same_row = row.kind == NUMBER || row.id == IDC_CANCEL;
+    bool same_row = row.kind == NUMBER || row.id == IDC_CANCEL || IsRightOfPair(i);
     if (!same_row) {
       shift += row_growth;
       row_growth = 0;
@@ -360,7 +376,8 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
         needed = text.height + scale(kEditPadding);
         break;
       case CHECK:
-        width = larger(width, text.check_width + text.width[i]);
+        if (IsRightOfPair(i)) x += check_growth;
+        width = IsLeftOfPair(i) ? width + check_growth : larger(width, text.check_width + text.width[i]);
         needed = text.height;
         break;
       case LIST:

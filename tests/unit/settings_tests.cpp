@@ -1025,7 +1025,15 @@ void FakeClose(void* folder) {
   ++scheduler.closed;
 }
 
-const TaskScheduler kFakeScheduler = {FakeOpen, FakeRegister, FakeDelete, FakeReadOwner, FakeClose};
+// A store that cannot be looked into: every change goes to the scheduler.
+bool FakeStoreUnreadable(const wchar_t*) { return false; }
+// A store that tells what it holds, as System32\Tasks does for an elevated
+// process.
+bool FakeStoresNoTask(const wchar_t* name) { return scheduler.tasks.count(name) == 0; }
+
+const TaskScheduler kFakeScheduler = {FakeOpen, FakeRegister, FakeDelete, FakeReadOwner, FakeClose, FakeStoreUnreadable};
+const TaskScheduler kFakeSchedulerWithStore = {FakeOpen,      FakeRegister, FakeDelete,
+                                               FakeReadOwner, FakeClose,    FakeStoresNoTask};
 
 const wchar_t kAnn[] = L"S-1-5-21-1111-2222-3333-1001";
 const wchar_t kBob[] = L"S-1-5-21-1111-2222-3333-1002";
@@ -1132,6 +1140,54 @@ TEST(LegacyTask, IsOursOnlyWithAKnownMatchingPrincipal) {
   for (const Case& c : cases)
     EXPECT_EQ(LegacyTaskIsOurs(c.owner, c.owner_sid, c.our_sid), c.ours)
         << c.owner << " " << Narrow(c.owner_sid ? c.owner_sid : L"(null)");
+}
+
+// Switched off with no task of ours stored, a start reaches no scheduler and
+// so loads no COM; anything stored, ours or the shared one, still goes
+// through the scheduler, and so does every "on".
+TEST(LogonTaskPerUser, OffWithNothingStoredLeavesTheSchedulerAlone) {
+  struct Case {
+    const char* what;
+    const wchar_t* stored;  // null: nothing
+    bool on;
+    int opened;
+  };
+  const Case cases[] = {
+      {"off, nothing stored", nullptr, false, 0},
+      {"off, our task stored", kAnnTask, false, 1},
+      {"off, the shared task stored", L"Quillmere", false, 1},
+      {"off, only another user's task", kBobTask, false, 0},
+      {"on, nothing stored", nullptr, true, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    scheduler = FakeScheduler{};
+    if (c.stored) scheduler.tasks[c.stored] = {L"<Task/>", L""};
+    scheduler.registering_user = kAnn;
+    const wchar_t* xml = c.on ? L"<Task for Ann/>" : nullptr;
+    ASSERT_TRUE(UpdateLogonTask(kAnn, xml, kFakeSchedulerWithStore));
+    EXPECT_EQ(scheduler.opened, c.opened);
+    EXPECT_EQ(scheduler.closed, c.opened);
+    EXPECT_EQ(Has(kAnnTask), c.on);
+    EXPECT_EQ(Has(kBobTask), c.stored == kBobTask) << "another user's task is never touched";
+  }
+}
+
+// The real store: System32\Tasks holds a file for each task of the root
+// folder, so a registered task is seen there and a removed one is not.
+TEST_F(AutostartTask, TheStoreShowsWhatTheSchedulerHolds) {
+  EXPECT_TRUE(kSystemTaskScheduler.stores_no_task(UserTaskName().c_str()));
+  wchar_t user[ACCOUNT_NAME_CAPACITY];
+  ASSERT_TRUE(GetProcessUserName(user));
+  wchar_t xml[TASK_XML_CAPACITY];
+  ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
+  ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
+  EXPECT_FALSE(kSystemTaskScheduler.stores_no_task(UserTaskName().c_str()));
+  wchar_t sid[SID_TEXT_CAPACITY];
+  ASSERT_TRUE(GetProcessUserSid(sid));
+  ASSERT_TRUE(UpdateLogonTask(sid, nullptr));
+  EXPECT_FALSE(ReadAutostartTask().exists);
+  EXPECT_TRUE(kSystemTaskScheduler.stores_no_task(UserTaskName().c_str()));
 }
 
 // Through the real scheduler: the task goes in under this user's name. Wine

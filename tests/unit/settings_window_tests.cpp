@@ -179,19 +179,19 @@ const Created kControls[] = {
     {L"BUTTON", L"Open status window after each clean", check, 0, 14, 362, 290, 20, IDC_SHOW_STATUS},
     {L"STATIC", L"", separator, 0, 14, 390, 314, 2, 0},
     {L"STATIC", L"Clean steps", label, 0, 14, 398, 300, 18, 0},
-    {L"BUTTON", L"Empty working sets", check, 0, 14, 420, 290, 20, IDC_TRIM_WORKING_SETS},
-    {L"BUTTON", L"Flush modified list", check, 0, 14, 444, 290, 20, IDC_FLUSH_MODIFIED},
-    {L"BUTTON", L"Purge standby list", check, 0, 14, 468, 290, 20, IDC_PURGE_STANDBY},
-    {L"BUTTON", L"Flush file cache", check, 0, 14, 492, 290, 20, IDC_FLUSH_FILE_CACHE},
-    {L"STATIC", L"Clean when free MB below (0=off):", label, 0, 14, 518, 200, 18, 0},
-    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 516, 70, 22, IDC_FREE_BELOW_MB},
-    // The clean steps' group moved the rest down by 160.
-    {L"STATIC", L"", separator, 0, 14, 550, 314, 2, 0},
-    {L"STATIC", L"Process Exclusion", label, 0, 14, 558, 300, 18, 0},
-    {L"STATIC", L"Exclude from working-set trim (comma-sep exe names):", label, 0, 14, 576, 310, 18, 0},
-    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 596, 314, 22, IDC_EXCLUDE_LIST},
-    {L"BUTTON", L"OK", default_button, 0, 174, 632, 76, 28, IDC_OK},
-    {L"BUTTON", L"Cancel", button, 0, 256, 632, 76, 28, IDC_CANCEL},
+    {L"BUTTON", L"Empty working sets", check, 0, 14, 420, 150, 20, IDC_TRIM_WORKING_SETS},
+    {L"BUTTON", L"Flush modified list", check, 0, 172, 420, 150, 20, IDC_FLUSH_MODIFIED},
+    {L"BUTTON", L"Purge standby list", check, 0, 14, 444, 150, 20, IDC_PURGE_STANDBY},
+    {L"BUTTON", L"Flush file cache", check, 0, 172, 444, 150, 20, IDC_FLUSH_FILE_CACHE},
+    {L"STATIC", L"Clean when free MB below (0=off):", label, 0, 14, 470, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 468, 70, 22, IDC_FREE_BELOW_MB},
+    // The clean steps' group moved the rest down by 112.
+    {L"STATIC", L"", separator, 0, 14, 502, 314, 2, 0},
+    {L"STATIC", L"Process Exclusion", label, 0, 14, 510, 300, 18, 0},
+    {L"STATIC", L"Exclude from working-set trim (comma-sep exe names):", label, 0, 14, 528, 310, 18, 0},
+    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 548, 314, 22, IDC_EXCLUDE_LIST},
+    {L"BUTTON", L"OK", default_button, 0, 174, 584, 76, 28, IDC_OK},
+    {L"BUTTON", L"Cancel", button, 0, 256, 584, 76, 28, IDC_CANCEL},
 };
 
 // A child with text, its client area and its text's extent in its own font.
@@ -271,20 +271,20 @@ class SettingsWindow : public ::testing::Test {
 
 }  // namespace
 
-TEST(SettingsWindowRules, GrowsPast350By680OnlyWhenTheFrameNeedsIt) {
+TEST(SettingsWindowRules, GrowsPast350By632OnlyWhenTheFrameNeedsIt) {
   struct Case {
     RECT frame;
     LONG width, height;
     UINT dpi;
   };
   const Case cases[] = {
-      {{0, 0, 348, 703}, 350, 703, 96},   // a caption of the usual height: taller
-      {{-3, -26, 345, 677}, 350, 703, 96},
-      {{0, 0, 340, 670}, 350, 680, 96},   // a thin frame keeps the size
-      {{0, 0, 370, 720}, 370, 720, 96},
-      {{0, 0, 500, 1000}, 525, 1020, 144},  // 350 x 680 at 150 %
-      {{0, 0, 530, 1040}, 530, 1040, 144},
-      {{0, 0, 690, 1370}, 700, 1370, 192},
+      {{0, 0, 348, 655}, 350, 655, 96},   // a caption of the usual height: taller
+      {{-3, -26, 345, 629}, 350, 655, 96},
+      {{0, 0, 340, 620}, 350, 632, 96},   // a thin frame keeps the size
+      {{0, 0, 370, 672}, 370, 672, 96},
+      {{0, 0, 500, 900}, 525, 948, 144},  // 350 x 632 at 150 %
+      {{0, 0, 530, 990}, 530, 990, 144},
+      {{0, 0, 690, 1300}, 700, 1300, 192},
   };
   for (const Case& c : cases) {
     SIZE size = SettingsWindowSize(c.frame, c.dpi);
@@ -339,7 +339,7 @@ TEST(SettingsLayout, TextThatFitsGivesTheFixedTableScaledToThePixel) {
           << dpi << " control " << i + 1 << ": " << Describe(layout.controls[i]) << " not " << Describe(want);
     }
     EXPECT_EQ(layout.client.cx, MulDiv(342, dpi, 96)) << dpi;
-    EXPECT_EQ(layout.client.cy, MulDiv(674, dpi, 96)) << dpi;
+    EXPECT_EQ(layout.client.cy, MulDiv(626, dpi, 96)) << dpi;
   }
 }
 
@@ -363,7 +363,7 @@ TEST(SettingsLayout, WideTextWidensOnlyWhatItNeeds) {
       {"heading 330", 96, 33, 330, 220, 200, 330, 272, 190, 76, 358},
       {"Cancel 70", 96, 36, 70, 220, 200, 314, 246, 154, 86, 342},
       {"free memory label 230", 96, 29, 230, 250, 230, 344, 286, 204, 76, 372},
-      {"clean step 300", 96, 26, 300, 220, 200, 321, 263, 181, 76, 349},
+      {"right-hand clean step 300", 96, 26, 300, 220, 200, 479, 421, 339, 76, 507},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -394,6 +394,24 @@ TEST(SettingsLayout, WideTextWidensOnlyWhatItNeeds) {
     }
     EXPECT_EQ(layout.client.cx, c.client_width);
   }
+}
+
+// The clean steps stand two a row; a left-hand one whose text needs more
+// than its half pushes its neighbour right instead of running under it.
+TEST(SettingsLayout, AWideLeftHandStepPushesTheOneBesideIt) {
+  const int left = 25, beside = 26;  // "Empty working sets", "Flush modified list"
+  SettingsTextMetrics text = Text(96);
+  SettingsLayout fits = LayOutSettings(96, text);
+  EXPECT_EQ(fits.controls[beside].left, 172);
+  EXPECT_EQ(fits.controls[beside].top, fits.controls[left].top) << "one row";
+  text.width[left] = 300;
+  SettingsLayout wide = LayOutSettings(96, text);
+  EXPECT_GE(wide.controls[left].right - wide.controls[left].left, 300 + text.check_width);
+  EXPECT_EQ(wide.controls[beside].left - 172, wide.controls[left].right - 164) << "pushed by the growth";
+  EXPECT_LE(wide.controls[left].right, wide.controls[beside].left);
+  EXPECT_EQ(wide.controls[beside].top, fits.controls[beside].top) << "still one row";
+  EXPECT_GE(wide.client.cx, wide.controls[beside].right + 14);
+  EXPECT_EQ(wide.client.cy, fits.client.cy);
 }
 
 TEST(SettingsLayout, TallTextGrowsItsRowAndMovesTheRestDown) {
@@ -585,14 +603,14 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySevenControlsInOrder) {
   EXPECT_EQ(window.text, L"Quillmere \u2014 Settings");
   EXPECT_EQ(window.style, 0x00C80000u) << "caption and system menu only, created hidden";
   EXPECT_EQ(window.ex_style & ~WS_EX_WINDOWEDGE, 0x9u) << "modal frame (which brings the edge), topmost";
-  // Made 350 wide and as tall as 680 or the frame around the layout needs,
+  // Made 350 wide and as tall as 632 or the frame around the layout needs,
   // in the middle of the screen; then sized to what its text needs.
-  RECT frame = {0, 0, 342, 674};
+  RECT frame = {0, 0, 342, 626};
   AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME | WS_EX_TOPMOST);
   SIZE size = SettingsWindowSize(frame, 96);
   EXPECT_EQ(window.width, 350);
   EXPECT_EQ(window.height, size.cy);
-  EXPECT_GE(window.height, 680);
+  EXPECT_GE(window.height, 632);
   EXPECT_EQ(window.x, (GetSystemMetrics(SM_CXSCREEN) - 350) / 2);
   EXPECT_EQ(window.y, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2);
   EXPECT_EQ(window.parent, owner);
@@ -604,7 +622,7 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySevenControlsInOrder) {
   EXPECT_EQ(client.right, layout.client.cx);
   EXPECT_EQ(client.bottom, layout.client.cy);
   EXPECT_GE(client.right, 328 + 14) << "every control inside the client area, with its margin";
-  EXPECT_GE(client.bottom, 660 + 14) << "OK and Cancel end 660 pixels down";
+  EXPECT_GE(client.bottom, 612 + 14) << "OK and Cancel end 612 pixels down";
   EXPECT_EQ((placed.left + placed.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2);
   for (size_t i = 0; i < std::size(expected); ++i) {
     const Created& c = watch.created[i + 1];
