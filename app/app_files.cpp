@@ -1,7 +1,11 @@
 // The program folder and its files, opened so that nothing a standard user
 // planted there (a junction, a symbolic link, a hard link) can steer where the
 // elevated program writes.
-#include "app/app.h"
+#include "app/files.h"
+
+#include <wchar.h>
+
+#include "app/shared.h"
 
 const FilePlatform kSystemFilePlatform = {
     CreateFileW, GetFileInformationByHandle, GetFinalPathNameByHandleW,

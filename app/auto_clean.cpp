@@ -1,5 +1,9 @@
 // The auto-clean triggers, evaluated once a timer tick while auto-clean is on.
+#include "app/auto_clean.h"
+
 #include "app/app.h"
+#include "clean/clean.h"
+#include "settings/settings.h"
 
 namespace {
 
@@ -26,20 +30,24 @@ uint32_t LocalDateKey(const SYSTEMTIME& time) {
 }
 
 void EvaluateAutoClean(const AutoCleanPlatform& platform) {
-  const Settings& settings = app.settings;
+  EvaluateAutoClean(app.auto_clean, app.settings, app.clean.last_clean_tick, app.main_window, platform);
+}
+
+void EvaluateAutoClean(AutoCleanState& state, const Settings& settings, uint64_t last_clean_tick, HWND owner,
+                       const AutoCleanPlatform& platform) {
   // One reading for every comparison but the idle time, so that no trigger
   // sees a later clock than the one before it.
   uint64_t now = platform.tick_count();
-  uint64_t since_clean = now - app.last_clean_tick;
+  uint64_t since_clean = now - last_clean_tick;
 
-  if (!app.boot_delay_armed && settings.on_boot_delay > 0) {
-    app.boot_delay_armed = true;
-    app.boot_deadline_tick = now + static_cast<uint64_t>(settings.on_boot_delay) * kMillisecondsPerSecond;
+  if (!state.boot_delay_armed && settings.on_boot_delay > 0) {
+    state.boot_delay_armed = true;
+    state.boot_deadline_tick = now + static_cast<uint64_t>(settings.on_boot_delay) * kMillisecondsPerSecond;
   }
   // A deadline of 0 (none pending) wraps to the largest value and never fires.
-  if (app.boot_deadline_tick - 1 < now) {
-    app.boot_deadline_tick = 0;
-    platform.run_clean(app.main_window);
+  if (state.boot_deadline_tick - 1 < now) {
+    state.boot_deadline_tick = 0;
+    platform.run_clean(owner);
     return;
   }
 
@@ -47,16 +55,16 @@ void EvaluateAutoClean(const AutoCleanPlatform& platform) {
     SYSTEMTIME local = {};
     platform.local_time(&local);
     if (local.wHour == static_cast<WORD>(settings.clean_hour) &&
-        local.wMinute == static_cast<WORD>(settings.clean_minute) && LocalDateKey(local) != app.last_scheduled_date) {
-      app.last_scheduled_date = LocalDateKey(local);
-      platform.run_clean(app.main_window);
+        local.wMinute == static_cast<WORD>(settings.clean_minute) && LocalDateKey(local) != state.last_scheduled_date) {
+      state.last_scheduled_date = LocalDateKey(local);
+      platform.run_clean(owner);
       return;
     }
   }
 
   if (settings.interval_minutes > 0 &&
       since_clean >= static_cast<uint64_t>(settings.interval_minutes) * kMillisecondsPerMinute) {
-    platform.run_clean(app.main_window);
+    platform.run_clean(owner);
     return;
   }
 
@@ -66,7 +74,7 @@ void EvaluateAutoClean(const AutoCleanPlatform& platform) {
     if (platform.take_snapshot(snapshot) &&
         static_cast<int32_t>(snapshot.load_percent) >= settings.threshold_percent &&
         since_clean >= kThresholdCooldown) {
-      platform.run_clean(app.main_window);
+      platform.run_clean(owner);
       return;
     }
   }
@@ -77,7 +85,7 @@ void EvaluateAutoClean(const AutoCleanPlatform& platform) {
     MemoryLists lists = {};
     if (platform.read_memory_lists(lists) && FreeMemoryBelow(lists, settings.free_below_mb) &&
         since_clean >= kThresholdCooldown) {
-      platform.run_clean(app.main_window);
+      platform.run_clean(owner);
       return;
     }
   }
@@ -90,6 +98,6 @@ void EvaluateAutoClean(const AutoCleanPlatform& platform) {
     // Both are 32-bit millisecond counts: the difference stays right when
     // the count wraps after 49.7 days of uptime.
     uint32_t idle = static_cast<uint32_t>(platform.tick_count()) - input.dwTime;
-    if (idle >= limit && since_clean >= limit) platform.run_clean(app.main_window);
+    if (idle >= limit && since_clean >= limit) platform.run_clean(owner);
   }
 }

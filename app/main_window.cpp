@@ -2,7 +2,10 @@
 // the hot key, tray mouse actions and menu commands into calls.
 #include "app/app.h"
 
+#include "app/auto_clean.h"
 #include "clean/clean.h"
+#include "settings/settings.h"
+#include "status/status.h"
 #include "tray/tray.h"
 
 namespace {
@@ -20,6 +23,20 @@ void ToggleStatusWindow(HWND window) {
 // down and posts the quit message.
 void EndProgram() {
   if (app.main_window) DestroyWindow(app.main_window);
+}
+
+// A tray add at start that waited too long: the session has no
+// notification area, and a copy nobody can see must not run on.
+void GiveUpOnTray(HWND window) {
+  app.quit_code = 1;
+  DestroyWindow(window);
+}
+
+// A menu closes on a click elsewhere only while its owner is the foreground
+// window, which a message-only window can never be: the hidden shell window
+// owns it and hands the picked command on.
+void ShowMenu(HWND window) {
+  ShowTrayMenu(app.shell_window ? app.shell_window : window, app.settings.auto_clean, !app.is_elevated);
 }
 
 void RunCommand(HWND window, WORD command) {
@@ -80,11 +97,9 @@ LRESULT CALLBACK ShellWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
   }
 }
 
-}  // namespace
-
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message != 0 && message == app.taskbar_created_message) {
-    AddTrayIconAgain(window);
+    if (AddTrayIconAgain(window) == TRAY_ADD_GIVE_UP) GiveUpOnTray(window);
     return 0;
   }
   switch (message) {
@@ -112,8 +127,11 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_TIMER:
       if (wParam == TIMER_MAIN) {
         // Until the shell takes the icon, each tick tries again; giving up
-        // has destroyed this window, and nothing else is due.
-        if (app.tray_add_pending && RetryTrayIcon(window) == TRAY_ADD_GIVE_UP) return 0;
+        // destroys this window, and nothing else is due.
+        if (app.tray.add_pending && RetryTrayIcon(window) == TRAY_ADD_GIVE_UP) {
+          GiveUpOnTray(window);
+          return 0;
+        }
         RefreshTray();
         if (app.settings.auto_clean) EvaluateAutoClean();
       }
@@ -130,13 +148,11 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
           RunClean(window);
           break;
         case WM_RBUTTONUP:
-          ShowTrayMenu(window, app.settings.auto_clean, !app.is_elevated);
+          ShowMenu(window);
           break;
         case WM_LBUTTONUP:
           // The press that led here may just have closed the popup.
-          if (!ShouldIgnoreStatusToggle(GetTickCount64(), app.status_closed_by_deactivation_tick,
-                                        GetDoubleClickTime()))
-            ToggleStatusWindow(window);
+          if (!IsStatusToggleIgnoredNow()) ToggleStatusWindow(window);
           break;
         default:
           break;
@@ -146,6 +162,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       return DefWindowProcW(window, message, wParam, lParam);
   }
 }
+
+}  // namespace
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
   WNDCLASSEXW window_class = {};

@@ -1,12 +1,10 @@
-// The process-wide state record and the helpers every module shares.
-#include "app/app.h"
+// The helpers every module shares.
+#include "app/shared.h"
 
 #include <shlobj.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <wchar.h>
-
-AppState app;
 
 bool IsProcessElevated() {
   HANDLE token = NULL;

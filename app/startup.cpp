@@ -1,7 +1,11 @@
 // Start-up in order, the one message loop, and the single-instance guard.
 #include "app/app.h"
 
+#include "app/shared.h"
+#include "settings/settings.h"
 #include "tray/tray.h"
+
+AppState app;
 
 const AppPlatform kSystemAppPlatform = {RegisterHotKey, IsProcessElevated, ShellExecuteExW};
 

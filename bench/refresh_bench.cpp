@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/shared.h"
 #include "tray/tray.h"
 
 namespace {
@@ -60,7 +61,7 @@ int main() {
   HWND window = CreateWindowExW(0, L"STATIC", L"refresh bench", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr,
                                 nullptr);
   app.main_window = window;
-  app.tray_platform = &kPlayedTray;
+  app.tray.platform = &kPlayedTray;
   if (!AddTrayIcon(window)) {
     fprintf(stderr, "the shell refused the tray icon\n");
     return 1;
@@ -86,7 +87,7 @@ int main() {
     played_load = scenario.load(0);
     RefreshTray();
     // The floor's record: the icon the shell already shows, with its tooltip.
-    NOTIFYICONDATAW unchanged = app.tray_data;
+    NOTIFYICONDATAW unchanged = app.tray.data;
     unchanged.uFlags = NIF_ICON | NIF_TIP;
 
     std::vector<double> refresh, floor;
@@ -103,14 +104,14 @@ int main() {
       floor.push_back(Microseconds(start, end, frequency));
 
       played_load = scenario.load(round);
-      HICON before = app.drawn_icon;
+      HICON before = app.tray.drawn_icon;
       QueryPerformanceCounter(&start);
       RefreshTray();
       QueryPerformanceCounter(&end);
       refresh.push_back(Microseconds(start, end, frequency));
-      icons += app.drawn_icon != before;
-      unchanged.hIcon = app.drawn_icon;  // the floor keeps showing the newest icon
-      CopyBounded(unchanged.szTip, ARRAYSIZE(unchanged.szTip), app.tray_data.szTip);
+      icons += app.tray.drawn_icon != before;
+      unchanged.hIcon = app.tray.drawn_icon;  // the floor keeps showing the newest icon
+      CopyBounded(unchanged.szTip, ARRAYSIZE(unchanged.szTip), app.tray.data.szTip);
     }
     double refresh_median = Median(refresh), floor_median = Median(floor);
     double refresh_mean = Mean(refresh), floor_mean = Mean(floor);

@@ -5,8 +5,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-struct FilePlatform;  // app/app.h
-extern const FilePlatform kSystemFilePlatform;
+#include "app/files.h"
 
 struct MemorySnapshot {
   uint64_t total_bytes;
@@ -17,8 +16,22 @@ struct MemorySnapshot {
   double total_gb;
 };
 
+// What the clean keeps between runs, in AppState::clean.
+struct CleanState {
+  uint64_t last_clean_tick;              // stamped by each clean; 0 before the first
+  bool limited_notice_shown;             // the limited-mode balloon was shown in this run
+  FARPROC set_system_information_entry;    // NtSetSystemInformation, once found
+  FARPROC query_system_information_entry;  // NtQuerySystemInformation, once found
+  bool purge_privileges_enabled;
+};
+
 constexpr double BYTES_TO_GB = 1.0 / 1073741824.0;
 constexpr double BYTES_TO_MB = 1.0 / 1048576.0;
+
+// The load's colour band, one for the icon and the popup alike: green below
+// 60, amber to 79, red above. Each draws the band in colours of its own.
+enum LoadBand { LOAD_BAND_LOW, LOAD_BAND_HIGH, LOAD_BAND_CRITICAL };
+LoadBand LoadBandOf(int load_percent);
 
 // Fills the snapshot from the figures of one GlobalMemoryStatusEx reading.
 void FillMemorySnapshot(MemorySnapshot& snapshot, const MEMORYSTATUSEX& status);

@@ -1,7 +1,8 @@
 // The memory-releasing core of a clean: trim, then the three system requests;
 // and the reading of the lists those requests empty.
-#include "app/app.h"
 #include "clean/clean.h"
+
+#include "app/app.h"
 
 #include <psapi.h>
 
@@ -17,9 +18,9 @@ void EnablePrivilege(HANDLE token, const wchar_t* name) {
 
 // Once per run, before the first request or list reading that needs them.
 void EnsurePurgePrivileges(const CleanPlatform& platform) {
-  if (app.purge_privileges_enabled) return;
+  if (app.clean.purge_privileges_enabled) return;
   platform.enable_purge_privileges();
-  app.purge_privileges_enabled = true;
+  app.clean.purge_privileges_enabled = true;
 }
 
 // Looked up at most once per run when found; a failed lookup is tried again
@@ -34,7 +35,7 @@ FARPROC NtdllEntry(FARPROC& cached, const char* name, const CleanPlatform& platf
 
 void SendMemoryListCommand(const CleanPlatform& platform, ULONG command) {
   SetSystemInformationFunction entry = reinterpret_cast<SetSystemInformationFunction>(
-      reinterpret_cast<void*>(NtdllEntry(app.set_system_information_entry, "NtSetSystemInformation", platform)));
+      reinterpret_cast<void*>(NtdllEntry(app.clean.set_system_information_entry, "NtSetSystemInformation", platform)));
   if (entry) entry(SYSTEM_MEMORY_LIST_INFORMATION, &command, sizeof command);
 }
 
@@ -57,7 +58,7 @@ bool ReadMemoryLists(MemoryLists& lists, const CleanPlatform& platform) {
   ZeroMemory(&lists, sizeof lists);
   EnsurePurgePrivileges(platform);
   QuerySystemInformationFunction entry = reinterpret_cast<QuerySystemInformationFunction>(
-      reinterpret_cast<void*>(NtdllEntry(app.query_system_information_entry, "NtQuerySystemInformation", platform)));
+      reinterpret_cast<void*>(NtdllEntry(app.clean.query_system_information_entry, "NtQuerySystemInformation", platform)));
   if (!entry) return false;
   SystemMemoryListInformation pages = {};
   ULONG returned = 0;

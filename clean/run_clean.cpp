@@ -1,6 +1,11 @@
 // The clean: measure, trim and purge, measure again, record, log, report.
-#include "app/app.h"
 #include "clean/clean.h"
+
+#include "app/app.h"
+#include "app/files.h"
+#include "app/shared.h"
+#include "settings/settings.h"
+#include "status/status.h"
 #include "tray/tray.h"
 
 double FreedMegabytes(uint64_t avail_before, uint64_t avail_after) {
@@ -24,10 +29,10 @@ namespace {
 
 void Notify(double freed_mb, int32_t processes) {
   const Settings& settings = app.settings;
-  switch (ChooseCleanBalloon(settings.silent_mode, app.is_elevated, app.limited_notice_shown, freed_mb,
+  switch (ChooseCleanBalloon(settings.silent_mode, app.is_elevated, app.clean.limited_notice_shown, freed_mb,
                              settings.notify_min_mb)) {
     case CLEAN_BALLOON_LIMITED_MODE:
-      app.limited_notice_shown = true;
+      app.clean.limited_notice_shown = true;
       ShowBalloon(L"Quillmere \u2014 Limited mode",
                   L"Not running as admin \u2014 standby & cache cleanup skipped. "
                   L"Right-click tray \u2192 Run as Administrator.");
@@ -59,7 +64,7 @@ void RunClean(HWND owner) {
   int32_t processes = static_cast<int32_t>(PurgeSystemLists(list, steps));
   TakeMemorySnapshot(after);
   ReadMemoryLists(lists_after);
-  app.last_clean_tick = GetTickCount64();
+  app.clean.last_clean_tick = GetTickCount64();
   double freed_mb = FreedMegabytes(before.avail_bytes, after.avail_bytes);
   RecordClean(freed_mb, processes, lists_before, lists_after);
 

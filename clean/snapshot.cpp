@@ -31,3 +31,9 @@ MemoryLists MemoryListsFromPages(const SystemMemoryListInformation& pages, uint6
   lists.standby_mb = standby_pages * mb_per_page;
   return lists;
 }
+
+LoadBand LoadBandOf(int load_percent) {
+  if (load_percent > 79) return LOAD_BAND_CRITICAL;
+  if (load_percent >= 60) return LOAD_BAND_HIGH;
+  return LOAD_BAND_LOW;
+}

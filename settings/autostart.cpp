@@ -3,7 +3,11 @@
 // starts the program elevated. With UAC on, Windows skips programs that need
 // elevation in the Run key, so only the task starts Quillmere there; with
 // UAC off both start it and the single-instance guard ends the second copy.
-#include "app/app.h"
+#include "settings/settings.h"
+
+#include "app/shared.h"
+#include "settings/settings_internal.h"
+#include "tray/tray.h"
 
 #include <sddl.h>
 #include <shlobj.h>

@@ -1,38 +1,33 @@
 // The settings record, its defaults, and config.ini in the program folder
 // under the user's roaming application data.
-#include "app/app.h"
+#include "settings/settings.h"
 
-namespace {
+#include "app/files.h"
+#include "app/shared.h"
+#include "settings/settings_internal.h"
 
-// Every key of config.ini in the order a save writes them; each entry names
-// either a number or a flag of the record. exclude_list follows separately.
-struct SettingKey {
-  const wchar_t* section;
-  const wchar_t* key;
-  int32_t Settings::*number;
-  bool Settings::*flag;
+// One row per setting but the exclusion list, in the order a save writes
+// them: where it lives in config.ini, which member of the record it fills,
+// and the settings window's control, if any, with the range OK keeps a
+// number in.
+const SettingField kSettingFields[SETTING_FIELD_COUNT] = {
+    {L"Clean", L"threshold_percent", &Settings::threshold_percent, nullptr, IDC_THRESHOLD, 1, 99},
+    {L"Clean", L"interval_minutes", &Settings::interval_minutes, nullptr, IDC_INTERVAL, 0, 1440},
+    {L"Clean", L"on_idle_minutes", &Settings::on_idle_minutes, nullptr, IDC_IDLE, 0, 1440},
+    {L"Clean", L"on_boot_delay", &Settings::on_boot_delay, nullptr, IDC_BOOT_DELAY, 0, 3600},
+    {L"Clean", L"silent_mode", nullptr, &Settings::silent_mode, IDC_SILENT, 0, 0},
+    {L"Clean", L"auto_clean", nullptr, &Settings::auto_clean, IDC_AUTO_CLEAN, 0, 0},
+    {L"Clean", L"clean_hour", &Settings::clean_hour, nullptr, IDC_CLEAN_HOUR, -1, 23},
+    {L"Clean", L"clean_minute", &Settings::clean_minute, nullptr, IDC_CLEAN_MINUTE, 0, 59},
+    {L"Clean", L"notify_min_mb", &Settings::notify_min_mb, nullptr, IDC_NOTIFY_MIN_MB, 0, 9999},
+    {L"App", L"start_with_windows", nullptr, &Settings::start_with_windows, IDC_START_WITH_WINDOWS, 0, 0},
+    {L"App", L"show_status_on_clean", nullptr, &Settings::show_status_on_clean, IDC_SHOW_STATUS, 0, 0},
+    {L"Clean", L"free_below_mb", &Settings::free_below_mb, nullptr, IDC_FREE_BELOW_MB, 0, 65535},
+    {L"Clean", L"trim_working_sets", nullptr, &Settings::trim_working_sets, IDC_TRIM_WORKING_SETS, 0, 0},
+    {L"Clean", L"flush_modified", nullptr, &Settings::flush_modified, IDC_FLUSH_MODIFIED, 0, 0},
+    {L"Clean", L"purge_standby", nullptr, &Settings::purge_standby, IDC_PURGE_STANDBY, 0, 0},
+    {L"Clean", L"flush_file_cache", nullptr, &Settings::flush_file_cache, IDC_FLUSH_FILE_CACHE, 0, 0},
 };
-
-const SettingKey kKeys[] = {
-    {L"Clean", L"threshold_percent", &Settings::threshold_percent, nullptr},
-    {L"Clean", L"interval_minutes", &Settings::interval_minutes, nullptr},
-    {L"Clean", L"on_idle_minutes", &Settings::on_idle_minutes, nullptr},
-    {L"Clean", L"on_boot_delay", &Settings::on_boot_delay, nullptr},
-    {L"Clean", L"silent_mode", nullptr, &Settings::silent_mode},
-    {L"Clean", L"auto_clean", nullptr, &Settings::auto_clean},
-    {L"Clean", L"clean_hour", &Settings::clean_hour, nullptr},
-    {L"Clean", L"clean_minute", &Settings::clean_minute, nullptr},
-    {L"Clean", L"notify_min_mb", &Settings::notify_min_mb, nullptr},
-    {L"App", L"start_with_windows", nullptr, &Settings::start_with_windows},
-    {L"App", L"show_status_on_clean", nullptr, &Settings::show_status_on_clean},
-    {L"Clean", L"free_below_mb", &Settings::free_below_mb, nullptr},
-    {L"Clean", L"trim_working_sets", nullptr, &Settings::trim_working_sets},
-    {L"Clean", L"flush_modified", nullptr, &Settings::flush_modified},
-    {L"Clean", L"purge_standby", nullptr, &Settings::purge_standby},
-    {L"Clean", L"flush_file_cache", nullptr, &Settings::flush_file_cache},
-};
-
-}  // namespace
 
 void InitDefaultSettings(Settings& settings) {
   ZeroMemory(&settings, sizeof settings);
@@ -167,7 +162,7 @@ bool WriteUtf16Copy(HANDLE old_file, HANDLE new_file, const FilePlatform& platfo
 
 bool WriteKeys(const Settings& settings, const wchar_t* path, const FilePlatform& platform) {
   wchar_t value[32] = {};
-  for (const SettingKey& entry : kKeys) {
+  for (const SettingField& entry : kSettingFields) {
     int32_t number = entry.number ? settings.*entry.number : (settings.*entry.flag ? 1 : 0);
     FormatBounded(value, 32, L"%d", number);
     if (!platform.write_profile_string(entry.section, entry.key, value, path)) return false;
@@ -247,7 +242,7 @@ bool LoadSettings(Settings& settings, const FilePlatform& platform) {
                                OPEN_EXISTING, information, missing, platform);
   wchar_t path[MAX_PATH];
   if (pin != INVALID_HANDLE_VALUE && JoinPath(path, folder.path, kConfigName)) {
-    for (const SettingKey& entry : kKeys) {
+    for (const SettingField& entry : kSettingFields) {
       if (entry.number) {
         int32_t fallback = settings.*entry.number;
         settings.*entry.number =

@@ -1,6 +1,9 @@
 // The settings window: every field of the live settings record in one fixed
 // window, with a message loop of its own that keeps the whole program going.
-#include "app/app.h"
+#include "settings/settings.h"
+
+#include "app/shared.h"
+#include "settings/settings_internal.h"
 
 namespace {
 
@@ -31,33 +34,17 @@ static_assert(kNumberFieldLength < kNumberReadLength, "OK reads the whole of a t
 // The record's exclusion list, less its terminator.
 constexpr int kExcludeListLength = 255;
 
-// OK's steps, in order; the exclusion list follows them.
-struct OkStep {
-  int id;
-  int32_t Settings::*number;
-  bool Settings::*flag;
-  int32_t low;
-  int32_t high;
+// The settings window's creation parameter, on the stack of
+// ShowSettingsWindow; the window never outlives it.
+struct SettingsWindowContext {
+  Settings* settings;
+  bool saved;
+  HFONT font;  // owned by the window, deleted when it is destroyed
+  HWND controls[SETTINGS_CONTROL_COUNT];  // in creation order
+  SIZE client;                            // what the layout needs
 };
 
-const OkStep kOkSteps[] = {
-    {IDC_THRESHOLD, &Settings::threshold_percent, nullptr, 1, 99},
-    {IDC_INTERVAL, &Settings::interval_minutes, nullptr, 0, 1440},
-    {IDC_IDLE, &Settings::on_idle_minutes, nullptr, 0, 1440},
-    {IDC_BOOT_DELAY, &Settings::on_boot_delay, nullptr, 0, 3600},
-    {IDC_AUTO_CLEAN, nullptr, &Settings::auto_clean, 0, 0},
-    {IDC_SILENT, nullptr, &Settings::silent_mode, 0, 0},
-    {IDC_START_WITH_WINDOWS, nullptr, &Settings::start_with_windows, 0, 0},
-    {IDC_CLEAN_HOUR, &Settings::clean_hour, nullptr, -1, 23},
-    {IDC_CLEAN_MINUTE, &Settings::clean_minute, nullptr, 0, 59},
-    {IDC_NOTIFY_MIN_MB, &Settings::notify_min_mb, nullptr, 0, 9999},
-    {IDC_SHOW_STATUS, nullptr, &Settings::show_status_on_clean, 0, 0},
-    {IDC_TRIM_WORKING_SETS, nullptr, &Settings::trim_working_sets, 0, 0},
-    {IDC_FLUSH_MODIFIED, nullptr, &Settings::flush_modified, 0, 0},
-    {IDC_PURGE_STANDBY, nullptr, &Settings::purge_standby, 0, 0},
-    {IDC_FLUSH_FILE_CACHE, nullptr, &Settings::flush_file_cache, 0, 0},
-    {IDC_FREE_BELOW_MB, &Settings::free_below_mb, nullptr, 0, 65535},
-};
+LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // The controls in creation order (also the Tab order), at 96 DPI. A field
 // label shares its row with the number field after it.
@@ -182,9 +169,9 @@ HWND AddHourEdit(HWND parent, const RECT& at, int32_t value) {
   return edit;
 }
 
-const OkStep* FindOkStep(int id) {
-  for (const OkStep& step : kOkSteps) {
-    if (step.id == id) return &step;
+const SettingField* FindSettingField(int control) {
+  for (const SettingField& field : kSettingFields) {
+    if (field.control && field.control == control) return &field;
   }
   return nullptr;
 }
@@ -195,7 +182,7 @@ bool AddControls(HWND window, const Settings& settings, const SettingsLayout& la
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const ControlRow& row = kControls[i];
     const RECT& at = layout.controls[i];
-    const OkStep* step = FindOkStep(row.id);
+    const SettingField* field = FindSettingField(row.id);
     switch (row.kind) {
       case FIELD_LABEL:
       case HEADING:
@@ -206,10 +193,10 @@ bool AddControls(HWND window, const Settings& settings, const SettingsLayout& la
         break;
       case NUMBER:
         made[i] = row.id == IDC_CLEAN_HOUR ? AddHourEdit(window, at, settings.clean_hour)
-                                           : AddNumberEdit(window, row.id, at, settings.*step->number);
+                                           : AddNumberEdit(window, row.id, at, settings.*field->number);
         break;
       case CHECK:
-        made[i] = AddCheckbox(window, row.id, row.text, at, settings.*step->flag);
+        made[i] = AddCheckbox(window, row.id, row.text, at, settings.*field->flag);
         break;
       case LIST:
         made[i] = AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", settings.exclude_list, kListStyle, at, row.id);
@@ -266,13 +253,14 @@ BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
 void StoreFields(HWND window, SettingsWindowContext& context) {
   Settings& settings = *context.settings;
   bool was_starting_with_windows = settings.start_with_windows;
-  for (const OkStep& step : kOkSteps) {
-    if (step.number) {
+  for (const SettingField& field : kSettingFields) {
+    if (!field.control) continue;
+    if (field.number) {
       wchar_t text[kNumberReadLength] = {};
-      GetDlgItemTextW(window, step.id, text, kNumberReadLength);
-      settings.*step.number = ClampSettingsField(step.id, SettingsFieldNumber(text));
+      GetDlgItemTextW(window, field.control, text, kNumberReadLength);
+      settings.*field.number = ClampSettingsField(field.control, SettingsFieldNumber(text));
     } else {
-      settings.*step.flag = SettingsCheckState(SendDlgItemMessageW(window, step.id, BM_GETCHECK, 0, 0));
+      settings.*field.flag = SettingsCheckState(SendDlgItemMessageW(window, field.control, BM_GETCHECK, 0, 0));
     }
   }
   // The field stops typing at this length; a longer text set from outside
@@ -432,10 +420,10 @@ SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi) {
 }
 
 int32_t ClampSettingsField(int id, int32_t value) {
-  for (const OkStep& step : kOkSteps) {
-    if (step.id != id || !step.number) continue;
-    if (value < step.low) return step.low;
-    if (value > step.high) return step.high;
+  for (const SettingField& field : kSettingFields) {
+    if (!field.control || field.control != id || !field.number) continue;
+    if (value < field.low) return field.low;
+    if (value > field.high) return field.high;
     return value;
   }
   return value;
@@ -479,9 +467,10 @@ bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed
 }
 
 bool ShowSettingsWindow(HWND owner, Settings& settings) {
-  if (!app.settings_class_registered) {
+  static bool class_registered = false;
+  if (!class_registered) {
     RegisterSettingsClass();
-    app.settings_class_registered = true;
+    class_registered = true;
   }
   SettingsWindowContext context = {};
   context.settings = &settings;
@@ -521,6 +510,8 @@ bool ShowSettingsWindow(HWND owner, Settings& settings) {
   if (owner && IsWindowVisible(owner)) EnableWindow(owner, TRUE);
   return context.saved;
 }
+
+namespace {
 
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* context = reinterpret_cast<SettingsWindowContext*>(GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -597,3 +588,5 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
+
+}  // namespace

@@ -1,25 +1,24 @@
 // Session rings: the load of the last 300 refreshes and the last 50 cleans.
-#include "app/app.h"
+#include "status/status.h"
 
-void PushUsageSample(int32_t load_percent) {
-  UsageHistory& ring = app.usage_history;
+#include "app/app.h"
+#include "clean/clean.h"
+
+void PushUsageSample(UsageHistory& ring, int32_t load_percent) {
   ring.samples[ring.next] = load_percent;
   ring.next = (ring.next + 1) % USAGE_HISTORY_CAPACITY;
   if (ring.count < USAGE_HISTORY_CAPACITY) ring.count += 1;
 }
 
-int32_t UsageSampleCount() { return app.usage_history.count; }
-
-void CopyRecentUsage(int32_t* out, int32_t n) {
-  const UsageHistory& ring = app.usage_history;
+void CopyRecentUsage(const UsageHistory& ring, int32_t* out, int32_t n) {
   if (n > ring.count) n = ring.count;
   if (n <= 0) return;
   int32_t start = (ring.next - n + USAGE_HISTORY_CAPACITY) % USAGE_HISTORY_CAPACITY;
   for (int32_t k = 0; k < n; ++k) out[k] = ring.samples[(start + k) % USAGE_HISTORY_CAPACITY];
 }
 
-void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after) {
-  CleanHistory& ring = app.clean_history;
+void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes, const MemoryLists& before,
+                 const MemoryLists& after) {
   CleanRecord& entry = ring.entries[ring.next];
   ZeroMemory(&entry, sizeof entry);
   GetLocalTime(&entry.time);
@@ -37,11 +36,22 @@ void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, 
   if (ring.count < CLEAN_HISTORY_CAPACITY) ring.count += 1;
 }
 
-int32_t CopyRecentCleans(CleanRecord* out, int32_t n) {
-  const CleanHistory& ring = app.clean_history;
+int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n) {
   int32_t m = n < ring.count ? n : ring.count;
   if (m <= 0) return m;
   int32_t start = (ring.next - m + CLEAN_HISTORY_CAPACITY) % CLEAN_HISTORY_CAPACITY;
   for (int32_t k = 0; k < m; ++k) out[k] = ring.entries[(start + k) % CLEAN_HISTORY_CAPACITY];
   return m;
 }
+
+void PushUsageSample(int32_t load_percent) { PushUsageSample(app.status.usage_history, load_percent); }
+
+int32_t UsageSampleCount() { return app.status.usage_history.count; }
+
+void CopyRecentUsage(int32_t* out, int32_t n) { CopyRecentUsage(app.status.usage_history, out, n); }
+
+void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after) {
+  RecordClean(app.status.clean_history, freed_mb, processes, before, after);
+}
+
+int32_t CopyRecentCleans(CleanRecord* out, int32_t n) { return CopyRecentCleans(app.status.clean_history, out, n); }

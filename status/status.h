@@ -1,11 +1,10 @@
 // Status and history: the session rings of load samples and cleans, and the
-// status popup that shows them.
+// status popup that shows them. The popup's inner decisions and painting are
+// in status/status_internal.h.
 #pragma once
 
 #include <windows.h>
 #include <stdint.h>
-
-#include "clean/clean.h"
 
 constexpr int USAGE_HISTORY_CAPACITY = 300;
 constexpr int CLEAN_HISTORY_CAPACITY = 50;
@@ -15,6 +14,8 @@ struct UsageHistory {
   int32_t count;
   int32_t next;
 };
+
+struct MemoryLists;  // clean/clean.h
 
 struct CleanRecord {
   SYSTEMTIME time;
@@ -35,32 +36,6 @@ struct CleanHistory {
   int32_t next;
 };
 
-void PushUsageSample(int32_t load_percent);
-int32_t UsageSampleCount();
-// Copies the newest n samples, oldest first; `out` holds min(n, count).
-void CopyRecentUsage(int32_t* out, int32_t n);
-// `before` and `after` are the list readings around the clean.
-void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after);
-// Copies the newest n cleans, oldest first, and returns min(n, count).
-int32_t CopyRecentCleans(CleanRecord* out, int32_t n);
-
-// The status popup: a dark panel above the taskbar with the load, the used
-// and total memory, the elevation badge, a five-minute graph and the newest
-// cleans. At most one exists; it closes when it loses activation or on Esc.
-constexpr UINT_PTR TIMER_STATUS = 2;
-// Closes a popup that Windows kept from the foreground (after an automatic
-// clean), unless the pointer rests on it.
-constexpr UINT_PTR TIMER_STATUS_AUTOCLOSE = 3;
-constexpr UINT STATUS_AUTOCLOSE_MS = 5000;
-constexpr int STATUS_RECENT_CLEANS = 5;
-constexpr int STATUS_GRAPH_MAX_POINTS = USAGE_HISTORY_CAPACITY + 2;
-
-void ShowStatusWindow(HWND owner);
-void CloseStatusWindow();
-bool IsStatusWindowOpen();
-void InvalidateStatusWindow();
-LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-
 // Where every part of the popup goes, in client pixels at the popup's DPI.
 struct StatusLayout {
   int margin;       // left of the text and the graph box, and the box's gap to the right
@@ -75,118 +50,63 @@ struct StatusLayout {
   int first_clean_y;
   int line_step;
   int pen_width;
-  SIZE client;      // holds all five clean lines
   // The memory lists' row under the memory line: a stacked bar and a line of
   // figures. Without it (lists_row 0) all three are 0 and every row below
   // sits where it always did.
   bool lists_row;
   int lists_bar_top, lists_bar_bottom;
   int lists_text_y;
-};
-// The 96-DPI layout scaled to `dpi`, rows pushed down only where the text is
-// taller than they allow: `figure_ascent` is the large font's ascent,
-// `text_height` a line of the normal font. With `lists_row` the lists' row
-// goes under the memory line and everything below moves down by its height.
-StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height, bool lists_row = false);
-// The graph box of a client `client_width` wide.
-RECT StatusGraphBox(const StatusLayout& layout, int client_width);
-
-// Placement beside the tray icon. The popup is aligned to `point` as the
-// TPM_ flags say (as CalculatePopupWindowPosition takes them), avoiding
-// `exclude`, the icon.
-struct StatusAnchor {
-  POINT point;
-  UINT flags;
-  RECT exclude;
-};
-// `icon` is where the shell says the icon is (empty when it cannot say),
-// `work` and `monitor` the work area and bounds of the icon's monitor. The
-// taskbar's edge is the side of the work area the icon lies beyond; an icon
-// inside the work area (the overflow flyout) or no icon at all: the
-// bottom-right corner of the work area, `gap` pixels in.
-StatusAnchor StatusPopupAnchor(const RECT& icon, const RECT& work, const RECT& monitor, int gap);
-// The popup of `size` aligned to the anchor.
-RECT AlignStatusPopup(const StatusAnchor& anchor, SIZE size);
-// Moved inside the work area, `gap` pixels from its edges where it fits.
-RECT FitInWorkArea(RECT rect, const RECT& work, int gap);
-// An automatic close of a popup that never got the foreground: only while
-// it is still not active and the pointer is not on it.
-bool ShouldAutoCloseStatus(bool active, bool pointer_over);
-// The large font is the normal one in bold at four times the height.
-LOGFONTW LargeStatusFont(LOGFONTW normal);
-// A click on the tray icon first takes activation from the open popup, which
-// closes; the button release that follows must not open it again. True when
-// a tray toggle at `now` is that release: within the double-click time of a
-// close by deactivation (tick 0: never closed that way).
-bool ShouldIgnoreStatusToggle(uint64_t now, uint64_t closed_by_deactivation_tick, uint32_t double_click_time);
-
-// Everything one paint shows, gathered before drawing.
-struct StatusFigures {
-  int32_t load_percent;
-  double used_gb;
-  double total_gb;
-  int32_t elevation;  // 1 elevated, 0 limited
-  int32_t samples[USAGE_HISTORY_CAPACITY];  // oldest first
-  int32_t sample_count;
-  CleanRecord cleans[STATUS_RECENT_CLEANS];  // oldest first
-  int32_t clean_count;
-  MemoryLists lists;  // all 0 unless readable
+  SIZE client;      // holds all five clean lines
 };
 
 // The popup's platform call that tests play: the memory lists, which only an
 // elevated Quillmere on Windows can read. The program always uses
-// kSystemStatusPlatform (AppState::status_platform).
+// kSystemStatusPlatform (StatusState::platform).
 struct StatusPlatform {
   bool (*read_memory_lists)(MemoryLists& lists);
 };
 extern const StatusPlatform kSystemStatusPlatform;
 
-// The parts of the lists' bar, left to right.
-enum StatusListPart { LIST_IN_USE, LIST_MODIFIED, LIST_STANDBY, LIST_FREE, STATUS_LIST_PARTS };
-// The four parts in MB: in use is the total less the three lists (never
-// below 0), free counts the zeroed pages too.
-void StatusListParts(const MemoryLists& lists, double total_mb, double (&parts)[STATUS_LIST_PARTS]);
-// The bar cut into one rectangle per part, each as wide as its share of the
-// sum; the rectangles tile the bar exactly, left to right. A part of 0 (or
-// less) is an empty rectangle; with nothing to share out all are empty.
-void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& bar,
-                        RECT (&segments)[STATUS_LIST_PARTS]);
-// "In use 9120  Modified 210  Standby 5320  Free 1620 MB".
-void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS]);
-// The colour of each part in the bar.
-COLORREF StatusListColor(int part);
-
-struct StatusTextLine {
-  int y;
-  wchar_t text[64];
+// The popup and the rings, kept in AppState::status. Everything starts zero
+// but the elevation, which starts unknown.
+struct StatusState {
+  UsageHistory usage_history;
+  CleanHistory clean_history;
+  HWND window;  // the popup while it is open
+  HFONT font;
+  HFONT large_font;
+  StatusLayout layout;  // of the open popup, from its fonts
+  bool class_registered;
+  int elevation = -1;  // asked at the first paint: -1 unknown, 0 limited, 1 elevated
+  uint64_t closed_by_deactivation_tick;  // 0: never
+  const StatusPlatform* platform = &kSystemStatusPlatform;
+  FARPROC dwm_set_window_attribute_entry;  // DwmSetWindowAttribute, once found
 };
 
-// The load figure's colour: green below 60, amber to 79, red above.
-COLORREF StatusLoadColor(int load_percent);
-// The graph's outline in the graph box: the
-// newest samples spread over the inner width, then the two closing points
-// along the box's bottom. Answers the number of points written, 0 when
-// there is nothing to draw (fewer than 2 samples, or no inner width).
-int StatusGraphPoints(const int32_t* samples, int32_t count, const RECT& box,
-                      POINT (&points)[STATUS_GRAPH_MAX_POINTS]);
-// "  09:05  Freed 1235 MB  (87 procs)", and when the lists were read the
-// standby list's change, "  standby -812 MB".
-void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record);
-// The lines under "Recent cleans", newest first, a line step apart from the
-// layout's first clean row (17 pixels from y 262 at 96 DPI); with no cleans
-// the one line "No cleans yet this session". `cleans` are oldest first, as
-// the history copies them. Answers the number of lines.
-int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayout& layout,
-                     StatusTextLine (&lines)[STATUS_RECENT_CLEANS]);
+void PushUsageSample(UsageHistory& ring, int32_t load_percent);
+// Copies the newest n samples, oldest first; `out` holds min(n, count).
+void CopyRecentUsage(const UsageHistory& ring, int32_t* out, int32_t n);
+// `before` and `after` are the list readings around the clean.
+void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes, const MemoryLists& before,
+                 const MemoryLists& after);
+// Copies the newest n cleans, oldest first, and returns min(n, count).
+int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
 
-// Reads the memory, the lists, the rings and (once per run) the elevation.
-void GatherStatusFigures(StatusFigures& figures);
-// Fonts of the popup at `dpi`, made on its creation (and again when it
-// moves to a monitor of another scale) and deleted on its destruction; the
-// layout that follows from them, with the lists' row or without, goes to
-// app.status_layout.
-void CreateStatusFonts(UINT dpi, bool lists_row = false);
-void DeleteStatusFonts();
-// Draws the whole popup into `dc`, which is `width` x `height`, with the
-// popup's fonts and layout; every object it makes is gone when it returns.
-void DrawStatus(HDC dc, int width, int height, const StatusLayout& layout, const StatusFigures& figures);
+// The same on the session's rings.
+void PushUsageSample(int32_t load_percent);
+int32_t UsageSampleCount();
+void CopyRecentUsage(int32_t* out, int32_t n);
+void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after);
+int32_t CopyRecentCleans(CleanRecord* out, int32_t n);
+
+// The status popup: a dark panel above the taskbar with the load, the used
+// and total memory, the elevation badge, a five-minute graph and the newest
+// cleans. At most one exists; it closes when it loses activation or on Esc.
+void ShowStatusWindow(HWND owner);
+void CloseStatusWindow();
+bool IsStatusWindowOpen();
+void InvalidateStatusWindow();
+// A click on the tray icon first takes activation from the open popup, which
+// closes; the button release that follows must not open it again. True when
+// a tray toggle now is that release.
+bool IsStatusToggleIgnoredNow();

@@ -1,6 +1,12 @@
 // The popup's picture: gathered figures drawn off-screen, copied once.
+#include "status/status_internal.h"
+
+#include <wchar.h>
+
 #include "app/app.h"
+#include "app/shared.h"
 #include "clean/clean.h"
+#include "status/status.h"
 
 #include <math.h>
 
@@ -83,9 +89,8 @@ void DrawGraph(HDC dc, const RECT& box, int pen_width, const StatusFigures& figu
 }  // namespace
 
 COLORREF StatusLoadColor(int load_percent) {
-  if (load_percent > 79) return RGB(225, 60, 60);
-  if (load_percent >= 60) return RGB(255, 195, 0);
-  return RGB(50, 210, 80);
+  static const COLORREF kBandColours[] = {RGB(50, 210, 80), RGB(255, 195, 0), RGB(225, 60, 60)};
+  return kBandColours[LoadBandOf(load_percent)];
 }
 
 StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height, bool lists_row) {
@@ -248,14 +253,14 @@ void GatherStatusFigures(StatusFigures& figures) {
   figures.total_gb = memory.total_gb;
 
   // Asked once per run: the answer cannot change while the process lives.
-  if (app.status_elevation < 0) app.status_elevation = IsProcessElevated() ? 1 : 0;
-  figures.elevation = app.status_elevation;
+  if (app.status.elevation < 0) app.status.elevation = IsProcessElevated() ? 1 : 0;
+  figures.elevation = app.status.elevation;
 
   int32_t count = UsageSampleCount();
   figures.sample_count = count < USAGE_HISTORY_CAPACITY ? count : USAGE_HISTORY_CAPACITY;
   CopyRecentUsage(figures.samples, figures.sample_count);
   figures.clean_count = CopyRecentCleans(figures.cleans, STATUS_RECENT_CLEANS);
-  if (!app.status_platform->read_memory_lists(figures.lists)) ZeroMemory(&figures.lists, sizeof figures.lists);
+  if (!app.status.platform->read_memory_lists(figures.lists)) ZeroMemory(&figures.lists, sizeof figures.lists);
 }
 
 void DrawStatus(HDC dc, int width, int height, const StatusLayout& layout, const StatusFigures& figures) {
@@ -265,11 +270,11 @@ void DrawStatus(HDC dc, int width, int height, const StatusLayout& layout, const
   const int x = layout.margin;
 
   HGDIOBJ previous_font = GetCurrentObject(dc, OBJ_FONT);
-  SelectObject(dc, app.status_large_font);
+  SelectObject(dc, app.status.large_font);
   FormatBounded(text, 64, L"%d%%", figures.load_percent);
   Text(dc, x, layout.figure_y, text, StatusLoadColor(figures.load_percent));
 
-  SelectObject(dc, app.status_font);
+  SelectObject(dc, app.status.font);
   FormatBounded(text, 64, L"%.1f / %.1f GB used", figures.used_gb, figures.total_gb);
   Text(dc, x, layout.memory_y, text, kSecondaryText);
 

@@ -1,5 +1,11 @@
 // The status popup's window: creation and placement, its messages, its end.
+#include "status/status.h"
+
 #include "app/app.h"
+#include "app/shared.h"
+#include "status/status_internal.h"
+
+LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 namespace {
 
@@ -14,13 +20,13 @@ using SetWindowAttributeFunction = HRESULT(WINAPI*)(HWND window, DWORD attribute
 // dwmapi is no KnownDLL, so it is loaded from System32 at the first popup
 // and kept for the run: one reference, however many popups follow.
 SetWindowAttributeFunction FindSetWindowAttribute() {
-  if (!app.dwm_set_window_attribute_entry) {
+  if (!app.status.dwm_set_window_attribute_entry) {
     HMODULE dwm = LoadSystemLibrary(L"dwmapi.dll");
     FARPROC entry = dwm ? GetProcAddress(dwm, "DwmSetWindowAttribute") : NULL;
-    if (entry) app.dwm_set_window_attribute_entry = entry;
+    if (entry) app.status.dwm_set_window_attribute_entry = entry;
     else if (dwm) FreeLibrary(dwm);
   }
-  return reinterpret_cast<SetWindowAttributeFunction>(reinterpret_cast<void*>(app.dwm_set_window_attribute_entry));
+  return reinterpret_cast<SetWindowAttributeFunction>(reinterpret_cast<void*>(app.status.dwm_set_window_attribute_entry));
 }
 
 // Dark title bar on Windows 10 and 11, rounded corners on 11; older systems
@@ -41,11 +47,11 @@ bool TrayIconRect(RECT& rect) {
   HMODULE shell32 = GetModuleHandleW(L"shell32.dll");
   auto get_rect = reinterpret_cast<GetRectFunction>(
       reinterpret_cast<void*>(shell32 ? GetProcAddress(shell32, "Shell_NotifyIconGetRect") : NULL));
-  if (!get_rect || !app.tray_data.hWnd) return false;
+  if (!get_rect || !app.tray.data.hWnd) return false;
   NOTIFYICONIDENTIFIER icon = {};
   icon.cbSize = sizeof icon;
-  icon.hWnd = app.tray_data.hWnd;
-  icon.uID = app.tray_data.uID;
+  icon.hWnd = app.tray.data.hWnd;
+  icon.uID = app.tray.data.uID;
   return SUCCEEDED(get_rect(&icon, &rect));
 }
 
@@ -66,7 +72,7 @@ void IconMonitor(const RECT& icon, RECT& work, RECT& bounds) {
 
 // The popup's outer size for its client layout at its DPI.
 SIZE StatusOuterSize(HWND window, UINT dpi) {
-  RECT frame = {0, 0, app.status_layout.client.cx, app.status_layout.client.cy};
+  RECT frame = {0, 0, app.status.layout.client.cx, app.status.layout.client.cy};
   AdjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)),
                          static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)), dpi);
   return {frame.right - frame.left, frame.bottom - frame.top};
@@ -112,12 +118,12 @@ void Paint(HWND window) {
   HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
   if (memory && bitmap) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    DrawStatus(memory, width, height, app.status_layout, figures);
+    DrawStatus(memory, width, height, app.status.layout, figures);
     BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
   } else {
     // No room for the off-screen copy: draw straight on, flicker and all.
-    DrawStatus(dc, width, height, app.status_layout, figures);
+    DrawStatus(dc, width, height, app.status.layout, figures);
   }
   if (bitmap) DeleteObject(bitmap);
   if (memory) DeleteDC(memory);
@@ -224,47 +230,51 @@ bool ShouldIgnoreStatusToggle(uint64_t now, uint64_t closed_by_deactivation_tick
   return now - closed_by_deactivation_tick < double_click_time;
 }
 
+bool IsStatusToggleIgnoredNow() {
+  return ShouldIgnoreStatusToggle(GetTickCount64(), app.status.closed_by_deactivation_tick, GetDoubleClickTime());
+}
+
 void CreateStatusFonts(UINT dpi, bool lists_row) {
   DeleteStatusFonts();
   LOGFONTW font = {};
   IconTitleFontForDpi(font, dpi);
-  app.status_font = CreateFontIndirectW(&font);
+  app.status.font = CreateFontIndirectW(&font);
   LOGFONTW large = LargeStatusFont(font);
-  app.status_large_font = CreateFontIndirectW(&large);
+  app.status.large_font = CreateFontIndirectW(&large);
 
   // The rows follow the fonts' real heights.
   TEXTMETRICW normal = {}, figure = {};
   HDC screen = GetDC(NULL);
   if (screen) {
-    HGDIOBJ previous = SelectObject(screen, app.status_large_font);
+    HGDIOBJ previous = SelectObject(screen, app.status.large_font);
     GetTextMetricsW(screen, &figure);
-    SelectObject(screen, app.status_font);
+    SelectObject(screen, app.status.font);
     GetTextMetricsW(screen, &normal);
     SelectObject(screen, previous);
     ReleaseDC(NULL, screen);
   }
-  app.status_layout = LayOutStatus(dpi, figure.tmAscent, normal.tmHeight, lists_row);
+  app.status.layout = LayOutStatus(dpi, figure.tmAscent, normal.tmHeight, lists_row);
 }
 
 void DeleteStatusFonts() {
-  if (app.status_large_font) {
-    DeleteObject(app.status_large_font);
-    app.status_large_font = NULL;
+  if (app.status.large_font) {
+    DeleteObject(app.status.large_font);
+    app.status.large_font = NULL;
   }
-  if (app.status_font) {
-    DeleteObject(app.status_font);
-    app.status_font = NULL;
+  if (app.status.font) {
+    DeleteObject(app.status.font);
+    app.status.font = NULL;
   }
 }
 
 void ShowStatusWindow(HWND owner) {
-  if (app.status_window) {
-    SetForegroundWindow(app.status_window);
+  if (app.status.window) {
+    SetForegroundWindow(app.status.window);
     return;
   }
-  if (!app.status_class_registered) {
+  if (!app.status.class_registered) {
     RegisterStatusClass();
-    app.status_class_registered = true;
+    app.status.class_registered = true;
   }
   RECT icon = {}, work = {}, monitor = {};
   if (!TrayIconRect(icon)) icon = {};
@@ -276,7 +286,7 @@ void ShowStatusWindow(HWND owner) {
                                WS_POPUP | WS_CAPTION | WS_SYSMENU, work.right - 1, work.bottom - 1, 1, 1, owner, NULL,
                                GetModuleHandleW(NULL), NULL);
   if (!popup) return;
-  app.status_window = popup;
+  app.status.window = popup;
   UINT dpi = WindowDpi(popup);
   int gap = ScaleForDpi(12, dpi);
   RECT place = PlaceStatusPopup(StatusPopupAnchor(icon, work, monitor, gap), StatusOuterSize(popup, dpi), work, gap);
@@ -293,13 +303,13 @@ void ShowStatusWindow(HWND owner) {
 }
 
 void CloseStatusWindow() {
-  if (app.status_window) DestroyWindow(app.status_window);
+  if (app.status.window) DestroyWindow(app.status.window);
 }
 
-bool IsStatusWindowOpen() { return app.status_window != NULL; }
+bool IsStatusWindowOpen() { return app.status.window != NULL; }
 
 void InvalidateStatusWindow() {
-  if (app.status_window) InvalidateRect(app.status_window, NULL, FALSE);
+  if (app.status.window) InvalidateRect(app.status.window, NULL, FALSE);
 }
 
 LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -309,14 +319,14 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       // The lists' row only where the lists can be read; the size stays
       // for this showing even if that changes while it is open.
       MemoryLists lists = {};
-      CreateStatusFonts(WindowDpi(window), app.status_platform->read_memory_lists(lists));
+      CreateStatusFonts(WindowDpi(window), app.status.platform->read_memory_lists(lists));
       SetTimer(window, TIMER_STATUS, 1000, NULL);
       return 0;
     }
     case WM_DPICHANGED: {
       // On a monitor of another scale: new fonts and layout, Windows' place.
       UINT dpi = HIWORD(wParam);
-      CreateStatusFonts(dpi, app.status_layout.lists_row);
+      CreateStatusFonts(dpi, app.status.layout.lists_row);
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       SIZE size = StatusOuterSize(window, dpi);
       SetWindowPos(window, NULL, suggested->left, suggested->top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -327,7 +337,7 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       KillTimer(window, TIMER_STATUS);
       KillTimer(window, TIMER_STATUS_AUTOCLOSE);
       DeleteStatusFonts();
-      app.status_window = NULL;
+      app.status.window = NULL;
       return 0;
     case WM_ACTIVATE:
       // A popup being destroyed is hidden first and then loses activation;
@@ -336,7 +346,7 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       // the close however long the close took.
       if (LOWORD(wParam) == WA_INACTIVE && IsWindowVisible(window)) {
         DestroyWindow(window);
-        app.status_closed_by_deactivation_tick = GetTickCount64();
+        app.status.closed_by_deactivation_tick = GetTickCount64();
       } else if (LOWORD(wParam) != WA_INACTIVE) {
         KillTimer(window, TIMER_STATUS_AUTOCLOSE);
         // The default procedure, kept out of this message, is what gives an

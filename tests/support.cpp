@@ -4,6 +4,7 @@
 #include <shlobj.h>
 
 #include "app/app.h"
+#include "app/shared.h"
 
 std::wstring AppFolder() {
   wchar_t folder[MAX_PATH] = {};
@@ -141,7 +142,7 @@ int RecordingTray::Count(DWORD message, UINT flags) const {
 
 void RecordTray() {
   recording_tray = RecordingTray{};
-  app.tray_platform = &kRecordingTrayPlatform;
+  app.tray.platform = &kRecordingTrayPlatform;
 }
 
 namespace {

@@ -9,10 +9,22 @@
 #include "clean/clean.h"
 
 constexpr UINT TRAY_ICON_ID = 1;
+// The icon's callback message to the main window.
+constexpr UINT WM_TRAYICON = WM_USER + 1;
+
+// The menu's commands, sent to the main window as WM_COMMAND.
+
+constexpr WORD IDM_CLEAN_NOW = 100;
+constexpr WORD IDM_TOGGLE_AUTO = 101;
+constexpr WORD IDM_SETTINGS = 102;
+constexpr WORD IDM_EXIT = 103;
+constexpr WORD IDM_STATUS = 104;
+// Shown only while the program runs without elevation.
+constexpr WORD IDM_RUN_AS_ADMIN = 110;
 
 // The shell, clock and memory calls behind the icon, gathered so that a
 // test can play a shell that refuses adds or a load of its choosing. The
-// program always uses kSystemTrayPlatform (AppState::tray_platform).
+// program always uses kSystemTrayPlatform (TrayState::platform).
 struct TrayPlatform {
   BOOL(WINAPI* notify_icon)(DWORD message, PNOTIFYICONDATAW data);
   ULONGLONG(WINAPI* tick_count)();
@@ -20,12 +32,32 @@ struct TrayPlatform {
 };
 extern const TrayPlatform kSystemTrayPlatform;
 
+// What the tray shows: the picture's key and the tooltip text. All zero
+// (AddTrayIcon's reset) matches no drawing, so the next refresh sends both.
+struct TrayShown {
+  int icon_size;
+  int bar_top;
+  COLORREF bar_colour;
+  wchar_t tip[128];
+};
+
+// The icon's state, in AppState::tray.
+struct TrayState {
+  NOTIFYICONDATAW data;  // the icon's record, shared by every request
+  HICON drawn_icon;      // the icon last drawn; exactly one at a time
+  TrayShown shown;       // what the shell last took from UpdateUsageIcon
+  const TrayPlatform* platform = &kSystemTrayPlatform;
+  bool add_pending;          // an add was refused; still retrying
+  bool add_at_start;         // that add was the first one, which may give up
+  uint64_t add_failed_tick;  // when it was refused
+};
+
 bool AddTrayIcon(HWND window);
 
 // A refused add is tried again on every tick and on "TaskbarCreated" until
 // the shell takes the icon. At start (a logon can bring the taskbar minutes
 // late on a slow machine) the program gives up TRAY_ADD_START_RETRY_MS after
-// the first refusal and ends with exit code 1, so that a copy in a session
+// the first refusal, and the shell ends with exit code 1, so that a copy in a session
 // that never gets a notification area does not linger unseen. After a
 // taskbar restart it never gives up: the session has a shell, and the
 // program goes on cleaning until the new taskbar takes the icon.
@@ -37,10 +69,11 @@ TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64
 bool StartTrayIcon(HWND window);
 // On "TaskbarCreated": the icon again (drawn by the next tick), or a pending
 // add that never gives up; a pending add is tried once more, and drawn at
-// once when it works.
-void AddTrayIconAgain(HWND window);
+// once when it works. Answers as RetryTrayIcon.
+TrayAddStep AddTrayIconAgain(HWND window);
 // One more try at a pending add. TRAY_ADD_DONE: the icon is in (the caller
-// draws it); TRAY_ADD_GIVE_UP: the window is destroyed and the quit code is 1.
+// draws it); TRAY_ADD_GIVE_UP: the add at start has waited too long, and the
+// caller ends the program.
 TrayAddStep RetryTrayIcon(HWND window);
 void RemoveTrayIcon();
 void ShowBalloon(const wchar_t* title, const wchar_t* text);
@@ -50,14 +83,6 @@ void RefreshTray();
 // it differs from what the shell last took; nothing at all when neither does.
 void UpdateUsageIcon(double used_gb, double total_gb, int load_percent);
 
-// What the tray shows: the picture's key and the tooltip text. All zero
-// (AddTrayIcon's reset) matches no drawing, so the next refresh sends both.
-struct TrayShown {
-  int icon_size;
-  int bar_top;
-  COLORREF bar_colour;
-  wchar_t tip[128];
-};
 // NIF_ICON when the picture of `wanted` differs from `shown`, NIF_TIP when
 // its text does; 0 when the shell needs no call.
 UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted);
@@ -72,5 +97,7 @@ void FormatTooltip(wchar_t (&tip)[128], double used_gb, double total_gb, int loa
 // (checked when on), "Settings...", then "Run as Administrator" when
 // `offer_elevation`, and "Exit". The caller destroys it.
 HMENU BuildTrayMenu(bool auto_clean_on, bool offer_elevation);
-// Shows the menu at the cursor; the picked command arrives as WM_COMMAND.
-void ShowTrayMenu(HWND window, bool auto_clean_on, bool offer_elevation);
+// Shows the menu at the cursor; the picked command arrives at `owner` as
+// WM_COMMAND. The menu closes on a click elsewhere only while its owner is
+// the foreground window.
+void ShowTrayMenu(HWND owner, bool auto_clean_on, bool offer_elevation);

@@ -2,17 +2,18 @@
 #include "tray/tray.h"
 
 #include "app/app.h"
+#include "app/shared.h"
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the complete 64-bit NOTIFYICONDATAW");
 
 const TrayPlatform kSystemTrayPlatform = {Shell_NotifyIconW, GetTickCount64, TakeMemorySnapshot};
 
 bool AddTrayIcon(HWND window) {
-  NOTIFYICONDATAW& tray = app.tray_data;
+  NOTIFYICONDATAW& tray = app.tray.data;
   ZeroMemory(&tray, sizeof tray);
   // The add shows the resource icon and a bare name: the next refresh must
   // send its picture and tooltip again.
-  app.tray_shown = {};
+  app.tray.shown = {};
   tray.cbSize = sizeof tray;
   tray.hWnd = window;
   tray.uID = TRAY_ICON_ID;
@@ -21,7 +22,7 @@ bool AddTrayIcon(HWND window) {
   tray.hIcon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(1));
   if (!tray.hIcon) tray.hIcon = LoadIconW(NULL, IDI_APPLICATION);
   CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), L"Quillmere");
-  return app.tray_platform->notify_icon(NIM_ADD, &tray) != FALSE;
+  return app.tray.platform->notify_icon(NIM_ADD, &tray) != FALSE;
 }
 
 TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64_t first_failure_tick) {
@@ -35,9 +36,9 @@ TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64
 namespace {
 
 void KeepTrying(bool at_start) {
-  app.tray_add_pending = 1;
-  app.tray_add_at_start = at_start;
-  app.tray_add_failed_tick = app.tray_platform->tick_count();
+  app.tray.add_pending = 1;
+  app.tray.add_at_start = at_start;
+  app.tray.add_failed_tick = app.tray.platform->tick_count();
 }
 
 }  // namespace
@@ -51,34 +52,33 @@ bool StartTrayIcon(HWND window) {
   return false;
 }
 
-void AddTrayIconAgain(HWND window) {
-  if (app.tray_add_pending) {
-    if (RetryTrayIcon(window) == TRAY_ADD_DONE) RefreshTray();
-    return;
+TrayAddStep AddTrayIconAgain(HWND window) {
+  if (app.tray.add_pending) {
+    TrayAddStep step = RetryTrayIcon(window);
+    if (step == TRAY_ADD_DONE) RefreshTray();
+    return step;
   }
   // A new taskbar can announce itself before it takes icons.
-  if (!AddTrayIcon(window)) KeepTrying(false);
+  if (AddTrayIcon(window)) return TRAY_ADD_DONE;
+  KeepTrying(false);
+  return TRAY_ADD_WAIT;
 }
 
 TrayAddStep RetryTrayIcon(HWND window) {
   // A busy shell can time out on an add and still place the icon; adding
   // it again is then refused, but modifying it works.
-  bool added = AddTrayIcon(window) || app.tray_platform->notify_icon(NIM_MODIFY, &app.tray_data) != FALSE;
+  bool added = AddTrayIcon(window) || app.tray.platform->notify_icon(NIM_MODIFY, &app.tray.data) != FALSE;
   TrayAddStep step =
-      NextTrayAddStep(added, app.tray_add_at_start, app.tray_platform->tick_count(), app.tray_add_failed_tick);
-  if (step != TRAY_ADD_WAIT) app.tray_add_pending = 0;
-  if (step == TRAY_ADD_GIVE_UP) {
-    app.quit_code = 1;
-    DestroyWindow(window);
-  }
+      NextTrayAddStep(added, app.tray.add_at_start, app.tray.platform->tick_count(), app.tray.add_failed_tick);
+  if (step != TRAY_ADD_WAIT) app.tray.add_pending = 0;
   return step;
 }
 
 void RemoveTrayIcon() {
-  app.tray_platform->notify_icon(NIM_DELETE, &app.tray_data);
-  if (app.drawn_icon) {
-    DestroyIcon(app.drawn_icon);
-    app.drawn_icon = NULL;
+  app.tray.platform->notify_icon(NIM_DELETE, &app.tray.data);
+  if (app.tray.drawn_icon) {
+    DestroyIcon(app.tray.drawn_icon);
+    app.tray.drawn_icon = NULL;
   }
 }
 
@@ -92,5 +92,5 @@ void ShowBalloon(const wchar_t* title, const wchar_t* text) {
   balloon.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
   CopyBounded(balloon.szInfoTitle, ARRAYSIZE(balloon.szInfoTitle), title);
   CopyBounded(balloon.szInfo, ARRAYSIZE(balloon.szInfo), text);
-  app.tray_platform->notify_icon(NIM_MODIFY, &balloon);
+  app.tray.platform->notify_icon(NIM_MODIFY, &balloon);
 }

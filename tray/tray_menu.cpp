@@ -1,5 +1,4 @@
 // The tray icon's context menu, built anew for every showing.
-#include "app/app.h"
 #include "tray/tray.h"
 
 HMENU BuildTrayMenu(bool auto_clean_on, bool offer_elevation) {
@@ -25,13 +24,9 @@ HMENU BuildTrayMenu(bool auto_clean_on, bool offer_elevation) {
   return menu;
 }
 
-void ShowTrayMenu(HWND window, bool auto_clean_on, bool offer_elevation) {
+void ShowTrayMenu(HWND owner, bool auto_clean_on, bool offer_elevation) {
   HMENU menu = BuildTrayMenu(auto_clean_on, offer_elevation);
   if (!menu) return;
-  // The menu closes on a click elsewhere only if its owner is the foreground
-  // window, which a message-only window can never be: the hidden top-level
-  // shell window owns it and hands the picked command on to `window`.
-  HWND owner = app.shell_window ? app.shell_window : window;
   SetForegroundWindow(owner);
   POINT cursor = {0, 0};
   GetCursorPos(&cursor);

@@ -5,7 +5,9 @@
 #include <wchar.h>
 
 #include "app/app.h"
+#include "app/shared.h"
 #include "clean/clean.h"
+#include "status/status.h"
 
 namespace {
 constexpr int kLargestIconSize = 256;
@@ -58,9 +60,8 @@ int UsageIconSize(int small_icon_width) {
 int UsageBarTop(int size, int load_percent) { return size - (load_percent * size) / 100; }
 
 COLORREF UsageBarColor(int load_percent) {
-  if (load_percent > 79) return RGB(220, 55, 55);
-  if (load_percent >= 60) return RGB(220, 175, 0);
-  return RGB(45, 200, 75);
+  static const COLORREF kBandColours[] = {RGB(45, 200, 75), RGB(220, 175, 0), RGB(220, 55, 55)};
+  return kBandColours[LoadBandOf(load_percent)];
 }
 
 void FormatTooltip(wchar_t (&tip)[128], double used_gb, double total_gb, int load_percent) {
@@ -78,7 +79,7 @@ UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted) {
 
 void RefreshTray() {
   MemorySnapshot snapshot = {};
-  if (!app.tray_platform->take_snapshot(snapshot)) return;
+  if (!app.tray.platform->take_snapshot(snapshot)) return;
   int load = static_cast<int>(snapshot.load_percent);
   UpdateUsageIcon(snapshot.used_gb, snapshot.total_gb, load);
   PushUsageSample(load);
@@ -93,22 +94,22 @@ void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
   wanted.bar_top = UsageBarTop(wanted.icon_size, load_percent);
   wanted.bar_colour = UsageBarColor(load_percent);
   FormatTooltip(wanted.tip, used_gb, total_gb, load_percent);
-  UINT changes = TrayChanges(app.tray_shown, wanted);
+  UINT changes = TrayChanges(app.tray.shown, wanted);
   if (!changes) return;
 
-  NOTIFYICONDATAW& tray = app.tray_data;
+  NOTIFYICONDATAW& tray = app.tray.data;
   tray.uFlags = changes;
   if (changes & NIF_TIP) CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), wanted.tip);
   HICON previous = NULL;
   if (changes & NIF_ICON) {
-    previous = app.drawn_icon;
-    app.drawn_icon = DrawUsageIcon(wanted);
-    tray.hIcon = app.drawn_icon;
+    previous = app.tray.drawn_icon;
+    app.tray.drawn_icon = DrawUsageIcon(wanted);
+    tray.hIcon = app.tray.drawn_icon;
   }
   // After a refused modify (the shell may still have taken it, late) what
   // the tray shows is unknown: the next refresh sends both again.
-  if (app.tray_platform->notify_icon(NIM_MODIFY, &tray)) app.tray_shown = wanted;
-  else app.tray_shown = {};
+  if (app.tray.platform->notify_icon(NIM_MODIFY, &tray)) app.tray.shown = wanted;
+  else app.tray.shown = {};
   // Destroyed only once the shell holds its successor.
   if (previous) DestroyIcon(previous);
 }

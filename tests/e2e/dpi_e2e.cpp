@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
+#include "settings/settings_internal.h"
 #include "tests/support.h"
 
 namespace {

@@ -6,6 +6,7 @@
 
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
+#include "settings/settings_internal.h"
 
 namespace {
 

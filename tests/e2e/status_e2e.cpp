@@ -2,6 +2,7 @@
 // on the tray icon, its menu, Esc, a click on another window, a clean.
 #include "app/app.h"
 
+#include "status/status_internal.h"
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
 
@@ -91,7 +92,7 @@ TEST_F(StatusPopup, WithoutReadableListsItHasNoListsRow) {
   MemoryLists lists = {};
   ASSERT_FALSE(ReadMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
   CreateStatusFonts(96);
-  const StatusLayout expected = app.status_layout;
+  const StatusLayout expected = app.status.layout;
   DeleteStatusFonts();
   ASSERT_FALSE(expected.lists_row);
 

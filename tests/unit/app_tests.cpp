@@ -6,6 +6,8 @@
 #include "app/app.h"
 #include "tests/support.h"
 #include "tray/tray.h"
+#include "app/files.h"
+#include "app/shared.h"
 
 TEST(FormatBounded, RefusesCapacitiesOutsideTheIntRange) {
   wchar_t buffer[4] = {L'x', L'x', L'x', 0};
@@ -392,7 +394,7 @@ const wchar_t kLimitedText[] =
 
 std::wstring CleanedText(int index) {
   wchar_t text[128];
-  const CleanRecord& record = app.clean_history.entries[index];
+  const CleanRecord& record = app.status.clean_history.entries[index];
   FormatCleanBalloon(text, record.freed_mb, record.processes);
   return text;
 }
@@ -435,7 +437,7 @@ class MainWindow : public ::testing::Test {
   }
   void TearDown() override {
     if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
-    if (app.status_window) DestroyWindow(app.status_window);
+    if (app.status.window) DestroyWindow(app.status.window);
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
@@ -469,11 +471,11 @@ TEST_F(MainWindow, IgnoresUnknownCommandsTimersAndHotKeys) {
   };
   // Due by the interval, so a tick taken for the main one would clean.
   app.settings.interval_minutes = 1;
-  app.last_clean_tick = GetTickCount64() - 120000;
+  app.clean.last_clean_tick = GetTickCount64() - 120000;
   Settings before = app.settings;
   for (const Case& c : cases) {
     EXPECT_EQ(Send(c.message, c.wParam), 0);
-    EXPECT_EQ(app.clean_history.count, 0) << c.message << " " << c.wParam;
+    EXPECT_EQ(app.status.clean_history.count, 0) << c.message << " " << c.wParam;
     EXPECT_EQ(UsageSampleCount(), 0) << "no refresh: " << c.message << " " << c.wParam;
     EXPECT_TRUE(recording_tray.requests.empty()) << "no tray request: " << c.message << " " << c.wParam;
     EXPECT_FALSE(IsStatusWindowOpen()) << c.message << " " << c.wParam;
@@ -504,9 +506,9 @@ TEST_F(MainWindow, OnlyTheHotKeyInSilentModeAddsItsBalloon) {
   for (const Case& c : cases) {
     app.settings.silent_mode = c.silent;
     recording_tray.requests.clear();
-    int cleans = app.clean_history.count;
+    int cleans = app.status.clean_history.count;
     Send(c.message, c.wParam, c.lParam);
-    EXPECT_EQ(app.clean_history.count, cleans + 1);
+    EXPECT_EQ(app.status.clean_history.count, cleans + 1);
     std::vector<TrayRequest> balloons = recording_tray.Balloons();
     ASSERT_EQ(balloons.size(), c.balloon ? 1u : 0u) << c.silent << " " << c.message;
     if (c.balloon) ExpectBalloon(balloons[0], L"Quillmere", L"Clean triggered (Ctrl+Alt+R)");
@@ -532,8 +534,8 @@ TEST_F(MainWindow, ShellWindowHandsTaskbarCreatedAndMenuCommandsOn) {
   EXPECT_EQ(GetParent(shell), nullptr);
   EXPECT_FALSE(IsWindowVisible(shell));
   EXPECT_EQ(SendMessageW(shell, app.taskbar_created_message, 0, 0), 0);
-  EXPECT_EQ(app.tray_data.hWnd, app.main_window) << "the icon was added on the main window";
-  EXPECT_EQ(app.tray_data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_EQ(app.tray.data.hWnd, app.main_window) << "the icon was added on the main window";
+  EXPECT_EQ(app.tray.data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
 
   ASSERT_TRUE(app.settings.auto_clean);
   SendMessageW(shell, WM_COMMAND, IDM_TOGGLE_AUTO, 0);
@@ -567,7 +569,7 @@ TEST_F(MainWindow, ShellWindowEndsTheProgramOnACloseRequestAndOnlyThen) {
   EXPECT_FALSE(IsWindow(shell)) << "nothing left half alive";
   EXPECT_EQ(app.shell_window, nullptr);
   EXPECT_EQ(TrayRequests(NIM_DELETE), 1);
-  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray_data)) << "the icon is gone";
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray.data)) << "the icon is gone";
   MSG message = {};
   ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(message.wParam, 0u);
@@ -650,7 +652,7 @@ TEST_F(MainWindow, NoTaskbarMessageNumberTakesNoMessageForIt) {
   app.taskbar_created_message = 0;
   // Message 0 is WM_NULL: it must reach the default procedure, not the tray.
   EXPECT_EQ(Send(0, 0), 0);
-  EXPECT_EQ(app.tray_data.cbSize, 0u);
+  EXPECT_EQ(app.tray.data.cbSize, 0u);
 }
 
 TEST_F(MainWindow, HotKeyDoubleClickAndCleanNowEachRunOneClean) {
@@ -672,9 +674,9 @@ TEST_F(MainWindow, HotKeyDoubleClickAndCleanNowEachRunOneClean) {
       {WM_HOTKEY, HOTKEY_CLEAN + 1, 0, 0},
   };
   for (const Case& c : cases) {
-    int before = app.clean_history.count;
+    int before = app.status.clean_history.count;
     EXPECT_EQ(Send(c.message, c.wParam, c.lParam), 0);
-    EXPECT_EQ(app.clean_history.count - before, c.cleans) << c.message << " " << c.wParam << " " << c.lParam;
+    EXPECT_EQ(app.status.clean_history.count - before, c.cleans) << c.message << " " << c.wParam << " " << c.lParam;
   }
   std::string log = ReadFileBytes(AppFile(L"clean.log"));
   int lines = 0;
@@ -690,20 +692,20 @@ TEST_F(MainWindow, TimerTicksEvaluateTheTriggersOnlyWhileAutoCleanIsOn) {
   app.settings.on_idle_minutes = 0;
   app.settings.on_boot_delay = 60;
   uint64_t two_minutes_ago = GetTickCount64() - 120000;
-  app.last_clean_tick = two_minutes_ago;
+  app.clean.last_clean_tick = two_minutes_ago;
 
   app.settings.auto_clean = false;
   Send(WM_TIMER, TIMER_MAIN);
-  EXPECT_FALSE(app.boot_delay_armed);
-  EXPECT_EQ(app.boot_deadline_tick, 0u);
-  EXPECT_EQ(app.last_clean_tick, two_minutes_ago) << "no clean";
+  EXPECT_FALSE(app.auto_clean.boot_delay_armed);
+  EXPECT_EQ(app.auto_clean.boot_deadline_tick, 0u);
+  EXPECT_EQ(app.clean.last_clean_tick, two_minutes_ago) << "no clean";
   EXPECT_EQ(GetFileAttributesW(AppFile(L"clean.log").c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(UsageSampleCount(), 1) << "the tray refresh goes on";
 
   app.settings.auto_clean = true;
   Send(WM_TIMER, TIMER_MAIN);
-  EXPECT_TRUE(app.boot_delay_armed);
-  EXPECT_NE(app.last_clean_tick, two_minutes_ago) << "the interval clean ran";
+  EXPECT_TRUE(app.auto_clean.boot_delay_armed);
+  EXPECT_NE(app.clean.last_clean_tick, two_minutes_ago) << "the interval clean ran";
   EXPECT_NE(ReadFileBytes(AppFile(L"clean.log")), "");
 }
 
@@ -757,7 +759,7 @@ class Program : public ::testing::Test {
     EXPECT_EQ(app.shell_window, nullptr);
     EXPECT_EQ(FindWindowExW(HWND_MESSAGE, nullptr, L"Quillmere", nullptr), nullptr);
     EXPECT_EQ(FindWindowW(L"QuillmereShell", nullptr), nullptr);
-    EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray_data)) << "the icon is gone";
+    EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray.data)) << "the icon is gone";
     EXPECT_FALSE(GuardHeld());
   }
 };
@@ -826,7 +828,7 @@ TEST_F(Program, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
     ASSERT_TRUE(Start());
     EXPECT_EQ(app.is_elevated, elevated);
     for (int clean = 0; clean < 3; ++clean) SendMessageW(app.main_window, WM_COMMAND, IDM_CLEAN_NOW, 0);
-    ASSERT_EQ(app.clean_history.count, 3);
+    ASSERT_EQ(app.status.clean_history.count, 3);
     std::vector<TrayRequest> balloons = recording_tray.Balloons();
     ASSERT_EQ(balloons.size(), 3u) << elevated;
     ExpectBalloon(balloons[0], elevated ? L"RAM Cleaned" : kLimitedTitle,

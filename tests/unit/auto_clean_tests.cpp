@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/auto_clean.h"
 #include "tests/support.h"
 
 namespace {
@@ -73,7 +74,7 @@ bool FakeLists(MemoryLists& lists) {
 void FakeClean(HWND owner) {
   ++machine.cleans;
   machine.clean_owner = owner;
-  app.last_clean_tick = machine.now;
+  app.clean.last_clean_tick = machine.now;
 }
 
 const AutoCleanPlatform kFakeMachine = {FakeTickCount, FakeLocalTime, FakeLastInput,
@@ -107,14 +108,14 @@ struct Case {
 // and the idle trigger the last input; the free-memory trigger reads the
 // lists after the load.
 char Evaluate(const AutoCleanPlatform& platform) {
-  uint64_t deadline = app.boot_deadline_tick;
-  uint32_t date = app.last_scheduled_date;
+  uint64_t deadline = app.auto_clean.boot_deadline_tick;
+  uint32_t date = app.auto_clean.last_scheduled_date;
   machine.snapshot_calls = machine.lists_calls = machine.input_calls = machine.cleans = 0;
   EvaluateAutoClean(platform);
   if (machine.cleans == 0) return '.';
   if (machine.cleans > 1) return '!';
-  if (deadline != 0 && app.boot_deadline_tick == 0) return 'B';
-  if (app.last_scheduled_date != date) return 'S';
+  if (deadline != 0 && app.auto_clean.boot_deadline_tick == 0) return 'B';
+  if (app.auto_clean.last_scheduled_date != date) return 'S';
   if (machine.input_calls) return 'D';
   if (machine.lists_calls) return 'F';
   if (machine.snapshot_calls) return 'T';
@@ -229,7 +230,7 @@ TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
     settings.clean_hour = c.hour;
     settings.clean_minute = c.minute;
     settings.free_below_mb = c.free_below;
-    app.last_clean_tick = c.last_clean;
+    app.clean.last_clean_tick = c.last_clean;
     machine.load = c.load;
     machine.lists = MemoryLists{};
     machine.lists.readable = c.free_mb >= 0;
@@ -263,21 +264,21 @@ TEST_F(AutoClean, BootDelayArmsOnceAtTheFirstTickWithAPositiveValue) {
   app.settings = Settings{};  // every trigger off
   machine.now = kHour;
   EXPECT_EQ(Evaluate(kFakeMachine), '.');
-  EXPECT_FALSE(app.boot_delay_armed) << "a delay of 0 arms nothing";
+  EXPECT_FALSE(app.auto_clean.boot_delay_armed) << "a delay of 0 arms nothing";
 
   app.settings.on_boot_delay = 2;  // set while unarmed: armed at the next tick
   machine.now = kHour + kSecond;
   EXPECT_EQ(Evaluate(kFakeMachine), '.');
-  EXPECT_TRUE(app.boot_delay_armed);
-  EXPECT_EQ(app.boot_deadline_tick, kHour + 3 * kSecond);
+  EXPECT_TRUE(app.auto_clean.boot_delay_armed);
+  EXPECT_EQ(app.auto_clean.boot_deadline_tick, kHour + 3 * kSecond);
 
   app.settings.on_boot_delay = 600;  // no effect once armed
   machine.now = kHour + 3 * kSecond;
   EXPECT_EQ(Evaluate(kFakeMachine), 'B');
   machine.now = kHour + 20 * kMinute;
   EXPECT_EQ(Evaluate(kFakeMachine), '.') << "at most one boot-delay clean per run";
-  EXPECT_TRUE(app.boot_delay_armed);
-  EXPECT_EQ(app.boot_deadline_tick, 0u);
+  EXPECT_TRUE(app.auto_clean.boot_delay_armed);
+  EXPECT_EQ(app.auto_clean.boot_deadline_tick, 0u);
 }
 
 TEST(LocalDateKey, TellsEveryDateApart) {

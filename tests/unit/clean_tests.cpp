@@ -387,7 +387,7 @@ TEST_F(CleanSeam, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
       if (clean == 0) expected.insert(expected.begin() + 1, "enable privileges");
       EXPECT_EQ(fake.calls, expected) << "module found: " << c.module_found << ", clean " << clean;
     }
-    EXPECT_EQ(app.set_system_information_entry, nullptr);
+    EXPECT_EQ(app.clean.set_system_information_entry, nullptr);
   }
 }
 
@@ -844,16 +844,16 @@ TEST_F(RealClean, EnablesBothPurgePrivilegesInTheToken) {
 TEST_F(RealClean, RecordsLogsAndStampsOneClean) {
   // No folder: the clean runs and goes unlogged, creating nothing.
   RunClean(nullptr);
-  EXPECT_EQ(app.clean_history.count, 1);
+  EXPECT_EQ(app.status.clean_history.count, 1);
   EXPECT_EQ(GetFileAttributesW(AppFolder().c_str()), INVALID_FILE_ATTRIBUTES);
 
   ASSERT_TRUE(CreateDirectoryW(AppFolder().c_str(), nullptr));
   uint64_t before = GetTickCount64();
   RunClean(nullptr);
-  EXPECT_GE(app.last_clean_tick, before);
-  EXPECT_LE(app.last_clean_tick, GetTickCount64());
-  ASSERT_EQ(app.clean_history.count, 2);
-  const CleanRecord& record = app.clean_history.entries[1];
+  EXPECT_GE(app.clean.last_clean_tick, before);
+  EXPECT_LE(app.clean.last_clean_tick, GetTickCount64());
+  ASSERT_EQ(app.status.clean_history.count, 2);
+  const CleanRecord& record = app.status.clean_history.entries[1];
   EXPECT_GT(record.processes, 0) << "the prefix's own processes, this one included";
   EXPECT_GE(record.freed_mb, 0.0);
   std::string log = ReadFileBytes(AppFile(L"clean.log"));
@@ -876,9 +876,9 @@ TEST_F(RealClean, LimitedModeNoticeOnlyOnceAndNeverWhileSilent) {
     InitDefaultSettings(app.settings);
     app.settings.silent_mode = c.silent;
     app.is_elevated = c.elevated;
-    app.limited_notice_shown = c.shown_before;
+    app.clean.limited_notice_shown = c.shown_before;
     RunClean(nullptr);
-    EXPECT_EQ(app.limited_notice_shown, c.shown_after) << c.silent << c.elevated << c.shown_before;
+    EXPECT_EQ(app.clean.limited_notice_shown, c.shown_after) << c.silent << c.elevated << c.shown_before;
   }
 }
 
@@ -902,7 +902,7 @@ TEST_F(RealClean, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
     InitDefaultSettings(app.settings);
     RecordTray();
     app.is_elevated = c.elevated;
-    app.limited_notice_shown = c.notice_shown;
+    app.clean.limited_notice_shown = c.notice_shown;
     app.settings.notify_min_mb = c.notify_min_mb;
     RunClean(nullptr);
     std::vector<TrayRequest> balloons = recording_tray.Balloons();
@@ -917,7 +917,7 @@ TEST_F(RealClean, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
                 L"Not running as admin \u2014 standby & cache cleanup skipped. Right-click tray \u2192 Run as "
                 L"Administrator.");
     } else {
-      const CleanRecord& record = app.clean_history.entries[0];
+      const CleanRecord& record = app.status.clean_history.entries[0];
       wchar_t text[128];
       FormatCleanBalloon(text, record.freed_mb, record.processes);
       EXPECT_EQ(balloon.title, L"RAM Cleaned");
@@ -949,8 +949,8 @@ TEST_F(RealClean, ListsUnreadHereLeaveTheRecordAsBefore) {
   MemoryLists lists = {};
   ASSERT_FALSE(ReadMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
   RunClean(nullptr);
-  ASSERT_EQ(app.clean_history.count, 1);
-  const CleanRecord& record = app.clean_history.entries[0];
+  ASSERT_EQ(app.status.clean_history.count, 1);
+  const CleanRecord& record = app.status.clean_history.entries[0];
   EXPECT_FALSE(record.lists_read);
   EXPECT_EQ(record.standby_before_mb, 0.0);
   EXPECT_EQ(record.standby_after_mb, 0.0);
@@ -962,13 +962,13 @@ TEST_F(RealClean, WithoutTheTrimNoProcessIsCountedInTheRecordOrTheLog) {
   ASSERT_TRUE(CreateDirectoryW(AppFolder().c_str(), nullptr));
   app.settings.trim_working_sets = false;
   RunClean(nullptr);
-  ASSERT_EQ(app.clean_history.count, 1);
-  EXPECT_EQ(app.clean_history.entries[0].processes, 0);
+  ASSERT_EQ(app.status.clean_history.count, 1);
+  EXPECT_EQ(app.status.clean_history.entries[0].processes, 0);
   std::string log = ReadFileBytes(AppFile(L"clean.log"));
-  ExpectLogLine(log, app.clean_history.entries[0].freed_mb, 0);
+  ExpectLogLine(log, app.status.clean_history.entries[0].freed_mb, 0);
 
   // Switched back on, the same machine trims again.
   app.settings.trim_working_sets = true;
   RunClean(nullptr);
-  EXPECT_GT(app.clean_history.entries[1].processes, 0);
+  EXPECT_GT(app.status.clean_history.entries[1].processes, 0);
 }

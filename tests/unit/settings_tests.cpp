@@ -12,6 +12,8 @@
 
 #include "app/app.h"
 #include "tests/support.h"
+#include "app/shared.h"
+#include "settings/settings_internal.h"
 
 namespace {
 

@@ -9,6 +9,8 @@
 
 #include "app/app.h"
 #include "tests/support.h"
+#include "app/shared.h"
+#include "settings/settings_internal.h"
 
 namespace {
 
@@ -1029,7 +1031,7 @@ const TrayPlatform kBalloonRecorder = {RecordBalloon, GetTickCount64, TakeMemory
 // on, and not on every OK after.
 TEST_F(SettingsWindow, SwitchingStartWithWindowsOnOutsideProgramFilesSaysWhyOnce) {
   balloons.clear();
-  app.tray_platform = &kBalloonRecorder;
+  app.tray.platform = &kBalloonRecorder;
   EXPECT_TRUE(Show({Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}));
   ASSERT_TRUE(app.settings.start_with_windows);
   ASSERT_EQ(balloons.size(), 1u);
@@ -1043,5 +1045,5 @@ TEST_F(SettingsWindow, SwitchingStartWithWindowsOnOutsideProgramFilesSaysWhyOnce
   EXPECT_FALSE(app.settings.start_with_windows);
   EXPECT_EQ(balloons.size(), 1u) << "switched off";
   EXPECT_EQ(ReadRunValue(), L"");
-  app.tray_platform = &kSystemTrayPlatform;
+  app.tray.platform = &kSystemTrayPlatform;
 }

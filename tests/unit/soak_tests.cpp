@@ -11,6 +11,7 @@
 #include "clean/clean.h"
 #include "tests/support.h"
 #include "tray/tray.h"
+#include "status/status_internal.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ TEST(Soak, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExactly) {
   CreateDirectoryW(AppFolder().c_str(), nullptr);
   HWND window = CreateWindowExW(0, L"STATIC", L"soak", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   app.main_window = window;
-  app.tray_platform = &kChangingLoadTray;  // every refresh draws a new icon
+  app.tray.platform = &kChangingLoadTray;  // every refresh draws a new icon
   ASSERT_TRUE(AddTrayIcon(window));
 
   FilledHandleTables tables;
@@ -49,19 +50,19 @@ TEST(Soak, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExactly) {
   const int kRefreshes = 86400;
   int cleans = 0, popups = 0;
   for (int i = 1; i <= kRefreshes; ++i) {
-    HICON previous = app.drawn_icon;
+    HICON previous = app.tray.drawn_icon;
     RefreshTray();
-    ASSERT_NE(app.drawn_icon, nullptr) << "refresh " << i << " could not draw";
-    ASSERT_NE(app.drawn_icon, previous) << "refresh " << i;
+    ASSERT_NE(app.tray.drawn_icon, nullptr) << "refresh " << i << " could not draw";
+    ASSERT_NE(app.tray.drawn_icon, previous) << "refresh " << i;
     if (i % 300 == 0) {
       RunClean(window);
-      ASSERT_EQ(app.clean_history.count, ++cleans < 50 ? cleans : 50) << "clean " << cleans;
+      ASSERT_EQ(app.status.clean_history.count, ++cleans < 50 ? cleans : 50) << "clean " << cleans;
     }
     if (i % 600 == 0) {
       ShowStatusWindow(window);
       ASSERT_TRUE(IsStatusWindowOpen()) << "popup " << popups;
-      UpdateWindow(app.status_window);
-      ASSERT_EQ(ClientPixel(app.status_window, 30, 112), RGB(32, 32, 44)) << "popup " << popups << " painted";
+      UpdateWindow(app.status.window);
+      ASSERT_EQ(ClientPixel(app.status.window, 30, 112), RGB(32, 32, 44)) << "popup " << popups << " painted";
       CloseStatusWindow();
       Pump();
       ASSERT_FALSE(IsStatusWindowOpen());
@@ -76,9 +77,9 @@ TEST(Soak, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExactly) {
   // 86,400 samples from the timer and 288 from the cleans: full, the newest
   // slot just before the next one.
   EXPECT_EQ(UsageSampleCount(), USAGE_HISTORY_CAPACITY);
-  EXPECT_EQ(app.usage_history.next, (kRefreshes + cleans) % USAGE_HISTORY_CAPACITY);
-  EXPECT_EQ(app.clean_history.count, CLEAN_HISTORY_CAPACITY);
-  EXPECT_EQ(app.clean_history.next, cleans % CLEAN_HISTORY_CAPACITY);
+  EXPECT_EQ(app.status.usage_history.next, (kRefreshes + cleans) % USAGE_HISTORY_CAPACITY);
+  EXPECT_EQ(app.status.clean_history.count, CLEAN_HISTORY_CAPACITY);
+  EXPECT_EQ(app.status.clean_history.next, cleans % CLEAN_HISTORY_CAPACITY);
   CleanRecord newest[5];
   EXPECT_EQ(CopyRecentCleans(newest, 5), 5);
 

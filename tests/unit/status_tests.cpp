@@ -5,6 +5,8 @@
 
 #include "app/app.h"
 #include "clean/clean.h"
+#include "app/shared.h"
+#include "status/status_internal.h"
 #include "tests/support.h"
 #include "tray/tray.h"
 
@@ -80,8 +82,8 @@ TEST_F(History, CleanRecordKeepsTheListsOnlyWhenBothReadingsWorked) {
   for (const Case& c : cases) {
     ResetAppState();
     // A slot used before holds nothing of its earlier clean.
-    app.clean_history.entries[0].lists_read = true;
-    app.clean_history.entries[0].standby_before_mb = 123.0;
+    app.status.clean_history.entries[0].lists_read = true;
+    app.status.clean_history.entries[0].standby_before_mb = 123.0;
     RecordClean(55.0, 4, c.before, c.after);
     CleanRecord out[1];
     ASSERT_EQ(CopyRecentCleans(out, 1), 1);
@@ -97,7 +99,7 @@ TEST_F(History, CleanRecordKeepsTheListsOnlyWhenBothReadingsWorked) {
 
 TEST_F(History, CleanRingDropsTheOldestAfter50) {
   for (int i = 1; i <= 51; ++i) RecordClean(0.0, i, kUnread, kUnread);
-  EXPECT_EQ(app.clean_history.count, 50);
+  EXPECT_EQ(app.status.clean_history.count, 50);
   CleanRecord out[50] = {};
   ASSERT_EQ(CopyRecentCleans(out, 50), 50);
   EXPECT_EQ(out[0].processes, 2);
@@ -412,7 +414,7 @@ TEST(StatusPopup, LongestCleanLineFitsThePopupInItsFont) {
   ResetAppState();
   CreateStatusFonts(96);
   HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ previous = SelectObject(dc, app.status_font);
+  HGDIOBJ previous = SelectObject(dc, app.status.font);
   SIZE size = {};
   GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
   SelectObject(dc, previous);
@@ -583,12 +585,12 @@ TEST(StatusPopup, ListsLineAndBarColoursFitThePalette) {
   ResetAppState();
   CreateStatusFonts(96, true);
   HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ previous = SelectObject(dc, app.status_font);
+  HGDIOBJ previous = SelectObject(dc, app.status.font);
   SIZE size = {};
   GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
   SelectObject(dc, previous);
   DeleteDC(dc);
-  const StatusLayout layout = app.status_layout;
+  const StatusLayout layout = app.status.layout;
   DeleteStatusFonts();
   EXPECT_TRUE(layout.lists_row);
   EXPECT_LE(size.cx, layout.client.cx - 2 * layout.margin) << Narrow(text);
@@ -607,7 +609,7 @@ const StatusPlatform kPlayedLists = {PlayLists};
 }  // namespace
 
 TEST_F(History, StatusFiguresCarryTheListsOnlyWhenRead) {
-  app.status_platform = &kPlayedLists;
+  app.status.platform = &kPlayedLists;
   played_lists = PlayedLists();
   played_readable = true;
   StatusFigures figures;
@@ -622,7 +624,7 @@ TEST_F(History, StatusFiguresCarryTheListsOnlyWhenRead) {
   EXPECT_EQ(figures.lists.standby_mb, 0.0);
 
   // The real reading, which Wine refuses.
-  app.status_platform = &kSystemStatusPlatform;
+  app.status.platform = &kSystemStatusPlatform;
   GatherStatusFigures(figures);
   MemoryLists real = {};
   EXPECT_EQ(figures.lists.readable, ReadMemoryLists(real));
@@ -637,7 +639,7 @@ TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
   EXPECT_STREQ(lines[0].text, L"No cleans yet this session");
 
   for (int i = 1; i <= 7; ++i) RecordClean(i * 100.0, i, kUnread, kUnread);
-  for (int i = 0; i < 7; ++i) app.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
+  for (int i = 0; i < 7; ++i) app.status.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
   GatherStatusFigures(figures);
   ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 5);
   const wchar_t* expected[] = {L"  10:07  Freed 700 MB  (7 procs)", L"  10:06  Freed 600 MB  (6 procs)",
@@ -659,9 +661,9 @@ TEST_F(History, StatusFiguresAskTheElevationOncePerRun) {
   EXPECT_EQ(figures.samples[2], 42);
   EXPECT_GT(figures.total_gb, 0.0);
   EXPECT_EQ(figures.elevation, IsProcessElevated() ? 1 : 0);
-  EXPECT_EQ(app.status_elevation, figures.elevation);
+  EXPECT_EQ(app.status.elevation, figures.elevation);
 
-  app.status_elevation = 0;  // as if the first answer had been "limited"
+  app.status.elevation = 0;  // as if the first answer had been "limited"
   GatherStatusFigures(figures);
   EXPECT_EQ(figures.elevation, 0) << "asked again";
 }
@@ -676,8 +678,8 @@ class StatusPicture : public ::testing::Test {
   void SetUp() override {
     ResetAppState();
     CreateStatusFonts(96);
-    ASSERT_NE(app.status_font, nullptr);
-    ASSERT_NE(app.status_large_font, nullptr);
+    ASSERT_NE(app.status.font, nullptr);
+    ASSERT_NE(app.status.large_font, nullptr);
     ZeroMemory(&figures_, sizeof figures_);
     figures_.load_percent = 42;
     figures_.used_gb = 6.7;
@@ -699,7 +701,7 @@ class StatusPicture : public ::testing::Test {
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     ASSERT_NE(bitmap, nullptr);
     HGDIOBJ previous = SelectObject(dc, bitmap);
-    DrawStatus(dc, kWidth, height_, app.status_layout, figures_);
+    DrawStatus(dc, kWidth, height_, app.status.layout, figures_);
     GdiFlush();
     pixels_.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + kWidth * height_);
     // DrawStatus leaves the DC as it found it.
@@ -785,7 +787,7 @@ TEST_F(StatusPicture, FiveCleansAllDrawnWholeInsideTheClientArea) {
   }
   figures_.clean_count = STATUS_RECENT_CLEANS;
   Draw();
-  const StatusLayout& layout = app.status_layout;
+  const StatusLayout& layout = app.status.layout;
   ASSERT_LE(layout.client.cy, kHeight);
   for (int j = 0; j < STATUS_RECENT_CLEANS; ++j) {
     const int top = layout.first_clean_y + j * layout.line_step;
@@ -859,7 +861,7 @@ void KeepPicture(const std::vector<DWORD>& pixels, int width, const char* name) 
 // only sight of it under Wine, and the README's picture of it.
 TEST_F(StatusPicture, ListsRowIsAStackedBarInItsColoursWithTheFiguresUnderIt) {
   CreateStatusFonts(96, true);
-  const StatusLayout& layout = app.status_layout;
+  const StatusLayout& layout = app.status.layout;
   ASSERT_TRUE(layout.lists_row);
   height_ = layout.client.cy;
   figures_.total_gb = kPlayedTotalMb / 1024.0;
@@ -920,12 +922,12 @@ TEST_F(StatusPicture, WithoutTheRowThePopupIsDrawnAsBefore) {
 
   // Laid out with the row, but the lists went unreadable: a blank row.
   CreateStatusFonts(96, true);
-  height_ = app.status_layout.client.cy;
+  height_ = app.status.layout.client.cy;
   figures_.lists = kUnread;
   Draw();
-  const RECT row = {0, app.status_layout.lists_bar_top, kWidth, app.status_layout.box_top};
+  const RECT row = {0, app.status.layout.lists_bar_top, kWidth, app.status.layout.box_top};
   EXPECT_EQ(CountIn(row, kBackground), kWidth * (row.bottom - row.top));
-  EXPECT_EQ(At(200, app.status_layout.box_top), kBoxLine);
+  EXPECT_EQ(At(200, app.status.layout.box_top), kBoxLine);
 }
 
 namespace {
@@ -946,7 +948,7 @@ class StatusWindow : public ::testing::Test {
     if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
     if (IsWindow(app.shell_window)) DestroyWindow(app.shell_window);
     if (other_) DestroyWindow(other_);
-    if (app.drawn_icon) DestroyIcon(app.drawn_icon);
+    if (app.tray.drawn_icon) DestroyIcon(app.tray.drawn_icon);
     Pump();
     DeleteAppFolder();
   }
@@ -1003,7 +1005,7 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
 
   ShowStatusWindow(app.shell_window);
   ASSERT_TRUE(IsStatusWindowOpen());
-  HWND popup = app.status_window;
+  HWND popup = app.status.window;
   wchar_t title[32] = {}, name[32] = {};
   GetWindowTextW(popup, title, 32);
   GetClassNameW(popup, name, 32);
@@ -1019,20 +1021,20 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   EXPECT_EQ(placed.right, work.right - 12);
   EXPECT_EQ(placed.bottom, work.bottom - 12);
   EXPECT_EQ(client.right, 454);
-  EXPECT_EQ(client.bottom, app.status_layout.client.cy);
+  EXPECT_EQ(client.bottom, app.status.layout.client.cy);
   EXPECT_GE(client.bottom, 262 + 4 * 17 + 14) << "room for the fifth clean line";
-  EXPECT_EQ(app.status_layout.figure_y, 18) << "at 100 %";
+  EXPECT_EQ(app.status.layout.figure_y, 18) << "at 100 %";
   const DWORD style = WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU;
   EXPECT_EQ(GetWindowLongW(popup, GWL_STYLE) & style, style);
   EXPECT_EQ(GetWindowLongW(popup, GWL_EXSTYLE) & (WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE),
             static_cast<LONG>(WS_EX_TOPMOST | WS_EX_TOOLWINDOW)) << "activatable once made";
   EXPECT_EQ(GetWindow(popup, GW_OWNER), app.shell_window) << "owned by the hidden top-level window";
   EXPECT_EQ(GetForegroundWindow(), popup);
-  EXPECT_NE(app.status_font, nullptr);
-  EXPECT_NE(app.status_large_font, nullptr);
+  EXPECT_NE(app.status.font, nullptr);
+  EXPECT_NE(app.status.large_font, nullptr);
 
   ShowStatusWindow(app.shell_window);
-  EXPECT_EQ(app.status_window, popup);
+  EXPECT_EQ(app.status.window, popup);
   EXPECT_EQ(CountPopups(), 1);
 
   UpdateWindow(popup);
@@ -1041,17 +1043,17 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   CloseStatusWindow();
   EXPECT_FALSE(IsStatusWindowOpen());
   EXPECT_FALSE(IsWindow(popup));
-  EXPECT_EQ(app.status_font, nullptr);
-  EXPECT_EQ(app.status_large_font, nullptr);
-  EXPECT_EQ(app.status_closed_by_deactivation_tick, 0u) << "closed by the program, not by a click elsewhere";
+  EXPECT_EQ(app.status.font, nullptr);
+  EXPECT_EQ(app.status.large_font, nullptr);
+  EXPECT_EQ(app.status.closed_by_deactivation_tick, 0u) << "closed by the program, not by a click elsewhere";
   ShowStatusWindow(app.shell_window);
   EXPECT_TRUE(IsStatusWindowOpen()) << "opens again";
-  EXPECT_NE(app.status_font, nullptr);
+  EXPECT_NE(app.status.font, nullptr);
 }
 
 // The popup is sized on opening for the lists as they could be read then.
 TEST_F(StatusWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
-  app.status_platform = &kPlayedLists;
+  app.status.platform = &kPlayedLists;
   played_lists = PlayedLists();
   struct Case {
     const char* what;
@@ -1064,35 +1066,35 @@ TEST_F(StatusWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
     ShowStatusWindow(app.shell_window);
     ASSERT_TRUE(IsStatusWindowOpen());
     RECT client = {};
-    GetClientRect(app.status_window, &client);
-    EXPECT_EQ(app.status_layout.lists_row, c.readable);
-    EXPECT_EQ(client.bottom, app.status_layout.client.cy);
+    GetClientRect(app.status.window, &client);
+    EXPECT_EQ(app.status.layout.lists_row, c.readable);
+    EXPECT_EQ(client.bottom, app.status.layout.client.cy);
     heights[c.readable] = client.bottom;
     if (c.readable) {
       // The lists going unreadable while it is open keep its size.
       played_readable = false;
       InvalidateStatusWindow();
-      UpdateWindow(app.status_window);
-      GetClientRect(app.status_window, &client);
+      UpdateWindow(app.status.window);
+      GetClientRect(app.status.window, &client);
       EXPECT_EQ(client.bottom, heights[1]);
-      EXPECT_EQ(ClientPixel(app.status_window, 200, app.status_layout.lists_bar_top + 5), RGB(20, 20, 28))
+      EXPECT_EQ(ClientPixel(app.status.window, 200, app.status.layout.lists_bar_top + 5), RGB(20, 20, 28))
           << "a blank row";
     }
     CloseStatusWindow();
   }
   EXPECT_EQ(heights[1] - heights[0], 42) << "the row at 100 %";
-  app.status_platform = &kSystemStatusPlatform;
+  app.status.platform = &kSystemStatusPlatform;
 }
 
 TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
   ShowStatusWindow(app.shell_window);
   ASSERT_TRUE(IsStatusWindowOpen());
-  SendMessageW(app.status_window, WM_KEYDOWN, 'A', 0);
-  SendMessageW(app.status_window, WM_KEYDOWN, VK_RETURN, 0);
+  SendMessageW(app.status.window, WM_KEYDOWN, 'A', 0);
+  SendMessageW(app.status.window, WM_KEYDOWN, VK_RETURN, 0);
   EXPECT_TRUE(IsStatusWindowOpen()) << "other keys are ignored";
-  SendMessageW(app.status_window, WM_KEYDOWN, VK_ESCAPE, 0);
+  SendMessageW(app.status.window, WM_KEYDOWN, VK_ESCAPE, 0);
   EXPECT_FALSE(IsStatusWindowOpen());
-  EXPECT_EQ(app.status_closed_by_deactivation_tick, 0u);
+  EXPECT_EQ(app.status.closed_by_deactivation_tick, 0u);
 
   ShowStatusWindow(app.shell_window);
   ASSERT_TRUE(IsStatusWindowOpen());
@@ -1100,8 +1102,8 @@ TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
   ActivateAnotherWindow();
   EXPECT_FALSE(IsStatusWindowOpen());
   EXPECT_EQ(CountPopups(), 0);
-  EXPECT_GE(app.status_closed_by_deactivation_tick, before);
-  EXPECT_EQ(app.status_font, nullptr);
+  EXPECT_GE(app.status.closed_by_deactivation_tick, before);
+  EXPECT_EQ(app.status.font, nullptr);
 }
 
 TEST_F(StatusWindow, TrayReleaseAndMenuCommandToggle) {
@@ -1138,14 +1140,14 @@ TEST_F(StatusWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
 
   // Once the double-click time has passed, a click opens it again.
   CloseStatusWindow();
-  app.status_closed_by_deactivation_tick -= GetDoubleClickTime();
+  app.status.closed_by_deactivation_tick -= GetDoubleClickTime();
   TrayClick();
   EXPECT_TRUE(IsStatusWindowOpen());
 }
 
 TEST_F(StatusWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
   ShowStatusWindow(app.shell_window);
-  HWND popup = app.status_window;
+  HWND popup = app.status.window;
   ASSERT_NE(popup, nullptr);
   UpdateWindow(popup);
   RECT dirty = {};
@@ -1169,8 +1171,8 @@ TEST_F(StatusWindow, CleanOpensItOnlyWhenAsked) {
   app.settings.show_status_on_clean = 1;
   RunClean(app.main_window);
   ASSERT_TRUE(IsStatusWindowOpen());
-  EXPECT_EQ(GetWindow(app.status_window, GW_OWNER), app.shell_window);
-  EXPECT_EQ(app.clean_history.count, 2);
+  EXPECT_EQ(GetWindow(app.status.window, GW_OWNER), app.shell_window);
+  EXPECT_EQ(app.status.clean_history.count, 2);
   EXPECT_EQ(UsageSampleCount(), 2) << "the tray was refreshed first";
 }
 
@@ -1191,9 +1193,9 @@ TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   for (; i < 2000 && all_painted; ++i) {
     ShowStatusWindow(app.shell_window);
     if (!IsStatusWindowOpen()) break;
-    UpdateWindow(app.status_window);
-    all_painted = ClientPixel(app.status_window, 2, 2) == RGB(20, 20, 28) &&
-                  ClientPixel(app.status_window, 30, 112) == RGB(32, 32, 44);
+    UpdateWindow(app.status.window);
+    all_painted = ClientPixel(app.status.window, 2, 2) == RGB(20, 20, 28) &&
+                  ClientPixel(app.status.window, 30, 112) == RGB(32, 32, 44);
     CloseStatusWindow();
     Pump();
   }

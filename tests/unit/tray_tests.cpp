@@ -107,7 +107,7 @@ class TrayAddAtLogon : public TrayIcon {
     TrayIcon::SetUp();
     fake_shell = {};
     fake_shell.now = 5000000;
-    app.tray_platform = &kFakeShell;
+    app.tray.platform = &kFakeShell;
     main_ = CreateTestMainWindow();
     ASSERT_NE(main_, nullptr);
   }
@@ -123,7 +123,7 @@ class TrayAddAtLogon : public TrayIcon {
     fake_shell.now += step_ms;
     SendMessageW(main_, WM_TIMER, TIMER_MAIN, 0);
   }
-  bool IconInShell() { return Shell_NotifyIconW(NIM_MODIFY, &app.tray_data) != FALSE; }
+  bool IconInShell() { return Shell_NotifyIconW(NIM_MODIFY, &app.tray.data) != FALSE; }
   bool QuitPosted(WPARAM* code) {
     MSG message = {};
     if (!PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return false;
@@ -133,9 +133,9 @@ class TrayAddAtLogon : public TrayIcon {
   // The shell shows the drawn bar with the load tooltip, not the bare add.
   void ExpectDrawn() {
     EXPECT_TRUE(IconInShell());
-    EXPECT_NE(app.drawn_icon, nullptr);
-    EXPECT_EQ(app.tray_data.hIcon, app.drawn_icon);
-    EXPECT_EQ(wcsncmp(app.tray_data.szTip, L"Quillmere\n", 10), 0) << Narrow(app.tray_data.szTip);
+    EXPECT_NE(app.tray.drawn_icon, nullptr);
+    EXPECT_EQ(app.tray.data.hIcon, app.tray.drawn_icon);
+    EXPECT_EQ(wcsncmp(app.tray.data.szTip, L"Quillmere\n", 10), 0) << Narrow(app.tray.data.szTip);
   }
   HWND main_ = nullptr;
 };
@@ -174,11 +174,11 @@ TEST(UsageIcon, TooltipText) {
 TEST_F(TrayIcon, DrawsTheBarOnAnOpaqueSquare) {
   for (int load : {0, 50, 73, 100}) {
     UpdateUsageIcon(4.0, 8.0, load);
-    ASSERT_NE(app.drawn_icon, nullptr);
-    EXPECT_EQ(app.tray_data.hIcon, app.drawn_icon);
-    EXPECT_EQ(app.tray_data.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
-    EXPECT_STREQ(app.tray_data.szTip, (L"Quillmere\n4.0 / 8.0 GB  (" + std::to_wstring(load) + L"%)").c_str());
-    Pixels icon = ReadIcon(app.drawn_icon);
+    ASSERT_NE(app.tray.drawn_icon, nullptr);
+    EXPECT_EQ(app.tray.data.hIcon, app.tray.drawn_icon);
+    EXPECT_EQ(app.tray.data.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+    EXPECT_STREQ(app.tray.data.szTip, (L"Quillmere\n4.0 / 8.0 GB  (" + std::to_wstring(load) + L"%)").c_str());
+    Pixels icon = ReadIcon(app.tray.drawn_icon);
     int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
     ASSERT_EQ(icon.size, size);
     int top = UsageBarTop(size, load);
@@ -194,21 +194,21 @@ TEST_F(TrayIcon, DrawsTheBarOnAnOpaqueSquare) {
 
 TEST_F(TrayIcon, AddsRemovesAndShowsBalloonsWithoutTouchingTheIcon) {
   ASSERT_TRUE(AddTrayIcon(window_));
-  EXPECT_EQ(app.tray_data.cbSize, 976u);
-  EXPECT_EQ(app.tray_data.uID, 1u);
-  EXPECT_EQ(app.tray_data.uCallbackMessage, WM_USER + 1u);
-  EXPECT_EQ(app.tray_data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
-  EXPECT_STREQ(app.tray_data.szTip, L"Quillmere");
-  EXPECT_NE(app.tray_data.hIcon, nullptr);
+  EXPECT_EQ(app.tray.data.cbSize, 976u);
+  EXPECT_EQ(app.tray.data.uID, 1u);
+  EXPECT_EQ(app.tray.data.uCallbackMessage, WM_USER + 1u);
+  EXPECT_EQ(app.tray.data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_STREQ(app.tray.data.szTip, L"Quillmere");
+  EXPECT_NE(app.tray.data.hIcon, nullptr);
 
   UpdateUsageIcon(1.0, 2.0, 50);
-  NOTIFYICONDATAW before = app.tray_data;
+  NOTIFYICONDATAW before = app.tray.data;
   ShowBalloon(std::wstring(100, L't').c_str(), std::wstring(400, L'x').c_str());
-  EXPECT_EQ(memcmp(&before, &app.tray_data, sizeof before), 0);
+  EXPECT_EQ(memcmp(&before, &app.tray.data, sizeof before), 0);
 
   RemoveTrayIcon();
-  EXPECT_EQ(app.drawn_icon, nullptr);
-  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray_data)) << "the icon is gone";
+  EXPECT_EQ(app.tray.drawn_icon, nullptr);
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray.data)) << "the icon is gone";
 }
 
 TEST_F(TrayIcon, RefreshRecordsOneSamplePerCall) {
@@ -216,25 +216,25 @@ TEST_F(TrayIcon, RefreshRecordsOneSamplePerCall) {
   RefreshTray();
   RefreshTray();
   EXPECT_EQ(UsageSampleCount(), 2);
-  EXPECT_NE(app.drawn_icon, nullptr);
-  EXPECT_EQ(wcsncmp(app.tray_data.szTip, L"Quillmere\n", 10), 0);
+  EXPECT_NE(app.tray.drawn_icon, nullptr);
+  EXPECT_EQ(wcsncmp(app.tray.data.szTip, L"Quillmere\n", 10), 0);
 }
 
 // Fills the process's GDI and USER tables to within 1,000 of full: a refresh
 // that leaked one object per call would stop drawing long before 2,000 calls.
 // The load moves every call, so every refresh replaces the icon.
 TEST_F(TrayIcon, RefreshesLeakNoGdiOrUserObject) {
-  app.tray_platform = &kChangingLoadTray;
+  app.tray.platform = &kChangingLoadTray;
   ASSERT_TRUE(AddTrayIcon(window_));
   RefreshTray();
   FilledHandleTables tables;
   ASSERT_TRUE(FillHandleTables(tables, 1000));
 
   for (int i = 0; i < 2000; ++i) {
-    HICON previous = app.drawn_icon;
+    HICON previous = app.tray.drawn_icon;
     RefreshTray();
-    ASSERT_NE(app.drawn_icon, nullptr) << "refresh " << i << " could not draw";
-    ASSERT_NE(app.drawn_icon, previous);
+    ASSERT_NE(app.tray.drawn_icon, nullptr) << "refresh " << i << " could not draw";
+    ASSERT_NE(app.tray.drawn_icon, previous);
   }
   EXPECT_TRUE(RoomForMore(500));
   FreeHandleTables(tables);
@@ -301,7 +301,7 @@ class TrayUpdates : public TrayIcon {
   void SetUp() override {
     TrayIcon::SetUp();
     counting = {};
-    app.tray_platform = &kCountingShell;
+    app.tray.platform = &kCountingShell;
     ASSERT_TRUE(AddTrayIcon(window_));
   }
   void Play(double used_gb, int load) {
@@ -340,7 +340,7 @@ TEST_F(TrayUpdates, SendsOnlyWhatChanged) {
   for (const Step& step : steps) {
     SCOPED_TRACE(step.what);
     int modifies = counting.modifies;
-    HICON before = app.drawn_icon;
+    HICON before = app.tray.drawn_icon;
     Play(step.used_gb, step.load);
     RefreshTray();
     bool sent = step.new_icon || step.new_tip;
@@ -348,13 +348,13 @@ TEST_F(TrayUpdates, SendsOnlyWhatChanged) {
     if (sent) {
       EXPECT_EQ(counting.flags, (step.new_icon ? NIF_ICON : 0u) | (step.new_tip ? NIF_TIP : 0u));
     }
-    EXPECT_EQ(app.drawn_icon != before, step.new_icon);
+    EXPECT_EQ(app.tray.drawn_icon != before, step.new_icon);
     wchar_t tip[128];
     FormatTooltip(tip, step.used_gb, 8.0, step.load);
     EXPECT_STREQ(counting.tip, tip) << "the shell holds the newest text";
-    EXPECT_STREQ(app.tray_data.szTip, tip);
+    EXPECT_STREQ(app.tray.data.szTip, tip);
     if (step.new_icon) {
-      EXPECT_EQ(counting.icon, app.drawn_icon);
+      EXPECT_EQ(counting.icon, app.tray.drawn_icon);
       ICONINFO info = {};
       EXPECT_FALSE(GetIconInfo(before, &info)) << "the old icon is destroyed";
     }
@@ -381,16 +381,16 @@ TEST_F(TrayUpdates, ASteadyLoadCostsOneModifyInAll) {
 TEST_F(TrayUpdates, AReAddSendsBothAgain) {
   Play(3.0, 37);
   RefreshTray();
-  HICON first = app.drawn_icon;
+  HICON first = app.tray.drawn_icon;
   // As after an Explorer restart: the shell has lost the icon.
-  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &app.tray_data));
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &app.tray.data));
   ASSERT_TRUE(AddTrayIcon(window_));
-  EXPECT_STREQ(app.tray_data.szTip, L"Quillmere");
+  EXPECT_STREQ(app.tray.data.szTip, L"Quillmere");
   RefreshTray();
   EXPECT_EQ(counting.modifies, 2);
   EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_ICON | NIF_TIP));
-  EXPECT_NE(app.drawn_icon, first);
-  EXPECT_EQ(counting.icon, app.drawn_icon);
+  EXPECT_NE(app.tray.drawn_icon, first);
+  EXPECT_EQ(counting.icon, app.tray.drawn_icon);
   ICONINFO info = {};
   EXPECT_FALSE(GetIconInfo(first, &info)) << "the icon of before the re-add is destroyed";
   RefreshTray();
@@ -449,23 +449,23 @@ TEST(TrayAdd, RetriesTenMinutesAfterARefusalAtStartAndForeverAfterARestart) {
 
 TEST_F(TrayAddAtLogon, AcceptedAddIsDrawnAtOnce) {
   EXPECT_TRUE(StartTrayIcon(main_));
-  EXPECT_FALSE(app.tray_add_pending);
+  EXPECT_FALSE(app.tray.add_pending);
   ExpectDrawn();
 }
 
 TEST_F(TrayAddAtLogon, RefusedAddsAreTriedEachTickUntilTheIconIsDrawn) {
   fake_shell.refusals = 3;
   EXPECT_FALSE(StartTrayIcon(main_));
-  EXPECT_TRUE(app.tray_add_pending);
+  EXPECT_TRUE(app.tray.add_pending);
   for (int tick = 1; tick <= 2; ++tick) {
     Tick();
     EXPECT_EQ(fake_shell.adds, 1 + tick);
-    EXPECT_TRUE(app.tray_add_pending);
+    EXPECT_TRUE(app.tray.add_pending);
     EXPECT_FALSE(IconInShell());
   }
   Tick();
   EXPECT_EQ(fake_shell.adds, 4);
-  EXPECT_FALSE(app.tray_add_pending);
+  EXPECT_FALSE(app.tray.add_pending);
   ExpectDrawn();
   Tick();
   EXPECT_EQ(fake_shell.adds, 4) << "no add once the icon is in";
@@ -489,19 +489,19 @@ TEST_F(TrayAddAtLogon, TenMinutesOfRefusalsDestroyTheWindowAndQuitWithOne) {
   EXPECT_FALSE(IsWindow(main_));
   ASSERT_TRUE(QuitPosted(&code));
   EXPECT_EQ(code, 1u);
-  EXPECT_EQ(app.drawn_icon, nullptr) << "the destroy handling released the drawn icon";
+  EXPECT_EQ(app.tray.drawn_icon, nullptr) << "the destroy handling released the drawn icon";
 }
 
 // A new taskbar can announce itself before it takes icons: the icon then
 // comes whenever it does, however late, and the program never ends for it.
 TEST_F(TrayAddAtLogon, ARefusedAddAfterATaskbarRestartIsRetriedUntilItWorks) {
   EXPECT_TRUE(StartTrayIcon(main_));
-  Shell_NotifyIconW(NIM_DELETE, &app.tray_data);  // the old taskbar is gone
+  Shell_NotifyIconW(NIM_DELETE, &app.tray.data);  // the old taskbar is gone
   fake_shell.refusals = 1000;
   fake_shell.adds = 0;
   SendMessageW(main_, app.taskbar_created_message, 0, 0);
   EXPECT_EQ(fake_shell.adds, 1);
-  EXPECT_TRUE(app.tray_add_pending);
+  EXPECT_TRUE(app.tray.add_pending);
   WPARAM code = 0;
   for (int tick = 1; tick <= 5; ++tick) {
     Tick(3600000);  // an hour apart
@@ -512,7 +512,7 @@ TEST_F(TrayAddAtLogon, ARefusedAddAfterATaskbarRestartIsRetriedUntilItWorks) {
   }
   fake_shell.refusals = 0;
   Tick();
-  EXPECT_FALSE(app.tray_add_pending);
+  EXPECT_FALSE(app.tray.add_pending);
   ExpectDrawn();
   Tick();
   EXPECT_EQ(fake_shell.adds, 7) << "no add once the icon is in";
@@ -525,7 +525,7 @@ TEST_F(TrayAddAtLogon, TaskbarCreatedWhileTheIconStaysEndsWithTheIconDrawn) {
   EXPECT_TRUE(StartTrayIcon(main_));
   SendMessageW(main_, app.taskbar_created_message, 0, 0);
   Tick();
-  EXPECT_FALSE(app.tray_add_pending);
+  EXPECT_FALSE(app.tray.add_pending);
   ExpectDrawn();
 }
 
@@ -534,7 +534,7 @@ TEST_F(TrayAddAtLogon, TaskbarCreatedBringsThePendingIconAtOnce) {
   EXPECT_FALSE(StartTrayIcon(main_));
   SendMessageW(main_, app.taskbar_created_message, 0, 0);
   EXPECT_EQ(fake_shell.adds, 2);
-  EXPECT_FALSE(app.tray_add_pending);
+  EXPECT_FALSE(app.tray.add_pending);
   ExpectDrawn();
 }
 
@@ -544,7 +544,7 @@ TEST_F(TrayAddAtLogon, AnAddTheShellTimedOutOnButPlacedCounts) {
   EXPECT_FALSE(StartTrayIcon(main_));
   ASSERT_TRUE(IconInShell());
   Tick();
-  EXPECT_FALSE(app.tray_add_pending);
+  EXPECT_FALSE(app.tray.add_pending);
   ExpectDrawn();
 }
 

@@ -1,0 +1,68 @@
+// The program folder, %APPDATA%\Quillmere, and its files opened through
+// checked handles.
+#pragma once
+
+#include <windows.h>
+
+// folder + "\" + name; false (and empty) when it does not fit whole, since a
+// cut path names some other file.
+bool JoinPath(wchar_t (&path)[MAX_PATH], const wchar_t* folder, const wchar_t* name);
+// %APPDATA%\Quillmere; false (and empty) without an application-data folder
+// or when the path does not fit.
+bool BuildAppFolderPath(wchar_t (&path)[MAX_PATH]);
+
+// Files in the program folder. The program runs elevated in a folder that
+// any program of the user may change, so every file is opened without
+// following a link and checked through its handle before anything is written
+// or read: no link (reparse point), no folder where a file belongs, no file
+// with a second name (a hard link), and the handle names exactly the path
+// that was asked for, so no link further up steered the open either. A check
+// that fails behaves like a missing folder: nothing written, the program goes
+// on. The calls, gathered so that a test can play links; the program always
+// uses kSystemFilePlatform.
+struct FilePlatform {
+  HANDLE(WINAPI* create_file)(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                              DWORD disposition, DWORD flags, HANDLE template_file);
+  BOOL(WINAPI* get_file_information)(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
+  DWORD(WINAPI* get_final_path)(HANDLE file, LPWSTR path, DWORD capacity, DWORD flags);
+  BOOL(WINAPI* create_directory)(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
+  BOOL(WINAPI* read_file)(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED overlapped);
+  BOOL(WINAPI* write_file)(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped);
+  BOOL(WINAPI* flush_file)(HANDLE file);
+  BOOL(WINAPI* write_profile_string)(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR path);
+  BOOL(WINAPI* move_file)(LPCWSTR from, LPCWSTR to, DWORD flags);
+  BOOL(WINAPI* delete_file)(LPCWSTR path);
+  BOOL(WINAPI* close_handle)(HANDLE handle);
+};
+extern const FilePlatform kSystemFilePlatform;
+
+// Whether a handle's information shows what the program may go through: a
+// plain folder when `folder`, otherwise a plain file with one name.
+bool IsPlainEntry(const BY_HANDLE_FILE_INFORMATION& information, bool folder);
+// Whether the path GetFinalPathNameByHandleW gave ("\\?\C:\x",
+// "\\?\UNC\server\share\x") is `expected` ("C:\x", "\\server\share\x"),
+// ignoring letter case as the file system does.
+bool FinalPathIs(const wchar_t* final_path, const wchar_t* expected);
+// Both handles' information names the same file.
+bool IsSameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b);
+
+// A folder held open while files in it are written or read: it cannot be
+// renamed, removed or swapped for a link meanwhile.
+struct CheckedFolder {
+  HANDLE handle;
+  wchar_t path[MAX_PATH];
+};
+enum FolderOpen { CHECKED_FOLDER_OPEN, CHECKED_FOLDER_MISSING, CHECKED_FOLDER_REFUSED };
+// Opens the folder at `path` checked; with `create`, a missing last level is
+// made first (inside its checked parent). On anything but CHECKED_FOLDER_OPEN the
+// record holds no handle.
+FolderOpen OpenCheckedFolder(CheckedFolder& folder, const wchar_t* path, bool create,
+                             const FilePlatform& platform = kSystemFilePlatform);
+void CloseCheckedFolder(CheckedFolder& folder, const FilePlatform& platform = kSystemFilePlatform);
+// Opens `name` in the held folder without following a link, and keeps the
+// handle only if it is a plain file with one name at exactly that path.
+// FILE_READ_ATTRIBUTES is added to `access`. INVALID_HANDLE_VALUE otherwise;
+// `missing` tells a file that is not there from one that was refused.
+HANDLE OpenCheckedFile(const CheckedFolder& folder, const wchar_t* name, DWORD access, DWORD share,
+                       DWORD disposition, BY_HANDLE_FILE_INFORMATION& information, bool& missing,
+                       const FilePlatform& platform = kSystemFilePlatform);

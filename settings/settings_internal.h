@@ -1,0 +1,189 @@
+// The settings module's inner decisions and platform seams: shared by its
+// own sources and its tests, not part of what the module offers.
+#pragma once
+
+#include <windows.h>
+#include <stdint.h>
+
+#include "settings/settings.h"
+
+// The encodings the profile functions read, told by the byte-order mark;
+// `mark` gets its length.
+enum TextEncoding { TEXT_ANSI, TEXT_UTF8, TEXT_UTF16LE, TEXT_UTF16BE };
+TextEncoding DetectTextEncoding(const BYTE* head, size_t count, size_t& mark);
+// How many of the bytes end on a whole character; the rest wait for more.
+size_t WholeCharacterBytes(TextEncoding encoding, const BYTE* bytes, size_t count);
+// Converts the bytes to UTF-16 into `text`, which holds `count` characters;
+// answers how many it wrote.
+size_t DecodeText(TextEncoding encoding, const BYTE* bytes, size_t count, wchar_t* text);
+
+// Writes the quoted exe path ("C:\Program Files\x\quillmere.exe") for the
+// Run value into `command`; false when the path cannot be quoted whole.
+bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length);
+
+// Room for "DOMAIN\user": two names of at most 256 characters.
+constexpr size_t ACCOUNT_NAME_CAPACITY = 2 * 257;
+// "domain\name", or the name alone when there is no domain; false (and
+// empty) when the name is missing or the result does not fit.
+bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* domain, const wchar_t* name);
+// DOMAIN\user of the process token's user; false when it cannot be looked up.
+bool GetProcessUserName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY]);
+
+// Room for the text of any SID, "S-1-" and up to 15 sub-authorities.
+constexpr size_t SID_TEXT_CAPACITY = 192;
+// The process token's user as SID text; false when it cannot be read.
+bool GetProcessUserSid(wchar_t (&sid)[SID_TEXT_CAPACITY]);
+
+// The Task Scheduler's library is shared by every account of the machine,
+// so each user's logon task carries their SID: "Quillmere S-1-5-21-...".
+constexpr size_t TASK_NAME_CAPACITY = 10 + SID_TEXT_CAPACITY;
+// False (and empty) for anything but a SID's text.
+bool BuildTaskName(wchar_t (&name)[TASK_NAME_CAPACITY], const wchar_t* sid);
+
+// Room for the longest user name and path even with every character escaped.
+constexpr size_t TASK_XML_CAPACITY = 8192;
+// The Task Scheduler definition of the logon task: started for `user` at
+// their logon, elevated (highest run level, interactive token), no time
+// limit, on batteries too, never a second copy, running `command`. False
+// (and empty) when a value holds a control character or the text does not fit.
+bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command);
+
+// The logon task starts the exe elevated without a prompt, so it is kept
+// for an exe below a folder that only administrators can change: Program
+// Files (either one) or the Windows folder.
+constexpr size_t PROTECTED_ROOT_COUNT = 3;
+// Room for a path of MAX_PATH characters with its "\\?\UNC\" prefix.
+constexpr size_t NORMALIZED_PATH_CAPACITY = MAX_PATH + 8;
+// Whether `path` names something strictly below one of the `roots`, on a
+// whole path component and ignoring case; "\\?\" and "\\?\UNC\" prefixes
+// are understood on both sides. Empty and malformed roots protect nothing; a
+// path with "." or ".." components, empty components, forward slashes or a
+// colon past the drive's lies below nothing.
+bool PathIsBelowRoots(const wchar_t* path, const wchar_t* const* roots, size_t count);
+// The name the file system keeps for an existing file or folder (8.3 names,
+// "..", links and junctions resolved), as "\\?\C:\..." or "\\?\UNC\...".
+// False (and empty) when it cannot be opened or the name does not fit.
+bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path);
+// Program Files, Program Files (x86) and the Windows folder as the system
+// names them, each normalised; one that cannot be found is left empty.
+// False when none was found.
+bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY]);
+// The exe's normalised path in plain form ("C:\...", "\\server\...") when it
+// lies below a protected root; false (and empty) otherwise.
+bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path);
+
+// What the scheduler tells of a task's principal.
+enum TaskOwner { TASK_MISSING, TASK_OWNER_UNKNOWN, TASK_OWNER_KNOWN };
+
+// The Task Scheduler's root folder, opened for one update and closed after
+// it. The program always uses kSystemTaskScheduler; tests play a scheduler
+// of their own.
+struct TaskScheduler {
+  // The folder to hand to the calls below; null when the scheduler cannot
+  // be reached.
+  void* (*open)();
+  // Creates or replaces the task `name` from its XML definition.
+  bool (*register_task)(void* folder, const wchar_t* name, const wchar_t* xml);
+  // A task that is already missing counts as deleted.
+  bool (*delete_task)(void* folder, const wchar_t* name);
+  // TASK_OWNER_KNOWN with the SID text of the task's principal in `sid`.
+  TaskOwner (*read_owner)(void* folder, const wchar_t* name, wchar_t (&sid)[SID_TEXT_CAPACITY]);
+  void (*close)(void* folder);
+  // True only when the system says plainly that it stores no task `name`;
+  // asked without COM, so that a start with nothing to remove stays light.
+  bool (*stores_no_task)(const wchar_t* name);
+};
+extern const TaskScheduler kSystemTaskScheduler;
+
+// Whether the plain "Quillmere" task of earlier versions is this user's
+// (`our_sid`) to remove: only when its principal is known to be them.
+bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* our_sid);
+// Registers the logon task of the user with SID `sid` from `xml`, or
+// removes it when `xml` is null, and removes the plain "Quillmere" task of
+// earlier versions when it is theirs. No other task is touched. True when
+// the user's own task is as asked.
+bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler = kSystemTaskScheduler);
+
+// Whether the user, who has just switched start at logon on (`was_on`
+// false), must hear why Quillmere will not start elevated.
+bool AutostartNoticeDue(bool was_on, AutostartResult result);
+
+// The settings window's controls.
+constexpr int IDC_THRESHOLD = 200;
+constexpr int IDC_INTERVAL = 201;
+constexpr int IDC_IDLE = 202;
+constexpr int IDC_BOOT_DELAY = 203;
+constexpr int IDC_AUTO_CLEAN = 204;
+constexpr int IDC_SILENT = 205;
+constexpr int IDC_START_WITH_WINDOWS = 206;
+constexpr int IDC_OK = 207;
+constexpr int IDC_CANCEL = 208;
+constexpr int IDC_CLEAN_HOUR = 209;
+constexpr int IDC_CLEAN_MINUTE = 210;
+constexpr int IDC_NOTIFY_MIN_MB = 211;
+constexpr int IDC_EXCLUDE_LIST = 212;
+constexpr int IDC_SHOW_STATUS = 213;
+constexpr int IDC_TRIM_WORKING_SETS = 214;
+constexpr int IDC_FLUSH_MODIFIED = 215;
+constexpr int IDC_PURGE_STANDBY = 216;
+constexpr int IDC_FLUSH_FILE_CACHE = 217;
+constexpr int IDC_FREE_BELOW_MB = 218;
+
+constexpr int SETTINGS_CONTROL_COUNT = 37;
+
+// The text of the settings window as its font draws it.
+struct SettingsTextMetrics {
+  int width[SETTINGS_CONTROL_COUNT];  // each control's text; 0 without text
+  int height;                         // one line
+  int check_width;                    // a check box's glyph and the gap to its text
+};
+
+// Where every control of the settings window goes, in creation order, and
+// the client size that holds them with their margin.
+struct SettingsLayout {
+  RECT controls[SETTINGS_CONTROL_COUNT];
+  SIZE client;
+};
+
+// The window's fixed 96-DPI layout scaled to `dpi`, grown only where the
+// text needs it: a label wider than its column pushes the number fields
+// right, a wide check box or heading widens the window, and text taller
+// than its row moves the rows below it down. Nothing ever wraps or is cut.
+SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text);
+// The text each control is created with (empty for separators and fields).
+const wchar_t* SettingsControlText(int index);
+// The controls' text as `font` draws it on `window`, whose DPI is `dpi`.
+SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi);
+
+// The window's outer size: 350 x 632 scaled to `dpi`, grown to the frame
+// that holds the whole layout when the caption, borders or text need more.
+SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi);
+// What OK stores for the number typed into a field: each field's range,
+// e.g. the threshold 1-99 and the hour -1 (off) to 23. Other identifiers
+// keep the value.
+int32_t ClampSettingsField(int id, int32_t value);
+// A number field's text as OK reads it: after any spaces, an optional minus
+// and decimal digits, saturated to int32's range; 0 when there is no number.
+int32_t SettingsFieldNumber(const wchar_t* text);
+// A check box state (BM_GETCHECK) as a setting: 1 only when checked.
+bool SettingsCheckState(LRESULT state);
+// Whether typing `typed` over the selection [start, end) of the hour field's
+// `text` keeps it digits with at most one leading minus sign, so that the
+// schedule can be switched off with -1.
+bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed);
+
+// A setting's row: its key in config.ini, its member of the record (a
+// number or a flag), and its control in the settings window (0: none, the
+// file alone sets it) with the range OK keeps a number in. Load, save and OK all go through the one table; the
+// exclusion list, text rather than a number or flag, is handled beside it.
+struct SettingField {
+  const wchar_t* section;
+  const wchar_t* key;
+  int32_t Settings::*number;
+  bool Settings::*flag;
+  int control;
+  int32_t low;
+  int32_t high;
+};
+constexpr int SETTING_FIELD_COUNT = 16;
+extern const SettingField kSettingFields[SETTING_FIELD_COUNT];
