@@ -174,14 +174,16 @@ TEST_F(AtThisScale, PopupShowsFiveCleansWholeInsideTheWorkArea) {
       },
       5000));
   // Rows drawn right across in the outline colour: the graph box's top and
-  // bottom, then the separator over the list.
+  // bottom, then the separator over the list. At a load of 0 or 1 % the
+  // graph's line lies on the box's bottom row, so only the top and the
+  // separator are sure to be there.
   std::vector<int> ruled;
   for (int y = 0; y < shot.height; ++y) {
     int count = 0;
     for (int x = shot.width / 4; x < shot.width * 3 / 4; ++x) count += shot.At(x, y) == line;
     if (count == shot.width / 2) ruled.push_back(y);
   }
-  ASSERT_GE(ruled.size(), 3u);
+  ASSERT_GE(ruled.size(), 2u);
   const int separator = ruled.back();
   // Heading and five lines, each with background under it.
   auto list = TextBands(shot, separator + 1, shot.height, 0, shot.width, background);
