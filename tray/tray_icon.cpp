@@ -99,16 +99,3 @@ void ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
   CopyBounded(balloon.szInfo, ARRAYSIZE(balloon.szInfo), text);
   state.platform->notify_icon(NIM_MODIFY, &balloon);
 }
-
-bool GetTrayIconRect(RECT& rect) {
-  using GetRectFunction = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER* icon, RECT* rect);
-  HMODULE shell32 = GetModuleHandleW(L"shell32.dll");
-  auto get_rect = reinterpret_cast<GetRectFunction>(
-      reinterpret_cast<void*>(shell32 ? GetProcAddress(shell32, "Shell_NotifyIconGetRect") : NULL));
-  if (!get_rect || !app.tray.data.hWnd) return false;
-  NOTIFYICONIDENTIFIER icon = {};
-  icon.cbSize = sizeof icon;
-  icon.hWnd = app.tray.data.hWnd;
-  icon.uID = app.tray.data.uID;
-  return SUCCEEDED(get_rect(&icon, &rect));
-}
