@@ -19,7 +19,7 @@ constexpr wchar_t kInstanceMutexName[] = L"Quillmere_SingleInstance";
 
 // The shell's platform calls that tests play: the hot key's registration,
 // the elevation answer taken at start, and the elevated start of a copy.
-// The program always uses kSystemAppPlatform (AppState::app_platform).
+// The program always uses kSystemAppPlatform (AppState::platform).
 struct AppPlatform {
   BOOL(WINAPI* register_hot_key)(HWND window, int id, UINT modifiers, UINT key);
   bool (*is_elevated)();
@@ -29,15 +29,19 @@ extern const AppPlatform kSystemAppPlatform;
 
 // The one record of process-wide state: the shell's own fields, the
 // settings, and one record per subsystem, each declared in its own header.
-// Everything starts zero except the platform records, which start at the
-// real calls, and the status popup's elevation, which starts unknown.
+// Everything starts zero except the status popup's elevation, which starts
+// unknown, and the platform records. Each platform record is chosen in one
+// place, a pointer here or in a subsystem's record, which starts at the real
+// calls and which a test points at calls of its own.
 struct AppState {
   HWND main_window;
   UINT taskbar_created_message;
   HWND shell_window;  // hidden top-level: hears "TaskbarCreated", owns the tray menu
   bool is_elevated;
   int quit_code;  // posted when the main window is destroyed
-  const AppPlatform* app_platform = &kSystemAppPlatform;
+  const AppPlatform* platform = &kSystemAppPlatform;
+  const FilePlatform* file_platform = &kSystemFilePlatform;  // the program folder's files
+  const TaskScheduler* task_scheduler = &kSystemTaskScheduler;  // the logon task
   HANDLE instance_mutex;  // the single-instance guard, while held
   Settings settings;
   CleanState clean;

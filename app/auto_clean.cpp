@@ -12,12 +12,10 @@ constexpr uint64_t kMillisecondsPerMinute = 60000;
 // Also the cool-down of the free-memory trigger.
 constexpr uint64_t kThresholdCooldown = 300000;
 
-bool ReadSystemMemoryLists(MemoryLists& lists) { return ReadMemoryLists(lists); }
-
 }  // namespace
 
 const AutoCleanPlatform kSystemAutoCleanPlatform = {
-    GetTickCount64, GetLocalTime, GetLastInputInfo, TakeMemorySnapshot, ReadSystemMemoryLists, RunClean,
+    GetTickCount64, GetLocalTime, GetLastInputInfo, TakeMemorySnapshot, ReadMemoryLists, RunClean,
 };
 
 bool FreeMemoryBelow(const MemoryLists& lists, int32_t free_below_mb) {
@@ -29,12 +27,12 @@ uint32_t LocalDateKey(const SYSTEMTIME& time) {
   return static_cast<uint32_t>(time.wYear) * 10000u + static_cast<uint32_t>(time.wMonth) * 100u + time.wDay;
 }
 
-void EvaluateAutoClean(const AutoCleanPlatform& platform) {
-  EvaluateAutoClean(app.auto_clean, app.settings, app.clean.last_clean_tick, app.main_window, platform);
+void EvaluateAutoClean() {
+  EvaluateAutoClean(app.auto_clean, app.settings, app.clean.last_clean_tick, app.main_window);
 }
 
-void EvaluateAutoClean(AutoCleanState& state, const Settings& settings, uint64_t last_clean_tick, HWND owner,
-                       const AutoCleanPlatform& platform) {
+void EvaluateAutoClean(AutoCleanState& state, const Settings& settings, uint64_t last_clean_tick, HWND owner) {
+  const AutoCleanPlatform& platform = *state.platform;
   // One reading for every comparison but the idle time, so that no trigger
   // sees a later clock than the one before it.
   uint64_t now = platform.tick_count();

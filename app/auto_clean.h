@@ -9,7 +9,7 @@
 
 // The platform calls the triggers make while they decide, gathered so that a
 // test can play the clock, the user's input and the load; the program always
-// uses kSystemAutoCleanPlatform.
+// uses kSystemAutoCleanPlatform (AutoCleanState::platform).
 struct AutoCleanPlatform {
   ULONGLONG(WINAPI* tick_count)();
   void(WINAPI* local_time)(LPSYSTEMTIME time);
@@ -22,6 +22,7 @@ extern const AutoCleanPlatform kSystemAutoCleanPlatform;
 
 // The boot-delay and scheduled triggers' memory, in AppState::auto_clean.
 struct AutoCleanState {
+  const AutoCleanPlatform* platform = &kSystemAutoCleanPlatform;
   uint64_t boot_deadline_tick;   // 0: none pending
   bool boot_delay_armed;
   uint32_t last_scheduled_date;  // LocalDateKey of the last scheduled clean; 0 = none yet
@@ -38,7 +39,6 @@ bool FreeMemoryBelow(const MemoryLists& lists, int32_t free_below_mb);
 // time, in that order, and starts at most one clean.
 // Cleans run for `owner`; the interval, threshold and idle triggers measure
 // from `last_clean_tick`.
-void EvaluateAutoClean(AutoCleanState& state, const Settings& settings, uint64_t last_clean_tick, HWND owner,
-                       const AutoCleanPlatform& platform);
+void EvaluateAutoClean(AutoCleanState& state, const Settings& settings, uint64_t last_clean_tick, HWND owner);
 // The same on the program's state and settings.
-void EvaluateAutoClean(const AutoCleanPlatform& platform = kSystemAutoCleanPlatform);
+void EvaluateAutoClean();

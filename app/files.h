@@ -19,7 +19,7 @@ bool BuildAppFolderPath(wchar_t (&path)[MAX_PATH]);
 // that was asked for, so no link further up steered the open either. A check
 // that fails behaves like a missing folder: nothing written, the program goes
 // on. The calls, gathered so that a test can play links; the program always
-// uses kSystemFilePlatform.
+// uses kSystemFilePlatform (AppState::file_platform).
 struct FilePlatform {
   HANDLE(WINAPI* create_file)(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                               DWORD disposition, DWORD flags, HANDLE template_file);
@@ -57,12 +57,12 @@ enum FolderOpen { CHECKED_FOLDER_OPEN, CHECKED_FOLDER_MISSING, CHECKED_FOLDER_RE
 // made first (inside its checked parent). On anything but CHECKED_FOLDER_OPEN the
 // record holds no handle.
 FolderOpen OpenCheckedFolder(CheckedFolder& folder, const wchar_t* path, bool create,
-                             const FilePlatform& platform = kSystemFilePlatform);
-void CloseCheckedFolder(CheckedFolder& folder, const FilePlatform& platform = kSystemFilePlatform);
+                             const FilePlatform& platform);
+void CloseCheckedFolder(CheckedFolder& folder, const FilePlatform& platform);
 // Opens `name` in the held folder without following a link, and keeps the
 // handle only if it is a plain file with one name at exactly that path.
 // FILE_READ_ATTRIBUTES is added to `access`. INVALID_HANDLE_VALUE otherwise;
 // `missing` tells a file that is not there from one that was refused.
 HANDLE OpenCheckedFile(const CheckedFolder& folder, const wchar_t* name, DWORD access, DWORD share,
                        DWORD disposition, BY_HANDLE_FILE_INFORMATION& information, bool& missing,
-                       const FilePlatform& platform = kSystemFilePlatform);
+                       const FilePlatform& platform);

@@ -46,7 +46,7 @@ void RunCommand(HWND window, WORD command) {
       break;
     case IDM_TOGGLE_AUTO:
       app.settings.auto_clean ^= 1;
-      SaveSettings(app.settings);
+      SaveSettings(app.settings, *app.file_platform);
       break;
     case IDM_SETTINGS:
       ShowSettingsWindow(app.shell_window ? app.shell_window : window, app.settings);
@@ -106,7 +106,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_CREATE:
       SetTimer(window, TIMER_MAIN, 1000, NULL);
       // Without MOD_NOREPEAT a held key would clean again with every repeat.
-      app.app_platform->register_hot_key(window, HOTKEY_CLEAN, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'R');
+      app.platform->register_hot_key(window, HOTKEY_CLEAN, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'R');
       return 0;
     case WM_DESTROY:
       KillTimer(window, TIMER_MAIN);
@@ -128,7 +128,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       if (wParam == TIMER_MAIN) {
         // Until the shell takes the icon, each tick tries again; giving up
         // destroys this window, and nothing else is due.
-        if (app.tray.add_pending && RetryTrayIcon(window) == TRAY_ADD_GIVE_UP) {
+        if (app.tray.add_pending && RetryTrayIcon(app.tray, window) == TRAY_ADD_GIVE_UP) {
           GiveUpOnTray(window);
           return 0;
         }

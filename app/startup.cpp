@@ -50,9 +50,9 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   }
   app.shell_window = CreateShellWindow(instance);
 
-  LoadSettings(app.settings);
+  LoadSettings(app.settings, *app.file_platform);
   SetAutostart(app.settings.start_with_windows);
-  app.is_elevated = app.app_platform->is_elevated();
+  app.is_elevated = app.platform->is_elevated();
 
   // Started at logon, the program can be ahead of the shell's notification
   // area: a refused add is retried from the loop, with the timer, hot key
@@ -88,7 +88,7 @@ bool StartElevatedCopy() {
   // The elevated copy must not find this one's guard and take itself for a
   // second instance; a refused prompt gives the guard back.
   ReleaseInstanceMutex();
-  if (app.app_platform->shell_execute(&info)) return true;
+  if (app.platform->shell_execute(&info)) return true;
   TakeInstanceMutex();
   return false;
 }

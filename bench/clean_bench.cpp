@@ -54,9 +54,11 @@ double SecondsPerClean(const wchar_t* list) {
   QueryPerformanceFrequency(&frequency);
   uint32_t cleans = 1;
   volatile uint32_t sink = 0;
+  CleanState state;
+  state.platform = &kIdlePlatform;
   for (;;) {  // grow the batch until it is long enough to time
     QueryPerformanceCounter(&start);
-    for (uint32_t i = 0; i < cleans; ++i) sink = sink + PurgeSystemLists(list, kFullClean, kIdlePlatform);
+    for (uint32_t i = 0; i < cleans; ++i) sink = sink + PurgeSystemLists(state, list, kFullClean);
     QueryPerformanceCounter(&end);
     if (Seconds(start, end, frequency) > 0.05 || cleans >= (1u << 30)) break;
     cleans *= 2;
@@ -64,7 +66,7 @@ double SecondsPerClean(const wchar_t* list) {
   double best = 1e300;
   for (int batch = 0; batch < 5; ++batch) {
     QueryPerformanceCounter(&start);
-    for (uint32_t i = 0; i < cleans; ++i) sink = sink + PurgeSystemLists(list, kFullClean, kIdlePlatform);
+    for (uint32_t i = 0; i < cleans; ++i) sink = sink + PurgeSystemLists(state, list, kFullClean);
     QueryPerformanceCounter(&end);
     double each = Seconds(start, end, frequency) / cleans;
     if (each < best) best = each;

@@ -16,8 +16,12 @@ struct MemorySnapshot {
   double total_gb;
 };
 
+struct CleanPlatform;
+extern const CleanPlatform kSystemCleanPlatform;
+
 // What the clean keeps between runs, in AppState::clean.
 struct CleanState {
+  const CleanPlatform* platform = &kSystemCleanPlatform;
   uint64_t last_clean_tick;              // stamped by each clean; 0 before the first
   bool limited_notice_shown;             // the limited-mode balloon was shown in this run
   FARPROC set_system_information_entry;    // NtSetSystemInformation, once found
@@ -68,7 +72,7 @@ MemoryLists MemoryListsFromPages(const SystemMemoryListInformation& pages, uint6
 // The platform calls the trimmer, the purge and the list reading make,
 // gathered so that a test can play the system: processes that cannot be
 // opened, 5,000 processes, a missing ntdll entry point, lists that cannot be
-// read. The program always uses kSystemCleanPlatform.
+// read. The program always uses kSystemCleanPlatform (CleanState::platform).
 struct CleanPlatform {
   BOOL(WINAPI* enum_processes)(DWORD* ids, DWORD bytes, DWORD* returned);
   HANDLE(WINAPI* open_process)(DWORD access, BOOL inherit, DWORD id);
@@ -81,7 +85,6 @@ struct CleanPlatform {
   void (*enable_purge_privileges)();
   void(WINAPI* get_system_info)(LPSYSTEM_INFO info);
 };
-extern const CleanPlatform kSystemCleanPlatform;
 
 using SetSystemInformationFunction = LONG(NTAPI*)(ULONG information_class, PVOID information, ULONG length);
 using QuerySystemInformationFunction = LONG(NTAPI*)(ULONG information_class, PVOID information, ULONG length,
@@ -97,7 +100,7 @@ const wchar_t* ImageBaseName(const wchar_t* image_path);
 bool IsExcluded(const wchar_t* base_name, const wchar_t* exclusion_list);
 // Empties the working set of every process it may open that the list does
 // not name; answers how many it emptied.
-uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& platform = kSystemCleanPlatform);
+uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& platform);
 
 // Enables, in the process token, the two privileges the purge needs: an
 // elevated token holds them but does not enable them. Reading the lists
@@ -105,7 +108,9 @@ uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& pla
 void EnablePurgePrivileges();
 // Reads the memory lists; false (and `lists` all zero) when the system
 // refuses or lacks the query.
-bool ReadMemoryLists(MemoryLists& lists, const CleanPlatform& platform = kSystemCleanPlatform);
+bool ReadMemoryLists(CleanState& state, MemoryLists& lists);
+// The same on the program's clean state.
+bool ReadMemoryLists(MemoryLists& lists);
 
 // Which parts of a clean run; all on is the full clean.
 struct CleanSteps {
@@ -117,8 +122,7 @@ struct CleanSteps {
 // Trims, then flushes the modified list, purges the standby list and flushes
 // the file cache, each only when its step is on; answers the trimmer's count,
 // 0 when the trim is off.
-uint32_t PurgeSystemLists(const wchar_t* exclusion_list, const CleanSteps& steps,
-                          const CleanPlatform& platform = kSystemCleanPlatform);
+uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanSteps& steps);
 
 // Megabytes that became available, never negative.
 double FreedMegabytes(uint64_t avail_before, uint64_t avail_after);
@@ -126,8 +130,7 @@ void FormatCleanLogLine(wchar_t (&line)[256], const SYSTEMTIME& time, double fre
 // Appends one line to clean.log in `folder`; false when the folder or the
 // file cannot be opened (locked, missing folder) or is refused as a link or a
 // second name of another file, in which case the clean simply goes unlogged.
-bool AppendCleanLog(const wchar_t* folder, double freed_mb, int32_t processes,
-                    const FilePlatform& platform = kSystemFilePlatform);
+bool AppendCleanLog(const wchar_t* folder, double freed_mb, int32_t processes, const FilePlatform& platform);
 
 enum CleanBalloon { CLEAN_BALLOON_NONE, CLEAN_BALLOON_LIMITED_MODE, CLEAN_BALLOON_CLEANED };
 CleanBalloon ChooseCleanBalloon(bool silent_mode, bool is_elevated, bool limited_notice_shown, double freed_mb,

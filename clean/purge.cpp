@@ -17,10 +17,10 @@ void EnablePrivilege(HANDLE token, const wchar_t* name) {
 }
 
 // Once per run, before the first request or list reading that needs them.
-void EnsurePurgePrivileges(const CleanPlatform& platform) {
-  if (app.clean.purge_privileges_enabled) return;
-  platform.enable_purge_privileges();
-  app.clean.purge_privileges_enabled = true;
+void EnsurePurgePrivileges(CleanState& state) {
+  if (state.purge_privileges_enabled) return;
+  state.platform->enable_purge_privileges();
+  state.purge_privileges_enabled = true;
 }
 
 // Looked up at most once per run when found; a failed lookup is tried again
@@ -33,9 +33,9 @@ FARPROC NtdllEntry(FARPROC& cached, const char* name, const CleanPlatform& platf
   return cached;
 }
 
-void SendMemoryListCommand(const CleanPlatform& platform, ULONG command) {
-  SetSystemInformationFunction entry = reinterpret_cast<SetSystemInformationFunction>(
-      reinterpret_cast<void*>(NtdllEntry(app.clean.set_system_information_entry, "NtSetSystemInformation", platform)));
+void SendMemoryListCommand(CleanState& state, ULONG command) {
+  SetSystemInformationFunction entry = reinterpret_cast<SetSystemInformationFunction>(reinterpret_cast<void*>(
+      NtdllEntry(state.set_system_information_entry, "NtSetSystemInformation", *state.platform)));
   if (entry) entry(SYSTEM_MEMORY_LIST_INFORMATION, &command, sizeof command);
 }
 
@@ -54,11 +54,13 @@ void EnablePurgePrivileges() {
   CloseHandle(token);
 }
 
-bool ReadMemoryLists(MemoryLists& lists, const CleanPlatform& platform) {
+bool ReadMemoryLists(MemoryLists& lists) { return ReadMemoryLists(app.clean, lists); }
+
+bool ReadMemoryLists(CleanState& state, MemoryLists& lists) {
   ZeroMemory(&lists, sizeof lists);
-  EnsurePurgePrivileges(platform);
-  QuerySystemInformationFunction entry = reinterpret_cast<QuerySystemInformationFunction>(
-      reinterpret_cast<void*>(NtdllEntry(app.clean.query_system_information_entry, "NtQuerySystemInformation", platform)));
+  EnsurePurgePrivileges(state);
+  QuerySystemInformationFunction entry = reinterpret_cast<QuerySystemInformationFunction>(reinterpret_cast<void*>(
+      NtdllEntry(state.query_system_information_entry, "NtQuerySystemInformation", *state.platform)));
   if (!entry) return false;
   SystemMemoryListInformation pages = {};
   ULONG returned = 0;
@@ -66,17 +68,18 @@ bool ReadMemoryLists(MemoryLists& lists, const CleanPlatform& platform) {
   // missing privilege, a record of another size).
   if (entry(SYSTEM_MEMORY_LIST_INFORMATION, &pages, sizeof pages, &returned) < 0) return false;
   SYSTEM_INFO system = {};
-  platform.get_system_info(&system);
+  state.platform->get_system_info(&system);
   if (system.dwPageSize == 0) return false;
   lists = MemoryListsFromPages(pages, system.dwPageSize);
   return true;
 }
 
-uint32_t PurgeSystemLists(const wchar_t* exclusion_list, const CleanSteps& steps, const CleanPlatform& platform) {
+uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanSteps& steps) {
+  const CleanPlatform& platform = *state.platform;
   uint32_t count = steps.trim_working_sets ? TrimWorkingSets(exclusion_list, platform) : 0;
-  EnsurePurgePrivileges(platform);
-  if (steps.flush_modified) SendMemoryListCommand(platform, MEMORY_FLUSH_MODIFIED_LIST);
-  if (steps.purge_standby) SendMemoryListCommand(platform, MEMORY_PURGE_STANDBY_LIST);
+  EnsurePurgePrivileges(state);
+  if (steps.flush_modified) SendMemoryListCommand(state, MEMORY_FLUSH_MODIFIED_LIST);
+  if (steps.purge_standby) SendMemoryListCommand(state, MEMORY_PURGE_STANDBY_LIST);
   if (steps.flush_file_cache) platform.set_file_cache_size(static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1), 0);
   return count;
 }

@@ -56,14 +56,14 @@ void RunClean(HWND owner) {
   MemoryLists lists_before = {};
   MemoryLists lists_after = {};
   TakeMemorySnapshot(before);
-  ReadMemoryLists(lists_before);
+  ReadMemoryLists(app.clean, lists_before);
   const Settings& settings = app.settings;
   const wchar_t* list = settings.exclude_list[0] != 0 ? settings.exclude_list : nullptr;
   const CleanSteps steps = {settings.trim_working_sets, settings.flush_modified, settings.purge_standby,
                             settings.flush_file_cache};
-  int32_t processes = static_cast<int32_t>(PurgeSystemLists(list, steps));
+  int32_t processes = static_cast<int32_t>(PurgeSystemLists(app.clean, list, steps));
   TakeMemorySnapshot(after);
-  ReadMemoryLists(lists_after);
+  ReadMemoryLists(app.clean, lists_after);
   app.clean.last_clean_tick = GetTickCount64();
   double freed_mb = FreedMegabytes(before.avail_bytes, after.avail_bytes);
   RecordClean(freed_mb, processes, lists_before, lists_after);
@@ -71,7 +71,7 @@ void RunClean(HWND owner) {
   // Without an application-data folder the clean goes unlogged rather than
   // into a folder at the drive root that anyone could have made.
   wchar_t folder[MAX_PATH];
-  if (BuildAppFolderPath(folder)) AppendCleanLog(folder, freed_mb, processes);
+  if (BuildAppFolderPath(folder)) AppendCleanLog(folder, freed_mb, processes, *app.file_platform);
   Notify(freed_mb, processes);
   RefreshTray();
   // A message-only window is not meant to own top-level windows.

@@ -5,6 +5,7 @@
 // UAC off both start it and the single-instance guard ends the second copy.
 #include "settings/settings.h"
 
+#include "app/app.h"
 #include "app/shared.h"
 #include "settings/settings_internal.h"
 #include "tray/tray.h"
@@ -578,11 +579,12 @@ bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler
 }
 
 AutostartResult SetAutostart(bool enable) {
+  const TaskScheduler& scheduler = *app.task_scheduler;
   wchar_t sid[SID_TEXT_CAPACITY];
   bool user_known = GetProcessUserSid(sid);
   if (!enable) {
     bool run_value_removed = SetRunValue(false, NULL, 0);
-    bool task_removed = user_known && UpdateLogonTask(sid, NULL);
+    bool task_removed = user_known && UpdateLogonTask(sid, NULL, scheduler);
     return run_value_removed && task_removed ? AUTOSTART_DONE : AUTOSTART_FAILED;
   }
   wchar_t path[MAX_PATH] = {};
@@ -597,13 +599,13 @@ AutostartResult SetAutostart(bool enable) {
   wchar_t task_command[MAX_PATH + 2];
   if (!ProtectedExePath(task_path, path) ||
       !BuildRunCommand(task_command, task_path, static_cast<DWORD>(wcslen(task_path)))) {
-    if (user_known) UpdateLogonTask(sid, NULL);
+    if (user_known) UpdateLogonTask(sid, NULL, scheduler);
     return run_value_written ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
   }
   wchar_t user[ACCOUNT_NAME_CAPACITY];
   wchar_t xml[TASK_XML_CAPACITY];
-  bool task_registered =
-      user_known && GetProcessUserName(user) && BuildTaskXml(xml, user, task_command) && UpdateLogonTask(sid, xml);
+  bool task_registered = user_known && GetProcessUserName(user) && BuildTaskXml(xml, user, task_command) &&
+                         UpdateLogonTask(sid, xml, scheduler);
   return run_value_written && task_registered ? AUTOSTART_DONE : AUTOSTART_FAILED;
 }
 

@@ -76,8 +76,7 @@ bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path);
 enum TaskOwner { TASK_MISSING, TASK_OWNER_UNKNOWN, TASK_OWNER_KNOWN };
 
 // The Task Scheduler's root folder, opened for one update and closed after
-// it. The program always uses kSystemTaskScheduler; tests play a scheduler
-// of their own.
+// it; tests play a scheduler of their own.
 struct TaskScheduler {
   // The folder to hand to the calls below; null when the scheduler cannot
   // be reached.
@@ -93,7 +92,6 @@ struct TaskScheduler {
   // asked without COM, so that a start with nothing to remove stays light.
   bool (*stores_no_task)(const wchar_t* name);
 };
-extern const TaskScheduler kSystemTaskScheduler;
 
 // Whether the plain "Quillmere" task of earlier versions is this user's
 // (`our_sid`) to remove: only when its principal is known to be them.
@@ -102,7 +100,7 @@ bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* 
 // removes it when `xml` is null, and removes the plain "Quillmere" task of
 // earlier versions when it is theirs. No other task is touched. True when
 // the user's own task is as asked.
-bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler = kSystemTaskScheduler);
+bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler);
 
 // Whether the user, who has just switched start at logon on (`was_on`
 // false), must hear why Quillmere will not start elevated.

@@ -2,6 +2,7 @@
 // window, with a message loop of its own that keeps the whole program going.
 #include "settings/settings.h"
 
+#include "app/app.h"
 #include "app/shared.h"
 #include "settings/settings_internal.h"
 
@@ -267,7 +268,7 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   // is cut here.
   static_assert(kExcludeListLength + 1 == sizeof settings.exclude_list / sizeof settings.exclude_list[0]);
   GetDlgItemTextW(window, IDC_EXCLUDE_LIST, settings.exclude_list, kExcludeListLength + 1);
-  SaveSettings(settings);
+  SaveSettings(settings, *app.file_platform);
   NoteAutostartResult(was_starting_with_windows, SetAutostart(settings.start_with_windows));
   context.saved = true;
 }

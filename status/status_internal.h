@@ -104,14 +104,15 @@ void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record);
 int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayout& layout,
                      StatusTextLine (&lines)[STATUS_RECENT_CLEANS]);
 
-// Reads the memory, the lists, the rings and (once per run) the elevation.
-void GatherStatusFigures(StatusFigures& figures);
+// Reads the memory, the lists, the state's rings and (once per run) the
+// elevation.
+void GatherStatusFigures(StatusState& status, StatusFigures& figures);
 // Fonts of the popup at `dpi`, made on its creation (and again when it
 // moves to a monitor of another scale) and deleted on its destruction; the
 // layout that follows from them, with the lists' row or without, goes to
-// app.status.layout.
-void CreateStatusFonts(UINT dpi, bool lists_row = false);
-void DeleteStatusFonts();
+// status.layout.
+void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row);
+void DeleteStatusFonts(StatusState& status);
 // Draws the whole popup into `dc`, which is `width` x `height`, with the
-// popup's fonts and layout; every object it makes is gone when it returns.
-void DrawStatus(HDC dc, int width, int height, const StatusLayout& layout, const StatusFigures& figures);
+// state's fonts and layout; every object it makes is gone when it returns.
+void DrawStatus(HDC dc, int width, int height, const StatusState& status, const StatusFigures& figures);

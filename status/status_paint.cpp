@@ -3,7 +3,6 @@
 
 #include <wchar.h>
 
-#include "app/app.h"
 #include "app/shared.h"
 #include "clean/clean.h"
 #include "status/status.h"
@@ -223,7 +222,6 @@ COLORREF StatusListColor(int part) {
 
 namespace {
 
-bool ReadSystemMemoryLists(MemoryLists& lists) { return ReadMemoryLists(lists); }
 
 void DrawLists(HDC dc, const StatusLayout& layout, int width, const StatusFigures& figures) {
   double parts[STATUS_LIST_PARTS] = {};
@@ -241,9 +239,9 @@ void DrawLists(HDC dc, const StatusLayout& layout, int width, const StatusFigure
 
 }  // namespace
 
-const StatusPlatform kSystemStatusPlatform = {ReadSystemMemoryLists};
+const StatusPlatform kSystemStatusPlatform = {ReadMemoryLists};
 
-void GatherStatusFigures(StatusFigures& figures) {
+void GatherStatusFigures(StatusState& status, StatusFigures& figures) {
   ZeroMemory(&figures, sizeof figures);
   // A failed reading shows as 0 % of 0.0 GB.
   MemorySnapshot memory = {};
@@ -253,28 +251,29 @@ void GatherStatusFigures(StatusFigures& figures) {
   figures.total_gb = memory.total_gb;
 
   // Asked once per run: the answer cannot change while the process lives.
-  if (app.status.elevation < 0) app.status.elevation = IsProcessElevated() ? 1 : 0;
-  figures.elevation = app.status.elevation;
+  if (status.elevation < 0) status.elevation = IsProcessElevated() ? 1 : 0;
+  figures.elevation = status.elevation;
 
-  int32_t count = UsageSampleCount();
+  int32_t count = status.usage_history.count;
   figures.sample_count = count < USAGE_HISTORY_CAPACITY ? count : USAGE_HISTORY_CAPACITY;
-  CopyRecentUsage(figures.samples, figures.sample_count);
-  figures.clean_count = CopyRecentCleans(figures.cleans, STATUS_RECENT_CLEANS);
-  if (!app.status.platform->read_memory_lists(figures.lists)) ZeroMemory(&figures.lists, sizeof figures.lists);
+  CopyRecentUsage(status.usage_history, figures.samples, figures.sample_count);
+  figures.clean_count = CopyRecentCleans(status.clean_history, figures.cleans, STATUS_RECENT_CLEANS);
+  if (!status.platform->read_memory_lists(figures.lists)) ZeroMemory(&figures.lists, sizeof figures.lists);
 }
 
-void DrawStatus(HDC dc, int width, int height, const StatusLayout& layout, const StatusFigures& figures) {
+void DrawStatus(HDC dc, int width, int height, const StatusState& status, const StatusFigures& figures) {
+  const StatusLayout& layout = status.layout;
   FillSolid(dc, {0, 0, width, height}, kBackground);
   SetBkMode(dc, TRANSPARENT);
   wchar_t text[64] = {};
   const int x = layout.margin;
 
   HGDIOBJ previous_font = GetCurrentObject(dc, OBJ_FONT);
-  SelectObject(dc, app.status.large_font);
+  SelectObject(dc, status.large_font);
   FormatBounded(text, 64, L"%d%%", figures.load_percent);
   Text(dc, x, layout.figure_y, text, StatusLoadColor(figures.load_percent));
 
-  SelectObject(dc, app.status.font);
+  SelectObject(dc, status.font);
   FormatBounded(text, 64, L"%.1f / %.1f GB used", figures.used_gb, figures.total_gb);
   Text(dc, x, layout.memory_y, text, kSecondaryText);
 

@@ -4,8 +4,7 @@
 #include "app/app.h"
 #include "app/shared.h"
 #include "status/status_internal.h"
-
-LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+#include "tray/tray.h"
 
 namespace {
 
@@ -19,40 +18,25 @@ using SetWindowAttributeFunction = HRESULT(WINAPI*)(HWND window, DWORD attribute
 
 // dwmapi is no KnownDLL, so it is loaded from System32 at the first popup
 // and kept for the run: one reference, however many popups follow.
-SetWindowAttributeFunction FindSetWindowAttribute() {
-  if (!app.status.dwm_set_window_attribute_entry) {
+SetWindowAttributeFunction FindSetWindowAttribute(StatusState& status) {
+  if (!status.dwm_set_window_attribute_entry) {
     HMODULE dwm = LoadSystemLibrary(L"dwmapi.dll");
     FARPROC entry = dwm ? GetProcAddress(dwm, "DwmSetWindowAttribute") : NULL;
-    if (entry) app.status.dwm_set_window_attribute_entry = entry;
+    if (entry) status.dwm_set_window_attribute_entry = entry;
     else if (dwm) FreeLibrary(dwm);
   }
-  return reinterpret_cast<SetWindowAttributeFunction>(reinterpret_cast<void*>(app.status.dwm_set_window_attribute_entry));
+  return reinterpret_cast<SetWindowAttributeFunction>(reinterpret_cast<void*>(status.dwm_set_window_attribute_entry));
 }
 
 // Dark title bar on Windows 10 and 11, rounded corners on 11; older systems
 // refuse both and keep their frame.
-void DarkenFrame(HWND window) {
-  SetWindowAttributeFunction set_attribute = FindSetWindowAttribute();
+void DarkenFrame(StatusState& status, HWND window) {
+  SetWindowAttributeFunction set_attribute = FindSetWindowAttribute(status);
   if (!set_attribute) return;
   BOOL dark = TRUE;
   set_attribute(window, kUseImmersiveDarkMode, &dark, sizeof dark);
   DWORD corner = kCornerRound;
   set_attribute(window, kWindowCornerPreference, &corner, sizeof corner);
-}
-
-// Where the shell shows the tray icon; false when it cannot say (before
-// Windows 7, or an icon the shell does not know).
-bool TrayIconRect(RECT& rect) {
-  using GetRectFunction = HRESULT(WINAPI*)(const NOTIFYICONIDENTIFIER* icon, RECT* rect);
-  HMODULE shell32 = GetModuleHandleW(L"shell32.dll");
-  auto get_rect = reinterpret_cast<GetRectFunction>(
-      reinterpret_cast<void*>(shell32 ? GetProcAddress(shell32, "Shell_NotifyIconGetRect") : NULL));
-  if (!get_rect || !app.tray.data.hWnd) return false;
-  NOTIFYICONIDENTIFIER icon = {};
-  icon.cbSize = sizeof icon;
-  icon.hWnd = app.tray.data.hWnd;
-  icon.uID = app.tray.data.uID;
-  return SUCCEEDED(get_rect(&icon, &rect));
 }
 
 // The monitor of the icon, or the primary one when there is no icon.
@@ -71,8 +55,8 @@ void IconMonitor(const RECT& icon, RECT& work, RECT& bounds) {
 }
 
 // The popup's outer size for its client layout at its DPI.
-SIZE StatusOuterSize(HWND window, UINT dpi) {
-  RECT frame = {0, 0, app.status.layout.client.cx, app.status.layout.client.cy};
+SIZE StatusOuterSize(const StatusLayout& layout, HWND window, UINT dpi) {
+  RECT frame = {0, 0, layout.client.cx, layout.client.cy};
   AdjustWindowRectForDpi(frame, static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)),
                          static_cast<DWORD>(GetWindowLongW(window, GWL_EXSTYLE)), dpi);
   return {frame.right - frame.left, frame.bottom - frame.top};
@@ -105,29 +89,90 @@ void AutoCloseTick(HWND window) {
   if (ShouldAutoCloseStatus(active, pointer_over)) DestroyWindow(window);
 }
 
-void Paint(HWND window) {
+void Paint(StatusState& status, HWND window) {
   PAINTSTRUCT paint = {};
   HDC dc = BeginPaint(window, &paint);
   RECT client = {};
   GetClientRect(window, &client);
   const int width = client.right, height = client.bottom;
   StatusFigures figures;
-  GatherStatusFigures(figures);
+  GatherStatusFigures(status, figures);
 
   HDC memory = CreateCompatibleDC(dc);
   HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
   if (memory && bitmap) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
-    DrawStatus(memory, width, height, app.status.layout, figures);
+    DrawStatus(memory, width, height, status, figures);
     BitBlt(dc, 0, 0, width, height, memory, 0, 0, SRCCOPY);
     SelectObject(memory, previous);
   } else {
     // No room for the off-screen copy: draw straight on, flicker and all.
-    DrawStatus(dc, width, height, app.status.layout, figures);
+    DrawStatus(dc, width, height, status, figures);
   }
   if (bitmap) DeleteObject(bitmap);
   if (memory) DeleteDC(memory);
   EndPaint(window, &paint);
+}
+
+LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  StatusState& status = app.status;
+  switch (message) {
+    case WM_CREATE: {
+      DarkenFrame(status, window);
+      // The lists' row only where the lists can be read; the size stays
+      // for this showing even if that changes while it is open.
+      MemoryLists lists = {};
+      CreateStatusFonts(status, WindowDpi(window), status.platform->read_memory_lists(lists));
+      SetTimer(window, TIMER_STATUS, 1000, NULL);
+      return 0;
+    }
+    case WM_DPICHANGED: {
+      // On a monitor of another scale: new fonts and layout, Windows' place.
+      UINT dpi = HIWORD(wParam);
+      CreateStatusFonts(status, dpi, status.layout.lists_row);
+      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+      SIZE size = StatusOuterSize(status.layout, window, dpi);
+      SetWindowPos(window, NULL, suggested->left, suggested->top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+      InvalidateRect(window, NULL, FALSE);
+      return 0;
+    }
+    case WM_DESTROY:
+      KillTimer(window, TIMER_STATUS);
+      KillTimer(window, TIMER_STATUS_AUTOCLOSE);
+      DeleteStatusFonts(status);
+      status.window = NULL;
+      return 0;
+    case WM_ACTIVATE:
+      // A popup being destroyed is hidden first and then loses activation;
+      // only a visible one lost it to the user's click elsewhere. Stamped
+      // once it is gone, so the button release that follows is judged from
+      // the close however long the close took.
+      if (LOWORD(wParam) == WA_INACTIVE && IsWindowVisible(window)) {
+        DestroyWindow(window);
+        status.closed_by_deactivation_tick = GetTickCount64();
+      } else if (LOWORD(wParam) != WA_INACTIVE) {
+        KillTimer(window, TIMER_STATUS_AUTOCLOSE);
+        // The default procedure, kept out of this message, is what gives an
+        // activated window the keyboard focus; without it Windows sends Esc
+        // as WM_SYSKEYDOWN and the popup never sees it.
+        SetFocus(window);
+      }
+      return 0;
+    case WM_PAINT:
+      Paint(status, window);
+      return 0;
+    case WM_KEYDOWN:
+      if (wParam != VK_ESCAPE) break;
+      DestroyWindow(window);
+      return 0;
+    case WM_TIMER:
+      if (wParam == TIMER_STATUS_AUTOCLOSE) AutoCloseTick(window);
+      else InvalidateRect(window, NULL, FALSE);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
 }
 
 bool RegisterStatusClass() {
@@ -234,36 +279,36 @@ bool IsStatusToggleIgnoredNow() {
   return ShouldIgnoreStatusToggle(GetTickCount64(), app.status.closed_by_deactivation_tick, GetDoubleClickTime());
 }
 
-void CreateStatusFonts(UINT dpi, bool lists_row) {
-  DeleteStatusFonts();
+void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row) {
+  DeleteStatusFonts(status);
   LOGFONTW font = {};
   IconTitleFontForDpi(font, dpi);
-  app.status.font = CreateFontIndirectW(&font);
+  status.font = CreateFontIndirectW(&font);
   LOGFONTW large = LargeStatusFont(font);
-  app.status.large_font = CreateFontIndirectW(&large);
+  status.large_font = CreateFontIndirectW(&large);
 
   // The rows follow the fonts' real heights.
   TEXTMETRICW normal = {}, figure = {};
   HDC screen = GetDC(NULL);
   if (screen) {
-    HGDIOBJ previous = SelectObject(screen, app.status.large_font);
+    HGDIOBJ previous = SelectObject(screen, status.large_font);
     GetTextMetricsW(screen, &figure);
-    SelectObject(screen, app.status.font);
+    SelectObject(screen, status.font);
     GetTextMetricsW(screen, &normal);
     SelectObject(screen, previous);
     ReleaseDC(NULL, screen);
   }
-  app.status.layout = LayOutStatus(dpi, figure.tmAscent, normal.tmHeight, lists_row);
+  status.layout = LayOutStatus(dpi, figure.tmAscent, normal.tmHeight, lists_row);
 }
 
-void DeleteStatusFonts() {
-  if (app.status.large_font) {
-    DeleteObject(app.status.large_font);
-    app.status.large_font = NULL;
+void DeleteStatusFonts(StatusState& status) {
+  if (status.large_font) {
+    DeleteObject(status.large_font);
+    status.large_font = NULL;
   }
-  if (app.status.font) {
-    DeleteObject(app.status.font);
-    app.status.font = NULL;
+  if (status.font) {
+    DeleteObject(status.font);
+    status.font = NULL;
   }
 }
 
@@ -277,7 +322,7 @@ void ShowStatusWindow(HWND owner) {
     app.status.class_registered = true;
   }
   RECT icon = {}, work = {}, monitor = {};
-  if (!TrayIconRect(icon)) icon = {};
+  if (!GetTrayIconRect(icon)) icon = {};
   IconMonitor(icon, work, monitor);
   // Made hidden and small at the corner of the icon's monitor, so that it
   // has that monitor's DPI when it makes its fonts and layout; then sized,
@@ -289,7 +334,8 @@ void ShowStatusWindow(HWND owner) {
   app.status.window = popup;
   UINT dpi = WindowDpi(popup);
   int gap = ScaleForDpi(12, dpi);
-  RECT place = PlaceStatusPopup(StatusPopupAnchor(icon, work, monitor, gap), StatusOuterSize(popup, dpi), work, gap);
+  SIZE size = StatusOuterSize(app.status.layout, popup, dpi);
+  RECT place = PlaceStatusPopup(StatusPopupAnchor(icon, work, monitor, gap), size, work, gap);
   SetWindowPos(popup, HWND_TOPMOST, place.left, place.top, place.right - place.left, place.bottom - place.top,
                SWP_NOACTIVATE | SWP_SHOWWINDOW);
   LONG style = GetWindowLongW(popup, GWL_EXSTYLE);
@@ -310,64 +356,4 @@ bool IsStatusWindowOpen() { return app.status.window != NULL; }
 
 void InvalidateStatusWindow() {
   if (app.status.window) InvalidateRect(app.status.window, NULL, FALSE);
-}
-
-LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  switch (message) {
-    case WM_CREATE: {
-      DarkenFrame(window);
-      // The lists' row only where the lists can be read; the size stays
-      // for this showing even if that changes while it is open.
-      MemoryLists lists = {};
-      CreateStatusFonts(WindowDpi(window), app.status.platform->read_memory_lists(lists));
-      SetTimer(window, TIMER_STATUS, 1000, NULL);
-      return 0;
-    }
-    case WM_DPICHANGED: {
-      // On a monitor of another scale: new fonts and layout, Windows' place.
-      UINT dpi = HIWORD(wParam);
-      CreateStatusFonts(dpi, app.status.layout.lists_row);
-      const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      SIZE size = StatusOuterSize(window, dpi);
-      SetWindowPos(window, NULL, suggested->left, suggested->top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
-      InvalidateRect(window, NULL, FALSE);
-      return 0;
-    }
-    case WM_DESTROY:
-      KillTimer(window, TIMER_STATUS);
-      KillTimer(window, TIMER_STATUS_AUTOCLOSE);
-      DeleteStatusFonts();
-      app.status.window = NULL;
-      return 0;
-    case WM_ACTIVATE:
-      // A popup being destroyed is hidden first and then loses activation;
-      // only a visible one lost it to the user's click elsewhere. Stamped
-      // once it is gone, so the button release that follows is judged from
-      // the close however long the close took.
-      if (LOWORD(wParam) == WA_INACTIVE && IsWindowVisible(window)) {
-        DestroyWindow(window);
-        app.status.closed_by_deactivation_tick = GetTickCount64();
-      } else if (LOWORD(wParam) != WA_INACTIVE) {
-        KillTimer(window, TIMER_STATUS_AUTOCLOSE);
-        // The default procedure, kept out of this message, is what gives an
-        // activated window the keyboard focus; without it Windows sends Esc
-        // as WM_SYSKEYDOWN and the popup never sees it.
-        SetFocus(window);
-      }
-      return 0;
-    case WM_PAINT:
-      Paint(window);
-      return 0;
-    case WM_KEYDOWN:
-      if (wParam != VK_ESCAPE) break;
-      DestroyWindow(window);
-      return 0;
-    case WM_TIMER:
-      if (wParam == TIMER_STATUS_AUTOCLOSE) AutoCloseTick(window);
-      else InvalidateRect(window, NULL, FALSE);
-      return 0;
-    default:
-      break;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
 }

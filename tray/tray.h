@@ -52,6 +52,12 @@ struct TrayState {
   uint64_t add_failed_tick;  // when it was refused
 };
 
+// The procedures below that take a TrayState work on that record alone; the
+// ones without it work on the program's (AppState::tray).
+
+// Adds the icon with its callback to `window`, which then also gets the
+// balloons; false when the shell refuses it.
+bool AddTrayIcon(TrayState& state, HWND window);
 bool AddTrayIcon(HWND window);
 
 // A refused add is tried again on every tick and on "TaskbarCreated" until
@@ -74,13 +80,22 @@ TrayAddStep AddTrayIconAgain(HWND window);
 // One more try at a pending add. TRAY_ADD_DONE: the icon is in (the caller
 // draws it); TRAY_ADD_GIVE_UP: the add at start has waited too long, and the
 // caller ends the program.
-TrayAddStep RetryTrayIcon(HWND window);
+TrayAddStep RetryTrayIcon(TrayState& state, HWND window);
+// Takes the icon from the tray and destroys the drawn picture.
+void RemoveTrayIcon(TrayState& state);
 void RemoveTrayIcon();
+void ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text);
 void ShowBalloon(const wchar_t* title, const wchar_t* text);
+// Where the shell shows the program's icon; false when it cannot say (before
+// Windows 7, or an icon the shell does not know).
+bool GetTrayIconRect(RECT& rect);
 
+// The icon and tooltip from a new memory reading, a load sample for the
+// history, and a repaint of an open status popup.
 void RefreshTray();
 // Draws the icon and sends it and the tooltip to the shell, each only when
 // it differs from what the shell last took; nothing at all when neither does.
+void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load_percent);
 void UpdateUsageIcon(double used_gb, double total_gb, int load_percent);
 
 // NIF_ICON when the picture of `wanted` differs from `shown`, NIF_TIP when

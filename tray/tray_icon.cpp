@@ -8,12 +8,14 @@ static_assert(sizeof(NOTIFYICONDATAW) == 976, "the complete 64-bit NOTIFYICONDAT
 
 const TrayPlatform kSystemTrayPlatform = {Shell_NotifyIconW, GetTickCount64, TakeMemorySnapshot};
 
-bool AddTrayIcon(HWND window) {
-  NOTIFYICONDATAW& tray = app.tray.data;
+bool AddTrayIcon(HWND window) { return AddTrayIcon(app.tray, window); }
+
+bool AddTrayIcon(TrayState& state, HWND window) {
+  NOTIFYICONDATAW& tray = state.data;
   ZeroMemory(&tray, sizeof tray);
   // The add shows the resource icon and a bare name: the next refresh must
   // send its picture and tooltip again.
-  app.tray.shown = {};
+  state.shown = {};
   tray.cbSize = sizeof tray;
   tray.hWnd = window;
   tray.uID = TRAY_ICON_ID;
@@ -22,7 +24,7 @@ bool AddTrayIcon(HWND window) {
   tray.hIcon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(1));
   if (!tray.hIcon) tray.hIcon = LoadIconW(NULL, IDI_APPLICATION);
   CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), L"Quillmere");
-  return app.tray.platform->notify_icon(NIM_ADD, &tray) != FALSE;
+  return state.platform->notify_icon(NIM_ADD, &tray) != FALSE;
 }
 
 TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64_t first_failure_tick) {
@@ -35,62 +37,65 @@ TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64
 
 namespace {
 
-void KeepTrying(bool at_start) {
-  app.tray.add_pending = 1;
-  app.tray.add_at_start = at_start;
-  app.tray.add_failed_tick = app.tray.platform->tick_count();
+void KeepTrying(TrayState& state, bool at_start) {
+  state.add_pending = 1;
+  state.add_at_start = at_start;
+  state.add_failed_tick = state.platform->tick_count();
 }
 
 }  // namespace
 
 bool StartTrayIcon(HWND window) {
-  if (AddTrayIcon(window)) {
+  if (AddTrayIcon(app.tray, window)) {
     RefreshTray();
     return true;
   }
-  KeepTrying(true);
+  KeepTrying(app.tray, true);
   return false;
 }
 
 TrayAddStep AddTrayIconAgain(HWND window) {
   if (app.tray.add_pending) {
-    TrayAddStep step = RetryTrayIcon(window);
+    TrayAddStep step = RetryTrayIcon(app.tray, window);
     if (step == TRAY_ADD_DONE) RefreshTray();
     return step;
   }
   // A new taskbar can announce itself before it takes icons.
-  if (AddTrayIcon(window)) return TRAY_ADD_DONE;
-  KeepTrying(false);
+  if (AddTrayIcon(app.tray, window)) return TRAY_ADD_DONE;
+  KeepTrying(app.tray, false);
   return TRAY_ADD_WAIT;
 }
 
-TrayAddStep RetryTrayIcon(HWND window) {
+TrayAddStep RetryTrayIcon(TrayState& state, HWND window) {
   // A busy shell can time out on an add and still place the icon; adding
   // it again is then refused, but modifying it works.
-  bool added = AddTrayIcon(window) || app.tray.platform->notify_icon(NIM_MODIFY, &app.tray.data) != FALSE;
-  TrayAddStep step =
-      NextTrayAddStep(added, app.tray.add_at_start, app.tray.platform->tick_count(), app.tray.add_failed_tick);
-  if (step != TRAY_ADD_WAIT) app.tray.add_pending = 0;
+  bool added = AddTrayIcon(state, window) || state.platform->notify_icon(NIM_MODIFY, &state.data) != FALSE;
+  TrayAddStep step = NextTrayAddStep(added, state.add_at_start, state.platform->tick_count(), state.add_failed_tick);
+  if (step != TRAY_ADD_WAIT) state.add_pending = 0;
   return step;
 }
 
-void RemoveTrayIcon() {
-  app.tray.platform->notify_icon(NIM_DELETE, &app.tray.data);
-  if (app.tray.drawn_icon) {
-    DestroyIcon(app.tray.drawn_icon);
-    app.tray.drawn_icon = NULL;
+void RemoveTrayIcon() { RemoveTrayIcon(app.tray); }
+
+void RemoveTrayIcon(TrayState& state) {
+  state.platform->notify_icon(NIM_DELETE, &state.data);
+  if (state.drawn_icon) {
+    DestroyIcon(state.drawn_icon);
+    state.drawn_icon = NULL;
   }
 }
 
-void ShowBalloon(const wchar_t* title, const wchar_t* text) {
+void ShowBalloon(const wchar_t* title, const wchar_t* text) { ShowBalloon(app.tray, title, text); }
+
+void ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
   // A record of its own, so a balloon never changes the icon or tooltip.
   NOTIFYICONDATAW balloon = {};
   balloon.cbSize = sizeof balloon;
-  balloon.hWnd = app.main_window;
+  balloon.hWnd = state.data.hWnd;
   balloon.uID = TRAY_ICON_ID;
   balloon.uFlags = NIF_INFO;
   balloon.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
   CopyBounded(balloon.szInfoTitle, ARRAYSIZE(balloon.szInfoTitle), title);
   CopyBounded(balloon.szInfo, ARRAYSIZE(balloon.szInfo), text);
-  app.tray.platform->notify_icon(NIM_MODIFY, &balloon);
+  state.platform->notify_icon(NIM_MODIFY, &balloon);
 }

@@ -81,12 +81,16 @@ void RefreshTray() {
   MemorySnapshot snapshot = {};
   if (!app.tray.platform->take_snapshot(snapshot)) return;
   int load = static_cast<int>(snapshot.load_percent);
-  UpdateUsageIcon(snapshot.used_gb, snapshot.total_gb, load);
+  UpdateUsageIcon(app.tray, snapshot.used_gb, snapshot.total_gb, load);
   PushUsageSample(load);
   InvalidateStatusWindow();
 }
 
 void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
+  UpdateUsageIcon(app.tray, used_gb, total_gb, load_percent);
+}
+
+void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load_percent) {
   TrayShown wanted;
   // The shell shows tray icons at the small-icon size of the system DPI;
   // drawn at that size, they are never a scaled-down 16 x 16 picture.
@@ -94,22 +98,22 @@ void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
   wanted.bar_top = UsageBarTop(wanted.icon_size, load_percent);
   wanted.bar_colour = UsageBarColor(load_percent);
   FormatTooltip(wanted.tip, used_gb, total_gb, load_percent);
-  UINT changes = TrayChanges(app.tray.shown, wanted);
+  UINT changes = TrayChanges(state.shown, wanted);
   if (!changes) return;
 
-  NOTIFYICONDATAW& tray = app.tray.data;
+  NOTIFYICONDATAW& tray = state.data;
   tray.uFlags = changes;
   if (changes & NIF_TIP) CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), wanted.tip);
   HICON previous = NULL;
   if (changes & NIF_ICON) {
-    previous = app.tray.drawn_icon;
-    app.tray.drawn_icon = DrawUsageIcon(wanted);
-    tray.hIcon = app.tray.drawn_icon;
+    previous = state.drawn_icon;
+    state.drawn_icon = DrawUsageIcon(wanted);
+    tray.hIcon = state.drawn_icon;
   }
   // After a refused modify (the shell may still have taken it, late) what
   // the tray shows is unknown: the next refresh sends both again.
-  if (app.tray.platform->notify_icon(NIM_MODIFY, &tray)) app.tray.shown = wanted;
-  else app.tray.shown = {};
+  if (state.platform->notify_icon(NIM_MODIFY, &tray)) state.shown = wanted;
+  else state.shown = {};
   // Destroyed only once the shell holds its successor.
   if (previous) DestroyIcon(previous);
 }

@@ -91,9 +91,10 @@ TEST_F(StatusPopup, TrayClickOpensItAboveTheWorkAreaAndTheNextClickClosesIt) {
 TEST_F(StatusPopup, WithoutReadableListsItHasNoListsRow) {
   MemoryLists lists = {};
   ASSERT_FALSE(ReadMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
-  CreateStatusFonts(96);
-  const StatusLayout expected = app.status.layout;
-  DeleteStatusFonts();
+  StatusState status;
+  CreateStatusFonts(status, 96, false);
+  const StatusLayout expected = status.layout;
+  DeleteStatusFonts(status);
   ASSERT_FALSE(expected.lists_row);
 
   ClickIcon();

@@ -99,10 +99,10 @@ TEST_F(MissingAppData, NoFolderMeansNoPathAndNothingWrittenAnywhere) {
 
   Settings settings;
   settings.threshold_percent = 5;
-  EXPECT_TRUE(LoadSettings(settings));
+  EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform));
   EXPECT_EQ(settings.threshold_percent, 80) << "runs on the defaults";
   settings.threshold_percent = 42;
-  SaveSettings(settings);
+  SaveSettings(settings, kSystemFilePlatform);
   // Neither the drive root nor the unreachable path gets a folder.
   EXPECT_EQ(GetFileAttributesW(L"C:\\Quillmere"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(L"\\Quillmere"), INVALID_FILE_ATTRIBUTES);
@@ -429,10 +429,10 @@ class MainWindow : public ::testing::Test {
   void SetUp() override {
     ResetAppState();
     fake_app = FakeApp{};
-    app.app_platform = &kFakeApp;
+    app.platform = &kFakeApp;
     RecordTray();
     DeleteAppFolder();
-    LoadSettings(app.settings);
+    LoadSettings(app.settings, kSystemFilePlatform);
     ASSERT_NE(CreateTestMainWindow(), nullptr);
   }
   void TearDown() override {
@@ -722,7 +722,7 @@ class Program : public ::testing::Test {
   void SetUp() override {
     ResetAppState();
     fake_app = FakeApp{};
-    app.app_platform = &kFakeApp;
+    app.platform = &kFakeApp;
     RecordTray();
     DeleteAppFolder();
   }
@@ -781,7 +781,7 @@ TEST_F(Program, ExitAndEveryCloseRequestEndWithZeroAndTakeTheIconAlong) {
   };
   for (const Case& c : cases) {
     ResetAppState();
-    app.app_platform = &kFakeApp;
+    app.platform = &kFakeApp;
     RecordTray();
     ASSERT_TRUE(Start()) << c.what;
     ASSERT_NE(app.shell_window, nullptr);
@@ -821,7 +821,7 @@ TEST_F(Program, ASecondInstanceEndsWithZeroAndTouchesNothing) {
 TEST_F(Program, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
   for (bool elevated : {false, true}) {
     ResetAppState();
-    app.app_platform = &kFakeApp;
+    app.platform = &kFakeApp;
     RecordTray();
     fake_app.elevated = elevated;
     WriteConfig();

@@ -33,6 +33,16 @@ struct FakeMachine {
 };
 FakeMachine machine;
 
+// What the triggers work on: their own record, the settings and the time of
+// the last clean, which FakeClean stamps.
+struct Triggers {
+  AutoCleanState state;
+  Settings settings;
+  uint64_t last_clean_tick;
+};
+Triggers triggers;
+const HWND kOwner = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5150));
+
 ULONGLONG WINAPI FakeTickCount() { return machine.now; }
 
 void WINAPI FakeLocalTime(LPSYSTEMTIME time) {
@@ -74,7 +84,7 @@ bool FakeLists(MemoryLists& lists) {
 void FakeClean(HWND owner) {
   ++machine.cleans;
   machine.clean_owner = owner;
-  app.clean.last_clean_tick = machine.now;
+  triggers.last_clean_tick = machine.now;
 }
 
 const AutoCleanPlatform kFakeMachine = {FakeTickCount, FakeLocalTime, FakeLastInput,
@@ -107,15 +117,16 @@ struct Case {
 // its deadline, the schedule stores the date, the threshold reads the load
 // and the idle trigger the last input; the free-memory trigger reads the
 // lists after the load.
-char Evaluate(const AutoCleanPlatform& platform) {
-  uint64_t deadline = app.auto_clean.boot_deadline_tick;
-  uint32_t date = app.auto_clean.last_scheduled_date;
+char Evaluate() {
+  AutoCleanState& state = triggers.state;
+  uint64_t deadline = state.boot_deadline_tick;
+  uint32_t date = state.last_scheduled_date;
   machine.snapshot_calls = machine.lists_calls = machine.input_calls = machine.cleans = 0;
-  EvaluateAutoClean(platform);
+  EvaluateAutoClean(state, triggers.settings, triggers.last_clean_tick, kOwner);
   if (machine.cleans == 0) return '.';
   if (machine.cleans > 1) return '!';
-  if (deadline != 0 && app.auto_clean.boot_deadline_tick == 0) return 'B';
-  if (app.auto_clean.last_scheduled_date != date) return 'S';
+  if (deadline != 0 && state.boot_deadline_tick == 0) return 'B';
+  if (state.last_scheduled_date != date) return 'S';
   if (machine.input_calls) return 'D';
   if (machine.lists_calls) return 'F';
   if (machine.snapshot_calls) return 'T';
@@ -208,9 +219,9 @@ class AutoClean : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
   void Reset() {
-    ResetAppState();
-    InitDefaultSettings(app.settings);
-    app.main_window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5150));
+    triggers = Triggers{};
+    triggers.state.platform = &kFakeMachine;
+    InitDefaultSettings(triggers.settings);
     machine = FakeMachine{};
     machine.clock_zero = {2024, 1, 4, 4, 0, 0, 0, 0};  // Thursday 4 Jan 2024, midnight
   }
@@ -222,7 +233,7 @@ TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     Reset();
-    Settings& settings = app.settings;
+    Settings& settings = triggers.settings;
     settings.threshold_percent = c.threshold;
     settings.interval_minutes = c.interval;
     settings.on_idle_minutes = c.idle;
@@ -230,7 +241,7 @@ TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
     settings.clean_hour = c.hour;
     settings.clean_minute = c.minute;
     settings.free_below_mb = c.free_below;
-    app.clean.last_clean_tick = c.last_clean;
+    triggers.last_clean_tick = c.last_clean;
     machine.load = c.load;
     machine.lists = MemoryLists{};
     machine.lists.readable = c.free_mb >= 0;
@@ -246,9 +257,9 @@ TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
         FakeClean(nullptr);
         continue;
       }
-      EXPECT_EQ(Evaluate(kFakeMachine), tick.expected) << "at tick " << tick.now;
+      EXPECT_EQ(Evaluate(), tick.expected) << "at tick " << tick.now;
       if (machine.cleans) {
-        EXPECT_EQ(machine.clean_owner, app.main_window);
+        EXPECT_EQ(machine.clean_owner, kOwner);
       }
     }
     if (c.hour < 0) {
@@ -261,24 +272,43 @@ TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
 }
 
 TEST_F(AutoClean, BootDelayArmsOnceAtTheFirstTickWithAPositiveValue) {
-  app.settings = Settings{};  // every trigger off
+  triggers.settings = Settings{};  // every trigger off
   machine.now = kHour;
-  EXPECT_EQ(Evaluate(kFakeMachine), '.');
-  EXPECT_FALSE(app.auto_clean.boot_delay_armed) << "a delay of 0 arms nothing";
+  EXPECT_EQ(Evaluate(), '.');
+  EXPECT_FALSE(triggers.state.boot_delay_armed) << "a delay of 0 arms nothing";
 
-  app.settings.on_boot_delay = 2;  // set while unarmed: armed at the next tick
+  triggers.settings.on_boot_delay = 2;  // set while unarmed: armed at the next tick
   machine.now = kHour + kSecond;
-  EXPECT_EQ(Evaluate(kFakeMachine), '.');
-  EXPECT_TRUE(app.auto_clean.boot_delay_armed);
-  EXPECT_EQ(app.auto_clean.boot_deadline_tick, kHour + 3 * kSecond);
+  EXPECT_EQ(Evaluate(), '.');
+  EXPECT_TRUE(triggers.state.boot_delay_armed);
+  EXPECT_EQ(triggers.state.boot_deadline_tick, kHour + 3 * kSecond);
 
-  app.settings.on_boot_delay = 600;  // no effect once armed
+  triggers.settings.on_boot_delay = 600;  // no effect once armed
   machine.now = kHour + 3 * kSecond;
-  EXPECT_EQ(Evaluate(kFakeMachine), 'B');
+  EXPECT_EQ(Evaluate(), 'B');
   machine.now = kHour + 20 * kMinute;
-  EXPECT_EQ(Evaluate(kFakeMachine), '.') << "at most one boot-delay clean per run";
-  EXPECT_TRUE(app.auto_clean.boot_delay_armed);
-  EXPECT_EQ(app.auto_clean.boot_deadline_tick, 0u);
+  EXPECT_EQ(Evaluate(), '.') << "at most one boot-delay clean per run";
+  EXPECT_TRUE(triggers.state.boot_delay_armed);
+  EXPECT_EQ(triggers.state.boot_deadline_tick, 0u);
+}
+
+// The program's tick evaluates its own record, settings, last clean and
+// main window.
+TEST_F(AutoClean, TheProgramsTickWorksOnTheProgramsState) {
+  ResetAppState();
+  app.auto_clean.platform = &kFakeMachine;
+  app.settings = Settings{};
+  app.settings.interval_minutes = 10;
+  app.main_window = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x7070));
+  machine.now = kHour;
+  app.clean.last_clean_tick = kHour - 9 * kMinute;
+  EvaluateAutoClean();
+  EXPECT_EQ(machine.cleans, 0) << "nine minutes since the program's last clean";
+  app.clean.last_clean_tick = kHour - 10 * kMinute;
+  EvaluateAutoClean();
+  EXPECT_EQ(machine.cleans, 1);
+  EXPECT_EQ(machine.clean_owner, app.main_window);
+  ResetAppState();
 }
 
 TEST(LocalDateKey, TellsEveryDateApart) {

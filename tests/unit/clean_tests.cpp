@@ -210,7 +210,12 @@ class CleanSeam : public ::testing::Test {
  protected:
   void SetUp() override {
     fake = FakeSystem{};
-    ResetAppState();
+    FreshCleanState();
+  }
+  // The clean's record as a new run has it, on the played system.
+  void FreshCleanState() {
+    clean = CleanState{};
+    clean.platform = &kFakePlatform;
   }
   void TearDown() override {
     // Whatever the path a process took, its handle was closed exactly once
@@ -219,6 +224,7 @@ class CleanSeam : public ::testing::Test {
     EXPECT_EQ(fake.bad_closes, 0) << "closed a handle that was not open";
     EXPECT_EQ(fake.opens_while_another_is_open, 0);
   }
+  CleanState clean;
 };
 
 const wchar_t kExplorer[] = L"\\Device\\HarddiskVolume1\\Windows\\explorer.exe";
@@ -338,7 +344,7 @@ TEST_F(CleanSeam, FailedOrEmptyEnumerationTrimsNothing) {
 
 TEST_F(CleanSeam, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheCache) {
   fake.processes = {{4, kExplorer}, {8, nullptr, false}, {12, nullptr}};
-  EXPECT_EQ(PurgeSystemLists(nullptr, kFullClean, kFakePlatform), 2u);
+  EXPECT_EQ(PurgeSystemLists(clean, nullptr, kFullClean), 2u);
   const std::vector<std::string> first = {
       "enumerate",
       "enable privileges",  // before the first request that needs them
@@ -354,7 +360,7 @@ TEST_F(CleanSeam, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheCache) 
   // Later cleans of the run use the entry found and enable nothing again.
   fake.calls.clear();
   fake.processes = {{4, kExplorer, true, false}};
-  EXPECT_EQ(PurgeSystemLists(nullptr, kFullClean, kFakePlatform), 0u);
+  EXPECT_EQ(PurgeSystemLists(clean, nullptr, kFullClean), 0u);
   const std::vector<std::string> second = {
       "enumerate",
       "list class=80 command=3 length=4",
@@ -376,18 +382,18 @@ TEST_F(CleanSeam, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
       {false, {"enumerate", "module ntdll.dll", "module ntdll.dll", "flush cache min=-1 max=-1 flags=0"}},
   };
   for (const Case& c : cases) {
-    ResetAppState();
-    for (int clean = 0; clean < 2; ++clean) {
+    FreshCleanState();
+    for (int run = 0; run < 2; ++run) {
       fake = FakeSystem{};
       fake.processes = {{4, kExplorer}, {8, kExplorer}};
       fake.module_found = c.module_found;
       fake.entry_found = false;
-      EXPECT_EQ(PurgeSystemLists(L"explorer.exe", kFullClean, kFakePlatform), 0u);
+      EXPECT_EQ(PurgeSystemLists(clean, L"explorer.exe", kFullClean), 0u);
       std::vector<std::string> expected = c.calls;
-      if (clean == 0) expected.insert(expected.begin() + 1, "enable privileges");
-      EXPECT_EQ(fake.calls, expected) << "module found: " << c.module_found << ", clean " << clean;
+      if (run == 0) expected.insert(expected.begin() + 1, "enable privileges");
+      EXPECT_EQ(fake.calls, expected) << "module found: " << c.module_found << ", clean " << run;
     }
-    EXPECT_EQ(app.clean.set_system_information_entry, nullptr);
+    EXPECT_EQ(clean.set_system_information_entry, nullptr);
   }
 }
 
@@ -413,10 +419,10 @@ TEST_F(CleanSeam, EachStepSwitchedOffOnItsOwnIsSkippedAndNothingElse) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetAppState();
+    FreshCleanState();
     fake = FakeSystem{};
     fake.processes = {{4, kExplorer}, {8, nullptr}};
-    EXPECT_EQ(PurgeSystemLists(nullptr, c.steps, kFakePlatform), c.processes);
+    EXPECT_EQ(PurgeSystemLists(clean, nullptr, c.steps), c.processes);
     std::vector<std::string> requests;
     for (const std::string& call : fake.calls)
       if (call != "enable privileges" && call.rfind("module ", 0) != 0 && call.rfind("entry ", 0) != 0)
@@ -486,7 +492,7 @@ TEST_F(CleanSeam, ReadsTheListsOnceThePrivilegesAreOn) {
   fake.pages.PageCountByPriority[5] = 512;
   fake.pages.PageCountByPriority[7] = 256;
   MemoryLists lists = {};
-  ASSERT_TRUE(ReadMemoryLists(lists, kFakePlatform));
+  ASSERT_TRUE(ReadMemoryLists(clean, lists));
   EXPECT_TRUE(lists.readable);
   EXPECT_DOUBLE_EQ(lists.zeroed_mb, 10.0);
   EXPECT_DOUBLE_EQ(lists.free_mb, 20.0);
@@ -498,9 +504,9 @@ TEST_F(CleanSeam, ReadsTheListsOnceThePrivilegesAreOn) {
 
   // The entry found is kept, and the privileges stay on for the purge.
   fake.calls.clear();
-  ASSERT_TRUE(ReadMemoryLists(lists, kFakePlatform));
+  ASSERT_TRUE(ReadMemoryLists(clean, lists));
   fake.processes = {{4, kExplorer}};
-  PurgeSystemLists(nullptr, kFullClean, kFakePlatform);
+  PurgeSystemLists(clean, nullptr, kFullClean);
   const std::vector<std::string> later = {"query class=80 length=176", "enumerate", "module ntdll.dll",
                                           "entry NtSetSystemInformation", "list class=80 command=3 length=4",
                                           "list class=80 command=4 length=4", "flush cache min=-1 max=-1 flags=0"};
@@ -524,7 +530,7 @@ TEST_F(CleanSeam, ListsThatCannotBeReadGiveNoFigures) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ResetAppState();
+    FreshCleanState();
     fake = FakeSystem{};
     fake.module_found = c.module_found;
     fake.query_found = c.query_found;
@@ -534,7 +540,7 @@ TEST_F(CleanSeam, ListsThatCannotBeReadGiveNoFigures) {
     fake.pages.PageCountByPriority[0] = 1000;
     MemoryLists lists;
     memset(&lists, 0xAB, sizeof lists);
-    EXPECT_FALSE(ReadMemoryLists(lists, kFakePlatform));
+    EXPECT_FALSE(ReadMemoryLists(clean, lists));
     EXPECT_FALSE(lists.readable);
     EXPECT_EQ(lists.free_mb, 0.0);
     EXPECT_EQ(lists.zeroed_mb, 0.0);
@@ -543,14 +549,14 @@ TEST_F(CleanSeam, ListsThatCannotBeReadGiveNoFigures) {
   }
 
   // A missing entry point is looked up again at the next reading.
-  ResetAppState();
+  FreshCleanState();
   fake = FakeSystem{};
   fake.query_found = false;
   MemoryLists lists = {};
-  ReadMemoryLists(lists, kFakePlatform);
+  ReadMemoryLists(clean, lists);
   fake.query_found = true;
   fake.calls.clear();
-  EXPECT_TRUE(ReadMemoryLists(lists, kFakePlatform));
+  EXPECT_TRUE(ReadMemoryLists(clean, lists));
   EXPECT_EQ(fake.calls, (std::vector<std::string>{"module ntdll.dll", "entry NtQuerySystemInformation",
                                                   "query class=80 length=176"}));
 }
@@ -688,7 +694,7 @@ void ExpectLogLine(const std::string& line, double freed_mb, int processes) {
 }  // namespace
 
 TEST_F(CleanLogFile, FirstLineCreatesTheFileWithoutBomAndLaterLinesAppend) {
-  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 511.6, 9));
+  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 511.6, 9, kSystemFilePlatform));
   std::string first = ReadFileBytes(path_);
   ASSERT_GE(first.size(), 3u);
   EXPECT_NE(first.substr(0, 3), "\xEF\xBB\xBF") << "no byte-order mark";
@@ -698,7 +704,7 @@ TEST_F(CleanLogFile, FirstLineCreatesTheFileWithoutBomAndLaterLinesAppend) {
   // Whatever is there stays, and the new line follows it.
   const std::string existing = "hand-written\r\nno line end";
   ASSERT_TRUE(WriteFileBytes(path_, existing));
-  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 0.4, 3));
+  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 0.4, 3, kSystemFilePlatform));
   std::string after = ReadFileBytes(path_);
   ASSERT_EQ(after.compare(0, existing.size(), existing), 0);
   ExpectLogLine(after.substr(existing.size()), 0.4, 3);
@@ -713,7 +719,7 @@ TEST_F(CleanLogFile, UnopenableLogIsLeftAsItWas) {
     HANDLE holder = CreateFileW(path_.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                 nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5)) << "share " << share;
+    EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kSystemFilePlatform)) << "share " << share;
     CloseHandle(holder);
     EXPECT_EQ(ReadFileBytes(path_), content);
   }
@@ -721,13 +727,13 @@ TEST_F(CleanLogFile, UnopenableLogIsLeftAsItWas) {
   // A folder where the file should be.
   DeleteFileW(path_.c_str());
   ASSERT_TRUE(CreateDirectoryW(path_.c_str(), nullptr));
-  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5));
+  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kSystemFilePlatform));
 }
 
 TEST_F(CleanLogFile, MissingFolderCreatesNothing) {
   std::wstring missing = folder_ + L"\\missing";
   std::wstring path = missing + L"\\clean.log";
-  EXPECT_FALSE(AppendCleanLog(missing.c_str(), 12.0, 5));
+  EXPECT_FALSE(AppendCleanLog(missing.c_str(), 12.0, 5, kSystemFilePlatform));
   EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
@@ -738,7 +744,7 @@ TEST_F(CleanLogFile, HardLinkedLogIsRefused) {
   const std::string content = "not a log\r\n";
   ASSERT_TRUE(WriteFileBytes(other_, content));
   ASSERT_TRUE(CreateHardLinkW(path_.c_str(), other_.c_str(), nullptr));
-  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5));
+  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kSystemFilePlatform));
   EXPECT_EQ(ReadFileBytes(other_), content);
   EXPECT_EQ(ReadFileBytes(path_), content);
 }

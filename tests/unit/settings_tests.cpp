@@ -101,7 +101,7 @@ TEST(Settings, DefaultsReplaceWhateverTheRecordHeld) {
 
 TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
   Settings settings;
-  EXPECT_TRUE(LoadSettings(settings));
+  EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform));
   Settings defaults = Defaults();
   EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0);
   std::vector<std::wstring> clean = {L"threshold_percent=80", L"interval_minutes=30", L"on_idle_minutes=5",
@@ -153,7 +153,7 @@ TEST_F(SettingsFile, LoadTakesEachKeyAsItStands) {
   for (const Case& c : cases) {
     WriteConfig(c.file);
     Settings settings;
-    LoadSettings(settings);
+    LoadSettings(settings, kSystemFilePlatform);
     int32_t got = c.number ? settings.*c.number : settings.*c.flag;
     EXPECT_EQ(got, c.expected) << c.file;
     // Every other field keeps its default.
@@ -174,7 +174,7 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
   WriteConfig(old_file);
   Settings settings;
   memset(&settings, 0xAB, sizeof settings);
-  LoadSettings(settings);
+  LoadSettings(settings, kSystemFilePlatform);
   EXPECT_EQ(settings.threshold_percent, 70);
   EXPECT_EQ(settings.clean_minute, 30);
   EXPECT_STREQ(settings.exclude_list, L"chrome.exe");
@@ -186,7 +186,7 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
   EXPECT_EQ(ReadFileBytes(config_), old_file) << "loading adds no key";
 
   // The next save keeps every line it had, in place, and adds the new keys.
-  SaveSettings(settings);
+  SaveSettings(settings, kSystemFilePlatform);
   std::vector<std::wstring> clean = SectionLines(L"Clean");
   const std::vector<std::wstring> kept = {L"threshold_percent=70", L"interval_minutes=0", L"on_idle_minutes=9",
                                           L"on_boot_delay=0",      L"silent_mode=1",      L"auto_clean=1",
@@ -203,7 +203,7 @@ TEST_F(SettingsFile, GarbageInOneKeyLeavesTheOthersAlone) {
   WriteConfig("[Clean]\r\nthreshold_percent=abc\r\ninterval_minutes=99999999999999\r\non_idle_minutes=7\r\n"
               "\x01\x02\xff=\xfe\r\n[App]\r\nstart_with_windows=1\r\n");
   Settings settings;
-  EXPECT_TRUE(LoadSettings(settings));
+  EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform));
   EXPECT_EQ(settings.on_idle_minutes, 7);
   EXPECT_TRUE(settings.start_with_windows);
   EXPECT_EQ(settings.on_boot_delay, 60);
@@ -213,7 +213,7 @@ TEST_F(SettingsFile, ExclusionListLoadsAtMost255Characters) {
   std::string list(300, 'x');
   WriteConfig("[Clean]\r\nexclude_list=" + list + "\r\n");
   Settings settings;
-  LoadSettings(settings);
+  LoadSettings(settings, kSystemFilePlatform);
   EXPECT_EQ(wcslen(settings.exclude_list), 255u);
 }
 
@@ -230,16 +230,16 @@ TEST_F(SettingsFile, SaveWritesEveryKeyAndRoundTrips) {
   saved.trim_working_sets = false;
   saved.flush_file_cache = false;
   wcscpy(saved.exclude_list, L"chrome.exe, Code.exe");
-  SaveSettings(saved);
+  SaveSettings(saved, kSystemFilePlatform);
   EXPECT_EQ(SectionLines(L"Clean").size(), 15u);
   EXPECT_EQ(SectionLines(L"App").size(), 2u);
   Settings loaded;
-  LoadSettings(loaded);
+  LoadSettings(loaded, kSystemFilePlatform);
   EXPECT_EQ(memcmp(&saved, &loaded, sizeof saved), 0);
 
   // An empty list is written as a present, empty key.
   saved.exclude_list[0] = 0;
-  SaveSettings(saved);
+  SaveSettings(saved, kSystemFilePlatform);
   wchar_t value[8] = L"?";
   GetPrivateProfileStringW(L"Clean", L"exclude_list", L"missing", value, 8, config_.c_str());
   EXPECT_STREQ(value, L"");
@@ -249,9 +249,9 @@ TEST_F(SettingsFile, NamesBeyondAsciiSurviveARestart) {
   Settings saved = Defaults();
   const wchar_t list[] = L"caf\u00e9.exe, \u65e5\u672c.exe, \U0001F600.exe";
   wcscpy(saved.exclude_list, list);
-  ASSERT_TRUE(SaveSettings(saved));
+  ASSERT_TRUE(SaveSettings(saved, kSystemFilePlatform));
   Settings loaded;
-  LoadSettings(loaded);
+  LoadSettings(loaded, kSystemFilePlatform);
   EXPECT_STREQ(loaded.exclude_list, list);
   EXPECT_EQ(memcmp(&saved, &loaded, sizeof saved), 0);
   EXPECT_NE(Utf16Text(ReadFileBytes(config_)).find(list), std::wstring::npos);
@@ -282,10 +282,10 @@ TEST_F(SettingsFile, OldFilesAreCarriedOverIntoUtf16) {
     SCOPED_TRACE(c.what);
     WriteConfig(c.bytes);
     Settings settings;
-    LoadSettings(settings);
+    LoadSettings(settings, kSystemFilePlatform);
     EXPECT_EQ(settings.threshold_percent, 90);
     settings.interval_minutes = 45;
-    ASSERT_TRUE(SaveSettings(settings));
+    ASSERT_TRUE(SaveSettings(settings, kSystemFilePlatform));
     std::wstring text = Utf16Text(ReadFileBytes(config_));
     if (!c.text.empty()) {
       // Only the twelve keys were added, each after the old lines of its section.
@@ -295,7 +295,7 @@ TEST_F(SettingsFile, OldFilesAreCarriedOverIntoUtf16) {
     EXPECT_NE(text.find(L"threshold_percent=90\r\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"interval_minutes=45\r\n"), std::wstring::npos);
     Settings loaded;
-    LoadSettings(loaded);
+    LoadSettings(loaded, kSystemFilePlatform);
     EXPECT_EQ(memcmp(&settings, &loaded, sizeof settings), 0);
     if (c.text == body) {
       wchar_t note[8] = {};
@@ -468,9 +468,9 @@ TEST_F(GuardedSettingsFile, HardLinkedConfigIsNeitherReadNorSaved) {
   DeleteFileW(config_.c_str());
   ASSERT_TRUE(CreateHardLinkW(config_.c_str(), other.c_str(), nullptr));
   Settings settings;
-  LoadSettings(settings);
+  LoadSettings(settings, kSystemFilePlatform);
   EXPECT_STREQ(settings.exclude_list, L"");
-  EXPECT_FALSE(SaveSettings(settings));
+  EXPECT_FALSE(SaveSettings(settings, kSystemFilePlatform));
   EXPECT_EQ(ReadFileBytes(config_), secret);
   EXPECT_EQ(ReadFileBytes(other), secret);
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -483,14 +483,14 @@ TEST_F(GuardedSettingsFile, OldFileThatCannotBeReplacedStaysWhole) {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   Settings settings = Defaults();
-  EXPECT_FALSE(SaveSettings(settings));
+  EXPECT_FALSE(SaveSettings(settings, kSystemFilePlatform));
   CloseHandle(holder);
   EXPECT_EQ(ReadFileBytes(config_), kOld);
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
 
   // A new file left by a save cut short is no obstacle.
   ASSERT_TRUE(WriteFileBytes(new_config_, "half"));
-  EXPECT_TRUE(SaveSettings(settings));
+  EXPECT_TRUE(SaveSettings(settings, kSystemFilePlatform));
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 80u);
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
 }
@@ -1185,7 +1185,7 @@ TEST_F(AutostartTask, TheStoreShowsWhatTheSchedulerHolds) {
   EXPECT_FALSE(kSystemTaskScheduler.stores_no_task(UserTaskName().c_str()));
   wchar_t sid[SID_TEXT_CAPACITY];
   ASSERT_TRUE(GetProcessUserSid(sid));
-  ASSERT_TRUE(UpdateLogonTask(sid, nullptr));
+  ASSERT_TRUE(UpdateLogonTask(sid, nullptr, kSystemTaskScheduler));
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_TRUE(kSystemTaskScheduler.stores_no_task(UserTaskName().c_str()));
 }
@@ -1203,14 +1203,14 @@ TEST_F(AutostartTask, RealSchedulerTakesThePerUserTaskAndLeavesAnUnprovenSharedO
   ASSERT_TRUE(RegisterAutostartTask(kLegacyTaskName, xml));
   bool principal_kept = ReadAutostartTask(kLegacyTaskName).reported;
 
-  ASSERT_TRUE(UpdateLogonTask(sid, xml));
+  ASSERT_TRUE(UpdateLogonTask(sid, xml, kSystemTaskScheduler));
   TaskView own = ReadAutostartTask();
   ASSERT_TRUE(own.exists);
   EXPECT_EQ(own.priority, 5);
   EXPECT_EQ(ReadAutostartTask(kLegacyTaskName).exists, !principal_kept);
   EXPECT_EQ(own.stored, principal_kept ? 1 : 2);
 
-  ASSERT_TRUE(UpdateLogonTask(sid, nullptr));
+  ASSERT_TRUE(UpdateLogonTask(sid, nullptr, kSystemTaskScheduler));
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(ReadAutostartTask(kLegacyTaskName).exists, !principal_kept);
 }
@@ -1238,7 +1238,7 @@ TEST_F(AutostartTask, SchedulerLeavesComAsItFoundIt) {
       ASSERT_EQ(CoInitializeEx(nullptr, c.model), S_OK);
     }
     for (const wchar_t* update : {static_cast<const wchar_t*>(xml), static_cast<const wchar_t*>(nullptr)}) {
-      EXPECT_TRUE(UpdateLogonTask(sid, update));
+      EXPECT_TRUE(UpdateLogonTask(sid, update, kSystemTaskScheduler));
       EXPECT_EQ(ReadAutostartTask().exists, update != nullptr);
       // Initialising again tells whether the thread still had COM.
       HRESULT again = CoInitializeEx(nullptr, c.model ? c.model : DWORD{COINIT_APARTMENTTHREADED});

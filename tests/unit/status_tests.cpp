@@ -411,15 +411,15 @@ TEST(StatusPopup, LongestCleanLineFitsThePopupInItsFont) {
   FormatStatusCleanLine(text, record);
   ASSERT_STREQ(text, L"  23:59  Freed 9999999 MB  (4096 procs)  standby -9999999 MB") << "not cut";
 
-  ResetAppState();
-  CreateStatusFonts(96);
+  StatusState status;
+  CreateStatusFonts(status, 96, false);
   HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ previous = SelectObject(dc, app.status.font);
+  HGDIOBJ previous = SelectObject(dc, status.font);
   SIZE size = {};
   GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
   SelectObject(dc, previous);
   DeleteDC(dc);
-  DeleteStatusFonts();
+  DeleteStatusFonts(status);
   // Drawn from the left margin, with the same margin at the right.
   const StatusLayout layout = LayOutStatus(96, 52, 16);
   EXPECT_LE(size.cx, layout.client.cx - 2 * layout.margin) << Narrow(text);
@@ -582,16 +582,16 @@ TEST(StatusPopup, ListsLineAndBarColoursFitThePalette) {
   double parts[STATUS_LIST_PARTS] = {1048576, 1048576, 1048576, 1048576};
   wchar_t text[96];
   FormatStatusListsLine(text, parts);
-  ResetAppState();
-  CreateStatusFonts(96, true);
+  StatusState status;
+  CreateStatusFonts(status, 96, true);
   HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ previous = SelectObject(dc, app.status.font);
+  HGDIOBJ previous = SelectObject(dc, status.font);
   SIZE size = {};
   GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
   SelectObject(dc, previous);
   DeleteDC(dc);
-  const StatusLayout layout = app.status.layout;
-  DeleteStatusFonts();
+  const StatusLayout layout = status.layout;
+  DeleteStatusFonts(status);
   EXPECT_TRUE(layout.lists_row);
   EXPECT_LE(size.cx, layout.client.cx - 2 * layout.margin) << Narrow(text);
 }
@@ -613,19 +613,19 @@ TEST_F(History, StatusFiguresCarryTheListsOnlyWhenRead) {
   played_lists = PlayedLists();
   played_readable = true;
   StatusFigures figures;
-  GatherStatusFigures(figures);
+  GatherStatusFigures(app.status, figures);
   EXPECT_TRUE(figures.lists.readable);
   EXPECT_DOUBLE_EQ(figures.lists.standby_mb, 5320.0);
   EXPECT_DOUBLE_EQ(figures.lists.free_mb, 1500.0);
 
   played_readable = false;
-  GatherStatusFigures(figures);
+  GatherStatusFigures(app.status, figures);
   EXPECT_FALSE(figures.lists.readable);
   EXPECT_EQ(figures.lists.standby_mb, 0.0);
 
   // The real reading, which Wine refuses.
   app.status.platform = &kSystemStatusPlatform;
-  GatherStatusFigures(figures);
+  GatherStatusFigures(app.status, figures);
   MemoryLists real = {};
   EXPECT_EQ(figures.lists.readable, ReadMemoryLists(real));
 }
@@ -633,14 +633,14 @@ TEST_F(History, StatusFiguresCarryTheListsOnlyWhenRead) {
 TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   StatusFigures figures;
-  GatherStatusFigures(figures);
+  GatherStatusFigures(app.status, figures);
   ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 1);
   EXPECT_EQ(lines[0].y, 262);
   EXPECT_STREQ(lines[0].text, L"No cleans yet this session");
 
   for (int i = 1; i <= 7; ++i) RecordClean(i * 100.0, i, kUnread, kUnread);
   for (int i = 0; i < 7; ++i) app.status.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
-  GatherStatusFigures(figures);
+  GatherStatusFigures(app.status, figures);
   ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 5);
   const wchar_t* expected[] = {L"  10:07  Freed 700 MB  (7 procs)", L"  10:06  Freed 600 MB  (6 procs)",
                                L"  10:05  Freed 500 MB  (5 procs)", L"  10:04  Freed 400 MB  (4 procs)",
@@ -655,7 +655,7 @@ TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
 TEST_F(History, StatusFiguresAskTheElevationOncePerRun) {
   for (int v : {40, 41, 42}) PushUsageSample(v);
   StatusFigures figures;
-  GatherStatusFigures(figures);
+  GatherStatusFigures(app.status, figures);
   EXPECT_EQ(figures.sample_count, 3);
   EXPECT_EQ(figures.samples[0], 40);
   EXPECT_EQ(figures.samples[2], 42);
@@ -664,7 +664,7 @@ TEST_F(History, StatusFiguresAskTheElevationOncePerRun) {
   EXPECT_EQ(app.status.elevation, figures.elevation);
 
   app.status.elevation = 0;  // as if the first answer had been "limited"
-  GatherStatusFigures(figures);
+  GatherStatusFigures(app.status, figures);
   EXPECT_EQ(figures.elevation, 0) << "asked again";
 }
 
@@ -676,17 +676,16 @@ class StatusPicture : public ::testing::Test {
   static constexpr int kWidth = 454;
   static constexpr int kHeight = 358;  // the client height at 100 % with Segoe UI
   void SetUp() override {
-    ResetAppState();
-    CreateStatusFonts(96);
-    ASSERT_NE(app.status.font, nullptr);
-    ASSERT_NE(app.status.large_font, nullptr);
+    CreateStatusFonts(status_, 96, false);
+    ASSERT_NE(status_.font, nullptr);
+    ASSERT_NE(status_.large_font, nullptr);
     ZeroMemory(&figures_, sizeof figures_);
     figures_.load_percent = 42;
     figures_.used_gb = 6.7;
     figures_.total_gb = 15.9;
     figures_.elevation = 1;
   }
-  void TearDown() override { DeleteStatusFonts(); }
+  void TearDown() override { DeleteStatusFonts(status_); }
 
   void Draw() {
     BITMAPINFO info = {};
@@ -701,7 +700,7 @@ class StatusPicture : public ::testing::Test {
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     ASSERT_NE(bitmap, nullptr);
     HGDIOBJ previous = SelectObject(dc, bitmap);
-    DrawStatus(dc, kWidth, height_, app.status.layout, figures_);
+    DrawStatus(dc, kWidth, height_, status_, figures_);
     GdiFlush();
     pixels_.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + kWidth * height_);
     // DrawStatus leaves the DC as it found it.
@@ -728,6 +727,7 @@ class StatusPicture : public ::testing::Test {
   }
 
   StatusFigures figures_;
+  StatusState status_;
   int height_ = kHeight;
   std::vector<DWORD> pixels_;
 };
@@ -787,7 +787,7 @@ TEST_F(StatusPicture, FiveCleansAllDrawnWholeInsideTheClientArea) {
   }
   figures_.clean_count = STATUS_RECENT_CLEANS;
   Draw();
-  const StatusLayout& layout = app.status.layout;
+  const StatusLayout& layout = status_.layout;
   ASSERT_LE(layout.client.cy, kHeight);
   for (int j = 0; j < STATUS_RECENT_CLEANS; ++j) {
     const int top = layout.first_clean_y + j * layout.line_step;
@@ -860,8 +860,8 @@ void KeepPicture(const std::vector<DWORD>& pixels, int width, const char* name) 
 // Wine cannot read the lists: the row drawn here from played figures is the
 // only sight of it under Wine, and the README's picture of it.
 TEST_F(StatusPicture, ListsRowIsAStackedBarInItsColoursWithTheFiguresUnderIt) {
-  CreateStatusFonts(96, true);
-  const StatusLayout& layout = app.status.layout;
+  CreateStatusFonts(status_, 96, true);
+  const StatusLayout& layout = status_.layout;
   ASSERT_TRUE(layout.lists_row);
   height_ = layout.client.cy;
   figures_.total_gb = kPlayedTotalMb / 1024.0;
@@ -921,13 +921,13 @@ TEST_F(StatusPicture, WithoutTheRowThePopupIsDrawnAsBefore) {
   EXPECT_EQ(At(200, 108), kBoxLine) << "the box where it always was";
 
   // Laid out with the row, but the lists went unreadable: a blank row.
-  CreateStatusFonts(96, true);
-  height_ = app.status.layout.client.cy;
+  CreateStatusFonts(status_, 96, true);
+  height_ = status_.layout.client.cy;
   figures_.lists = kUnread;
   Draw();
-  const RECT row = {0, app.status.layout.lists_bar_top, kWidth, app.status.layout.box_top};
+  const RECT row = {0, status_.layout.lists_bar_top, kWidth, status_.layout.box_top};
   EXPECT_EQ(CountIn(row, kBackground), kWidth * (row.bottom - row.top));
-  EXPECT_EQ(At(200, app.status.layout.box_top), kBoxLine);
+  EXPECT_EQ(At(200, status_.layout.box_top), kBoxLine);
 }
 
 namespace {
@@ -938,7 +938,7 @@ class StatusWindow : public ::testing::Test {
   void SetUp() override {
     ResetAppState();
     DeleteAppFolder();
-    LoadSettings(app.settings);
+    LoadSettings(app.settings, kSystemFilePlatform);
     ASSERT_NE(CreateTestMainWindow(), nullptr);
     app.shell_window = CreateShellWindow(GetModuleHandleW(nullptr));
     ASSERT_NE(app.shell_window, nullptr);

@@ -70,10 +70,12 @@ class TrayIcon : public ::testing::Test {
     app.main_window = window_;
   }
   void TearDown() override {
+    RemoveTrayIcon(tray_);
     RemoveTrayIcon();
     DestroyWindow(window_);
   }
   HWND window_ = nullptr;
+  TrayState tray_;  // for the procedures that work on a record of their own
 };
 
 // A shell that refuses the first adds, or times out on one yet places the
@@ -173,12 +175,12 @@ TEST(UsageIcon, TooltipText) {
 
 TEST_F(TrayIcon, DrawsTheBarOnAnOpaqueSquare) {
   for (int load : {0, 50, 73, 100}) {
-    UpdateUsageIcon(4.0, 8.0, load);
-    ASSERT_NE(app.tray.drawn_icon, nullptr);
-    EXPECT_EQ(app.tray.data.hIcon, app.tray.drawn_icon);
-    EXPECT_EQ(app.tray.data.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
-    EXPECT_STREQ(app.tray.data.szTip, (L"Quillmere\n4.0 / 8.0 GB  (" + std::to_wstring(load) + L"%)").c_str());
-    Pixels icon = ReadIcon(app.tray.drawn_icon);
+    UpdateUsageIcon(tray_, 4.0, 8.0, load);
+    ASSERT_NE(tray_.drawn_icon, nullptr);
+    EXPECT_EQ(tray_.data.hIcon, tray_.drawn_icon);
+    EXPECT_EQ(tray_.data.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+    EXPECT_STREQ(tray_.data.szTip, (L"Quillmere\n4.0 / 8.0 GB  (" + std::to_wstring(load) + L"%)").c_str());
+    Pixels icon = ReadIcon(tray_.drawn_icon);
     int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
     ASSERT_EQ(icon.size, size);
     int top = UsageBarTop(size, load);
@@ -193,22 +195,22 @@ TEST_F(TrayIcon, DrawsTheBarOnAnOpaqueSquare) {
 }
 
 TEST_F(TrayIcon, AddsRemovesAndShowsBalloonsWithoutTouchingTheIcon) {
-  ASSERT_TRUE(AddTrayIcon(window_));
-  EXPECT_EQ(app.tray.data.cbSize, 976u);
-  EXPECT_EQ(app.tray.data.uID, 1u);
-  EXPECT_EQ(app.tray.data.uCallbackMessage, WM_USER + 1u);
-  EXPECT_EQ(app.tray.data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
-  EXPECT_STREQ(app.tray.data.szTip, L"Quillmere");
-  EXPECT_NE(app.tray.data.hIcon, nullptr);
+  ASSERT_TRUE(AddTrayIcon(tray_, window_));
+  EXPECT_EQ(tray_.data.cbSize, 976u);
+  EXPECT_EQ(tray_.data.uID, 1u);
+  EXPECT_EQ(tray_.data.uCallbackMessage, WM_USER + 1u);
+  EXPECT_EQ(tray_.data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_STREQ(tray_.data.szTip, L"Quillmere");
+  EXPECT_NE(tray_.data.hIcon, nullptr);
 
-  UpdateUsageIcon(1.0, 2.0, 50);
-  NOTIFYICONDATAW before = app.tray.data;
-  ShowBalloon(std::wstring(100, L't').c_str(), std::wstring(400, L'x').c_str());
-  EXPECT_EQ(memcmp(&before, &app.tray.data, sizeof before), 0);
+  UpdateUsageIcon(tray_, 1.0, 2.0, 50);
+  NOTIFYICONDATAW before = tray_.data;
+  ShowBalloon(tray_, std::wstring(100, L't').c_str(), std::wstring(400, L'x').c_str());
+  EXPECT_EQ(memcmp(&before, &tray_.data, sizeof before), 0);
 
-  RemoveTrayIcon();
-  EXPECT_EQ(app.tray.drawn_icon, nullptr);
-  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray.data)) << "the icon is gone";
+  RemoveTrayIcon(tray_);
+  EXPECT_EQ(tray_.drawn_icon, nullptr);
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &tray_.data)) << "the icon is gone";
 }
 
 TEST_F(TrayIcon, RefreshRecordsOneSamplePerCall) {
