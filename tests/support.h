@@ -30,9 +30,9 @@ std::vector<std::string> LogLines();
 // `path` in double quotes, as a command line or the Run value holds it.
 std::wstring Quoted(const std::wstring& path);
 
-// Dispatches every message waiting for this thread, WM_QUIT included (it
-// goes nowhere); answers whether a WM_QUIT was among them and puts its code
-// in `quit_code` when given.
+// Translates and dispatches every message waiting for this thread; a WM_QUIT
+// among them is taken off, not dispatched. Answers whether one was, and puts
+// its code in `quit_code` when given.
 bool PumpMessages(WPARAM* quit_code = nullptr);
 // Takes a waiting WM_QUIT off the queue, leaving every other message.
 bool TakeQuitMessage(WPARAM* quit_code = nullptr);
