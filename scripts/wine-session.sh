@@ -1,6 +1,10 @@
-# Sourced by scripts/test.sh and scripts/bench.sh: a fresh Wine prefix on a
-# virtual display of its own, both gone when the script exits, so a run never
-# touches your own Wine or desktop and two runs never collide.
+# Sourced by scripts/test.sh, scripts/bench.sh and scripts/dpi-run.sh: a Wine
+# prefix on a virtual display of its own, both gone when the script exits, so
+# a run never touches your own Wine or desktop and two runs never collide.
+# Set before sourcing, if wanted:
+#   wine_screen         the display's size (default 1280x1024);
+#   wine_prefix_source  a prefix to start from as a copy, when it has a
+#                       system.reg (default: a fresh prefix).
 # Sets run_dir, DISPLAY, WINEPREFIX and QUILLMERE_TEST_PREFIX.
 
 run_dir=$(mktemp -d "${TMPDIR:-/tmp}/quillmere.XXXXXX")
@@ -13,7 +17,8 @@ end_wine_session() {
 trap end_wine_session EXIT
 
 # Xvfb picks a free display number and writes it to fd 3.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$run_dir/display" 2>"$run_dir/xvfb.log" &
+Xvfb -displayfd 3 -screen 0 "${wine_screen:-1280x1024}x24" -nolisten tcp 3>"$run_dir/display" \
+  2>"$run_dir/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$run_dir/display" ] && break; sleep 0.1; done
 [ -s "$run_dir/display" ] || { echo "Xvfb did not start:" >&2; cat "$run_dir/xvfb.log" >&2; exit 1; }
@@ -21,6 +26,10 @@ export DISPLAY=":$(head -n1 "$run_dir/display")"
 
 export QUILLMERE_TEST_PREFIX="$run_dir/prefix"
 export WINEPREFIX="$QUILLMERE_TEST_PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-echo "Preparing a fresh Wine prefix on display $DISPLAY..."
-wineboot -i >/dev/null 2>&1
+if [ -n "${wine_prefix_source:-}" ] && [ -f "$wine_prefix_source/system.reg" ]; then
+  cp -a "$wine_prefix_source" "$WINEPREFIX"
+else
+  echo "Preparing a fresh Wine prefix on display $DISPLAY..."
+  wineboot -i >/dev/null 2>&1
+fi
 wineserver -w

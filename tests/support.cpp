@@ -55,6 +55,117 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
   return ok;
 }
 
+bool WriteConfig(const std::string& text) {
+  CreateDirectoryW(AppFolder().c_str(), nullptr);
+  return WriteFileBytes(AppFile(L"config.ini"), text);
+}
+
+std::vector<std::string> LogLines() {
+  std::vector<std::string> lines;
+  std::string log = ReadFileBytes(AppFile(L"clean.log"));
+  size_t start = 0;
+  for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(log.substr(start, end + 2 - start));
+  return lines;
+}
+
+std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+bool PumpMessages(WPARAM* quit_code) {
+  bool quit = false;
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    if (message.message == WM_QUIT) {
+      quit = true;
+      if (quit_code) *quit_code = message.wParam;
+      continue;
+    }
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return quit;
+}
+
+bool TakeQuitMessage(WPARAM* quit_code) {
+  MSG message;
+  if (!PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return false;
+  if (quit_code) *quit_code = message.wParam;
+  return true;
+}
+
+COLORREF WindowPixel(HWND window, int x, int y) {
+  HDC dc = GetDC(window);
+  COLORREF colour = GetPixel(dc, x, y);
+  ReleaseDC(window, dc);
+  return colour;
+}
+
+COLORREF ScreenPixel(int x, int y) { return WindowPixel(nullptr, x, y); }
+
+COLORREF PixelImage::At(int x, int y) const {
+  DWORD p = pixels[static_cast<size_t>(y) * width + x];
+  return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
+}
+
+namespace {
+
+BITMAPINFOHEADER TopDownHeader(int width, int height) {
+  BITMAPINFOHEADER header = {};
+  header.biSize = sizeof header;
+  header.biWidth = width;
+  header.biHeight = -height;
+  header.biPlanes = 1;
+  header.biBitCount = 32;
+  header.biCompression = BI_RGB;
+  return header;
+}
+
+}  // namespace
+
+PixelImage CapturePixels(HWND window, const RECT& area) {
+  PixelImage image;
+  image.width = area.right - area.left;
+  image.height = area.bottom - area.top;
+  BITMAPINFO info = {};
+  info.bmiHeader = TopDownHeader(image.width, image.height);
+  HDC source = GetDC(window);
+  HDC memory = CreateCompatibleDC(source);
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap) {
+    HGDIOBJ previous = SelectObject(memory, bitmap);
+    BitBlt(memory, 0, 0, image.width, image.height, source, area.left, area.top, SRCCOPY);
+    GdiFlush();
+    const DWORD* first = static_cast<const DWORD*>(bits);
+    image.pixels.assign(first, first + static_cast<size_t>(image.width) * image.height);
+    SelectObject(memory, previous);
+    DeleteObject(bitmap);
+  } else {
+    image.width = image.height = 0;
+  }
+  DeleteDC(memory);
+  ReleaseDC(window, source);
+  return image;
+}
+
+bool KeepPicture(const PixelImage& image, const std::string& file_name) {
+  char folder[512] = {};
+  if (!GetEnvironmentVariableA("QUILLMERE_SHOTS", folder, sizeof folder)) return true;
+  BITMAPINFOHEADER header = TopDownHeader(image.width, image.height);
+  DWORD bytes = static_cast<DWORD>(image.pixels.size() * 4);
+  BITMAPFILEHEADER file = {};
+  file.bfType = 0x4D42;
+  file.bfOffBits = sizeof file + sizeof header;
+  file.bfSize = file.bfOffBits + bytes;
+  std::string data(reinterpret_cast<const char*>(&file), sizeof file);
+  data.append(reinterpret_cast<const char*>(&header), sizeof header);
+  data.append(reinterpret_cast<const char*>(image.pixels.data()), bytes);
+  std::string path = std::string("Z:") + folder + "/" + file_name;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return WriteFileBytes(std::wstring(path.begin(), path.end()), data);
+}
+
 static const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 std::wstring ReadRunValue(DWORD* type, DWORD* bytes) {

@@ -1,12 +1,11 @@
-// Helpers shared by the test programs: the program folder in the test
-// prefix, whole-file reads, and a clean AppState between tests.
+// Helpers shared by the unit and end-to-end test programs: the program
+// folder and its files, messages, pixels, the Run value and the logon task,
+// and a clean AppState between tests.
 #pragma once
 
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <taskschd.h>
-
-#include "tray/tray.h"
 
 #include <string>
 #include <vector>
@@ -21,6 +20,38 @@ void DeleteAppFolder();
 // The file's bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// Writes config.ini with these bytes, making the program folder first if
+// it is missing; false when the file could not be written.
+bool WriteConfig(const std::string& text);
+// The lines of clean.log as they stand, each with its CR LF; an unfinished
+// last line is left out. Empty when there is no log.
+std::vector<std::string> LogLines();
+
+// `path` in double quotes, as a command line or the Run value holds it.
+std::wstring Quoted(const std::wstring& path);
+
+// Translates and dispatches every message waiting for this thread; a WM_QUIT
+// among them is taken off, not dispatched. Answers whether one was, and puts
+// its code in `quit_code` when given.
+bool PumpMessages(WPARAM* quit_code = nullptr);
+// Takes a waiting WM_QUIT off the queue, leaving every other message.
+bool TakeQuitMessage(WPARAM* quit_code = nullptr);
+
+// A pixel of the window's client area, or of the screen for nullptr.
+COLORREF WindowPixel(HWND window, int x, int y);
+COLORREF ScreenPixel(int x, int y);
+// A 32-bit picture, top row first, one 0x00RRGGBB value a pixel.
+struct PixelImage {
+  int width = 0, height = 0;
+  std::vector<DWORD> pixels;
+  COLORREF At(int x, int y) const;
+};
+// The pixels of `area` of the window's client area (the screen's for
+// nullptr) in one copy: far quicker than a GetPixel each.
+PixelImage CapturePixels(HWND window, const RECT& area);
+// When QUILLMERE_SHOTS names a folder, keeps the picture there as a BMP
+// named `file_name`, for the README; false only when that write failed.
+bool KeepPicture(const PixelImage& image, const std::string& file_name);
 // Text of a registry value under HKCU, or empty when it is missing.
 std::wstring ReadRunValue(DWORD* type = nullptr, DWORD* bytes = nullptr);
 void DeleteRunValue();

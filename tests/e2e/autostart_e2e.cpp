@@ -1,5 +1,6 @@
 // The real program applies "start with Windows" at each start: the Run value
-// always, and the elevated logon task only for an exe in Program Files.
+// always, and the elevated logon task only for an exe in Program Files; and
+// the setting switched on in the settings window.
 #include <shlobj.h>
 #include <knownfolders.h>
 
@@ -11,9 +12,7 @@
 namespace {
 
 bool WriteStartWithWindows(bool on) {
-  CreateDirectoryW(AppFolder().c_str(), nullptr);
-  return WriteFileBytes(AppFile(L"config.ini"), on ? "[App]\r\nstart_with_windows=1\r\n"
-                                                   : "[App]\r\nstart_with_windows=0\r\n");
+  return WriteConfig(on ? "[App]\r\nstart_with_windows=1\r\n" : "[App]\r\nstart_with_windows=0\r\n");
 }
 
 // Ticks "Start with Windows" in the settings window opened from the tray
@@ -41,7 +40,7 @@ bool NoticeShown() {
 }
 
 // The built exe copied to where an installer puts it, removed again.
-class InstalledQuillmereTest : public QuillmereTest {
+class InstalledCopy : public QuillmereTest {
  protected:
   void SetUp() override {
     QuillmereTest::SetUp();
@@ -62,10 +61,25 @@ class InstalledQuillmereTest : public QuillmereTest {
   std::wstring installed_;
 };
 
+using RunValueAtStart = QuillmereTest;
+using LogonTaskAtStart = InstalledCopy;
+using SwitchingStartWithWindowsOn = InstalledCopy;
+
 }  // namespace
 
-TEST_F(InstalledQuillmereTest, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
-  const std::wstring quoted = L"\"" + installed_ + L"\"";
+TEST_F(RunValueAtStart, FollowsStartWithWindows) {
+  ASSERT_TRUE(WriteStartWithWindows(true));
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(ReadRunValue(), Quoted(ExePath()));
+  EXPECT_EQ(Exit(), 0u);
+
+  ASSERT_TRUE(WriteStartWithWindows(false));
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(ReadRunValue(), L"");
+}
+
+TEST_F(LogonTaskAtStart, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
+  const std::wstring quoted = Quoted(installed_);
 
   ASSERT_TRUE(WriteStartWithWindows(true));
   ASSERT_TRUE(Start(installed_));
@@ -91,14 +105,14 @@ TEST_F(InstalledQuillmereTest, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
 // Started from the build tree, a folder its user can change, the program
 // writes the Run value alone, and the task it registered from Program Files
 // goes: the next logon must not start elevated what anyone could put there.
-TEST_F(InstalledQuillmereTest, AnExeAnyoneCanReplaceGetsNoElevatedTask) {
+TEST_F(LogonTaskAtStart, AnExeAnyoneCanReplaceGetsNone) {
   ASSERT_TRUE(WriteStartWithWindows(true));
   ASSERT_TRUE(Start(installed_));
   ASSERT_TRUE(ReadAutostartTask().exists);
   EXPECT_EQ(Exit(), 0u);
 
   ASSERT_TRUE(Start());
-  EXPECT_EQ(ReadRunValue(), L"\"" + ExePath() + L"\"");
+  EXPECT_EQ(ReadRunValue(), Quoted(ExePath()));
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(ReadAutostartTask().stored, 0);
   EXPECT_EQ(Exit(), 0u);
@@ -106,22 +120,22 @@ TEST_F(InstalledQuillmereTest, AnExeAnyoneCanReplaceGetsNoElevatedTask) {
 
 // Switched on from a folder its user can change, the program says once why
 // it will not start elevated at logon.
-TEST_F(InstalledQuillmereTest, SwitchingOnOutsideProgramFilesSaysWhy) {
+TEST_F(SwitchingStartWithWindowsOn, OutsideProgramFilesSaysWhy) {
   ASSERT_TRUE(WriteStartWithWindows(false));
   ASSERT_TRUE(Start());
   ASSERT_TRUE(SwitchStartWithWindowsOn());
   EXPECT_TRUE(WaitUntil(NoticeShown, 8000)) << "no balloon";
-  EXPECT_EQ(ReadRunValue(), L"\"" + ExePath() + L"\"");
+  EXPECT_EQ(ReadRunValue(), Quoted(ExePath()));
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(Exit(), 0u);
 }
 
-TEST_F(InstalledQuillmereTest, SwitchingOnInProgramFilesRegistersTheTaskWithoutANotice) {
+TEST_F(SwitchingStartWithWindowsOn, InProgramFilesRegistersTheTaskWithoutANotice) {
   ASSERT_TRUE(WriteStartWithWindows(false));
   ASSERT_TRUE(Start(installed_));
   ASSERT_TRUE(SwitchStartWithWindowsOn());
   EXPECT_TRUE(WaitUntil([] { return ReadAutostartTask().exists; }, 5000));
-  EXPECT_EQ(ReadRunValue(), L"\"" + installed_ + L"\"");
+  EXPECT_EQ(ReadRunValue(), Quoted(installed_));
   EXPECT_FALSE(WaitUntil(NoticeShown, 4000)) << "a notice for an exe in Program Files";
   EXPECT_EQ(Exit(), 0u);
 }

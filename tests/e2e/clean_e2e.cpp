@@ -1,5 +1,6 @@
 // Cleans of the real program from the real hot key, a double-click on its
-// tray icon and its menu; the log they leave; the menu's toggle and Exit.
+// tray icon and its menu; the log they leave; automatic cleans and the
+// menu's Auto-clean toggle.
 #include <stdio.h>
 
 #include <string>
@@ -12,31 +13,21 @@
 
 namespace {
 
-constexpr int kCleanNow = 0, kAutoClean = 2, kExit = 6;  // positions in the menu
+constexpr int kCleanNow = 0, kAutoClean = 2;  // positions in the menu
 
 std::string Log() { return ReadFileBytes(AppFile(L"clean.log")); }
-
-std::vector<std::string> LogLines() {
-  std::vector<std::string> lines;
-  std::string log = Log();
-  size_t start = 0;
-  for (size_t end; (end = log.find("\r\n", start)) != std::string::npos; start = end + 2)
-    lines.push_back(log.substr(start, end + 2 - start));
-  return lines;
-}
 
 // Settings as a first run writes them, with automatic cleans off so that
 // only the cleans a test asks for reach the log, and no "RAM Cleaned"
 // balloon: Wine keeps a balloon over the tray for ten seconds, where it
 // would take the next test's clicks.
-void WriteConfig(bool auto_clean) {
+std::string QuietConfig(bool auto_clean) {
   std::string config =
       "[Clean]\r\nthreshold_percent=80\r\ninterval_minutes=30\r\non_idle_minutes=5\r\non_boot_delay=60\r\n"
       "silent_mode=0\r\nauto_clean=0\r\nclean_hour=-1\r\nclean_minute=0\r\nnotify_min_mb=2147483647\r\nexclude_list=\r\n"
       "[App]\r\nstart_with_windows=0\r\nshow_status_on_clean=0\r\n";
   if (auto_clean) config.replace(config.find("auto_clean=0"), 12, "auto_clean=1");
-  CreateDirectoryW(AppFolder().c_str(), nullptr);
-  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), config));
+  return config;
 }
 
 // One line in the exact format, rebuilt from the fields read back from it,
@@ -61,7 +52,7 @@ void ExpectCleanLine(const std::string& line) {
   EXPECT_GT(processes, 0);
 }
 
-class CleanTest : public QuillmereTest {
+class CleanByHand : public QuillmereTest {
  protected:
   // After the action, exactly one line arrives and no second follows.
   void ExpectOneNewCleanLine(size_t lines_before) {
@@ -73,10 +64,13 @@ class CleanTest : public QuillmereTest {
   }
 };
 
+using CleanLog = QuillmereTest;
+using AutoClean = QuillmereTest;
+
 }  // namespace
 
-TEST_F(CleanTest, HotKeyCleansOnceAndTheFirstLineCreatesTheLogWithoutBom) {
-  WriteConfig(false);
+TEST_F(CleanByHand, HotKeyCleansOnceAndTheFirstLineCreatesTheLogWithoutBom) {
+  ASSERT_TRUE(WriteConfig(QuietConfig(false)));
   ASSERT_TRUE(Start());
   ASSERT_EQ(GetFileAttributesW(AppFile(L"clean.log").c_str()), INVALID_FILE_ATTRIBUTES);
   PressKeysInWineWindow("ctrl+alt+r");
@@ -85,8 +79,8 @@ TEST_F(CleanTest, HotKeyCleansOnceAndTheFirstLineCreatesTheLogWithoutBom) {
   EXPECT_EQ(Log(), LogLines().front()) << "nothing before or after the line";
 }
 
-TEST_F(CleanTest, DoubleClickOnTheTrayIconCleansOnce) {
-  WriteConfig(false);
+TEST_F(CleanByHand, DoubleClickOnTheTrayIconCleansOnce) {
+  ASSERT_TRUE(WriteConfig(QuietConfig(false)));
   ASSERT_TRUE(Start());
   TrayIconView icon;
   ASSERT_TRUE(FindQuillmereIcon(icon));
@@ -94,8 +88,8 @@ TEST_F(CleanTest, DoubleClickOnTheTrayIconCleansOnce) {
   ExpectOneNewCleanLine(0);
 }
 
-TEST_F(CleanTest, CleanNowFromTheMenuCleansOnce) {
-  WriteConfig(false);
+TEST_F(CleanByHand, CleanNowFromTheMenuCleansOnce) {
+  ASSERT_TRUE(WriteConfig(QuietConfig(false)));
   ASSERT_TRUE(Start());
   HWND menu = OpenTrayMenu();
   ASSERT_NE(menu, nullptr);
@@ -103,8 +97,8 @@ TEST_F(CleanTest, CleanNowFromTheMenuCleansOnce) {
   ExpectOneNewCleanLine(0);
 }
 
-TEST_F(CleanTest, CleanWhileAnotherProcessWritesTheLogLeavesItAndRunsOn) {
-  WriteConfig(false);
+TEST_F(CleanLog, WhileAnotherProcessWritesItACleanLeavesItAndTheProgramRunsOn) {
+  ASSERT_TRUE(WriteConfig(QuietConfig(false)));
   const std::string earlier = "2025-01-01 00:00:00  Freed 1 MB  (1 processes)\r\n";
   ASSERT_TRUE(WriteFileBytes(AppFile(L"clean.log"), earlier));
   ASSERT_TRUE(Start());
@@ -127,8 +121,8 @@ TEST_F(CleanTest, CleanWhileAnotherProcessWritesTheLogLeavesItAndRunsOn) {
   ExpectCleanLine(lines[1]);
 }
 
-TEST_F(CleanTest, MenuCheckMarkFollowsTheToggleAndTheSettingIsSavedAtOnce) {
-  WriteConfig(true);
+TEST_F(AutoClean, MenuCheckMarkFollowsTheToggleAndTheSettingIsSavedAtOnce) {
+  ASSERT_TRUE(WriteConfig(QuietConfig(true)));
   ASSERT_TRUE(Start());
   for (bool on : {true, false, true}) {
     HWND menu = OpenTrayMenu();
@@ -145,11 +139,13 @@ TEST_F(CleanTest, MenuCheckMarkFollowsTheToggleAndTheSettingIsSavedAtOnce) {
   }
 }
 
-TEST_F(CleanTest, ExitFromTheMenuEndsTheProgramWithZero) {
-  WriteConfig(false);
+TEST_F(AutoClean, BootDelayAloneCleansOnceAfterItsSeconds) {
+  ASSERT_TRUE(WriteConfig(
+      "[Clean]\r\nthreshold_percent=0\r\ninterval_minutes=0\r\non_idle_minutes=0\r\non_boot_delay=2\r\n"
+      "auto_clean=1\r\nclean_hour=-1\r\nsilent_mode=1\r\n[App]\r\nstart_with_windows=0\r\n"));
   ASSERT_TRUE(Start());
-  HWND menu = OpenTrayMenu();
-  ASSERT_NE(menu, nullptr);
-  ClickMenuItem(menu, kExit);
-  EXPECT_EQ(WaitForExitCode(10000), 0u);
+  EXPECT_TRUE(WaitUntil([] { return LogLines().size() >= 1; }, 10000)) << "no boot-delay clean";
+  EXPECT_FALSE(WaitUntil([] { return LogLines().size() > 1; }, 4000)) << "a second automatic clean";
+  EXPECT_EQ(LogLines().size(), 1u);
+  EXPECT_EQ(Exit(), 0u);
 }

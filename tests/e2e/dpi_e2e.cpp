@@ -25,89 +25,22 @@ UINT ExpectedDpi() {
   return text[0] ? static_cast<UINT>(atoi(text)) : 96;
 }
 
-int LogLines() {
-  std::string log = ReadFileBytes(AppFile(L"clean.log"));
-  int lines = 0;
-  for (char c : log) lines += c == '\n';
-  return lines;
-}
-
-// The screen's pixels in `area`, row by row.
-struct Capture {
-  int width = 0, height = 0;
-  std::vector<DWORD> pixels;
-  COLORREF At(int x, int y) const {
-    DWORD p = pixels[static_cast<size_t>(y) * width + x];
-    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-  }
-};
-
-Capture CaptureScreen(const RECT& area) {
-  Capture capture;
-  capture.width = area.right - area.left;
-  capture.height = area.bottom - area.top;
-  BITMAPINFO info = {};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = capture.width;
-  info.bmiHeader.biHeight = -capture.height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap) {
-    HGDIOBJ previous = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, capture.width, capture.height, screen, area.left, area.top, SRCCOPY);
-    GdiFlush();
-    const DWORD* first = static_cast<const DWORD*>(bits);
-    capture.pixels.assign(first, first + static_cast<size_t>(capture.width) * capture.height);
-    SelectObject(memory, previous);
-    DeleteObject(bitmap);
-  }
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
-  return capture;
-}
-
 // Keeps a picture of the window (or of its client area only) for the README
-// when QUILLMERE_SHOTS names a folder: a BMP named after it and the scale.
-void KeepPicture(HWND window, const char* name, bool client_only) {
-  char folder[512] = {};
-  if (!GetEnvironmentVariableA("QUILLMERE_SHOTS", folder, sizeof folder)) return;
+// when QUILLMERE_SHOTS names a folder, named after it and the scale.
+void KeepWindowPicture(HWND window, const char* name, bool client_only) {
   RECT frame = {};
   GetWindowRect(window, &frame);
   if (client_only) {
     GetClientRect(window, &frame);
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&frame), 2);
   }
-  Capture capture = CaptureScreen(frame);
-  char path[700];
-  snprintf(path, sizeof path, "Z:%s/%s-%u.bmp", folder, name, ExpectedDpi());
-  for (char* p = path; *p; ++p)
-    if (*p == '/') *p = '\\';
-  BITMAPINFOHEADER header = {};
-  header.biSize = sizeof header;
-  header.biWidth = capture.width;
-  header.biHeight = -capture.height;
-  header.biPlanes = 1;
-  header.biBitCount = 32;
-  header.biCompression = BI_RGB;
-  DWORD bytes = static_cast<DWORD>(capture.pixels.size() * 4);
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = file.bfOffBits + bytes;
-  std::string data(reinterpret_cast<const char*>(&file), sizeof file);
-  data.append(reinterpret_cast<const char*>(&header), sizeof header);
-  data.append(reinterpret_cast<const char*>(capture.pixels.data()), bytes);
-  std::wstring wide(path, path + strlen(path));
-  WriteFileBytes(wide, data);
+  char file_name[64];
+  snprintf(file_name, sizeof file_name, "%s-%u.bmp", name, ExpectedDpi());
+  KeepPicture(CapturePixels(nullptr, frame), file_name);
 }
 
 // Runs of rows with anything but the background in columns [left, right).
-std::vector<std::pair<int, int>> TextBands(const Capture& c, int top, int bottom, int left, int right,
+std::vector<std::pair<int, int>> TextBands(const PixelImage& c, int top, int bottom, int left, int right,
                                            COLORREF background) {
   std::vector<std::pair<int, int>> bands;
   bool inside = false;
@@ -132,7 +65,7 @@ std::string Describe(const RECT& r) {
   return text;
 }
 
-class AtThisScale : public QuillmereTest {
+class AtTheDisplayScale : public QuillmereTest {
  protected:
   void SetUp() override {
     QuillmereTest::SetUp();
@@ -145,12 +78,15 @@ class AtThisScale : public QuillmereTest {
   }
 };
 
+using ScaledStatusPopup = AtTheDisplayScale;
+using ScaledSettingsWindow = AtTheDisplayScale;
+
 }  // namespace
 
-TEST_F(AtThisScale, PopupShowsFiveCleansWholeInsideTheWorkArea) {
+TEST_F(ScaledStatusPopup, ShowsFiveCleansWholeInsideTheWorkArea) {
   for (int i = 0; i < 5; ++i) {
     PostMessageW(main_window_, WM_COMMAND, IDM_CLEAN_NOW, 0);
-    ASSERT_TRUE(WaitUntil([&] { return LogLines() == i + 1; }, 10000)) << "clean " << i + 1;
+    ASSERT_TRUE(WaitUntil([&] { return LogLines().size() == i + 1u; }, 10000)) << "clean " << i + 1;
   }
   PostMessageW(main_window_, WM_COMMAND, IDM_STATUS, 0);
   HWND popup = nullptr;
@@ -166,10 +102,10 @@ TEST_F(AtThisScale, PopupShowsFiveCleansWholeInsideTheWorkArea) {
   ClientToScreen(popup, &origin);
   const COLORREF background = RGB(20, 20, 28), line = RGB(55, 55, 75);
   // Painted once the heading of the list is on the screen.
-  Capture shot;
+  PixelImage shot;
   ASSERT_TRUE(WaitUntil(
       [&] {
-        shot = CaptureScreen({origin.x, origin.y, origin.x + client.right, origin.y + client.bottom});
+        shot = CapturePixels(nullptr, {origin.x, origin.y, origin.x + client.right, origin.y + client.bottom});
         return shot.width > 0 && shot.At(2, 2) == background && shot.At(2, shot.height - 2) == background;
       },
       5000));
@@ -194,10 +130,10 @@ TEST_F(AtThisScale, PopupShowsFiveCleansWholeInsideTheWorkArea) {
   // The load figure and the line under it apart.
   auto top = TextBands(shot, 0, ruled.front(), 0, shot.width / 2, background);
   EXPECT_EQ(top.size(), 2u) << "the load figure runs into the used line";
-  KeepPicture(popup, "status-popup", false);
+  KeepWindowPicture(popup, "status-popup", false);
 }
 
-TEST_F(AtThisScale, EverySettingsTextIsWholeAndTheWindowFitsOnTheScreen) {
+TEST_F(ScaledSettingsWindow, ShowsEveryTextWholeAndFitsOnTheScreen) {
   PostMessageW(main_window_, WM_COMMAND, IDM_SETTINGS, 0);
   HWND settings = nullptr;
   ASSERT_TRUE(WaitUntil(
@@ -247,7 +183,7 @@ TEST_F(AtThisScale, EverySettingsTextIsWholeAndTheWindowFitsOnTheScreen) {
   DeleteObject(font);
   // Wine leaves this window's frame unpainted on a display without a window
   // manager: its client area only.
-  KeepPicture(settings, "settings-window", true);
+  KeepWindowPicture(settings, "settings-window", true);
   PostMessageW(settings, WM_COMMAND, IDC_CANCEL, 0);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
 }

@@ -1,5 +1,6 @@
-// The real program: first run, single instance, the Run value, the tray icon
-// with its drawn bar and tooltip, the return after a taskbar restart, exit.
+// The real program: first run, single instance, the tray icon with its drawn
+// bar and tooltip, the return after a taskbar restart, ends by the tray menu's
+// Exit and from outside, and a profile without an application data folder.
 #include "app/app.h"
 
 #include <stdio.h>
@@ -10,6 +11,8 @@
 #include "tray/tray.h"
 
 namespace {
+
+constexpr int kExit = 6;  // position in the tray menu
 
 std::string Config() { return ReadFileBytes(AppFile(L"config.ini")); }
 
@@ -29,9 +32,16 @@ std::string Utf16File(const char* text) {
   return bytes;
 }
 
+using FirstRun = QuillmereTest;
+using SecondInstance = QuillmereTest;
+using TrayIcon = QuillmereTest;
+using TrayMenuExit = QuillmereTest;
+using NoAppDataFolder = QuillmereTest;
+using CloseFromOutside = QuillmereTest;
+
 }  // namespace
 
-TEST_F(QuillmereTest, FirstRunWritesTheDefaultsAndExitEndsWithZero) {
+TEST_F(FirstRun, WritesTheDefaultsAndExitEndsWithZero) {
   ASSERT_TRUE(Start());
   EXPECT_EQ(Config(), Utf16File(kDefaultConfig));
   EXPECT_EQ(Exit(), 0u);
@@ -39,12 +49,12 @@ TEST_F(QuillmereTest, FirstRunWritesTheDefaultsAndExitEndsWithZero) {
   EXPECT_FALSE(FindQuillmereIcon(icon)) << "the icon leaves with the program";
 }
 
-TEST_F(QuillmereTest, SecondCopyExitsZeroAndChangesNothing) {
+TEST_F(SecondInstance, ExitsZeroAndChangesNothing) {
   ASSERT_TRUE(Start());
   // Had the copy gone on, it would have loaded this and written the Run value.
   std::string edited = kDefaultConfig;
   edited.replace(edited.find("start_with_windows=0"), 20, "start_with_windows=1");
-  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), edited));
+  ASSERT_TRUE(WriteConfig(edited));
 
   EXPECT_EQ(StartSecondCopy(), 0u);
   EXPECT_EQ(Config(), edited);
@@ -55,21 +65,7 @@ TEST_F(QuillmereTest, SecondCopyExitsZeroAndChangesNothing) {
   EXPECT_TRUE(Running());
 }
 
-TEST_F(QuillmereTest, RunValueFollowsStartWithWindowsAtEachStart) {
-  std::string on = kDefaultConfig;
-  on.replace(on.find("start_with_windows=0"), 20, "start_with_windows=1");
-  CreateDirectoryW(AppFolder().c_str(), nullptr);
-  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), on));
-  ASSERT_TRUE(Start());
-  EXPECT_EQ(ReadRunValue(), L"\"" + ExePath() + L"\"");
-  EXPECT_EQ(Exit(), 0u);
-
-  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), kDefaultConfig));
-  ASSERT_TRUE(Start());
-  EXPECT_EQ(ReadRunValue(), L"");
-}
-
-TEST_F(QuillmereTest, TrayIconShowsTheLoadAsABarAndInItsTooltip) {
+TEST_F(TrayIcon, ShowsTheLoadAsABarAndInItsTooltip) {
   ASSERT_TRUE(Start());
   TrayIconView icon;
   ASSERT_TRUE(FindQuillmereIcon(icon));
@@ -99,7 +95,7 @@ TEST_F(QuillmereTest, TrayIconShowsTheLoadAsABarAndInItsTooltip) {
   }
 }
 
-TEST_F(QuillmereTest, IconReturnsWhenTheTaskbarIsCreatedAgain) {
+TEST_F(TrayIcon, ReturnsWhenTheTaskbarIsCreatedAgain) {
   ASSERT_TRUE(Start());
   // The shell forgets the icon, as when Explorer restarts...
   NOTIFYICONDATAW gone = {};
@@ -119,7 +115,17 @@ TEST_F(QuillmereTest, IconReturnsWhenTheTaskbarIsCreatedAgain) {
   EXPECT_EQ(Exit(), 0u);
 }
 
-TEST_F(QuillmereTest, WithoutAnApplicationDataFolderItRunsAndWritesNothing) {
+TEST_F(TrayMenuExit, EndsTheProgramWithZero) {
+  // No automatic clean, whose balloon could lie over the menu.
+  ASSERT_TRUE(WriteConfig("[Clean]\r\nauto_clean=0\r\n"));
+  ASSERT_TRUE(Start());
+  HWND menu = OpenTrayMenu();
+  ASSERT_NE(menu, nullptr);
+  ClickMenuItem(menu, kExit);
+  EXPECT_EQ(WaitForExitCode(10000), 0u);
+}
+
+TEST_F(NoAppDataFolder, RunsAndWritesNothing) {
   const wchar_t key[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
   wchar_t saved[MAX_PATH] = {};
   DWORD saved_size = sizeof saved;
@@ -162,7 +168,7 @@ HWND FindShellWindow(DWORD process_id) {
 
 }  // namespace
 
-TEST_F(QuillmereTest, CloseRequestsAndTheEndOfTheSessionEndItWithZeroAndTakeTheIconAlong) {
+TEST_F(CloseFromOutside, CloseRequestsAndTheEndOfTheSessionEndItWithZeroAndTakeTheIconAlong) {
   struct Case {
     const char* what;
     bool to_shell_window;

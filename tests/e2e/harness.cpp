@@ -80,13 +80,6 @@ void PressKeys(const std::string& keys) { HostRun("xdotool key --delay 40 " + ke
 
 void TypeText(const std::string& text) { HostRun("xdotool type --delay 40 -- '" + text + "'"); }
 
-COLORREF ScreenPixel(int x, int y) {
-  HDC screen = GetDC(nullptr);
-  COLORREF colour = GetPixel(screen, x, y);
-  ReleaseDC(nullptr, screen);
-  return colour;
-}
-
 namespace {
 
 // The tooltip controls of Wine's tray live in the explorer process: the one
@@ -218,12 +211,10 @@ LRESULT CALLBACK MeasuringOwnerProc(HWND window, UINT message, WPARAM wParam, LP
 
 // Pixels of the rectangle that differ from its top-left pixel.
 int PixelsUnlike(const RECT& area) {
-  HDC screen = GetDC(nullptr);
-  COLORREF background = GetPixel(screen, area.left, area.top);
+  PixelImage image = CapturePixels(nullptr, area);
   int unlike = 0;
-  for (int y = area.top; y < area.bottom; ++y)
-    for (int x = area.left; x < area.right; ++x) unlike += GetPixel(screen, x, y) != background;
-  ReleaseDC(nullptr, screen);
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) unlike += image.At(x, y) != image.At(0, 0);
   return unlike;
 }
 
@@ -270,6 +261,17 @@ void ClickMenuItem(HWND menu_window, int position) {
   MouseClick({(item.left + item.right) / 2, (item.top + item.bottom) / 2}, 1);
 }
 
+HWND RightClickTrayIcon(DWORD process_id) {
+  TrayIconView icon;
+  if (!FindQuillmereIcon(icon) || TrayMenuItemRects().empty()) return nullptr;
+  MouseClick(icon.Center(), 3);
+  HWND menu = nullptr;
+  // Drawn once the first item's text is on the screen.
+  bool drawn = WaitUntil([&] { return (menu = FindMenuWindow(process_id)) && PixelsUnlike(OnScreen(menu, 0)) > 0; },
+                         10000);
+  return drawn ? menu : nullptr;
+}
+
 bool ClickTrayMenuItem(const wchar_t* text) {
   // The item's position in the program's menu, from a menu built alike.
   int position = -1;
@@ -281,15 +283,10 @@ bool ClickTrayMenuItem(const wchar_t* text) {
     if (wcscmp(label, text) == 0) position = i;
   }
   if (copy) DestroyMenu(copy);
-  TrayIconView icon;
   DWORD program = 0;
   GetWindowThreadProcessId(FindMainWindow(), &program);
-  if (position < 0 || !FindQuillmereIcon(icon) || TrayMenuItemRects().empty()) return false;
-  MouseClick(icon.Center(), 3);
-  HWND menu = nullptr;
-  // Drawn once the first item's text is on the screen.
-  if (!WaitUntil([&] { return (menu = FindMenuWindow(program)) && PixelsUnlike(OnScreen(menu, 0)) > 0; }, 10000))
-    return false;
+  HWND menu = position < 0 ? nullptr : RightClickTrayIcon(program);
+  if (!menu) return false;
   ClickMenuItem(menu, position);
   return true;
 }
@@ -367,25 +364,27 @@ void QuillmereTest::TearDown() {
   DeleteAutostartTask();
 }
 
-bool QuillmereTest::Start(const std::wstring& exe) {
-  std::wstring line = L"\"" + exe + L"\"";
+namespace {
+
+bool StartProcess(const std::wstring& exe, PROCESS_INFORMATION& process) {
+  std::wstring line = Quoted(exe);
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process_))
-    return false;
+  return CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+}
+
+}  // namespace
+
+bool QuillmereTest::Start(const std::wstring& exe) {
+  if (!StartProcess(exe, process_)) return false;
   if (!WaitUntil([&] { return (main_window_ = FindMainWindow()) != nullptr; }, 15000)) return false;
   TrayIconView icon;
   return WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 15000);
 }
 
 DWORD QuillmereTest::StartSecondCopy(DWORD timeout_ms) {
-  std::wstring exe = ExePath();
-  std::wstring line = L"\"" + exe + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
   PROCESS_INFORMATION second = {};
-  if (!CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &second))
-    return static_cast<DWORD>(-2);
+  if (!StartProcess(ExePath(), second)) return static_cast<DWORD>(-2);
   DWORD code = static_cast<DWORD>(-1);
   if (WaitForSingleObject(second.hProcess, timeout_ms) == WAIT_OBJECT_0) GetExitCodeProcess(second.hProcess, &code);
   else TerminateProcess(second.hProcess, 99);
@@ -407,16 +406,7 @@ DWORD QuillmereTest::WaitForExitCode(DWORD timeout_ms) {
 }
 
 HWND QuillmereTest::OpenTrayMenu() {
-  TrayIconView icon;
-  if (!FindQuillmereIcon(icon) || TrayMenuItemRects().size() != 7) return nullptr;
-  MouseClick(icon.Center(), 3);
-  HWND menu = nullptr;
-  // Drawn once the first item's text is on the screen.
-  bool drawn = WaitUntil([&] {
-    menu = FindMenuWindow(process_.dwProcessId);
-    return menu && PixelsUnlike(OnScreen(menu, 0)) > 0;
-  }, 10000);
-  return drawn ? menu : nullptr;
+  return TrayMenuItemRects().size() == 7 ? RightClickTrayIcon(process_.dwProcessId) : nullptr;
 }
 
 DWORD QuillmereTest::Exit() {

@@ -29,8 +29,6 @@ void FocusWineWindow(const std::string& title_pattern);
 void PressKeys(const std::string& keys);
 void TypeText(const std::string& text);
 
-COLORREF ScreenPixel(int x, int y);
-
 // One icon in Wine's system tray, with the tooltip text it shows.
 struct TrayIconView {
   HWND window = nullptr;
@@ -63,6 +61,9 @@ HWND FindMenuWindow(DWORD process_id);
 const std::vector<RECT>& TrayMenuItemRects();
 // Whether the screen shows a check mark beside that item of an open menu.
 bool MenuItemChecked(HWND menu_window, int position);
+// A real right-click on the program's tray icon; answers the menu window of
+// that process once it is drawn, or nullptr.
+HWND RightClickTrayIcon(DWORD process_id);
 // A real left click on that item of an open menu.
 void ClickMenuItem(HWND menu_window, int position);
 
@@ -80,8 +81,8 @@ class QuillmereTest : public ::testing::Test {
   DWORD StartSecondCopy(DWORD timeout_ms = 10000);
   // Asks the program to exit through its Exit command; answers the code.
   DWORD Exit();
-  // A real right-click on the tray icon; answers the menu window once it is
-  // drawn, or nullptr.
+  // RightClickTrayIcon on the program started here, once the tray menu's
+  // seven items are measured; the menu window, or nullptr.
   HWND OpenTrayMenu();
   bool Running() const;
   DWORD WaitForExitCode(DWORD timeout_ms);

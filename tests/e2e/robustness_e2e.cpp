@@ -64,8 +64,7 @@ class HostileConfigFile : public QuillmereTest {
   void Survive(const std::string& bytes, const std::string& what) {
     SCOPED_TRACE(what);
     DeleteAppFolder();
-    CreateDirectoryW(AppFolder().c_str(), nullptr);
-    ASSERT_TRUE(WriteFileBytes(config_, bytes));
+    ASSERT_TRUE(WriteConfig(bytes));
     Loaded loaded = ReadAsTheProgramDoes(config_);
 
     ASSERT_TRUE(Start()) << "no tray icon";
@@ -128,9 +127,8 @@ TEST_F(HostileConfigFile, DirectoryNamedConfigIni) {
 // Windows refuses writes to a read-only file; Wine running as root does not.
 // Either way the file is left whole: as it was, or with every key saved.
 TEST_F(HostileConfigFile, ReadOnlyFileIsLeftWhole) {
-  CreateDirectoryW(AppFolder().c_str(), nullptr);
   const std::string text = "[Clean]\r\nthreshold_percent=55\r\n";
-  ASSERT_TRUE(WriteFileBytes(config_, text));
+  ASSERT_TRUE(WriteConfig(text));
   SetFileAttributesW(config_.c_str(), FILE_ATTRIBUTE_READONLY);
   ASSERT_TRUE(Start());
   SendMessageW(main_window_, WM_COMMAND, IDM_TOGGLE_AUTO, 0);
@@ -168,11 +166,10 @@ class CleanLogTrouble : public QuillmereTest, public ::testing::WithParamInterfa
     Sleep(300);  // painted
     POINT origin = {0, 0};
     ClientToScreen(popup, &origin);
+    PixelImage list = CapturePixels(nullptr, {origin.x + 20, origin.y + 262, origin.x + 300, origin.y + 280});
     std::vector<COLORREF> pixels;
-    HDC screen = GetDC(nullptr);
-    for (int y = 262; y < 280; y += 2)
-      for (int x = 20; x < 300; x += 2) pixels.push_back(GetPixel(screen, origin.x + x, origin.y + y));
-    ReleaseDC(nullptr, screen);
+    for (int y = 0; y < list.height; y += 2)
+      for (int x = 0; x < list.width; x += 2) pixels.push_back(list.At(x, y));
     PostMessageW(main_window_, WM_COMMAND, IDM_STATUS, 0);
     WaitUntil([&] { return !IsWindow(popup); }, 8000);
     return pixels;
@@ -185,9 +182,8 @@ class CleanLogTrouble : public QuillmereTest, public ::testing::WithParamInterfa
 }  // namespace
 
 TEST_P(CleanLogTrouble, CleanCompletesWithItsBalloonAndHistoryAndTheProgramRunsOn) {
-  CreateDirectoryW(AppFolder().c_str(), nullptr);
   // No automatic cleans; a balloon for every clean.
-  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), "[Clean]\r\nauto_clean=0\r\nnotify_min_mb=0\r\n"));
+  ASSERT_TRUE(WriteConfig("[Clean]\r\nauto_clean=0\r\nnotify_min_mb=0\r\n"));
   const std::string old_log = "2026-01-01 00:00:00  Freed 1 MB  (1 processes)\r\n";
   switch (GetParam()) {
     case LOG_READ_ONLY:

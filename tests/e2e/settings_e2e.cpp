@@ -1,5 +1,5 @@
-// The real program cleaning by itself, and its settings window opened from
-// the real tray menu.
+// The real program's settings window, opened from the real tray menu: edits
+// saved by OK, and the program answering its hot key and Exit beside it.
 #include "app/app.h"
 
 #include <string>
@@ -13,20 +13,8 @@ namespace {
 // config.ini with the given "Clean" keys; every other key takes its default.
 std::string Config(const std::string& clean) { return "[Clean]\r\n" + clean + "[App]\r\nstart_with_windows=0\r\n"; }
 
-void WriteConfig(const std::string& text) {
-  CreateDirectoryW(AppFolder().c_str(), nullptr);
-  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), text));
-}
-
 int ConfigNumber(const wchar_t* key) {
   return static_cast<int>(GetPrivateProfileIntW(L"Clean", key, -12345, AppFile(L"config.ini").c_str()));
-}
-
-int LogLines() {
-  std::string log = ReadFileBytes(AppFile(L"clean.log"));
-  int lines = 0;
-  for (char c : log) lines += c == '\n';
-  return lines;
 }
 
 // Waits until the window is up and has become the active one: the keyboard
@@ -67,20 +55,13 @@ bool TypeIntoField(HWND settings, int id, const std::string& keys, const std::ws
   return WaitUntil([&] { return FieldText(settings, id) == shown; }, 5000);
 }
 
+using SettingsWindowEdits = QuillmereTest;
+using ProgramBesideSettingsWindow = QuillmereTest;
+
 }  // namespace
 
-TEST_F(QuillmereTest, BootDelayAloneCleansOnceAfterItsSeconds) {
-  WriteConfig(Config("threshold_percent=0\r\ninterval_minutes=0\r\non_idle_minutes=0\r\non_boot_delay=2\r\n"
-                     "auto_clean=1\r\nclean_hour=-1\r\nsilent_mode=1\r\n"));
-  ASSERT_TRUE(Start());
-  EXPECT_TRUE(WaitUntil([] { return LogLines() >= 1; }, 10000)) << "no boot-delay clean";
-  EXPECT_FALSE(WaitUntil([] { return LogLines() > 1; }, 4000)) << "a second automatic clean";
-  EXPECT_EQ(LogLines(), 1);
-  EXPECT_EQ(Exit(), 0u);
-}
-
-TEST_F(QuillmereTest, SettingsFromTheTrayMenuAreSavedAtOnceByOk) {
-  WriteConfig(Config("threshold_percent=80\r\nauto_clean=0\r\nclean_hour=5\r\nclean_minute=30\r\n"));
+TEST_F(SettingsWindowEdits, FromTheTrayMenuAreSavedAtOnceByOk) {
+  ASSERT_TRUE(WriteConfig(Config("threshold_percent=80\r\nauto_clean=0\r\nclean_hour=5\r\nclean_minute=30\r\n")));
   ASSERT_TRUE(Start());
   ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
   HWND settings = WaitForSettingsWindow();
@@ -105,8 +86,8 @@ TEST_F(QuillmereTest, SettingsFromTheTrayMenuAreSavedAtOnceByOk) {
 
 // The clean steps and the free-memory trigger: set in the window, written
 // to config.ini, shown again the next time the window opens.
-TEST_F(QuillmereTest, CleanStepsAndFreeMemoryTriggerRoundTripThroughTheWindow) {
-  WriteConfig(Config("auto_clean=0\r\nfree_below_mb=0\r\n"));
+TEST_F(SettingsWindowEdits, CleanStepsAndFreeMemoryTriggerRoundTrip) {
+  ASSERT_TRUE(WriteConfig(Config("auto_clean=0\r\nfree_below_mb=0\r\n")));
   ASSERT_TRUE(Start());
   ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
   HWND settings = WaitForSettingsWindow();
@@ -148,8 +129,8 @@ TEST_F(QuillmereTest, CleanStepsAndFreeMemoryTriggerRoundTripThroughTheWindow) {
   EXPECT_EQ(Exit(), 0u);
 }
 
-TEST_F(QuillmereTest, HotKeyCleansAndExitEndsWhileSettingsAreOpen) {
-  WriteConfig(Config("auto_clean=0\r\nsilent_mode=1\r\n"));
+TEST_F(ProgramBesideSettingsWindow, HotKeyCleansAndExitEndsWhileItIsOpen) {
+  ASSERT_TRUE(WriteConfig(Config("auto_clean=0\r\nsilent_mode=1\r\n")));
   ASSERT_TRUE(Start());
   PostMessageW(main_window_, WM_COMMAND, IDM_SETTINGS, 0);
   HWND settings = WaitForSettingsWindow();
@@ -159,7 +140,7 @@ TEST_F(QuillmereTest, HotKeyCleansAndExitEndsWhileSettingsAreOpen) {
   // process's window in the same breath can lose the chord under Wine.
   FocusWineWindow("Quillmere.*Settings");
   PressKeys("ctrl+alt+r");
-  EXPECT_TRUE(WaitUntil([] { return LogLines() == 1; }, 10000)) << "the hot key did not clean";
+  EXPECT_TRUE(WaitUntil([] { return LogLines().size() == 1; }, 10000)) << "the hot key did not clean";
   EXPECT_TRUE(IsWindow(settings));
 
   ASSERT_TRUE(ClickTrayMenuItem(L"Exit"));
@@ -169,8 +150,8 @@ TEST_F(QuillmereTest, HotKeyCleansAndExitEndsWhileSettingsAreOpen) {
 
 // Closing a window takes Wine about two seconds on a display without a
 // window manager: the Exit chosen meanwhile must not be lost.
-TEST_F(QuillmereTest, ExitChosenRightAfterClosingSettingsEndsTheProgram) {
-  WriteConfig(Config("auto_clean=0\r\nsilent_mode=1\r\n"));
+TEST_F(ProgramBesideSettingsWindow, ExitChosenRightAfterClosingItEndsTheProgram) {
+  ASSERT_TRUE(WriteConfig(Config("auto_clean=0\r\nsilent_mode=1\r\n")));
   ASSERT_TRUE(Start());
   ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
   HWND settings = WaitForSettingsWindow();

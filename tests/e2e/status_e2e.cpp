@@ -13,8 +13,7 @@ namespace {
 bool WaitPumping(const std::function<bool()>& done, DWORD timeout_ms) {
   return WaitUntil(
       [&] {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+        PumpMessages();
         return done();
       },
       timeout_ms);
@@ -27,7 +26,8 @@ bool WaitUntilGone(HWND popup) {
   return WaitPumping([&] { return !IsWindow(popup); }, 8000);
 }
 
-class StatusPopup : public QuillmereTest {
+// The program started, its tray icon found.
+class WithTrayIcon : public QuillmereTest {
  protected:
   void SetUp() override {
     QuillmereTest::SetUp();
@@ -47,9 +47,14 @@ class StatusPopup : public QuillmereTest {
   TrayIconView icon_;
 };
 
+using StatusPopupOpens = WithTrayIcon;
+using StatusPopupCloses = WithTrayIcon;
+using StatusPopupWithoutLists = WithTrayIcon;
+using StatusPopupAfterAClean = QuillmereTest;
+
 }  // namespace
 
-TEST_F(StatusPopup, TrayClickOpensItAboveTheWorkAreaAndTheNextClickClosesIt) {
+TEST_F(StatusPopupOpens, OnATrayClickInsideTheWorkAreaAndTheNextClickClosesIt) {
   ClickIcon();
   HWND popup = WaitForPopup();
   ASSERT_NE(popup, nullptr);
@@ -88,7 +93,7 @@ TEST_F(StatusPopup, TrayClickOpensItAboveTheWorkAreaAndTheNextClickClosesIt) {
 
 // Wine cannot read the memory lists: no lists row, and the popup is laid
 // out exactly as without it.
-TEST_F(StatusPopup, WithoutReadableListsItHasNoListsRow) {
+TEST_F(StatusPopupWithoutLists, HasNoListsRow) {
   MemoryLists lists = {};
   ASSERT_FALSE(ReadMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
   StatusState status;
@@ -115,7 +120,7 @@ TEST_F(StatusPopup, WithoutReadableListsItHasNoListsRow) {
   EXPECT_EQ(ScreenPixel(x, corner.y + expected.separator_y), RGB(55, 55, 75)) << "the separator";
 }
 
-TEST_F(StatusPopup, EscClosesIt) {
+TEST_F(StatusPopupCloses, OnEsc) {
   ClickIcon();
   HWND popup = WaitForPopup();
   ASSERT_NE(popup, nullptr);
@@ -123,7 +128,7 @@ TEST_F(StatusPopup, EscClosesIt) {
   EXPECT_TRUE(WaitUntilGone(popup));
 }
 
-TEST_F(StatusPopup, ClickOnAnotherWindowClosesIt) {
+TEST_F(StatusPopupCloses, OnAClickOnAnotherWindow) {
   ClickIcon();
   HWND popup = WaitForPopup();
   ASSERT_NE(popup, nullptr);
@@ -136,17 +141,16 @@ TEST_F(StatusPopup, ClickOnAnotherWindowClosesIt) {
   DestroyWindow(other);
 }
 
-TEST_F(StatusPopup, StatusWindowMenuItemOpensIt) {
+TEST_F(StatusPopupOpens, FromTheStatusWindowMenuItem) {
   ASSERT_TRUE(ClickTrayMenuItem(L"Status Window..."));
   EXPECT_NE(WaitForPopup(), nullptr);
 }
 
-TEST_F(QuillmereTest, CleanOpensTheStatusPopupWhenTheSettingsAsk) {
-  CreateDirectoryW(AppFolder().c_str(), nullptr);
-  ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"), "[App]\r\nshow_status_on_clean=1\r\n"));
+TEST_F(StatusPopupAfterAClean, OpensWhenTheSettingsAsk) {
+  ASSERT_TRUE(WriteConfig("[App]\r\nshow_status_on_clean=1\r\n"));
   ASSERT_TRUE(Start());
   EXPECT_EQ(FindStatusPopup(), nullptr);
   PressKeysInWineWindow("ctrl+alt+r");
   EXPECT_TRUE(WaitUntil([] { return FindStatusPopup() != nullptr; }, 10000));
-  EXPECT_FALSE(ReadFileBytes(AppFile(L"clean.log")).empty()) << "opened by the clean";
+  EXPECT_FALSE(LogLines().empty()) << "opened by the clean";
 }
