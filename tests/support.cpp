@@ -207,6 +207,32 @@ HWND CreateTestMainWindow() {
   return app.main_window;
 }
 
+void ProgramWindowTest::SetUp() {
+  ResetAppState();
+  BindSeams();
+  DeleteAppFolder();
+  LoadSettings(app.settings, *app.file_platform);
+  ASSERT_NE(CreateTestMainWindow(), nullptr);
+  if (shell_window_) {
+    app.shell_window = CreateShellWindow(GetModuleHandleW(nullptr));
+    ASSERT_NE(app.shell_window, nullptr);
+  }
+}
+
+void ProgramWindowTest::TearDown() {
+  CloseStatusWindow();
+  // The main window takes the icon and the shell window with it.
+  if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
+  if (IsWindow(app.shell_window)) DestroyWindow(app.shell_window);
+  if (app.tray.drawn_icon) DestroyIcon(app.tray.drawn_icon);
+  PumpMessages();
+  DeleteAppFolder();
+}
+
+LRESULT ProgramWindowTest::Send(UINT message, WPARAM wParam, LPARAM lParam) {
+  return SendMessageW(app.main_window, message, wParam, lParam);
+}
+
 std::string Narrow(const std::wstring& text) {
   std::string out;
   for (wchar_t c : text) out += c < 128 ? static_cast<char>(c) : '?';

@@ -101,6 +101,26 @@ extern const TrayPlatform kChangingLoadTray;
 // The program's real main window, made as WinMain makes it (its class, the
 // "TaskbarCreated" number), stored in app.main_window and returned.
 HWND CreateTestMainWindow();
+
+// Tests of the program's windows: each starts from a fresh state, an empty
+// program folder and settings loaded as the program loads them, with the
+// real main window (and, when `shell_window`, the hidden shell window that
+// owns the popups and the menu) made as start-up makes them; the windows,
+// the popup, the drawn icon, the messages left and the folder are gone
+// after it. A fixture points the seams it plays in BindSeams, before the
+// windows are made.
+class ProgramWindowTest : public ::testing::Test {
+ protected:
+  explicit ProgramWindowTest(bool shell_window = false) : shell_window_(shell_window) {}
+  void SetUp() override;
+  void TearDown() override;
+  virtual void BindSeams() {}
+  // Sends the message to the main window and answers its result.
+  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam = 0);
+
+ private:
+  bool shell_window_;
+};
 std::string Narrow(const std::wstring& text);
 
 // A tray platform that passes every request on to the real shell (or

@@ -424,27 +424,12 @@ class AnchorIcon : public ::testing::Environment {
 ::testing::Environment* const anchor_icon = ::testing::AddGlobalTestEnvironment(new AnchorIcon);
 
 // The main window procedure, driven through a real message-only window.
-class MainWindow : public ::testing::Test {
+class MainWindow : public ProgramWindowTest {
  protected:
-  void SetUp() override {
-    ResetAppState();
+  void BindSeams() override {
     fake_app = FakeApp{};
     app.platform = &kFakeApp;
     RecordTray();
-    DeleteAppFolder();
-    LoadSettings(app.settings, kSystemFilePlatform);
-    ASSERT_NE(CreateTestMainWindow(), nullptr);
-  }
-  void TearDown() override {
-    if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
-    if (app.status.window) DestroyWindow(app.status.window);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
-    DeleteAppFolder();
-  }
-  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam = 0) {
-    return SendMessageW(app.main_window, message, wParam, lParam);
   }
 };
 
