@@ -580,3 +580,22 @@ const FilePlatform kPlayedFilePlatform = {
 };
 
 void ResetPlayedFiles() { played = PlayedFiles{}; }
+
+// Played links planted at a checked file or its folder.
+
+std::vector<PlantedLink> LinksPlantedAt(const std::wstring& folder, const std::wstring& file) {
+  const std::string name = Narrow(file.substr(file.rfind(L'\\') + 1));
+  return {
+      {"folder is a junction", folder, L"", L""},
+      {name + " is a symbolic link", file, L"", L""},
+      {"folder resolves elsewhere", L"", folder, L"C:\\windows"},
+      {name + " resolves elsewhere", L"", file, L"C:\\windows\\win.ini"},
+  };
+}
+
+void PlantLink(const PlantedLink& link) {
+  ResetPlayedFiles();
+  played.reparse_point = link.reparse_point;
+  played.moved = link.moved;
+  played.moved_to = link.moved_to;
+}

@@ -194,3 +194,15 @@ extern PlayedFiles played;
 struct FilePlatform;
 extern const FilePlatform kPlayedFilePlatform;
 void ResetPlayedFiles();
+
+// Played links planted at a checked file or its folder (tests of the files
+// the program keeps in its folder).
+struct PlantedLink {
+  std::string what;
+  std::wstring reparse_point, moved, moved_to;  // as PlayedFiles takes them
+};
+// The four ways of planting one: the folder a junction, the file a symbolic
+// link, the folder or the file resolving elsewhere.
+std::vector<PlantedLink> LinksPlantedAt(const std::wstring& folder, const std::wstring& file);
+// Starts the played file calls afresh with this link planted.
+void PlantLink(const PlantedLink& link);

@@ -1,5 +1,6 @@
-// Memory snapshot, the trimmer and the purge through a played platform, the
-// freed figure, the log and its file, the balloons, and real cleans.
+// Memory snapshot, the trimmer, the purge and the list reading through a
+// played platform, the freed figure, the log and its file, the balloons, and
+// real cleans.
 #include <gtest/gtest.h>
 
 #include <stdio.h>
@@ -57,7 +58,8 @@ TEST(MemorySnapshot, ReadsTheSystem) {
 }
 
 // ---------------------------------------------------------------------------
-// The trimmer and the purge, through a platform the tests play.
+// The trimmer, the purge and the list reading, through a platform the tests
+// play.
 
 namespace {
 
@@ -206,7 +208,8 @@ const CleanPlatform kFakePlatform = {
 
 const CleanSteps kFullClean = {true, true, true, true};
 
-class CleanSeam : public ::testing::Test {
+// Each test starts from a fresh played system and clean record.
+class PlayedSystemTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fake = FakeSystem{};
@@ -227,11 +230,27 @@ class CleanSeam : public ::testing::Test {
   CleanState clean;
 };
 
+// Which processes a clean trims.
+class Trimmer : public PlayedSystemTest {};
+// The requests to the system that follow the trim.
+class SystemListPurge : public PlayedSystemTest {};
+// The memory lists read around a clean.
+class MemoryListReading : public PlayedSystemTest {};
+
+// Expects these list figures, in MB.
+void ExpectListFigures(const MemoryLists& lists, double zeroed_mb, double free_mb, double modified_mb,
+                       double standby_mb) {
+  EXPECT_DOUBLE_EQ(lists.zeroed_mb, zeroed_mb);
+  EXPECT_DOUBLE_EQ(lists.free_mb, free_mb);
+  EXPECT_DOUBLE_EQ(lists.modified_mb, modified_mb);
+  EXPECT_DOUBLE_EQ(lists.standby_mb, standby_mb);
+}
+
 const wchar_t kExplorer[] = L"\\Device\\HarddiskVolume1\\Windows\\explorer.exe";
 
 }  // namespace
 
-TEST_F(CleanSeam, WithoutAListEveryOpenableProcessIsTrimmedAndNoNameRead) {
+TEST_F(Trimmer, WithoutAListEveryOpenableProcessIsTrimmedAndNoNameRead) {
   for (const wchar_t* list : {static_cast<const wchar_t*>(nullptr), L""}) {
     fake = FakeSystem{};
     fake.processes = {{0, kExplorer},          {4, kExplorer},
@@ -249,7 +268,7 @@ TEST_F(CleanSeam, WithoutAListEveryOpenableProcessIsTrimmedAndNoNameRead) {
   }
 }
 
-TEST_F(CleanSeam, ExcludesWholeNamesIgnoringOnlyAsciiCase) {
+TEST_F(Trimmer, ExcludesWholeNamesIgnoringOnlyAsciiCase) {
   const std::wstring long_list_fits = std::wstring(246, L',') + L"sshd.exe,";  // 255 characters
   const std::wstring long_list_cut = std::wstring(248, L',') + L"sshd.exe";    // 256: the last one is lost
   struct Case {
@@ -295,13 +314,13 @@ TEST_F(CleanSeam, ExcludesWholeNamesIgnoringOnlyAsciiCase) {
   EXPECT_FALSE(IsExcluded(L"explorer.exe", nullptr));
 }
 
-TEST_F(CleanSeam, ListOfOnlyDelimitersReadsNamesAndTrimsEverything) {
+TEST_F(Trimmer, ListOfOnlyDelimitersReadsNamesAndTrimsEverything) {
   fake.processes = {{4, kExplorer}, {8, L"\\Device\\x\\, .exe"}, {12, nullptr}};
   EXPECT_EQ(TrimWorkingSets(L" ,, , ,   ,", kFakePlatform), 3u);
   EXPECT_EQ(fake.named, (std::vector<DWORD>{4, 8, 12}));
 }
 
-TEST_F(CleanSeam, EveryPathClosesItsHandleAndOnlyTrimsAreCounted) {
+TEST_F(Trimmer, EveryPathClosesItsHandleAndOnlyTrimsAreCounted) {
   fake.processes = {
       {4, kExplorer},                                      // excluded
       {8, nullptr},                                        // listed? cannot tell: trimmed
@@ -316,7 +335,7 @@ TEST_F(CleanSeam, EveryPathClosesItsHandleAndOnlyTrimsAreCounted) {
   EXPECT_EQ(fake.emptied, (std::vector<DWORD>{8, 12, 16}));
 }
 
-TEST_F(CleanSeam, VisitsOnlyTheFirst4096Processes) {
+TEST_F(Trimmer, VisitsOnlyTheFirst4096Processes) {
   for (DWORD i = 1; i <= 5000; ++i) fake.processes.push_back({i * 4, nullptr});
   // As the system does: fills the array and says how many bytes it used.
   EXPECT_EQ(TrimWorkingSets(L"", kFakePlatform), 4096u);
@@ -331,7 +350,7 @@ TEST_F(CleanSeam, VisitsOnlyTheFirst4096Processes) {
   EXPECT_EQ(TrimWorkingSets(L"", kFakePlatform), 4096u);
 }
 
-TEST_F(CleanSeam, FailedOrEmptyEnumerationTrimsNothing) {
+TEST_F(Trimmer, FailedOrEmptyEnumerationTrimsNothing) {
   fake.processes = {{4, kExplorer}};
   fake.enumeration_fails = true;
   EXPECT_EQ(TrimWorkingSets(L"explorer.exe", kFakePlatform), 0u);
@@ -342,7 +361,7 @@ TEST_F(CleanSeam, FailedOrEmptyEnumerationTrimsNothing) {
   EXPECT_TRUE(fake.opened.empty());
 }
 
-TEST_F(CleanSeam, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheCache) {
+TEST_F(SystemListPurge, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheCache) {
   fake.processes = {{4, kExplorer}, {8, nullptr, false}, {12, nullptr}};
   EXPECT_EQ(PurgeSystemLists(clean, nullptr, kFullClean), 2u);
   const std::vector<std::string> first = {
@@ -370,7 +389,7 @@ TEST_F(CleanSeam, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheCache) 
   EXPECT_EQ(fake.calls, second);
 }
 
-TEST_F(CleanSeam, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
+TEST_F(SystemListPurge, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
   struct Case {
     bool module_found;
     std::vector<std::string> calls;
@@ -397,7 +416,7 @@ TEST_F(CleanSeam, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
   }
 }
 
-TEST_F(CleanSeam, EachStepSwitchedOffOnItsOwnIsSkippedAndNothingElse) {
+TEST_F(SystemListPurge, EachStepSwitchedOffOnItsOwnIsSkippedAndNothingElse) {
   const std::string kTrim = "enumerate";
   const std::string kModified = "list class=80 command=3 length=4";
   const std::string kStandby = "list class=80 command=4 length=4";
@@ -478,14 +497,11 @@ TEST(MemoryListFigures, PagesTimesPageSizeInMegabytes) {
     MemoryLists lists = MemoryListsFromPages(pages, c.page_size);
     SCOPED_TRACE(std::to_string(c.zeroed) + " pages of " + std::to_string(c.page_size));
     EXPECT_TRUE(lists.readable);
-    EXPECT_DOUBLE_EQ(lists.zeroed_mb, c.zeroed_mb);
-    EXPECT_DOUBLE_EQ(lists.free_mb, c.free_mb);
-    EXPECT_DOUBLE_EQ(lists.modified_mb, c.modified_mb);
-    EXPECT_DOUBLE_EQ(lists.standby_mb, c.standby_mb);
+    ExpectListFigures(lists, c.zeroed_mb, c.free_mb, c.modified_mb, c.standby_mb);
   }
 }
 
-TEST_F(CleanSeam, ReadsTheListsOnceThePrivilegesAreOn) {
+TEST_F(MemoryListReading, ReadsTheListsOnceThePrivilegesAreOn) {
   fake.pages.ZeroPageCount = 2560;  // 10 MB
   fake.pages.FreePageCount = 5120;  // 20 MB
   fake.pages.ModifiedPageCount = 256;
@@ -494,10 +510,7 @@ TEST_F(CleanSeam, ReadsTheListsOnceThePrivilegesAreOn) {
   MemoryLists lists = {};
   ASSERT_TRUE(ReadMemoryLists(clean, lists));
   EXPECT_TRUE(lists.readable);
-  EXPECT_DOUBLE_EQ(lists.zeroed_mb, 10.0);
-  EXPECT_DOUBLE_EQ(lists.free_mb, 20.0);
-  EXPECT_DOUBLE_EQ(lists.modified_mb, 1.0);
-  EXPECT_DOUBLE_EQ(lists.standby_mb, 3.0);
+  ExpectListFigures(lists, 10.0, 20.0, 1.0, 3.0);
   const std::vector<std::string> first = {"enable privileges", "module ntdll.dll", "entry NtQuerySystemInformation",
                                           "query class=80 length=176"};
   EXPECT_EQ(fake.calls, first);
@@ -513,7 +526,7 @@ TEST_F(CleanSeam, ReadsTheListsOnceThePrivilegesAreOn) {
   EXPECT_EQ(fake.calls, later);
 }
 
-TEST_F(CleanSeam, ListsThatCannotBeReadGiveNoFigures) {
+TEST_F(MemoryListReading, ListsThatCannotBeReadGiveNoFigures) {
   struct Case {
     const char* name;
     bool module_found, query_found;
@@ -542,10 +555,7 @@ TEST_F(CleanSeam, ListsThatCannotBeReadGiveNoFigures) {
     memset(&lists, 0xAB, sizeof lists);
     EXPECT_FALSE(ReadMemoryLists(clean, lists));
     EXPECT_FALSE(lists.readable);
-    EXPECT_EQ(lists.free_mb, 0.0);
-    EXPECT_EQ(lists.zeroed_mb, 0.0);
-    EXPECT_EQ(lists.modified_mb, 0.0);
-    EXPECT_EQ(lists.standby_mb, 0.0);
+    ExpectListFigures(lists, 0.0, 0.0, 0.0, 0.0);
   }
 
   // A missing entry point is looked up again at the next reading.
@@ -609,7 +619,7 @@ TEST(CleanFigures, LogLineFormat) {
   }
 }
 
-TEST(CleanFigures, BalloonChoice) {
+TEST(CleanBalloon, BalloonChoice) {
   struct Case {
     bool silent, elevated, notice_shown;
     double freed;
@@ -752,23 +762,10 @@ TEST_F(CleanLogFile, HardLinkedLogIsRefused) {
 // Links planted in the folder, played through the file calls.
 TEST_F(CleanLogFile, LinksAreRefusedAndNothingIsWritten) {
   const std::string content = "2025-01-01 00:00:00  Freed 1 MB  (1 processes)\r\n";
-  struct Case {
-    const char* what;
-    std::wstring reparse_point, moved, moved_to;
-  };
-  const Case cases[] = {
-      {"folder is a junction", folder_, L"", L""},
-      {"clean.log is a symbolic link", path_, L"", L""},
-      {"folder resolves elsewhere", L"", folder_, L"C:\\windows"},
-      {"clean.log resolves elsewhere", L"", path_, L"C:\\windows\\win.ini"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+  for (const PlantedLink& link : LinksPlantedAt(folder_, path_)) {
+    SCOPED_TRACE(link.what);
     ASSERT_TRUE(WriteFileBytes(path_, content));
-    ResetPlayedFiles();
-    played.reparse_point = c.reparse_point;
-    played.moved = c.moved;
-    played.moved_to = c.moved_to;
+    PlantLink(link);
     EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform));
     EXPECT_EQ(ReadFileBytes(path_), content);
     EXPECT_TRUE(played.open.empty()) << "every handle closed";
@@ -787,7 +784,7 @@ TEST_F(CleanLogFile, LinksAreRefusedAndNothingIsWritten) {
 
 namespace {
 
-class RealClean : public ::testing::Test {
+class CleanOnThisSystem : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAppState();
@@ -838,7 +835,7 @@ int PrivilegeEnabled(const wchar_t* name) {
 
 }  // namespace
 
-TEST_F(RealClean, EnablesBothPurgePrivilegesInTheToken) {
+TEST_F(CleanOnThisSystem, EnablesBothPurgePrivilegesInTheToken) {
   ASSERT_TRUE(SetPurgePrivileges(false));
   ASSERT_EQ(PrivilegeEnabled(SE_PROF_SINGLE_PROCESS_NAME), 0);
   ASSERT_EQ(PrivilegeEnabled(SE_INCREASE_QUOTA_NAME), 0);
@@ -847,7 +844,7 @@ TEST_F(RealClean, EnablesBothPurgePrivilegesInTheToken) {
   EXPECT_EQ(PrivilegeEnabled(SE_INCREASE_QUOTA_NAME), 1);
 }
 
-TEST_F(RealClean, RecordsLogsAndStampsOneClean) {
+TEST_F(CleanOnThisSystem, RecordsLogsAndStampsOneClean) {
   // No folder: the clean runs and goes unlogged, creating nothing.
   RunClean(nullptr);
   EXPECT_EQ(app.status.clean_history.count, 1);
@@ -867,7 +864,7 @@ TEST_F(RealClean, RecordsLogsAndStampsOneClean) {
   ExpectLogLine(log, record.freed_mb, record.processes);
 }
 
-TEST_F(RealClean, LimitedModeNoticeOnlyOnceAndNeverWhileSilent) {
+TEST_F(CleanOnThisSystem, LimitedModeNoticeOnlyOnceAndNeverWhileSilent) {
   struct Case {
     bool silent, elevated, shown_before, shown_after;
   };
@@ -891,7 +888,7 @@ TEST_F(RealClean, LimitedModeNoticeOnlyOnceAndNeverWhileSilent) {
 // What the user reads after a clean, through the tray: the limited-mode
 // notice or "RAM Cleaned" with the clean's own figures, word for word, and
 // at most one balloon.
-TEST_F(RealClean, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
+TEST_F(CleanOnThisSystem, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
   struct Case {
     bool elevated, notice_shown;
     int32_t notify_min_mb;
@@ -933,7 +930,7 @@ TEST_F(RealClean, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
 }
 
 // The popup that a clean opens must already show the load after it.
-TEST_F(RealClean, RefreshesTheTrayBeforeItOpensThePopup) {
+TEST_F(CleanOnThisSystem, RefreshesTheTrayBeforeItOpensThePopup) {
   RecordTray();
   app.is_elevated = true;
   app.settings.show_status_on_clean = 1;
@@ -950,7 +947,7 @@ TEST_F(RealClean, RefreshesTheTrayBeforeItOpensThePopup) {
   EXPECT_FALSE(IsStatusWindowOpen());
 }
 
-TEST_F(RealClean, ListsUnreadHereLeaveTheRecordAsBefore) {
+TEST_F(CleanOnThisSystem, ListsUnreadHereLeaveTheRecordAsBefore) {
   // Wine answers the list query with STATUS_INVALID_INFO_CLASS.
   MemoryLists lists = {};
   ASSERT_FALSE(ReadMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
@@ -964,7 +961,7 @@ TEST_F(RealClean, ListsUnreadHereLeaveTheRecordAsBefore) {
   EXPECT_EQ(record.modified_after_mb, 0.0);
 }
 
-TEST_F(RealClean, WithoutTheTrimNoProcessIsCountedInTheRecordOrTheLog) {
+TEST_F(CleanOnThisSystem, WithoutTheTrimNoProcessIsCountedInTheRecordOrTheLog) {
   ASSERT_TRUE(CreateDirectoryW(AppFolder().c_str(), nullptr));
   app.settings.trim_working_sets = false;
   RunClean(nullptr);
@@ -977,4 +974,30 @@ TEST_F(RealClean, WithoutTheTrimNoProcessIsCountedInTheRecordOrTheLog) {
   app.settings.trim_working_sets = true;
   RunClean(nullptr);
   EXPECT_GT(app.status.clean_history.entries[1].processes, 0);
+}
+
+// ---------------------------------------------------------------------------
+// A clean with the program's windows made, as in the program.
+
+namespace {
+
+// The popup a clean opens, owned by the hidden shell window.
+class PopupAfterClean : public ProgramWindowTest {
+ protected:
+  PopupAfterClean() : ProgramWindowTest(true) {}
+};
+
+}  // namespace
+
+TEST_F(PopupAfterClean, CleanOpensItOnlyWhenAsked) {
+  app.settings.silent_mode = 1;
+  RunClean(app.main_window);
+  EXPECT_FALSE(IsStatusWindowOpen());
+
+  app.settings.show_status_on_clean = 1;
+  RunClean(app.main_window);
+  ASSERT_TRUE(IsStatusWindowOpen());
+  EXPECT_EQ(GetWindow(app.status.window, GW_OWNER), app.shell_window);
+  EXPECT_EQ(app.status.clean_history.count, 2);
+  EXPECT_EQ(UsageSampleCount(), 2) << "the tray was refreshed first";
 }

@@ -1,4 +1,5 @@
-// Session history rings.
+// Session history rings, the status popup's figures, graph, layout,
+// placement, text and painting, and the real popup window.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -10,10 +11,15 @@
 #include "tests/support.h"
 #include "tray/tray.h"
 
-class History : public ::testing::Test {
+// Each test starts from the state a fresh process has.
+class FreshStateTest : public ::testing::Test {
  protected:
   void SetUp() override { ResetAppState(); }
 };
+// The session's rings of usage samples and cleans.
+class History : public FreshStateTest {};
+// What the popup gathers from the rings and the system to show.
+class StatusPopupFigures : public FreshStateTest {};
 
 // A list reading that failed, as under Wine.
 const MemoryLists kUnread = {};
@@ -194,7 +200,7 @@ TEST(StatusGraph, NewestSamplesWhenTheBoxIsNarrowerThanTheHistory) {
     EXPECT_EQ(StatusGraphPoints(samples, c.count, Box(c.width), points), c.points) << c.width << "/" << c.count;
 }
 
-TEST(StatusPopup, LoadColourAndPlacement) {
+TEST(StatusPopupLoadFigure, LoadColourAndLargeFont) {
   struct Colour {
     int load;
     COLORREF colour;
@@ -212,7 +218,7 @@ TEST(StatusPopup, LoadColourAndPlacement) {
   EXPECT_EQ(LargeStatusFont(LOGFONTW{}).lfHeight, 0);
 }
 
-TEST(StatusPopup, LayoutScalesAndMakesRoomForTallText) {
+TEST(StatusPopupLayout, LayoutScalesAndMakesRoomForTallText) {
   struct Case {
     const char* what;
     UINT dpi;
@@ -258,7 +264,7 @@ TEST(StatusPopup, LayoutScalesAndMakesRoomForTallText) {
   }
 }
 
-TEST(StatusPopup, OpensBesideItsIconOnEveryTaskbarEdgeAndMonitor) {
+TEST(StatusPopupPlacement, OpensBesideItsIconOnEveryTaskbarEdgeAndMonitor) {
   const RECT primary = {0, 0, 1920, 1080};
   const SIZE size = {460, 384};
   struct Case {
@@ -302,7 +308,7 @@ TEST(StatusPopup, OpensBesideItsIconOnEveryTaskbarEdgeAndMonitor) {
   }
 }
 
-TEST(StatusPopup, AnchorFlagsFollowTheTaskbarEdge) {
+TEST(StatusPopupPlacement, AnchorFlagsFollowTheTaskbarEdge) {
   const RECT primary = {0, 0, 1920, 1080};
   struct Case {
     RECT work, icon;
@@ -324,7 +330,7 @@ TEST(StatusPopup, AnchorFlagsFollowTheTaskbarEdge) {
   }
 }
 
-TEST(StatusPopup, AutoClosesOnlyWhenInactiveAndThePointerIsElsewhere) {
+TEST(StatusPopupClosing, AutoClosesOnlyWhenInactiveAndThePointerIsElsewhere) {
   struct Case {
     bool active, pointer_over, close;
   };
@@ -333,7 +339,7 @@ TEST(StatusPopup, AutoClosesOnlyWhenInactiveAndThePointerIsElsewhere) {
     EXPECT_EQ(ShouldAutoCloseStatus(c.active, c.pointer_over), c.close) << c.active << c.pointer_over;
 }
 
-TEST(StatusPopup, ToggleRightAfterACloseByDeactivationIsIgnored) {
+TEST(StatusPopupClosing, ToggleRightAfterACloseByDeactivationIsIgnored) {
   struct Case {
     uint64_t now, closed;
     uint32_t double_click;
@@ -352,7 +358,7 @@ TEST(StatusPopup, ToggleRightAfterACloseByDeactivationIsIgnored) {
     EXPECT_EQ(ShouldIgnoreStatusToggle(c.now, c.closed, c.double_click), c.ignored) << c.now << "/" << c.closed;
 }
 
-TEST(StatusPopup, CleanLineText) {
+TEST(StatusPopupCleanLines, CleanLineText) {
   CleanRecord record = {};
   record.time.wHour = 9;
   record.time.wMinute = 5;
@@ -368,7 +374,7 @@ TEST(StatusPopup, CleanLineText) {
   EXPECT_EQ(wcslen(text), 63u);
 }
 
-TEST(StatusPopup, CleanLineAddsTheStandbyChangeWhenTheListsWereRead) {
+TEST(StatusPopupCleanLines, CleanLineAddsTheStandbyChangeWhenTheListsWereRead) {
   struct Case {
     bool read;
     double before, after;
@@ -399,7 +405,27 @@ TEST(StatusPopup, CleanLineAddsTheStandbyChangeWhenTheListsWereRead) {
   }
 }
 
-TEST(StatusPopup, LongestCleanLineFitsThePopupInItsFont) {
+namespace {
+
+// The width of `text` in the popup's font at 100 %, with the layout its fonts
+// give (with the lists' row or without).
+LONG TextWidthInPopupFont(const wchar_t* text, bool lists_row, StatusLayout& layout) {
+  StatusState status;
+  CreateStatusFonts(status, 96, lists_row);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = SelectObject(dc, status.font);
+  SIZE size = {};
+  GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+  layout = status.layout;
+  DeleteStatusFonts(status);
+  return size.cx;
+}
+
+}  // namespace
+
+TEST(StatusPopupCleanLines, LongestCleanLineFitsThePopupInItsFont) {
   CleanRecord record = {};
   record.time.wHour = 23;
   record.time.wMinute = 59;
@@ -411,19 +437,12 @@ TEST(StatusPopup, LongestCleanLineFitsThePopupInItsFont) {
   FormatStatusCleanLine(text, record);
   ASSERT_STREQ(text, L"  23:59  Freed 9999999 MB  (4096 procs)  standby -9999999 MB") << "not cut";
 
-  StatusState status;
-  CreateStatusFonts(status, 96, false);
-  HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ previous = SelectObject(dc, status.font);
-  SIZE size = {};
-  GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
-  SelectObject(dc, previous);
-  DeleteDC(dc);
-  DeleteStatusFonts(status);
+  StatusLayout fonts_layout;
+  const LONG width = TextWidthInPopupFont(text, false, fonts_layout);
   // Drawn from the left margin, with the same margin at the right.
   const StatusLayout layout = LayOutStatus(96, 52, 16);
-  EXPECT_LE(size.cx, layout.client.cx - 2 * layout.margin) << Narrow(text);
-  EXPECT_GT(size.cx, 0);
+  EXPECT_LE(width, layout.client.cx - 2 * layout.margin) << Narrow(text);
+  EXPECT_GT(width, 0);
 }
 
 // Lists as a privileged reading on Windows gives them: 16 GB in all.
@@ -438,7 +457,7 @@ MemoryLists PlayedLists() {
 }
 const double kPlayedTotalMb = 16270.0;
 
-TEST(StatusPopup, LayoutMakesRoomForTheListsRowAndMovesTheRestDown) {
+TEST(StatusPopupLayout, LayoutMakesRoomForTheListsRowAndMovesTheRestDown) {
   struct Case {
     const char* what;
     UINT dpi;
@@ -484,7 +503,7 @@ TEST(StatusPopup, LayoutMakesRoomForTheListsRowAndMovesTheRestDown) {
   }
 }
 
-TEST(StatusPopup, ListPartsAreTheTotalLessTheListsAndFreeWithZeroed) {
+TEST(StatusPopupListsRow, ListPartsAreTheTotalLessTheListsAndFreeWithZeroed) {
   struct Case {
     const char* what;
     double total, zeroed, free, modified, standby;
@@ -514,7 +533,7 @@ TEST(StatusPopup, ListPartsAreTheTotalLessTheListsAndFreeWithZeroed) {
   }
 }
 
-TEST(StatusPopup, ListSegmentsShareTheBarAndTileItExactly) {
+TEST(StatusPopupListsRow, ListSegmentsShareTheBarAndTileItExactly) {
   struct Case {
     const char* what;
     double parts[STATUS_LIST_PARTS];
@@ -552,7 +571,7 @@ TEST(StatusPopup, ListSegmentsShareTheBarAndTileItExactly) {
   }
 }
 
-TEST(StatusPopup, ListsLineGivesTheFourFiguresInWholeMegabytes) {
+TEST(StatusPopupListsRow, ListsLineGivesTheFourFiguresInWholeMegabytes) {
   struct Case {
     double parts[STATUS_LIST_PARTS];
     const wchar_t* text;
@@ -571,7 +590,7 @@ TEST(StatusPopup, ListsLineGivesTheFourFiguresInWholeMegabytes) {
   }
 }
 
-TEST(StatusPopup, ListsLineAndBarColoursFitThePalette) {
+TEST(StatusPopupListsRow, ListsLineAndBarColoursFitThePalette) {
   // Four colours apart from each other and from what they are drawn on.
   const COLORREF ground[] = {kBackground, kBoxFill, RGB(130, 130, 155)};
   for (int i = 0; i < STATUS_LIST_PARTS; ++i) {
@@ -582,18 +601,10 @@ TEST(StatusPopup, ListsLineAndBarColoursFitThePalette) {
   double parts[STATUS_LIST_PARTS] = {1048576, 1048576, 1048576, 1048576};
   wchar_t text[96];
   FormatStatusListsLine(text, parts);
-  StatusState status;
-  CreateStatusFonts(status, 96, true);
-  HDC dc = CreateCompatibleDC(nullptr);
-  HGDIOBJ previous = SelectObject(dc, status.font);
-  SIZE size = {};
-  GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
-  SelectObject(dc, previous);
-  DeleteDC(dc);
-  const StatusLayout layout = status.layout;
-  DeleteStatusFonts(status);
+  StatusLayout layout;
+  const LONG width = TextWidthInPopupFont(text, true, layout);
   EXPECT_TRUE(layout.lists_row);
-  EXPECT_LE(size.cx, layout.client.cx - 2 * layout.margin) << Narrow(text);
+  EXPECT_LE(width, layout.client.cx - 2 * layout.margin) << Narrow(text);
 }
 
 namespace {
@@ -608,7 +619,7 @@ const StatusPlatform kPlayedLists = {PlayLists};
 
 }  // namespace
 
-TEST_F(History, StatusFiguresCarryTheListsOnlyWhenRead) {
+TEST_F(StatusPopupFigures, StatusFiguresCarryTheListsOnlyWhenRead) {
   app.status.platform = &kPlayedLists;
   played_lists = PlayedLists();
   played_readable = true;
@@ -630,7 +641,7 @@ TEST_F(History, StatusFiguresCarryTheListsOnlyWhenRead) {
   EXPECT_EQ(figures.lists.readable, ReadMemoryLists(real));
 }
 
-TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
+TEST_F(StatusPopupFigures, StatusListsTheFiveNewestCleansNewestFirst) {
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   StatusFigures figures;
   GatherStatusFigures(app.status, figures);
@@ -652,7 +663,7 @@ TEST_F(History, StatusListsTheFiveNewestCleansNewestFirst) {
   EXPECT_EQ(lines[4].y, 330);
 }
 
-TEST_F(History, StatusFiguresAskTheElevationOncePerRun) {
+TEST_F(StatusPopupFigures, StatusFiguresAskTheElevationOncePerRun) {
   for (int v : {40, 41, 42}) PushUsageSample(v);
   StatusFigures figures;
   GatherStatusFigures(app.status, figures);
@@ -670,8 +681,8 @@ TEST_F(History, StatusFiguresAskTheElevationOncePerRun) {
 
 namespace {
 
-// A 32-bit bitmap of the popup's client size that DrawStatus paints into.
-class StatusPicture : public ::testing::Test {
+// What DrawStatus paints, in a 32-bit bitmap of the popup's client size.
+class StatusPopupPainting : public ::testing::Test {
  protected:
   static constexpr int kWidth = 454;
   static constexpr int kHeight = 358;  // the client height at 100 % with Segoe UI
@@ -702,7 +713,9 @@ class StatusPicture : public ::testing::Test {
     HGDIOBJ previous = SelectObject(dc, bitmap);
     DrawStatus(dc, kWidth, height_, status_, figures_);
     GdiFlush();
-    pixels_.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + kWidth * height_);
+    picture_.width = kWidth;
+    picture_.height = height_;
+    picture_.pixels.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + kWidth * height_);
     // DrawStatus leaves the DC as it found it.
     EXPECT_EQ(GetCurrentObject(dc, OBJ_FONT), GetStockObject(SYSTEM_FONT));
     EXPECT_EQ(GetCurrentObject(dc, OBJ_PEN), GetStockObject(BLACK_PEN));
@@ -711,10 +724,7 @@ class StatusPicture : public ::testing::Test {
     DeleteObject(bitmap);
     DeleteDC(dc);
   }
-  COLORREF At(int x, int y) const {
-    DWORD p = pixels_[y * kWidth + x];
-    return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
-  }
+  COLORREF At(int x, int y) const { return picture_.At(x, y); }
   int CountIn(const RECT& area, COLORREF colour) const {
     int count = 0;
     for (int y = area.top; y < area.bottom; ++y)
@@ -729,12 +739,12 @@ class StatusPicture : public ::testing::Test {
   StatusFigures figures_;
   StatusState status_;
   int height_ = kHeight;
-  std::vector<DWORD> pixels_;
+  PixelImage picture_;
 };
 
 }  // namespace
 
-TEST_F(StatusPicture, DarkPanelFramedBoxAndGraphOnTheLoadRows) {
+TEST_F(StatusPopupPainting, DarkPanelFramedBoxAndGraphOnTheLoadRows) {
   // The first half of five minutes at load 0, the second at 100.
   SetSamples(300, [](int i) { return i < 150 ? 0 : 100; });
   Draw();
@@ -758,7 +768,7 @@ TEST_F(StatusPicture, DarkPanelFramedBoxAndGraphOnTheLoadRows) {
   EXPECT_EQ(At(10, 234), kBackground);
 }
 
-TEST_F(StatusPicture, SteadyLoadDrawsOneRowAndAnEmptyBoxWithoutHistory) {
+TEST_F(StatusPopupPainting, SteadyLoadDrawsOneRowAndAnEmptyBoxWithoutHistory) {
   SetSamples(300, [](int) { return 50; });
   Draw();
   for (int x : {21, 200, 430}) EXPECT_EQ(At(x, 158), kLine) << x;
@@ -779,7 +789,7 @@ TEST_F(StatusPicture, SteadyLoadDrawsOneRowAndAnEmptyBoxWithoutHistory) {
       << "one sample: no graph";
 }
 
-TEST_F(StatusPicture, FiveCleansAllDrawnWholeInsideTheClientArea) {
+TEST_F(StatusPopupPainting, FiveCleansAllDrawnWholeInsideTheClientArea) {
   for (int i = 0; i < STATUS_RECENT_CLEANS; ++i) {
     figures_.cleans[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i), 0, 0};
     figures_.cleans[i].freed_mb = 100.0 * (i + 1);
@@ -799,7 +809,7 @@ TEST_F(StatusPicture, FiveCleansAllDrawnWholeInsideTheClientArea) {
   EXPECT_EQ(CountIn({0, below, kWidth, layout.client.cy}, kBackground), kWidth * (layout.client.cy - below));
 }
 
-TEST_F(StatusPicture, LoadFigureInItsColourAndTheBadgeAtTheRight) {
+TEST_F(StatusPopupPainting, LoadFigureInItsColourAndTheBadgeAtTheRight) {
   const RECT figure = {20, 18, 200, 76};
   for (int load : {42, 70, 91}) {
     figures_.load_percent = load;
@@ -826,40 +836,9 @@ TEST_F(StatusPicture, LoadFigureInItsColourAndTheBadgeAtTheRight) {
   }
 }
 
-namespace {
-
-// Keeps the picture for the README when QUILLMERE_SHOTS names a folder: a
-// BMP of `pixels`, `width` wide, top row first.
-void KeepPicture(const std::vector<DWORD>& pixels, int width, const char* name) {
-  char folder[512] = {};
-  if (!GetEnvironmentVariableA("QUILLMERE_SHOTS", folder, sizeof folder)) return;
-  const int height = static_cast<int>(pixels.size()) / width;
-  BITMAPINFOHEADER header = {};
-  header.biSize = sizeof header;
-  header.biWidth = width;
-  header.biHeight = -height;
-  header.biPlanes = 1;
-  header.biBitCount = 32;
-  header.biCompression = BI_RGB;
-  const DWORD bytes = static_cast<DWORD>(pixels.size() * 4);
-  BITMAPFILEHEADER file = {};
-  file.bfType = 0x4D42;
-  file.bfOffBits = sizeof file + sizeof header;
-  file.bfSize = file.bfOffBits + bytes;
-  std::string data(reinterpret_cast<const char*>(&file), sizeof file);
-  data.append(reinterpret_cast<const char*>(&header), sizeof header);
-  data.append(reinterpret_cast<const char*>(pixels.data()), bytes);
-  std::string path = std::string("Z:") + folder + "/" + name;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  EXPECT_TRUE(WriteFileBytes(std::wstring(path.begin(), path.end()), data)) << path;
-}
-
-}  // namespace
-
 // Wine cannot read the lists: the row drawn here from played figures is the
 // only sight of it under Wine, and the README's picture of it.
-TEST_F(StatusPicture, ListsRowIsAStackedBarInItsColoursWithTheFiguresUnderIt) {
+TEST_F(StatusPopupPainting, ListsRowIsAStackedBarInItsColoursWithTheFiguresUnderIt) {
   CreateStatusFonts(status_, 96, true);
   const StatusLayout& layout = status_.layout;
   ASSERT_TRUE(layout.lists_row);
@@ -905,19 +884,19 @@ TEST_F(StatusPicture, ListsRowIsAStackedBarInItsColoursWithTheFiguresUnderIt) {
   EXPECT_EQ(At(200, 150), kBoxLine) << "the graph box's top";
   EXPECT_EQ(At(kWidth - 21, 200), kBoxLine);
   EXPECT_EQ(At(kWidth / 2, 276), kBoxLine) << "the separator, 42 lower";
-  KeepPicture(pixels_, kWidth, "status-popup-lists-96.bmp");
+  EXPECT_TRUE(KeepPicture(picture_, "status-popup-lists-96.bmp"));
 }
 
-TEST_F(StatusPicture, WithoutTheRowThePopupIsDrawnAsBefore) {
+TEST_F(StatusPopupPainting, WithoutTheRowThePopupIsDrawnAsBefore) {
   SetSamples(300, [](int i) { return i % 100; });
   figures_.total_gb = kPlayedTotalMb / 1024.0;
   // Laid out without the row (the lists could not be read on opening):
   // figures that arrive later change nothing.
   Draw();
-  const std::vector<DWORD> unread = pixels_;
+  const std::vector<DWORD> unread = picture_.pixels;
   figures_.lists = PlayedLists();
   Draw();
-  EXPECT_TRUE(pixels_ == unread) << "the lists drew on a popup without their row";
+  EXPECT_TRUE(picture_.pixels == unread) << "the lists drew on a popup without their row";
   EXPECT_EQ(At(200, 108), kBoxLine) << "the box where it always was";
 
   // Laid out with the row, but the lists went unreadable: a blank row.
@@ -932,36 +911,13 @@ TEST_F(StatusPicture, WithoutTheRowThePopupIsDrawnAsBefore) {
 
 namespace {
 
-// The real popup, owned by a real main window as in the program.
-class StatusWindow : public ::testing::Test {
+// The real popup, owned by the program's hidden shell window.
+class StatusPopupWindow : public ProgramWindowTest {
  protected:
-  void SetUp() override {
-    ResetAppState();
-    DeleteAppFolder();
-    LoadSettings(app.settings, kSystemFilePlatform);
-    ASSERT_NE(CreateTestMainWindow(), nullptr);
-    app.shell_window = CreateShellWindow(GetModuleHandleW(nullptr));
-    ASSERT_NE(app.shell_window, nullptr);
-  }
+  StatusPopupWindow() : ProgramWindowTest(true) {}
   void TearDown() override {
-    CloseStatusWindow();
-    if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
-    if (IsWindow(app.shell_window)) DestroyWindow(app.shell_window);
     if (other_) DestroyWindow(other_);
-    if (app.tray.drawn_icon) DestroyIcon(app.tray.drawn_icon);
-    Pump();
-    DeleteAppFolder();
-  }
-  static void Pump() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) continue;
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-  }
-  LRESULT Send(UINT message, WPARAM wParam, LPARAM lParam = 0) {
-    return SendMessageW(app.main_window, message, wParam, lParam);
+    ProgramWindowTest::TearDown();
   }
   void TrayClick() { Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP); }
   // Another window of this program takes the activation, as a click on
@@ -971,7 +927,7 @@ class StatusWindow : public ::testing::Test {
       other_ = CreateWindowExW(0, L"STATIC", L"elsewhere", WS_POPUP | WS_VISIBLE, 50, 50, 100, 100, nullptr, nullptr,
                                nullptr, nullptr);
     SetForegroundWindow(other_);
-    Pump();
+    PumpMessages();
   }
   // Popups of this thread, open or not yet destroyed.
   static int CountPopups() {
@@ -987,18 +943,12 @@ class StatusWindow : public ::testing::Test {
         reinterpret_cast<LPARAM>(&count));
     return count;
   }
-  static COLORREF ClientPixel(HWND window, int x, int y) {
-    HDC dc = GetDC(window);
-    COLORREF colour = GetPixel(dc, x, y);
-    ReleaseDC(window, dc);
-    return colour;
-  }
   HWND other_ = nullptr;
 };
 
 }  // namespace
 
-TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
+TEST_F(StatusPopupWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   CloseStatusWindow();
   InvalidateStatusWindow();
   EXPECT_FALSE(IsStatusWindowOpen()) << "closing or repainting nothing does nothing";
@@ -1038,7 +988,7 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   EXPECT_EQ(CountPopups(), 1);
 
   UpdateWindow(popup);
-  EXPECT_EQ(ClientPixel(popup, 2, 2), RGB(20, 20, 28)) << "painted";
+  EXPECT_EQ(WindowPixel(popup, 2, 2), RGB(20, 20, 28)) << "painted";
 
   CloseStatusWindow();
   EXPECT_FALSE(IsStatusWindowOpen());
@@ -1052,7 +1002,7 @@ TEST_F(StatusWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
 }
 
 // The popup is sized on opening for the lists as they could be read then.
-TEST_F(StatusWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
+TEST_F(StatusPopupWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
   app.status.platform = &kPlayedLists;
   played_lists = PlayedLists();
   struct Case {
@@ -1077,7 +1027,7 @@ TEST_F(StatusWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
       UpdateWindow(app.status.window);
       GetClientRect(app.status.window, &client);
       EXPECT_EQ(client.bottom, heights[1]);
-      EXPECT_EQ(ClientPixel(app.status.window, 200, app.status.layout.lists_bar_top + 5), RGB(20, 20, 28))
+      EXPECT_EQ(WindowPixel(app.status.window, 200, app.status.layout.lists_bar_top + 5), RGB(20, 20, 28))
           << "a blank row";
     }
     CloseStatusWindow();
@@ -1086,7 +1036,7 @@ TEST_F(StatusWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
   app.status.platform = &kSystemStatusPlatform;
 }
 
-TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
+TEST_F(StatusPopupWindow, EscAndLostActivationCloseIt) {
   ShowStatusWindow(app.shell_window);
   ASSERT_TRUE(IsStatusWindowOpen());
   SendMessageW(app.status.window, WM_KEYDOWN, 'A', 0);
@@ -1106,7 +1056,7 @@ TEST_F(StatusWindow, EscAndLostActivationCloseIt) {
   EXPECT_EQ(app.status.font, nullptr);
 }
 
-TEST_F(StatusWindow, TrayReleaseAndMenuCommandToggle) {
+TEST_F(StatusPopupWindow, TrayReleaseAndMenuCommandToggle) {
   TrayClick();
   ASSERT_TRUE(IsStatusWindowOpen());
   TrayClick();
@@ -1120,7 +1070,7 @@ TEST_F(StatusWindow, TrayReleaseAndMenuCommandToggle) {
   EXPECT_FALSE(IsStatusWindowOpen());
 }
 
-TEST_F(StatusWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
+TEST_F(StatusPopupWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
   TrayClick();
   ASSERT_TRUE(IsStatusWindowOpen());
   // The press on the tray icon takes the activation first...
@@ -1145,7 +1095,7 @@ TEST_F(StatusWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
   EXPECT_TRUE(IsStatusWindowOpen());
 }
 
-TEST_F(StatusWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
+TEST_F(StatusPopupWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
   ShowStatusWindow(app.shell_window);
   HWND popup = app.status.window;
   ASSERT_NE(popup, nullptr);
@@ -1163,28 +1113,15 @@ TEST_F(StatusWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
   EXPECT_FALSE(IsStatusWindowOpen());
 }
 
-TEST_F(StatusWindow, CleanOpensItOnlyWhenAsked) {
-  app.settings.silent_mode = 1;
-  RunClean(app.main_window);
-  EXPECT_FALSE(IsStatusWindowOpen());
-
-  app.settings.show_status_on_clean = 1;
-  RunClean(app.main_window);
-  ASSERT_TRUE(IsStatusWindowOpen());
-  EXPECT_EQ(GetWindow(app.status.window, GW_OWNER), app.shell_window);
-  EXPECT_EQ(app.status.clean_history.count, 2);
-  EXPECT_EQ(UsageSampleCount(), 2) << "the tray was refreshed first";
-}
-
 // Fills the process's GDI and USER tables to within 1,000 of full: a popup
 // that leaked one object per showing would stop opening or painting long
 // before 2,000 of them.
-TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
+TEST_F(StatusPopupWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   for (int v : {30, 60, 90}) PushUsageSample(v);
   RecordClean(12.5, 3, kUnread, kUnread);
   ShowStatusWindow(app.shell_window);
   CloseStatusWindow();
-  Pump();
+  PumpMessages();
   FilledHandleTables tables;
   ASSERT_TRUE(FillHandleTables(tables, 1000));
 
@@ -1194,10 +1131,10 @@ TEST_F(StatusWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
     ShowStatusWindow(app.shell_window);
     if (!IsStatusWindowOpen()) break;
     UpdateWindow(app.status.window);
-    all_painted = ClientPixel(app.status.window, 2, 2) == RGB(20, 20, 28) &&
-                  ClientPixel(app.status.window, 30, 112) == RGB(32, 32, 44);
+    all_painted = WindowPixel(app.status.window, 2, 2) == RGB(20, 20, 28) &&
+                  WindowPixel(app.status.window, 30, 112) == RGB(32, 32, 44);
     CloseStatusWindow();
-    Pump();
+    PumpMessages();
   }
   EXPECT_EQ(i, 2000) << "popup " << i << " could not open or paint";
   EXPECT_TRUE(all_painted);
