@@ -86,10 +86,13 @@ TEST_F(ExeFile, ManifestAsksForAdministratorAndPerMonitorDpi) {
   Resource manifest = FindResourceIn(module_, MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
   ASSERT_NE(manifest.data, nullptr);
   std::string text(reinterpret_cast<const char*>(manifest.data), manifest.size);
+  // The version the version resource gives, in the manifest's four parts.
+  const std::string identity = "<assemblyIdentity version=\"" + std::string(QUILLMERE_VERSION_TEXT) +
+                               ".0\" processorArchitecture=\"amd64\" name=\"Quillmere\" type=\"win32\"/>";
   const char* wanted[] = {
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>",
       "manifestVersion=\"1.0\"",
-      "<assemblyIdentity version=\"1.0.0.0\" processorArchitecture=\"amd64\" name=\"Quillmere\" type=\"win32\"/>",
+      identity.c_str(),
       "<description>Quillmere \xE2\x80\x94 Lightweight RAM cleaner</description>",
       "<requestedExecutionLevel level=\"requireAdministrator\" uiAccess=\"false\"/>",
       ">true</dpiAware>",
