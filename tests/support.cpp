@@ -599,3 +599,25 @@ void PlantLink(const PlantedLink& link) {
   played.moved = link.moved;
   played.moved_to = link.moved_to;
 }
+
+// For tests of the Run value, start at logon and the tray icon.
+std::wstring TestExePath() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return path;
+}
+
+void AnchorTrayIcon::SetUp() {
+  data_.cbSize = sizeof data_;
+  data_.hWnd = CreateWindowExW(0, L"STATIC", L"anchor", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  data_.uID = 99;
+  data_.uFlags = NIF_ICON | NIF_TIP;
+  data_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+  wcscpy(data_.szTip, L"test anchor");
+  Shell_NotifyIconW(NIM_ADD, &data_);
+}
+
+void AnchorTrayIcon::TearDown() {
+  Shell_NotifyIconW(NIM_DELETE, &data_);
+  DestroyWindow(data_.hWnd);
+}

@@ -206,3 +206,18 @@ struct PlantedLink {
 std::vector<PlantedLink> LinksPlantedAt(const std::wstring& folder, const std::wstring& file);
 // Starts the played file calls afresh with this link planted.
 void PlantLink(const PlantedLink& link);
+
+// For tests of the Run value, start at logon and the tray icon.
+// This test program's own path, as GetModuleFileNameW gives it.
+std::wstring TestExePath();
+// Wine takes two seconds to remove the last icon of its tray: a test program
+// that adds and removes icons registers this environment, whose icon of its
+// own stays for the run and keeps every removal quick.
+class AnchorTrayIcon : public ::testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  NOTIFYICONDATAW data_ = {};
+};

@@ -301,29 +301,7 @@ std::wstring ExePath() {
 
 namespace {
 
-// Wine takes two seconds to remove the last icon of its tray; an icon of the
-// test program's own keeps every removal quick.
-class AnchorIcon : public ::testing::Environment {
- public:
-  void SetUp() override {
-    data_.cbSize = sizeof data_;
-    data_.hWnd = CreateWindowExW(0, L"STATIC", L"anchor", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    data_.uID = 99;
-    data_.uFlags = NIF_ICON | NIF_TIP;
-    data_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    wcscpy(data_.szTip, L"test anchor");
-    Shell_NotifyIconW(NIM_ADD, &data_);
-  }
-  void TearDown() override {
-    Shell_NotifyIconW(NIM_DELETE, &data_);
-    DestroyWindow(data_.hWnd);
-  }
-
- private:
-  NOTIFYICONDATAW data_ = {};
-};
-
-::testing::Environment* const anchor = ::testing::AddGlobalTestEnvironment(new AnchorIcon);
+::testing::Environment* const anchor = ::testing::AddGlobalTestEnvironment(new AnchorTrayIcon);
 
 void EndLeftoverCopy() {
   HWND window = FindMainWindow();

@@ -1,13 +1,9 @@
-// Settings record, config.ini, and start at logon (Run value and task).
+// The settings record and config.ini: defaults, load and save, the file's
+// text encodings, and a save or load that meets a link or fails halfway.
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <shlobj.h>
-#include <knownfolders.h>
-#include <sddl.h>
 
-#include <map>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "app/app.h"
@@ -23,11 +19,6 @@ class SettingsFile : public ::testing::Test {
   void TearDown() override { DeleteAppFolder(); }
   std::wstring config_ = AppFile(L"config.ini");
   std::wstring new_config_ = AppFile(L"config.ini.new");
-
-  void WriteConfig(const std::string& text) {
-    CreateDirectoryW(AppFolder().c_str(), nullptr);
-    ASSERT_TRUE(WriteFileBytes(config_, text));
-  }
   // "key=value" lines of a section, in file order.
   std::vector<std::wstring> SectionLines(const wchar_t* section) {
     wchar_t buffer[8192] = {};
@@ -76,7 +67,7 @@ std::string Utf16BigEndian(const std::wstring& text) {
 
 }  // namespace
 
-TEST(Settings, DefaultsReplaceWhateverTheRecordHeld) {
+TEST(DefaultSettings, DefaultsReplaceWhateverTheRecordHeld) {
   Settings settings;
   memset(&settings, 0xAB, sizeof settings);
   InitDefaultSettings(settings);
@@ -151,7 +142,7 @@ TEST_F(SettingsFile, LoadTakesEachKeyAsItStands) {
       {"[App]\r\nflush_file_cache=0\r\n", nullptr, &Settings::flush_file_cache, 1},  // wrong section
   };
   for (const Case& c : cases) {
-    WriteConfig(c.file);
+    ASSERT_TRUE(WriteConfig(c.file));
     Settings settings;
     LoadSettings(settings, kSystemFilePlatform);
     int32_t got = c.number ? settings.*c.number : settings.*c.flag;
@@ -171,7 +162,7 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
       "[Clean]\r\nthreshold_percent=70\r\ninterval_minutes=0\r\non_idle_minutes=9\r\non_boot_delay=0\r\n"
       "silent_mode=1\r\nauto_clean=1\r\nclean_hour=4\r\nclean_minute=30\r\nnotify_min_mb=50\r\n"
       "exclude_list=chrome.exe\r\n[App]\r\nstart_with_windows=1\r\nshow_status_on_clean=1\r\n";
-  WriteConfig(old_file);
+  ASSERT_TRUE(WriteConfig(old_file));
   Settings settings;
   memset(&settings, 0xAB, sizeof settings);
   LoadSettings(settings, kSystemFilePlatform);
@@ -200,8 +191,8 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
 }
 
 TEST_F(SettingsFile, GarbageInOneKeyLeavesTheOthersAlone) {
-  WriteConfig("[Clean]\r\nthreshold_percent=abc\r\ninterval_minutes=99999999999999\r\non_idle_minutes=7\r\n"
-              "\x01\x02\xff=\xfe\r\n[App]\r\nstart_with_windows=1\r\n");
+  ASSERT_TRUE(WriteConfig("[Clean]\r\nthreshold_percent=abc\r\ninterval_minutes=99999999999999\r\non_idle_minutes=7\r\n"
+                          "\x01\x02\xff=\xfe\r\n[App]\r\nstart_with_windows=1\r\n"));
   Settings settings;
   EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform));
   EXPECT_EQ(settings.on_idle_minutes, 7);
@@ -211,7 +202,7 @@ TEST_F(SettingsFile, GarbageInOneKeyLeavesTheOthersAlone) {
 
 TEST_F(SettingsFile, ExclusionListLoadsAtMost255Characters) {
   std::string list(300, 'x');
-  WriteConfig("[Clean]\r\nexclude_list=" + list + "\r\n");
+  ASSERT_TRUE(WriteConfig("[Clean]\r\nexclude_list=" + list + "\r\n"));
   Settings settings;
   LoadSettings(settings, kSystemFilePlatform);
   EXPECT_EQ(wcslen(settings.exclude_list), 255u);
@@ -280,7 +271,7 @@ TEST_F(SettingsFile, OldFilesAreCarriedOverIntoUtf16) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    WriteConfig(c.bytes);
+    ASSERT_TRUE(WriteConfig(c.bytes));
     Settings settings;
     LoadSettings(settings, kSystemFilePlatform);
     EXPECT_EQ(settings.threshold_percent, 90);
@@ -370,12 +361,12 @@ TEST(TextEncoding, ReadsEndOnWholeCharacters) {
 namespace {
 
 // A config.ini with its own values, and the played file calls.
-class GuardedSettingsFile : public SettingsFile {
+class OldSettingsFile : public SettingsFile {
  protected:
   void SetUp() override {
     SettingsFile::SetUp();
     ResetPlayedFiles();
-    WriteConfig(kOld);
+    ASSERT_TRUE(WriteConfig(kOld));
   }
   void TearDown() override {
     EXPECT_TRUE(played.open.empty()) << "every handle closed";
@@ -391,9 +382,14 @@ class GuardedSettingsFile : public SettingsFile {
   std::wstring folder_ = AppFolder();
 };
 
+// A save refused or failed halfway leaves the old file whole.
+class SettingsSaveFailure : public OldSettingsFile {};
+// A link in place of the folder or config.ini is neither read nor written.
+class SettingsFileLinks : public OldSettingsFile {};
+
 }  // namespace
 
-TEST_F(GuardedSettingsFile, SaveRefusedOrFailedLeavesTheOldFileWhole) {
+TEST_F(SettingsSaveFailure, SaveRefusedOrFailedLeavesTheOldFileWhole) {
   struct Case {
     const char* what;
     std::wstring reparse_point, moved, moved_to;
@@ -431,7 +427,25 @@ TEST_F(GuardedSettingsFile, SaveRefusedOrFailedLeavesTheOldFileWhole) {
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 42u);
 }
 
-TEST_F(GuardedSettingsFile, LoadThroughALinkKeepsTheDefaultsAndWritesNothing) {
+TEST_F(SettingsSaveFailure, OldFileThatCannotBeReplacedStaysWhole) {
+  // Another program holds config.ini open and forbids deleting it.
+  HANDLE holder = CreateFileW(config_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  Settings settings = Defaults();
+  EXPECT_FALSE(SaveSettings(settings, kSystemFilePlatform));
+  CloseHandle(holder);
+  EXPECT_EQ(ReadFileBytes(config_), kOld);
+  EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // A new file left by a save cut short is no obstacle.
+  ASSERT_TRUE(WriteFileBytes(new_config_, "half"));
+  EXPECT_TRUE(SaveSettings(settings, kSystemFilePlatform));
+  EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 80u);
+  EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(SettingsFileLinks, LoadThroughALinkKeepsTheDefaultsAndWritesNothing) {
   struct Case {
     const char* what;
     std::wstring reparse_point, moved, moved_to;
@@ -461,7 +475,7 @@ TEST_F(GuardedSettingsFile, LoadThroughALinkKeepsTheDefaultsAndWritesNothing) {
 
 // Hard links work under Wine: config.ini as a second name of another file is
 // neither read nor replaced.
-TEST_F(GuardedSettingsFile, HardLinkedConfigIsNeitherReadNorSaved) {
+TEST_F(SettingsFileLinks, HardLinkedConfigIsNeitherReadNorSaved) {
   std::wstring other = folder_ + L"-other.ini";
   const std::string secret = "[Clean]\r\nexclude_list=secret.exe\r\n";
   ASSERT_TRUE(WriteFileBytes(other, secret));
@@ -475,776 +489,4 @@ TEST_F(GuardedSettingsFile, HardLinkedConfigIsNeitherReadNorSaved) {
   EXPECT_EQ(ReadFileBytes(other), secret);
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
   DeleteFileW(other.c_str());
-}
-
-TEST_F(GuardedSettingsFile, OldFileThatCannotBeReplacedStaysWhole) {
-  // Another program holds config.ini open and forbids deleting it.
-  HANDLE holder = CreateFileW(config_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-  Settings settings = Defaults();
-  EXPECT_FALSE(SaveSettings(settings, kSystemFilePlatform));
-  CloseHandle(holder);
-  EXPECT_EQ(ReadFileBytes(config_), kOld);
-  EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
-
-  // A new file left by a save cut short is no obstacle.
-  ASSERT_TRUE(WriteFileBytes(new_config_, "half"));
-  EXPECT_TRUE(SaveSettings(settings, kSystemFilePlatform));
-  EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 80u);
-  EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST(RunCommand, QuotesWholePathsAndRefusesCutOnes) {
-  struct Case {
-    std::wstring path;
-    bool ok;
-  };
-  const Case cases[] = {
-      {L"C:\\Program Files\\Quillmere\\quillmere.exe", true},
-      {L"C:\\q.exe", true},
-      {std::wstring(259, L'a'), true},  // the longest path GetModuleFileNameW gives whole
-      {std::wstring(260, L'a'), false},  // it answers 260 only when it cut the path
-      {L"", false},
-  };
-  for (const Case& c : cases) {
-    wchar_t command[MAX_PATH + 2];
-    bool ok = BuildRunCommand(command, c.path.c_str(), static_cast<DWORD>(c.path.size()));
-    EXPECT_EQ(ok, c.ok) << c.path.size();
-    EXPECT_EQ(std::wstring(command), c.ok ? L"\"" + c.path + L"\"" : L"") << c.path.size();
-  }
-}
-
-TEST(Autostart, RunValueFollowsTheChoice) {
-  DeleteRunValue();
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "deleting a missing value is no error";
-  EXPECT_EQ(ReadRunValue(), L"");
-
-  wchar_t module[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
-  for (int round = 0; round < 2; ++round) {
-    // This test program lies where its user can change it: no task.
-    EXPECT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY);
-    DWORD type = 0, bytes = 0;
-    EXPECT_EQ(ReadRunValue(&type, &bytes), L"\"" + std::wstring(module) + L"\"");
-    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
-    EXPECT_EQ(bytes, (length + 3) * sizeof(wchar_t)) << "two quotes and the terminator";
-  }
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE);
-  EXPECT_EQ(ReadRunValue(), L"");
-}
-
-TEST(AccountName, JoinsDomainAndName) {
-  struct Case {
-    const wchar_t* domain;
-    std::wstring name;
-    const wchar_t* expected;  // null: refused
-  };
-  const std::wstring longest(256, L'n');
-  const Case cases[] = {
-      {L"VM", L"root", L"VM\\root"},
-      {L"", L"root", L"root"},
-      {nullptr, L"root", L"root"},
-      {L"VM", L"", nullptr},
-      {L"", L"", nullptr},
-  };
-  for (const Case& c : cases) {
-    wchar_t user[ACCOUNT_NAME_CAPACITY];
-    wmemset(user, L'#', ACCOUNT_NAME_CAPACITY);
-    EXPECT_EQ(JoinAccountName(user, c.domain, c.name.c_str()), c.expected != nullptr) << Narrow(c.name);
-    EXPECT_STREQ(user, c.expected ? c.expected : L"");
-  }
-  // The longest names the system gives fit whole.
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(JoinAccountName(user, longest.c_str(), longest.c_str()));
-  EXPECT_EQ(std::wstring(user), longest + L"\\" + longest);
-  EXPECT_FALSE(JoinAccountName(user, longest.c_str(), (longest + longest).c_str()));
-  EXPECT_STREQ(user, L"");
-}
-
-TEST(AccountName, IsTheProcessUser) {
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  // This process inherited an environment that names the same account.
-  wchar_t domain[256] = {}, name[256] = {};
-  ASSERT_GT(GetEnvironmentVariableW(L"USERDOMAIN", domain, 256), 0u);
-  ASSERT_GT(GetEnvironmentVariableW(L"USERNAME", name, 256), 0u);
-  EXPECT_EQ(_wcsicmp(user, (std::wstring(domain) + L"\\" + name).c_str()), 0) << Narrow(user);
-}
-
-TEST(TaskXml, StartsTheUserElevatedAtLogonWithTheQuotedPath) {
-  wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, L"VM\\root", L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
-  EXPECT_STREQ(xml,
-               L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
-               L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
-               L"  <Triggers>\r\n"
-               L"    <LogonTrigger>\r\n"
-               L"      <Enabled>true</Enabled>\r\n"
-               L"      <UserId>VM\\root</UserId>\r\n"
-               L"    </LogonTrigger>\r\n"
-               L"  </Triggers>\r\n"
-               L"  <Principals>\r\n"
-               L"    <Principal id=\"Author\">\r\n"
-               L"      <UserId>VM\\root</UserId>\r\n"
-               L"      <LogonType>InteractiveToken</LogonType>\r\n"
-               L"      <RunLevel>HighestAvailable</RunLevel>\r\n"
-               L"    </Principal>\r\n"
-               L"  </Principals>\r\n"
-               L"  <Settings>\r\n"
-               L"    <MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy>\r\n"
-               L"    <DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>\r\n"
-               L"    <StopIfGoingOnBatteries>false</StopIfGoingOnBatteries>\r\n"
-               L"    <ExecutionTimeLimit>PT0S</ExecutionTimeLimit>\r\n"
-               L"    <Priority>5</Priority>\r\n"
-               L"  </Settings>\r\n"
-               L"  <Actions Context=\"Author\">\r\n"
-               L"    <Exec>\r\n"
-               L"      <Command>\"C:\\Program Files\\Quillmere\\quillmere.exe\"</Command>\r\n"
-               L"    </Exec>\r\n"
-               L"  </Actions>\r\n"
-               L"</Task>\r\n");
-}
-
-TEST(TaskXml, EscapesMarkupAndRefusesWhatCannotBeWritten) {
-  struct Case {
-    std::wstring user;
-    std::wstring command;
-    bool ok;
-    std::wstring expected_user;  // as it stands in both UserId elements
-    std::wstring expected_command;
-  };
-  const std::wstring all_amps(256, L'&');
-  const std::wstring escaped_amps = [&] {
-    std::wstring text;
-    for (size_t i = 0; i < all_amps.size(); ++i) text += L"&amp;";
-    return text;
-  }();
-  const Case cases[] = {
-      {L"R&D\\<ann>", L"\"C:\\Tools & More\\q.exe\"", true, L"R&amp;D\\&lt;ann&gt;",
-       L"\"C:\\Tools &amp; More\\q.exe\""},
-      // The longest account and path, every character escaped, still fit.
-      {all_amps + L"\\" + all_amps, L"\"C:\\" + std::wstring(255, L'&') + L"\"", true,
-       escaped_amps + L"\\" + escaped_amps, L"\"C:\\" + escaped_amps.substr(5) + L"\""},
-      {L"", L"\"C:\\q.exe\"", false, L"", L""},
-      {L"VM\\root", L"", false, L"", L""},
-      {L"VM\\ro\not", L"\"C:\\q.exe\"", false, L"", L""},
-      {L"VM\\root", L"\"C:\\q\t.exe\"", false, L"", L""},
-      {std::wstring(5000, L'u'), L"\"C:\\q.exe\"", false, L"", L""},
-  };
-  for (const Case& c : cases) {
-    wchar_t xml[TASK_XML_CAPACITY];
-    wmemset(xml, L'#', TASK_XML_CAPACITY);
-    ASSERT_EQ(BuildTaskXml(xml, c.user.c_str(), c.command.c_str()), c.ok) << Narrow(c.user);
-    std::wstring text = xml;
-    if (!c.ok) {
-      EXPECT_EQ(text, L"") << "nothing half-written for " << Narrow(c.user);
-      continue;
-    }
-    std::wstring user = L"<UserId>" + c.expected_user + L"</UserId>";
-    size_t first = text.find(user);
-    ASSERT_NE(first, std::wstring::npos);
-    EXPECT_NE(text.find(user, first + 1), std::wstring::npos) << "trigger and principal";
-    EXPECT_NE(text.find(L"<Command>" + c.expected_command + L"</Command>"), std::wstring::npos);
-    EXPECT_EQ(text.substr(text.size() - 9), L"</Task>\r\n");
-  }
-  wchar_t xml[TASK_XML_CAPACITY];
-  EXPECT_FALSE(BuildTaskXml(xml, nullptr, L"\"C:\\q.exe\""));
-  EXPECT_FALSE(BuildTaskXml(xml, L"VM\\root", nullptr));
-}
-
-TEST(ProtectedPath, OnlyWholeComponentsBelowARootCount) {
-  // The roots as the system gives them once normalised.
-  const wchar_t* const roots[] = {L"\\\\?\\C:\\Program Files", L"\\\\?\\C:\\Program Files (x86)",
-                                  L"\\\\?\\C:\\Windows"};
-  const std::wstring deep(300, L'a');
-  struct Case {
-    std::wstring path;
-    bool below;
-  };
-  const Case cases[] = {
-      {L"\\\\?\\C:\\Program Files\\Quillmere\\quillmere.exe", true},
-      {L"C:\\Program Files\\Quillmere\\quillmere.exe", true},
-      {L"c:\\PROGRAM FILES\\quillmere.exe", true},
-      {L"\\\\?\\C:\\Program Files (x86)\\Quillmere\\quillmere.exe", true},
-      {L"\\\\?\\C:\\Windows\\quillmere.exe", true},
-      {L"\\\\?\\C:\\Program Files\\" + deep + L"\\" + deep + L"\\quillmere.exe", true},  // past MAX_PATH
-      {L"\\\\?\\C:\\Program Files Evil\\quillmere.exe", false},  // only starts with the root's text
-      {L"C:\\Program Filesx\\quillmere.exe", false},
-      {L"C:\\WindowsApps\\quillmere.exe", false},
-      {L"C:\\Program Files", false},  // the root itself
-      {L"C:\\Program Files\\", false},
-      {L"D:\\Program Files\\Quillmere\\quillmere.exe", false},  // another drive
-      {L"\\\\?\\D:\\Program Files\\quillmere.exe", false},
-      {L"C:\\Users\\bob\\Downloads\\quillmere.exe", false},
-      {L"\\\\?\\C:\\" + deep + L"\\Program Files\\quillmere.exe", false},
-      {L"C:\\PROGRA~1\\Quillmere\\quillmere.exe", false},  // 8.3 names are resolved before this test
-      {L"C:\\Program Files\\..\\Users\\bob\\quillmere.exe", false},
-      {L"C:\\Program Files\\.\\quillmere.exe", false},
-      {L"C:\\Program Files/../Users/quillmere.exe", false},
-      {L"C:\\Program Files\\\\quillmere.exe", false},
-      {L"C:\\Program Files\\quillmere.exe:stream", false},
-      {L"\\\\?\\UNC\\server\\share\\Program Files\\quillmere.exe", false},
-      {L"\\\\server\\C$\\Program Files\\quillmere.exe", false},
-      {L"\\\\.\\C:\\Program Files\\quillmere.exe", false},
-      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\Program Files\\quillmere.exe", false},
-      {L"Program Files\\quillmere.exe", false},
-      {L"C:Program Files\\quillmere.exe", false},
-      {L"", false},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(PathIsBelowRoots(c.path.c_str(), roots, 3), c.below) << Narrow(c.path);
-  EXPECT_FALSE(PathIsBelowRoots(nullptr, roots, 3));
-  EXPECT_FALSE(PathIsBelowRoots(L"C:\\Program Files\\quillmere.exe", roots, 0));
-}
-
-TEST(ProtectedPath, RootsInEveryFormTheSystemGives) {
-  struct Case {
-    const wchar_t* root;
-    const wchar_t* path;
-    bool below;
-  };
-  const Case cases[] = {
-      {L"C:\\Program Files\\", L"C:\\Program Files\\q.exe", true},  // trailing backslash
-      {L"C:\\Program Files\\", L"C:\\Program Files Evil\\q.exe", false},
-      {L"C:\\", L"C:\\Users\\q.exe", true},  // a drive root
-      {L"C:\\", L"D:\\q.exe", false},
-      {L"\\\\?\\UNC\\srv\\share\\Apps", L"\\\\srv\\share\\Apps\\q.exe", true},
-      {L"\\\\?\\UNC\\srv\\share\\Apps", L"\\\\?\\UNC\\SRV\\share\\apps\\q.exe", true},
-      {L"\\\\?\\UNC\\srv\\share\\Apps", L"\\\\srv\\share\\Apps2\\q.exe", false},
-      {L"\\\\?\\UNC\\srv\\share\\Apps", L"C:\\srv\\share\\Apps\\q.exe", false},
-      {L"\\\\srv\\share", L"\\\\?\\UNC\\srv\\share\\q.exe", true},
-      {L"", L"C:\\q.exe", false},  // a folder the system could not name
-      {L"\\\\", L"\\\\srv\\q.exe", false},
-      {L"Program Files", L"Program Files\\q.exe", false},  // relative
-      {L"C:\\Program Files\\..", L"C:\\Users\\q.exe", false},
-  };
-  for (const Case& c : cases) {
-    const wchar_t* const roots[] = {c.root};
-    EXPECT_EQ(PathIsBelowRoots(c.path, roots, 1), c.below) << Narrow(c.root) << " / " << Narrow(c.path);
-  }
-}
-
-namespace {
-
-// A file made for the test, and its folder, removed again.
-struct ScratchFile {
-  std::wstring folder;
-  std::wstring path;
-  ScratchFile(const std::wstring& folder_path, const wchar_t* name) : folder(folder_path), path(folder_path + name) {
-    CreateDirectoryW(folder.c_str(), nullptr);
-    WriteFileBytes(path, "MZ");
-  }
-  ~ScratchFile() {
-    DeleteFileW(path.c_str());
-    RemoveDirectoryW(folder.c_str());
-  }
-};
-
-std::wstring KnownFolder(const KNOWNFOLDERID& id) {
-  PWSTR path = nullptr;
-  std::wstring copy = SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)) ? path : L"";
-  CoTaskMemFree(path);
-  return copy;
-}
-
-}  // namespace
-
-TEST(ProtectedPath, RootsAreTheSystemsFoldersNormalised) {
-  wchar_t roots[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY];
-  ASSERT_TRUE(GetProtectedRoots(roots));
-  wchar_t windows[MAX_PATH] = {};
-  ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
-  const std::wstring expected[] = {KnownFolder(FOLDERID_ProgramFiles), KnownFolder(FOLDERID_ProgramFilesX86), windows};
-  for (size_t i = 0; i < PROTECTED_ROOT_COUNT; ++i) {
-    wchar_t normalized[NORMALIZED_PATH_CAPACITY];
-    ASSERT_TRUE(NormalizeExistingPath(normalized, expected[i].c_str())) << Narrow(expected[i]);
-    EXPECT_STREQ(roots[i], normalized);
-    EXPECT_EQ(std::wstring(roots[i]).rfind(L"\\\\?\\", 0), 0u) << Narrow(roots[i]);
-  }
-}
-
-TEST(ProtectedPath, ShortNamesAreJudgedAsTheirLongForm) {
-  ScratchFile file(KnownFolder(FOLDERID_ProgramFiles) + L"\\Quillmere Test Folder", L"\\quillmere.exe");
-  wchar_t short_path[MAX_PATH] = {};
-  ASSERT_GT(GetShortPathNameW(file.path.c_str(), short_path, MAX_PATH), 0u);
-  ASSERT_EQ(std::wstring(short_path).find(L"Quillmere Test Folder"), std::wstring::npos)
-      << "the system gave no 8.3 name: " << Narrow(short_path);
-
-  wchar_t from_long[NORMALIZED_PATH_CAPACITY], from_short[NORMALIZED_PATH_CAPACITY];
-  ASSERT_TRUE(NormalizeExistingPath(from_long, file.path.c_str()));
-  ASSERT_TRUE(NormalizeExistingPath(from_short, short_path));
-  EXPECT_STREQ(from_short, from_long);
-  EXPECT_EQ(std::wstring(from_long), L"\\\\?\\" + file.path);
-
-  for (const wchar_t* path : {file.path.c_str(), static_cast<const wchar_t*>(short_path)}) {
-    wchar_t plain[MAX_PATH];
-    ASSERT_TRUE(ProtectedExePath(plain, path)) << Narrow(path);
-    EXPECT_EQ(std::wstring(plain), file.path) << "the task starts the long name";
-  }
-}
-
-TEST(ProtectedPath, FilesOutsideTheProtectedFoldersAreRefused) {
-  std::wstring program_files = KnownFolder(FOLDERID_ProgramFiles);
-  wchar_t temp[MAX_PATH] = {};
-  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-  ScratchFile lookalike(program_files + L" Evil", L"\\quillmere.exe");
-  ScratchFile temporary(std::wstring(temp) + L"Quillmere Test", L"\\quillmere.exe");
-  wchar_t module[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, module, MAX_PATH);
-  for (const std::wstring& path : {lookalike.path, temporary.path, std::wstring(module),
-                                   program_files + L"\\Quillmere Missing\\quillmere.exe",
-                                   program_files + L"\\..\\Quillmere Test\\quillmere.exe"}) {
-    wchar_t plain[MAX_PATH];
-    wmemset(plain, L'#', MAX_PATH);
-    EXPECT_FALSE(ProtectedExePath(plain, path.c_str())) << Narrow(path);
-    EXPECT_STREQ(plain, L"");
-  }
-}
-
-TEST(AutostartNotice, OnlyWhenJustSwitchedOnAndTheTaskWasRefused) {
-  struct Case {
-    bool was_on;
-    AutostartResult result;
-    bool due;
-  };
-  const Case cases[] = {
-      {0, AUTOSTART_RUN_VALUE_ONLY, 1}, {1, AUTOSTART_RUN_VALUE_ONLY, 0}, {0, AUTOSTART_DONE, 0},
-      {1, AUTOSTART_DONE, 0},           {0, AUTOSTART_FAILED, 0},         {1, AUTOSTART_FAILED, 0},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(AutostartNoticeDue(c.was_on, c.result), c.due) << c.was_on << " " << c.result;
-}
-
-namespace {
-
-// Each test starts and ends with neither entry present.
-class AutostartTask : public ::testing::Test {
- protected:
-  void SetUp() override {
-    DeleteRunValue();
-    DeleteAutostartTask();
-    ASSERT_FALSE(ReadAutostartTask().exists);
-  }
-  void TearDown() override {
-    DeleteRunValue();
-    DeleteAutostartTask();
-  }
-  std::wstring QuotedModulePath() {
-    wchar_t module[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, module, MAX_PATH);
-    return L"\"" + std::wstring(module) + L"\"";
-  }
-};
-
-}  // namespace
-
-// The scheduler keeps the settings that the task's XML gives.
-TEST_F(AutostartTask, RegisteredXmlKeepsItsSettings) {
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
-  for (int round = 0; round < 2; ++round) {
-    ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml)) << "round " << round;
-    TaskView task = ReadAutostartTask();
-    ASSERT_TRUE(task.exists);
-    // Each differs from the scheduler's own default.
-    ExpectAutostartTaskSettings(task);
-    EXPECT_EQ(task.priority, 5);
-    if (!task.reported) continue;  // Wine 8 keeps no trigger, principal or action
-    EXPECT_EQ(task.triggers, 1);
-    EXPECT_EQ(task.trigger_type, TASK_TRIGGER_LOGON);
-    EXPECT_EQ(_wcsicmp(task.trigger_user.c_str(), user), 0) << Narrow(task.trigger_user);
-    EXPECT_EQ(_wcsicmp(task.principal_user.c_str(), user), 0) << Narrow(task.principal_user);
-    EXPECT_EQ(task.run_level, TASK_RUNLEVEL_HIGHEST);
-    EXPECT_EQ(task.logon_type, TASK_LOGON_INTERACTIVE_TOKEN);
-    EXPECT_EQ(task.command, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\"");
-  }
-}
-
-// This test program lies in the build tree, which its user can change: it
-// gets the Run value alone, and a task of ours left from another place goes.
-TEST_F(AutostartTask, AnExeAnyoneCanReplaceGetsTheRunValueOnly) {
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
-  ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
-  for (int round = 0; round < 2; ++round) {
-    EXPECT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY) << "round " << round;
-    EXPECT_EQ(ReadRunValue(), QuotedModulePath());
-    EXPECT_FALSE(ReadAutostartTask().exists);
-    EXPECT_EQ(ReadAutostartTask().stored, 0);
-  }
-}
-
-TEST_F(AutostartTask, DisablingRemovesBothAndMissingOnesAreNoError) {
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "neither exists";
-  ASSERT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY);
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, user, QuotedModulePath().c_str()));
-  ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE);
-  EXPECT_FALSE(ReadAutostartTask().exists);
-  EXPECT_EQ(ReadAutostartTask().stored, 0);
-  EXPECT_EQ(ReadRunValue(), L"");
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "again, with both gone";
-}
-
-TEST(TaskName, IsQuillmereAndTheSid) {
-  struct Case {
-    std::wstring sid;
-    const wchar_t* name;  // null: refused
-  };
-  const std::wstring longest_sid = L"S-1-5-21" + [] {
-    std::wstring tail;
-    for (int i = 0; i < 14; ++i) tail += L"-4294967295";
-    return tail;
-  }();
-  const Case cases[] = {
-      {L"S-1-5-21-3623811015-3361044348-30300820-1013", L"Quillmere S-1-5-21-3623811015-3361044348-30300820-1013"},
-      {L"S-1-5-21-0-0-0-1000", L"Quillmere S-1-5-21-0-0-0-1000"},
-      {L"S-1-5-18", L"Quillmere S-1-5-18"},
-      {L"S-1-0x123456789ABC-1", L"Quillmere S-1-0x123456789ABC-1"},  // a large authority, written in hex
-      {L"", nullptr},
-      {L"S-", nullptr},
-      {L"Bob", nullptr},
-      {L"S-1-5\\Evil", nullptr},  // would name a folder of the library
-      {L"S-1-5-21/1", nullptr},
-      {L"S-1-5 21", nullptr},
-      {L"S-1-5-21:1", nullptr},
-      {L"S-1-5-21-" + std::wstring(TASK_NAME_CAPACITY, L'1'), nullptr},
-  };
-  for (const Case& c : cases) {
-    wchar_t name[TASK_NAME_CAPACITY];
-    wmemset(name, L'#', TASK_NAME_CAPACITY);
-    EXPECT_EQ(BuildTaskName(name, c.sid.c_str()), c.name != nullptr) << Narrow(c.sid);
-    EXPECT_STREQ(name, c.name ? c.name : L"");
-  }
-  wchar_t name[TASK_NAME_CAPACITY];
-  ASSERT_TRUE(BuildTaskName(name, longest_sid.c_str()));
-  EXPECT_EQ(std::wstring(name), L"Quillmere " + longest_sid);
-  EXPECT_FALSE(BuildTaskName(name, nullptr));
-}
-
-TEST(TaskName, IsThisUsers) {
-  wchar_t sid[SID_TEXT_CAPACITY];
-  ASSERT_TRUE(GetProcessUserSid(sid));
-  wchar_t name[TASK_NAME_CAPACITY];
-  ASSERT_TRUE(BuildTaskName(name, sid));
-  EXPECT_EQ(std::wstring(name), UserTaskName());
-  // The SID names the account the token's user name gives.
-  PSID parsed = nullptr;
-  ASSERT_TRUE(ConvertStringSidToSidW(sid, &parsed));
-  wchar_t account[256] = {}, domain[256] = {};
-  DWORD account_length = 256, domain_length = 256;
-  SID_NAME_USE use;
-  ASSERT_TRUE(LookupAccountSidW(nullptr, parsed, account, &account_length, domain, &domain_length, &use));
-  LocalFree(parsed);
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  EXPECT_EQ(_wcsicmp(user, (std::wstring(domain) + L"\\" + account).c_str()), 0) << Narrow(user);
-}
-
-TEST(TaskXml, EachUserGetsATriggerAndPrincipalOfTheirOwn) {
-  const wchar_t* const command = L"\"C:\\Program Files\\Quillmere\\quillmere.exe\"";
-  wchar_t ann_xml[TASK_XML_CAPACITY], bob_xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(ann_xml, L"PC\\ann", command));
-  ASSERT_TRUE(BuildTaskXml(bob_xml, L"PC\\bob", command));
-  for (auto [xml, own, other] :
-       {std::tuple{ann_xml, L"PC\\ann", L"PC\\bob"}, std::tuple{bob_xml, L"PC\\bob", L"PC\\ann"}}) {
-    std::wstring text = xml;
-    std::wstring user_id = std::wstring(L"<UserId>") + own + L"</UserId>";
-    size_t trigger = text.find(user_id);
-    ASSERT_NE(trigger, std::wstring::npos) << Narrow(own);
-    EXPECT_LT(trigger, text.find(L"</LogonTrigger>"));
-    size_t principal = text.find(user_id, trigger + 1);
-    ASSERT_NE(principal, std::wstring::npos) << "the principal is " << Narrow(own) << " too";
-    EXPECT_GT(principal, text.find(L"<Principal id=\"Author\">"));
-    EXPECT_EQ(text.find(other), std::wstring::npos);
-  }
-  // Apart from the user, the two are the same task.
-  std::wstring ann = ann_xml, bob = bob_xml;
-  for (std::wstring* text : {&ann, &bob})
-    for (size_t at; (at = text->find(L"PC\\")) != std::wstring::npos;) text->replace(at, 6, L"USER");
-  EXPECT_EQ(ann, bob);
-}
-
-namespace {
-
-// A Task Scheduler in memory: the tasks by name with the SID of their
-// principal ("" when the scheduler keeps none, as Wine's), and every call.
-struct FakeScheduler {
-  struct Task {
-    std::wstring xml;
-    std::wstring owner;
-  };
-  std::map<std::wstring, Task> tasks;
-  std::wstring registering_user;  // the SID the next registration runs as
-  bool reachable = true;
-  int opened = 0;
-  int closed = 0;
-  std::vector<std::wstring> deleted;  // names asked for, present or not
-};
-FakeScheduler scheduler;
-
-void* FakeOpen() {
-  if (!scheduler.reachable) return nullptr;
-  ++scheduler.opened;
-  return &scheduler;
-}
-
-bool FakeRegister(void* folder, const wchar_t* name, const wchar_t* xml) {
-  EXPECT_EQ(folder, &scheduler);
-  scheduler.tasks[name] = {xml, scheduler.registering_user};
-  return true;
-}
-
-bool FakeDelete(void* folder, const wchar_t* name) {
-  EXPECT_EQ(folder, &scheduler);
-  scheduler.deleted.push_back(name);
-  scheduler.tasks.erase(name);
-  return true;
-}
-
-TaskOwner FakeReadOwner(void* folder, const wchar_t* name, wchar_t (&sid)[SID_TEXT_CAPACITY]) {
-  EXPECT_EQ(folder, &scheduler);
-  ZeroMemory(sid, sizeof sid);
-  auto task = scheduler.tasks.find(name);
-  if (task == scheduler.tasks.end()) return TASK_MISSING;
-  if (task->second.owner.empty()) return TASK_OWNER_UNKNOWN;
-  wcscpy(sid, task->second.owner.c_str());
-  return TASK_OWNER_KNOWN;
-}
-
-void FakeClose(void* folder) {
-  EXPECT_EQ(folder, &scheduler);
-  ++scheduler.closed;
-}
-
-// A store that cannot be looked into: every change goes to the scheduler.
-bool FakeStoreUnreadable(const wchar_t*) { return false; }
-// A store that tells what it holds, as System32\Tasks does for an elevated
-// process.
-bool FakeStoresNoTask(const wchar_t* name) { return scheduler.tasks.count(name) == 0; }
-
-const TaskScheduler kFakeScheduler = {FakeOpen, FakeRegister, FakeDelete, FakeReadOwner, FakeClose, FakeStoreUnreadable};
-const TaskScheduler kFakeSchedulerWithStore = {FakeOpen,      FakeRegister, FakeDelete,
-                                               FakeReadOwner, FakeClose,    FakeStoresNoTask};
-
-const wchar_t kAnn[] = L"S-1-5-21-1111-2222-3333-1001";
-const wchar_t kBob[] = L"S-1-5-21-1111-2222-3333-1002";
-const wchar_t kAnnTask[] = L"Quillmere S-1-5-21-1111-2222-3333-1001";
-const wchar_t kBobTask[] = L"Quillmere S-1-5-21-1111-2222-3333-1002";
-
-bool Has(const wchar_t* name) { return scheduler.tasks.count(name) != 0; }
-
-// Ann's or Bob's turn at the shared scheduler, as SetAutostart takes it.
-bool Update(const wchar_t* sid, bool on) {
-  scheduler.registering_user = sid;
-  return UpdateLogonTask(sid, on ? (std::wstring(L"<Task for ") + sid + L"/>").c_str() : nullptr, kFakeScheduler);
-}
-
-}  // namespace
-
-TEST(LogonTaskPerUser, TwoUsersTasksCoexistAndEachOffTouchesOnlyItsOwn) {
-  scheduler = FakeScheduler{};
-  ASSERT_TRUE(Update(kAnn, true));
-  ASSERT_TRUE(Update(kBob, true));
-  ASSERT_TRUE(Has(kAnnTask));
-  ASSERT_TRUE(Has(kBobTask));
-  EXPECT_EQ(scheduler.tasks[kAnnTask].xml, L"<Task for S-1-5-21-1111-2222-3333-1001/>");
-  EXPECT_EQ(scheduler.tasks[kBobTask].owner, kBob);
-
-  ASSERT_TRUE(Update(kAnn, true)) << "again: rewritten in place";
-  EXPECT_EQ(scheduler.tasks.size(), 2u);
-
-  ASSERT_TRUE(Update(kAnn, false));
-  EXPECT_FALSE(Has(kAnnTask));
-  EXPECT_TRUE(Has(kBobTask)) << "Ann's off left Bob's task";
-  ASSERT_TRUE(Update(kAnn, false)) << "already gone";
-  ASSERT_TRUE(Update(kBob, false));
-  EXPECT_TRUE(scheduler.tasks.empty());
-  for (const std::wstring& name : scheduler.deleted) EXPECT_NE(name, L"Quillmere") << "no shared task to touch";
-  EXPECT_EQ(scheduler.opened, 6);
-  EXPECT_EQ(scheduler.closed, 6) << "every open folder is closed";
-}
-
-// The one "Quillmere" task of earlier versions goes only when the scheduler
-// shows it is this user's; the other user's own task is never touched.
-TEST(LogonTaskPerUser, RemovesOnlyTheSharedTaskThatIsProvablyOurs) {
-  struct Case {
-    const char* what;
-    const wchar_t* legacy_owner;  // null: no shared task
-    bool on;
-    bool legacy_left;
-  };
-  const Case cases[] = {
-      {"ours, switching on", kAnn, true, false},
-      {"ours, switching off", kAnn, false, false},
-      {"ours, SID in lower case", L"s-1-5-21-1111-2222-3333-1001", true, false},
-      {"Bob's, switching on", kBob, true, true},
-      {"Bob's, switching off", kBob, false, true},
-      {"a SID that only starts like ours", L"S-1-5-21-1111-2222-3333-10011", false, true},
-      {"the principal cannot be read (Wine)", L"", true, true},
-      {"the principal cannot be read, switching off", L"", false, true},
-      {"none there", nullptr, true, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    scheduler = FakeScheduler{};
-    if (c.legacy_owner) scheduler.tasks[L"Quillmere"] = {L"<old/>", c.legacy_owner};
-    scheduler.tasks[kBobTask] = {L"<Task for Bob/>", kBob};
-    EXPECT_TRUE(Update(kAnn, c.on));
-    EXPECT_EQ(Has(L"Quillmere"), c.legacy_left);
-    EXPECT_EQ(Has(kAnnTask), c.on);
-    EXPECT_TRUE(Has(kBobTask));
-    for (const std::wstring& name : scheduler.deleted) {
-      EXPECT_NE(name, kBobTask);
-      if (!c.legacy_owner || c.legacy_left) {
-        EXPECT_NE(name, L"Quillmere");
-      }
-    }
-  }
-}
-
-TEST(LogonTaskPerUser, NothingIsAskedOfAnUnreachableSchedulerOrForABadSid) {
-  scheduler = FakeScheduler{};
-  scheduler.reachable = false;
-  EXPECT_FALSE(Update(kAnn, true));
-  EXPECT_FALSE(Update(kAnn, false));
-  scheduler.reachable = true;
-  EXPECT_FALSE(Update(L"S-1-5\\..\\Quillmere", false));
-  EXPECT_FALSE(UpdateLogonTask(nullptr, L"<x/>", kFakeScheduler));
-  EXPECT_EQ(scheduler.opened, 0);
-  EXPECT_TRUE(scheduler.deleted.empty());
-  EXPECT_TRUE(scheduler.tasks.empty());
-}
-
-TEST(LegacyTask, IsOursOnlyWithAKnownMatchingPrincipal) {
-  struct Case {
-    TaskOwner owner;
-    const wchar_t* owner_sid;
-    const wchar_t* our_sid;
-    bool ours;
-  };
-  const Case cases[] = {
-      {TASK_OWNER_KNOWN, kAnn, kAnn, true},          {TASK_OWNER_KNOWN, L"s-1-5-21-1111-2222-3333-1001", kAnn, true},
-      {TASK_OWNER_KNOWN, kBob, kAnn, false},         {TASK_OWNER_UNKNOWN, kAnn, kAnn, false},
-      {TASK_MISSING, kAnn, kAnn, false},             {TASK_OWNER_KNOWN, L"", L"", false},
-      {TASK_OWNER_KNOWN, nullptr, kAnn, false},      {TASK_OWNER_KNOWN, kAnn, nullptr, false},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(LegacyTaskIsOurs(c.owner, c.owner_sid, c.our_sid), c.ours)
-        << c.owner << " " << Narrow(c.owner_sid ? c.owner_sid : L"(null)");
-}
-
-// Switched off with no task of ours stored, a start reaches no scheduler and
-// so loads no COM; anything stored, ours or the shared one, still goes
-// through the scheduler, and so does every "on".
-TEST(LogonTaskPerUser, OffWithNothingStoredLeavesTheSchedulerAlone) {
-  struct Case {
-    const char* what;
-    const wchar_t* stored;  // null: nothing
-    bool on;
-    int opened;
-  };
-  const Case cases[] = {
-      {"off, nothing stored", nullptr, false, 0},
-      {"off, our task stored", kAnnTask, false, 1},
-      {"off, the shared task stored", L"Quillmere", false, 1},
-      {"off, only another user's task", kBobTask, false, 0},
-      {"on, nothing stored", nullptr, true, 1},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    scheduler = FakeScheduler{};
-    if (c.stored) scheduler.tasks[c.stored] = {L"<Task/>", L""};
-    scheduler.registering_user = kAnn;
-    const wchar_t* xml = c.on ? L"<Task for Ann/>" : nullptr;
-    ASSERT_TRUE(UpdateLogonTask(kAnn, xml, kFakeSchedulerWithStore));
-    EXPECT_EQ(scheduler.opened, c.opened);
-    EXPECT_EQ(scheduler.closed, c.opened);
-    EXPECT_EQ(Has(kAnnTask), c.on);
-    EXPECT_EQ(Has(kBobTask), c.stored == kBobTask) << "another user's task is never touched";
-  }
-}
-
-// The real store: System32\Tasks holds a file for each task of the root
-// folder, so a registered task is seen there and a removed one is not.
-TEST_F(AutostartTask, TheStoreShowsWhatTheSchedulerHolds) {
-  EXPECT_TRUE(kSystemTaskScheduler.stores_no_task(UserTaskName().c_str()));
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
-  ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
-  EXPECT_FALSE(kSystemTaskScheduler.stores_no_task(UserTaskName().c_str()));
-  wchar_t sid[SID_TEXT_CAPACITY];
-  ASSERT_TRUE(GetProcessUserSid(sid));
-  ASSERT_TRUE(UpdateLogonTask(sid, nullptr, kSystemTaskScheduler));
-  EXPECT_FALSE(ReadAutostartTask().exists);
-  EXPECT_TRUE(kSystemTaskScheduler.stores_no_task(UserTaskName().c_str()));
-}
-
-// Through the real scheduler: the task goes in under this user's name. Wine
-// keeps no principal, so there the shared task of earlier versions cannot be
-// shown to be ours and stays; Windows shows it and it goes.
-TEST_F(AutostartTask, RealSchedulerTakesThePerUserTaskAndLeavesAnUnprovenSharedOne) {
-  wchar_t sid[SID_TEXT_CAPACITY];
-  ASSERT_TRUE(GetProcessUserSid(sid));
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
-  ASSERT_TRUE(RegisterAutostartTask(kLegacyTaskName, xml));
-  bool principal_kept = ReadAutostartTask(kLegacyTaskName).reported;
-
-  ASSERT_TRUE(UpdateLogonTask(sid, xml, kSystemTaskScheduler));
-  TaskView own = ReadAutostartTask();
-  ASSERT_TRUE(own.exists);
-  EXPECT_EQ(own.priority, 5);
-  EXPECT_EQ(ReadAutostartTask(kLegacyTaskName).exists, !principal_kept);
-  EXPECT_EQ(own.stored, principal_kept ? 1 : 2);
-
-  ASSERT_TRUE(UpdateLogonTask(sid, nullptr, kSystemTaskScheduler));
-  EXPECT_FALSE(ReadAutostartTask().exists);
-  EXPECT_EQ(ReadAutostartTask(kLegacyTaskName).exists, !principal_kept);
-}
-
-// COM is up only while the scheduler is reached: afterwards the thread is
-// as it was. (Whether taskschd.dll then leaves the process is the system's
-// call: Windows unloads it, Wine 8 keeps every in-process server loaded.)
-TEST_F(AutostartTask, SchedulerLeavesComAsItFoundIt) {
-  wchar_t sid[SID_TEXT_CAPACITY];
-  ASSERT_TRUE(GetProcessUserSid(sid));
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, user, L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
-  struct Case {
-    const char* what;
-    DWORD model;  // the thread's own COM before the update; 0: none
-  };
-  const Case cases[] = {{"no COM", 0},
-                        {"single-threaded apartment", COINIT_APARTMENTTHREADED},
-                        {"multithreaded apartment", COINIT_MULTITHREADED}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    if (c.model) {
-      ASSERT_EQ(CoInitializeEx(nullptr, c.model), S_OK);
-    }
-    for (const wchar_t* update : {static_cast<const wchar_t*>(xml), static_cast<const wchar_t*>(nullptr)}) {
-      EXPECT_TRUE(UpdateLogonTask(sid, update, kSystemTaskScheduler));
-      EXPECT_EQ(ReadAutostartTask().exists, update != nullptr);
-      // Initialising again tells whether the thread still had COM.
-      HRESULT again = CoInitializeEx(nullptr, c.model ? c.model : DWORD{COINIT_APARTMENTTHREADED});
-      EXPECT_EQ(again, c.model ? S_FALSE : S_OK);
-      CoUninitialize();
-    }
-    if (c.model) CoUninitialize();
-  }
 }

@@ -230,12 +230,6 @@ void SetRunMarker() {
                   kRunMarker, sizeof kRunMarker);
 }
 
-std::wstring QuotedTestExe() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return L"\"" + std::wstring(path) + L"\"";
-}
-
 class SettingsWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -271,7 +265,7 @@ class SettingsWindow : public ::testing::Test {
 
 }  // namespace
 
-TEST(SettingsWindowRules, GrowsPast350By632OnlyWhenTheFrameNeedsIt) {
+TEST(SettingsLayout, GrowsPast350By632OnlyWhenTheFrameNeedsIt) {
   struct Case {
     RECT frame;
     LONG width, height;
@@ -463,7 +457,7 @@ TEST(SettingsLayout, NothingCutOrOverlappingAtAnyScaleOrFont) {
   }
 }
 
-TEST(SettingsWindowRules, ClampsEachFieldToItsRange) {
+TEST(SettingsFieldInput, ClampsEachFieldToItsRange) {
   struct Case {
     int id;
     int32_t low, high;
@@ -485,7 +479,7 @@ TEST(SettingsWindowRules, ClampsEachFieldToItsRange) {
   EXPECT_EQ(ClampSettingsField(IDC_AUTO_CLEAN, 5000), 5000) << "not a number field";
 }
 
-TEST(SettingsWindowRules, ReadsTheLeadingNumberAndOnlyACheckedBox) {
+TEST(SettingsFieldInput, ReadsTheLeadingNumberAndOnlyACheckedBox) {
   EXPECT_EQ(SettingsFieldNumber(L""), 0);
   EXPECT_EQ(SettingsFieldNumber(L"42"), 42);
   EXPECT_EQ(SettingsFieldNumber(L"-1"), -1);
@@ -500,7 +494,7 @@ TEST(SettingsWindowRules, ReadsTheLeadingNumberAndOnlyACheckedBox) {
 
 // Any run of digits saturates, never wraps: what OK stores is the nearer
 // end of the field's range.
-TEST(SettingsWindowRules, NumbersTooBigForInt32SaturateAndClampToTheRangeEnds) {
+TEST(SettingsFieldInput, NumbersTooBigForInt32SaturateAndClampToTheRangeEnds) {
   struct Case {
     const wchar_t* text;
     int32_t number;
@@ -532,7 +526,7 @@ TEST(SettingsWindowRules, NumbersTooBigForInt32SaturateAndClampToTheRangeEnds) {
   }
 }
 
-TEST(SettingsWindowRules, HourFieldTakesDigitsAndOneLeadingMinus) {
+TEST(SettingsFieldInput, HourFieldTakesDigitsAndOneLeadingMinus) {
   struct Case {
     const wchar_t* text;
     DWORD start, end;
@@ -753,7 +747,7 @@ TEST_F(SettingsWindow, OkClampsWhatWasTypedThenSavesAndAppliesAutostart) {
                                  : L"Clean";
     EXPECT_EQ(ConfigNumber(section, c.key), c.stored);
     EXPECT_EQ(ConfigNumber(L"Clean", L"threshold_percent"), expected.threshold_percent) << "every key is written";
-    EXPECT_EQ(ReadRunValue(), expected.start_with_windows ? QuotedTestExe() : L"");
+    EXPECT_EQ(ReadRunValue(), expected.start_with_windows ? Quoted(TestExePath()) : L"");
   }
 }
 
@@ -875,8 +869,7 @@ TEST_F(SettingsWindow, ACommandPostedAsTheWindowClosesIsStillDispatched) {
       SendMessageW(GetDlgItem(window, c.close_id), BM_CLICK, 0, 0);
     }});
     // The program's own loop, which takes over again.
-    MSG message = {};
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    PumpMessages();
     EXPECT_EQ(commands_seen, 1);
   }
   DestroyWindow(target);
@@ -954,15 +947,9 @@ TEST_F(SettingsWindow, QuitEndsTheLoopClosesTheWindowAndIsPostedAgain) {
   EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"55"), [](HWND) { PostQuitMessage(7); }}, owner));
   EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
   EXPECT_TRUE(IsWindowEnabled(owner));
-  MSG message = {};
-  bool quit = false;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    if (message.message == WM_QUIT) {
-      quit = true;
-      EXPECT_EQ(message.wParam, 7u);
-    }
-  }
-  EXPECT_TRUE(quit) << "the outer loop must end too";
+  WPARAM code = 0;
+  EXPECT_TRUE(PumpMessages(&code)) << "the outer loop must end too";
+  EXPECT_EQ(code, 7u);
   DestroyWindow(owner);
 }
 
@@ -1011,39 +998,23 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
   EXPECT_EQ(ReadRunValue(), kRunMarker);
 }
 
-namespace {
-
-// Balloons the window asks the shell for.
-std::vector<std::wstring> balloons;
-
-BOOL WINAPI RecordBalloon(DWORD message, PNOTIFYICONDATAW data) {
-  if (message == NIM_MODIFY && (data->uFlags & NIF_INFO))
-    balloons.push_back(std::wstring(data->szInfoTitle) + L"|" + data->szInfo);
-  return TRUE;
-}
-
-const TrayPlatform kBalloonRecorder = {RecordBalloon, GetTickCount64, TakeMemorySnapshot};
-
-}  // namespace
-
 // This test program lies where its user can change it, so switching start at
 // logon on gets no elevated task: the user hears so once, when switching it
 // on, and not on every OK after.
 TEST_F(SettingsWindow, SwitchingStartWithWindowsOnOutsideProgramFilesSaysWhyOnce) {
-  balloons.clear();
-  app.tray.platform = &kBalloonRecorder;
+  RecordTray();
   EXPECT_TRUE(Show({Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}));
   ASSERT_TRUE(app.settings.start_with_windows);
-  ASSERT_EQ(balloons.size(), 1u);
-  EXPECT_EQ(balloons[0],
-            L"Quillmere|Start with Windows starts Quillmere elevated only when quillmere.exe is in Program Files.");
-  EXPECT_EQ(ReadRunValue(), QuotedTestExe());
+  ASSERT_EQ(recording_tray.Balloons().size(), 1u);
+  EXPECT_EQ(recording_tray.Balloons()[0].title, L"Quillmere");
+  EXPECT_EQ(recording_tray.Balloons()[0].text,
+            L"Start with Windows starts Quillmere elevated only when quillmere.exe is in Program Files.");
+  EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
 
   EXPECT_TRUE(Show({Click(IDC_OK)}));
-  EXPECT_EQ(balloons.size(), 1u) << "already on";
+  EXPECT_EQ(recording_tray.Balloons().size(), 1u) << "already on";
   EXPECT_TRUE(Show({Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}));
   EXPECT_FALSE(app.settings.start_with_windows);
-  EXPECT_EQ(balloons.size(), 1u) << "switched off";
+  EXPECT_EQ(recording_tray.Balloons().size(), 1u) << "switched off";
   EXPECT_EQ(ReadRunValue(), L"");
-  app.tray.platform = &kSystemTrayPlatform;
 }

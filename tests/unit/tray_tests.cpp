@@ -47,23 +47,12 @@ Pixels ReadIcon(HICON icon) {
 
 const COLORREF kBackground = RGB(28, 28, 35);
 
-class TrayIcon : public ::testing::Test {
+::testing::Environment* const anchor_icon = ::testing::AddGlobalTestEnvironment(new AnchorTrayIcon);
+
+// The tray's procedures from a fresh state, with a plain message window as
+// the icon's owner.
+class TrayIconTest : public ::testing::Test {
  protected:
-  // Wine takes two seconds to remove the last icon of its tray; an icon of
-  // the test's own keeps every removal quick.
-  static void SetUpTestSuite() {
-    anchor_.cbSize = sizeof anchor_;
-    anchor_.hWnd = CreateWindowExW(0, L"STATIC", L"anchor", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    anchor_.uID = 99;
-    anchor_.uFlags = NIF_ICON;
-    anchor_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    Shell_NotifyIconW(NIM_ADD, &anchor_);
-  }
-  static void TearDownTestSuite() {
-    Shell_NotifyIconW(NIM_DELETE, &anchor_);
-    DestroyWindow(anchor_.hWnd);
-  }
-  static inline NOTIFYICONDATAW anchor_ = {};
   void SetUp() override {
     ResetAppState();
     window_ = CreateWindowExW(0, L"STATIC", L"tray test", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
@@ -77,6 +66,13 @@ class TrayIcon : public ::testing::Test {
   HWND window_ = nullptr;
   TrayState tray_;  // for the procedures that work on a record of their own
 };
+
+// The bar drawn into the icon.
+class DrawnUsageIcon : public TrayIconTest {};
+// Adding and removing the icon, and balloons beside it.
+class TrayIconAndBalloons : public TrayIconTest {};
+// The once-a-second refresh: a sample each time, no object kept.
+class TrayRefresh : public TrayIconTest {};
 
 // A shell that refuses the first adds, or times out on one yet places the
 // icon, and a clock the test moves; everything else is the real shell.
@@ -102,36 +98,25 @@ ULONGLONG WINAPI FakeTickCount() { return fake_shell.now; }
 const TrayPlatform kFakeShell = {FakeNotifyIcon, FakeTickCount, TakeMemorySnapshot};
 
 // The real main window, started the way WinMain starts it, against the fake
-// shell.
-class TrayAddAtLogon : public TrayIcon {
+// shell; auto-clean off, so that a tick does nothing but the tray's work.
+class TrayAddRetries : public ProgramWindowTest {
  protected:
-  void SetUp() override {
-    TrayIcon::SetUp();
+  void BindSeams() override {
     fake_shell = {};
     fake_shell.now = 5000000;
     app.tray.platform = &kFakeShell;
-    main_ = CreateTestMainWindow();
-    ASSERT_NE(main_, nullptr);
   }
-  void TearDown() override {
-    if (IsWindow(main_)) DestroyWindow(main_);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
-    TrayIcon::TearDown();
+  void SetUp() override {
+    ProgramWindowTest::SetUp();
+    app.settings.auto_clean = false;
+    main_ = app.main_window;
   }
   // One TIMER_MAIN tick, `step_ms` after the last.
   void Tick(ULONGLONG step_ms = 1000) {
     fake_shell.now += step_ms;
-    SendMessageW(main_, WM_TIMER, TIMER_MAIN, 0);
+    Send(WM_TIMER, TIMER_MAIN, 0);
   }
   bool IconInShell() { return Shell_NotifyIconW(NIM_MODIFY, &app.tray.data) != FALSE; }
-  bool QuitPosted(WPARAM* code) {
-    MSG message = {};
-    if (!PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) return false;
-    *code = message.wParam;
-    return true;
-  }
   // The shell shows the drawn bar with the load tooltip, not the bare add.
   void ExpectDrawn() {
     EXPECT_TRUE(IconInShell());
@@ -173,7 +158,7 @@ TEST(UsageIcon, TooltipText) {
   EXPECT_STREQ(tip, L"Quillmere\n0.0 / 0.0 GB  (100%)");
 }
 
-TEST_F(TrayIcon, DrawsTheBarOnAnOpaqueSquare) {
+TEST_F(DrawnUsageIcon, DrawsTheBarOnAnOpaqueSquare) {
   for (int load : {0, 50, 73, 100}) {
     UpdateUsageIcon(tray_, 4.0, 8.0, load);
     ASSERT_NE(tray_.drawn_icon, nullptr);
@@ -194,7 +179,7 @@ TEST_F(TrayIcon, DrawsTheBarOnAnOpaqueSquare) {
   }
 }
 
-TEST_F(TrayIcon, AddsRemovesAndShowsBalloonsWithoutTouchingTheIcon) {
+TEST_F(TrayIconAndBalloons, AddsRemovesAndShowsBalloonsWithoutTouchingTheIcon) {
   ASSERT_TRUE(AddTrayIcon(tray_, window_));
   EXPECT_EQ(tray_.data.cbSize, 976u);
   EXPECT_EQ(tray_.data.uID, 1u);
@@ -213,7 +198,7 @@ TEST_F(TrayIcon, AddsRemovesAndShowsBalloonsWithoutTouchingTheIcon) {
   EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &tray_.data)) << "the icon is gone";
 }
 
-TEST_F(TrayIcon, RefreshRecordsOneSamplePerCall) {
+TEST_F(TrayRefresh, RefreshRecordsOneSamplePerCall) {
   ASSERT_TRUE(AddTrayIcon(window_));
   RefreshTray();
   RefreshTray();
@@ -225,7 +210,7 @@ TEST_F(TrayIcon, RefreshRecordsOneSamplePerCall) {
 // Fills the process's GDI and USER tables to within 1,000 of full: a refresh
 // that leaked one object per call would stop drawing long before 2,000 calls.
 // The load moves every call, so every refresh replaces the icon.
-TEST_F(TrayIcon, RefreshesLeakNoGdiOrUserObject) {
+TEST_F(TrayRefresh, RefreshesLeakNoGdiOrUserObject) {
   app.tray.platform = &kChangingLoadTray;
   ASSERT_TRUE(AddTrayIcon(window_));
   RefreshTray();
@@ -298,10 +283,10 @@ bool PlayedLoad(MemorySnapshot& snapshot) {
 
 const TrayPlatform kCountingShell = {CountingNotifyIcon, GetTickCount64, PlayedLoad};
 
-class TrayUpdates : public TrayIcon {
+class TrayUpdates : public TrayIconTest {
  protected:
   void SetUp() override {
-    TrayIcon::SetUp();
+    TrayIconTest::SetUp();
     counting = {};
     app.tray.platform = &kCountingShell;
     ASSERT_TRUE(AddTrayIcon(window_));
@@ -449,13 +434,13 @@ TEST(TrayAdd, RetriesTenMinutesAfterARefusalAtStartAndForeverAfterARestart) {
         << c.added << c.at_start << " " << c.now << " " << c.first_failure;
 }
 
-TEST_F(TrayAddAtLogon, AcceptedAddIsDrawnAtOnce) {
+TEST_F(TrayAddRetries, AcceptedAddIsDrawnAtOnce) {
   EXPECT_TRUE(StartTrayIcon(main_));
   EXPECT_FALSE(app.tray.add_pending);
   ExpectDrawn();
 }
 
-TEST_F(TrayAddAtLogon, RefusedAddsAreTriedEachTickUntilTheIconIsDrawn) {
+TEST_F(TrayAddRetries, RefusedAddsAreTriedEachTickUntilTheIconIsDrawn) {
   fake_shell.refusals = 3;
   EXPECT_FALSE(StartTrayIcon(main_));
   EXPECT_TRUE(app.tray.add_pending);
@@ -472,11 +457,11 @@ TEST_F(TrayAddAtLogon, RefusedAddsAreTriedEachTickUntilTheIconIsDrawn) {
   Tick();
   EXPECT_EQ(fake_shell.adds, 4) << "no add once the icon is in";
   WPARAM code = 0;
-  EXPECT_FALSE(QuitPosted(&code));
+  EXPECT_FALSE(TakeQuitMessage(&code));
   EXPECT_TRUE(IsWindow(main_));
 }
 
-TEST_F(TrayAddAtLogon, TenMinutesOfRefusalsDestroyTheWindowAndQuitWithOne) {
+TEST_F(TrayAddRetries, TenMinutesOfRefusalsDestroyTheWindowAndQuitWithOne) {
   fake_shell.refusals = 1000;
   EXPECT_FALSE(StartTrayIcon(main_));
   WPARAM code = 0;
@@ -484,19 +469,19 @@ TEST_F(TrayAddAtLogon, TenMinutesOfRefusalsDestroyTheWindowAndQuitWithOne) {
   for (int tick = 1; tick < 60; ++tick) {
     Tick(10000);
     ASSERT_TRUE(IsWindow(main_)) << tick;
-    ASSERT_FALSE(QuitPosted(&code)) << tick;
+    ASSERT_FALSE(TakeQuitMessage(&code)) << tick;
   }
   Tick(10000);
   EXPECT_EQ(fake_shell.adds, 61);
   EXPECT_FALSE(IsWindow(main_));
-  ASSERT_TRUE(QuitPosted(&code));
+  ASSERT_TRUE(TakeQuitMessage(&code));
   EXPECT_EQ(code, 1u);
   EXPECT_EQ(app.tray.drawn_icon, nullptr) << "the destroy handling released the drawn icon";
 }
 
 // A new taskbar can announce itself before it takes icons: the icon then
 // comes whenever it does, however late, and the program never ends for it.
-TEST_F(TrayAddAtLogon, ARefusedAddAfterATaskbarRestartIsRetriedUntilItWorks) {
+TEST_F(TrayAddRetries, ARefusedAddAfterATaskbarRestartIsRetriedUntilItWorks) {
   EXPECT_TRUE(StartTrayIcon(main_));
   Shell_NotifyIconW(NIM_DELETE, &app.tray.data);  // the old taskbar is gone
   fake_shell.refusals = 1000;
@@ -508,7 +493,7 @@ TEST_F(TrayAddAtLogon, ARefusedAddAfterATaskbarRestartIsRetriedUntilItWorks) {
   for (int tick = 1; tick <= 5; ++tick) {
     Tick(3600000);  // an hour apart
     ASSERT_TRUE(IsWindow(main_)) << tick;
-    ASSERT_FALSE(QuitPosted(&code)) << tick;
+    ASSERT_FALSE(TakeQuitMessage(&code)) << tick;
     EXPECT_EQ(fake_shell.adds, 1 + tick);
     EXPECT_FALSE(IconInShell());
   }
@@ -523,7 +508,7 @@ TEST_F(TrayAddAtLogon, ARefusedAddAfterATaskbarRestartIsRetriedUntilItWorks) {
 // A taskbar that announces itself again while the icon is still there (as
 // on a display change) refuses the add but keeps the icon: one tick puts
 // the drawing back.
-TEST_F(TrayAddAtLogon, TaskbarCreatedWhileTheIconStaysEndsWithTheIconDrawn) {
+TEST_F(TrayAddRetries, TaskbarCreatedWhileTheIconStaysEndsWithTheIconDrawn) {
   EXPECT_TRUE(StartTrayIcon(main_));
   SendMessageW(main_, app.taskbar_created_message, 0, 0);
   Tick();
@@ -531,7 +516,7 @@ TEST_F(TrayAddAtLogon, TaskbarCreatedWhileTheIconStaysEndsWithTheIconDrawn) {
   ExpectDrawn();
 }
 
-TEST_F(TrayAddAtLogon, TaskbarCreatedBringsThePendingIconAtOnce) {
+TEST_F(TrayAddRetries, TaskbarCreatedBringsThePendingIconAtOnce) {
   fake_shell.refusals = 1;
   EXPECT_FALSE(StartTrayIcon(main_));
   SendMessageW(main_, app.taskbar_created_message, 0, 0);
@@ -540,7 +525,7 @@ TEST_F(TrayAddAtLogon, TaskbarCreatedBringsThePendingIconAtOnce) {
   ExpectDrawn();
 }
 
-TEST_F(TrayAddAtLogon, AnAddTheShellTimedOutOnButPlacedCounts) {
+TEST_F(TrayAddRetries, AnAddTheShellTimedOutOnButPlacedCounts) {
   fake_shell.refusals = 1;
   fake_shell.refused_add_lands = true;
   EXPECT_FALSE(StartTrayIcon(main_));
