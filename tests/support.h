@@ -194,3 +194,25 @@ extern PlayedFiles played;
 struct FilePlatform;
 extern const FilePlatform kPlayedFilePlatform;
 void ResetPlayedFiles();
+
+// Shared by app_tests, tray_tests and the end-to-end harness: Wine takes two
+// seconds to remove the last icon of its tray, so a test program registers
+// this environment and an icon of its own keeps every removal quick.
+class AnchorTrayIcon : public ::testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  NOTIFYICONDATAW data_ = {};
+};
+
+// Shared by app_tests and clean_tests: the balloons a clean shows.
+extern const wchar_t kLimitedModeTitle[];
+extern const wchar_t kLimitedModeText[];
+struct CleanRecord;
+// The "RAM Cleaned" text with this clean's figures.
+std::wstring CleanedBalloonText(const CleanRecord& record);
+// Expects a balloon sent on its own (NIF_INFO alone, by NIM_MODIFY) with the
+// information icon, no sound, and this title and text.
+void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text);
