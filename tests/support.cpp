@@ -621,3 +621,22 @@ void AnchorTrayIcon::TearDown() {
   Shell_NotifyIconW(NIM_DELETE, &data_);
   DestroyWindow(data_.hWnd);
 }
+
+// Shared by app_tests and clean_tests.
+const wchar_t kLimitedModeTitle[] = L"Quillmere \u2014 Limited mode";
+const wchar_t kLimitedModeText[] =
+    L"Not running as admin \u2014 standby & cache cleanup skipped. Right-click tray \u2192 Run as Administrator.";
+
+std::wstring CleanedBalloonText(const CleanRecord& record) {
+  wchar_t text[128];
+  FormatCleanBalloon(text, record.freed_mb, record.processes);
+  return text;
+}
+
+void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text) {
+  EXPECT_EQ(balloon.message, static_cast<DWORD>(NIM_MODIFY));
+  EXPECT_EQ(balloon.flags, static_cast<UINT>(NIF_INFO));
+  EXPECT_EQ(balloon.info_flags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
+  EXPECT_EQ(balloon.title, title) << Narrow(balloon.title);
+  EXPECT_EQ(balloon.text, text) << Narrow(balloon.text);
+}

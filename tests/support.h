@@ -221,3 +221,13 @@ class AnchorTrayIcon : public ::testing::Environment {
  private:
   NOTIFYICONDATAW data_ = {};
 };
+
+// Shared by app_tests and clean_tests: the balloons a clean shows.
+extern const wchar_t kLimitedModeTitle[];
+extern const wchar_t kLimitedModeText[];
+struct CleanRecord;
+// The "RAM Cleaned" text with this clean's figures.
+std::wstring CleanedBalloonText(const CleanRecord& record);
+// Expects a balloon sent on its own (NIF_INFO alone, by NIM_MODIFY) with the
+// information icon, no sound, and this title and text.
+void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text);

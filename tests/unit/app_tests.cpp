@@ -1,4 +1,5 @@
-// Shared helpers and the main window procedure.
+// The shell: the shared helpers, the single-instance guard, the main and
+// shell windows, and the whole program run in this process.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -64,7 +65,7 @@ const wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\
 
 // Empties the roaming application-data entry, so that the lookup fails with an
 // empty answer, as on a machine whose profile cannot be found.
-class MissingAppData : public ::testing::Test {
+class NoAppDataFolder : public ::testing::Test {
  protected:
   void SetUp() override {
     saved_size_ = sizeof saved_;
@@ -92,7 +93,7 @@ TEST(GetAppDataFolder, AnswersTheRoamingFolder) {
   EXPECT_EQ(std::wstring(folder) + L"\\Quillmere", AppFolder());
 }
 
-TEST_F(MissingAppData, NoFolderMeansNoPathAndNothingWrittenAnywhere) {
+TEST_F(NoAppDataFolder, NoFolderMeansNoPathAndNothingWrittenAnywhere) {
   wchar_t folder[MAX_PATH];
   EXPECT_FALSE(GetAppDataFolder(folder));
   EXPECT_EQ(folder[0], 0) << "a failed lookup must not leave a path to trust";
@@ -106,186 +107,6 @@ TEST_F(MissingAppData, NoFolderMeansNoPathAndNothingWrittenAnywhere) {
   // Neither the drive root nor the unreachable path gets a folder.
   EXPECT_EQ(GetFileAttributesW(L"C:\\Quillmere"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(L"\\Quillmere"), INVALID_FILE_ATTRIBUTES);
-}
-
-TEST(JoinPath, CutPathsAreRefused) {
-  struct Case {
-    size_t folder_length;
-    bool whole;
-  };
-  const std::wstring name = L"clean.log";
-  // folder, backslash, name and the terminator in 260 characters
-  const Case cases[] = {{20, true}, {259 - 1 - 9, true}, {260 - 1 - 9, false}, {259, false}, {300, false}};
-  for (const Case& c : cases) {
-    std::wstring folder = L"C:\\" + std::wstring(c.folder_length - 3, L'u');
-    wchar_t path[MAX_PATH + 1];
-    wmemset(path, L'#', MAX_PATH + 1);
-    EXPECT_EQ(JoinPath(reinterpret_cast<wchar_t(&)[MAX_PATH]>(path), folder.c_str(), name.c_str()), c.whole)
-        << c.folder_length;
-    EXPECT_EQ(std::wstring(path), c.whole ? folder + L"\\" + name : L"") << c.folder_length;
-    EXPECT_EQ(path[MAX_PATH], L'#') << "wrote past the buffer";
-  }
-}
-
-TEST(CheckedFiles, FinalPathMustNameWhatWasAskedFor) {
-  struct Case {
-    const wchar_t* final_path;
-    const wchar_t* expected;
-    bool same;
-  };
-  const Case cases[] = {
-      {L"\\\\?\\C:\\Users\\ann\\AppData\\Roaming\\Quillmere", L"C:\\Users\\ann\\AppData\\Roaming\\Quillmere", true},
-      {L"\\\\?\\C:\\users\\ANN\\appdata\\roaming\\quillmere", L"C:\\Users\\ann\\AppData\\Roaming\\Quillmere", true},
-      {L"C:\\q\\config.ini", L"C:\\q\\config.ini", true},
-      {L"\\\\?\\UNC\\server\\home\\ann\\Quillmere", L"\\\\server\\home\\ann\\Quillmere", true},
-      // A junction or link somewhere on the way.
-      {L"\\\\?\\C:\\Windows\\System32\\Quillmere", L"C:\\Users\\ann\\AppData\\Roaming\\Quillmere", false},
-      {L"\\\\?\\D:\\Users\\ann\\AppData\\Roaming\\Quillmere", L"C:\\Users\\ann\\AppData\\Roaming\\Quillmere", false},
-      {L"\\\\?\\C:\\q\\config.ini.new", L"C:\\q\\config.ini", false},
-      {L"\\\\?\\C:\\q\\config.in", L"C:\\q\\config.ini", false},
-      {L"\\\\?\\UNC\\server\\home\\ann\\Quillmere", L"C:\\server\\home\\ann\\Quillmere", false},
-      {L"\\\\?\\C:\\q", L"", false},
-      {L"", L"C:\\q", false},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(FinalPathIs(c.final_path, c.expected), c.same) << Narrow(c.final_path) << " vs " << Narrow(c.expected);
-}
-
-TEST(CheckedFiles, OnlyPlainEntriesAreGoneThrough) {
-  struct Case {
-    DWORD attributes;
-    DWORD links;
-    bool folder;
-    bool plain;
-  };
-  const Case cases[] = {
-      {FILE_ATTRIBUTE_ARCHIVE, 1, false, true},
-      {FILE_ATTRIBUTE_NORMAL, 1, false, true},
-      {FILE_ATTRIBUTE_ARCHIVE, 2, false, false},  // a hard link to some other file
-      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, false, false},
-      {FILE_ATTRIBUTE_DIRECTORY, 1, false, false},
-      {FILE_ATTRIBUTE_DIRECTORY, 1, true, true},
-      {FILE_ATTRIBUTE_DIRECTORY, 3, true, true},  // a folder's link count says nothing
-      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 1, true, false},  // a junction
-      {FILE_ATTRIBUTE_ARCHIVE, 1, true, false},
-  };
-  for (const Case& c : cases) {
-    BY_HANDLE_FILE_INFORMATION information = {};
-    information.dwFileAttributes = c.attributes;
-    information.nNumberOfLinks = c.links;
-    EXPECT_EQ(IsPlainEntry(information, c.folder), c.plain) << std::hex << c.attributes << " links " << c.links;
-  }
-}
-
-namespace {
-
-// A folder of its own under the roaming folder, removed after each test.
-class CheckedFolderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetPlayedFiles();
-    wchar_t app_data[MAX_PATH];
-    ASSERT_TRUE(GetAppDataFolder(app_data));
-    parent_ = app_data;
-    folder_ = parent_ + L"\\quillmere-checked";
-    RemoveDirectoryW(folder_.c_str());
-  }
-  void TearDown() override {
-    EXPECT_TRUE(played.open.empty()) << "every handle closed";
-    RemoveDirectoryW(folder_.c_str());
-  }
-  std::wstring parent_, folder_;
-};
-
-}  // namespace
-
-TEST_F(CheckedFolderTest, MadeInAPlainParentAndHeldAgainstRenaming) {
-  CheckedFolder folder;
-  EXPECT_EQ(OpenCheckedFolder(folder, folder_.c_str(), false, kPlayedFilePlatform), CHECKED_FOLDER_MISSING);
-  EXPECT_EQ(folder.handle, INVALID_HANDLE_VALUE);
-  ASSERT_EQ(OpenCheckedFolder(folder, folder_.c_str(), true, kPlayedFilePlatform), CHECKED_FOLDER_OPEN);
-  EXPECT_EQ(std::wstring(folder.path), folder_);
-  // While held it cannot be moved away and a link put in its place.
-  std::wstring moved = folder_ + L"-moved";
-  EXPECT_FALSE(MoveFileExW(folder_.c_str(), moved.c_str(), 0));
-  EXPECT_FALSE(RemoveDirectoryW(folder_.c_str()));
-  CloseCheckedFolder(folder, kPlayedFilePlatform);
-  // An existing folder opens again, with or without making it.
-  for (bool create : {false, true}) {
-    ASSERT_EQ(OpenCheckedFolder(folder, folder_.c_str(), create, kPlayedFilePlatform), CHECKED_FOLDER_OPEN) << create;
-    CloseCheckedFolder(folder, kPlayedFilePlatform);
-  }
-}
-
-TEST_F(CheckedFolderTest, LinksOnTheWayAreRefused) {
-  struct Case {
-    const char* what;
-    std::wstring reparse_point, moved, moved_to;
-    bool made;  // the folder is made before the check refuses it
-  };
-  const Case cases[] = {
-      {"the folder is a junction", folder_, L"", L"", true},
-      {"the parent is a junction", parent_, L"", L"", false},
-      {"the folder resolves elsewhere", L"", folder_, L"C:\\windows", true},
-      {"the parent resolves elsewhere", L"", parent_, L"C:\\windows", false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    RemoveDirectoryW(folder_.c_str());
-    played.reparse_point = c.reparse_point;
-    played.moved = c.moved;
-    played.moved_to = c.moved_to;
-    CheckedFolder folder;
-    EXPECT_EQ(OpenCheckedFolder(folder, folder_.c_str(), true, kPlayedFilePlatform), CHECKED_FOLDER_REFUSED);
-    EXPECT_EQ(folder.handle, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetFileAttributesW(folder_.c_str()) != INVALID_FILE_ATTRIBUTES, c.made);
-    EXPECT_TRUE(played.open.empty());
-  }
-}
-
-TEST_F(CheckedFolderTest, FilesAreOpenedOnlyWhenPlainAndWhereAskedFor) {
-  CheckedFolder folder;
-  ASSERT_EQ(OpenCheckedFolder(folder, folder_.c_str(), true, kPlayedFilePlatform), CHECKED_FOLDER_OPEN);
-  std::wstring file = folder_ + L"\\a.txt";
-  std::wstring other = folder_ + L"\\b.txt";
-  ASSERT_TRUE(WriteFileBytes(file, "a"));
-  BY_HANDLE_FILE_INFORMATION information;
-  bool missing = true;
-  HANDLE handle = OpenCheckedFile(folder, L"a.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
-                                  kPlayedFilePlatform);
-  EXPECT_NE(handle, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(missing);
-  EXPECT_EQ(information.nNumberOfLinks, 1u);
-  if (handle != INVALID_HANDLE_VALUE) kPlayedFilePlatform.close_handle(handle);
-
-  handle = OpenCheckedFile(folder, L"none.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
-                           kPlayedFilePlatform);
-  EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
-  EXPECT_TRUE(missing) << "a file that is not there is told from a refused one";
-
-  played.reparse_point = file;
-  handle = OpenCheckedFile(folder, L"a.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
-                           kPlayedFilePlatform);
-  EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
-  EXPECT_FALSE(missing);
-  played.reparse_point.clear();
-
-  played.moved = file;
-  played.moved_to = other;
-  handle = OpenCheckedFile(folder, L"a.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
-                           kPlayedFilePlatform);
-  EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
-  played.moved.clear();
-
-  ASSERT_TRUE(CreateHardLinkW(other.c_str(), file.c_str(), nullptr));
-  handle = OpenCheckedFile(folder, L"a.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
-                           kPlayedFilePlatform);
-  EXPECT_EQ(handle, INVALID_HANDLE_VALUE) << "a file with a second name";
-  EXPECT_FALSE(missing);
-
-  CloseCheckedFolder(folder, kPlayedFilePlatform);
-  DeleteFileW(file.c_str());
-  DeleteFileW(other.c_str());
 }
 
 TEST(LoadSystemLibrary, LoadsFromSystem32Only) {
@@ -369,68 +190,34 @@ std::wstring OwnExe() {
   return path;
 }
 
-bool QuitPosted() {
-  MSG message;
-  return PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE) != FALSE;
-}
-
 int TrayRequests(DWORD message) {
   int count = 0;
   for (const TrayRequest& request : recording_tray.requests) count += request.message == message;
   return count;
 }
 
-void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text) {
-  EXPECT_EQ(balloon.message, static_cast<DWORD>(NIM_MODIFY));
-  EXPECT_EQ(balloon.flags, static_cast<UINT>(NIF_INFO));
-  EXPECT_EQ(balloon.info_flags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
-  EXPECT_EQ(balloon.title, title) << Narrow(balloon.title);
-  EXPECT_EQ(balloon.text, text) << Narrow(balloon.text);
-}
+std::wstring CleanedText(int index) { return CleanedBalloonText(app.status.clean_history.entries[index]); }
 
-const wchar_t kLimitedTitle[] = L"Quillmere \u2014 Limited mode";
-const wchar_t kLimitedText[] =
-    L"Not running as admin \u2014 standby & cache cleanup skipped. Right-click tray \u2192 Run as Administrator.";
-
-std::wstring CleanedText(int index) {
-  wchar_t text[128];
-  const CleanRecord& record = app.status.clean_history.entries[index];
-  FormatCleanBalloon(text, record.freed_mb, record.processes);
-  return text;
-}
+::testing::Environment* const anchor_icon = ::testing::AddGlobalTestEnvironment(new AnchorTrayIcon);
 
 }  // namespace
-
-// Wine takes two seconds to remove the last icon of its tray; an icon of the
-// test program's own keeps every removal quick.
-class AnchorIcon : public ::testing::Environment {
- public:
-  void SetUp() override {
-    icon_.cbSize = sizeof icon_;
-    icon_.hWnd = CreateWindowExW(0, L"STATIC", L"anchor", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    icon_.uID = 99;
-    icon_.uFlags = NIF_ICON;
-    icon_.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    Shell_NotifyIconW(NIM_ADD, &icon_);
-  }
-  void TearDown() override {
-    Shell_NotifyIconW(NIM_DELETE, &icon_);
-    DestroyWindow(icon_.hWnd);
-  }
-
- private:
-  NOTIFYICONDATAW icon_ = {};
-};
-::testing::Environment* const anchor_icon = ::testing::AddGlobalTestEnvironment(new AnchorIcon);
 
 // The main window procedure, driven through a real message-only window.
 class MainWindow : public ProgramWindowTest {
  protected:
+  explicit MainWindow(bool shell_window = false) : ProgramWindowTest(shell_window) {}
   void BindSeams() override {
     fake_app = FakeApp{};
     app.platform = &kFakeApp;
     RecordTray();
   }
+};
+
+// The same with the hidden top-level shell window beside the main window,
+// made as start-up makes it.
+class ShellWindow : public MainWindow {
+ protected:
+  ShellWindow() : MainWindow(true) {}
 };
 
 TEST_F(MainWindow, HotKeyIsCtrlAltRWithoutAutoRepeat) {
@@ -466,7 +253,7 @@ TEST_F(MainWindow, IgnoresUnknownCommandsTimersAndHotKeys) {
     EXPECT_FALSE(IsStatusWindowOpen()) << c.message << " " << c.wParam;
     EXPECT_EQ(fake_app.starts, 0) << c.message << " " << c.wParam;
     EXPECT_TRUE(IsWindow(app.main_window)) << c.message << " " << c.wParam;
-    EXPECT_FALSE(QuitPosted()) << c.message << " " << c.wParam;
+    EXPECT_FALSE(TakeQuitMessage()) << c.message << " " << c.wParam;
   }
   EXPECT_EQ(memcmp(&before, &app.settings, sizeof before), 0);
   EXPECT_EQ(GetFileAttributesW(AppFile(L"clean.log").c_str()), INVALID_FILE_ATTRIBUTES);
@@ -513,9 +300,8 @@ TEST_F(MainWindow, AutoCleanToggleFlipsAndSavesAtOnce) {
 
 // The hidden top-level shell window hears what the message-only main window
 // cannot: the taskbar's broadcast, and the commands of the menu it owns.
-TEST_F(MainWindow, ShellWindowHandsTaskbarCreatedAndMenuCommandsOn) {
-  HWND shell = CreateShellWindow(GetModuleHandleW(nullptr));
-  ASSERT_NE(shell, nullptr);
+TEST_F(ShellWindow, HandsTaskbarCreatedAndMenuCommandsOn) {
+  HWND shell = app.shell_window;
   EXPECT_EQ(GetParent(shell), nullptr);
   EXPECT_FALSE(IsWindowVisible(shell));
   EXPECT_EQ(SendMessageW(shell, app.taskbar_created_message, 0, 0), 0);
@@ -528,24 +314,21 @@ TEST_F(MainWindow, ShellWindowHandsTaskbarCreatedAndMenuCommandsOn) {
 
   SendMessageW(shell, WM_COMMAND, IDM_EXIT, 0);
   EXPECT_FALSE(IsWindow(app.main_window));
-  MSG message = {};
-  ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-  EXPECT_EQ(message.wParam, 0u);
-  DestroyWindow(shell);
+  WPARAM exit_code = 99;
+  ASSERT_TRUE(TakeQuitMessage(&exit_code));
+  EXPECT_EQ(exit_code, 0u);
 }
 
 // Only top-level windows hear a close request or the end of the session,
 // and the shell window is the program's one top-level window.
-TEST_F(MainWindow, ShellWindowEndsTheProgramOnACloseRequestAndOnlyThen) {
+TEST_F(ShellWindow, EndsTheProgramOnACloseRequestAndOnlyThen) {
   ASSERT_TRUE(AddTrayIcon(app.main_window));
-  HWND shell = CreateShellWindow(GetModuleHandleW(nullptr));
-  ASSERT_NE(shell, nullptr);
-  app.shell_window = shell;
+  HWND shell = app.shell_window;
   EXPECT_NE(SendMessageW(shell, WM_QUERYENDSESSION, 0, 0), 0) << "never holds the session up";
   SendMessageW(shell, WM_ENDSESSION, FALSE, 0);  // the session goes on
   EXPECT_TRUE(IsWindow(app.main_window));
   EXPECT_TRUE(IsWindow(shell));
-  EXPECT_FALSE(QuitPosted());
+  EXPECT_FALSE(TakeQuitMessage());
   EXPECT_EQ(TrayRequests(NIM_DELETE), 0);
 
   HWND main = app.main_window;
@@ -555,9 +338,9 @@ TEST_F(MainWindow, ShellWindowEndsTheProgramOnACloseRequestAndOnlyThen) {
   EXPECT_EQ(app.shell_window, nullptr);
   EXPECT_EQ(TrayRequests(NIM_DELETE), 1);
   EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray.data)) << "the icon is gone";
-  MSG message = {};
-  ASSERT_TRUE(PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
-  EXPECT_EQ(message.wParam, 0u);
+  WPARAM exit_code = 99;
+  ASSERT_TRUE(TakeQuitMessage(&exit_code));
+  EXPECT_EQ(exit_code, 0u);
 }
 
 TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
@@ -591,11 +374,11 @@ TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
     EXPECT_EQ(IsWindow(app.main_window) != FALSE, !c.ends);
     EXPECT_EQ(GuardHeld(), !c.ends) << c.elevated << c.accepted;
     EXPECT_EQ(TrayRequests(NIM_DELETE), c.ends ? 1 : 0);
-    MSG message = {};
-    bool quit = PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE) != FALSE;
+    WPARAM exit_code = 99;
+    bool quit = TakeQuitMessage(&exit_code);
     EXPECT_EQ(quit, c.ends);
     if (quit) {
-      EXPECT_EQ(message.wParam, 0u);
+      EXPECT_EQ(exit_code, 0u);
     }
     if (app.instance_mutex) CloseHandle(app.instance_mutex);
     app.instance_mutex = nullptr;
@@ -663,10 +446,7 @@ TEST_F(MainWindow, HotKeyDoubleClickAndCleanNowEachRunOneClean) {
     EXPECT_EQ(Send(c.message, c.wParam, c.lParam), 0);
     EXPECT_EQ(app.status.clean_history.count - before, c.cleans) << c.message << " " << c.wParam << " " << c.lParam;
   }
-  std::string log = ReadFileBytes(AppFile(L"clean.log"));
-  int lines = 0;
-  for (size_t at = log.find("\r\n"); at != std::string::npos; at = log.find("\r\n", at + 2)) ++lines;
-  EXPECT_EQ(lines, 4) << "one log line per clean";
+  EXPECT_EQ(LogLines().size(), 4u) << "one log line per clean";
 }
 
 TEST_F(MainWindow, TimerTicksEvaluateTheTriggersOnlyWhileAutoCleanIsOn) {
@@ -691,7 +471,7 @@ TEST_F(MainWindow, TimerTicksEvaluateTheTriggersOnlyWhileAutoCleanIsOn) {
   Send(WM_TIMER, TIMER_MAIN);
   EXPECT_TRUE(app.auto_clean.boot_delay_armed);
   EXPECT_NE(app.clean.last_clean_tick, two_minutes_ago) << "the interval clean ran";
-  EXPECT_NE(ReadFileBytes(AppFile(L"clean.log")), "");
+  EXPECT_FALSE(LogLines().empty());
 }
 
 namespace {
@@ -702,7 +482,7 @@ VOID CALLBACK QuitAfterTimeout(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99
 
 // The whole program in this process: start-up, the loop and the exit code,
 // with the elevation answer and the tray played through their seams.
-class Program : public ::testing::Test {
+class ProgramRun : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAppState();
@@ -714,16 +494,8 @@ class Program : public ::testing::Test {
   void TearDown() override {
     if (app.main_window) DestroyWindow(app.main_window);
     if (app.instance_mutex) CloseHandle(app.instance_mutex);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    PumpMessages();
     DeleteAppFolder();
-  }
-  // Settings with automatic cleans off and every "RAM Cleaned" shown.
-  void WriteConfig() {
-    CreateDirectoryW(AppFolder().c_str(), nullptr);
-    ASSERT_TRUE(WriteFileBytes(AppFile(L"config.ini"),
-                               "[Clean]\r\nauto_clean=0\r\nsilent_mode=0\r\nnotify_min_mb=0\r\n"));
   }
   bool Start() {
     int exit_code = -1;
@@ -749,7 +521,7 @@ class Program : public ::testing::Test {
   }
 };
 
-TEST_F(Program, ExitAndEveryCloseRequestEndWithZeroAndTakeTheIconAlong) {
+TEST_F(ProgramRun, ExitAndEveryCloseRequestEndWithZeroAndTakeTheIconAlong) {
   enum Target { MAIN, SHELL, DESTROY_SHELL };
   struct Case {
     const char* what;
@@ -780,7 +552,7 @@ TEST_F(Program, ExitAndEveryCloseRequestEndWithZeroAndTakeTheIconAlong) {
   }
 }
 
-TEST_F(Program, AnIconThatCanNeverBeAddedEndsWithOne) {
+TEST_F(ProgramRun, AnIconThatCanNeverBeAddedEndsWithOne) {
   recording_tray.refuse_adds = true;
   recording_tray.tick_step = TRAY_ADD_START_RETRY_MS;  // each reading the whole bound later
   ASSERT_TRUE(Start());
@@ -790,7 +562,7 @@ TEST_F(Program, AnIconThatCanNeverBeAddedEndsWithOne) {
   ExpectAllGone();
 }
 
-TEST_F(Program, ASecondInstanceEndsWithZeroAndTouchesNothing) {
+TEST_F(ProgramRun, ASecondInstanceEndsWithZeroAndTouchesNothing) {
   HANDLE first = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
   ASSERT_NE(first, nullptr);
   EXPECT_FALSE(Start());
@@ -803,21 +575,22 @@ TEST_F(Program, ASecondInstanceEndsWithZeroAndTouchesNothing) {
 
 // Unelevated, the first clean shows the limited-mode notice instead of
 // "RAM Cleaned", and only the first; elevated, every clean reports.
-TEST_F(Program, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
+TEST_F(ProgramRun, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
   for (bool elevated : {false, true}) {
     ResetAppState();
     app.platform = &kFakeApp;
     RecordTray();
     fake_app.elevated = elevated;
-    WriteConfig();
+    // Automatic cleans off and every "RAM Cleaned" shown.
+    ASSERT_TRUE(WriteConfig("[Clean]\r\nauto_clean=0\r\nsilent_mode=0\r\nnotify_min_mb=0\r\n"));
     ASSERT_TRUE(Start());
     EXPECT_EQ(app.is_elevated, elevated);
     for (int clean = 0; clean < 3; ++clean) SendMessageW(app.main_window, WM_COMMAND, IDM_CLEAN_NOW, 0);
     ASSERT_EQ(app.status.clean_history.count, 3);
     std::vector<TrayRequest> balloons = recording_tray.Balloons();
     ASSERT_EQ(balloons.size(), 3u) << elevated;
-    ExpectBalloon(balloons[0], elevated ? L"RAM Cleaned" : kLimitedTitle,
-                  elevated ? CleanedText(0) : std::wstring(kLimitedText));
+    ExpectBalloon(balloons[0], elevated ? L"RAM Cleaned" : kLimitedModeTitle,
+                  elevated ? CleanedText(0) : std::wstring(kLimitedModeText));
     ExpectBalloon(balloons[1], L"RAM Cleaned", CleanedText(1));
     ExpectBalloon(balloons[2], L"RAM Cleaned", CleanedText(2));
     PostMessageW(app.main_window, WM_COMMAND, IDM_EXIT, 0);
@@ -828,7 +601,7 @@ TEST_F(Program, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
 
 // The unelevated program's own way out of limited mode: the elevated copy
 // starts with the guard free, and this one ends with zero.
-TEST_F(Program, RunAsAdministratorEndsWithZeroOnceTheElevatedCopyStarts) {
+TEST_F(ProgramRun, RunAsAdministratorEndsWithZeroOnceTheElevatedCopyStarts) {
   fake_app.elevated = false;
   fake_app.start_accepted = true;
   ASSERT_TRUE(Start());

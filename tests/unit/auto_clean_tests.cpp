@@ -215,7 +215,7 @@ const Case kCases[] = {
      0, 0, 0, 0, -1, 0, 0, 0, {{kHour, 0, 'F'}}, kMax, 2147483646.0, 0.0},
 };
 
-class AutoClean : public ::testing::Test {
+class AutoCleanTriggers : public ::testing::Test {
  protected:
   void SetUp() override { Reset(); }
   void Reset() {
@@ -229,7 +229,7 @@ class AutoClean : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
+TEST_F(AutoCleanTriggers, TriggersFireInTheirOrderAtMostOncePerTick) {
   for (const Case& c : kCases) {
     SCOPED_TRACE(c.name);
     Reset();
@@ -271,7 +271,7 @@ TEST_F(AutoClean, TriggersFireInTheirOrderAtMostOncePerTick) {
   }
 }
 
-TEST_F(AutoClean, BootDelayArmsOnceAtTheFirstTickWithAPositiveValue) {
+TEST_F(AutoCleanTriggers, BootDelayArmsOnceAtTheFirstTickWithAPositiveValue) {
   triggers.settings = Settings{};  // every trigger off
   machine.now = kHour;
   EXPECT_EQ(Evaluate(), '.');
@@ -294,7 +294,7 @@ TEST_F(AutoClean, BootDelayArmsOnceAtTheFirstTickWithAPositiveValue) {
 
 // The program's tick evaluates its own record, settings, last clean and
 // main window.
-TEST_F(AutoClean, TheProgramsTickWorksOnTheProgramsState) {
+TEST_F(AutoCleanTriggers, TheProgramsTickWorksOnTheProgramsState) {
   ResetAppState();
   app.auto_clean.platform = &kFakeMachine;
   app.settings = Settings{};

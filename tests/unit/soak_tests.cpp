@@ -17,24 +17,9 @@ namespace {
 
 ::testing::Environment* const unmanaged = ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
 
-void Pump() {
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageW(&message);
-  }
-}
-
-COLORREF ClientPixel(HWND window, int x, int y) {
-  HDC dc = GetDC(window);
-  COLORREF colour = GetPixel(dc, x, y);
-  ReleaseDC(window, dc);
-  return colour;
-}
-
 }  // namespace
 
-TEST(Soak, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExactly) {
+TEST(DayOfRunning, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExactly) {
   ResetAppState();
   InitDefaultSettings(app.settings);
   app.settings.silent_mode = true;  // no balloon queue in the tray
@@ -62,9 +47,9 @@ TEST(Soak, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExactly) {
       ShowStatusWindow(window);
       ASSERT_TRUE(IsStatusWindowOpen()) << "popup " << popups;
       UpdateWindow(app.status.window);
-      ASSERT_EQ(ClientPixel(app.status.window, 30, 112), RGB(32, 32, 44)) << "popup " << popups << " painted";
+      ASSERT_EQ(WindowPixel(app.status.window, 30, 112), RGB(32, 32, 44)) << "popup " << popups << " painted";
       CloseStatusWindow();
-      Pump();
+      PumpMessages();
       ASSERT_FALSE(IsStatusWindowOpen());
       ++popups;
     }

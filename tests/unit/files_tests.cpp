@@ -1,0 +1,189 @@
+// The program folder and its checked files: paths, link checks, and the
+// folder and files opened through them.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/files.h"
+#include "app/shared.h"
+#include "tests/support.h"
+
+TEST(JoinPath, CutPathsAreRefused) {
+  struct Case {
+    size_t folder_length;
+    bool whole;
+  };
+  const std::wstring name = L"clean.log";
+  // folder, backslash, name and the terminator in 260 characters
+  const Case cases[] = {{20, true}, {259 - 1 - 9, true}, {260 - 1 - 9, false}, {259, false}, {300, false}};
+  for (const Case& c : cases) {
+    std::wstring folder = L"C:\\" + std::wstring(c.folder_length - 3, L'u');
+    wchar_t path[MAX_PATH + 1];
+    wmemset(path, L'#', MAX_PATH + 1);
+    EXPECT_EQ(JoinPath(reinterpret_cast<wchar_t(&)[MAX_PATH]>(path), folder.c_str(), name.c_str()), c.whole)
+        << c.folder_length;
+    EXPECT_EQ(std::wstring(path), c.whole ? folder + L"\\" + name : L"") << c.folder_length;
+    EXPECT_EQ(path[MAX_PATH], L'#') << "wrote past the buffer";
+  }
+}
+
+TEST(CheckedFiles, FinalPathMustNameWhatWasAskedFor) {
+  struct Case {
+    const wchar_t* final_path;
+    const wchar_t* expected;
+    bool same;
+  };
+  const Case cases[] = {
+      {L"\\\\?\\C:\\Users\\ann\\AppData\\Roaming\\Quillmere", L"C:\\Users\\ann\\AppData\\Roaming\\Quillmere", true},
+      {L"\\\\?\\C:\\users\\ANN\\appdata\\roaming\\quillmere", L"C:\\Users\\ann\\AppData\\Roaming\\Quillmere", true},
+      {L"C:\\q\\config.ini", L"C:\\q\\config.ini", true},
+      {L"\\\\?\\UNC\\server\\home\\ann\\Quillmere", L"\\\\server\\home\\ann\\Quillmere", true},
+      // A junction or link somewhere on the way.
+      {L"\\\\?\\C:\\Windows\\System32\\Quillmere", L"C:\\Users\\ann\\AppData\\Roaming\\Quillmere", false},
+      {L"\\\\?\\D:\\Users\\ann\\AppData\\Roaming\\Quillmere", L"C:\\Users\\ann\\AppData\\Roaming\\Quillmere", false},
+      {L"\\\\?\\C:\\q\\config.ini.new", L"C:\\q\\config.ini", false},
+      {L"\\\\?\\C:\\q\\config.in", L"C:\\q\\config.ini", false},
+      {L"\\\\?\\UNC\\server\\home\\ann\\Quillmere", L"C:\\server\\home\\ann\\Quillmere", false},
+      {L"\\\\?\\C:\\q", L"", false},
+      {L"", L"C:\\q", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(FinalPathIs(c.final_path, c.expected), c.same) << Narrow(c.final_path) << " vs " << Narrow(c.expected);
+}
+
+TEST(CheckedFiles, OnlyPlainEntriesAreGoneThrough) {
+  struct Case {
+    DWORD attributes;
+    DWORD links;
+    bool folder;
+    bool plain;
+  };
+  const Case cases[] = {
+      {FILE_ATTRIBUTE_ARCHIVE, 1, false, true},
+      {FILE_ATTRIBUTE_NORMAL, 1, false, true},
+      {FILE_ATTRIBUTE_ARCHIVE, 2, false, false},  // a hard link to some other file
+      {FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_REPARSE_POINT, 1, false, false},
+      {FILE_ATTRIBUTE_DIRECTORY, 1, false, false},
+      {FILE_ATTRIBUTE_DIRECTORY, 1, true, true},
+      {FILE_ATTRIBUTE_DIRECTORY, 3, true, true},  // a folder's link count says nothing
+      {FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT, 1, true, false},  // a junction
+      {FILE_ATTRIBUTE_ARCHIVE, 1, true, false},
+  };
+  for (const Case& c : cases) {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    information.dwFileAttributes = c.attributes;
+    information.nNumberOfLinks = c.links;
+    EXPECT_EQ(IsPlainEntry(information, c.folder), c.plain) << std::hex << c.attributes << " links " << c.links;
+  }
+}
+
+namespace {
+
+// A folder of its own under the roaming folder, removed after each test.
+class OpeningWithoutLinks : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ResetPlayedFiles();
+    wchar_t app_data[MAX_PATH];
+    ASSERT_TRUE(GetAppDataFolder(app_data));
+    parent_ = app_data;
+    folder_ = parent_ + L"\\quillmere-checked";
+    RemoveDirectoryW(folder_.c_str());
+  }
+  void TearDown() override {
+    EXPECT_TRUE(played.open.empty()) << "every handle closed";
+    RemoveDirectoryW(folder_.c_str());
+  }
+  std::wstring parent_, folder_;
+};
+
+}  // namespace
+
+TEST_F(OpeningWithoutLinks, MadeInAPlainParentAndHeldAgainstRenaming) {
+  CheckedFolder folder;
+  EXPECT_EQ(OpenCheckedFolder(folder, folder_.c_str(), false, kPlayedFilePlatform), CHECKED_FOLDER_MISSING);
+  EXPECT_EQ(folder.handle, INVALID_HANDLE_VALUE);
+  ASSERT_EQ(OpenCheckedFolder(folder, folder_.c_str(), true, kPlayedFilePlatform), CHECKED_FOLDER_OPEN);
+  EXPECT_EQ(std::wstring(folder.path), folder_);
+  // While held it cannot be moved away and a link put in its place.
+  std::wstring moved = folder_ + L"-moved";
+  EXPECT_FALSE(MoveFileExW(folder_.c_str(), moved.c_str(), 0));
+  EXPECT_FALSE(RemoveDirectoryW(folder_.c_str()));
+  CloseCheckedFolder(folder, kPlayedFilePlatform);
+  // An existing folder opens again, with or without making it.
+  for (bool create : {false, true}) {
+    ASSERT_EQ(OpenCheckedFolder(folder, folder_.c_str(), create, kPlayedFilePlatform), CHECKED_FOLDER_OPEN) << create;
+    CloseCheckedFolder(folder, kPlayedFilePlatform);
+  }
+}
+
+TEST_F(OpeningWithoutLinks, LinksOnTheWayAreRefused) {
+  struct Case {
+    const char* what;
+    std::wstring reparse_point, moved, moved_to;
+    bool made;  // the folder is made before the check refuses it
+  };
+  const Case cases[] = {
+      {"the folder is a junction", folder_, L"", L"", true},
+      {"the parent is a junction", parent_, L"", L"", false},
+      {"the folder resolves elsewhere", L"", folder_, L"C:\\windows", true},
+      {"the parent resolves elsewhere", L"", parent_, L"C:\\windows", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemoveDirectoryW(folder_.c_str());
+    played.reparse_point = c.reparse_point;
+    played.moved = c.moved;
+    played.moved_to = c.moved_to;
+    CheckedFolder folder;
+    EXPECT_EQ(OpenCheckedFolder(folder, folder_.c_str(), true, kPlayedFilePlatform), CHECKED_FOLDER_REFUSED);
+    EXPECT_EQ(folder.handle, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetFileAttributesW(folder_.c_str()) != INVALID_FILE_ATTRIBUTES, c.made);
+    EXPECT_TRUE(played.open.empty());
+  }
+}
+
+TEST_F(OpeningWithoutLinks, FilesAreOpenedOnlyWhenPlainAndWhereAskedFor) {
+  CheckedFolder folder;
+  ASSERT_EQ(OpenCheckedFolder(folder, folder_.c_str(), true, kPlayedFilePlatform), CHECKED_FOLDER_OPEN);
+  std::wstring file = folder_ + L"\\a.txt";
+  std::wstring other = folder_ + L"\\b.txt";
+  ASSERT_TRUE(WriteFileBytes(file, "a"));
+  BY_HANDLE_FILE_INFORMATION information;
+  bool missing = true;
+  HANDLE handle = OpenCheckedFile(folder, L"a.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
+                                  kPlayedFilePlatform);
+  EXPECT_NE(handle, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(missing);
+  EXPECT_EQ(information.nNumberOfLinks, 1u);
+  if (handle != INVALID_HANDLE_VALUE) kPlayedFilePlatform.close_handle(handle);
+
+  handle = OpenCheckedFile(folder, L"none.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
+                           kPlayedFilePlatform);
+  EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(missing) << "a file that is not there is told from a refused one";
+
+  played.reparse_point = file;
+  handle = OpenCheckedFile(folder, L"a.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
+                           kPlayedFilePlatform);
+  EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(missing);
+  played.reparse_point.clear();
+
+  played.moved = file;
+  played.moved_to = other;
+  handle = OpenCheckedFile(folder, L"a.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
+                           kPlayedFilePlatform);
+  EXPECT_EQ(handle, INVALID_HANDLE_VALUE);
+  played.moved.clear();
+
+  ASSERT_TRUE(CreateHardLinkW(other.c_str(), file.c_str(), nullptr));
+  handle = OpenCheckedFile(folder, L"a.txt", GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, information, missing,
+                           kPlayedFilePlatform);
+  EXPECT_EQ(handle, INVALID_HANDLE_VALUE) << "a file with a second name";
+  EXPECT_FALSE(missing);
+
+  CloseCheckedFolder(folder, kPlayedFilePlatform);
+  DeleteFileW(file.c_str());
+  DeleteFileW(other.c_str());
+}
