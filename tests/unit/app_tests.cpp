@@ -184,12 +184,6 @@ BOOL WINAPI FakeShellExecute(SHELLEXECUTEINFOW* info) {
 
 const AppPlatform kFakeApp = {FakeRegisterHotKey, FakeIsElevated, FakeShellExecute};
 
-std::wstring OwnExe() {
-  wchar_t path[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, path, MAX_PATH);
-  return path;
-}
-
 int TrayRequests(DWORD message) {
   int count = 0;
   for (const TrayRequest& request : recording_tray.requests) count += request.message == message;
@@ -343,6 +337,22 @@ TEST_F(ShellWindow, EndsTheProgramOnACloseRequestAndOnlyThen) {
   EXPECT_EQ(exit_code, 0u);
 }
 
+// The tray icon's button release and the "Status Window..." command open and
+// close the popup; the press does not.
+using StatusToggle = ShellWindow;
+TEST_F(StatusToggle, TrayReleaseAndMenuCommandToggle) {
+  Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP);
+  ASSERT_TRUE(IsStatusWindowOpen());
+  Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP);
+  EXPECT_FALSE(IsStatusWindowOpen());
+  Send(WM_COMMAND, IDM_STATUS);
+  EXPECT_TRUE(IsStatusWindowOpen());
+  Send(WM_COMMAND, IDM_STATUS);
+  EXPECT_FALSE(IsStatusWindowOpen());
+  Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDOWN);
+  EXPECT_FALSE(IsStatusWindowOpen());
+}
+
 TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
   struct Case {
     bool elevated;
@@ -368,7 +378,7 @@ TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
     EXPECT_EQ(fake_app.starts, c.starts) << c.elevated << c.accepted;
     if (c.starts) {
       EXPECT_EQ(fake_app.verb, L"runas");
-      EXPECT_EQ(fake_app.file, OwnExe());
+      EXPECT_EQ(fake_app.file, TestExePath());
       EXPECT_TRUE(fake_app.guard_free_during_start) << "the copy would take itself for a second instance";
     }
     EXPECT_EQ(IsWindow(app.main_window) != FALSE, !c.ends);

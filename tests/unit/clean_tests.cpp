@@ -911,21 +911,10 @@ TEST_F(CleanOnThisSystem, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
     std::vector<TrayRequest> balloons = recording_tray.Balloons();
     ASSERT_EQ(balloons.size(), c.balloon == CLEAN_BALLOON_NONE ? 0u : 1u) << c.elevated << c.notice_shown;
     if (c.balloon == CLEAN_BALLOON_NONE) continue;
-    const TrayRequest& balloon = balloons[0];
-    EXPECT_EQ(balloon.message, static_cast<DWORD>(NIM_MODIFY));
-    EXPECT_EQ(balloon.info_flags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
-    if (c.balloon == CLEAN_BALLOON_LIMITED_MODE) {
-      EXPECT_EQ(balloon.title, L"Quillmere \u2014 Limited mode");
-      EXPECT_EQ(balloon.text,
-                L"Not running as admin \u2014 standby & cache cleanup skipped. Right-click tray \u2192 Run as "
-                L"Administrator.");
-    } else {
-      const CleanRecord& record = app.status.clean_history.entries[0];
-      wchar_t text[128];
-      FormatCleanBalloon(text, record.freed_mb, record.processes);
-      EXPECT_EQ(balloon.title, L"RAM Cleaned");
-      EXPECT_EQ(balloon.text, text) << "the figures of this clean";
-    }
+    if (c.balloon == CLEAN_BALLOON_LIMITED_MODE)
+      ExpectBalloon(balloons[0], kLimitedModeTitle, kLimitedModeText);
+    else
+      ExpectBalloon(balloons[0], L"RAM Cleaned", CleanedBalloonText(app.status.clean_history.entries[0]));
   }
 }
 

@@ -372,12 +372,6 @@ class OldSettingsFile : public SettingsFile {
     EXPECT_TRUE(played.open.empty()) << "every handle closed";
     SettingsFile::TearDown();
   }
-  void Play(const std::wstring& reparse_point, const std::wstring& moved = L"", const std::wstring& moved_to = L"") {
-    ResetPlayedFiles();
-    played.reparse_point = reparse_point;
-    played.moved = moved;
-    played.moved_to = moved_to;
-  }
   static constexpr const char* kOld = "[Clean]\r\nthreshold_percent=90\r\n";
   std::wstring folder_ = AppFolder();
 };
@@ -412,7 +406,7 @@ TEST_F(SettingsSaveFailure, SaveRefusedOrFailedLeavesTheOldFileWhole) {
   settings.threshold_percent = 42;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Play(c.reparse_point, c.moved, c.moved_to);
+    PlantLink({c.what, c.reparse_point, c.moved, c.moved_to});
     played.failing_profile_write = c.failing_profile_write;
     played.failing_move = c.failing_move;
     EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform));
@@ -421,7 +415,7 @@ TEST_F(SettingsSaveFailure, SaveRefusedOrFailedLeavesTheOldFileWhole) {
     EXPECT_TRUE(played.open.empty());
   }
   // The same calls, played without trouble, save.
-  Play(L"");
+  ResetPlayedFiles();
   EXPECT_TRUE(SaveSettings(settings, kPlayedFilePlatform));
   EXPECT_EQ(played.profile_writes, 17);
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 42u);
@@ -446,19 +440,9 @@ TEST_F(SettingsSaveFailure, OldFileThatCannotBeReplacedStaysWhole) {
 }
 
 TEST_F(SettingsFileLinks, LoadThroughALinkKeepsTheDefaultsAndWritesNothing) {
-  struct Case {
-    const char* what;
-    std::wstring reparse_point, moved, moved_to;
-  };
-  const Case cases[] = {
-      {"folder is a junction", folder_, L"", L""},
-      {"config.ini is a symbolic link", config_, L"", L""},
-      {"folder resolves elsewhere", L"", folder_, L"C:\\windows"},
-      {"config.ini resolves elsewhere", L"", config_, L"C:\\windows\\win.ini"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    Play(c.reparse_point, c.moved, c.moved_to);
+  for (const PlantedLink& link : LinksPlantedAt(folder_, config_)) {
+    SCOPED_TRACE(link.what);
+    PlantLink(link);
     Settings settings;
     EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform));
     Settings defaults = Defaults();
@@ -467,7 +451,7 @@ TEST_F(SettingsFileLinks, LoadThroughALinkKeepsTheDefaultsAndWritesNothing) {
     EXPECT_EQ(played.profile_writes, 0);
     EXPECT_TRUE(played.open.empty());
   }
-  Play(L"");
+  ResetPlayedFiles();
   Settings settings;
   LoadSettings(settings, kPlayedFilePlatform);
   EXPECT_EQ(settings.threshold_percent, 90);

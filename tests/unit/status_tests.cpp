@@ -1056,20 +1056,6 @@ TEST_F(StatusPopupWindow, EscAndLostActivationCloseIt) {
   EXPECT_EQ(app.status.font, nullptr);
 }
 
-TEST_F(StatusPopupWindow, TrayReleaseAndMenuCommandToggle) {
-  TrayClick();
-  ASSERT_TRUE(IsStatusWindowOpen());
-  TrayClick();
-  EXPECT_FALSE(IsStatusWindowOpen());
-  Send(WM_COMMAND, IDM_STATUS);
-  EXPECT_TRUE(IsStatusWindowOpen());
-  Send(WM_COMMAND, IDM_STATUS);
-  EXPECT_FALSE(IsStatusWindowOpen());
-  // Neither the press nor the double-click toggles.
-  Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDOWN);
-  EXPECT_FALSE(IsStatusWindowOpen());
-}
-
 TEST_F(StatusPopupWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
   TrayClick();
   ASSERT_TRUE(IsStatusWindowOpen());
