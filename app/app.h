@@ -64,6 +64,11 @@ bool IsSecondInstance(DWORD create_mutex_error);
 // (guard taken again) when the start was refused or failed.
 bool StartElevatedCopy();
 
+// The owner of the program's popup, menu and settings window: the hidden
+// shell window, since a message-only window is not meant to own top-level
+// windows; `window` only before the shell window exists.
+HWND PopupOwner(HWND window);
+
 // Main window.
 bool RegisterMainWindowClass(HINSTANCE instance);
 HWND CreateMainWindow(HINSTANCE instance);

@@ -15,7 +15,7 @@ const wchar_t kShellClass[] = L"QuillmereShell";
 
 void ToggleStatusWindow(HWND window) {
   if (IsStatusWindowOpen()) CloseStatusWindow();
-  else ShowStatusWindow(app.shell_window ? app.shell_window : window);
+  else ShowStatusWindow(PopupOwner(window));
 }
 
 // Every way the program ends goes through the main window's destruction,
@@ -35,9 +35,7 @@ void GiveUpOnTray(HWND window) {
 // A menu closes on a click elsewhere only while its owner is the foreground
 // window, which a message-only window can never be: the hidden shell window
 // owns it and hands the picked command on.
-void ShowMenu(HWND window) {
-  ShowTrayMenu(app.shell_window ? app.shell_window : window, app.settings.auto_clean, !app.is_elevated);
-}
+void ShowMenu(HWND window) { ShowTrayMenu(PopupOwner(window), app.settings.auto_clean, !app.is_elevated); }
 
 void RunCommand(HWND window, WORD command) {
   switch (command) {
@@ -49,7 +47,7 @@ void RunCommand(HWND window, WORD command) {
       SaveSettings(app.settings, *app.file_platform);
       break;
     case IDM_SETTINGS:
-      ShowSettingsWindow(app.shell_window ? app.shell_window : window, app.settings);
+      ShowSettingsWindow(PopupOwner(window), app.settings);
       break;
     case IDM_EXIT:
       DestroyWindow(window);
@@ -164,6 +162,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 }
 
 }  // namespace
+
+HWND PopupOwner(HWND window) { return app.shell_window ? app.shell_window : window; }
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
   WNDCLASSEXW window_class = {};

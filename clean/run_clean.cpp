@@ -74,6 +74,5 @@ void RunClean(HWND owner) {
   if (BuildAppFolderPath(folder)) AppendCleanLog(folder, freed_mb, processes, *app.file_platform);
   Notify(freed_mb, processes);
   RefreshTray();
-  // A message-only window is not meant to own top-level windows.
-  if (app.settings.show_status_on_clean) ShowStatusWindow(app.shell_window ? app.shell_window : owner);
+  if (app.settings.show_status_on_clean) ShowStatusWindow(PopupOwner(owner));
 }

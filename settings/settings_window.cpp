@@ -273,6 +273,7 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   context.saved = true;
 }
 
+// Registered at each showing: a class already there is refused and stays.
 void RegisterSettingsClass() {
   HINSTANCE module = GetModuleHandleW(NULL);
   WNDCLASSEXW window_class = {};
@@ -468,11 +469,7 @@ bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed
 }
 
 bool ShowSettingsWindow(HWND owner, Settings& settings) {
-  static bool class_registered = false;
-  if (!class_registered) {
-    RegisterSettingsClass();
-    class_registered = true;
-  }
+  RegisterSettingsClass();
   SettingsWindowContext context = {};
   context.settings = &settings;
   // Made at the system DPI in the middle of the primary screen; once it

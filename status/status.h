@@ -76,7 +76,6 @@ struct StatusState {
   HFONT font;
   HFONT large_font;
   StatusLayout layout;  // of the open popup, from its fonts
-  bool class_registered;
   int elevation = -1;  // asked at the first paint: -1 unknown, 0 limited, 1 elevated
   uint64_t closed_by_deactivation_tick;  // 0: never
   const StatusPlatform* platform = &kSystemStatusPlatform;

@@ -14,15 +14,17 @@ namespace {
 const COLORREF kBackground = RGB(20, 20, 28);
 const COLORREF kSecondaryText = RGB(130, 130, 155);
 const COLORREF kHeading = RGB(230, 230, 240);
-const COLORREF kAdmin = RGB(50, 210, 80);
 const COLORREF kBoxFill = RGB(32, 32, 44);
 const COLORREF kBoxLine = RGB(55, 55, 75);
 const COLORREF kGraphArea = RGB(0, 70, 130);
 const COLORREF kGraphLine = RGB(0, 130, 220);
+// The load figure's colour in each band: green, amber, red.
+const COLORREF kLoadColours[] = {RGB(50, 210, 80), RGB(255, 195, 0), RGB(225, 60, 60)};
+const COLORREF kAdmin = kLoadColours[LOAD_BAND_LOW];
 // The lists' bar: in use as the graph's line, modified in the amber of a
 // rising load, standby a muted violet, free as the low load's green.
-const COLORREF kListColours[STATUS_LIST_PARTS] = {RGB(0, 130, 220), RGB(255, 195, 0), RGB(110, 100, 170),
-                                                  RGB(50, 210, 80)};
+const COLORREF kListColours[STATUS_LIST_PARTS] = {kGraphLine, kLoadColours[LOAD_BAND_HIGH], RGB(110, 100, 170),
+                                                  kLoadColours[LOAD_BAND_LOW]};
 
 // The 96-DPI layout of the popup's client area.
 const int kMargin = 20;
@@ -88,8 +90,7 @@ void DrawGraph(HDC dc, const RECT& box, int pen_width, const StatusFigures& figu
 }  // namespace
 
 COLORREF StatusLoadColor(int load_percent) {
-  static const COLORREF kBandColours[] = {RGB(50, 210, 80), RGB(255, 195, 0), RGB(225, 60, 60)};
-  return kBandColours[LoadBandOf(load_percent)];
+  return kLoadColours[LoadBandOf(load_percent)];
 }
 
 StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height, bool lists_row) {
@@ -221,7 +222,6 @@ COLORREF StatusListColor(int part) {
 }
 
 namespace {
-
 
 void DrawLists(HDC dc, const StatusLayout& layout, int width, const StatusFigures& figures) {
   double parts[STATUS_LIST_PARTS] = {};

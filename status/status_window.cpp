@@ -175,14 +175,15 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-bool RegisterStatusClass() {
+// Registered at each showing: a class already there is refused and stays.
+void RegisterStatusClass() {
   WNDCLASSEXW window_class = {};
   window_class.cbSize = sizeof window_class;
   window_class.lpfnWndProc = StatusWndProc;
   window_class.hInstance = GetModuleHandleW(NULL);
   window_class.hCursor = LoadCursorW(NULL, IDC_ARROW);
   window_class.lpszClassName = kStatusClass;
-  return RegisterClassExW(&window_class) != 0;
+  RegisterClassExW(&window_class);
 }
 
 }  // namespace
@@ -317,10 +318,7 @@ void ShowStatusWindow(HWND owner) {
     SetForegroundWindow(app.status.window);
     return;
   }
-  if (!app.status.class_registered) {
-    RegisterStatusClass();
-    app.status.class_registered = true;
-  }
+  RegisterStatusClass();
   RECT icon = {}, work = {}, monitor = {};
   if (!GetTrayIconRect(icon)) icon = {};
   IconMonitor(icon, work, monitor);
