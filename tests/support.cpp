@@ -69,6 +69,14 @@ std::vector<std::string> LogLines() {
   return lines;
 }
 
+std::vector<std::wstring> ConfigSectionLines(const wchar_t* section) {
+  wchar_t buffer[8192] = {};
+  GetPrivateProfileSectionW(section, buffer, 8192, AppFile(L"config.ini").c_str());
+  std::vector<std::wstring> lines;
+  for (const wchar_t* p = buffer; *p; p += wcslen(p) + 1) lines.push_back(p);
+  return lines;
+}
+
 std::wstring Quoted(const std::wstring& path) { return L"\"" + path + L"\""; }
 
 bool PumpMessages(WPARAM* quit_code) {
@@ -107,8 +115,6 @@ COLORREF PixelImage::At(int x, int y) const {
   return RGB((p >> 16) & 0xFF, (p >> 8) & 0xFF, p & 0xFF);
 }
 
-namespace {
-
 BITMAPINFOHEADER TopDownHeader(int width, int height) {
   BITMAPINFOHEADER header = {};
   header.biSize = sizeof header;
@@ -119,8 +125,6 @@ BITMAPINFOHEADER TopDownHeader(int width, int height) {
   header.biCompression = BI_RGB;
   return header;
 }
-
-}  // namespace
 
 PixelImage CapturePixels(HWND window, const RECT& area) {
   PixelImage image;
@@ -271,9 +275,9 @@ std::vector<TrayRequest> RecordingTray::Balloons() const {
   return balloons;
 }
 
-int RecordingTray::Count(DWORD message, UINT flags) const {
+int RecordingTray::Count(DWORD message) const {
   int count = 0;
-  for (const TrayRequest& request : requests) count += request.message == message && request.flags == flags;
+  for (const TrayRequest& request : requests) count += request.message == message;
   return count;
 }
 

@@ -26,6 +26,8 @@ bool WriteConfig(const std::string& text);
 // The lines of clean.log as they stand, each with its CR LF; an unfinished
 // last line is left out. Empty when there is no log.
 std::vector<std::string> LogLines();
+// The "key=value" lines of a section of config.ini, in file order.
+std::vector<std::wstring> ConfigSectionLines(const wchar_t* section);
 
 // `path` in double quotes, as a command line or the Run value holds it.
 std::wstring Quoted(const std::wstring& path);
@@ -40,6 +42,8 @@ bool TakeQuitMessage(WPARAM* quit_code = nullptr);
 // A pixel of the window's client area, or of the screen for nullptr.
 COLORREF WindowPixel(HWND window, int x, int y);
 COLORREF ScreenPixel(int x, int y);
+// The header of a 32-bit picture of this size, top row first.
+BITMAPINFOHEADER TopDownHeader(int width, int height);
 // A 32-bit picture, top row first, one 0x00RRGGBB value a pixel.
 struct PixelImage {
   int width = 0, height = 0;
@@ -139,7 +143,7 @@ struct RecordingTray {
   ULONGLONG now = 5000000;
   ULONGLONG tick_step = 0;
   std::vector<TrayRequest> Balloons() const;
-  int Count(DWORD message, UINT flags) const;  // requests with exactly these flags
+  int Count(DWORD message) const;  // requests of this message, any flags
 };
 extern RecordingTray recording_tray;
 extern const TrayPlatform kRecordingTrayPlatform;

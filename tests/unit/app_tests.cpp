@@ -184,10 +184,11 @@ BOOL WINAPI FakeShellExecute(SHELLEXECUTEINFOW* info) {
 
 const AppPlatform kFakeApp = {FakeRegisterHotKey, FakeIsElevated, FakeShellExecute};
 
-int TrayRequests(DWORD message) {
-  int count = 0;
-  for (const TrayRequest& request : recording_tray.requests) count += request.message == message;
-  return count;
+// Plays the shell's calls through fake_app, afresh, and records the tray.
+void PlayAppSeams() {
+  fake_app = FakeApp{};
+  app.platform = &kFakeApp;
+  RecordTray();
 }
 
 std::wstring CleanedText(int index) { return CleanedBalloonText(app.status.clean_history.entries[index]); }
@@ -200,11 +201,7 @@ std::wstring CleanedText(int index) { return CleanedBalloonText(app.status.clean
 class MainWindow : public ProgramWindowTest {
  protected:
   explicit MainWindow(bool shell_window = false) : ProgramWindowTest(shell_window) {}
-  void BindSeams() override {
-    fake_app = FakeApp{};
-    app.platform = &kFakeApp;
-    RecordTray();
-  }
+  void BindSeams() override { PlayAppSeams(); }
 };
 
 // The same with the hidden top-level shell window beside the main window,
@@ -323,14 +320,14 @@ TEST_F(ShellWindow, EndsTheProgramOnACloseRequestAndOnlyThen) {
   EXPECT_TRUE(IsWindow(app.main_window));
   EXPECT_TRUE(IsWindow(shell));
   EXPECT_FALSE(TakeQuitMessage());
-  EXPECT_EQ(TrayRequests(NIM_DELETE), 0);
+  EXPECT_EQ(recording_tray.Count(NIM_DELETE), 0);
 
   HWND main = app.main_window;
   EXPECT_EQ(SendMessageW(shell, WM_CLOSE, 0, 0), 0);
   EXPECT_FALSE(IsWindow(main));
   EXPECT_FALSE(IsWindow(shell)) << "nothing left half alive";
   EXPECT_EQ(app.shell_window, nullptr);
-  EXPECT_EQ(TrayRequests(NIM_DELETE), 1);
+  EXPECT_EQ(recording_tray.Count(NIM_DELETE), 1);
   EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray.data)) << "the icon is gone";
   WPARAM exit_code = 99;
   ASSERT_TRUE(TakeQuitMessage(&exit_code));
@@ -383,7 +380,7 @@ TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
     }
     EXPECT_EQ(IsWindow(app.main_window) != FALSE, !c.ends);
     EXPECT_EQ(GuardHeld(), !c.ends) << c.elevated << c.accepted;
-    EXPECT_EQ(TrayRequests(NIM_DELETE), c.ends ? 1 : 0);
+    EXPECT_EQ(recording_tray.Count(NIM_DELETE), c.ends ? 1 : 0);
     WPARAM exit_code = 99;
     bool quit = TakeQuitMessage(&exit_code);
     EXPECT_EQ(quit, c.ends);
@@ -495,11 +492,13 @@ VOID CALLBACK QuitAfterTimeout(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99
 class ProgramRun : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetAppState();
-    fake_app = FakeApp{};
-    app.platform = &kFakeApp;
-    RecordTray();
+    Restart();
     DeleteAppFolder();
+  }
+  // A fresh process's state with the seams played again.
+  void Restart() {
+    ResetAppState();
+    PlayAppSeams();
   }
   void TearDown() override {
     if (app.main_window) DestroyWindow(app.main_window);
@@ -547,17 +546,15 @@ TEST_F(ProgramRun, ExitAndEveryCloseRequestEndWithZeroAndTakeTheIconAlong) {
       {"shell window destroyed", DESTROY_SHELL, 0, 0},
   };
   for (const Case& c : cases) {
-    ResetAppState();
-    app.platform = &kFakeApp;
-    RecordTray();
+    Restart();
     ASSERT_TRUE(Start()) << c.what;
     ASSERT_NE(app.shell_window, nullptr);
     EXPECT_TRUE(GuardHeld());
-    EXPECT_EQ(TrayRequests(NIM_ADD), 1);
+    EXPECT_EQ(recording_tray.Count(NIM_ADD), 1);
     if (c.target == DESTROY_SHELL) DestroyWindow(app.shell_window);
     else PostMessageW(c.target == MAIN ? app.main_window : app.shell_window, c.message, c.wParam, 0);
     EXPECT_EQ(Loop(), 0) << c.what;
-    EXPECT_EQ(TrayRequests(NIM_DELETE), 1) << c.what;
+    EXPECT_EQ(recording_tray.Count(NIM_DELETE), 1) << c.what;
     ExpectAllGone();
   }
 }
@@ -568,7 +565,7 @@ TEST_F(ProgramRun, AnIconThatCanNeverBeAddedEndsWithOne) {
   ASSERT_TRUE(Start());
   EXPECT_TRUE(IsWindow(app.main_window)) << "runs on while it waits for the taskbar";
   EXPECT_EQ(Loop(), 1);
-  EXPECT_EQ(TrayRequests(NIM_ADD), 2) << "refused at start and once more at the first tick";
+  EXPECT_EQ(recording_tray.Count(NIM_ADD), 2) << "refused at start and once more at the first tick";
   ExpectAllGone();
 }
 
@@ -587,9 +584,7 @@ TEST_F(ProgramRun, ASecondInstanceEndsWithZeroAndTouchesNothing) {
 // "RAM Cleaned", and only the first; elevated, every clean reports.
 TEST_F(ProgramRun, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
   for (bool elevated : {false, true}) {
-    ResetAppState();
-    app.platform = &kFakeApp;
-    RecordTray();
+    Restart();
     fake_app.elevated = elevated;
     // Automatic cleans off and every "RAM Cleaned" shown.
     ASSERT_TRUE(WriteConfig("[Clean]\r\nauto_clean=0\r\nsilent_mode=0\r\nnotify_min_mb=0\r\n"));

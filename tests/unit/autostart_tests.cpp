@@ -370,9 +370,7 @@ TEST(ProtectedPath, FilesOutsideTheProtectedFoldersAreRefused) {
   ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
   ScratchFile lookalike(program_files + L" Evil", L"\\quillmere.exe");
   ScratchFile temporary(std::wstring(temp) + L"Quillmere Test", L"\\quillmere.exe");
-  wchar_t module[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, module, MAX_PATH);
-  for (const std::wstring& path : {lookalike.path, temporary.path, std::wstring(module),
+  for (const std::wstring& path : {lookalike.path, temporary.path, TestExePath(),
                                    program_files + L"\\Quillmere Missing\\quillmere.exe",
                                    program_files + L"\\..\\Quillmere Test\\quillmere.exe"}) {
     wchar_t plain[MAX_PATH];
@@ -654,8 +652,9 @@ TEST_F(StartWithWindows, AnExeAnyoneCanReplaceGetsTheRunValueOnly) {
   for (int round = 0; round < 2; ++round) {
     EXPECT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY) << "round " << round;
     EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
-    EXPECT_FALSE(ReadAutostartTask().exists);
-    EXPECT_EQ(ReadAutostartTask().stored, 0);
+    TaskView task = ReadAutostartTask();
+    EXPECT_FALSE(task.exists);
+    EXPECT_EQ(task.stored, 0);
   }
 }
 
@@ -666,8 +665,9 @@ TEST_F(StartWithWindows, DisablingRemovesBothAndMissingOnesAreNoError) {
   ASSERT_TRUE(BuildTaskXml(xml, user_, Quoted(TestExePath()).c_str()));
   ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
   EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE);
-  EXPECT_FALSE(ReadAutostartTask().exists);
-  EXPECT_EQ(ReadAutostartTask().stored, 0);
+  TaskView task = ReadAutostartTask();
+  EXPECT_FALSE(task.exists);
+  EXPECT_EQ(task.stored, 0);
   EXPECT_EQ(ReadRunValue(), L"");
   EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "again, with both gone";
 }

@@ -787,11 +787,15 @@ namespace {
 class CleanOnThisSystem : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetAppState();
-    InitDefaultSettings(app.settings);
+    Fresh();
     DeleteAppFolder();
   }
   void TearDown() override { DeleteAppFolder(); }
+  // A fresh process's state on the default settings.
+  static void Fresh() {
+    ResetAppState();
+    InitDefaultSettings(app.settings);
+  }
 };
 
 // Sets the two purge privileges of this process's token on or off; answers
@@ -875,8 +879,7 @@ TEST_F(CleanOnThisSystem, LimitedModeNoticeOnlyOnceAndNeverWhileSilent) {
       {false, false, true, true},
   };
   for (const Case& c : cases) {
-    ResetAppState();
-    InitDefaultSettings(app.settings);
+    Fresh();
     app.settings.silent_mode = c.silent;
     app.is_elevated = c.elevated;
     app.clean.limited_notice_shown = c.shown_before;
@@ -901,8 +904,7 @@ TEST_F(CleanOnThisSystem, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
       {true, false, INT32_MAX, CLEAN_BALLOON_NONE},
   };
   for (const Case& c : cases) {
-    ResetAppState();
-    InitDefaultSettings(app.settings);
+    Fresh();
     RecordTray();
     app.is_elevated = c.elevated;
     app.clean.limited_notice_shown = c.notice_shown;

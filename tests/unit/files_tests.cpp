@@ -119,22 +119,19 @@ TEST_F(OpeningWithoutLinks, MadeInAPlainParentAndHeldAgainstRenaming) {
 
 TEST_F(OpeningWithoutLinks, LinksOnTheWayAreRefused) {
   struct Case {
-    const char* what;
-    std::wstring reparse_point, moved, moved_to;
+    PlantedLink link;
     bool made;  // the folder is made before the check refuses it
   };
   const Case cases[] = {
-      {"the folder is a junction", folder_, L"", L"", true},
-      {"the parent is a junction", parent_, L"", L"", false},
-      {"the folder resolves elsewhere", L"", folder_, L"C:\\windows", true},
-      {"the parent resolves elsewhere", L"", parent_, L"C:\\windows", false},
+      {{"the folder is a junction", folder_, L"", L""}, true},
+      {{"the parent is a junction", parent_, L"", L""}, false},
+      {{"the folder resolves elsewhere", L"", folder_, L"C:\\windows"}, true},
+      {{"the parent resolves elsewhere", L"", parent_, L"C:\\windows"}, false},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.link.what);
     RemoveDirectoryW(folder_.c_str());
-    played.reparse_point = c.reparse_point;
-    played.moved = c.moved;
-    played.moved_to = c.moved_to;
+    PlantLink(c.link);
     CheckedFolder folder;
     EXPECT_EQ(OpenCheckedFolder(folder, folder_.c_str(), true, kPlayedFilePlatform), CHECKED_FOLDER_REFUSED);
     EXPECT_EQ(folder.handle, INVALID_HANDLE_VALUE);

@@ -19,14 +19,6 @@ class SettingsFile : public ::testing::Test {
   void TearDown() override { DeleteAppFolder(); }
   std::wstring config_ = AppFile(L"config.ini");
   std::wstring new_config_ = AppFile(L"config.ini.new");
-  // "key=value" lines of a section, in file order.
-  std::vector<std::wstring> SectionLines(const wchar_t* section) {
-    wchar_t buffer[8192] = {};
-    GetPrivateProfileSectionW(section, buffer, 8192, config_.c_str());
-    std::vector<std::wstring> lines;
-    for (const wchar_t* p = buffer; *p; p += wcslen(p) + 1) lines.push_back(p);
-    return lines;
-  }
 };
 
 Settings Defaults() {
@@ -101,8 +93,8 @@ TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
                                      L"free_below_mb=0",      L"trim_working_sets=1", L"flush_modified=1",
                                      L"purge_standby=1",      L"flush_file_cache=1",  L"exclude_list="};
   std::vector<std::wstring> app_keys = {L"start_with_windows=0", L"show_status_on_clean=0"};
-  EXPECT_EQ(SectionLines(L"Clean"), clean);
-  EXPECT_EQ(SectionLines(L"App"), app_keys);
+  EXPECT_EQ(ConfigSectionLines(L"Clean"), clean);
+  EXPECT_EQ(ConfigSectionLines(L"App"), app_keys);
   // UTF-16 with its byte-order mark, so that every name survives a restart.
   EXPECT_EQ(ReadFileBytes(config_),
             Utf16File(L"[Clean]\r\nthreshold_percent=80\r\ninterval_minutes=30\r\non_idle_minutes=5\r\n"
@@ -178,7 +170,7 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
 
   // The next save keeps every line it had, in place, and adds the new keys.
   SaveSettings(settings, kSystemFilePlatform);
-  std::vector<std::wstring> clean = SectionLines(L"Clean");
+  std::vector<std::wstring> clean = ConfigSectionLines(L"Clean");
   const std::vector<std::wstring> kept = {L"threshold_percent=70", L"interval_minutes=0", L"on_idle_minutes=9",
                                           L"on_boot_delay=0",      L"silent_mode=1",      L"auto_clean=1",
                                           L"clean_hour=4",         L"clean_minute=30",    L"notify_min_mb=50",
@@ -222,8 +214,8 @@ TEST_F(SettingsFile, SaveWritesEveryKeyAndRoundTrips) {
   saved.flush_file_cache = false;
   wcscpy(saved.exclude_list, L"chrome.exe, Code.exe");
   SaveSettings(saved, kSystemFilePlatform);
-  EXPECT_EQ(SectionLines(L"Clean").size(), 15u);
-  EXPECT_EQ(SectionLines(L"App").size(), 2u);
+  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 15u);
+  EXPECT_EQ(ConfigSectionLines(L"App").size(), 2u);
   Settings loaded;
   LoadSettings(loaded, kSystemFilePlatform);
   EXPECT_EQ(memcmp(&saved, &loaded, sizeof saved), 0);
@@ -385,28 +377,27 @@ class SettingsFileLinks : public OldSettingsFile {};
 
 TEST_F(SettingsSaveFailure, SaveRefusedOrFailedLeavesTheOldFileWhole) {
   struct Case {
-    const char* what;
-    std::wstring reparse_point, moved, moved_to;
+    PlantedLink link;
     int failing_profile_write;
     bool failing_move;
   };
   const Case cases[] = {
-      {"folder is a junction", folder_, L"", L"", 0, false},
-      {"config.ini is a symbolic link", config_, L"", L"", 0, false},
-      {"config.ini.new is a symbolic link", new_config_, L"", L"", 0, false},
-      {"folder resolves elsewhere", L"", folder_, L"C:\\windows", 0, false},
-      {"config.ini resolves elsewhere", L"", config_, L"C:\\windows\\win.ini", 0, false},
-      {"config.ini.new resolves elsewhere", L"", new_config_, L"C:\\windows\\win.ini", 0, false},
-      {"first key not written", L"", L"", L"", 1, false},
-      {"sixth key not written", L"", L"", L"", 6, false},
-      {"exclusion list not written", L"", L"", L"", 17, false},
-      {"new file not moved into place", L"", L"", L"", 0, true},
+      {{"folder is a junction", folder_, L"", L""}, 0, false},
+      {{"config.ini is a symbolic link", config_, L"", L""}, 0, false},
+      {{"config.ini.new is a symbolic link", new_config_, L"", L""}, 0, false},
+      {{"folder resolves elsewhere", L"", folder_, L"C:\\windows"}, 0, false},
+      {{"config.ini resolves elsewhere", L"", config_, L"C:\\windows\\win.ini"}, 0, false},
+      {{"config.ini.new resolves elsewhere", L"", new_config_, L"C:\\windows\\win.ini"}, 0, false},
+      {{"first key not written", L"", L"", L""}, 1, false},
+      {{"sixth key not written", L"", L"", L""}, 6, false},
+      {{"exclusion list not written", L"", L"", L""}, 17, false},
+      {{"new file not moved into place", L"", L"", L""}, 0, true},
   };
   Settings settings = Defaults();
   settings.threshold_percent = 42;
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    PlantLink({c.what, c.reparse_point, c.moved, c.moved_to});
+    SCOPED_TRACE(c.link.what);
+    PlantLink(c.link);
     played.failing_profile_write = c.failing_profile_write;
     played.failing_move = c.failing_move;
     EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform));

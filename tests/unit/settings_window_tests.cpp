@@ -230,6 +230,21 @@ void SetRunMarker() {
                   kRunMarker, sizeof kRunMarker);
 }
 
+// A visible top-level window for the settings window to belong to.
+HWND CreateOwnerWindow() {
+  return CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                         nullptr);
+}
+
+// An exclusion list of exactly 300 characters: `name`, its own length so
+// far and `ending`, over and over, the last one cut.
+std::wstring ExeListOf300(const wchar_t* name, const wchar_t* ending) {
+  std::wstring list;
+  while (list.size() < 300) list += name + std::to_wstring(list.size()) + ending;
+  list.resize(300);
+  return list;
+}
+
 class SettingsWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -245,12 +260,17 @@ class SettingsWindow : public ::testing::Test {
 
   // Opens the window on the live record and plays the steps; answers what
   // ShowSettingsWindow answered.
-  bool Show(std::vector<Step> steps, HWND owner = nullptr) {
+  static bool Play(std::vector<Step> steps, HWND owner = nullptr) {
     script = Script{};
     script.steps = std::move(steps);
     UINT_PTR timer = SetTimer(nullptr, 0, 10, PlayNextStep);
     bool saved = ShowSettingsWindow(owner, app.settings);
     KillTimer(nullptr, timer);
+    return saved;
+  }
+  // The same, expecting the window to have shown and closed.
+  static bool Show(std::vector<Step> steps, HWND owner = nullptr) {
+    bool saved = Play(std::move(steps), owner);
     EXPECT_NE(script.window, nullptr) << "the window never showed";
     EXPECT_FALSE(script.timed_out) << "the window did not close";
     EXPECT_FALSE(IsWindow(script.window)) << "the window outlived ShowSettingsWindow";
@@ -556,8 +576,7 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySevenControlsInOrder) {
   app.settings.clean_hour = -1;
   app.settings.free_below_mb = 512;
   app.settings.flush_modified = false;
-  HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
-                               nullptr, nullptr);
+  HWND owner = CreateOwnerWindow();
   bool owner_disabled = false;
   std::vector<std::wstring> values;
   RECT client = {}, placed = {};
@@ -771,9 +790,7 @@ TEST_F(SettingsWindow, EnterInAFieldStoresLikeOk) {
 // Typing stops at 255 characters (below); text set from outside the
 // field's typing is cut by OK.
 TEST_F(SettingsWindow, ExclusionListIsCutTo255Characters) {
-  std::wstring list;
-  while (list.size() < 300) list += L"app" + std::to_wstring(list.size()) + L".exe, ";
-  list.resize(300);
+  const std::wstring list = ExeListOf300(L"app", L".exe, ");
   EXPECT_TRUE(Show({SetText(IDC_EXCLUDE_LIST, list), [&](HWND window) {
                       EXPECT_EQ(GetWindowTextLengthW(GetDlgItem(window, IDC_EXCLUDE_LIST)), 300)
                           << "set text passes the typing limit";
@@ -788,9 +805,7 @@ TEST_F(SettingsWindow, ExclusionListIsCutTo255Characters) {
 // What a field holds is what OK reads: typing and pasting stop where the
 // record's list ends and where a number could no longer be read whole.
 TEST_F(SettingsWindow, TypingAndPastingStopAtTheFieldsLength) {
-  std::wstring long_list;
-  while (long_list.size() < 300) long_list += L"tool" + std::to_wstring(long_list.size()) + L".exe,";
-  long_list.resize(300);
+  const std::wstring long_list = ExeListOf300(L"tool", L".exe,");
   struct Case {
     const char* what;
     int id;
@@ -883,11 +898,7 @@ TEST_F(SettingsWindow, OkWithoutChangesStillWritesEveryKey) {
   EXPECT_EQ(app.settings.threshold_percent, 1);
   EXPECT_EQ(app.settings.free_below_mb, 65535);
   EXPECT_FALSE(app.settings.purge_standby);
-  wchar_t clean[2048] = {};
-  GetPrivateProfileSectionW(L"Clean", clean, 2048, config_.c_str());
-  int keys = 0;
-  for (const wchar_t* p = clean; *p; p += wcslen(p) + 1) ++keys;
-  EXPECT_EQ(keys, 15);
+  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 15u);
   EXPECT_EQ(ConfigNumber(L"Clean", L"free_below_mb"), 65535);
   EXPECT_EQ(ConfigNumber(L"Clean", L"purge_standby"), 0);
   EXPECT_EQ(ConfigNumber(L"Clean", L"trim_working_sets"), 1);
@@ -941,8 +952,7 @@ TEST_F(SettingsWindow, TabVisitsTheFieldsInCreationOrder) {
 }
 
 TEST_F(SettingsWindow, QuitEndsTheLoopClosesTheWindowAndIsPostedAgain) {
-  HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr, nullptr,
-                               nullptr, nullptr);
+  HWND owner = CreateOwnerWindow();
   Settings before = app.settings;
   EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"55"), [](HWND) { PostQuitMessage(7); }}, owner));
   EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
@@ -982,11 +992,7 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
   Settings before = app.settings;
   WatchCreation watch;
   watch.refuse_id = IDC_CANCEL;  // the last control
-  script = Script{};
-  script.steps = {Click(IDC_OK)};  // had it opened after all
-  UINT_PTR timer = SetTimer(nullptr, 0, 10, PlayNextStep);
-  bool saved = ShowSettingsWindow(nullptr, app.settings);
-  KillTimer(nullptr, timer);
+  bool saved = Play({Click(IDC_OK)});  // had it opened after all
   watch.Stop();
 
   EXPECT_FALSE(saved);

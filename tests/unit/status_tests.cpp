@@ -437,10 +437,9 @@ TEST(StatusPopupCleanLines, LongestCleanLineFitsThePopupInItsFont) {
   FormatStatusCleanLine(text, record);
   ASSERT_STREQ(text, L"  23:59  Freed 9999999 MB  (4096 procs)  standby -9999999 MB") << "not cut";
 
-  StatusLayout fonts_layout;
-  const LONG width = TextWidthInPopupFont(text, false, fonts_layout);
+  StatusLayout layout;
+  const LONG width = TextWidthInPopupFont(text, false, layout);
   // Drawn from the left margin, with the same margin at the right.
-  const StatusLayout layout = LayOutStatus(96, 52, 16);
   EXPECT_LE(width, layout.client.cx - 2 * layout.margin) << Narrow(text);
   EXPECT_GT(width, 0);
 }
@@ -700,12 +699,7 @@ class StatusPopupPainting : public ::testing::Test {
 
   void Draw() {
     BITMAPINFO info = {};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = kWidth;
-    info.bmiHeader.biHeight = -height_;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    info.bmiHeader = TopDownHeader(kWidth, height_);
     void* bits = nullptr;
     HDC dc = CreateCompatibleDC(nullptr);
     HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
@@ -988,7 +982,7 @@ TEST_F(StatusPopupWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   EXPECT_EQ(CountPopups(), 1);
 
   UpdateWindow(popup);
-  EXPECT_EQ(WindowPixel(popup, 2, 2), RGB(20, 20, 28)) << "painted";
+  EXPECT_EQ(WindowPixel(popup, 2, 2), kBackground) << "painted";
 
   CloseStatusWindow();
   EXPECT_FALSE(IsStatusWindowOpen());
@@ -1027,13 +1021,12 @@ TEST_F(StatusPopupWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
       UpdateWindow(app.status.window);
       GetClientRect(app.status.window, &client);
       EXPECT_EQ(client.bottom, heights[1]);
-      EXPECT_EQ(WindowPixel(app.status.window, 200, app.status.layout.lists_bar_top + 5), RGB(20, 20, 28))
+      EXPECT_EQ(WindowPixel(app.status.window, 200, app.status.layout.lists_bar_top + 5), kBackground)
           << "a blank row";
     }
     CloseStatusWindow();
   }
   EXPECT_EQ(heights[1] - heights[0], 42) << "the row at 100 %";
-  app.status.platform = &kSystemStatusPlatform;
 }
 
 TEST_F(StatusPopupWindow, EscAndLostActivationCloseIt) {
@@ -1117,8 +1110,8 @@ TEST_F(StatusPopupWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
     ShowStatusWindow(app.shell_window);
     if (!IsStatusWindowOpen()) break;
     UpdateWindow(app.status.window);
-    all_painted = WindowPixel(app.status.window, 2, 2) == RGB(20, 20, 28) &&
-                  WindowPixel(app.status.window, 30, 112) == RGB(32, 32, 44);
+    all_painted = WindowPixel(app.status.window, 2, 2) == kBackground &&
+                  WindowPixel(app.status.window, 30, 112) == kBoxFill;
     CloseStatusWindow();
     PumpMessages();
   }

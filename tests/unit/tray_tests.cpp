@@ -26,12 +26,7 @@ Pixels ReadIcon(HICON icon) {
   int size = bitmap.bmWidth;
   pixels.size = size;
   BITMAPINFO header = {};
-  header.bmiHeader.biSize = sizeof header.bmiHeader;
-  header.bmiHeader.biWidth = size;
-  header.bmiHeader.biHeight = -size;
-  header.bmiHeader.biPlanes = 1;
-  header.bmiHeader.biBitCount = 32;
-  header.bmiHeader.biCompression = BI_RGB;
+  header.bmiHeader = TopDownHeader(size, size);
   std::vector<DWORD> raw(size * size);
   HDC screen = GetDC(nullptr);
   GetDIBits(screen, info.hbmColor, 0, size, raw.data(), &header, DIB_RGB_COLORS);
