@@ -4,7 +4,6 @@
 #include <shlobj.h>
 
 #include "app/app.h"
-#include "app/shared.h"
 
 std::wstring AppFolder() {
   wchar_t folder[MAX_PATH] = {};
@@ -164,10 +163,7 @@ bool KeepPicture(const PixelImage& image, const std::string& file_name) {
   std::string data(reinterpret_cast<const char*>(&file), sizeof file);
   data.append(reinterpret_cast<const char*>(&header), sizeof header);
   data.append(reinterpret_cast<const char*>(image.pixels.data()), bytes);
-  std::string path = std::string("Z:") + folder + "/" + file_name;
-  for (char& c : path)
-    if (c == '/') c = '\\';
-  return WriteFileBytes(std::wstring(path.begin(), path.end()), data);
+  return WriteFileBytes(WinePath(std::string(folder) + "/" + file_name), data);
 }
 
 static const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
@@ -643,4 +639,17 @@ void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const 
   EXPECT_EQ(balloon.info_flags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
   EXPECT_EQ(balloon.title, title) << Narrow(balloon.title);
   EXPECT_EQ(balloon.text, text) << Narrow(balloon.text);
+}
+
+std::wstring KnownFolderPath(REFKNOWNFOLDERID id) {
+  PWSTR path = nullptr;
+  std::wstring copy = SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)) ? path : L"";
+  CoTaskMemFree(path);
+  return copy;
+}
+
+std::wstring WinePath(const std::string& unix_path) {
+  std::wstring path = L"Z:";
+  for (char c : unix_path) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
+  return path;
 }

@@ -235,3 +235,10 @@ std::wstring CleanedBalloonText(const CleanRecord& record);
 // Expects a balloon sent on its own (NIF_INFO alone, by NIM_MODIFY) with the
 // information icon, no sound, and this title and text.
 void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text);
+
+// Paths of the system and of the Linux host under Wine.
+#include <shtypes.h>
+// The path of a known folder, or empty when the system cannot name it.
+std::wstring KnownFolderPath(REFKNOWNFOLDERID id);
+// A path of the Linux host as Wine's Z: drive shows it.
+std::wstring WinePath(const std::string& unix_path);

@@ -4,7 +4,6 @@
 #include <shlobj.h>
 #include <knownfolders.h>
 
-#include "app/app.h"
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
 #include "settings/settings_internal.h"
@@ -19,17 +18,14 @@ bool WriteStartWithWindows(bool on) {
 // menu, and presses OK.
 bool SwitchStartWithWindowsOn() {
   if (!ClickTrayMenuItem(L"Settings...")) return false;
-  HWND settings = nullptr;
-  if (!WaitUntil([&] { return (settings = FindWindowW(L"QuillmereSettings", nullptr)) && IsWindowVisible(settings); },
-                 5000))
-    return false;
+  HWND settings = WaitForSettingsWindow();
+  if (!settings) return false;
   HWND check_box = GetDlgItem(settings, IDC_START_WITH_WINDOWS);
-  RECT box = {}, ok = {};
+  RECT box = {};
   GetWindowRect(check_box, &box);
-  GetWindowRect(GetDlgItem(settings, IDC_OK), &ok);
   MouseClick({box.left + 8, (box.top + box.bottom) / 2}, 1);
   if (!WaitUntil([&] { return SendMessageW(check_box, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 5000)) return false;
-  MouseClick({(ok.left + ok.right) / 2, (ok.top + ok.bottom) / 2}, 1);
+  MouseClick(CentreOf(GetDlgItem(settings, IDC_OK)), 1);
   return WaitUntil([&] { return !IsWindow(settings); }, 5000);
 }
 
@@ -44,10 +40,9 @@ class InstalledCopy : public QuillmereTest {
  protected:
   void SetUp() override {
     QuillmereTest::SetUp();
-    PWSTR program_files = nullptr;
-    ASSERT_EQ(SHGetKnownFolderPath(FOLDERID_ProgramFiles, 0, nullptr, &program_files), S_OK);
-    folder_ = std::wstring(program_files) + L"\\Quillmere";
-    CoTaskMemFree(program_files);
+    const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
+    ASSERT_FALSE(program_files.empty()) << "the system names no Program Files folder";
+    folder_ = program_files + L"\\Quillmere";
     installed_ = folder_ + L"\\quillmere.exe";
     CreateDirectoryW(folder_.c_str(), nullptr);
     ASSERT_TRUE(CopyFileW(ExePath().c_str(), installed_.c_str(), FALSE));

@@ -130,11 +130,8 @@ TEST_F(AutoClean, MenuCheckMarkFollowsTheToggleAndTheSettingIsSavedAtOnce) {
     EXPECT_EQ(MenuItemChecked(menu, kAutoClean), on);
     EXPECT_FALSE(MenuItemChecked(menu, kCleanNow)) << "only Auto-clean carries a mark";
     ClickMenuItem(menu, kAutoClean);
-    const UINT saved = on ? 0 : 1;
-    EXPECT_TRUE(WaitUntil(
-        [&] { return GetPrivateProfileIntW(L"Clean", L"auto_clean", 9, AppFile(L"config.ini").c_str()) == saved; },
-        5000))
-        << saved;
+    const int saved = on ? 0 : 1;
+    EXPECT_TRUE(WaitUntil([&] { return ConfigNumber(L"auto_clean") == saved; }, 5000)) << saved;
     ASSERT_TRUE(WaitUntil([&] { return FindMenuWindow(process_.dwProcessId) == nullptr; }, 5000));
   }
 }

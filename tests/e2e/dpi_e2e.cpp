@@ -54,11 +54,6 @@ std::vector<std::pair<int, int>> TextBands(const PixelImage& c, int top, int bot
   return bands;
 }
 
-bool Inside(const RECT& inner, const RECT& outer) {
-  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
-         inner.bottom <= outer.bottom;
-}
-
 std::string Describe(const RECT& r) {
   char text[64];
   snprintf(text, sizeof text, "(%ld,%ld)-(%ld,%ld)", r.left, r.top, r.right, r.bottom);
@@ -135,13 +130,8 @@ TEST_F(ScaledStatusPopup, ShowsFiveCleansWholeInsideTheWorkArea) {
 
 TEST_F(ScaledSettingsWindow, ShowsEveryTextWholeAndFitsOnTheScreen) {
   PostMessageW(main_window_, WM_COMMAND, IDM_SETTINGS, 0);
-  HWND settings = nullptr;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        settings = FindWindowW(L"QuillmereSettings", nullptr);
-        return settings && IsWindowVisible(settings) && GetForegroundWindow() == settings;
-      },
-      10000));
+  HWND settings = WaitForSettingsWindow(10000);
+  ASSERT_NE(settings, nullptr);
   Sleep(500);  // its first paint
   const UINT dpi = ExpectedDpi();
   RECT frame = {}, client = {};

@@ -138,8 +138,7 @@ TEST(ExeVersion, NamesQuillmereWithTheProjectVersion) {
   EXPECT_EQ(translation->language, 0x0409);
   EXPECT_EQ(translation->code_page, 1200);
 
-  std::wstring version;
-  for (char c : std::string(QUILLMERE_VERSION_TEXT)) version += static_cast<wchar_t>(c);
+  const std::wstring version = L"" QUILLMERE_VERSION_TEXT;
   struct Field {
     const wchar_t* name;
     std::wstring value;

@@ -7,6 +7,7 @@
 
 #include "clean/clean.h"
 #include "tests/e2e/harness.h"
+#include "tests/robustness/hostile_config.h"
 #include "tests/support.h"
 #include "tray/tray.h"
 
@@ -22,16 +23,6 @@ const char kDefaultConfig[] =
     "trim_working_sets=1\r\nflush_modified=1\r\npurge_standby=1\r\nflush_file_cache=1\r\nexclude_list=\r\n"
     "[App]\r\nstart_with_windows=0\r\nshow_status_on_clean=0\r\n";
 
-// ASCII text as the program stores config.ini: UTF-16 after its byte-order mark.
-std::string Utf16File(const char* text) {
-  std::string bytes = "\xFF\xFE";
-  for (const char* c = text; *c; ++c) {
-    bytes += *c;
-    bytes += '\0';
-  }
-  return bytes;
-}
-
 using FirstRun = QuillmereTest;
 using SecondInstance = QuillmereTest;
 using TrayIcon = QuillmereTest;
@@ -43,7 +34,8 @@ using CloseFromOutside = QuillmereTest;
 
 TEST_F(FirstRun, WritesTheDefaultsAndExitEndsWithZero) {
   ASSERT_TRUE(Start());
-  EXPECT_EQ(Config(), Utf16File(kDefaultConfig));
+  // As the program stores config.ini: UTF-16 after its byte-order mark.
+  EXPECT_EQ(Config(), Utf16(kDefaultConfig, false, true));
   EXPECT_EQ(Exit(), 0u);
   TrayIconView icon;
   EXPECT_FALSE(FindQuillmereIcon(icon)) << "the icon leaves with the program";
@@ -188,8 +180,6 @@ TEST_F(CloseFromOutside, CloseRequestsAndTheEndOfTheSessionEndItWithZeroAndTakeT
     EXPECT_EQ(WaitForExitCode(10000), 0u) << c.what;
     TrayIconView icon;
     EXPECT_FALSE(FindQuillmereIcon(icon)) << c.what << ": the icon leaves with the program";
-    CloseHandle(process_.hProcess);
-    CloseHandle(process_.hThread);
-    process_ = {};
+    ReleaseProcess();
   }
 }

@@ -19,7 +19,11 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
   }
 }
 
-int HostRun(const std::string& command, DWORD timeout_ms) {
+namespace {
+
+// Runs a command of the Linux host (xdotool) through /bin/sh and waits for
+// it; answers its exit code, or -1 when it did not finish in time.
+int HostRun(const std::string& command, DWORD timeout_ms = 15000) {
   // Wine starts Unix programs but hands back no process handle: the shell
   // leaves the exit code in a marker file that we wait for.
   // Wine's process ids are small and repeat from run to run (and between
@@ -48,13 +52,14 @@ int HostRun(const std::string& command, DWORD timeout_ms) {
     return -1;
   if (process.hProcess) CloseHandle(process.hProcess);
   if (process.hThread) CloseHandle(process.hThread);
-  std::wstring marker_path = L"Z:";
-  for (const char* p = marker; *p; ++p) marker_path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
+  std::wstring marker_path = WinePath(marker);
   std::string result;
   if (!WaitUntil([&] { return !(result = ReadFileBytes(marker_path)).empty(); }, timeout_ms)) return -1;
   DeleteFileW(marker_path.c_str());
   return atoi(result.c_str());
 }
+
+}  // namespace
 
 void MouseClick(POINT at, int button, int count) {
   // A window made under a resting pointer misses a click that comes with no
@@ -209,25 +214,9 @@ LRESULT CALLBACK MeasuringOwnerProc(HWND window, UINT message, WPARAM wParam, LP
   return DefWindowProcW(window, message, wParam, lParam);
 }
 
-// Pixels of the rectangle that differ from its top-left pixel.
-int PixelsUnlike(const RECT& area) {
-  PixelImage image = CapturePixels(nullptr, area);
-  int unlike = 0;
-  for (int y = 0; y < image.height; ++y)
-    for (int x = 0; x < image.width; ++x) unlike += image.At(x, y) != image.At(0, 0);
-  return unlike;
-}
-
-RECT OnScreen(HWND menu_window, int position) {
-  RECT frame = {};
-  GetWindowRect(menu_window, &frame);
-  RECT item = TrayMenuItemRects().at(static_cast<size_t>(position));
-  OffsetRect(&item, frame.left, frame.top);
-  return item;
-}
-
-}  // namespace
-
+// Where each item of the tray menu lies, relative to its window's top-left
+// corner. Menus of another process cannot be read, so the same menu is shown
+// in this process for an instant and measured.
 const std::vector<RECT>& TrayMenuItemRects() {
   if (!measured_menu_items.empty()) return measured_menu_items;
   WNDCLASSW window_class = {};
@@ -249,6 +238,38 @@ const std::vector<RECT>& TrayMenuItemRects() {
   return measured_menu_items;
 }
 
+// Pixels of the rectangle that differ from its top-left pixel.
+int PixelsUnlike(const RECT& area) {
+  PixelImage image = CapturePixels(nullptr, area);
+  int unlike = 0;
+  for (int y = 0; y < image.height; ++y)
+    for (int x = 0; x < image.width; ++x) unlike += image.At(x, y) != image.At(0, 0);
+  return unlike;
+}
+
+RECT OnScreen(HWND menu_window, int position) {
+  RECT frame = {};
+  GetWindowRect(menu_window, &frame);
+  RECT item = TrayMenuItemRects().at(static_cast<size_t>(position));
+  OffsetRect(&item, frame.left, frame.top);
+  return item;
+}
+
+// A real right-click on the program's tray icon; answers the menu window of
+// that process once it is drawn, or nullptr.
+HWND RightClickTrayIcon(DWORD process_id) {
+  TrayIconView icon;
+  if (!FindQuillmereIcon(icon) || TrayMenuItemRects().empty()) return nullptr;
+  MouseClick(icon.Center(), 3);
+  HWND menu = nullptr;
+  // Drawn once the first item's text is on the screen.
+  bool drawn = WaitUntil([&] { return (menu = FindMenuWindow(process_id)) && PixelsUnlike(OnScreen(menu, 0)) > 0; },
+                         10000);
+  return drawn ? menu : nullptr;
+}
+
+}  // namespace
+
 bool MenuItemChecked(HWND menu_window, int position) {
   // The check mark stands in a column of the standard width before the text.
   RECT mark = OnScreen(menu_window, position);
@@ -259,17 +280,6 @@ bool MenuItemChecked(HWND menu_window, int position) {
 void ClickMenuItem(HWND menu_window, int position) {
   RECT item = OnScreen(menu_window, position);
   MouseClick({(item.left + item.right) / 2, (item.top + item.bottom) / 2}, 1);
-}
-
-HWND RightClickTrayIcon(DWORD process_id) {
-  TrayIconView icon;
-  if (!FindQuillmereIcon(icon) || TrayMenuItemRects().empty()) return nullptr;
-  MouseClick(icon.Center(), 3);
-  HWND menu = nullptr;
-  // Drawn once the first item's text is on the screen.
-  bool drawn = WaitUntil([&] { return (menu = FindMenuWindow(process_id)) && PixelsUnlike(OnScreen(menu, 0)) > 0; },
-                         10000);
-  return drawn ? menu : nullptr;
 }
 
 bool ClickTrayMenuItem(const wchar_t* text) {
@@ -294,9 +304,33 @@ bool ClickTrayMenuItem(const wchar_t* text) {
 std::wstring ExePath() {
   char unix_path[1024] = {};
   GetEnvironmentVariableA("QUILLMERE_EXE", unix_path, sizeof unix_path);
-  std::wstring path = L"Z:";
-  for (const char* p = unix_path; *p; ++p) path += *p == '/' ? L'\\' : static_cast<wchar_t>(*p);
-  return path;
+  return WinePath(unix_path);
+}
+
+HWND WaitForSettingsWindow(DWORD timeout_ms) {
+  HWND window = nullptr;
+  bool active = WaitUntil(
+      [&] {
+        window = FindWindowW(L"QuillmereSettings", nullptr);
+        return window && IsWindowVisible(window) && GetForegroundWindow() == window;
+      },
+      timeout_ms);
+  return active ? window : nullptr;
+}
+
+POINT CentreOf(HWND window) {
+  RECT rect = {};
+  GetWindowRect(window, &rect);
+  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+}
+
+int ConfigNumber(const wchar_t* key) {
+  return static_cast<int>(GetPrivateProfileIntW(L"Clean", key, -12345, AppFile(L"config.ini").c_str()));
+}
+
+bool Inside(const RECT& inner, const RECT& outer) {
+  return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+         inner.bottom <= outer.bottom;
 }
 
 namespace {
@@ -334,9 +368,7 @@ void QuillmereTest::TearDown() {
     if (Running()) TerminateProcess(process_.hProcess, 99);
   }
   EndLeftoverCopy();
-  if (process_.hProcess) CloseHandle(process_.hProcess);
-  if (process_.hThread) CloseHandle(process_.hThread);
-  process_ = {};
+  ReleaseProcess();
   DeleteAppFolder();
   DeleteRunValue();
   DeleteAutostartTask();
@@ -373,6 +405,12 @@ DWORD QuillmereTest::StartSecondCopy(DWORD timeout_ms) {
 
 bool QuillmereTest::Running() const {
   return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+void QuillmereTest::ReleaseProcess() {
+  if (process_.hProcess) CloseHandle(process_.hProcess);
+  if (process_.hThread) CloseHandle(process_.hThread);
+  process_ = {};
 }
 
 DWORD QuillmereTest::WaitForExitCode(DWORD timeout_ms) {

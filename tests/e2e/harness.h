@@ -13,10 +13,6 @@
 // Polls `done` every 50 ms until it holds or `timeout_ms` passes.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms);
 
-// Runs a command of the Linux host (xdotool) through /bin/sh and waits for
-// it; answers its exit code, or -1 when it did not finish in time.
-int HostRun(const std::string& command, DWORD timeout_ms = 15000);
-
 // Real input on the virtual display.
 void MouseClick(POINT at, int button, int count = 1);
 // Keys go to the focused Wine window; Wine delivers hot keys only then.
@@ -55,17 +51,22 @@ std::wstring ExePath();
 // Wine shows a popup menu as a window of class "#32768"; this finds the
 // visible one of a process.
 HWND FindMenuWindow(DWORD process_id);
-// Where each item of the tray menu lies, relative to its window's top-left
-// corner. Menus of another process cannot be read, so the same menu is shown
-// in this process for an instant and measured.
-const std::vector<RECT>& TrayMenuItemRects();
 // Whether the screen shows a check mark beside that item of an open menu.
 bool MenuItemChecked(HWND menu_window, int position);
-// A real right-click on the program's tray icon; answers the menu window of
-// that process once it is drawn, or nullptr.
-HWND RightClickTrayIcon(DWORD process_id);
 // A real left click on that item of an open menu.
 void ClickMenuItem(HWND menu_window, int position);
+
+// The settings window once it is up and has become the active one: the
+// keyboard focus moved elsewhere before that would be taken back by it.
+// nullptr when that does not happen within `timeout_ms`.
+HWND WaitForSettingsWindow(DWORD timeout_ms = 5000);
+// The middle of a window on the screen, where a click on it lands.
+POINT CentreOf(HWND window);
+// A number of the "Clean" section of config.ini as the profile functions
+// read it (the file is UTF-16), or -12345 when the key is missing.
+int ConfigNumber(const wchar_t* key);
+// Whether `inner` lies wholly inside `outer`.
+bool Inside(const RECT& inner, const RECT& outer);
 
 // Each test starts with no Quillmere running, no program folder, no Run
 // value and no logon task, and ends with the program gone.
@@ -81,11 +82,14 @@ class QuillmereTest : public ::testing::Test {
   DWORD StartSecondCopy(DWORD timeout_ms = 10000);
   // Asks the program to exit through its Exit command; answers the code.
   DWORD Exit();
-  // RightClickTrayIcon on the program started here, once the tray menu's
-  // seven items are measured; the menu window, or nullptr.
+  // A real right-click on the tray icon of the program started here, once
+  // the tray menu's seven items are measured; answers the menu window once
+  // it is drawn, or nullptr.
   HWND OpenTrayMenu();
   bool Running() const;
   DWORD WaitForExitCode(DWORD timeout_ms);
+  // Closes the handles of the process started here and forgets it.
+  void ReleaseProcess();
 
   PROCESS_INFORMATION process_ = {};
   HWND main_window_ = nullptr;

@@ -13,29 +13,6 @@ namespace {
 // config.ini with the given "Clean" keys; every other key takes its default.
 std::string Config(const std::string& clean) { return "[Clean]\r\n" + clean + "[App]\r\nstart_with_windows=0\r\n"; }
 
-int ConfigNumber(const wchar_t* key) {
-  return static_cast<int>(GetPrivateProfileIntW(L"Clean", key, -12345, AppFile(L"config.ini").c_str()));
-}
-
-// Waits until the window is up and has become the active one: the keyboard
-// focus moved elsewhere before that would be taken back by it.
-HWND WaitForSettingsWindow() {
-  HWND window = nullptr;
-  WaitUntil(
-      [&] {
-        window = FindWindowW(L"QuillmereSettings", nullptr);
-        return window && IsWindowVisible(window) && GetForegroundWindow() == window;
-      },
-      5000);
-  return window;
-}
-
-POINT CentreOf(HWND window) {
-  RECT rect = {};
-  GetWindowRect(window, &rect);
-  return {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
-}
-
 // WM_GETTEXT itself: GetWindowTextW answers another process's edit control
 // with its creation text.
 std::wstring FieldText(HWND settings, int id) {

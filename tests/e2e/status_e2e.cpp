@@ -65,9 +65,7 @@ TEST_F(StatusPopupOpens, OnATrayClickInsideTheWorkAreaAndTheNextClickClosesIt) {
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   GetWindowRect(popup, &placed);
   GetClientRect(popup, &client);
-  RECT inside;
-  IntersectRect(&inside, &placed, &work);
-  EXPECT_TRUE(EqualRect(&inside, &placed)) << "inside the work area";
+  EXPECT_TRUE(Inside(placed, work)) << "inside the work area";
   EXPECT_EQ(client.right, 454);
   EXPECT_GE(client.bottom, 262 + 5 * 17) << "room for five clean lines";
   // Owned by the hidden top-level window, never by the message-only one.

@@ -55,6 +55,8 @@ std::string PlausibleText(Random& random, int lines, const char* newline) {
   return text;
 }
 
+}  // namespace
+
 std::string Utf16(const std::string& text, bool big_endian, bool bom) {
   std::string out;
   if (bom) out += big_endian ? "\xFE\xFF" : "\xFF\xFE";
@@ -70,8 +72,6 @@ std::string Utf16(const std::string& text, bool big_endian, bool bom) {
   }
   return out;
 }
-
-}  // namespace
 
 const char* HostileConfigKind(int index) {
   static const char* const kinds[HOSTILE_CONFIG_KINDS] = {
