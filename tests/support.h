@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shtypes.h>
 #include <taskschd.h>
 
 #include <string>
@@ -237,7 +238,6 @@ std::wstring CleanedBalloonText(const CleanRecord& record);
 void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text);
 
 // Paths of the system and of the Linux host under Wine.
-#include <shtypes.h>
 // The path of a known folder, or empty when the system cannot name it.
 std::wstring KnownFolderPath(REFKNOWNFOLDERID id);
 // A path of the Linux host as Wine's Z: drive shows it.

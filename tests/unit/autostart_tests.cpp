@@ -321,13 +321,6 @@ struct ScratchFile {
   }
 };
 
-std::wstring KnownFolder(const KNOWNFOLDERID& id) {
-  PWSTR path = nullptr;
-  std::wstring copy = SUCCEEDED(SHGetKnownFolderPath(id, 0, nullptr, &path)) ? path : L"";
-  CoTaskMemFree(path);
-  return copy;
-}
-
 }  // namespace
 
 TEST(ProtectedPath, RootsAreTheSystemsFoldersNormalised) {
@@ -335,7 +328,7 @@ TEST(ProtectedPath, RootsAreTheSystemsFoldersNormalised) {
   ASSERT_TRUE(GetProtectedRoots(roots));
   wchar_t windows[MAX_PATH] = {};
   ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
-  const std::wstring expected[] = {KnownFolder(FOLDERID_ProgramFiles), KnownFolder(FOLDERID_ProgramFilesX86), windows};
+  const std::wstring expected[] = {KnownFolderPath(FOLDERID_ProgramFiles), KnownFolderPath(FOLDERID_ProgramFilesX86), windows};
   for (size_t i = 0; i < PROTECTED_ROOT_COUNT; ++i) {
     wchar_t normalized[NORMALIZED_PATH_CAPACITY];
     ASSERT_TRUE(NormalizeExistingPath(normalized, expected[i].c_str())) << Narrow(expected[i]);
@@ -345,7 +338,7 @@ TEST(ProtectedPath, RootsAreTheSystemsFoldersNormalised) {
 }
 
 TEST(ProtectedPath, ShortNamesAreJudgedAsTheirLongForm) {
-  ScratchFile file(KnownFolder(FOLDERID_ProgramFiles) + L"\\Quillmere Test Folder", L"\\quillmere.exe");
+  ScratchFile file(KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Quillmere Test Folder", L"\\quillmere.exe");
   wchar_t short_path[MAX_PATH] = {};
   ASSERT_GT(GetShortPathNameW(file.path.c_str(), short_path, MAX_PATH), 0u);
   ASSERT_EQ(std::wstring(short_path).find(L"Quillmere Test Folder"), std::wstring::npos)
@@ -365,7 +358,7 @@ TEST(ProtectedPath, ShortNamesAreJudgedAsTheirLongForm) {
 }
 
 TEST(ProtectedPath, FilesOutsideTheProtectedFoldersAreRefused) {
-  std::wstring program_files = KnownFolder(FOLDERID_ProgramFiles);
+  std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
   wchar_t temp[MAX_PATH] = {};
   ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
   ScratchFile lookalike(program_files + L" Evil", L"\\quillmere.exe");
