@@ -43,6 +43,9 @@ struct AppState {
   const FilePlatform* file_platform = &kSystemFilePlatform;  // the program folder's files
   const TaskScheduler* task_scheduler = &kSystemTaskScheduler;  // the logon task
   HANDLE instance_mutex;  // the single-instance guard, while held
+  // The user's own rights (MakeUserRightsToken), made at start and closed at
+  // exit; NULL when none could be made.
+  HANDLE user_token;
   Settings settings;
   CleanState clean;
   TrayState tray;

@@ -2,6 +2,7 @@
 #include "app/app.h"
 
 #include "app/shared.h"
+#include "app/user_rights.h"
 #include "settings/settings.h"
 #include "tray/tray.h"
 
@@ -50,6 +51,7 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   }
   app.shell_window = CreateShellWindow(instance);
 
+  app.user_token = MakeUserRightsToken();
   LoadSettings(app.settings, *app.file_platform);
   SetAutostart(app.settings.start_with_windows);
   app.is_elevated = app.platform->is_elevated();
@@ -70,6 +72,8 @@ int RunMessageLoop() {
   // A quit posted from outside ends the loop with the windows still up:
   // take them down, so the icon leaves with the process.
   if (app.main_window) DestroyWindow(app.main_window);
+  if (app.user_token) CloseHandle(app.user_token);
+  app.user_token = NULL;
   ReleaseInstanceMutex();
   return static_cast<int>(static_cast<uint32_t>(message.wParam));
 }

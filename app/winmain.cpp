@@ -1,5 +1,6 @@
 // Entry point.
 #include "app/app.h"
+#include "app/user_rights.h"
 
 namespace {
 
@@ -18,6 +19,7 @@ void RestrictDllSearchToSystem32() {
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   RestrictDllSearchToSystem32();
+  EnforceRedirectionTrust();
   int exit_code = 0;
   if (!StartQuillmere(instance, &exit_code)) return exit_code;
   return RunMessageLoop();

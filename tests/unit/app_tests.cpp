@@ -2,13 +2,16 @@
 // shell windows, and the whole program run in this process.
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <string>
+#include <vector>
 
 #include "app/app.h"
 #include "tests/support.h"
 #include "tray/tray.h"
 #include "app/files.h"
 #include "app/shared.h"
+#include "app/user_rights.h"
 
 TEST(FormatBounded, RefusesCapacitiesOutsideTheIntRange) {
   wchar_t buffer[4] = {L'x', L'x', L'x', 0};
@@ -118,6 +121,110 @@ TEST(LoadSystemLibrary, LoadsFromSystem32Only) {
   EXPECT_EQ(_wcsnicmp(path, system, wcslen(system)), 0) << Narrow(path);
   FreeLibrary(module);
   EXPECT_EQ(LoadSystemLibrary(L"no-such-library.dll"), nullptr);
+}
+
+namespace {
+
+// The attributes `group` has among the token's groups; `found` false when it
+// is not one of them.
+DWORD GroupAttributes(HANDLE token, WELL_KNOWN_SID_TYPE group, bool& found) {
+  found = false;
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof sid;
+  std::vector<BYTE> buffer(8192);
+  DWORD size = 0;
+  if (!CreateWellKnownSid(group, nullptr, sid, &sid_size) ||
+      !GetTokenInformation(token, TokenGroups, buffer.data(), static_cast<DWORD>(buffer.size()), &size))
+    return 0;
+  const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+  for (DWORD i = 0; i < groups->GroupCount; ++i)
+    if (EqualSid(groups->Groups[i].Sid, sid)) {
+      found = true;
+      return groups->Groups[i].Attributes;
+    }
+  return 0;
+}
+
+// The token's integrity level (SECURITY_MANDATORY_*_RID); ~0 when unreadable.
+DWORD IntegrityLevel(HANDLE token) {
+  BYTE buffer[sizeof(TOKEN_MANDATORY_LABEL) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenIntegrityLevel, buffer, sizeof buffer, &size)) return ~DWORD{0};
+  PSID sid = reinterpret_cast<TOKEN_MANDATORY_LABEL*>(buffer)->Label.Sid;
+  return *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1);
+}
+
+// Whether a token lowered to low integrity reads back as low: Windows keeps
+// integrity levels; Wine 8 answers success and keeps none.
+bool SystemKeepsIntegrityLevels() {
+  HANDLE process = nullptr, copy = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process)) return false;
+  bool kept = false;
+  if (DuplicateTokenEx(process, TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, nullptr, SecurityImpersonation,
+                       TokenImpersonation, &copy)) {
+    BYTE low[SECURITY_MAX_SID_SIZE];
+    DWORD low_size = sizeof low;
+    TOKEN_MANDATORY_LABEL label = {{low, SE_GROUP_INTEGRITY}};
+    kept = CreateWellKnownSid(WinLowLabelSid, nullptr, low, &low_size) &&
+           SetTokenInformation(copy, TokenIntegrityLevel, &label, sizeof label + GetLengthSid(low)) &&
+           IntegrityLevel(copy) == SECURITY_MANDATORY_LOW_RID;
+    CloseHandle(copy);
+  }
+  CloseHandle(process);
+  return kept;
+}
+
+}  // namespace
+
+// The token every file in the program folder is reached with: the process's
+// user with no administrator's rights, fit for impersonating.
+TEST(UserRightsToken, ReachesNoFurtherThanTheUsersStandardToken) {
+  HANDLE token = MakeUserRightsToken();
+  ASSERT_NE(token, nullptr);
+  HANDLE process = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process));
+  DWORD size = 0;
+  TOKEN_TYPE type = TokenPrimary;
+  ASSERT_TRUE(GetTokenInformation(token, TokenType, &type, sizeof type, &size));
+  EXPECT_EQ(type, TokenImpersonation);
+  SECURITY_IMPERSONATION_LEVEL level = SecurityAnonymous;
+  ASSERT_TRUE(GetTokenInformation(token, TokenImpersonationLevel, &level, sizeof level, &size));
+  EXPECT_EQ(level, SecurityImpersonation) << "files can be opened under it, not only checked";
+
+  BYTE user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE], process_user[sizeof user];
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+  ASSERT_TRUE(GetTokenInformation(process, TokenUser, process_user, sizeof process_user, &size));
+  EXPECT_TRUE(EqualSid(reinterpret_cast<TOKEN_USER*>(user)->User.Sid,
+                       reinterpret_cast<TOKEN_USER*>(process_user)->User.Sid));
+
+  bool in_process = false, in_token = false;
+  GroupAttributes(process, WinBuiltinAdministratorsSid, in_process);
+  DWORD attributes = GroupAttributes(token, WinBuiltinAdministratorsSid, in_token);
+  EXPECT_EQ(in_token, in_process);
+  EXPECT_EQ(attributes & SE_GROUP_ENABLED, 0u) << "Administrators grants nothing";
+  if (in_process) {
+    EXPECT_NE(attributes & SE_GROUP_USE_FOR_DENY_ONLY, 0u) << "and still denies what it is denied";
+  }
+  // Wine 8 keeps no integrity level and ignores DISABLE_MAX_PRIVILEGE: only
+  // Windows can show these two.
+  if (SystemKeepsIntegrityLevels()) {
+    EXPECT_LE(IntegrityLevel(token), static_cast<DWORD>(SECURITY_MANDATORY_MEDIUM_RID));
+    BYTE buffer[4096];
+    ASSERT_TRUE(GetTokenInformation(token, TokenPrivileges, buffer, sizeof buffer, &size));
+    const TOKEN_PRIVILEGES* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(buffer);
+    LUID change_notify = {};
+    ASSERT_TRUE(LookupPrivilegeValueW(nullptr, SE_CHANGE_NOTIFY_NAME, &change_notify));
+    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+      const LUID& luid = privileges->Privileges[i].Luid;
+      EXPECT_TRUE(luid.LowPart == change_notify.LowPart && luid.HighPart == change_notify.HighPart)
+          << "a privilege beyond traverse checking";
+    }
+  } else {
+    std::cout << "[ NOTE     ] this system keeps no integrity levels (Wine): the token's integrity and "
+                 "privileges are shown on Windows only\n";
+  }
+  CloseHandle(process);
+  CloseHandle(token);
 }
 
 TEST(SingleInstance, AnExistingOrUnopenableGuardMeansASecondInstance) {
@@ -503,6 +610,7 @@ class ProgramRun : public ::testing::Test {
   void TearDown() override {
     if (app.main_window) DestroyWindow(app.main_window);
     if (app.instance_mutex) CloseHandle(app.instance_mutex);
+    if (app.user_token) CloseHandle(app.user_token);
     PumpMessages();
     DeleteAppFolder();
   }
@@ -527,6 +635,7 @@ class ProgramRun : public ::testing::Test {
     EXPECT_EQ(FindWindowW(L"QuillmereShell", nullptr), nullptr);
     EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &app.tray.data)) << "the icon is gone";
     EXPECT_FALSE(GuardHeld());
+    EXPECT_EQ(app.user_token, nullptr) << "the user's token closed";
   }
 };
 
@@ -549,6 +658,7 @@ TEST_F(ProgramRun, ExitAndEveryCloseRequestEndWithZeroAndTakeTheIconAlong) {
     Restart();
     ASSERT_TRUE(Start()) << c.what;
     ASSERT_NE(app.shell_window, nullptr);
+    EXPECT_NE(app.user_token, nullptr) << "the user's token made at start";
     EXPECT_TRUE(GuardHeld());
     EXPECT_EQ(recording_tray.Count(NIM_ADD), 1);
     if (c.target == DESTROY_SHELL) DestroyWindow(app.shell_window);
