@@ -52,7 +52,7 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   app.shell_window = CreateShellWindow(instance);
 
   app.user_token = MakeUserRightsToken();
-  LoadSettings(app.settings, *app.file_platform);
+  LoadSettings(app.settings, *app.file_platform, app.user_token);
   SetAutostart(app.settings.start_with_windows);
   app.is_elevated = app.platform->is_elevated();
 

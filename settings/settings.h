@@ -32,13 +32,15 @@ struct Settings {
 void InitDefaultSettings(Settings& settings);
 // Fills the record from %APPDATA%\Quillmere\config.ini, or on the first run
 // (no file) writes the defaults there. A folder or file refused as a link
-// leaves the defaults in memory and writes nothing. Always true.
-bool LoadSettings(Settings& settings, const FilePlatform& platform);
+// leaves the defaults in memory and writes nothing. Load and save run whole
+// under the user's own rights, `user_token` (app/files.h); without it they
+// touch no file. Always true.
+bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token);
 // Writes every key into a new UTF-16 config.ini beside the old one, carrying
 // over the rest of the old file's text (ANSI, UTF-8 or UTF-16), and puts it in
 // the old one's place in one step. False when nothing was replaced: the old
 // file is then as it was.
-bool SaveSettings(const Settings& settings, const FilePlatform& platform);
+bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token);
 
 // The Task Scheduler calls behind the logon task (settings_internal.h); the
 // program always uses kSystemTaskScheduler (AppState::task_scheduler).

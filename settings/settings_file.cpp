@@ -220,19 +220,25 @@ bool ReplaceConfigFile(const CheckedFolder& folder, const Settings& settings, co
   return ok;
 }
 
-}  // namespace
+// The save itself, while the thread impersonates the user.
+bool SaveAsUser(const Settings& settings, const wchar_t* folder_path, const FilePlatform& platform) {
+  CheckedFolder folder;
+  if (OpenCheckedFolder(folder, folder_path, true, platform) != CHECKED_FOLDER_OPEN) return false;
+  bool saved = ReplaceConfigFile(folder, settings, platform);
+  CloseCheckedFolder(folder, platform);
+  return saved;
+}
 
-bool LoadSettings(Settings& settings, const FilePlatform& platform) {
-  InitDefaultSettings(settings);
-  wchar_t folder_path[MAX_PATH];
-  if (!BuildAppFolderPath(folder_path)) return true;  // no folder to keep settings in: defaults only
+// The load itself, while the thread impersonates the user: the settings
+// from config.ini, or on the first run the defaults written there.
+void LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatform& platform) {
   CheckedFolder folder;
   FolderOpen opened = OpenCheckedFolder(folder, folder_path, false, platform);
   if (opened == CHECKED_FOLDER_MISSING) {
-    SaveSettings(settings, platform);
-    return true;
+    SaveAsUser(settings, folder_path, platform);
+    return;
   }
-  if (opened == CHECKED_FOLDER_REFUSED) return true;
+  if (opened == CHECKED_FOLDER_REFUSED) return;
   // Held while the profile functions read by name, so the name stays on the
   // file that was checked. One that is refused leaves the defaults, and the
   // file as it is.
@@ -245,27 +251,36 @@ bool LoadSettings(Settings& settings, const FilePlatform& platform) {
     for (const SettingField& entry : kSettingFields) {
       if (entry.number) {
         int32_t fallback = settings.*entry.number;
-        settings.*entry.number =
-            static_cast<int32_t>(GetPrivateProfileIntW(entry.section, entry.key, fallback, path));
+        settings.*entry.number = static_cast<int32_t>(platform.get_profile_int(entry.section, entry.key, fallback, path));
       } else {
         int32_t fallback = settings.*entry.flag ? 1 : 0;
-        settings.*entry.flag = GetPrivateProfileIntW(entry.section, entry.key, fallback, path) != 0;
+        settings.*entry.flag = platform.get_profile_int(entry.section, entry.key, fallback, path) != 0;
       }
     }
-    GetPrivateProfileStringW(L"Clean", L"exclude_list", L"", settings.exclude_list, 256, path);
+    platform.get_profile_string(L"Clean", L"exclude_list", L"", settings.exclude_list, 256, path);
   }
   if (pin != INVALID_HANDLE_VALUE) platform.close_handle(pin);
   CloseCheckedFolder(folder, platform);
-  if (missing) SaveSettings(settings, platform);  // first run: the defaults go on disk too
+  if (missing) SaveAsUser(settings, folder_path, platform);  // first run: the defaults go on disk too
+}
+
+}  // namespace
+
+bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token) {
+  InitDefaultSettings(settings);
+  wchar_t folder_path[MAX_PATH];
+  // No folder to keep settings in, or no way to reach it with the user's
+  // rights: the defaults, and nothing on disk.
+  if (!BuildAppFolderPath(folder_path) || !ImpersonateUser(user_token, platform)) return true;
+  LoadAsUser(settings, folder_path, platform);
+  StopImpersonating(platform);
   return true;
 }
 
-bool SaveSettings(const Settings& settings, const FilePlatform& platform) {
+bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token) {
   wchar_t folder_path[MAX_PATH];
-  if (!BuildAppFolderPath(folder_path)) return false;
-  CheckedFolder folder;
-  if (OpenCheckedFolder(folder, folder_path, true, platform) != CHECKED_FOLDER_OPEN) return false;
-  bool saved = ReplaceConfigFile(folder, settings, platform);
-  CloseCheckedFolder(folder, platform);
+  if (!BuildAppFolderPath(folder_path) || !ImpersonateUser(user_token, platform)) return false;
+  bool saved = SaveAsUser(settings, folder_path, platform);
+  StopImpersonating(platform);
   return saved;
 }

@@ -84,7 +84,7 @@ TEST(DefaultSettings, DefaultsReplaceWhateverTheRecordHeld) {
 
 TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
   Settings settings;
-  EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform));
+  EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform, UserToken()));
   Settings defaults = Defaults();
   EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0);
   std::vector<std::wstring> clean = {L"threshold_percent=80", L"interval_minutes=30", L"on_idle_minutes=5",
@@ -136,7 +136,7 @@ TEST_F(SettingsFile, LoadTakesEachKeyAsItStands) {
   for (const Case& c : cases) {
     ASSERT_TRUE(WriteConfig(c.file));
     Settings settings;
-    LoadSettings(settings, kSystemFilePlatform);
+    LoadSettings(settings, kSystemFilePlatform, UserToken());
     int32_t got = c.number ? settings.*c.number : settings.*c.flag;
     EXPECT_EQ(got, c.expected) << c.file;
     // Every other field keeps its default.
@@ -157,7 +157,7 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
   ASSERT_TRUE(WriteConfig(old_file));
   Settings settings;
   memset(&settings, 0xAB, sizeof settings);
-  LoadSettings(settings, kSystemFilePlatform);
+  LoadSettings(settings, kSystemFilePlatform, UserToken());
   EXPECT_EQ(settings.threshold_percent, 70);
   EXPECT_EQ(settings.clean_minute, 30);
   EXPECT_STREQ(settings.exclude_list, L"chrome.exe");
@@ -169,7 +169,7 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
   EXPECT_EQ(ReadFileBytes(config_), old_file) << "loading adds no key";
 
   // The next save keeps every line it had, in place, and adds the new keys.
-  SaveSettings(settings, kSystemFilePlatform);
+  SaveSettings(settings, kSystemFilePlatform, UserToken());
   std::vector<std::wstring> clean = ConfigSectionLines(L"Clean");
   const std::vector<std::wstring> kept = {L"threshold_percent=70", L"interval_minutes=0", L"on_idle_minutes=9",
                                           L"on_boot_delay=0",      L"silent_mode=1",      L"auto_clean=1",
@@ -186,7 +186,7 @@ TEST_F(SettingsFile, GarbageInOneKeyLeavesTheOthersAlone) {
   ASSERT_TRUE(WriteConfig("[Clean]\r\nthreshold_percent=abc\r\ninterval_minutes=99999999999999\r\non_idle_minutes=7\r\n"
                           "\x01\x02\xff=\xfe\r\n[App]\r\nstart_with_windows=1\r\n"));
   Settings settings;
-  EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform));
+  EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform, UserToken()));
   EXPECT_EQ(settings.on_idle_minutes, 7);
   EXPECT_TRUE(settings.start_with_windows);
   EXPECT_EQ(settings.on_boot_delay, 60);
@@ -196,7 +196,7 @@ TEST_F(SettingsFile, ExclusionListLoadsAtMost255Characters) {
   std::string list(300, 'x');
   ASSERT_TRUE(WriteConfig("[Clean]\r\nexclude_list=" + list + "\r\n"));
   Settings settings;
-  LoadSettings(settings, kSystemFilePlatform);
+  LoadSettings(settings, kSystemFilePlatform, UserToken());
   EXPECT_EQ(wcslen(settings.exclude_list), 255u);
 }
 
@@ -213,16 +213,16 @@ TEST_F(SettingsFile, SaveWritesEveryKeyAndRoundTrips) {
   saved.trim_working_sets = false;
   saved.flush_file_cache = false;
   wcscpy(saved.exclude_list, L"chrome.exe, Code.exe");
-  SaveSettings(saved, kSystemFilePlatform);
+  SaveSettings(saved, kSystemFilePlatform, UserToken());
   EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 15u);
   EXPECT_EQ(ConfigSectionLines(L"App").size(), 2u);
   Settings loaded;
-  LoadSettings(loaded, kSystemFilePlatform);
+  LoadSettings(loaded, kSystemFilePlatform, UserToken());
   EXPECT_EQ(memcmp(&saved, &loaded, sizeof saved), 0);
 
   // An empty list is written as a present, empty key.
   saved.exclude_list[0] = 0;
-  SaveSettings(saved, kSystemFilePlatform);
+  SaveSettings(saved, kSystemFilePlatform, UserToken());
   wchar_t value[8] = L"?";
   GetPrivateProfileStringW(L"Clean", L"exclude_list", L"missing", value, 8, config_.c_str());
   EXPECT_STREQ(value, L"");
@@ -232,9 +232,9 @@ TEST_F(SettingsFile, NamesBeyondAsciiSurviveARestart) {
   Settings saved = Defaults();
   const wchar_t list[] = L"caf\u00e9.exe, \u65e5\u672c.exe, \U0001F600.exe";
   wcscpy(saved.exclude_list, list);
-  ASSERT_TRUE(SaveSettings(saved, kSystemFilePlatform));
+  ASSERT_TRUE(SaveSettings(saved, kSystemFilePlatform, UserToken()));
   Settings loaded;
-  LoadSettings(loaded, kSystemFilePlatform);
+  LoadSettings(loaded, kSystemFilePlatform, UserToken());
   EXPECT_STREQ(loaded.exclude_list, list);
   EXPECT_EQ(memcmp(&saved, &loaded, sizeof saved), 0);
   EXPECT_NE(Utf16Text(ReadFileBytes(config_)).find(list), std::wstring::npos);
@@ -265,10 +265,10 @@ TEST_F(SettingsFile, OldFilesAreCarriedOverIntoUtf16) {
     SCOPED_TRACE(c.what);
     ASSERT_TRUE(WriteConfig(c.bytes));
     Settings settings;
-    LoadSettings(settings, kSystemFilePlatform);
+    LoadSettings(settings, kSystemFilePlatform, UserToken());
     EXPECT_EQ(settings.threshold_percent, 90);
     settings.interval_minutes = 45;
-    ASSERT_TRUE(SaveSettings(settings, kSystemFilePlatform));
+    ASSERT_TRUE(SaveSettings(settings, kSystemFilePlatform, UserToken()));
     std::wstring text = Utf16Text(ReadFileBytes(config_));
     if (!c.text.empty()) {
       // Only the twelve keys were added, each after the old lines of its section.
@@ -278,7 +278,7 @@ TEST_F(SettingsFile, OldFilesAreCarriedOverIntoUtf16) {
     EXPECT_NE(text.find(L"threshold_percent=90\r\n"), std::wstring::npos);
     EXPECT_NE(text.find(L"interval_minutes=45\r\n"), std::wstring::npos);
     Settings loaded;
-    LoadSettings(loaded, kSystemFilePlatform);
+    LoadSettings(loaded, kSystemFilePlatform, UserToken());
     EXPECT_EQ(memcmp(&settings, &loaded, sizeof settings), 0);
     if (c.text == body) {
       wchar_t note[8] = {};
@@ -400,14 +400,14 @@ TEST_F(SettingsSaveFailure, SaveRefusedOrFailedLeavesTheOldFileWhole) {
     PlantLink(c.link);
     played.failing_profile_write = c.failing_profile_write;
     played.failing_move = c.failing_move;
-    EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform));
+    EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
     EXPECT_EQ(ReadFileBytes(config_), kOld);
     EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES) << "no half-written file left";
     EXPECT_TRUE(played.open.empty());
   }
   // The same calls, played without trouble, save.
   ResetPlayedFiles();
-  EXPECT_TRUE(SaveSettings(settings, kPlayedFilePlatform));
+  EXPECT_TRUE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
   EXPECT_EQ(played.profile_writes, 17);
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 42u);
 }
@@ -418,14 +418,14 @@ TEST_F(SettingsSaveFailure, OldFileThatCannotBeReplacedStaysWhole) {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(holder, INVALID_HANDLE_VALUE);
   Settings settings = Defaults();
-  EXPECT_FALSE(SaveSettings(settings, kSystemFilePlatform));
+  EXPECT_FALSE(SaveSettings(settings, kSystemFilePlatform, UserToken()));
   CloseHandle(holder);
   EXPECT_EQ(ReadFileBytes(config_), kOld);
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
 
   // A new file left by a save cut short is no obstacle.
   ASSERT_TRUE(WriteFileBytes(new_config_, "half"));
-  EXPECT_TRUE(SaveSettings(settings, kSystemFilePlatform));
+  EXPECT_TRUE(SaveSettings(settings, kSystemFilePlatform, UserToken()));
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 80u);
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
 }
@@ -435,7 +435,7 @@ TEST_F(SettingsFileLinks, LoadThroughALinkKeepsTheDefaultsAndWritesNothing) {
     SCOPED_TRACE(link.what);
     PlantLink(link);
     Settings settings;
-    EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform));
+    EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform, UserToken()));
     Settings defaults = Defaults();
     EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0) << "the file's 90 was not read";
     EXPECT_EQ(ReadFileBytes(config_), kOld);
@@ -444,7 +444,7 @@ TEST_F(SettingsFileLinks, LoadThroughALinkKeepsTheDefaultsAndWritesNothing) {
   }
   ResetPlayedFiles();
   Settings settings;
-  LoadSettings(settings, kPlayedFilePlatform);
+  LoadSettings(settings, kPlayedFilePlatform, UserToken());
   EXPECT_EQ(settings.threshold_percent, 90);
 }
 
@@ -457,9 +457,9 @@ TEST_F(SettingsFileLinks, HardLinkedConfigIsNeitherReadNorSaved) {
   DeleteFileW(config_.c_str());
   ASSERT_TRUE(CreateHardLinkW(config_.c_str(), other.c_str(), nullptr));
   Settings settings;
-  LoadSettings(settings, kSystemFilePlatform);
+  LoadSettings(settings, kSystemFilePlatform, UserToken());
   EXPECT_STREQ(settings.exclude_list, L"");
-  EXPECT_FALSE(SaveSettings(settings, kSystemFilePlatform));
+  EXPECT_FALSE(SaveSettings(settings, kSystemFilePlatform, UserToken()));
   EXPECT_EQ(ReadFileBytes(config_), secret);
   EXPECT_EQ(ReadFileBytes(other), secret);
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES);
