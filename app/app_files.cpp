@@ -10,9 +10,10 @@
 const FilePlatform kSystemFilePlatform = {
     ImpersonateLoggedOnUser,    RevertToSelf,              CreateFileW,
     GetFileInformationByHandle, GetFinalPathNameByHandleW, CreateDirectoryW,
-    ReadFile,                   WriteFile,                 FlushFileBuffers,
-    GetPrivateProfileIntW,      GetPrivateProfileStringW,  WritePrivateProfileStringW,
-    MoveFileExW,                DeleteFileW,               CloseHandle,
+    ReadFile,                   SetFilePointerEx,          WriteFile,
+    FlushFileBuffers,           GetPrivateProfileIntW,     GetPrivateProfileStringW,
+    WritePrivateProfileStringW, MoveFileExW,               DeleteFileW,
+    CloseHandle,                GetACP,
 };
 
 bool ImpersonateUser(HANDLE user_token, const FilePlatform& platform) {

@@ -31,6 +31,7 @@ struct FilePlatform {
   DWORD(WINAPI* get_final_path)(HANDLE file, LPWSTR path, DWORD capacity, DWORD flags);
   BOOL(WINAPI* create_directory)(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
   BOOL(WINAPI* read_file)(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED overlapped);
+  BOOL(WINAPI* set_file_pointer)(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position, DWORD method);
   BOOL(WINAPI* write_file)(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped);
   BOOL(WINAPI* flush_file)(HANDLE file);
   UINT(WINAPI* get_profile_int)(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR path);
@@ -40,6 +41,7 @@ struct FilePlatform {
   BOOL(WINAPI* move_file)(LPCWSTR from, LPCWSTR to, DWORD flags);
   BOOL(WINAPI* delete_file)(LPCWSTR path);
   BOOL(WINAPI* close_handle)(HANDLE handle);
+  UINT(WINAPI* get_code_page)();  // the system's ANSI code page, which text without a mark is read in
 };
 extern const FilePlatform kSystemFilePlatform;
 

@@ -645,6 +645,13 @@ BOOL WINAPI PlayedRead(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LP
   return ReadFile(file, buffer, bytes, read, overlapped);
 }
 
+BOOL WINAPI PlayedSeek(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position, DWORD method) {
+  Note("set_file_pointer");
+  return SetFilePointerEx(file, distance, position, method);
+}
+
+UINT WINAPI PlayedCodePage() { return played.code_page ? played.code_page : GetACP(); }
+
 BOOL WINAPI PlayedWrite(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped) {
   Note("write_file");
   return WriteFile(file, buffer, bytes, written, overlapped);
@@ -702,9 +709,10 @@ BOOL WINAPI PlayedClose(HANDLE handle) {
 }  // namespace
 
 const FilePlatform kPlayedFilePlatform = {
-    PlayedImpersonate, PlayedRevert,  PlayedCreateFile,    PlayedFileInformation, PlayedFinalPath,
-    PlayedCreateDirectory, PlayedRead, PlayedWrite,        PlayedFlush,           PlayedProfileInt,
-    PlayedProfileString, PlayedProfileWrite, PlayedMove,   PlayedDelete,          PlayedClose,
+    PlayedImpersonate,   PlayedRevert,       PlayedCreateFile, PlayedFileInformation, PlayedFinalPath,
+    PlayedCreateDirectory, PlayedRead,       PlayedSeek,       PlayedWrite,           PlayedFlush,
+    PlayedProfileInt,    PlayedProfileString, PlayedProfileWrite, PlayedMove,         PlayedDelete,
+    PlayedClose,         PlayedCodePage,
 };
 
 void ResetPlayedFiles() { played = PlayedFiles{}; }

@@ -220,6 +220,7 @@ struct PlayedFiles {
   bool junction_made = false;
   std::vector<std::string> decoy_reached;
   bool refuse_impersonation = false;
+  UINT code_page = 0;  // the system's ANSI code page as the program is told it; 0: the real one
   HANDLE acting_as = nullptr;
   std::vector<PlayedFileCall> calls;  // every file call but impersonating and reverting, in order
 };

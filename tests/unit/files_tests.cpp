@@ -244,15 +244,19 @@ Settings Defaults() {
 // after the program checked it, so that every call naming a path in it
 // leads into the decoy. Under the user's own token none of them gets there.
 TEST_F(FilesUnderTheUsersRights, AFolderTurnedIntoAJunctionAfterItsCheckLeadsNowhere) {
-  enum Moment { FIRST_RUN_SAVE, SAVE, LOG_LINE };
+  enum Moment { FIRST_RUN_SAVE, SAVE, LOG_LINE, CONVERTING_LOAD };
   const struct {
     const char* what;
     Moment moment;
-  } cases[] = {{"the first run's save", FIRST_RUN_SAVE}, {"a save", SAVE}, {"a log line", LOG_LINE}};
-  const std::string old = "\xFF\xFE[\0C\0l\0e\0a\0n\0]\0\r\0\n\0";  // UTF-16 "[Clean]\r\n"
+  } cases[] = {{"the first run's save", FIRST_RUN_SAVE},
+               {"a save", SAVE},
+               {"a log line", LOG_LINE},
+               {"a load that would convert config.ini", CONVERTING_LOAD}};
+  const std::string utf16 = "\xFF\xFE[\0C\0l\0e\0a\0n\0]\0\r\0\n\0";  // "[Clean]\r\n"
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Fresh();
+    const std::string old = c.moment == CONVERTING_LOAD ? "[Clean]\r\n" : utf16;
     if (c.moment != FIRST_RUN_SAVE) {
       ASSERT_TRUE(WriteConfig(old));
     }
@@ -268,6 +272,10 @@ TEST_F(FilesUnderTheUsersRights, AFolderTurnedIntoAJunctionAfterItsCheckLeadsNow
         break;
       case LOG_LINE:
         EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform, UserToken()));
+        break;
+      case CONVERTING_LOAD:
+        EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform, UserToken()));
+        EXPECT_TRUE(settings.keep_file) << "config.ini refused: no save of this run replaces it";
         break;
     }
     EXPECT_TRUE(played.junction_made) << "the folder turned after its check";
