@@ -82,7 +82,9 @@ TEST(CheckedFiles, OnlyPlainEntriesAreGoneThrough) {
 
 namespace {
 
-// A folder of its own under the roaming folder, removed after each test.
+// A folder of its own under the roaming folder, removed with whatever it
+// holds before and after each test, so that a test that fails with files
+// left in it fails alone.
 class OpeningWithoutLinks : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -91,11 +93,11 @@ class OpeningWithoutLinks : public ::testing::Test {
     ASSERT_TRUE(GetAppDataFolder(app_data));
     parent_ = app_data;
     folder_ = parent_ + L"\\quillmere-checked";
-    RemoveDirectoryW(folder_.c_str());
+    DeleteFolder(folder_);
   }
   void TearDown() override {
     EXPECT_TRUE(played.open.empty()) << "every handle closed";
-    RemoveDirectoryW(folder_.c_str());
+    DeleteFolder(folder_);
   }
   std::wstring parent_, folder_;
 };
