@@ -110,7 +110,6 @@ bool IsRightOfPair(int i) { return i > 0 && IsLeftOfPair(i - 1); }
 constexpr int kMargin = 14;
 constexpr int kContentRight = 328;
 constexpr int kLayoutBottom = 612;  // OK and Cancel end here
-constexpr int kButtonOverhang = 4;   // Cancel ends this far right of the content
 constexpr int kEditPadding = 4;      // an edit's sunken border around its text
 constexpr int kButtonPadding = 8;
 constexpr int kButtonTextPadding = 16;
