@@ -10,9 +10,10 @@ cmake --preset windows-x64
 cmake --build --preset windows-x64
 
 # The second compiler: the same sources built with clang, whose unit tests
-# run below in the same Wine session.
+# run below in the same Wine session, and clang-tidy over the program.
 cmake --preset windows-x64-clang
 cmake --build --preset windows-x64-clang
+scripts/lint.sh
 
 . scripts/wine-session.sh
 
