@@ -112,8 +112,9 @@ FolderOpen OpenCheckedFolder(CheckedFolder& folder, const wchar_t* path, bool cr
   wchar_t* last = wcsrchr(parent_path, L'\\');
   if (!last || last == parent_path || last[-1] == L':' || last[-1] == L'\\') return CHECKED_FOLDER_REFUSED;
   *last = 0;
-  CheckedFolder parent;
-  FolderOpen parent_open = OpenCheckedFolder(parent, parent_path, false, platform);
+  CheckedFolder parent = {};
+  parent.handle = INVALID_HANDLE_VALUE;
+  FolderOpen parent_open = OpenFolderHandle(parent, parent_path, platform);
   if (parent_open != CHECKED_FOLDER_OPEN) return parent_open;
   platform.create_directory(path, nullptr);  // one that is there already is checked below
   FolderOpen opened = OpenFolderHandle(folder, path, platform);

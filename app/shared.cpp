@@ -16,6 +16,7 @@ bool IsProcessElevated() {
   return read && elevation.TokenIsElevated != 0;
 }
 
+// NOLINTNEXTLINE(cert-dcl50-cpp): a bounded front for _vsnwprintf_s, called with literal formats
 bool FormatBounded(wchar_t* buffer, size_t capacity, const wchar_t* format, ...) {
   if (capacity == 0 || capacity > 2147483647u) return false;
   va_list args;

@@ -35,7 +35,7 @@ bool IsUtf8Text(const Utf8Evidence& evidence);
 bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length);
 
 // Room for "DOMAIN\user": two names of at most 256 characters.
-constexpr size_t ACCOUNT_NAME_CAPACITY = 2 * 257;
+constexpr size_t ACCOUNT_NAME_CAPACITY = size_t{2} * 257;
 // "domain\name", or the name alone when there is no domain; false (and
 // empty) when the name is missing or the result does not fit.
 bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* domain, const wchar_t* name);

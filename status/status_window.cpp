@@ -222,6 +222,7 @@ StatusAnchor StatusPopupAnchor(const RECT& icon, const RECT& work, const RECT& m
       break;
     case LEFT:
       anchor.point = {(icon.right > work.left ? icon.right : work.left) + gap, centre.y};
+      // NOLINTNEXTLINE(misc-redundant-expression): both 0, named as in the other cases
       anchor.flags = TPM_LEFTALIGN | TPM_VCENTERALIGN | TPM_HORIZONTAL;
       break;
     case RIGHT:

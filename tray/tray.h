@@ -67,7 +67,7 @@ bool AddTrayIcon(HWND window);
 // that never gets a notification area does not linger unseen. After a
 // taskbar restart it never gives up: the session has a shell, and the
 // program goes on cleaning until the new taskbar takes the icon.
-constexpr uint64_t TRAY_ADD_START_RETRY_MS = 10 * 60 * 1000;
+constexpr uint64_t TRAY_ADD_START_RETRY_MS = 10ull * 60 * 1000;
 enum TrayAddStep { TRAY_ADD_DONE, TRAY_ADD_WAIT, TRAY_ADD_GIVE_UP };
 TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64_t first_failure_tick);
 // The add at start: draws the icon at once when the shell takes it, and

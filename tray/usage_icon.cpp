@@ -14,8 +14,8 @@ constexpr int kLargestIconSize = 256;
 constexpr int kMaskRowBytes = kLargestIconSize / 8;
 // One icon image laid out as an .ico file keeps it: the header, the colour
 // rows from the bottom up, then the AND mask.
-BYTE icon_image[sizeof(BITMAPINFOHEADER) + kLargestIconSize * kLargestIconSize * 4 +
-                kLargestIconSize * kMaskRowBytes];
+BYTE icon_image[sizeof(BITMAPINFOHEADER) + sizeof(DWORD) * kLargestIconSize * kLargestIconSize +
+                size_t{kLargestIconSize} * kMaskRowBytes];
 
 DWORD PixelOf(COLORREF colour) {
   return 0xFF000000u | (static_cast<DWORD>(GetRValue(colour)) << 16) | (GetGValue(colour) << 8) | GetBValue(colour);
@@ -38,16 +38,17 @@ HICON DrawUsageIcon(const TrayShown& picture) {
   DWORD background = PixelOf(RGB(28, 28, 35));
   DWORD bar = PixelOf(picture.bar_colour);
   for (int y = 0; y < size; ++y) {
-    DWORD* row = pixels + (size - 1 - y) * size;  // y counts from the top
+    DWORD* row = pixels + static_cast<size_t>(size - 1 - y) * size;  // y counts from the top
     DWORD fill = y >= picture.bar_top ? bar : background;
     row[0] = background;
     for (int x = 1; x < size - 1; ++x) row[x] = fill;
     row[size - 1] = background;
   }
   // All clear: every pixel opaque. Rows are padded to four bytes.
-  DWORD mask_bytes = static_cast<DWORD>(size * ((size + 31) / 32) * 4);
-  ZeroMemory(pixels + size * size, mask_bytes);
-  DWORD image_bytes = static_cast<DWORD>(sizeof header + size * size * 4) + mask_bytes;
+  const size_t pixel_count = static_cast<size_t>(size) * size;
+  const size_t mask_bytes = static_cast<size_t>(size) * ((size + 31) / 32) * 4;
+  ZeroMemory(pixels + pixel_count, mask_bytes);
+  DWORD image_bytes = static_cast<DWORD>(sizeof header + pixel_count * sizeof(DWORD) + mask_bytes);
   return CreateIconFromResourceEx(icon_image, image_bytes, TRUE, 0x00030000, size, size, LR_DEFAULTCOLOR);
 }
 }  // namespace
