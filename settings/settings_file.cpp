@@ -62,6 +62,8 @@ TextEncoding DetectTextEncoding(const BYTE* head, size_t count, size_t& mark) {
 }
 
 size_t WholeCharacterBytes(TextEncoding encoding, UINT code_page, const BYTE* bytes, size_t count) {
+  // A system whose ANSI code page is UTF-8 reads text without a mark as UTF-8.
+  if (encoding == TEXT_ANSI && code_page == CP_UTF8) encoding = TEXT_UTF8;
   switch (encoding) {
     case TEXT_UTF16LE:
     case TEXT_UTF16BE:
@@ -76,7 +78,6 @@ size_t WholeCharacterBytes(TextEncoding encoding, UINT code_page, const BYTE* by
       }
       return count;
     case TEXT_ANSI: {
-      if (code_page == CP_UTF8) return WholeCharacterBytes(TEXT_UTF8, code_page, bytes, count);
       // Walk from a character boundary, so a trail byte that looks like a
       // lead byte is never taken for one.
       size_t i = 0;
