@@ -219,8 +219,6 @@ class Release : public QuillmereTest {
     RemoveDirectoryW((KnownFolderPath(FOLDERID_ProgramData) + L"\\Other Place").c_str());
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0);
     DeleteFileW(Shortcut().c_str());
-    DeleteTask(kOtherUserTask);
-    DeleteTask(kUnrelatedTask);
   }
   // The installed copy's settings and log, as its user left them.
   void WriteSettingsAndLog() {
@@ -313,31 +311,36 @@ TEST_F(SilentUpgrade, ReplacesTheRunningCopyStartsTheNewOneAndKeepsOneEntry) {
 // another session, out of the installer's sight): a silent upgrade stops
 // with exit code 2 and replaces nothing.
 TEST_F(SilentUpgrade, StopsWhenTheInstalledExeCannotBeFreed) {
-  ASSERT_EQ(RunSetup(OlderInstaller()), 0u);
   const std::wstring installed = DefaultFolder() + L"\\quillmere.exe";
+  for (bool stubborn_copy : {true, false}) {
+    SCOPED_TRACE(stubborn_copy ? "a copy that ignores WM_CLOSE" : "the exe held open");
+    ASSERT_EQ(RunSetup(OlderInstaller()), 0u);
+    // This process plays the copy, or holds the exe as a running one would.
+    WNDCLASSW window_class = {};
+    window_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+      return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, wParam, lParam);
+    };
+    window_class.lpszClassName = L"QuillmereShell";
+    HWND stubborn = nullptr;
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (stubborn_copy) {
+      ASSERT_NE(RegisterClassW(&window_class), 0);
+      stubborn = CreateWindowExW(0, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                                 nullptr);
+      ASSERT_NE(stubborn, nullptr);
+    } else {
+      held = CreateFileW(installed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
 
-  // This process plays a copy that ignores WM_CLOSE.
-  WNDCLASSW window_class = {};
-  window_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
-    return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, wParam, lParam);
-  };
-  window_class.lpszClassName = L"QuillmereShell";
-  ASSERT_NE(RegisterClassW(&window_class), 0);
-  HWND stubborn = CreateWindowExW(0, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                  nullptr, nullptr);
-  ASSERT_NE(stubborn, nullptr);
-  EXPECT_EQ(RunSetup(Installer()), 2u);
-  DestroyWindow(stubborn);
-  UnregisterClassW(window_class.lpszClassName, nullptr);
-  EXPECT_TRUE(ReadFileBytes(installed) == OlderExe());
-  EXPECT_EQ(EntryText(L"DisplayVersion"), kOlderVersion);
+    EXPECT_EQ(RunSetup(Installer()), 2u);
 
-  HANDLE held = CreateFileW(installed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(RunSetup(Installer()), 2u);
-  CloseHandle(held);
-  EXPECT_TRUE(ReadFileBytes(installed) == OlderExe());
-  EXPECT_EQ(EntryText(L"DisplayVersion"), kOlderVersion);
+    if (stubborn) DestroyWindow(stubborn);
+    if (stubborn_copy) UnregisterClassW(window_class.lpszClassName, nullptr);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_TRUE(ReadFileBytes(installed) == OlderExe()) << "the older exe stays";
+    EXPECT_EQ(EntryText(L"DisplayVersion"), kOlderVersion);
+  }
 }
 
 TEST_F(SilentUninstall, RemovesTheProgramItsTasksAndRunValueAndKeepsTheSettings) {
@@ -370,6 +373,8 @@ TEST_F(SilentUninstall, RemovesTheProgramItsTasksAndRunValueAndKeepsTheSettings)
   EXPECT_EQ(ReadRunValue(), L"");
   ExpectSettingsAndLogKept();
   EXPECT_EQ(FindMainWindow(), nullptr) << "nothing started again";
+  DeleteTask(kOtherUserTask);
+  DeleteTask(kUnrelatedTask);
 }
 
 TEST_F(SilentUninstall, LeavesTheRunValueOfAnotherCopy) {
