@@ -38,10 +38,12 @@ if [ -n "${QUILLMERE_SIGN_PFX:-}" ]; then
   sign="$root/scripts/sign.sh"
 fi
 
-# The exe alone, in a build folder of its own.
+# The exe alone, in a build folder of its own, made afresh: nothing of an
+# earlier configuration reaches a release.
 build=build-release
+rm -rf "$build" dist
 cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64-x86_64.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF --no-warn-unused-cli >/dev/null
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
 cmake --build "$build" --target quillmere
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "release: no project version in $build/CMakeCache.txt" >&2; exit 1; }
@@ -52,7 +54,6 @@ zip="Quillmere-$version-portable.zip"
 # ends, one mode and the commit's date on every file (a zip stores dates in
 # two-second steps, so an even second).
 stage="$root/$build/stage"
-rm -rf "$stage" dist
 mkdir -p "$stage" dist
 cp "$build/quillmere.exe" "$stage/quillmere.exe"
 [ -z "$sign" ] || "$sign" "$stage/quillmere.exe"
