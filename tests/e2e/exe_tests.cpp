@@ -148,7 +148,7 @@ TEST(ExeVersion, NamesQuillmereWithTheProjectVersion) {
       {L"ProductName", L"Quillmere"},
       {L"FileVersion", version},
       {L"ProductVersion", version},
-      {L"LegalCopyright", L"Copyright (C) 2026 Quillmere developers"},
+      {L"LegalCopyright", L"Copyright (C) 2026 The Quillmere developers"},
       {L"InternalName", L"quillmere"},
       {L"OriginalFilename", L"quillmere.exe"},
   };

@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Builds a release of Quillmere into dist/: Quillmere-<version>-setup.exe (the
+# installer), Quillmere-<version>-portable.zip (quillmere.exe, README.txt and
+# LICENSE.txt) and SHA256SUMS for both. <version> is the one of project() in
+# CMakeLists.txt. The same commit gives the same bytes in any folder at any
+# time: every date in the release is the commit's (SOURCE_DATE_EPOCH, taken
+# from git unless set).
+#
+# Signing: with QUILLMERE_SIGN_PFX naming a PKCS#12 certificate (and
+# QUILLMERE_SIGN_PASSWORD_FILE a file holding its password, if it has one),
+# quillmere.exe, the uninstaller and the installer are signed before the
+# checksums are taken; without it the release is unsigned.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+scripts/install-deps.sh
+
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null) ||
+    { echo "release: not a git checkout; set SOURCE_DATE_EPOCH to the commit's time" >&2; exit 1; }
+fi
+export SOURCE_DATE_EPOCH
+if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
+  echo "release: warning: the tree has uncommitted changes; the release holds them but bears the last commit's date" >&2
+fi
+
+sign=""
+if [ -n "${QUILLMERE_SIGN_PFX:-}" ]; then
+  [ -r "$QUILLMERE_SIGN_PFX" ] || { echo "release: cannot read QUILLMERE_SIGN_PFX ($QUILLMERE_SIGN_PFX)" >&2; exit 1; }
+  QUILLMERE_SIGN_PFX=$(realpath "$QUILLMERE_SIGN_PFX")
+  if [ -n "${QUILLMERE_SIGN_PASSWORD_FILE:-}" ]; then
+    [ -r "$QUILLMERE_SIGN_PASSWORD_FILE" ] ||
+      { echo "release: cannot read QUILLMERE_SIGN_PASSWORD_FILE ($QUILLMERE_SIGN_PASSWORD_FILE)" >&2; exit 1; }
+    QUILLMERE_SIGN_PASSWORD_FILE=$(realpath "$QUILLMERE_SIGN_PASSWORD_FILE")
+  fi
+  export QUILLMERE_SIGN_PFX QUILLMERE_SIGN_PASSWORD_FILE
+  sign="$root/scripts/sign.sh"
+fi
+
+# The exe alone, in a build folder of its own, made afresh: nothing of an
+# earlier configuration reaches a release.
+build=build-release
+rm -rf "$build" dist
+cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
+cmake --build "$build" --target quillmere
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || { echo "release: no project version in $build/CMakeCache.txt" >&2; exit 1; }
+setup="Quillmere-$version-setup.exe"
+zip="Quillmere-$version-portable.zip"
+
+# What goes into the zip and the installer: text files with Windows line
+# ends, one mode and the commit's date on every file (a zip stores dates in
+# two-second steps, so an even second).
+stage="$root/$build/stage"
+mkdir -p "$stage" dist
+cp "$build/quillmere.exe" "$stage/quillmere.exe"
+[ -z "$sign" ] || "$sign" "$stage/quillmere.exe"
+sed -e "s/@VERSION@/$version/g" -e 's/\r*$/\r/' packaging/README.txt >"$stage/README.txt"
+sed -e 's/\r*$/\r/' LICENSE >"$stage/LICENSE.txt"
+chmod 644 "$stage"/*
+touch -d "@$(( SOURCE_DATE_EPOCH / 2 * 2 ))" "$stage"/*
+
+(cd "$stage" && TZ=UTC zip -X -q -9 "$root/dist/$zip" quillmere.exe README.txt LICENSE.txt)
+makensis -V2 -WX -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$root/dist/$setup" \
+  ${sign:+-DSIGN="$sign"} "$root/packaging/quillmere.nsi"
+(cd dist && sha256sum "$setup" "$zip" >SHA256SUMS)
+
+echo "Release $version${sign:+ (signed)} in $root/dist:"
+(cd dist && ls -l "$setup" "$zip" SHA256SUMS)

@@ -1,0 +1,479 @@
+// The release's installer and uninstaller, run as a user and Windows run
+// them: a silent install, the installed program starting, an upgrade while
+// it runs, the removal with what it takes and what it keeps, the wizards
+// clicked through, and the refusals.
+#include <shlobj.h>
+#include <knownfolders.h>
+#include <objbase.h>
+
+#include <stdlib.h>
+
+#include "tests/e2e/harness.h"
+#include "tests/support.h"
+#include "version.h"
+
+namespace {
+
+const wchar_t kUninstallKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmere";
+const wchar_t kUninstallRoot[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+// The version of project(), and the one the older installer was built with.
+const wchar_t kVersion[] = L"" QUILLMERE_VERSION_TEXT;
+const wchar_t kOlderVersion[] = L"0.9.0";
+// Another user's logon task, and one of another program that only shares
+// the start of the name.
+const wchar_t kOtherUserTask[] = L"Quillmere S-1-5-21-1111111111-2222222222-3333333333-1001";
+const wchar_t kUnrelatedTask[] = L"Quillmere Helper";
+const wchar_t kTaskXml[] =
+    L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
+    L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
+    L"<Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy></Settings>\r\n"
+    L"<Actions><Exec><Command>C:\\quillmere.exe</Command></Exec></Actions>\r\n"
+    L"</Task>\r\n";
+const char kSettings[] = "[Clean]\r\nthreshold_percent=77\r\n[App]\r\nstart_with_windows=0\r\n";
+const char kLog[] = "2026-12-10 14:05:09  Freed 1235 MB  (87 processes)\r\n";
+
+std::wstring EnvPath(const char* name) {
+  const char* value = getenv(name);
+  return value ? WinePath(value) : std::wstring();
+}
+std::wstring Installer() { return EnvPath("QUILLMERE_SETUP"); }
+std::wstring OlderInstaller() { return EnvPath("QUILLMERE_OLDER_SETUP"); }
+// The quillmere.exe that the release ships, and the one of the older setup.
+std::string ReleaseExe() { return ReadFileBytes(EnvPath("QUILLMERE_RELEASE_EXE")); }
+std::string OlderExe() { return ReadFileBytes(EnvPath("QUILLMERE_OLDER_EXE")); }
+
+std::wstring DefaultFolder() { return KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Quillmere"; }
+std::wstring OtherFolder() { return KnownFolderPath(FOLDERID_ProgramData) + L"\\Other Place\\Quillmere"; }
+std::wstring Shortcut() { return KnownFolderPath(FOLDERID_CommonPrograms) + L"\\Quillmere.lnk"; }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Starts `command_line` as Windows starts an UninstallString, and waits for
+// it; answers its exit code, or -1 when it did not end within two minutes.
+DWORD RunCommand(std::wstring command_line) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return static_cast<DWORD>(-2);
+  DWORD code = static_cast<DWORD>(-1);
+  if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  // Wine reports a process ended once its last thread has, and closes its
+  // handles (its current folder among them, which no one can remove while
+  // it is open) a moment later: gone when it can no longer be opened.
+  WaitUntil(
+      [&] {
+        HANDLE left = OpenProcess(SYNCHRONIZE, FALSE, process.dwProcessId);
+        if (left) CloseHandle(left);
+        return left == nullptr;
+      },
+      5000);
+  return code;
+}
+DWORD RunSetup(const std::wstring& setup, const std::wstring& arguments = L"/S") {
+  return RunCommand(Quoted(setup) + L" " + arguments);
+}
+
+HKEY OpenEntry(const wchar_t* key = kUninstallKey) {
+  HKEY entry = nullptr;
+  return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &entry) == ERROR_SUCCESS ? entry
+                                                                                                       : nullptr;
+}
+bool EntryExists() {
+  HKEY entry = OpenEntry();
+  if (entry) RegCloseKey(entry);
+  return entry != nullptr;
+}
+// A text value of the Installed-apps entry, "<missing>" when there is none.
+std::wstring EntryText(const wchar_t* name) {
+  wchar_t text[1024] = {};
+  DWORD size = sizeof text - sizeof(wchar_t);
+  HKEY entry = OpenEntry();
+  LONG result = entry ? RegGetValueW(entry, nullptr, name, RRF_RT_REG_SZ, nullptr, text, &size) : ERROR_FILE_NOT_FOUND;
+  if (entry) RegCloseKey(entry);
+  return result == ERROR_SUCCESS ? std::wstring(text) : std::wstring(L"<missing>");
+}
+DWORD EntryNumber(const wchar_t* name) {
+  DWORD number = 0xDEADBEEF, size = sizeof number;
+  HKEY entry = OpenEntry();
+  if (entry) RegGetValueW(entry, nullptr, name, RRF_RT_REG_DWORD, nullptr, &number, &size);
+  if (entry) RegCloseKey(entry);
+  return number;
+}
+// Entries of Installed apps, under any key, that show the name Quillmere.
+int EntriesNamedQuillmere() {
+  HKEY root = OpenEntry(kUninstallRoot);
+  if (!root) return -1;
+  int count = 0;
+  wchar_t key[256];
+  for (DWORD i = 0, length = 256; RegEnumKeyExW(root, i, key, &length, nullptr, nullptr, nullptr, nullptr) ==
+                                  ERROR_SUCCESS;
+       ++i, length = 256) {
+    wchar_t name[256] = {};
+    DWORD size = sizeof name - sizeof(wchar_t);
+    if (RegGetValueW(root, key, L"DisplayName", RRF_RT_REG_SZ, nullptr, name, &size) == ERROR_SUCCESS)
+      count += wcscmp(name, L"Quillmere") == 0;
+  }
+  RegCloseKey(root);
+  return count;
+}
+
+// The file a shortcut starts, read through the shell's own link object.
+std::wstring ShortcutTarget(const std::wstring& link) {
+  std::wstring target = L"<unreadable>";
+  IShellLinkW* shell_link = nullptr;
+  IPersistFile* file = nullptr;
+  if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                 reinterpret_cast<void**>(&shell_link))) &&
+      SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+      SUCCEEDED(file->Load(link.c_str(), STGM_READ))) {
+    wchar_t path[MAX_PATH] = {};
+    if (SUCCEEDED(shell_link->GetPath(path, MAX_PATH, nullptr, SLGP_RAWPATH))) target = path;
+  }
+  if (file) file->Release();
+  if (shell_link) shell_link->Release();
+  return target;
+}
+
+// What the installer puts in a folder, gone by hand.
+void RemoveInstalledFiles(const std::wstring& folder) {
+  for (const wchar_t* name : {L"quillmere.exe", L"uninstall.exe", L"LICENSE.txt"})
+    DeleteFileW((folder + L"\\" + name).c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
+void DeleteTask(const wchar_t* name) {
+  wchar_t system[MAX_PATH] = {};
+  GetSystemDirectoryW(system, MAX_PATH);
+  RunCommand(Quoted(std::wstring(system) + L"\\schtasks.exe") + L" /delete /tn " + Quoted(name) + L" /f");
+}
+
+DWORD ProcessOf(HWND window) {
+  DWORD id = 0;
+  GetWindowThreadProcessId(window, &id);
+  return id;
+}
+
+// The wizards of the installer and the uninstaller, driven through their
+// controls as a user's clicks would.
+HWND WaitForWizard(const wchar_t* title) {
+  HWND wizard = nullptr;
+  WaitUntil([&] { return (wizard = FindWindowW(L"#32770", title)) != nullptr && IsWindowVisible(wizard); }, 30000);
+  return wizard;
+}
+std::wstring TextOf(HWND window) {
+  wchar_t text[256] = {};
+  GetWindowTextW(window, text, 256);
+  return text;
+}
+// The visible control of the wizard's current page that shows `text`.
+HWND FindControl(HWND wizard, const std::wstring& text) {
+  struct Search {
+    const std::wstring* text;
+    HWND found;
+  } search = {&text, nullptr};
+  EnumChildWindows(
+      wizard,
+      [](HWND child, LPARAM data) -> BOOL {
+        Search* search = reinterpret_cast<Search*>(data);
+        if (IsWindowVisible(child) && TextOf(child) == *search->text) search->found = child;
+        return search->found == nullptr;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+// Clicks the wizard's forward button once it reads `label`.
+bool ClickForward(HWND wizard, const wchar_t* label) {
+  HWND button = GetDlgItem(wizard, IDOK);
+  if (!WaitUntil([&] { return TextOf(button) == label && IsWindowEnabled(button); }, 30000)) return false;
+  PostMessageW(button, BM_CLICK, 0, 0);
+  return true;
+}
+bool Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+// Each test starts with nothing installed and no Quillmere running, and
+// leaves it so.
+class Release : public QuillmereTest {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(Installer().empty()) << "run through scripts/test.sh, which builds the release";
+    QuillmereTest::SetUp();
+    // Wine copies each Start menu shortcut into the Linux desktop's menus:
+    // not from this prefix.
+    RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\DllOverrides", L"winemenubuilder.exe", REG_SZ, L"",
+                    sizeof(wchar_t));
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    RemoveInstallation();
+  }
+  void TearDown() override {
+    QuillmereTest::TearDown();
+    RemoveInstallation();
+    CoUninitialize();
+  }
+  void RemoveInstallation() {
+    RemoveInstalledFiles(DefaultFolder());
+    RemoveInstalledFiles(OtherFolder());
+    RemoveDirectoryW((KnownFolderPath(FOLDERID_ProgramData) + L"\\Other Place").c_str());
+    RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0);
+    DeleteFileW(Shortcut().c_str());
+  }
+  // The installed copy's settings and log, as its user left them.
+  void WriteSettingsAndLog() {
+    ASSERT_TRUE(WriteConfig(kSettings));
+    ASSERT_TRUE(WriteFileBytes(AppFile(L"clean.log"), kLog));
+  }
+  void ExpectSettingsAndLogKept() {
+    EXPECT_EQ(ReadFileBytes(AppFile(L"config.ini")), kSettings);
+    EXPECT_EQ(ReadFileBytes(AppFile(L"clean.log")), kLog);
+  }
+  // Everything an install puts in place, for a copy in `folder`.
+  void ExpectInstalled(const std::wstring& folder, const std::string& exe, const std::wstring& version) {
+    const std::wstring installed = folder + L"\\quillmere.exe";
+    EXPECT_TRUE(ReadFileBytes(installed) == exe) << "the exe of that release";
+    EXPECT_TRUE(Exists(folder + L"\\uninstall.exe"));
+    EXPECT_EQ(ReadFileBytes(folder + L"\\LICENSE.txt").rfind("MIT License\r\n", 0), 0u);
+
+    EXPECT_EQ(EntryText(L"DisplayName"), L"Quillmere");
+    EXPECT_EQ(EntryText(L"DisplayVersion"), version);
+    EXPECT_EQ(EntryText(L"Publisher"), L"The Quillmere developers");
+    EXPECT_EQ(EntryText(L"DisplayIcon"), installed);
+    EXPECT_EQ(EntryText(L"InstallLocation"), folder);
+    EXPECT_EQ(EntryText(L"UninstallString"), Quoted(folder + L"\\uninstall.exe"));
+    EXPECT_EQ(EntryText(L"QuietUninstallString"), Quoted(folder + L"\\uninstall.exe") + L" /S");
+    EXPECT_EQ(EntryNumber(L"NoModify"), 1u);
+    EXPECT_EQ(EntryNumber(L"NoRepair"), 1u);
+    // In KB, as Windows shows it: the three files, each rounded.
+    size_t bytes = exe.size() + ReadFileBytes(folder + L"\\uninstall.exe").size() +
+                   ReadFileBytes(folder + L"\\LICENSE.txt").size();
+    EXPECT_NEAR(static_cast<double>(EntryNumber(L"EstimatedSize")), bytes / 1024.0, 3.0);
+    EXPECT_EQ(EntriesNamedQuillmere(), 1);
+
+    EXPECT_EQ(ShortcutTarget(Shortcut()), installed);
+  }
+  // Waits for the removal a silent uninstaller carries out from a copy of
+  // itself after it has returned: the entry goes last.
+  bool WaitForRemoval(const std::wstring& folder) {
+    return WaitUntil([&] { return !EntryExists() && !Exists(folder); }, 60000);
+  }
+};
+
+using SilentInstall = Release;
+using SilentUpgrade = Release;
+using SilentUninstall = Release;
+using RepeatedUninstall = Release;
+using OlderWindows = Release;
+using InteractiveInstall = Release;
+using InteractiveUninstall = Release;
+
+}  // namespace
+
+TEST_F(SilentInstall, PutsTheProgramItsEntryAndShortcutInPlaceAndItStarts) {
+  WriteSettingsAndLog();
+  ASSERT_EQ(RunSetup(Installer()), 0u);
+  ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+  ExpectSettingsAndLogKept();
+  EXPECT_FALSE(Running()) << "a fresh silent install starts nothing";
+  EXPECT_EQ(FindMainWindow(), nullptr);
+
+  ASSERT_TRUE(Start(DefaultFolder() + L"\\quillmere.exe")) << "the installed copy shows its tray icon";
+  EXPECT_EQ(Exit(), 0u);
+}
+
+TEST_F(SilentInstall, GoesWhereDSays) {
+  ASSERT_EQ(RunSetup(Installer(), L"/S /D=" + OtherFolder()), 0u);
+  ExpectInstalled(OtherFolder(), ReleaseExe(), kVersion);
+  EXPECT_FALSE(Exists(DefaultFolder()));
+}
+
+TEST_F(SilentUpgrade, ReplacesTheRunningCopyStartsTheNewOneAndKeepsOneEntry) {
+  ASSERT_NE(OlderExe(), ReleaseExe()) << "the older setup carries an exe of its own";
+  ASSERT_EQ(RunSetup(OlderInstaller()), 0u);
+  ExpectInstalled(DefaultFolder(), OlderExe(), kOlderVersion);
+  WriteSettingsAndLog();
+  ASSERT_TRUE(Start(DefaultFolder() + L"\\quillmere.exe"));
+  const DWORD older = process_.dwProcessId;
+
+  ASSERT_EQ(RunSetup(Installer()), 0u);
+  EXPECT_EQ(WaitForExitCode(0), 0u) << "the older copy ended cleanly before its exe was replaced";
+  ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+  HWND window = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (window = FindMainWindow()) != nullptr && ProcessOf(window) != older; }, 15000))
+      << "the new copy runs";
+  TrayIconView icon;
+  EXPECT_TRUE(WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 15000));
+  ExpectSettingsAndLogKept();
+}
+
+// A copy that does not end, or an exe that something holds (a copy in
+// another session, out of the installer's sight): a silent upgrade stops
+// with exit code 2 and replaces nothing.
+TEST_F(SilentUpgrade, StopsWhenTheInstalledExeCannotBeFreed) {
+  const std::wstring installed = DefaultFolder() + L"\\quillmere.exe";
+  for (bool stubborn_copy : {true, false}) {
+    SCOPED_TRACE(stubborn_copy ? "a copy that ignores WM_CLOSE" : "the exe held open");
+    ASSERT_EQ(RunSetup(OlderInstaller()), 0u);
+    // This process plays the copy, or holds the exe as a running one would.
+    WNDCLASSW window_class = {};
+    window_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
+      return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, wParam, lParam);
+    };
+    window_class.lpszClassName = L"QuillmereShell";
+    HWND stubborn = nullptr;
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (stubborn_copy) {
+      ASSERT_NE(RegisterClassW(&window_class), 0);
+      stubborn = CreateWindowExW(0, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                                 nullptr);
+      ASSERT_NE(stubborn, nullptr);
+    } else {
+      held = CreateFileW(installed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    }
+
+    EXPECT_EQ(RunSetup(Installer()), 2u);
+
+    if (stubborn) DestroyWindow(stubborn);
+    if (stubborn_copy) UnregisterClassW(window_class.lpszClassName, nullptr);
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_TRUE(ReadFileBytes(installed) == OlderExe()) << "the older exe stays";
+    EXPECT_EQ(EntryText(L"DisplayVersion"), kOlderVersion);
+  }
+}
+
+TEST_F(SilentUninstall, RemovesTheProgramItsTasksAndRunValueAndKeepsTheSettings) {
+  ASSERT_EQ(RunSetup(Installer()), 0u);
+  const std::wstring folder = DefaultFolder();
+  const std::wstring installed = folder + L"\\quillmere.exe";
+  WriteSettingsAndLog();
+  ASSERT_TRUE(Start(installed));
+  // What "Start with Windows" leaves, for this user and another, and the
+  // task of earlier versions; and a task of another program.
+  ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), kTaskXml));
+  ASSERT_TRUE(RegisterAutostartTask(kOtherUserTask, kTaskXml));
+  ASSERT_TRUE(RegisterAutostartTask(kLegacyTaskName, kTaskXml));
+  ASSERT_TRUE(RegisterAutostartTask(kUnrelatedTask, kTaskXml));
+  const std::wstring run_value = Quoted(installed);
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Quillmere", REG_SZ, run_value.c_str(),
+                            static_cast<DWORD>((run_value.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+
+  ASSERT_EQ(RunCommand(EntryText(L"QuietUninstallString")), 0u);
+  ASSERT_TRUE(WaitForRemoval(folder));
+  EXPECT_EQ(WaitForExitCode(0), 0u) << "the running copy ended cleanly";
+  EXPECT_FALSE(Exists(folder));
+  EXPECT_FALSE(Exists(Shortcut()));
+  EXPECT_EQ(EntriesNamedQuillmere(), 0);
+  EXPECT_FALSE(ReadAutostartTask(UserTaskName()).exists);
+  EXPECT_FALSE(ReadAutostartTask(kOtherUserTask).exists);
+  EXPECT_FALSE(ReadAutostartTask(kLegacyTaskName).exists);
+  EXPECT_TRUE(ReadAutostartTask(kUnrelatedTask).exists);
+  EXPECT_EQ(ReadRunValue(), L"");
+  ExpectSettingsAndLogKept();
+  EXPECT_EQ(FindMainWindow(), nullptr) << "nothing started again";
+  DeleteTask(kOtherUserTask);
+  DeleteTask(kUnrelatedTask);
+}
+
+TEST_F(SilentUninstall, LeavesTheRunValueOfAnotherCopy) {
+  ASSERT_EQ(RunSetup(Installer()), 0u);
+  const std::wstring elsewhere = Quoted(KnownFolderPath(FOLDERID_Desktop) + L"\\quillmere.exe");
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Quillmere", REG_SZ, elsewhere.c_str(),
+                            static_cast<DWORD>((elsewhere.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RunCommand(EntryText(L"QuietUninstallString")), 0u);
+  ASSERT_TRUE(WaitForRemoval(DefaultFolder()));
+  EXPECT_EQ(ReadRunValue(), elsewhere);
+}
+
+// The uninstaller run from a copy of itself, as Windows runs one from its
+// temporary folder: once after the exe was deleted by hand, and once more.
+TEST_F(RepeatedUninstall, EndsCleanlyAfterFilesWereDeletedByHand) {
+  ASSERT_EQ(RunSetup(Installer()), 0u);
+  const std::wstring folder = DefaultFolder();
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring copy = std::wstring(temp) + L"quillmere-uninstall-copy.exe";
+  ASSERT_TRUE(CopyFileW((folder + L"\\uninstall.exe").c_str(), copy.c_str(), FALSE));
+  ASSERT_TRUE(DeleteFileW((folder + L"\\quillmere.exe").c_str()));
+
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    EXPECT_EQ(RunCommand(Quoted(copy) + L" /S _?=" + folder), 0u);
+    EXPECT_FALSE(Exists(folder));
+    EXPECT_FALSE(EntryExists());
+    EXPECT_FALSE(Exists(Shortcut()));
+  }
+  DeleteFileW(copy.c_str());
+}
+
+TEST_F(OlderWindows, AreRefused) {
+  // Wine answers as Windows Vista to this one program.
+  const std::wstring setup = Installer();
+  const wchar_t* name = wcsrchr(setup.c_str(), L'\\');
+  ASSERT_NE(name, nullptr);
+  const std::wstring key = std::wstring(L"Software\\Wine\\AppDefaults\\") + (name + 1);
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key.c_str(), L"Version", REG_SZ, L"vista", 6 * sizeof(wchar_t)),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RunSetup(Installer()), 3u);
+  RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+  EXPECT_FALSE(Exists(DefaultFolder()));
+  EXPECT_FALSE(EntryExists());
+}
+
+TEST_F(InteractiveInstall, EndsWithAStartQuillmereBoxTickedThatStartsIt) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION setup = {};
+  std::wstring line = Quoted(Installer());
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &setup));
+  HWND wizard = WaitForWizard(L"Quillmere Setup");
+  ASSERT_NE(wizard, nullptr);
+  ASSERT_TRUE(ClickForward(wizard, L"&Next >")) << "the welcome page";
+  ASSERT_TRUE(ClickForward(wizard, L"&Install")) << "the folder page";
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (box = FindControl(wizard, L"Start Quillmere")) != nullptr; }, 30000));
+  EXPECT_TRUE(Checked(box)) << "on by default";
+  EXPECT_EQ(FindMainWindow(), nullptr) << "nothing started before Finish";
+  ASSERT_TRUE(ClickForward(wizard, L"&Finish"));
+  EXPECT_EQ(WaitForSingleObject(setup.hProcess, 30000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(setup.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  CloseHandle(setup.hProcess);
+  CloseHandle(setup.hThread);
+  ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+  TrayIconView icon;
+  EXPECT_TRUE(WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 15000))
+      << "Finish started the installed copy";
+}
+
+// The settings and clean log go only when the user ticks the box for them.
+TEST_F(InteractiveUninstall, RemovesTheSettingsOnlyWhenTicked) {
+  for (bool tick : {false, true}) {
+    SCOPED_TRACE(tick ? "ticked" : "left");
+    ASSERT_EQ(RunSetup(Installer()), 0u);
+    WriteSettingsAndLog();
+    ASSERT_EQ(RunCommand(EntryText(L"UninstallString")), 0u);
+    HWND wizard = WaitForWizard(L"Quillmere Uninstall");
+    ASSERT_NE(wizard, nullptr);
+    HWND box = FindControl(wizard, L"Also remove my settings and clean log");
+    ASSERT_NE(box, nullptr);
+    EXPECT_FALSE(Checked(box)) << "off by default";
+    if (tick) {
+      PostMessageW(box, BM_CLICK, 0, 0);
+      ASSERT_TRUE(WaitUntil([&] { return Checked(box); }, 5000));
+    }
+    ASSERT_TRUE(ClickForward(wizard, L"&Uninstall"));
+    ASSERT_TRUE(ClickForward(wizard, L"&Close"));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(wizard); }, 30000));
+    ASSERT_TRUE(WaitForRemoval(DefaultFolder()));
+    if (tick) {
+      EXPECT_FALSE(Exists(AppFolder()));
+    } else {
+      ExpectSettingsAndLogKept();
+    }
+  }
+}

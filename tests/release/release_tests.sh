@@ -1,0 +1,162 @@
+#!/usr/bin/env bash
+# The release that scripts/release.sh makes, tested from outside. Each run
+# of release.sh happens in a copy of the sources (as a fresh clone would
+# be: its own build folder, its own dist/), dated by the last commit.
+# Usage: release_tests.sh TEST SOURCE_DIR WORK_DIR VERSION
+#   build         the release in WORK_DIR/a, and an older installer (version
+#                 0.9.0, an exe of its own) in WORK_DIR/older for upgrades;
+#   reproducible  the release again in another folder, later, in another
+#                 time zone and umask: the same bytes;
+#   files         the zip's contents and dates, and SHA256SUMS;
+#   signing       the release signed with a certificate made here: the exe,
+#                 the uninstaller and the installer carry its signature.
+set -euo pipefail
+test=$1
+source_dir=$(realpath "$2")
+work=$3
+version=$4
+setup="Quillmere-$version-setup.exe"
+zip="Quillmere-$version-portable.zip"
+older_version=0.9.0
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+SOURCE_DATE_EPOCH=$(git -C "$source_dir" log -1 --format=%ct)
+export SOURCE_DATE_EPOCH
+
+# The sources as they stand (committed or not, but not what git ignores).
+copy_sources() {
+  rm -rf "$1"
+  mkdir -p "$1"
+  (cd "$source_dir" && git ls-files -z --cached --others --exclude-standard |
+     while IFS= read -r -d '' file; do [ -e "$file" ] && printf '%s\0' "$file"; done |
+     xargs -0 cp --parents -t "$1")
+}
+
+release_in() {
+  (cd "$1" && scripts/release.sh) >"$1.log" 2>&1 || { cat "$1.log" >&2; fail "scripts/release.sh in $1"; }
+}
+
+# Whether the file carries an Authenticode signature made with cert.pem.
+signed_by() {
+  local file=$1 cert=$2
+  osslsigncode verify -CAfile "$cert" -in "$file" >/dev/null 2>&1 || return 1
+  rm -f "$file.sig"
+  osslsigncode extract-signature -pem -in "$file" -out "$file.sig" >/dev/null 2>&1 || return 1
+  local signer expected
+  signer=$(openssl pkcs7 -in "$file.sig" -print_certs | openssl x509 -noout -fingerprint -sha256)
+  expected=$(openssl x509 -in "$cert" -noout -fingerprint -sha256)
+  rm -f "$file.sig"
+  [ "$signer" = "$expected" ]
+}
+
+case $test in
+  build)
+    mkdir -p "$work"
+    rm -rf "$work/older"
+    copy_sources "$work/a"
+    release_in "$work/a"
+    date +%s >"$work/a.done"
+    for file in "$setup" "$zip" SHA256SUMS; do [ -f "$work/a/dist/$file" ] || fail "no dist/$file"; done
+    [ "$(ls "$work/a/dist" | wc -l)" -eq 3 ] || fail "dist/ holds more than the three files: $(ls "$work/a/dist")"
+    # The older release's exe differs from this one by bytes after its end,
+    # which Windows ignores: an upgrade can be seen to replace it.
+    mkdir -p "$work/older/stage"
+    cp "$work/a/build-release/stage/"* "$work/older/stage/"
+    printf 'older' >>"$work/older/stage/quillmere.exe"
+    makensis -V2 -WX -DVERSION="$older_version" -DSTAGE="$work/older/stage" \
+      -DOUTFILE="$work/older/Quillmere-$older_version-setup.exe" "$work/a/packaging/quillmere.nsi" ||
+      fail "makensis for the older installer"
+    ;;
+
+  reproducible)
+    [ -f "$work/a.done" ] || fail "the release_build test did not run"
+    # Another folder and a later time: at least a second after the first.
+    while [ "$(date +%s)" -le "$(cat "$work/a.done")" ]; do sleep 0.2; done
+    copy_sources "$work/b-elsewhere"
+    (umask 077; TZ=Pacific/Chatham release_in "$work/b-elsewhere")
+    status=0
+    for file in build-release/quillmere.exe "dist/$setup" "dist/$zip" dist/SHA256SUMS; do
+      if cmp "$work/a/$file" "$work/b-elsewhere/$file"; then echo "same bytes: $file"
+      else echo "FAIL: $file differs between the two builds" >&2; status=1; fi
+    done
+    exit $status
+    ;;
+
+  files)
+    cd "$work/a/dist"
+    sha256sum -c SHA256SUMS || fail "sha256sum -c SHA256SUMS"
+    [ "$(awk '{print $2}' SHA256SUMS | sort | tr '\n' ' ')" = "$zip $setup " ] ||
+      fail "SHA256SUMS names $(awk '{print $2}' SHA256SUMS | tr '\n' ' ')"
+    [ "$(zipinfo -1 "$zip" | tr '\n' ' ')" = "quillmere.exe README.txt LICENSE.txt " ] ||
+      fail "the zip holds $(zipinfo -1 "$zip" | tr '\n' ' ')"
+    unzip -p "$zip" quillmere.exe | cmp - ../build-release/quillmere.exe || fail "the zip's exe is not the one built"
+    # Every entry dated by the commit, to the even second below it.
+    expected_date=$(TZ=UTC date -d "@$(( SOURCE_DATE_EPOCH / 2 * 2 ))" +%Y%m%d.%H%M%S)
+    dates=$(TZ=UTC zipinfo -T -s "$zip" | awk '/^-/ {print $(NF-1)}' | sort -u)
+    [ "$dates" = "$expected_date" ] || fail "zip entries dated $dates, the commit $expected_date"
+    # Text files for Notepad: CR LF on every line, none bare.
+    for text in README.txt LICENSE.txt; do
+      lines=$(unzip -p "$zip" "$text" | wc -l)
+      crlf=$(unzip -p "$zip" "$text" | grep -c $'\r$')
+      [ "$lines" -gt 10 ] && [ "$crlf" -eq "$lines" ] || fail "$text: $crlf of $lines lines end in CR LF"
+    done
+    unzip -p "$zip" LICENSE.txt | tr -d '\r' | cmp - "$source_dir/LICENSE" || fail "LICENSE.txt is not LICENSE"
+    readme=$(unzip -p "$zip" README.txt | tr -d '\r')
+    grep -q "Quillmere $version - portable" <<<"$readme" || fail "README.txt does not name version $version"
+    grep -q "Quillmere-$version-setup.exe" <<<"$readme" || fail "README.txt does not name the installer"
+    ! grep -q "@VERSION@" <<<"$readme" || fail "README.txt has @VERSION@ left"
+    grep -q 'C:\\Program Files\\Quillmere' <<<"$readme" || fail "README.txt does not say where to put it"
+    echo "zip, dates, text files and SHA256SUMS as they should be"
+    ;;
+
+  signing)
+    [ -n "${QUILLMERE_TEST_PREFIX:-}" ] || fail "run through scripts/test.sh"
+    keys="$work/signing-keys"
+    rm -rf "$keys"
+    mkdir -p "$keys"
+    openssl req -x509 -newkey rsa:2048 -nodes -keyout "$keys/key.pem" -out "$keys/cert.pem" -days 2 \
+      -subj "/CN=Quillmere test signer $$" -addext extendedKeyUsage=codeSigning 2>/dev/null
+    head -c 18 /dev/urandom | base64 >"$keys/password"
+    openssl pkcs12 -export -inkey "$keys/key.pem" -in "$keys/cert.pem" -out "$keys/signer.pfx" \
+      -passout "file:$keys/password"
+    cert="$keys/cert.pem"
+    # The unsigned release carries no signature: the check can tell.
+    ! signed_by "$work/a/dist/$setup" "$cert" || fail "the unsigned installer passes as signed"
+    ! signed_by "$work/a/build-release/quillmere.exe" "$cert" || fail "the unsigned exe passes as signed"
+
+    copy_sources "$work/signed"
+    # Signed after the certificate was made (verifying checks its dates).
+    SOURCE_DATE_EPOCH=$(date +%s) QUILLMERE_SIGN_PFX="$keys/signer.pfx" \
+      QUILLMERE_SIGN_PASSWORD_FILE="$keys/password" release_in "$work/signed"
+    dist="$work/signed/dist"
+    (cd "$dist" && sha256sum -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS of the signed release"
+    signed_by "$dist/$setup" "$cert" || fail "the installer is not signed"
+    mkdir -p "$work/signed/unzipped"
+    unzip -o -q "$dist/$zip" quillmere.exe -d "$work/signed/unzipped"
+    signed_by "$work/signed/unzipped/quillmere.exe" "$cert" || fail "the zip's quillmere.exe is not signed"
+    # The installer's payload, as it lands on disk under Wine; no copy of
+    # its shortcut in the Linux desktop's menus.
+    export WINEPREFIX="$QUILLMERE_TEST_PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f >/dev/null
+    installed="$WINEPREFIX/drive_c/quillmere-signed"
+    rm -rf "$installed"
+    wine "$dist/$setup" /S '/D=C:\quillmere-signed' || fail "the signed installer did not install"
+    status=0
+    for file in quillmere.exe uninstall.exe; do
+      if signed_by "$installed/$file" "$cert"; then echo "signed: installed $file"
+      else echo "FAIL: the installed $file is not signed" >&2; status=1; fi
+    done
+    wine "$installed/uninstall.exe" /S '_?=C:\quillmere-signed' || status=1
+    rm -rf "$installed"
+    [ $status -eq 0 ] && echo "exe, uninstaller and installer signed by the given certificate"
+    exit $status
+    ;;
+
+  *)
+    fail "unknown test $test"
+    ;;
+esac
