@@ -47,8 +47,8 @@ void Put(TextWriter& writer, const wchar_t* text) {
 }
 
 // Element text: the three characters markup would take as its own are
-// escaped; control characters have no place in a user name or a path, and
-// most are not allowed in XML at all.
+// escaped; control characters have no place in a SID or a path, and most
+// are not allowed in XML at all.
 void PutEscaped(TextWriter& writer, const wchar_t* text) {
   for (; *text; ++text) {
     switch (*text) {
@@ -301,19 +301,6 @@ bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_pat
   return true;
 }
 
-bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* domain, const wchar_t* name) {
-  TextWriter writer = {user, ACCOUNT_NAME_CAPACITY, 0, 1};
-  if (!name || !name[0]) writer.fits = 0;
-  else {
-    if (domain && domain[0]) {
-      Put(writer, domain);
-      Put(writer, L'\\');
-    }
-    Put(writer, name);
-  }
-  return Finish(writer);
-}
-
 namespace {
 
 // TOKEN_USER and the SID it points to, which follows it.
@@ -333,20 +320,6 @@ PSID ReadTokenUser(TokenUserBuffer& buffer) {
 }
 
 }  // namespace
-
-bool GetProcessUserName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY]) {
-  ZeroMemory(user, sizeof user);
-  TokenUserBuffer buffer;
-  PSID sid = ReadTokenUser(buffer);
-  if (!sid) return false;
-  wchar_t name[257] = {};
-  wchar_t domain[257] = {};
-  DWORD name_length = ARRAYSIZE(name);
-  DWORD domain_length = ARRAYSIZE(domain);
-  SID_NAME_USE use;
-  if (!LookupAccountSidW(NULL, sid, name, &name_length, domain, &domain_length, &use)) return false;
-  return JoinAccountName(user, domain, name);
-}
 
 bool GetProcessUserSid(wchar_t (&sid_text)[SID_TEXT_CAPACITY]) {
   ZeroMemory(sid_text, sizeof sid_text);
@@ -374,9 +347,9 @@ bool BuildTaskName(wchar_t (&name)[TASK_NAME_CAPACITY], const wchar_t* sid) {
   return Finish(writer);
 }
 
-bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command) {
+bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* sid, const wchar_t* command) {
   TextWriter writer = {xml, TASK_XML_CAPACITY, 0, 1};
-  if (!user || !user[0] || !command || !command[0]) {
+  if (!sid || !sid[0] || !command || !command[0]) {
     writer.fits = 0;
     return Finish(writer);
   }
@@ -389,7 +362,7 @@ bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const 
       L"    <LogonTrigger>\r\n"
       L"      <Enabled>true</Enabled>\r\n"
       L"      <UserId>");
-  PutEscaped(writer, user);
+  PutEscaped(writer, sid);
   Put(writer,
       L"</UserId>\r\n"
       L"    </LogonTrigger>\r\n"
@@ -397,7 +370,7 @@ bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const 
       L"  <Principals>\r\n"
       L"    <Principal id=\"Author\">\r\n"
       L"      <UserId>");
-  PutEscaped(writer, user);
+  PutEscaped(writer, sid);
   Put(writer,
       L"</UserId>\r\n"
       L"      <LogonType>InteractiveToken</LogonType>\r\n"
@@ -602,10 +575,8 @@ AutostartResult SetAutostart(bool enable) {
     if (user_known) UpdateLogonTask(sid, NULL, scheduler);
     return run_value_written ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
   }
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
   wchar_t xml[TASK_XML_CAPACITY];
-  bool task_registered = user_known && GetProcessUserName(user) && BuildTaskXml(xml, user, task_command) &&
-                         UpdateLogonTask(sid, xml, scheduler);
+  bool task_registered = user_known && BuildTaskXml(xml, sid, task_command) && UpdateLogonTask(sid, xml, scheduler);
   return run_value_written && task_registered ? AUTOSTART_DONE : AUTOSTART_FAILED;
 }
 

@@ -21,14 +21,6 @@ size_t DecodeText(TextEncoding encoding, const BYTE* bytes, size_t count, wchar_
 // Run value into `command`; false when the path cannot be quoted whole.
 bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length);
 
-// Room for "DOMAIN\user": two names of at most 256 characters.
-constexpr size_t ACCOUNT_NAME_CAPACITY = 2 * 257;
-// "domain\name", or the name alone when there is no domain; false (and
-// empty) when the name is missing or the result does not fit.
-bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* domain, const wchar_t* name);
-// DOMAIN\user of the process token's user; false when it cannot be looked up.
-bool GetProcessUserName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY]);
-
 // Room for the text of any SID, "S-1-" and up to 15 sub-authorities.
 constexpr size_t SID_TEXT_CAPACITY = 192;
 // The process token's user as SID text; false when it cannot be read.
@@ -40,13 +32,16 @@ constexpr size_t TASK_NAME_CAPACITY = 10 + SID_TEXT_CAPACITY;
 // False (and empty) for anything but a SID's text.
 bool BuildTaskName(wchar_t (&name)[TASK_NAME_CAPACITY], const wchar_t* sid);
 
-// Room for the longest user name and path even with every character escaped.
+// Room for the longest SID and path even with every character escaped.
 constexpr size_t TASK_XML_CAPACITY = 8192;
-// The Task Scheduler definition of the logon task: started for `user` at
-// their logon, elevated (highest run level, interactive token), no time
-// limit, on batteries too, never a second copy, running `command`. False
-// (and empty) when a value holds a control character or the text does not fit.
-bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command);
+// The Task Scheduler definition of the logon task: started for the user
+// with SID text `sid` at their logon, elevated (highest run level,
+// interactive token), no time limit, on batteries too, never a second copy,
+// running `command`. The SID, not "DOMAIN\name": the scheduler cannot map
+// the names of some accounts (Azure AD and other cloud accounts) and then
+// refuses the task. False (and empty) when a value holds a control
+// character or the text does not fit.
+bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* sid, const wchar_t* command);
 
 // The logon task starts the exe elevated without a prompt, so it is kept
 // for an exe below a folder that only administrators can change: Program

@@ -35,44 +35,6 @@ TEST(RunCommand, QuotesWholePathsAndRefusesCutOnes) {
   }
 }
 
-TEST(AccountName, JoinsDomainAndName) {
-  struct Case {
-    const wchar_t* domain;
-    std::wstring name;
-    const wchar_t* expected;  // null: refused
-  };
-  const std::wstring longest(256, L'n');
-  const Case cases[] = {
-      {L"VM", L"root", L"VM\\root"},
-      {L"", L"root", L"root"},
-      {nullptr, L"root", L"root"},
-      {L"VM", L"", nullptr},
-      {L"", L"", nullptr},
-  };
-  for (const Case& c : cases) {
-    wchar_t user[ACCOUNT_NAME_CAPACITY];
-    wmemset(user, L'#', ACCOUNT_NAME_CAPACITY);
-    EXPECT_EQ(JoinAccountName(user, c.domain, c.name.c_str()), c.expected != nullptr) << Narrow(c.name);
-    EXPECT_STREQ(user, c.expected ? c.expected : L"");
-  }
-  // The longest names the system gives fit whole.
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(JoinAccountName(user, longest.c_str(), longest.c_str()));
-  EXPECT_EQ(std::wstring(user), longest + L"\\" + longest);
-  EXPECT_FALSE(JoinAccountName(user, longest.c_str(), (longest + longest).c_str()));
-  EXPECT_STREQ(user, L"");
-}
-
-TEST(AccountName, IsTheProcessUser) {
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  // This process inherited an environment that names the same account.
-  wchar_t domain[256] = {}, name[256] = {};
-  ASSERT_GT(GetEnvironmentVariableW(L"USERDOMAIN", domain, 256), 0u);
-  ASSERT_GT(GetEnvironmentVariableW(L"USERNAME", name, 256), 0u);
-  EXPECT_EQ(_wcsicmp(user, (std::wstring(domain) + L"\\" + name).c_str()), 0) << Narrow(user);
-}
-
 TEST(TaskName, IsQuillmereAndTheSid) {
   struct Case {
     std::wstring sid;
@@ -115,7 +77,8 @@ TEST(TaskName, IsThisUsers) {
   wchar_t name[TASK_NAME_CAPACITY];
   ASSERT_TRUE(BuildTaskName(name, sid));
   EXPECT_EQ(std::wstring(name), UserTaskName());
-  // The SID names the account the token's user name gives.
+  // The SID names this process's account, which the environment it
+  // inherited names too.
   PSID parsed = nullptr;
   ASSERT_TRUE(ConvertStringSidToSidW(sid, &parsed));
   wchar_t account[256] = {}, domain[256] = {};
@@ -123,26 +86,31 @@ TEST(TaskName, IsThisUsers) {
   SID_NAME_USE use;
   ASSERT_TRUE(LookupAccountSidW(nullptr, parsed, account, &account_length, domain, &domain_length, &use));
   LocalFree(parsed);
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  EXPECT_EQ(_wcsicmp(user, (std::wstring(domain) + L"\\" + account).c_str()), 0) << Narrow(user);
+  wchar_t env_domain[256] = {}, env_name[256] = {};
+  ASSERT_GT(GetEnvironmentVariableW(L"USERDOMAIN", env_domain, 256), 0u);
+  ASSERT_GT(GetEnvironmentVariableW(L"USERNAME", env_name, 256), 0u);
+  EXPECT_EQ(_wcsicmp(domain, env_domain), 0) << Narrow(domain);
+  EXPECT_EQ(_wcsicmp(account, env_name), 0) << Narrow(account);
 }
 
+// The user goes in by SID (here an Azure AD account's, whose name the
+// scheduler could not map) in both the trigger and the principal.
 TEST(TaskXml, StartsTheUserElevatedAtLogonWithTheQuotedPath) {
   wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, L"VM\\root", L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
+  ASSERT_TRUE(BuildTaskXml(xml, L"S-1-12-1-3623811015-3361044348-30300820-1013",
+                           L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
   EXPECT_STREQ(xml,
                L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
                L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
                L"  <Triggers>\r\n"
                L"    <LogonTrigger>\r\n"
                L"      <Enabled>true</Enabled>\r\n"
-               L"      <UserId>VM\\root</UserId>\r\n"
+               L"      <UserId>S-1-12-1-3623811015-3361044348-30300820-1013</UserId>\r\n"
                L"    </LogonTrigger>\r\n"
                L"  </Triggers>\r\n"
                L"  <Principals>\r\n"
                L"    <Principal id=\"Author\">\r\n"
-               L"      <UserId>VM\\root</UserId>\r\n"
+               L"      <UserId>S-1-12-1-3623811015-3361044348-30300820-1013</UserId>\r\n"
                L"      <LogonType>InteractiveToken</LogonType>\r\n"
                L"      <RunLevel>HighestAvailable</RunLevel>\r\n"
                L"    </Principal>\r\n"
@@ -164,10 +132,10 @@ TEST(TaskXml, StartsTheUserElevatedAtLogonWithTheQuotedPath) {
 
 TEST(TaskXml, EscapesMarkupAndRefusesWhatCannotBeWritten) {
   struct Case {
-    std::wstring user;
+    std::wstring sid;
     std::wstring command;
     bool ok;
-    std::wstring expected_user;  // as it stands in both UserId elements
+    std::wstring expected_sid;  // as it stands in both UserId elements
     std::wstring expected_command;
   };
   const std::wstring all_amps(256, L'&');
@@ -177,27 +145,28 @@ TEST(TaskXml, EscapesMarkupAndRefusesWhatCannotBeWritten) {
     return text;
   }();
   const Case cases[] = {
-      {L"R&D\\<ann>", L"\"C:\\Tools & More\\q.exe\"", true, L"R&amp;D\\&lt;ann&gt;",
-       L"\"C:\\Tools &amp; More\\q.exe\""},
-      // The longest account and path, every character escaped, still fit.
+      {L"S-1-5-21-1-2-3-1001", L"\"C:\\Tools & <More>\\q.exe\"", true, L"S-1-5-21-1-2-3-1001",
+       L"\"C:\\Tools &amp; &lt;More&gt;\\q.exe\""},
+      {L"S-1-5&<x>", L"\"C:\\q.exe\"", true, L"S-1-5&amp;&lt;x&gt;", L"\"C:\\q.exe\""},
+      // The longest texts and path, every character escaped, still fit.
       {all_amps + L"\\" + all_amps, L"\"C:\\" + std::wstring(255, L'&') + L"\"", true,
        escaped_amps + L"\\" + escaped_amps, L"\"C:\\" + escaped_amps.substr(5) + L"\""},
       {L"", L"\"C:\\q.exe\"", false, L"", L""},
-      {L"VM\\root", L"", false, L"", L""},
-      {L"VM\\ro\not", L"\"C:\\q.exe\"", false, L"", L""},
-      {L"VM\\root", L"\"C:\\q\t.exe\"", false, L"", L""},
+      {L"S-1-5-21-1-2-3-1001", L"", false, L"", L""},
+      {L"S-1-5-21-1-2-3\n-1001", L"\"C:\\q.exe\"", false, L"", L""},
+      {L"S-1-5-21-1-2-3-1001", L"\"C:\\q\t.exe\"", false, L"", L""},
       {std::wstring(5000, L'u'), L"\"C:\\q.exe\"", false, L"", L""},
   };
   for (const Case& c : cases) {
     wchar_t xml[TASK_XML_CAPACITY];
     wmemset(xml, L'#', TASK_XML_CAPACITY);
-    ASSERT_EQ(BuildTaskXml(xml, c.user.c_str(), c.command.c_str()), c.ok) << Narrow(c.user);
+    ASSERT_EQ(BuildTaskXml(xml, c.sid.c_str(), c.command.c_str()), c.ok) << Narrow(c.sid);
     std::wstring text = xml;
     if (!c.ok) {
-      EXPECT_EQ(text, L"") << "nothing half-written for " << Narrow(c.user);
+      EXPECT_EQ(text, L"") << "nothing half-written for " << Narrow(c.sid);
       continue;
     }
-    std::wstring user = L"<UserId>" + c.expected_user + L"</UserId>";
+    std::wstring user = L"<UserId>" + c.expected_sid + L"</UserId>";
     size_t first = text.find(user);
     ASSERT_NE(first, std::wstring::npos);
     EXPECT_NE(text.find(user, first + 1), std::wstring::npos) << "trigger and principal";
@@ -206,16 +175,17 @@ TEST(TaskXml, EscapesMarkupAndRefusesWhatCannotBeWritten) {
   }
   wchar_t xml[TASK_XML_CAPACITY];
   EXPECT_FALSE(BuildTaskXml(xml, nullptr, L"\"C:\\q.exe\""));
-  EXPECT_FALSE(BuildTaskXml(xml, L"VM\\root", nullptr));
+  EXPECT_FALSE(BuildTaskXml(xml, L"S-1-5-21-1-2-3-1001", nullptr));
 }
 
 TEST(TaskXml, EachUserGetsATriggerAndPrincipalOfTheirOwn) {
   const wchar_t* const command = L"\"C:\\Program Files\\Quillmere\\quillmere.exe\"";
+  const wchar_t ann[] = L"S-1-5-21-1111-2222-3333-1001";
+  const wchar_t bob[] = L"S-1-5-21-1111-2222-3333-1002";
   wchar_t ann_xml[TASK_XML_CAPACITY], bob_xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(ann_xml, L"PC\\ann", command));
-  ASSERT_TRUE(BuildTaskXml(bob_xml, L"PC\\bob", command));
-  for (auto [xml, own, other] :
-       {std::tuple{ann_xml, L"PC\\ann", L"PC\\bob"}, std::tuple{bob_xml, L"PC\\bob", L"PC\\ann"}}) {
+  ASSERT_TRUE(BuildTaskXml(ann_xml, ann, command));
+  ASSERT_TRUE(BuildTaskXml(bob_xml, bob, command));
+  for (auto [xml, own, other] : {std::tuple{ann_xml, ann, bob}, std::tuple{bob_xml, bob, ann}}) {
     std::wstring text = xml;
     std::wstring user_id = std::wstring(L"<UserId>") + own + L"</UserId>";
     size_t trigger = text.find(user_id);
@@ -227,10 +197,10 @@ TEST(TaskXml, EachUserGetsATriggerAndPrincipalOfTheirOwn) {
     EXPECT_EQ(text.find(other), std::wstring::npos);
   }
   // Apart from the user, the two are the same task.
-  std::wstring ann = ann_xml, bob = bob_xml;
-  for (std::wstring* text : {&ann, &bob})
-    for (size_t at; (at = text->find(L"PC\\")) != std::wstring::npos;) text->replace(at, 6, L"USER");
-  EXPECT_EQ(ann, bob);
+  std::wstring ann_text = ann_xml, bob_text = bob_xml;
+  for (std::wstring* text : {&ann_text, &bob_text})
+    for (size_t at; (at = text->find(L"3333-100")) != std::wstring::npos;) text->replace(at, 9, L"USER");
+  EXPECT_EQ(ann_text, bob_text);
 }
 
 TEST(ProtectedPath, OnlyWholeComponentsBelowARootCount) {
@@ -593,26 +563,46 @@ namespace {
 const wchar_t kInstalledCommand[] = L"\"C:\\Program Files\\Quillmere\\quillmere.exe\"";
 
 // Each test starts and ends with neither the Run value nor a logon task of
-// this user's, and has this user's account, SID and the XML of a task that
-// starts an installed copy.
+// this user's, and has this user's SID and the XML of a task that starts an
+// installed copy.
 class LogonEntries : public ::testing::Test {
  protected:
   void SetUp() override {
     DeleteRunValue();
     DeleteAutostartTask();
     ASSERT_FALSE(ReadAutostartTask().exists);
-    ASSERT_TRUE(GetProcessUserName(user_));
     ASSERT_TRUE(GetProcessUserSid(sid_));
-    ASSERT_TRUE(BuildTaskXml(xml_, user_, kInstalledCommand));
+    ASSERT_TRUE(BuildTaskXml(xml_, sid_, kInstalledCommand));
   }
   void TearDown() override {
     DeleteRunValue();
     DeleteAutostartTask();
   }
-  wchar_t user_[ACCOUNT_NAME_CAPACITY] = {};
   wchar_t sid_[SID_TEXT_CAPACITY] = {};
   wchar_t xml_[TASK_XML_CAPACITY] = {};
 };
+
+// An account's SID text, given by name ("DOMAIN\\user") or already as a SID;
+// empty when it cannot be looked up.
+std::wstring SidOfAccount(const std::wstring& account) {
+  alignas(SID) BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof sid;
+  wchar_t domain[256] = {};
+  DWORD domain_length = 256;
+  SID_NAME_USE use;
+  PSID parsed = nullptr;
+  if (ConvertStringSidToSidW(account.c_str(), &parsed)) {
+    CopySid(sizeof sid, sid, parsed);
+    LocalFree(parsed);
+  } else if (!LookupAccountNameW(nullptr, account.c_str(), sid, &sid_size, domain, &domain_length, &use)) {
+    return L"";
+  }
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return L"";
+  std::wstring result = text;
+  LocalFree(text);
+  return result;
+}
 
 // SetAutostart: the Run value and the task as "Start with Windows" asks.
 class StartWithWindows : public LogonEntries {};
@@ -655,7 +645,7 @@ TEST_F(StartWithWindows, DisablingRemovesBothAndMissingOnesAreNoError) {
   EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "neither exists";
   ASSERT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY);
   wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, user_, Quoted(TestExePath()).c_str()));
+  ASSERT_TRUE(BuildTaskXml(xml, sid_, Quoted(TestExePath()).c_str()));
   ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
   EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE);
   TaskView task = ReadAutostartTask();
@@ -677,8 +667,9 @@ TEST_F(SystemTaskScheduler, RegisteredXmlKeepsItsSettings) {
     if (!task.reported) continue;  // Wine 8 keeps no trigger, principal or action
     EXPECT_EQ(task.triggers, 1);
     EXPECT_EQ(task.trigger_type, TASK_TRIGGER_LOGON);
-    EXPECT_EQ(_wcsicmp(task.trigger_user.c_str(), user_), 0) << Narrow(task.trigger_user);
-    EXPECT_EQ(_wcsicmp(task.principal_user.c_str(), user_), 0) << Narrow(task.principal_user);
+    // The scheduler may answer the account by SID or by name.
+    EXPECT_EQ(SidOfAccount(task.trigger_user), sid_) << Narrow(task.trigger_user);
+    EXPECT_EQ(SidOfAccount(task.principal_user), sid_) << Narrow(task.principal_user);
     EXPECT_EQ(task.run_level, TASK_RUNLEVEL_HIGHEST);
     EXPECT_EQ(task.logon_type, TASK_LOGON_INTERACTIVE_TOKEN);
     EXPECT_EQ(task.command, kInstalledCommand);
