@@ -56,8 +56,9 @@ void RunCommand(HWND window, WORD command) {
       ToggleStatusWindow(window);
       break;
     case IDM_RUN_AS_ADMIN:
-      // Once the elevated copy is on its way, it takes over.
-      if (!app.is_elevated && StartElevatedCopy()) DestroyWindow(window);
+      // Once the elevated copy is on its way, it takes over; so does a copy
+      // that took the guard while the prompt was up.
+      if (!app.is_elevated && StartElevatedCopy() != ELEVATED_COPY_REFUSED) DestroyWindow(window);
       break;
     default:
       break;

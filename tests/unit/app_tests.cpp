@@ -254,6 +254,8 @@ struct FakeApp {
   UINT hot_key_key = 0;
   bool elevated = true;
   bool start_accepted = false;
+  bool other_copy_starts = false;  // another copy takes the guard while the prompt is up
+  HANDLE other_copy_guard = nullptr;
   int starts = 0;
   std::wstring verb, file;
   bool guard_free_during_start = false;
@@ -284,6 +286,7 @@ BOOL WINAPI FakeShellExecute(SHELLEXECUTEINFOW* info) {
   fake_app.verb = info->lpVerb ? info->lpVerb : L"";
   fake_app.file = info->lpFile ? info->lpFile : L"";
   fake_app.guard_free_during_start = !GuardHeld();
+  if (fake_app.other_copy_starts) fake_app.other_copy_guard = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
   if (fake_app.start_accepted) return TRUE;
   SetLastError(ERROR_CANCELLED);  // the user said no to the prompt
   return FALSE;
@@ -459,34 +462,46 @@ TEST_F(StatusToggle, TrayReleaseAndMenuCommandToggle) {
 
 TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
   struct Case {
+    const char* what;
     bool elevated;
     bool accepted;
+    bool other_copy_starts;
     int starts;
     bool ends;
   };
   const Case cases[] = {
-      {false, false, 1, false},  // a refused prompt leaves everything as it was
-      {true, true, 0, false},    // already elevated: nothing to do
-      {false, true, 1, true},
+      {"refused: everything as it was", false, false, false, 1, false},
+      {"already elevated: nothing to do", true, true, false, 0, false},
+      {"accepted: the elevated copy takes over", false, true, false, 1, true},
+      // Two copies must not run on: the one that lost the guard ends.
+      {"refused while another copy took the guard", false, false, true, 1, true},
   };
   ASSERT_TRUE(AddTrayIcon(app.main_window));
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!app.main_window) {  // the case before ended the program
+      ASSERT_NE(CreateTestMainWindow(), nullptr);
+      ASSERT_TRUE(AddTrayIcon(app.main_window));
+    }
     app.instance_mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     ASSERT_NE(app.instance_mutex, nullptr);
     fake_app = FakeApp{};
     fake_app.start_accepted = c.accepted;
+    fake_app.other_copy_starts = c.other_copy_starts;
     app.is_elevated = c.elevated;
     recording_tray.requests.clear();
 
     EXPECT_EQ(Send(WM_COMMAND, IDM_RUN_AS_ADMIN), 0);
-    EXPECT_EQ(fake_app.starts, c.starts) << c.elevated << c.accepted;
+    EXPECT_EQ(fake_app.starts, c.starts);
     if (c.starts) {
       EXPECT_EQ(fake_app.verb, L"runas");
       EXPECT_EQ(fake_app.file, TestExePath());
       EXPECT_TRUE(fake_app.guard_free_during_start) << "the copy would take itself for a second instance";
     }
     EXPECT_EQ(IsWindow(app.main_window) != FALSE, !c.ends);
-    EXPECT_EQ(GuardHeld(), !c.ends) << c.elevated << c.accepted;
+    EXPECT_EQ(app.instance_mutex != nullptr, !c.ends) << "this copy holds the guard";
+    EXPECT_EQ(GuardHeld(), !c.ends || c.other_copy_starts);
+    if (fake_app.other_copy_guard) CloseHandle(fake_app.other_copy_guard);
     EXPECT_EQ(recording_tray.Count(NIM_DELETE), c.ends ? 1 : 0);
     WPARAM exit_code = 99;
     bool quit = TakeQuitMessage(&exit_code);
@@ -724,5 +739,21 @@ TEST_F(ProgramRun, RunAsAdministratorEndsWithZeroOnceTheElevatedCopyStarts) {
   EXPECT_EQ(Loop(), 0);
   EXPECT_EQ(fake_app.starts, 1);
   EXPECT_TRUE(fake_app.guard_free_during_start);
+  ExpectAllGone();
+}
+
+// A refused prompt while another copy took the guard: this copy cannot take
+// it back, so it ends as Exit does, icon and all, and only one runs on.
+TEST_F(ProgramRun, ARefusedPromptWhileAnotherCopyTookTheGuardEndsWithZero) {
+  fake_app.elevated = false;
+  fake_app.other_copy_starts = true;
+  ASSERT_TRUE(Start());
+  PostMessageW(app.main_window, WM_COMMAND, IDM_RUN_AS_ADMIN, 0);
+  EXPECT_EQ(Loop(), 0);
+  EXPECT_EQ(fake_app.starts, 1);
+  EXPECT_EQ(recording_tray.Count(NIM_DELETE), 1);
+  EXPECT_EQ(app.instance_mutex, nullptr);
+  ASSERT_NE(fake_app.other_copy_guard, nullptr);
+  CloseHandle(fake_app.other_copy_guard);
   ExpectAllGone();
 }
