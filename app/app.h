@@ -42,6 +42,7 @@ struct AppState {
   const AppPlatform* platform = &kSystemAppPlatform;
   const FilePlatform* file_platform = &kSystemFilePlatform;  // the program folder's files
   const TaskScheduler* task_scheduler = &kSystemTaskScheduler;  // the logon task
+  const ExeAccessPlatform* exe_access = &kSystemExeAccessPlatform;  // whether there may be one
   HANDLE instance_mutex;  // the single-instance guard, while held
   // The user's own rights (MakeUserRightsToken), made at start and closed at
   // exit; NULL when none could be made.

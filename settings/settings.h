@@ -40,20 +40,24 @@ bool LoadSettings(Settings& settings, const FilePlatform& platform);
 // file is then as it was.
 bool SaveSettings(const Settings& settings, const FilePlatform& platform);
 
-// The Task Scheduler calls behind the logon task (settings_internal.h); the
-// program always uses kSystemTaskScheduler (AppState::task_scheduler).
+// The Task Scheduler calls behind the logon task, and the permission
+// checks that decide whether there may be one (settings_internal.h); the
+// program always uses kSystemTaskScheduler (AppState::task_scheduler) and
+// kSystemExeAccessPlatform (AppState::exe_access).
 struct TaskScheduler;
 extern const TaskScheduler kSystemTaskScheduler;
+struct ExeAccessPlatform;
+extern const ExeAccessPlatform kSystemExeAccessPlatform;
 
 enum AutostartResult {
   AUTOSTART_DONE,            // on: the Run value and the logon task; off: neither is left
-  AUTOSTART_RUN_VALUE_ONLY,  // on, but the exe lies where a standard user can replace it: the Run value alone
+  AUTOSTART_RUN_VALUE_ONLY,  // on, but the user could change the exe unelevated: the Run value alone
   AUTOSTART_FAILED,          // a step did not work
 };
 // Start at logon follows `enable`. On: the quoted Run value, and this
-// user's logon task for an exe in a protected folder (elsewhere their task
-// is removed). Off: both are removed; one that is already missing is no
-// error.
+// user's logon task for an exe that they cannot change without elevation
+// (otherwise their task is removed). Off: both are removed; one that is
+// already missing is no error.
 AutostartResult SetAutostart(bool enable);
 // Shows that notice as a balloon when it is due.
 void NoteAutostartResult(bool was_on, AutostartResult result);

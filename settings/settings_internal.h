@@ -43,29 +43,58 @@ constexpr size_t TASK_XML_CAPACITY = 8192;
 // character or the text does not fit.
 bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* sid, const wchar_t* command);
 
-// The logon task starts the exe elevated without a prompt, so it is kept
-// for an exe below a folder that only administrators can change: Program
-// Files (either one) or the Windows folder.
-constexpr size_t PROTECTED_ROOT_COUNT = 3;
 // Room for a path of MAX_PATH characters with its "\\?\UNC\" prefix.
 constexpr size_t NORMALIZED_PATH_CAPACITY = MAX_PATH + 8;
-// Whether `path` names something strictly below one of the `roots`, on a
-// whole path component and ignoring case; "\\?\" and "\\?\UNC\" prefixes
-// are understood on both sides. Empty and malformed roots protect nothing; a
-// path with "." or ".." components, empty components, forward slashes or a
-// colon past the drive's lies below nothing.
-bool PathIsBelowRoots(const wchar_t* path, const wchar_t* const* roots, size_t count);
 // The name the file system keeps for an existing file or folder (8.3 names,
 // "..", links and junctions resolved), as "\\?\C:\..." or "\\?\UNC\...".
 // False (and empty) when it cannot be opened or the name does not fit.
 bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path);
-// Program Files, Program Files (x86) and the Windows folder as the system
-// names them, each normalised; one that cannot be found is left empty.
-// False when none was found.
-bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY]);
-// The exe's normalised path in plain form ("C:\...", "\\server\...") when it
-// lies below a protected root; false (and empty) otherwise.
-bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path);
+
+// The logon task starts the exe elevated without a prompt, so it is kept
+// only for an exe that the user's own, unelevated token can change in no
+// way. These are the rights that would let it: on the exe, writing it or
+// changing its permissions or owner, or deleting (or renaming) it...
+constexpr ACCESS_MASK EXE_CHANGE_RIGHTS = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE;
+// ...in its folder, adding files or folders beside it (a DLL the loader
+// would take), deleting what is in it, and the folder's own permissions,
+// owner and name...
+constexpr ACCESS_MASK EXE_FOLDER_CHANGE_RIGHTS =
+    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE;
+// ...and in every folder above it up to the drive's root, whatever lets a
+// folder on the way be renamed or removed, or its permissions or owner be
+// changed. Adding new entries there cannot change the exe's path: the drive
+// root lets every user make folders in it on a standard Windows.
+constexpr ACCESS_MASK FOLDER_CHANGE_RIGHTS = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE;
+
+// The rights `token` holds on an object with this security descriptor
+// (AccessCheck for everything it may do, the file system's generic
+// mapping; ownership counts as AccessCheck counts it). False when the
+// check cannot be made.
+bool TokenAccess(HANDLE token, PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK& granted);
+
+// What the judgement asks of the system, so that tests can play
+// permissions. The program always uses kSystemExeAccessPlatform
+// (AppState::exe_access).
+struct ExeAccessPlatform {
+  UINT(WINAPI* drive_type)(LPCWSTR root);
+  // The rights `token` holds on the file (or, with `folder`, the folder) at
+  // `path`, through a handle opened on the object itself, never through a
+  // link: TokenAccess on its security descriptor. False when it cannot be
+  // opened as that kind of object or its descriptor cannot be read or
+  // checked.
+  bool (*user_access)(HANDLE token, const wchar_t* path, bool folder, ACCESS_MASK& granted);
+};
+
+// Whether the exe at the normalised path `normalized` ("\\?\C:\...") lies
+// beyond the reach of `user_token`: on a fixed drive (one that cannot be
+// taken away and changed elsewhere; no network share), with none of the
+// change rights above granted on the exe, its folder or any folder up to
+// and including the drive's root. False when any of that cannot be told.
+bool ExeBeyondUserReach(const wchar_t* normalized, HANDLE user_token, const ExeAccessPlatform& platform);
+// The exe's normalised path in plain form ("C:\...") when it lies beyond
+// the reach of `user_token`; false (and empty) otherwise.
+bool TaskExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path, HANDLE user_token,
+                 const ExeAccessPlatform& platform);
 
 // What the scheduler tells of a task's principal.
 enum TaskOwner { TASK_MISSING, TASK_OWNER_UNKNOWN, TASK_OWNER_KNOWN };

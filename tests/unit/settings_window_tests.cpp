@@ -1007,14 +1007,15 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
 // This test program lies where its user can change it, so switching start at
 // logon on gets no elevated task: the user hears so once, when switching it
 // on, and not on every OK after.
-TEST_F(SettingsWindow, SwitchingStartWithWindowsOnOutsideProgramFilesSaysWhyOnce) {
+TEST_F(SettingsWindow, SwitchingStartWithWindowsOnForAnExeTheUserCanChangeSaysWhyOnce) {
   RecordTray();
   EXPECT_TRUE(Show({Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}));
   ASSERT_TRUE(app.settings.start_with_windows);
   ASSERT_EQ(recording_tray.Balloons().size(), 1u);
   EXPECT_EQ(recording_tray.Balloons()[0].title, L"Quillmere");
   EXPECT_EQ(recording_tray.Balloons()[0].text,
-            L"Start with Windows starts Quillmere elevated only when quillmere.exe is in Program Files.");
+            L"Start with Windows starts Quillmere elevated only when quillmere.exe and its folders can be "
+            L"changed by administrators alone, as when installed in Program Files.");
   EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
 
   EXPECT_TRUE(Show({Click(IDC_OK)}));
