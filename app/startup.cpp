@@ -52,8 +52,9 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   app.shell_window = CreateShellWindow(instance);
 
   app.user_token = MakeUserRightsToken();
-  LoadSettings(app.settings, *app.file_platform);
-  SetAutostart(app.settings.start_with_windows);
+  // A failure here comes before the icon: its notice waits for it.
+  NoteSettingsSaved(LoadSettings(app.settings, *app.file_platform));
+  NoteAutostartResult(app.settings.start_with_windows, SetAutostart(app.settings.start_with_windows));
   app.is_elevated = app.platform->is_elevated();
 
   // Started at logon, the program can be ahead of the shell's notification

@@ -76,14 +76,16 @@ bool Finish(TextWriter& writer) {
 bool SetRunValue(bool enable, const wchar_t* command, DWORD length) {
   HKEY key = NULL;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  LONG result = ERROR_SUCCESS;
   if (enable) {
     DWORD bytes = (length + 1) * sizeof(wchar_t);
-    RegSetValueExW(key, kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes);
+    result = RegSetValueExW(key, kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes);
   } else {
-    RegDeleteValueW(key, kRunValue);
+    result = RegDeleteValueW(key, kRunValue);
+    if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;  // already gone
   }
   RegCloseKey(key);
-  return true;
+  return result == ERROR_SUCCESS;
 }
 
 // The COM and BSTR calls, from ole32 and oleaut32 loaded out of System32
@@ -622,11 +624,25 @@ AutostartResult SetAutostart(bool enable) {
   return run_value_written && task_registered ? AUTOSTART_DONE : AUTOSTART_FAILED;
 }
 
-bool AutostartNoticeDue(bool was_on, AutostartResult result) { return !was_on && result == AUTOSTART_RUN_VALUE_ONLY; }
+AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result) {
+  if (result == AUTOSTART_FAILED) return AUTOSTART_NOTICE_FAILED;
+  if (!was_on && result == AUTOSTART_RUN_VALUE_ONLY) return AUTOSTART_NOTICE_NOT_ELEVATED;
+  return AUTOSTART_NOTICE_NONE;
+}
 
 void NoteAutostartResult(bool was_on, AutostartResult result) {
-  if (AutostartNoticeDue(was_on, result))
-    ShowBalloon(L"Quillmere",
-                L"Start with Windows starts Quillmere elevated only when quillmere.exe and its folders can be "
-                L"changed by administrators alone, as when installed in Program Files.");
+  switch (AutostartNoticeFor(was_on, result)) {
+    case AUTOSTART_NOTICE_NOT_ELEVATED:
+      ShowBalloon(L"Quillmere",
+                  L"Start with Windows starts Quillmere elevated only when quillmere.exe and its folders can be "
+                  L"changed by administrators alone, as when installed in Program Files.");
+      break;
+    case AUTOSTART_NOTICE_FAILED:
+      ShowTrayNotice(NOTICE_AUTOSTART_FAILED,
+                     L"Start with Windows could not be updated (Run value or logon task); Quillmere tries again "
+                     L"at its next start.");
+      break;
+    default:
+      break;
+  }
 }

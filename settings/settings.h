@@ -32,13 +32,17 @@ struct Settings {
 void InitDefaultSettings(Settings& settings);
 // Fills the record from %APPDATA%\Quillmere\config.ini, or on the first run
 // (no file) writes the defaults there. A folder or file refused as a link
-// leaves the defaults in memory and writes nothing. Always true.
+// leaves the defaults in memory and writes nothing. False only when the
+// first run's save failed.
 bool LoadSettings(Settings& settings, const FilePlatform& platform);
 // Writes every key into a new UTF-16 config.ini beside the old one, carrying
 // over the rest of the old file's text (ANSI, UTF-8 or UTF-16), and puts it in
 // the old one's place in one step. False when nothing was replaced: the old
 // file is then as it was.
 bool SaveSettings(const Settings& settings, const FilePlatform& platform);
+// After a save that failed (`saved` false), tells the user in a notice
+// balloon that the settings apply only until the program exits.
+void NoteSettingsSaved(bool saved);
 
 // The Task Scheduler calls behind the logon task, and the permission
 // checks that decide whether there may be one (settings_internal.h); the
@@ -59,10 +63,13 @@ enum AutostartResult {
 // (otherwise their task is removed). Off: both are removed; one that is
 // already missing is no error.
 AutostartResult SetAutostart(bool enable);
-// Shows that notice as a balloon when it is due.
+// Tells the user, who has just switched start at logon on (`was_on`
+// false) or applied it again, what they must know of the result: why the
+// task was not written, or that a step failed (a notice balloon).
 void NoteAutostartResult(bool was_on, AutostartResult result);
 
 // Edits the live record in a window of its own and returns once the window
 // is gone (or a quit message came, which is posted again): true when OK
-// stored and saved the values.
+// stored the values, which it then saved (a save that failed says so in a
+// notice).
 bool ShowSettingsWindow(HWND owner, Settings& settings);

@@ -5,6 +5,7 @@
 #include "app/files.h"
 #include "app/shared.h"
 #include "settings/settings_internal.h"
+#include "tray/tray.h"
 
 // One row per setting but the exclusion list, in the order a save writes
 // them: where it lives in config.ini, which member of the record it fills,
@@ -228,10 +229,7 @@ bool LoadSettings(Settings& settings, const FilePlatform& platform) {
   if (!BuildAppFolderPath(folder_path)) return true;  // no folder to keep settings in: defaults only
   CheckedFolder folder;
   FolderOpen opened = OpenCheckedFolder(folder, folder_path, false, platform);
-  if (opened == CHECKED_FOLDER_MISSING) {
-    SaveSettings(settings, platform);
-    return true;
-  }
+  if (opened == CHECKED_FOLDER_MISSING) return SaveSettings(settings, platform);
   if (opened == CHECKED_FOLDER_REFUSED) return true;
   // Held while the profile functions read by name, so the name stays on the
   // file that was checked. One that is refused leaves the defaults, and the
@@ -256,8 +254,13 @@ bool LoadSettings(Settings& settings, const FilePlatform& platform) {
   }
   if (pin != INVALID_HANDLE_VALUE) platform.close_handle(pin);
   CloseCheckedFolder(folder, platform);
-  if (missing) SaveSettings(settings, platform);  // first run: the defaults go on disk too
-  return true;
+  return !missing || SaveSettings(settings, platform);  // first run: the defaults go on disk too
+}
+
+void NoteSettingsSaved(bool saved) {
+  if (!saved)
+    ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED,
+                   L"Settings could not be saved to config.ini; they apply until Quillmere exits.");
 }
 
 bool SaveSettings(const Settings& settings, const FilePlatform& platform) {

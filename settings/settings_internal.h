@@ -126,9 +126,11 @@ bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* 
 // the user's own task is as asked.
 bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler);
 
-// Whether the user, who has just switched start at logon on (`was_on`
-// false), must hear why Quillmere will not start elevated.
-bool AutostartNoticeDue(bool was_on, AutostartResult result);
+// What the user hears of a start-at-logon result: nothing; why Quillmere
+// will not start elevated, when they have just switched it on (`was_on`
+// false) and the task was refused; or, whenever a step failed, that it did.
+enum AutostartNotice { AUTOSTART_NOTICE_NONE, AUTOSTART_NOTICE_NOT_ELEVATED, AUTOSTART_NOTICE_FAILED };
+AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result);
 
 // The settings window's controls.
 constexpr int IDC_THRESHOLD = 200;

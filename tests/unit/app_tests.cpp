@@ -399,6 +399,29 @@ TEST_F(MainWindow, AutoCleanToggleFlipsAndSavesAtOnce) {
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"auto_clean", 9, config.c_str()), 1u);
 }
 
+// A toggle that cannot be saved says so, even in silent mode, at most once a
+// minute; one that is saved says nothing.
+TEST_F(MainWindow, AnAutoCleanToggleThatCannotBeSavedSaysSoOnceAMinute) {
+  ASSERT_TRUE(AddTrayIcon(app.main_window));
+  app.settings.silent_mode = true;
+  Send(WM_COMMAND, IDM_TOGGLE_AUTO);
+  EXPECT_TRUE(recording_tray.Balloons().empty()) << "saved";
+
+  app.file_platform = &kPlayedFilePlatform;
+  ResetPlayedFiles();
+  played.failing_move = true;  // the new file cannot take the old one's place
+  Send(WM_COMMAND, IDM_TOGGLE_AUTO);
+  ASSERT_EQ(recording_tray.Balloons().size(), 1u);
+  ExpectBalloon(recording_tray.Balloons()[0], L"Quillmere", kSettingsNotSavedText);
+  EXPECT_TRUE(app.settings.auto_clean) << "the change applies all the same";
+  Send(WM_COMMAND, IDM_TOGGLE_AUTO);
+  EXPECT_EQ(recording_tray.Balloons().size(), 1u) << "within the minute";
+  recording_tray.now += TRAY_NOTICE_INTERVAL_MS;
+  Send(WM_COMMAND, IDM_TOGGLE_AUTO);
+  EXPECT_EQ(recording_tray.Balloons().size(), 2u);
+  ResetPlayedFiles();
+}
+
 // The hidden top-level shell window hears what the message-only main window
 // cannot: the taskbar's broadcast, and the commands of the menu it owns.
 TEST_F(ShellWindow, HandsTaskbarCreatedAndMenuCommandsOn) {
@@ -703,6 +726,60 @@ TEST_F(ProgramRun, ASecondInstanceEndsWithZeroAndTouchesNothing) {
   EXPECT_EQ(app.instance_mutex, nullptr);
   EXPECT_TRUE(recording_tray.requests.empty());
   EXPECT_EQ(GetFileAttributesW(AppFile(L"config.ini").c_str()), INVALID_FILE_ATTRIBUTES) << "no settings read";
+}
+
+// A save or a start-at-logon update that fails at start comes before the
+// icon: its notice shows once the shell takes the icon, even in silent
+// mode, and only then.
+TEST_F(ProgramRun, FailuresAtStartAreToldOnceTheIconIsIn) {
+  struct Case {
+    const char* what;
+    const char* config;  // null: none, the first run
+    bool save_fails;
+    bool scheduler_fails;
+    bool add_refused_at_start;
+    std::vector<std::wstring> notices;
+  };
+  const char* const on_and_silent = "[Clean]\r\nsilent_mode=1\r\n[App]\r\nstart_with_windows=1\r\n";
+  const Case cases[] = {
+      {"the first run's save fails", nullptr, true, false, false, {kSettingsNotSavedText}},
+      {"the logon entries cannot be updated", on_and_silent, false, true, false, {kAutostartFailedText}},
+      {"both, and the taskbar takes the icon a tick late", nullptr, true, true, true,
+       {kSettingsNotSavedText, kAutostartFailedText}},
+      {"nothing fails", on_and_silent, false, false, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Restart();
+    DeleteAppFolder();
+    if (c.config) {
+      ASSERT_TRUE(WriteConfig(c.config));
+    }
+    ResetPlayedFiles();
+    played.failing_move = c.save_fails;
+    app.file_platform = &kPlayedFilePlatform;
+    if (c.scheduler_fails) app.task_scheduler = &kUnreachableScheduler;
+    recording_tray.refuse_adds = c.add_refused_at_start;
+    ASSERT_TRUE(Start());
+    if (c.add_refused_at_start) {
+      EXPECT_TRUE(recording_tray.Balloons().empty()) << "no icon yet";
+      recording_tray.refuse_adds = false;
+      SendMessageW(app.main_window, WM_TIMER, TIMER_MAIN, 0);
+    }
+    std::vector<TrayRequest> balloons = recording_tray.Balloons();
+    ASSERT_EQ(balloons.size(), c.notices.size());
+    for (size_t i = 0; i < balloons.size(); ++i) ExpectBalloon(balloons[i], L"Quillmere", c.notices[i]);
+    // Each after the add the shell took.
+    size_t last_add = 0;
+    for (size_t i = 0; i < recording_tray.requests.size(); ++i)
+      if (recording_tray.requests[i].message == NIM_ADD) last_add = i;
+    for (size_t i = 0; i < last_add; ++i) EXPECT_FALSE(recording_tray.requests[i].flags & NIF_INFO) << i;
+    PostMessageW(app.main_window, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_EQ(Loop(), 0);
+    DeleteRunValue();
+  }
+  ResetPlayedFiles();
+  DeleteAppFolder();
 }
 
 // Unelevated, the first clean shows the limited-mode notice instead of

@@ -523,18 +523,24 @@ TEST(TaskExeJudgement, AnExeThatIsNotThereIsRefused) {
   }
 }
 
-TEST(AutostartNotice, OnlyWhenJustSwitchedOnAndTheTaskWasRefused) {
+// Why there is no elevated task only when just switched on; a failure
+// whenever it comes, at start too.
+TEST(AutostartNotice, WhyNoTaskWhenJustSwitchedOnAndEveryFailure) {
   struct Case {
     bool was_on;
     AutostartResult result;
-    bool due;
+    AutostartNotice notice;
   };
   const Case cases[] = {
-      {0, AUTOSTART_RUN_VALUE_ONLY, 1}, {1, AUTOSTART_RUN_VALUE_ONLY, 0}, {0, AUTOSTART_DONE, 0},
-      {1, AUTOSTART_DONE, 0},           {0, AUTOSTART_FAILED, 0},         {1, AUTOSTART_FAILED, 0},
+      {0, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NOT_ELEVATED},
+      {1, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NONE},
+      {0, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
+      {1, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
+      {0, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
+      {1, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(AutostartNoticeDue(c.was_on, c.result), c.due) << c.was_on << " " << c.result;
+    EXPECT_EQ(AutostartNoticeFor(c.was_on, c.result), c.notice) << c.was_on << " " << c.result;
 }
 
 namespace {

@@ -16,6 +16,8 @@ namespace {
 
 // The settings window is opened and closed hundreds of times here.
 ::testing::Environment* const unmanaged = ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
+// The notices need an icon to show from.
+::testing::Environment* const anchor_icon = ::testing::AddGlobalTestEnvironment(new AnchorTrayIcon);
 
 using Step = std::function<void(HWND window)>;
 
@@ -1024,4 +1026,33 @@ TEST_F(SettingsWindow, SwitchingStartWithWindowsOnForAnExeTheUserCanChangeSaysWh
   EXPECT_FALSE(app.settings.start_with_windows);
   EXPECT_EQ(recording_tray.Balloons().size(), 1u) << "switched off";
   EXPECT_EQ(ReadRunValue(), L"");
+}
+
+// OK applies what it stored even when it cannot be kept: a save that fails
+// and logon entries that cannot be updated each say so in a notice.
+TEST_F(SettingsWindow, OkThatCannotSaveOrUpdateTheLogonEntriesSaysSo) {
+  RecordTray();
+  HWND icon_owner =
+      CreateWindowExW(0, L"STATIC", L"icon owner", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(AddTrayIcon(icon_owner));
+  app.settings.silent_mode = true;  // notices show all the same
+
+  app.file_platform = &kPlayedFilePlatform;
+  ResetPlayedFiles();
+  played.failing_move = true;
+  EXPECT_TRUE(Show({Type(IDC_THRESHOLD, L"42"), Click(IDC_OK)}));
+  EXPECT_EQ(app.settings.threshold_percent, 42) << "applies until Quillmere exits";
+  ASSERT_EQ(recording_tray.Balloons().size(), 1u);
+  ExpectBalloon(recording_tray.Balloons()[0], L"Quillmere", kSettingsNotSavedText);
+
+  ResetPlayedFiles();
+  app.file_platform = &kSystemFilePlatform;
+  app.task_scheduler = &kUnreachableScheduler;
+  EXPECT_TRUE(Show({Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}));
+  EXPECT_EQ(ConfigNumber(L"App", L"start_with_windows"), 1) << "saved";
+  ASSERT_EQ(recording_tray.Balloons().size(), 2u) << "the failure, not why there is no task";
+  ExpectBalloon(recording_tray.Balloons()[1], L"Quillmere", kAutostartFailedText);
+
+  RemoveTrayIcon();
+  DestroyWindow(icon_owner);
 }
