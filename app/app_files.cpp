@@ -8,11 +8,19 @@
 #include "app/shared.h"
 
 const FilePlatform kSystemFilePlatform = {
-    CreateFileW, GetFileInformationByHandle, GetFinalPathNameByHandleW,
-    CreateDirectoryW, ReadFile, WriteFile,
-    FlushFileBuffers, WritePrivateProfileStringW, MoveFileExW,
-    DeleteFileW, CloseHandle,
+    ImpersonateLoggedOnUser,    RevertToSelf,              CreateFileW,
+    GetFileInformationByHandle, GetFinalPathNameByHandleW, CreateDirectoryW,
+    ReadFile,                   SetFilePointerEx,          WriteFile,
+    FlushFileBuffers,           GetPrivateProfileIntW,     GetPrivateProfileStringW,
+    WritePrivateProfileStringW, MoveFileExW,               DeleteFileW,
+    CloseHandle,                GetACP,
 };
+
+bool ImpersonateUser(HANDLE user_token, const FilePlatform& platform) {
+  return user_token != NULL && platform.impersonate(user_token);
+}
+
+void StopImpersonating(const FilePlatform& platform) { platform.revert_to_self(); }
 
 bool JoinPath(wchar_t (&path)[MAX_PATH], const wchar_t* folder, const wchar_t* name) {
   ZeroMemory(path, sizeof path);

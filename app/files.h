@@ -18,23 +18,43 @@ bool BuildAppFolderPath(wchar_t (&path)[MAX_PATH]);
 // with a second name (a hard link), and the handle names exactly the path
 // that was asked for, so no link further up steered the open either. A check
 // that fails behaves like a missing folder: nothing written, the program goes
-// on. The calls, gathered so that a test can play links; the program always
-// uses kSystemFilePlatform (AppState::file_platform).
+// on. Each operation there runs whole under the user's own rights
+// (ImpersonateUser below). The calls, gathered so that a test can play links
+// and see whose rights each ran with; the program always uses
+// kSystemFilePlatform (AppState::file_platform).
 struct FilePlatform {
+  BOOL(WINAPI* impersonate)(HANDLE token);
+  BOOL(WINAPI* revert_to_self)();
   HANDLE(WINAPI* create_file)(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                               DWORD disposition, DWORD flags, HANDLE template_file);
   BOOL(WINAPI* get_file_information)(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information);
   DWORD(WINAPI* get_final_path)(HANDLE file, LPWSTR path, DWORD capacity, DWORD flags);
   BOOL(WINAPI* create_directory)(LPCWSTR path, LPSECURITY_ATTRIBUTES security);
   BOOL(WINAPI* read_file)(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED overlapped);
+  BOOL(WINAPI* set_file_pointer)(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position, DWORD method);
   BOOL(WINAPI* write_file)(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped);
   BOOL(WINAPI* flush_file)(HANDLE file);
+  UINT(WINAPI* get_profile_int)(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR path);
+  DWORD(WINAPI* get_profile_string)(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value, DWORD capacity,
+                                    LPCWSTR path);
   BOOL(WINAPI* write_profile_string)(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR path);
   BOOL(WINAPI* move_file)(LPCWSTR from, LPCWSTR to, DWORD flags);
   BOOL(WINAPI* delete_file)(LPCWSTR path);
   BOOL(WINAPI* close_handle)(HANDLE handle);
+  UINT(WINAPI* get_code_page)();  // the system's ANSI code page, which text without a mark is read in
 };
 extern const FilePlatform kSystemFilePlatform;
+
+// The program folder is the user's: a program of theirs can turn it into a
+// junction after any check, and every call that names a path then follows
+// it. So each operation in it runs while the thread impersonates the user's
+// own token (MakeUserRightsToken), and wherever a link points, the program
+// reaches only what the user already could. ImpersonateUser before the
+// operation's first file call, StopImpersonating right after its last, with
+// no message handled in between. False, with nothing to undo, without a
+// token or when the thread cannot take it: the operation then touches no file.
+bool ImpersonateUser(HANDLE user_token, const FilePlatform& platform);
+void StopImpersonating(const FilePlatform& platform);
 
 // Whether a handle's information shows what the program may go through: a
 // plain folder when `folder`, otherwise a plain file with one name.

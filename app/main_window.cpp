@@ -44,7 +44,7 @@ void RunCommand(HWND window, WORD command) {
       break;
     case IDM_TOGGLE_AUTO:
       app.settings.auto_clean ^= 1;
-      NoteSettingsSaved(SaveSettings(app.settings, *app.file_platform));
+      NoteSettingsSaved(SaveSettings(app.settings, *app.file_platform, app.user_token));
       break;
     case IDM_SETTINGS:
       ShowSettingsWindow(PopupOwner(window), app.settings);

@@ -53,7 +53,7 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
 
   app.user_token = MakeUserRightsToken();
   // A failure here comes before the icon: its notice waits for it.
-  NoteSettingsSaved(LoadSettings(app.settings, *app.file_platform));
+  NoteSettingsSaved(LoadSettings(app.settings, *app.file_platform, app.user_token));
   NoteAutostartResult(app.settings.start_with_windows, SetAutostart(app.settings.start_with_windows));
   app.is_elevated = app.platform->is_elevated();
 

@@ -127,10 +127,12 @@ uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, cons
 // Megabytes that became available, never negative.
 double FreedMegabytes(uint64_t avail_before, uint64_t avail_after);
 void FormatCleanLogLine(wchar_t (&line)[256], const SYSTEMTIME& time, double freed_mb, int32_t processes);
-// Appends one line to clean.log in `folder`; false when the folder or the
-// file cannot be opened (locked, missing folder) or is refused as a link or a
+// Appends one line to clean.log in `folder`, under the user's own rights
+// (`user_token`, app/files.h); false when the folder or the file cannot be
+// opened (locked, missing folder, no token) or is refused as a link or a
 // second name of another file, in which case the clean simply goes unlogged.
-bool AppendCleanLog(const wchar_t* folder, double freed_mb, int32_t processes, const FilePlatform& platform);
+bool AppendCleanLog(const wchar_t* folder, double freed_mb, int32_t processes, const FilePlatform& platform,
+                    HANDLE user_token);
 
 enum CleanBalloon { CLEAN_BALLOON_NONE, CLEAN_BALLOON_LIMITED_MODE, CLEAN_BALLOON_CLEANED };
 CleanBalloon ChooseCleanBalloon(bool silent_mode, bool is_elevated, bool limited_notice_shown, double freed_mb,

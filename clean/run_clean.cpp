@@ -71,7 +71,7 @@ void RunClean(HWND owner) {
   // Without an application-data folder the clean goes unlogged rather than
   // into a folder at the drive root that anyone could have made.
   wchar_t folder[MAX_PATH];
-  if (BuildAppFolderPath(folder)) AppendCleanLog(folder, freed_mb, processes, *app.file_platform);
+  if (BuildAppFolderPath(folder)) AppendCleanLog(folder, freed_mb, processes, *app.file_platform, app.user_token);
   Notify(freed_mb, processes);
   RefreshTray();
   if (app.settings.show_status_on_clean) ShowStatusWindow(PopupOwner(owner));

@@ -27,19 +27,28 @@ struct Settings {
   bool flush_modified;
   bool purge_standby;
   bool flush_file_cache;
+  // Not a setting: config.ini is there but this run's load could not read
+  // it whole (refused, or not converted), so saves refuse to replace it with
+  // values that may never have been read from it.
+  bool keep_file;
 };
 
 void InitDefaultSettings(Settings& settings);
 // Fills the record from %APPDATA%\Quillmere\config.ini, or on the first run
-// (no file) writes the defaults there. A folder or file refused as a link
-// leaves the defaults in memory and writes nothing. False only when the
-// first run's save failed.
-bool LoadSettings(Settings& settings, const FilePlatform& platform);
+// (no file) writes the defaults there. A file in any other form than UTF-16
+// with its mark is first converted to it, every line kept, so that Windows
+// reads it as it was meant; one that cannot be converted is read as it
+// stands and sets keep_file. A folder or file refused as a link leaves the
+// defaults in memory and writes nothing (a refused file sets keep_file).
+// Load and save run whole under the user's own rights, `user_token`
+// (app/files.h); without it they touch no file. False when nothing can be
+// kept: the first run's save failed, or there is no user token.
+bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token);
 // Writes every key into a new UTF-16 config.ini beside the old one, carrying
 // over the rest of the old file's text (ANSI, UTF-8 or UTF-16), and puts it in
-// the old one's place in one step. False when nothing was replaced: the old
-// file is then as it was.
-bool SaveSettings(const Settings& settings, const FilePlatform& platform);
+// the old one's place in one step. False when nothing was replaced, and at
+// once for a record whose load set keep_file: the old file is then as it was.
+bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token);
 // After a save that failed (`saved` false), tells the user in a notice
 // balloon that the settings apply only until the program exits.
 void NoteSettingsSaved(bool saved);

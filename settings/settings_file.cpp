@@ -62,7 +62,7 @@ TextEncoding DetectTextEncoding(const BYTE* head, size_t count, size_t& mark) {
   return TEXT_ANSI;
 }
 
-size_t WholeCharacterBytes(TextEncoding encoding, const BYTE* bytes, size_t count) {
+size_t WholeCharacterBytes(TextEncoding encoding, UINT code_page, const BYTE* bytes, size_t count) {
   switch (encoding) {
     case TEXT_UTF16LE:
     case TEXT_UTF16BE:
@@ -77,11 +77,12 @@ size_t WholeCharacterBytes(TextEncoding encoding, const BYTE* bytes, size_t coun
       }
       return count;
     case TEXT_ANSI: {
+      if (code_page == CP_UTF8) return WholeCharacterBytes(TEXT_UTF8, code_page, bytes, count);
       // Walk from a character boundary, so a trail byte that looks like a
       // lead byte is never taken for one.
       size_t i = 0;
       while (i < count) {
-        if (IsDBCSLeadByte(bytes[i])) {
+        if (IsDBCSLeadByteEx(code_page, bytes[i])) {
           if (i + 1 >= count) break;
           i += 2;
         } else {
@@ -94,7 +95,7 @@ size_t WholeCharacterBytes(TextEncoding encoding, const BYTE* bytes, size_t coun
   return count;
 }
 
-size_t DecodeText(TextEncoding encoding, const BYTE* bytes, size_t count, wchar_t* text) {
+size_t DecodeText(TextEncoding encoding, UINT code_page, const BYTE* bytes, size_t count, wchar_t* text) {
   if (count == 0) return 0;
   switch (encoding) {
     case TEXT_UTF16LE:
@@ -110,7 +111,7 @@ size_t DecodeText(TextEncoding encoding, const BYTE* bytes, size_t count, wchar_
     case TEXT_UTF8:
     case TEXT_ANSI: {
       // No byte becomes more than one UTF-16 character in either form.
-      int written = MultiByteToWideChar(encoding == TEXT_UTF8 ? CP_UTF8 : CP_ACP, 0,
+      int written = MultiByteToWideChar(encoding == TEXT_UTF8 ? CP_UTF8 : code_page, 0,
                                         reinterpret_cast<const char*>(bytes), static_cast<int>(count), text,
                                         static_cast<int>(count));
       return written > 0 ? static_cast<size_t>(written) : 0;
@@ -118,6 +119,16 @@ size_t DecodeText(TextEncoding encoding, const BYTE* bytes, size_t count, wchar_
   }
   return 0;
 }
+
+void WeighUtf8(Utf8Evidence& evidence, const BYTE* piece, size_t count) {
+  if (count == 0) return;
+  for (size_t i = 0; i < count && !evidence.beyond_ascii; ++i) evidence.beyond_ascii = piece[i] > 0x7F;
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, reinterpret_cast<const char*>(piece),
+                          static_cast<int>(count), nullptr, 0) == 0)
+    evidence.malformed = true;
+}
+
+bool IsUtf8Text(const Utf8Evidence& evidence) { return !evidence.malformed && evidence.beyond_ascii; }
 
 namespace {
 
@@ -132,33 +143,72 @@ bool WriteAll(HANDLE file, const void* bytes, size_t count, const FilePlatform& 
   return platform.write_file(file, bytes, static_cast<DWORD>(count), &written, nullptr) && written == count;
 }
 
-// Writes the byte-order mark, then the old file's text in UTF-16, so that
-// every key and comment of it survives the save.
-bool WriteUtf16Copy(HANDLE old_file, HANDLE new_file, const FilePlatform& platform) {
-  const BYTE mark[] = {0xFF, 0xFE};
-  if (!WriteAll(new_file, mark, sizeof mark, platform)) return false;
-  if (old_file == INVALID_HANDLE_VALUE) return true;
+// Reads a file in pieces that end on whole characters: the bytes of a
+// character cut by the end of one read wait for the next.
+struct PieceReader {
   BYTE bytes[4096 + 4];
-  wchar_t text[4096 + 4];
-  size_t held = 0;  // bytes of a character cut by the end of the last read
-  bool first = true;
-  TextEncoding encoding = TEXT_ANSI;
-  for (;;) {
-    DWORD read = 0;
-    if (!platform.read_file(old_file, bytes + held, 4096, &read, nullptr)) return false;
-    size_t count = held + read;
-    size_t start = 0;
-    if (first) {
-      encoding = DetectTextEncoding(bytes, count, start);
-      first = false;
-    }
-    size_t whole = read == 0 ? count : start + WholeCharacterBytes(encoding, bytes + start, count - start);
-    size_t characters = DecodeText(encoding, bytes + start, whole - start, text);
-    if (!WriteAll(new_file, text, characters * sizeof(wchar_t), platform)) return false;
-    if (read == 0) return true;
-    held = count - whole;
-    MoveMemory(bytes, bytes + whole, held);
+  size_t count;  // bytes in the buffer
+  size_t whole;  // the piece: the first of them, up to the last whole character
+  bool end;      // the file has no more; the piece is all that was left
+};
+
+// Drops the last piece, keeps the bytes held back from it, and reads on.
+bool ReadPiece(PieceReader& reader, HANDLE file, TextEncoding encoding, UINT code_page,
+               const FilePlatform& platform) {
+  size_t held = reader.count - reader.whole;
+  MoveMemory(reader.bytes, reader.bytes + reader.whole, held);
+  DWORD read = 0;
+  if (!platform.read_file(file, reader.bytes + held, 4096, &read, nullptr)) return false;
+  reader.count = held + read;
+  reader.end = read == 0;
+  reader.whole = reader.end ? reader.count : WholeCharacterBytes(encoding, code_page, reader.bytes, reader.count);
+  return true;
+}
+
+bool SeekTo(HANDLE file, size_t offset, const FilePlatform& platform) {
+  LARGE_INTEGER distance = {};
+  distance.QuadPart = static_cast<LONGLONG>(offset);
+  return platform.set_file_pointer(file, distance, nullptr, FILE_BEGIN) != FALSE;
+}
+
+// The file's encoding: its mark's, or without one UTF-8 when the whole file
+// reads as UTF-8 text, else ANSI. Leaves the file at its text, past the mark.
+bool ReadTextEncoding(HANDLE file, TextEncoding& encoding, size_t& mark, const FilePlatform& platform) {
+  BYTE head[3] = {};
+  DWORD read = 0;
+  if (!platform.read_file(file, head, sizeof head, &read, nullptr)) return false;
+  encoding = DetectTextEncoding(head, read, mark);
+  if (encoding == TEXT_ANSI) {
+    if (!SeekTo(file, 0, platform)) return false;
+    PieceReader reader = {};
+    Utf8Evidence evidence = {};
+    do {
+      if (!ReadPiece(reader, file, TEXT_UTF8, CP_UTF8, platform)) return false;
+      WeighUtf8(evidence, reader.bytes, reader.whole);
+    } while (!reader.end);
+    if (IsUtf8Text(evidence)) encoding = TEXT_UTF8;
   }
+  return SeekTo(file, mark, platform);
+}
+
+// Writes the byte-order mark, then the old file's text in UTF-16, so that
+// every key and comment of it survives.
+bool WriteUtf16Copy(HANDLE old_file, HANDLE new_file, const FilePlatform& platform) {
+  const BYTE utf16_mark[] = {0xFF, 0xFE};
+  if (!WriteAll(new_file, utf16_mark, sizeof utf16_mark, platform)) return false;
+  if (old_file == INVALID_HANDLE_VALUE) return true;
+  TextEncoding encoding = TEXT_ANSI;
+  size_t mark = 0;
+  if (!ReadTextEncoding(old_file, encoding, mark, platform)) return false;
+  UINT code_page = platform.get_code_page();
+  PieceReader reader = {};
+  wchar_t text[4096 + 4];
+  do {
+    if (!ReadPiece(reader, old_file, encoding, code_page, platform)) return false;
+    size_t characters = DecodeText(encoding, code_page, reader.bytes, reader.whole, text);
+    if (!WriteAll(new_file, text, characters * sizeof(wchar_t), platform)) return false;
+  } while (!reader.end);
+  return true;
 }
 
 bool WriteKeys(const Settings& settings, const wchar_t* path, const FilePlatform& platform) {
@@ -171,9 +221,11 @@ bool WriteKeys(const Settings& settings, const wchar_t* path, const FilePlatform
   return platform.write_profile_string(L"Clean", L"exclude_list", settings.exclude_list, path) != FALSE;
 }
 
-// Writes the whole next file beside config.ini and puts it in its place;
-// on any failure config.ini is left as it was.
-bool ReplaceConfigFile(const CheckedFolder& folder, const Settings& settings, const FilePlatform& platform) {
+// Writes the whole next file beside config.ini, the old one's text in UTF-16
+// and every setting's key (none without `settings`: the old file converted),
+// and puts it in the old one's place; on any failure config.ini is left as
+// it was.
+bool ReplaceConfigFile(const CheckedFolder& folder, const Settings* settings, const FilePlatform& platform) {
   wchar_t config_path[MAX_PATH];
   wchar_t new_path[MAX_PATH];
   if (!JoinPath(config_path, folder.path, kConfigName) || !JoinPath(new_path, folder.path, kNewConfigName))
@@ -207,7 +259,7 @@ bool ReplaceConfigFile(const CheckedFolder& folder, const Settings& settings, co
     ok = pin != INVALID_HANDLE_VALUE && IsSameFile(information, new_information);
   }
   platform.close_handle(new_file);
-  ok = ok && WriteKeys(settings, new_path, platform);
+  ok = ok && (!settings || WriteKeys(*settings, new_path, platform));
   if (ok) {
     // On the disk before it takes the old file's place.
     HANDLE flush = OpenCheckedFile(folder, kNewConfigName, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -221,40 +273,85 @@ bool ReplaceConfigFile(const CheckedFolder& folder, const Settings& settings, co
   return ok;
 }
 
-}  // namespace
+// The save itself, while the thread impersonates the user.
+bool SaveAsUser(const Settings& settings, const wchar_t* folder_path, const FilePlatform& platform) {
+  CheckedFolder folder;
+  if (OpenCheckedFolder(folder, folder_path, true, platform) != CHECKED_FOLDER_OPEN) return false;
+  bool saved = ReplaceConfigFile(folder, &settings, platform);
+  CloseCheckedFolder(folder, platform);
+  return saved;
+}
 
-bool LoadSettings(Settings& settings, const FilePlatform& platform) {
-  InitDefaultSettings(settings);
-  wchar_t folder_path[MAX_PATH];
-  if (!BuildAppFolderPath(folder_path)) return true;  // no folder to keep settings in: defaults only
+// Held while the profile functions read config.ini by name, so that the
+// name stays on the file that was checked.
+HANDLE PinConfigFile(const CheckedFolder& folder, bool& missing, const FilePlatform& platform) {
+  BY_HANDLE_FILE_INFORMATION information;
+  return OpenCheckedFile(folder, kConfigName, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                         information, missing, platform);
+}
+
+bool StartsWithUtf16Mark(HANDLE file, const FilePlatform& platform) {
+  BYTE head[2] = {};
+  DWORD read = 0;
+  return platform.read_file(file, head, sizeof head, &read, nullptr) && read == 2 && head[0] == 0xFF && head[1] == 0xFE;
+}
+
+// The load itself, while the thread impersonates the user: the settings
+// from config.ini, or on the first run the defaults written there. False
+// only when that first save failed.
+bool LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatform& platform) {
   CheckedFolder folder;
   FolderOpen opened = OpenCheckedFolder(folder, folder_path, false, platform);
-  if (opened == CHECKED_FOLDER_MISSING) return SaveSettings(settings, platform);
+  if (opened == CHECKED_FOLDER_MISSING) return SaveAsUser(settings, folder_path, platform);
   if (opened == CHECKED_FOLDER_REFUSED) return true;
-  // Held while the profile functions read by name, so the name stays on the
-  // file that was checked. One that is refused leaves the defaults, and the
-  // file as it is.
-  BY_HANDLE_FILE_INFORMATION information;
   bool missing = false;
-  HANDLE pin = OpenCheckedFile(folder, kConfigName, FILE_READ_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               OPEN_EXISTING, information, missing, platform);
+  HANDLE pin = PinConfigFile(folder, missing, platform);
+  // Windows' profile functions read UTF-16 after its mark, and everything
+  // else as ANSI: a UTF-8 mark hides the first section, UTF-16 big-endian
+  // reads as nothing, UTF-8 without a mark as the wrong characters. So any
+  // other file first becomes UTF-16, every line kept, as a save would write
+  // it. One that cannot be converted is read as it stands.
+  bool converted = true;
+  if (pin != INVALID_HANDLE_VALUE && !StartsWithUtf16Mark(pin, platform)) {
+    platform.close_handle(pin);
+    converted = ReplaceConfigFile(folder, nullptr, platform);
+    pin = PinConfigFile(folder, missing, platform);
+  }
   wchar_t path[MAX_PATH];
   if (pin != INVALID_HANDLE_VALUE && JoinPath(path, folder.path, kConfigName)) {
     for (const SettingField& entry : kSettingFields) {
       if (entry.number) {
         int32_t fallback = settings.*entry.number;
         settings.*entry.number =
-            static_cast<int32_t>(GetPrivateProfileIntW(entry.section, entry.key, fallback, path));
+            static_cast<int32_t>(platform.get_profile_int(entry.section, entry.key, fallback, path));
       } else {
         int32_t fallback = settings.*entry.flag ? 1 : 0;
-        settings.*entry.flag = GetPrivateProfileIntW(entry.section, entry.key, fallback, path) != 0;
+        settings.*entry.flag = platform.get_profile_int(entry.section, entry.key, fallback, path) != 0;
       }
     }
-    GetPrivateProfileStringW(L"Clean", L"exclude_list", L"", settings.exclude_list, 256, path);
+    platform.get_profile_string(L"Clean", L"exclude_list", L"", settings.exclude_list, 256, path);
   }
   if (pin != INVALID_HANDLE_VALUE) platform.close_handle(pin);
   CloseCheckedFolder(folder, platform);
-  return !missing || SaveSettings(settings, platform);  // first run: the defaults go on disk too
+  // A file that is there but was refused, or read without being converted,
+  // may hold values that were not read: no save of this run replaces it.
+  settings.keep_file = !missing && (pin == INVALID_HANDLE_VALUE || !converted);
+  return !missing || SaveAsUser(settings, folder_path, platform);  // first run: the defaults go on disk too
+}
+
+}  // namespace
+
+bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token) {
+  InitDefaultSettings(settings);
+  wchar_t folder_path[MAX_PATH];
+  // No folder to keep settings in: the defaults, and nothing on disk.
+  if (!BuildAppFolderPath(folder_path)) return true;
+  // No way to reach it with the user's rights: the same, and nothing the
+  // user changes can be kept either.
+  if (!ImpersonateUser(user_token, platform)) return false;
+  bool saved = LoadAsUser(settings, folder_path, platform);
+  StopImpersonating(platform);
+  return saved;
 }
 
 void NoteSettingsSaved(bool saved) {
@@ -263,12 +360,10 @@ void NoteSettingsSaved(bool saved) {
                    L"Settings could not be saved to config.ini; they apply until Quillmere exits.");
 }
 
-bool SaveSettings(const Settings& settings, const FilePlatform& platform) {
+bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token) {
   wchar_t folder_path[MAX_PATH];
-  if (!BuildAppFolderPath(folder_path)) return false;
-  CheckedFolder folder;
-  if (OpenCheckedFolder(folder, folder_path, true, platform) != CHECKED_FOLDER_OPEN) return false;
-  bool saved = ReplaceConfigFile(folder, settings, platform);
-  CloseCheckedFolder(folder, platform);
+  if (settings.keep_file || !BuildAppFolderPath(folder_path) || !ImpersonateUser(user_token, platform)) return false;
+  bool saved = SaveAsUser(settings, folder_path, platform);
+  StopImpersonating(platform);
   return saved;
 }

@@ -7,15 +7,28 @@
 
 #include "settings/settings.h"
 
-// The encodings the profile functions read, told by the byte-order mark;
-// `mark` gets its length.
+// The encodings config.ini may come in, told by the byte-order mark; `mark`
+// gets its length. Without a mark the text is ANSI, in the system's code
+// page, unless the whole file shows it is UTF-8 (IsUtf8Text).
 enum TextEncoding { TEXT_ANSI, TEXT_UTF8, TEXT_UTF16LE, TEXT_UTF16BE };
 TextEncoding DetectTextEncoding(const BYTE* head, size_t count, size_t& mark);
 // How many of the bytes end on a whole character; the rest wait for more.
-size_t WholeCharacterBytes(TextEncoding encoding, const BYTE* bytes, size_t count);
+// `code_page` is the ANSI text's; 65001 ("use UTF-8 for worldwide language
+// support") makes ANSI text UTF-8.
+size_t WholeCharacterBytes(TextEncoding encoding, UINT code_page, const BYTE* bytes, size_t count);
 // Converts the bytes to UTF-16 into `text`, which holds `count` characters;
 // answers how many it wrote.
-size_t DecodeText(TextEncoding encoding, const BYTE* bytes, size_t count, wchar_t* text);
+size_t DecodeText(TextEncoding encoding, UINT code_page, const BYTE* bytes, size_t count, wchar_t* text);
+// What a file without a mark, read piece by piece (each ending on a whole
+// UTF-8 character, the last one whatever is left), has shown of itself.
+struct Utf8Evidence {
+  bool malformed;     // some piece was no well-formed UTF-8
+  bool beyond_ascii;  // some byte was past 0x7F
+};
+void WeighUtf8(Utf8Evidence& evidence, const BYTE* piece, size_t count);
+// UTF-8 as editors save it without a mark (Notepad reads it so): well formed
+// throughout and not plain ASCII, which reads the same either way.
+bool IsUtf8Text(const Utf8Evidence& evidence);
 
 // Writes the quoted exe path ("C:\Program Files\x\quillmere.exe") for the
 // Run value into `command`; false when the path cannot be quoted whole.

@@ -4,6 +4,8 @@
 #include <shlobj.h>
 
 #include "app/app.h"
+#include "app/shared.h"
+#include "app/user_rights.h"
 #include "settings/settings_internal.h"
 
 std::wstring AppFolder() {
@@ -14,25 +16,31 @@ std::wstring AppFolder() {
 
 std::wstring AppFile(const wchar_t* name) { return AppFolder() + L"\\" + name; }
 
-void DeleteAppFolder() {
-  std::wstring folder = AppFolder();
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = found.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring path = folder + L"\\" + name;
-      SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryW(path.c_str());
-      else
-        DeleteFileW(path.c_str());
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
+void DeleteFolder(const std::wstring& folder) {
+  DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  // A link goes, never what it leads to.
+  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        std::wstring path = folder + L"\\" + name;
+        SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+          DeleteFolder(path);
+        else
+          DeleteFileW(path.c_str());
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
   }
   RemoveDirectoryW(folder.c_str());
 }
+
+void DeleteAppFolder() { DeleteFolder(AppFolder()); }
 
 std::string ReadFileBytes(const std::wstring& path) {
   std::string bytes;
@@ -182,7 +190,15 @@ std::wstring ReadRunValue(DWORD* type, DWORD* bytes) {
 
 void DeleteRunValue() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Quillmere"); }
 
-void ResetAppState() { app = AppState{}; }
+HANDLE UserToken() {
+  static HANDLE token = MakeUserRightsToken();
+  return token;
+}
+
+void ResetAppState() {
+  app = AppState{};
+  app.user_token = UserToken();
+}
 
 namespace {
 bool ChangingLoad(MemorySnapshot& snapshot) {
@@ -212,7 +228,7 @@ void ProgramWindowTest::SetUp() {
   ResetAppState();
   BindSeams();
   DeleteAppFolder();
-  LoadSettings(app.settings, *app.file_platform);
+  LoadSettings(app.settings, *app.file_platform, app.user_token);
   ASSERT_NE(CreateTestMainWindow(), nullptr);
   if (shell_window_) {
     app.shell_window = CreateShellWindow(GetModuleHandleW(nullptr));
@@ -522,6 +538,13 @@ void ExpectAutostartTaskSettings(const TaskView& task) {
 
 PlayedFiles played;
 
+bool ThreadImpersonates() {
+  HANDLE token = nullptr;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) return false;
+  CloseHandle(token);
+  return true;
+}
+
 namespace {
 
 const std::wstring* PlayedPath(HANDLE handle) {
@@ -530,9 +553,62 @@ const std::wstring* PlayedPath(HANDLE handle) {
   return nullptr;
 }
 
+// The path a call naming `named` reaches: in the decoy once the folder has
+// turned into a junction.
+std::wstring Redirected(const std::wstring& named) {
+  const std::wstring& folder = played.junction_after_check;
+  if (!played.junction_made || folder.empty() || named.size() <= folder.size() ||
+      _wcsnicmp(named.c_str(), folder.c_str(), folder.size()) != 0 || named[folder.size()] != L'\\')
+    return named;
+  return played.decoy + named.substr(folder.size());
+}
+
+// Keeps the call, and answers the path it reaches.
+std::wstring Reach(const char* call, const wchar_t* path) {
+  DWORD error = GetLastError();
+  std::wstring named = path ? path : L"";
+  played.calls.push_back({call, named, played.acting_as, ThreadImpersonates()});
+  SetLastError(error);
+  return Redirected(named);
+}
+
+// Whether a call that reaches `path` is refused: the decoy takes nothing
+// under the user's token; with the program's own rights it takes everything,
+// and the call is kept.
+bool RefusedAt(const std::wstring& path, const char* call) {
+  const std::wstring& decoy = played.decoy;
+  if (decoy.empty() || path.size() < decoy.size() || _wcsnicmp(path.c_str(), decoy.c_str(), decoy.size()) != 0)
+    return false;
+  if (ThreadImpersonates()) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return true;
+  }
+  played.decoy_reached.push_back(std::string(call) + " " + Narrow(path));
+  return false;
+}
+
+void Note(const char* call) { Reach(call, nullptr); }
+
+BOOL WINAPI PlayedImpersonate(HANDLE token) {
+  if (played.refuse_impersonation) {
+    SetLastError(ERROR_BAD_IMPERSONATION_LEVEL);
+    return FALSE;
+  }
+  if (!ImpersonateLoggedOnUser(token)) return FALSE;
+  played.acting_as = token;
+  return TRUE;
+}
+
+BOOL WINAPI PlayedRevert() {
+  played.acting_as = nullptr;
+  return RevertToSelf();
+}
+
 HANDLE WINAPI PlayedCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                                DWORD disposition, DWORD flags, HANDLE template_file) {
-  HANDLE handle = CreateFileW(name, access, share, security, disposition, flags, template_file);
+  std::wstring path = Reach("create_file", name);
+  if (RefusedAt(path, "create_file")) return INVALID_HANDLE_VALUE;
+  HANDLE handle = CreateFileW(path.c_str(), access, share, security, disposition, flags, template_file);
   DWORD error = GetLastError();
   if (handle != INVALID_HANDLE_VALUE) played.open.push_back({handle, name});
   SetLastError(error);
@@ -540,6 +616,7 @@ HANDLE WINAPI PlayedCreateFile(LPCWSTR name, DWORD access, DWORD share, LPSECURI
 }
 
 BOOL WINAPI PlayedFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION information) {
+  Note("get_file_information");
   BOOL ok = GetFileInformationByHandle(file, information);
   const std::wstring* path = PlayedPath(file);
   if (ok && path && *path == played.reparse_point) information->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
@@ -547,7 +624,11 @@ BOOL WINAPI PlayedFileInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info
 }
 
 DWORD WINAPI PlayedFinalPath(HANDLE file, LPWSTR path, DWORD capacity, DWORD flags) {
+  Note("get_final_path");
   const std::wstring* opened = PlayedPath(file);
+  // Checked as it was opened; the junction is made right after.
+  if (opened && !played.junction_after_check.empty() && *opened == played.junction_after_check)
+    played.junction_made = true;
   if (!opened || *opened != played.moved) return GetFinalPathNameByHandleW(file, path, capacity, flags);
   std::wstring final_path = L"\\\\?\\" + played.moved_to;
   if (final_path.size() >= capacity) return static_cast<DWORD>(final_path.size() + 1);
@@ -555,16 +636,69 @@ DWORD WINAPI PlayedFinalPath(HANDLE file, LPWSTR path, DWORD capacity, DWORD fla
   return static_cast<DWORD>(final_path.size());
 }
 
-BOOL WINAPI PlayedProfileWrite(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR path) {
-  if (++played.profile_writes == played.failing_profile_write) return FALSE;
-  return WritePrivateProfileStringW(section, key, value, path);
+BOOL WINAPI PlayedCreateDirectory(LPCWSTR name, LPSECURITY_ATTRIBUTES security) {
+  std::wstring path = Reach("create_directory", name);
+  return !RefusedAt(path, "create_directory") && CreateDirectoryW(path.c_str(), security);
+}
+
+BOOL WINAPI PlayedRead(HANDLE file, LPVOID buffer, DWORD bytes, LPDWORD read, LPOVERLAPPED overlapped) {
+  Note("read_file");
+  return ReadFile(file, buffer, bytes, read, overlapped);
+}
+
+BOOL WINAPI PlayedSeek(HANDLE file, LARGE_INTEGER distance, PLARGE_INTEGER position, DWORD method) {
+  Note("set_file_pointer");
+  return SetFilePointerEx(file, distance, position, method);
+}
+
+UINT WINAPI PlayedCodePage() { return played.code_page ? played.code_page : GetACP(); }
+
+BOOL WINAPI PlayedWrite(HANDLE file, LPCVOID buffer, DWORD bytes, LPDWORD written, LPOVERLAPPED overlapped) {
+  Note("write_file");
+  return WriteFile(file, buffer, bytes, written, overlapped);
+}
+
+BOOL WINAPI PlayedFlush(HANDLE file) {
+  Note("flush_file");
+  return FlushFileBuffers(file);
+}
+
+UINT WINAPI PlayedProfileInt(LPCWSTR section, LPCWSTR key, INT fallback, LPCWSTR name) {
+  std::wstring path = Reach("get_profile_int", name);
+  if (RefusedAt(path, "get_profile_int")) return static_cast<UINT>(fallback);
+  return GetPrivateProfileIntW(section, key, fallback, path.c_str());
+}
+
+DWORD WINAPI PlayedProfileString(LPCWSTR section, LPCWSTR key, LPCWSTR fallback, LPWSTR value, DWORD capacity,
+                                 LPCWSTR name) {
+  std::wstring path = Reach("get_profile_string", name);
+  if (RefusedAt(path, "get_profile_string")) {
+    CopyBounded(value, capacity, fallback);
+    return static_cast<DWORD>(wcslen(value));
+  }
+  return GetPrivateProfileStringW(section, key, fallback, value, capacity, path.c_str());
+}
+
+BOOL WINAPI PlayedProfileWrite(LPCWSTR section, LPCWSTR key, LPCWSTR value, LPCWSTR name) {
+  std::wstring path = Reach("write_profile_string", name);
+  if (++played.profile_writes == played.failing_profile_write || RefusedAt(path, "write_profile_string")) return FALSE;
+  return WritePrivateProfileStringW(section, key, value, path.c_str());
 }
 
 BOOL WINAPI PlayedMove(LPCWSTR from, LPCWSTR to, DWORD flags) {
-  return played.failing_move ? FALSE : MoveFileExW(from, to, flags);
+  std::wstring from_path = Reach("move_file", from);
+  std::wstring to_path = Redirected(to);
+  if (played.failing_move || RefusedAt(from_path, "move_file") || RefusedAt(to_path, "move_file")) return FALSE;
+  return MoveFileExW(from_path.c_str(), to_path.c_str(), flags);
+}
+
+BOOL WINAPI PlayedDelete(LPCWSTR name) {
+  std::wstring path = Reach("delete_file", name);
+  return !RefusedAt(path, "delete_file") && DeleteFileW(path.c_str());
 }
 
 BOOL WINAPI PlayedClose(HANDLE handle) {
+  Note("close_handle");
   for (size_t i = 0; i < played.open.size(); ++i)
     if (played.open[i].first == handle) {
       played.open.erase(played.open.begin() + static_cast<ptrdiff_t>(i));
@@ -576,8 +710,10 @@ BOOL WINAPI PlayedClose(HANDLE handle) {
 }  // namespace
 
 const FilePlatform kPlayedFilePlatform = {
-    PlayedCreateFile, PlayedFileInformation, PlayedFinalPath, CreateDirectoryW, ReadFile,  WriteFile,
-    FlushFileBuffers, PlayedProfileWrite,    PlayedMove,      DeleteFileW,      PlayedClose,
+    PlayedImpersonate,   PlayedRevert,       PlayedCreateFile, PlayedFileInformation, PlayedFinalPath,
+    PlayedCreateDirectory, PlayedRead,       PlayedSeek,       PlayedWrite,           PlayedFlush,
+    PlayedProfileInt,    PlayedProfileString, PlayedProfileWrite, PlayedMove,         PlayedDelete,
+    PlayedClose,         PlayedCodePage,
 };
 
 void ResetPlayedFiles() { played = PlayedFiles{}; }

@@ -16,6 +16,9 @@
 // %APPDATA%\Quillmere and a file in it, as the program builds them.
 std::wstring AppFolder();
 std::wstring AppFile(const wchar_t* name);
+// Removes the folder and everything in it, folders within included; a link
+// (the folder itself, or anything in it) is removed, never followed.
+void DeleteFolder(const std::wstring& folder);
 // Removes the program folder and everything in it.
 void DeleteAppFolder();
 // The file's bytes; empty when it cannot be read.
@@ -97,7 +100,12 @@ bool RegisterAutostartTask(const std::wstring& name, const wchar_t* xml);
 // no second copy, no time limit, on batteries too.
 void ExpectAutostartTaskSettings(const TaskView& task);
 
-// Starts every test from the state a fresh process has.
+// The user's own rights for the program folder's files, as the program makes
+// them at start (MakeUserRightsToken): one token for the whole test program,
+// never closed.
+HANDLE UserToken();
+// Starts every test from the state a fresh process has, with UserToken() as
+// app.user_token.
 void ResetAppState();
 // The real shell and clock with a memory reading that moves the load through
 // 20, 50, 70 and 90 %, one step a call: every refresh through it has a bar
@@ -185,7 +193,15 @@ void FreeHandleTables(FilledHandleTables& tables);
 // The program's file calls, made for real but with links played: Wine 8
 // makes no symbolic link or junction (CreateSymbolicLinkW answers TRUE and
 // makes nothing; FSCTL_SET_REPARSE_POINT is refused), so a test names the
-// paths whose handles report what a planted link would.
+// paths whose handles report what a planted link would. Wine enforces no
+// file permissions either, so the played calls also play a folder only
+// administrators may change, and keep whose rights each call ran with.
+struct PlayedFileCall {
+  std::string call;     // "create_file", "write_profile_string", ...
+  std::wstring path;    // the path it named, as the program named it; empty for a handle's call
+  HANDLE acting_as;     // the token the program impersonated at that moment; null: its own
+  bool impersonating;   // the thread really held a token of its own then
+};
 struct PlayedFiles {
   std::wstring reparse_point;  // a handle opened on this path reports a reparse point
   std::wstring moved;          // a handle opened on this path reports...
@@ -194,8 +210,23 @@ struct PlayedFiles {
   int profile_writes = 0;
   bool failing_move = false;
   std::vector<std::pair<HANDLE, std::wstring>> open;  // handles and the paths they were opened on
+  // A folder that turns into a junction to `decoy` once the program has
+  // checked a handle opened on it: every later call naming a path in it
+  // reaches the decoy instead. The decoy plays a folder only administrators
+  // may change: a call there under the user's token is refused; one with
+  // the program's own rights is made, and kept in `decoy_reached`.
+  std::wstring junction_after_check;
+  std::wstring decoy;
+  bool junction_made = false;
+  std::vector<std::string> decoy_reached;
+  bool refuse_impersonation = false;
+  UINT code_page = 0;  // the system's ANSI code page as the program is told it; 0: the real one
+  HANDLE acting_as = nullptr;
+  std::vector<PlayedFileCall> calls;  // every file call but impersonating and reverting, in order
 };
 extern PlayedFiles played;
+// Whether this thread runs with a token of its own, impersonating.
+bool ThreadImpersonates();
 struct FilePlatform;
 extern const FilePlatform kPlayedFilePlatform;
 void ResetPlayedFiles();

@@ -24,6 +24,7 @@ const char kDefaultConfig[] =
     "[App]\r\nstart_with_windows=0\r\nshow_status_on_clean=0\r\n";
 
 using FirstRun = QuillmereTest;
+using ConfigInAnotherEncoding = QuillmereTest;
 using SecondInstance = QuillmereTest;
 using TrayIcon = QuillmereTest;
 using TrayMenuExit = QuillmereTest;
@@ -39,6 +40,21 @@ TEST_F(FirstRun, WritesTheDefaultsAndExitEndsWithZero) {
   EXPECT_EQ(Exit(), 0u);
   TrayIconView icon;
   EXPECT_FALSE(FindQuillmereIcon(icon)) << "the icon leaves with the program";
+}
+
+// Saved by an editor as UTF-8 with a byte-order mark, which Windows' profile
+// functions do not skip: the program converts it before reading a key, every
+// line kept, and saves on from what it read.
+TEST_F(ConfigInAnotherEncoding, IsConvertedToUtf16AtStartAndReadWhole) {
+  const std::string text = "[Clean]\r\nthreshold_percent=90\r\nauto_clean=0\r\n; mine\r\n";
+  ASSERT_TRUE(WriteConfig("\xEF\xBB\xBF" + text));
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(Config(), Utf16(text, false, true));
+  SendMessageW(main_window_, WM_COMMAND, IDM_TOGGLE_AUTO, 0);  // a save
+  EXPECT_EQ(ConfigNumber(L"auto_clean"), 1) << "the loaded 0, toggled";
+  EXPECT_EQ(ConfigNumber(L"threshold_percent"), 90);
+  EXPECT_NE(Config().find(Utf16("; mine\r\n", false, false)), std::string::npos) << "the comment kept";
+  EXPECT_EQ(Exit(), 0u);
 }
 
 TEST_F(SecondInstance, ExitsZeroAndChangesNothing) {

@@ -103,10 +103,10 @@ TEST_F(NoAppDataFolder, NoFolderMeansNoPathAndNothingWrittenAnywhere) {
 
   Settings settings;
   settings.threshold_percent = 5;
-  EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform));
+  EXPECT_TRUE(LoadSettings(settings, kSystemFilePlatform, UserToken()));
   EXPECT_EQ(settings.threshold_percent, 80) << "runs on the defaults";
   settings.threshold_percent = 42;
-  SaveSettings(settings, kSystemFilePlatform);
+  SaveSettings(settings, kSystemFilePlatform, UserToken());
   // Neither the drive root nor the unreachable path gets a folder.
   EXPECT_EQ(GetFileAttributesW(L"C:\\Quillmere"), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(L"\\Quillmere"), INVALID_FILE_ATTRIBUTES);
@@ -648,7 +648,7 @@ class ProgramRun : public ::testing::Test {
   void TearDown() override {
     if (app.main_window) DestroyWindow(app.main_window);
     if (app.instance_mutex) CloseHandle(app.instance_mutex);
-    if (app.user_token) CloseHandle(app.user_token);
+    if (app.user_token && app.user_token != UserToken()) CloseHandle(app.user_token);
     PumpMessages();
     DeleteAppFolder();
   }

@@ -704,7 +704,7 @@ void ExpectLogLine(const std::string& line, double freed_mb, int processes) {
 }  // namespace
 
 TEST_F(CleanLogFile, FirstLineCreatesTheFileWithoutBomAndLaterLinesAppend) {
-  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 511.6, 9, kSystemFilePlatform));
+  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 511.6, 9, kSystemFilePlatform, UserToken()));
   std::string first = ReadFileBytes(path_);
   ASSERT_GE(first.size(), 3u);
   EXPECT_NE(first.substr(0, 3), "\xEF\xBB\xBF") << "no byte-order mark";
@@ -714,7 +714,7 @@ TEST_F(CleanLogFile, FirstLineCreatesTheFileWithoutBomAndLaterLinesAppend) {
   // Whatever is there stays, and the new line follows it.
   const std::string existing = "hand-written\r\nno line end";
   ASSERT_TRUE(WriteFileBytes(path_, existing));
-  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 0.4, 3, kSystemFilePlatform));
+  ASSERT_TRUE(AppendCleanLog(folder_.c_str(), 0.4, 3, kSystemFilePlatform, UserToken()));
   std::string after = ReadFileBytes(path_);
   ASSERT_EQ(after.compare(0, existing.size(), existing), 0);
   ExpectLogLine(after.substr(existing.size()), 0.4, 3);
@@ -729,7 +729,7 @@ TEST_F(CleanLogFile, UnopenableLogIsLeftAsItWas) {
     HANDLE holder = CreateFileW(path_.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                 nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kSystemFilePlatform)) << "share " << share;
+    EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kSystemFilePlatform, UserToken())) << "share " << share;
     CloseHandle(holder);
     EXPECT_EQ(ReadFileBytes(path_), content);
   }
@@ -737,13 +737,13 @@ TEST_F(CleanLogFile, UnopenableLogIsLeftAsItWas) {
   // A folder where the file should be.
   DeleteFileW(path_.c_str());
   ASSERT_TRUE(CreateDirectoryW(path_.c_str(), nullptr));
-  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kSystemFilePlatform));
+  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kSystemFilePlatform, UserToken()));
 }
 
 TEST_F(CleanLogFile, MissingFolderCreatesNothing) {
   std::wstring missing = folder_ + L"\\missing";
   std::wstring path = missing + L"\\clean.log";
-  EXPECT_FALSE(AppendCleanLog(missing.c_str(), 12.0, 5, kSystemFilePlatform));
+  EXPECT_FALSE(AppendCleanLog(missing.c_str(), 12.0, 5, kSystemFilePlatform, UserToken()));
   EXPECT_EQ(GetFileAttributesW(missing.c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES);
 }
@@ -754,7 +754,7 @@ TEST_F(CleanLogFile, HardLinkedLogIsRefused) {
   const std::string content = "not a log\r\n";
   ASSERT_TRUE(WriteFileBytes(other_, content));
   ASSERT_TRUE(CreateHardLinkW(path_.c_str(), other_.c_str(), nullptr));
-  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kSystemFilePlatform));
+  EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kSystemFilePlatform, UserToken()));
   EXPECT_EQ(ReadFileBytes(other_), content);
   EXPECT_EQ(ReadFileBytes(path_), content);
 }
@@ -766,13 +766,13 @@ TEST_F(CleanLogFile, LinksAreRefusedAndNothingIsWritten) {
     SCOPED_TRACE(link.what);
     ASSERT_TRUE(WriteFileBytes(path_, content));
     PlantLink(link);
-    EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform));
+    EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform, UserToken()));
     EXPECT_EQ(ReadFileBytes(path_), content);
     EXPECT_TRUE(played.open.empty()) << "every handle closed";
   }
   // Played without a link, the same calls append.
   ResetPlayedFiles();
-  EXPECT_TRUE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform));
+  EXPECT_TRUE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform, UserToken()));
   std::string after = ReadFileBytes(path_);
   ASSERT_EQ(after.compare(0, content.size(), content), 0);
   ExpectLogLine(after.substr(content.size()), 12.0, 5);

@@ -6,6 +6,9 @@
 
 #include "app/files.h"
 #include "app/shared.h"
+#include "app/user_rights.h"
+#include "clean/clean.h"
+#include "settings/settings.h"
 #include "tests/support.h"
 
 TEST(JoinPath, CutPathsAreRefused) {
@@ -79,7 +82,9 @@ TEST(CheckedFiles, OnlyPlainEntriesAreGoneThrough) {
 
 namespace {
 
-// A folder of its own under the roaming folder, removed after each test.
+// A folder of its own under the roaming folder, removed with whatever it
+// holds before and after each test, so that a test that fails with files
+// left in it fails alone.
 class OpeningWithoutLinks : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -88,11 +93,11 @@ class OpeningWithoutLinks : public ::testing::Test {
     ASSERT_TRUE(GetAppDataFolder(app_data));
     parent_ = app_data;
     folder_ = parent_ + L"\\quillmere-checked";
-    RemoveDirectoryW(folder_.c_str());
+    DeleteFolder(folder_);
   }
   void TearDown() override {
     EXPECT_TRUE(played.open.empty()) << "every handle closed";
-    RemoveDirectoryW(folder_.c_str());
+    DeleteFolder(folder_);
   }
   std::wstring parent_, folder_;
 };
@@ -183,4 +188,170 @@ TEST_F(OpeningWithoutLinks, FilesAreOpenedOnlyWhenPlainAndWhereAskedFor) {
   CloseCheckedFolder(folder, kPlayedFilePlatform);
   DeleteFileW(file.c_str());
   DeleteFileW(other.c_str());
+}
+
+namespace {
+
+// The program folder, and a decoy beside it that plays a folder only
+// administrators may change (Wine enforces no permissions: the played calls
+// refuse it to the user's token).
+class FilesUnderTheUsersRights : public ::testing::Test {
+ protected:
+  void SetUp() override { Fresh(); }
+  void TearDown() override {
+    EXPECT_TRUE(played.open.empty()) << "every handle closed";
+    EXPECT_FALSE(ThreadImpersonates());
+    DeleteAppFolder();
+    DeleteFolder(decoy_);
+  }
+  void Fresh() {
+    ResetPlayedFiles();
+    DeleteAppFolder();
+    DeleteFolder(decoy_);
+    ASSERT_TRUE(CreateDirectoryW(decoy_.c_str(), nullptr));
+  }
+  // Every call ran while the thread impersonated `token`.
+  static void ExpectAllUnder(HANDLE token) {
+    ASSERT_FALSE(played.calls.empty());
+    for (const PlayedFileCall& call : played.calls) {
+      EXPECT_EQ(call.acting_as, token) << call.call << " " << Narrow(call.path);
+      EXPECT_TRUE(call.impersonating) << call.call << " " << Narrow(call.path);
+    }
+  }
+  bool DecoyIsEmpty() const {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((decoy_ + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return true;
+    bool empty = true;
+    do empty = empty && (wcscmp(found.cFileName, L".") == 0 || wcscmp(found.cFileName, L"..") == 0);
+    while (FindNextFileW(search, &found));
+    FindClose(search);
+    return empty;
+  }
+  std::wstring folder_ = AppFolder();
+  std::wstring decoy_ = AppFolder() + L"-decoy";
+  std::wstring config_ = AppFile(L"config.ini");
+  std::wstring log_ = AppFile(L"clean.log");
+};
+
+Settings Defaults() {
+  Settings settings;
+  InitDefaultSettings(settings);
+  return settings;
+}
+
+}  // namespace
+
+// A program of the user empties the folder and makes it a junction right
+// after the program checked it, so that every call naming a path in it
+// leads into the decoy. Under the user's own token none of them gets there.
+TEST_F(FilesUnderTheUsersRights, AFolderTurnedIntoAJunctionAfterItsCheckLeadsNowhere) {
+  enum Moment { FIRST_RUN_SAVE, SAVE, LOG_LINE, CONVERTING_LOAD };
+  const struct {
+    const char* what;
+    Moment moment;
+  } cases[] = {{"the first run's save", FIRST_RUN_SAVE},
+               {"a save", SAVE},
+               {"a log line", LOG_LINE},
+               {"a load that would convert config.ini", CONVERTING_LOAD}};
+  const std::string utf16 = "\xFF\xFE[\0C\0l\0e\0a\0n\0]\0\r\0\n\0";  // "[Clean]\r\n"
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fresh();
+    const std::string old = c.moment == CONVERTING_LOAD ? "[Clean]\r\n" : utf16;
+    if (c.moment != FIRST_RUN_SAVE) {
+      ASSERT_TRUE(WriteConfig(old));
+    }
+    played.junction_after_check = folder_;
+    played.decoy = decoy_;
+    Settings settings = Defaults();
+    switch (c.moment) {
+      case FIRST_RUN_SAVE:
+        EXPECT_FALSE(LoadSettings(settings, kPlayedFilePlatform, UserToken())) << "the first run's save failed";
+        break;
+      case SAVE:
+        EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
+        break;
+      case LOG_LINE:
+        EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform, UserToken()));
+        break;
+      case CONVERTING_LOAD:
+        EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform, UserToken()));
+        EXPECT_TRUE(settings.keep_file) << "config.ini refused: no save of this run replaces it";
+        break;
+    }
+    EXPECT_TRUE(played.junction_made) << "the folder turned after its check";
+    ExpectAllUnder(UserToken());
+    EXPECT_TRUE(played.decoy_reached.empty()) << played.decoy_reached.front();
+    EXPECT_TRUE(DecoyIsEmpty());
+    EXPECT_FALSE(ThreadImpersonates()) << "back to its own rights right after";
+    if (c.moment != FIRST_RUN_SAVE) {
+      EXPECT_EQ(ReadFileBytes(config_), old);
+    }
+    EXPECT_EQ(GetFileAttributesW(log_.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
+// No token could be made, or the thread could not take it: nothing in the
+// folder is touched, the load keeps the defaults, and the load (nothing can
+// be kept, which the program then tells), saves and log lines answer false.
+TEST_F(FilesUnderTheUsersRights, WithoutTheUsersTokenNoFileIsTouched) {
+  const struct {
+    const char* what;
+    HANDLE token;
+    bool refused;
+    bool config;
+  } cases[] = {
+      {"no token, no folder yet", nullptr, false, false},
+      {"no token, a config.ini", nullptr, false, true},
+      {"impersonation refused, no folder yet", UserToken(), true, false},
+      {"impersonation refused, a config.ini", UserToken(), true, true},
+  };
+  const std::string old = "[Clean]\r\nthreshold_percent=90\r\n";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fresh();
+    if (c.config) {
+      ASSERT_TRUE(WriteConfig(old));
+    }
+    played.refuse_impersonation = c.refused;
+    Settings settings;
+    memset(&settings, 0xAB, sizeof settings);
+    EXPECT_FALSE(LoadSettings(settings, kPlayedFilePlatform, c.token));
+    Settings defaults = Defaults();
+    EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0) << "the defaults, the file unread";
+    settings.threshold_percent = 42;
+    EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform, c.token));
+    EXPECT_FALSE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform, c.token));
+    EXPECT_TRUE(played.calls.empty()) << played.calls.front().call;
+    if (c.config) {
+      EXPECT_EQ(ReadFileBytes(config_), old);
+    } else {
+      EXPECT_EQ(GetFileAttributesW(folder_.c_str()), INVALID_FILE_ATTRIBUTES) << "no folder made";
+    }
+    EXPECT_EQ(GetFileAttributesW(log_.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
+// The token as the program makes it at start: under Wine the program's
+// load, save and log line work while the thread impersonates it, and the
+// thread has its own rights back after each.
+TEST_F(FilesUnderTheUsersRights, LoadSaveAndLogWorkUnderTheRealToken) {
+  HANDLE token = MakeUserRightsToken();
+  ASSERT_NE(token, nullptr);
+  Settings settings;
+  EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform, token));
+  EXPECT_FALSE(ThreadImpersonates());
+  EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 80u) << "first run wrote";
+  settings.threshold_percent = 42;
+  EXPECT_TRUE(SaveSettings(settings, kPlayedFilePlatform, token));
+  EXPECT_FALSE(ThreadImpersonates());
+  Settings loaded;
+  EXPECT_TRUE(LoadSettings(loaded, kPlayedFilePlatform, token));
+  EXPECT_EQ(loaded.threshold_percent, 42);
+  EXPECT_TRUE(AppendCleanLog(folder_.c_str(), 12.0, 5, kPlayedFilePlatform, token));
+  EXPECT_FALSE(ThreadImpersonates());
+  EXPECT_EQ(LogLines().size(), 1u);
+  ExpectAllUnder(token);
+  CloseHandle(token);
 }

@@ -775,7 +775,7 @@ TEST_F(SettingsWindow, OkClampsWhatWasTypedThenSavesAndAppliesAutostart) {
 TEST_F(SettingsWindow, TypingMinusOneSwitchesTheScheduleOff) {
   app.settings.clean_hour = 3;
   app.settings.clean_minute = 30;
-  SaveSettings(app.settings, kSystemFilePlatform);
+  SaveSettings(app.settings, kSystemFilePlatform, UserToken());
   EXPECT_TRUE(Show({Type(IDC_CLEAN_HOUR, L"-1"), Click(IDC_OK)}));
   EXPECT_EQ(app.settings.clean_hour, -1);
   EXPECT_EQ(ConfigNumber(L"Clean", L"clean_hour"), -1);
@@ -924,7 +924,7 @@ TEST_F(SettingsWindow, CancelEscAndTheCloseBoxChangeNothing) {
     SCOPED_TRACE(c.how);
     SetUp();
     app.settings.clean_hour = 7;
-    SaveSettings(app.settings, kSystemFilePlatform);
+    SaveSettings(app.settings, kSystemFilePlatform, UserToken());
     Settings before = app.settings;
     std::string file = ReadFileBytes(config_);
     EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"55"), Type(IDC_CLEAN_HOUR, L"-1"), Type(IDC_EXCLUDE_LIST, L"x.exe"),
