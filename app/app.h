@@ -42,6 +42,7 @@ struct AppState {
   const AppPlatform* platform = &kSystemAppPlatform;
   const FilePlatform* file_platform = &kSystemFilePlatform;  // the program folder's files
   const TaskScheduler* task_scheduler = &kSystemTaskScheduler;  // the logon task
+  const ExeAccessPlatform* exe_access = &kSystemExeAccessPlatform;  // whether there may be one
   HANDLE instance_mutex;  // the single-instance guard, while held
   // The user's own rights (MakeUserRightsToken), made at start and closed at
   // exit; NULL when none could be made.
@@ -63,9 +64,13 @@ int RunMessageLoop();
 // Whether CreateMutexW's error says another copy holds the guard. A copy at
 // another integrity level may not open it: access denied means it exists.
 bool IsSecondInstance(DWORD create_mutex_error);
-// Starts this exe again elevated, with the guard released for it; false
-// (guard taken again) when the start was refused or failed.
-bool StartElevatedCopy();
+// Starts this exe again elevated, with the guard released for it.
+enum ElevatedStart {
+  ELEVATED_COPY_STARTED,  // the elevated copy is on its way: this one ends
+  ELEVATED_COPY_REFUSED,  // refused or failed: the guard is taken again, all as it was
+  ELEVATED_COPY_REFUSED_GUARD_LOST,  // refused, and meanwhile another copy took the guard: this one ends
+};
+ElevatedStart StartElevatedCopy();
 
 // The owner of the program's popup, menu and settings window: the hidden
 // shell window, since a message-only window is not meant to own top-level

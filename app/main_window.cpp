@@ -44,7 +44,7 @@ void RunCommand(HWND window, WORD command) {
       break;
     case IDM_TOGGLE_AUTO:
       app.settings.auto_clean ^= 1;
-      SaveSettings(app.settings, *app.file_platform, app.user_token);
+      NoteSettingsSaved(SaveSettings(app.settings, *app.file_platform, app.user_token));
       break;
     case IDM_SETTINGS:
       ShowSettingsWindow(PopupOwner(window), app.settings);
@@ -56,8 +56,9 @@ void RunCommand(HWND window, WORD command) {
       ToggleStatusWindow(window);
       break;
     case IDM_RUN_AS_ADMIN:
-      // Once the elevated copy is on its way, it takes over.
-      if (!app.is_elevated && StartElevatedCopy()) DestroyWindow(window);
+      // Once the elevated copy is on its way, it takes over; so does a copy
+      // that took the guard while the prompt was up.
+      if (!app.is_elevated && StartElevatedCopy() != ELEVATED_COPY_REFUSED) DestroyWindow(window);
       break;
     default:
       break;

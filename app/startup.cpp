@@ -52,8 +52,9 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   app.shell_window = CreateShellWindow(instance);
 
   app.user_token = MakeUserRightsToken();
-  LoadSettings(app.settings, *app.file_platform, app.user_token);
-  SetAutostart(app.settings.start_with_windows);
+  // A failure here comes before the icon: its notice waits for it.
+  NoteSettingsSaved(LoadSettings(app.settings, *app.file_platform, app.user_token));
+  NoteAutostartResult(app.settings.start_with_windows, SetAutostart(app.settings.start_with_windows));
   app.is_elevated = app.platform->is_elevated();
 
   // Started at logon, the program can be ahead of the shell's notification
@@ -78,10 +79,10 @@ int RunMessageLoop() {
   return static_cast<int>(static_cast<uint32_t>(message.wParam));
 }
 
-bool StartElevatedCopy() {
+ElevatedStart StartElevatedCopy() {
   wchar_t path[MAX_PATH];
   DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
+  if (length == 0 || length >= MAX_PATH) return ELEVATED_COPY_REFUSED;
   SHELLEXECUTEINFOW info = {};
   info.cbSize = sizeof info;
   info.fMask = SEE_MASK_NOASYNC;  // this process ends right after
@@ -90,9 +91,10 @@ bool StartElevatedCopy() {
   info.lpFile = path;
   info.nShow = SW_SHOWNORMAL;
   // The elevated copy must not find this one's guard and take itself for a
-  // second instance; a refused prompt gives the guard back.
+  // second instance; a refused prompt gives the guard back. Another copy
+  // may have started while the prompt was up: then two would run, so this
+  // one gives way.
   ReleaseInstanceMutex();
-  if (app.platform->shell_execute(&info)) return true;
-  TakeInstanceMutex();
-  return false;
+  if (app.platform->shell_execute(&info)) return ELEVATED_COPY_STARTED;
+  return TakeInstanceMutex() ? ELEVATED_COPY_REFUSED : ELEVATED_COPY_REFUSED_GUARD_LOST;
 }

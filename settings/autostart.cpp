@@ -11,8 +11,8 @@
 #include "tray/tray.h"
 
 #include <sddl.h>
-#include <shlobj.h>
 #include <taskschd.h>
+#include <wchar.h>
 
 namespace {
 
@@ -20,13 +20,6 @@ const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const wchar_t kRunValue[] = L"Quillmere";
 // The one task of earlier versions, shared by every account of the machine.
 const wchar_t kLegacyTaskName[] = L"Quillmere";
-
-// Known folders, spelled out here so that no GUID library is linked.
-const KNOWNFOLDERID kProgramFilesFolder = {
-    0x905e63b6, 0xc1bf, 0x494e, {0xb2, 0x9c, 0x65, 0xb7, 0x32, 0xd3, 0xd2, 0x1a}};
-const KNOWNFOLDERID kProgramFilesX86Folder = {
-    0x7c5a40ef, 0xa0fb, 0x4bfc, {0x87, 0x4a, 0xc0, 0xf2, 0xe0, 0xb9, 0xfa, 0x8e}};
-const KNOWNFOLDERID kWindowsFolder = {0xf38bf404, 0x1d43, 0x42f2, {0x93, 0x05, 0x67, 0xde, 0x0b, 0x28, 0xfc, 0x23}};
 
 // Appends to a fixed buffer; `fits` drops to 0 at the first character that
 // has no room.
@@ -47,8 +40,8 @@ void Put(TextWriter& writer, const wchar_t* text) {
 }
 
 // Element text: the three characters markup would take as its own are
-// escaped; control characters have no place in a user name or a path, and
-// most are not allowed in XML at all.
+// escaped; control characters have no place in a SID or a path, and most
+// are not allowed in XML at all.
 void PutEscaped(TextWriter& writer, const wchar_t* text) {
   for (; *text; ++text) {
     switch (*text) {
@@ -83,14 +76,16 @@ bool Finish(TextWriter& writer) {
 bool SetRunValue(bool enable, const wchar_t* command, DWORD length) {
   HKEY key = NULL;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  LONG result = ERROR_SUCCESS;
   if (enable) {
     DWORD bytes = (length + 1) * sizeof(wchar_t);
-    RegSetValueExW(key, kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes);
+    result = RegSetValueExW(key, kRunValue, 0, REG_SZ, reinterpret_cast<const BYTE*>(command), bytes);
   } else {
-    RegDeleteValueW(key, kRunValue);
+    result = RegDeleteValueW(key, kRunValue);
+    if (result == ERROR_FILE_NOT_FOUND) result = ERROR_SUCCESS;  // already gone
   }
   RegCloseKey(key);
-  return true;
+  return result == ERROR_SUCCESS;
 }
 
 // The COM and BSTR calls, from ole32 and oleaut32 loaded out of System32
@@ -301,19 +296,6 @@ bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_pat
   return true;
 }
 
-bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* domain, const wchar_t* name) {
-  TextWriter writer = {user, ACCOUNT_NAME_CAPACITY, 0, 1};
-  if (!name || !name[0]) writer.fits = 0;
-  else {
-    if (domain && domain[0]) {
-      Put(writer, domain);
-      Put(writer, L'\\');
-    }
-    Put(writer, name);
-  }
-  return Finish(writer);
-}
-
 namespace {
 
 // TOKEN_USER and the SID it points to, which follows it.
@@ -333,20 +315,6 @@ PSID ReadTokenUser(TokenUserBuffer& buffer) {
 }
 
 }  // namespace
-
-bool GetProcessUserName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY]) {
-  ZeroMemory(user, sizeof user);
-  TokenUserBuffer buffer;
-  PSID sid = ReadTokenUser(buffer);
-  if (!sid) return false;
-  wchar_t name[257] = {};
-  wchar_t domain[257] = {};
-  DWORD name_length = ARRAYSIZE(name);
-  DWORD domain_length = ARRAYSIZE(domain);
-  SID_NAME_USE use;
-  if (!LookupAccountSidW(NULL, sid, name, &name_length, domain, &domain_length, &use)) return false;
-  return JoinAccountName(user, domain, name);
-}
 
 bool GetProcessUserSid(wchar_t (&sid_text)[SID_TEXT_CAPACITY]) {
   ZeroMemory(sid_text, sizeof sid_text);
@@ -374,9 +342,9 @@ bool BuildTaskName(wchar_t (&name)[TASK_NAME_CAPACITY], const wchar_t* sid) {
   return Finish(writer);
 }
 
-bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command) {
+bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* sid, const wchar_t* command) {
   TextWriter writer = {xml, TASK_XML_CAPACITY, 0, 1};
-  if (!user || !user[0] || !command || !command[0]) {
+  if (!sid || !sid[0] || !command || !command[0]) {
     writer.fits = 0;
     return Finish(writer);
   }
@@ -389,7 +357,7 @@ bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const 
       L"    <LogonTrigger>\r\n"
       L"      <Enabled>true</Enabled>\r\n"
       L"      <UserId>");
-  PutEscaped(writer, user);
+  PutEscaped(writer, sid);
   Put(writer,
       L"</UserId>\r\n"
       L"    </LogonTrigger>\r\n"
@@ -397,7 +365,7 @@ bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const 
       L"  <Principals>\r\n"
       L"    <Principal id=\"Author\">\r\n"
       L"      <UserId>");
-  PutEscaped(writer, user);
+  PutEscaped(writer, sid);
   Put(writer,
       L"</UserId>\r\n"
       L"      <LogonType>InteractiveToken</LogonType>\r\n"
@@ -425,41 +393,23 @@ bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const 
 
 namespace {
 
-// A path as the comparison sees it: the "\\?\" prefix dropped, and UNC
-// paths ("\\server\share", "\\?\UNC\server\share") marked and kept
-// from the server name on.
-struct PathView {
-  bool unc;
-  const wchar_t* rest;
-  size_t length;
-};
-
 bool StartsWith(const wchar_t* text, const wchar_t* prefix) {
   for (; *prefix; ++text, ++prefix)
     if (*text != *prefix) return false;
   return true;
 }
 
-// False for anything but a plain absolute path: a drive path "X:\..." or a
-// UNC path. Relative paths, device and volume names, forward slashes, empty,
-// "." and ".." components and stream names (a colon past the drive's) are
-// refused, so that no spelling of a path can climb out of a folder it seems
-// to lie in.
-bool ViewPath(const wchar_t* path, PathView& view) {
+// A drive path as the check walks it, "X:\..." with any "\\?\" prefix
+// dropped; `length` ends before a trailing backslash. False for anything
+// else: UNC paths (a share's permissions are the server's, beyond what a
+// check here can see), relative paths, device and volume names, forward
+// slashes, empty, "." and ".." components and stream names (a colon past
+// the drive's), so that no spelling of a path can steer the walk.
+bool ViewDrivePath(const wchar_t* path, const wchar_t*& rest, size_t& length) {
   if (!path) return false;
-  view.unc = 0;
-  if (StartsWith(path, L"\\\\?\\UNC\\")) {
-    view.unc = 1;
-    path += 8;
-  } else if (StartsWith(path, L"\\\\?\\")) {
-    path += 4;
-  } else if (StartsWith(path, L"\\\\")) {
-    view.unc = 1;
-    path += 2;
-  }
-  if (!view.unc && !(IsLetter(path[0]) && path[1] == L':' && path[2] == L'\\')) return false;
-  view.rest = path;
-  size_t component_start = view.unc ? 0 : 3;
+  if (StartsWith(path, L"\\\\?\\")) path += 4;
+  if (!(IsLetter(path[0]) && path[1] == L':' && path[2] == L'\\')) return false;
+  size_t component_start = 3;
   size_t i = component_start;
   for (;; ++i) {
     wchar_t c = path[i];
@@ -468,9 +418,8 @@ bool ViewPath(const wchar_t* path, PathView& view) {
     size_t component = i - component_start;
     const wchar_t* start = path + component_start;
     if (component == 0) {
-      // One trailing backslash, as in "C:\", is allowed; the view ends
-      // before it.
-      if (c == 0 && i > 0) break;
+      // One trailing backslash, as in "C:\", is allowed.
+      if (c == 0) break;
       return false;
     }
     if ((component == 1 && start[0] == L'.') || (component == 2 && start[0] == L'.' && start[1] == L'.'))
@@ -478,27 +427,85 @@ bool ViewPath(const wchar_t* path, PathView& view) {
     if (c == 0) break;
     component_start = i + 1;
   }
-  view.length = i;
-  if (path[i - 1] == L'\\') --view.length;
+  rest = path;
+  length = path[i - 1] == L'\\' ? i - 1 : i;
   return true;
+}
+
+// The rights `token` holds on the file or folder at `path`, asked through a
+// handle opened on the object itself: a link is never followed, and one
+// found on the judged path (which had every link resolved) means the path
+// changed since, so nothing is judged.
+bool SystemUserAccess(HANDLE token, const wchar_t* path, bool folder, ACCESS_MASK& granted) {
+  granted = 0;
+  HANDLE object = CreateFileW(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (object == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information;
+  // Owner, group and DACL are what AccessCheck needs; the label keeps a
+  // raised integrity level in the answer. A descriptor too large for the
+  // buffer is judged as one that cannot be read.
+  alignas(SECURITY_DESCRIPTOR) BYTE descriptor[16384];
+  DWORD needed = 0;
+  bool read = GetFileInformationByHandle(object, &information) &&
+              !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+              ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder &&
+              GetKernelObjectSecurity(object,
+                                      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
+                                          DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
+                                      descriptor, sizeof descriptor, &needed);
+  CloseHandle(object);
+  return read && TokenAccess(token, descriptor, granted);
 }
 
 }  // namespace
 
-bool PathIsBelowRoots(const wchar_t* path, const wchar_t* const* roots, size_t count) {
-  PathView file;
-  if (!ViewPath(path, file)) return false;
-  for (size_t i = 0; i < count; ++i) {
-    PathView root;
-    if (!ViewPath(roots[i], root) || root.unc != file.unc || file.length <= root.length + 1) continue;
-    // Whole components only: "C:\Program Files Evil" is not below
-    // "C:\Program Files". Case is ignored as the file system ignores it.
-    if (file.rest[root.length] != L'\\') continue;
-    if (CompareStringOrdinal(file.rest, static_cast<int>(root.length), root.rest, static_cast<int>(root.length),
-                             TRUE) == CSTR_EQUAL)
-      return true;
+const ExeAccessPlatform kSystemExeAccessPlatform = {GetDriveTypeW, SystemUserAccess};
+
+bool TokenAccess(HANDLE token, PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK& granted) {
+  granted = 0;
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  alignas(PRIVILEGE_SET) BYTE privileges[sizeof(PRIVILEGE_SET) + 8 * sizeof(LUID_AND_ATTRIBUTES)];
+  DWORD privileges_size = sizeof privileges;
+  DWORD access = 0;
+  BOOL status = FALSE;
+  // Everything the token may do, so that any single change right shows (a
+  // check for the change rights themselves would answer only all or none).
+  if (!token || !AccessCheck(descriptor, token, MAXIMUM_ALLOWED, &mapping,
+                             reinterpret_cast<PPRIVILEGE_SET>(privileges), &privileges_size, &access, &status))
+    return false;
+  granted = status ? access : 0;
+  return true;
+}
+
+bool ExeBeyondUserReach(const wchar_t* normalized, HANDLE user_token, const ExeAccessPlatform& platform) {
+  const wchar_t* rest = NULL;
+  size_t length = 0;
+  // The exe itself, then each folder on its way up, the drive's root last.
+  if (!user_token || !ViewDrivePath(normalized, rest, length) || length <= 3) return false;
+  const wchar_t root[] = {rest[0], L':', L'\\', 0};
+  // A removable drive can be changed on another machine.
+  if (platform.drive_type(root) != DRIVE_FIXED) return false;
+  wchar_t path[NORMALIZED_PATH_CAPACITY];
+  ACCESS_MASK change_rights = EXE_CHANGE_RIGHTS;
+  bool folder = 0;
+  for (size_t end = length;;) {
+    // The root keeps its backslash: "\\?\C:" would name the volume.
+    bool root_level = end <= 3;
+    if (4 + end >= NORMALIZED_PATH_CAPACITY) return false;
+    wmemcpy(path, L"\\\\?\\", 4);
+    wmemcpy(path + 4, rest, end);
+    path[4 + end] = 0;
+    ACCESS_MASK granted = 0;
+    if (!platform.user_access(user_token, path, folder, granted) || (granted & change_rights)) return false;
+    if (root_level) return true;
+    size_t slash = end - 1;
+    while (rest[slash] != L'\\') --slash;  // stops at the root's backslash at the latest
+    end = slash == 2 ? 3 : slash;
+    change_rights = folder ? FOLDER_CHANGE_RIGHTS : EXE_FOLDER_CHANGE_RIGHTS;
+    folder = 1;
   }
-  return false;
 }
 
 bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path) {
@@ -518,42 +525,20 @@ bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], cons
   return true;
 }
 
-bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY]) {
-  ZeroMemory(roots, sizeof roots);
-  // The known-folder paths are the caller's to free with CoTaskMemFree;
-  // without it none is asked for, and no folder counts as protected.
-  HMODULE ole32 = LoadSystemLibrary(L"ole32.dll");
-  void(WINAPI * task_mem_free)(LPVOID memory) = NULL;
-  if (!FindEntry(ole32, "CoTaskMemFree", task_mem_free)) {
-    if (ole32) FreeLibrary(ole32);
-    return false;
-  }
-  const KNOWNFOLDERID* const folders[PROTECTED_ROOT_COUNT] = {&kProgramFilesFolder, &kProgramFilesX86Folder,
-                                                              &kWindowsFolder};
-  bool any = 0;
-  for (size_t i = 0; i < PROTECTED_ROOT_COUNT; ++i) {
-    PWSTR folder = NULL;
-    // A folder the system cannot name stays empty and protects nothing.
-    if (SHGetKnownFolderPath(*folders[i], 0, NULL, &folder) == S_OK) any |= NormalizeExistingPath(roots[i], folder);
-    task_mem_free(folder);
-  }
-  FreeLibrary(ole32);
-  return any;
-}
-
-bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path) {
+bool TaskExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path, HANDLE user_token,
+                 const ExeAccessPlatform& platform) {
   ZeroMemory(plain, sizeof plain);
   wchar_t normalized[NORMALIZED_PATH_CAPACITY];
-  wchar_t roots[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY];
-  const wchar_t* const root_list[PROTECTED_ROOT_COUNT] = {roots[0], roots[1], roots[2]};
-  if (!NormalizeExistingPath(normalized, module_path) || !GetProtectedRoots(roots) ||
-      !PathIsBelowRoots(normalized, root_list, PROTECTED_ROOT_COUNT))
+  const wchar_t* rest = NULL;
+  size_t length = 0;
+  if (!NormalizeExistingPath(normalized, module_path) || !ExeBeyondUserReach(normalized, user_token, platform) ||
+      !ViewDrivePath(normalized, rest, length))
     return false;
   // The task starts the path that was judged, in the plain form every
   // program reads.
-  PathView view;
-  ViewPath(normalized, view);
-  return FormatBounded(plain, MAX_PATH, view.unc ? L"\\\\%s" : L"%s", view.rest);
+  if (FormatBounded(plain, MAX_PATH, L"%s", rest)) return true;
+  ZeroMemory(plain, sizeof plain);
+  return false;
 }
 
 bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* our_sid) {
@@ -578,6 +563,33 @@ bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler
   return done;
 }
 
+namespace {
+
+// The user's rights without elevation, for the access check: the linked
+// token UAC keeps beside an elevated one (an identification token, which
+// is enough to check against); where there is none (UAC off, a standard
+// user, a process not elevated) the user-rights token made at start, which
+// is borrowed. `owned` tells the caller to close what it got.
+HANDLE UnelevatedToken(bool& owned) {
+  owned = 0;
+  HANDLE process = NULL;
+  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process)) {
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    // Only an elevated token's linked token is the unelevated one.
+    if (GetTokenInformation(process, TokenElevationType, &type, sizeof type, &size) &&
+        type == TokenElevationTypeFull &&
+        GetTokenInformation(process, TokenLinkedToken, &linked, sizeof linked, &size) && linked.LinkedToken)
+      owned = 1;
+    CloseHandle(process);
+    if (owned) return linked.LinkedToken;
+  }
+  return app.user_token;
+}
+
+}  // namespace
+
 AutostartResult SetAutostart(bool enable) {
   const TaskScheduler& scheduler = *app.task_scheduler;
   wchar_t sid[SID_TEXT_CAPACITY];
@@ -593,26 +605,44 @@ AutostartResult SetAutostart(bool enable) {
   if (!BuildRunCommand(command, path, length)) return AUTOSTART_FAILED;
   bool run_value_written = SetRunValue(true, command, length + 2);  // two quotes
   // The task starts the exe elevated with no prompt, so it is registered
-  // only for an exe that a standard user cannot replace. Elsewhere a task
-  // of ours, left from a start in another place, goes.
+  // only for an exe that the user, unelevated, can change in no way.
+  // Otherwise a task of ours, left from a start in another place or with
+  // other permissions, goes.
+  bool owned = 0;
+  HANDLE user_token = UnelevatedToken(owned);
   wchar_t task_path[MAX_PATH];
   wchar_t task_command[MAX_PATH + 2];
-  if (!ProtectedExePath(task_path, path) ||
-      !BuildRunCommand(task_command, task_path, static_cast<DWORD>(wcslen(task_path)))) {
-    if (user_known) UpdateLogonTask(sid, NULL, scheduler);
-    return run_value_written ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
+  bool task_allowed = TaskExePath(task_path, path, user_token, *app.exe_access) &&
+                      BuildRunCommand(task_command, task_path, static_cast<DWORD>(wcslen(task_path)));
+  if (owned) CloseHandle(user_token);
+  if (!task_allowed) {
+    bool task_removed = user_known && UpdateLogonTask(sid, NULL, scheduler);
+    return run_value_written && task_removed ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
   }
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
   wchar_t xml[TASK_XML_CAPACITY];
-  bool task_registered = user_known && GetProcessUserName(user) && BuildTaskXml(xml, user, task_command) &&
-                         UpdateLogonTask(sid, xml, scheduler);
+  bool task_registered = user_known && BuildTaskXml(xml, sid, task_command) && UpdateLogonTask(sid, xml, scheduler);
   return run_value_written && task_registered ? AUTOSTART_DONE : AUTOSTART_FAILED;
 }
 
-bool AutostartNoticeDue(bool was_on, AutostartResult result) { return !was_on && result == AUTOSTART_RUN_VALUE_ONLY; }
+AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result) {
+  if (result == AUTOSTART_FAILED) return AUTOSTART_NOTICE_FAILED;
+  if (!was_on && result == AUTOSTART_RUN_VALUE_ONLY) return AUTOSTART_NOTICE_NOT_ELEVATED;
+  return AUTOSTART_NOTICE_NONE;
+}
 
 void NoteAutostartResult(bool was_on, AutostartResult result) {
-  if (AutostartNoticeDue(was_on, result))
-    ShowBalloon(L"Quillmere",
-                L"Start with Windows starts Quillmere elevated only when quillmere.exe is in Program Files.");
+  switch (AutostartNoticeFor(was_on, result)) {
+    case AUTOSTART_NOTICE_NOT_ELEVATED:
+      ShowBalloon(L"Quillmere",
+                  L"Start with Windows starts Quillmere elevated only when quillmere.exe and its folders can be "
+                  L"changed by administrators alone, as when installed in Program Files.");
+      break;
+    case AUTOSTART_NOTICE_FAILED:
+      ShowTrayNotice(NOTICE_AUTOSTART_FAILED,
+                     L"Start with Windows could not be updated (Run value or logon task); Quillmere tries again "
+                     L"at its next start.");
+      break;
+    default:
+      break;
+  }
 }

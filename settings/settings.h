@@ -41,33 +41,44 @@ void InitDefaultSettings(Settings& settings);
 // stands and sets keep_file. A folder or file refused as a link leaves the
 // defaults in memory and writes nothing (a refused file sets keep_file).
 // Load and save run whole under the user's own rights, `user_token`
-// (app/files.h); without it they touch no file. Always true.
+// (app/files.h); without it they touch no file. False when nothing can be
+// kept: the first run's save failed, or there is no user token.
 bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token);
 // Writes every key into a new UTF-16 config.ini beside the old one, carrying
 // over the rest of the old file's text (ANSI, UTF-8 or UTF-16), and puts it in
 // the old one's place in one step. False when nothing was replaced, and at
 // once for a record whose load set keep_file: the old file is then as it was.
 bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token);
+// After a save that failed (`saved` false), tells the user in a notice
+// balloon that the settings apply only until the program exits.
+void NoteSettingsSaved(bool saved);
 
-// The Task Scheduler calls behind the logon task (settings_internal.h); the
-// program always uses kSystemTaskScheduler (AppState::task_scheduler).
+// The Task Scheduler calls behind the logon task, and the permission
+// checks that decide whether there may be one (settings_internal.h); the
+// program always uses kSystemTaskScheduler (AppState::task_scheduler) and
+// kSystemExeAccessPlatform (AppState::exe_access).
 struct TaskScheduler;
 extern const TaskScheduler kSystemTaskScheduler;
+struct ExeAccessPlatform;
+extern const ExeAccessPlatform kSystemExeAccessPlatform;
 
 enum AutostartResult {
   AUTOSTART_DONE,            // on: the Run value and the logon task; off: neither is left
-  AUTOSTART_RUN_VALUE_ONLY,  // on, but the exe lies where a standard user can replace it: the Run value alone
+  AUTOSTART_RUN_VALUE_ONLY,  // on, but the user could change the exe unelevated: the Run value alone
   AUTOSTART_FAILED,          // a step did not work
 };
 // Start at logon follows `enable`. On: the quoted Run value, and this
-// user's logon task for an exe in a protected folder (elsewhere their task
-// is removed). Off: both are removed; one that is already missing is no
-// error.
+// user's logon task for an exe that they cannot change without elevation
+// (otherwise their task is removed). Off: both are removed; one that is
+// already missing is no error.
 AutostartResult SetAutostart(bool enable);
-// Shows that notice as a balloon when it is due.
+// Tells the user, who has just switched start at logon on (`was_on`
+// false) or applied it again, what they must know of the result: why the
+// task was not written, or that a step failed (a notice balloon).
 void NoteAutostartResult(bool was_on, AutostartResult result);
 
 // Edits the live record in a window of its own and returns once the window
 // is gone (or a quit message came, which is posted again): true when OK
-// stored and saved the values.
+// stored the values, which it then saved (a save that failed says so in a
+// notice).
 bool ShowSettingsWindow(HWND owner, Settings& settings);

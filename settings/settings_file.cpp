@@ -5,6 +5,7 @@
 #include "app/files.h"
 #include "app/shared.h"
 #include "settings/settings_internal.h"
+#include "tray/tray.h"
 
 // One row per setting but the exclusion list, in the order a save writes
 // them: where it lives in config.ini, which member of the record it fills,
@@ -297,15 +298,13 @@ bool StartsWithUtf16Mark(HANDLE file, const FilePlatform& platform) {
 }
 
 // The load itself, while the thread impersonates the user: the settings
-// from config.ini, or on the first run the defaults written there.
-void LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatform& platform) {
+// from config.ini, or on the first run the defaults written there. False
+// only when that first save failed.
+bool LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatform& platform) {
   CheckedFolder folder;
   FolderOpen opened = OpenCheckedFolder(folder, folder_path, false, platform);
-  if (opened == CHECKED_FOLDER_MISSING) {
-    SaveAsUser(settings, folder_path, platform);
-    return;
-  }
-  if (opened == CHECKED_FOLDER_REFUSED) return;
+  if (opened == CHECKED_FOLDER_MISSING) return SaveAsUser(settings, folder_path, platform);
+  if (opened == CHECKED_FOLDER_REFUSED) return true;
   bool missing = false;
   HANDLE pin = PinConfigFile(folder, missing, platform);
   // Windows' profile functions read UTF-16 after its mark, and everything
@@ -338,7 +337,7 @@ void LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatfo
   // A file that is there but was refused, or read without being converted,
   // may hold values that were not read: no save of this run replaces it.
   settings.keep_file = !missing && (pin == INVALID_HANDLE_VALUE || !converted);
-  if (missing) SaveAsUser(settings, folder_path, platform);  // first run: the defaults go on disk too
+  return !missing || SaveAsUser(settings, folder_path, platform);  // first run: the defaults go on disk too
 }
 
 }  // namespace
@@ -346,12 +345,20 @@ void LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatfo
 bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token) {
   InitDefaultSettings(settings);
   wchar_t folder_path[MAX_PATH];
-  // No folder to keep settings in, or no way to reach it with the user's
-  // rights: the defaults, and nothing on disk.
-  if (!BuildAppFolderPath(folder_path) || !ImpersonateUser(user_token, platform)) return true;
-  LoadAsUser(settings, folder_path, platform);
+  // No folder to keep settings in: the defaults, and nothing on disk.
+  if (!BuildAppFolderPath(folder_path)) return true;
+  // No way to reach it with the user's rights: the same, and nothing the
+  // user changes can be kept either.
+  if (!ImpersonateUser(user_token, platform)) return false;
+  bool saved = LoadAsUser(settings, folder_path, platform);
   StopImpersonating(platform);
-  return true;
+  return saved;
+}
+
+void NoteSettingsSaved(bool saved) {
+  if (!saved)
+    ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED,
+                   L"Settings could not be saved to config.ini; they apply until Quillmere exits.");
 }
 
 bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token) {

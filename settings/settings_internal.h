@@ -34,14 +34,6 @@ bool IsUtf8Text(const Utf8Evidence& evidence);
 // Run value into `command`; false when the path cannot be quoted whole.
 bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length);
 
-// Room for "DOMAIN\user": two names of at most 256 characters.
-constexpr size_t ACCOUNT_NAME_CAPACITY = size_t{2} * 257;
-// "domain\name", or the name alone when there is no domain; false (and
-// empty) when the name is missing or the result does not fit.
-bool JoinAccountName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY], const wchar_t* domain, const wchar_t* name);
-// DOMAIN\user of the process token's user; false when it cannot be looked up.
-bool GetProcessUserName(wchar_t (&user)[ACCOUNT_NAME_CAPACITY]);
-
 // Room for the text of any SID, "S-1-" and up to 15 sub-authorities.
 constexpr size_t SID_TEXT_CAPACITY = 192;
 // The process token's user as SID text; false when it cannot be read.
@@ -53,37 +45,69 @@ constexpr size_t TASK_NAME_CAPACITY = 10 + SID_TEXT_CAPACITY;
 // False (and empty) for anything but a SID's text.
 bool BuildTaskName(wchar_t (&name)[TASK_NAME_CAPACITY], const wchar_t* sid);
 
-// Room for the longest user name and path even with every character escaped.
+// Room for the longest SID and path even with every character escaped.
 constexpr size_t TASK_XML_CAPACITY = 8192;
-// The Task Scheduler definition of the logon task: started for `user` at
-// their logon, elevated (highest run level, interactive token), no time
-// limit, on batteries too, never a second copy, running `command`. False
-// (and empty) when a value holds a control character or the text does not fit.
-bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* user, const wchar_t* command);
+// The Task Scheduler definition of the logon task: started for the user
+// with SID text `sid` at their logon, elevated (highest run level,
+// interactive token), no time limit, on batteries too, never a second copy,
+// running `command`. The SID, not "DOMAIN\name": the scheduler cannot map
+// the names of some accounts (Azure AD and other cloud accounts) and then
+// refuses the task. False (and empty) when a value holds a control
+// character or the text does not fit.
+bool BuildTaskXml(wchar_t (&xml)[TASK_XML_CAPACITY], const wchar_t* sid, const wchar_t* command);
 
-// The logon task starts the exe elevated without a prompt, so it is kept
-// for an exe below a folder that only administrators can change: Program
-// Files (either one) or the Windows folder.
-constexpr size_t PROTECTED_ROOT_COUNT = 3;
 // Room for a path of MAX_PATH characters with its "\\?\UNC\" prefix.
 constexpr size_t NORMALIZED_PATH_CAPACITY = MAX_PATH + 8;
-// Whether `path` names something strictly below one of the `roots`, on a
-// whole path component and ignoring case; "\\?\" and "\\?\UNC\" prefixes
-// are understood on both sides. Empty and malformed roots protect nothing; a
-// path with "." or ".." components, empty components, forward slashes or a
-// colon past the drive's lies below nothing.
-bool PathIsBelowRoots(const wchar_t* path, const wchar_t* const* roots, size_t count);
 // The name the file system keeps for an existing file or folder (8.3 names,
 // "..", links and junctions resolved), as "\\?\C:\..." or "\\?\UNC\...".
 // False (and empty) when it cannot be opened or the name does not fit.
 bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path);
-// Program Files, Program Files (x86) and the Windows folder as the system
-// names them, each normalised; one that cannot be found is left empty.
-// False when none was found.
-bool GetProtectedRoots(wchar_t (&roots)[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY]);
-// The exe's normalised path in plain form ("C:\...", "\\server\...") when it
-// lies below a protected root; false (and empty) otherwise.
-bool ProtectedExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path);
+
+// The logon task starts the exe elevated without a prompt, so it is kept
+// only for an exe that the user's own, unelevated token can change in no
+// way. These are the rights that would let it: on the exe, writing it or
+// changing its permissions or owner, or deleting (or renaming) it...
+constexpr ACCESS_MASK EXE_CHANGE_RIGHTS = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE;
+// ...in its folder, adding files or folders beside it (a DLL the loader
+// would take), deleting what is in it, and the folder's own permissions,
+// owner and name...
+constexpr ACCESS_MASK EXE_FOLDER_CHANGE_RIGHTS =
+    FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE;
+// ...and in every folder above it up to the drive's root, whatever lets a
+// folder on the way be renamed or removed, or its permissions or owner be
+// changed. Adding new entries there cannot change the exe's path: the drive
+// root lets every user make folders in it on a standard Windows.
+constexpr ACCESS_MASK FOLDER_CHANGE_RIGHTS = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE;
+
+// The rights `token` holds on an object with this security descriptor
+// (AccessCheck for everything it may do, the file system's generic
+// mapping; ownership counts as AccessCheck counts it). False when the
+// check cannot be made.
+bool TokenAccess(HANDLE token, PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK& granted);
+
+// What the judgement asks of the system, so that tests can play
+// permissions. The program always uses kSystemExeAccessPlatform
+// (AppState::exe_access).
+struct ExeAccessPlatform {
+  UINT(WINAPI* drive_type)(LPCWSTR root);
+  // The rights `token` holds on the file (or, with `folder`, the folder) at
+  // `path`, through a handle opened on the object itself, never through a
+  // link: TokenAccess on its security descriptor. False when it cannot be
+  // opened as that kind of object or its descriptor cannot be read or
+  // checked.
+  bool (*user_access)(HANDLE token, const wchar_t* path, bool folder, ACCESS_MASK& granted);
+};
+
+// Whether the exe at the normalised path `normalized` ("\\?\C:\...") lies
+// beyond the reach of `user_token`: on a fixed drive (one that cannot be
+// taken away and changed elsewhere; no network share), with none of the
+// change rights above granted on the exe, its folder or any folder up to
+// and including the drive's root. False when any of that cannot be told.
+bool ExeBeyondUserReach(const wchar_t* normalized, HANDLE user_token, const ExeAccessPlatform& platform);
+// The exe's normalised path in plain form ("C:\...") when it lies beyond
+// the reach of `user_token`; false (and empty) otherwise.
+bool TaskExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path, HANDLE user_token,
+                 const ExeAccessPlatform& platform);
 
 // What the scheduler tells of a task's principal.
 enum TaskOwner { TASK_MISSING, TASK_OWNER_UNKNOWN, TASK_OWNER_KNOWN };
@@ -115,9 +139,11 @@ bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* 
 // the user's own task is as asked.
 bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler);
 
-// Whether the user, who has just switched start at logon on (`was_on`
-// false), must hear why Quillmere will not start elevated.
-bool AutostartNoticeDue(bool was_on, AutostartResult result);
+// What the user hears of a start-at-logon result: nothing; why Quillmere
+// will not start elevated, when they have just switched it on (`was_on`
+// false) and the task was refused; or, whenever a step failed, that it did.
+enum AutostartNotice { AUTOSTART_NOTICE_NONE, AUTOSTART_NOTICE_NOT_ELEVATED, AUTOSTART_NOTICE_FAILED };
+AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result);
 
 // The settings window's controls.
 constexpr int IDC_THRESHOLD = 200;

@@ -268,7 +268,7 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   // is cut here.
   static_assert(kExcludeListLength + 1 == sizeof settings.exclude_list / sizeof settings.exclude_list[0]);
   GetDlgItemTextW(window, IDC_EXCLUDE_LIST, settings.exclude_list, kExcludeListLength + 1);
-  SaveSettings(settings, *app.file_platform, app.user_token);
+  NoteSettingsSaved(SaveSettings(settings, *app.file_platform, app.user_token));
   NoteAutostartResult(was_starting_with_windows, SetAutostart(settings.start_with_windows));
   context.saved = true;
 }

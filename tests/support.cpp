@@ -6,6 +6,7 @@
 #include "app/app.h"
 #include "app/shared.h"
 #include "app/user_rights.h"
+#include "settings/settings_internal.h"
 
 std::wstring AppFolder() {
   wchar_t folder[MAX_PATH] = {};
@@ -758,10 +759,29 @@ void AnchorTrayIcon::TearDown() {
   DestroyWindow(data_.hWnd);
 }
 
-// Shared by app_tests and clean_tests.
+// Shared by app_tests, clean_tests, tray_tests and settings_tests.
 const wchar_t kLimitedModeTitle[] = L"Quillmere \u2014 Limited mode";
 const wchar_t kLimitedModeText[] =
     L"Not running as admin \u2014 standby & cache cleanup skipped. Right-click tray \u2192 Run as Administrator.";
+const wchar_t kSettingsNotSavedText[] =
+    L"Settings could not be saved to config.ini; they apply until Quillmere exits.";
+const wchar_t kAutostartFailedText[] =
+    L"Start with Windows could not be updated (Run value or logon task); Quillmere tries again at its next start.";
+
+// Shared by app_tests and settings_tests.
+namespace {
+
+void* UnreachableOpen() { return nullptr; }
+bool UnreachableRegister(void*, const wchar_t*, const wchar_t*) { return false; }
+bool UnreachableDelete(void*, const wchar_t*) { return false; }
+TaskOwner UnreachableOwner(void*, const wchar_t*, wchar_t (&)[SID_TEXT_CAPACITY]) { return TASK_OWNER_UNKNOWN; }
+void UnreachableClose(void*) {}
+bool UnreadableStore(const wchar_t*) { return false; }
+
+}  // namespace
+
+const TaskScheduler kUnreachableScheduler = {UnreachableOpen,  UnreachableRegister, UnreachableDelete,
+                                             UnreachableOwner, UnreachableClose,    UnreadableStore};
 
 std::wstring CleanedBalloonText(const CleanRecord& record) {
   wchar_t text[128];

@@ -261,6 +261,13 @@ class AnchorTrayIcon : public ::testing::Environment {
 // Shared by app_tests and clean_tests: the balloons a clean shows.
 extern const wchar_t kLimitedModeTitle[];
 extern const wchar_t kLimitedModeText[];
+// The notices of a failed save and of a failed start-at-logon update.
+extern const wchar_t kSettingsNotSavedText[];
+extern const wchar_t kAutostartFailedText[];
+// A Task Scheduler that cannot be reached and whose store cannot be looked
+// into: every start-at-logon update through it fails.
+struct TaskScheduler;
+extern const TaskScheduler kUnreachableScheduler;
 struct CleanRecord;
 // The "RAM Cleaned" text with this clean's figures.
 std::wstring CleanedBalloonText(const CleanRecord& record);

@@ -41,6 +41,18 @@ struct TrayShown {
   wchar_t tip[128];
 };
 
+// A balloon that tells of a failure rather than of a clean: shown even in
+// silent mode, at most once every TRAY_NOTICE_INTERVAL_MS for each kind, and
+// kept, when there is no icon to show it from (a failure at start, or while
+// the taskbar is away), until the icon is in.
+enum TrayNoticeKind { NOTICE_SETTINGS_NOT_SAVED, NOTICE_AUTOSTART_FAILED, TRAY_NOTICE_COUNT };
+struct TrayNotice {
+  const wchar_t* waiting;  // the text kept until the icon is in; null: none
+  bool shown;              // shown at least once
+  uint64_t shown_tick;     // when it was last shown
+};
+constexpr uint64_t TRAY_NOTICE_INTERVAL_MS = 60 * 1000;
+
 // The icon's state, in AppState::tray.
 struct TrayState {
   NOTIFYICONDATAW data;  // the icon's record, shared by every request
@@ -50,6 +62,8 @@ struct TrayState {
   bool add_pending;          // an add was refused; still retrying
   bool add_at_start;         // that add was the first one, which may give up
   uint64_t add_failed_tick;  // when it was refused
+  bool icon_in;              // the shell took the icon, and it has not been removed
+  TrayNotice notices[TRAY_NOTICE_COUNT];
 };
 
 // The procedures below that take a TrayState work on that record alone; the
@@ -84,8 +98,17 @@ TrayAddStep RetryTrayIcon(TrayState& state, HWND window);
 // Takes the icon from the tray and destroys the drawn picture.
 void RemoveTrayIcon(TrayState& state);
 void RemoveTrayIcon();
-void ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text);
-void ShowBalloon(const wchar_t* title, const wchar_t* text);
+// Answers whether the shell took the balloon.
+bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text);
+bool ShowBalloon(const wchar_t* title, const wchar_t* text);
+// Whether a notice last shown at `shown_tick` (if it was `shown` at all) may
+// show again at `now_tick`; a clock behind that showing counts as no time
+// passed.
+bool TrayNoticeDue(bool shown, uint64_t shown_tick, uint64_t now_tick);
+// The notice of this kind, titled "Quillmere", when it is due: at once when
+// the icon is in, otherwise once it is (`text` must outlive the wait).
+void ShowTrayNotice(TrayState& state, TrayNoticeKind kind, const wchar_t* text);
+void ShowTrayNotice(TrayNoticeKind kind, const wchar_t* text);
 // Where the shell shows the program's icon; false when it cannot say (before
 // Windows 7, or an icon the shell does not know).
 bool GetTrayIconRect(RECT& rect);

@@ -24,7 +24,8 @@ bool AddTrayIcon(TrayState& state, HWND window) {
   tray.hIcon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(1));
   if (!tray.hIcon) tray.hIcon = LoadIconW(NULL, IDI_APPLICATION);
   CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), L"Quillmere");
-  return state.platform->notify_icon(NIM_ADD, &tray) != FALSE;
+  state.icon_in = state.platform->notify_icon(NIM_ADD, &tray) != FALSE;
+  return state.icon_in;
 }
 
 TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64_t first_failure_tick) {
@@ -37,6 +38,18 @@ TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64
 
 namespace {
 
+// The notices kept while there was no icon, now that there is one. One the
+// shell refuses (its taskbar just went) waits for the next add.
+void ShowWaitingNotices(TrayState& state) {
+  if (!state.icon_in) return;
+  for (TrayNotice& notice : state.notices) {
+    if (!notice.waiting || !ShowBalloon(state, L"Quillmere", notice.waiting)) continue;
+    notice.waiting = NULL;
+    notice.shown = 1;
+    notice.shown_tick = state.platform->tick_count();
+  }
+}
+
 void KeepTrying(TrayState& state, bool at_start) {
   state.add_pending = 1;
   state.add_at_start = at_start;
@@ -48,6 +61,7 @@ void KeepTrying(TrayState& state, bool at_start) {
 bool StartTrayIcon(HWND window) {
   if (AddTrayIcon(app.tray, window)) {
     RefreshTray();
+    ShowWaitingNotices(app.tray);
     return true;
   }
   KeepTrying(app.tray, true);
@@ -61,7 +75,10 @@ TrayAddStep AddTrayIconAgain(HWND window) {
     return step;
   }
   // A new taskbar can announce itself before it takes icons.
-  if (AddTrayIcon(app.tray, window)) return TRAY_ADD_DONE;
+  if (AddTrayIcon(app.tray, window)) {
+    ShowWaitingNotices(app.tray);
+    return TRAY_ADD_DONE;
+  }
   KeepTrying(app.tray, false);
   return TRAY_ADD_WAIT;
 }
@@ -70,8 +87,10 @@ TrayAddStep RetryTrayIcon(TrayState& state, HWND window) {
   // A busy shell can time out on an add and still place the icon; adding
   // it again is then refused, but modifying it works.
   bool added = AddTrayIcon(state, window) || state.platform->notify_icon(NIM_MODIFY, &state.data) != FALSE;
+  state.icon_in = added;
   TrayAddStep step = NextTrayAddStep(added, state.add_at_start, state.platform->tick_count(), state.add_failed_tick);
   if (step != TRAY_ADD_WAIT) state.add_pending = 0;
+  ShowWaitingNotices(state);
   return step;
 }
 
@@ -79,15 +98,16 @@ void RemoveTrayIcon() { RemoveTrayIcon(app.tray); }
 
 void RemoveTrayIcon(TrayState& state) {
   state.platform->notify_icon(NIM_DELETE, &state.data);
+  state.icon_in = 0;
   if (state.drawn_icon) {
     DestroyIcon(state.drawn_icon);
     state.drawn_icon = NULL;
   }
 }
 
-void ShowBalloon(const wchar_t* title, const wchar_t* text) { ShowBalloon(app.tray, title, text); }
+bool ShowBalloon(const wchar_t* title, const wchar_t* text) { return ShowBalloon(app.tray, title, text); }
 
-void ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
+bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
   // A record of its own, so a balloon never changes the icon or tooltip.
   NOTIFYICONDATAW balloon = {};
   balloon.cbSize = sizeof balloon;
@@ -97,5 +117,19 @@ void ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
   balloon.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
   CopyBounded(balloon.szInfoTitle, ARRAYSIZE(balloon.szInfoTitle), title);
   CopyBounded(balloon.szInfo, ARRAYSIZE(balloon.szInfo), text);
-  state.platform->notify_icon(NIM_MODIFY, &balloon);
+  return state.platform->notify_icon(NIM_MODIFY, &balloon) != FALSE;
+}
+
+bool TrayNoticeDue(bool shown, uint64_t shown_tick, uint64_t now_tick) {
+  return !shown || (now_tick > shown_tick && now_tick - shown_tick >= TRAY_NOTICE_INTERVAL_MS);
+}
+
+void ShowTrayNotice(TrayNoticeKind kind, const wchar_t* text) { ShowTrayNotice(app.tray, kind, text); }
+
+void ShowTrayNotice(TrayState& state, TrayNoticeKind kind, const wchar_t* text) {
+  if (kind < 0 || kind >= TRAY_NOTICE_COUNT || !text) return;
+  TrayNotice& notice = state.notices[kind];
+  if (!TrayNoticeDue(notice.shown, notice.shown_tick, state.platform->tick_count())) return;
+  notice.waiting = text;
+  ShowWaitingNotices(state);
 }

@@ -1,6 +1,13 @@
 // The real program applies "start with Windows" at each start: the Run value
-// always, and the elevated logon task only for an exe in Program Files; and
-// the setting switched on in the settings window.
+// always, and the elevated logon task only for an exe that its user cannot
+// change without elevation; and the setting switched on in the settings
+// window. Wine reports every file and folder as its user's, with full
+// control, so there no copy gets the task, not even one in Program Files:
+// these tests show that answer, and that a task of ours left from before
+// goes. (On Windows, a copy an administrator installed in Program Files
+// gets the task; the unit tests show that decision with permissions played.)
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 #include <knownfolders.h>
 
@@ -32,7 +39,33 @@ bool SwitchStartWithWindowsOn() {
 bool NoticeShown() {
   std::wstring text;
   return VisibleBalloonText(text) &&
-         text.find(L"elevated only when quillmere.exe is in Program Files") != std::wstring::npos;
+         text.find(L"elevated only when quillmere.exe and its folders can be changed by administrators alone") !=
+             std::wstring::npos;
+}
+
+// Whether this process's user owns the file, as Wine makes them own every
+// file: their unelevated token may then change its permissions.
+bool UserOwns(const std::wstring& path) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  wchar_t sid[SID_TEXT_CAPACITY];
+  PSID user = nullptr;
+  bool owns = GetProcessUserSid(sid) && ConvertStringSidToSidW(sid, &user) && EqualSid(owner, user);
+  if (user) LocalFree(user);
+  LocalFree(descriptor);
+  return owns;
+}
+
+// A logon task of this user's for `exe`, as a start from another place or
+// with other permissions would have left it.
+bool LeaveTaskFor(const std::wstring& exe) {
+  wchar_t sid[SID_TEXT_CAPACITY];
+  wchar_t xml[TASK_XML_CAPACITY];
+  return GetProcessUserSid(sid) && BuildTaskXml(xml, sid, Quoted(exe).c_str()) &&
+         RegisterAutostartTask(UserTaskName(), xml) && ReadAutostartTask().exists;
 }
 
 // The built exe copied to where an installer puts it, removed again.
@@ -73,22 +106,21 @@ TEST_F(RunValueAtStart, FollowsStartWithWindows) {
   EXPECT_EQ(ReadRunValue(), L"");
 }
 
-TEST_F(LogonTaskAtStart, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
+// An installed copy gets the Run value; under Wine, where its user owns it,
+// no task, and one of ours left from before goes; switched off, both go.
+TEST_F(LogonTaskAtStart, EachStartWritesTheRunValueAndRemovesATaskTheUserCouldSteer) {
   const std::wstring quoted = Quoted(installed_);
+  ASSERT_TRUE(UserOwns(installed_)) << "Wine makes every file its user's";
 
+  ASSERT_TRUE(LeaveTaskFor(installed_));
   ASSERT_TRUE(WriteStartWithWindows(true));
   ASSERT_TRUE(Start(installed_));
   EXPECT_EQ(ReadRunValue(), quoted);
-  TaskView task = ReadAutostartTask();
-  ASSERT_TRUE(task.exists);
-  ExpectAutostartTaskSettings(task);
-  if (task.reported) {  // Windows; Wine 8 keeps no action or principal
-    EXPECT_EQ(task.command, quoted);
-    EXPECT_EQ(task.run_level, TASK_RUNLEVEL_HIGHEST);
-    EXPECT_EQ(task.trigger_type, TASK_TRIGGER_LOGON);
-  }
+  EXPECT_FALSE(ReadAutostartTask().exists);
+  EXPECT_EQ(ReadAutostartTask().stored, 0);
   EXPECT_EQ(Exit(), 0u);
 
+  ASSERT_TRUE(LeaveTaskFor(installed_));
   ASSERT_TRUE(WriteStartWithWindows(false));
   ASSERT_TRUE(Start(installed_));
   EXPECT_EQ(ReadRunValue(), L"");
@@ -98,14 +130,11 @@ TEST_F(LogonTaskAtStart, EachStartWritesOrRemovesTheTaskAndTheRunValue) {
 }
 
 // Started from the build tree, a folder its user can change, the program
-// writes the Run value alone, and the task it registered from Program Files
+// writes the Run value alone, and the task left from an installed copy
 // goes: the next logon must not start elevated what anyone could put there.
 TEST_F(LogonTaskAtStart, AnExeAnyoneCanReplaceGetsNone) {
+  ASSERT_TRUE(LeaveTaskFor(installed_));
   ASSERT_TRUE(WriteStartWithWindows(true));
-  ASSERT_TRUE(Start(installed_));
-  ASSERT_TRUE(ReadAutostartTask().exists);
-  EXPECT_EQ(Exit(), 0u);
-
   ASSERT_TRUE(Start());
   EXPECT_EQ(ReadRunValue(), Quoted(ExePath()));
   EXPECT_FALSE(ReadAutostartTask().exists);
@@ -113,9 +142,9 @@ TEST_F(LogonTaskAtStart, AnExeAnyoneCanReplaceGetsNone) {
   EXPECT_EQ(Exit(), 0u);
 }
 
-// Switched on from a folder its user can change, the program says once why
-// it will not start elevated at logon.
-TEST_F(SwitchingStartWithWindowsOn, OutsideProgramFilesSaysWhy) {
+// Switched on for a copy its user can change, the program says once why it
+// will not start elevated at logon.
+TEST_F(SwitchingStartWithWindowsOn, FromTheBuildTreeSaysWhy) {
   ASSERT_TRUE(WriteStartWithWindows(false));
   ASSERT_TRUE(Start());
   ASSERT_TRUE(SwitchStartWithWindowsOn());
@@ -125,12 +154,15 @@ TEST_F(SwitchingStartWithWindowsOn, OutsideProgramFilesSaysWhy) {
   EXPECT_EQ(Exit(), 0u);
 }
 
-TEST_F(SwitchingStartWithWindowsOn, InProgramFilesRegistersTheTaskWithoutANotice) {
+// Under Wine even the copy in Program Files is its user's: the same notice,
+// and no task.
+TEST_F(SwitchingStartWithWindowsOn, InProgramFilesUnderWineSaysWhyToo) {
+  ASSERT_TRUE(UserOwns(installed_)) << "Wine makes every file its user's";
   ASSERT_TRUE(WriteStartWithWindows(false));
   ASSERT_TRUE(Start(installed_));
   ASSERT_TRUE(SwitchStartWithWindowsOn());
-  EXPECT_TRUE(WaitUntil([] { return ReadAutostartTask().exists; }, 5000));
+  EXPECT_TRUE(WaitUntil(NoticeShown, 8000)) << "no balloon";
   EXPECT_EQ(ReadRunValue(), Quoted(installed_));
-  EXPECT_FALSE(WaitUntil(NoticeShown, 4000)) << "a notice for an exe in Program Files";
+  EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(Exit(), 0u);
 }

@@ -254,6 +254,8 @@ struct FakeApp {
   UINT hot_key_key = 0;
   bool elevated = true;
   bool start_accepted = false;
+  bool other_copy_starts = false;  // another copy takes the guard while the prompt is up
+  HANDLE other_copy_guard = nullptr;
   int starts = 0;
   std::wstring verb, file;
   bool guard_free_during_start = false;
@@ -284,6 +286,7 @@ BOOL WINAPI FakeShellExecute(SHELLEXECUTEINFOW* info) {
   fake_app.verb = info->lpVerb ? info->lpVerb : L"";
   fake_app.file = info->lpFile ? info->lpFile : L"";
   fake_app.guard_free_during_start = !GuardHeld();
+  if (fake_app.other_copy_starts) fake_app.other_copy_guard = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
   if (fake_app.start_accepted) return TRUE;
   SetLastError(ERROR_CANCELLED);  // the user said no to the prompt
   return FALSE;
@@ -396,6 +399,29 @@ TEST_F(MainWindow, AutoCleanToggleFlipsAndSavesAtOnce) {
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"auto_clean", 9, config.c_str()), 1u);
 }
 
+// A toggle that cannot be saved says so, even in silent mode, at most once a
+// minute; one that is saved says nothing.
+TEST_F(MainWindow, AnAutoCleanToggleThatCannotBeSavedSaysSoOnceAMinute) {
+  ASSERT_TRUE(AddTrayIcon(app.main_window));
+  app.settings.silent_mode = true;
+  Send(WM_COMMAND, IDM_TOGGLE_AUTO);
+  EXPECT_TRUE(recording_tray.Balloons().empty()) << "saved";
+
+  app.file_platform = &kPlayedFilePlatform;
+  ResetPlayedFiles();
+  played.failing_move = true;  // the new file cannot take the old one's place
+  Send(WM_COMMAND, IDM_TOGGLE_AUTO);
+  ASSERT_EQ(recording_tray.Balloons().size(), 1u);
+  ExpectBalloon(recording_tray.Balloons()[0], L"Quillmere", kSettingsNotSavedText);
+  EXPECT_TRUE(app.settings.auto_clean) << "the change applies all the same";
+  Send(WM_COMMAND, IDM_TOGGLE_AUTO);
+  EXPECT_EQ(recording_tray.Balloons().size(), 1u) << "within the minute";
+  recording_tray.now += TRAY_NOTICE_INTERVAL_MS;
+  Send(WM_COMMAND, IDM_TOGGLE_AUTO);
+  EXPECT_EQ(recording_tray.Balloons().size(), 2u);
+  ResetPlayedFiles();
+}
+
 // The hidden top-level shell window hears what the message-only main window
 // cannot: the taskbar's broadcast, and the commands of the menu it owns.
 TEST_F(ShellWindow, HandsTaskbarCreatedAndMenuCommandsOn) {
@@ -459,34 +485,46 @@ TEST_F(StatusToggle, TrayReleaseAndMenuCommandToggle) {
 
 TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
   struct Case {
+    const char* what;
     bool elevated;
     bool accepted;
+    bool other_copy_starts;
     int starts;
     bool ends;
   };
   const Case cases[] = {
-      {false, false, 1, false},  // a refused prompt leaves everything as it was
-      {true, true, 0, false},    // already elevated: nothing to do
-      {false, true, 1, true},
+      {"refused: everything as it was", false, false, false, 1, false},
+      {"already elevated: nothing to do", true, true, false, 0, false},
+      {"accepted: the elevated copy takes over", false, true, false, 1, true},
+      // Two copies must not run on: the one that lost the guard ends.
+      {"refused while another copy took the guard", false, false, true, 1, true},
   };
   ASSERT_TRUE(AddTrayIcon(app.main_window));
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (!app.main_window) {  // the case before ended the program
+      ASSERT_NE(CreateTestMainWindow(), nullptr);
+      ASSERT_TRUE(AddTrayIcon(app.main_window));
+    }
     app.instance_mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     ASSERT_NE(app.instance_mutex, nullptr);
     fake_app = FakeApp{};
     fake_app.start_accepted = c.accepted;
+    fake_app.other_copy_starts = c.other_copy_starts;
     app.is_elevated = c.elevated;
     recording_tray.requests.clear();
 
     EXPECT_EQ(Send(WM_COMMAND, IDM_RUN_AS_ADMIN), 0);
-    EXPECT_EQ(fake_app.starts, c.starts) << c.elevated << c.accepted;
+    EXPECT_EQ(fake_app.starts, c.starts);
     if (c.starts) {
       EXPECT_EQ(fake_app.verb, L"runas");
       EXPECT_EQ(fake_app.file, TestExePath());
       EXPECT_TRUE(fake_app.guard_free_during_start) << "the copy would take itself for a second instance";
     }
     EXPECT_EQ(IsWindow(app.main_window) != FALSE, !c.ends);
-    EXPECT_EQ(GuardHeld(), !c.ends) << c.elevated << c.accepted;
+    EXPECT_EQ(app.instance_mutex != nullptr, !c.ends) << "this copy holds the guard";
+    EXPECT_EQ(GuardHeld(), !c.ends || c.other_copy_starts);
+    if (fake_app.other_copy_guard) CloseHandle(fake_app.other_copy_guard);
     EXPECT_EQ(recording_tray.Count(NIM_DELETE), c.ends ? 1 : 0);
     WPARAM exit_code = 99;
     bool quit = TakeQuitMessage(&exit_code);
@@ -690,6 +728,60 @@ TEST_F(ProgramRun, ASecondInstanceEndsWithZeroAndTouchesNothing) {
   EXPECT_EQ(GetFileAttributesW(AppFile(L"config.ini").c_str()), INVALID_FILE_ATTRIBUTES) << "no settings read";
 }
 
+// A save or a start-at-logon update that fails at start comes before the
+// icon: its notice shows once the shell takes the icon, even in silent
+// mode, and only then.
+TEST_F(ProgramRun, FailuresAtStartAreToldOnceTheIconIsIn) {
+  struct Case {
+    const char* what;
+    const char* config;  // null: none, the first run
+    bool save_fails;
+    bool scheduler_fails;
+    bool add_refused_at_start;
+    std::vector<std::wstring> notices;
+  };
+  const char* const on_and_silent = "[Clean]\r\nsilent_mode=1\r\n[App]\r\nstart_with_windows=1\r\n";
+  const Case cases[] = {
+      {"the first run's save fails", nullptr, true, false, false, {kSettingsNotSavedText}},
+      {"the logon entries cannot be updated", on_and_silent, false, true, false, {kAutostartFailedText}},
+      {"both, and the taskbar takes the icon a tick late", nullptr, true, true, true,
+       {kSettingsNotSavedText, kAutostartFailedText}},
+      {"nothing fails", on_and_silent, false, false, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Restart();
+    DeleteAppFolder();
+    if (c.config) {
+      ASSERT_TRUE(WriteConfig(c.config));
+    }
+    ResetPlayedFiles();
+    played.failing_move = c.save_fails;
+    app.file_platform = &kPlayedFilePlatform;
+    if (c.scheduler_fails) app.task_scheduler = &kUnreachableScheduler;
+    recording_tray.refuse_adds = c.add_refused_at_start;
+    ASSERT_TRUE(Start());
+    if (c.add_refused_at_start) {
+      EXPECT_TRUE(recording_tray.Balloons().empty()) << "no icon yet";
+      recording_tray.refuse_adds = false;
+      SendMessageW(app.main_window, WM_TIMER, TIMER_MAIN, 0);
+    }
+    std::vector<TrayRequest> balloons = recording_tray.Balloons();
+    ASSERT_EQ(balloons.size(), c.notices.size());
+    for (size_t i = 0; i < balloons.size(); ++i) ExpectBalloon(balloons[i], L"Quillmere", c.notices[i]);
+    // Each after the add the shell took.
+    size_t last_add = 0;
+    for (size_t i = 0; i < recording_tray.requests.size(); ++i)
+      if (recording_tray.requests[i].message == NIM_ADD) last_add = i;
+    for (size_t i = 0; i < last_add; ++i) EXPECT_FALSE(recording_tray.requests[i].flags & NIF_INFO) << i;
+    PostMessageW(app.main_window, WM_COMMAND, IDM_EXIT, 0);
+    EXPECT_EQ(Loop(), 0);
+    DeleteRunValue();
+  }
+  ResetPlayedFiles();
+  DeleteAppFolder();
+}
+
 // Unelevated, the first clean shows the limited-mode notice instead of
 // "RAM Cleaned", and only the first; elevated, every clean reports.
 TEST_F(ProgramRun, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
@@ -724,5 +816,21 @@ TEST_F(ProgramRun, RunAsAdministratorEndsWithZeroOnceTheElevatedCopyStarts) {
   EXPECT_EQ(Loop(), 0);
   EXPECT_EQ(fake_app.starts, 1);
   EXPECT_TRUE(fake_app.guard_free_during_start);
+  ExpectAllGone();
+}
+
+// A refused prompt while another copy took the guard: this copy cannot take
+// it back, so it ends as Exit does, icon and all, and only one runs on.
+TEST_F(ProgramRun, ARefusedPromptWhileAnotherCopyTookTheGuardEndsWithZero) {
+  fake_app.elevated = false;
+  fake_app.other_copy_starts = true;
+  ASSERT_TRUE(Start());
+  PostMessageW(app.main_window, WM_COMMAND, IDM_RUN_AS_ADMIN, 0);
+  EXPECT_EQ(Loop(), 0);
+  EXPECT_EQ(fake_app.starts, 1);
+  EXPECT_EQ(recording_tray.Count(NIM_DELETE), 1);
+  EXPECT_EQ(app.instance_mutex, nullptr);
+  ASSERT_NE(fake_app.other_copy_guard, nullptr);
+  CloseHandle(fake_app.other_copy_guard);
   ExpectAllGone();
 }

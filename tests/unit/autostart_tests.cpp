@@ -1,6 +1,6 @@
-// Start at logon: the Run value, the account and task names, the logon
-// task's XML, the protected folders the task's exe must lie in, and the
-// task through a played and through the real Task Scheduler.
+// Start at logon: the Run value, the task's name, the logon task's XML, the
+// permissions that decide whether there may be one, and the task through a
+// played and through the real Task Scheduler.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
@@ -8,10 +8,12 @@
 #include <sddl.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "app/app.h"
 #include "tests/support.h"
 #include "settings/settings_internal.h"
 
@@ -33,44 +35,6 @@ TEST(RunCommand, QuotesWholePathsAndRefusesCutOnes) {
     EXPECT_EQ(ok, c.ok) << c.path.size();
     EXPECT_EQ(std::wstring(command), c.ok ? Quoted(c.path) : L"") << c.path.size();
   }
-}
-
-TEST(AccountName, JoinsDomainAndName) {
-  struct Case {
-    const wchar_t* domain;
-    std::wstring name;
-    const wchar_t* expected;  // null: refused
-  };
-  const std::wstring longest(256, L'n');
-  const Case cases[] = {
-      {L"VM", L"root", L"VM\\root"},
-      {L"", L"root", L"root"},
-      {nullptr, L"root", L"root"},
-      {L"VM", L"", nullptr},
-      {L"", L"", nullptr},
-  };
-  for (const Case& c : cases) {
-    wchar_t user[ACCOUNT_NAME_CAPACITY];
-    wmemset(user, L'#', ACCOUNT_NAME_CAPACITY);
-    EXPECT_EQ(JoinAccountName(user, c.domain, c.name.c_str()), c.expected != nullptr) << Narrow(c.name);
-    EXPECT_STREQ(user, c.expected ? c.expected : L"");
-  }
-  // The longest names the system gives fit whole.
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(JoinAccountName(user, longest.c_str(), longest.c_str()));
-  EXPECT_EQ(std::wstring(user), longest + L"\\" + longest);
-  EXPECT_FALSE(JoinAccountName(user, longest.c_str(), (longest + longest).c_str()));
-  EXPECT_STREQ(user, L"");
-}
-
-TEST(AccountName, IsTheProcessUser) {
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  // This process inherited an environment that names the same account.
-  wchar_t domain[256] = {}, name[256] = {};
-  ASSERT_GT(GetEnvironmentVariableW(L"USERDOMAIN", domain, 256), 0u);
-  ASSERT_GT(GetEnvironmentVariableW(L"USERNAME", name, 256), 0u);
-  EXPECT_EQ(_wcsicmp(user, (std::wstring(domain) + L"\\" + name).c_str()), 0) << Narrow(user);
 }
 
 TEST(TaskName, IsQuillmereAndTheSid) {
@@ -115,7 +79,8 @@ TEST(TaskName, IsThisUsers) {
   wchar_t name[TASK_NAME_CAPACITY];
   ASSERT_TRUE(BuildTaskName(name, sid));
   EXPECT_EQ(std::wstring(name), UserTaskName());
-  // The SID names the account the token's user name gives.
+  // The SID names this process's account, which the environment it
+  // inherited names too.
   PSID parsed = nullptr;
   ASSERT_TRUE(ConvertStringSidToSidW(sid, &parsed));
   wchar_t account[256] = {}, domain[256] = {};
@@ -123,26 +88,31 @@ TEST(TaskName, IsThisUsers) {
   SID_NAME_USE use;
   ASSERT_TRUE(LookupAccountSidW(nullptr, parsed, account, &account_length, domain, &domain_length, &use));
   LocalFree(parsed);
-  wchar_t user[ACCOUNT_NAME_CAPACITY];
-  ASSERT_TRUE(GetProcessUserName(user));
-  EXPECT_EQ(_wcsicmp(user, (std::wstring(domain) + L"\\" + account).c_str()), 0) << Narrow(user);
+  wchar_t env_domain[256] = {}, env_name[256] = {};
+  ASSERT_GT(GetEnvironmentVariableW(L"USERDOMAIN", env_domain, 256), 0u);
+  ASSERT_GT(GetEnvironmentVariableW(L"USERNAME", env_name, 256), 0u);
+  EXPECT_EQ(_wcsicmp(domain, env_domain), 0) << Narrow(domain);
+  EXPECT_EQ(_wcsicmp(account, env_name), 0) << Narrow(account);
 }
 
+// The user goes in by SID (here an Azure AD account's, whose name the
+// scheduler could not map) in both the trigger and the principal.
 TEST(TaskXml, StartsTheUserElevatedAtLogonWithTheQuotedPath) {
   wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, L"VM\\root", L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
+  ASSERT_TRUE(BuildTaskXml(xml, L"S-1-12-1-3623811015-3361044348-30300820-1013",
+                           L"\"C:\\Program Files\\Quillmere\\quillmere.exe\""));
   EXPECT_STREQ(xml,
                L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
                L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
                L"  <Triggers>\r\n"
                L"    <LogonTrigger>\r\n"
                L"      <Enabled>true</Enabled>\r\n"
-               L"      <UserId>VM\\root</UserId>\r\n"
+               L"      <UserId>S-1-12-1-3623811015-3361044348-30300820-1013</UserId>\r\n"
                L"    </LogonTrigger>\r\n"
                L"  </Triggers>\r\n"
                L"  <Principals>\r\n"
                L"    <Principal id=\"Author\">\r\n"
-               L"      <UserId>VM\\root</UserId>\r\n"
+               L"      <UserId>S-1-12-1-3623811015-3361044348-30300820-1013</UserId>\r\n"
                L"      <LogonType>InteractiveToken</LogonType>\r\n"
                L"      <RunLevel>HighestAvailable</RunLevel>\r\n"
                L"    </Principal>\r\n"
@@ -164,10 +134,10 @@ TEST(TaskXml, StartsTheUserElevatedAtLogonWithTheQuotedPath) {
 
 TEST(TaskXml, EscapesMarkupAndRefusesWhatCannotBeWritten) {
   struct Case {
-    std::wstring user;
+    std::wstring sid;
     std::wstring command;
     bool ok;
-    std::wstring expected_user;  // as it stands in both UserId elements
+    std::wstring expected_sid;  // as it stands in both UserId elements
     std::wstring expected_command;
   };
   const std::wstring all_amps(256, L'&');
@@ -177,27 +147,28 @@ TEST(TaskXml, EscapesMarkupAndRefusesWhatCannotBeWritten) {
     return text;
   }();
   const Case cases[] = {
-      {L"R&D\\<ann>", L"\"C:\\Tools & More\\q.exe\"", true, L"R&amp;D\\&lt;ann&gt;",
-       L"\"C:\\Tools &amp; More\\q.exe\""},
-      // The longest account and path, every character escaped, still fit.
+      {L"S-1-5-21-1-2-3-1001", L"\"C:\\Tools & <More>\\q.exe\"", true, L"S-1-5-21-1-2-3-1001",
+       L"\"C:\\Tools &amp; &lt;More&gt;\\q.exe\""},
+      {L"S-1-5&<x>", L"\"C:\\q.exe\"", true, L"S-1-5&amp;&lt;x&gt;", L"\"C:\\q.exe\""},
+      // The longest texts and path, every character escaped, still fit.
       {all_amps + L"\\" + all_amps, L"\"C:\\" + std::wstring(255, L'&') + L"\"", true,
        escaped_amps + L"\\" + escaped_amps, L"\"C:\\" + escaped_amps.substr(5) + L"\""},
       {L"", L"\"C:\\q.exe\"", false, L"", L""},
-      {L"VM\\root", L"", false, L"", L""},
-      {L"VM\\ro\not", L"\"C:\\q.exe\"", false, L"", L""},
-      {L"VM\\root", L"\"C:\\q\t.exe\"", false, L"", L""},
+      {L"S-1-5-21-1-2-3-1001", L"", false, L"", L""},
+      {L"S-1-5-21-1-2-3\n-1001", L"\"C:\\q.exe\"", false, L"", L""},
+      {L"S-1-5-21-1-2-3-1001", L"\"C:\\q\t.exe\"", false, L"", L""},
       {std::wstring(5000, L'u'), L"\"C:\\q.exe\"", false, L"", L""},
   };
   for (const Case& c : cases) {
     wchar_t xml[TASK_XML_CAPACITY];
     wmemset(xml, L'#', TASK_XML_CAPACITY);
-    ASSERT_EQ(BuildTaskXml(xml, c.user.c_str(), c.command.c_str()), c.ok) << Narrow(c.user);
+    ASSERT_EQ(BuildTaskXml(xml, c.sid.c_str(), c.command.c_str()), c.ok) << Narrow(c.sid);
     std::wstring text = xml;
     if (!c.ok) {
-      EXPECT_EQ(text, L"") << "nothing half-written for " << Narrow(c.user);
+      EXPECT_EQ(text, L"") << "nothing half-written for " << Narrow(c.sid);
       continue;
     }
-    std::wstring user = L"<UserId>" + c.expected_user + L"</UserId>";
+    std::wstring user = L"<UserId>" + c.expected_sid + L"</UserId>";
     size_t first = text.find(user);
     ASSERT_NE(first, std::wstring::npos);
     EXPECT_NE(text.find(user, first + 1), std::wstring::npos) << "trigger and principal";
@@ -206,16 +177,17 @@ TEST(TaskXml, EscapesMarkupAndRefusesWhatCannotBeWritten) {
   }
   wchar_t xml[TASK_XML_CAPACITY];
   EXPECT_FALSE(BuildTaskXml(xml, nullptr, L"\"C:\\q.exe\""));
-  EXPECT_FALSE(BuildTaskXml(xml, L"VM\\root", nullptr));
+  EXPECT_FALSE(BuildTaskXml(xml, L"S-1-5-21-1-2-3-1001", nullptr));
 }
 
 TEST(TaskXml, EachUserGetsATriggerAndPrincipalOfTheirOwn) {
   const wchar_t* const command = L"\"C:\\Program Files\\Quillmere\\quillmere.exe\"";
+  const wchar_t ann[] = L"S-1-5-21-1111-2222-3333-1001";
+  const wchar_t bob[] = L"S-1-5-21-1111-2222-3333-1002";
   wchar_t ann_xml[TASK_XML_CAPACITY], bob_xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(ann_xml, L"PC\\ann", command));
-  ASSERT_TRUE(BuildTaskXml(bob_xml, L"PC\\bob", command));
-  for (auto [xml, own, other] :
-       {std::tuple{ann_xml, L"PC\\ann", L"PC\\bob"}, std::tuple{bob_xml, L"PC\\bob", L"PC\\ann"}}) {
+  ASSERT_TRUE(BuildTaskXml(ann_xml, ann, command));
+  ASSERT_TRUE(BuildTaskXml(bob_xml, bob, command));
+  for (auto [xml, own, other] : {std::tuple{ann_xml, ann, bob}, std::tuple{bob_xml, bob, ann}}) {
     std::wstring text = xml;
     std::wstring user_id = std::wstring(L"<UserId>") + own + L"</UserId>";
     size_t trigger = text.find(user_id);
@@ -227,85 +199,56 @@ TEST(TaskXml, EachUserGetsATriggerAndPrincipalOfTheirOwn) {
     EXPECT_EQ(text.find(other), std::wstring::npos);
   }
   // Apart from the user, the two are the same task.
-  std::wstring ann = ann_xml, bob = bob_xml;
-  for (std::wstring* text : {&ann, &bob})
-    for (size_t at; (at = text->find(L"PC\\")) != std::wstring::npos;) text->replace(at, 6, L"USER");
-  EXPECT_EQ(ann, bob);
-}
-
-TEST(ProtectedPath, OnlyWholeComponentsBelowARootCount) {
-  // The roots as the system gives them once normalised.
-  const wchar_t* const roots[] = {L"\\\\?\\C:\\Program Files", L"\\\\?\\C:\\Program Files (x86)",
-                                  L"\\\\?\\C:\\Windows"};
-  const std::wstring deep(300, L'a');
-  struct Case {
-    std::wstring path;
-    bool below;
-  };
-  const Case cases[] = {
-      {L"\\\\?\\C:\\Program Files\\Quillmere\\quillmere.exe", true},
-      {L"C:\\Program Files\\Quillmere\\quillmere.exe", true},
-      {L"c:\\PROGRAM FILES\\quillmere.exe", true},
-      {L"\\\\?\\C:\\Program Files (x86)\\Quillmere\\quillmere.exe", true},
-      {L"\\\\?\\C:\\Windows\\quillmere.exe", true},
-      {L"\\\\?\\C:\\Program Files\\" + deep + L"\\" + deep + L"\\quillmere.exe", true},  // past MAX_PATH
-      {L"\\\\?\\C:\\Program Files Evil\\quillmere.exe", false},  // only starts with the root's text
-      {L"C:\\Program Filesx\\quillmere.exe", false},
-      {L"C:\\WindowsApps\\quillmere.exe", false},
-      {L"C:\\Program Files", false},  // the root itself
-      {L"C:\\Program Files\\", false},
-      {L"D:\\Program Files\\Quillmere\\quillmere.exe", false},  // another drive
-      {L"\\\\?\\D:\\Program Files\\quillmere.exe", false},
-      {L"C:\\Users\\bob\\Downloads\\quillmere.exe", false},
-      {L"\\\\?\\C:\\" + deep + L"\\Program Files\\quillmere.exe", false},
-      {L"C:\\PROGRA~1\\Quillmere\\quillmere.exe", false},  // 8.3 names are resolved before this test
-      {L"C:\\Program Files\\..\\Users\\bob\\quillmere.exe", false},
-      {L"C:\\Program Files\\.\\quillmere.exe", false},
-      {L"C:\\Program Files/../Users/quillmere.exe", false},
-      {L"C:\\Program Files\\\\quillmere.exe", false},
-      {L"C:\\Program Files\\quillmere.exe:stream", false},
-      {L"\\\\?\\UNC\\server\\share\\Program Files\\quillmere.exe", false},
-      {L"\\\\server\\C$\\Program Files\\quillmere.exe", false},
-      {L"\\\\.\\C:\\Program Files\\quillmere.exe", false},
-      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\Program Files\\quillmere.exe", false},
-      {L"Program Files\\quillmere.exe", false},
-      {L"C:Program Files\\quillmere.exe", false},
-      {L"", false},
-  };
-  for (const Case& c : cases)
-    EXPECT_EQ(PathIsBelowRoots(c.path.c_str(), roots, 3), c.below) << Narrow(c.path);
-  EXPECT_FALSE(PathIsBelowRoots(nullptr, roots, 3));
-  EXPECT_FALSE(PathIsBelowRoots(L"C:\\Program Files\\quillmere.exe", roots, 0));
-}
-
-TEST(ProtectedPath, RootsInEveryFormTheSystemGives) {
-  struct Case {
-    const wchar_t* root;
-    const wchar_t* path;
-    bool below;
-  };
-  const Case cases[] = {
-      {L"C:\\Program Files\\", L"C:\\Program Files\\q.exe", true},  // trailing backslash
-      {L"C:\\Program Files\\", L"C:\\Program Files Evil\\q.exe", false},
-      {L"C:\\", L"C:\\Users\\q.exe", true},  // a drive root
-      {L"C:\\", L"D:\\q.exe", false},
-      {L"\\\\?\\UNC\\srv\\share\\Apps", L"\\\\srv\\share\\Apps\\q.exe", true},
-      {L"\\\\?\\UNC\\srv\\share\\Apps", L"\\\\?\\UNC\\SRV\\share\\apps\\q.exe", true},
-      {L"\\\\?\\UNC\\srv\\share\\Apps", L"\\\\srv\\share\\Apps2\\q.exe", false},
-      {L"\\\\?\\UNC\\srv\\share\\Apps", L"C:\\srv\\share\\Apps\\q.exe", false},
-      {L"\\\\srv\\share", L"\\\\?\\UNC\\srv\\share\\q.exe", true},
-      {L"", L"C:\\q.exe", false},  // a folder the system could not name
-      {L"\\\\", L"\\\\srv\\q.exe", false},
-      {L"Program Files", L"Program Files\\q.exe", false},  // relative
-      {L"C:\\Program Files\\..", L"C:\\Users\\q.exe", false},
-  };
-  for (const Case& c : cases) {
-    const wchar_t* const roots[] = {c.root};
-    EXPECT_EQ(PathIsBelowRoots(c.path, roots, 1), c.below) << Narrow(c.root) << " / " << Narrow(c.path);
-  }
+  std::wstring ann_text = ann_xml, bob_text = bob_xml;
+  for (std::wstring* text : {&ann_text, &bob_text})
+    for (size_t at; (at = text->find(L"3333-100")) != std::wstring::npos;) text->replace(at, 9, L"USER");
+  EXPECT_EQ(ann_text, bob_text);
 }
 
 namespace {
+
+// Permissions as a test plays them: what the user's unelevated token holds
+// on each path the judgement asks about (read and execute alone, as on an
+// object only administrators may change, for any path not listed), the
+// kind of drive, and every question asked.
+struct PlayedPermissions {
+  std::map<std::wstring, ACCESS_MASK> granted;
+  std::set<std::wstring> unreadable;
+  UINT drive_type = DRIVE_FIXED;
+  std::wstring drive_asked;
+  struct Question {
+    std::wstring path;
+    bool folder;
+    HANDLE token;
+  };
+  std::vector<Question> asked;
+};
+PlayedPermissions permissions;
+
+constexpr ACCESS_MASK kReadAndExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+
+UINT WINAPI PlayedDriveType(LPCWSTR root) {
+  permissions.drive_asked = root;
+  return permissions.drive_type;
+}
+
+bool PlayedUserAccess(HANDLE token, const wchar_t* path, bool folder, ACCESS_MASK& granted) {
+  permissions.asked.push_back({path, folder, token});
+  granted = 0;
+  if (permissions.unreadable.count(path)) return false;
+  auto listed = permissions.granted.find(path);
+  granted = listed == permissions.granted.end() ? kReadAndExecute : listed->second;
+  return true;
+}
+
+const ExeAccessPlatform kPlayedPermissions = {PlayedDriveType, PlayedUserAccess};
+
+HANDLE const kUserToken = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234));
+
+const wchar_t kInstalledExe[] = L"\\\\?\\C:\\Program Files\\Quillmere\\quillmere.exe";
+const wchar_t kInstallFolder[] = L"\\\\?\\C:\\Program Files\\Quillmere";
+const wchar_t kProgramFiles[] = L"\\\\?\\C:\\Program Files";
+const wchar_t kDriveRoot[] = L"\\\\?\\C:\\";
 
 // A file made for the test, and its folder, removed again.
 struct ScratchFile {
@@ -321,23 +264,223 @@ struct ScratchFile {
   }
 };
 
+// The token an elevated process keeps for its user without elevation.
+struct LinkedToken {
+  HANDLE handle = nullptr;
+  LinkedToken() {
+    HANDLE process = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process)) return;
+    TOKEN_LINKED_TOKEN linked = {};
+    DWORD size = 0;
+    if (GetTokenInformation(process, TokenLinkedToken, &linked, sizeof linked, &size)) handle = linked.LinkedToken;
+    CloseHandle(process);
+  }
+  ~LinkedToken() {
+    if (handle) CloseHandle(handle);
+  }
+};
+
 }  // namespace
 
-TEST(ProtectedPath, RootsAreTheSystemsFoldersNormalised) {
-  wchar_t roots[PROTECTED_ROOT_COUNT][NORMALIZED_PATH_CAPACITY];
-  ASSERT_TRUE(GetProtectedRoots(roots));
-  wchar_t windows[MAX_PATH] = {};
-  ASSERT_GT(GetWindowsDirectoryW(windows, MAX_PATH), 0u);
-  const std::wstring expected[] = {KnownFolderPath(FOLDERID_ProgramFiles), KnownFolderPath(FOLDERID_ProgramFilesX86), windows};
-  for (size_t i = 0; i < PROTECTED_ROOT_COUNT; ++i) {
-    wchar_t normalized[NORMALIZED_PATH_CAPACITY];
-    ASSERT_TRUE(NormalizeExistingPath(normalized, expected[i].c_str())) << Narrow(expected[i]);
-    EXPECT_STREQ(roots[i], normalized);
-    EXPECT_EQ(std::wstring(roots[i]).rfind(L"\\\\?\\", 0), 0u) << Narrow(roots[i]);
+// The exe, its folder and every folder up to the drive's root are asked, in
+// that order; any right that lets the user change one of them keeps the
+// task away.
+TEST(TaskExeJudgement, OnlyAnExeTheUserCannotChangeGetsTheTask) {
+  struct Case {
+    const char* what;
+    const wchar_t* exe;
+    std::map<std::wstring, ACCESS_MASK> granted;
+    bool allowed;
+  };
+  const ACCESS_MASK all = FILE_ALL_ACCESS;
+  const ACCESS_MASK user_creates = kReadAndExecute | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY;
+  const Case cases[] = {
+      {"admin-only exe and folders", kInstalledExe, {}, true},
+      // As on every Windows: Authenticated Users may make folders in C:\.
+      {"the root lets users make folders", kInstalledExe, {{kDriveRoot, kReadAndExecute | FILE_ADD_SUBDIRECTORY}}, true},
+      {"a folder further up lets users add files", kInstalledExe, {{kProgramFiles, user_creates}}, true},
+      {"exe writable by the user", kInstalledExe, {{kInstalledExe, kReadAndExecute | FILE_WRITE_DATA}}, false},
+      {"exe appendable", kInstalledExe, {{kInstalledExe, kReadAndExecute | FILE_APPEND_DATA}}, false},
+      {"exe's permissions changeable", kInstalledExe, {{kInstalledExe, kReadAndExecute | WRITE_DAC}}, false},
+      {"exe's owner changeable", kInstalledExe, {{kInstalledExe, kReadAndExecute | WRITE_OWNER}}, false},
+      {"exe deletable or renamable", kInstalledExe, {{kInstalledExe, kReadAndExecute | DELETE}}, false},
+      // Its owner may always change its permissions.
+      {"exe owned by the user", kInstalledExe, {{kInstalledExe, kReadAndExecute | READ_CONTROL | WRITE_DAC}}, false},
+      {"exe moved in with its old permissions (the user's, full control)", kInstalledExe, {{kInstalledExe, all}},
+       false},
+      {"parent folder takes new files", kInstalledExe, {{kInstallFolder, kReadAndExecute | FILE_ADD_FILE}}, false},
+      {"parent folder takes new folders", kInstalledExe, {{kInstallFolder, kReadAndExecute | FILE_ADD_SUBDIRECTORY}},
+       false},
+      {"parent folder lets its files be deleted", kInstalledExe,
+       {{kInstallFolder, kReadAndExecute | FILE_DELETE_CHILD}}, false},
+      {"parent folder's permissions changeable", kInstalledExe, {{kInstallFolder, kReadAndExecute | WRITE_DAC}},
+       false},
+      {"parent folder renamable", kInstalledExe, {{kInstallFolder, kReadAndExecute | DELETE}}, false},
+      {"parent folder writable (Modify)", kInstalledExe, {{kInstallFolder, FILE_GENERIC_WRITE | kReadAndExecute | DELETE}},
+       false},
+      {"a folder further up lets its folders be deleted", kInstalledExe,
+       {{kProgramFiles, kReadAndExecute | FILE_DELETE_CHILD}}, false},
+      {"a folder further up renamable", kInstalledExe, {{kProgramFiles, kReadAndExecute | DELETE}}, false},
+      {"a folder further up with a changeable owner", kInstalledExe, {{kProgramFiles, kReadAndExecute | WRITE_OWNER}},
+       false},
+      {"the root's permissions changeable", kInstalledExe, {{kDriveRoot, kReadAndExecute | WRITE_DAC}}, false},
+      {"exe under C:\\Windows\\Temp", L"\\\\?\\C:\\Windows\\Temp\\quillmere.exe",
+       {{L"\\\\?\\C:\\Windows\\Temp\\quillmere.exe", all}, {L"\\\\?\\C:\\Windows\\Temp", user_creates}}, false},
+      {"exe under C:\\Windows\\Temp, copied by an administrator", L"\\\\?\\C:\\Windows\\Temp\\quillmere.exe",
+       {{L"\\\\?\\C:\\Windows\\Temp", user_creates}}, false},
+      {"exe in the root, where users make folders", L"\\\\?\\C:\\quillmere.exe",
+       {{kDriveRoot, kReadAndExecute | FILE_ADD_SUBDIRECTORY}}, false},
+      {"exe in the root of an admin-only drive", L"\\\\?\\D:\\quillmere.exe", {}, true},
+      {"a path without the prefix is judged the same", L"C:\\Program Files\\Quillmere\\quillmere.exe",
+       {{kProgramFiles, kReadAndExecute | DELETE}}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    permissions = PlayedPermissions{};
+    permissions.granted = c.granted;
+    EXPECT_EQ(ExeBeyondUserReach(c.exe, kUserToken, kPlayedPermissions), c.allowed);
+    ASSERT_FALSE(permissions.asked.empty());
+    for (const PlayedPermissions::Question& question : permissions.asked) EXPECT_EQ(question.token, kUserToken);
+    if (!c.allowed) continue;
+    // Every level was asked, bottom up.
+    std::vector<std::wstring> levels;
+    std::wstring level = c.exe;
+    if (level.rfind(L"\\\\?\\", 0) != 0) level = L"\\\\?\\" + level;
+    for (;;) {
+      levels.push_back(level);
+      if (level.size() <= 7) break;
+      size_t slash = level.rfind(L'\\');
+      level = slash == 6 ? level.substr(0, 7) : level.substr(0, slash);
+    }
+    ASSERT_EQ(permissions.asked.size(), levels.size());
+    for (size_t i = 0; i < levels.size(); ++i) {
+      EXPECT_EQ(permissions.asked[i].path, levels[i]);
+      EXPECT_EQ(permissions.asked[i].folder, i > 0) << Narrow(levels[i]);
+    }
+    EXPECT_EQ(permissions.drive_asked, std::wstring(1, levels[0][4]) + L":\\");
   }
 }
 
-TEST(ProtectedPath, ShortNamesAreJudgedAsTheirLongForm) {
+TEST(TaskExeJudgement, WhatCannotBeToldKeepsTheTaskAway) {
+  struct Case {
+    const char* what;
+    std::wstring exe;
+    UINT drive_type;
+    const wchar_t* unreadable;
+    HANDLE token;
+  };
+  const Case cases[] = {
+      {"permissions of a folder further up cannot be read", kInstalledExe, DRIVE_FIXED, kProgramFiles, kUserToken},
+      {"permissions of the exe cannot be read", kInstalledExe, DRIVE_FIXED, kInstalledExe, kUserToken},
+      {"no unelevated token", kInstalledExe, DRIVE_FIXED, nullptr, nullptr},
+      // Taken away, such a drive can be changed on any machine.
+      {"a removable drive", kInstalledExe, DRIVE_REMOVABLE, nullptr, kUserToken},
+      {"a network drive", kInstalledExe, DRIVE_REMOTE, nullptr, kUserToken},
+      {"a RAM disk", kInstalledExe, DRIVE_RAMDISK, nullptr, kUserToken},
+      {"a drive the system does not know", kInstalledExe, DRIVE_NO_ROOT_DIR, nullptr, kUserToken},
+      // A share's permissions are the server's.
+      {"a share", L"\\\\?\\UNC\\server\\share\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
+      {"a share without the prefix", L"\\\\server\\share\\Quillmere\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
+      {"a device path", L"\\\\.\\C:\\Program Files\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
+      {"a volume path", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\quillmere.exe", DRIVE_FIXED, nullptr,
+       kUserToken},
+      {"a relative path", L"Program Files\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
+      {"a drive-relative path", L"C:Program Files\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
+      {"a climb out", L"\\\\?\\C:\\Program Files\\..\\Users\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
+      {"a dot", L"\\\\?\\C:\\Program Files\\.\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
+      {"forward slashes", L"\\\\?\\C:\\Program Files/../Users/quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
+      {"an empty component", L"\\\\?\\C:\\Program Files\\\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
+      {"a stream", L"\\\\?\\C:\\Program Files\\quillmere.exe:stream", DRIVE_FIXED, nullptr, kUserToken},
+      {"the root itself", L"\\\\?\\C:\\", DRIVE_FIXED, nullptr, kUserToken},
+      {"no path", L"", DRIVE_FIXED, nullptr, kUserToken},
+      {"longer than a normalised path can be", L"\\\\?\\C:\\" + std::wstring(300, L'a') + L"\\quillmere.exe",
+       DRIVE_FIXED, nullptr, kUserToken},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    permissions = PlayedPermissions{};
+    permissions.drive_type = c.drive_type;
+    if (c.unreadable) permissions.unreadable.insert(c.unreadable);
+    EXPECT_FALSE(ExeBeyondUserReach(c.exe.c_str(), c.token, kPlayedPermissions));
+  }
+  permissions = PlayedPermissions{};
+  EXPECT_FALSE(ExeBeyondUserReach(nullptr, kUserToken, kPlayedPermissions));
+  EXPECT_TRUE(permissions.asked.empty());
+}
+
+// The real descriptor check with the real unelevated token. (Wine's linked
+// token keeps Administrators enabled, so only descriptors without them show
+// a refusal here.)
+TEST(TaskExeJudgement, TokenAccessAnswersWhatTheDescriptorGrants) {
+  LinkedToken token;
+  ASSERT_NE(token.handle, nullptr) << "no linked token";
+  wchar_t user[SID_TEXT_CAPACITY];
+  ASSERT_TRUE(GetProcessUserSid(user));
+  struct Case {
+    const char* what;
+    std::wstring descriptor;
+    ACCESS_MASK change_rights;  // of EXE_CHANGE_RIGHTS | EXE_FOLDER_CHANGE_RIGHTS
+  };
+  const ACCESS_MASK every = EXE_CHANGE_RIGHTS | EXE_FOLDER_CHANGE_RIGHTS;
+  const Case cases[] = {
+      {"only the system may change it", L"O:SYG:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)", 0},
+      {"the user may write it", L"O:SYG:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)(A;;0x2;;;" + std::wstring(user) + L")",
+       FILE_WRITE_DATA},
+      {"the user may add folders", L"O:SYG:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)(A;;0x4;;;AU)", FILE_ADD_SUBDIRECTORY},
+      {"the user owns it", L"O:" + std::wstring(user) + L"G:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)", WRITE_DAC},
+      {"no DACL: anyone may do anything", L"O:SYG:SY", every},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.descriptor.c_str(), SDDL_REVISION_1,
+                                                                     &descriptor, nullptr));
+    ACCESS_MASK granted = 0xDEAD;
+    EXPECT_TRUE(TokenAccess(token.handle, descriptor, granted));
+    EXPECT_EQ(granted & FILE_READ_DATA, static_cast<ACCESS_MASK>(FILE_READ_DATA)) << "everyone reads";
+    EXPECT_EQ(granted & every & c.change_rights, c.change_rights) << std::hex << granted;
+    if (c.change_rights == 0) {
+      EXPECT_EQ(granted & every, 0u) << std::hex << granted;
+    }
+    ACCESS_MASK none = 0xDEAD;
+    EXPECT_FALSE(TokenAccess(nullptr, descriptor, none));
+    EXPECT_EQ(none, 0u);
+    LocalFree(descriptor);
+  }
+}
+
+// The real calls under Wine, which reports every file and folder as the
+// user's with full control: an installed copy in Program Files is one the
+// user can change, so it gets no task there. (On Windows, a copy that an
+// administrator installed gets one.)
+TEST(TaskExeJudgement, RealChecksFindAnInstalledCopyChangeableUnderWine) {
+  LinkedToken token;
+  ASSERT_NE(token.handle, nullptr) << "no linked token";
+  ScratchFile file(KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Quillmere Test Folder", L"\\quillmere.exe");
+  wchar_t normalized[NORMALIZED_PATH_CAPACITY];
+  ASSERT_TRUE(NormalizeExistingPath(normalized, file.path.c_str()));
+
+  ACCESS_MASK granted = 0;
+  ASSERT_TRUE(kSystemExeAccessPlatform.user_access(token.handle, normalized, false, granted));
+  EXPECT_EQ(granted & EXE_CHANGE_RIGHTS, EXE_CHANGE_RIGHTS) << std::hex << granted;
+  ASSERT_TRUE(kSystemExeAccessPlatform.user_access(token.handle, (L"\\\\?\\" + file.folder).c_str(), true, granted));
+  EXPECT_EQ(granted & EXE_FOLDER_CHANGE_RIGHTS, EXE_FOLDER_CHANGE_RIGHTS) << std::hex << granted;
+  EXPECT_TRUE(kSystemExeAccessPlatform.user_access(token.handle, L"\\\\?\\C:\\", true, granted));
+  EXPECT_EQ(kSystemExeAccessPlatform.drive_type(L"C:\\"), static_cast<UINT>(DRIVE_FIXED));
+  EXPECT_FALSE(ExeBeyondUserReach(normalized, token.handle, kSystemExeAccessPlatform));
+
+  // Asked as the wrong kind of object, or for one that is not there, the
+  // check cannot answer.
+  EXPECT_FALSE(kSystemExeAccessPlatform.user_access(token.handle, normalized, true, granted));
+  EXPECT_FALSE(kSystemExeAccessPlatform.user_access(token.handle, (L"\\\\?\\" + file.folder).c_str(), false, granted));
+  EXPECT_FALSE(
+      kSystemExeAccessPlatform.user_access(token.handle, (L"\\\\?\\" + file.folder + L"\\missing.exe").c_str(), false,
+                                           granted));
+  EXPECT_FALSE(kSystemExeAccessPlatform.user_access(nullptr, normalized, false, granted));
+}
+
+// The task starts the long, normalised path that was judged.
+TEST(TaskExeJudgement, ShortNamesAreJudgedAndStartedAsTheirLongForm) {
   ScratchFile file(KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Quillmere Test Folder", L"\\quillmere.exe");
   wchar_t short_path[MAX_PATH] = {};
   ASSERT_GT(GetShortPathNameW(file.path.c_str(), short_path, MAX_PATH), 0u);
@@ -351,40 +494,53 @@ TEST(ProtectedPath, ShortNamesAreJudgedAsTheirLongForm) {
   EXPECT_EQ(std::wstring(from_long), L"\\\\?\\" + file.path);
 
   for (const wchar_t* path : {file.path.c_str(), static_cast<const wchar_t*>(short_path)}) {
+    permissions = PlayedPermissions{};
     wchar_t plain[MAX_PATH];
-    ASSERT_TRUE(ProtectedExePath(plain, path)) << Narrow(path);
+    ASSERT_TRUE(TaskExePath(plain, path, kUserToken, kPlayedPermissions)) << Narrow(path);
     EXPECT_EQ(std::wstring(plain), file.path) << "the task starts the long name";
+    ASSERT_FALSE(permissions.asked.empty());
+    EXPECT_EQ(permissions.asked[0].path, L"\\\\?\\" + file.path) << "the long name was judged";
   }
+  // Refused: nothing to start.
+  permissions = PlayedPermissions{};
+  permissions.granted[L"\\\\?\\" + file.path] = FILE_ALL_ACCESS;
+  wchar_t plain[MAX_PATH];
+  wmemset(plain, L'#', MAX_PATH);
+  EXPECT_FALSE(TaskExePath(plain, file.path.c_str(), kUserToken, kPlayedPermissions));
+  EXPECT_STREQ(plain, L"");
 }
 
-TEST(ProtectedPath, FilesOutsideTheProtectedFoldersAreRefused) {
+TEST(TaskExeJudgement, AnExeThatIsNotThereIsRefused) {
   std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
-  wchar_t temp[MAX_PATH] = {};
-  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
-  ScratchFile lookalike(program_files + L" Evil", L"\\quillmere.exe");
-  ScratchFile temporary(std::wstring(temp) + L"Quillmere Test", L"\\quillmere.exe");
-  for (const std::wstring& path : {lookalike.path, temporary.path, TestExePath(),
-                                   program_files + L"\\Quillmere Missing\\quillmere.exe",
-                                   program_files + L"\\..\\Quillmere Test\\quillmere.exe"}) {
+  for (const std::wstring& path : {program_files + L"\\Quillmere Missing\\quillmere.exe",
+                                   program_files + L"\\..\\Quillmere Test\\quillmere.exe", std::wstring()}) {
+    permissions = PlayedPermissions{};
     wchar_t plain[MAX_PATH];
     wmemset(plain, L'#', MAX_PATH);
-    EXPECT_FALSE(ProtectedExePath(plain, path.c_str())) << Narrow(path);
+    EXPECT_FALSE(TaskExePath(plain, path.c_str(), kUserToken, kPlayedPermissions)) << Narrow(path);
     EXPECT_STREQ(plain, L"");
+    EXPECT_TRUE(permissions.asked.empty());
   }
 }
 
-TEST(AutostartNotice, OnlyWhenJustSwitchedOnAndTheTaskWasRefused) {
+// Why there is no elevated task only when just switched on; a failure
+// whenever it comes, at start too.
+TEST(AutostartNotice, WhyNoTaskWhenJustSwitchedOnAndEveryFailure) {
   struct Case {
     bool was_on;
     AutostartResult result;
-    bool due;
+    AutostartNotice notice;
   };
   const Case cases[] = {
-      {0, AUTOSTART_RUN_VALUE_ONLY, 1}, {1, AUTOSTART_RUN_VALUE_ONLY, 0}, {0, AUTOSTART_DONE, 0},
-      {1, AUTOSTART_DONE, 0},           {0, AUTOSTART_FAILED, 0},         {1, AUTOSTART_FAILED, 0},
+      {0, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NOT_ELEVATED},
+      {1, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NONE},
+      {0, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
+      {1, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
+      {0, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
+      {1, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(AutostartNoticeDue(c.was_on, c.result), c.due) << c.was_on << " " << c.result;
+    EXPECT_EQ(AutostartNoticeFor(c.was_on, c.result), c.notice) << c.was_on << " " << c.result;
 }
 
 namespace {
@@ -593,26 +749,48 @@ namespace {
 const wchar_t kInstalledCommand[] = L"\"C:\\Program Files\\Quillmere\\quillmere.exe\"";
 
 // Each test starts and ends with neither the Run value nor a logon task of
-// this user's, and has this user's account, SID and the XML of a task that
-// starts an installed copy.
+// this user's, and has this user's SID and the XML of a task that starts an
+// installed copy.
 class LogonEntries : public ::testing::Test {
  protected:
   void SetUp() override {
+    ResetAppState();
     DeleteRunValue();
     DeleteAutostartTask();
     ASSERT_FALSE(ReadAutostartTask().exists);
-    ASSERT_TRUE(GetProcessUserName(user_));
     ASSERT_TRUE(GetProcessUserSid(sid_));
-    ASSERT_TRUE(BuildTaskXml(xml_, user_, kInstalledCommand));
+    ASSERT_TRUE(BuildTaskXml(xml_, sid_, kInstalledCommand));
   }
   void TearDown() override {
+    ResetAppState();
     DeleteRunValue();
     DeleteAutostartTask();
   }
-  wchar_t user_[ACCOUNT_NAME_CAPACITY] = {};
   wchar_t sid_[SID_TEXT_CAPACITY] = {};
   wchar_t xml_[TASK_XML_CAPACITY] = {};
 };
+
+// An account's SID text, given by name ("DOMAIN\\user") or already as a SID;
+// empty when it cannot be looked up.
+std::wstring SidOfAccount(const std::wstring& account) {
+  alignas(SID) BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD sid_size = sizeof sid;
+  wchar_t domain[256] = {};
+  DWORD domain_length = 256;
+  SID_NAME_USE use;
+  PSID parsed = nullptr;
+  if (ConvertStringSidToSidW(account.c_str(), &parsed)) {
+    CopySid(sizeof sid, sid, parsed);
+    LocalFree(parsed);
+  } else if (!LookupAccountNameW(nullptr, account.c_str(), sid, &sid_size, domain, &domain_length, &use)) {
+    return L"";
+  }
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return L"";
+  std::wstring result = text;
+  LocalFree(text);
+  return result;
+}
 
 // SetAutostart: the Run value and the task as "Start with Windows" asks.
 class StartWithWindows : public LogonEntries {};
@@ -638,8 +816,49 @@ TEST_F(StartWithWindows, RunValueFollowsTheChoice) {
   EXPECT_EQ(ReadRunValue(), L"");
 }
 
-// This test program lies in the build tree, which its user can change: it
-// gets the Run value alone, and a task of ours left from another place goes.
+// With permissions played: an exe its user cannot change gets the task,
+// which starts it by its judged path and names the user by SID; once the
+// user could change it, the task goes again. A task that cannot be
+// registered or removed is a failure.
+TEST_F(StartWithWindows, TheTaskFollowsThePermissionsOfTheExe) {
+  app.exe_access = &kPlayedPermissions;
+  app.task_scheduler = &kFakeSchedulerWithStore;
+  scheduler = FakeScheduler{};
+  scheduler.registering_user = sid_;
+  const std::wstring exe = L"\\\\?\\" + TestExePath();
+  const std::wstring task_name = UserTaskName();
+
+  permissions = PlayedPermissions{};
+  ASSERT_EQ(SetAutostart(true), AUTOSTART_DONE);
+  EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
+  ASSERT_FALSE(permissions.asked.empty());
+  EXPECT_EQ(permissions.asked[0].path, exe);
+  EXPECT_NE(permissions.asked[0].token, nullptr) << "judged against the user's unelevated token";
+  ASSERT_TRUE(Has(task_name.c_str()));
+  std::wstring xml = scheduler.tasks[task_name].xml;
+  std::wstring user_id = std::wstring(L"<UserId>") + sid_ + L"</UserId>";
+  size_t trigger = xml.find(user_id);
+  ASSERT_NE(trigger, std::wstring::npos) << Narrow(xml);
+  EXPECT_NE(xml.find(user_id, trigger + 1), std::wstring::npos) << "the principal too";
+  EXPECT_NE(xml.find(L"<Command>" + Quoted(TestExePath()) + L"</Command>"), std::wstring::npos);
+
+  permissions.granted[exe] = FILE_ALL_ACCESS;  // moved in with the user's own permissions
+  EXPECT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY);
+  EXPECT_FALSE(Has(task_name.c_str()));
+  EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
+
+  scheduler.reachable = false;
+  app.task_scheduler = &kFakeScheduler;  // a store that cannot be looked into
+  EXPECT_EQ(SetAutostart(true), AUTOSTART_FAILED) << "a task of ours may be left";
+  permissions.granted.clear();
+  EXPECT_EQ(SetAutostart(true), AUTOSTART_FAILED) << "the task could not be registered";
+  EXPECT_EQ(SetAutostart(false), AUTOSTART_FAILED) << "the task could not be removed";
+  EXPECT_EQ(ReadRunValue(), L"");
+}
+
+// This test program lies in the build tree, which its user can change (and
+// under Wine every file is its user's): it gets the Run value alone, and a
+// task of ours left from another place goes.
 TEST_F(StartWithWindows, AnExeAnyoneCanReplaceGetsTheRunValueOnly) {
   ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml_));
   for (int round = 0; round < 2; ++round) {
@@ -655,7 +874,7 @@ TEST_F(StartWithWindows, DisablingRemovesBothAndMissingOnesAreNoError) {
   EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "neither exists";
   ASSERT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY);
   wchar_t xml[TASK_XML_CAPACITY];
-  ASSERT_TRUE(BuildTaskXml(xml, user_, Quoted(TestExePath()).c_str()));
+  ASSERT_TRUE(BuildTaskXml(xml, sid_, Quoted(TestExePath()).c_str()));
   ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
   EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE);
   TaskView task = ReadAutostartTask();
@@ -677,8 +896,9 @@ TEST_F(SystemTaskScheduler, RegisteredXmlKeepsItsSettings) {
     if (!task.reported) continue;  // Wine 8 keeps no trigger, principal or action
     EXPECT_EQ(task.triggers, 1);
     EXPECT_EQ(task.trigger_type, TASK_TRIGGER_LOGON);
-    EXPECT_EQ(_wcsicmp(task.trigger_user.c_str(), user_), 0) << Narrow(task.trigger_user);
-    EXPECT_EQ(_wcsicmp(task.principal_user.c_str(), user_), 0) << Narrow(task.principal_user);
+    // The scheduler may answer the account by SID or by name.
+    EXPECT_EQ(SidOfAccount(task.trigger_user), sid_) << Narrow(task.trigger_user);
+    EXPECT_EQ(SidOfAccount(task.principal_user), sid_) << Narrow(task.principal_user);
     EXPECT_EQ(task.run_level, TASK_RUNLEVEL_HIGHEST);
     EXPECT_EQ(task.logon_type, TASK_LOGON_INTERACTIVE_TOKEN);
     EXPECT_EQ(task.command, kInstalledCommand);

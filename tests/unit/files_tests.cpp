@@ -267,7 +267,7 @@ TEST_F(FilesUnderTheUsersRights, AFolderTurnedIntoAJunctionAfterItsCheckLeadsNow
     Settings settings = Defaults();
     switch (c.moment) {
       case FIRST_RUN_SAVE:
-        EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform, UserToken()));
+        EXPECT_FALSE(LoadSettings(settings, kPlayedFilePlatform, UserToken())) << "the first run's save failed";
         break;
       case SAVE:
         EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
@@ -293,8 +293,8 @@ TEST_F(FilesUnderTheUsersRights, AFolderTurnedIntoAJunctionAfterItsCheckLeadsNow
 }
 
 // No token could be made, or the thread could not take it: nothing in the
-// folder is touched, the load keeps the defaults, and saves and log lines
-// answer false.
+// folder is touched, the load keeps the defaults, and the load (nothing can
+// be kept, which the program then tells), saves and log lines answer false.
 TEST_F(FilesUnderTheUsersRights, WithoutTheUsersTokenNoFileIsTouched) {
   const struct {
     const char* what;
@@ -317,7 +317,7 @@ TEST_F(FilesUnderTheUsersRights, WithoutTheUsersTokenNoFileIsTouched) {
     played.refuse_impersonation = c.refused;
     Settings settings;
     memset(&settings, 0xAB, sizeof settings);
-    EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform, c.token));
+    EXPECT_FALSE(LoadSettings(settings, kPlayedFilePlatform, c.token));
     Settings defaults = Defaults();
     EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0) << "the defaults, the file unread";
     settings.threshold_percent = 42;

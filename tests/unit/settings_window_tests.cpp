@@ -16,6 +16,8 @@ namespace {
 
 // The settings window is opened and closed hundreds of times here.
 ::testing::Environment* const unmanaged = ::testing::AddGlobalTestEnvironment(new UnmanagedWineWindows);
+// The notices need an icon to show from.
+::testing::Environment* const anchor_icon = ::testing::AddGlobalTestEnvironment(new AnchorTrayIcon);
 
 using Step = std::function<void(HWND window)>;
 
@@ -1007,14 +1009,15 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
 // This test program lies where its user can change it, so switching start at
 // logon on gets no elevated task: the user hears so once, when switching it
 // on, and not on every OK after.
-TEST_F(SettingsWindow, SwitchingStartWithWindowsOnOutsideProgramFilesSaysWhyOnce) {
+TEST_F(SettingsWindow, SwitchingStartWithWindowsOnForAnExeTheUserCanChangeSaysWhyOnce) {
   RecordTray();
   EXPECT_TRUE(Show({Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}));
   ASSERT_TRUE(app.settings.start_with_windows);
   ASSERT_EQ(recording_tray.Balloons().size(), 1u);
   EXPECT_EQ(recording_tray.Balloons()[0].title, L"Quillmere");
   EXPECT_EQ(recording_tray.Balloons()[0].text,
-            L"Start with Windows starts Quillmere elevated only when quillmere.exe is in Program Files.");
+            L"Start with Windows starts Quillmere elevated only when quillmere.exe and its folders can be "
+            L"changed by administrators alone, as when installed in Program Files.");
   EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
 
   EXPECT_TRUE(Show({Click(IDC_OK)}));
@@ -1023,4 +1026,33 @@ TEST_F(SettingsWindow, SwitchingStartWithWindowsOnOutsideProgramFilesSaysWhyOnce
   EXPECT_FALSE(app.settings.start_with_windows);
   EXPECT_EQ(recording_tray.Balloons().size(), 1u) << "switched off";
   EXPECT_EQ(ReadRunValue(), L"");
+}
+
+// OK applies what it stored even when it cannot be kept: a save that fails
+// and logon entries that cannot be updated each say so in a notice.
+TEST_F(SettingsWindow, OkThatCannotSaveOrUpdateTheLogonEntriesSaysSo) {
+  RecordTray();
+  HWND icon_owner =
+      CreateWindowExW(0, L"STATIC", L"icon owner", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  ASSERT_TRUE(AddTrayIcon(icon_owner));
+  app.settings.silent_mode = true;  // notices show all the same
+
+  app.file_platform = &kPlayedFilePlatform;
+  ResetPlayedFiles();
+  played.failing_move = true;
+  EXPECT_TRUE(Show({Type(IDC_THRESHOLD, L"42"), Click(IDC_OK)}));
+  EXPECT_EQ(app.settings.threshold_percent, 42) << "applies until Quillmere exits";
+  ASSERT_EQ(recording_tray.Balloons().size(), 1u);
+  ExpectBalloon(recording_tray.Balloons()[0], L"Quillmere", kSettingsNotSavedText);
+
+  ResetPlayedFiles();
+  app.file_platform = &kSystemFilePlatform;
+  app.task_scheduler = &kUnreachableScheduler;
+  EXPECT_TRUE(Show({Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}));
+  EXPECT_EQ(ConfigNumber(L"App", L"start_with_windows"), 1) << "saved";
+  ASSERT_EQ(recording_tray.Balloons().size(), 2u) << "the failure, not why there is no task";
+  ExpectBalloon(recording_tray.Balloons()[1], L"Quillmere", kAutostartFailedText);
+
+  RemoveTrayIcon();
+  DestroyWindow(icon_owner);
 }

@@ -530,6 +530,108 @@ TEST_F(TrayAddRetries, AnAddTheShellTimedOutOnButPlacedCounts) {
   ExpectDrawn();
 }
 
+TEST(TrayNotice, DueAtMostOnceAMinute) {
+  struct Case {
+    bool shown;
+    uint64_t shown_tick;
+    uint64_t now_tick;
+    bool due;
+  };
+  const uint64_t top = ~0ull;
+  const Case cases[] = {
+      {false, 0, 0, true},                      // never shown
+      {false, 5000000, 1000, true},             // never shown, whatever the tick says
+      {true, 1000, 1000, false},                // just shown
+      {true, 1000, 60999, false},               // a moment short of a minute
+      {true, 1000, 61000, true},                // a minute on
+      {true, 1000, 500, false},                 // a clock behind counts as no time passed
+      {true, top - 1000, top, false},           // near the end of the tick range
+      {true, 0, top, true},
+      {true, 0x100000000ull - 10, 0x100000000ull + 59990, true},  // past 2^32
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TrayNoticeDue(c.shown, c.shown_tick, c.now_tick), c.due) << c.shown << " " << c.shown_tick << " "
+                                                                        << c.now_tick;
+}
+
+namespace {
+
+// The real main window with the tray recorded; auto-clean off, so that a
+// tick does nothing but the tray's work.
+class TrayNotices : public ProgramWindowTest {
+ protected:
+  void BindSeams() override { RecordTray(); }
+  void SetUp() override {
+    ProgramWindowTest::SetUp();
+    app.settings.auto_clean = false;
+  }
+  // The index of the first add asked for, or -1.
+  int FirstAdd() const {
+    for (size_t i = 0; i < recording_tray.requests.size(); ++i)
+      if (recording_tray.requests[i].message == NIM_ADD) return static_cast<int>(i);
+    return -1;
+  }
+};
+
+int IndexOfBalloon(const std::wstring& text) {
+  for (size_t i = 0; i < recording_tray.requests.size(); ++i)
+    if (recording_tray.requests[i].text == text) return static_cast<int>(i);
+  return -1;
+}
+
+}  // namespace
+
+// A failure before the shell took the icon (at start, at logon before the
+// taskbar) is told once the icon is in, not lost.
+TEST_F(TrayNotices, WaitForTheIconAndShowOnceItIsIn) {
+  recording_tray.refuse_adds = true;
+  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  EXPECT_TRUE(recording_tray.Balloons().empty()) << "no icon to show it from";
+  EXPECT_FALSE(StartTrayIcon(app.main_window));
+  Send(WM_TIMER, TIMER_MAIN);
+  EXPECT_TRUE(recording_tray.Balloons().empty()) << "still no icon";
+
+  recording_tray.refuse_adds = false;
+  recording_tray.requests.clear();
+  Send(WM_TIMER, TIMER_MAIN);
+  ASSERT_EQ(recording_tray.Balloons().size(), 1u);
+  ExpectBalloon(recording_tray.Balloons()[0], L"Quillmere", kSettingsNotSavedText);
+  EXPECT_GT(IndexOfBalloon(kSettingsNotSavedText), FirstAdd()) << "after the add";
+  Send(WM_TIMER, TIMER_MAIN);
+  EXPECT_EQ(recording_tray.Balloons().size(), 1u) << "told once";
+}
+
+TEST_F(TrayNotices, AtMostOnceAMinuteForEachKind) {
+  ASSERT_TRUE(StartTrayIcon(app.main_window));
+  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  ASSERT_EQ(recording_tray.Balloons().size(), 1u);
+  ShowTrayNotice(NOTICE_AUTOSTART_FAILED, kAutostartFailedText);
+  ASSERT_EQ(recording_tray.Balloons().size(), 2u) << "a kind of its own";
+  ExpectBalloon(recording_tray.Balloons()[1], L"Quillmere", kAutostartFailedText);
+
+  recording_tray.now += TRAY_NOTICE_INTERVAL_MS - 1;
+  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  EXPECT_EQ(recording_tray.Balloons().size(), 2u);
+  recording_tray.now += 1;
+  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  ASSERT_EQ(recording_tray.Balloons().size(), 3u);
+  ExpectBalloon(recording_tray.Balloons()[2], L"Quillmere", kSettingsNotSavedText);
+}
+
+// With the taskbar gone the shell refuses the balloon: it waits for the icon
+// that the new taskbar takes.
+TEST_F(TrayNotices, ABalloonTheShellRefusedWaitsForTheNextAdd) {
+  ASSERT_TRUE(StartTrayIcon(app.main_window));
+  Shell_NotifyIconW(NIM_DELETE, &app.tray.data);  // the taskbar is gone
+  ShowTrayNotice(NOTICE_AUTOSTART_FAILED, kAutostartFailedText);
+  recording_tray.requests.clear();
+  SendMessageW(app.main_window, app.taskbar_created_message, 0, 0);
+  ASSERT_EQ(recording_tray.Balloons().size(), 1u);
+  ExpectBalloon(recording_tray.Balloons()[0], L"Quillmere", kAutostartFailedText);
+  EXPECT_GT(IndexOfBalloon(kAutostartFailedText), FirstAdd());
+}
+
 TEST(TrayMenu, BuildsItsItemsInOrderWithTheDefaultAndTheCheckMark) {
   struct Item {
     UINT id;
