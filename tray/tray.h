@@ -51,7 +51,7 @@ struct TrayNotice {
   bool shown;              // shown at least once
   uint64_t shown_tick;     // when it was last shown
 };
-constexpr uint64_t TRAY_NOTICE_INTERVAL_MS = 60 * 1000;
+constexpr uint64_t TRAY_NOTICE_INTERVAL_MS = 60ull * 1000;
 
 // The icon's state, in AppState::tray.
 struct TrayState {
