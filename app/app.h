@@ -8,6 +8,7 @@
 
 #include "app/auto_clean.h"
 #include "clean/clean.h"
+#include "common/files.h"
 #include "settings/settings.h"
 #include "status/status.h"
 #include "tray/tray.h"
@@ -26,6 +27,9 @@ struct AppPlatform {
   BOOL(WINAPI* shell_execute)(SHELLEXECUTEINFOW* info);
 };
 extern const AppPlatform kSystemAppPlatform;
+// The popup's reading of the memory lists: through the program's clean
+// state, whose privileges and entry point the clean shares.
+extern const StatusPlatform kSystemStatusPlatform;
 
 // The one record of process-wide state: the shell's own fields, the
 // settings, and one record per subsystem, each declared in its own header.
@@ -50,7 +54,7 @@ struct AppState {
   Settings settings;
   CleanState clean;
   TrayState tray;
-  StatusState status;
+  StatusState status = {.platform = &kSystemStatusPlatform};
   AutoCleanState auto_clean;
 };
 
@@ -76,6 +80,43 @@ ElevatedStart StartElevatedCopy();
 // shell window, since a message-only window is not meant to own top-level
 // windows; `window` only before the shell window exists.
 HWND PopupOwner(HWND window);
+// The status popup beside the tray icon, owned by `owner`; one already open
+// is brought to the front.
+void ShowStatusPopup(HWND owner);
+
+// What follows each module's result, on the program's records. The modules
+// work and report; these decide what the program does next.
+
+// The one clean of the program, whatever started it: CleanMemory (clean),
+// then the record in the history (status), the line in clean.log, the
+// balloon the settings allow (tray), a refresh, and the popup when
+// show_status_on_clean is set.
+void RunClean(HWND owner);
+// The memory lists through the program's clean state.
+bool ReadProgramMemoryLists(MemoryLists& lists);
+
+// The once-a-second refresh: the icon and tooltip from a new memory reading
+// (tray), a load sample in the history and a repaint of an open popup
+// (status).
+void RefreshTray();
+// The add at start: drawn at once when the shell takes it, its waiting
+// notices shown; otherwise left pending. Answers whether the icon was added.
+bool StartTrayIcon(HWND window);
+// On "TaskbarCreated": the icon again (drawn by the next tick), or a pending
+// add that never gives up; a pending add is tried once more, and drawn at
+// once when it works. Answers as RetryTrayIcon.
+TrayAddStep AddTrayIconAgain(HWND window);
+
+// After a save that failed (`saved` false), tells the user in a notice
+// balloon that the settings apply only until the program exits.
+void NoteSettingsSaved(bool saved);
+// Tells the user, who has just switched start at logon on (`was_on`
+// false) or applied it again, what AutostartNoticeFor says they must know
+// (a balloon, or a notice for a failure).
+void NoteAutostartResult(bool was_on, AutostartResult result);
+// What OK in the settings window leads to (SettingsStored): the settings
+// saved and start at logon applied, each failure told.
+void ApplyStoredSettings(const Settings& settings, bool was_starting_with_windows);
 
 // Main window.
 bool RegisterMainWindowClass(HINSTANCE instance);

@@ -15,7 +15,7 @@ constexpr uint64_t kThresholdCooldown = 300000;
 }  // namespace
 
 const AutoCleanPlatform kSystemAutoCleanPlatform = {
-    GetTickCount64, GetLocalTime, GetLastInputInfo, TakeMemorySnapshot, ReadMemoryLists, RunClean,
+    GetTickCount64, GetLocalTime, GetLastInputInfo, TakeMemorySnapshot, ReadProgramMemoryLists, RunClean,
 };
 
 bool FreeMemoryBelow(const MemoryLists& lists, int32_t free_below_mb) {

@@ -14,8 +14,8 @@ const wchar_t kMainClass[] = L"Quillmere";
 const wchar_t kShellClass[] = L"QuillmereShell";
 
 void ToggleStatusWindow(HWND window) {
-  if (IsStatusWindowOpen()) CloseStatusWindow();
-  else ShowStatusWindow(PopupOwner(window));
+  if (IsStatusWindowOpen(app.status)) CloseStatusWindow(app.status);
+  else ShowStatusPopup(PopupOwner(window));
 }
 
 // Every way the program ends goes through the main window's destruction,
@@ -47,7 +47,7 @@ void RunCommand(HWND window, WORD command) {
       NoteSettingsSaved(SaveSettings(app.settings, *app.file_platform, app.user_token));
       break;
     case IDM_SETTINGS:
-      ShowSettingsWindow(PopupOwner(window), app.settings);
+      ShowSettingsWindow(PopupOwner(window), app.settings, ApplyStoredSettings);
       break;
     case IDM_EXIT:
       DestroyWindow(window);
@@ -110,8 +110,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_DESTROY:
       KillTimer(window, TIMER_MAIN);
       UnregisterHotKey(window, HOTKEY_CLEAN);
-      CloseStatusWindow();
-      RemoveTrayIcon();
+      CloseStatusWindow(app.status);
+      RemoveTrayIcon(app.tray);
       if (window == app.main_window) {
         app.main_window = NULL;
         HWND shell = app.shell_window;
@@ -138,7 +138,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_HOTKEY:
       if (wParam == HOTKEY_CLEAN) {
         RunClean(window);
-        if (app.settings.silent_mode) ShowBalloon(L"Quillmere", L"Clean triggered (Ctrl+Alt+R)");
+        if (app.settings.silent_mode) ShowBalloon(app.tray, L"Quillmere", L"Clean triggered (Ctrl+Alt+R)");
       }
       return 0;
     case WM_TRAYICON:
@@ -151,7 +151,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
           break;
         case WM_LBUTTONUP:
           // The press that led here may just have closed the popup.
-          if (!IsStatusToggleIgnoredNow()) ToggleStatusWindow(window);
+          if (!IsStatusToggleIgnoredNow(app.status)) ToggleStatusWindow(window);
           break;
         default:
           break;
@@ -165,6 +165,13 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 }  // namespace
 
 HWND PopupOwner(HWND window) { return app.shell_window ? app.shell_window : window; }
+
+void ShowStatusPopup(HWND owner) {
+  RECT icon = {};
+  // Only a popup about to open asks the shell where the icon is.
+  if (!IsStatusWindowOpen(app.status) && !GetTrayIconRect(app.tray, icon)) icon = {};
+  ShowStatusWindow(app.status, owner, icon);
+}
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
   WNDCLASSEXW window_class = {};

@@ -1,10 +1,9 @@
 // Start-up in order, the one message loop, and the single-instance guard.
 #include "app/app.h"
 
-#include "app/shared.h"
-#include "app/user_rights.h"
+#include "common/system.h"
+#include "common/user_rights.h"
 #include "settings/settings.h"
-#include "tray/tray.h"
 
 AppState app;
 
@@ -54,7 +53,9 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   app.user_token = MakeUserRightsToken();
   // A failure here comes before the icon: its notice waits for it.
   NoteSettingsSaved(LoadSettings(app.settings, *app.file_platform, app.user_token));
-  NoteAutostartResult(app.settings.start_with_windows, SetAutostart(app.settings.start_with_windows));
+  NoteAutostartResult(app.settings.start_with_windows,
+                      SetAutostart(app.settings.start_with_windows, *app.task_scheduler, *app.exe_access,
+                                   app.user_token));
   app.is_elevated = app.platform->is_elevated();
 
   // Started at logon, the program can be ahead of the shell's notification

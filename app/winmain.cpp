@@ -1,6 +1,6 @@
 // Entry point.
 #include "app/app.h"
-#include "app/user_rights.h"
+#include "common/user_rights.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <stdio.h>
 #include <wchar.h>
 
-#include "app/app.h"
 #include "clean/clean.h"
 
 namespace {

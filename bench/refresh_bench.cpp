@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/app.h"
-#include "app/shared.h"
+#include "common/text.h"
 #include "tray/tray.h"
 
 namespace {
@@ -62,7 +62,7 @@ int main() {
                                 nullptr);
   app.main_window = window;
   app.tray.platform = &kPlayedTray;
-  if (!AddTrayIcon(window)) {
+  if (!AddTrayIcon(app.tray, window)) {
     fprintf(stderr, "the shell refused the tray icon\n");
     return 1;
   }
@@ -118,7 +118,7 @@ int main() {
     printf("%-38s %11.1f %11.1f %7.3f %11.1f %11.1f %7.3f %6d\n", scenario.name, refresh_median, floor_median,
            refresh_median / floor_median, refresh_mean, floor_mean, refresh_mean / floor_mean, icons);
   }
-  RemoveTrayIcon();
+  RemoveTrayIcon(app.tray);
   DestroyWindow(window);
   return 0;
 }

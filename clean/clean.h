@@ -1,25 +1,18 @@
-// Cleaning engine: memory snapshot, working-set trimmer, system list purge,
-// the clean operation and its log.
+// Cleaning engine: working-set trimmer, system list purge, the reading of
+// the lists, the clean itself and its log, and the balloon it calls for.
+// The figures it measures are in clean/memory.h.
 #pragma once
 
 #include <windows.h>
 #include <stdint.h>
 
-#include "app/files.h"
-
-struct MemorySnapshot {
-  uint64_t total_bytes;
-  uint64_t avail_bytes;
-  uint64_t used_bytes;
-  uint32_t load_percent;
-  double used_gb;
-  double total_gb;
-};
+#include "clean/memory.h"
+#include "common/files.h"
 
 struct CleanPlatform;
 extern const CleanPlatform kSystemCleanPlatform;
 
-// What the clean keeps between runs, in AppState::clean.
+// What the clean keeps between runs: one record for the program.
 struct CleanState {
   const CleanPlatform* platform = &kSystemCleanPlatform;
   uint64_t last_clean_tick;              // stamped by each clean; 0 before the first
@@ -27,29 +20,6 @@ struct CleanState {
   FARPROC set_system_information_entry;    // NtSetSystemInformation, once found
   FARPROC query_system_information_entry;  // NtQuerySystemInformation, once found
   bool purge_privileges_enabled;
-};
-
-constexpr double BYTES_TO_GB = 1.0 / 1073741824.0;
-constexpr double BYTES_TO_MB = 1.0 / 1048576.0;
-
-// The load's colour band, one for the icon and the popup alike: green below
-// 60, amber to 79, red above. Each draws the band in colours of its own.
-enum LoadBand { LOAD_BAND_LOW, LOAD_BAND_HIGH, LOAD_BAND_CRITICAL };
-LoadBand LoadBandOf(int load_percent);
-
-// Fills the snapshot from the figures of one GlobalMemoryStatusEx reading.
-void FillMemorySnapshot(MemorySnapshot& snapshot, const MEMORYSTATUSEX& status);
-// False when the system gives no reading; the snapshot is then untouched.
-bool TakeMemorySnapshot(MemorySnapshot& snapshot);
-
-// The system's memory lists in megabytes. Unreadable (not elevated, an older
-// system, Wine) leaves every figure 0.
-struct MemoryLists {
-  bool readable;
-  double zeroed_mb;
-  double free_mb;
-  double modified_mb;
-  double standby_mb;  // all eight priorities
 };
 
 // What NtQuerySystemInformation answers for the memory-list class on 64-bit
@@ -109,8 +79,6 @@ void EnablePurgePrivileges();
 // Reads the memory lists; false (and `lists` all zero) when the system
 // refuses or lacks the query.
 bool ReadMemoryLists(CleanState& state, MemoryLists& lists);
-// The same on the program's clean state.
-bool ReadMemoryLists(MemoryLists& lists);
 
 // Which parts of a clean run; all on is the full clean.
 struct CleanSteps {
@@ -128,7 +96,7 @@ uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, cons
 double FreedMegabytes(uint64_t avail_before, uint64_t avail_after);
 void FormatCleanLogLine(wchar_t (&line)[256], const SYSTEMTIME& time, double freed_mb, int32_t processes);
 // Appends one line to clean.log in `folder`, under the user's own rights
-// (`user_token`, app/files.h); false when the folder or the file cannot be
+// (`user_token`, common/files.h); false when the folder or the file cannot be
 // opened (locked, missing folder, no token) or is refused as a link or a
 // second name of another file, in which case the clean simply goes unlogged.
 bool AppendCleanLog(const wchar_t* folder, double freed_mb, int32_t processes, const FilePlatform& platform,
@@ -139,5 +107,14 @@ CleanBalloon ChooseCleanBalloon(bool silent_mode, bool is_elevated, bool limited
                                 int32_t notify_min_mb);
 void FormatCleanBalloon(wchar_t (&text)[128], double freed_mb, int32_t processes);
 
-// The one clean of the program, whatever started it.
-void RunClean(HWND owner);
+// What one clean did.
+struct CleanReport {
+  double freed_mb;
+  int32_t processes;  // working sets emptied
+  MemoryLists lists_before;  // readings around the clean; unreadable: all 0
+  MemoryLists lists_after;
+};
+// The clean: measures memory and the lists, trims and purges with
+// PurgeSystemLists, measures again and stamps state.last_clean_tick.
+// Recording, logging and telling the user are the caller's.
+CleanReport CleanMemory(CleanState& state, const wchar_t* exclusion_list, const CleanSteps& steps);

@@ -1,8 +1,8 @@
 // clean.log: one UTF-8 line per clean, appended, never read or rotated.
 #include "clean/clean.h"
 
-#include "app/files.h"
-#include "app/shared.h"
+#include "common/files.h"
+#include "common/text.h"
 
 void FormatCleanLogLine(wchar_t (&line)[256], const SYSTEMTIME& time, double freed_mb, int32_t processes) {
   ZeroMemory(line, sizeof line);

@@ -2,8 +2,6 @@
 // and the reading of the lists those requests empty.
 #include "clean/clean.h"
 
-#include "app/app.h"
-
 #include <psapi.h>
 
 namespace {
@@ -53,8 +51,6 @@ void EnablePurgePrivileges() {
   EnablePrivilege(token, SE_INCREASE_QUOTA_NAME);       // the file-cache flush
   CloseHandle(token);
 }
-
-bool ReadMemoryLists(MemoryLists& lists) { return ReadMemoryLists(app.clean, lists); }
 
 bool ReadMemoryLists(CleanState& state, MemoryLists& lists) {
   ZeroMemory(&lists, sizeof lists);

@@ -1,4 +1,7 @@
-// One reading of the system's physical-memory state.
+// One reading of the system's physical-memory state, the lists in megabytes,
+// and the load's band.
+#include "clean/memory.h"
+
 #include "clean/clean.h"
 
 void FillMemorySnapshot(MemorySnapshot& snapshot, const MEMORYSTATUSEX& status) {

@@ -5,10 +5,9 @@
 // UAC off both start it and the single-instance guard ends the second copy.
 #include "settings/settings.h"
 
-#include "app/app.h"
-#include "app/shared.h"
+#include "common/system.h"
+#include "common/text.h"
 #include "settings/settings_internal.h"
-#include "tray/tray.h"
 
 #include <sddl.h>
 #include <taskschd.h>
@@ -568,9 +567,9 @@ namespace {
 // The user's rights without elevation, for the access check: the linked
 // token UAC keeps beside an elevated one (an identification token, which
 // is enough to check against); where there is none (UAC off, a standard
-// user, a process not elevated) the user-rights token made at start, which
-// is borrowed. `owned` tells the caller to close what it got.
-HANDLE UnelevatedToken(bool& owned) {
+// user, a process not elevated) `user_token`, the user-rights token made at
+// start, which is borrowed. `owned` tells the caller to close what it got.
+HANDLE UnelevatedToken(HANDLE user_token, bool& owned) {
   owned = 0;
   HANDLE process = NULL;
   if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process)) {
@@ -585,13 +584,13 @@ HANDLE UnelevatedToken(bool& owned) {
     CloseHandle(process);
     if (owned) return linked.LinkedToken;
   }
-  return app.user_token;
+  return user_token;
 }
 
 }  // namespace
 
-AutostartResult SetAutostart(bool enable) {
-  const TaskScheduler& scheduler = *app.task_scheduler;
+AutostartResult SetAutostart(bool enable, const TaskScheduler& scheduler, const ExeAccessPlatform& exe_access,
+                             HANDLE user_token) {
   wchar_t sid[SID_TEXT_CAPACITY];
   bool user_known = GetProcessUserSid(sid);
   if (!enable) {
@@ -609,12 +608,12 @@ AutostartResult SetAutostart(bool enable) {
   // Otherwise a task of ours, left from a start in another place or with
   // other permissions, goes.
   bool owned = 0;
-  HANDLE user_token = UnelevatedToken(owned);
+  HANDLE unelevated = UnelevatedToken(user_token, owned);
   wchar_t task_path[MAX_PATH];
   wchar_t task_command[MAX_PATH + 2];
-  bool task_allowed = TaskExePath(task_path, path, user_token, *app.exe_access) &&
+  bool task_allowed = TaskExePath(task_path, path, unelevated, exe_access) &&
                       BuildRunCommand(task_command, task_path, static_cast<DWORD>(wcslen(task_path)));
-  if (owned) CloseHandle(user_token);
+  if (owned) CloseHandle(unelevated);
   if (!task_allowed) {
     bool task_removed = user_known && UpdateLogonTask(sid, NULL, scheduler);
     return run_value_written && task_removed ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
@@ -628,21 +627,4 @@ AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result) {
   if (result == AUTOSTART_FAILED) return AUTOSTART_NOTICE_FAILED;
   if (!was_on && result == AUTOSTART_RUN_VALUE_ONLY) return AUTOSTART_NOTICE_NOT_ELEVATED;
   return AUTOSTART_NOTICE_NONE;
-}
-
-void NoteAutostartResult(bool was_on, AutostartResult result) {
-  switch (AutostartNoticeFor(was_on, result)) {
-    case AUTOSTART_NOTICE_NOT_ELEVATED:
-      ShowBalloon(L"Quillmere",
-                  L"Start with Windows starts Quillmere elevated only when quillmere.exe and its folders can be "
-                  L"changed by administrators alone, as when installed in Program Files.");
-      break;
-    case AUTOSTART_NOTICE_FAILED:
-      ShowTrayNotice(NOTICE_AUTOSTART_FAILED,
-                     L"Start with Windows could not be updated (Run value or logon task); Quillmere tries again "
-                     L"at its next start.");
-      break;
-    default:
-      break;
-  }
 }

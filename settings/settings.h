@@ -6,7 +6,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "app/files.h"
+#include "common/files.h"
 
 struct Settings {
   int32_t threshold_percent;
@@ -41,7 +41,7 @@ void InitDefaultSettings(Settings& settings);
 // stands and sets keep_file. A folder or file refused as a link leaves the
 // defaults in memory and writes nothing (a refused file sets keep_file).
 // Load and save run whole under the user's own rights, `user_token`
-// (app/files.h); without it they touch no file. False when nothing can be
+// (common/files.h); without it they touch no file. False when nothing can be
 // kept: the first run's save failed, or there is no user token.
 bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token);
 // Writes every key into a new UTF-16 config.ini beside the old one, carrying
@@ -49,14 +49,11 @@ bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_
 // the old one's place in one step. False when nothing was replaced, and at
 // once for a record whose load set keep_file: the old file is then as it was.
 bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token);
-// After a save that failed (`saved` false), tells the user in a notice
-// balloon that the settings apply only until the program exits.
-void NoteSettingsSaved(bool saved);
 
 // The Task Scheduler calls behind the logon task, and the permission
 // checks that decide whether there may be one (settings_internal.h); the
-// program always uses kSystemTaskScheduler (AppState::task_scheduler) and
-// kSystemExeAccessPlatform (AppState::exe_access).
+// program always hands over kSystemTaskScheduler and
+// kSystemExeAccessPlatform.
 struct TaskScheduler;
 extern const TaskScheduler kSystemTaskScheduler;
 struct ExeAccessPlatform;
@@ -70,15 +67,24 @@ enum AutostartResult {
 // Start at logon follows `enable`. On: the quoted Run value, and this
 // user's logon task for an exe that they cannot change without elevation
 // (otherwise their task is removed). Off: both are removed; one that is
-// already missing is no error.
-AutostartResult SetAutostart(bool enable);
-// Tells the user, who has just switched start at logon on (`was_on`
-// false) or applied it again, what they must know of the result: why the
-// task was not written, or that a step failed (a notice balloon).
-void NoteAutostartResult(bool was_on, AutostartResult result);
+// already missing is no error. The exe is judged with the user's rights:
+// the token UAC links to an elevated one, or else `user_token` (the user's
+// own rights, common/user_rights.h).
+AutostartResult SetAutostart(bool enable, const TaskScheduler& scheduler, const ExeAccessPlatform& exe_access,
+                             HANDLE user_token);
+// What the user must hear of a start-at-logon result: nothing; why
+// Quillmere will not start elevated, when they have just switched it on
+// (`was_on` false) and the task was refused; or, whenever a step failed,
+// that it did.
+enum AutostartNotice { AUTOSTART_NOTICE_NONE, AUTOSTART_NOTICE_NOT_ELEVATED, AUTOSTART_NOTICE_FAILED };
+AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result);
 
+// What follows once OK has stored the typed values in `settings`: keeping
+// them and applying the start-at-logon choice, which was
+// `was_starting_with_windows` before. Called before the window closes, with
+// no message dispatched since the values were stored.
+using SettingsStored = void (*)(const Settings& settings, bool was_starting_with_windows);
 // Edits the live record in a window of its own and returns once the window
 // is gone (or a quit message came, which is posted again): true when OK
-// stored the values, which it then saved (a save that failed says so in a
-// notice).
-bool ShowSettingsWindow(HWND owner, Settings& settings);
+// stored the values and handed them to `stored`.
+bool ShowSettingsWindow(HWND owner, Settings& settings, SettingsStored stored);

@@ -2,10 +2,9 @@
 // under the user's roaming application data.
 #include "settings/settings.h"
 
-#include "app/files.h"
-#include "app/shared.h"
+#include "common/files.h"
+#include "common/text.h"
 #include "settings/settings_internal.h"
-#include "tray/tray.h"
 
 // One row per setting but the exclusion list, in the order a save writes
 // them: where it lives in config.ini, which member of the record it fills,
@@ -353,12 +352,6 @@ bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_
   bool saved = LoadAsUser(settings, folder_path, platform);
   StopImpersonating(platform);
   return saved;
-}
-
-void NoteSettingsSaved(bool saved) {
-  if (!saved)
-    ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED,
-                   L"Settings could not be saved to config.ini; they apply until Quillmere exits.");
 }
 
 bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token) {

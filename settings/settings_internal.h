@@ -86,8 +86,7 @@ constexpr ACCESS_MASK FOLDER_CHANGE_RIGHTS = FILE_DELETE_CHILD | WRITE_DAC | WRI
 bool TokenAccess(HANDLE token, PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK& granted);
 
 // What the judgement asks of the system, so that tests can play
-// permissions. The program always uses kSystemExeAccessPlatform
-// (AppState::exe_access).
+// permissions. The program always hands over kSystemExeAccessPlatform.
 struct ExeAccessPlatform {
   UINT(WINAPI* drive_type)(LPCWSTR root);
   // The rights `token` holds on the file (or, with `folder`, the folder) at
@@ -138,12 +137,6 @@ bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* 
 // earlier versions when it is theirs. No other task is touched. True when
 // the user's own task is as asked.
 bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler);
-
-// What the user hears of a start-at-logon result: nothing; why Quillmere
-// will not start elevated, when they have just switched it on (`was_on`
-// false) and the task was refused; or, whenever a step failed, that it did.
-enum AutostartNotice { AUTOSTART_NOTICE_NONE, AUTOSTART_NOTICE_NOT_ELEVATED, AUTOSTART_NOTICE_FAILED };
-AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result);
 
 // The settings window's controls.
 constexpr int IDC_THRESHOLD = 200;

@@ -2,8 +2,8 @@
 // window, with a message loop of its own that keeps the whole program going.
 #include "settings/settings.h"
 
-#include "app/app.h"
-#include "app/shared.h"
+#include "common/dpi.h"
+#include "common/text.h"
 #include "settings/settings_internal.h"
 
 namespace {
@@ -39,6 +39,7 @@ constexpr int kExcludeListLength = 255;
 // ShowSettingsWindow; the window never outlives it.
 struct SettingsWindowContext {
   Settings* settings;
+  SettingsStored stored;
   bool saved;
   HFONT font;  // owned by the window, deleted when it is destroyed
   HWND controls[SETTINGS_CONTROL_COUNT];  // in creation order
@@ -249,8 +250,8 @@ BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
 }
 
 // OK: every field clamped and stored straight into the live record, then
-// saved and the start-with-Windows choice applied. No message is dispatched
-// in between, so nobody sees a half-stored record.
+// handed on to be kept and applied. No message is dispatched in between, so
+// nobody sees a half-stored record.
 void StoreFields(HWND window, SettingsWindowContext& context) {
   Settings& settings = *context.settings;
   bool was_starting_with_windows = settings.start_with_windows;
@@ -268,8 +269,7 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   // is cut here.
   static_assert(kExcludeListLength + 1 == sizeof settings.exclude_list / sizeof settings.exclude_list[0]);
   GetDlgItemTextW(window, IDC_EXCLUDE_LIST, settings.exclude_list, kExcludeListLength + 1);
-  NoteSettingsSaved(SaveSettings(settings, *app.file_platform, app.user_token));
-  NoteAutostartResult(was_starting_with_windows, SetAutostart(settings.start_with_windows));
+  if (context.stored) context.stored(settings, was_starting_with_windows);
   context.saved = true;
 }
 
@@ -468,10 +468,11 @@ bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed
   return digit || start == 0;
 }
 
-bool ShowSettingsWindow(HWND owner, Settings& settings) {
+bool ShowSettingsWindow(HWND owner, Settings& settings, SettingsStored stored) {
   RegisterSettingsClass();
   SettingsWindowContext context = {};
   context.settings = &settings;
+  context.stored = stored;
   // Made at the system DPI in the middle of the primary screen; once it
   // knows its own DPI and text, it is sized to fit them.
   UINT dpi = SystemDpi();

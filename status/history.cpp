@@ -1,8 +1,7 @@
 // Session rings: the load of the last 300 refreshes and the last 50 cleans.
 #include "status/status.h"
 
-#include "app/app.h"
-#include "clean/clean.h"
+#include "clean/memory.h"
 
 void PushUsageSample(UsageHistory& ring, int32_t load_percent) {
   ring.samples[ring.next] = load_percent;
@@ -43,15 +42,3 @@ int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n) 
   for (int32_t k = 0; k < m; ++k) out[k] = ring.entries[(start + k) % CLEAN_HISTORY_CAPACITY];
   return m;
 }
-
-void PushUsageSample(int32_t load_percent) { PushUsageSample(app.status.usage_history, load_percent); }
-
-int32_t UsageSampleCount() { return app.status.usage_history.count; }
-
-void CopyRecentUsage(int32_t* out, int32_t n) { CopyRecentUsage(app.status.usage_history, out, n); }
-
-void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after) {
-  RecordClean(app.status.clean_history, freed_mb, processes, before, after);
-}
-
-int32_t CopyRecentCleans(CleanRecord* out, int32_t n) { return CopyRecentCleans(app.status.clean_history, out, n); }

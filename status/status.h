@@ -15,7 +15,7 @@ struct UsageHistory {
   int32_t next;
 };
 
-struct MemoryLists;  // clean/clean.h
+struct MemoryLists;  // clean/memory.h
 
 struct CleanRecord {
   SYSTEMTIME time;
@@ -59,27 +59,27 @@ struct StatusLayout {
   SIZE client;      // holds all five clean lines
 };
 
-// The popup's platform call that tests play: the memory lists, which only an
-// elevated Quillmere on Windows can read. The program always uses
-// kSystemStatusPlatform (StatusState::platform).
+// The popup's reading of the memory lists, which only an elevated Quillmere
+// on Windows can make: the owner of the record hands it over (the program's
+// reads them as its clean does), and tests play it.
 struct StatusPlatform {
   bool (*read_memory_lists)(MemoryLists& lists);
 };
-extern const StatusPlatform kSystemStatusPlatform;
 
-// The popup and the rings, kept in AppState::status. Everything starts zero
-// but the elevation, which starts unknown.
+// The popup and the rings: one record for the program. Everything starts
+// zero but the elevation, which starts unknown, and `platform`, which its
+// owner names when it makes the record ({.platform = ...}).
 struct StatusState {
-  UsageHistory usage_history;
-  CleanHistory clean_history;
-  HWND window;  // the popup while it is open
-  HFONT font;
-  HFONT large_font;
-  StatusLayout layout;  // of the open popup, from its fonts
+  UsageHistory usage_history = {};
+  CleanHistory clean_history = {};
+  HWND window = NULL;  // the popup while it is open
+  HFONT font = NULL;
+  HFONT large_font = NULL;
+  StatusLayout layout = {};  // of the open popup, from its fonts
   int elevation = -1;  // asked at the first paint: -1 unknown, 0 limited, 1 elevated
-  uint64_t closed_by_deactivation_tick;  // 0: never
-  const StatusPlatform* platform = &kSystemStatusPlatform;
-  FARPROC dwm_set_window_attribute_entry;  // DwmSetWindowAttribute, once found
+  uint64_t closed_by_deactivation_tick = 0;  // 0: never
+  const StatusPlatform* platform = NULL;
+  FARPROC dwm_set_window_attribute_entry = NULL;  // DwmSetWindowAttribute, once found
 };
 
 void PushUsageSample(UsageHistory& ring, int32_t load_percent);
@@ -91,21 +91,17 @@ void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes, const M
 // Copies the newest n cleans, oldest first, and returns min(n, count).
 int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
 
-// The same on the session's rings.
-void PushUsageSample(int32_t load_percent);
-int32_t UsageSampleCount();
-void CopyRecentUsage(int32_t* out, int32_t n);
-void RecordClean(double freed_mb, int32_t processes, const MemoryLists& before, const MemoryLists& after);
-int32_t CopyRecentCleans(CleanRecord* out, int32_t n);
-
 // The status popup: a dark panel above the taskbar with the load, the used
 // and total memory, the elevation badge, a five-minute graph and the newest
-// cleans. At most one exists; it closes when it loses activation or on Esc.
-void ShowStatusWindow(HWND owner);
-void CloseStatusWindow();
-bool IsStatusWindowOpen();
-void InvalidateStatusWindow();
+// cleans, from the record's rings. At most one exists per record, in
+// status.window; it closes when it loses activation or on Esc. It opens
+// beside `icon`, where the shell shows the tray icon (empty when it cannot
+// say); one already open is brought to the front.
+void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon);
+void CloseStatusWindow(StatusState& status);
+bool IsStatusWindowOpen(const StatusState& status);
+void InvalidateStatusWindow(const StatusState& status);
 // A click on the tray icon first takes activation from the open popup, which
 // closes; the button release that follows must not open it again. True when
 // a tray toggle now is that release.
-bool IsStatusToggleIgnoredNow();
+bool IsStatusToggleIgnoredNow(const StatusState& status);

@@ -5,7 +5,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "clean/clean.h"
+#include "clean/memory.h"
 #include "status/status.h"
 
 constexpr UINT_PTR TIMER_STATUS = 2;

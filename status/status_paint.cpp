@@ -3,8 +3,10 @@
 
 #include <wchar.h>
 
-#include "app/shared.h"
-#include "clean/clean.h"
+#include "clean/memory.h"
+#include "common/dpi.h"
+#include "common/system.h"
+#include "common/text.h"
 #include "status/status.h"
 
 #include <math.h>
@@ -238,8 +240,6 @@ void DrawLists(HDC dc, const StatusLayout& layout, int width, const StatusFigure
 }
 
 }  // namespace
-
-const StatusPlatform kSystemStatusPlatform = {ReadMemoryLists};
 
 void GatherStatusFigures(StatusState& status, StatusFigures& figures) {
   ZeroMemory(&figures, sizeof figures);

@@ -1,10 +1,9 @@
 // The status popup's window: creation and placement, its messages, its end.
 #include "status/status.h"
 
-#include "app/app.h"
-#include "app/shared.h"
+#include "common/dpi.h"
+#include "common/system.h"
 #include "status/status_internal.h"
-#include "tray/tray.h"
 
 namespace {
 
@@ -114,8 +113,15 @@ void Paint(StatusState& status, HWND window) {
   EndPaint(window, &paint);
 }
 
+// The popup's record comes with its creation and stays for its life.
 LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  StatusState& status = app.status;
+  if (message == WM_NCCREATE) {
+    void* created = reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams;
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(created));
+  }
+  auto* record = reinterpret_cast<StatusState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (!record) return DefWindowProcW(window, message, wParam, lParam);
+  StatusState& status = *record;
   switch (message) {
     case WM_CREATE: {
       DarkenFrame(status, window);
@@ -277,8 +283,8 @@ bool ShouldIgnoreStatusToggle(uint64_t now, uint64_t closed_by_deactivation_tick
   return now - closed_by_deactivation_tick < double_click_time;
 }
 
-bool IsStatusToggleIgnoredNow() {
-  return ShouldIgnoreStatusToggle(GetTickCount64(), app.status.closed_by_deactivation_tick, GetDoubleClickTime());
+bool IsStatusToggleIgnoredNow(const StatusState& status) {
+  return ShouldIgnoreStatusToggle(GetTickCount64(), status.closed_by_deactivation_tick, GetDoubleClickTime());
 }
 
 void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row) {
@@ -314,26 +320,25 @@ void DeleteStatusFonts(StatusState& status) {
   }
 }
 
-void ShowStatusWindow(HWND owner) {
-  if (app.status.window) {
-    SetForegroundWindow(app.status.window);
+void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon) {
+  if (status.window) {
+    SetForegroundWindow(status.window);
     return;
   }
   RegisterStatusClass();
-  RECT icon = {}, work = {}, monitor = {};
-  if (!GetTrayIconRect(icon)) icon = {};
+  RECT work = {}, monitor = {};
   IconMonitor(icon, work, monitor);
   // Made hidden and small at the corner of the icon's monitor, so that it
   // has that monitor's DPI when it makes its fonts and layout; then sized,
   // placed and shown without activation, and activated once complete.
   HWND popup = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kStatusClass, L"Quillmere",
                                WS_POPUP | WS_CAPTION | WS_SYSMENU, work.right - 1, work.bottom - 1, 1, 1, owner, NULL,
-                               GetModuleHandleW(NULL), NULL);
+                               GetModuleHandleW(NULL), &status);
   if (!popup) return;
-  app.status.window = popup;
+  status.window = popup;
   UINT dpi = WindowDpi(popup);
   int gap = ScaleForDpi(12, dpi);
-  SIZE size = StatusOuterSize(app.status.layout, popup, dpi);
+  SIZE size = StatusOuterSize(status.layout, popup, dpi);
   RECT place = PlaceStatusPopup(StatusPopupAnchor(icon, work, monitor, gap), size, work, gap);
   SetWindowPos(popup, HWND_TOPMOST, place.left, place.top, place.right - place.left, place.bottom - place.top,
                SWP_NOACTIVATE | SWP_SHOWWINDOW);
@@ -347,12 +352,12 @@ void ShowStatusWindow(HWND owner) {
     SetTimer(popup, TIMER_STATUS_AUTOCLOSE, STATUS_AUTOCLOSE_MS, NULL);
 }
 
-void CloseStatusWindow() {
-  if (app.status.window) DestroyWindow(app.status.window);
+void CloseStatusWindow(StatusState& status) {
+  if (status.window) DestroyWindow(status.window);
 }
 
-bool IsStatusWindowOpen() { return app.status.window != NULL; }
+bool IsStatusWindowOpen(const StatusState& status) { return status.window != NULL; }
 
-void InvalidateStatusWindow() {
-  if (app.status.window) InvalidateRect(app.status.window, NULL, FALSE);
+void InvalidateStatusWindow(const StatusState& status) {
+  if (status.window) InvalidateRect(status.window, NULL, FALSE);
 }

@@ -4,8 +4,8 @@
 #include <shlobj.h>
 
 #include "app/app.h"
-#include "app/shared.h"
-#include "app/user_rights.h"
+#include "common/text.h"
+#include "common/user_rights.h"
 #include "settings/settings_internal.h"
 
 std::wstring AppFolder() {
@@ -237,7 +237,7 @@ void ProgramWindowTest::SetUp() {
 }
 
 void ProgramWindowTest::TearDown() {
-  CloseStatusWindow();
+  CloseStatusWindow(app.status);
   // The main window takes the icon and the shell window with it.
   if (IsWindow(app.main_window)) DestroyWindow(app.main_window);
   if (IsWindow(app.shell_window)) DestroyWindow(app.shell_window);
@@ -269,7 +269,7 @@ BOOL WINAPI RecordingNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
     request.title = data->szInfoTitle;
     request.text = data->szInfo;
   }
-  request.popup_open = IsStatusWindowOpen();
+  request.popup_open = IsStatusWindowOpen(app.status);
   recording_tray.requests.push_back(request);
   if (message == NIM_ADD && recording_tray.refuse_adds) return FALSE;
   return Shell_NotifyIconW(message, data);

@@ -6,7 +6,7 @@
 #include <shellapi.h>
 #include <stdint.h>
 
-#include "clean/clean.h"
+#include "clean/memory.h"
 
 constexpr UINT TRAY_ICON_ID = 1;
 // The icon's callback message to the main window.
@@ -53,7 +53,7 @@ struct TrayNotice {
 };
 constexpr uint64_t TRAY_NOTICE_INTERVAL_MS = 60ull * 1000;
 
-// The icon's state, in AppState::tray.
+// The icon's state: one record for the program's icon.
 struct TrayState {
   NOTIFYICONDATAW data;  // the icon's record, shared by every request
   HICON drawn_icon;      // the icon last drawn; exactly one at a time
@@ -66,13 +66,9 @@ struct TrayState {
   TrayNotice notices[TRAY_NOTICE_COUNT];
 };
 
-// The procedures below that take a TrayState work on that record alone; the
-// ones without it work on the program's (AppState::tray).
-
 // Adds the icon with its callback to `window`, which then also gets the
 // balloons; false when the shell refuses it.
 bool AddTrayIcon(TrayState& state, HWND window);
-bool AddTrayIcon(HWND window);
 
 // A refused add is tried again on every tick and on "TaskbarCreated" until
 // the shell takes the icon. At start (a logon can bring the taskbar minutes
@@ -84,23 +80,19 @@ bool AddTrayIcon(HWND window);
 constexpr uint64_t TRAY_ADD_START_RETRY_MS = 10ull * 60 * 1000;
 enum TrayAddStep { TRAY_ADD_DONE, TRAY_ADD_WAIT, TRAY_ADD_GIVE_UP };
 TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64_t first_failure_tick);
-// The add at start: draws the icon at once when the shell takes it, and
-// otherwise leaves the add pending. Answers whether the icon was added.
-bool StartTrayIcon(HWND window);
-// On "TaskbarCreated": the icon again (drawn by the next tick), or a pending
-// add that never gives up; a pending add is tried once more, and drawn at
-// once when it works. Answers as RetryTrayIcon.
-TrayAddStep AddTrayIconAgain(HWND window);
+// An add that, when the shell refuses it, is left pending: the add at start
+// (`at_start`, which may give up) or one after a taskbar restart. Answers
+// whether the icon was added; the caller then draws it and shows the waiting
+// notices (ShowWaitingNotices).
+bool AddTrayIconOrKeepTrying(TrayState& state, HWND window, bool at_start);
 // One more try at a pending add. TRAY_ADD_DONE: the icon is in (the caller
 // draws it); TRAY_ADD_GIVE_UP: the add at start has waited too long, and the
 // caller ends the program.
 TrayAddStep RetryTrayIcon(TrayState& state, HWND window);
 // Takes the icon from the tray and destroys the drawn picture.
 void RemoveTrayIcon(TrayState& state);
-void RemoveTrayIcon();
 // Answers whether the shell took the balloon.
 bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text);
-bool ShowBalloon(const wchar_t* title, const wchar_t* text);
 // Whether a notice last shown at `shown_tick` (if it was `shown` at all) may
 // show again at `now_tick`; a clock behind that showing counts as no time
 // passed.
@@ -108,18 +100,16 @@ bool TrayNoticeDue(bool shown, uint64_t shown_tick, uint64_t now_tick);
 // The notice of this kind, titled "Quillmere", when it is due: at once when
 // the icon is in, otherwise once it is (`text` must outlive the wait).
 void ShowTrayNotice(TrayState& state, TrayNoticeKind kind, const wchar_t* text);
-void ShowTrayNotice(TrayNoticeKind kind, const wchar_t* text);
-// Where the shell shows the program's icon; false when it cannot say (before
-// Windows 7, or an icon the shell does not know).
-bool GetTrayIconRect(RECT& rect);
+// The notices kept while there was no icon, now that there is one. One the
+// shell refuses (its taskbar just went) waits for the next add.
+void ShowWaitingNotices(TrayState& state);
+// Where the shell shows the icon; false when it cannot say (before Windows
+// 7, or an icon the shell does not know).
+bool GetTrayIconRect(const TrayState& state, RECT& rect);
 
-// The icon and tooltip from a new memory reading, a load sample for the
-// history, and a repaint of an open status popup.
-void RefreshTray();
 // Draws the icon and sends it and the tooltip to the shell, each only when
 // it differs from what the shell last took; nothing at all when neither does.
 void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load_percent);
-void UpdateUsageIcon(double used_gb, double total_gb, int load_percent);
 
 // NIF_ICON when the picture of `wanted` differs from `shown`, NIF_TIP when
 // its text does; 0 when the shell needs no call.

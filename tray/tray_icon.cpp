@@ -1,14 +1,11 @@
 // The one notification-area icon: add, remove, balloons.
 #include "tray/tray.h"
 
-#include "app/app.h"
-#include "app/shared.h"
+#include "common/text.h"
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the complete 64-bit NOTIFYICONDATAW");
 
 const TrayPlatform kSystemTrayPlatform = {Shell_NotifyIconW, GetTickCount64, TakeMemorySnapshot};
-
-bool AddTrayIcon(HWND window) { return AddTrayIcon(app.tray, window); }
 
 bool AddTrayIcon(TrayState& state, HWND window) {
   NOTIFYICONDATAW& tray = state.data;
@@ -36,10 +33,6 @@ TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64
   return waited >= TRAY_ADD_START_RETRY_MS ? TRAY_ADD_GIVE_UP : TRAY_ADD_WAIT;
 }
 
-namespace {
-
-// The notices kept while there was no icon, now that there is one. One the
-// shell refuses (its taskbar just went) waits for the next add.
 void ShowWaitingNotices(TrayState& state) {
   if (!state.icon_in) return;
   for (TrayNotice& notice : state.notices) {
@@ -50,37 +43,12 @@ void ShowWaitingNotices(TrayState& state) {
   }
 }
 
-void KeepTrying(TrayState& state, bool at_start) {
+bool AddTrayIconOrKeepTrying(TrayState& state, HWND window, bool at_start) {
+  if (AddTrayIcon(state, window)) return true;
   state.add_pending = 1;
   state.add_at_start = at_start;
   state.add_failed_tick = state.platform->tick_count();
-}
-
-}  // namespace
-
-bool StartTrayIcon(HWND window) {
-  if (AddTrayIcon(app.tray, window)) {
-    RefreshTray();
-    ShowWaitingNotices(app.tray);
-    return true;
-  }
-  KeepTrying(app.tray, true);
   return false;
-}
-
-TrayAddStep AddTrayIconAgain(HWND window) {
-  if (app.tray.add_pending) {
-    TrayAddStep step = RetryTrayIcon(app.tray, window);
-    if (step == TRAY_ADD_DONE) RefreshTray();
-    return step;
-  }
-  // A new taskbar can announce itself before it takes icons.
-  if (AddTrayIcon(app.tray, window)) {
-    ShowWaitingNotices(app.tray);
-    return TRAY_ADD_DONE;
-  }
-  KeepTrying(app.tray, false);
-  return TRAY_ADD_WAIT;
 }
 
 TrayAddStep RetryTrayIcon(TrayState& state, HWND window) {
@@ -94,8 +62,6 @@ TrayAddStep RetryTrayIcon(TrayState& state, HWND window) {
   return step;
 }
 
-void RemoveTrayIcon() { RemoveTrayIcon(app.tray); }
-
 void RemoveTrayIcon(TrayState& state) {
   state.platform->notify_icon(NIM_DELETE, &state.data);
   state.icon_in = 0;
@@ -104,8 +70,6 @@ void RemoveTrayIcon(TrayState& state) {
     state.drawn_icon = NULL;
   }
 }
-
-bool ShowBalloon(const wchar_t* title, const wchar_t* text) { return ShowBalloon(app.tray, title, text); }
 
 bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
   // A record of its own, so a balloon never changes the icon or tooltip.
@@ -123,8 +87,6 @@ bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
 bool TrayNoticeDue(bool shown, uint64_t shown_tick, uint64_t now_tick) {
   return !shown || (now_tick > shown_tick && now_tick - shown_tick >= TRAY_NOTICE_INTERVAL_MS);
 }
-
-void ShowTrayNotice(TrayNoticeKind kind, const wchar_t* text) { ShowTrayNotice(app.tray, kind, text); }
 
 void ShowTrayNotice(TrayState& state, TrayNoticeKind kind, const wchar_t* text) {
   if (kind < 0 || kind >= TRAY_NOTICE_COUNT || !text) return;

@@ -1,13 +1,12 @@
-// The once-a-second refresh: a bar filled to the memory load as the tray
-// icon, the figures as its tooltip, and a sample for the load history.
+// The drawn usage icon: a bar filled to the memory load as the tray icon,
+// the figures as its tooltip, sent only when they change.
 #include "tray/tray.h"
 
 #include <wchar.h>
 
-#include "app/app.h"
-#include "app/shared.h"
-#include "clean/clean.h"
-#include "status/status.h"
+#include "clean/memory.h"
+#include "common/dpi.h"
+#include "common/text.h"
 
 namespace {
 constexpr int kLargestIconSize = 256;
@@ -76,19 +75,6 @@ UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted) {
     changes |= NIF_ICON;
   if (wcsncmp(shown.tip, wanted.tip, ARRAYSIZE(wanted.tip)) != 0) changes |= NIF_TIP;
   return changes;
-}
-
-void RefreshTray() {
-  MemorySnapshot snapshot = {};
-  if (!app.tray.platform->take_snapshot(snapshot)) return;
-  int load = static_cast<int>(snapshot.load_percent);
-  UpdateUsageIcon(app.tray, snapshot.used_gb, snapshot.total_gb, load);
-  PushUsageSample(load);
-  InvalidateStatusWindow();
-}
-
-void UpdateUsageIcon(double used_gb, double total_gb, int load_percent) {
-  UpdateUsageIcon(app.tray, used_gb, total_gb, load_percent);
 }
 
 void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load_percent) {

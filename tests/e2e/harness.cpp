@@ -8,7 +8,7 @@
 #include "app/app.h"
 #include "tests/support.h"
 #include "tray/tray.h"
-#include "app/shared.h"
+#include "common/system.h"
 
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
   ULONGLONG end = GetTickCount64() + timeout_ms;

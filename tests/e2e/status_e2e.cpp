@@ -92,8 +92,9 @@ TEST_F(StatusPopupOpens, OnATrayClickInsideTheWorkAreaAndTheNextClickClosesIt) {
 // Wine cannot read the memory lists: no lists row, and the popup is laid
 // out exactly as without it.
 TEST_F(StatusPopupWithoutLists, HasNoListsRow) {
+  CleanState clean = {};
   MemoryLists lists = {};
-  ASSERT_FALSE(ReadMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
+  ASSERT_FALSE(ReadMemoryLists(clean, lists)) << "this system reads the lists: the check below means nothing";
   StatusState status;
   CreateStatusFonts(status, 96, false);
   const StatusLayout expected = status.layout;

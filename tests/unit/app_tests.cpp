@@ -9,9 +9,10 @@
 #include "app/app.h"
 #include "tests/support.h"
 #include "tray/tray.h"
-#include "app/files.h"
-#include "app/shared.h"
-#include "app/user_rights.h"
+#include "common/files.h"
+#include "common/system.h"
+#include "common/text.h"
+#include "common/user_rights.h"
 
 TEST(FormatBounded, RefusesCapacitiesOutsideTheIntRange) {
   wchar_t buffer[4] = {L'x', L'x', L'x', 0};
@@ -349,9 +350,9 @@ TEST_F(MainWindow, IgnoresUnknownCommandsTimersAndHotKeys) {
   for (const Case& c : cases) {
     EXPECT_EQ(Send(c.message, c.wParam), 0);
     EXPECT_EQ(app.status.clean_history.count, 0) << c.message << " " << c.wParam;
-    EXPECT_EQ(UsageSampleCount(), 0) << "no refresh: " << c.message << " " << c.wParam;
+    EXPECT_EQ(app.status.usage_history.count, 0) << "no refresh: " << c.message << " " << c.wParam;
     EXPECT_TRUE(recording_tray.requests.empty()) << "no tray request: " << c.message << " " << c.wParam;
-    EXPECT_FALSE(IsStatusWindowOpen()) << c.message << " " << c.wParam;
+    EXPECT_FALSE(IsStatusWindowOpen(app.status)) << c.message << " " << c.wParam;
     EXPECT_EQ(fake_app.starts, 0) << c.message << " " << c.wParam;
     EXPECT_TRUE(IsWindow(app.main_window)) << c.message << " " << c.wParam;
     EXPECT_FALSE(TakeQuitMessage()) << c.message << " " << c.wParam;
@@ -402,7 +403,7 @@ TEST_F(MainWindow, AutoCleanToggleFlipsAndSavesAtOnce) {
 // A toggle that cannot be saved says so, even in silent mode, at most once a
 // minute; one that is saved says nothing.
 TEST_F(MainWindow, AnAutoCleanToggleThatCannotBeSavedSaysSoOnceAMinute) {
-  ASSERT_TRUE(AddTrayIcon(app.main_window));
+  ASSERT_TRUE(AddTrayIcon(app.tray, app.main_window));
   app.settings.silent_mode = true;
   Send(WM_COMMAND, IDM_TOGGLE_AUTO);
   EXPECT_TRUE(recording_tray.Balloons().empty()) << "saved";
@@ -446,7 +447,7 @@ TEST_F(ShellWindow, HandsTaskbarCreatedAndMenuCommandsOn) {
 // Only top-level windows hear a close request or the end of the session,
 // and the shell window is the program's one top-level window.
 TEST_F(ShellWindow, EndsTheProgramOnACloseRequestAndOnlyThen) {
-  ASSERT_TRUE(AddTrayIcon(app.main_window));
+  ASSERT_TRUE(AddTrayIcon(app.tray, app.main_window));
   HWND shell = app.shell_window;
   EXPECT_NE(SendMessageW(shell, WM_QUERYENDSESSION, 0, 0), 0) << "never holds the session up";
   SendMessageW(shell, WM_ENDSESSION, FALSE, 0);  // the session goes on
@@ -472,15 +473,15 @@ TEST_F(ShellWindow, EndsTheProgramOnACloseRequestAndOnlyThen) {
 using StatusToggle = ShellWindow;
 TEST_F(StatusToggle, TrayReleaseAndMenuCommandToggle) {
   Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP);
-  ASSERT_TRUE(IsStatusWindowOpen());
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
   Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP);
-  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
   Send(WM_COMMAND, IDM_STATUS);
-  EXPECT_TRUE(IsStatusWindowOpen());
+  EXPECT_TRUE(IsStatusWindowOpen(app.status));
   Send(WM_COMMAND, IDM_STATUS);
-  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
   Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDOWN);
-  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
 }
 
 TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
@@ -499,12 +500,12 @@ TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
       // Two copies must not run on: the one that lost the guard ends.
       {"refused while another copy took the guard", false, false, true, 1, true},
   };
-  ASSERT_TRUE(AddTrayIcon(app.main_window));
+  ASSERT_TRUE(AddTrayIcon(app.tray, app.main_window));
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (!app.main_window) {  // the case before ended the program
       ASSERT_NE(CreateTestMainWindow(), nullptr);
-      ASSERT_TRUE(AddTrayIcon(app.main_window));
+      ASSERT_TRUE(AddTrayIcon(app.tray, app.main_window));
     }
     app.instance_mutex = CreateMutexW(nullptr, TRUE, kInstanceMutexName);
     ASSERT_NE(app.instance_mutex, nullptr);
@@ -617,7 +618,7 @@ TEST_F(MainWindow, TimerTicksEvaluateTheTriggersOnlyWhileAutoCleanIsOn) {
   EXPECT_EQ(app.auto_clean.boot_deadline_tick, 0u);
   EXPECT_EQ(app.clean.last_clean_tick, two_minutes_ago) << "no clean";
   EXPECT_EQ(GetFileAttributesW(AppFile(L"clean.log").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_EQ(UsageSampleCount(), 1) << "the tray refresh goes on";
+  EXPECT_EQ(app.status.usage_history.count, 1) << "the tray refresh goes on";
 
   app.settings.auto_clean = true;
   Send(WM_TIMER, TIMER_MAIN);

@@ -13,7 +13,6 @@
 #include <tuple>
 #include <vector>
 
-#include "app/app.h"
 #include "tests/support.h"
 #include "settings/settings_internal.h"
 
@@ -754,7 +753,6 @@ const wchar_t kInstalledCommand[] = L"\"C:\\Program Files\\Quillmere\\quillmere.
 class LogonEntries : public ::testing::Test {
  protected:
   void SetUp() override {
-    ResetAppState();
     DeleteRunValue();
     DeleteAutostartTask();
     ASSERT_FALSE(ReadAutostartTask().exists);
@@ -762,10 +760,16 @@ class LogonEntries : public ::testing::Test {
     ASSERT_TRUE(BuildTaskXml(xml_, sid_, kInstalledCommand));
   }
   void TearDown() override {
-    ResetAppState();
     DeleteRunValue();
     DeleteAutostartTask();
   }
+  // SetAutostart through the seams below, with the user's own rights as the
+  // program makes them.
+  AutostartResult Autostart(bool enable) {
+    return SetAutostart(enable, *task_scheduler_, *exe_access_, UserToken());
+  }
+  const TaskScheduler* task_scheduler_ = &kSystemTaskScheduler;
+  const ExeAccessPlatform* exe_access_ = &kSystemExeAccessPlatform;
   wchar_t sid_[SID_TEXT_CAPACITY] = {};
   wchar_t xml_[TASK_XML_CAPACITY] = {};
 };
@@ -800,19 +804,19 @@ class SystemTaskScheduler : public LogonEntries {};
 }  // namespace
 
 TEST_F(StartWithWindows, RunValueFollowsTheChoice) {
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "deleting a missing value is no error";
+  EXPECT_EQ(Autostart(false), AUTOSTART_DONE) << "deleting a missing value is no error";
   EXPECT_EQ(ReadRunValue(), L"");
 
   const std::wstring module = TestExePath();
   for (int round = 0; round < 2; ++round) {
     // This test program lies where its user can change it: no task.
-    EXPECT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY);
+    EXPECT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY);
     DWORD type = 0, bytes = 0;
     EXPECT_EQ(ReadRunValue(&type, &bytes), Quoted(module));
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(bytes, (module.size() + 3) * sizeof(wchar_t)) << "two quotes and the terminator";
   }
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE);
+  EXPECT_EQ(Autostart(false), AUTOSTART_DONE);
   EXPECT_EQ(ReadRunValue(), L"");
 }
 
@@ -821,15 +825,15 @@ TEST_F(StartWithWindows, RunValueFollowsTheChoice) {
 // user could change it, the task goes again. A task that cannot be
 // registered or removed is a failure.
 TEST_F(StartWithWindows, TheTaskFollowsThePermissionsOfTheExe) {
-  app.exe_access = &kPlayedPermissions;
-  app.task_scheduler = &kFakeSchedulerWithStore;
+  exe_access_ = &kPlayedPermissions;
+  task_scheduler_ = &kFakeSchedulerWithStore;
   scheduler = FakeScheduler{};
   scheduler.registering_user = sid_;
   const std::wstring exe = L"\\\\?\\" + TestExePath();
   const std::wstring task_name = UserTaskName();
 
   permissions = PlayedPermissions{};
-  ASSERT_EQ(SetAutostart(true), AUTOSTART_DONE);
+  ASSERT_EQ(Autostart(true), AUTOSTART_DONE);
   EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
   ASSERT_FALSE(permissions.asked.empty());
   EXPECT_EQ(permissions.asked[0].path, exe);
@@ -843,16 +847,16 @@ TEST_F(StartWithWindows, TheTaskFollowsThePermissionsOfTheExe) {
   EXPECT_NE(xml.find(L"<Command>" + Quoted(TestExePath()) + L"</Command>"), std::wstring::npos);
 
   permissions.granted[exe] = FILE_ALL_ACCESS;  // moved in with the user's own permissions
-  EXPECT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY);
+  EXPECT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY);
   EXPECT_FALSE(Has(task_name.c_str()));
   EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
 
   scheduler.reachable = false;
-  app.task_scheduler = &kFakeScheduler;  // a store that cannot be looked into
-  EXPECT_EQ(SetAutostart(true), AUTOSTART_FAILED) << "a task of ours may be left";
+  task_scheduler_ = &kFakeScheduler;  // a store that cannot be looked into
+  EXPECT_EQ(Autostart(true), AUTOSTART_FAILED) << "a task of ours may be left";
   permissions.granted.clear();
-  EXPECT_EQ(SetAutostart(true), AUTOSTART_FAILED) << "the task could not be registered";
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_FAILED) << "the task could not be removed";
+  EXPECT_EQ(Autostart(true), AUTOSTART_FAILED) << "the task could not be registered";
+  EXPECT_EQ(Autostart(false), AUTOSTART_FAILED) << "the task could not be removed";
   EXPECT_EQ(ReadRunValue(), L"");
 }
 
@@ -862,7 +866,7 @@ TEST_F(StartWithWindows, TheTaskFollowsThePermissionsOfTheExe) {
 TEST_F(StartWithWindows, AnExeAnyoneCanReplaceGetsTheRunValueOnly) {
   ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml_));
   for (int round = 0; round < 2; ++round) {
-    EXPECT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY) << "round " << round;
+    EXPECT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY) << "round " << round;
     EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
     TaskView task = ReadAutostartTask();
     EXPECT_FALSE(task.exists);
@@ -871,17 +875,17 @@ TEST_F(StartWithWindows, AnExeAnyoneCanReplaceGetsTheRunValueOnly) {
 }
 
 TEST_F(StartWithWindows, DisablingRemovesBothAndMissingOnesAreNoError) {
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "neither exists";
-  ASSERT_EQ(SetAutostart(true), AUTOSTART_RUN_VALUE_ONLY);
+  EXPECT_EQ(Autostart(false), AUTOSTART_DONE) << "neither exists";
+  ASSERT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY);
   wchar_t xml[TASK_XML_CAPACITY];
   ASSERT_TRUE(BuildTaskXml(xml, sid_, Quoted(TestExePath()).c_str()));
   ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml));
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE);
+  EXPECT_EQ(Autostart(false), AUTOSTART_DONE);
   TaskView task = ReadAutostartTask();
   EXPECT_FALSE(task.exists);
   EXPECT_EQ(task.stored, 0);
   EXPECT_EQ(ReadRunValue(), L"");
-  EXPECT_EQ(SetAutostart(false), AUTOSTART_DONE) << "again, with both gone";
+  EXPECT_EQ(Autostart(false), AUTOSTART_DONE) << "again, with both gone";
 }
 
 // The scheduler keeps the settings that the task's XML gives.

@@ -933,15 +933,15 @@ TEST_F(CleanOnThisSystem, RefreshesTheTrayBeforeItOpensThePopup) {
     EXPECT_FALSE(request.popup_open) << "the popup opened before the tray was refreshed";
   }
   EXPECT_EQ(refreshes, 1);
-  EXPECT_TRUE(IsStatusWindowOpen());
-  CloseStatusWindow();
-  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_TRUE(IsStatusWindowOpen(app.status));
+  CloseStatusWindow(app.status);
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
 }
 
 TEST_F(CleanOnThisSystem, ListsUnreadHereLeaveTheRecordAsBefore) {
   // Wine answers the list query with STATUS_INVALID_INFO_CLASS.
   MemoryLists lists = {};
-  ASSERT_FALSE(ReadMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
+  ASSERT_FALSE(ReadProgramMemoryLists(lists)) << "this system reads the lists: the check below means nothing";
   RunClean(nullptr);
   ASSERT_EQ(app.status.clean_history.count, 1);
   const CleanRecord& record = app.status.clean_history.entries[0];
@@ -983,12 +983,12 @@ class PopupAfterClean : public ProgramWindowTest {
 TEST_F(PopupAfterClean, CleanOpensItOnlyWhenAsked) {
   app.settings.silent_mode = 1;
   RunClean(app.main_window);
-  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
 
   app.settings.show_status_on_clean = 1;
   RunClean(app.main_window);
-  ASSERT_TRUE(IsStatusWindowOpen());
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
   EXPECT_EQ(GetWindow(app.status.window, GW_OWNER), app.shell_window);
   EXPECT_EQ(app.status.clean_history.count, 2);
-  EXPECT_EQ(UsageSampleCount(), 2) << "the tray was refreshed first";
+  EXPECT_EQ(app.status.usage_history.count, 2) << "the tray was refreshed first";
 }

@@ -4,9 +4,8 @@
 
 #include <string>
 
-#include "app/files.h"
-#include "app/shared.h"
-#include "app/user_rights.h"
+#include "common/files.h"
+#include "common/user_rights.h"
 #include "clean/clean.h"
 #include "settings/settings.h"
 #include "tests/support.h"

@@ -6,9 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/app.h"
 #include "tests/support.h"
-#include "app/shared.h"
 #include "settings/settings_internal.h"
 
 namespace {

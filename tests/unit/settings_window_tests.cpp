@@ -9,7 +9,7 @@
 
 #include "app/app.h"
 #include "tests/support.h"
-#include "app/shared.h"
+#include "common/dpi.h"
 #include "settings/settings_internal.h"
 
 namespace {
@@ -247,6 +247,8 @@ std::wstring ExeListOf300(const wchar_t* name, const wchar_t* ending) {
   return list;
 }
 
+// The settings window as the program opens it: on the program's live
+// record, with OK kept and applied as the program does.
 class SettingsWindow : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -266,7 +268,7 @@ class SettingsWindow : public ::testing::Test {
     script = Script{};
     script.steps = std::move(steps);
     UINT_PTR timer = SetTimer(nullptr, 0, 10, PlayNextStep);
-    bool saved = ShowSettingsWindow(owner, app.settings);
+    bool saved = ShowSettingsWindow(owner, app.settings, ApplyStoredSettings);
     KillTimer(nullptr, timer);
     return saved;
   }
@@ -1034,7 +1036,7 @@ TEST_F(SettingsWindow, OkThatCannotSaveOrUpdateTheLogonEntriesSaysSo) {
   RecordTray();
   HWND icon_owner =
       CreateWindowExW(0, L"STATIC", L"icon owner", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-  ASSERT_TRUE(AddTrayIcon(icon_owner));
+  ASSERT_TRUE(AddTrayIcon(app.tray, icon_owner));
   app.settings.silent_mode = true;  // notices show all the same
 
   app.file_platform = &kPlayedFilePlatform;
@@ -1053,6 +1055,6 @@ TEST_F(SettingsWindow, OkThatCannotSaveOrUpdateTheLogonEntriesSaysSo) {
   ASSERT_EQ(recording_tray.Balloons().size(), 2u) << "the failure, not why there is no task";
   ExpectBalloon(recording_tray.Balloons()[1], L"Quillmere", kAutostartFailedText);
 
-  RemoveTrayIcon();
+  RemoveTrayIcon(app.tray);
   DestroyWindow(icon_owner);
 }

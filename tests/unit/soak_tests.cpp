@@ -28,7 +28,7 @@ TEST(DayOfRunning, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExa
   HWND window = CreateWindowExW(0, L"STATIC", L"soak", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
   app.main_window = window;
   app.tray.platform = &kChangingLoadTray;  // every refresh draws a new icon
-  ASSERT_TRUE(AddTrayIcon(window));
+  ASSERT_TRUE(AddTrayIcon(app.tray, window));
 
   FilledHandleTables tables;
   ASSERT_TRUE(FillHandleTables(tables, 1000));
@@ -44,13 +44,13 @@ TEST(DayOfRunning, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExa
       ASSERT_EQ(app.status.clean_history.count, ++cleans < 50 ? cleans : 50) << "clean " << cleans;
     }
     if (i % 600 == 0) {
-      ShowStatusWindow(window);
-      ASSERT_TRUE(IsStatusWindowOpen()) << "popup " << popups;
+      ShowStatusPopup(window);
+      ASSERT_TRUE(IsStatusWindowOpen(app.status)) << "popup " << popups;
       UpdateWindow(app.status.window);
       ASSERT_EQ(WindowPixel(app.status.window, 30, 112), RGB(32, 32, 44)) << "popup " << popups << " painted";
-      CloseStatusWindow();
+      CloseStatusWindow(app.status);
       PumpMessages();
-      ASSERT_FALSE(IsStatusWindowOpen());
+      ASSERT_FALSE(IsStatusWindowOpen(app.status));
       ++popups;
     }
   }
@@ -61,14 +61,14 @@ TEST(DayOfRunning, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExa
 
   // 86,400 samples from the timer and 288 from the cleans: full, the newest
   // slot just before the next one.
-  EXPECT_EQ(UsageSampleCount(), USAGE_HISTORY_CAPACITY);
+  EXPECT_EQ(app.status.usage_history.count, USAGE_HISTORY_CAPACITY);
   EXPECT_EQ(app.status.usage_history.next, (kRefreshes + cleans) % USAGE_HISTORY_CAPACITY);
   EXPECT_EQ(app.status.clean_history.count, CLEAN_HISTORY_CAPACITY);
   EXPECT_EQ(app.status.clean_history.next, cleans % CLEAN_HISTORY_CAPACITY);
   CleanRecord newest[5];
-  EXPECT_EQ(CopyRecentCleans(newest, 5), 5);
+  EXPECT_EQ(CopyRecentCleans(app.status.clean_history, newest, 5), 5);
 
-  RemoveTrayIcon();
+  RemoveTrayIcon(app.tray);
   DestroyWindow(window);
   DeleteAppFolder();
 }

@@ -6,73 +6,81 @@
 
 #include "app/app.h"
 #include "clean/clean.h"
-#include "app/shared.h"
+#include "common/system.h"
 #include "status/status_internal.h"
 #include "tests/support.h"
 #include "tray/tray.h"
 
-// Each test starts from the state a fresh process has.
-class FreshStateTest : public ::testing::Test {
+// The session's rings of usage samples and cleans, empty at the start.
+class History : public ::testing::Test {
  protected:
-  void SetUp() override { ResetAppState(); }
+  UsageHistory usage_ = {};
+  CleanHistory cleans_ = {};
 };
-// The session's rings of usage samples and cleans.
-class History : public FreshStateTest {};
-// What the popup gathers from the rings and the system to show.
-class StatusPopupFigures : public FreshStateTest {};
+// What the popup gathers from the rings and the system to show, on a
+// record of its own that reads the lists as the system answers.
+bool ReadListsHere(MemoryLists& lists) {
+  static CleanState clean = {};
+  return ReadMemoryLists(clean, lists);
+}
+const StatusPlatform kListsHere = {ReadListsHere};
+class StatusPopupFigures : public ::testing::Test {
+ protected:
+  StatusState status_ = {.platform = &kListsHere};
+};
 
 // A list reading that failed, as under Wine.
 const MemoryLists kUnread = {};
 
 TEST_F(History, EmptyRingsCopyNothing) {
-  EXPECT_EQ(UsageSampleCount(), 0);
+  EXPECT_EQ(usage_.count, 0);
   int32_t out[3] = {-7, -7, -7};
-  CopyRecentUsage(out, 3);
+  CopyRecentUsage(usage_, out, 3);
   EXPECT_EQ(out[0], -7);
   CleanRecord records[2] = {};
   records[0].processes = -7;
-  EXPECT_EQ(CopyRecentCleans(records, 2), 0);
+  EXPECT_EQ(CopyRecentCleans(cleans_, records, 2), 0);
   EXPECT_EQ(records[0].processes, -7);
 }
 
 TEST_F(History, UsageRingKeepsTheNewest300OldestFirst) {
-  for (int v = 1; v <= 301; ++v) PushUsageSample(v);
-  EXPECT_EQ(UsageSampleCount(), 300);
+  for (int v = 1; v <= 301; ++v) PushUsageSample(usage_, v);
+  EXPECT_EQ(usage_.count, 300);
   std::vector<int32_t> out(300);
-  CopyRecentUsage(out.data(), 300);
+  CopyRecentUsage(usage_, out.data(), 300);
   for (int k = 0; k < 300; ++k) ASSERT_EQ(out[k], k + 2) << k;
 
   // Asking for fewer gives the newest; asking for more gives what is held.
   int32_t newest[3] = {};
-  CopyRecentUsage(newest, 3);
+  CopyRecentUsage(usage_, newest, 3);
   EXPECT_EQ(newest[0], 299);
   EXPECT_EQ(newest[2], 301);
   std::vector<int32_t> more(400, -1);
-  CopyRecentUsage(more.data(), 400);
+  CopyRecentUsage(usage_, more.data(), 400);
   EXPECT_EQ(more[299], 301);
   EXPECT_EQ(more[300], -1);
 }
 
 TEST_F(History, UsageCopyOfNothingOrLessThanNothing) {
-  PushUsageSample(5);
+  PushUsageSample(usage_, 5);
   int32_t out[1] = {-7};
-  CopyRecentUsage(out, 0);
-  CopyRecentUsage(out, -4);
+  CopyRecentUsage(usage_, out, 0);
+  CopyRecentUsage(usage_, out, -4);
   EXPECT_EQ(out[0], -7);
 }
 
 TEST_F(History, CleanRingCopiesWholeRecordsOldestFirst) {
-  for (int i = 1; i <= 3; ++i) RecordClean(i * 10.5, i, kUnread, kUnread);
+  for (int i = 1; i <= 3; ++i) RecordClean(cleans_, i * 10.5, i, kUnread, kUnread);
   CleanRecord out[5] = {};
-  ASSERT_EQ(CopyRecentCleans(out, 5), 3);
+  ASSERT_EQ(CopyRecentCleans(cleans_, out, 5), 3);
   EXPECT_EQ(out[0].processes, 1);
   EXPECT_DOUBLE_EQ(out[0].freed_mb, 10.5);
   EXPECT_EQ(out[2].processes, 3);
   SYSTEMTIME now;
   GetLocalTime(&now);
   EXPECT_EQ(out[2].time.wYear, now.wYear);
-  EXPECT_EQ(CopyRecentCleans(out, 0), 0);
-  EXPECT_EQ(CopyRecentCleans(out, -3), -3);
+  EXPECT_EQ(CopyRecentCleans(cleans_, out, 0), 0);
+  EXPECT_EQ(CopyRecentCleans(cleans_, out, -3), -3);
 }
 
 TEST_F(History, CleanRecordKeepsTheListsOnlyWhenBothReadingsWorked) {
@@ -86,13 +94,13 @@ TEST_F(History, CleanRecordKeepsTheListsOnlyWhenBothReadingsWorked) {
   };
   const Case cases[] = {{before, after, true}, {failed, after, false}, {before, failed, false}, {failed, failed, false}};
   for (const Case& c : cases) {
-    ResetAppState();
+    cleans_ = {};
     // A slot used before holds nothing of its earlier clean.
-    app.status.clean_history.entries[0].lists_read = true;
-    app.status.clean_history.entries[0].standby_before_mb = 123.0;
-    RecordClean(55.0, 4, c.before, c.after);
+    cleans_.entries[0].lists_read = true;
+    cleans_.entries[0].standby_before_mb = 123.0;
+    RecordClean(cleans_, 55.0, 4, c.before, c.after);
     CleanRecord out[1];
-    ASSERT_EQ(CopyRecentCleans(out, 1), 1);
+    ASSERT_EQ(CopyRecentCleans(cleans_, out, 1), 1);
     EXPECT_DOUBLE_EQ(out[0].freed_mb, 55.0);
     EXPECT_EQ(out[0].processes, 4);
     EXPECT_EQ(out[0].lists_read, c.read);
@@ -104,10 +112,10 @@ TEST_F(History, CleanRecordKeepsTheListsOnlyWhenBothReadingsWorked) {
 }
 
 TEST_F(History, CleanRingDropsTheOldestAfter50) {
-  for (int i = 1; i <= 51; ++i) RecordClean(0.0, i, kUnread, kUnread);
-  EXPECT_EQ(app.status.clean_history.count, 50);
+  for (int i = 1; i <= 51; ++i) RecordClean(cleans_, 0.0, i, kUnread, kUnread);
+  EXPECT_EQ(cleans_.count, 50);
   CleanRecord out[50] = {};
-  ASSERT_EQ(CopyRecentCleans(out, 50), 50);
+  ASSERT_EQ(CopyRecentCleans(cleans_, out, 50), 50);
   EXPECT_EQ(out[0].processes, 2);
   EXPECT_EQ(out[49].processes, 51);
 }
@@ -619,38 +627,38 @@ const StatusPlatform kPlayedLists = {PlayLists};
 }  // namespace
 
 TEST_F(StatusPopupFigures, StatusFiguresCarryTheListsOnlyWhenRead) {
-  app.status.platform = &kPlayedLists;
+  status_.platform = &kPlayedLists;
   played_lists = PlayedLists();
   played_readable = true;
   StatusFigures figures;
-  GatherStatusFigures(app.status, figures);
+  GatherStatusFigures(status_, figures);
   EXPECT_TRUE(figures.lists.readable);
   EXPECT_DOUBLE_EQ(figures.lists.standby_mb, 5320.0);
   EXPECT_DOUBLE_EQ(figures.lists.free_mb, 1500.0);
 
   played_readable = false;
-  GatherStatusFigures(app.status, figures);
+  GatherStatusFigures(status_, figures);
   EXPECT_FALSE(figures.lists.readable);
   EXPECT_EQ(figures.lists.standby_mb, 0.0);
 
   // The real reading, which Wine refuses.
-  app.status.platform = &kSystemStatusPlatform;
-  GatherStatusFigures(app.status, figures);
+  status_.platform = &kListsHere;
+  GatherStatusFigures(status_, figures);
   MemoryLists real = {};
-  EXPECT_EQ(figures.lists.readable, ReadMemoryLists(real));
+  EXPECT_EQ(figures.lists.readable, ReadListsHere(real));
 }
 
 TEST_F(StatusPopupFigures, StatusListsTheFiveNewestCleansNewestFirst) {
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   StatusFigures figures;
-  GatherStatusFigures(app.status, figures);
+  GatherStatusFigures(status_, figures);
   ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 1);
   EXPECT_EQ(lines[0].y, 262);
   EXPECT_STREQ(lines[0].text, L"No cleans yet this session");
 
-  for (int i = 1; i <= 7; ++i) RecordClean(i * 100.0, i, kUnread, kUnread);
-  for (int i = 0; i < 7; ++i) app.status.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
-  GatherStatusFigures(app.status, figures);
+  for (int i = 1; i <= 7; ++i) RecordClean(status_.clean_history, i * 100.0, i, kUnread, kUnread);
+  for (int i = 0; i < 7; ++i) status_.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
+  GatherStatusFigures(status_, figures);
   ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 5);
   const wchar_t* expected[] = {L"  10:07  Freed 700 MB  (7 procs)", L"  10:06  Freed 600 MB  (6 procs)",
                                L"  10:05  Freed 500 MB  (5 procs)", L"  10:04  Freed 400 MB  (4 procs)",
@@ -663,18 +671,18 @@ TEST_F(StatusPopupFigures, StatusListsTheFiveNewestCleansNewestFirst) {
 }
 
 TEST_F(StatusPopupFigures, StatusFiguresAskTheElevationOncePerRun) {
-  for (int v : {40, 41, 42}) PushUsageSample(v);
+  for (int v : {40, 41, 42}) PushUsageSample(status_.usage_history, v);
   StatusFigures figures;
-  GatherStatusFigures(app.status, figures);
+  GatherStatusFigures(status_, figures);
   EXPECT_EQ(figures.sample_count, 3);
   EXPECT_EQ(figures.samples[0], 40);
   EXPECT_EQ(figures.samples[2], 42);
   EXPECT_GT(figures.total_gb, 0.0);
   EXPECT_EQ(figures.elevation, IsProcessElevated() ? 1 : 0);
-  EXPECT_EQ(app.status.elevation, figures.elevation);
+  EXPECT_EQ(status_.elevation, figures.elevation);
 
-  app.status.elevation = 0;  // as if the first answer had been "limited"
-  GatherStatusFigures(app.status, figures);
+  status_.elevation = 0;  // as if the first answer had been "limited"
+  GatherStatusFigures(status_, figures);
   EXPECT_EQ(figures.elevation, 0) << "asked again";
 }
 
@@ -943,12 +951,12 @@ class StatusPopupWindow : public ProgramWindowTest {
 }  // namespace
 
 TEST_F(StatusPopupWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
-  CloseStatusWindow();
-  InvalidateStatusWindow();
-  EXPECT_FALSE(IsStatusWindowOpen()) << "closing or repainting nothing does nothing";
+  CloseStatusWindow(app.status);
+  InvalidateStatusWindow(app.status);
+  EXPECT_FALSE(IsStatusWindowOpen(app.status)) << "closing or repainting nothing does nothing";
 
-  ShowStatusWindow(app.shell_window);
-  ASSERT_TRUE(IsStatusWindowOpen());
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
   HWND popup = app.status.window;
   wchar_t title[32] = {}, name[32] = {};
   GetWindowTextW(popup, title, 32);
@@ -977,21 +985,21 @@ TEST_F(StatusPopupWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
   EXPECT_NE(app.status.font, nullptr);
   EXPECT_NE(app.status.large_font, nullptr);
 
-  ShowStatusWindow(app.shell_window);
+  ShowStatusPopup(app.shell_window);
   EXPECT_EQ(app.status.window, popup);
   EXPECT_EQ(CountPopups(), 1);
 
   UpdateWindow(popup);
   EXPECT_EQ(WindowPixel(popup, 2, 2), kBackground) << "painted";
 
-  CloseStatusWindow();
-  EXPECT_FALSE(IsStatusWindowOpen());
+  CloseStatusWindow(app.status);
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
   EXPECT_FALSE(IsWindow(popup));
   EXPECT_EQ(app.status.font, nullptr);
   EXPECT_EQ(app.status.large_font, nullptr);
   EXPECT_EQ(app.status.closed_by_deactivation_tick, 0u) << "closed by the program, not by a click elsewhere";
-  ShowStatusWindow(app.shell_window);
-  EXPECT_TRUE(IsStatusWindowOpen()) << "opens again";
+  ShowStatusPopup(app.shell_window);
+  EXPECT_TRUE(IsStatusWindowOpen(app.status)) << "opens again";
   EXPECT_NE(app.status.font, nullptr);
 }
 
@@ -1007,8 +1015,8 @@ TEST_F(StatusPopupWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
   for (const Case& c : {Case{"unreadable, as under Wine", false}, Case{"readable", true}}) {
     SCOPED_TRACE(c.what);
     played_readable = c.readable;
-    ShowStatusWindow(app.shell_window);
-    ASSERT_TRUE(IsStatusWindowOpen());
+    ShowStatusPopup(app.shell_window);
+    ASSERT_TRUE(IsStatusWindowOpen(app.status));
     RECT client = {};
     GetClientRect(app.status.window, &client);
     EXPECT_EQ(app.status.layout.lists_row, c.readable);
@@ -1017,33 +1025,33 @@ TEST_F(StatusPopupWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
     if (c.readable) {
       // The lists going unreadable while it is open keep its size.
       played_readable = false;
-      InvalidateStatusWindow();
+      InvalidateStatusWindow(app.status);
       UpdateWindow(app.status.window);
       GetClientRect(app.status.window, &client);
       EXPECT_EQ(client.bottom, heights[1]);
       EXPECT_EQ(WindowPixel(app.status.window, 200, app.status.layout.lists_bar_top + 5), kBackground)
           << "a blank row";
     }
-    CloseStatusWindow();
+    CloseStatusWindow(app.status);
   }
   EXPECT_EQ(heights[1] - heights[0], 42) << "the row at 100 %";
 }
 
 TEST_F(StatusPopupWindow, EscAndLostActivationCloseIt) {
-  ShowStatusWindow(app.shell_window);
-  ASSERT_TRUE(IsStatusWindowOpen());
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
   SendMessageW(app.status.window, WM_KEYDOWN, 'A', 0);
   SendMessageW(app.status.window, WM_KEYDOWN, VK_RETURN, 0);
-  EXPECT_TRUE(IsStatusWindowOpen()) << "other keys are ignored";
+  EXPECT_TRUE(IsStatusWindowOpen(app.status)) << "other keys are ignored";
   SendMessageW(app.status.window, WM_KEYDOWN, VK_ESCAPE, 0);
-  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
   EXPECT_EQ(app.status.closed_by_deactivation_tick, 0u);
 
-  ShowStatusWindow(app.shell_window);
-  ASSERT_TRUE(IsStatusWindowOpen());
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
   uint64_t before = GetTickCount64();
   ActivateAnotherWindow();
-  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
   EXPECT_EQ(CountPopups(), 0);
   EXPECT_GE(app.status.closed_by_deactivation_tick, before);
   EXPECT_EQ(app.status.font, nullptr);
@@ -1051,31 +1059,31 @@ TEST_F(StatusPopupWindow, EscAndLostActivationCloseIt) {
 
 TEST_F(StatusPopupWindow, ReleaseOfTheClickThatClosedItDoesNotReopenIt) {
   TrayClick();
-  ASSERT_TRUE(IsStatusWindowOpen());
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
   // The press on the tray icon takes the activation first...
   ActivateAnotherWindow();
-  ASSERT_FALSE(IsStatusWindowOpen());
+  ASSERT_FALSE(IsStatusWindowOpen(app.status));
   // ...then its release arrives.
   TrayClick();
-  EXPECT_FALSE(IsStatusWindowOpen()) << "the click that closed the popup opened it again";
+  EXPECT_FALSE(IsStatusWindowOpen(app.status)) << "the click that closed the popup opened it again";
 
   // Every other way of opening works at once.
   Send(WM_COMMAND, IDM_STATUS);
-  EXPECT_TRUE(IsStatusWindowOpen());
+  EXPECT_TRUE(IsStatusWindowOpen(app.status));
   ActivateAnotherWindow();
-  ASSERT_FALSE(IsStatusWindowOpen());
-  ShowStatusWindow(app.shell_window);
-  EXPECT_TRUE(IsStatusWindowOpen());
+  ASSERT_FALSE(IsStatusWindowOpen(app.status));
+  ShowStatusPopup(app.shell_window);
+  EXPECT_TRUE(IsStatusWindowOpen(app.status));
 
   // Once the double-click time has passed, a click opens it again.
-  CloseStatusWindow();
+  CloseStatusWindow(app.status);
   app.status.closed_by_deactivation_tick -= GetDoubleClickTime();
   TrayClick();
-  EXPECT_TRUE(IsStatusWindowOpen());
+  EXPECT_TRUE(IsStatusWindowOpen(app.status));
 }
 
 TEST_F(StatusPopupWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
-  ShowStatusWindow(app.shell_window);
+  ShowStatusPopup(app.shell_window);
   HWND popup = app.status.window;
   ASSERT_NE(popup, nullptr);
   UpdateWindow(popup);
@@ -1089,17 +1097,17 @@ TEST_F(StatusPopupWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
 
   DestroyWindow(app.main_window);
   EXPECT_FALSE(IsWindow(popup));
-  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
 }
 
 // Fills the process's GDI and USER tables to within 1,000 of full: a popup
 // that leaked one object per showing would stop opening or painting long
 // before 2,000 of them.
 TEST_F(StatusPopupWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
-  for (int v : {30, 60, 90}) PushUsageSample(v);
-  RecordClean(12.5, 3, kUnread, kUnread);
-  ShowStatusWindow(app.shell_window);
-  CloseStatusWindow();
+  for (int v : {30, 60, 90}) PushUsageSample(app.status.usage_history, v);
+  RecordClean(app.status.clean_history, 12.5, 3, kUnread, kUnread);
+  ShowStatusPopup(app.shell_window);
+  CloseStatusWindow(app.status);
   PumpMessages();
   FilledHandleTables tables;
   ASSERT_TRUE(FillHandleTables(tables, 1000));
@@ -1107,17 +1115,17 @@ TEST_F(StatusPopupWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   bool all_painted = true;
   int i = 0;
   for (; i < 2000 && all_painted; ++i) {
-    ShowStatusWindow(app.shell_window);
-    if (!IsStatusWindowOpen()) break;
+    ShowStatusPopup(app.shell_window);
+    if (!IsStatusWindowOpen(app.status)) break;
     UpdateWindow(app.status.window);
     all_painted = WindowPixel(app.status.window, 2, 2) == kBackground &&
                   WindowPixel(app.status.window, 30, 112) == kBoxFill;
-    CloseStatusWindow();
+    CloseStatusWindow(app.status);
     PumpMessages();
   }
   EXPECT_EQ(i, 2000) << "popup " << i << " could not open or paint";
   EXPECT_TRUE(all_painted);
-  EXPECT_FALSE(IsStatusWindowOpen());
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
   EXPECT_TRUE(RoomForMore(500));
   FreeHandleTables(tables);
 }

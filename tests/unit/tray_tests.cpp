@@ -44,9 +44,24 @@ const COLORREF kBackground = RGB(28, 28, 35);
 
 ::testing::Environment* const anchor_icon = ::testing::AddGlobalTestEnvironment(new AnchorTrayIcon);
 
-// The tray's procedures from a fresh state, with a plain message window as
-// the icon's owner.
+// The tray's procedures on a record of their own, with a plain message
+// window as the icon's owner.
 class TrayIconTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    window_ = CreateWindowExW(0, L"STATIC", L"tray test", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  }
+  void TearDown() override {
+    RemoveTrayIcon(tray_);
+    DestroyWindow(window_);
+  }
+  HWND window_ = nullptr;
+  TrayState tray_ = {};
+};
+
+// The program's once-a-second refresh (RefreshTray) from a fresh state: the
+// program's icon, owned by a plain message window, and its history.
+class ProgramRefreshTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAppState();
@@ -54,12 +69,10 @@ class TrayIconTest : public ::testing::Test {
     app.main_window = window_;
   }
   void TearDown() override {
-    RemoveTrayIcon(tray_);
-    RemoveTrayIcon();
+    RemoveTrayIcon(app.tray);
     DestroyWindow(window_);
   }
   HWND window_ = nullptr;
-  TrayState tray_;  // for the procedures that work on a record of their own
 };
 
 // The bar drawn into the icon.
@@ -67,7 +80,7 @@ class DrawnUsageIcon : public TrayIconTest {};
 // Adding and removing the icon, and balloons beside it.
 class TrayIconAndBalloons : public TrayIconTest {};
 // The once-a-second refresh: a sample each time, no object kept.
-class TrayRefresh : public TrayIconTest {};
+class TrayRefresh : public ProgramRefreshTest {};
 
 // A shell that refuses the first adds, or times out on one yet places the
 // icon, and a clock the test moves; everything else is the real shell.
@@ -194,10 +207,10 @@ TEST_F(TrayIconAndBalloons, AddsRemovesAndShowsBalloonsWithoutTouchingTheIcon) {
 }
 
 TEST_F(TrayRefresh, RefreshRecordsOneSamplePerCall) {
-  ASSERT_TRUE(AddTrayIcon(window_));
+  ASSERT_TRUE(AddTrayIcon(app.tray, window_));
   RefreshTray();
   RefreshTray();
-  EXPECT_EQ(UsageSampleCount(), 2);
+  EXPECT_EQ(app.status.usage_history.count, 2);
   EXPECT_NE(app.tray.drawn_icon, nullptr);
   EXPECT_EQ(wcsncmp(app.tray.data.szTip, L"Quillmere\n", 10), 0);
 }
@@ -207,7 +220,7 @@ TEST_F(TrayRefresh, RefreshRecordsOneSamplePerCall) {
 // The load moves every call, so every refresh replaces the icon.
 TEST_F(TrayRefresh, RefreshesLeakNoGdiOrUserObject) {
   app.tray.platform = &kChangingLoadTray;
-  ASSERT_TRUE(AddTrayIcon(window_));
+  ASSERT_TRUE(AddTrayIcon(app.tray, window_));
   RefreshTray();
   FilledHandleTables tables;
   ASSERT_TRUE(FillHandleTables(tables, 1000));
@@ -278,13 +291,13 @@ bool PlayedLoad(MemorySnapshot& snapshot) {
 
 const TrayPlatform kCountingShell = {CountingNotifyIcon, GetTickCount64, PlayedLoad};
 
-class TrayUpdates : public TrayIconTest {
+class TrayUpdates : public ProgramRefreshTest {
  protected:
   void SetUp() override {
-    TrayIconTest::SetUp();
+    ProgramRefreshTest::SetUp();
     counting = {};
     app.tray.platform = &kCountingShell;
-    ASSERT_TRUE(AddTrayIcon(window_));
+    ASSERT_TRUE(AddTrayIcon(app.tray, window_));
   }
   void Play(double used_gb, int load) {
     counting.load.used_gb = used_gb;
@@ -347,7 +360,7 @@ TEST_F(TrayUpdates, SendsOnlyWhatChanged) {
     EXPECT_EQ(icon.At(size / 2, top), UsageBarColor(step.load)) << "top row of the bar";
     EXPECT_EQ(icon.At(size / 2, top - 1), kBackground) << "the row above it";
   }
-  EXPECT_EQ(UsageSampleCount(), static_cast<int>(ARRAYSIZE(steps))) << "every refresh records a sample";
+  EXPECT_EQ(app.status.usage_history.count, static_cast<int>(ARRAYSIZE(steps))) << "every refresh records a sample";
 }
 
 TEST_F(TrayUpdates, ASteadyLoadCostsOneModifyInAll) {
@@ -355,7 +368,7 @@ TEST_F(TrayUpdates, ASteadyLoadCostsOneModifyInAll) {
   for (int i = 0; i < 50; ++i) RefreshTray();
   EXPECT_EQ(counting.modifies, 1);
   EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_ICON | NIF_TIP));
-  EXPECT_EQ(UsageSampleCount(), 50);
+  EXPECT_EQ(app.status.usage_history.count, 50);
 }
 
 // A re-add shows the resource icon and the bare name, so the next refresh
@@ -366,7 +379,7 @@ TEST_F(TrayUpdates, AReAddSendsBothAgain) {
   HICON first = app.tray.drawn_icon;
   // As after an Explorer restart: the shell has lost the icon.
   ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &app.tray.data));
-  ASSERT_TRUE(AddTrayIcon(window_));
+  ASSERT_TRUE(AddTrayIcon(app.tray, window_));
   EXPECT_STREQ(app.tray.data.szTip, L"Quillmere");
   RefreshTray();
   EXPECT_EQ(counting.modifies, 2);
@@ -585,7 +598,7 @@ int IndexOfBalloon(const std::wstring& text) {
 // taskbar) is told once the icon is in, not lost.
 TEST_F(TrayNotices, WaitForTheIconAndShowOnceItIsIn) {
   recording_tray.refuse_adds = true;
-  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
   EXPECT_TRUE(recording_tray.Balloons().empty()) << "no icon to show it from";
   EXPECT_FALSE(StartTrayIcon(app.main_window));
   Send(WM_TIMER, TIMER_MAIN);
@@ -603,18 +616,18 @@ TEST_F(TrayNotices, WaitForTheIconAndShowOnceItIsIn) {
 
 TEST_F(TrayNotices, AtMostOnceAMinuteForEachKind) {
   ASSERT_TRUE(StartTrayIcon(app.main_window));
-  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
-  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
   ASSERT_EQ(recording_tray.Balloons().size(), 1u);
-  ShowTrayNotice(NOTICE_AUTOSTART_FAILED, kAutostartFailedText);
+  ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED, kAutostartFailedText);
   ASSERT_EQ(recording_tray.Balloons().size(), 2u) << "a kind of its own";
   ExpectBalloon(recording_tray.Balloons()[1], L"Quillmere", kAutostartFailedText);
 
   recording_tray.now += TRAY_NOTICE_INTERVAL_MS - 1;
-  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
   EXPECT_EQ(recording_tray.Balloons().size(), 2u);
   recording_tray.now += 1;
-  ShowTrayNotice(NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
   ASSERT_EQ(recording_tray.Balloons().size(), 3u);
   ExpectBalloon(recording_tray.Balloons()[2], L"Quillmere", kSettingsNotSavedText);
 }
@@ -624,7 +637,7 @@ TEST_F(TrayNotices, AtMostOnceAMinuteForEachKind) {
 TEST_F(TrayNotices, ABalloonTheShellRefusedWaitsForTheNextAdd) {
   ASSERT_TRUE(StartTrayIcon(app.main_window));
   Shell_NotifyIconW(NIM_DELETE, &app.tray.data);  // the taskbar is gone
-  ShowTrayNotice(NOTICE_AUTOSTART_FAILED, kAutostartFailedText);
+  ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED, kAutostartFailedText);
   recording_tray.requests.clear();
   SendMessageW(app.main_window, app.taskbar_created_message, 0, 0);
   ASSERT_EQ(recording_tray.Balloons().size(), 1u);

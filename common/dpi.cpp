@@ -1,7 +1,7 @@
 // Display scale: every size the windows use is a 96-DPI figure scaled to the
 // DPI of the monitor a window is on. The per-DPI calls came with Windows 10
 // (1607); on older systems they are missing and the system DPI stands in.
-#include "app/shared.h"
+#include "common/dpi.h"
 
 namespace {
 

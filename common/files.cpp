@@ -1,11 +1,12 @@
 // The program folder and its files, opened so that nothing a standard user
 // planted there (a junction, a symbolic link, a hard link) can steer where the
 // elevated program writes.
-#include "app/files.h"
+#include "common/files.h"
 
+#include <shlobj.h>
 #include <wchar.h>
 
-#include "app/shared.h"
+#include "common/text.h"
 
 const FilePlatform kSystemFilePlatform = {
     ImpersonateLoggedOnUser,    RevertToSelf,              CreateFileW,
@@ -26,6 +27,19 @@ bool JoinPath(wchar_t (&path)[MAX_PATH], const wchar_t* folder, const wchar_t* n
   ZeroMemory(path, sizeof path);
   if (!FormatBounded(path, MAX_PATH, L"%s\\%s", folder, name)) {
     ZeroMemory(path, sizeof path);
+    return false;
+  }
+  return true;
+}
+
+bool GetAppDataFolder(wchar_t (&folder)[MAX_PATH]) {
+  ZeroMemory(folder, sizeof folder);
+  // A failed lookup can still leave a path in the buffer; trusting it, or
+  // falling back to the drive root, would let another user choose where an
+  // elevated program reads its settings and writes its log.
+  HRESULT result = SHGetFolderPathW(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, folder);
+  if (result != S_OK || folder[0] == 0) {
+    ZeroMemory(folder, sizeof folder);
     return false;
   }
   return true;

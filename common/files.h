@@ -7,6 +7,9 @@
 // folder + "\" + name; false (and empty) when it does not fit whole, since a
 // cut path names some other file.
 bool JoinPath(wchar_t (&path)[MAX_PATH], const wchar_t* folder, const wchar_t* name);
+// The user's roaming application-data folder; false when the system cannot
+// name it, in which case the program keeps nothing on disk.
+bool GetAppDataFolder(wchar_t (&folder)[MAX_PATH]);
 // %APPDATA%\Quillmere; false (and empty) without an application-data folder
 // or when the path does not fit.
 bool BuildAppFolderPath(wchar_t (&path)[MAX_PATH]);
@@ -20,8 +23,8 @@ bool BuildAppFolderPath(wchar_t (&path)[MAX_PATH]);
 // that fails behaves like a missing folder: nothing written, the program goes
 // on. Each operation there runs whole under the user's own rights
 // (ImpersonateUser below). The calls, gathered so that a test can play links
-// and see whose rights each ran with; the program always uses
-// kSystemFilePlatform (AppState::file_platform).
+// and see whose rights each ran with; the program always hands over
+// kSystemFilePlatform.
 struct FilePlatform {
   BOOL(WINAPI* impersonate)(HANDLE token);
   BOOL(WINAPI* revert_to_self)();

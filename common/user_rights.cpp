@@ -1,5 +1,5 @@
 // A token with the user's own rights, and the redirection-trust mitigation.
-#include "app/user_rights.h"
+#include "common/user_rights.h"
 
 namespace {
 

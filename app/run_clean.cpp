@@ -1,0 +1,56 @@
+// The clean as the program runs it: the clean module cleans and reports,
+// and the shell records, logs, tells the user and shows the result.
+#include "app/app.h"
+
+#include "clean/clean.h"
+#include "common/files.h"
+#include "settings/settings.h"
+#include "status/status.h"
+#include "tray/tray.h"
+
+namespace {
+
+void Notify(double freed_mb, int32_t processes) {
+  const Settings& settings = app.settings;
+  switch (ChooseCleanBalloon(settings.silent_mode, app.is_elevated, app.clean.limited_notice_shown, freed_mb,
+                             settings.notify_min_mb)) {
+    case CLEAN_BALLOON_LIMITED_MODE:
+      app.clean.limited_notice_shown = true;
+      ShowBalloon(app.tray, L"Quillmere \u2014 Limited mode",
+                  L"Not running as admin \u2014 standby & cache cleanup skipped. "
+                  L"Right-click tray \u2192 Run as Administrator.");
+      break;
+    case CLEAN_BALLOON_CLEANED: {
+      wchar_t text[128];
+      FormatCleanBalloon(text, freed_mb, processes);
+      ShowBalloon(app.tray, L"RAM Cleaned", text);
+      break;
+    }
+    case CLEAN_BALLOON_NONE:
+      break;
+  }
+}
+
+}  // namespace
+
+bool ReadProgramMemoryLists(MemoryLists& lists) { return ReadMemoryLists(app.clean, lists); }
+
+const StatusPlatform kSystemStatusPlatform = {ReadProgramMemoryLists};
+
+void RunClean(HWND owner) {
+  const Settings& settings = app.settings;
+  const wchar_t* list = settings.exclude_list[0] != 0 ? settings.exclude_list : nullptr;
+  const CleanSteps steps = {settings.trim_working_sets, settings.flush_modified, settings.purge_standby,
+                            settings.flush_file_cache};
+  const CleanReport report = CleanMemory(app.clean, list, steps);
+  RecordClean(app.status.clean_history, report.freed_mb, report.processes, report.lists_before, report.lists_after);
+
+  // Without an application-data folder the clean goes unlogged rather than
+  // into a folder at the drive root that anyone could have made.
+  wchar_t folder[MAX_PATH];
+  if (BuildAppFolderPath(folder))
+    AppendCleanLog(folder, report.freed_mb, report.processes, *app.file_platform, app.user_token);
+  Notify(report.freed_mb, report.processes);
+  RefreshTray();
+  if (settings.show_status_on_clean) ShowStatusPopup(PopupOwner(owner));
+}

@@ -1,0 +1,14 @@
+// Display scale. Sizes are 96-DPI figures scaled to the DPI of the monitor a
+// window is on; where the per-DPI calls are missing (Windows 7 to 10 1511)
+// the system DPI and the plain calls stand in.
+#pragma once
+
+#include <windows.h>
+
+int ScaleForDpi(int value, UINT dpi);
+UINT SystemDpi();
+UINT WindowDpi(HWND window);
+bool AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, UINT dpi);
+int SystemMetricForDpi(int index, UINT dpi);
+// The icon-title font (the popup's) as the system gives it at `dpi`.
+bool IconTitleFontForDpi(LOGFONTW& font, UINT dpi);
