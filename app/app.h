@@ -1,5 +1,7 @@
-// Application shell: the process-wide state record, start-up, the message
-// loop and the hidden main window that routes every message.
+// The shell, on top of every module: the process-wide state record,
+// start-up, the message loop, the hidden main window that routes every
+// message, and what follows each module's result. Only the shell reads or
+// writes the record; a module works on the part of it that it is handed.
 #pragma once
 
 #include <windows.h>

@@ -2,7 +2,7 @@
 #include "app/auto_clean.h"
 
 #include "app/app.h"
-#include "clean/clean.h"
+#include "clean/memory.h"
 #include "settings/settings.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "clean/clean.h"
+#include "clean/memory.h"
 #include "settings/settings.h"
 
 // The platform calls the triggers make while they decide, gathered so that a

@@ -67,8 +67,8 @@ struct StatusPlatform {
 };
 
 // The popup and the rings: one record for the program. Everything starts
-// zero but the elevation, which starts unknown, and `platform`, which its
-// owner names when it makes the record ({.platform = ...}).
+// zero but the elevation, which starts unknown, and `platform`, which the
+// record's owner sets before the popup opens.
 struct StatusState {
   UsageHistory usage_history = {};
   CleanHistory clean_history = {};

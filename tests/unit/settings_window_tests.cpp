@@ -262,19 +262,22 @@ class SettingsWindow : public ::testing::Test {
     DeleteRunValue();
   }
 
-  // Opens the window on the live record and plays the steps; answers what
-  // ShowSettingsWindow answered.
-  static bool Play(std::vector<Step> steps, HWND owner = nullptr) {
+  // Opens the window on the live record (or `settings`, handing OK's values
+  // to `stored`) and plays the steps; answers what ShowSettingsWindow
+  // answered.
+  static bool Play(std::vector<Step> steps, HWND owner = nullptr, Settings& settings = app.settings,
+                   SettingsStored stored = ApplyStoredSettings) {
     script = Script{};
     script.steps = std::move(steps);
     UINT_PTR timer = SetTimer(nullptr, 0, 10, PlayNextStep);
-    bool saved = ShowSettingsWindow(owner, app.settings, ApplyStoredSettings);
+    bool saved = ShowSettingsWindow(owner, settings, stored);
     KillTimer(nullptr, timer);
     return saved;
   }
   // The same, expecting the window to have shown and closed.
-  static bool Show(std::vector<Step> steps, HWND owner = nullptr) {
-    bool saved = Play(std::move(steps), owner);
+  static bool Show(std::vector<Step> steps, HWND owner = nullptr, Settings& settings = app.settings,
+                   SettingsStored stored = ApplyStoredSettings) {
+    bool saved = Play(std::move(steps), owner, settings, stored);
     EXPECT_NE(script.window, nullptr) << "the window never showed";
     EXPECT_FALSE(script.timed_out) << "the window did not close";
     EXPECT_FALSE(IsWindow(script.window)) << "the window outlived ShowSettingsWindow";
@@ -1057,4 +1060,49 @@ TEST_F(SettingsWindow, OkThatCannotSaveOrUpdateTheLogonEntriesSaysSo) {
 
   RemoveTrayIcon(app.tray);
   DestroyWindow(icon_owner);
+}
+
+namespace {
+
+// What OK handed over, and how often.
+struct StoredCall {
+  int calls;
+  const Settings* settings;
+  Settings values;  // as they were when handed over
+  bool was_starting_with_windows;
+};
+StoredCall stored_call;
+void RecordStored(const Settings& settings, bool was_starting_with_windows) {
+  ++stored_call.calls;
+  stored_call.settings = &settings;
+  stored_call.values = settings;
+  stored_call.was_starting_with_windows = was_starting_with_windows;
+}
+
+}  // namespace
+
+// The window edits the record it is handed and leaves keeping it to whoever
+// opened it: OK hands that record over once, already stored, with the
+// start-at-logon choice from before; the window itself writes nothing.
+TEST_F(SettingsWindow, OkHandsTheEditedRecordOverAndKeepsNothingItself) {
+  Settings own;
+  InitDefaultSettings(own);
+  const Settings program = app.settings;
+  stored_call = {};
+  EXPECT_TRUE(Show({Type(IDC_THRESHOLD, L"42"), Click(IDC_START_WITH_WINDOWS), Click(IDC_OK)}, nullptr, own,
+                   RecordStored));
+  ASSERT_EQ(stored_call.calls, 1);
+  EXPECT_EQ(stored_call.settings, &own);
+  EXPECT_EQ(stored_call.values.threshold_percent, 42) << "stored before it is handed over";
+  EXPECT_TRUE(stored_call.values.start_with_windows);
+  EXPECT_FALSE(stored_call.was_starting_with_windows) << "the choice before OK";
+  EXPECT_EQ(own.threshold_percent, 42);
+  EXPECT_EQ(memcmp(&app.settings, &program, sizeof program), 0) << "the program's record is not the window's";
+  EXPECT_EQ(ReadFileBytes(config_), "") << "keeping the values is the caller's";
+  EXPECT_EQ(ReadRunValue(), kRunMarker);
+
+  stored_call = {};
+  EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"7"), Click(IDC_CANCEL)}, nullptr, own, RecordStored));
+  EXPECT_EQ(stored_call.calls, 0) << "Cancel hands nothing over";
+  EXPECT_EQ(own.threshold_percent, 42);
 }

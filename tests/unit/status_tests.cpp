@@ -1100,6 +1100,32 @@ TEST_F(StatusPopupWindow, RefreshRepaintsAndTheMainWindowsEndClosesIt) {
   EXPECT_FALSE(IsStatusWindowOpen(app.status));
 }
 
+// The popup works on the record it is given and on no other: its window,
+// fonts, lists and close all stay in that record.
+TEST(StatusPopupOnItsOwnRecord, OpensPaintsAndClosesWithinTheRecordItIsGiven) {
+  HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(owner, nullptr);
+  const HWND program_popup = app.status.window;
+  played_lists = PlayedLists();
+  played_readable = true;
+  StatusState status = {.platform = &kPlayedLists};
+  const RECT no_icon = {};
+  ShowStatusWindow(status, owner, no_icon);
+  ASSERT_TRUE(IsStatusWindowOpen(status));
+  EXPECT_EQ(GetWindow(status.window, GW_OWNER), owner);
+  EXPECT_NE(status.font, nullptr);
+  EXPECT_TRUE(status.layout.lists_row) << "the lists read through the record's own platform";
+  EXPECT_EQ(app.status.window, program_popup) << "the program's record is not the popup's";
+  UpdateWindow(status.window);
+  EXPECT_EQ(WindowPixel(status.window, 2, 2), kBackground) << "painted";
+  SendMessageW(status.window, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_FALSE(IsStatusWindowOpen(status));
+  EXPECT_EQ(status.font, nullptr);
+  EXPECT_EQ(status.large_font, nullptr);
+  played_readable = false;
+  DestroyWindow(owner);
+}
+
 // Fills the process's GDI and USER tables to within 1,000 of full: a popup
 // that leaked one object per showing would stop opening or painting long
 // before 2,000 of them.
