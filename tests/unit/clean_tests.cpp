@@ -574,6 +574,42 @@ TEST_F(MemoryListReading, ListsThatCannotBeReadGiveNoFigures) {
 // ---------------------------------------------------------------------------
 // Freed memory, the log line and its file, the balloons.
 
+// The clean on its own record: the lists read before and after the trim and
+// the purge, the working sets emptied counted, the clean stamped, and all of
+// it reported to the caller, who records and tells.
+TEST_F(SystemListPurge, TheCleanReadsTheListsAroundThePurgeAndReportsWhatItDid) {
+  fake.processes = {{4, kExplorer}, {8, L"\\Device\\x\\notepad.exe"}, {12, kExplorer, false}};
+  fake.pages.ModifiedPageCount = 512;  // 2 MB
+  fake.pages.PageCountByPriority[0] = 2560;  // 10 MB
+  const uint64_t before = GetTickCount64();
+  const CleanReport report = CleanMemory(clean, L"notepad.exe", kFullClean);
+  EXPECT_EQ(report.processes, 1) << "the excluded process and the one that cannot be opened are not counted";
+  EXPECT_EQ(fake.emptied, std::vector<DWORD>{4});
+  EXPECT_TRUE(report.lists_before.readable);
+  EXPECT_TRUE(report.lists_after.readable);
+  ExpectListFigures(report.lists_before, 0.0, 0.0, 2.0, 10.0);
+  ExpectListFigures(report.lists_after, 0.0, 0.0, 2.0, 10.0);
+  EXPECT_GE(report.freed_mb, 0.0);
+  EXPECT_GE(clean.last_clean_tick, before);
+  EXPECT_LE(clean.last_clean_tick, GetTickCount64());
+  const std::vector<std::string> calls = {
+      "enable privileges", "module ntdll.dll", "entry NtQuerySystemInformation", "query class=80 length=176",
+      "enumerate", "module ntdll.dll", "entry NtSetSystemInformation", "list class=80 command=3 length=4",
+      "list class=80 command=4 length=4", "flush cache min=-1 max=-1 flags=0", "query class=80 length=176"};
+  EXPECT_EQ(fake.calls, calls);
+
+  // Lists that cannot be read leave both readings empty; the clean goes on.
+  FreshCleanState();
+  fake.calls.clear();
+  fake.emptied.clear();
+  fake.query_found = false;
+  const CleanReport unread = CleanMemory(clean, nullptr, kFullClean);
+  EXPECT_EQ(unread.processes, 2);
+  EXPECT_FALSE(unread.lists_before.readable);
+  EXPECT_FALSE(unread.lists_after.readable);
+  ExpectListFigures(unread.lists_after, 0.0, 0.0, 0.0, 0.0);
+}
+
 TEST(CleanFigures, FreedMegabytesFromTheRiseOfAvailableMemory) {
   const uint64_t MiB = 1048576;
   struct Case {

@@ -657,7 +657,8 @@ TEST_F(StatusPopupFigures, StatusListsTheFiveNewestCleansNewestFirst) {
   EXPECT_STREQ(lines[0].text, L"No cleans yet this session");
 
   for (int i = 1; i <= 7; ++i) RecordClean(status_.clean_history, i * 100.0, i, kUnread, kUnread);
-  for (int i = 0; i < 7; ++i) status_.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
+  for (int i = 0; i < 7; ++i)
+    status_.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
   GatherStatusFigures(status_, figures);
   ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 5);
   const wchar_t* expected[] = {L"  10:07  Freed 700 MB  (7 procs)", L"  10:06  Freed 600 MB  (6 procs)",
