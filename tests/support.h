@@ -24,6 +24,9 @@ void DeleteAppFolder();
 // The file's bytes; empty when it cannot be read.
 std::string ReadFileBytes(const std::wstring& path);
 bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
+// The bytes of a UTF-16 file with its byte-order mark, the form the program
+// keeps config.ini in.
+std::string Utf16File(const std::wstring& text);
 // Writes config.ini with these bytes, making the program folder first if
 // it is missing; false when the file could not be written.
 bool WriteConfig(const std::string& text);

@@ -30,7 +30,9 @@ const wchar_t kTaskXml[] =
     L"<Settings><MultipleInstancesPolicy>IgnoreNew</MultipleInstancesPolicy></Settings>\r\n"
     L"<Actions><Exec><Command>C:\\quillmere.exe</Command></Exec></Actions>\r\n"
     L"</Task>\r\n";
-const char kSettings[] = "[Clean]\r\nthreshold_percent=77\r\n[App]\r\nstart_with_windows=0\r\n";
+// In the form the program keeps, so that the installed copy, which runs
+// meanwhile, has no reason to rewrite it.
+const std::string kSettings = Utf16File(L"[Clean]\r\nthreshold_percent=77\r\n[App]\r\nstart_with_windows=0\r\n");
 const char kLog[] = "2026-12-10 14:05:09  Freed 1235 MB  (87 processes)\r\n";
 
 std::wstring EnvPath(const char* name) {

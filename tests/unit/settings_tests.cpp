@@ -25,11 +25,6 @@ Settings Defaults() {
   return settings;
 }
 
-// The bytes of a UTF-16 file with its byte-order mark.
-std::string Utf16File(const std::wstring& text) {
-  return "\xFF\xFE" + std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
-}
-
 // ASCII text as UTF-16.
 std::wstring Ascii(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
