@@ -1,5 +1,6 @@
 // Cleaning engine: memory snapshot, working-set trimmer, system list purge,
-// the clean operation and its log.
+// the clean operation and its log; who uses the memory (the commit charge
+// and the programs holding the most) in clean/memory_use.h.
 #pragma once
 
 #include <windows.h>

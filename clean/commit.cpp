@@ -1,6 +1,8 @@
 // The commit charge against its limit, and the warning when it nears it.
 #include "clean/clean.h"
 
+#include <math.h>
+
 #include "app/shared.h"
 
 const MemoryUsePlatform kSystemMemoryUsePlatform = {
@@ -43,7 +45,7 @@ namespace {
 // Tenths of a GB, rounded half up, so that the text never depends on how
 // the C runtime rounds a half.
 uint64_t GigabyteTenths(uint64_t bytes) {
-  return static_cast<uint64_t>(static_cast<double>(bytes) * BYTES_TO_GB * 10.0 + 0.5);
+  return static_cast<uint64_t>(llround(static_cast<double>(bytes) * BYTES_TO_GB * 10.0));
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // set, grouped by image name.
 #include "clean/clean.h"
 
+#include <math.h>
+
 #include "app/shared.h"
 
 namespace {
@@ -82,12 +84,12 @@ void FormatMemoryHolder(wchar_t (&text)[MEMORY_HOLDER_TEXT_CAPACITY], const Memo
   // Rounded half up here, not by the C runtime, whose rounding of a half
   // differs between versions.
   double megabytes = static_cast<double>(holder.working_set_bytes) * BYTES_TO_MB;
-  uint64_t whole_mb = static_cast<uint64_t>(megabytes + 0.5);
+  uint64_t whole_mb = static_cast<uint64_t>(llround(megabytes));
   if (whole_mb < 1024) {
     FormatBounded(text, MEMORY_HOLDER_TEXT_CAPACITY, L"%s  %llu MB  (%u)", holder.name, whole_mb, holder.processes);
     return;
   }
-  uint64_t tenths = static_cast<uint64_t>(megabytes / 1024.0 * 10.0 + 0.5);
+  uint64_t tenths = static_cast<uint64_t>(llround(megabytes / 1024.0 * 10.0));
   FormatBounded(text, MEMORY_HOLDER_TEXT_CAPACITY, L"%s  %llu.%llu GB  (%u)", holder.name, tenths / 10, tenths % 10,
                 holder.processes);
 }
