@@ -101,7 +101,7 @@ int main() {
   }
 
   ReadMemoryHolders(table, kSystemMemoryUsePlatform);
-  uint32_t processes = table.left_out;
+  uint32_t processes = table.hidden + table.unnamed;
   for (int32_t i = 0; i < table.count; ++i) processes += table.groups[i].processes;
   double real = BestSeconds([] { ReadAndRank(kSystemMemoryUsePlatform); });
   printf("\nThe real calls over Wine's own processes\n");

@@ -23,13 +23,14 @@ int CompareNames(const wchar_t* a, const wchar_t* b) { return CompareStringOrdin
 void ClearMemoryHolders(MemoryHolderTable& table) {
   // Only the counts: the groups past `count` are never read.
   table.count = 0;
-  table.left_out = 0;
+  table.hidden = 0;
+  table.unnamed = 0;
   table.more_processes = false;
 }
 
 bool AddMemoryHolder(MemoryHolderTable& table, const wchar_t* name, uint64_t working_set_bytes) {
   if (!name || !name[0]) {
-    table.left_out += 1;
+    table.unnamed += 1;
     return false;
   }
   wchar_t kept[MEMORY_HOLDER_NAME_CAPACITY];
@@ -48,7 +49,7 @@ bool AddMemoryHolder(MemoryHolderTable& table, const wchar_t* name, uint64_t wor
     return true;
   }
   if (table.count >= MEMORY_HOLDER_CAPACITY) {
-    table.left_out += 1;
+    table.hidden += 1;
     return false;
   }
   MemoryHolder& group = table.groups[table.count];
@@ -63,7 +64,7 @@ bool AddMemoryHolder(MemoryHolderTable& table, const wchar_t* name, uint64_t wor
 
 TopMemoryHolders RankMemoryHolders(const MemoryHolderTable& table) {
   TopMemoryHolders top = {};
-  top.some_hidden = table.left_out > 0 || table.more_processes;
+  top.some_hidden = table.hidden > 0 || table.more_processes;
   // In name order, and only a strictly larger one passes another: of two
   // equal ones the first by name stays ahead.
   for (int32_t i = 0; i < table.count; ++i) {
@@ -110,7 +111,7 @@ bool ReadMemoryHolders(MemoryHolderTable& table, const MemoryUsePlatform& platfo
     if (ids[i] == 0) continue;
     HANDLE process = platform.open_process(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids[i]);
     if (!process) {
-      table.left_out += 1;
+      table.hidden += 1;
       continue;
     }
     DWORD size = kImagePathCapacity;
@@ -121,7 +122,7 @@ bool ReadMemoryHolders(MemoryHolderTable& table, const MemoryUsePlatform& platfo
     bool measured = platform.get_memory_info(process, &counters, sizeof counters) != FALSE;
     platform.close_handle(process);
     if (named && measured) AddMemoryHolder(table, ImageBaseName(path), counters.WorkingSetSize);
-    else table.left_out += 1;
+    else table.unnamed += 1;
   }
   return n > 0;
 }

@@ -70,14 +70,20 @@ struct MemoryHolderTable {
   MemoryHolder groups[MEMORY_HOLDER_CAPACITY];  // in the order the names came
   uint16_t by_name[MEMORY_HOLDER_CAPACITY];     // `groups` indexes in name order
   int32_t count;
-  uint32_t left_out;    // processes not in a group: not opened, not read, or no room
+  // Processes in no group. Hidden: this copy may not open them (without
+  // elevation, other users' and the system's services), or no group was
+  // left for their name. Unnamed: opened, but with no image name or no
+  // memory figures, as the system's own kernel processes (System, Registry,
+  // Memory Compression) are for every copy, elevated or not.
+  uint32_t hidden;
+  uint32_t unnamed;
   bool more_processes;  // the system listed as many as could be read: there may be more
 };
 void ClearMemoryHolders(MemoryHolderTable& table);
 // Adds one process's working set to the group of `name`, compared as
 // Windows compares file names (case ignored); a new name opens a group.
-// False, and the process counted as left out, for an empty name or a new
-// name when the table is full. A name longer than 255 characters is kept,
+// False for an empty name (the process counted as unnamed) and for a new
+// name when the table is full (counted as hidden). A name longer than 255 characters is kept,
 // and compared, as its first 255.
 bool AddMemoryHolder(MemoryHolderTable& table, const wchar_t* name, uint64_t working_set_bytes);
 
@@ -85,7 +91,9 @@ constexpr int32_t TOP_MEMORY_HOLDERS = 3;
 struct TopMemoryHolders {
   MemoryHolder holders[TOP_MEMORY_HOLDERS];  // the largest first
   int32_t count;
-  bool some_hidden;  // processes were left out: say "(some processes hidden)"
+  // Processes were hidden, or the list may go on: say "(some processes
+  // hidden)". The unnamed ones alone do not count: no copy could show them.
+  bool some_hidden;
 };
 // The three groups with the largest working sets; of two equal ones the
 // name that sorts first (case ignored) ranks first.

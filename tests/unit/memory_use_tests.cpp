@@ -365,7 +365,9 @@ TEST(MemoryHolders, GroupsByNameAsWindowsComparesFileNames) {
   };
   for (const Add& a : adds) EXPECT_EQ(AddMemoryHolder(table, a.name, a.bytes), a.added);
   EXPECT_EQ(table.count, 4);
-  EXPECT_EQ(table.left_out, 2u) << "the nameless processes";
+  EXPECT_EQ(table.unnamed, 2u) << "the nameless processes";
+  EXPECT_EQ(table.hidden, 0u);
+  EXPECT_FALSE(RankMemoryHolders(table).some_hidden) << "no copy could name them";
   const MemoryHolder* edge = FindGroup(table, L"msedge.exe");
   ASSERT_NE(edge, nullptr) << "spelt as its first process";
   EXPECT_EQ(edge->working_set_bytes, 1 * GiB + 300 * MiB);
@@ -454,13 +456,13 @@ TEST(MemoryHolders, FullTableStaysBoundedAndDefined) {
   for (int i = 0; i < MEMORY_HOLDER_CAPACITY; ++i)
     ASSERT_TRUE(AddMemoryHolder(table, NumberedName(i).c_str(), static_cast<uint64_t>(i) * MiB)) << i;
   EXPECT_EQ(table.count, MEMORY_HOLDER_CAPACITY);
-  EXPECT_EQ(table.left_out, 0u);
+  EXPECT_EQ(table.hidden, 0u);
   // A new name finds no room and is counted; a known one still adds.
   EXPECT_FALSE(AddMemoryHolder(table, L"latecomer.exe", 100 * GiB));
-  EXPECT_EQ(table.left_out, 1u);
+  EXPECT_EQ(table.hidden, 1u);
   EXPECT_TRUE(AddMemoryHolder(table, L"PROGRAM7.EXE", 10 * GiB));
   EXPECT_EQ(table.count, MEMORY_HOLDER_CAPACITY);
-  EXPECT_EQ(table.left_out, 1u);
+  EXPECT_EQ(table.hidden, 1u);
   // Every name is still found once, in name order.
   for (int32_t i = 1; i < table.count; ++i)
     ASSERT_LT(CompareStringOrdinal(table.groups[table.by_name[i - 1]].name, -1, table.groups[table.by_name[i]].name,
@@ -629,7 +631,8 @@ TEST(MemoryHoldersReading, GroupsWhatItCanReadAndCountsTheRest) {
   MemoryHolderTable& table = FreshTable();
   ASSERT_TRUE(ReadMemoryHolders(table, kPlayedSystem));
   EXPECT_EQ(table.count, 3);
-  EXPECT_EQ(table.left_out, 4u);
+  EXPECT_EQ(table.hidden, 1u) << "the one that could not be opened";
+  EXPECT_EQ(table.unnamed, 3u) << "no name, no figures, no file name";
   EXPECT_FALSE(table.more_processes);
   EXPECT_EQ(std::count(fake_system.opened.begin(), fake_system.opened.end(), 0u), 0);
   for (DWORD access : fake_system.access_asked) EXPECT_EQ(access, static_cast<DWORD>(PROCESS_QUERY_LIMITED_INFORMATION));
@@ -648,11 +651,14 @@ TEST(MemoryHoldersReading, GroupsWhatItCanReadAndCountsTheRest) {
   EXPECT_STREQ(top.holders[2].name, L"notepad.exe");
   EXPECT_TRUE(top.some_hidden);
 
-  // Nothing hidden when every process could be read.
-  fake_system.processes = {{4, L"C:\\a.exe", 1}, {8, L"C:\\b.exe", 2}};
+  // Nothing hidden when every process could be opened, even with the
+  // system's own nameless ones among them.
+  fake_system.processes = {{4, nullptr, 300 * MiB}, {8, L"C:\\a.exe", 1}, {12, L"C:\\b.exe", 2}};
   ASSERT_TRUE(ReadMemoryHolders(table, kPlayedSystem));
   EXPECT_FALSE(RankMemoryHolders(table).some_hidden);
   EXPECT_EQ(table.count, 2) << "the earlier reading is gone";
+  EXPECT_EQ(table.hidden, 0u);
+  EXPECT_EQ(table.unnamed, 1u);
 }
 
 TEST(MemoryHoldersReading, NoProcessesOrNoListGiveAnEmptyTable) {
@@ -674,7 +680,7 @@ TEST(MemoryHoldersReading, NoProcessesOrNoListGiveAnEmptyTable) {
   fake_system.enumeration_fails = true;
   EXPECT_FALSE(ReadMemoryHolders(table, kPlayedSystem));
   EXPECT_EQ(table.count, 0);
-  EXPECT_EQ(table.left_out, 0u);
+  EXPECT_EQ(table.hidden + table.unnamed, 0u);
   EXPECT_EQ(fake_system.opened.size(), 2u) << "nothing opened when nothing is listed";
 }
 
@@ -687,7 +693,7 @@ TEST(MemoryHoldersReading, At4096ProcessesOfDistinctNamesEveryOneIsGrouped) {
   MemoryHolderTable& table = FreshTable();
   ASSERT_TRUE(ReadMemoryHolders(table, kPlayedSystem));
   EXPECT_EQ(table.count, MEMORY_HOLDER_CAPACITY);
-  EXPECT_EQ(table.left_out, 0u);
+  EXPECT_EQ(table.hidden + table.unnamed, 0u);
   EXPECT_TRUE(table.more_processes) << "the list came back full: there may be more";
   EXPECT_EQ(fake_system.opened.size(), 4096u) << "no more than the list holds";
   EXPECT_EQ(fake_system.open_handles, 0);
@@ -704,7 +710,7 @@ TEST(MemoryHoldersReading, At4096ProcessesOfDistinctNamesEveryOneIsGrouped) {
   ASSERT_TRUE(ReadMemoryHolders(table, kPlayedSystem));
   EXPECT_TRUE(table.more_processes);
   EXPECT_EQ(table.count, 10);
-  EXPECT_EQ(table.left_out, 0u) << "ids the played list never filled in are 0, the idle process";
+  EXPECT_EQ(table.hidden + table.unnamed, 0u) << "ids the played list never filled in are 0, the idle process";
 }
 
 // Wine lists its own processes (services.exe, winedevice.exe, ...) and
@@ -712,7 +718,8 @@ TEST(MemoryHoldersReading, At4096ProcessesOfDistinctNamesEveryOneIsGrouped) {
 TEST(MemoryHoldersReading, ReadsWinesProcesses) {
   MemoryHolderTable& table = FreshTable();
   ASSERT_TRUE(ReadMemoryHolders(table, kSystemMemoryUsePlatform));
-  EXPECT_EQ(table.left_out, 0u) << "an elevated copy opens every process";
+  EXPECT_EQ(table.hidden, 0u) << "Wine opens every process for every copy";
+  EXPECT_EQ(table.unnamed, 0u) << "and names it";
   EXPECT_FALSE(table.more_processes);
   wchar_t own_path[MAX_PATH] = {};
   ASSERT_GT(GetModuleFileNameW(nullptr, own_path, MAX_PATH), 0u);
