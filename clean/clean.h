@@ -1,6 +1,7 @@
 // Cleaning engine: working-set trimmer, system list purge, the reading of
 // the lists, the clean itself and its log, and the balloon it calls for.
-// The figures it measures are in clean/memory.h.
+// The figures it measures are in clean/memory.h; who uses the memory (the
+// commit charge and the programs holding the most) in clean/memory_use.h.
 #pragma once
 
 #include <windows.h>

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <stdint.h>
 
+#include "clean/memory_use.h"
+
 struct MemorySnapshot {
   uint64_t total_bytes;
   uint64_t avail_bytes;
@@ -12,6 +14,8 @@ struct MemorySnapshot {
   uint32_t load_percent;
   double used_gb;
   double total_gb;
+  // From the same reading: the commit limit and what is left of it.
+  CommitCharge commit;
 };
 
 constexpr double BYTES_TO_GB = 1.0 / 1073741824.0;
@@ -21,6 +25,8 @@ constexpr double BYTES_TO_MB = 1.0 / 1048576.0;
 // 60, amber to 79, red above. Each draws the band in colours of its own.
 enum LoadBand { LOAD_BAND_LOW, LOAD_BAND_HIGH, LOAD_BAND_CRITICAL };
 LoadBand LoadBandOf(int load_percent);
+// The commit row's band: the load's, on the percentage the row shows.
+LoadBand CommitLoadBand(const CommitCharge& commit);
 
 // Fills the snapshot from the figures of one GlobalMemoryStatusEx reading.
 void FillMemorySnapshot(MemorySnapshot& snapshot, const MEMORYSTATUSEX& status);

@@ -11,6 +11,12 @@ void FillMemorySnapshot(MemorySnapshot& snapshot, const MEMORYSTATUSEX& status) 
   snapshot.load_percent = status.dwMemoryLoad;
   snapshot.used_gb = static_cast<double>(snapshot.used_bytes) * BYTES_TO_GB;
   snapshot.total_gb = static_cast<double>(snapshot.total_bytes) * BYTES_TO_GB;
+  // The page-file figures are the commit limit and the limit less the
+  // charge: the system's, unless a job object limits this process's commit,
+  // when they are the job's.
+  snapshot.commit = status.ullAvailPageFile <= status.ullTotalPageFile
+                        ? CommitChargeOf(status.ullTotalPageFile - status.ullAvailPageFile, status.ullTotalPageFile)
+                        : CommitCharge{};
 }
 
 bool TakeMemorySnapshot(MemorySnapshot& snapshot) {

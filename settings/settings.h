@@ -22,6 +22,9 @@ struct Settings {
   int32_t notify_min_mb;
   bool show_status_on_clean;
   int32_t free_below_mb;  // clean when free + zeroed memory falls below; 0: off
+  // Warn when the commit charge reaches this percentage of its limit; 0: off.
+  // CommitWarnLevel (clean/memory_use.h) says what any value means.
+  int32_t commit_warn_percent;
   // The steps a clean takes; all on is the full clean.
   bool trim_working_sets;
   bool flush_modified;

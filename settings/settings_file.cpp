@@ -27,6 +27,9 @@ const SettingField kSettingFields[SETTING_FIELD_COUNT] = {
     {L"Clean", L"flush_modified", nullptr, &Settings::flush_modified, IDC_FLUSH_MODIFIED, 0, 0},
     {L"Clean", L"purge_standby", nullptr, &Settings::purge_standby, IDC_PURGE_STANDBY, 0, 0},
     {L"Clean", L"flush_file_cache", nullptr, &Settings::flush_file_cache, IDC_FLUSH_FILE_CACHE, 0, 0},
+    // No field yet. Its range, 0 or 50 to 99, is CommitWarnLevel's, which
+    // low and high cannot express.
+    {L"Clean", L"commit_warn_percent", &Settings::commit_warn_percent, nullptr, 0, 0, 0},
 };
 
 void InitDefaultSettings(Settings& settings) {
@@ -42,6 +45,7 @@ void InitDefaultSettings(Settings& settings) {
   settings.flush_modified = true;
   settings.purge_standby = true;
   settings.flush_file_cache = true;
+  settings.commit_warn_percent = 90;
 }
 
 TextEncoding DetectTextEncoding(const BYTE* head, size_t count, size_t& mark) {

@@ -215,5 +215,5 @@ struct SettingField {
   int32_t low;
   int32_t high;
 };
-constexpr int SETTING_FIELD_COUNT = 16;
+constexpr int SETTING_FIELD_COUNT = 17;
 extern const SettingField kSettingFields[SETTING_FIELD_COUNT];

@@ -120,6 +120,10 @@ int UsageIconSize(int small_icon_width);
 int UsageBarTop(int size, int load_percent);
 COLORREF UsageBarColor(int load_percent);
 void FormatTooltip(wchar_t (&tip)[128], double used_gb, double total_gb, int load_percent);
+// The same with the commit figure on a line below it while the charge is at
+// or above the warning level of `commit_warn_percent` (CommitAtWarnLevel).
+void FormatTooltipWithCommit(wchar_t (&tip)[128], double used_gb, double total_gb, int load_percent,
+                             const CommitCharge& commit, int32_t commit_warn_percent);
 
 // The context menu: "Clean Now" (default), "Status Window...", "Auto-clean"
 // (checked when on), "Settings...", then "Run as Administrator" when

@@ -27,6 +27,7 @@ const Key kIntegerKeys[] = {
     {L"App", L"show_status_on_clean", 0, true},  {L"Clean", L"free_below_mb", 0, false},
     {L"Clean", L"trim_working_sets", 1, true},   {L"Clean", L"flush_modified", 1, true},
     {L"Clean", L"purge_standby", 1, true},       {L"Clean", L"flush_file_cache", 1, true},
+    {L"Clean", L"commit_warn_percent", 90, false},
 };
 constexpr int kIntegerKeyCount = sizeof kIntegerKeys / sizeof kIntegerKeys[0];
 

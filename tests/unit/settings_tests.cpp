@@ -76,6 +76,7 @@ TEST(DefaultSettings, DefaultsReplaceWhateverTheRecordHeld) {
   EXPECT_TRUE(settings.flush_modified);
   EXPECT_TRUE(settings.purge_standby);
   EXPECT_TRUE(settings.flush_file_cache);
+  EXPECT_EQ(settings.commit_warn_percent, 90);
 }
 
 TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
@@ -87,7 +88,8 @@ TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
                                      L"on_boot_delay=60",     L"silent_mode=0",       L"auto_clean=1",
                                      L"clean_hour=-1",        L"clean_minute=0",      L"notify_min_mb=10",
                                      L"free_below_mb=0",      L"trim_working_sets=1", L"flush_modified=1",
-                                     L"purge_standby=1",      L"flush_file_cache=1",  L"exclude_list="};
+                                     L"purge_standby=1",      L"flush_file_cache=1",  L"commit_warn_percent=90",
+                                     L"exclude_list="};
   std::vector<std::wstring> app_keys = {L"start_with_windows=0", L"show_status_on_clean=0"};
   EXPECT_EQ(ConfigSectionLines(L"Clean"), clean);
   EXPECT_EQ(ConfigSectionLines(L"App"), app_keys);
@@ -96,7 +98,8 @@ TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
             Utf16File(L"[Clean]\r\nthreshold_percent=80\r\ninterval_minutes=30\r\non_idle_minutes=5\r\n"
                       L"on_boot_delay=60\r\nsilent_mode=0\r\nauto_clean=1\r\nclean_hour=-1\r\nclean_minute=0\r\n"
                       L"notify_min_mb=10\r\nfree_below_mb=0\r\ntrim_working_sets=1\r\nflush_modified=1\r\n"
-                      L"purge_standby=1\r\nflush_file_cache=1\r\nexclude_list=\r\n[App]\r\nstart_with_windows=0\r\n"
+                      L"purge_standby=1\r\nflush_file_cache=1\r\ncommit_warn_percent=90\r\nexclude_list=\r\n[App]\r\n"
+                      L"start_with_windows=0\r\n"
                       L"show_status_on_clean=0\r\n"));
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing left beside it";
 }
@@ -128,6 +131,13 @@ TEST_F(SettingsFile, LoadTakesEachKeyAsItStands) {
       {"[Clean]\r\nflush_file_cache=0\r\n", nullptr, &Settings::flush_file_cache, 0},
       {"[Clean]\r\npurge_standby=-3\r\n", nullptr, &Settings::purge_standby, 1},
       {"[App]\r\nflush_file_cache=0\r\n", nullptr, &Settings::flush_file_cache, 1},  // wrong section
+      {"[Clean]\r\ncommit_warn_percent=0\r\n", &Settings::commit_warn_percent, nullptr, 0},
+      {"[Clean]\r\ncommit_warn_percent=75\r\n", &Settings::commit_warn_percent, nullptr, 75},
+      // Kept as they stand; CommitWarnLevel says what they mean.
+      {"[Clean]\r\ncommit_warn_percent=1\r\n", &Settings::commit_warn_percent, nullptr, 1},
+      {"[Clean]\r\ncommit_warn_percent=-5\r\n", &Settings::commit_warn_percent, nullptr, -5},
+      {"[Clean]\r\ncommit_warn_percent=2147483647\r\n", &Settings::commit_warn_percent, nullptr, 2147483647},
+      {"[App]\r\ncommit_warn_percent=50\r\n", &Settings::commit_warn_percent, nullptr, 90},  // wrong section
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(WriteConfig(c.file));
@@ -171,8 +181,9 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
                                           L"on_boot_delay=0",      L"silent_mode=1",      L"auto_clean=1",
                                           L"clean_hour=4",         L"clean_minute=30",    L"notify_min_mb=50",
                                           L"exclude_list=chrome.exe"};
-  const std::vector<std::wstring> added = {L"free_below_mb=0", L"trim_working_sets=1", L"flush_modified=1",
-                                           L"purge_standby=1", L"flush_file_cache=1"};
+  const std::vector<std::wstring> added = {L"free_below_mb=0",    L"trim_working_sets=1", L"flush_modified=1",
+                                           L"purge_standby=1",    L"flush_file_cache=1",
+                                           L"commit_warn_percent=90"};
   ASSERT_EQ(clean.size(), kept.size() + added.size());
   EXPECT_EQ(std::vector<std::wstring>(clean.begin(), clean.begin() + 10), kept);
   EXPECT_EQ(std::vector<std::wstring>(clean.begin() + 10, clean.end()), added);
@@ -208,9 +219,10 @@ TEST_F(SettingsFile, SaveWritesEveryKeyAndRoundTrips) {
   saved.free_below_mb = 70000;
   saved.trim_working_sets = false;
   saved.flush_file_cache = false;
+  saved.commit_warn_percent = 100;
   wcscpy(saved.exclude_list, L"chrome.exe, Code.exe");
   SaveSettings(saved, kSystemFilePlatform, UserToken());
-  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 15u);
+  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 16u);
   EXPECT_EQ(ConfigSectionLines(L"App").size(), 2u);
   Settings loaded;
   LoadSettings(loaded, kSystemFilePlatform, UserToken());
@@ -566,7 +578,7 @@ TEST_F(SettingsSaveFailure, SaveRefusedOrFailedLeavesTheOldFileWhole) {
       {{"config.ini.new resolves elsewhere", L"", new_config_, L"C:\\windows\\win.ini"}, 0, false},
       {{"first key not written", L"", L"", L""}, 1, false},
       {{"sixth key not written", L"", L"", L""}, 6, false},
-      {{"exclusion list not written", L"", L"", L""}, 17, false},
+      {{"exclusion list not written", L"", L"", L""}, 18, false},
       {{"new file not moved into place", L"", L"", L""}, 0, true},
   };
   Settings settings = Defaults();
@@ -584,7 +596,7 @@ TEST_F(SettingsSaveFailure, SaveRefusedOrFailedLeavesTheOldFileWhole) {
   // The same calls, played without trouble, save.
   ResetPlayedFiles();
   EXPECT_TRUE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
-  EXPECT_EQ(played.profile_writes, 17);
+  EXPECT_EQ(played.profile_writes, 18);
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 42u);
 }
 

@@ -901,12 +901,14 @@ TEST_F(SettingsWindow, OkWithoutChangesStillWritesEveryKey) {
   app.settings.threshold_percent = 0;  // from the file: shown as 0, stored as 1
   app.settings.free_below_mb = 70000;  // likewise: stored as 65535
   app.settings.purge_standby = false;
+  app.settings.commit_warn_percent = 75;
   EXPECT_TRUE(Show({Click(IDC_OK)}));
   EXPECT_EQ(app.settings.threshold_percent, 1);
   EXPECT_EQ(app.settings.free_below_mb, 65535);
   EXPECT_FALSE(app.settings.purge_standby);
-  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 15u);
+  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 16u);
   EXPECT_EQ(ConfigNumber(L"Clean", L"free_below_mb"), 65535);
+  EXPECT_EQ(ConfigNumber(L"Clean", L"commit_warn_percent"), 75);
   EXPECT_EQ(ConfigNumber(L"Clean", L"purge_standby"), 0);
   EXPECT_EQ(ConfigNumber(L"Clean", L"trim_working_sets"), 1);
   EXPECT_EQ(ConfigNumber(L"App", L"start_with_windows"), 0);
