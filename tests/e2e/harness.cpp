@@ -387,9 +387,11 @@ bool StartProcess(const std::wstring& exe, PROCESS_INFORMATION& process) {
 
 bool QuillmereTest::Start(const std::wstring& exe) {
   if (!StartProcess(exe, process_)) return false;
-  if (!WaitUntil([&] { return (main_window_ = FindMainWindow()) != nullptr; }, 15000)) return false;
+  // Wine can stall a new process for up to half a minute while it brings
+  // its services up.
+  if (!WaitUntil([&] { return (main_window_ = FindMainWindow()) != nullptr; }, 30000)) return false;
   TrayIconView icon;
-  return WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 15000);
+  return WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 30000);
 }
 
 DWORD QuillmereTest::StartSecondCopy(DWORD timeout_ms) {
