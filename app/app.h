@@ -16,6 +16,8 @@
 #include "tray/tray.h"
 
 constexpr UINT_PTR TIMER_MAIN = 1;
+// One-shot: a click on the tray icon has waited out the double-click time.
+constexpr UINT_PTR TIMER_TRAY_CLICK = 2;
 constexpr int HOTKEY_CLEAN = 1;
 
 constexpr wchar_t kInstanceMutexName[] = L"Quillmere_SingleInstance";
@@ -104,6 +106,9 @@ void RefreshTray();
 // The add at start: drawn at once when the shell takes it, its waiting
 // notices shown; otherwise left pending. Answers whether the icon was added.
 bool StartTrayIcon(HWND window);
+// On a change of scale, display or theme: the icon drawn anew at once when
+// its look changed; nothing otherwise.
+void TrayLookMayHaveChanged();
 // On "TaskbarCreated": the icon again (drawn by the next tick), or a pending
 // add that never gives up; a pending add is tried once more, and drawn at
 // once when it works. Answers as RetryTrayIcon.

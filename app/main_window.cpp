@@ -1,5 +1,6 @@
 // The hidden message-only main window: the switchboard that turns the timer,
-// the hot key, tray mouse actions and menu commands into calls.
+// the hot key, the tray icon's clicks and keys, menu commands and changes of
+// scale or theme into calls.
 #include "app/app.h"
 
 #include "app/auto_clean.h"
@@ -34,8 +35,44 @@ void GiveUpOnTray(HWND window) {
 
 // A menu closes on a click elsewhere only while its owner is the foreground
 // window, which a message-only window can never be: the hidden shell window
-// owns it and hands the picked command on.
-void ShowMenu(HWND window) { ShowTrayMenu(PopupOwner(window), app.settings.auto_clean, !app.is_elevated); }
+// owns it and hands the picked command on. Dismissed from the keyboard, it
+// gives the focus back to the notification area, where it came from.
+void ShowMenu(HWND window, const TrayCallback& callback) {
+  HWND owner = PopupOwner(window);
+  UINT command = ShowTrayMenu(owner, app.settings.auto_clean, !app.is_elevated, callback.at_point, callback.point);
+  bool button_down = ((GetAsyncKeyState(VK_LBUTTON) | GetAsyncKeyState(VK_RBUTTON) | GetAsyncKeyState(VK_MBUTTON)) &
+                      0x8000) != 0;
+  if (TrayFocusReturns(command != 0, GetForegroundWindow() == owner, button_down)) ReturnTrayFocus(app.tray);
+}
+
+// A message of the tray icon, or the end of a click's wait. A click is
+// judged at its own moment: its press may just have closed the popup,
+// which the end of the wait, a double-click time later, could no longer
+// tell.
+void OnTrayAction(HWND window, const TrayCallback& callback) {
+  if (callback.action == TRAY_NO_ACTION) return;  // the pointer's moves, the buttons' presses
+  bool closed_popup = callback.action == TRAY_SELECT && IsStatusToggleIgnoredNow(app.status);
+  bool was_waiting = app.tray.clicks.click_waiting;
+  TrayClickStep step = NextTrayClickStep(app.tray.clicks, callback.action, app.tray.platform->tick_count(),
+                                         GetDoubleClickTime(), closed_popup);
+  if (was_waiting && !app.tray.clicks.click_waiting) KillTimer(window, TIMER_TRAY_CLICK);
+  switch (step) {
+    case TRAY_STEP_WAIT:
+      SetTimer(window, TIMER_TRAY_CLICK, GetDoubleClickTime(), NULL);
+      break;
+    case TRAY_STEP_TOGGLE:
+      ToggleStatusWindow(window);
+      break;
+    case TRAY_STEP_MENU:
+      ShowMenu(window, callback);
+      break;
+    case TRAY_STEP_CLEAN:
+      RunClean(window);
+      break;
+    default:
+      break;
+  }
+}
 
 void RunCommand(HWND window, WORD command) {
   switch (command) {
@@ -79,6 +116,15 @@ LRESULT CALLBACK ShellWndProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     return 0;
   }
   switch (message) {
+    // Only top-level windows hear these: the tray icon may need another
+    // size or other colours.
+    case WM_DPICHANGED:
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+      SendMessageW(app.main_window, message, wParam, lParam);
+      return 0;
     case WM_CLOSE:
       EndProgram();
       return 0;
@@ -109,6 +155,7 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       return 0;
     case WM_DESTROY:
       KillTimer(window, TIMER_MAIN);
+      KillTimer(window, TIMER_TRAY_CLICK);
       UnregisterHotKey(window, HOTKEY_CLEAN);
       CloseStatusWindow(app.status);
       RemoveTrayIcon(app.tray);
@@ -133,6 +180,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
         }
         RefreshTray();
         if (app.settings.auto_clean) EvaluateAutoClean();
+      } else if (wParam == TIMER_TRAY_CLICK) {
+        OnTrayAction(window, TrayCallback{TRAY_WAIT_OVER, 0, {}});
       }
       return 0;
     case WM_HOTKEY:
@@ -142,20 +191,15 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       }
       return 0;
     case WM_TRAYICON:
-      switch (LOWORD(lParam)) {
-        case WM_LBUTTONDBLCLK:
-          RunClean(window);
-          break;
-        case WM_RBUTTONUP:
-          ShowMenu(window);
-          break;
-        case WM_LBUTTONUP:
-          // The press that led here may just have closed the popup.
-          if (!IsStatusToggleIgnoredNow(app.status)) ToggleStatusWindow(window);
-          break;
-        default:
-          break;
-      }
+      OnTrayAction(window, ReadTrayCallback(wParam, lParam));
+      return 0;
+    // Handed on by the shell window.
+    case WM_DPICHANGED:
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+      TrayLookMayHaveChanged();
       return 0;
     default:
       return DefWindowProcW(window, message, wParam, lParam);

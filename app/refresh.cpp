@@ -6,13 +6,28 @@
 #include "status/status.h"
 #include "tray/tray.h"
 
+namespace {
+
+bool DrawTrayIcon(MemorySnapshot& snapshot) {
+  if (!app.tray.platform->take_snapshot(snapshot)) return false;
+  UpdateUsageIcon(app.tray, snapshot.used_gb, snapshot.total_gb, static_cast<int>(snapshot.load_percent));
+  return true;
+}
+
+}  // namespace
+
 void RefreshTray() {
   MemorySnapshot snapshot = {};
-  if (!app.tray.platform->take_snapshot(snapshot)) return;
-  int load = static_cast<int>(snapshot.load_percent);
-  UpdateUsageIcon(app.tray, snapshot.used_gb, snapshot.total_gb, load);
-  PushUsageSample(app.status.usage_history, load);
+  if (!DrawTrayIcon(snapshot)) return;
+  PushUsageSample(app.status.usage_history, static_cast<int>(snapshot.load_percent));
   InvalidateStatusWindow(app.status);
+}
+
+void TrayLookMayHaveChanged() {
+  // Without the icon in, the next add draws it; the history takes no sample
+  // out of its once-a-second step.
+  MemorySnapshot snapshot = {};
+  if (ReadTrayLook(app.tray) && app.tray.icon_in) DrawTrayIcon(snapshot);
 }
 
 bool StartTrayIcon(HWND window) {

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "app/app.h"
+#include "common/dpi.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "tray/tray.h"
 
@@ -29,7 +31,7 @@ bool PlayedSnapshot(MemorySnapshot& snapshot) {
   return true;
 }
 
-const TrayPlatform kPlayedTray = {Shell_NotifyIconW, GetTickCount64, PlayedSnapshot};
+const TrayPlatform kPlayedTray = {Shell_NotifyIconW, GetTickCount64, PlayedSnapshot, TaskbarDpi, IsHighContrastOn};
 
 int SteadyLoad(int) { return 37; }
 // 30 up to 90 and back down, one percent a round.

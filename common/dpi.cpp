@@ -3,12 +3,15 @@
 // (1607); on older systems they are missing and the system DPI stands in.
 #include "common/dpi.h"
 
+#include "common/system.h"
+
 namespace {
 
 using GetDpiForWindowFunction = UINT(WINAPI*)(HWND window);
 using GetDpiForSystemFunction = UINT(WINAPI*)();
 using AdjustForDpiFunction = BOOL(WINAPI*)(LPRECT rect, DWORD style, BOOL menu, DWORD ex_style, UINT dpi);
 using MetricForDpiFunction = int(WINAPI*)(int index, UINT dpi);
+using DpiForMonitorFunction = HRESULT(WINAPI*)(HMONITOR monitor, int type, UINT* dpi_x, UINT* dpi_y);
 using ParametersForDpiFunction = BOOL(WINAPI*)(UINT action, UINT param, PVOID value, UINT ini, UINT dpi);
 
 // user32 is loaded for the whole run, so an entry found there stays valid.
@@ -40,6 +43,23 @@ UINT WindowDpi(HWND window) {
     if (dpi) return dpi;
   }
   return SystemDpi();
+}
+
+UINT TaskbarDpi() {
+  // shell32 brings shcore with it on the systems that have it; loaded
+  // otherwise, it stays for the run, so the next call finds it.
+  HMODULE shcore = GetModuleHandleW(L"shcore.dll");
+  if (!shcore) shcore = LoadSystemLibrary(L"shcore.dll");
+  auto entry = reinterpret_cast<DpiForMonitorFunction>(
+      reinterpret_cast<void*>(shcore ? GetProcAddress(shcore, "GetDpiForMonitor") : NULL));
+  if (!entry) return SystemDpi();
+  HWND taskbar = FindWindowW(L"Shell_TrayWnd", NULL);
+  HMONITOR monitor = taskbar ? MonitorFromWindow(taskbar, MONITOR_DEFAULTTOPRIMARY)
+                             : MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+  const int kEffectiveDpi = 0;  // MDT_EFFECTIVE_DPI: the scale the user chose
+  UINT dpi_x = 0, dpi_y = 0;
+  if (FAILED(entry(monitor, kEffectiveDpi, &dpi_x, &dpi_y)) || dpi_x == 0) return SystemDpi();
+  return dpi_x;
 }
 
 bool AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, UINT dpi) {

@@ -8,6 +8,11 @@
 int ScaleForDpi(int value, UINT dpi);
 UINT SystemDpi();
 UINT WindowDpi(HWND window);
+// The scale the notification area draws at now: that of the taskbar's
+// monitor (the primary one without a taskbar). Unlike the system DPI, which
+// stays what it was at logon for the life of the process, it follows a
+// change of scale; before Windows 8.1 the system DPI stands in.
+UINT TaskbarDpi();
 bool AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, UINT dpi);
 int SystemMetricForDpi(int index, UINT dpi);
 // The icon-title font (the popup's) as the system gives it at `dpi`.

@@ -4,6 +4,8 @@
 #include <shlobj.h>
 
 #include "app/app.h"
+#include "common/dpi.h"
+#include "common/system.h"
 #include "common/text.h"
 #include "common/user_rights.h"
 #include "settings/settings_internal.h"
@@ -218,7 +220,7 @@ bool ChangingLoad(MemorySnapshot& snapshot) {
 }
 }  // namespace
 
-const TrayPlatform kChangingLoadTray = {Shell_NotifyIconW, GetTickCount64, ChangingLoad};
+const TrayPlatform kChangingLoadTray = {Shell_NotifyIconW, GetTickCount64, ChangingLoad, TaskbarDpi, IsHighContrastOn};
 
 HWND CreateTestMainWindow() {
   HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -269,6 +271,7 @@ BOOL WINAPI RecordingNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
   request.message = message;
   request.flags = data->uFlags;
   request.info_flags = data->dwInfoFlags;
+  request.version = data->uVersion;
   if (data->uFlags & NIF_INFO) {
     request.title = data->szInfoTitle;
     request.text = data->szInfo;
@@ -281,9 +284,14 @@ BOOL WINAPI RecordingNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
 
 ULONGLONG WINAPI RecordingTickCount() { return recording_tray.now += recording_tray.tick_step; }
 
+UINT RecordingTaskbarDpi() { return recording_tray.dpi ? recording_tray.dpi : TaskbarDpi(); }
+
+bool RecordingHighContrast() { return recording_tray.high_contrast; }
+
 }  // namespace
 
-const TrayPlatform kRecordingTrayPlatform = {RecordingNotifyIcon, RecordingTickCount, TakeMemorySnapshot};
+const TrayPlatform kRecordingTrayPlatform = {RecordingNotifyIcon, RecordingTickCount, TakeMemorySnapshot,
+                                             RecordingTaskbarDpi, RecordingHighContrast};
 
 std::vector<TrayRequest> RecordingTray::Balloons() const {
   std::vector<TrayRequest> balloons;

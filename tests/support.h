@@ -140,12 +140,14 @@ class ProgramWindowTest : public ::testing::Test {
 std::string Narrow(const std::wstring& text);
 
 // A tray platform that passes every request on to the real shell (or
-// refuses adds, when asked) and keeps what it was asked, in order; and a
-// clock that moves `tick_step` on every reading.
+// refuses adds, when asked) and keeps what it was asked, in order; a clock
+// that moves `tick_step` on every reading; and the taskbar's scale and the
+// contrast mode as the test plays them.
 struct TrayRequest {
-  DWORD message = 0;  // NIM_ADD, NIM_MODIFY, NIM_DELETE
+  DWORD message = 0;  // NIM_ADD, NIM_MODIFY, NIM_DELETE, NIM_SETVERSION, NIM_SETFOCUS
   UINT flags = 0;
   DWORD info_flags = 0;
+  UINT version = 0;  // uVersion, or a balloon's uTimeout
   std::wstring title, text;  // of a balloon
   bool popup_open = false;   // the status popup was open at that moment
 };
@@ -154,6 +156,8 @@ struct RecordingTray {
   bool refuse_adds = false;
   ULONGLONG now = 5000000;
   ULONGLONG tick_step = 0;
+  UINT dpi = 0;  // the taskbar's; 0: the real answer
+  bool high_contrast = false;
   std::vector<TrayRequest> Balloons() const;
   int Count(DWORD message) const;  // requests of this message, any flags
 };

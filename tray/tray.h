@@ -22,24 +22,86 @@ constexpr WORD IDM_STATUS = 104;
 // Shown only while the program runs without elevation.
 constexpr WORD IDM_RUN_AS_ADMIN = 110;
 
-// The shell, clock and memory calls behind the icon, gathered so that a
-// test can play a shell that refuses adds or a load of its choosing. The
-// program always uses kSystemTrayPlatform (TrayState::platform).
+// The shell, clock, memory and display calls behind the icon, gathered so
+// that a test can play a shell that refuses adds, a load, a scale or a
+// contrast mode of its choosing. The program always uses kSystemTrayPlatform
+// (TrayState::platform).
 struct TrayPlatform {
   BOOL(WINAPI* notify_icon)(DWORD message, PNOTIFYICONDATAW data);
   ULONGLONG(WINAPI* tick_count)();
   bool (*take_snapshot)(MemorySnapshot& snapshot);
+  UINT (*taskbar_dpi)();     // the scale the notification area draws at now
+  bool (*high_contrast)();   // a high-contrast theme is on
 };
 extern const TrayPlatform kSystemTrayPlatform;
+
+// How the icon is drawn whatever the load: its size, from the taskbar's
+// scale, and its colours, from the contrast mode. Read at every add and on
+// every change of scale, display or theme (ReadTrayLook), never by the
+// once-a-second refresh.
+struct TrayLook {
+  int icon_size;
+  bool high_contrast;
+  COLORREF background;  // around and above the bar
+  COLORREF outline;     // under high contrast: the frame and the bar's top edge
+};
+// The look for the small-icon width of the taskbar's scale; under high
+// contrast the system's window and window-text colours frame the bar, so
+// that the icon and its bar stand out whatever the theme's colours.
+TrayLook TrayLookFor(int small_icon_width, bool high_contrast, COLORREF window, COLORREF window_text);
+constexpr COLORREF USAGE_ICON_BACKGROUND = RGB(28, 28, 35);
 
 // What the tray shows: the picture's key and the tooltip text. All zero
 // (AddTrayIcon's reset) matches no drawing, so the next refresh sends both.
 struct TrayShown {
-  int icon_size;
+  TrayLook look;
   int bar_top;
   COLORREF bar_colour;
   wchar_t tip[128];
 };
+
+// What a message from the icon asks for. Under NOTIFYICON_VERSION_4 the
+// shell puts the event in the low word of lParam and the icon's id in the
+// high word, and the point (the icon's, for the keyboard) in wParam; in the
+// classic form lParam is the mouse message alone. Each form has its own
+// events: a click is NIN_SELECT in the first and the left release in the
+// second, the menu WM_CONTEXTMENU or the right release, so whatever the
+// shell follows, every click and every menu acts once.
+enum TrayAction {
+  TRAY_NO_ACTION,
+  TRAY_SELECT,        // a left click
+  TRAY_KEY_SELECT,    // Enter or Space on the focused icon
+  TRAY_MENU,          // right click, Shift+F10, the menu key
+  TRAY_DOUBLE_CLICK,
+  TRAY_WAIT_OVER,     // not from the shell: the double-click time after a click has passed
+};
+struct TrayCallback {
+  TrayAction action;
+  bool at_point;  // the shell gave `point`
+  POINT point;
+};
+TrayCallback ReadTrayCallback(WPARAM wParam, LPARAM lParam);
+
+// A click acts only once the double-click time has passed without a second
+// one, so that a double-click cleans without opening and closing the popup.
+struct TrayClicks {
+  bool click_waiting;          // a click waits for the double-click time
+  bool after_double_click;     // the click that ends a double-click is not one of its own
+  uint64_t double_click_tick;
+  bool key_selected;           // Enter can arrive as two keyboard selects
+  uint64_t key_select_tick;
+};
+enum TrayClickStep {
+  TRAY_STEP_NONE,
+  TRAY_STEP_WAIT,    // start the double-click time
+  TRAY_STEP_TOGGLE,  // open the popup, or close it
+  TRAY_STEP_MENU,
+  TRAY_STEP_CLEAN,
+};
+// The step for `action` at `now`. `closed_popup`: the press of this click
+// has just closed the popup (a select), which it must not open again.
+TrayClickStep NextTrayClickStep(TrayClicks& clicks, TrayAction action, uint64_t now, uint32_t double_click_time,
+                                bool closed_popup);
 
 // A balloon that tells of a failure rather than of a clean: shown even in
 // silent mode, at most once every TRAY_NOTICE_INTERVAL_MS for each kind, and
@@ -58,6 +120,8 @@ struct TrayState {
   NOTIFYICONDATAW data;  // the icon's record, shared by every request
   HICON drawn_icon;      // the icon last drawn; exactly one at a time
   TrayShown shown;       // what the shell last took from UpdateUsageIcon
+  TrayLook look;         // the look the next drawing takes; icon_size 0: not read yet
+  TrayClicks clicks;
   const TrayPlatform* platform = &kSystemTrayPlatform;
   bool add_pending;          // an add was refused; still retrying
   bool add_at_start;         // that add was the first one, which may give up
@@ -67,8 +131,14 @@ struct TrayState {
 };
 
 // Adds the icon with its callback to `window`, which then also gets the
-// balloons; false when the shell refuses it.
+// balloons, and asks the shell for NOTIFYICON_VERSION_4, with the standard
+// tooltip; false when the shell refuses the add. Reads the look anew.
 bool AddTrayIcon(TrayState& state, HWND window);
+// Reads the taskbar's scale and the contrast mode into the look; true when
+// it changed, and the icon is then drawn anew by the next UpdateUsageIcon.
+bool ReadTrayLook(TrayState& state);
+// Gives the keyboard focus back to the notification area.
+void ReturnTrayFocus(TrayState& state);
 
 // A refused add is tried again on every tick and on "TaskbarCreated" until
 // the shell takes the icon. At start (a logon can bring the taskbar minutes
@@ -129,7 +199,14 @@ void FormatTooltipWithCommit(wchar_t (&tip)[128], double used_gb, double total_g
 // (checked when on), "Settings...", then "Run as Administrator" when
 // `offer_elevation`, and "Exit". The caller destroys it.
 HMENU BuildTrayMenu(bool auto_clean_on, bool offer_elevation);
-// Shows the menu at the cursor; the picked command arrives at `owner` as
-// WM_COMMAND. The menu closes on a click elsewhere only while its owner is
-// the foreground window.
-void ShowTrayMenu(HWND owner, bool auto_clean_on, bool offer_elevation);
+// Shows the menu at the point the shell gave (`at_point`), otherwise at the
+// cursor; the picked command arrives at `owner` as WM_COMMAND, and is
+// answered (0: dismissed). The menu closes on a click elsewhere only while
+// its owner is the foreground window.
+UINT ShowTrayMenu(HWND owner, bool auto_clean_on, bool offer_elevation, bool at_point, POINT point);
+POINT TrayMenuPoint(bool at_point, POINT point, POINT cursor);
+// Whether a menu that closed gives the focus back to the notification area:
+// only when it was dismissed without a choice by the keyboard, its owner
+// still in the foreground (not when a click elsewhere closed it, which
+// gives the focus to what was clicked).
+bool TrayFocusReturns(bool command_chosen, bool owner_foreground, bool mouse_button_down);

@@ -1,11 +1,27 @@
 // The one notification-area icon: add, remove, balloons.
 #include "tray/tray.h"
 
+#include "common/dpi.h"
+#include "common/system.h"
 #include "common/text.h"
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the complete 64-bit NOTIFYICONDATAW");
 
-const TrayPlatform kSystemTrayPlatform = {Shell_NotifyIconW, GetTickCount64, TakeMemorySnapshot};
+const TrayPlatform kSystemTrayPlatform = {Shell_NotifyIconW, GetTickCount64, TakeMemorySnapshot, TaskbarDpi,
+                                          IsHighContrastOn};
+
+namespace {
+
+// Version 4 brings the keyboard's select and menu, and the icon's point
+// with each. A shell that refuses it goes on with the classic messages,
+// which ReadTrayCallback reads too. The record's uVersion shares its place
+// with the balloons' uTimeout, which no other request of this record uses.
+void AskForVersion4(TrayState& state) {
+  state.data.uVersion = NOTIFYICON_VERSION_4;
+  state.platform->notify_icon(NIM_SETVERSION, &state.data);
+}
+
+}  // namespace
 
 bool AddTrayIcon(TrayState& state, HWND window) {
   NOTIFYICONDATAW& tray = state.data;
@@ -16,13 +32,32 @@ bool AddTrayIcon(TrayState& state, HWND window) {
   tray.cbSize = sizeof tray;
   tray.hWnd = window;
   tray.uID = TRAY_ICON_ID;
-  tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+  // Version 4 shows no standard tooltip unless asked.
+  tray.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
   tray.uCallbackMessage = WM_TRAYICON;
   tray.hIcon = LoadIconW(GetModuleHandleW(NULL), MAKEINTRESOURCEW(1));
   if (!tray.hIcon) tray.hIcon = LoadIconW(NULL, IDI_APPLICATION);
   CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), L"Quillmere");
+  // A new taskbar may sit on another monitor, at another scale.
+  ReadTrayLook(state);
   state.icon_in = state.platform->notify_icon(NIM_ADD, &tray) != FALSE;
+  if (state.icon_in) AskForVersion4(state);
   return state.icon_in;
+}
+
+bool ReadTrayLook(TrayState& state) {
+  bool high_contrast = state.platform->high_contrast();
+  TrayLook look = TrayLookFor(SystemMetricForDpi(SM_CXSMICON, state.platform->taskbar_dpi()), high_contrast,
+                              high_contrast ? GetSysColor(COLOR_WINDOW) : 0,
+                              high_contrast ? GetSysColor(COLOR_WINDOWTEXT) : 0);
+  bool changed = look.icon_size != state.look.icon_size || look.high_contrast != state.look.high_contrast ||
+                 look.background != state.look.background || look.outline != state.look.outline;
+  state.look = look;
+  return changed;
+}
+
+void ReturnTrayFocus(TrayState& state) {
+  if (state.icon_in) state.platform->notify_icon(NIM_SETFOCUS, &state.data);
 }
 
 TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64_t first_failure_tick) {
@@ -54,7 +89,11 @@ bool AddTrayIconOrKeepTrying(TrayState& state, HWND window, bool at_start) {
 TrayAddStep RetryTrayIcon(TrayState& state, HWND window) {
   // A busy shell can time out on an add and still place the icon; adding
   // it again is then refused, but modifying it works.
-  bool added = AddTrayIcon(state, window) || state.platform->notify_icon(NIM_MODIFY, &state.data) != FALSE;
+  bool added = AddTrayIcon(state, window);
+  if (!added && state.platform->notify_icon(NIM_MODIFY, &state.data)) {
+    added = true;
+    AskForVersion4(state);
+  }
   state.icon_in = added;
   TrayAddStep step = NextTrayAddStep(added, state.add_at_start, state.platform->tick_count(), state.add_failed_tick);
   if (step != TRAY_ADD_WAIT) state.add_pending = 0;

@@ -24,14 +24,25 @@ HMENU BuildTrayMenu(bool auto_clean_on, bool offer_elevation) {
   return menu;
 }
 
-void ShowTrayMenu(HWND owner, bool auto_clean_on, bool offer_elevation) {
+POINT TrayMenuPoint(bool at_point, POINT point, POINT cursor) { return at_point ? point : cursor; }
+
+bool TrayFocusReturns(bool command_chosen, bool owner_foreground, bool mouse_button_down) {
+  return !command_chosen && owner_foreground && !mouse_button_down;
+}
+
+UINT ShowTrayMenu(HWND owner, bool auto_clean_on, bool offer_elevation, bool at_point, POINT point) {
   HMENU menu = BuildTrayMenu(auto_clean_on, offer_elevation);
-  if (!menu) return;
+  if (!menu) return 0;
   SetForegroundWindow(owner);
   POINT cursor = {0, 0};
-  GetCursorPos(&cursor);
-  TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner, nullptr);
+  if (!at_point) GetCursorPos(&cursor);
+  const POINT at = TrayMenuPoint(at_point, point, cursor);
+  UINT command = static_cast<UINT>(
+      TrackPopupMenu(menu, TPM_LEFTALIGN | TPM_BOTTOMALIGN | TPM_RIGHTBUTTON | TPM_RETURNCMD, at.x, at.y, 0, owner,
+                     nullptr));
+  if (command) PostMessageW(owner, WM_COMMAND, command, 0);
   // Without a task switch the next showing would close at once.
   PostMessageW(owner, WM_NULL, 0, 0);
   DestroyMenu(menu);
+  return command;
 }

@@ -431,7 +431,7 @@ TEST_F(ShellWindow, HandsTaskbarCreatedAndMenuCommandsOn) {
   EXPECT_FALSE(IsWindowVisible(shell));
   EXPECT_EQ(SendMessageW(shell, app.taskbar_created_message, 0, 0), 0);
   EXPECT_EQ(app.tray.data.hWnd, app.main_window) << "the icon was added on the main window";
-  EXPECT_EQ(app.tray.data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_EQ(app.tray.data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP));
 
   ASSERT_TRUE(app.settings.auto_clean);
   SendMessageW(shell, WM_COMMAND, IDM_TOGGLE_AUTO, 0);
@@ -468,19 +468,24 @@ TEST_F(ShellWindow, EndsTheProgramOnACloseRequestAndOnlyThen) {
   EXPECT_EQ(exit_code, 0u);
 }
 
-// The tray icon's button release and the "Status Window..." command open and
-// close the popup; the press does not.
+// The tray icon's button release, once the double-click time has passed,
+// and the "Status Window..." command open and close the popup; the press
+// does not.
 using StatusToggle = ShellWindow;
 TEST_F(StatusToggle, TrayReleaseAndMenuCommandToggle) {
   Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP);
+  EXPECT_FALSE(IsStatusWindowOpen(app.status)) << "not before the double-click time";
+  Send(WM_TIMER, TIMER_TRAY_CLICK);
   ASSERT_TRUE(IsStatusWindowOpen(app.status));
   Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP);
+  Send(WM_TIMER, TIMER_TRAY_CLICK);
   EXPECT_FALSE(IsStatusWindowOpen(app.status));
   Send(WM_COMMAND, IDM_STATUS);
   EXPECT_TRUE(IsStatusWindowOpen(app.status));
   Send(WM_COMMAND, IDM_STATUS);
   EXPECT_FALSE(IsStatusWindowOpen(app.status));
   Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDOWN);
+  Send(WM_TIMER, TIMER_TRAY_CLICK);
   EXPECT_FALSE(IsStatusWindowOpen(app.status));
 }
 

@@ -922,7 +922,11 @@ class StatusPopupWindow : public ProgramWindowTest {
     if (other_) DestroyWindow(other_);
     ProgramWindowTest::TearDown();
   }
-  void TrayClick() { Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP); }
+  // A click on the tray icon, and the double-click time after it.
+  void TrayClick() {
+    Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONUP);
+    Send(WM_TIMER, TIMER_TRAY_CLICK);
+  }
   // Another window of this program takes the activation, as a click on
   // the taskbar or on another window would.
   void ActivateAnotherWindow() {

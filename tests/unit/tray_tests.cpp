@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "app/app.h"
+#include "common/dpi.h"
+#include "common/system.h"
 #include "tests/support.h"
 #include "tray/tray.h"
 
@@ -103,7 +105,7 @@ BOOL WINAPI FakeNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
 
 ULONGLONG WINAPI FakeTickCount() { return fake_shell.now; }
 
-const TrayPlatform kFakeShell = {FakeNotifyIcon, FakeTickCount, TakeMemorySnapshot};
+const TrayPlatform kFakeShell = {FakeNotifyIcon, FakeTickCount, TakeMemorySnapshot, TaskbarDpi, IsHighContrastOn};
 
 // The real main window, started the way WinMain starts it, against the fake
 // shell; auto-clean off, so that a tick does nothing but the tray's work.
@@ -192,7 +194,8 @@ TEST_F(TrayIconAndBalloons, AddsRemovesAndShowsBalloonsWithoutTouchingTheIcon) {
   EXPECT_EQ(tray_.data.cbSize, 976u);
   EXPECT_EQ(tray_.data.uID, 1u);
   EXPECT_EQ(tray_.data.uCallbackMessage, WM_USER + 1u);
-  EXPECT_EQ(tray_.data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP));
+  EXPECT_EQ(tray_.data.uFlags, static_cast<UINT>(NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP));
+  EXPECT_EQ(tray_.data.uVersion, static_cast<UINT>(NOTIFYICON_VERSION_4));
   EXPECT_STREQ(tray_.data.szTip, L"Quillmere");
   EXPECT_NE(tray_.data.hIcon, nullptr);
 
@@ -236,27 +239,40 @@ TEST_F(TrayRefresh, RefreshesLeakNoGdiOrUserObject) {
 }
 
 TEST(UsageIcon, ChangesNameWhatTheShellMustBeTold) {
-  TrayShown shown = {16, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"};
+  const TrayLook normal = {16, false, kBackground, kBackground};
+  const TrayLook black = {16, true, RGB(0, 0, 0), RGB(255, 255, 255)};
+  const TrayShown shown = {normal, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"};
+  const TrayShown shown_black = {black, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"};
   struct Case {
+    const TrayShown& shown;
     TrayShown wanted;
     UINT changes;
     const char* what;
   };
   const Case cases[] = {
-      {{16, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, 0, "nothing"},
-      {{16, 8, RGB(45, 200, 75), L"Quillmere\n4.2 / 8.0 GB  (52%)"}, NIF_TIP, "text only"},
-      {{16, 7, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "bar height"},
-      {{16, 8, RGB(220, 175, 0), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "colour band"},
-      {{20, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "icon size"},
-      {{16, 4, RGB(220, 55, 55), L"Quillmere\n6.6 / 8.0 GB  (82%)"}, NIF_ICON | NIF_TIP, "both"},
-      {{16, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%"}, NIF_TIP, "a shorter text"},
+      {shown, {normal, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, 0, "nothing"},
+      {shown, {normal, 8, RGB(45, 200, 75), L"Quillmere\n4.2 / 8.0 GB  (52%)"}, NIF_TIP, "text only"},
+      {shown, {normal, 7, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "bar height"},
+      {shown, {normal, 8, RGB(220, 175, 0), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "colour band"},
+      {shown, {{20, false, kBackground, kBackground}, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"},
+       NIF_ICON, "icon size"},
+      {shown, {black, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "high contrast on"},
+      {shown_black, {normal, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "and off"},
+      {shown_black, {{16, true, RGB(255, 255, 255), RGB(255, 255, 255)}, 8, RGB(45, 200, 75),
+                     L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "another theme's window colour"},
+      {shown_black, {{16, true, RGB(0, 0, 0), RGB(255, 255, 0)}, 8, RGB(45, 200, 75),
+                     L"Quillmere\n4.0 / 8.0 GB  (50%)"}, NIF_ICON, "another theme's text colour"},
+      {shown_black, {black, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%)"}, 0, "a steady high contrast"},
+      {shown, {normal, 4, RGB(220, 55, 55), L"Quillmere\n6.6 / 8.0 GB  (82%)"}, NIF_ICON | NIF_TIP, "both"},
+      {shown, {normal, 8, RGB(45, 200, 75), L"Quillmere\n4.0 / 8.0 GB  (50%"}, NIF_TIP, "a shorter text"},
   };
-  for (const Case& c : cases) EXPECT_EQ(TrayChanges(shown, c.wanted), c.changes) << c.what;
+  for (const Case& c : cases) EXPECT_EQ(TrayChanges(c.shown, c.wanted), c.changes) << c.what;
 
   // The reset of a fresh add matches no drawing.
   const TrayShown reset = {};
   EXPECT_EQ(TrayChanges(reset, shown), static_cast<UINT>(NIF_ICON | NIF_TIP));
-  EXPECT_EQ(TrayChanges(reset, TrayShown{1, 0, RGB(0, 0, 0), L"x"}), static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(TrayChanges(reset, TrayShown{{1, false, 0, 0}, 0, RGB(0, 0, 0), L"x"}),
+            static_cast<UINT>(NIF_ICON | NIF_TIP));
 }
 
 namespace {
@@ -289,7 +305,7 @@ bool PlayedLoad(MemorySnapshot& snapshot) {
   return true;
 }
 
-const TrayPlatform kCountingShell = {CountingNotifyIcon, GetTickCount64, PlayedLoad};
+const TrayPlatform kCountingShell = {CountingNotifyIcon, GetTickCount64, PlayedLoad, TaskbarDpi, IsHighContrastOn};
 
 class TrayUpdates : public ProgramRefreshTest {
  protected:
@@ -729,7 +745,7 @@ TEST(TrayMenu, DismissedShowingsSendNothingAndLeaveNoMenuBehind) {
     // Wine's server crashes when a menu has to open its window in a full
     // table, so a leak must be caught while some room is left.
     ASSERT_TRUE(RoomForMore(20)) << "showing " << i << ": the USER table is filling up";
-    ShowTrayMenu(owner, i % 2 == 0, i % 3 == 0);
+    ShowTrayMenu(owner, i % 2 == 0, i % 3 == 0, i % 5 == 0, POINT{100, 200});
     ASSERT_EQ(menus_dismissed, i + 1) << "showing " << i << " did not open";
     MSG message;
     while (PeekMessageW(&message, owner, 0, 0, PM_REMOVE)) commands += message.message == WM_COMMAND;
@@ -738,4 +754,497 @@ TEST(TrayMenu, DismissedShowingsSendNothingAndLeaveNoMenuBehind) {
   EXPECT_TRUE(RoomForMore(20));
   FreeHandleTables(tables);
   DestroyWindow(owner);
+}
+
+// The icon's messages in both forms: version 4's (the event in the low word
+// of lParam, the icon's id in the high word, the point in wParam), which
+// Wine 8 sends once asked, and the classic form (lParam the mouse message),
+// which a shell that refuses or ignores the version sends.
+TEST(TrayCallbacks, EachFormReadsIntoItsActions) {
+  const LPARAM id = LPARAM{TRAY_ICON_ID} << 16;
+  struct Case {
+    const char* what;
+    WPARAM wParam;
+    LPARAM lParam;
+    TrayAction action;
+    bool at_point;
+    POINT point;
+  };
+  const WPARAM at = MAKEWPARAM(300, 400);
+  const Case cases[] = {
+      {"4: click", at, id | NIN_SELECT, TRAY_SELECT, false, {}},
+      {"4: Enter or Space", at, id | NIN_KEYSELECT, TRAY_KEY_SELECT, false, {}},
+      {"4: right click or menu key", at, id | WM_CONTEXTMENU, TRAY_MENU, true, {300, 400}},
+      {"4: menu on a monitor left of and above the primary", MAKEWPARAM(-1200, -5), id | WM_CONTEXTMENU, TRAY_MENU,
+       true, {-1200, -5}},
+      {"4: double-click", at, id | WM_LBUTTONDBLCLK, TRAY_DOUBLE_CLICK, false, {}},
+      {"4: the left release, which NIN_SELECT follows", at, id | WM_LBUTTONUP, TRAY_NO_ACTION, false, {}},
+      {"4: the right release, which WM_CONTEXTMENU follows", at, id | WM_RBUTTONUP, TRAY_NO_ACTION, false, {}},
+      {"4: a press", at, id | WM_LBUTTONDOWN, TRAY_NO_ACTION, false, {}},
+      {"4: the pointer", at, id | WM_MOUSEMOVE, TRAY_NO_ACTION, false, {}},
+      {"4: a balloon clicked", at, id | NIN_BALLOONUSERCLICK, TRAY_NO_ACTION, false, {}},
+      {"classic: left release", TRAY_ICON_ID, WM_LBUTTONUP, TRAY_SELECT, false, {}},
+      {"classic: right release, at the cursor", TRAY_ICON_ID, WM_RBUTTONUP, TRAY_MENU, false, {}},
+      {"classic: double-click", TRAY_ICON_ID, WM_LBUTTONDBLCLK, TRAY_DOUBLE_CLICK, false, {}},
+      {"classic: a press", TRAY_ICON_ID, WM_LBUTTONDOWN, TRAY_NO_ACTION, false, {}},
+      {"classic: the pointer", TRAY_ICON_ID, WM_MOUSEMOVE, TRAY_NO_ACTION, false, {}},
+      {"classic: right double-click", TRAY_ICON_ID, WM_RBUTTONDBLCLK, TRAY_NO_ACTION, false, {}},
+      // Version 3 sends its selects and menus beside the releases: the
+      // releases act, these do not.
+      {"3: select beside the release", TRAY_ICON_ID, NIN_SELECT, TRAY_NO_ACTION, false, {}},
+      {"3: menu beside the release", TRAY_ICON_ID, WM_CONTEXTMENU, TRAY_NO_ACTION, false, {}},
+      {"another icon's id", at, (LPARAM{7} << 16) | NIN_SELECT, TRAY_NO_ACTION, false, {}},
+  };
+  for (const Case& c : cases) {
+    TrayCallback callback = ReadTrayCallback(c.wParam, c.lParam);
+    EXPECT_EQ(callback.action, c.action) << c.what;
+    EXPECT_EQ(callback.at_point, c.at_point) << c.what;
+    if (c.at_point) {
+      EXPECT_EQ(callback.point.x, c.point.x) << c.what;
+      EXPECT_EQ(callback.point.y, c.point.y) << c.what;
+    }
+  }
+}
+
+// Whole gestures as the shells send them, read and stepped as the main
+// window does: each click, double-click and menu acts exactly once. The
+// version 4 sequences are those Wine 8's tray sends (measured).
+TEST(TrayCallbacks, EachGestureOfEitherFormActsOnce) {
+  const LPARAM id = LPARAM{TRAY_ICON_ID} << 16;
+  auto v4 = [&](std::vector<UINT> events) {
+    std::vector<LPARAM> out;
+    for (UINT event : events) out.push_back(id | event);
+    return out;
+  };
+  auto classic = [](std::vector<UINT> events) { return std::vector<LPARAM>(events.begin(), events.end()); };
+  struct Case {
+    const char* what;
+    std::vector<LPARAM> messages;
+    std::vector<TrayClickStep> steps;  // every step but TRAY_STEP_NONE, the end of the wait last
+  };
+  const std::vector<Case> cases = {
+      {"4: left click", v4({WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT}),
+       {TRAY_STEP_WAIT, TRAY_STEP_TOGGLE}},
+      {"4: right click", v4({WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU}), {TRAY_STEP_MENU}},
+      {"4: double-click",
+       v4({WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT, WM_LBUTTONDBLCLK, WM_LBUTTONUP, NIN_SELECT}),
+       {TRAY_STEP_WAIT, TRAY_STEP_CLEAN}},
+      {"4: double-click with no select after it",
+       v4({WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT, WM_LBUTTONDBLCLK, WM_LBUTTONUP}),
+       {TRAY_STEP_WAIT, TRAY_STEP_CLEAN}},
+      {"4: Enter", v4({NIN_KEYSELECT}), {TRAY_STEP_TOGGLE}},
+      {"4: Enter sent twice", v4({NIN_KEYSELECT, NIN_KEYSELECT}), {TRAY_STEP_TOGGLE}},
+      {"4: Shift+F10", v4({WM_CONTEXTMENU}), {TRAY_STEP_MENU}},
+      {"classic: left click", classic({WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP}),
+       {TRAY_STEP_WAIT, TRAY_STEP_TOGGLE}},
+      {"classic: right click", classic({WM_RBUTTONDOWN, WM_RBUTTONUP}), {TRAY_STEP_MENU}},
+      {"classic: double-click", classic({WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK, WM_LBUTTONUP}),
+       {TRAY_STEP_WAIT, TRAY_STEP_CLEAN}},
+      {"3: left click", classic({WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT}), {TRAY_STEP_WAIT, TRAY_STEP_TOGGLE}},
+      {"3: right click", classic({WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU}), {TRAY_STEP_MENU}},
+  };
+  for (const Case& c : cases) {
+    TrayClicks clicks = {};
+    uint64_t now = 1000000;
+    std::vector<TrayClickStep> steps;
+    for (LPARAM message : c.messages) {
+      now += 80;
+      TrayAction action = ReadTrayCallback(MAKEWPARAM(20, 30), message).action;
+      TrayClickStep step = NextTrayClickStep(clicks, action, now, 500, false);
+      if (step != TRAY_STEP_NONE) steps.push_back(step);
+    }
+    TrayClickStep last = NextTrayClickStep(clicks, TRAY_WAIT_OVER, now + 500, 500, false);
+    if (last != TRAY_STEP_NONE) steps.push_back(last);
+    EXPECT_EQ(steps, c.steps) << c.what;
+  }
+}
+
+TEST(TrayClicks, AClickWaitsForTheDoubleClickTime) {
+  struct Step {
+    TrayAction action;
+    uint64_t now;
+    bool closed_popup;
+    TrayClickStep step;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Step> steps;
+  };
+  const uint64_t t = 0x100000000ull - 100;  // the gestures cross 2^32 ms
+  const std::vector<Case> cases = {
+      {"a click acts once its wait is over",
+       {{TRAY_SELECT, t, false, TRAY_STEP_WAIT}, {TRAY_WAIT_OVER, t + 500, false, TRAY_STEP_TOGGLE},
+        {TRAY_WAIT_OVER, t + 900, false, TRAY_STEP_NONE}}},
+      {"a double-click cancels it",
+       {{TRAY_SELECT, t, false, TRAY_STEP_WAIT}, {TRAY_DOUBLE_CLICK, t + 200, false, TRAY_STEP_CLEAN},
+        {TRAY_SELECT, t + 280, false, TRAY_STEP_NONE}, {TRAY_WAIT_OVER, t + 500, false, TRAY_STEP_NONE}}},
+      {"only the select right after a double-click is its own",
+       {{TRAY_DOUBLE_CLICK, t, false, TRAY_STEP_CLEAN}, {TRAY_SELECT, t + 100, false, TRAY_STEP_NONE},
+        {TRAY_SELECT, t + 300, false, TRAY_STEP_WAIT}}},
+      {"a shell that sends no select after a double-click: the next click is a click",
+       {{TRAY_DOUBLE_CLICK, t, false, TRAY_STEP_CLEAN}, {TRAY_SELECT, t + 500, false, TRAY_STEP_WAIT},
+        {TRAY_WAIT_OVER, t + 1000, false, TRAY_STEP_TOGGLE}}},
+      {"a clock behind the double-click",
+       {{TRAY_DOUBLE_CLICK, t, false, TRAY_STEP_CLEAN}, {TRAY_SELECT, t - 50, false, TRAY_STEP_NONE}}},
+      {"the click whose press closed the popup does not open it",
+       {{TRAY_SELECT, t, true, TRAY_STEP_NONE}, {TRAY_WAIT_OVER, t + 500, false, TRAY_STEP_NONE}}},
+      {"nor does it end a click waiting before it",
+       {{TRAY_SELECT, t, false, TRAY_STEP_WAIT}, {TRAY_SELECT, t + 100, true, TRAY_STEP_NONE},
+        {TRAY_WAIT_OVER, t + 600, false, TRAY_STEP_NONE}}},
+      {"but a double-click after it cleans",
+       {{TRAY_SELECT, t, true, TRAY_STEP_NONE}, {TRAY_DOUBLE_CLICK, t + 200, false, TRAY_STEP_CLEAN},
+        {TRAY_SELECT, t + 280, true, TRAY_STEP_NONE}}},
+      {"two clicks too far apart to be a double-click still toggle once",
+       {{TRAY_SELECT, t, false, TRAY_STEP_WAIT}, {TRAY_SELECT, t + 200, false, TRAY_STEP_WAIT},
+        {TRAY_WAIT_OVER, t + 700, false, TRAY_STEP_TOGGLE}}},
+      {"the menu drops a waiting click",
+       {{TRAY_SELECT, t, false, TRAY_STEP_WAIT}, {TRAY_MENU, t + 150, false, TRAY_STEP_MENU},
+        {TRAY_WAIT_OVER, t + 500, false, TRAY_STEP_NONE}}},
+      {"the keyboard acts at once, once per press",
+       {{TRAY_KEY_SELECT, t, false, TRAY_STEP_TOGGLE}, {TRAY_KEY_SELECT, t + 30, false, TRAY_STEP_NONE},
+        {TRAY_KEY_SELECT, t + 500, false, TRAY_STEP_TOGGLE}}},
+      {"and drops a waiting click",
+       {{TRAY_SELECT, t, false, TRAY_STEP_WAIT}, {TRAY_KEY_SELECT, t + 100, false, TRAY_STEP_TOGGLE},
+        {TRAY_WAIT_OVER, t + 500, false, TRAY_STEP_NONE}}},
+      {"nothing to do", {{TRAY_NO_ACTION, t, false, TRAY_STEP_NONE}, {TRAY_WAIT_OVER, t, false, TRAY_STEP_NONE}}},
+  };
+  for (const Case& c : cases) {
+    TrayClicks clicks = {};
+    for (size_t i = 0; i < c.steps.size(); ++i) {
+      const Step& s = c.steps[i];
+      EXPECT_EQ(NextTrayClickStep(clicks, s.action, s.now, 500, s.closed_popup), s.step) << c.what << ", step " << i;
+    }
+  }
+}
+
+TEST(TrayMenu, ShowsAtTheShellsPointOrElseAtTheCursor) {
+  const POINT cursor = {900, 700};
+  struct Case {
+    bool at_point;
+    POINT point, expected;
+  };
+  const Case cases[] = {{true, {300, 400}, {300, 400}},
+                        {true, {-1200, -5}, {-1200, -5}},
+                        {false, {300, 400}, cursor},
+                        {false, {0, 0}, cursor}};
+  for (const Case& c : cases) {
+    POINT at = TrayMenuPoint(c.at_point, c.point, cursor);
+    EXPECT_EQ(at.x, c.expected.x) << c.at_point;
+    EXPECT_EQ(at.y, c.expected.y) << c.at_point;
+  }
+}
+
+TEST(TrayMenu, GivesTheFocusBackOnlyWhenDismissedFromTheKeyboard) {
+  struct Case {
+    bool chosen, owner_foreground, button_down, returns;
+  };
+  const Case cases[] = {
+      {false, true, false, true},    // Esc
+      {true, true, false, false},    // a command: its own window or action follows
+      {false, false, false, false},  // another window took the foreground
+      {false, true, true, false},    // a click elsewhere closed it
+      {true, false, true, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TrayFocusReturns(c.chosen, c.owner_foreground, c.button_down), c.returns)
+        << c.chosen << c.owner_foreground << c.button_down;
+}
+
+// Wine takes the scale from LogPixels for the whole session: the taskbar's
+// scale is the system's.
+TEST(TrayLook, FollowsTheTaskbarsScaleAndTheContrastMode) {
+  EXPECT_EQ(TaskbarDpi(), SystemDpi());
+  struct Case {
+    int width;
+    bool high_contrast;
+    TrayLook look;
+  };
+  const COLORREF window = RGB(0, 0, 0), text = RGB(255, 255, 0);
+  const Case cases[] = {
+      {16, false, {16, false, kBackground, kBackground}},
+      {24, false, {24, false, kBackground, kBackground}},
+      {0, false, {16, false, kBackground, kBackground}},
+      {32, true, {32, true, window, text}},
+      {20, true, {20, true, window, text}},
+  };
+  for (const Case& c : cases) {
+    TrayLook look = TrayLookFor(c.width, c.high_contrast, window, text);
+    EXPECT_EQ(look.icon_size, c.look.icon_size) << c.width;
+    EXPECT_EQ(look.high_contrast, c.look.high_contrast) << c.width;
+    EXPECT_EQ(look.background, c.look.background) << c.width;
+    EXPECT_EQ(look.outline, c.look.outline) << c.width;
+  }
+  // The small-icon size of each scale, as the per-DPI metric gives it.
+  for (UINT dpi : {96u, 120u, 144u, 192u})
+    EXPECT_EQ(SystemMetricForDpi(SM_CXSMICON, dpi), static_cast<int>(16 * dpi / 96)) << dpi;
+}
+
+namespace {
+
+bool PlayedHighContrast() { return true; }
+const TrayPlatform kHighContrastTray = {Shell_NotifyIconW, GetTickCount64, TakeMemorySnapshot, TaskbarDpi,
+                                        PlayedHighContrast};
+
+}  // namespace
+
+// Under high contrast the bar keeps its height and band colour, framed in
+// the theme's window-text colour on its window colour; the frame shows
+// even with no bar at all.
+TEST_F(DrawnUsageIcon, UnderHighContrastFramesTheSquareAndTheBarsTop) {
+  tray_.platform = &kHighContrastTray;
+  const COLORREF window = GetSysColor(COLOR_WINDOW), text = GetSysColor(COLOR_WINDOWTEXT);
+  ASSERT_NE(window, text);
+  for (int load : {0, 5, 50, 73, 100}) {
+    UpdateUsageIcon(tray_, 4.0, 8.0, load);
+    ASSERT_NE(tray_.drawn_icon, nullptr);
+    Pixels icon = ReadIcon(tray_.drawn_icon);
+    int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
+    ASSERT_EQ(icon.size, size);
+    int top = UsageBarTop(size, load);
+    for (int y = 0; y < size; ++y) {
+      for (int x = 0; x < size; ++x) {
+        bool frame = x == 0 || y == 0 || x == size - 1 || y == size - 1;
+        COLORREF expected = frame ? text : y < top ? window : y == top ? text : UsageBarColor(load);
+        ASSERT_EQ(icon.At(x, y), expected) << load << "% at " << x << "," << y;
+        ASSERT_FALSE(icon.mask_set[y * size + x]) << "mask must be clear";
+      }
+    }
+  }
+}
+
+namespace {
+
+// The program's main and shell windows with the tray recorded and the
+// taskbar's scale and the contrast mode played; auto-clean off, so that a
+// tick does nothing but the tray's work.
+class TrayOnTheProgram : public ProgramWindowTest {
+ protected:
+  TrayOnTheProgram() : ProgramWindowTest(true) {}
+  void BindSeams() override { RecordTray(); }
+  void SetUp() override {
+    ProgramWindowTest::SetUp();
+    app.settings.auto_clean = false;
+    app.settings.silent_mode = true;
+  }
+  // The icon the shell was last sent, and its size.
+  int ShownSize() {
+    Pixels icon = ReadIcon(app.tray.drawn_icon);
+    return icon.size;
+  }
+  int Modifies() {
+    int count = 0;
+    for (const TrayRequest& request : recording_tray.requests)
+      count += request.message == NIM_MODIFY && !(request.flags & NIF_INFO);
+    return count;
+  }
+  LRESULT ToShell(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) {
+    return SendMessageW(app.shell_window, message, wParam, lParam);
+  }
+  // A message of the icon in version 4's form.
+  void Callback(UINT event, POINT at = {20, 30}) {
+    Send(WM_TRAYICON, MAKEWPARAM(at.x, at.y), MAKELPARAM(event, TRAY_ICON_ID));
+  }
+};
+
+// The version asked for after each add the shell took: none after a refusal.
+std::vector<DWORD> AddsAndVersions() {
+  std::vector<DWORD> out;
+  for (const TrayRequest& request : recording_tray.requests) {
+    if (request.message == NIM_ADD) out.push_back(NIM_ADD);
+    if (request.message == NIM_SETVERSION) out.push_back(request.version == NOTIFYICON_VERSION_4 ? 4 : 0);
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST_F(TrayOnTheProgram, AsksForVersion4AfterEveryAddTheShellTakes) {
+  recording_tray.refuse_adds = true;
+  EXPECT_FALSE(StartTrayIcon(app.main_window));
+  Send(WM_TIMER, TIMER_MAIN);
+  recording_tray.refuse_adds = false;
+  Send(WM_TIMER, TIMER_MAIN);
+  ASSERT_FALSE(app.tray.add_pending);
+  EXPECT_EQ(AddsAndVersions(), (std::vector<DWORD>{NIM_ADD, NIM_ADD, NIM_ADD, 4}));
+  // A new taskbar.
+  Shell_NotifyIconW(NIM_DELETE, &app.tray.data);
+  recording_tray.requests.clear();
+  ToShell(app.taskbar_created_message);
+  EXPECT_EQ(AddsAndVersions(), (std::vector<DWORD>{NIM_ADD, 4}));
+  EXPECT_EQ(app.tray.data.uFlags & NIF_SHOWTIP, static_cast<UINT>(NIF_SHOWTIP)) << "the tooltip still shows";
+}
+
+// The mouse under version 4, in the sequences Wine 8 sends: a click opens
+// the popup only once the double-click time has passed, a double-click
+// cleans and never shows it, a right click opens one menu.
+TEST_F(TrayOnTheProgram, AClickWaitsAndADoubleClickOnlyCleans) {
+  ASSERT_TRUE(StartTrayIcon(app.main_window));
+  for (UINT event : {WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT}) Callback(event);
+  EXPECT_FALSE(IsStatusWindowOpen(app.status)) << "not before the double-click time";
+  // The program's own timer ends the wait.
+  const ULONGLONG end = GetTickCount64() + 5000;
+  while (!IsStatusWindowOpen(app.status) && GetTickCount64() < end) {
+    PumpMessages();
+    Sleep(10);
+  }
+  EXPECT_TRUE(IsStatusWindowOpen(app.status));
+  CloseStatusWindow(app.status);
+
+  int cleans = app.status.clean_history.count;
+  for (UINT event : {WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT, WM_LBUTTONDBLCLK, WM_LBUTTONUP, NIN_SELECT}) {
+    Callback(event);
+    ASSERT_FALSE(IsStatusWindowOpen(app.status)) << "shown during the double-click, at " << event;
+  }
+  EXPECT_EQ(app.status.clean_history.count, cleans + 1);
+  Send(WM_TIMER, TIMER_TRAY_CLICK);
+  PumpMessages();
+  EXPECT_FALSE(IsStatusWindowOpen(app.status)) << "shown after the double-click";
+  EXPECT_EQ(app.status.clean_history.count, cleans + 1);
+}
+
+namespace {
+
+// While a menu runs its loop: counts it, keeps where it is, and closes it
+// as Esc would.
+int menus_shown = 0;
+RECT menu_rect = {};
+LRESULT CALLBACK MeasureAndDismissMenu(int code, WPARAM wParam, LPARAM lParam) {
+  static int measured = -1;
+  HWND popup = FindWindowW(L"#32768", nullptr);
+  if (code == MSGF_MENU && popup && IsWindowVisible(popup) && measured != menus_shown) {
+    measured = menus_shown;
+    GetWindowRect(popup, &menu_rect);
+    EndMenu();
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Picks the menu's first item from the keyboard.
+LRESULT CALLBACK ChooseTheFirstItem(int code, WPARAM wParam, LPARAM lParam) {
+  static int chosen = -1;
+  HWND popup = FindWindowW(L"#32768", nullptr);
+  if (code == MSGF_MENU && popup && IsWindowVisible(popup) && chosen != menus_shown) {
+    chosen = menus_shown;
+    PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// Counts the menus as they open.
+LRESULT CALLBACK CountMenus(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HC_ACTION) {
+    const CWPSTRUCT* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+    if (message->message == WM_INITMENUPOPUP) ++menus_shown;
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+// The menu from the keyboard opens at the icon, the point the shell gives,
+// wherever the pointer is; from a classic right release, at the pointer.
+// Each right click opens one menu, and a menu dismissed without a choice
+// gives the focus back to the notification area.
+TEST_F(TrayOnTheProgram, TheMenuOpensOnceWhereTheShellSays) {
+  ASSERT_TRUE(StartTrayIcon(app.main_window));
+  HHOOK filter = SetWindowsHookExW(WH_MSGFILTER, MeasureAndDismissMenu, nullptr, GetCurrentThreadId());
+  HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, CountMenus, nullptr, GetCurrentThreadId());
+  ASSERT_NE(filter, nullptr);
+  ASSERT_NE(sent, nullptr);
+  SetCursorPos(700, 650);
+  menus_shown = 0;
+  recording_tray.requests.clear();
+
+  Callback(WM_CONTEXTMENU, {300, 400});  // Shift+F10
+  EXPECT_EQ(menus_shown, 1);
+  EXPECT_EQ(menu_rect.left, 300);
+  EXPECT_EQ(menu_rect.bottom, 400);
+  ASSERT_EQ(GetForegroundWindow(), app.shell_window) << "the menu's owner";
+  EXPECT_EQ(recording_tray.Count(NIM_SETFOCUS), 1) << "the focus goes back to the notification area";
+
+  for (UINT event : {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU}) Callback(event, {500, 450});
+  EXPECT_EQ(menus_shown, 2) << "one menu for one right click";
+  EXPECT_EQ(menu_rect.left, 500);
+  EXPECT_EQ(menu_rect.bottom, 450);
+
+  Send(WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONDOWN);
+  Send(WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONUP);
+  EXPECT_EQ(menus_shown, 3);
+  EXPECT_EQ(menu_rect.left, 700) << "the classic form gives no point: the pointer's";
+  EXPECT_EQ(menu_rect.bottom, 650);
+  EXPECT_EQ(recording_tray.Count(NIM_SETFOCUS), 3);
+  UnhookWindowsHookEx(filter);
+
+  // A command chosen: its work follows, and the focus stays where it goes.
+  filter = SetWindowsHookExW(WH_MSGFILTER, ChooseTheFirstItem, nullptr, GetCurrentThreadId());
+  int cleans = app.status.clean_history.count;
+  Callback(WM_CONTEXTMENU, {300, 400});
+  PumpMessages();
+  EXPECT_EQ(menus_shown, 4);
+  EXPECT_EQ(app.status.clean_history.count, cleans + 1) << "Clean Now";
+  EXPECT_EQ(recording_tray.Count(NIM_SETFOCUS), 3);
+  UnhookWindowsHookEx(sent);
+  UnhookWindowsHookEx(filter);
+}
+
+TEST_F(TrayOnTheProgram, TheKeyboardTogglesThePopupAtOnce) {
+  ASSERT_TRUE(StartTrayIcon(app.main_window));
+  Callback(NIN_KEYSELECT);
+  EXPECT_TRUE(IsStatusWindowOpen(app.status));
+  Callback(NIN_KEYSELECT);
+  EXPECT_TRUE(IsStatusWindowOpen(app.status)) << "the same Enter, sent twice";
+  recording_tray.now += GetDoubleClickTime();
+  Callback(NIN_KEYSELECT);
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
+}
+
+// The icon keeps its start-up picture through the refreshes, and is drawn
+// anew, once, at the new size or in the new colours when a change reaches
+// the shell window; a change that changes nothing sends nothing.
+TEST_F(TrayOnTheProgram, RedrawsAtTheNewScaleOrContrastOnTheNextChangeMessage) {
+  recording_tray.dpi = 96;
+  ASSERT_TRUE(StartTrayIcon(app.main_window));
+  ASSERT_EQ(ShownSize(), 16);
+  struct Step {
+    const char* what;
+    UINT message;
+    WPARAM wParam;
+    UINT dpi;
+    bool high_contrast;
+    int size;
+  };
+  const UINT taskbar_created = app.taskbar_created_message;
+  const Step steps[] = {
+      {"display change", WM_DISPLAYCHANGE, 32, 144, false, 24},
+      {"the shell window's scale", WM_DPICHANGED, MAKEWPARAM(192, 192), 192, false, 32},
+      {"a setting", WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 120, false, 20},
+      {"high contrast on", WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 120, true, 20},
+      {"system colours", WM_SYSCOLORCHANGE, 0, 96, true, 16},
+      {"theme off", WM_THEMECHANGED, 0, 96, false, 16},
+      {"a new taskbar", taskbar_created, 0, 144, false, 24},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    recording_tray.dpi = step.dpi;
+    recording_tray.high_contrast = step.high_contrast;
+    int modifies = Modifies();
+    Send(WM_TIMER, TIMER_MAIN);
+    EXPECT_EQ(Modifies(), modifies) << "the refresh reads no scale";
+    if (step.message == taskbar_created) {
+      Shell_NotifyIconW(NIM_DELETE, &app.tray.data);  // went with the old taskbar
+      ToShell(step.message);
+      Send(WM_TIMER, TIMER_MAIN);  // the new icon is drawn by the next tick
+    } else {
+      ToShell(step.message, step.wParam);
+    }
+    EXPECT_EQ(Modifies(), modifies + 1);
+    EXPECT_EQ(ShownSize(), step.size);
+    Pixels icon = ReadIcon(app.tray.drawn_icon);
+    EXPECT_EQ(icon.At(0, 0), step.high_contrast ? GetSysColor(COLOR_WINDOWTEXT) : kBackground);
+    if (step.message == taskbar_created) continue;
+    ToShell(step.message, step.wParam);
+    Send(WM_TIMER, TIMER_MAIN);
+    EXPECT_EQ(Modifies(), modifies + 1) << "nothing changed: nothing sent";
+  }
 }
