@@ -52,13 +52,14 @@ void ShowMenu(HWND window, const TrayCallback& callback) {
 void OnTrayAction(HWND window, const TrayCallback& callback) {
   if (callback.action == TRAY_NO_ACTION) return;  // the pointer's moves, the buttons' presses
   bool closed_popup = callback.action == TRAY_SELECT && IsStatusToggleIgnoredNow(app.status);
+  const UINT double_click_time = GetDoubleClickTime();
   bool was_waiting = app.tray.clicks.click_waiting;
   TrayClickStep step = NextTrayClickStep(app.tray.clicks, callback.action, app.tray.platform->tick_count(),
-                                         GetDoubleClickTime(), closed_popup);
+                                         double_click_time, closed_popup);
   if (was_waiting && !app.tray.clicks.click_waiting) KillTimer(window, TIMER_TRAY_CLICK);
   switch (step) {
     case TRAY_STEP_WAIT:
-      SetTimer(window, TIMER_TRAY_CLICK, GetDoubleClickTime(), NULL);
+      SetTimer(window, TIMER_TRAY_CLICK, double_click_time, NULL);
       break;
     case TRAY_STEP_TOGGLE:
       ToggleStatusWindow(window);

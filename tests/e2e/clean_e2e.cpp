@@ -79,13 +79,18 @@ TEST_F(CleanByHand, HotKeyCleansOnceAndTheFirstLineCreatesTheLogWithoutBom) {
   EXPECT_EQ(Log(), LogLines().front()) << "nothing before or after the line";
 }
 
-TEST_F(CleanByHand, DoubleClickOnTheTrayIconCleansOnce) {
+// The first click of the two must not open the popup, not even for a moment.
+TEST_F(CleanByHand, DoubleClickOnTheTrayIconCleansOnceAndNeverShowsThePopup) {
   ASSERT_TRUE(WriteConfig(QuietConfig(false)));
   ASSERT_TRUE(Start());
   TrayIconView icon;
   ASSERT_TRUE(FindQuillmereIcon(icon));
+  StatusPopupWatch watch;
   MouseClick(icon.Center(), 1, 2);
   ExpectOneNewCleanLine(0);
+  // Long past the double-click time that a click waits for.
+  Sleep(GetDoubleClickTime() + 1000);
+  EXPECT_FALSE(watch.Seen()) << "the popup showed during or after the double-click";
 }
 
 TEST_F(CleanByHand, CleanNowFromTheMenuCleansOnce) {

@@ -186,6 +186,25 @@ HWND FindStatusPopup() {
   return popup && IsWindowVisible(popup) ? popup : nullptr;
 }
 
+StatusPopupWatch::StatusPopupWatch() { thread_ = CreateThread(nullptr, 0, Watch, this, 0, nullptr); }
+
+StatusPopupWatch::~StatusPopupWatch() {
+  InterlockedExchange(&stop_, 1);
+  if (thread_) {
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+  }
+}
+
+DWORD WINAPI StatusPopupWatch::Watch(void* self) {
+  StatusPopupWatch* watch = static_cast<StatusPopupWatch*>(self);
+  while (!InterlockedCompareExchange(&watch->stop_, 0, 0) && watch->seen_tick_ == 0) {
+    if (FindStatusPopup()) watch->seen_tick_ = GetTickCount64();
+    Sleep(20);
+  }
+  return 0;
+}
+
 namespace {
 
 std::vector<RECT> measured_menu_items;

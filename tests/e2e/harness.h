@@ -43,6 +43,24 @@ bool VisibleBalloonText(std::wstring& text);
 HWND FindMainWindow();
 // The program's status popup while it is on screen.
 HWND FindStatusPopup();
+// Looks for the status popup every 20 ms on a thread of its own, from its
+// start to its end, and keeps when it first saw it: a popup shown even for
+// a moment while the test waits on something else is seen.
+class StatusPopupWatch {
+ public:
+  StatusPopupWatch();
+  ~StatusPopupWatch();
+  StatusPopupWatch(const StatusPopupWatch&) = delete;
+  StatusPopupWatch& operator=(const StatusPopupWatch&) = delete;
+  bool Seen() const { return seen_tick_ != 0; }
+  ULONGLONG SeenTick() const { return seen_tick_; }  // 0: not seen
+
+ private:
+  static DWORD WINAPI Watch(void* self);
+  HANDLE thread_ = nullptr;
+  volatile LONG stop_ = 0;
+  volatile ULONGLONG seen_tick_ = 0;
+};
 // Right-clicks the program's tray icon and clicks the menu item whose text
 // (before any tab) is `text`; false when the menu or the item is not found.
 bool ClickTrayMenuItem(const wchar_t* text);

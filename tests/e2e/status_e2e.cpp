@@ -89,6 +89,18 @@ TEST_F(StatusPopupOpens, OnATrayClickInsideTheWorkAreaAndTheNextClickClosesIt) {
   EXPECT_NE(WaitForPopup(), nullptr) << "and the next click opens it again";
 }
 
+// A click waits for the double-click time, in case a second click comes
+// to make it a double-click; only then does the popup open.
+TEST_F(StatusPopupOpens, OnATrayClickOnlyOnceTheDoubleClickTimeHasPassed) {
+  Sleep(GetDoubleClickTime() + 100);
+  const ULONGLONG before_click = GetTickCount64();
+  StatusPopupWatch watch;
+  MouseClick(icon_.Center(), 1);
+  ASSERT_NE(WaitForPopup(), nullptr);
+  ASSERT_TRUE(WaitUntil([&] { return watch.Seen(); }, 1000));
+  EXPECT_GE(watch.SeenTick() - before_click, GetDoubleClickTime()) << "opened before a second click could come";
+}
+
 // Wine cannot read the memory lists: no lists row, and the popup is laid
 // out exactly as without it.
 TEST_F(StatusPopupWithoutLists, HasNoListsRow) {
