@@ -352,6 +352,7 @@ const wchar_t* SettingsControlText(int index) {
 SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
   auto scale = [dpi](int value) { return ScaleForDpi(value, dpi); };
   auto larger = [](int a, int b) { return a > b ? a : b; };
+  auto smaller = [](int a, int b) { return a < b ? a : b; };
   const int margin = scale(kMargin);
   const int field_gap = scale(kFieldGap);
   const int field_width = scale(kFieldWidth);
@@ -440,8 +441,13 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
     RECT& at = layout.controls[i];
     switch (row.kind) {
       case LABEL:
-        if (HasFieldBeside(i)) at = {x, top + (field_row - line) / 2, x + label_width[c], top + (field_row - line) / 2 + line};
-        else at = {x, top, x + width, top + line};
+        if (HasFieldBeside(i)) {
+          // In the middle of its field's row, as wide as every label there.
+          int label_top = top + (field_row - line) / 2;
+          at = {x, label_top, x + label_width[c], label_top + line};
+        } else {
+          at = {x, top, x + width, top + line};
+        }
         break;
       case NUMBER: {
         // Beside its label; the row is as tall as the taller of the two.
@@ -453,8 +459,7 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
       case CHECK: {
         // The second of a pair starts halfway across the column, or past
         // the first's text when that needs more.
-        int second = x + larger(first_of_pair[c] + pair_gap,
-                                width / 2 < width - second_of_pair[c] ? width / 2 : width - second_of_pair[c]);
+        int second = x + larger(first_of_pair[c] + pair_gap, smaller(width / 2, width - second_of_pair[c]));
         if (StartsPair(i)) at = {x, top, second - pair_gap, top + check};
         else if (row.beside) at = {second, top, x + width, top + check};
         else at = {x, top, x + width, top + check};

@@ -538,8 +538,6 @@ TEST(SettingsLayout, FitsAboveTheTaskbarOfEveryScreenAtEveryScale) {
   };
   const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
                             {3840, 2160, 288}};
-  int worst_spare = INT_MAX;
-  std::string worst;
   for (const Screen& screen : screens) {
     for (UINT dpi = 96; dpi <= screen.largest_dpi; dpi += 24) {
       struct Font {
@@ -550,9 +548,8 @@ TEST(SettingsLayout, FitsAboveTheTaskbarOfEveryScreenAtEveryScale) {
                             {"this system's", SystemText(dpi)},
                             {"Segoe UI a quarter larger", Text(dpi, 125, 125)}};
       for (const Font& font : fonts) {
-        std::string what = std::to_string(screen.width) + "x" + std::to_string(screen.height) + " at " +
-                           std::to_string(dpi) + " dpi, " + font.name;
-        SCOPED_TRACE(what);
+        SCOPED_TRACE(std::to_string(screen.width) + "x" + std::to_string(screen.height) + " at " +
+                     std::to_string(dpi) + " dpi, " + font.name);
         ASSERT_GT(font.text.height, 0);
         SettingsLayout layout = LayOutSettings(dpi, font.text);
         SIZE outer = SettingsWindowSize(layout.client, dpi);
@@ -567,15 +564,9 @@ TEST(SettingsLayout, FitsAboveTheTaskbarOfEveryScreenAtEveryScale) {
                            MulDiv(18, dpi, 96)) +
                   MulDiv(6, dpi, 96);
         EXPECT_LE(outer.cy + row, work_height) << "outer " << outer.cx << "x" << outer.cy;
-        int spare = work_height - static_cast<int>(outer.cy);
-        if (spare * 96 / static_cast<int>(dpi) < worst_spare) {
-          worst_spare = spare * 96 / static_cast<int>(dpi);
-          worst = what + ": " + std::to_string(spare) + " px";
-        }
       }
     }
   }
-  printf("Least room above the taskbar: %s (%d px at 100 %%)\n", worst.c_str(), worst_spare);
 }
 
 TEST(SettingsFieldInput, ClampsEachFieldToItsRange) {
@@ -1232,7 +1223,8 @@ TEST_F(SettingsWindow, UnderCommonControls6EveryTextStillFits) {
             if (_wcsicmp(name, L"BUTTON") != 0) continue;
             Button b = {text, client, FALSE, {}};
             // Asked for the size its glyph and text need: only version 6 knows.
-            b.ideal_known = static_cast<BOOL>(SendMessageW(child, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&b.ideal)));
+            b.ideal_known =
+                static_cast<BOOL>(SendMessageW(child, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&b.ideal)));
             buttons.push_back(b);
           }
         },
