@@ -674,8 +674,7 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
     }
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
-        case IDC_OK:
-        case IDOK:
+        case IDC_OK:  // also Enter, through DM_GETDEFID
           if (context) StoreFields(window, *context);
           DestroyWindow(window);
           return 0;
