@@ -56,6 +56,7 @@ struct AppState {
   // exit; NULL when none could be made.
   HANDLE user_token;
   Settings settings;
+  SettingsWindowState settings_window;
   CleanState clean;
   TrayState tray;
   StatusState status = {.platform = &kSystemStatusPlatform};

@@ -83,9 +83,13 @@ void RunCommand(HWND window, WORD command) {
     case IDM_TOGGLE_AUTO:
       app.settings.auto_clean ^= 1;
       NoteSettingsSaved(SaveSettings(app.settings, *app.file_platform, app.user_token));
+      // An open settings window shows it, so that its OK keeps it.
+      SetSettingsWindowCheck(app.settings_window, &Settings::auto_clean, app.settings.auto_clean);
       break;
     case IDM_SETTINGS:
-      ShowSettingsWindow(PopupOwner(window), app.settings, ApplyStoredSettings);
+      // One window: a second would store over the first one's OK.
+      if (IsSettingsWindowOpen(app.settings_window)) BringSettingsWindowToFront(app.settings_window);
+      else ShowSettingsWindow(app.settings_window, PopupOwner(window), app.settings, ApplyStoredSettings);
       break;
     case IDM_EXIT:
       DestroyWindow(window);

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
-          binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool googletest procps
+          binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool x11-utils googletest procps
           clang-14 clang-tidy-14 nsis zip unzip osslsigncode openssl)
 missing=()
 for package in "${packages[@]}"; do

@@ -16,8 +16,10 @@ end_wine_session() {
 }
 trap end_wine_session EXIT
 
-# Xvfb picks a free display number and writes it to fd 3.
-Xvfb -displayfd 3 -screen 0 "${wine_screen:-1280x1024}x24" -nolisten tcp 3>"$run_dir/display" \
+# Xvfb picks a free display number and writes it to fd 3. No reset when the
+# last client goes, so that what a run sets on the root window (the work
+# area) stays while Wine restarts.
+Xvfb -displayfd 3 -screen 0 "${wine_screen:-1280x1024}x24" -nolisten tcp -noreset 3>"$run_dir/display" \
   2>"$run_dir/xvfb.log" &
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$run_dir/display" ] && break; sleep 0.1; done

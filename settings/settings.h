@@ -87,7 +87,20 @@ AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result);
 // `was_starting_with_windows` before. Called before the window closes, with
 // no message dispatched since the values were stored.
 using SettingsStored = void (*)(const Settings& settings, bool was_starting_with_windows);
+
+// The settings window of one owner of a record: at most one is open.
+struct SettingsWindowState {
+  HWND window = NULL;  // while it is open
+};
 // Edits the live record in a window of its own and returns once the window
 // is gone (or a quit message came, which is posted again): true when OK
-// stored the values and handed them to `stored`.
-bool ShowSettingsWindow(HWND owner, Settings& settings, SettingsStored stored);
+// stored the values and handed them to `stored`. While `state` has its
+// window open no second one opens: false at once.
+bool ShowSettingsWindow(SettingsWindowState& state, HWND owner, Settings& settings, SettingsStored stored);
+bool IsSettingsWindowOpen(const SettingsWindowState& state);
+// The open window restored if minimised and made the active, foreground one.
+void BringSettingsWindowToFront(const SettingsWindowState& state);
+// Shows `checked` in the open window's check box of the setting `flag`, for
+// a setting changed elsewhere while it is open; OK then stores what it shows.
+// Nothing when no window is open or the setting has no check box.
+void SetSettingsWindowCheck(const SettingsWindowState& state, bool Settings::*flag, bool checked);

@@ -159,11 +159,11 @@ constexpr int IDC_PURGE_STANDBY = 216;
 constexpr int IDC_FLUSH_FILE_CACHE = 217;
 constexpr int IDC_FREE_BELOW_MB = 218;
 
-constexpr int SETTINGS_CONTROL_COUNT = 37;
+constexpr int SETTINGS_CONTROL_COUNT = 36;
 
 // The text of the settings window as its font draws it.
 struct SettingsTextMetrics {
-  int width[SETTINGS_CONTROL_COUNT];  // each control's text; 0 without text
+  int width[SETTINGS_CONTROL_COUNT];  // each control's text as shown (access keys underlined); 0 without text
   int height;                         // one line
   int check_width;                    // a check box's glyph and the gap to its text
 };
@@ -175,19 +175,22 @@ struct SettingsLayout {
   SIZE client;
 };
 
-// The window's fixed 96-DPI layout scaled to `dpi`, grown only where the
-// text needs it: a label wider than its column pushes the number fields
-// right, a wide check box or heading widens the window, and text taller
-// than its row moves the rows below it down. Nothing ever wraps or is cut.
+// The window read as two columns of groups, then what runs across both (the
+// exclusion list), then OK and Cancel at the bottom right, in the order the
+// controls are created, which is also the Tab order. Every size is a 96-DPI
+// figure scaled to `dpi`, grown where the text needs it: a column is as wide
+// as its widest label, field row, check box or heading, a row as tall as its
+// text. Nothing ever wraps, is cut or overlaps.
 SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text);
-// The text each control is created with (empty for separators and fields).
+// The text each control is created with (empty for separators and fields);
+// an ampersand marks the access key, two show one.
 const wchar_t* SettingsControlText(int index);
 // The controls' text as `font` draws it on `window`, whose DPI is `dpi`.
 SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi);
 
-// The window's outer size: 350 x 632 scaled to `dpi`, grown to the frame
-// that holds the whole layout when the caption, borders or text need more.
-SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi);
+// The window's outer size around a client area of `client` at `dpi`: its
+// caption and frame as the system draws them there.
+SIZE SettingsWindowSize(SIZE client, UINT dpi);
 // What OK stores for the number typed into a field: each field's range,
 // e.g. the threshold 1-99 and the hour -1 (off) to 23. Other identifiers
 // keep the value.

@@ -1,5 +1,6 @@
-// The settings window: every field of the live settings record in one fixed
-// window, with a message loop of its own that keeps the whole program going.
+// The settings window: every field of the live settings record in one
+// window of two columns that behaves as a dialog, with a message loop of its
+// own that keeps the whole program going.
 #include "settings/settings.h"
 
 #include "common/dpi.h"
@@ -10,13 +11,13 @@ namespace {
 
 const wchar_t kSettingsClass[] = L"QuillmereSettings";
 const wchar_t kSettingsTitle[] = L"Quillmere \u2014 Settings";
-constexpr int kWidth = 350;
-constexpr int kHeight = 632;
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
 
-// No prefix: "Schedule & Notifications" shows its ampersand.
-constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_NOPREFIX;
+// Labels underline their access key; the heading that shows an ampersand
+// writes it twice. (SS_NOPREFIX would not do: Wine's dialog manager, at
+// least, takes a lone one for an access key whatever the style.)
+constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE;
 constexpr DWORD kSeparatorStyle = WS_CHILD | WS_VISIBLE | SS_ETCHEDHORZ;
 constexpr DWORD kNumberStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | ES_RIGHT;
 // No ES_NUMBER: it refuses the minus sign of -1 (off); the field filters its
@@ -38,83 +39,120 @@ constexpr int kExcludeListLength = 255;
 // The settings window's creation parameter, on the stack of
 // ShowSettingsWindow; the window never outlives it.
 struct SettingsWindowContext {
+  SettingsWindowState* state;
   Settings* settings;
   SettingsStored stored;
   bool saved;
   HFONT font;  // owned by the window, deleted when it is destroyed
   HWND controls[SETTINGS_CONTROL_COUNT];  // in creation order
   SIZE client;                            // what the layout needs
+  HWND focus;  // the control that had the focus when the window was last left
 };
 
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// The controls in creation order (also the Tab order), at 96 DPI. A field
-// label shares its row with the number field after it.
-enum ControlKind { FIELD_LABEL, HEADING, SEPARATOR, NUMBER, CHECK, LIST, BUTTON };
+enum ControlKind { HEADING, LABEL, SEPARATOR, NUMBER, CHECK, LIST, BUTTON };
+// Down the left or the right column, or across both below them.
+enum ControlColumn { LEFT, RIGHT, ACROSS };
 
-// Fields in the order the table reads, at 8 padding bytes a row.
-struct ControlRow {  // NOLINT(clang-analyzer-optin.performance.Padding)
-  ControlKind kind;
+struct ControlRow {
   const wchar_t* text;
+  ControlKind kind;
   int id;
-  int x, y, width, height;
+  ControlColumn column;
+  // On the row of the control before it: a field after its label, the
+  // second check box of a pair, Cancel after OK.
+  bool beside;
 };
 
+// The controls in creation order, which is the Tab order and the order the
+// window reads in: the left column top to bottom, the right one, then what
+// runs across, then OK and Cancel. A label comes just before its field, so
+// that its access key moves the focus there. A row is added with one line
+// (two for a label and its field); the layout makes room for it.
 const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
-    {HEADING, L"Auto-clean Triggers", 0, 14, 14, 300, 18},
-    {FIELD_LABEL, L"RAM threshold (%):", 0, 14, 40, 200, 18},
-    {NUMBER, L"", IDC_THRESHOLD, 220, 38, 70, 22},
-    {FIELD_LABEL, L"Clean interval (min, 0=off):", 0, 14, 68, 200, 18},
-    {NUMBER, L"", IDC_INTERVAL, 220, 66, 70, 22},
-    {FIELD_LABEL, L"Idle timeout (min, 0=off):", 0, 14, 96, 200, 18},
-    {NUMBER, L"", IDC_IDLE, 220, 94, 70, 22},
-    {FIELD_LABEL, L"Boot delay (sec, 0=off):", 0, 14, 124, 200, 18},
-    {NUMBER, L"", IDC_BOOT_DELAY, 220, 122, 70, 22},
-    {SEPARATOR, L"", 0, 14, 154, 314, 2},
-    {HEADING, L"Options", 0, 14, 162, 300, 18},
-    {CHECK, L"Enable auto-clean", IDC_AUTO_CLEAN, 14, 184, 290, 20},
-    {CHECK, L"Silent mode (no balloons)", IDC_SILENT, 14, 208, 290, 20},
-    {CHECK, L"Start with Windows", IDC_START_WITH_WINDOWS, 14, 232, 290, 20},
-    {SEPARATOR, L"", 0, 14, 260, 314, 2},
-    {HEADING, L"Schedule & Notifications", 0, 14, 268, 300, 18},
-    {FIELD_LABEL, L"Scheduled clean hour (0-23, -1=off):", 0, 14, 290, 200, 18},
-    {NUMBER, L"", IDC_CLEAN_HOUR, 220, 288, 70, 22},
-    {FIELD_LABEL, L"Scheduled clean minute (0-59):", 0, 14, 314, 200, 18},
-    {NUMBER, L"", IDC_CLEAN_MINUTE, 220, 312, 70, 22},
-    {FIELD_LABEL, L"Min freed MB to notify:", 0, 14, 338, 200, 18},
-    {NUMBER, L"", IDC_NOTIFY_MIN_MB, 220, 336, 70, 22},
-    {CHECK, L"Open status window after each clean", IDC_SHOW_STATUS, 14, 362, 290, 20},
-    {SEPARATOR, L"", 0, 14, 390, 314, 2},
-    {HEADING, L"Clean steps", 0, 14, 398, 300, 18},
-    // Two steps a row: the window must still fit a 1080-line screen at 150 %.
-    {CHECK, L"Empty working sets", IDC_TRIM_WORKING_SETS, 14, 420, 150, 20},
-    {CHECK, L"Flush modified list", IDC_FLUSH_MODIFIED, 172, 420, 150, 20},
-    {CHECK, L"Purge standby list", IDC_PURGE_STANDBY, 14, 444, 150, 20},
-    {CHECK, L"Flush file cache", IDC_FLUSH_FILE_CACHE, 172, 444, 150, 20},
-    {FIELD_LABEL, L"Clean when free MB below (0=off):", 0, 14, 470, 200, 18},
-    {NUMBER, L"", IDC_FREE_BELOW_MB, 220, 468, 70, 22},
-    {SEPARATOR, L"", 0, 14, 502, 314, 2},
-    {HEADING, L"Process Exclusion", 0, 14, 510, 300, 18},
-    {HEADING, L"Exclude from working-set trim (comma-sep exe names):", 0, 14, 528, 310, 18},
-    {LIST, L"", IDC_EXCLUDE_LIST, 14, 548, 314, 22},
-    {BUTTON, L"OK", IDC_OK, 174, 584, 76, 28},
-    {BUTTON, L"Cancel", IDC_CANCEL, 256, 584, 76, 28},
+    {L"Auto-clean Triggers", HEADING, 0, LEFT, false},
+    {L"&RAM threshold (%):", LABEL, 0, LEFT, false},
+    {L"", NUMBER, IDC_THRESHOLD, LEFT, true},
+    {L"Clean &interval (min, 0=off):", LABEL, 0, LEFT, false},
+    {L"", NUMBER, IDC_INTERVAL, LEFT, true},
+    {L"Idle &timeout (min, 0=off):", LABEL, 0, LEFT, false},
+    {L"", NUMBER, IDC_IDLE, LEFT, true},
+    {L"&Boot delay (sec, 0=off):", LABEL, 0, LEFT, false},
+    {L"", NUMBER, IDC_BOOT_DELAY, LEFT, true},
+    {L"", SEPARATOR, 0, LEFT, false},
+    {L"Options", HEADING, 0, LEFT, false},
+    {L"Enable &auto-clean", CHECK, IDC_AUTO_CLEAN, LEFT, false},
+    {L"&Silent mode (no balloons)", CHECK, IDC_SILENT, LEFT, false},
+    {L"Start with &Windows", CHECK, IDC_START_WITH_WINDOWS, LEFT, false},
+    {L"Schedule && Notifications", HEADING, 0, RIGHT, false},
+    {L"Scheduled clean &hour (0-23, -1=off):", LABEL, 0, RIGHT, false},
+    {L"", NUMBER, IDC_CLEAN_HOUR, RIGHT, true},
+    {L"Scheduled clean &minute (0-59):", LABEL, 0, RIGHT, false},
+    {L"", NUMBER, IDC_CLEAN_MINUTE, RIGHT, true},
+    {L"Min freed MB to &notify:", LABEL, 0, RIGHT, false},
+    {L"", NUMBER, IDC_NOTIFY_MIN_MB, RIGHT, true},
+    {L"&Open status window after each clean", CHECK, IDC_SHOW_STATUS, RIGHT, false},
+    {L"", SEPARATOR, 0, RIGHT, false},
+    {L"Clean steps", HEADING, 0, RIGHT, false},
+    {L"&Empty working sets", CHECK, IDC_TRIM_WORKING_SETS, RIGHT, false},
+    {L"Flush mo&dified list", CHECK, IDC_FLUSH_MODIFIED, RIGHT, true},
+    {L"&Purge standby list", CHECK, IDC_PURGE_STANDBY, RIGHT, false},
+    {L"Flush fi&le cache", CHECK, IDC_FLUSH_FILE_CACHE, RIGHT, true},
+    {L"Clean when &free MB below (0=off):", LABEL, 0, RIGHT, false},
+    {L"", NUMBER, IDC_FREE_BELOW_MB, RIGHT, true},
+    {L"", SEPARATOR, 0, ACROSS, false},
+    {L"Process Exclusion", HEADING, 0, ACROSS, false},
+    {L"E&xclude from working-set trim (comma-sep exe names):", LABEL, 0, ACROSS, false},
+    {L"", LIST, IDC_EXCLUDE_LIST, ACROSS, false},
+    {L"OK", BUTTON, IDC_OK, ACROSS, false},
+    {L"Cancel", BUTTON, IDC_CANCEL, ACROSS, true},
 };
 
-// A check box that shares its row with the one after it, or the one before.
-bool IsLeftOfPair(int i) {
-  return i + 1 < SETTINGS_CONTROL_COUNT && kControls[i].kind == CHECK && kControls[i + 1].kind == CHECK &&
-         kControls[i + 1].y == kControls[i].y;
-}
-bool IsRightOfPair(int i) { return i > 0 && IsLeftOfPair(i - 1); }
-
-// 96-DPI figures of the layout that are not a control's own.
+// 96-DPI figures of the layout.
 constexpr int kMargin = 14;
-constexpr int kContentRight = 328;
-constexpr int kLayoutBottom = 612;  // OK and Cancel end here
-constexpr int kEditPadding = 4;      // an edit's sunken border around its text
+constexpr int kColumnGap = 24;
+constexpr int kLabelWidth = 200;  // a field's label, at least
+constexpr int kFieldGap = 6;      // between a label and its field
+constexpr int kFieldWidth = 70;
+constexpr int kPairGap = 8;       // between the check boxes of a pair
+constexpr int kLineHeight = 18;   // a heading or label
+constexpr int kFieldHeight = 22;
+constexpr int kCheckHeight = 20;
+constexpr int kSeparatorHeight = 2;
+constexpr int kButtonWidth = 76;
+constexpr int kButtonHeight = 28;
+constexpr int kButtonGap = 6;
+constexpr int kEditPadding = 4;  // an edit's sunken border around its text
 constexpr int kButtonPadding = 8;
 constexpr int kButtonTextPadding = 16;
+
+// The space above a row, by the kind of its first control; none above the
+// first row of a column.
+int SpaceAbove(ControlKind kind) {
+  switch (kind) {
+    case SEPARATOR:
+      return 8;
+    case CHECK:
+      return 4;
+    case LIST:
+      return 2;  // under its label
+    case BUTTON:
+      return 14;
+    default:
+      return 6;
+  }
+}
+
+// A label with its field beside it, and a check box with another.
+bool HasFieldBeside(int i) {
+  return kControls[i].kind == LABEL && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside;
+}
+bool StartsPair(int i) {
+  return kControls[i].kind == CHECK && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside;
+}
+
+bool IsField(ControlKind kind) { return kind == NUMBER || kind == CHECK || kind == LIST; }
 
 HWND AddControl(HWND parent, DWORD ex_style, const wchar_t* window_class, const wchar_t* text, DWORD style,
                 const RECT& at, int id) {
@@ -186,7 +224,7 @@ bool AddControls(HWND window, const Settings& settings, const SettingsLayout& la
     const RECT& at = layout.controls[i];
     const SettingField* field = FindSettingField(row.id);
     switch (row.kind) {
-      case FIELD_LABEL:
+      case LABEL:
       case HEADING:
         made[i] = AddLabel(window, row.text, at);
         break;
@@ -221,27 +259,39 @@ HFONT CreateSettingsFont(UINT dpi) {
                      L"Segoe UI");
 }
 
-// Sizes the window to hold `layout` at `dpi`, keeping its top-left corner,
-// or centred on its monitor when `centre`; always inside the work area as
-// far as it fits.
+// Sizes the window to hold a client area of `client` at `dpi`, keeping its
+// top-left corner, or centred in its monitor's work area when `centre`;
+// always inside the work area as far as it fits.
 void FitSettingsWindow(HWND window, SIZE client, UINT dpi, POINT top_left, bool centre) {
-  RECT frame = {0, 0, client.cx, client.cy};
-  AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
-  SIZE size = SettingsWindowSize(frame, dpi);
+  SIZE size = SettingsWindowSize(client, dpi);
   MONITORINFO monitor = {};
   monitor.cbSize = sizeof monitor;
   if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
-    if (centre) {
-      top_left.x = monitor.rcMonitor.left + (monitor.rcMonitor.right - monitor.rcMonitor.left - size.cx) / 2;
-      top_left.y = monitor.rcMonitor.top + (monitor.rcMonitor.bottom - monitor.rcMonitor.top - size.cy) / 2;
-    }
     const RECT& work = monitor.rcWork;
+    if (centre) {
+      top_left.x = work.left + (work.right - work.left - size.cx) / 2;
+      top_left.y = work.top + (work.bottom - work.top - size.cy) / 2;
+    }
     if (top_left.x + size.cx > work.right) top_left.x = work.right - size.cx;
     if (top_left.y + size.cy > work.bottom) top_left.y = work.bottom - size.cy;
     if (top_left.x < work.left) top_left.x = work.left;
     if (top_left.y < work.top) top_left.y = work.top;
   }
   SetWindowPos(window, NULL, top_left.x, top_left.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Gives a control the focus as the dialog manager does: a field's text
+// selected whole, so that typing replaces it.
+void FocusControl(HWND control) {
+  SetFocus(control);
+  if (SendMessageW(control, WM_GETDLGCODE, 0, 0) & DLGC_HASSETSEL) SendMessageW(control, EM_SETSEL, 0, -1);
+}
+
+HWND FirstField(const SettingsWindowContext& context) {
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    if (IsField(kControls[i].kind)) return context.controls[i];
+  }
+  return NULL;
 }
 
 BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
@@ -289,15 +339,10 @@ void RegisterSettingsClass() {
 
 }  // namespace
 
-SIZE SettingsWindowSize(const RECT& frame_for_layout, UINT dpi) {
-  // 350 x 632 unless the frame leaves too little room inside: OK and Cancel
-  // end 612 pixels down, below the client area of 632 with any caption.
-  SIZE size = {ScaleForDpi(kWidth, dpi), ScaleForDpi(kHeight, dpi)};
-  int width = frame_for_layout.right - frame_for_layout.left;
-  int height = frame_for_layout.bottom - frame_for_layout.top;
-  if (width > size.cx) size.cx = width;
-  if (height > size.cy) size.cy = height;
-  return size;
+SIZE SettingsWindowSize(SIZE client, UINT dpi) {
+  RECT frame = {0, 0, client.cx, client.cy};
+  AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
+  return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
 const wchar_t* SettingsControlText(int index) {
@@ -307,99 +352,134 @@ const wchar_t* SettingsControlText(int index) {
 SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
   auto scale = [dpi](int value) { return ScaleForDpi(value, dpi); };
   auto larger = [](int a, int b) { return a > b ? a : b; };
-  // Edges are scaled, not sizes, so that rows that touch still touch.
-  auto width_of = [&](const ControlRow& row) { return scale(row.x + row.width) - scale(row.x); };
-  auto height_of = [&](const ControlRow& row) { return scale(row.y + row.height) - scale(row.y); };
+  auto smaller = [](int a, int b) { return a < b ? a : b; };
   const int margin = scale(kMargin);
+  const int field_gap = scale(kFieldGap);
+  const int field_width = scale(kFieldWidth);
+  const int pair_gap = scale(kPairGap);
+  const int button_gap = scale(kButtonGap);
 
-  // Columns. Every figure is the scaled one plus what the text needs
-  // beyond it, so text that fits gives the scaled table to the pixel.
-  const int label_base = width_of(kControls[1]);
-  int label_width = label_base;
-  int button_need = 0;
-  int button_base = width_of(kControls[SETTINGS_CONTROL_COUNT - 1]);
+  // Each row as tall as its fixed figure, or as its text needs.
+  const int line = larger(scale(kLineHeight), text.height);
+  const int field = larger(scale(kFieldHeight), text.height + scale(kEditPadding));
+  const int field_row = larger(line, field);
+  const int check = larger(scale(kCheckHeight), text.height);
+  const int button = larger(scale(kButtonHeight), text.height + scale(kButtonPadding));
+  int button_width = scale(kButtonWidth);
+  int buttons = 0;
+
+  // Each column as wide as its widest row: the labels of its fields, which
+  // line the fields up, a check box alone or a pair of them, a heading. What
+  // runs across is as wide as both columns, or as its own rows need.
+  int label_width[3] = {scale(kLabelWidth), scale(kLabelWidth), scale(kLabelWidth)};
+  int first_of_pair[3] = {};
+  int second_of_pair[3] = {};
+  int column_width[3] = {};
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const ControlRow& row = kControls[i];
-    if (row.kind == FIELD_LABEL) label_width = larger(label_width, text.width[i]);
+    int need = text.width[i] + (row.kind == CHECK ? text.check_width : 0);
     if (row.kind == BUTTON) {
-      button_need = larger(button_need, text.width[i] + scale(kButtonTextPadding));
-      button_base = width_of(row) < button_base ? width_of(row) : button_base;
+      button_width = larger(button_width, text.width[i] + scale(kButtonTextPadding));
+      ++buttons;
+    } else if (HasFieldBeside(i)) {
+      label_width[row.column] = larger(label_width[row.column], need);
+    } else if (StartsPair(i)) {
+      first_of_pair[row.column] = larger(first_of_pair[row.column], need);
+    } else if (row.kind == CHECK && row.beside) {
+      second_of_pair[row.column] = larger(second_of_pair[row.column], need);
+    } else if (row.kind != NUMBER) {
+      column_width[row.column] = larger(column_width[row.column], need);
     }
   }
-  // Wider field labels push the number fields, and the content's right
-  // edge, by as much as they grew; a check box whose text needs more than
-  // its half of a row pushes the one beside it.
-  const int label_growth = label_width - label_base;
-  int check_growth = 0;
-  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    if (IsLeftOfPair(i)) check_growth = larger(check_growth, text.check_width + text.width[i] - width_of(kControls[i]));
+  for (int c = LEFT; c <= ACROSS; ++c) {
+    column_width[c] = larger(column_width[c], label_width[c] + field_gap + field_width);
+    if (first_of_pair[c]) column_width[c] = larger(column_width[c], first_of_pair[c] + pair_gap + second_of_pair[c]);
   }
-  int right = scale(kContentRight) + label_growth;
-  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    const ControlRow& row = kControls[i];
-    if (row.kind == HEADING) right = larger(right, margin + text.width[i]);
-    if (row.kind == CHECK && !IsLeftOfPair(i)) {
-      int x = scale(row.x) + (IsRightOfPair(i) ? check_growth : 0);
-      right = larger(right, x + larger(width_of(row), text.check_width + text.width[i]));
-    }
-  }
-  const int wider = right - scale(kContentRight);
-  const int button_growth = button_need > button_base ? button_need - button_base : 0;
+  const int column_x[3] = {margin, margin + column_width[LEFT] + scale(kColumnGap), margin};
+  const int content = larger(larger(column_x[RIGHT] + column_width[RIGHT] - margin, column_width[ACROSS]),
+                             buttons * button_width + (buttons - 1) * button_gap);
+  const int width_of[3] = {column_width[LEFT], column_width[RIGHT], content};
 
+  // Rows, top to bottom in each column; what runs across starts below both.
   SettingsLayout layout = {};
-  // Rows: text taller than its row grows the row and moves the rest down.
-  int shift = 0;
-  int row_growth = 0;
+  int next_y[3] = {margin, margin, 0};
+  bool started[3] = {};
+  int top = 0;
+  int bottom = margin;
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const ControlRow& row = kControls[i];
-    bool same_row = row.kind == NUMBER || row.id == IDC_CANCEL || IsRightOfPair(i);
-    if (!same_row) {
-      shift += row_growth;
-      row_growth = 0;
-    }
-    int x = scale(row.x);
-    int width = width_of(row);
-    int height = height_of(row);
-    int needed = 0;
+    const int c = row.column;
+    const int x = column_x[c];
+    const int width = width_of[c];
+    int height = line;
     switch (row.kind) {
-      case FIELD_LABEL:
-        width = label_width;
-        needed = text.height;
-        break;
-      case HEADING:
-        width = larger(width, text.width[i]);
-        needed = text.height;
+      case LABEL:
+        if (HasFieldBeside(i)) height = field_row;
         break;
       case SEPARATOR:
-        width += wider;
+        height = larger(1, scale(kSeparatorHeight));
         break;
       case NUMBER:
-        x += label_growth;
-        needed = text.height + scale(kEditPadding);
+      case LIST:
+        height = field;
         break;
       case CHECK:
-        if (IsRightOfPair(i)) x += check_growth;
-        width = IsLeftOfPair(i) ? width + check_growth : larger(width, text.check_width + text.width[i]);
-        needed = text.height;
-        break;
-      case LIST:
-        width += wider;
-        needed = text.height + scale(kEditPadding);
+        height = check;
         break;
       case BUTTON:
-        // Right-aligned under the content, Cancel last.
-        width += button_growth;
-        x += wider - (row.id == IDC_CANCEL ? button_growth : 2 * button_growth);
-        needed = text.height + scale(kButtonPadding);
+        height = button;
+        break;
+      case HEADING:
         break;
     }
-    int growth = needed > height ? needed - height : 0;
-    row_growth = larger(row_growth, growth);
-    int y = scale(row.y) + shift;
-    layout.controls[i] = {x, y, x + width, y + height + growth};
+    if (!row.beside) {
+      if (c == ACROSS && !started[ACROSS]) next_y[ACROSS] = larger(next_y[LEFT], next_y[RIGHT]);
+      top = next_y[c] + (started[c] || c == ACROSS ? scale(SpaceAbove(row.kind)) : 0);
+      next_y[c] = top + height;
+      started[c] = true;
+    }
+    RECT& at = layout.controls[i];
+    switch (row.kind) {
+      case LABEL:
+        if (HasFieldBeside(i)) {
+          // In the middle of its field's row, as wide as every label there.
+          int label_top = top + (field_row - line) / 2;
+          at = {x, label_top, x + label_width[c], label_top + line};
+        } else {
+          at = {x, top, x + width, top + line};
+        }
+        break;
+      case NUMBER: {
+        // Beside its label; the row is as tall as the taller of the two.
+        int left = x + label_width[c] + field_gap;
+        int field_top = top + (field_row - field) / 2;
+        at = {left, field_top, left + field_width, field_top + field};
+        break;
+      }
+      case CHECK: {
+        // The second of a pair starts halfway across the column, or past
+        // the first's text when that needs more.
+        int second = x + larger(first_of_pair[c] + pair_gap, smaller(width / 2, width - second_of_pair[c]));
+        if (StartsPair(i)) at = {x, top, second - pair_gap, top + check};
+        else if (row.beside) at = {second, top, x + width, top + check};
+        else at = {x, top, x + width, top + check};
+        break;
+      }
+      case BUTTON: {
+        // Right-aligned, Cancel last.
+        int after = 0;
+        for (int j = i + 1; j < SETTINGS_CONTROL_COUNT && kControls[j].beside; ++j) ++after;
+        int right = x + width - after * (button_width + button_gap);
+        at = {right - button_width, top, right, top + button};
+        break;
+      }
+      default:
+        at = {x, top, x + width, top + height};
+        break;
+    }
+    bottom = larger(bottom, at.bottom);
   }
-  shift += row_growth;
-  layout.client = {scale(kContentRight + kMargin) + wider, scale(kLayoutBottom + kMargin) + shift};
+  layout.client = {margin + content + margin, bottom + margin};
   return layout;
 }
 
@@ -409,9 +489,10 @@ SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi) {
   if (!dc) return text;
   HGDIOBJ previous = SelectObject(dc, font);
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    SIZE extent = {};
+    // As the controls draw it: an access key's ampersand takes no room.
+    RECT extent = {};
     const wchar_t* label = kControls[i].text;
-    if (label[0] && GetTextExtentPoint32W(dc, label, static_cast<int>(wcslen(label)), &extent)) text.width[i] = extent.cx;
+    if (label[0] && DrawTextW(dc, label, -1, &extent, DT_CALCRECT | DT_SINGLELINE)) text.width[i] = extent.right;
   }
   TEXTMETRICW metrics = {};
   if (GetTextMetricsW(dc, &metrics)) text.height = metrics.tmHeight;
@@ -468,22 +549,19 @@ bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed
   return digit || start == 0;
 }
 
-bool ShowSettingsWindow(HWND owner, Settings& settings, SettingsStored stored) {
+bool ShowSettingsWindow(SettingsWindowState& state, HWND owner, Settings& settings, SettingsStored stored) {
+  if (IsSettingsWindowOpen(state)) return false;
   RegisterSettingsClass();
   SettingsWindowContext context = {};
+  context.state = &state;
   context.settings = &settings;
   context.stored = stored;
-  // Made at the system DPI in the middle of the primary screen; once it
-  // knows its own DPI and text, it is sized to fit them.
-  UINT dpi = SystemDpi();
-  RECT frame = {0, 0, ScaleForDpi(kContentRight + kMargin, dpi), ScaleForDpi(kLayoutBottom + kMargin, dpi)};
-  AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
-  SIZE size = SettingsWindowSize(frame, dpi);
-  int x = (GetSystemMetrics(SM_CXSCREEN) - size.cx) / 2;
-  int y = (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2;
-  HWND window = CreateWindowExW(kWindowExStyle, kSettingsClass, kSettingsTitle, kWindowStyle, x, y, size.cx, size.cy,
-                                owner, NULL, GetModuleHandleW(NULL), &context);
+  // Made hidden on the primary monitor; once it knows its DPI and text, it
+  // is sized to fit them in the middle of the work area.
+  HWND window = CreateWindowExW(kWindowExStyle, kSettingsClass, kSettingsTitle, kWindowStyle, 0, 0, 0, 0, owner, NULL,
+                                GetModuleHandleW(NULL), &context);
   if (!window) return false;
+  state.window = window;
   FitSettingsWindow(window, context.client, WindowDpi(window), {0, 0}, true);
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
@@ -508,6 +586,22 @@ bool ShowSettingsWindow(HWND owner, Settings& settings, SettingsStored stored) {
   if (fetched == 0) PostQuitMessage(static_cast<int>(message.wParam));
   if (owner && IsWindowVisible(owner)) EnableWindow(owner, TRUE);
   return context.saved;
+}
+
+bool IsSettingsWindowOpen(const SettingsWindowState& state) { return state.window != NULL; }
+
+void BringSettingsWindowToFront(const SettingsWindowState& state) {
+  if (!state.window) return;
+  if (IsIconic(state.window)) ShowWindow(state.window, SW_RESTORE);
+  SetForegroundWindow(state.window);
+}
+
+void SetSettingsWindowCheck(const SettingsWindowState& state, bool Settings::*flag, bool checked) {
+  if (!state.window || !flag) return;
+  for (const SettingField& field : kSettingFields) {
+    if (field.flag == flag && field.control)
+      SendDlgItemMessageW(state.window, field.control, BM_SETCHECK, checked ? BST_CHECKED : BST_UNCHECKED, 0);
+  }
 }
 
 namespace {
@@ -549,10 +643,38 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
       FitSettingsWindow(window, layout.client, dpi, {suggested->left, suggested->top}, false);
       return 0;
     }
+    case WM_ACTIVATE:
+      // As a dialog: the focus is remembered when the user switches away and
+      // given back on return; the first time, the first field has it.
+      if (!context) break;
+      if (LOWORD(wParam) == WA_INACTIVE) {
+        HWND focus = GetFocus();
+        if (focus && IsChild(window, focus)) context->focus = focus;
+      } else if (!HIWORD(wParam)) {
+        if (context->focus && IsWindow(context->focus)) SetFocus(context->focus);
+        else if (HWND first = FirstField(*context)) FocusControl(first);
+      }
+      return 0;
+    case WM_NEXTDLGCTL: {
+      // The dialog manager's move for a label's access key: to the label,
+      // then on to the field after it.
+      HWND target = LOWORD(lParam) ? reinterpret_cast<HWND>(wParam)
+                                   : GetNextDlgTabItem(window, GetFocus(), wParam != 0);
+      if (target && IsChild(window, target)) FocusControl(target);
+      return 0;
+    }
+    case DM_GETDEFID: {
+      // Enter presses the focused button, and OK from anywhere else.
+      HWND focus = GetFocus();
+      int id = IDC_OK;
+      if (focus && IsChild(window, focus) &&
+          (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)))
+        id = GetDlgCtrlID(focus);
+      return MAKELRESULT(id, DC_HASDEFID);
+    }
     case WM_COMMAND:
       switch (LOWORD(wParam)) {
-        case IDC_OK:
-        case IDOK:  // Enter, which the bold default button promises
+        case IDC_OK:  // also Enter, through DM_GETDEFID
           if (context) StoreFields(window, *context);
           DestroyWindow(window);
           return 0;
@@ -578,6 +700,7 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
         DeleteObject(context->font);
         context->font = NULL;
       }
+      if (context) context->state->window = NULL;
       // Wakes the loop when the window goes inside its GetMessageW; the loop
       // then sees it gone. Left over otherwise, for the outer loop.
       PostThreadMessageW(GetCurrentThreadId(), WM_NULL, 0, 0);

@@ -1,7 +1,8 @@
-// The real program at one display scale (scripts/dpi-run.sh sets it and
-// names it in QUILLMERE_DPI): the status popup shows its five recent cleans
-// whole inside the work area, and every text of the settings window is
-// whole on a window that fits on the screen.
+// The real program at one display scale on a screen with a taskbar
+// (scripts/dpi-run.sh sets both and names the scale in QUILLMERE_DPI): the
+// status popup shows its five recent cleans whole inside the work area, and
+// every text of the settings window is whole on a window that fits in it,
+// OK and Cancel included.
 #include "app/app.h"
 
 #include <stdio.h>
@@ -69,6 +70,12 @@ class AtTheDisplayScale : public QuillmereTest {
     UINT dpi = static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY));
     ReleaseDC(nullptr, screen);
     ASSERT_EQ(dpi, ExpectedDpi()) << "the prefix did not take the scale";
+    // A taskbar of 48 pixels at 100 % along the bottom.
+    RECT work = {};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const RECT expected = {0, 0, GetSystemMetrics(SM_CXSCREEN),
+                           GetSystemMetrics(SM_CYSCREEN) - MulDiv(48, static_cast<int>(dpi), 96)};
+    ASSERT_TRUE(EqualRect(&work, &expected)) << "work area " << Describe(work) << ", not " << Describe(expected);
     ASSERT_TRUE(Start());
   }
 };
@@ -108,11 +115,13 @@ TEST_F(ScaledStatusPopup, ShowsFiveCleansWholeInsideTheWorkArea) {
   // bottom, then the separator over the list. At a load of 0 or 1 % the
   // graph's line lies on the box's bottom row, so only the top and the
   // separator are sure to be there.
+  // Looked for in the middle half, whose width is odd at 175 %.
   std::vector<int> ruled;
+  const int from = shot.width / 4, to = shot.width * 3 / 4;
   for (int y = 0; y < shot.height; ++y) {
     int count = 0;
-    for (int x = shot.width / 4; x < shot.width * 3 / 4; ++x) count += shot.At(x, y) == line;
-    if (count == shot.width / 2) ruled.push_back(y);
+    for (int x = from; x < to; ++x) count += shot.At(x, y) == line;
+    if (count == to - from) ruled.push_back(y);
   }
   ASSERT_GE(ruled.size(), 2u);
   const int separator = ruled.back();
@@ -134,11 +143,14 @@ TEST_F(ScaledSettingsWindow, ShowsEveryTextWholeAndFitsOnTheScreen) {
   ASSERT_NE(settings, nullptr);
   Sleep(500);  // its first paint
   const UINT dpi = ExpectedDpi();
-  RECT frame = {}, client = {};
+  RECT frame = {}, client = {}, work = {};
   GetWindowRect(settings, &frame);
   GetClientRect(settings, &client);
-  const RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
-  EXPECT_TRUE(Inside(frame, screen)) << Describe(frame);
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_TRUE(Inside(frame, work)) << Describe(frame) << " outside the work area " << Describe(work);
+  RECT buttons = {};
+  GetWindowRect(GetDlgItem(settings, IDC_CANCEL), &buttons);
+  EXPECT_TRUE(Inside(buttons, work)) << "Cancel at " << Describe(buttons);
 
   // The window's font, made here alike: Segoe UI 9 pt at this scale.
   HFONT font = CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -159,8 +171,10 @@ TEST_F(ScaledSettingsWindow, ShowsEveryTextWholeAndFitsOnTheScreen) {
     EXPECT_TRUE(Inside(at, client)) << Narrow(text) << " " << Describe(at);
     if (!text[0] || _wcsicmp(name, L"EDIT") == 0) continue;
     ++texts;
-    SIZE extent = {};
-    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent);
+    // As drawn: an access key's ampersand takes no room.
+    RECT drawn = {};
+    DrawTextW(dc, text, -1, &drawn, DT_CALCRECT | DT_SINGLELINE);
+    SIZE extent = {drawn.right, drawn.bottom};
     bool check = _wcsicmp(name, L"BUTTON") == 0 &&
                  (GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK) == BS_AUTOCHECKBOX;
     int glyph = check ? MulDiv(13, dpi, 96) : 0;

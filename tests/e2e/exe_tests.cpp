@@ -82,7 +82,9 @@ TEST_F(ExeFile, IconGroupHoldsSevenRgbaPngImages) {
   EXPECT_EQ(ids, (std::set<WORD>{1, 2, 3, 4, 5, 6, 7}));
 }
 
-TEST_F(ExeFile, ManifestAsksForAdministratorAndPerMonitorDpi) {
+// Common Controls 6 draws the standard buttons, check boxes and fields in
+// the current style; the dependency alone brings it, no import.
+TEST_F(ExeFile, ManifestAsksForAdministratorPerMonitorDpiAndCommonControls6) {
   Resource manifest = FindResourceIn(module_, MAKEINTRESOURCEW(24), MAKEINTRESOURCEW(1));
   ASSERT_NE(manifest.data, nullptr);
   std::string text(reinterpret_cast<const char*>(manifest.data), manifest.size);
@@ -101,6 +103,9 @@ TEST_F(ExeFile, ManifestAsksForAdministratorAndPerMonitorDpi) {
       "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
       "{1f676c76-80e1-4239-95bb-83d0f6d0da78}",
       "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",
+      "<dependency>\n    <dependentAssembly>\n      <assemblyIdentity type=\"win32\" "
+      "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" processorArchitecture=\"amd64\" "
+      "publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>\n    </dependentAssembly>\n  </dependency>",
   };
   for (const char* piece : wanted) EXPECT_NE(text.find(piece), std::string::npos) << piece;
 }
@@ -202,7 +207,8 @@ TEST(ExeImage, SmallHardenedGuiExeImportingSystemDllsOnly) {
 
   // Only DLLs that Windows itself provides, all of them known DLLs that load
   // from System32 whatever lies beside the exe. COM is loaded at run time,
-  // for the Task Scheduler alone, and freed after it.
+  // for the Task Scheduler alone, and freed after it; Common Controls 6 by
+  // the system, through the manifest, with the settings window's controls.
   const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "gdi32.dll",
                                          "shell32.dll",  "advapi32.dll", "msvcrt.dll"};
   const IMAGE_DATA_DIRECTORY& directory = pe.nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];

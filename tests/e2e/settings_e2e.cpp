@@ -2,7 +2,10 @@
 // saved by OK, and the program answering its hot key and Exit beside it.
 #include "app/app.h"
 
+#include <psapi.h>
+
 #include <string>
+#include <vector>
 
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
@@ -32,8 +35,46 @@ bool TypeIntoField(HWND settings, int id, const std::string& keys, const std::ws
   return WaitUntil([&] { return FieldText(settings, id) == shown; }, 5000);
 }
 
+// The control that has the keyboard focus in the window's thread.
+HWND FocusIn(HWND window) {
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) ? info.hwndFocus : nullptr;
+}
+
+BOOL CALLBACK CountSettingsWindow(HWND window, LPARAM count) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (wcscmp(name, L"QuillmereSettings") == 0 && IsWindowVisible(window)) ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+int SettingsWindowCount() {
+  int count = 0;
+  EnumWindows(CountSettingsWindow, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+// The paths of the DLLs the process has loaded that are named `name`.
+std::vector<std::wstring> LoadedCopiesOf(HANDLE process, const wchar_t* name) {
+  std::vector<std::wstring> found;
+  HMODULE modules[512] = {};
+  DWORD bytes = 0;
+  if (!EnumProcessModulesEx(process, modules, sizeof modules, &bytes, LIST_MODULES_ALL)) return found;
+  for (DWORD i = 0; i < bytes / sizeof modules[0] && i < 512; ++i) {
+    wchar_t path[MAX_PATH] = {};
+    if (!GetModuleFileNameExW(process, modules[i], path, MAX_PATH)) continue;
+    const wchar_t* file = wcsrchr(path, L'\\');
+    if (_wcsicmp(file ? file + 1 : path, name) == 0) found.push_back(path);
+  }
+  return found;
+}
+
 using SettingsWindowEdits = QuillmereTest;
 using ProgramBesideSettingsWindow = QuillmereTest;
+using OneSettingsWindow = QuillmereTest;
+using SettingsWindowAsADialog = QuillmereTest;
+using CommonControls6 = QuillmereTest;
 
 }  // namespace
 
@@ -138,4 +179,90 @@ TEST_F(ProgramBesideSettingsWindow, ExitChosenRightAfterClosingItEndsTheProgram)
   ASSERT_TRUE(ClickTrayMenuItem(L"Exit"));
   EXPECT_EQ(WaitForExitCode(15000), 0u);
   EXPECT_FALSE(IsWindow(settings));
+}
+
+// Settings... while the window is open brings that one back, with the focus
+// where it was, instead of opening a second one whose OK would store over
+// the first; Auto-clean switched in the menu shows in its box, so OK keeps it.
+TEST_F(OneSettingsWindow, ChosenAgainFromTheMenuComesBackAndShowsAutoCleanSwitchedThere) {
+  ASSERT_TRUE(WriteConfig(Config("threshold_percent=80\r\nauto_clean=1\r\n")));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
+  HWND settings = WaitForSettingsWindow();
+  ASSERT_NE(settings, nullptr);
+  HWND minute = GetDlgItem(settings, IDC_CLEAN_MINUTE);
+  MouseClick(CentreOf(minute), 1);
+  ASSERT_TRUE(WaitUntil([&] { return FocusIn(settings) == minute; }, 5000));
+
+  // The menu takes the foreground; choosing the item hands it back.
+  ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
+  EXPECT_EQ(WaitForSettingsWindow(10000), settings);
+  EXPECT_EQ(SettingsWindowCount(), 1);
+  EXPECT_TRUE(WaitUntil([&] { return FocusIn(settings) == minute; }, 5000)) << "the focus where it was";
+
+  ASSERT_TRUE(ClickTrayMenuItem(L"Auto-clean"));
+  EXPECT_TRUE(WaitUntil([] { return ConfigNumber(L"auto_clean") == 0; }, 5000)) << "saved by the menu";
+  EXPECT_TRUE(WaitUntil(
+      [&] { return SendMessageW(GetDlgItem(settings, IDC_AUTO_CLEAN), BM_GETCHECK, 0, 0) == BST_UNCHECKED; }, 5000))
+      << "the box shows it";
+  EXPECT_TRUE(TypeIntoField(settings, IDC_THRESHOLD, "42", L"42")) << Narrow(FieldText(settings, IDC_THRESHOLD));
+  MouseClick(CentreOf(GetDlgItem(settings, IDC_OK)), 1);
+  EXPECT_TRUE(WaitUntil([] { return ConfigNumber(L"threshold_percent") == 42; }, 5000)) << "OK stored";
+  EXPECT_EQ(ConfigNumber(L"auto_clean"), 0) << "and kept what the menu chose";
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+  EXPECT_EQ(Exit(), 0u);
+}
+
+// The first field has the focus with its text selected; Alt and a label's
+// key moves the focus to its field, Alt and a check box's key ticks it;
+// Esc still closes without a change.
+TEST_F(SettingsWindowAsADialog, StartsInTheFirstFieldAndAccessKeysMoveTheFocus) {
+  ASSERT_TRUE(WriteConfig(Config("threshold_percent=80\r\nsilent_mode=0\r\n")));
+  ASSERT_TRUE(Start());
+  PostMessageW(main_window_, WM_COMMAND, IDM_SETTINGS, 0);
+  HWND settings = WaitForSettingsWindow();
+  ASSERT_NE(settings, nullptr);
+  HWND threshold = GetDlgItem(settings, IDC_THRESHOLD);
+  EXPECT_TRUE(WaitUntil([&] { return FocusIn(settings) == threshold; }, 5000));
+  EXPECT_EQ(SendMessageW(threshold, EM_GETSEL, 0, 0), MAKELONG(0, 2)) << "80 selected whole";
+
+  FocusWineWindow("Quillmere.*Settings");
+  struct Key {
+    const char* keys;
+    int id;
+  };
+  const Key keys[] = {{"alt+m", IDC_CLEAN_MINUTE}, {"alt+x", IDC_EXCLUDE_LIST}, {"alt+f", IDC_FREE_BELOW_MB},
+                      {"alt+r", IDC_THRESHOLD}};
+  for (const Key& key : keys) {
+    PressKeys(key.keys);
+    HWND field = GetDlgItem(settings, key.id);
+    EXPECT_TRUE(WaitUntil([&] { return FocusIn(settings) == field; }, 5000)) << key.keys;
+  }
+  HWND silent = GetDlgItem(settings, IDC_SILENT);
+  PressKeys("alt+s");
+  EXPECT_TRUE(WaitUntil([&] { return SendMessageW(silent, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 5000)) << "ticked";
+  EXPECT_EQ(FocusIn(settings), silent);
+  PressKeys("Escape");
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+  EXPECT_EQ(ConfigNumber(L"silent_mode"), 0) << "Esc changed nothing";
+  EXPECT_EQ(Exit(), 0u);
+}
+
+// The manifest's Common Controls 6 comes in with the settings window's
+// controls and not before: the start loads nothing for it.
+TEST_F(CommonControls6, LoadsWithTheSettingsWindowNotAtStart) {
+  ASSERT_TRUE(Start());
+  EXPECT_EQ(LoadedCopiesOf(process_.hProcess, L"comctl32.dll"), std::vector<std::wstring>{});
+  PostMessageW(main_window_, WM_COMMAND, IDM_SETTINGS, 0);
+  HWND settings = WaitForSettingsWindow();
+  ASSERT_NE(settings, nullptr);
+  std::vector<std::wstring> copies = LoadedCopiesOf(process_.hProcess, L"comctl32.dll");
+  ASSERT_EQ(copies.size(), 1u);
+  std::wstring path = copies[0];
+  for (wchar_t& c : path) c = towlower(c);
+  EXPECT_NE(path.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6."), std::wstring::npos)
+      << Narrow(copies[0]);
+  PostMessageW(settings, WM_COMMAND, IDC_CANCEL, 0);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+  EXPECT_EQ(Exit(), 0u);
 }

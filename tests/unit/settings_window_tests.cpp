@@ -1,9 +1,13 @@
 // The settings window, created for real and driven as a user would: keys
 // and characters arrive through its own message loop.
 #include <gtest/gtest.h>
+#include <windows.h>
+#include <commctrl.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -152,49 +156,75 @@ struct WatchCreation {
   }
 };
 
-// The controls in creation order, at 96 DPI with text that fits.
-constexpr DWORD label = 0x50000080, separator = 0x50000010, number = 0x50012002, hour = 0x50010002,
+// The controls in creation order, at 96 DPI with Segoe UI's text: the left
+// column, the right one, what runs across, OK and Cancel.
+constexpr DWORD label = 0x50000000, separator = 0x50000010, number = 0x50012002, hour = 0x50010002,
           check = 0x50010003, list = 0x50010080, default_button = 0x50010001, button = 0x50010000;
 const Created kControls[] = {
-    {L"STATIC", L"Auto-clean Triggers", label, 0, 14, 14, 300, 18, 0},
-    {L"STATIC", L"RAM threshold (%):", label, 0, 14, 40, 200, 18, 0},
+    {L"STATIC", L"Auto-clean Triggers", label, 0, 14, 14, 276, 18, 0},
+    {L"STATIC", L"&RAM threshold (%):", label, 0, 14, 40, 200, 18, 0},
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 38, 70, 22, IDC_THRESHOLD},
-    {L"STATIC", L"Clean interval (min, 0=off):", label, 0, 14, 68, 200, 18, 0},
+    {L"STATIC", L"Clean &interval (min, 0=off):", label, 0, 14, 68, 200, 18, 0},
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 66, 70, 22, IDC_INTERVAL},
-    {L"STATIC", L"Idle timeout (min, 0=off):", label, 0, 14, 96, 200, 18, 0},
+    {L"STATIC", L"Idle &timeout (min, 0=off):", label, 0, 14, 96, 200, 18, 0},
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 94, 70, 22, IDC_IDLE},
-    {L"STATIC", L"Boot delay (sec, 0=off):", label, 0, 14, 124, 200, 18, 0},
+    {L"STATIC", L"&Boot delay (sec, 0=off):", label, 0, 14, 124, 200, 18, 0},
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 122, 70, 22, IDC_BOOT_DELAY},
-    {L"STATIC", L"", separator, 0, 14, 154, 314, 2, 0},
-    {L"STATIC", L"Options", label, 0, 14, 162, 300, 18, 0},
-    {L"BUTTON", L"Enable auto-clean", check, 0, 14, 184, 290, 20, IDC_AUTO_CLEAN},
-    {L"BUTTON", L"Silent mode (no balloons)", check, 0, 14, 208, 290, 20, IDC_SILENT},
-    {L"BUTTON", L"Start with Windows", check, 0, 14, 232, 290, 20, IDC_START_WITH_WINDOWS},
-    {L"STATIC", L"", separator, 0, 14, 260, 314, 2, 0},
-    {L"STATIC", L"Schedule & Notifications", label, 0, 14, 268, 300, 18, 0},
-    {L"STATIC", L"Scheduled clean hour (0-23, -1=off):", label, 0, 14, 290, 200, 18, 0},
-    {L"EDIT", L"", hour, WS_EX_CLIENTEDGE, 220, 288, 70, 22, IDC_CLEAN_HOUR},
-    {L"STATIC", L"Scheduled clean minute (0-59):", label, 0, 14, 314, 200, 18, 0},
-    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 312, 70, 22, IDC_CLEAN_MINUTE},
-    {L"STATIC", L"Min freed MB to notify:", label, 0, 14, 338, 200, 18, 0},
-    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 336, 70, 22, IDC_NOTIFY_MIN_MB},
-    {L"BUTTON", L"Open status window after each clean", check, 0, 14, 362, 290, 20, IDC_SHOW_STATUS},
-    {L"STATIC", L"", separator, 0, 14, 390, 314, 2, 0},
-    {L"STATIC", L"Clean steps", label, 0, 14, 398, 300, 18, 0},
-    {L"BUTTON", L"Empty working sets", check, 0, 14, 420, 150, 20, IDC_TRIM_WORKING_SETS},
-    {L"BUTTON", L"Flush modified list", check, 0, 172, 420, 150, 20, IDC_FLUSH_MODIFIED},
-    {L"BUTTON", L"Purge standby list", check, 0, 14, 444, 150, 20, IDC_PURGE_STANDBY},
-    {L"BUTTON", L"Flush file cache", check, 0, 172, 444, 150, 20, IDC_FLUSH_FILE_CACHE},
-    {L"STATIC", L"Clean when free MB below (0=off):", label, 0, 14, 470, 200, 18, 0},
-    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 468, 70, 22, IDC_FREE_BELOW_MB},
-    // The clean steps' group moved the rest down by 112.
-    {L"STATIC", L"", separator, 0, 14, 502, 314, 2, 0},
-    {L"STATIC", L"Process Exclusion", label, 0, 14, 510, 300, 18, 0},
-    {L"STATIC", L"Exclude from working-set trim (comma-sep exe names):", label, 0, 14, 528, 310, 18, 0},
-    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 548, 314, 22, IDC_EXCLUDE_LIST},
-    {L"BUTTON", L"OK", default_button, 0, 174, 584, 76, 28, IDC_OK},
-    {L"BUTTON", L"Cancel", button, 0, 256, 584, 76, 28, IDC_CANCEL},
+    {L"STATIC", L"", separator, 0, 14, 152, 276, 2, 0},
+    {L"STATIC", L"Options", label, 0, 14, 160, 276, 18, 0},
+    {L"BUTTON", L"Enable &auto-clean", check, 0, 14, 182, 276, 20, IDC_AUTO_CLEAN},
+    {L"BUTTON", L"&Silent mode (no balloons)", check, 0, 14, 206, 276, 20, IDC_SILENT},
+    {L"BUTTON", L"Start with &Windows", check, 0, 14, 230, 276, 20, IDC_START_WITH_WINDOWS},
+    {L"STATIC", L"Schedule && Notifications", label, 0, 314, 14, 276, 18, 0},
+    {L"STATIC", L"Scheduled clean &hour (0-23, -1=off):", label, 0, 314, 40, 200, 18, 0},
+    {L"EDIT", L"", hour, WS_EX_CLIENTEDGE, 520, 38, 70, 22, IDC_CLEAN_HOUR},
+    {L"STATIC", L"Scheduled clean &minute (0-59):", label, 0, 314, 68, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 520, 66, 70, 22, IDC_CLEAN_MINUTE},
+    {L"STATIC", L"Min freed MB to &notify:", label, 0, 314, 96, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 520, 94, 70, 22, IDC_NOTIFY_MIN_MB},
+    {L"BUTTON", L"&Open status window after each clean", check, 0, 314, 120, 276, 20, IDC_SHOW_STATUS},
+    {L"STATIC", L"", separator, 0, 314, 148, 276, 2, 0},
+    {L"STATIC", L"Clean steps", label, 0, 314, 156, 276, 18, 0},
+    // Two steps a row, the second halfway across the column.
+    {L"BUTTON", L"&Empty working sets", check, 0, 314, 178, 130, 20, IDC_TRIM_WORKING_SETS},
+    {L"BUTTON", L"Flush mo&dified list", check, 0, 452, 178, 138, 20, IDC_FLUSH_MODIFIED},
+    {L"BUTTON", L"&Purge standby list", check, 0, 314, 202, 130, 20, IDC_PURGE_STANDBY},
+    {L"BUTTON", L"Flush fi&le cache", check, 0, 452, 202, 138, 20, IDC_FLUSH_FILE_CACHE},
+    {L"STATIC", L"Clean when &free MB below (0=off):", label, 0, 314, 230, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 520, 228, 70, 22, IDC_FREE_BELOW_MB},
+    // Across both columns, below the longer one.
+    {L"STATIC", L"", separator, 0, 14, 258, 576, 2, 0},
+    {L"STATIC", L"Process Exclusion", label, 0, 14, 266, 576, 18, 0},
+    {L"STATIC", L"E&xclude from working-set trim (comma-sep exe names):", label, 0, 14, 290, 576, 18, 0},
+    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 310, 576, 22, IDC_EXCLUDE_LIST},
+    {L"BUTTON", L"OK", default_button, 0, 432, 346, 76, 28, IDC_OK},
+    {L"BUTTON", L"Cancel", button, 0, 514, 346, 76, 28, IDC_CANCEL},
 };
+static_assert(std::size(kControls) == SETTINGS_CONTROL_COUNT);
+// The indexes of kControls that start each part.
+constexpr int kRightColumn = 14, kAcross = 30;
+// The clean steps on the right of their rows, halfway across their column.
+constexpr int kSecondOfPair[] = {25, 27};
+// A group's title: no access key.
+const wchar_t* const kHeadings[] = {L"Auto-clean Triggers", L"Options", L"Schedule && Notifications", L"Clean steps",
+                                    L"Process Exclusion"};
+
+// The access key of a control's text, or 0; `marks` counts the ampersands
+// that mark one.
+wchar_t AccessKey(const std::wstring& text, int* marks = nullptr) {
+  wchar_t key = 0;
+  int count = 0;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != L'&') continue;
+    if (text[i + 1] != L'&') {
+      key = static_cast<wchar_t>(towupper(text[i + 1]));
+      ++count;
+    }
+    ++i;
+  }
+  if (marks) *marks = count;
+  return key;
+}
 
 // A child with text, its client area and its text's extent in its own font.
 struct Drawn {
@@ -217,7 +247,9 @@ std::vector<Drawn> DrawnTexts(HWND window) {
     GetClientRect(child, &d.client);
     HDC dc = GetDC(child);
     HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0)));
-    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &d.extent);
+    RECT extent = {};
+    DrawTextW(dc, text, -1, &extent, DT_CALCRECT | DT_SINGLELINE);  // as drawn: an access key's mark takes no room
+    d.extent = {extent.right, extent.bottom};
     SelectObject(dc, previous);
     ReleaseDC(child, dc);
     drawn.push_back(d);
@@ -270,7 +302,7 @@ class SettingsWindow : public ::testing::Test {
     script = Script{};
     script.steps = std::move(steps);
     UINT_PTR timer = SetTimer(nullptr, 0, 10, PlayNextStep);
-    bool saved = ShowSettingsWindow(owner, settings, stored);
+    bool saved = ShowSettingsWindow(app.settings_window, owner, settings, stored);
     KillTimer(nullptr, timer);
     return saved;
   }
@@ -292,35 +324,13 @@ class SettingsWindow : public ::testing::Test {
 
 }  // namespace
 
-TEST(SettingsLayout, GrowsPast350By632OnlyWhenTheFrameNeedsIt) {
-  struct Case {
-    RECT frame;
-    LONG width, height;
-    UINT dpi;
-  };
-  const Case cases[] = {
-      {{0, 0, 348, 655}, 350, 655, 96},   // a caption of the usual height: taller
-      {{-3, -26, 345, 629}, 350, 655, 96},
-      {{0, 0, 340, 620}, 350, 632, 96},   // a thin frame keeps the size
-      {{0, 0, 370, 672}, 370, 672, 96},
-      {{0, 0, 500, 900}, 525, 948, 144},  // 350 x 632 at 150 %
-      {{0, 0, 530, 990}, 530, 990, 144},
-      {{0, 0, 690, 1300}, 700, 1300, 192},
-  };
-  for (const Case& c : cases) {
-    SIZE size = SettingsWindowSize(c.frame, c.dpi);
-    EXPECT_EQ(size.cx, c.width) << c.frame.right;
-    EXPECT_EQ(size.cy, c.height) << c.frame.bottom;
-  }
-}
-
 namespace {
 
-// Widths of the controls' text in Windows' Segoe UI 9 pt at 96 DPI, about;
-// separators and fields have none.
-const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0, 155, 0, 145, 0, 137, 0,  0,  44, 101,
-                                                  141, 109, 0, 140, 196, 0, 176, 0, 130, 0,  200, 0,
-                                                  64,  107, 100, 102, 86, 189, 0, 0, 102, 291, 0, 16, 37};
+// Widths of the controls' text as shown in Windows' Segoe UI 9 pt at 96 DPI,
+// about; separators and fields have none.
+const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0,   155, 0,   145, 0,   137, 0,   0,   44,  101,
+                                                  141, 109, 140, 196, 0,   176, 0,   130, 0,   200, 0,   64,
+                                                  107, 100, 102, 86,  189, 0,   0,   102, 291, 0,   16,  37};
 
 // The text of `kSegoeWidths` drawn `percent` as wide and `height_percent` as
 // tall as there, at `dpi`.
@@ -332,11 +342,18 @@ SettingsTextMetrics Text(UINT dpi, int percent = 100, int height_percent = 100) 
   return text;
 }
 
-// The control's edges scaled, so that rows that touch at 96 DPI still touch.
-RECT Scaled(const Created& c, UINT dpi) {
-  return {MulDiv(c.x, dpi, 96), MulDiv(c.y, dpi, 96), MulDiv(c.x + c.width, dpi, 96),
-          MulDiv(c.y + c.height, dpi, 96)};
+// The settings window's own font at `dpi`, Segoe UI 9 pt (a substitute under
+// Wine), as this system draws it.
+SettingsTextMetrics SystemText(UINT dpi) {
+  HFONT font = CreateFontW(-MulDiv(9, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                           DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
+                           DEFAULT_PITCH | FF_SWISS, L"Segoe UI");
+  SettingsTextMetrics text = MeasureSettingsText(nullptr, font, dpi);
+  DeleteObject(font);
+  return text;
 }
+
+RECT At(const Created& c) { return {c.x, c.y, c.x + c.width, c.y + c.height}; }
 
 bool Overlap(const RECT& a, const RECT& b) {
   RECT both;
@@ -351,85 +368,108 @@ std::string Describe(const RECT& r) {
 
 }  // namespace
 
-TEST(SettingsLayout, TextThatFitsGivesTheFixedTableScaledToThePixel) {
-  for (UINT dpi : {96u, 120u, 144u, 192u}) {
-    SettingsLayout layout = LayOutSettings(dpi, Text(dpi));
-    for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-      RECT want = Scaled(kControls[i], dpi);
-      EXPECT_TRUE(EqualRect(&layout.controls[i], &want))
-          << dpi << " control " << i + 1 << ": " << Describe(layout.controls[i]) << " not " << Describe(want);
+TEST(SettingsLayout, ReadsInTwoColumnsThenAcrossThenOkAndCancel) {
+  SettingsLayout layout = LayOutSettings(96, Text(96));
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    RECT want = At(kControls[i]);
+    EXPECT_TRUE(EqualRect(&layout.controls[i], &want))
+        << "control " << i << " " << Narrow(kControls[i].text) << ": " << Describe(layout.controls[i]) << " not "
+        << Describe(want);
+  }
+  EXPECT_EQ(layout.client.cx, 604);
+  EXPECT_EQ(layout.client.cy, 388);
+
+  // At every scale and font: each column's controls in one band, the right
+  // one beside the left, what runs across below both.
+  for (UINT dpi : {96u, 120u, 144u, 168u, 192u, 288u}) {
+    for (int percent : {80, 100, 140}) {
+      SCOPED_TRACE(std::to_string(dpi) + " dpi, text " + std::to_string(percent) + "%");
+      SettingsLayout at = LayOutSettings(dpi, Text(dpi, percent, percent));
+      LONG left_right = 0, right_left = LONG_MAX, columns_bottom = 0, across_top = LONG_MAX;
+      for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+        const RECT& r = at.controls[i];
+        if (i < kRightColumn) left_right = std::max(left_right, r.right);
+        else if (i < kAcross) right_left = std::min(right_left, r.left);
+        if (i < kAcross) columns_bottom = std::max(columns_bottom, r.bottom);
+        else across_top = std::min(across_top, r.top);
+      }
+      EXPECT_LT(left_right, right_left);
+      EXPECT_LT(columns_bottom, across_top);
+      EXPECT_EQ(at.controls[0].top, at.controls[kRightColumn].top) << "both columns start at the top";
     }
-    EXPECT_EQ(layout.client.cx, MulDiv(342, dpi, 96)) << dpi;
-    EXPECT_EQ(layout.client.cy, MulDiv(626, dpi, 96)) << dpi;
   }
 }
 
-TEST(SettingsLayout, WideTextWidensOnlyWhatItNeeds) {
+TEST(SettingsLayout, WideTextWidensOnlyItsColumn) {
   struct Case {
     const char* what;
     UINT dpi;
     int control;  // index whose text is set to `width`
     int width;
-    int field_x;      // where the number fields go
-    int label_width;  // every field label
-    int content;      // separators' and the list's width
+    int left_field_x;   // where the left column's number fields go
+    int right_x;        // where the right column starts
+    int right_field_x;  // and its number fields
+    int across;         // the width of the list and what runs across
     int cancel_x, ok_x, button_width;
     LONG client_width;
   };
   const Case cases[] = {
-      {"fits", 96, 16, 196, 220, 200, 314, 256, 174, 76, 342},
-      {"hour label 230", 96, 16, 230, 250, 230, 344, 286, 204, 76, 372},
-      {"hour label at 150 %", 144, 16, 345, 375, 345, 516, 429, 306, 114, 558},
-      {"check box 300", 96, 22, 300, 220, 200, 321, 263, 181, 76, 349},
-      {"heading 330", 96, 33, 330, 220, 200, 330, 272, 190, 76, 358},
-      {"Cancel 70", 96, 36, 70, 220, 200, 314, 246, 154, 86, 342},
-      {"free memory label 230", 96, 29, 230, 250, 230, 344, 286, 204, 76, 372},
-      {"right-hand clean step 300", 96, 26, 300, 220, 200, 479, 421, 339, 76, 507},
+      {"fits", 96, 3, 155, 220, 314, 520, 576, 514, 432, 76, 604},
+      {"left label 230", 96, 3, 230, 250, 344, 550, 606, 544, 462, 76, 634},
+      {"left label at 150 %", 144, 3, 345, 375, 516, 825, 909, 816, 693, 114, 951},
+      {"right label 230", 96, 15, 230, 220, 314, 550, 606, 544, 462, 76, 634},
+      {"left check box 300", 96, 12, 300, 220, 359, 565, 621, 559, 477, 76, 649},
+      {"right check box 300", 96, 21, 300, 220, 314, 520, 621, 559, 477, 76, 649},
+      {"right-hand clean step 200", 96, 25, 200, 220, 314, 520, 657, 595, 513, 76, 685},
+      {"exclusion label 650", 96, 32, 650, 220, 314, 520, 650, 588, 506, 76, 678},
+      {"Cancel 70", 96, 35, 70, 220, 314, 520, 576, 504, 412, 86, 604},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     SettingsTextMetrics text = Text(c.dpi);
     text.width[c.control] = c.width;
     SettingsLayout layout = LayOutSettings(c.dpi, text);
+    SettingsLayout fits = LayOutSettings(c.dpi, Text(c.dpi));
     for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
       const RECT& at = layout.controls[i];
-      RECT fixed = Scaled(kControls[i], c.dpi);
-      EXPECT_EQ(at.top, fixed.top) << "rows stay " << i;
-      EXPECT_EQ(at.bottom, fixed.bottom) << i;
-      const std::wstring& cls = kControls[i].window_class;
-      if (cls == L"EDIT" && kControls[i].id != IDC_EXCLUDE_LIST) {
-        EXPECT_EQ(at.left, c.field_x) << i;
+      EXPECT_EQ(at.top, fits.controls[i].top) << "rows stay " << i;
+      EXPECT_EQ(at.bottom, fits.controls[i].bottom) << i;
+      const Created& k = kControls[i];
+      if (k.window_class == L"EDIT" && k.id != IDC_EXCLUDE_LIST) {
+        EXPECT_EQ(at.left, i < kRightColumn ? c.left_field_x : c.right_field_x) << i;
         EXPECT_EQ(at.right - at.left, MulDiv(70, c.dpi, 96)) << i;
-      } else if (kControls[i].style == label && kControls[i].width == 200) {
-        EXPECT_EQ(at.left, fixed.left) << i;
-        EXPECT_EQ(at.right - at.left, c.label_width) << i;
-      } else if (kControls[i].style == separator || kControls[i].id == IDC_EXCLUDE_LIST) {
-        EXPECT_EQ(at.right - at.left, c.content) << i;
-      } else if (kControls[i].id == IDC_OK || kControls[i].id == IDC_CANCEL) {
-        EXPECT_EQ(at.left, kControls[i].id == IDC_OK ? c.ok_x : c.cancel_x);
+      } else if (k.id == IDC_OK || k.id == IDC_CANCEL) {
+        EXPECT_EQ(at.left, k.id == IDC_OK ? c.ok_x : c.cancel_x);
         EXPECT_EQ(at.right - at.left, c.button_width);
-      } else {
-        EXPECT_EQ(at.left, fixed.left) << i;
-        EXPECT_GE(at.right - at.left, fixed.right - fixed.left) << i;
+      } else if (i >= kAcross) {
+        EXPECT_EQ(at.left, MulDiv(14, c.dpi, 96)) << i;
+        EXPECT_EQ(at.right - at.left, c.across) << i;
+      } else if (i != kSecondOfPair[0] && i != kSecondOfPair[1]) {
+        EXPECT_EQ(at.left - (i < kRightColumn ? 0 : c.right_x - fits.controls[kRightColumn].left),
+                  fits.controls[i].left)
+            << "left edges move only with their column " << i;
       }
     }
+    EXPECT_EQ(layout.controls[kRightColumn].left, c.right_x);
     EXPECT_EQ(layout.client.cx, c.client_width);
+    EXPECT_EQ(layout.client.cy, fits.client.cy);
   }
 }
 
 // The clean steps stand two a row; a left-hand one whose text needs more
 // than its half pushes its neighbour right instead of running under it.
 TEST(SettingsLayout, AWideLeftHandStepPushesTheOneBesideIt) {
-  const int left = 25, beside = 26;  // "Empty working sets", "Flush modified list"
+  const int left = 24, beside = 25;  // "Empty working sets", "Flush modified list"
   SettingsTextMetrics text = Text(96);
   SettingsLayout fits = LayOutSettings(96, text);
-  EXPECT_EQ(fits.controls[beside].left, 172);
+  EXPECT_EQ(fits.controls[beside].left, 452);
   EXPECT_EQ(fits.controls[beside].top, fits.controls[left].top) << "one row";
-  text.width[left] = 300;
+  text.width[left] = 200;
   SettingsLayout wide = LayOutSettings(96, text);
-  EXPECT_GE(wide.controls[left].right - wide.controls[left].left, 300 + text.check_width);
-  EXPECT_EQ(wide.controls[beside].left - 172, wide.controls[left].right - 164) << "pushed by the growth";
+  EXPECT_GE(wide.controls[left].right - wide.controls[left].left, 200 + text.check_width);
+  EXPECT_EQ(wide.controls[beside].left, 314 + 221 + 8) << "pushed past the text and the gap";
   EXPECT_LE(wide.controls[left].right, wide.controls[beside].left);
+  EXPECT_GE(wide.controls[beside].right - wide.controls[beside].left, 100 + text.check_width);
   EXPECT_EQ(wide.controls[beside].top, fits.controls[beside].top) << "still one row";
   EXPECT_GE(wide.client.cx, wide.controls[beside].right + 14);
   EXPECT_EQ(wide.client.cy, fits.client.cy);
@@ -441,12 +481,14 @@ TEST(SettingsLayout, TallTextGrowsItsRowAndMovesTheRestDown) {
   SettingsLayout layout = LayOutSettings(96, text);
   EXPECT_EQ(layout.controls[0].top, 14);
   EXPECT_EQ(layout.controls[0].bottom, 36);
-  EXPECT_EQ(layout.controls[1].top, 44) << "the next row moved down by the heading's 4";
-  EXPECT_EQ(layout.controls[2].top, 42);
+  EXPECT_EQ(layout.controls[2].top, 42) << "the next row moved down by the heading's 4";
   EXPECT_EQ(layout.controls[2].bottom, 68) << "the field grew to 26";
-  EXPECT_EQ(layout.controls[3].top, 76);
-  EXPECT_EQ(layout.controls[36].bottom - layout.controls[36].top, 30);
-  EXPECT_EQ(layout.client.cy, layout.controls[36].bottom + 14);
+  EXPECT_EQ(layout.controls[1].top, 44) << "its label in the middle of the row";
+  EXPECT_EQ(layout.controls[1].bottom, 66);
+  EXPECT_EQ(layout.controls[4].top, 74);
+  EXPECT_EQ(layout.controls[11].bottom - layout.controls[11].top, 22);
+  EXPECT_EQ(layout.controls[35].bottom - layout.controls[35].top, 30);
+  EXPECT_EQ(layout.client.cy, layout.controls[35].bottom + 14);
 }
 
 // Any scale, any font: every text whole, nothing on top of anything else,
@@ -468,17 +510,60 @@ TEST(SettingsLayout, NothingCutOrOverlappingAtAnyScaleOrFont) {
         const Created& c = kControls[i];
         int need_width = text.width[i] + (c.style == check ? text.check_width : 0);
         int need_height = c.window_class == L"EDIT" ? text.height + MulDiv(4, dpi, 96)
-                          : c.style == separator    ? 0
+                          : c.style == separator    ? 1
                                                     : text.height;
         EXPECT_GE(at.right - at.left, need_width) << i;
         EXPECT_GE(at.bottom - at.top, need_height) << i;
         EXPECT_GE(at.left, margin) << i;
         EXPECT_GE(at.top, margin) << i;
-        EXPECT_LE(at.right, layout.client.cx - margin + MulDiv(4, dpi, 96)) << i;
+        EXPECT_LE(at.right, layout.client.cx - margin) << i;
         EXPECT_LE(at.bottom, layout.client.cy - margin) << i;
         for (int j = 0; j < i; ++j)
           EXPECT_FALSE(Overlap(at, layout.controls[j])) << i << " on " << j << ": " << Describe(at) << " "
                                                         << Describe(layout.controls[j]);
+      }
+    }
+  }
+}
+
+// The screens people have, each at the largest scale Windows offers for it
+// and every smaller one, with a taskbar of 48 pixels at 100 %: the whole
+// window, caption and frame included, fits above it with room to spare for
+// one more field row. The frame is the larger of this system's and
+// Windows 10's (a 23-pixel caption and 7-pixel borders at 100 %).
+TEST(SettingsLayout, FitsAboveTheTaskbarOfEveryScreenAtEveryScale) {
+  struct Screen {
+    int width, height;
+    UINT largest_dpi;
+  };
+  const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
+                            {3840, 2160, 288}};
+  for (const Screen& screen : screens) {
+    for (UINT dpi = 96; dpi <= screen.largest_dpi; dpi += 24) {
+      struct Font {
+        const char* name;
+        SettingsTextMetrics text;
+      };
+      const Font fonts[] = {{"Segoe UI", Text(dpi)},
+                            {"this system's", SystemText(dpi)},
+                            {"Segoe UI a quarter larger", Text(dpi, 125, 125)}};
+      for (const Font& font : fonts) {
+        SCOPED_TRACE(std::to_string(screen.width) + "x" + std::to_string(screen.height) + " at " +
+                     std::to_string(dpi) + " dpi, " + font.name);
+        ASSERT_GT(font.text.height, 0);
+        SettingsLayout layout = LayOutSettings(dpi, font.text);
+        SIZE outer = SettingsWindowSize(layout.client, dpi);
+        EXPECT_GT(outer.cy, layout.client.cy) << "a caption";
+        outer.cx = std::max<LONG>(outer.cx, layout.client.cx + MulDiv(14, dpi, 96));
+        outer.cy = std::max<LONG>(outer.cy, layout.client.cy + MulDiv(37, dpi, 96));
+        const int work_height = screen.height - MulDiv(48, dpi, 96);
+        EXPECT_LE(outer.cx, screen.width);
+        // One more field row: the taller of its label and field, and the
+        // space above it.
+        int row = std::max(std::max(MulDiv(22, dpi, 96), font.text.height + MulDiv(4, dpi, 96)),
+                           MulDiv(18, dpi, 96)) +
+                  MulDiv(6, dpi, 96);
+        EXPECT_LE(outer.cy + row, work_height) << "outer " << outer.cx << "x" << outer.cy;
       }
     }
   }
@@ -576,7 +661,7 @@ TEST(SettingsFieldInput, HourFieldTakesDigitsAndOneLeadingMinus) {
   }
 }
 
-TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySevenControlsInOrder) {
+TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySixControlsInOrder) {
   const auto& expected = kControls;
   wcscpy(app.settings.exclude_list, L"notepad.exe, Code.exe");
   app.settings.silent_mode = true;
@@ -623,27 +708,28 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySevenControlsInOrder) {
   EXPECT_EQ(window.text, L"Quillmere \u2014 Settings");
   EXPECT_EQ(window.style, 0x00C80000u) << "caption and system menu only, created hidden";
   EXPECT_EQ(window.ex_style & ~WS_EX_WINDOWEDGE, 0x9u) << "modal frame (which brings the edge), topmost";
-  // Made 350 wide and as tall as 632 or the frame around the layout needs,
-  // in the middle of the screen; then sized to what its text needs.
-  RECT frame = {0, 0, 342, 626};
-  AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME | WS_EX_TOPMOST);
-  SIZE size = SettingsWindowSize(frame, 96);
-  EXPECT_EQ(window.width, 350);
-  EXPECT_EQ(window.height, size.cy);
-  EXPECT_GE(window.height, 632);
-  EXPECT_EQ(window.x, (GetSystemMetrics(SM_CXSCREEN) - 350) / 2);
-  EXPECT_EQ(window.y, (GetSystemMetrics(SM_CYSCREEN) - size.cy) / 2);
   EXPECT_EQ(window.parent, owner);
 
   // Every control where the layout puts it for the text as this font draws
-  // it; the window holds them all and stays centred.
+  // it; the window holds them all, sized to them in the middle of the work
+  // area.
   ASSERT_EQ(shown_dpi, 96u) << "the test prefix runs at 100 %";
   SettingsLayout layout = LayOutSettings(96, measured);
   EXPECT_EQ(client.right, layout.client.cx);
   EXPECT_EQ(client.bottom, layout.client.cy);
-  EXPECT_GE(client.right, 328 + 14) << "every control inside the client area, with its margin";
-  EXPECT_GE(client.bottom, 612 + 14) << "OK and Cancel end 612 pixels down";
-  EXPECT_EQ((placed.left + placed.right) / 2, GetSystemMetrics(SM_CXSCREEN) / 2);
+  EXPECT_GE(client.right, 590 + 14) << "every control inside the client area, with its margin";
+  EXPECT_GE(client.bottom, 374 + 14) << "OK and Cancel end at least 374 pixels down";
+  RECT frame = {0, 0, layout.client.cx, layout.client.cy};
+  AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME | WS_EX_TOPMOST);
+  SIZE size = SettingsWindowSize(layout.client, 96);
+  EXPECT_EQ(size.cx, frame.right - frame.left);
+  EXPECT_EQ(size.cy, frame.bottom - frame.top);
+  EXPECT_EQ(placed.right - placed.left, size.cx);
+  EXPECT_EQ(placed.bottom - placed.top, size.cy);
+  RECT work = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_EQ(placed.left, work.left + (work.right - work.left - size.cx) / 2);
+  EXPECT_EQ(placed.top, work.top + (work.bottom - work.top - size.cy) / 2);
   for (size_t i = 0; i < std::size(expected); ++i) {
     const Created& c = watch.created[i + 1];
     const Created& e = expected[i];
@@ -926,6 +1012,7 @@ TEST_F(SettingsWindow, CancelEscAndTheCloseBoxChangeNothing) {
       {"Esc in a field", PressInField(IDC_INTERVAL, VK_ESCAPE)},
       {"Esc to the window", [](HWND window) { PostMessageW(window, WM_KEYDOWN, VK_ESCAPE, 1); }},
       {"close box", [](HWND window) { PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0); }},
+      {"Enter on the focused Cancel", PressInField(IDC_CANCEL, VK_RETURN)},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.how);
@@ -958,6 +1045,208 @@ TEST_F(SettingsWindow, TabVisitsTheFieldsInCreationOrder) {
   steps.push_back(Click(IDC_CANCEL));
   Show(steps);
   EXPECT_EQ(visited, std::vector<int>(order + 1, order + std::size(order)));
+}
+
+// Each label and check box has an access key of its own; a heading or a
+// button has none (Enter and Esc are OK's and Cancel's). A label comes just
+// before its field, where its key moves the focus.
+TEST(SettingsAccessKeys, EachLabelAndCheckBoxHasItsOwnAndEachLabelPrecedesItsField) {
+  std::set<wchar_t> keys;
+  int labels = 0, boxes = 0;
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    const std::wstring text = SettingsControlText(i);
+    SCOPED_TRACE(Narrow(text));
+    if (kControls[i].window_class != L"EDIT") {
+      EXPECT_EQ(text, kControls[i].text);
+    }
+    int marks = 0;
+    wchar_t key = AccessKey(text, &marks);
+    bool heading = std::find(std::begin(kHeadings), std::end(kHeadings), text) != std::end(kHeadings);
+    bool box = kControls[i].style == check;
+    bool is_label = kControls[i].window_class == L"STATIC" && !text.empty() && !heading;
+    if (box || is_label) {
+      EXPECT_EQ(marks, 1);
+      EXPECT_TRUE(iswalnum(key)) << static_cast<int>(key);
+      EXPECT_TRUE(keys.insert(key).second) << "a second " << static_cast<char>(key);
+      if (is_label) {
+        ++labels;
+        ASSERT_LT(i + 1, SETTINGS_CONTROL_COUNT);
+        EXPECT_EQ(kControls[i + 1].window_class, L"EDIT") << "its field next";
+      } else {
+        ++boxes;
+      }
+    } else {
+      EXPECT_EQ(marks, 0) << "no access key";
+    }
+  }
+  EXPECT_EQ(labels, 9);
+  EXPECT_EQ(boxes, 8);
+}
+
+// Alt and a label's key moves the focus to its field, its text selected;
+// Alt and a check box's key ticks or unticks it, and the focus goes there.
+TEST_F(SettingsWindow, AccessKeysMoveTheFocusToTheirFieldOrTickTheirBox) {
+  struct Case {
+    wchar_t key;
+    int id;
+    bool box;
+  };
+  const Case cases[] = {
+      {L'r', IDC_THRESHOLD, false},      {L'i', IDC_INTERVAL, false},         {L't', IDC_IDLE, false},
+      {L'b', IDC_BOOT_DELAY, false},     {L'H', IDC_CLEAN_HOUR, false},       {L'm', IDC_CLEAN_MINUTE, false},
+      {L'n', IDC_NOTIFY_MIN_MB, false},  {L'f', IDC_FREE_BELOW_MB, false},    {L'x', IDC_EXCLUDE_LIST, false},
+      {L'a', IDC_AUTO_CLEAN, true},      {L's', IDC_SILENT, true},            {L'w', IDC_START_WITH_WINDOWS, true},
+      {L'o', IDC_SHOW_STATUS, true},     {L'e', IDC_TRIM_WORKING_SETS, true}, {L'd', IDC_FLUSH_MODIFIED, true},
+      {L'p', IDC_PURGE_STANDBY, true},   {L'l', IDC_FLUSH_FILE_CACHE, true},
+  };
+  struct Seen {
+    int focus;
+    DWORD selection;
+    LRESULT checked_before, checked_after;
+  };
+  std::vector<Seen> seen(std::size(cases));
+  std::vector<Step> steps;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    Seen& s = seen[i];
+    steps.push_back([&c, &s](HWND window) {
+      // From OK, as the key comes with the Alt key down.
+      SetFocus(GetDlgItem(window, IDC_OK));
+      s.checked_before = SendDlgItemMessageW(window, c.id, BM_GETCHECK, 0, 0);
+      PostMessageW(GetFocus(), WM_SYSCHAR, c.key, 1 | (1 << 29));
+    });
+    steps.push_back([&c, &s](HWND window) {
+      s.focus = GetDlgCtrlID(GetFocus());
+      s.selection = static_cast<DWORD>(SendDlgItemMessageW(window, c.id, EM_GETSEL, 0, 0));
+      s.checked_after = SendDlgItemMessageW(window, c.id, BM_GETCHECK, 0, 0);
+    });
+  }
+  steps.push_back(Click(IDC_CANCEL));
+  wcscpy(app.settings.exclude_list, L"app.exe");
+  Settings before = app.settings;
+  EXPECT_FALSE(Show(steps));
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Case& c = cases[i];
+    const Seen& s = seen[i];
+    SCOPED_TRACE(std::string("Alt+") + static_cast<char>(c.key));
+    EXPECT_EQ(s.focus, c.id);
+    if (c.box) {
+      EXPECT_NE(s.checked_after, s.checked_before) << "ticked or unticked";
+    } else {
+      EXPECT_EQ(LOWORD(s.selection), 0) << "its text selected whole";
+      EXPECT_GT(HIWORD(s.selection), 0);
+    }
+  }
+  EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0) << "Cancel after all";
+}
+
+// As a dialog: the first field has the focus with its text selected when the
+// window opens, and the focus comes back to where it was when the user
+// returns from another window.
+TEST_F(SettingsWindow, FocusStartsInTheFirstFieldAndComesBackAfterSwitchingAway) {
+  app.settings.threshold_percent = 75;
+  HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(other, nullptr);
+  int first = 0, back = 0;
+  DWORD selection = 0;
+  bool away = true;
+  Show({[&](HWND window) {
+          first = GetDlgCtrlID(GetFocus());
+          selection = static_cast<DWORD>(SendDlgItemMessageW(window, IDC_THRESHOLD, EM_GETSEL, 0, 0));
+          SetFocus(GetDlgItem(window, IDC_CLEAN_MINUTE));
+        },
+        [&](HWND) {
+          ShowWindow(other, SW_SHOW);
+          SetActiveWindow(other);
+        },
+        [&](HWND window) {
+          away = GetActiveWindow() == other && !IsChild(window, GetFocus());
+          SetActiveWindow(window);
+        },
+        [&](HWND) { back = GetDlgCtrlID(GetFocus()); }, Click(IDC_CANCEL)});
+  DestroyWindow(other);
+  EXPECT_EQ(first, IDC_THRESHOLD);
+  EXPECT_EQ(selection, static_cast<DWORD>(MAKELONG(0, 2))) << "75 selected whole";
+  EXPECT_TRUE(away) << "the other window did not take the focus";
+  EXPECT_EQ(back, IDC_CLEAN_MINUTE);
+}
+
+// The program's manifest asks for Common Controls 6, whose buttons, check
+// boxes and fields are drawn in the current style with their own sizes:
+// under it every text still fits. Played with an activation context of
+// that dependency alone.
+TEST_F(SettingsWindow, UnderCommonControls6EveryTextStillFits) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring manifest = std::wstring(temp) + L"quillmere-common-controls-6.manifest";
+  ASSERT_TRUE(WriteFileBytes(manifest,
+                             "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+                             "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\">"
+                             "<dependency><dependentAssembly><assemblyIdentity type=\"win32\" "
+                             "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\" "
+                             "processorArchitecture=\"amd64\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+                             "</dependentAssembly></dependency></assembly>"));
+  ACTCTXW request = {};
+  request.cbSize = sizeof request;
+  request.lpSource = manifest.c_str();
+  HANDLE context = CreateActCtxW(&request);
+  ASSERT_NE(context, INVALID_HANDLE_VALUE);
+  ULONG_PTR cookie = 0;
+  ASSERT_TRUE(ActivateActCtx(context, &cookie));
+
+  struct Button {
+    std::wstring text;
+    RECT client;
+    BOOL ideal_known;
+    SIZE ideal;
+  };
+  std::vector<Button> buttons;
+  std::vector<LONG> edit_heights;
+  int line = 0;
+  std::vector<Drawn> drawn;
+  Show({[&](HWND window) {
+          drawn = DrawnTexts(window);
+          HDC dc = GetDC(window);
+          HGDIOBJ previous = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
+          TEXTMETRICW metrics = {};
+          GetTextMetricsW(dc, &metrics);
+          line = metrics.tmHeight;
+          SelectObject(dc, previous);
+          ReleaseDC(window, dc);
+          for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            wchar_t name[16] = {}, text[128] = {};
+            GetClassNameW(child, name, 16);
+            GetWindowTextW(child, text, 128);
+            RECT client = {};
+            GetClientRect(child, &client);
+            if (_wcsicmp(name, L"EDIT") == 0) edit_heights.push_back(client.bottom);
+            if (_wcsicmp(name, L"BUTTON") != 0) continue;
+            Button b = {text, client, FALSE, {}};
+            // Asked for the size its glyph and text need: only version 6 knows.
+            b.ideal_known =
+                static_cast<BOOL>(SendMessageW(child, BCM_GETIDEALSIZE, 0, reinterpret_cast<LPARAM>(&b.ideal)));
+            buttons.push_back(b);
+          }
+        },
+        Click(IDC_CANCEL)});
+  DeactivateActCtx(0, cookie);
+  ReleaseActCtx(context);
+  DeleteFileW(manifest.c_str());
+
+  ASSERT_EQ(buttons.size(), 10u) << "eight check boxes, OK and Cancel";
+  for (const Button& b : buttons) {
+    SCOPED_TRACE(Narrow(b.text));
+    EXPECT_TRUE(b.ideal_known) << "a version 6 button";
+    EXPECT_LE(b.ideal.cx, b.client.right);
+    EXPECT_LE(b.ideal.cy, b.client.bottom);
+  }
+  ASSERT_EQ(edit_heights.size(), 9u);
+  for (LONG height : edit_heights) EXPECT_GE(height, line) << "a line of text inside the field's border";
+  for (const Drawn& d : drawn) {
+    SCOPED_TRACE(Narrow(d.text));
+    EXPECT_GE(d.client.right, d.extent.cx + (d.check ? GetSystemMetrics(SM_CXMENUCHECK) : 0));
+    EXPECT_GE(d.client.bottom, d.extent.cy);
+  }
 }
 
 TEST_F(SettingsWindow, QuitEndsTheLoopClosesTheWindowAndIsPostedAgain) {
@@ -1006,7 +1295,7 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
 
   EXPECT_FALSE(saved);
   EXPECT_EQ(script.window, nullptr) << "a window was shown";
-  ASSERT_EQ(watch.created.size(), 38u);
+  ASSERT_EQ(watch.created.size(), 37u);
   EXPECT_FALSE(IsWindow(watch.created[0].window));
   EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
   EXPECT_EQ(ReadFileBytes(config_), "");
@@ -1107,4 +1396,87 @@ TEST_F(SettingsWindow, OkHandsTheEditedRecordOverAndKeepsNothingItself) {
   EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"7"), Click(IDC_CANCEL)}, nullptr, own, RecordStored));
   EXPECT_EQ(stored_call.calls, 0) << "Cancel hands nothing over";
   EXPECT_EQ(own.threshold_percent, 42);
+}
+
+namespace {
+
+BOOL CALLBACK CollectSettingsWindow(HWND window, LPARAM found) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  if (wcscmp(name, L"QuillmereSettings") == 0 && IsWindowVisible(window))
+    reinterpret_cast<std::vector<HWND>*>(found)->push_back(window);
+  return TRUE;
+}
+
+// Every settings window this thread shows.
+std::vector<HWND> SettingsWindows() {
+  std::vector<HWND> found;
+  EnumThreadWindows(GetCurrentThreadId(), CollectSettingsWindow, reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+}  // namespace
+
+// The menu's commands while the settings window is open, through the
+// program's real main window and the hidden window that owns the menu.
+class SettingsFromTheMenu : public ProgramWindowTest {
+ protected:
+  SettingsFromTheMenu() : ProgramWindowTest(true) {}
+  // Chooses "Settings..." and plays the steps in the window it opens.
+  void ChooseSettings(std::vector<Step> steps) {
+    script = Script{};
+    script.steps = std::move(steps);
+    UINT_PTR timer = SetTimer(nullptr, 0, 10, PlayNextStep);
+    Send(WM_COMMAND, IDM_SETTINGS);
+    KillTimer(nullptr, timer);
+    EXPECT_FALSE(script.timed_out) << "a window did not close";
+  }
+};
+
+// A second window would store over the first one's OK: "Settings..." while
+// one is open brings that one back to the front.
+TEST_F(SettingsFromTheMenu, ChosenAgainBringsTheOpenWindowToTheFrontInsteadOfASecond) {
+  HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(other, nullptr);
+  HWND first = nullptr, active = nullptr;
+  std::vector<HWND> shown;
+  bool open = false;
+  ChooseSettings({[&](HWND window) {
+                    first = window;
+                    open = IsSettingsWindowOpen(app.settings_window);
+                    ShowWindow(other, SW_SHOW);
+                    SetActiveWindow(other);
+                  },
+                  [&](HWND) { PostMessageW(app.shell_window, WM_COMMAND, IDM_SETTINGS, 0); },
+                  [&](HWND) {
+                    shown = SettingsWindows();
+                    active = GetActiveWindow();
+                  },
+                  [&](HWND) {
+                    for (HWND window : SettingsWindows()) PostMessageW(window, WM_CLOSE, 0, 0);
+                  }});
+  DestroyWindow(other);
+  EXPECT_TRUE(open);
+  EXPECT_EQ(shown, std::vector<HWND>{first});
+  EXPECT_EQ(active, first) << "brought to the front";
+  EXPECT_FALSE(IsSettingsWindowOpen(app.settings_window)) << "closed";
+}
+
+// Auto-clean switched in the menu is saved at once; the open window shows
+// it, so that its OK keeps it rather than storing the box as it was.
+TEST_F(SettingsFromTheMenu, AutoCleanSwitchedInTheMenuShowsInItsBoxAndOkKeepsIt) {
+  ASSERT_TRUE(app.settings.auto_clean);
+  const std::wstring config = AppFile(L"config.ini");
+  LRESULT shown = -1;
+  UINT saved_by_menu = 9;
+  ChooseSettings({[&](HWND) { PostMessageW(app.shell_window, WM_COMMAND, IDM_TOGGLE_AUTO, 0); },
+                  [&](HWND window) {
+                    shown = SendDlgItemMessageW(window, IDC_AUTO_CLEAN, BM_GETCHECK, 0, 0);
+                    saved_by_menu = GetPrivateProfileIntW(L"Clean", L"auto_clean", 9, config.c_str());
+                  },
+                  Click(IDC_OK)});
+  EXPECT_EQ(saved_by_menu, 0u);
+  EXPECT_EQ(shown, BST_UNCHECKED);
+  EXPECT_FALSE(app.settings.auto_clean) << "OK kept what the menu chose";
+  EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"auto_clean", 9, config.c_str()), 0u);
 }
