@@ -1,4 +1,4 @@
-// System libraries and elevation.
+// System libraries, elevation and the contrast theme.
 #include "common/system.h"
 
 #include "common/text.h"
@@ -20,4 +20,11 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
   wchar_t path[MAX_PATH] = {};
   if (!FormatBounded(path, MAX_PATH, L"%s\\%s", system, name)) return NULL;
   return LoadLibraryExW(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+bool IsHighContrastOn() {
+  HIGHCONTRASTW contrast = {};
+  contrast.cbSize = sizeof contrast;
+  if (!SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof contrast, &contrast, 0)) return false;
+  return (contrast.dwFlags & HCF_HIGHCONTRASTON) != 0;
 }
