@@ -125,6 +125,13 @@ TEST_F(ScaledStatusPopup, ShowsFiveCleansWholeInsideTheWorkArea) {
   // The load figure and the line under it apart.
   auto top = TextBands(shot, 0, ruled.front(), 0, shot.width / 2, background);
   EXPECT_EQ(top.size(), 2u) << "the load figure runs into the used line";
+  // No text runs out at the right edge, as a cut line would: the strip
+  // right of the badge is background from top to bottom.
+  const int strip = MulDiv(16, ExpectedDpi(), 96);
+  int ink = 0;
+  for (int y = 0; y < shot.height; ++y)
+    for (int x = shot.width - strip; x < shot.width; ++x) ink += shot.At(x, y) != background;
+  EXPECT_EQ(ink, 0) << "text at the right edge";
   KeepWindowPicture(popup, "status-popup", false);
 }
 
