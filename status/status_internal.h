@@ -118,11 +118,12 @@ struct StatusTextLine {
 struct StatusSystemColours {
   COLORREF window, window_text, highlight, gray_text;  // COLOR_WINDOW, ...
 };
-// The popup's own dark palette, or under high contrast one of the system's
-// four colours only: the window's background, the window text for the
-// heading, the badge "Admin", the box's outline and the separator, the grey
-// text for the secondary text, the highlight for the graph (line and area)
-// and the load figure in every band, whose band is then written beside it.
+// The popup's own dark palette, or under high contrast the system's four
+// colours only: the window's background, the window text for the heading,
+// the badge "Admin", the box's outline and the separator, the grey text for
+// the secondary text, the highlight for the graph (line and area) and the
+// load figure in every band, whose band is then written beside it in the
+// window text.
 // The lists' bar in the highlight (in use), the window text (modified), the
 // grey text (standby) and the background (free), inside an outline.
 StatusPalette ChooseStatusPalette(bool high_contrast, const StatusSystemColours& system);

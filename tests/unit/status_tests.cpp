@@ -10,6 +10,7 @@
 
 #include "app/app.h"
 #include "clean/clean.h"
+#include "common/dpi.h"
 #include "common/system.h"
 #include "status/status_internal.h"
 #include "tests/support.h"
@@ -560,6 +561,42 @@ TEST(StatusPopupLayout, WidthHoldsTheWidestTextOfEachRow) {
       EXPECT_EQ(layout.first_clean_y, narrow.first_clean_y);
     }
   }
+}
+
+// The screens people have, each at the largest scale Windows offers for it
+// and every smaller one, above a 48-pixel taskbar (scaled): the popup with
+// the lists' row, in Segoe UI 9 pt as Windows 10 and 11 give it, fits with
+// its gap all round.
+TEST(StatusPopupLayout, FitsEveryScreenAtEveryScale) {
+  struct Screen {
+    int width, height;
+    UINT largest_dpi;
+  };
+  const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
+                            {3840, 2160, 288}};
+  const UINT scales[] = {96, 120, 144, 168, 192, 216, 240, 288};
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU, ex_style = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+  int checked = 0;
+  for (const Screen& screen : screens) {
+    for (UINT dpi : scales) {
+      if (dpi > screen.largest_dpi) continue;
+      SCOPED_TRACE(testing::Message() << screen.width << "x" << screen.height << " at " << dpi * 100 / 96 << " %");
+      auto scale = [dpi](int value) { return MulDiv(value, static_cast<int>(dpi), 96); };
+      StatusTextMetrics metrics = Heights(scale(52), scale(16));
+      metrics.figure_width = scale(104);
+      metrics.band_width = scale(44);
+      metrics.badge_width = scale(52);
+      metrics.line_width = scale(400);
+      const StatusLayout layout = LayOutStatus(dpi, metrics, true);
+      RECT frame = {0, 0, layout.client.cx, layout.client.cy};
+      ASSERT_TRUE(AdjustWindowRectForDpi(frame, style, ex_style, dpi));
+      const int gap = scale(12);
+      EXPECT_LE(frame.right - frame.left + 2 * gap, screen.width);
+      EXPECT_LE(frame.bottom - frame.top + 2 * gap, screen.height - scale(48));
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 2 + 3 + 4 + 4 + 8);
 }
 
 TEST(StatusPopupPlacement, OpensBesideItsIconOnEveryTaskbarEdgeAndMonitor) {
