@@ -92,8 +92,8 @@ struct StatusAnnotation {
   HRESULT(WINAPI* initialize)(LPVOID reserved, DWORD model);
   HRESULT(WINAPI* create_instance)(REFCLSID type, IUnknown* outer, DWORD context, REFIID interface_id, LPVOID* object);
   void(WINAPI* uninitialize)();
-  HRESULT com;                  // the CoInitializeEx answer while a name is set
-  IAccPropServices* services;   // while a name is set
+  HRESULT com;                 // the CoInitializeEx answer while a name is set
+  IAccPropServices* services;  // while a name is set
 };
 
 // The popup's platform calls, which tests play. The reading of the memory
