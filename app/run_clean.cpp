@@ -4,6 +4,7 @@
 
 #include "clean/clean.h"
 #include "common/files.h"
+#include "common/system.h"
 #include "settings/settings.h"
 #include "status/status.h"
 #include "tray/tray.h"
@@ -35,7 +36,8 @@ void Notify(double freed_mb, int32_t processes) {
 
 bool ReadProgramMemoryLists(MemoryLists& lists) { return ReadMemoryLists(app.clean, lists); }
 
-const StatusPlatform kSystemStatusPlatform = {ReadProgramMemoryLists};
+const StatusPlatform kSystemStatusPlatform = {ReadProgramMemoryLists,  IsHighContrastOn,         GetSysColor,
+                                             SHAppBarMessage,         SetStatusAccessibleName, ClearStatusAccessibleName};
 
 void RunClean(HWND owner) {
   const Settings& settings = app.settings;

@@ -1,4 +1,4 @@
-// System libraries, elevation and the contrast mode.
+// System libraries, elevation and the contrast theme.
 #include "common/system.h"
 
 #include "common/text.h"

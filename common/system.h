@@ -1,4 +1,4 @@
-// The system's own libraries, the process's elevation, and the contrast mode.
+// The system's own libraries, the process's elevation and the contrast theme.
 #pragma once
 
 #include <windows.h>
@@ -6,5 +6,6 @@
 // Loads a DLL from the System32 folder only, never from the exe's folder.
 HMODULE LoadSystemLibrary(const wchar_t* name);
 bool IsProcessElevated();
-// Whether the user's theme is a high-contrast one.
+// Whether a high-contrast theme is on (SPI_GETHIGHCONTRAST); false when
+// the system cannot say.
 bool IsHighContrastOn();

@@ -70,4 +70,16 @@ for program in $programs; do
     printf "%-16s %12.2f %13.3f%% %11.1f MB %11.1f MB\n", name, t / hz, 100 * t / hz / s, rss / 1024, hwm / 1024
   }'
 done
+
+# The same quillmere.exe once its popup has opened and closed: what the
+# first popup leaves resident (Wine never unloads COM once loaded).
+wine build/bench/popup_once.exe </dev/null || { echo "popup_once.exe failed" >&2; status=1; }
+sleep 5
+p=${pid[quillmere.exe]}
+echo
+echo "== quillmere.exe after its popup opened once"
+awk -v rss="$(status_kb "$p" VmRSS)" -v hwm="$(status_kb "$p" VmHWM)" 'BEGIN {
+  printf "%-16s %14s %14s\n%-16s %11.1f MB %11.1f MB\n", "program", "resident", "peak resident", "quillmere.exe",
+    rss / 1024, hwm / 1024
+}'
 exit "$status"

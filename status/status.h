@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 #include <stdint.h>
 
 constexpr int USAGE_HISTORY_CAPACITY = 300;
@@ -43,6 +44,7 @@ struct StatusLayout {
   int memory_y;     // "x / y GB used"
   int badge_y;
   int badge_inset;  // the badge's right end from the right edge
+  int band_gap;     // the figure to its band word, the word to the badge
   int box_top, box_bottom;
   int minutes_y;    // "5 min"
   int separator_y;
@@ -56,14 +58,60 @@ struct StatusLayout {
   bool lists_row;
   int lists_bar_top, lists_bar_bottom;
   int lists_text_y;
-  SIZE client;      // holds all five clean lines
+  SIZE client;      // holds all five clean lines and the widest text of each row
 };
 
-// The popup's reading of the memory lists, which only an elevated Quillmere
-// on Windows can make: the owner of the record hands it over (the program's
-// reads them as its clean does), and tests play it.
+// The parts of the lists' bar, left to right.
+enum StatusListPart { LIST_IN_USE, LIST_MODIFIED, LIST_STANDBY, LIST_FREE, STATUS_LIST_PARTS };
+
+// The colours the popup paints with: its own dark ones, or under a
+// high-contrast theme the system's.
+struct StatusPalette {
+  COLORREF background;
+  COLORREF heading;    // "Recent cleans"
+  COLORREF secondary;  // the memory line, the clean lines, the lists' figures, "5 min", "Limited"
+  COLORREF box_fill, box_line;  // the graph's box; its outline and the separator
+  COLORREF graph_area, graph_line;
+  COLORREF load[3];  // the load figure in each band (LoadBand)
+  COLORREF admin;    // "Admin \u2713"
+  COLORREF lists[STATUS_LIST_PARTS];
+  COLORREF lists_outline;  // around the lists' bar; the background where none is drawn
+  // The load band in words beside the figure, where colour alone no longer
+  // tells it.
+  bool band_in_words;
+};
+
+struct IUnknown;          // unknwn.h
+struct IAccPropServices;  // oleacc.h
+
+// The COM behind the popup's accessible name: ole32 out of System32, loaded
+// at the first popup and kept for the run; COM and the accessibility
+// service only while a popup carries the name.
+struct StatusAnnotation {
+  HMODULE ole32;
+  HRESULT(WINAPI* initialize)(LPVOID reserved, DWORD model);
+  HRESULT(WINAPI* create_instance)(REFCLSID type, IUnknown* outer, DWORD context, REFIID interface_id, LPVOID* object);
+  void(WINAPI* uninitialize)();
+  HRESULT com;                 // the CoInitializeEx answer while a name is set
+  IAccPropServices* services;  // while a name is set
+};
+
+// The popup's platform calls, which tests play. The reading of the memory
+// lists, which only an elevated Quillmere on Windows can make: the owner of
+// the record hands it over (the program's reads them as its clean does).
 struct StatusPlatform {
   bool (*read_memory_lists)(MemoryLists& lists);
+  // The theme: whether high contrast is on (IsHighContrastOn), and the
+  // system's colours (GetSysColor).
+  bool (*high_contrast)();
+  DWORD(WINAPI* system_colour)(int index);
+  // Where the taskbar is (SHAppBarMessage with ABM_GETTASKBARPOS), for a
+  // popup whose icon the shell cannot place.
+  UINT_PTR(WINAPI* app_bar_message)(DWORD message, APPBARDATA* data);
+  // The name screen readers give the popup's client area: set as it opens
+  // (SetStatusAccessibleName), taken off as it goes (ClearStatusAccessibleName).
+  bool (*set_accessible_name)(StatusAnnotation& annotation, HWND window, const wchar_t* text);
+  void (*clear_accessible_name)(StatusAnnotation& annotation, HWND window);
 };
 
 // The popup and the rings: one record for the program. Everything starts
@@ -76,10 +124,13 @@ struct StatusState {
   HFONT font = NULL;
   HFONT large_font = NULL;
   StatusLayout layout = {};  // of the open popup, from its fonts
+  StatusPalette palette = {};  // of the open popup, chosen again when the theme changes
   int elevation = -1;  // asked at the first paint: -1 unknown, 0 limited, 1 elevated
   uint64_t closed_by_deactivation_tick = 0;  // 0: never
   const StatusPlatform* platform = NULL;
-  FARPROC dwm_set_window_attribute_entry = NULL;  // DwmSetWindowAttribute, once found
+  // DwmSetWindowAttribute, once found; a test sets it to play the call.
+  FARPROC dwm_set_window_attribute_entry = NULL;
+  StatusAnnotation annotation = {};
 };
 
 void PushUsageSample(UsageHistory& ring, int32_t load_percent);
@@ -91,12 +142,14 @@ void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes, const M
 // Copies the newest n cleans, oldest first, and returns min(n, count).
 int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
 
-// The status popup: a dark panel above the taskbar with the load, the used
-// and total memory, the elevation badge, a five-minute graph and the newest
-// cleans, from the record's rings. At most one exists per record, in
-// status.window; it closes when it loses activation or on Esc. It opens
-// beside `icon`, where the shell shows the tray icon (empty when it cannot
-// say); one already open is brought to the front.
+// The status popup: a dark panel above the taskbar (in the system's colours
+// under high contrast) with the load, the used and total memory, the
+// elevation badge, a five-minute graph and the newest cleans, from the
+// record's rings. At most one exists per record, in status.window; it closes
+// when it loses activation or on Esc. It opens beside `icon`, where the shell
+// shows the tray icon (empty when it cannot say: then at the taskbar's
+// edge); one already open is brought to the front. Each opening names its
+// client area for screen readers with the figures of that moment.
 void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon);
 void CloseStatusWindow(StatusState& status);
 bool IsStatusWindowOpen(const StatusState& status);
@@ -105,3 +158,9 @@ void InvalidateStatusWindow(const StatusState& status);
 // closes; the button release that follows must not open it again. True when
 // a tray toggle now is that release.
 bool IsStatusToggleIgnoredNow(const StatusState& status);
+
+// The real calls behind StatusPlatform's accessible name: IAccPropServices'
+// dynamic annotation of the window's client object. False where the system
+// lacks it (Wine); the popup works on without.
+bool SetStatusAccessibleName(StatusAnnotation& annotation, HWND window, const wchar_t* text);
+void ClearStatusAccessibleName(StatusAnnotation& annotation, HWND window);

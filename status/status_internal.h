@@ -16,11 +16,28 @@ constexpr UINT STATUS_AUTOCLOSE_MS = 5000;
 constexpr int STATUS_RECENT_CLEANS = 5;
 constexpr int STATUS_GRAPH_MAX_POINTS = USAGE_HISTORY_CAPACITY + 2;
 
+// What the popup's fonts measure, for its layout.
+struct StatusTextMetrics {
+  int figure_ascent;  // the large font's ascent
+  int text_height;    // a line of the normal font
+  // Widths of the widest text each place can hold: "100%" in the large
+  // font; the widest load band word and the wider badge in the normal font;
+  // the widest line of the normal font (the memory line, the lists' figures,
+  // the heading, a clean line of the largest figures).
+  int figure_width;
+  int band_width;
+  int badge_width;
+  int line_width;
+};
+// Measures the texts with the popup's fonts in `dc`, which it leaves as it
+// found it.
+void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics& metrics);
+
 // The 96-DPI layout scaled to `dpi`, rows pushed down only where the text is
-// taller than they allow: `figure_ascent` is the large font's ascent,
-// `text_height` a line of the normal font. With `lists_row` the lists' row
+// taller than they allow and the client widened where a text is wider than
+// it: no text runs past the right margin. With `lists_row` the lists' row
 // goes under the memory line and everything below moves down by its height.
-StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height, bool lists_row = false);
+StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists_row = false);
 // The graph box of a client `client_width` wide.
 RECT StatusGraphBox(const StatusLayout& layout, int client_width);
 
@@ -32,12 +49,27 @@ struct StatusAnchor {
   UINT flags;
   RECT exclude;
 };
-// `icon` is where the shell says the icon is (empty when it cannot say),
-// `work` and `monitor` the work area and bounds of the icon's monitor. The
-// taskbar's edge is the side of the work area the icon lies beyond; an icon
-// inside the work area (the overflow flyout) or no icon at all: the
-// bottom-right corner of the work area, `gap` pixels in.
-StatusAnchor StatusPopupAnchor(const RECT& icon, const RECT& work, const RECT& monitor, int gap);
+// Where ABM_GETTASKBARPOS says the taskbar is: its rectangle (empty when
+// there is none or the shell cannot say) and its edge of the monitor (ABE_).
+struct StatusTaskbar {
+  RECT rect;
+  UINT edge;
+};
+// Whether `icon` (where the shell says the tray icon is) places the popup:
+// it lies on a taskbar edge of `monitor`, beyond the work area or on an
+// auto-hidden taskbar; false when the shell cannot say (empty) or the icon
+// sits in the overflow flyout, inside the work area.
+bool IsStatusIconOnTaskbar(const RECT& icon, const RECT& work, const RECT& monitor);
+// `work` and `monitor` the work area and bounds of the icon's monitor (of
+// the taskbar's, when the icon does not place the popup). The taskbar's edge
+// is the side of the work area the icon lies beyond. Where the icon cannot
+// say, the popup goes to the end of the taskbar where the notification area
+// is, `gap` pixels clear of it and of the work area's edge: the right end of
+// a horizontal taskbar, the bottom of a vertical one (clear of an
+// auto-hidden one as it shows). Without a taskbar: the bottom-right corner
+// of the work area, `gap` pixels in.
+StatusAnchor StatusPopupAnchor(const RECT& icon, const StatusTaskbar& taskbar, const RECT& work,
+                               const RECT& monitor, int gap);
 // The popup of `size` aligned to the anchor.
 RECT AlignStatusPopup(const StatusAnchor& anchor, SIZE size);
 // Moved inside the work area, `gap` pixels from its edges where it fits.
@@ -66,8 +98,6 @@ struct StatusFigures {
   MemoryLists lists;  // all 0 unless readable
 };
 
-// The parts of the lists' bar, left to right.
-enum StatusListPart { LIST_IN_USE, LIST_MODIFIED, LIST_STANDBY, LIST_FREE, STATUS_LIST_PARTS };
 // The four parts in MB: in use is the total less the three lists (never
 // below 0), free counts the zeroed pages too.
 void StatusListParts(const MemoryLists& lists, double total_mb, double (&parts)[STATUS_LIST_PARTS]);
@@ -78,16 +108,46 @@ void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& ba
                         RECT (&segments)[STATUS_LIST_PARTS]);
 // "In use 9120  Modified 210  Standby 5320  Free 1620 MB".
 void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS]);
-// The colour of each part in the bar.
-COLORREF StatusListColor(int part);
 
 struct StatusTextLine {
   int y;
   wchar_t text[64];
 };
 
-// The load figure's colour: green below 60, amber to 79, red above.
-COLORREF StatusLoadColor(int load_percent);
+// The system's four colours that a high-contrast theme is made of.
+struct StatusSystemColours {
+  COLORREF window, window_text, highlight, gray_text;  // COLOR_WINDOW, ...
+};
+// The popup's own dark palette, or under high contrast the system's four
+// colours only: the window's background, the window text for the heading,
+// the badge "Admin", the box's outline and the separator, the grey text for
+// the secondary text, the highlight for the graph (line and area) and the
+// load figure in every band, whose band is then written beside it in the
+// window text.
+// The lists' bar in the highlight (in use), the window text (modified), the
+// grey text (standby) and the background (free), inside an outline.
+StatusPalette ChooseStatusPalette(bool high_contrast, const StatusSystemColours& system);
+// The load figure's colour in the palette: in the normal one green below
+// 60, amber to 79, red above.
+COLORREF StatusLoadColor(const StatusPalette& palette, int load_percent);
+// The load band in a word: "Low" below 60, "High" to 79, "Critical" above.
+const wchar_t* StatusLoadBandWord(int load_percent);
+// "11.7 / 31.9 GB used".
+void FormatStatusMemoryLine(wchar_t (&text)[64], double used_gb, double total_gb);
+// What screen readers say of the popup: the load, the used and total
+// memory, Admin or Limited and the newest clean, for example
+// "Memory load 37%. 11.7 of 31.9 GB used. Admin. Last clean 09:05, freed 1235 MB."
+// or "... Limited. No cleans yet this session."
+void FormatStatusAccessibleName(wchar_t (&text)[160], const StatusFigures& figures);
+
+// The dark title bar asked for (`dark`) or taken back through
+// DwmSetWindowAttribute: attribute 20, and 19 where 20 is refused (Windows
+// 10 1809 to 1909 know only 19). True when one of them was taken.
+using SetWindowAttributeFunction = HRESULT(WINAPI*)(HWND window, DWORD attribute, LPCVOID value, DWORD size);
+bool SetStatusTitleBarDark(HWND window, bool dark, SetWindowAttributeFunction set_attribute);
+// The palette for the theme the platform reports, in status.palette; true
+// under high contrast.
+bool ChooseStatusColours(StatusState& status);
 // The graph's outline in the graph box: the
 // newest samples spread over the inner width, then the two closing points
 // along the box's bottom. Answers the number of points written, 0 when
@@ -114,5 +174,6 @@ void GatherStatusFigures(StatusState& status, StatusFigures& figures);
 void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row);
 void DeleteStatusFonts(StatusState& status);
 // Draws the whole popup into `dc`, which is `width` x `height`, with the
-// state's fonts and layout; every object it makes is gone when it returns.
+// state's fonts, layout and palette; every object it makes is gone when it
+// returns.
 void DrawStatus(HDC dc, int width, int height, const StatusState& status, const StatusFigures& figures);

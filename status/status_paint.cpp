@@ -11,8 +11,11 @@
 
 #include <math.h>
 
+#include <initializer_list>
+
 namespace {
 
+// The popup's own palette, dark whatever the system's theme.
 const COLORREF kBackground = RGB(20, 20, 28);
 const COLORREF kSecondaryText = RGB(130, 130, 155);
 const COLORREF kHeading = RGB(230, 230, 240);
@@ -22,16 +25,23 @@ const COLORREF kGraphArea = RGB(0, 70, 130);
 const COLORREF kGraphLine = RGB(0, 130, 220);
 // The load figure's colour in each band: green, amber, red.
 const COLORREF kLoadColours[] = {RGB(50, 210, 80), RGB(255, 195, 0), RGB(225, 60, 60)};
-const COLORREF kAdmin = kLoadColours[LOAD_BAND_LOW];
 // The lists' bar: in use as the graph's line, modified in the amber of a
 // rising load, standby a muted violet, free as the low load's green.
 const COLORREF kListColours[STATUS_LIST_PARTS] = {kGraphLine, kLoadColours[LOAD_BAND_HIGH], RGB(110, 100, 170),
                                                   kLoadColours[LOAD_BAND_LOW]};
 
+// The load band's words, by LoadBand.
+const wchar_t* const kBandWords[] = {L"Low", L"High", L"Critical"};
+const wchar_t kAdminBadge[] = L"Admin \u2713";
+const wchar_t kLimitedBadge[] = L"Limited";
+const wchar_t kHeadingText[] = L"Recent cleans";
+const wchar_t kMinutesText[] = L"5 min";
+
 // The 96-DPI layout of the popup's client area.
 const int kMargin = 20;
 const int kFigureY = 18;
 const int kFigureGap = 5;  // below the figure's digits
+const int kBandGap = 8;    // the figure to its band word, the word to the badge
 const int kMemoryY = 76;
 const int kBadgeY = 22;
 const int kBadgeInset = 16;
@@ -42,7 +52,7 @@ const int kSeparatorY = 234;
 const int kHeadingY = 242;
 const int kFirstCleanY = 262;
 const int kLineStep = 17;
-const int kClientWidth = 454;
+const int kClientWidth = 454;  // at the least
 const int kBottomMargin = 12;
 // The lists' row: the bar where the graph box would start, its figures
 // under it, the box that much lower.
@@ -71,13 +81,13 @@ void Line(HDC dc, const POINT* points, int count, COLORREF colour, int width) {
   DeleteObject(pen);
 }
 
-void DrawGraph(HDC dc, const RECT& box, int pen_width, const StatusFigures& figures) {
+void DrawGraph(HDC dc, const RECT& box, int pen_width, const StatusPalette& palette, const StatusFigures& figures) {
   POINT points[STATUS_GRAPH_MAX_POINTS] = {};
   int32_t held = figures.sample_count < USAGE_HISTORY_CAPACITY ? figures.sample_count : USAGE_HISTORY_CAPACITY;
   int count = StatusGraphPoints(figures.samples, held, box, points);
   if (count == 0) return;
 
-  HBRUSH area = CreateSolidBrush(kGraphArea);
+  HBRUSH area = CreateSolidBrush(palette.graph_area);
   HGDIOBJ previous_brush = SelectObject(dc, area);
   HGDIOBJ previous_pen = SelectObject(dc, GetStockObject(NULL_PEN));
   Polygon(dc, points, count);
@@ -86,23 +96,111 @@ void DrawGraph(HDC dc, const RECT& box, int pen_width, const StatusFigures& figu
   DeleteObject(area);
 
   // The two closing points run along the bottom: not part of the line.
-  Line(dc, points, count - 2, kGraphLine, pen_width);
+  Line(dc, points, count - 2, palette.graph_line, pen_width);
 }
 
 }  // namespace
 
-COLORREF StatusLoadColor(int load_percent) {
-  return kLoadColours[LoadBandOf(load_percent)];
+StatusPalette ChooseStatusPalette(bool high_contrast, const StatusSystemColours& system) {
+  StatusPalette palette = {};
+  if (!high_contrast) {
+    palette.background = kBackground;
+    palette.heading = kHeading;
+    palette.secondary = kSecondaryText;
+    palette.box_fill = kBoxFill;
+    palette.box_line = kBoxLine;
+    palette.graph_area = kGraphArea;
+    palette.graph_line = kGraphLine;
+    for (int band = 0; band < 3; ++band) palette.load[band] = kLoadColours[band];
+    palette.admin = kLoadColours[LOAD_BAND_LOW];
+    for (int part = 0; part < STATUS_LIST_PARTS; ++part) palette.lists[part] = kListColours[part];
+    palette.lists_outline = kBackground;
+    palette.band_in_words = false;
+    return palette;
+  }
+  // The pairs the theme guarantees to stand apart: its text and highlight
+  // on its window colour. One highlight for every load, so the band goes
+  // in words.
+  palette.background = system.window;
+  palette.heading = system.window_text;
+  palette.secondary = system.gray_text;
+  palette.box_fill = system.window;
+  palette.box_line = system.window_text;
+  palette.graph_area = system.highlight;
+  palette.graph_line = system.highlight;
+  for (COLORREF& load : palette.load) load = system.highlight;
+  palette.admin = system.window_text;
+  palette.lists[LIST_IN_USE] = system.highlight;
+  palette.lists[LIST_MODIFIED] = system.window_text;
+  palette.lists[LIST_STANDBY] = system.gray_text;
+  palette.lists[LIST_FREE] = system.window;
+  palette.lists_outline = system.window_text;
+  palette.band_in_words = true;
+  return palette;
 }
 
-StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height, bool lists_row) {
+COLORREF StatusLoadColor(const StatusPalette& palette, int load_percent) {
+  return palette.load[LoadBandOf(load_percent)];
+}
+
+const wchar_t* StatusLoadBandWord(int load_percent) { return kBandWords[LoadBandOf(load_percent)]; }
+
+void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics& metrics) {
+  metrics = {};
+  auto width = [dc](const wchar_t* text) {
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+    return static_cast<int>(size.cx);
+  };
+  auto wider = [](int& widest, int value) {
+    if (value > widest) widest = value;
+  };
+  TEXTMETRICW normal = {}, figure = {};
+  HGDIOBJ previous = SelectObject(dc, large_font);
+  GetTextMetricsW(dc, &figure);
+  metrics.figure_ascent = figure.tmAscent;
+  metrics.figure_width = width(L"100%");
+
+  SelectObject(dc, font);
+  GetTextMetricsW(dc, &normal);
+  metrics.text_height = normal.tmHeight;
+  for (const wchar_t* word : kBandWords) wider(metrics.band_width, width(word));
+  wider(metrics.badge_width, width(kAdminBadge));
+  wider(metrics.badge_width, width(kLimitedBadge));
+  // Each line with the largest figures it can hold: 8 is among the widest
+  // digits; no machine has 10 TB of memory, nor a clean more than 4,096
+  // processes to trim.
+  wchar_t line[64];
+  FormatStatusMemoryLine(line, 8888.8, 8888.8);
+  wider(metrics.line_width, width(line));
+  CleanRecord clean = {};
+  clean.time.wHour = 18;
+  clean.time.wMinute = 58;
+  clean.freed_mb = 8888888;
+  clean.processes = 8888;
+  clean.lists_read = true;
+  clean.standby_before_mb = 8888888;
+  FormatStatusCleanLine(line, clean);
+  wider(metrics.line_width, width(line));
+  wchar_t lists[96];
+  const double parts[STATUS_LIST_PARTS] = {8888888, 8888888, 8888888, 8888888};
+  FormatStatusListsLine(lists, parts);
+  wider(metrics.line_width, width(lists));
+  for (const wchar_t* line : {kHeadingText, kMinutesText, L"No cleans yet this session"})
+    wider(metrics.line_width, width(line));
+  SelectObject(dc, previous);
+}
+
+StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists_row) {
   auto scale = [dpi](int value) { return ScaleForDpi(value, dpi); };
   auto larger = [](int a, int b) { return a > b ? a : b; };
+  const int figure_ascent = metrics.figure_ascent, text_height = metrics.text_height;
   StatusLayout layout = {};
   layout.margin = scale(kMargin);
   layout.figure_y = scale(kFigureY);
   layout.badge_y = scale(kBadgeY);
   layout.badge_inset = scale(kBadgeInset);
+  layout.band_gap = scale(kBandGap);
   // Each row keeps its scaled place unless the text above needs more room;
   // then it and everything below move down by as much.
   layout.memory_y = larger(scale(kMemoryY), layout.figure_y + figure_ascent + scale(kFigureGap));
@@ -127,7 +225,12 @@ StatusLayout LayOutStatus(UINT dpi, int figure_ascent, int text_height, bool lis
   layout.line_step = larger(scale(kLineStep), text_height + scale(1));
   layout.pen_width = larger(1, scale(1));
   const int last_line_bottom = layout.first_clean_y + (STATUS_RECENT_CLEANS - 1) * layout.line_step + text_height;
-  layout.client = {scale(kClientWidth), last_line_bottom + scale(kBottomMargin)};
+  // As wide as the widest row needs: a line of text between the margins;
+  // the figure, its band word and the badge side by side.
+  int width = larger(scale(kClientWidth), 2 * layout.margin + metrics.line_width);
+  width = larger(width, layout.margin + metrics.figure_width + layout.band_gap + metrics.band_width +
+                            layout.band_gap + metrics.badge_width + layout.badge_inset);
+  layout.client = {width, last_line_bottom + scale(kBottomMargin)};
   return layout;
 }
 
@@ -219,24 +322,47 @@ void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIS
                 parts[LIST_MODIFIED], parts[LIST_STANDBY], parts[LIST_FREE]);
 }
 
-COLORREF StatusListColor(int part) {
-  return part >= 0 && part < STATUS_LIST_PARTS ? kListColours[part] : kBackground;
+void FormatStatusMemoryLine(wchar_t (&text)[64], double used_gb, double total_gb) {
+  ZeroMemory(text, sizeof text);
+  FormatBounded(text, 64, L"%.1f / %.1f GB used", used_gb, total_gb);
+}
+
+void FormatStatusAccessibleName(wchar_t (&text)[160], const StatusFigures& figures) {
+  ZeroMemory(text, sizeof text);
+  const wchar_t* elevation = figures.elevation == 1 ? L"Admin" : L"Limited";
+  int held = figures.clean_count < STATUS_RECENT_CLEANS ? figures.clean_count : STATUS_RECENT_CLEANS;
+  if (held <= 0) {
+    FormatBounded(text, 160, L"Memory load %d%%. %.1f of %.1f GB used. %s. No cleans yet this session.",
+                  figures.load_percent, figures.used_gb, figures.total_gb, elevation);
+    return;
+  }
+  const CleanRecord& newest = figures.cleans[held - 1];
+  FormatBounded(text, 160, L"Memory load %d%%. %.1f of %.1f GB used. %s. Last clean %02d:%02d, freed %.0f MB.",
+                figures.load_percent, figures.used_gb, figures.total_gb, elevation, newest.time.wHour,
+                newest.time.wMinute, newest.freed_mb);
 }
 
 namespace {
 
-void DrawLists(HDC dc, const StatusLayout& layout, int width, const StatusFigures& figures) {
+void DrawLists(HDC dc, const StatusLayout& layout, const StatusPalette& palette, int width,
+               const StatusFigures& figures) {
   double parts[STATUS_LIST_PARTS] = {};
   StatusListParts(figures.lists, figures.total_gb * 1024.0, parts);
   RECT segments[STATUS_LIST_PARTS] = {};
   StatusListSegments(parts, {layout.margin, layout.lists_bar_top, width - layout.margin, layout.lists_bar_bottom},
                      segments);
   for (int i = 0; i < STATUS_LIST_PARTS; ++i) {
-    if (segments[i].right > segments[i].left) FillSolid(dc, segments[i], StatusListColor(i));
+    if (segments[i].right > segments[i].left) FillSolid(dc, segments[i], palette.lists[i]);
+  }
+  if (palette.lists_outline != palette.background) {
+    const RECT bar = {layout.margin, layout.lists_bar_top, width - layout.margin, layout.lists_bar_bottom};
+    HBRUSH outline = CreateSolidBrush(palette.lists_outline);
+    FrameRect(dc, &bar, outline);
+    DeleteObject(outline);
   }
   wchar_t text[96];
   FormatStatusListsLine(text, parts);
-  Text(dc, layout.margin, layout.lists_text_y, text, kSecondaryText);
+  Text(dc, layout.margin, layout.lists_text_y, text, palette.secondary);
 }
 
 }  // namespace
@@ -263,7 +389,8 @@ void GatherStatusFigures(StatusState& status, StatusFigures& figures) {
 
 void DrawStatus(HDC dc, int width, int height, const StatusState& status, const StatusFigures& figures) {
   const StatusLayout& layout = status.layout;
-  FillSolid(dc, {0, 0, width, height}, kBackground);
+  const StatusPalette& palette = status.palette;
+  FillSolid(dc, {0, 0, width, height}, palette.background);
   SetBkMode(dc, TRANSPARENT);
   wchar_t text[64] = {};
   const int x = layout.margin;
@@ -271,25 +398,37 @@ void DrawStatus(HDC dc, int width, int height, const StatusState& status, const 
   HGDIOBJ previous_font = GetCurrentObject(dc, OBJ_FONT);
   SelectObject(dc, status.large_font);
   FormatBounded(text, 64, L"%d%%", figures.load_percent);
-  Text(dc, x, layout.figure_y, text, StatusLoadColor(figures.load_percent));
+  Text(dc, x, layout.figure_y, text, StatusLoadColor(palette, figures.load_percent));
+  if (palette.band_in_words) {
+    // On the figure's baseline, right after it.
+    SIZE figure = {};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &figure);
+    TEXTMETRICW large = {};
+    GetTextMetricsW(dc, &large);
+    SelectObject(dc, status.font);
+    UINT align = SetTextAlign(dc, TA_BASELINE | TA_LEFT);
+    Text(dc, x + figure.cx + layout.band_gap, layout.figure_y + large.tmAscent,
+         StatusLoadBandWord(figures.load_percent), palette.heading);
+    SetTextAlign(dc, align);
+  }
 
   SelectObject(dc, status.font);
-  FormatBounded(text, 64, L"%.1f / %.1f GB used", figures.used_gb, figures.total_gb);
-  Text(dc, x, layout.memory_y, text, kSecondaryText);
+  FormatStatusMemoryLine(text, figures.used_gb, figures.total_gb);
+  Text(dc, x, layout.memory_y, text, palette.secondary);
 
-  const wchar_t* badge = figures.elevation == 1 ? L"Admin \u2713" : L"Limited";
+  const wchar_t* badge = figures.elevation == 1 ? kAdminBadge : kLimitedBadge;
   SIZE extent = {};
   GetTextExtentPoint32W(dc, badge, static_cast<int>(wcslen(badge)), &extent);
   Text(dc, width - extent.cx - layout.badge_inset, layout.badge_y, badge,
-       figures.elevation == 1 ? kAdmin : kSecondaryText);
+       figures.elevation == 1 ? palette.admin : palette.secondary);
 
   // A popup laid out with the row keeps it for this showing; lists that
   // stopped being readable leave it blank.
-  if (layout.lists_row && figures.lists.readable) DrawLists(dc, layout, width, figures);
+  if (layout.lists_row && figures.lists.readable) DrawLists(dc, layout, palette, width, figures);
 
   const RECT box = StatusGraphBox(layout, width);
-  FillSolid(dc, box, kBoxFill);
-  HPEN outline = CreatePen(PS_SOLID, layout.pen_width, kBoxLine);
+  FillSolid(dc, box, palette.box_fill);
+  HPEN outline = CreatePen(PS_SOLID, layout.pen_width, palette.box_line);
   HGDIOBJ previous_pen = SelectObject(dc, outline);
   HGDIOBJ previous_brush = SelectObject(dc, GetStockObject(NULL_BRUSH));
   Rectangle(dc, box.left, box.top, box.right, box.bottom);
@@ -297,17 +436,17 @@ void DrawStatus(HDC dc, int width, int height, const StatusState& status, const 
   SelectObject(dc, previous_pen);
   DeleteObject(outline);
 
-  DrawGraph(dc, box, layout.pen_width, figures);
+  DrawGraph(dc, box, layout.pen_width, palette, figures);
 
-  Text(dc, x, layout.minutes_y, L"5 min", kSecondaryText);
+  Text(dc, x, layout.minutes_y, kMinutesText, palette.secondary);
   const POINT separator[2] = {{x, layout.separator_y}, {width - x, layout.separator_y}};
-  Line(dc, separator, 2, kBoxLine, layout.pen_width);
-  Text(dc, x, layout.heading_y, L"Recent cleans", kHeading);
+  Line(dc, separator, 2, palette.box_line, layout.pen_width);
+  Text(dc, x, layout.heading_y, kHeadingText, palette.heading);
 
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   int32_t held = figures.clean_count < STATUS_RECENT_CLEANS ? figures.clean_count : STATUS_RECENT_CLEANS;
   int count = StatusCleanLines(figures.cleans, held, layout, lines);
-  for (int j = 0; j < count; ++j) Text(dc, x, lines[j].y, lines[j].text, kSecondaryText);
+  for (int j = 0; j < count; ++j) Text(dc, x, lines[j].y, lines[j].text, palette.secondary);
 
   SelectObject(dc, previous_font);
 }

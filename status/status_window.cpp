@@ -10,10 +10,9 @@ namespace {
 const wchar_t kStatusClass[] = L"QuillmereStatus";
 
 const DWORD kUseImmersiveDarkMode = 20;
+const DWORD kUseImmersiveDarkModeBefore20H1 = 19;
 const DWORD kWindowCornerPreference = 33;
 const DWORD kCornerRound = 2;
-
-using SetWindowAttributeFunction = HRESULT(WINAPI*)(HWND window, DWORD attribute, LPCVOID value, DWORD size);
 
 // dwmapi is no KnownDLL, so it is loaded from System32 at the first popup
 // and kept for the run: one reference, however many popups follow.
@@ -27,21 +26,46 @@ SetWindowAttributeFunction FindSetWindowAttribute(StatusState& status) {
   return reinterpret_cast<SetWindowAttributeFunction>(reinterpret_cast<void*>(status.dwm_set_window_attribute_entry));
 }
 
-// Dark title bar on Windows 10 and 11, rounded corners on 11; older systems
-// refuse both and keep their frame.
-void DarkenFrame(StatusState& status, HWND window) {
+// Rounded corners on Windows 11; older systems refuse and keep their frame.
+void RoundCorners(StatusState& status, HWND window) {
   SetWindowAttributeFunction set_attribute = FindSetWindowAttribute(status);
   if (!set_attribute) return;
-  BOOL dark = TRUE;
-  set_attribute(window, kUseImmersiveDarkMode, &dark, sizeof dark);
   DWORD corner = kCornerRound;
   set_attribute(window, kWindowCornerPreference, &corner, sizeof corner);
 }
 
-// The monitor of the icon, or the primary one when there is no icon.
-void IconMonitor(const RECT& icon, RECT& work, RECT& bounds) {
-  HMONITOR monitor = IsRectEmpty(&icon) ? MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY)
-                                        : MonitorFromRect(&icon, MONITOR_DEFAULTTONEAREST);
+// The colours and the title bar for the theme of the moment: dark on
+// Windows 10 and 11 (older systems refuse it), the system's under high
+// contrast.
+void ApplyStatusTheme(StatusState& status, HWND window) {
+  bool high_contrast = ChooseStatusColours(status);
+  SetWindowAttributeFunction set_attribute = FindSetWindowAttribute(status);
+  if (set_attribute) SetStatusTitleBarDark(window, !high_contrast, set_attribute);
+}
+
+// The screen readers' name, from the figures of this moment.
+void NameStatusPopup(StatusState& status, HWND window) {
+  StatusFigures figures;
+  GatherStatusFigures(status, figures);
+  wchar_t name[160];
+  FormatStatusAccessibleName(name, figures);
+  status.platform->set_accessible_name(status.annotation, window, name);
+}
+
+// Where the taskbar is, or an empty rectangle when the shell cannot say.
+StatusTaskbar FindTaskbar(const StatusState& status) {
+  APPBARDATA data = {};
+  data.cbSize = sizeof data;
+  StatusTaskbar taskbar = {};
+  if (status.platform->app_bar_message(ABM_GETTASKBARPOS, &data)) taskbar = {data.rc, data.uEdge};
+  return taskbar;
+}
+
+// The work area and bounds of the monitor that holds `rect`, or of the
+// primary one when `rect` is empty.
+void MonitorOf(const RECT& rect, RECT& work, RECT& bounds) {
+  HMONITOR monitor = IsRectEmpty(&rect) ? MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY)
+                                        : MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST);
   MONITORINFO info = {};
   info.cbSize = sizeof info;
   if (monitor && GetMonitorInfoW(monitor, &info)) {
@@ -124,7 +148,8 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   StatusState& status = *record;
   switch (message) {
     case WM_CREATE: {
-      DarkenFrame(status, window);
+      ApplyStatusTheme(status, window);
+      RoundCorners(status, window);
       // The lists' row only where the lists can be read; the size stays
       // for this showing even if that changes while it is open.
       MemoryLists lists = {};
@@ -142,7 +167,16 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       InvalidateRect(window, NULL, FALSE);
       return 0;
     }
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+    case WM_THEMECHANGED:
+      // High contrast switched on or off (or another theme) while open:
+      // repainted in the new colours, the title bar asked for again.
+      ApplyStatusTheme(status, window);
+      InvalidateRect(window, NULL, FALSE);
+      return 0;
     case WM_DESTROY:
+      status.platform->clear_accessible_name(status.annotation, window);
       KillTimer(window, TIMER_STATUS);
       KillTimer(window, TIMER_STATUS_AUTOCLOSE);
       DeleteStatusFonts(status);
@@ -194,52 +228,97 @@ void RegisterStatusClass() {
 
 }  // namespace
 
-StatusAnchor StatusPopupAnchor(const RECT& icon, const RECT& work, const RECT& monitor, int gap) {
+namespace {
+
+enum IconEdge { EDGE_NONE, EDGE_BOTTOM, EDGE_TOP, EDGE_LEFT, EDGE_RIGHT };
+
+// The taskbar edge the icon is on, or none.
+IconEdge EdgeOfIcon(const RECT& icon, const RECT& work, const RECT& monitor) {
+  const POINT centre = {(icon.left + icon.right) / 2, (icon.top + icon.bottom) / 2};
+  if (IsRectEmpty(&icon) || !PtInRect(&monitor, centre)) return EDGE_NONE;
+  if (icon.top >= work.bottom) return EDGE_BOTTOM;
+  if (icon.bottom <= work.top) return EDGE_TOP;
+  if (icon.right <= work.left) return EDGE_LEFT;
+  if (icon.left >= work.right) return EDGE_RIGHT;
+  // Inside the work area: the overflow flyout, unless the taskbar hides
+  // itself and covers the work area when shown; then the nearest edge of
+  // the monitor is the taskbar's.
+  if (!EqualRect(&work, &monitor)) return EDGE_NONE;
+  LONG to_bottom = monitor.bottom - centre.y, to_top = centre.y - monitor.top;
+  LONG to_left = centre.x - monitor.left, to_right = monitor.right - centre.x;
+  LONG nearest = to_bottom;
+  IconEdge edge = EDGE_BOTTOM;
+  if (to_top < nearest) nearest = to_top, edge = EDGE_TOP;
+  if (to_left < nearest) nearest = to_left, edge = EDGE_LEFT;
+  if (to_right < nearest) edge = EDGE_RIGHT;
+  return edge;
+}
+
+LONG Lesser(LONG a, LONG b) { return a < b ? a : b; }
+LONG Greater(LONG a, LONG b) { return a > b ? a : b; }
+
+}  // namespace
+
+bool IsStatusIconOnTaskbar(const RECT& icon, const RECT& work, const RECT& monitor) {
+  return EdgeOfIcon(icon, work, monitor) != EDGE_NONE;
+}
+
+StatusAnchor StatusPopupAnchor(const RECT& icon, const StatusTaskbar& taskbar, const RECT& work,
+                               const RECT& monitor, int gap) {
   StatusAnchor anchor = {};
   anchor.exclude = icon;
   const POINT centre = {(icon.left + icon.right) / 2, (icon.top + icon.bottom) / 2};
-  const bool on_monitor = !IsRectEmpty(&icon) && PtInRect(&monitor, centre);
-  const bool auto_hide = EqualRect(&work, &monitor) != 0;  // the taskbar covers the work area when shown
-  enum { NONE, BOTTOM, TOP, LEFT, RIGHT } edge = NONE;
-  if (on_monitor) {
-    if (icon.top >= work.bottom) edge = BOTTOM;
-    else if (icon.bottom <= work.top) edge = TOP;
-    else if (icon.right <= work.left) edge = LEFT;
-    else if (icon.left >= work.right) edge = RIGHT;
-    else if (auto_hide) {
-      // The nearest edge of the monitor is the taskbar's.
-      LONG to_bottom = monitor.bottom - centre.y, to_top = centre.y - monitor.top;
-      LONG to_left = centre.x - monitor.left, to_right = monitor.right - centre.x;
-      LONG nearest = to_bottom;
-      edge = BOTTOM;
-      if (to_top < nearest) nearest = to_top, edge = TOP;
-      if (to_left < nearest) nearest = to_left, edge = LEFT;
-      if (to_right < nearest) edge = RIGHT;
-    }
-  }
-  switch (edge) {
-    case BOTTOM:
-      anchor.point = {centre.x, (icon.top < work.bottom ? icon.top : work.bottom) - gap};
+  switch (EdgeOfIcon(icon, work, monitor)) {
+    case EDGE_BOTTOM:
+      anchor.point = {centre.x, Lesser(icon.top, work.bottom) - gap};
       anchor.flags = TPM_CENTERALIGN | TPM_BOTTOMALIGN | TPM_VERTICAL;
-      break;
-    case TOP:
-      anchor.point = {centre.x, (icon.bottom > work.top ? icon.bottom : work.top) + gap};
+      return anchor;
+    case EDGE_TOP:
+      anchor.point = {centre.x, Greater(icon.bottom, work.top) + gap};
       anchor.flags = TPM_CENTERALIGN | TPM_TOPALIGN | TPM_VERTICAL;
-      break;
-    case LEFT:
-      anchor.point = {(icon.right > work.left ? icon.right : work.left) + gap, centre.y};
+      return anchor;
+    case EDGE_LEFT:
+      anchor.point = {Greater(icon.right, work.left) + gap, centre.y};
       // NOLINTNEXTLINE(misc-redundant-expression): both 0, named as in the other cases
       anchor.flags = TPM_LEFTALIGN | TPM_VCENTERALIGN | TPM_HORIZONTAL;
-      break;
-    case RIGHT:
-      anchor.point = {(icon.left < work.right ? icon.left : work.right) - gap, centre.y};
+      return anchor;
+    case EDGE_RIGHT:
+      anchor.point = {Lesser(icon.left, work.right) - gap, centre.y};
       anchor.flags = TPM_RIGHTALIGN | TPM_VCENTERALIGN | TPM_HORIZONTAL;
+      return anchor;
+    case EDGE_NONE:
       break;
-    case NONE:
-      // The shell cannot say, or the icon sits in the overflow flyout.
+  }
+  // The shell cannot say, or the icon sits in the overflow flyout: the end
+  // of the taskbar where the notification area is. The bar's thickness
+  // from the monitor's edge, because an auto-hidden one is reported where
+  // it hides and covers the work area when it shows.
+  anchor.exclude = {};
+  RECT touching = {};
+  const bool on_monitor = !IsRectEmpty(&taskbar.rect) && IntersectRect(&touching, &taskbar.rect, &monitor);
+  const LONG wide = taskbar.rect.right - taskbar.rect.left, high = taskbar.rect.bottom - taskbar.rect.top;
+  switch (on_monitor ? taskbar.edge : ~0u) {
+    case ABE_TOP:
+      anchor.point = {work.right - gap, Greater(work.top, monitor.top + high) + gap};
+      anchor.flags = TPM_RIGHTALIGN | TPM_TOPALIGN | TPM_VERTICAL;
+      break;
+    case ABE_LEFT:
+      anchor.point = {Greater(work.left, monitor.left + wide) + gap, work.bottom - gap};
+      // NOLINTNEXTLINE(misc-redundant-expression): both 0, named as in the other cases
+      anchor.flags = TPM_LEFTALIGN | TPM_BOTTOMALIGN | TPM_HORIZONTAL;
+      break;
+    case ABE_RIGHT:
+      anchor.point = {Lesser(work.right, monitor.right - wide) - gap, work.bottom - gap};
+      anchor.flags = TPM_RIGHTALIGN | TPM_BOTTOMALIGN | TPM_HORIZONTAL;
+      break;
+    case ABE_BOTTOM:
+      anchor.point = {work.right - gap, Lesser(work.bottom, monitor.bottom - high) - gap};
+      anchor.flags = TPM_RIGHTALIGN | TPM_BOTTOMALIGN | TPM_VERTICAL;
+      break;
+    default:
+      // No taskbar: the bottom-right corner of the work area.
       anchor.point = {work.right - gap, work.bottom - gap};
       anchor.flags = TPM_RIGHTALIGN | TPM_BOTTOMALIGN | TPM_VERTICAL;
-      anchor.exclude = {};
       break;
   }
   return anchor;
@@ -270,6 +349,24 @@ RECT FitInWorkArea(RECT rect, const RECT& work, int gap) {
   return rect;
 }
 
+bool SetStatusTitleBarDark(HWND window, bool dark, SetWindowAttributeFunction set_attribute) {
+  BOOL value = dark ? TRUE : FALSE;
+  if (SUCCEEDED(set_attribute(window, kUseImmersiveDarkMode, &value, sizeof value))) return true;
+  return SUCCEEDED(set_attribute(window, kUseImmersiveDarkModeBefore20H1, &value, sizeof value));
+}
+
+bool ChooseStatusColours(StatusState& status) {
+  const StatusPlatform& platform = *status.platform;
+  const bool high_contrast = platform.high_contrast();
+  StatusSystemColours system = {};
+  if (high_contrast) {
+    system = {platform.system_colour(COLOR_WINDOW), platform.system_colour(COLOR_WINDOWTEXT),
+              platform.system_colour(COLOR_HIGHLIGHT), platform.system_colour(COLOR_GRAYTEXT)};
+  }
+  status.palette = ChooseStatusPalette(high_contrast, system);
+  return high_contrast;
+}
+
 bool ShouldAutoCloseStatus(bool active, bool pointer_over) { return !active && !pointer_over; }
 
 LOGFONTW LargeStatusFont(LOGFONTW normal) {
@@ -295,18 +392,14 @@ void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row) {
   LOGFONTW large = LargeStatusFont(font);
   status.large_font = CreateFontIndirectW(&large);
 
-  // The rows follow the fonts' real heights.
-  TEXTMETRICW normal = {}, figure = {};
+  // The rows follow the fonts' real heights, the width their widest texts.
+  StatusTextMetrics metrics = {};
   HDC screen = GetDC(NULL);
   if (screen) {
-    HGDIOBJ previous = SelectObject(screen, status.large_font);
-    GetTextMetricsW(screen, &figure);
-    SelectObject(screen, status.font);
-    GetTextMetricsW(screen, &normal);
-    SelectObject(screen, previous);
+    MeasureStatusTexts(screen, status.font, status.large_font, metrics);
     ReleaseDC(NULL, screen);
   }
-  status.layout = LayOutStatus(dpi, figure.tmAscent, normal.tmHeight, lists_row);
+  status.layout = LayOutStatus(dpi, metrics, lists_row);
 }
 
 void DeleteStatusFonts(StatusState& status) {
@@ -322,24 +415,34 @@ void DeleteStatusFonts(StatusState& status) {
 
 void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon) {
   if (status.window) {
+    // Opened again: named with the figures of now.
+    NameStatusPopup(status, status.window);
     SetForegroundWindow(status.window);
     return;
   }
   RegisterStatusClass();
   RECT work = {}, monitor = {};
-  IconMonitor(icon, work, monitor);
-  // Made hidden and small at the corner of the icon's monitor, so that it
-  // has that monitor's DPI when it makes its fonts and layout; then sized,
-  // placed and shown without activation, and activated once complete.
+  MonitorOf(icon, work, monitor);
+  // Where the icon cannot place the popup, the taskbar does, on its monitor.
+  StatusTaskbar taskbar = {};
+  if (!IsStatusIconOnTaskbar(icon, work, monitor)) {
+    taskbar = FindTaskbar(status);
+    if (!IsRectEmpty(&taskbar.rect)) MonitorOf(taskbar.rect, work, monitor);
+  }
+  // Made hidden and small at the corner of that monitor, so that it has
+  // that monitor's DPI when it makes its fonts and layout; then named,
+  // sized, placed and shown without activation, and activated once
+  // complete.
   HWND popup = CreateWindowExW(WS_EX_TOPMOST | WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kStatusClass, L"Quillmere",
                                WS_POPUP | WS_CAPTION | WS_SYSMENU, work.right - 1, work.bottom - 1, 1, 1, owner, NULL,
                                GetModuleHandleW(NULL), &status);
   if (!popup) return;
   status.window = popup;
+  NameStatusPopup(status, popup);
   UINT dpi = WindowDpi(popup);
   int gap = ScaleForDpi(12, dpi);
   SIZE size = StatusOuterSize(status.layout, popup, dpi);
-  RECT place = PlaceStatusPopup(StatusPopupAnchor(icon, work, monitor, gap), size, work, gap);
+  RECT place = PlaceStatusPopup(StatusPopupAnchor(icon, taskbar, work, monitor, gap), size, work, gap);
   SetWindowPos(popup, HWND_TOPMOST, place.left, place.top, place.right - place.left, place.bottom - place.top,
                SWP_NOACTIVATE | SWP_SHOWWINDOW);
   LONG style = GetWindowLongW(popup, GWL_EXSTYLE);

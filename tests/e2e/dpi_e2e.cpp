@@ -13,6 +13,7 @@
 
 #include "tests/e2e/harness.h"
 #include "settings/settings_internal.h"
+#include "status/status_internal.h"
 #include "tests/support.h"
 
 namespace {
@@ -98,7 +99,13 @@ TEST_F(ScaledStatusPopup, ShowsFiveCleansWholeInsideTheWorkArea) {
   GetClientRect(popup, &client);
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   EXPECT_TRUE(Inside(frame, work)) << Describe(frame) << " outside the work area " << Describe(work);
-  EXPECT_EQ(client.right, MulDiv(454, ExpectedDpi(), 96));
+  // As wide as the popup's fonts at this scale, made here alike, need; at
+  // the least the 454 pixels of 100 %, scaled.
+  StatusState fonts;
+  CreateStatusFonts(fonts, ExpectedDpi(), false);
+  EXPECT_EQ(client.right, fonts.layout.client.cx);
+  DeleteStatusFonts(fonts);
+  EXPECT_GE(client.right, MulDiv(454, ExpectedDpi(), 96));
 
   POINT origin = {0, 0};
   ClientToScreen(popup, &origin);
@@ -134,6 +141,13 @@ TEST_F(ScaledStatusPopup, ShowsFiveCleansWholeInsideTheWorkArea) {
   // The load figure and the line under it apart.
   auto top = TextBands(shot, 0, ruled.front(), 0, shot.width / 2, background);
   EXPECT_EQ(top.size(), 2u) << "the load figure runs into the used line";
+  // No text runs out at the right edge, as a cut line would: the strip
+  // right of the badge is background from top to bottom.
+  const int strip = MulDiv(16, ExpectedDpi(), 96);
+  int ink = 0;
+  for (int y = 0; y < shot.height; ++y)
+    for (int x = shot.width - strip; x < shot.width; ++x) ink += shot.At(x, y) != background;
+  EXPECT_EQ(ink, 0) << "text at the right edge";
   KeepWindowPicture(popup, "status-popup", false);
 }
 

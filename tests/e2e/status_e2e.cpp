@@ -2,6 +2,8 @@
 // on the tray icon, its menu, Esc, a click on another window, a clean.
 #include "app/app.h"
 
+#include <psapi.h>
+
 #include "status/status_internal.h"
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
@@ -24,6 +26,18 @@ bool WaitPumping(const std::function<bool()>& done, DWORD timeout_ms) {
 // given time.
 bool WaitUntilGone(HWND popup) {
   return WaitPumping([&] { return !IsWindow(popup); }, 8000);
+}
+
+// Whether the process has the DLL loaded.
+bool HasModule(HANDLE process, const wchar_t* name) {
+  HMODULE modules[512];
+  DWORD bytes = 0;
+  if (!EnumProcessModules(process, modules, sizeof modules, &bytes)) return false;
+  for (DWORD i = 0; i < bytes / sizeof(HMODULE) && i < 512; ++i) {
+    wchar_t module[MAX_PATH] = {};
+    if (GetModuleBaseNameW(process, modules[i], module, MAX_PATH) && _wcsicmp(module, name) == 0) return true;
+  }
+  return false;
 }
 
 // The program started, its tray icon found.
@@ -150,6 +164,24 @@ TEST_F(StatusPopupCloses, OnAClickOnAnotherWindow) {
   MouseClick({300, 375}, 1);
   EXPECT_TRUE(WaitUntilGone(popup));
   DestroyWindow(other);
+}
+
+// The popup's name for screen readers comes through COM, which the program
+// loads when the popup first opens and not before.
+TEST_F(StatusPopupOpens, LoadsTheComOfItsAccessibleNameAtItsFirstOpeningNotAtStart) {
+  ASSERT_TRUE(HasModule(process_.hProcess, L"user32.dll")) << "the program's modules cannot be read";
+  EXPECT_FALSE(HasModule(process_.hProcess, L"ole32.dll"));
+  EXPECT_FALSE(HasModule(process_.hProcess, L"oleacc.dll"));
+  ClickIcon();
+  HWND popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  // The service's own DLL, loaded by COM for it (Wine has the service, and
+  // refuses the name itself).
+  EXPECT_TRUE(WaitUntil([&] { return HasModule(process_.hProcess, L"oleacc.dll"); }, 5000));
+  EXPECT_TRUE(HasModule(process_.hProcess, L"ole32.dll"));
+  wchar_t title[32] = {};
+  GetWindowTextW(popup, title, 32);
+  EXPECT_STREQ(title, L"Quillmere") << "the title bar keeps its name";
 }
 
 TEST_F(StatusPopupOpens, FromTheStatusWindowMenuItem) {

@@ -1,11 +1,16 @@
 // Session history rings, the status popup's figures, graph, layout,
 // placement, text and painting, and the real popup window.
 #include <gtest/gtest.h>
+#include <objbase.h>
+#include <oleacc.h>
 
+#include <algorithm>
+#include <string>
 #include <vector>
 
 #include "app/app.h"
 #include "clean/clean.h"
+#include "common/dpi.h"
 #include "common/system.h"
 #include "status/status_internal.h"
 #include "tests/support.h"
@@ -23,7 +28,88 @@ bool ReadListsHere(MemoryLists& lists) {
   static CleanState clean = {};
   return ReadMemoryLists(clean, lists);
 }
-const StatusPlatform kListsHere = {ReadListsHere};
+const StatusPlatform kListsHere = {ReadListsHere,   IsHighContrastOn,        GetSysColor,
+                                   SHAppBarMessage, SetStatusAccessibleName, ClearStatusAccessibleName};
+
+namespace {
+
+// The popup's platform as the tests play it: the lists as `played_lists`
+// when `played_readable`; the theme as `played_theme`; the taskbar as
+// `played_taskbar` (none when empty: the shell cannot say); every
+// accessible name set or cleared kept in `name_calls`, in order.
+MemoryLists played_lists;
+bool played_readable = false;
+bool PlayLists(MemoryLists& lists) {
+  lists = played_readable ? played_lists : MemoryLists{};
+  return played_readable;
+}
+struct PlayedTheme {
+  bool high_contrast;
+  StatusSystemColours colours;
+};
+PlayedTheme played_theme = {};
+bool PlayHighContrast() { return played_theme.high_contrast; }
+DWORD WINAPI PlaySystemColour(int index) {
+  switch (index) {
+    case COLOR_WINDOW:
+      return played_theme.colours.window;
+    case COLOR_WINDOWTEXT:
+      return played_theme.colours.window_text;
+    case COLOR_HIGHLIGHT:
+      return played_theme.colours.highlight;
+    case COLOR_GRAYTEXT:
+      return played_theme.colours.gray_text;
+    default:
+      return RGB(255, 0, 255);  // a colour the popup must never ask for
+  }
+}
+StatusTaskbar played_taskbar = {};
+UINT_PTR WINAPI PlayAppBarMessage(DWORD message, APPBARDATA* data) {
+  if (message != ABM_GETTASKBARPOS || data->cbSize != sizeof *data || IsRectEmpty(&played_taskbar.rect)) return FALSE;
+  data->rc = played_taskbar.rect;
+  data->uEdge = played_taskbar.edge;
+  return TRUE;
+}
+struct NameCall {
+  bool set;  // false: cleared
+  HWND window;
+  std::wstring text;
+};
+std::vector<NameCall> name_calls;
+bool PlaySetName(StatusAnnotation&, HWND window, const wchar_t* text) {
+  name_calls.push_back({true, window, text});
+  return true;
+}
+void PlayClearName(StatusAnnotation&, HWND window) { name_calls.push_back({false, window, L""}); }
+const StatusPlatform kPlayedPlatform = {PlayLists,         PlayHighContrast, PlaySystemColour,
+                                        PlayAppBarMessage, PlaySetName,      PlayClearName};
+void ResetPlayedPlatform() {
+  played_lists = {};
+  played_readable = false;
+  played_theme = {};
+  played_taskbar = {};
+  name_calls.clear();
+}
+
+// Windows' own high-contrast themes: Black and White.
+const StatusSystemColours kContrastBlack = {RGB(0, 0, 0), RGB(255, 255, 255), RGB(26, 235, 255), RGB(63, 242, 63)};
+const StatusSystemColours kContrastWhite = {RGB(255, 255, 255), RGB(0, 0, 0), RGB(55, 0, 110), RGB(96, 0, 0)};
+
+// No taskbar, or the shell cannot say where.
+const StatusTaskbar kNoTaskbar = {};
+
+// The popup's own dark palette.
+const StatusPalette kNormal = ChooseStatusPalette(false, {});
+
+// Text metrics with these heights and no width beyond the popup's own.
+StatusTextMetrics Heights(int figure_ascent, int text_height) {
+  StatusTextMetrics metrics = {};
+  metrics.figure_ascent = figure_ascent;
+  metrics.text_height = text_height;
+  return metrics;
+}
+
+}  // namespace
 class StatusPopupFigures : public ::testing::Test {
  protected:
   StatusState status_ = {.platform = &kListsHere};
@@ -136,7 +222,7 @@ const COLORREF kLine = RGB(0, 130, 220);
 }  // namespace
 
 // The graph box of a client `width` wide at 96 DPI.
-RECT Box(int width) { return StatusGraphBox(LayOutStatus(96, 52, 16), width); }
+RECT Box(int width) { return StatusGraphBox(LayOutStatus(96, Heights(52, 16)), width); }
 
 TEST(StatusGraph, SpreadsSamplesOverTheInnerWidthAndClosesAlongTheBottom) {
   POINT points[STATUS_GRAPH_MAX_POINTS];
@@ -215,7 +301,7 @@ TEST(StatusPopupLoadFigure, LoadColourAndLargeFont) {
   };
   const Colour colours[] = {{0, RGB(50, 210, 80)},   {59, RGB(50, 210, 80)},  {60, RGB(255, 195, 0)},
                             {79, RGB(255, 195, 0)}, {80, RGB(225, 60, 60)}, {100, RGB(225, 60, 60)}};
-  for (const Colour& c : colours) EXPECT_EQ(StatusLoadColor(c.load), c.colour) << c.load;
+  for (const Colour& c : colours) EXPECT_EQ(StatusLoadColor(kNormal, c.load), c.colour) << c.load;
 
   LOGFONTW normal = {};
   normal.lfHeight = -12;
@@ -224,6 +310,166 @@ TEST(StatusPopupLoadFigure, LoadColourAndLargeFont) {
   EXPECT_EQ(large.lfHeight, -48);
   EXPECT_EQ(large.lfWeight, 700);
   EXPECT_EQ(LargeStatusFont(LOGFONTW{}).lfHeight, 0);
+}
+
+TEST(StatusPopupColours, OwnDarkPaletteOrTheSystemsFourColoursUnderHighContrast) {
+  // Normal: the popup's own colours, whatever the system's are.
+  for (const StatusSystemColours& system : {StatusSystemColours{}, kContrastBlack, kContrastWhite}) {
+    const StatusPalette palette = ChooseStatusPalette(false, system);
+    EXPECT_EQ(palette.background, kBackground);
+    EXPECT_EQ(palette.heading, RGB(230, 230, 240));
+    EXPECT_EQ(palette.secondary, RGB(130, 130, 155));
+    EXPECT_EQ(palette.box_fill, kBoxFill);
+    EXPECT_EQ(palette.box_line, kBoxLine);
+    EXPECT_EQ(palette.graph_area, kArea);
+    EXPECT_EQ(palette.graph_line, kLine);
+    EXPECT_EQ(palette.load[LOAD_BAND_LOW], RGB(50, 210, 80));
+    EXPECT_EQ(palette.load[LOAD_BAND_HIGH], RGB(255, 195, 0));
+    EXPECT_EQ(palette.load[LOAD_BAND_CRITICAL], RGB(225, 60, 60));
+    EXPECT_EQ(palette.admin, RGB(50, 210, 80));
+    const COLORREF lists[] = {kLine, RGB(255, 195, 0), RGB(110, 100, 170), RGB(50, 210, 80)};
+    for (int part = 0; part < STATUS_LIST_PARTS; ++part) EXPECT_EQ(palette.lists[part], lists[part]) << part;
+    EXPECT_EQ(palette.lists_outline, kBackground) << "no outline";
+    EXPECT_FALSE(palette.band_in_words);
+  }
+
+  // High contrast: each part in the system's colour for its role.
+  for (const StatusSystemColours& system : {kContrastBlack, kContrastWhite}) {
+    SCOPED_TRACE(system.window);
+    const StatusPalette palette = ChooseStatusPalette(true, system);
+    EXPECT_EQ(palette.background, system.window);
+    EXPECT_EQ(palette.heading, system.window_text);
+    EXPECT_EQ(palette.secondary, system.gray_text);
+    EXPECT_EQ(palette.box_fill, system.window);
+    EXPECT_EQ(palette.box_line, system.window_text);
+    EXPECT_EQ(palette.graph_area, system.highlight);
+    EXPECT_EQ(palette.graph_line, system.highlight);
+    for (COLORREF load : palette.load) EXPECT_EQ(load, system.highlight) << "one colour for every band";
+    EXPECT_TRUE(palette.band_in_words) << "so the band is written";
+    EXPECT_EQ(palette.admin, system.window_text);
+    EXPECT_EQ(palette.lists[LIST_IN_USE], system.highlight);
+    EXPECT_EQ(palette.lists[LIST_MODIFIED], system.window_text);
+    EXPECT_EQ(palette.lists[LIST_STANDBY], system.gray_text);
+    EXPECT_EQ(palette.lists[LIST_FREE], system.window);
+    EXPECT_EQ(palette.lists_outline, system.window_text);
+    // Nothing of the popup's own colours is left.
+    const COLORREF every[] = {palette.background, palette.heading,    palette.secondary,     palette.box_fill,
+                              palette.box_line,   palette.graph_area, palette.graph_line,    palette.admin,
+                              palette.load[0],    palette.load[1],    palette.load[2],       palette.lists[0],
+                              palette.lists[1],   palette.lists[2],   palette.lists[3],      palette.lists_outline};
+    for (COLORREF colour : every) {
+      EXPECT_TRUE(colour == system.window || colour == system.window_text || colour == system.highlight ||
+                  colour == system.gray_text)
+          << std::hex << colour;
+    }
+  }
+}
+
+TEST(StatusPopupColours, LoadBandInWords) {
+  struct Case {
+    int load;
+    const wchar_t* word;
+  };
+  const Case cases[] = {{0, L"Low"},       {59, L"Low"},       {60, L"High"},     {79, L"High"},
+                        {80, L"Critical"}, {100, L"Critical"}, {-5, L"Low"},      {250, L"Critical"}};
+  for (const Case& c : cases) EXPECT_STREQ(StatusLoadBandWord(c.load), c.word) << c.load;
+}
+
+TEST(StatusPopupTitleBar, DarkThroughAttribute20Or19WhereTwentyIsRefused) {
+  struct Attempt {
+    DWORD attribute;
+    BOOL value;
+    DWORD size;
+  };
+  static std::vector<Attempt> attempts;
+  static HRESULT answer_20, answer_19;
+  const SetWindowAttributeFunction play = [](HWND, DWORD attribute, LPCVOID value, DWORD size) -> HRESULT {
+    attempts.push_back({attribute, *static_cast<const BOOL*>(value), size});
+    return attribute == 20 ? answer_20 : attribute == 19 ? answer_19 : E_INVALIDARG;
+  };
+  struct Case {
+    const char* what;
+    HRESULT answer_20, answer_19;
+    bool taken;
+    std::vector<DWORD> tried;
+  };
+  const Case cases[] = {
+      {"Windows 10 20H1 on, 11", S_OK, S_OK, true, {20}},
+      {"Windows 10 1809 to 1909", E_INVALIDARG, S_OK, true, {20, 19}},
+      {"Windows 7 to 10 1803", E_INVALIDARG, E_INVALIDARG, false, {20, 19}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (bool dark : {true, false}) {
+      attempts.clear();
+      answer_20 = c.answer_20;
+      answer_19 = c.answer_19;
+      EXPECT_EQ(SetStatusTitleBarDark(nullptr, dark, play), c.taken);
+      ASSERT_EQ(attempts.size(), c.tried.size());
+      for (size_t i = 0; i < attempts.size(); ++i) {
+        EXPECT_EQ(attempts[i].attribute, c.tried[i]);
+        EXPECT_EQ(attempts[i].value, dark ? TRUE : FALSE) << "dark asked for, or taken back";
+        EXPECT_EQ(attempts[i].size, sizeof(BOOL));
+      }
+    }
+  }
+}
+
+TEST(StatusPopupAccessibleName, StatesTheLoadTheMemoryTheElevationAndTheNewestClean) {
+  auto clean = [](WORD hour, WORD minute, double freed) {
+    CleanRecord record = {};
+    record.time.wHour = hour;
+    record.time.wMinute = minute;
+    record.freed_mb = freed;
+    record.processes = 87;
+    return record;
+  };
+  struct Case {
+    const char* what;
+    int32_t load;
+    double used, total;
+    int32_t elevation, clean_count;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {"admin, two cleans", 37, 11.74, 31.9, 1, 2,
+       L"Memory load 37%. 11.7 of 31.9 GB used. Admin. Last clean 09:05, freed 1235 MB."},
+      {"limited, no cleans", 81, 15.0, 15.9, 0, 0,
+       L"Memory load 81%. 15.0 of 15.9 GB used. Limited. No cleans yet this session."},
+      {"five cleans", 5, 1.0, 64.0, 1, 5, L"Memory load 5%. 1.0 of 64.0 GB used. Admin. Last clean 23:59, freed 0 MB."},
+      // A record that claims more than it holds names the newest it holds.
+      {"a count past the five", 50, 8.0, 16.0, 0, 1000000,
+       L"Memory load 50%. 8.0 of 16.0 GB used. Limited. Last clean 23:59, freed 0 MB."},
+      // A failed reading shows as it does on the popup.
+      {"nothing read", 0, 0.0, 0.0, 0, 0, L"Memory load 0%. 0.0 of 0.0 GB used. Limited. No cleans yet this session."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StatusFigures figures = {};
+    figures.load_percent = c.load;
+    figures.used_gb = c.used;
+    figures.total_gb = c.total;
+    figures.elevation = c.elevation;
+    figures.clean_count = c.clean_count;
+    // Oldest first, as the history copies them.
+    figures.cleans[0] = clean(8, 0, 12.0);
+    figures.cleans[1] = clean(9, 5, 1234.6);
+    for (int i = 2; i < STATUS_RECENT_CLEANS; ++i) figures.cleans[i] = clean(23, 59, 0.2);
+    if (c.clean_count == 2) figures.cleans[2] = clean(1, 1, 99.0);  // beyond the count: not a clean
+    wchar_t text[160];
+    wmemset(text, L'#', 160);
+    FormatStatusAccessibleName(text, figures);
+    EXPECT_STREQ(text, c.text);
+  }
+  // Figures past any machine's are cut, never past the buffer.
+  StatusFigures huge = {};
+  huge.load_percent = 100;
+  huge.used_gb = huge.total_gb = 1e300;
+  huge.clean_count = 1;
+  huge.cleans[0] = clean(9, 5, 1e300);
+  wchar_t text[160];
+  FormatStatusAccessibleName(text, huge);
+  EXPECT_EQ(wcslen(text), 159u);
 }
 
 TEST(StatusPopupLayout, LayoutScalesAndMakesRoomForTallText) {
@@ -248,7 +494,7 @@ TEST(StatusPopupLayout, LayoutScalesAndMakesRoomForTallText) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    StatusLayout layout = LayOutStatus(c.dpi, c.ascent, c.text);
+    StatusLayout layout = LayOutStatus(c.dpi, Heights(c.ascent, c.text));
     EXPECT_EQ(layout.figure_y, MulDiv(18, c.dpi, 96));
     EXPECT_EQ(layout.margin, MulDiv(20, c.dpi, 96));
     EXPECT_EQ(layout.memory_y, c.memory);
@@ -270,6 +516,87 @@ TEST(StatusPopupLayout, LayoutScalesAndMakesRoomForTallText) {
     EXPECT_GE(layout.line_step, c.text);
     EXPECT_GT(layout.client.cy, layout.first_clean_y + 4 * layout.line_step + c.text);
   }
+}
+
+// The width follows the widest text of each row, so that a larger system
+// text size never cuts a line: never narrower than the popup's own width.
+TEST(StatusPopupLayout, WidthHoldsTheWidestTextOfEachRow) {
+  struct Case {
+    const char* what;
+    UINT dpi;
+    int figure, band, badge, line;  // widths of the measured texts
+    LONG width;
+  };
+  const Case cases[] = {
+      {"Segoe UI, 100 %", 96, 104, 44, 52, 360, 454},
+      {"Segoe UI, 200 %", 192, 208, 88, 104, 720, 908},
+      // A text size of 225 %: the clean line is the widest row.
+      {"wide lines, 100 %", 96, 234, 99, 117, 810, 850},
+      {"wide lines, 150 %", 144, 351, 148, 175, 1215, 1275},
+      // A wide figure, band word and badge side by side.
+      {"wide figure row, 100 %", 96, 300, 120, 140, 400, 20 + 300 + 8 + 120 + 8 + 140 + 16},
+      {"wide figure row, 175 %", 168, 525, 210, 245, 700, 35 + 525 + 14 + 210 + 14 + 245 + 28},
+      {"nothing measured", 120, 0, 0, 0, 0, 568},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StatusTextMetrics metrics = Heights(MulDiv(52, c.dpi, 96), MulDiv(16, c.dpi, 96));
+    metrics.figure_width = c.figure;
+    metrics.band_width = c.band;
+    metrics.badge_width = c.badge;
+    metrics.line_width = c.line;
+    for (bool lists_row : {false, true}) {
+      const StatusLayout layout = LayOutStatus(c.dpi, metrics, lists_row);
+      EXPECT_EQ(layout.client.cx, c.width);
+      EXPECT_GE(layout.client.cx, MulDiv(454, c.dpi, 96));
+      // Every line from the left margin ends a margin short of the right edge.
+      EXPECT_LE(layout.margin + c.line + layout.margin, layout.client.cx);
+      // The figure, its band word and the badge, apart, inside.
+      EXPECT_LE(layout.margin + c.figure + layout.band_gap + c.band + layout.band_gap + c.badge + layout.badge_inset,
+                layout.client.cx);
+      EXPECT_EQ(layout.band_gap, MulDiv(8, c.dpi, 96));
+      // The heights are the width's no business.
+      const StatusLayout narrow = LayOutStatus(c.dpi, Heights(metrics.figure_ascent, metrics.text_height), lists_row);
+      EXPECT_EQ(layout.client.cy, narrow.client.cy);
+      EXPECT_EQ(layout.first_clean_y, narrow.first_clean_y);
+    }
+  }
+}
+
+// The screens people have, each at the largest scale Windows offers for it
+// and every smaller one, above a 48-pixel taskbar (scaled): the popup with
+// the lists' row, in Segoe UI 9 pt as Windows 10 and 11 give it, fits with
+// its gap all round.
+TEST(StatusPopupLayout, FitsEveryScreenAtEveryScale) {
+  struct Screen {
+    int width, height;
+    UINT largest_dpi;
+  };
+  const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
+                            {3840, 2160, 288}};
+  const UINT scales[] = {96, 120, 144, 168, 192, 216, 240, 288};
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU, ex_style = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+  int checked = 0;
+  for (const Screen& screen : screens) {
+    for (UINT dpi : scales) {
+      if (dpi > screen.largest_dpi) continue;
+      SCOPED_TRACE(testing::Message() << screen.width << "x" << screen.height << " at " << dpi * 100 / 96 << " %");
+      auto scale = [dpi](int value) { return MulDiv(value, static_cast<int>(dpi), 96); };
+      StatusTextMetrics metrics = Heights(scale(52), scale(16));
+      metrics.figure_width = scale(104);
+      metrics.band_width = scale(44);
+      metrics.badge_width = scale(52);
+      metrics.line_width = scale(400);
+      const StatusLayout layout = LayOutStatus(dpi, metrics, true);
+      RECT frame = {0, 0, layout.client.cx, layout.client.cy};
+      ASSERT_TRUE(AdjustWindowRectForDpi(frame, style, ex_style, dpi));
+      const int gap = scale(12);
+      EXPECT_LE(frame.right - frame.left + 2 * gap, screen.width);
+      EXPECT_LE(frame.bottom - frame.top + 2 * gap, screen.height - scale(48));
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 2 + 3 + 4 + 4 + 8);
 }
 
 TEST(StatusPopupPlacement, OpensBesideItsIconOnEveryTaskbarEdgeAndMonitor) {
@@ -300,7 +627,7 @@ TEST(StatusPopupPlacement, OpensBesideItsIconOnEveryTaskbarEdgeAndMonitor) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    StatusAnchor anchor = StatusPopupAnchor(c.icon, c.work, c.monitor, 12);
+    StatusAnchor anchor = StatusPopupAnchor(c.icon, kNoTaskbar, c.work, c.monitor, 12);
     RECT placed = FitInWorkArea(AlignStatusPopup(anchor, size), c.work, 12);
     EXPECT_EQ(placed.left, c.placed.left);
     EXPECT_EQ(placed.top, c.placed.top);
@@ -330,12 +657,98 @@ TEST(StatusPopupPlacement, AnchorFlagsFollowTheTaskbarEdge) {
       {{0, 0, 1920, 1040}, {0, 0, 0, 0}, TPM_RIGHTALIGN | TPM_BOTTOMALIGN | TPM_VERTICAL},
   };
   for (const Case& c : cases) {
-    StatusAnchor anchor = StatusPopupAnchor(c.icon, c.work, primary, 12);
+    StatusAnchor anchor = StatusPopupAnchor(c.icon, kNoTaskbar, c.work, primary, 12);
     EXPECT_EQ(anchor.flags, c.flags) << c.icon.left << "," << c.icon.top;
     if (!IsRectEmpty(&c.icon)) {
       EXPECT_TRUE(EqualRect(&anchor.exclude, &c.icon)) << "the icon stays visible";
     }
   }
+}
+
+// Where the shell cannot say where the icon is (the overflow on Windows 10,
+// Windows 7), the popup goes to the notification area's end of the taskbar.
+TEST(StatusPopupPlacement, WithoutTheIconAtTheTaskbarsEdge) {
+  const RECT primary = {0, 0, 1920, 1080};
+  const SIZE size = {460, 384};
+  const RECT no_icon = {};
+  struct Case {
+    const char* what;
+    RECT monitor, work;
+    StatusTaskbar taskbar;
+    RECT icon;
+    RECT placed;
+    UINT flags;
+  };
+  const UINT right_bottom = TPM_RIGHTALIGN | TPM_BOTTOMALIGN;
+  const Case cases[] = {
+      {"bottom taskbar", primary, {0, 0, 1920, 1032}, {{0, 1032, 1920, 1080}, ABE_BOTTOM}, no_icon,
+       {1448, 636, 1908, 1020}, right_bottom | TPM_VERTICAL},
+      {"top taskbar", primary, {0, 48, 1920, 1080}, {{0, 0, 1920, 48}, ABE_TOP}, no_icon, {1448, 60, 1908, 444},
+       TPM_RIGHTALIGN | TPM_TOPALIGN | TPM_VERTICAL},
+      {"left taskbar", primary, {48, 0, 1920, 1080}, {{0, 0, 48, 1080}, ABE_LEFT}, no_icon, {60, 684, 520, 1068},
+       TPM_LEFTALIGN | TPM_BOTTOMALIGN | TPM_HORIZONTAL},
+      {"right taskbar", primary, {0, 0, 1872, 1080}, {{1872, 0, 1920, 1080}, ABE_RIGHT}, no_icon,
+       {1400, 684, 1860, 1068}, right_bottom | TPM_HORIZONTAL},
+      // An auto-hidden taskbar leaves the whole monitor to the work area
+      // and is reported where it hides; the popup keeps clear of it shown.
+      {"auto-hidden bottom taskbar, hidden", primary, primary, {{0, 1078, 1920, 1126}, ABE_BOTTOM}, no_icon,
+       {1448, 636, 1908, 1020}, right_bottom | TPM_VERTICAL},
+      {"auto-hidden bottom taskbar, shown", primary, primary, {{0, 1032, 1920, 1080}, ABE_BOTTOM}, no_icon,
+       {1448, 636, 1908, 1020}, right_bottom | TPM_VERTICAL},
+      {"auto-hidden left taskbar, hidden", primary, primary, {{-46, 0, 2, 1080}, ABE_LEFT}, no_icon,
+       {60, 684, 520, 1068}, TPM_LEFTALIGN | TPM_BOTTOMALIGN | TPM_HORIZONTAL},
+      {"auto-hidden top taskbar, hidden", primary, primary, {{0, -46, 1920, 2}, ABE_TOP}, no_icon,
+       {1448, 60, 1908, 444}, TPM_RIGHTALIGN | TPM_TOPALIGN | TPM_VERTICAL},
+      // 150 %: a 72-pixel taskbar.
+      {"second monitor left of the primary, bottom taskbar", {-1920, -200, 0, 880}, {-1920, -200, 0, 808},
+       {{-1920, 808, 0, 880}, ABE_BOTTOM}, no_icon, {-472, 412, -12, 796}, right_bottom | TPM_VERTICAL},
+      {"second monitor above the primary, right taskbar", {0, -1080, 1920, 0}, {0, -1080, 1872, 0},
+       {{1872, -1080, 1920, 0}, ABE_RIGHT}, no_icon, {1400, -396, 1860, -12}, right_bottom | TPM_HORIZONTAL},
+      {"the icon in the overflow flyout, top taskbar", primary, {0, 48, 1920, 1080}, {{0, 0, 1920, 48}, ABE_TOP},
+       {1700, 200, 1724, 224}, {1448, 60, 1908, 444}, TPM_RIGHTALIGN | TPM_TOPALIGN | TPM_VERTICAL},
+      // No taskbar, or one the answer puts elsewhere: as before, the
+      // bottom-right corner of the work area.
+      {"no taskbar", primary, {0, 0, 1920, 1040}, kNoTaskbar, no_icon, {1448, 644, 1908, 1028},
+       right_bottom | TPM_VERTICAL},
+      {"a taskbar on no edge", primary, {0, 48, 1920, 1080}, {{0, 0, 1920, 48}, 7}, no_icon,
+       {1448, 684, 1908, 1068}, right_bottom | TPM_VERTICAL},
+      {"a taskbar off this monitor", primary, {0, 48, 1920, 1080}, {{-1920, 0, 0, 48}, ABE_TOP}, no_icon,
+       {1448, 684, 1908, 1068}, right_bottom | TPM_VERTICAL},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    StatusAnchor anchor = StatusPopupAnchor(c.icon, c.taskbar, c.work, c.monitor, 12);
+    EXPECT_EQ(anchor.flags, c.flags);
+    EXPECT_TRUE(IsRectEmpty(&anchor.exclude));
+    RECT placed = FitInWorkArea(AlignStatusPopup(anchor, size), c.work, 12);
+    EXPECT_EQ(placed.left, c.placed.left);
+    EXPECT_EQ(placed.top, c.placed.top);
+    EXPECT_EQ(placed.right, c.placed.right);
+    EXPECT_EQ(placed.bottom, c.placed.bottom);
+    // Never over the taskbar, hidden or shown.
+    RECT shown = c.taskbar.rect, overlap;
+    const RECT& m = c.monitor;
+    const LONG wide = shown.right - shown.left, high = shown.bottom - shown.top;
+    if (c.taskbar.edge == ABE_BOTTOM) shown = {m.left, m.bottom - high, m.right, m.bottom};
+    if (c.taskbar.edge == ABE_TOP) shown = {m.left, m.top, m.right, m.top + high};
+    if (c.taskbar.edge == ABE_LEFT) shown = {m.left, m.top, m.left + wide, m.bottom};
+    if (c.taskbar.edge == ABE_RIGHT) shown = {m.right - wide, m.top, m.right, m.bottom};
+    EXPECT_FALSE(IntersectRect(&overlap, &placed, &shown)) << "over the taskbar";
+  }
+
+  // An icon the shell can place places the popup, wherever the taskbar is
+  // said to be.
+  const RECT work = {0, 0, 1920, 1032};
+  const RECT icon = {1700, 1040, 1724, 1064};
+  ASSERT_TRUE(IsStatusIconOnTaskbar(icon, work, primary));
+  const StatusTaskbar top = {{0, 0, 1920, 48}, ABE_TOP};
+  StatusAnchor with = StatusPopupAnchor(icon, top, work, primary, 12);
+  StatusAnchor without = StatusPopupAnchor(icon, kNoTaskbar, work, primary, 12);
+  EXPECT_EQ(with.point.x, without.point.x);
+  EXPECT_EQ(with.point.y, without.point.y);
+  EXPECT_EQ(with.flags, without.flags);
+  EXPECT_FALSE(IsStatusIconOnTaskbar({1700, 900, 1724, 924}, work, primary)) << "in the overflow flyout";
+  EXPECT_FALSE(IsStatusIconOnTaskbar(no_icon, work, primary));
 }
 
 TEST(StatusPopupClosing, AutoClosesOnlyWhenInactiveAndThePointerIsElsewhere) {
@@ -481,8 +894,8 @@ TEST(StatusPopupLayout, LayoutMakesRoomForTheListsRowAndMovesTheRestDown) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    const StatusLayout without = LayOutStatus(c.dpi, c.ascent, c.text);
-    const StatusLayout with = LayOutStatus(c.dpi, c.ascent, c.text, true);
+    const StatusLayout without = LayOutStatus(c.dpi, Heights(c.ascent, c.text));
+    const StatusLayout with = LayOutStatus(c.dpi, Heights(c.ascent, c.text), true);
     EXPECT_FALSE(without.lists_row);
     EXPECT_EQ(without.lists_bar_top, 0);
     EXPECT_EQ(without.lists_bar_bottom, 0);
@@ -601,8 +1014,8 @@ TEST(StatusPopupListsRow, ListsLineAndBarColoursFitThePalette) {
   // Four colours apart from each other and from what they are drawn on.
   const COLORREF ground[] = {kBackground, kBoxFill, RGB(130, 130, 155)};
   for (int i = 0; i < STATUS_LIST_PARTS; ++i) {
-    for (COLORREF g : ground) EXPECT_NE(StatusListColor(i), g) << i;
-    for (int j = 0; j < i; ++j) EXPECT_NE(StatusListColor(i), StatusListColor(j)) << i << " " << j;
+    for (COLORREF g : ground) EXPECT_NE(kNormal.lists[i], g) << i;
+    for (int j = 0; j < i; ++j) EXPECT_NE(kNormal.lists[i], kNormal.lists[j]) << i << " " << j;
   }
   // A 1 TB machine's line fits the popup in its font.
   double parts[STATUS_LIST_PARTS] = {1048576, 1048576, 1048576, 1048576};
@@ -614,20 +1027,8 @@ TEST(StatusPopupListsRow, ListsLineAndBarColoursFitThePalette) {
   EXPECT_LE(width, layout.client.cx - 2 * layout.margin) << Narrow(text);
 }
 
-namespace {
-
-MemoryLists played_lists;
-bool played_readable = false;
-bool PlayLists(MemoryLists& lists) {
-  lists = played_readable ? played_lists : MemoryLists{};
-  return played_readable;
-}
-const StatusPlatform kPlayedLists = {PlayLists};
-
-}  // namespace
-
 TEST_F(StatusPopupFigures, StatusFiguresCarryTheListsOnlyWhenRead) {
-  status_.platform = &kPlayedLists;
+  status_.platform = &kPlayedPlatform;
   played_lists = PlayedLists();
   played_readable = true;
   StatusFigures figures;
@@ -652,7 +1053,7 @@ TEST_F(StatusPopupFigures, StatusListsTheFiveNewestCleansNewestFirst) {
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   StatusFigures figures;
   GatherStatusFigures(status_, figures);
-  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 1);
+  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, Heights(52, 16)), lines), 1);
   EXPECT_EQ(lines[0].y, 262);
   EXPECT_STREQ(lines[0].text, L"No cleans yet this session");
 
@@ -660,7 +1061,7 @@ TEST_F(StatusPopupFigures, StatusListsTheFiveNewestCleansNewestFirst) {
   for (int i = 0; i < 7; ++i)
     status_.clean_history.entries[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i + 1), 0, 0};
   GatherStatusFigures(status_, figures);
-  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, 52, 16), lines), 5);
+  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, LayOutStatus(96, Heights(52, 16)), lines), 5);
   const wchar_t* expected[] = {L"  10:07  Freed 700 MB  (7 procs)", L"  10:06  Freed 600 MB  (6 procs)",
                                L"  10:05  Freed 500 MB  (5 procs)", L"  10:04  Freed 400 MB  (4 procs)",
                                L"  10:03  Freed 300 MB  (3 procs)"};
@@ -695,6 +1096,7 @@ class StatusPopupPainting : public ::testing::Test {
   static constexpr int kWidth = 454;
   static constexpr int kHeight = 358;  // the client height at 100 % with Segoe UI
   void SetUp() override {
+    status_.palette = kNormal;
     CreateStatusFonts(status_, 96, false);
     ASSERT_NE(status_.font, nullptr);
     ASSERT_NE(status_.large_font, nullptr);
@@ -818,7 +1220,7 @@ TEST_F(StatusPopupPainting, LoadFigureInItsColourAndTheBadgeAtTheRight) {
     figures_.load_percent = load;
     Draw();
     for (int other : {42, 70, 91}) {
-      int count = CountIn(figure, StatusLoadColor(other));
+      int count = CountIn(figure, StatusLoadColor(kNormal, other));
       if (other == load) EXPECT_GT(count, 30) << load;
       else EXPECT_EQ(count, 0) << load << " drawn in the colour of " << other;
     }
@@ -869,7 +1271,7 @@ TEST_F(StatusPopupPainting, ListsRowIsAStackedBarInItsColoursWithTheFiguresUnder
   const LONG edges[] = {20, 252, 257, 393, 434};
   for (int part = 0; part < STATUS_LIST_PARTS; ++part) {
     SCOPED_TRACE(part);
-    const COLORREF colour = StatusListColor(part);
+    const COLORREF colour = kNormal.lists[part];
     for (LONG x : {edges[part], (edges[part] + edges[part + 1]) / 2, edges[part + 1] - 1}) {
       EXPECT_EQ(At(x, 108), colour) << x;
       EXPECT_EQ(At(x, 117), colour) << x;
@@ -888,6 +1290,100 @@ TEST_F(StatusPopupPainting, ListsRowIsAStackedBarInItsColoursWithTheFiguresUnder
   EXPECT_EQ(At(kWidth - 21, 200), kBoxLine);
   EXPECT_EQ(At(kWidth / 2, 276), kBoxLine) << "the separator, 42 lower";
   EXPECT_TRUE(KeepPicture(picture_, "status-popup-lists-96.bmp"));
+}
+
+// High contrast, played through the platform as Windows' High Contrast
+// Black gives it (Wine has no high-contrast theme).
+TEST_F(StatusPopupPainting, HighContrastPaintsInTheSystemsColoursAndWritesTheBand) {
+  ResetPlayedPlatform();
+  status_.platform = &kPlayedPlatform;
+  played_theme = {true, kContrastBlack};
+  ASSERT_TRUE(ChooseStatusColours(status_));
+  const StatusSystemColours& hc = kContrastBlack;
+  SetSamples(300, [](int i) { return i < 150 ? 0 : 100; });
+  for (int i = 0; i < 2; ++i) {
+    figures_.cleans[i].time = SYSTEMTIME{2026, 1, 0, 1, 10, static_cast<WORD>(i), 0, 0};
+    figures_.cleans[i].freed_mb = 100.0 * (i + 1);
+  }
+  figures_.clean_count = 2;
+  Draw();
+  EXPECT_EQ(At(0, 0), hc.window);
+  EXPECT_EQ(At(kWidth - 1, kHeight - 1), hc.window);
+  EXPECT_EQ(At(20, 150), hc.window_text) << "the box's outline";
+  EXPECT_EQ(At(200, 108), hc.window_text);
+  EXPECT_EQ(At(100, 150), hc.window) << "inside the box";
+  EXPECT_EQ(At(100, 207), hc.highlight) << "the graph's line";
+  EXPECT_EQ(At(300, 109), hc.highlight);
+  EXPECT_EQ(At(300, 150), hc.highlight) << "the area under it";
+  EXPECT_EQ(At(kWidth / 2, 234), hc.window_text) << "the separator";
+  EXPECT_GT(CountIn({20, 76, 300, 92}, hc.gray_text), 20) << "the memory line";
+  EXPECT_GT(CountIn({20, 262, 300, 296}, hc.gray_text), 40) << "the clean lines";
+  EXPECT_GT(CountIn({20, 242, 300, 258}, hc.window_text), 20) << "the heading";
+  EXPECT_GT(CountIn({kWidth / 2, 18, kWidth, 60}, hc.window_text), 5) << "the badge";
+  const COLORREF own[] = {kBackground, kBoxFill, kBoxLine, kArea, kLine, RGB(130, 130, 155), RGB(230, 230, 240)};
+  for (COLORREF colour : own) EXPECT_EQ(CountIn({0, 0, kWidth, kHeight}, colour), 0) << std::hex << colour;
+
+  // The figure in the highlight whatever the load; the band, which colour
+  // no longer tells, in words beside it: a word of its own for each band.
+  const RECT figure_row = {20, 18, kWidth - 100, 76};  // left of the badge
+  std::vector<std::vector<bool>> words;
+  for (int load : {42, 70, 91}) {
+    SCOPED_TRACE(load);
+    figures_.load_percent = load;
+    Draw();
+    EXPECT_GT(CountIn(figure_row, hc.highlight), 30) << "the figure";
+    for (int band = 0; band < 3; ++band) EXPECT_EQ(CountIn(figure_row, kNormal.load[band]), 0);
+    std::vector<bool> word;
+    for (int y = figure_row.top; y < figure_row.bottom; ++y)
+      for (int x = figure_row.left; x < figure_row.right; ++x) word.push_back(At(x, y) == hc.window_text);
+    EXPECT_GT(std::count(word.begin(), word.end(), true), 8) << "the band's word";
+    words.push_back(word);
+  }
+  EXPECT_NE(words[0], words[1]);
+  EXPECT_NE(words[1], words[2]);
+  EXPECT_NE(words[0], words[2]);
+  // The popup's own palette writes no band.
+  status_.palette = kNormal;
+  Draw();
+  EXPECT_EQ(CountIn(figure_row, RGB(230, 230, 240)), 0);
+
+  // The lists' bar in the system's colours inside an outline in its text
+  // colour: in use 20..252, modified 252..257, standby 257..393, free to 434.
+  played_theme = {true, kContrastBlack};
+  ChooseStatusColours(status_);
+  CreateStatusFonts(status_, 96, true);
+  height_ = status_.layout.client.cy;
+  figures_.total_gb = kPlayedTotalMb / 1024.0;
+  figures_.lists = PlayedLists();
+  Draw();
+  EXPECT_EQ(At(20, 112), hc.window_text) << "the outline's left";
+  EXPECT_EQ(At(433, 112), hc.window_text) << "the outline's right";
+  EXPECT_EQ(At(200, 108), hc.window_text) << "the outline's top";
+  EXPECT_EQ(At(200, 117), hc.window_text) << "the outline's bottom";
+  EXPECT_EQ(At(100, 112), hc.highlight) << "in use";
+  EXPECT_EQ(At(254, 112), hc.window_text) << "modified";
+  EXPECT_EQ(At(300, 112), hc.gray_text) << "standby";
+  EXPECT_EQ(At(410, 112), hc.window) << "free";
+  EXPECT_GT(CountIn({20, status_.layout.lists_text_y, 434, status_.layout.lists_text_y + 16}, hc.gray_text), 100)
+      << "the figures under it";
+
+  // The README's picture: the popup as the lists' picture shows it.
+  figures_.load_percent = 56;
+  figures_.used_gb = 9.0;
+  SetSamples(300, [](int i) { return 48 + (i % 60 < 30 ? i % 30 : 30 - i % 30) / 3 + (i > 230 ? 8 : 0); });
+  for (int i = 0; i < STATUS_RECENT_CLEANS; ++i) {
+    CleanRecord& record = figures_.cleans[i];
+    record.time = SYSTEMTIME{2026, 1, 0, 1, 9, static_cast<WORD>(5 + 11 * i), 0, 0};
+    record.freed_mb = 400.0 + 211.0 * i;
+    record.processes = 80 + i;
+    record.lists_read = true;
+    record.standby_before_mb = 6000.0;
+    record.standby_after_mb = 5600.0 - 150.0 * i;
+  }
+  figures_.clean_count = STATUS_RECENT_CLEANS;
+  Draw();
+  EXPECT_TRUE(KeepPicture(picture_, "status-popup-contrast-96.bmp"));
+  ResetPlayedPlatform();
 }
 
 TEST_F(StatusPopupPainting, WithoutTheRowThePopupIsDrawnAsBefore) {
@@ -953,9 +1449,46 @@ class StatusPopupWindow : public ProgramWindowTest {
   HWND other_ = nullptr;
 };
 
+// The title bar's attributes asked for, in order.
+struct DwmAttribute {
+  DWORD attribute;
+  DWORD value;
+};
+std::vector<DwmAttribute> dwm_attributes;
+HRESULT WINAPI PlayDwmSetWindowAttribute(HWND, DWORD attribute, LPCVOID value, DWORD) {
+  dwm_attributes.push_back({attribute, *static_cast<const DWORD*>(value)});
+  return S_OK;
+}
+
+// The popup's window on the played platform, its title bar attributes kept.
+class StatusPopupOnPlayedPlatform : public StatusPopupWindow {
+ protected:
+  void BindSeams() override {
+    ResetPlayedPlatform();
+    dwm_attributes.clear();
+    app.status.platform = &kPlayedPlatform;
+    app.status.dwm_set_window_attribute_entry = reinterpret_cast<FARPROC>(
+        reinterpret_cast<void*>(&PlayDwmSetWindowAttribute));
+  }
+  void TearDown() override {
+    StatusPopupWindow::TearDown();
+    ResetPlayedPlatform();
+  }
+  // The dark mode attribute's values asked for, in order.
+  static std::vector<DWORD> DarkModeValues() {
+    std::vector<DWORD> values;
+    for (const DwmAttribute& a : dwm_attributes)
+      if (a.attribute == 20) values.push_back(a.value);
+    return values;
+  }
+};
+
 }  // namespace
 
 TEST_F(StatusPopupWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
+  // No taskbar to go by either.
+  ResetPlayedPlatform();
+  app.status.platform = &kPlayedPlatform;
   CloseStatusWindow(app.status);
   InvalidateStatusWindow(app.status);
   EXPECT_FALSE(IsStatusWindowOpen(app.status)) << "closing or repainting nothing does nothing";
@@ -1010,7 +1543,7 @@ TEST_F(StatusPopupWindow, OpensOnceAboveTheWorkAreaCornerAndClosesCompletely) {
 
 // The popup is sized on opening for the lists as they could be read then.
 TEST_F(StatusPopupWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
-  app.status.platform = &kPlayedLists;
+  app.status.platform = &kPlayedPlatform;
   played_lists = PlayedLists();
   struct Case {
     const char* what;
@@ -1113,7 +1646,7 @@ TEST(StatusPopupOnItsOwnRecord, OpensPaintsAndClosesWithinTheRecordItIsGiven) {
   const HWND program_popup = app.status.window;
   played_lists = PlayedLists();
   played_readable = true;
-  StatusState status = {.platform = &kPlayedLists};
+  StatusState status = {.platform = &kPlayedPlatform};
   const RECT no_icon = {};
   ShowStatusWindow(status, owner, no_icon);
   ASSERT_TRUE(IsStatusWindowOpen(status));
@@ -1159,4 +1692,282 @@ TEST_F(StatusPopupWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   EXPECT_FALSE(IsStatusWindowOpen(app.status));
   EXPECT_TRUE(RoomForMore(500));
   FreeHandleTables(tables);
+}
+
+// Wine has no high-contrast theme: the switch is played through the
+// platform, and the messages Windows sends every top-level window on a
+// theme change reach the popup.
+TEST_F(StatusPopupOnPlayedPlatform, FollowsHighContrastLiveAndAsksForNoDarkTitleBarUnderIt) {
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  HWND popup = app.status.window;
+  UpdateWindow(popup);
+  EXPECT_EQ(WindowPixel(popup, 2, 2), kBackground);
+  EXPECT_EQ(DarkModeValues(), std::vector<DWORD>{1u}) << "a dark title bar";
+  const size_t corners = std::count_if(dwm_attributes.begin(), dwm_attributes.end(),
+                                       [](const DwmAttribute& a) { return a.attribute == 33; });
+  EXPECT_EQ(corners, 1u) << "rounded corners asked for once";
+
+  struct Case {
+    const char* what;
+    UINT message;
+    WPARAM wParam;
+    bool high_contrast;
+    StatusSystemColours colours;
+  };
+  const Case cases[] = {
+      {"high contrast on", WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, true, kContrastBlack},
+      {"another high-contrast theme", WM_SYSCOLORCHANGE, 0, true, kContrastWhite},
+      {"high contrast off", WM_THEMECHANGED, 0, false, kContrastWhite},
+      {"on again", WM_SYSCOLORCHANGE, 0, true, kContrastBlack},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    played_theme = {c.high_contrast, c.colours};
+    dwm_attributes.clear();
+    SendMessageW(popup, c.message, c.wParam, 0);
+    RECT dirty = {};
+    EXPECT_TRUE(GetUpdateRect(popup, &dirty, FALSE)) << "a repaint asked for";
+    UpdateWindow(popup);
+    EXPECT_EQ(WindowPixel(popup, 2, 2), c.high_contrast ? c.colours.window : kBackground);
+    EXPECT_EQ(WindowPixel(popup, 20, app.status.layout.box_top + 40),
+              c.high_contrast ? c.colours.window_text : kBoxLine)
+        << "the box's outline";
+    EXPECT_EQ(DarkModeValues(), std::vector<DWORD>{c.high_contrast ? 0u : 1u});
+  }
+
+  // As Windows sends it: to every top-level window.
+  played_theme = {false, {}};
+  DWORD_PTR result = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0, SMTO_ABORTIFHUNG, 5000, &result);
+  UpdateWindow(popup);
+  EXPECT_EQ(WindowPixel(popup, 2, 2), kBackground);
+  EXPECT_TRUE(IsStatusWindowOpen(app.status)) << "a theme change does not close it";
+
+  // Opened under high contrast: its colours and no dark title bar at once.
+  CloseStatusWindow(app.status);
+  played_theme = {true, kContrastWhite};
+  dwm_attributes.clear();
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  UpdateWindow(app.status.window);
+  EXPECT_EQ(WindowPixel(app.status.window, 2, 2), kContrastWhite.window);
+  EXPECT_EQ(DarkModeValues(), std::vector<DWORD>{0u});
+}
+
+TEST_F(StatusPopupOnPlayedPlatform, NamesItsClientAreaForScreenReadersOnEachOpening) {
+  RecordClean(app.status.clean_history, 1234.6, 87, kUnread, kUnread);
+  app.status.clean_history.entries[0].time = SYSTEMTIME{2026, 1, 0, 1, 9, 5, 0, 0};
+  app.status.elevation = 1;
+  EXPECT_TRUE(name_calls.empty()) << "nothing before the first opening";
+
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  HWND popup = app.status.window;
+  ASSERT_EQ(name_calls.size(), 1u);
+  EXPECT_TRUE(name_calls[0].set);
+  EXPECT_EQ(name_calls[0].window, popup);
+  // The figures of the moment, in the words of FormatStatusAccessibleName.
+  StatusFigures figures;
+  GatherStatusFigures(app.status, figures);
+  wchar_t expected[160];
+  FormatStatusAccessibleName(expected, figures);
+  EXPECT_EQ(name_calls[0].text, expected);
+  EXPECT_EQ(name_calls[0].text.rfind(L"Memory load ", 0), 0u) << Narrow(name_calls[0].text);
+  EXPECT_NE(name_calls[0].text.find(L" GB used. Admin. Last clean 09:05, freed 1235 MB."), std::wstring::npos)
+      << Narrow(name_calls[0].text);
+  wchar_t title[32] = {};
+  GetWindowTextW(popup, title, 32);
+  EXPECT_STREQ(title, L"Quillmere") << "the title bar keeps its name";
+
+  // Not every second: refreshes and repaints leave the name alone.
+  for (int i = 0; i < 3; ++i) {
+    RefreshTray();
+    SendMessageW(popup, WM_TIMER, TIMER_STATUS, 0);
+    UpdateWindow(popup);
+  }
+  EXPECT_EQ(name_calls.size(), 1u);
+
+  // Opened again while open (a clean that shows it): named anew.
+  RecordClean(app.status.clean_history, 20.0, 3, kUnread, kUnread);
+  app.status.clean_history.entries[1].time = SYSTEMTIME{2026, 1, 0, 1, 9, 17, 0, 0};
+  ShowStatusPopup(app.shell_window);
+  ASSERT_EQ(name_calls.size(), 2u);
+  EXPECT_EQ(name_calls[1].window, popup);
+  EXPECT_NE(name_calls[1].text.find(L"Last clean 09:17, freed 20 MB."), std::wstring::npos)
+      << Narrow(name_calls[1].text);
+
+  // Taken off as it goes; a new popup is named again.
+  CloseStatusWindow(app.status);
+  ASSERT_EQ(name_calls.size(), 3u);
+  EXPECT_FALSE(name_calls[2].set);
+  EXPECT_EQ(name_calls[2].window, popup);
+  ShowStatusPopup(app.shell_window);
+  ASSERT_EQ(name_calls.size(), 4u);
+  EXPECT_TRUE(name_calls[3].set);
+  EXPECT_EQ(name_calls[3].window, app.status.window);
+}
+
+// The real annotation: where the system has the service (Windows), the
+// popup's client object answers the name; Wine's service refuses it
+// (E_NOTIMPL), and the popup opens and works without.
+namespace {
+
+// Spelled out: the GUID libraries at hand define some of them twice.
+const CLSID kAccPropServicesClass = {0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
+const IID kAccPropServicesInterface = {0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
+const MSAAPROPID kNameProperty = {0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
+const IID kAccessibleInterface = {0x618736e0, 0x3c3d, 0x11cf, {0x81, 0x0c, 0x00, 0xaa, 0x00, 0x38, 0x9b, 0x71}};
+
+}  // namespace
+
+TEST(StatusPopupAccessibleName, TheSystemsServiceNamesTheClientAreaOrThePopupGoesWithout) {
+  HWND owner = CreateWindowExW(0, L"STATIC", L"owner", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(owner, nullptr);
+  StatusState status = {.platform = &kListsHere};
+  EXPECT_EQ(status.annotation.ole32, nullptr);
+  const RECT no_icon = {};
+  ShowStatusWindow(status, owner, no_icon);
+  ASSERT_TRUE(IsStatusWindowOpen(status));
+  EXPECT_NE(status.annotation.ole32, nullptr) << "ole32 loaded at the first opening";
+  HWND popup = status.window;
+
+  // Does the system's service take a name at all?
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  IAccPropServices* services = nullptr;
+  ASSERT_EQ(CoCreateInstance(kAccPropServicesClass, nullptr, CLSCTX_INPROC_SERVER, kAccPropServicesInterface,
+                             reinterpret_cast<void**>(&services)),
+            S_OK);
+  HWND probe = CreateWindowExW(0, L"STATIC", L"probe", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+  const bool system_names = SUCCEEDED(services->SetHwndPropStr(probe, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF,
+                                                               kNameProperty, L"probe"));
+  if (system_names) services->ClearHwndProps(probe, static_cast<DWORD>(OBJID_CLIENT), CHILDID_SELF, &kNameProperty, 1);
+  DestroyWindow(probe);
+  services->Release();
+
+  EXPECT_EQ(status.annotation.services != nullptr, system_names) << "the service held while the name is set";
+  IAccessible* client = nullptr;
+  ASSERT_EQ(AccessibleObjectFromWindow(popup, static_cast<DWORD>(OBJID_CLIENT), kAccessibleInterface,
+                                       reinterpret_cast<void**>(&client)),
+            S_OK);
+  VARIANT self = {};
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  BSTR name = nullptr;
+  ASSERT_EQ(client->get_accName(self, &name), S_OK);
+  const std::wstring read = name ? name : L"";
+  SysFreeString(name);
+  client->Release();
+  if (system_names) {
+    EXPECT_EQ(read.rfind(L"Memory load ", 0), 0u) << Narrow(read);
+  } else {
+    // Wine: the window's own name, and the popup as ever.
+    EXPECT_EQ(read, L"Quillmere");
+    UpdateWindow(popup);
+    EXPECT_EQ(WindowPixel(popup, 2, 2), kBackground) << "painted";
+  }
+  EXPECT_EQ(SetStatusAccessibleName(status.annotation, popup, L"Memory load 1%."), system_names);
+
+  SendMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_FALSE(IsStatusWindowOpen(status));
+  EXPECT_EQ(status.annotation.services, nullptr) << "let go with the popup";
+  EXPECT_NE(status.annotation.ole32, nullptr) << "ole32 kept for the run";
+  CoUninitialize();
+  DestroyWindow(owner);
+}
+
+// The shell cannot say where the icon is here (no icon): the taskbar's
+// place decides.
+TEST_F(StatusPopupOnPlayedPlatform, WithoutItsIconOpensAtTheTaskbarsEdge) {
+  RECT work = {}, placed = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const RECT monitor = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+  struct Case {
+    const char* what;
+    StatusTaskbar taskbar;
+    LONG left_or_right, top_or_bottom;  // the popup's edges nearest the notification area
+  };
+  const Case cases[] = {
+      {"top", {{monitor.left, monitor.top, monitor.right, monitor.top + 48}, ABE_TOP}, work.right - 12,
+       (work.top > monitor.top + 48 ? work.top : monitor.top + 48) + 12},
+      {"left", {{monitor.left, monitor.top, monitor.left + 48, monitor.bottom}, ABE_LEFT},
+       (work.left > monitor.left + 48 ? work.left : monitor.left + 48) + 12, work.bottom - 12},
+      {"none", kNoTaskbar, work.right - 12, work.bottom - 12},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    played_taskbar = c.taskbar;
+    ShowStatusPopup(app.shell_window);
+    ASSERT_TRUE(IsStatusWindowOpen(app.status));
+    GetWindowRect(app.status.window, &placed);
+    EXPECT_EQ(c.taskbar.edge == ABE_LEFT && !IsRectEmpty(&c.taskbar.rect) ? placed.left : placed.right,
+              c.left_or_right);
+    EXPECT_EQ(c.taskbar.edge == ABE_TOP && !IsRectEmpty(&c.taskbar.rect) ? placed.top : placed.bottom,
+              c.top_or_bottom);
+    CloseStatusWindow(app.status);
+    PumpMessages();
+  }
+
+  // Wine's own answer: inside the work area, clear of the taskbar it reports.
+  app.status.platform = &kListsHere;
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  GetWindowRect(app.status.window, &placed);
+  APPBARDATA bar = {};
+  bar.cbSize = sizeof bar;
+  RECT overlap;
+  if (SHAppBarMessage(ABM_GETTASKBARPOS, &bar)) {
+    EXPECT_FALSE(IntersectRect(&overlap, &placed, &bar.rc));
+  }
+  EXPECT_TRUE(IntersectRect(&overlap, &placed, &work) && EqualRect(&overlap, &placed)) << "inside the work area";
+}
+
+// A larger system text size (here the icon-title font the popup uses, twice
+// its height): the popup widens so that no line is cut.
+TEST_F(StatusPopupOnPlayedPlatform, ALargerTextSizeWidensItAndCutsNoLine) {
+  LOGFONTW normal = {};
+  ASSERT_TRUE(SystemParametersInfoW(SPI_GETICONTITLELOGFONT, sizeof normal, &normal, 0));
+  LOGFONTW larger = normal;
+  larger.lfHeight = normal.lfHeight * 2;
+  // For this process only: neither written nor sent to other programs.
+  ASSERT_TRUE(SystemParametersInfoW(SPI_SETICONTITLELOGFONT, sizeof larger, &larger, 0));
+  // Five cleans of the widest lines a clean can give.
+  const MemoryLists before = {true, 0, 0, 0, 8888888.0}, after = {true, 0, 0, 0, 0};
+  for (int i = 0; i < STATUS_RECENT_CLEANS; ++i) RecordClean(app.status.clean_history, 8888888.0, 4096, before, after);
+  ShowStatusPopup(app.shell_window);
+  SystemParametersInfoW(SPI_SETICONTITLELOGFONT, sizeof normal, &normal, 0);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  HWND popup = app.status.window;
+  const StatusLayout& layout = app.status.layout;
+  RECT client = {};
+  GetClientRect(popup, &client);
+  EXPECT_EQ(client.right, layout.client.cx);
+  EXPECT_GT(client.right, 454) << "wider than at the usual text size";
+
+  // Each line in the popup's own font ends a margin short of its right edge.
+  StatusFigures figures;
+  GatherStatusFigures(app.status, figures);
+  StatusTextLine lines[STATUS_RECENT_CLEANS];
+  ASSERT_EQ(StatusCleanLines(figures.cleans, figures.clean_count, layout, lines), STATUS_RECENT_CLEANS);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = SelectObject(dc, app.status.font);
+  SIZE extent = {};
+  GetTextExtentPoint32W(dc, lines[0].text, static_cast<int>(wcslen(lines[0].text)), &extent);
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+  EXPECT_LE(layout.margin + extent.cx, client.right - layout.margin) << Narrow(lines[0].text);
+
+  // And on the screen: the right-hand strip, where a cut line would run
+  // out, holds nothing but the background.
+  UpdateWindow(popup);
+  PixelImage shot = CapturePixels(popup, client);
+  ASSERT_EQ(shot.width, client.right);
+  int ink = 0, lines_ink = 0;
+  for (int y = 0; y < shot.height; ++y) {
+    for (int x = shot.width - layout.badge_inset; x < shot.width; ++x) ink += shot.At(x, y) != kBackground;
+    for (int x = layout.margin; x < shot.width; ++x)
+      lines_ink += y >= layout.first_clean_y && shot.At(x, y) != kBackground;
+  }
+  EXPECT_EQ(ink, 0) << "text runs to the right edge";
+  EXPECT_GT(lines_ink, 500) << "the clean lines drawn";
 }
