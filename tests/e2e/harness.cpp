@@ -405,12 +405,31 @@ bool StartProcess(const std::wstring& exe, PROCESS_INFORMATION& process) {
 }  // namespace
 
 bool QuillmereTest::Start(const std::wstring& exe) {
-  if (!StartProcess(exe, process_)) return false;
+  // A test that starts the program again and again must not keep every
+  // ended process alive in the server through its handles.
+  if (!Running()) ReleaseProcess();
+  if (!StartProcess(exe, process_)) {
+    fprintf(stderr, "start: CreateProcess failed (%lu)\n", GetLastError());
+    return false;
+  }
   // Wine can stall a new process for up to half a minute while it brings
-  // its services up.
-  if (!WaitUntil([&] { return (main_window_ = FindMainWindow()) != nullptr; }, 30000)) return false;
+  // its services up; a process that ends meanwhile is reported at once.
+  bool ended = false;
+  auto up = [&](const std::function<bool()>& seen) {
+    return WaitUntil([&] { return seen() || (ended = !Running()); }, 30000) && !ended;
+  };
+  if (!up([&] { return (main_window_ = FindMainWindow()) != nullptr; })) {
+    fprintf(stderr, "start: %s\n", ended ? "the program ended before its window" : "no main window after 30 s");
+    if (ended) fprintf(stderr, "start: exit code %lu\n", WaitForExitCode(0));
+    return false;
+  }
   TrayIconView icon;
-  return WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 30000);
+  if (!up([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; })) {
+    fprintf(stderr, "start: %s\n", ended ? "the program ended before its icon" : "no tray icon with a figure after 30 s");
+    if (ended) fprintf(stderr, "start: exit code %lu\n", WaitForExitCode(0));
+    return false;
+  }
+  return true;
 }
 
 DWORD QuillmereTest::StartSecondCopy(DWORD timeout_ms) {
