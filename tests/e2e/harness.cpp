@@ -408,9 +408,14 @@ bool QuillmereTest::Start(const std::wstring& exe) {
   // A test that starts the program again and again must not keep every
   // ended process alive in the server through its handles.
   if (!Running()) ReleaseProcess();
-  if (!StartProcess(exe, process_)) {
-    fprintf(stderr, "start: CreateProcess failed (%lu)\n", GetLastError());
-    return false;
+  // Wine now and then refuses a new process with ERROR_INTERNAL_ERROR
+  // before any of the program runs; that is the test bed, so try again.
+  for (int attempt = 1;; ++attempt) {
+    if (StartProcess(exe, process_)) break;
+    DWORD error = GetLastError();
+    fprintf(stderr, "start: CreateProcess failed (%lu), attempt %d\n", error, attempt);
+    if (error != ERROR_INTERNAL_ERROR || attempt == 3) return false;
+    Sleep(1000);
   }
   // Wine can stall a new process for up to half a minute while it brings
   // its services up; a process that ends meanwhile is reported at once.
