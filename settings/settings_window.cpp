@@ -508,7 +508,7 @@ SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi) {
 int32_t ClampSettingsField(int id, int32_t value) {
   for (const SettingField& field : kSettingFields) {
     if (!field.control || field.control != id || !field.number) continue;
-    // Below 50 a warning would show all the time: the earliest one offered.
+    // 1 to 49 stores 50, the earliest warning offered, as the file reads them.
     if (id == IDC_COMMIT_WARN) return CommitWarnLevel(value);
     if (value < field.low) return field.low;
     if (value > field.high) return field.high;

@@ -179,8 +179,8 @@ bool GetTrayIconRect(const TrayState& state, RECT& rect);
 
 // Draws the icon and sends it and the tooltip to the shell, each only when
 // it differs from what the shell last took; nothing at all when neither does.
-// The tooltip has the commit figure on a second line while the charge is at
-// the warning level (FormatTooltipWithCommit).
+// The tooltip has the commit figure on a line below the load while the charge
+// is at the warning level (FormatTooltipWithCommit).
 void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load_percent, const CommitCharge& commit,
                      int32_t commit_warn_percent);
 
