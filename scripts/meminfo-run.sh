@@ -15,11 +15,14 @@ total=$(awk '/^MemTotal:/ { print $2 }' /proc/meminfo)
 printf 'MemTotal: %s kB\nMemFree: %s kB\nMemAvailable: %s kB\nBuffers: 0 kB\nCached: 0 kB\nSwapTotal: 0 kB\nSwapFree: 0 kB\n' \
   "$total" $((total / 25)) $((total / 25)) >"$staged"
 
-if unshare --user --map-root-user --mount true 2>/dev/null; then
+# The namespace must be allowed and must let the file be mounted over.
+if unshare --user --map-root-user --mount sh -c 'mount --bind "$1" /proc/meminfo' probe "$staged" 2>/dev/null; then
   unshare --user --map-root-user --mount bash -c \
     'mount --bind "$1" /proc/meminfo && shift && . scripts/wine-session.sh && wine "$@"' meminfo-run "$staged" "$@"
 else
-  echo "meminfo-run: no user namespaces here; the machine's own memory figures" >&2
+  echo "meminfo-run: no mount namespace of its own here; the machine's own memory figures" >&2
+  # The session's own exit trap takes the place of this one.
+  rm -f "$staged"
   . scripts/wine-session.sh
   wine "$@"
 fi
