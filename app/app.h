@@ -61,6 +61,7 @@ struct AppState {
   TrayState tray;
   StatusState status = {.platform = &kSystemStatusPlatform};
   AutoCleanState auto_clean;
+  CommitWarning commit_warning;  // the commit charge's warning balloon, last shown
 };
 
 extern AppState app;
@@ -101,6 +102,7 @@ void RunClean(HWND owner);
 bool ReadProgramMemoryLists(MemoryLists& lists);
 
 // The once-a-second refresh: the icon and tooltip from a new memory reading
+// (tray), the commit charge's warning balloon when CommitWarningDue says so
 // (tray), a load sample in the history and a repaint of an open popup
 // (status).
 void RefreshTray();

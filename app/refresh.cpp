@@ -1,5 +1,6 @@
 // The once-a-second refresh and the tray icon's adds, as the program runs
-// them: the tray draws, the status module keeps the sample and repaints.
+// them: the tray draws and warns of the commit charge, the status module
+// keeps the sample and repaints.
 #include "app/app.h"
 
 #include "clean/memory.h"
@@ -10,8 +11,21 @@ namespace {
 
 bool DrawTrayIcon(MemorySnapshot& snapshot) {
   if (!app.tray.platform->take_snapshot(snapshot)) return false;
-  UpdateUsageIcon(app.tray, snapshot.used_gb, snapshot.total_gb, static_cast<int>(snapshot.load_percent));
+  UpdateUsageIcon(app.tray, snapshot.used_gb, snapshot.total_gb, static_cast<int>(snapshot.load_percent),
+                  snapshot.commit, app.settings.commit_warn_percent);
   return true;
+}
+
+// A warning, not a report of a clean: shown in silent mode too, and never
+// followed by a clean, which cannot lower the charge. Counted as shown only
+// once the shell has taken it; until then each refresh tries again.
+void WarnOfCommit(const CommitCharge& commit) {
+  uint64_t now = app.tray.platform->tick_count();
+  if (!app.tray.icon_in || !CommitWarningDue(app.commit_warning, commit, app.settings.commit_warn_percent, now))
+    return;
+  wchar_t text[128];
+  FormatCommitWarning(text, commit.percent);
+  if (ShowBalloon(app.tray, COMMIT_WARNING_TITLE, text)) app.commit_warning = {1, now};
 }
 
 }  // namespace
@@ -19,6 +33,7 @@ bool DrawTrayIcon(MemorySnapshot& snapshot) {
 void RefreshTray() {
   MemorySnapshot snapshot = {};
   if (!DrawTrayIcon(snapshot)) return;
+  WarnOfCommit(snapshot.commit);
   PushUsageSample(app.status.usage_history, static_cast<int>(snapshot.load_percent));
   InvalidateStatusWindow(app.status);
 }

@@ -27,9 +27,8 @@ const SettingField kSettingFields[SETTING_FIELD_COUNT] = {
     {L"Clean", L"flush_modified", nullptr, &Settings::flush_modified, IDC_FLUSH_MODIFIED, 0, 0},
     {L"Clean", L"purge_standby", nullptr, &Settings::purge_standby, IDC_PURGE_STANDBY, 0, 0},
     {L"Clean", L"flush_file_cache", nullptr, &Settings::flush_file_cache, IDC_FLUSH_FILE_CACHE, 0, 0},
-    // No field yet. Its range, 0 or 50 to 99, is CommitWarnLevel's, which
-    // low and high cannot express.
-    {L"Clean", L"commit_warn_percent", &Settings::commit_warn_percent, nullptr, 0, 0, 0},
+    // Its range, 0 or 50 to 99, is CommitWarnLevel's: 1 to 49 stores 50.
+    {L"Clean", L"commit_warn_percent", &Settings::commit_warn_percent, nullptr, IDC_COMMIT_WARN, 0, 99},
 };
 
 void InitDefaultSettings(Settings& settings) {

@@ -158,8 +158,9 @@ constexpr int IDC_FLUSH_MODIFIED = 215;
 constexpr int IDC_PURGE_STANDBY = 216;
 constexpr int IDC_FLUSH_FILE_CACHE = 217;
 constexpr int IDC_FREE_BELOW_MB = 218;
+constexpr int IDC_COMMIT_WARN = 219;
 
-constexpr int SETTINGS_CONTROL_COUNT = 36;
+constexpr int SETTINGS_CONTROL_COUNT = 38;
 
 // The text of the settings window as its font draws it.
 struct SettingsTextMetrics {
@@ -192,8 +193,9 @@ SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi);
 // caption and frame as the system draws them there.
 SIZE SettingsWindowSize(SIZE client, UINT dpi);
 // What OK stores for the number typed into a field: each field's range,
-// e.g. the threshold 1-99 and the hour -1 (off) to 23. Other identifiers
-// keep the value.
+// e.g. the threshold 1-99 and the hour -1 (off) to 23; the commit warning
+// as CommitWarnLevel reads it (0, or 50 to 99). Other identifiers keep the
+// value.
 int32_t ClampSettingsField(int id, int32_t value);
 // A number field's text as OK reads it: after any spaces, an optional minus
 // and decimal digits, saturated to int32's range; 0 when there is no number.

@@ -3,6 +3,7 @@
 // own that keeps the whole program going.
 #include "settings/settings.h"
 
+#include "clean/memory_use.h"
 #include "common/dpi.h"
 #include "common/text.h"
 #include "settings/settings_internal.h"
@@ -92,6 +93,8 @@ const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
     {L"", NUMBER, IDC_CLEAN_MINUTE, RIGHT, true},
     {L"Min freed MB to &notify:", LABEL, 0, RIGHT, false},
     {L"", NUMBER, IDC_NOTIFY_MIN_MB, RIGHT, true},
+    {L"Warn when &commit reaches (%, 0=off):", LABEL, 0, RIGHT, false},
+    {L"", NUMBER, IDC_COMMIT_WARN, RIGHT, true},
     {L"&Open status window after each clean", CHECK, IDC_SHOW_STATUS, RIGHT, false},
     {L"", SEPARATOR, 0, RIGHT, false},
     {L"Clean steps", HEADING, 0, RIGHT, false},
@@ -505,6 +508,8 @@ SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi) {
 int32_t ClampSettingsField(int id, int32_t value) {
   for (const SettingField& field : kSettingFields) {
     if (!field.control || field.control != id || !field.number) continue;
+    // 1 to 49 stores 50, the earliest warning offered, as the file reads them.
+    if (id == IDC_COMMIT_WARN) return CommitWarnLevel(value);
     if (value < field.low) return field.low;
     if (value > field.high) return field.high;
     return value;

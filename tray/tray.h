@@ -179,7 +179,10 @@ bool GetTrayIconRect(const TrayState& state, RECT& rect);
 
 // Draws the icon and sends it and the tooltip to the shell, each only when
 // it differs from what the shell last took; nothing at all when neither does.
-void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load_percent);
+// The tooltip has the commit figure on a line below the load while the charge
+// is at the warning level (FormatTooltipWithCommit).
+void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load_percent, const CommitCharge& commit,
+                     int32_t commit_warn_percent);
 
 // NIF_ICON when the picture of `wanted` differs from `shown`, NIF_TIP when
 // its text does; 0 when the shell needs no call.

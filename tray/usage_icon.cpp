@@ -97,7 +97,8 @@ UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted) {
   return changes;
 }
 
-void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load_percent) {
+void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load_percent, const CommitCharge& commit,
+                     int32_t commit_warn_percent) {
   // The look is read at the add and on changes of scale or theme; a record
   // never added (a test's) reads it here once.
   if (state.look.icon_size == 0) ReadTrayLook(state);
@@ -105,7 +106,7 @@ void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load
   wanted.look = state.look;
   wanted.bar_top = UsageBarTop(wanted.look.icon_size, load_percent);
   wanted.bar_colour = UsageBarColor(load_percent);
-  FormatTooltip(wanted.tip, used_gb, total_gb, load_percent);
+  FormatTooltipWithCommit(wanted.tip, used_gb, total_gb, load_percent, commit, commit_warn_percent);
   UINT changes = TrayChanges(state.shown, wanted);
   if (!changes) return;
 

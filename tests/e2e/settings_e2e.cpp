@@ -147,6 +147,40 @@ TEST_F(SettingsWindowEdits, CleanStepsAndFreeMemoryTriggerRoundTrip) {
   EXPECT_EQ(Exit(), 0u);
 }
 
+// The commit warning's level: reached by its access key, typed, stored by
+// OK as 0 or 50 to 99, and shown again the next time the window opens.
+TEST_F(SettingsWindowEdits, CommitWarningLevelRoundTripsThroughItsAccessKey) {
+  ASSERT_TRUE(WriteConfig(Config("auto_clean=0\r\n")));
+  ASSERT_TRUE(Start());
+  struct Edit {
+    const char* typed;
+    const wchar_t* shown_before;  // the field as the window opens
+    const wchar_t* shown;         // after typing
+    int stored;
+  };
+  const Edit edits[] = {{"30", L"90", L"30", 50}, {"75", L"50", L"75", 75}, {"0", L"75", L"0", 0}};
+  for (const Edit& edit : edits) {
+    SCOPED_TRACE(edit.typed);
+    ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
+    HWND settings = WaitForSettingsWindow();
+    ASSERT_NE(settings, nullptr);
+    HWND field = GetDlgItem(settings, IDC_COMMIT_WARN);
+    EXPECT_EQ(FieldText(settings, IDC_COMMIT_WARN), edit.shown_before);
+    FocusWineWindow("Quillmere.*Settings");
+    PressKeys("alt+c");
+    ASSERT_TRUE(WaitUntil([&] { return FocusIn(settings) == field; }, 5000)) << "Alt+C";
+    // The text selected whole: typing replaces it.
+    TypeText(edit.typed);
+    EXPECT_TRUE(WaitUntil([&] { return FieldText(settings, IDC_COMMIT_WARN) == edit.shown; }, 5000))
+        << Narrow(FieldText(settings, IDC_COMMIT_WARN));
+    PressKeys("Return");
+    EXPECT_TRUE(WaitUntil([&] { return ConfigNumber(L"commit_warn_percent") == edit.stored; }, 5000))
+        << "commit_warn_percent=" << ConfigNumber(L"commit_warn_percent");
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+  }
+  EXPECT_EQ(Exit(), 0u);
+}
+
 TEST_F(ProgramBesideSettingsWindow, HotKeyCleansAndExitEndsWhileItIsOpen) {
   ASSERT_TRUE(WriteConfig(Config("auto_clean=0\r\nsilent_mode=1\r\n")));
   ASSERT_TRUE(Start());

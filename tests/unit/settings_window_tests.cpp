@@ -182,29 +182,31 @@ const Created kControls[] = {
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 520, 66, 70, 22, IDC_CLEAN_MINUTE},
     {L"STATIC", L"Min freed MB to &notify:", label, 0, 314, 96, 200, 18, 0},
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 520, 94, 70, 22, IDC_NOTIFY_MIN_MB},
-    {L"BUTTON", L"&Open status window after each clean", check, 0, 314, 120, 276, 20, IDC_SHOW_STATUS},
-    {L"STATIC", L"", separator, 0, 314, 148, 276, 2, 0},
-    {L"STATIC", L"Clean steps", label, 0, 314, 156, 276, 18, 0},
+    {L"STATIC", L"Warn when &commit reaches (%, 0=off):", label, 0, 314, 124, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 520, 122, 70, 22, IDC_COMMIT_WARN},
+    {L"BUTTON", L"&Open status window after each clean", check, 0, 314, 148, 276, 20, IDC_SHOW_STATUS},
+    {L"STATIC", L"", separator, 0, 314, 176, 276, 2, 0},
+    {L"STATIC", L"Clean steps", label, 0, 314, 184, 276, 18, 0},
     // Two steps a row, the second halfway across the column.
-    {L"BUTTON", L"&Empty working sets", check, 0, 314, 178, 130, 20, IDC_TRIM_WORKING_SETS},
-    {L"BUTTON", L"Flush mo&dified list", check, 0, 452, 178, 138, 20, IDC_FLUSH_MODIFIED},
-    {L"BUTTON", L"&Purge standby list", check, 0, 314, 202, 130, 20, IDC_PURGE_STANDBY},
-    {L"BUTTON", L"Flush fi&le cache", check, 0, 452, 202, 138, 20, IDC_FLUSH_FILE_CACHE},
-    {L"STATIC", L"Clean when &free MB below (0=off):", label, 0, 314, 230, 200, 18, 0},
-    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 520, 228, 70, 22, IDC_FREE_BELOW_MB},
+    {L"BUTTON", L"&Empty working sets", check, 0, 314, 206, 130, 20, IDC_TRIM_WORKING_SETS},
+    {L"BUTTON", L"Flush mo&dified list", check, 0, 452, 206, 138, 20, IDC_FLUSH_MODIFIED},
+    {L"BUTTON", L"&Purge standby list", check, 0, 314, 230, 130, 20, IDC_PURGE_STANDBY},
+    {L"BUTTON", L"Flush fi&le cache", check, 0, 452, 230, 138, 20, IDC_FLUSH_FILE_CACHE},
+    {L"STATIC", L"Clean when &free MB below (0=off):", label, 0, 314, 258, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 520, 256, 70, 22, IDC_FREE_BELOW_MB},
     // Across both columns, below the longer one.
-    {L"STATIC", L"", separator, 0, 14, 258, 576, 2, 0},
-    {L"STATIC", L"Process Exclusion", label, 0, 14, 266, 576, 18, 0},
-    {L"STATIC", L"E&xclude from working-set trim (comma-sep exe names):", label, 0, 14, 290, 576, 18, 0},
-    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 310, 576, 22, IDC_EXCLUDE_LIST},
-    {L"BUTTON", L"OK", default_button, 0, 432, 346, 76, 28, IDC_OK},
-    {L"BUTTON", L"Cancel", button, 0, 514, 346, 76, 28, IDC_CANCEL},
+    {L"STATIC", L"", separator, 0, 14, 286, 576, 2, 0},
+    {L"STATIC", L"Process Exclusion", label, 0, 14, 294, 576, 18, 0},
+    {L"STATIC", L"E&xclude from working-set trim (comma-sep exe names):", label, 0, 14, 318, 576, 18, 0},
+    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 338, 576, 22, IDC_EXCLUDE_LIST},
+    {L"BUTTON", L"OK", default_button, 0, 432, 374, 76, 28, IDC_OK},
+    {L"BUTTON", L"Cancel", button, 0, 514, 374, 76, 28, IDC_CANCEL},
 };
 static_assert(std::size(kControls) == SETTINGS_CONTROL_COUNT);
 // The indexes of kControls that start each part.
-constexpr int kRightColumn = 14, kAcross = 30;
+constexpr int kRightColumn = 14, kAcross = 32;
 // The clean steps on the right of their rows, halfway across their column.
-constexpr int kSecondOfPair[] = {25, 27};
+constexpr int kSecondOfPair[] = {27, 29};
 // A group's title: no access key.
 const wchar_t* const kHeadings[] = {L"Auto-clean Triggers", L"Options", L"Schedule && Notifications", L"Clean steps",
                                     L"Process Exclusion"};
@@ -328,8 +330,8 @@ namespace {
 
 // Widths of the controls' text as shown in Windows' Segoe UI 9 pt at 96 DPI,
 // about; separators and fields have none.
-const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0,   155, 0,   145, 0,   137, 0,   0,   44,  101,
-                                                  141, 109, 140, 196, 0,   176, 0,   130, 0,   200, 0,   64,
+const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0,   155, 0,   145, 0,   137, 0,   0,   44,  101, 141,
+                                                  109, 140, 196, 0,   176, 0,   130, 0,   192, 0,   200, 0,   64,
                                                   107, 100, 102, 86,  189, 0,   0,   102, 291, 0,   16,  37};
 
 // The text of `kSegoeWidths` drawn `percent` as wide and `height_percent` as
@@ -377,7 +379,7 @@ TEST(SettingsLayout, ReadsInTwoColumnsThenAcrossThenOkAndCancel) {
         << Describe(want);
   }
   EXPECT_EQ(layout.client.cx, 604);
-  EXPECT_EQ(layout.client.cy, 388);
+  EXPECT_EQ(layout.client.cy, 416);
 
   // At every scale and font: each column's controls in one band, the right
   // one beside the left, what runs across below both.
@@ -419,10 +421,10 @@ TEST(SettingsLayout, WideTextWidensOnlyItsColumn) {
       {"left label at 150 %", 144, 3, 345, 375, 516, 825, 909, 816, 693, 114, 951},
       {"right label 230", 96, 15, 230, 220, 314, 550, 606, 544, 462, 76, 634},
       {"left check box 300", 96, 12, 300, 220, 359, 565, 621, 559, 477, 76, 649},
-      {"right check box 300", 96, 21, 300, 220, 314, 520, 621, 559, 477, 76, 649},
-      {"right-hand clean step 200", 96, 25, 200, 220, 314, 520, 657, 595, 513, 76, 685},
-      {"exclusion label 650", 96, 32, 650, 220, 314, 520, 650, 588, 506, 76, 678},
-      {"Cancel 70", 96, 35, 70, 220, 314, 520, 576, 504, 412, 86, 604},
+      {"right check box 300", 96, 23, 300, 220, 314, 520, 621, 559, 477, 76, 649},
+      {"right-hand clean step 200", 96, 27, 200, 220, 314, 520, 657, 595, 513, 76, 685},
+      {"exclusion label 650", 96, 34, 650, 220, 314, 520, 650, 588, 506, 76, 678},
+      {"Cancel 70", 96, 37, 70, 220, 314, 520, 576, 504, 412, 86, 604},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -459,7 +461,7 @@ TEST(SettingsLayout, WideTextWidensOnlyItsColumn) {
 // The clean steps stand two a row; a left-hand one whose text needs more
 // than its half pushes its neighbour right instead of running under it.
 TEST(SettingsLayout, AWideLeftHandStepPushesTheOneBesideIt) {
-  const int left = 24, beside = 25;  // "Empty working sets", "Flush modified list"
+  const int left = 26, beside = 27;  // "Empty working sets", "Flush modified list"
   SettingsTextMetrics text = Text(96);
   SettingsLayout fits = LayOutSettings(96, text);
   EXPECT_EQ(fits.controls[beside].left, 452);
@@ -487,8 +489,8 @@ TEST(SettingsLayout, TallTextGrowsItsRowAndMovesTheRestDown) {
   EXPECT_EQ(layout.controls[1].bottom, 66);
   EXPECT_EQ(layout.controls[4].top, 74);
   EXPECT_EQ(layout.controls[11].bottom - layout.controls[11].top, 22);
-  EXPECT_EQ(layout.controls[35].bottom - layout.controls[35].top, 30);
-  EXPECT_EQ(layout.client.cy, layout.controls[35].bottom + 14);
+  EXPECT_EQ(layout.controls[37].bottom - layout.controls[37].top, 30);
+  EXPECT_EQ(layout.client.cy, layout.controls[37].bottom + 14);
 }
 
 // Any scale, any font: every text whole, nothing on top of anything else,
@@ -588,6 +590,10 @@ TEST(SettingsFieldInput, ClampsEachFieldToItsRange) {
     EXPECT_EQ(ClampSettingsField(c.id, INT32_MAX), c.high);
   }
   EXPECT_EQ(ClampSettingsField(IDC_THRESHOLD, 0), 1) << "0 would switch the trigger off";
+  // The commit warning: off, or from 50 to 99.
+  const int32_t warn_cases[][2] = {{INT32_MIN, 0}, {-1, 0}, {0, 0},   {1, 50},   {49, 50},        {50, 50},
+                                   {51, 51},       {98, 98}, {99, 99}, {100, 99}, {INT32_MAX, 99}};
+  for (const auto& c : warn_cases) EXPECT_EQ(ClampSettingsField(IDC_COMMIT_WARN, c[0]), c[1]) << c[0];
   EXPECT_EQ(ClampSettingsField(IDC_AUTO_CLEAN, 5000), 5000) << "not a number field";
 }
 
@@ -661,12 +667,13 @@ TEST(SettingsFieldInput, HourFieldTakesDigitsAndOneLeadingMinus) {
   }
 }
 
-TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySixControlsInOrder) {
+TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtyEightControlsInOrder) {
   const auto& expected = kControls;
   wcscpy(app.settings.exclude_list, L"notepad.exe, Code.exe");
   app.settings.silent_mode = true;
   app.settings.clean_hour = -1;
   app.settings.free_below_mb = 512;
+  app.settings.commit_warn_percent = 75;
   app.settings.flush_modified = false;
   HWND owner = CreateOwnerWindow();
   bool owner_disabled = false;
@@ -687,7 +694,7 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySixControlsInOrder) {
                        drawn = DrawnTexts(window);
                        const int fields[] = {IDC_THRESHOLD,    IDC_INTERVAL,     IDC_IDLE,
                                              IDC_BOOT_DELAY,   IDC_CLEAN_HOUR,   IDC_CLEAN_MINUTE,
-                                             IDC_NOTIFY_MIN_MB, IDC_FREE_BELOW_MB};
+                                             IDC_NOTIFY_MIN_MB, IDC_COMMIT_WARN, IDC_FREE_BELOW_MB};
                        for (int id : fields) {
                          wchar_t text[16] = {};
                          GetDlgItemTextW(window, id, text, 16);
@@ -718,7 +725,7 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySixControlsInOrder) {
   EXPECT_EQ(client.right, layout.client.cx);
   EXPECT_EQ(client.bottom, layout.client.cy);
   EXPECT_GE(client.right, 590 + 14) << "every control inside the client area, with its margin";
-  EXPECT_GE(client.bottom, 374 + 14) << "OK and Cancel end at least 374 pixels down";
+  EXPECT_GE(client.bottom, 402 + 14) << "OK and Cancel end at least 402 pixels down";
   RECT frame = {0, 0, layout.client.cx, layout.client.cy};
   AdjustWindowRectEx(&frame, WS_CAPTION | WS_SYSMENU, FALSE, WS_EX_DLGMODALFRAME | WS_EX_TOPMOST);
   SIZE size = SettingsWindowSize(layout.client, 96);
@@ -752,9 +759,9 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtySixControlsInOrder) {
     EXPECT_GE(d.client.right, d.extent.cx + (d.check ? GetSystemMetrics(SM_CXMENUCHECK) : 0));
     EXPECT_GE(d.client.bottom, d.extent.cy);
   }
-  EXPECT_EQ(drawn.size(), 24u) << "every label, check box and button";
-  EXPECT_EQ(values, (std::vector<std::wstring>{L"80", L"30", L"5", L"60", L"-1", L"0", L"10", L"512", L"1", L"1", L"0",
-                                               L"0", L"1", L"0", L"1", L"1"}));
+  EXPECT_EQ(drawn.size(), 25u) << "every label, check box and button";
+  EXPECT_EQ(values, (std::vector<std::wstring>{L"80", L"30", L"5", L"60", L"-1", L"0", L"10", L"75", L"512", L"1", L"1",
+                                               L"0", L"0", L"1", L"0", L"1", L"1"}));
 
   // One font given to the window and every control.
   HFONT font = watch.fonts[watch.created[0].window];
@@ -838,6 +845,16 @@ TEST_F(SettingsWindow, OkClampsWhatWasTypedThenSavesAndAppliesAutostart) {
        65535},
       {"free memory 1500", Type(IDC_FREE_BELOW_MB, L"1500"), L"free_below_mb", &Settings::free_below_mb, nullptr,
        1500},
+      {"commit warning 0: off", Type(IDC_COMMIT_WARN, L"0"), L"commit_warn_percent", &Settings::commit_warn_percent,
+       nullptr, 0},
+      {"commit warning 20: the earliest offered", Type(IDC_COMMIT_WARN, L"20"), L"commit_warn_percent",
+       &Settings::commit_warn_percent, nullptr, 50},
+      {"commit warning 75", Type(IDC_COMMIT_WARN, L"75"), L"commit_warn_percent", &Settings::commit_warn_percent,
+       nullptr, 75},
+      {"commit warning 100", Type(IDC_COMMIT_WARN, L"100"), L"commit_warn_percent", &Settings::commit_warn_percent,
+       nullptr, 99},
+      {"commit warning -3", SetText(IDC_COMMIT_WARN, L"-3"), L"commit_warn_percent", &Settings::commit_warn_percent,
+       nullptr, 0},
       {"trim unticked", Click(IDC_TRIM_WORKING_SETS), L"trim_working_sets", nullptr, &Settings::trim_working_sets, 0},
       {"modified flush unticked", Click(IDC_FLUSH_MODIFIED), L"flush_modified", nullptr, &Settings::flush_modified, 0},
       {"standby purge unticked", Click(IDC_PURGE_STANDBY), L"purge_standby", nullptr, &Settings::purge_standby, 0},
@@ -1022,7 +1039,7 @@ TEST_F(SettingsWindow, CancelEscAndTheCloseBoxChangeNothing) {
     Settings before = app.settings;
     std::string file = ReadFileBytes(config_);
     EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"55"), Type(IDC_CLEAN_HOUR, L"-1"), Type(IDC_EXCLUDE_LIST, L"x.exe"),
-                       Type(IDC_FREE_BELOW_MB, L"2048"), Click(IDC_AUTO_CLEAN), Click(IDC_START_WITH_WINDOWS),
+                       Type(IDC_FREE_BELOW_MB, L"2048"), Type(IDC_COMMIT_WARN, L"60"), Click(IDC_AUTO_CLEAN), Click(IDC_START_WITH_WINDOWS),
                        Click(IDC_TRIM_WORKING_SETS), Click(IDC_FLUSH_MODIFIED), Click(IDC_PURGE_STANDBY),
                        Click(IDC_FLUSH_FILE_CACHE), c.close}));
     EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
@@ -1034,7 +1051,7 @@ TEST_F(SettingsWindow, CancelEscAndTheCloseBoxChangeNothing) {
 TEST_F(SettingsWindow, TabVisitsTheFieldsInCreationOrder) {
   const int order[] = {IDC_THRESHOLD,  IDC_INTERVAL,     IDC_IDLE,          IDC_BOOT_DELAY,  IDC_AUTO_CLEAN,
                        IDC_SILENT,     IDC_START_WITH_WINDOWS, IDC_CLEAN_HOUR, IDC_CLEAN_MINUTE, IDC_NOTIFY_MIN_MB,
-                       IDC_SHOW_STATUS, IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_PURGE_STANDBY,
+                       IDC_COMMIT_WARN, IDC_SHOW_STATUS, IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_PURGE_STANDBY,
                        IDC_FLUSH_FILE_CACHE, IDC_FREE_BELOW_MB, IDC_EXCLUDE_LIST, IDC_OK, IDC_CANCEL, IDC_THRESHOLD};
   std::vector<int> visited;
   std::vector<Step> steps = {[](HWND window) { SetFocus(GetDlgItem(window, IDC_THRESHOLD)); }};
@@ -1079,7 +1096,7 @@ TEST(SettingsAccessKeys, EachLabelAndCheckBoxHasItsOwnAndEachLabelPrecedesItsFie
       EXPECT_EQ(marks, 0) << "no access key";
     }
   }
-  EXPECT_EQ(labels, 9);
+  EXPECT_EQ(labels, 10);
   EXPECT_EQ(boxes, 8);
 }
 
@@ -1094,7 +1111,8 @@ TEST_F(SettingsWindow, AccessKeysMoveTheFocusToTheirFieldOrTickTheirBox) {
   const Case cases[] = {
       {L'r', IDC_THRESHOLD, false},      {L'i', IDC_INTERVAL, false},         {L't', IDC_IDLE, false},
       {L'b', IDC_BOOT_DELAY, false},     {L'H', IDC_CLEAN_HOUR, false},       {L'm', IDC_CLEAN_MINUTE, false},
-      {L'n', IDC_NOTIFY_MIN_MB, false},  {L'f', IDC_FREE_BELOW_MB, false},    {L'x', IDC_EXCLUDE_LIST, false},
+      {L'n', IDC_NOTIFY_MIN_MB, false},  {L'c', IDC_COMMIT_WARN, false},      {L'f', IDC_FREE_BELOW_MB, false},
+      {L'x', IDC_EXCLUDE_LIST, false},
       {L'a', IDC_AUTO_CLEAN, true},      {L's', IDC_SILENT, true},            {L'w', IDC_START_WITH_WINDOWS, true},
       {L'o', IDC_SHOW_STATUS, true},     {L'e', IDC_TRIM_WORKING_SETS, true}, {L'd', IDC_FLUSH_MODIFIED, true},
       {L'p', IDC_PURGE_STANDBY, true},   {L'l', IDC_FLUSH_FILE_CACHE, true},
@@ -1240,7 +1258,7 @@ TEST_F(SettingsWindow, UnderCommonControls6EveryTextStillFits) {
     EXPECT_LE(b.ideal.cx, b.client.right);
     EXPECT_LE(b.ideal.cy, b.client.bottom);
   }
-  ASSERT_EQ(edit_heights.size(), 9u);
+  ASSERT_EQ(edit_heights.size(), 10u);
   for (LONG height : edit_heights) EXPECT_GE(height, line) << "a line of text inside the field's border";
   for (const Drawn& d : drawn) {
     SCOPED_TRACE(Narrow(d.text));
@@ -1295,7 +1313,7 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
 
   EXPECT_FALSE(saved);
   EXPECT_EQ(script.window, nullptr) << "a window was shown";
-  ASSERT_EQ(watch.created.size(), 37u);
+  ASSERT_EQ(watch.created.size(), 39u);
   EXPECT_FALSE(IsWindow(watch.created[0].window));
   EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
   EXPECT_EQ(ReadFileBytes(config_), "");

@@ -170,7 +170,7 @@ TEST(UsageIcon, TooltipText) {
 
 TEST_F(DrawnUsageIcon, DrawsTheBarOnAnOpaqueSquare) {
   for (int load : {0, 50, 73, 100}) {
-    UpdateUsageIcon(tray_, 4.0, 8.0, load);
+    UpdateUsageIcon(tray_, 4.0, 8.0, load, CommitCharge{}, 0);
     ASSERT_NE(tray_.drawn_icon, nullptr);
     EXPECT_EQ(tray_.data.hIcon, tray_.drawn_icon);
     EXPECT_EQ(tray_.data.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
@@ -199,7 +199,7 @@ TEST_F(TrayIconAndBalloons, AddsRemovesAndShowsBalloonsWithoutTouchingTheIcon) {
   EXPECT_STREQ(tray_.data.szTip, L"Quillmere");
   EXPECT_NE(tray_.data.hIcon, nullptr);
 
-  UpdateUsageIcon(tray_, 1.0, 2.0, 50);
+  UpdateUsageIcon(tray_, 1.0, 2.0, 50, CommitCharge{}, 0);
   NOTIFYICONDATAW before = tray_.data;
   ShowBalloon(tray_, std::wstring(100, L't').c_str(), std::wstring(400, L'x').c_str());
   EXPECT_EQ(memcmp(&before, &tray_.data, sizeof before), 0);
@@ -995,7 +995,7 @@ TEST_F(DrawnUsageIcon, UnderHighContrastFramesTheSquareAndTheBarsTop) {
   const COLORREF window = GetSysColor(COLOR_WINDOW), text = GetSysColor(COLOR_WINDOWTEXT);
   ASSERT_NE(window, text);
   for (int load : {0, 5, 50, 73, 100}) {
-    UpdateUsageIcon(tray_, 4.0, 8.0, load);
+    UpdateUsageIcon(tray_, 4.0, 8.0, load, CommitCharge{}, 0);
     ASSERT_NE(tray_.drawn_icon, nullptr);
     Pixels icon = ReadIcon(tray_.drawn_icon);
     int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
@@ -1246,5 +1246,138 @@ TEST_F(TrayOnTheProgram, RedrawsAtTheNewScaleOrContrastOnTheNextChangeMessage) {
     ToShell(step.message, step.wParam);
     Send(WM_TIMER, TIMER_MAIN);
     EXPECT_EQ(Modifies(), modifies + 1) << "nothing changed: nothing sent";
+  }
+}
+
+namespace {
+
+// The real shell with the balloons it is asked for counted (and refused on
+// demand), a clock and a memory reading of the test's own.
+struct WarningShell {
+  int balloons;
+  std::wstring title, text;
+  bool refuse_balloons;
+  uint64_t now;
+  MemorySnapshot load;
+};
+WarningShell warning_shell;
+
+BOOL WINAPI WarningNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
+  if (message == NIM_MODIFY && (data->uFlags & NIF_INFO)) {
+    if (warning_shell.refuse_balloons) return FALSE;
+    ++warning_shell.balloons;
+    warning_shell.title = data->szInfoTitle;
+    warning_shell.text = data->szInfo;
+  }
+  return Shell_NotifyIconW(message, data);
+}
+ULONGLONG WINAPI WarningClock() { return warning_shell.now; }
+bool WarningLoad(MemorySnapshot& snapshot) {
+  snapshot = warning_shell.load;
+  return true;
+}
+const TrayPlatform kWarningShell = {WarningNotifyIcon, WarningClock, WarningLoad, TaskbarDpi, IsHighContrastOn};
+
+class CommitWarningRefresh : public ProgramRefreshTest {
+ protected:
+  void SetUp() override {
+    ProgramRefreshTest::SetUp();
+    warning_shell = {};
+    warning_shell.now = 5000;
+    warning_shell.load.used_gb = 4.0;
+    warning_shell.load.total_gb = 8.0;
+    warning_shell.load.load_percent = 50;
+    app.settings.commit_warn_percent = 90;
+    app.tray.platform = &kWarningShell;
+    ASSERT_TRUE(AddTrayIcon(app.tray, window_));
+  }
+  // A charge of `percent` of a 10 GiB limit.
+  void Commit(int percent) { warning_shell.load.commit = CommitChargeOf(percent * 107374182ull, 10737418200ull); }
+};
+
+}  // namespace
+
+// One balloon when the charge reaches the level, silent mode or not, then
+// none for 30 minutes; one the shell refused is tried again the next second.
+TEST_F(CommitWarningRefresh, WarnsOnceAtTheLevelThenNotForHalfAnHour) {
+  const uint64_t minute = 60 * 1000;
+  struct Step {
+    const char* what;
+    uint64_t advance_ms;
+    int percent;
+    int32_t level;
+    bool silent, refuse;
+    bool balloon;
+  };
+  const Step steps[] = {
+      {"below the level", 0, 89, 90, false, false, false},
+      {"at it", 1000, 90, 90, false, false, true},
+      {"a second later", 1000, 93, 90, false, false, false},
+      {"a millisecond short of 30 minutes", 30 * minute - 1001, 95, 90, false, false, false},
+      {"30 minutes after the first, in silent mode", 1, 95, 90, true, false, true},
+      {"30 more minutes, but the shell refuses it", 30 * minute, 95, 90, false, true, false},
+      {"taken a second later", 1000, 95, 90, false, false, true},
+      {"30 more minutes, but below the level", 30 * minute, 80, 90, false, false, false},
+      {"at the level again", 1000, 91, 90, false, false, true},
+      {"switched off", 31 * minute, 100, 0, false, false, false},
+      {"a file's 20 means 50", 1000, 50, 20, false, false, true},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    warning_shell.now += step.advance_ms;
+    Commit(step.percent);
+    app.settings.commit_warn_percent = step.level;
+    app.settings.silent_mode = step.silent;
+    warning_shell.refuse_balloons = step.refuse;
+    int before = warning_shell.balloons;
+    RefreshTray();
+    ASSERT_EQ(warning_shell.balloons, before + (step.balloon ? 1 : 0));
+    if (step.balloon) {
+      EXPECT_EQ(warning_shell.title, L"Quillmere \u2014 Memory nearly exhausted");
+      EXPECT_EQ(warning_shell.text, L"Committed memory is at " + std::to_wstring(step.percent) +
+                                        L"% of its limit. Close programs or enlarge the page file; a clean cannot "
+                                        L"lower it.");
+      EXPECT_EQ(app.commit_warning.shown_tick, warning_shell.now);
+    }
+  }
+  EXPECT_EQ(app.status.clean_history.count, 0) << "a warning starts no clean";
+}
+
+// Without the icon in there is nowhere to show it: nothing is counted as
+// shown, and the first refresh once the icon is back warns.
+TEST_F(CommitWarningRefresh, WaitsForTheIcon) {
+  Commit(95);
+  RemoveTrayIcon(app.tray);
+  RefreshTray();
+  EXPECT_EQ(warning_shell.balloons, 0);
+  EXPECT_FALSE(app.commit_warning.shown);
+  ASSERT_TRUE(AddTrayIcon(app.tray, window_));
+  RefreshTray();
+  EXPECT_EQ(warning_shell.balloons, 1);
+  EXPECT_TRUE(app.commit_warning.shown);
+}
+
+// The tooltip's second line follows the charge and the level on every
+// refresh.
+TEST_F(CommitWarningRefresh, TooltipHasTheCommitLineOnlyAtTheLevel) {
+  struct Step {
+    int percent;
+    int32_t level;
+    const wchar_t* tip;
+  };
+  const Step steps[] = {
+      {89, 90, L"Quillmere\n4.0 / 8.0 GB  (50%)"},
+      {90, 90, L"Quillmere\n4.0 / 8.0 GB  (50%)\nCommit 9.0 / 10.0 GB (90%)"},
+      {97, 90, L"Quillmere\n4.0 / 8.0 GB  (50%)\nCommit 9.7 / 10.0 GB (97%)"},
+      {97, 0, L"Quillmere\n4.0 / 8.0 GB  (50%)"},
+      {60, 55, L"Quillmere\n4.0 / 8.0 GB  (50%)\nCommit 6.0 / 10.0 GB (60%)"},
+      {40, 55, L"Quillmere\n4.0 / 8.0 GB  (50%)"},
+  };
+  for (const Step& step : steps) {
+    Commit(step.percent);
+    app.settings.commit_warn_percent = step.level;
+    RefreshTray();
+    EXPECT_STREQ(app.tray.data.szTip, step.tip) << step.percent << " at " << step.level;
+    EXPECT_STREQ(app.tray.shown.tip, step.tip) << "the shell took it";
   }
 }
