@@ -36,8 +36,22 @@ void Notify(double freed_mb, int32_t processes) {
 
 bool ReadProgramMemoryLists(MemoryLists& lists) { return ReadMemoryLists(app.clean, lists); }
 
-const StatusPlatform kSystemStatusPlatform = {ReadProgramMemoryLists,  IsHighContrastOn,         GetSysColor,
-                                             SHAppBarMessage,         SetStatusAccessibleName, ClearStatusAccessibleName};
+namespace {
+
+bool ReadProgramCommit(CommitCharge& commit) { return ReadCommitCharge(commit, kSystemMemoryUsePlatform); }
+
+bool ReadProgramMemoryHolders(TopMemoryHolders& top) {
+  // About 200 KB, touched only while a popup opens.
+  static MemoryHolderTable table;
+  top = ReadMemoryHolders(table, kSystemMemoryUsePlatform) ? RankMemoryHolders(table) : TopMemoryHolders{};
+  return top.count > 0;
+}
+
+}  // namespace
+
+const StatusPlatform kSystemStatusPlatform = {
+    ReadProgramMemoryLists,  IsHighContrastOn,          GetSysColor,       SHAppBarMessage,
+    SetStatusAccessibleName, ClearStatusAccessibleName, ReadProgramCommit, ReadProgramMemoryHolders};
 
 void RunClean(HWND owner) {
   const Settings& settings = app.settings;

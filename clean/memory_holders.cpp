@@ -9,6 +9,7 @@
 namespace {
 
 constexpr DWORD kMaxProcesses = 4096;
+static_assert(sizeof(MemoryHolderTable) <= 256 * 1024, "the table stays small in static storage");
 static_assert(MEMORY_HOLDER_CAPACITY >= static_cast<int32_t>(kMaxProcesses), "a group for every process read");
 static_assert(MEMORY_HOLDER_CAPACITY <= 65536, "group indexes fit in 16 bits");
 // The longest path the system gives (a UNICODE_STRING's 32,767 characters).
@@ -23,6 +24,7 @@ int CompareNames(const wchar_t* a, const wchar_t* b) { return CompareStringOrdin
 void ClearMemoryHolders(MemoryHolderTable& table) {
   // Only the counts: the groups past `count` are never read.
   table.count = 0;
+  table.names_used = 0;
   table.hidden = 0;
   table.unnamed = 0;
   table.more_processes = false;
@@ -39,21 +41,24 @@ bool AddMemoryHolder(MemoryHolderTable& table, const wchar_t* name, uint64_t wor
   int32_t low = 0, high = table.count;
   while (low < high) {
     int32_t middle = low + (high - low) / 2;
-    if (CompareNames(table.groups[table.by_name[middle]].name, kept) < 0) low = middle + 1;
+    if (CompareNames(MemoryHolderName(table, table.by_name[middle]), kept) < 0) low = middle + 1;
     else high = middle;
   }
-  if (low < table.count && CompareNames(table.groups[table.by_name[low]].name, kept) == 0) {
-    MemoryHolder& group = table.groups[table.by_name[low]];
+  if (low < table.count && CompareNames(MemoryHolderName(table, table.by_name[low]), kept) == 0) {
+    MemoryHolderGroup& group = table.groups[table.by_name[low]];
     group.working_set_bytes += working_set_bytes;
     group.processes += 1;
     return true;
   }
-  if (table.count >= MEMORY_HOLDER_CAPACITY) {
+  int32_t length = static_cast<int32_t>(wcslen(kept)) + 1;
+  if (table.count >= MEMORY_HOLDER_CAPACITY || length > MEMORY_HOLDER_NAMES_CAPACITY - table.names_used) {
     table.hidden += 1;
     return false;
   }
-  MemoryHolder& group = table.groups[table.count];
-  CopyBounded(group.name, MEMORY_HOLDER_NAME_CAPACITY, kept);
+  MemoryHolderGroup& group = table.groups[table.count];
+  group.name_at = static_cast<uint32_t>(table.names_used);
+  CopyMemory(&table.names[table.names_used], kept, length * sizeof(wchar_t));
+  table.names_used += length;
   group.working_set_bytes = working_set_bytes;
   group.processes = 1;
   MoveMemory(&table.by_name[low + 1], &table.by_name[low], (table.count - low) * sizeof table.by_name[0]);
@@ -62,19 +67,26 @@ bool AddMemoryHolder(MemoryHolderTable& table, const wchar_t* name, uint64_t wor
   return true;
 }
 
+const wchar_t* MemoryHolderName(const MemoryHolderTable& table, int32_t group) {
+  return &table.names[table.groups[group].name_at];
+}
+
 TopMemoryHolders RankMemoryHolders(const MemoryHolderTable& table) {
   TopMemoryHolders top = {};
   top.some_hidden = table.hidden > 0 || table.more_processes;
   // In name order, and only a strictly larger one passes another: of two
   // equal ones the first by name stays ahead.
   for (int32_t i = 0; i < table.count; ++i) {
-    const MemoryHolder& group = table.groups[table.by_name[i]];
+    const MemoryHolderGroup& group = table.groups[table.by_name[i]];
     int32_t place = top.count;
     while (place > 0 && group.working_set_bytes > top.holders[place - 1].working_set_bytes) --place;
     if (place >= TOP_MEMORY_HOLDERS) continue;
     int32_t last = top.count < TOP_MEMORY_HOLDERS ? top.count : TOP_MEMORY_HOLDERS - 1;
     for (int32_t j = last; j > place; --j) top.holders[j] = top.holders[j - 1];
-    top.holders[place] = group;
+    MemoryHolder& holder = top.holders[place];
+    CopyBounded(holder.name, MEMORY_HOLDER_NAME_CAPACITY, MemoryHolderName(table, table.by_name[i]));
+    holder.working_set_bytes = group.working_set_bytes;
+    holder.processes = group.processes;
     if (top.count < TOP_MEMORY_HOLDERS) top.count += 1;
   }
   return top;

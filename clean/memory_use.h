@@ -64,15 +64,27 @@ struct MemoryHolder {
   uint32_t processes;
 };
 
-// Every name read, in a fixed table of about 2 MB: keep it in static
+// One name's processes in the table; the name is kept in the table's pool.
+struct MemoryHolderGroup {
+  uint32_t name_at;  // where the name starts in MemoryHolderTable::names
+  uint32_t processes;
+  uint64_t working_set_bytes;
+};
+// All names together, each with its end: 16 characters a name on average
+// for a full table (real image names are shorter), 128 KB.
+constexpr int32_t MEMORY_HOLDER_NAMES_CAPACITY = 65536;
+
+// Every name read, in a fixed table of about 200 KB: keep it in static
 // storage, not on a stack.
 struct MemoryHolderTable {
-  MemoryHolder groups[MEMORY_HOLDER_CAPACITY];  // in the order the names came
-  uint16_t by_name[MEMORY_HOLDER_CAPACITY];     // `groups` indexes in name order
+  MemoryHolderGroup groups[MEMORY_HOLDER_CAPACITY];  // in the order the names came
+  uint16_t by_name[MEMORY_HOLDER_CAPACITY];          // `groups` indexes in name order
+  wchar_t names[MEMORY_HOLDER_NAMES_CAPACITY];       // as the first of its processes spells it
+  int32_t names_used;
   int32_t count;
   // Processes in no group. Hidden: this copy may not open them (without
-  // elevation, other users' and the system's services), or no group was
-  // left for their name. Unnamed: opened, but with no image name or no
+  // elevation, other users' and the system's services), or no group or no
+  // room for the name was left. Unnamed: opened, but with no image name or no
   // memory figures, as the system's own kernel processes (System, Registry,
   // Memory Compression) are for every copy, elevated or not.
   uint32_t hidden;
@@ -83,9 +95,11 @@ void ClearMemoryHolders(MemoryHolderTable& table);
 // Adds one process's working set to the group of `name`, compared as
 // Windows compares file names (case ignored); a new name opens a group.
 // False for an empty name (the process counted as unnamed) and for a new
-// name when the table is full (counted as hidden). A name longer than 255 characters is kept,
+// name when the table or its names are full (counted as hidden). A name longer than 255 characters is kept,
 // and compared, as its first 255.
 bool AddMemoryHolder(MemoryHolderTable& table, const wchar_t* name, uint64_t working_set_bytes);
+// The name of group `group` (0 to count - 1).
+const wchar_t* MemoryHolderName(const MemoryHolderTable& table, int32_t group);
 
 constexpr int32_t TOP_MEMORY_HOLDERS = 3;
 struct TopMemoryHolders {

@@ -7,6 +7,8 @@
 #include <shellapi.h>
 #include <stdint.h>
 
+#include "clean/memory.h"
+
 constexpr int USAGE_HISTORY_CAPACITY = 300;
 constexpr int CLEAN_HISTORY_CAPACITY = 50;
 
@@ -15,8 +17,6 @@ struct UsageHistory {
   int32_t count;
   int32_t next;
 };
-
-struct MemoryLists;  // clean/memory.h
 
 struct CleanRecord {
   SYSTEMTIME time;
@@ -58,6 +58,16 @@ struct StatusLayout {
   bool lists_row;
   int lists_bar_top, lists_bar_bottom;
   int lists_text_y;
+  // The commit charge's row under the memory line (or under the lists' row)
+  // where it could be read as the popup opened; without it commit_y is 0.
+  bool commit_row;
+  int commit_y;
+  // The programs holding the most memory, under the cleans: a separator, a
+  // heading and `holder_lines` lines; none of it with 0 lines.
+  int holder_lines;
+  int holders_separator_y;
+  int holders_heading_y;
+  int first_holder_y;
   SIZE client;      // holds all five clean lines and the widest text of each row
 };
 
@@ -112,6 +122,11 @@ struct StatusPlatform {
   // (SetStatusAccessibleName), taken off as it goes (ClearStatusAccessibleName).
   bool (*set_accessible_name)(StatusAnnotation& annotation, HWND window, const wchar_t* text);
   void (*clear_accessible_name)(StatusAnnotation& annotation, HWND window);
+  // The commit charge, read with every paint; the programs holding the
+  // most memory, read once as the popup opens (a pass over every process).
+  // False where the system gives none.
+  bool (*read_commit)(CommitCharge& commit);
+  bool (*read_memory_holders)(TopMemoryHolders& top);
 };
 
 // The popup and the rings: one record for the program. Everything starts
@@ -131,6 +146,7 @@ struct StatusState {
   // DwmSetWindowAttribute, once found; a test sets it to play the call.
   FARPROC dwm_set_window_attribute_entry = NULL;
   StatusAnnotation annotation = {};
+  TopMemoryHolders holders = {};  // read as the open popup opened
 };
 
 void PushUsageSample(UsageHistory& ring, int32_t load_percent);
@@ -144,9 +160,10 @@ int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
 
 // The status popup: a dark panel above the taskbar (in the system's colours
 // under high contrast) with the load, the used and total memory, the
-// elevation badge, a five-minute graph and the newest cleans, from the
-// record's rings. At most one exists per record, in status.window; it closes
-// when it loses activation or on Esc. It opens beside `icon`, where the shell
+// commit charge, the elevation badge, a five-minute graph, the newest
+// cleans from the record's rings, and the programs holding the most memory.
+// At most one exists per record, in status.window; it closes when it loses
+// activation or on Esc. It opens beside `icon`, where the shell
 // shows the tray icon (empty when it cannot say: then at the taskbar's
 // edge); one already open is brought to the front. Each opening names its
 // client area for screen readers with the figures of that moment.

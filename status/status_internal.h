@@ -36,8 +36,19 @@ void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics&
 // The 96-DPI layout scaled to `dpi`, rows pushed down only where the text is
 // taller than they allow and the client widened where a text is wider than
 // it: no text runs past the right margin. With `lists_row` the lists' row
-// goes under the memory line and everything below moves down by its height.
-StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists_row = false);
+// goes under the memory line and everything below moves down by its height;
+// with `commit_row` the commit charge's line goes under those, and the rest
+// moves down by a line. `holder_lines` (StatusHolderLines) adds the holders'
+// section at the bottom. A holder's name is never measured: it is cut to
+// the width instead.
+StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists_row = false,
+                          bool commit_row = false, int holder_lines = 0);
+// The holders' lines the popup shows: one a program, none when no program
+// was read. "(some processes hidden)" goes on their heading's line.
+int StatusHolderLines(const TopMemoryHolders& top);
+// "Holding the most memory", and "  (some processes hidden)" after it when
+// some were.
+void FormatStatusHoldersHeading(wchar_t (&text)[64], bool some_hidden);
 // The graph box of a client `client_width` wide.
 RECT StatusGraphBox(const StatusLayout& layout, int client_width);
 
@@ -96,6 +107,7 @@ struct StatusFigures {
   CleanRecord cleans[STATUS_RECENT_CLEANS];  // oldest first
   int32_t clean_count;
   MemoryLists lists;  // all 0 unless readable
+  CommitCharge commit;  // not readable when the system gave none
 };
 
 // The four parts in MB: in use is the total less the three lists (never
@@ -164,14 +176,15 @@ void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record);
 int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayout& layout,
                      StatusTextLine (&lines)[STATUS_RECENT_CLEANS]);
 
-// Reads the memory, the lists, the state's rings and (once per run) the
-// elevation.
+// Reads the memory, the lists, the commit charge, the state's rings and
+// (once per run) the elevation.
 void GatherStatusFigures(StatusState& status, StatusFigures& figures);
 // Fonts of the popup at `dpi`, made on its creation (and again when it
 // moves to a monitor of another scale) and deleted on its destruction; the
-// layout that follows from them, with the lists' row or without, goes to
-// status.layout.
-void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row);
+// layout that follows from them, with the rows asked for (LayOutStatus),
+// goes to status.layout.
+void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row, bool commit_row = false,
+                       int holder_lines = 0);
 void DeleteStatusFonts(StatusState& status);
 // Draws the whole popup into `dc`, which is `width` x `height`, with the
 // state's fonts, layout and palette; every object it makes is gone when it

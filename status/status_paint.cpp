@@ -36,6 +36,10 @@ const wchar_t kAdminBadge[] = L"Admin \u2713";
 const wchar_t kLimitedBadge[] = L"Limited";
 const wchar_t kHeadingText[] = L"Recent cleans";
 const wchar_t kMinutesText[] = L"5 min";
+const wchar_t kHoldersHeadingText[] = L"Holding the most memory";
+const wchar_t kHoldersHiddenText[] = L"  (some processes hidden)";
+// Holder lines start where a clean line's text does, after its two spaces.
+const wchar_t kLineIndent[] = L"  ";
 
 // The 96-DPI layout of the popup's client area.
 const int kMargin = 20;
@@ -60,6 +64,9 @@ const int kListsBarHeight = 10;
 const int kListsTextGap = 4;    // bar to its figures
 const int kListsRowHeight = 42;
 const int kListsBoxGap = 12;    // figures to the graph box
+// The holders' section: the cleans' separator and heading again, under the
+// last clean line.
+const int kHoldersGap = 8;  // the last clean line to the separator, the separator to the heading
 
 void FillSolid(HDC dc, const RECT& rect, COLORREF colour) {
   HBRUSH brush = CreateSolidBrush(colour);
@@ -186,12 +193,29 @@ void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics&
   const double parts[STATUS_LIST_PARTS] = {8888888, 8888888, 8888888, 8888888};
   FormatStatusListsLine(lists, parts);
   wider(metrics.line_width, width(lists));
+  wchar_t commit[COMMIT_TEXT_CAPACITY];
+  FormatCommitText(commit, CommitChargeOf(9543417331712ull, 9543417331712ull));  // 8888.0 / 8888.0 GB (100%)
+  wider(metrics.line_width, width(commit));
+  wchar_t heading[64];
+  FormatStatusHoldersHeading(heading, true);
+  wider(metrics.line_width, width(heading));
   for (const wchar_t* line : {kHeadingText, kMinutesText, L"No cleans yet this session"})
     wider(metrics.line_width, width(line));
   SelectObject(dc, previous);
 }
 
-StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists_row) {
+int StatusHolderLines(const TopMemoryHolders& top) {
+  if (top.count <= 0) return 0;
+  return top.count < TOP_MEMORY_HOLDERS ? top.count : TOP_MEMORY_HOLDERS;
+}
+
+void FormatStatusHoldersHeading(wchar_t (&text)[64], bool some_hidden) {
+  ZeroMemory(text, sizeof text);
+  FormatBounded(text, 64, L"%s%s", kHoldersHeadingText, some_hidden ? kHoldersHiddenText : L"");
+}
+
+StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists_row, bool commit_row,
+                          int holder_lines) {
   auto scale = [dpi](int value) { return ScaleForDpi(value, dpi); };
   auto larger = [](int a, int b) { return a > b ? a : b; };
   const int figure_ascent = metrics.figure_ascent, text_height = metrics.text_height;
@@ -215,6 +239,13 @@ StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists
     layout.box_top = larger(layout.lists_bar_top + scale(kListsRowHeight),
                             layout.lists_text_y + text_height + scale(kListsBoxGap));
   }
+  layout.line_step = larger(scale(kLineStep), text_height + scale(1));
+  if (commit_row) {
+    // In the box's place, a line under what is above it; the box a line lower.
+    layout.commit_row = true;
+    layout.commit_y = (lists_row ? layout.lists_text_y : layout.memory_y) + layout.line_step;
+    layout.box_top = larger(layout.box_top + layout.line_step, layout.commit_y + text_height + scale(kListsBoxGap));
+  }
   shift = layout.box_top - scale(kBoxTop);
   layout.box_bottom = scale(kBoxBottom) + shift;
   layout.minutes_y = scale(kMinutesY) + shift;
@@ -222,9 +253,16 @@ StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists
   shift = layout.separator_y - scale(kSeparatorY);
   layout.heading_y = scale(kHeadingY) + shift;
   layout.first_clean_y = larger(scale(kFirstCleanY) + shift, layout.heading_y + text_height + scale(3));
-  layout.line_step = larger(scale(kLineStep), text_height + scale(1));
   layout.pen_width = larger(1, scale(1));
-  const int last_line_bottom = layout.first_clean_y + (STATUS_RECENT_CLEANS - 1) * layout.line_step + text_height;
+  int last_line_bottom = layout.first_clean_y + (STATUS_RECENT_CLEANS - 1) * layout.line_step + text_height;
+  if (holder_lines > 0) {
+    layout.holder_lines = holder_lines;
+    layout.holders_separator_y = last_line_bottom + scale(kHoldersGap);
+    layout.holders_heading_y = layout.holders_separator_y + scale(kHoldersGap);
+    layout.first_holder_y = larger(layout.holders_heading_y + scale(kFirstCleanY - kHeadingY),
+                                   layout.holders_heading_y + text_height + scale(3));
+    last_line_bottom = layout.first_holder_y + (holder_lines - 1) * layout.line_step + text_height;
+  }
   // As wide as the widest row needs: a line of text between the margins;
   // the figure, its band word and the badge side by side.
   int width = larger(scale(kClientWidth), 2 * layout.margin + metrics.line_width);
@@ -365,6 +403,48 @@ void DrawLists(HDC dc, const StatusLayout& layout, const StatusPalette& palette,
   Text(dc, layout.margin, layout.lists_text_y, text, palette.secondary);
 }
 
+// "msedge.exe  3.1 GB  (24)": a name too long for the popup is cut with an
+// ellipsis, never its figures.
+void DrawHolderLine(HDC dc, int x, int y, int right, const MemoryHolder& holder, COLORREF colour) {
+  MemoryHolder bare = holder;
+  bare.name[0] = 0;
+  wchar_t figures[MEMORY_HOLDER_TEXT_CAPACITY];
+  FormatMemoryHolder(figures, bare);  // "  3.1 GB  (24)"
+  SIZE figures_size = {}, name_size = {};
+  GetTextExtentPoint32W(dc, figures, static_cast<int>(wcslen(figures)), &figures_size);
+  const int name_length = static_cast<int>(wcslen(holder.name));
+  GetTextExtentPoint32W(dc, holder.name, name_length, &name_size);
+  const int room = right - x - figures_size.cx;
+  int name_width = name_size.cx;
+  SetTextColor(dc, colour);
+  if (name_width > room) {
+    name_width = room > 0 ? room : 0;
+    RECT box = {x, y, x + name_width, y + name_size.cy};
+    DrawTextW(dc, holder.name, name_length, &box, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS | DT_NOCLIP);
+  } else {
+    TextOutW(dc, x, y, holder.name, name_length);
+  }
+  TextOutW(dc, x + name_width, y, figures, static_cast<int>(wcslen(figures)));
+}
+
+void DrawHolders(HDC dc, const StatusLayout& layout, const StatusPalette& palette, int width,
+                 const TopMemoryHolders& top) {
+  const int x = layout.margin;
+  const POINT separator[2] = {{x, layout.holders_separator_y}, {width - x, layout.holders_separator_y}};
+  Line(dc, separator, 2, palette.box_line, layout.pen_width);
+  // The heading in its colour, what is hidden after it as secondary text.
+  SIZE heading = {};
+  GetTextExtentPoint32W(dc, kHoldersHeadingText, static_cast<int>(wcslen(kHoldersHeadingText)), &heading);
+  Text(dc, x, layout.holders_heading_y, kHoldersHeadingText, palette.heading);
+  if (top.some_hidden) Text(dc, x + heading.cx, layout.holders_heading_y, kHoldersHiddenText, palette.secondary);
+  SIZE indent = {};
+  GetTextExtentPoint32W(dc, kLineIndent, static_cast<int>(wcslen(kLineIndent)), &indent);
+  const int shown = StatusHolderLines(top) < layout.holder_lines ? StatusHolderLines(top) : layout.holder_lines;
+  for (int i = 0; i < shown; ++i)
+    DrawHolderLine(dc, x + indent.cx, layout.first_holder_y + i * layout.line_step, width - x, top.holders[i],
+                   palette.secondary);
+}
+
 }  // namespace
 
 void GatherStatusFigures(StatusState& status, StatusFigures& figures) {
@@ -385,6 +465,7 @@ void GatherStatusFigures(StatusState& status, StatusFigures& figures) {
   CopyRecentUsage(status.usage_history, figures.samples, figures.sample_count);
   figures.clean_count = CopyRecentCleans(status.clean_history, figures.cleans, STATUS_RECENT_CLEANS);
   if (!status.platform->read_memory_lists(figures.lists)) ZeroMemory(&figures.lists, sizeof figures.lists);
+  if (!status.platform->read_commit(figures.commit)) figures.commit = {};
 }
 
 void DrawStatus(HDC dc, int width, int height, const StatusState& status, const StatusFigures& figures) {
@@ -425,6 +506,12 @@ void DrawStatus(HDC dc, int width, int height, const StatusState& status, const 
   // A popup laid out with the row keeps it for this showing; lists that
   // stopped being readable leave it blank.
   if (layout.lists_row && figures.lists.readable) DrawLists(dc, layout, palette, width, figures);
+  // Likewise the commit row: blank when the charge stopped being readable.
+  if (layout.commit_row && figures.commit.readable) {
+    wchar_t commit[COMMIT_TEXT_CAPACITY];
+    FormatCommitText(commit, figures.commit);
+    Text(dc, x, layout.commit_y, commit, palette.load[CommitLoadBand(figures.commit)]);
+  }
 
   const RECT box = StatusGraphBox(layout, width);
   FillSolid(dc, box, palette.box_fill);
@@ -447,6 +534,8 @@ void DrawStatus(HDC dc, int width, int height, const StatusState& status, const 
   int32_t held = figures.clean_count < STATUS_RECENT_CLEANS ? figures.clean_count : STATUS_RECENT_CLEANS;
   int count = StatusCleanLines(figures.cleans, held, layout, lines);
   for (int j = 0; j < count; ++j) Text(dc, x, lines[j].y, lines[j].text, palette.secondary);
+
+  if (layout.holder_lines > 0) DrawHolders(dc, layout, palette, width, status.holders);
 
   SelectObject(dc, previous_font);
 }

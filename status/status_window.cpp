@@ -152,15 +152,21 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       RoundCorners(status, window);
       // The lists' row only where the lists can be read; the size stays
       // for this showing even if that changes while it is open.
+      // Likewise the commit row. The holders are read now, and only now:
+      // a pass over every process is too much for each second.
       MemoryLists lists = {};
-      CreateStatusFonts(status, WindowDpi(window), status.platform->read_memory_lists(lists));
+      CommitCharge commit = {};
+      bool lists_row = status.platform->read_memory_lists(lists);
+      bool commit_row = status.platform->read_commit(commit);
+      if (!status.platform->read_memory_holders(status.holders)) status.holders = {};
+      CreateStatusFonts(status, WindowDpi(window), lists_row, commit_row, StatusHolderLines(status.holders));
       SetTimer(window, TIMER_STATUS, 1000, NULL);
       return 0;
     }
     case WM_DPICHANGED: {
       // On a monitor of another scale: new fonts and layout, Windows' place.
       UINT dpi = HIWORD(wParam);
-      CreateStatusFonts(status, dpi, status.layout.lists_row);
+      CreateStatusFonts(status, dpi, status.layout.lists_row, status.layout.commit_row, status.layout.holder_lines);
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
       SIZE size = StatusOuterSize(status.layout, window, dpi);
       SetWindowPos(window, NULL, suggested->left, suggested->top, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
@@ -384,7 +390,7 @@ bool IsStatusToggleIgnoredNow(const StatusState& status) {
   return ShouldIgnoreStatusToggle(GetTickCount64(), status.closed_by_deactivation_tick, GetDoubleClickTime());
 }
 
-void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row) {
+void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row, bool commit_row, int holder_lines) {
   DeleteStatusFonts(status);
   LOGFONTW font = {};
   IconTitleFontForDpi(font, dpi);
@@ -399,7 +405,7 @@ void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row) {
     MeasureStatusTexts(screen, status.font, status.large_font, metrics);
     ReleaseDC(NULL, screen);
   }
-  status.layout = LayOutStatus(dpi, metrics, lists_row);
+  status.layout = LayOutStatus(dpi, metrics, lists_row, commit_row, holder_lines);
 }
 
 void DeleteStatusFonts(StatusState& status) {

@@ -119,28 +119,37 @@ TEST_F(ScaledStatusPopup, ShowsFiveCleansWholeInsideTheWorkArea) {
       },
       5000));
   // Rows drawn right across in the outline colour: the graph box's top and
-  // bottom, then the separator over the list. At a load of 0 or 1 % the
-  // graph's line lies on the box's bottom row, so only the top and the
-  // separator are sure to be there.
+  // bottom, the separator over the cleans, and the one over the programs
+  // holding the most memory (Wine lists enough of its own). At a load of 0
+  // or 1 % the graph's line lies on the box's bottom row, so only the top
+  // and the separators are sure to be there. A rule thicker than a pixel is
+  // one rule: the last row of each run counts, and a text band ends two
+  // pixels (scaled) above it, where a thick pen's first row may lie.
   // Looked for in the middle half, whose width is odd at 175 %.
   std::vector<int> ruled;
   const int from = shot.width / 4, to = shot.width * 3 / 4;
   for (int y = 0; y < shot.height; ++y) {
     int count = 0;
     for (int x = from; x < to; ++x) count += shot.At(x, y) == line;
-    if (count == to - from) ruled.push_back(y);
+    if (count != to - from) continue;
+    if (!ruled.empty() && ruled.back() == y - 1) ruled.back() = y;
+    else ruled.push_back(y);
   }
-  ASSERT_GE(ruled.size(), 2u);
-  const int separator = ruled.back();
+  ASSERT_GE(ruled.size(), 3u);
+  const int separator = ruled[ruled.size() - 2], holders_separator = ruled.back();
+  const int rule = MulDiv(2, ExpectedDpi(), 96);
   // Heading and five lines, each with background under it.
-  auto list = TextBands(shot, separator + 1, shot.height, 0, shot.width, background);
+  auto list = TextBands(shot, separator + 1, holders_separator - rule, 0, shot.width, background);
   EXPECT_EQ(list.size(), 6u) << "the heading and five clean lines";
-  if (!list.empty()) {
-    EXPECT_LT(list.back().second, shot.height - 1) << "the fifth line ends inside";
+  // The holders' heading and three programs, the last inside.
+  auto holders = TextBands(shot, holders_separator + 1, shot.height, 0, shot.width, background);
+  EXPECT_EQ(holders.size(), 4u) << "the holders' heading and three programs";
+  if (!holders.empty()) {
+    EXPECT_LT(holders.back().second, shot.height - 1) << "the last program ends inside";
   }
-  // The load figure and the line under it apart.
-  auto top = TextBands(shot, 0, ruled.front(), 0, shot.width / 2, background);
-  EXPECT_EQ(top.size(), 2u) << "the load figure runs into the used line";
+  // The load figure, the used line and the commit line apart.
+  auto top = TextBands(shot, 0, ruled.front() - rule, 0, shot.width / 2, background);
+  EXPECT_EQ(top.size(), 3u) << "the load figure, the used line and the commit line run together";
   // No text runs out at the right edge, as a cut line would: the strip
   // right of the badge is background from top to bottom.
   const int strip = MulDiv(16, ExpectedDpi(), 96);

@@ -91,7 +91,7 @@ TEST_F(StatusPopupOpens, OnATrayClickInsideTheWorkAreaAndTheNextClickClosesIt) {
   POINT corner = {0, 0};
   ClientToScreen(popup, &corner);
   EXPECT_TRUE(WaitUntil([&] { return ScreenPixel(corner.x + 3, corner.y + 3) == RGB(20, 20, 28); }, 3000));
-  EXPECT_EQ(ScreenPixel(corner.x + 30, corner.y + 110), RGB(32, 32, 44)) << "graph box";
+  EXPECT_EQ(ScreenPixel(corner.x + 30, corner.y + 150), RGB(32, 32, 44)) << "graph box, under the commit row";
 
   // The press takes the activation from the popup, which closes; the
   // release that follows must not open it again.
@@ -115,14 +115,32 @@ TEST_F(StatusPopupOpens, OnATrayClickOnlyOnceTheDoubleClickTimeHasPassed) {
   EXPECT_GE(watch.SeenTick() - before_click, GetDoubleClickTime()) << "opened before a second click could come";
 }
 
+// What Wine answers of the commit charge and the programs holding memory,
+// read here as the program reads them.
+struct WineMemoryUse {
+  CommitCharge commit;
+  TopMemoryHolders top;
+};
+WineMemoryUse ReadWineMemoryUse() {
+  static MemoryHolderTable table;
+  WineMemoryUse use = {};
+  ReadCommitCharge(use.commit, kSystemMemoryUsePlatform);
+  if (ReadMemoryHolders(table, kSystemMemoryUsePlatform)) use.top = RankMemoryHolders(table);
+  return use;
+}
+
 // Wine cannot read the memory lists: no lists row, and the popup is laid
-// out exactly as without it.
+// out exactly as without it (with the commit charge and the holders, which
+// Wine answers).
 TEST_F(StatusPopupWithoutLists, HasNoListsRow) {
   CleanState clean = {};
   MemoryLists lists = {};
   ASSERT_FALSE(ReadMemoryLists(clean, lists)) << "this system reads the lists: the check below means nothing";
+  const WineMemoryUse use = ReadWineMemoryUse();
+  ASSERT_TRUE(use.commit.readable);
+  ASSERT_EQ(use.top.count, TOP_MEMORY_HOLDERS);
   StatusState status;
-  CreateStatusFonts(status, 96, false);
+  CreateStatusFonts(status, 96, false, true, TOP_MEMORY_HOLDERS);
   const StatusLayout expected = status.layout;
   DeleteStatusFonts(status);
   ASSERT_FALSE(expected.lists_row);
@@ -143,6 +161,48 @@ TEST_F(StatusPopupWithoutLists, HasNoListsRow) {
   EXPECT_EQ(ScreenPixel(x, corner.y + expected.box_top - 1), RGB(20, 20, 28));
   EXPECT_EQ(ScreenPixel(corner.x + 30, corner.y + expected.box_top + 5), RGB(32, 32, 44)) << "inside the box";
   EXPECT_EQ(ScreenPixel(x, corner.y + expected.separator_y), RGB(55, 55, 75)) << "the separator";
+}
+
+// The commit charge and the three programs holding the most memory, from
+// the real calls: Wine answers GetPerformanceInfo and lists its own
+// processes (services.exe, winedevice.exe, explorer.exe, ...).
+TEST_F(StatusPopupWithoutLists, ShowsTheCommitChargeAndTheProgramsHoldingTheMostMemory) {
+  const WineMemoryUse use = ReadWineMemoryUse();
+  ASSERT_TRUE(use.commit.readable) << "Wine gave no commit charge";
+  ASSERT_EQ(use.top.count, TOP_MEMORY_HOLDERS) << "Wine lists fewer than three programs";
+  StatusState status;
+  CreateStatusFonts(status, 96, false, true, TOP_MEMORY_HOLDERS);
+  const StatusLayout layout = status.layout;
+  DeleteStatusFonts(status);
+
+  ClickIcon();
+  HWND popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  RECT client = {};
+  GetClientRect(popup, &client);
+  EXPECT_EQ(client.bottom, layout.client.cy) << "room for the commit row and three holders";
+  POINT corner = {0, 0};
+  ClientToScreen(popup, &corner);
+  const COLORREF background = RGB(20, 20, 28);
+  ASSERT_TRUE(WaitUntil([&] { return ScreenPixel(corner.x + 3, corner.y + 3) == background; }, 3000));
+  PixelImage shot = CapturePixels(nullptr, {corner.x, corner.y, corner.x + client.right, corner.y + client.bottom});
+  auto count_in_row = [&](int top, int height, COLORREF colour) {
+    int count = 0;
+    for (int y = top; y < top + height && y < shot.height; ++y)
+      for (int x = 0; x < shot.width; ++x) count += shot.At(x, y) == colour;
+    return count;
+  };
+  auto ink_in_row = [&](int top, int height) {
+    return shot.width * height - count_in_row(top, height, background);
+  };
+  // The commit row in its band's colour: green, amber or red as the load.
+  const COLORREF bands[] = {RGB(50, 210, 80), RGB(255, 195, 0), RGB(225, 60, 60)};
+  EXPECT_GT(count_in_row(layout.commit_y, layout.line_step, bands[CommitLoadBand(use.commit)]), 20)
+      << "the commit row at " << use.commit.percent << "%";
+  // The heading, and a line of text for each program.
+  EXPECT_GT(count_in_row(layout.holders_heading_y, layout.line_step, RGB(230, 230, 240)), 20) << "the heading";
+  for (int i = 0; i < TOP_MEMORY_HOLDERS; ++i)
+    EXPECT_GT(ink_in_row(layout.first_holder_y + i * layout.line_step, layout.line_step), 20) << "holder " << i;
 }
 
 TEST_F(StatusPopupCloses, OnEsc) {

@@ -328,16 +328,16 @@ TEST(CommitWarning, BalloonText) {
 
 namespace {
 
-// About 2 MB: one for all the tests, cleared by each.
+// About 200 KB: one for all the tests, cleared by each.
 MemoryHolderTable& FreshTable() {
   static MemoryHolderTable table;
   ClearMemoryHolders(table);
   return table;
 }
 
-const MemoryHolder* FindGroup(const MemoryHolderTable& table, const wchar_t* name) {
+const MemoryHolderGroup* FindGroup(const MemoryHolderTable& table, const wchar_t* name) {
   for (int32_t i = 0; i < table.count; ++i)
-    if (wcscmp(table.groups[i].name, name) == 0) return &table.groups[i];
+    if (wcscmp(MemoryHolderName(table, i), name) == 0) return &table.groups[i];
   return nullptr;
 }
 
@@ -368,12 +368,12 @@ TEST(MemoryHolders, GroupsByNameAsWindowsComparesFileNames) {
   EXPECT_EQ(table.unnamed, 2u) << "the nameless processes";
   EXPECT_EQ(table.hidden, 0u);
   EXPECT_FALSE(RankMemoryHolders(table).some_hidden) << "no copy could name them";
-  const MemoryHolder* edge = FindGroup(table, L"msedge.exe");
+  const MemoryHolderGroup* edge = FindGroup(table, L"msedge.exe");
   ASSERT_NE(edge, nullptr) << "spelt as its first process";
   EXPECT_EQ(edge->working_set_bytes, 1 * GiB + 300 * MiB);
   EXPECT_EQ(edge->processes, 3u);
   EXPECT_EQ(FindGroup(table, L"MSEdge.EXE"), nullptr);
-  const MemoryHolder* apples = FindGroup(table, L"\x00C4pfel.exe");
+  const MemoryHolderGroup* apples = FindGroup(table, L"\x00C4pfel.exe");
   ASSERT_NE(apples, nullptr);
   EXPECT_EQ(apples->processes, 2u);
   EXPECT_EQ(apples->working_set_bytes, 3 * MiB);
@@ -391,9 +391,35 @@ TEST(MemoryHolders, LongNamesCountAsTheirFirst255Characters) {
   EXPECT_TRUE(AddMemoryHolder(table, second.c_str(), 2));
   EXPECT_TRUE(AddMemoryHolder(table, third.c_str(), 4));
   ASSERT_EQ(table.count, 2);
-  EXPECT_EQ(wcslen(table.groups[0].name), 255u);
+  EXPECT_EQ(wcslen(MemoryHolderName(table, 0)), 255u);
   EXPECT_EQ(table.groups[0].working_set_bytes, 3u);
   EXPECT_EQ(table.groups[1].working_set_bytes, 4u);
+}
+
+// The names share one pool: long names fill it before the groups run out,
+// and what finds no room is counted hidden, never cut or overwritten.
+TEST(MemoryHolders, FullNamePoolCountsNewNamesHidden) {
+  MemoryHolderTable& table = FreshTable();
+  constexpr int kFit = MEMORY_HOLDER_NAMES_CAPACITY / 256;  // 255 characters and the end each
+  for (int i = 0; i < kFit; ++i) {
+    std::wstring name = NumberedName(i);
+    name.resize(255, L'x');
+    ASSERT_TRUE(AddMemoryHolder(table, name.c_str(), 1)) << i;
+  }
+  EXPECT_EQ(table.names_used, MEMORY_HOLDER_NAMES_CAPACITY);
+  EXPECT_FALSE(AddMemoryHolder(table, L"a.exe", 5 * GiB)) << "no room for even a short name";
+  EXPECT_EQ(table.hidden, 1u);
+  std::wstring known = NumberedName(3);
+  known.resize(255, L'X');
+  EXPECT_TRUE(AddMemoryHolder(table, known.c_str(), 2)) << "a known name still adds";
+  ASSERT_EQ(table.count, kFit);
+  for (int i = 0; i < kFit; ++i) {
+    std::wstring name = NumberedName(i);
+    name.resize(255, L'x');
+    ASSERT_EQ(std::wstring(MemoryHolderName(table, i)), name) << i;
+  }
+  EXPECT_EQ(FindGroup(table, MemoryHolderName(table, 3))->processes, 2u);
+  EXPECT_TRUE(RankMemoryHolders(table).some_hidden);
 }
 
 TEST(MemoryHolders, RanksTheLargestThreeAndBreaksTiesByName) {
@@ -465,8 +491,8 @@ TEST(MemoryHolders, FullTableStaysBoundedAndDefined) {
   EXPECT_EQ(table.hidden, 1u);
   // Every name is still found once, in name order.
   for (int32_t i = 1; i < table.count; ++i)
-    ASSERT_LT(CompareStringOrdinal(table.groups[table.by_name[i - 1]].name, -1, table.groups[table.by_name[i]].name,
-                                   -1, TRUE),
+    ASSERT_LT(CompareStringOrdinal(MemoryHolderName(table, table.by_name[i - 1]), -1,
+                                   MemoryHolderName(table, table.by_name[i]), -1, TRUE),
               CSTR_EQUAL)
         << i;
   TopMemoryHolders top = RankMemoryHolders(table);
@@ -724,14 +750,15 @@ TEST(MemoryHoldersReading, ReadsWinesProcesses) {
   wchar_t own_path[MAX_PATH] = {};
   ASSERT_GT(GetModuleFileNameW(nullptr, own_path, MAX_PATH), 0u);
   const wchar_t* own_name = ImageBaseName(own_path);
-  const MemoryHolder* own = nullptr;
+  const MemoryHolderGroup* own = nullptr;
   uint32_t processes = 0;
   for (int32_t i = 0; i < table.count; ++i) {
-    const MemoryHolder& group = table.groups[i];
+    const MemoryHolderGroup& group = table.groups[i];
+    const wchar_t* name = MemoryHolderName(table, i);
     processes += group.processes;
-    EXPECT_GT(group.working_set_bytes, 0u) << Narrow(group.name);
-    EXPECT_EQ(wcschr(group.name, L'\\'), nullptr) << "the file name alone";
-    if (_wcsicmp(group.name, own_name) == 0) own = &group;
+    EXPECT_GT(group.working_set_bytes, 0u) << Narrow(name);
+    EXPECT_EQ(wcschr(name, L'\\'), nullptr) << "the file name alone";
+    if (_wcsicmp(name, own_name) == 0) own = &group;
   }
   ASSERT_NE(own, nullptr) << Narrow(own_name) << " among " << table.count << " names";
   PROCESS_MEMORY_COUNTERS counters = {};

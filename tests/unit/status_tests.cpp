@@ -12,6 +12,7 @@
 #include "clean/clean.h"
 #include "common/dpi.h"
 #include "common/system.h"
+#include "common/text.h"
 #include "status/status_internal.h"
 #include "tests/support.h"
 #include "tray/tray.h"
@@ -28,8 +29,17 @@ bool ReadListsHere(MemoryLists& lists) {
   static CleanState clean = {};
   return ReadMemoryLists(clean, lists);
 }
+// The commit charge and the holders as the system answers, as the program
+// reads them.
+bool ReadCommitHere(CommitCharge& commit) { return ReadCommitCharge(commit, kSystemMemoryUsePlatform); }
+bool ReadHoldersHere(TopMemoryHolders& top) {
+  static MemoryHolderTable table;
+  top = ReadMemoryHolders(table, kSystemMemoryUsePlatform) ? RankMemoryHolders(table) : TopMemoryHolders{};
+  return top.count > 0;
+}
 const StatusPlatform kListsHere = {ReadListsHere,   IsHighContrastOn,        GetSysColor,
-                                   SHAppBarMessage, SetStatusAccessibleName, ClearStatusAccessibleName};
+                                   SHAppBarMessage, SetStatusAccessibleName, ClearStatusAccessibleName,
+                                   ReadCommitHere,  ReadHoldersHere};
 
 namespace {
 
@@ -81,9 +91,27 @@ bool PlaySetName(StatusAnnotation&, HWND window, const wchar_t* text) {
   return true;
 }
 void PlayClearName(StatusAnnotation&, HWND window) { name_calls.push_back({false, window, L""}); }
+// The commit charge as `played_commit` (none unless readable); the holders
+// as `played_holders`, each reading counted.
+CommitCharge played_commit = {};
+bool PlayCommit(CommitCharge& commit) {
+  commit = played_commit;
+  return commit.readable;
+}
+TopMemoryHolders played_holders = {};
+int holders_read = 0;
+bool PlayHolders(TopMemoryHolders& top) {
+  ++holders_read;
+  top = played_holders;
+  return top.count > 0;
+}
 const StatusPlatform kPlayedPlatform = {PlayLists,         PlayHighContrast, PlaySystemColour,
-                                        PlayAppBarMessage, PlaySetName,      PlayClearName};
+                                        PlayAppBarMessage, PlaySetName,      PlayClearName,
+                                        PlayCommit,        PlayHolders};
 void ResetPlayedPlatform() {
+  played_commit = {};
+  played_holders = {};
+  holders_read = 0;
   played_lists = {};
   played_readable = false;
   played_theme = {};
@@ -565,7 +593,7 @@ TEST(StatusPopupLayout, WidthHoldsTheWidestTextOfEachRow) {
 
 // The screens people have, each at the largest scale Windows offers for it
 // and every smaller one, above a 48-pixel taskbar (scaled): the popup with
-// the lists' row, in Segoe UI 9 pt as Windows 10 and 11 give it, fits with
+// all its rows, in Segoe UI 9 pt as Windows 10 and 11 give it, fits with
 // its gap all round.
 TEST(StatusPopupLayout, FitsEveryScreenAtEveryScale) {
   struct Screen {
@@ -587,7 +615,8 @@ TEST(StatusPopupLayout, FitsEveryScreenAtEveryScale) {
       metrics.band_width = scale(44);
       metrics.badge_width = scale(52);
       metrics.line_width = scale(400);
-      const StatusLayout layout = LayOutStatus(dpi, metrics, true);
+      // Every row it can have: the lists, the commit charge, three holders.
+      const StatusLayout layout = LayOutStatus(dpi, metrics, true, true, TOP_MEMORY_HOLDERS);
       RECT frame = {0, 0, layout.client.cx, layout.client.cy};
       ASSERT_TRUE(AdjustWindowRectForDpi(frame, style, ex_style, dpi));
       const int gap = scale(12);
@@ -1683,7 +1712,7 @@ TEST_F(StatusPopupWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
     if (!IsStatusWindowOpen(app.status)) break;
     UpdateWindow(app.status.window);
     all_painted = WindowPixel(app.status.window, 2, 2) == kBackground &&
-                  WindowPixel(app.status.window, 30, 112) == kBoxFill;
+                  WindowPixel(app.status.window, 30, app.status.layout.box_top + 4) == kBoxFill;
     CloseStatusWindow(app.status);
     PumpMessages();
   }
@@ -1970,4 +1999,204 @@ TEST_F(StatusPopupOnPlayedPlatform, ALargerTextSizeWidensItAndCutsNoLine) {
   }
   EXPECT_EQ(ink, 0) << "text runs to the right edge";
   EXPECT_GT(lines_ink, 500) << "the clean lines drawn";
+}
+
+// ---------------------------------------------------------------------------
+// The commit charge's row and the programs holding the most memory.
+
+constexpr uint64_t MiB = 1024ull * 1024;
+constexpr uint64_t GiB = 1024ull * MiB;
+
+TEST(StatusPopupLayout, LayoutMakesRoomForTheCommitRowAndTheHoldersAndMovesTheRestDown) {
+  struct Case {
+    const char* what;
+    UINT dpi;
+    int ascent, text;
+    bool lists_row;
+  };
+  const Case cases[] = {
+      {"Segoe UI, 100 %", 96, 52, 16, false},
+      {"Segoe UI, 100 %, with the lists", 96, 52, 16, true},
+      {"Segoe UI, 150 %", 144, 78, 24, false},
+      {"Segoe UI, 200 %, with the lists", 192, 104, 32, true},
+      {"lines 24 high", 96, 52, 24, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const StatusTextMetrics metrics = Heights(c.ascent, c.text);
+    const StatusLayout plain = LayOutStatus(c.dpi, metrics, c.lists_row);
+    EXPECT_FALSE(plain.commit_row);
+    EXPECT_EQ(plain.commit_y, 0);
+    EXPECT_EQ(plain.holder_lines, 0);
+    EXPECT_EQ(plain.holders_separator_y + plain.holders_heading_y + plain.first_holder_y, 0);
+
+    const StatusLayout commit = LayOutStatus(c.dpi, metrics, c.lists_row, true);
+    EXPECT_TRUE(commit.commit_row);
+    EXPECT_EQ(commit.commit_y, (c.lists_row ? plain.lists_text_y : plain.memory_y) + plain.line_step)
+        << "a line under the row above";
+    EXPECT_GE(commit.box_top, commit.commit_y + c.text) << "the box clears it";
+    const int row = commit.box_top - plain.box_top;
+    EXPECT_EQ(row, plain.line_step) << "one line lower";
+    EXPECT_EQ(commit.memory_y, plain.memory_y);
+    EXPECT_EQ(commit.lists_text_y, plain.lists_text_y);
+    EXPECT_EQ(commit.box_bottom, plain.box_bottom + row);
+    EXPECT_EQ(commit.heading_y, plain.heading_y + row);
+    EXPECT_EQ(commit.first_clean_y, plain.first_clean_y + row);
+    EXPECT_EQ(commit.client.cy, plain.client.cy + row);
+    EXPECT_EQ(commit.client.cx, plain.client.cx);
+
+    const int last_clean_bottom = commit.first_clean_y + (STATUS_RECENT_CLEANS - 1) * commit.line_step + c.text;
+    for (int lines = 1; lines <= TOP_MEMORY_HOLDERS; ++lines) {
+      const StatusLayout all = LayOutStatus(c.dpi, metrics, c.lists_row, true, lines);
+      EXPECT_EQ(all.holder_lines, lines);
+      EXPECT_EQ(all.first_clean_y, commit.first_clean_y) << "nothing above moves";
+      EXPECT_GT(all.holders_separator_y, last_clean_bottom) << "under the last clean line";
+      EXPECT_GT(all.holders_heading_y, all.holders_separator_y);
+      EXPECT_GE(all.first_holder_y, all.holders_heading_y + c.text);
+      const int last_holder_bottom = all.first_holder_y + (lines - 1) * all.line_step + c.text;
+      EXPECT_EQ(all.client.cy, last_holder_bottom + MulDiv(12, c.dpi, 96)) << "the bottom margin under the last";
+      EXPECT_EQ(all.client.cx, commit.client.cx) << "a holder's name is cut, never measured";
+    }
+  }
+}
+
+TEST(StatusPopupHolders, OneLineAProgramAndWhatIsHiddenOnTheHeading) {
+  struct Case {
+    int32_t count;
+    bool some_hidden;
+    int lines;
+    const wchar_t* heading;
+  };
+  const Case cases[] = {
+      {0, false, 0, L"Holding the most memory"},
+      {0, true, 0, L"Holding the most memory  (some processes hidden)"},
+      {1, false, 1, L"Holding the most memory"},
+      {3, true, 3, L"Holding the most memory  (some processes hidden)"},
+      {5, false, 3, L"Holding the most memory"},  // never more than the three ranked
+  };
+  for (const Case& c : cases) {
+    TopMemoryHolders top = {};
+    top.count = c.count;
+    top.some_hidden = c.some_hidden;
+    EXPECT_EQ(StatusHolderLines(top), c.lines) << c.count;
+    wchar_t heading[64];
+    FormatStatusHoldersHeading(heading, c.some_hidden);
+    EXPECT_STREQ(heading, c.heading);
+  }
+}
+
+TEST_F(StatusPopupPainting, CommitRowInTheLoadsColourOfItsBandOrBlankWhenUnread) {
+  CreateStatusFonts(status_, 96, false, true, 0);
+  height_ = status_.layout.client.cy;
+  const RECT row = {0, status_.layout.commit_y, kWidth, status_.layout.commit_y + status_.layout.line_step};
+  struct Case {
+    int percent;
+    COLORREF colour;
+  };
+  const Case cases[] = {{12, kNormal.load[0]}, {59, kNormal.load[0]}, {60, kNormal.load[1]},
+                        {79, kNormal.load[1]}, {80, kNormal.load[2]}, {100, kNormal.load[2]}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.percent);
+    figures_.commit = CommitChargeOf(static_cast<uint64_t>(c.percent) * GiB / 4, 25ull * GiB);
+    ASSERT_EQ(figures_.commit.percent, c.percent);
+    Draw();
+    EXPECT_GT(CountIn(row, c.colour), 20) << "the text in the band's colour";
+    for (COLORREF other : kNormal.load) {
+      if (other != c.colour) {
+        EXPECT_EQ(CountIn(row, other), 0);
+      }
+    }
+  }
+  // The charge no longer readable: the row stays, blank.
+  figures_.commit = {};
+  Draw();
+  EXPECT_EQ(CountIn(row, kBackground), kWidth * status_.layout.line_step);
+}
+
+TEST_F(StatusPopupPainting, HoldersUnderTheCleansAndALongNameCutBeforeItsFigures) {
+  status_.holders.count = 3;
+  status_.holders.some_hidden = true;
+  const std::wstring long_name = std::wstring(250, L'W') + L".exe";
+  CopyBounded(status_.holders.holders[0].name, MEMORY_HOLDER_NAME_CAPACITY, long_name.c_str());
+  status_.holders.holders[0].working_set_bytes = 3 * GiB;
+  status_.holders.holders[0].processes = 24;
+  CopyBounded(status_.holders.holders[1].name, MEMORY_HOLDER_NAME_CAPACITY, L"a.exe");
+  status_.holders.holders[1].working_set_bytes = 20 * MiB;
+  status_.holders.holders[1].processes = 1;
+  CopyBounded(status_.holders.holders[2].name, MEMORY_HOLDER_NAME_CAPACITY, L"b.exe");
+  status_.holders.holders[2].working_set_bytes = 10 * MiB;
+  status_.holders.holders[2].processes = 1;
+  CreateStatusFonts(status_, 96, false, false, StatusHolderLines(status_.holders));
+  const StatusLayout& layout = status_.layout;
+  height_ = layout.client.cy;
+  Draw();
+  // The separator, and the heading in its colour with the hidden ones after it.
+  EXPECT_EQ(At(kWidth / 2, layout.holders_separator_y), kBoxLine);
+  const RECT heading = {0, layout.holders_heading_y, kWidth, layout.holders_heading_y + layout.line_step};
+  EXPECT_GT(CountIn(heading, kNormal.heading), 20);
+  EXPECT_GT(CountIn(heading, kNormal.secondary), 20) << "(some processes hidden)";
+  // Each line's ink: how far right it reaches.
+  auto right_end = [&](int line) {
+    int y0 = layout.first_holder_y + line * layout.line_step, right = -1;
+    for (int y = y0; y < y0 + layout.line_step; ++y)
+      for (int x = 0; x < kWidth; ++x)
+        if (At(x, y) != kBackground && x > right) right = x;
+    return right;
+  };
+  const int long_end = right_end(0), short_end = right_end(1);
+  EXPECT_LT(long_end, kWidth - layout.margin) << "cut inside the margin";
+  EXPECT_GT(long_end, kWidth - layout.margin - 20) << "with its figures at the end";
+  EXPECT_GT(short_end, layout.margin);
+  EXPECT_LT(short_end, kWidth / 2) << "a short name and its figures";
+  EXPECT_GT(right_end(2), layout.margin);
+  // Nothing below the last line but the margin.
+  const int last_bottom = layout.first_holder_y + 3 * layout.line_step;
+  EXPECT_EQ(CountIn({0, last_bottom, kWidth, height_}, kBackground), kWidth * (height_ - last_bottom));
+}
+
+// The holders cost a pass over every process: read as the popup opens and
+// never again while it is open; the commit charge with every paint.
+TEST_F(StatusPopupOnPlayedPlatform, HoldersReadOnceAnOpeningCommitWithEveryPaint) {
+  played_commit = CommitChargeOf(14 * GiB, 24 * GiB);
+  played_holders.count = 2;
+  CopyBounded(played_holders.holders[0].name, MEMORY_HOLDER_NAME_CAPACITY, L"a.exe");
+  CopyBounded(played_holders.holders[1].name, MEMORY_HOLDER_NAME_CAPACITY, L"b.exe");
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  HWND popup = app.status.window;
+  EXPECT_TRUE(app.status.layout.commit_row);
+  EXPECT_EQ(app.status.layout.holder_lines, 2);
+  EXPECT_EQ(holders_read, 1);
+  const int band = app.status.layout.commit_y + 4;
+  for (int second = 0; second < 3; ++second) {
+    SendMessageW(popup, WM_TIMER, TIMER_STATUS, 0);
+    RefreshTray();
+    UpdateWindow(popup);
+  }
+  EXPECT_EQ(holders_read, 1) << "not in the refresh";
+  // 58 %: the commit row's text in the low band's green.
+  int green = 0;
+  for (int x = 0; x < 300; ++x)
+    for (int y = band - 4; y < band + 12; ++y) green += WindowPixel(popup, x, y) == kNormal.load[0];
+  EXPECT_GT(green, 20);
+  played_commit = CommitChargeOf(20 * GiB, 24 * GiB);  // 83 %
+  InvalidateStatusWindow(app.status);
+  UpdateWindow(popup);
+  int red = 0;
+  for (int x = 0; x < 300; ++x)
+    for (int y = band - 4; y < band + 12; ++y) red += WindowPixel(popup, x, y) == kNormal.load[2];
+  EXPECT_GT(red, 20) << "read again with the paint";
+  const int with_all = app.status.layout.client.cy;
+
+  // Opened again where neither can be read: neither row, a smaller popup.
+  CloseStatusWindow(app.status);
+  PumpMessages();
+  played_commit = {};
+  played_holders = {};
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  EXPECT_EQ(holders_read, 2);
+  EXPECT_FALSE(app.status.layout.commit_row);
+  EXPECT_EQ(app.status.layout.holder_lines, 0);
+  EXPECT_LT(app.status.layout.client.cy, with_all);
 }
