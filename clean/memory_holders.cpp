@@ -9,7 +9,7 @@
 namespace {
 
 constexpr DWORD kMaxProcesses = 4096;
-static_assert(sizeof(MemoryHolderTable) <= 256u * 1024u, "the table stays small in static storage");
+static_assert(sizeof(MemoryHolderTable) <= size_t{256} * 1024, "the table stays small in static storage");
 static_assert(MEMORY_HOLDER_CAPACITY >= static_cast<int32_t>(kMaxProcesses), "a group for every process read");
 static_assert(MEMORY_HOLDER_CAPACITY <= 65536, "group indexes fit in 16 bits");
 // The longest path the system gives (a UNICODE_STRING's 32,767 characters).
