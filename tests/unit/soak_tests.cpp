@@ -47,7 +47,8 @@ TEST(DayOfRunning, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExa
       ShowStatusPopup(window);
       ASSERT_TRUE(IsStatusWindowOpen(app.status)) << "popup " << popups;
       UpdateWindow(app.status.window);
-      ASSERT_EQ(WindowPixel(app.status.window, 30, app.status.layout.box_top + 4), RGB(32, 32, 44)) << "popup " << popups << " painted";
+      ASSERT_EQ(WindowPixel(app.status.window, 30, app.status.layout.box_top + 4), RGB(32, 32, 44))
+          << "popup " << popups << " painted";
       CloseStatusWindow(app.status);
       PumpMessages();
       ASSERT_FALSE(IsStatusWindowOpen(app.status));
