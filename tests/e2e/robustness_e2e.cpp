@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "status/status_internal.h"
 #include "tests/e2e/harness.h"
 #include "tests/robustness/hostile_config.h"
 #include "tests/support.h"
@@ -167,7 +168,13 @@ class CleanLogTrouble : public QuillmereTest, public ::testing::WithParamInterfa
     Sleep(300);  // painted
     POINT origin = {0, 0};
     ClientToScreen(popup, &origin);
-    PixelImage list = CapturePixels(nullptr, {origin.x + 20, origin.y + 262, origin.x + 300, origin.y + 280});
+    // Where the first clean line goes: under the commit row Wine answers.
+    StatusState fonts;
+    CreateStatusFonts(fonts, 96, false, true);
+    const int first = fonts.layout.first_clean_y, step = fonts.layout.line_step;
+    DeleteStatusFonts(fonts);
+    PixelImage list =
+        CapturePixels(nullptr, {origin.x + 20, origin.y + first, origin.x + 300, origin.y + first + step + 1});
     std::vector<COLORREF> pixels;
     for (int y = 0; y < list.height; y += 2)
       for (int x = 0; x < list.width; x += 2) pixels.push_back(list.At(x, y));
