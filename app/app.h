@@ -100,6 +100,10 @@ void ShowStatusPopup(HWND owner);
 void RunClean(HWND owner);
 // The memory lists through the program's clean state.
 bool ReadProgramMemoryLists(MemoryLists& lists);
+// The commit charge and the programs holding the most memory, as the popup
+// reads them (kSystemStatusPlatform).
+bool ReadProgramCommit(CommitCharge& commit);
+bool ReadProgramMemoryHolders(TopMemoryHolders& top);
 
 // The once-a-second refresh: the icon and tooltip from a new memory reading
 // (tray), the commit charge's warning balloon when CommitWarningDue says so

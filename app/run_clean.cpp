@@ -36,8 +36,6 @@ void Notify(double freed_mb, int32_t processes) {
 
 bool ReadProgramMemoryLists(MemoryLists& lists) { return ReadMemoryLists(app.clean, lists); }
 
-namespace {
-
 bool ReadProgramCommit(CommitCharge& commit) { return ReadCommitCharge(commit, kSystemMemoryUsePlatform); }
 
 bool ReadProgramMemoryHolders(TopMemoryHolders& top) {
@@ -46,8 +44,6 @@ bool ReadProgramMemoryHolders(TopMemoryHolders& top) {
   top = ReadMemoryHolders(table, kSystemMemoryUsePlatform) ? RankMemoryHolders(table) : TopMemoryHolders{};
   return top.count > 0;
 }
-
-}  // namespace
 
 const StatusPlatform kSystemStatusPlatform = {
     ReadProgramMemoryLists,  IsHighContrastOn,          GetSysColor,       SHAppBarMessage,

@@ -122,10 +122,9 @@ struct WineMemoryUse {
   TopMemoryHolders top;
 };
 WineMemoryUse ReadWineMemoryUse() {
-  static MemoryHolderTable table;
   WineMemoryUse use = {};
-  ReadCommitCharge(use.commit, kSystemMemoryUsePlatform);
-  if (ReadMemoryHolders(table, kSystemMemoryUsePlatform)) use.top = RankMemoryHolders(table);
+  ReadProgramCommit(use.commit);
+  ReadProgramMemoryHolders(use.top);
   return use;
 }
 

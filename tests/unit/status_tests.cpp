@@ -29,17 +29,10 @@ bool ReadListsHere(MemoryLists& lists) {
   static CleanState clean = {};
   return ReadMemoryLists(clean, lists);
 }
-// The commit charge and the holders as the system answers, as the program
-// reads them.
-bool ReadCommitHere(CommitCharge& commit) { return ReadCommitCharge(commit, kSystemMemoryUsePlatform); }
-bool ReadHoldersHere(TopMemoryHolders& top) {
-  static MemoryHolderTable table;
-  top = ReadMemoryHolders(table, kSystemMemoryUsePlatform) ? RankMemoryHolders(table) : TopMemoryHolders{};
-  return top.count > 0;
-}
+// The commit charge and the holders as the program reads them.
 const StatusPlatform kListsHere = {ReadListsHere,   IsHighContrastOn,        GetSysColor,
                                    SHAppBarMessage, SetStatusAccessibleName, ClearStatusAccessibleName,
-                                   ReadCommitHere,  ReadHoldersHere};
+                                   ReadProgramCommit, ReadProgramMemoryHolders};
 
 namespace {
 
