@@ -1162,6 +1162,68 @@ class StatusPopupPainting : public ::testing::Test {
     figures_.sample_count = count;
     for (int i = 0; i < count; ++i) figures_.samples[i] = load(i);
   }
+  // The advance of `text` in the popup's font.
+  int TextWidth(const wchar_t* text) const {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ previous = SelectObject(dc, status_.font);
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &size);
+    SelectObject(dc, previous);
+    DeleteDC(dc);
+    return size.cx;
+  }
+  // Whether `text`, drawn alone as the popup draws secondary text, shows in
+  // the picture's line at `top` with its advance ending at most `slack`
+  // columns before `x`: its ink and the background around it, pixel for pixel.
+  bool DrawnBefore(const wchar_t* text, int x, int top, int slack) const {
+    const int pad = 4, advance = TextWidth(text);
+    const int width = advance + 2 * pad, height = status_.layout.line_step;
+    BITMAPINFO info = {};
+    info.bmiHeader = TopDownHeader(width, height);
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bitmap) {
+      DeleteDC(dc);
+      return false;
+    }
+    HGDIOBJ previous_bitmap = SelectObject(dc, bitmap);
+    HGDIOBJ previous_font = SelectObject(dc, status_.font);
+    const RECT all = {0, 0, width, height};
+    HBRUSH background = CreateSolidBrush(status_.palette.background);
+    FillRect(dc, &all, background);
+    DeleteObject(background);
+    SetBkMode(dc, TRANSPARENT);
+    SetTextColor(dc, status_.palette.secondary);
+    TextOutW(dc, pad, 0, text, static_cast<int>(wcslen(text)));
+    GdiFlush();
+    PixelImage drawn;
+    drawn.width = width;
+    drawn.height = height;
+    drawn.pixels.assign(static_cast<const DWORD*>(bits), static_cast<const DWORD*>(bits) + width * height);
+    SelectObject(dc, previous_font);
+    SelectObject(dc, previous_bitmap);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    int left = width, right = -1;
+    for (int y = 0; y < height; ++y)
+      for (int column = 0; column < width; ++column)
+        if (drawn.At(column, y) != status_.palette.background) {
+          left = std::min(left, column);
+          right = std::max(right, column);
+        }
+    if (right < 0) return false;
+    for (int origin = x - advance; origin >= x - advance - slack; --origin) {
+      const int shift = origin - pad;
+      if (shift + left < 0) break;
+      bool same = true;
+      for (int y = 0; y < height && same; ++y)
+        for (int column = left; column <= right && same; ++column)
+          same = drawn.At(column, y) == At(column + shift, top + y);
+      if (same) return true;
+    }
+    return false;
+  }
 
   StatusFigures figures_;
   StatusState status_;
@@ -2113,9 +2175,10 @@ TEST_F(StatusPopupPainting, HoldersUnderTheCleansAndALongNameCutBeforeItsFigures
   CopyBounded(status_.holders.holders[0].name, MEMORY_HOLDER_NAME_CAPACITY, long_name.c_str());
   status_.holders.holders[0].working_set_bytes = 3 * GiB;
   status_.holders.holders[0].processes = 24;
+  // A short name with the long one's figures, to compare their lines' ends.
   CopyBounded(status_.holders.holders[1].name, MEMORY_HOLDER_NAME_CAPACITY, L"a.exe");
-  status_.holders.holders[1].working_set_bytes = 20 * MiB;
-  status_.holders.holders[1].processes = 1;
+  status_.holders.holders[1].working_set_bytes = 3 * GiB;
+  status_.holders.holders[1].processes = 24;
   CopyBounded(status_.holders.holders[2].name, MEMORY_HOLDER_NAME_CAPACITY, L"b.exe");
   status_.holders.holders[2].working_set_bytes = 10 * MiB;
   status_.holders.holders[2].processes = 1;
@@ -2142,6 +2205,22 @@ TEST_F(StatusPopupPainting, HoldersUnderTheCleansAndALongNameCutBeforeItsFigures
   EXPECT_GT(short_end, layout.margin);
   EXPECT_LT(short_end, kWidth / 2) << "a short name and its figures";
   EXPECT_GT(right_end(2), layout.margin);
+  // The figures whole at the end of both lines: the short line's, from the
+  // end of its name, are the same pixels as the long line's last columns.
+  const int long_top = layout.first_holder_y, short_top = long_top + layout.line_step;
+  const int figures_x = layout.margin + TextWidth(L"  a.exe"), figures_width = short_end + 1 - figures_x;
+  const int long_figures_x = long_end + 1 - figures_width;
+  ASSERT_GT(figures_width, TextWidth(L"  3.0 GB")) << "the short line's figures drawn";
+  int differ = 0;
+  for (int y = 0; y < layout.line_step; ++y)
+    for (int x = 0; x < figures_width; ++x)
+      differ += At(figures_x + x, short_top + y) != At(long_figures_x + x, long_top + y);
+  EXPECT_EQ(differ, 0) << "the long line's figures cut or moved";
+  // And just before them, within a letter's width, the ellipsis: as one
+  // character or three full stops, whichever the system draws.
+  EXPECT_TRUE(DrawnBefore(L"\u2026", long_figures_x, long_top, TextWidth(L"W")) ||
+              DrawnBefore(L"...", long_figures_x, long_top, TextWidth(L"W")))
+      << "no ellipsis before the figures";
   // Nothing below the last line but the margin.
   const int last_bottom = layout.first_holder_y + 3 * layout.line_step;
   EXPECT_EQ(CountIn({0, last_bottom, kWidth, height_}, kBackground), kWidth * (height_ - last_bottom));
@@ -2192,4 +2271,64 @@ TEST_F(StatusPopupOnPlayedPlatform, HoldersReadOnceAnOpeningCommitWithEveryPaint
   EXPECT_FALSE(app.status.layout.commit_row);
   EXPECT_EQ(app.status.layout.holder_lines, 0);
   EXPECT_LT(app.status.layout.client.cy, with_all);
+}
+
+// Moved to a monitor of another scale, the popup makes its fonts and layout
+// again: the commit row and the holders stay, and no process is read again.
+TEST_F(StatusPopupOnPlayedPlatform, OnAMonitorOfTwiceTheScaleKeepsItsRowsAndReadsNoHolderAgain) {
+  played_commit = CommitChargeOf(14 * GiB, 24 * GiB);  // 58 %: green
+  played_holders.count = 2;
+  CopyBounded(played_holders.holders[0].name, MEMORY_HOLDER_NAME_CAPACITY, L"a.exe");
+  played_holders.holders[0].working_set_bytes = 2 * GiB;
+  played_holders.holders[0].processes = 3;
+  CopyBounded(played_holders.holders[1].name, MEMORY_HOLDER_NAME_CAPACITY, L"b.exe");
+  played_holders.holders[1].working_set_bytes = 1 * GiB;
+  played_holders.holders[1].processes = 1;
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  HWND popup = app.status.window;
+  const UINT dpi = 192;
+  ASSERT_LT(WindowDpi(popup), dpi) << "opened at a smaller scale";
+  RECT before = {}, frame = {};
+  GetClientRect(popup, &before);
+  GetWindowRect(popup, &frame);
+  // Where Windows would suggest: twice the size, at the top left of the screen.
+  RECT suggested = {0, 0, 2 * (frame.right - frame.left), 2 * (frame.bottom - frame.top)};
+  SendMessageW(popup, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+  UpdateWindow(popup);
+  EXPECT_EQ(holders_read, 1) << "read again";
+
+  // Laid out as a popup opened at that scale with both rows would be.
+  StatusState there = {};
+  CreateStatusFonts(there, dpi, false, true, 2);
+  const StatusLayout& layout = app.status.layout;
+  const StatusLayout& expected = there.layout;
+  EXPECT_TRUE(layout.commit_row);
+  EXPECT_EQ(layout.commit_y, expected.commit_y);
+  EXPECT_EQ(layout.holder_lines, 2);
+  EXPECT_EQ(layout.first_holder_y, expected.first_holder_y);
+  EXPECT_EQ(layout.client.cx, expected.client.cx);
+  EXPECT_EQ(layout.client.cy, expected.client.cy);
+  RECT client = {};
+  GetClientRect(popup, &client);
+  // The frame was reckoned at the new scale; Wine draws it at the old one,
+  // so the client can come out larger.
+  EXPECT_GE(client.right, layout.client.cx);
+  EXPECT_GE(client.bottom, layout.client.cy);
+  EXPECT_GT(client.right, before.right * 3 / 2) << "wider with the scale";
+  EXPECT_GT(client.bottom, before.bottom * 3 / 2) << "taller with the scale";
+
+  // On the screen: the commit row in its green, and both holders' lines.
+  PixelImage shot = CapturePixels(popup, client);
+  const StatusPalette& palette = app.status.palette;
+  auto count = [&](int top, COLORREF colour) {
+    int n = 0;
+    for (int y = top; y < top + expected.line_step && y < shot.height; ++y)
+      for (int x = 0; x < shot.width; ++x) n += shot.At(x, y) == colour;
+    return n;
+  };
+  EXPECT_GT(count(expected.commit_y, palette.load[0]), 80) << "the commit row";
+  for (int line = 0; line < 2; ++line)
+    EXPECT_GT(count(expected.first_holder_y + line * expected.line_step, palette.secondary), 80) << "holder " << line;
+  DeleteStatusFonts(there);
 }
