@@ -21,7 +21,7 @@ HANDLE RestrictToUserRights(HANDLE process, const SID_AND_ATTRIBUTES* filtered_g
 constexpr DWORD USER_RIGHTS_DENY_ONLY_CAPACITY = 64;
 // The groups the user-rights token makes deny-only: `administrators`
 // first, then each SID that is deny-only among `filtered_groups`, each
-// once; the chosen entries point at the callers' SIDs. False, with none
+// once; the chosen entries point at the caller's SIDs. False, with none
 // chosen, when a deny-only entry has no valid SID or they do not all fit: a
 // token that kept one of them enabled would reach further than the user's
 // own.
