@@ -62,6 +62,10 @@ struct AppState {
   StatusState status = {.platform = &kSystemStatusPlatform};
   AutoCleanState auto_clean;
   CommitWarning commit_warning;  // the commit charge's warning balloon, last shown
+  // When the last clean of any kind returned, on the tray's clock, and
+  // whether one has: what TrayCleanAllowed measures from.
+  uint64_t last_clean_end_tick;
+  bool clean_ended;
 };
 
 extern AppState app;
@@ -98,6 +102,16 @@ void ShowStatusPopup(HWND owner);
 // balloon the settings allow (tray), a refresh, and the popup when
 // show_status_on_clean is set.
 void RunClean(HWND owner);
+// The icon's messages must pass the elevation filter for the shell's clicks
+// to arrive, so any program of the user can post a double-click; the
+// menu's and the hot key's messages it cannot. A double-click cleans only
+// this long after the end of the last clean, whatever started that one.
+constexpr uint64_t TRAY_CLEAN_COOLDOWN_MS = 10000;
+// Whether a double-click on the tray icon at `now` cleans: always before the
+// first clean (`clean_ended` false), otherwise only TRAY_CLEAN_COOLDOWN_MS or
+// more after `last_clean_end_tick`. A clock behind the stamp counts as no
+// time passed.
+bool TrayCleanAllowed(uint64_t now, uint64_t last_clean_end_tick, bool clean_ended);
 // The memory lists through the program's clean state.
 bool ReadProgramMemoryLists(MemoryLists& lists);
 // The commit charge and the programs holding the most memory, as the popup

@@ -54,8 +54,8 @@ void OnTrayAction(HWND window, const TrayCallback& callback) {
   bool closed_popup = callback.action == TRAY_SELECT && IsStatusToggleIgnoredNow(app.status);
   const UINT double_click_time = GetDoubleClickTime();
   bool was_waiting = app.tray.clicks.click_waiting;
-  TrayClickStep step = NextTrayClickStep(app.tray.clicks, callback.action, app.tray.platform->tick_count(),
-                                         double_click_time, closed_popup);
+  const uint64_t now = app.tray.platform->tick_count();
+  TrayClickStep step = NextTrayClickStep(app.tray.clicks, callback.action, now, double_click_time, closed_popup);
   if (was_waiting && !app.tray.clicks.click_waiting) KillTimer(window, TIMER_TRAY_CLICK);
   switch (step) {
     case TRAY_STEP_WAIT:
@@ -68,7 +68,9 @@ void OnTrayAction(HWND window, const TrayCallback& callback) {
       ShowMenu(window, callback);
       break;
     case TRAY_STEP_CLEAN:
-      RunClean(window);
+      // A double-click too soon after a clean is dropped: it may be any
+      // program's, posted as often as it likes.
+      if (TrayCleanAllowed(now, app.last_clean_end_tick, app.clean_ended)) RunClean(window);
       break;
     default:
       break;

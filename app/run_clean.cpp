@@ -60,9 +60,15 @@ void RunClean(HWND owner) {
   // Without an application-data folder the clean goes unlogged rather than
   // into a folder at the drive root that anyone could have made.
   wchar_t folder[MAX_PATH];
-  if (BuildAppFolderPath(folder))
+  if (BuildAppFolderPath(folder, app.user_token, *app.file_platform) == APP_FOLDER_FOUND)
     AppendCleanLog(folder, report.freed_mb, report.processes, *app.file_platform, app.user_token);
   Notify(report.freed_mb, report.processes);
   RefreshTray();
   if (settings.show_status_on_clean) ShowStatusPopup(PopupOwner(owner));
+  app.last_clean_end_tick = app.tray.platform->tick_count();
+  app.clean_ended = true;
+}
+
+bool TrayCleanAllowed(uint64_t now, uint64_t last_clean_end_tick, bool clean_ended) {
+  return !clean_ended || (now >= last_clean_end_tick && now - last_clean_end_tick >= TRAY_CLEAN_COOLDOWN_MS);
 }

@@ -14,7 +14,7 @@ const FilePlatform kSystemFilePlatform = {
     ReadFile,                   SetFilePointerEx,          WriteFile,
     FlushFileBuffers,           GetPrivateProfileIntW,     GetPrivateProfileStringW,
     WritePrivateProfileStringW, MoveFileExW,               DeleteFileW,
-    CloseHandle,                GetACP,
+    CloseHandle,                GetACP,                    SHGetFolderPathW,
 };
 
 bool ImpersonateUser(HANDLE user_token, const FilePlatform& platform) {
@@ -32,26 +32,64 @@ bool JoinPath(wchar_t (&path)[MAX_PATH], const wchar_t* folder, const wchar_t* n
   return true;
 }
 
-bool GetAppDataFolder(wchar_t (&folder)[MAX_PATH]) {
+namespace {
+
+bool IsPathLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+// The length of the path's name up to the next backslash or its end.
+size_t NameLength(const wchar_t* name) {
+  size_t length = 0;
+  while (name[length] && name[length] != L'\\') ++length;
+  return length;
+}
+
+bool NameIs(const wchar_t* name, size_t length, const wchar_t* other) {
+  return CompareStringOrdinal(name, static_cast<int>(length), other, -1, TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool IsDriveOrSharePath(const wchar_t* path) {
+  if (!path || !path[0] || wcschr(path, L'/')) return false;
+  size_t length = wcslen(path);
+  if (path[length - 1] == L'\\') return false;
+  if (IsPathLetter(path[0]) && path[1] == L':' && path[2] == L'\\') return length > 3;
+  if (path[0] != L'\\' || path[1] != L'\\') return false;
+  const wchar_t* server = path + 2;
+  size_t server_length = NameLength(server);
+  // "\\?\" and "\\.\" are the device and long-path forms, not a server.
+  if (server_length == 0 || NameIs(server, server_length, L"?") || NameIs(server, server_length, L".") ||
+      server[server_length] != L'\\')
+    return false;
+  const wchar_t* share = server + server_length + 1;
+  size_t share_length = NameLength(share);
+  // A server's named pipes and mailslots are reached as these two shares.
+  return share_length > 0 && !NameIs(share, share_length, L"pipe") && !NameIs(share, share_length, L"mailslot");
+}
+
+AppFolderLookup GetAppDataFolder(wchar_t (&folder)[MAX_PATH], HANDLE user_token, const FilePlatform& platform) {
   ZeroMemory(folder, sizeof folder);
+  if (!ImpersonateUser(user_token, platform)) return APP_FOLDER_REFUSED;
+  HRESULT result = platform.get_folder_path(NULL, CSIDL_APPDATA, user_token, SHGFP_TYPE_CURRENT, folder);
+  StopImpersonating(platform);
   // A failed lookup can still leave a path in the buffer; trusting it, or
   // falling back to the drive root, would let another user choose where an
   // elevated program reads its settings and writes its log.
-  HRESULT result = SHGetFolderPathW(NULL, CSIDL_APPDATA, NULL, SHGFP_TYPE_CURRENT, folder);
-  if (result != S_OK || folder[0] == 0) {
-    ZeroMemory(folder, sizeof folder);
-    return false;
-  }
-  return true;
+  AppFolderLookup lookup = APP_FOLDER_FOUND;
+  if (result != S_OK || folder[0] == 0) lookup = APP_FOLDER_NONE;
+  else if (!wmemchr(folder, 0, MAX_PATH) || !IsDriveOrSharePath(folder)) lookup = APP_FOLDER_REFUSED;
+  if (lookup != APP_FOLDER_FOUND) ZeroMemory(folder, sizeof folder);
+  return lookup;
 }
 
-bool BuildAppFolderPath(wchar_t (&path)[MAX_PATH]) {
+AppFolderLookup BuildAppFolderPath(wchar_t (&path)[MAX_PATH], HANDLE user_token, const FilePlatform& platform) {
   wchar_t app_data[MAX_PATH];
-  if (!GetAppDataFolder(app_data)) {
+  AppFolderLookup lookup = GetAppDataFolder(app_data, user_token, platform);
+  if (lookup != APP_FOLDER_FOUND) {
     ZeroMemory(path, sizeof path);
-    return false;
+    return lookup;
   }
-  return JoinPath(path, app_data, L"Quillmere");
+  return JoinPath(path, app_data, L"Quillmere") ? APP_FOLDER_FOUND : APP_FOLDER_NONE;
 }
 
 bool IsPlainEntry(const BY_HANDLE_FILE_INFORMATION& information, bool folder) {

@@ -7,12 +7,6 @@
 // folder + "\" + name; false (and empty) when it does not fit whole, since a
 // cut path names some other file.
 bool JoinPath(wchar_t (&path)[MAX_PATH], const wchar_t* folder, const wchar_t* name);
-// The user's roaming application-data folder; false when the system cannot
-// name it, in which case the program keeps nothing on disk.
-bool GetAppDataFolder(wchar_t (&folder)[MAX_PATH]);
-// %APPDATA%\Quillmere; false (and empty) without an application-data folder
-// or when the path does not fit.
-bool BuildAppFolderPath(wchar_t (&path)[MAX_PATH]);
 
 // Files in the program folder. The program runs elevated in a folder that
 // any program of the user may change, so every file is opened without
@@ -45,6 +39,7 @@ struct FilePlatform {
   BOOL(WINAPI* delete_file)(LPCWSTR path);
   BOOL(WINAPI* close_handle)(HANDLE handle);
   UINT(WINAPI* get_code_page)();  // the system's ANSI code page, which text without a mark is read in
+  HRESULT(WINAPI* get_folder_path)(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path);
 };
 extern const FilePlatform kSystemFilePlatform;
 
@@ -58,6 +53,25 @@ extern const FilePlatform kSystemFilePlatform;
 // token or when the thread cannot take it: the operation then touches no file.
 bool ImpersonateUser(HANDLE user_token, const FilePlatform& platform);
 void StopImpersonating(const FilePlatform& platform);
+
+// Whether a folder path the user's registry gave is one the program may go
+// into: a drive's ("C:\x") or a share's ("\\server\share\x"), with no
+// trailing backslash and no forward slash. Device and long-path forms
+// ("\\?\", "\\.\"), the pipe and mailslot namespaces of a server,
+// relative and empty paths are not.
+bool IsDriveOrSharePath(const wchar_t* path);
+enum AppFolderLookup {
+  APP_FOLDER_FOUND,
+  APP_FOLDER_NONE,     // the system names no roaming folder, or the path would not fit: nothing is kept on disk
+  APP_FOLDER_REFUSED,  // no way to look as the user, or the folder named is no drive or share path
+};
+// The user's roaming application-data folder, looked up while the thread
+// impersonates `user_token` and with that token (the path comes from the
+// user's registry, and the lookup may touch what it names). Empty unless
+// APP_FOLDER_FOUND.
+AppFolderLookup GetAppDataFolder(wchar_t (&folder)[MAX_PATH], HANDLE user_token, const FilePlatform& platform);
+// %APPDATA%\Quillmere, looked up as GetAppDataFolder does.
+AppFolderLookup BuildAppFolderPath(wchar_t (&path)[MAX_PATH], HANDLE user_token, const FilePlatform& platform);
 
 // Whether a handle's information shows what the program may go through: a
 // plain folder when `folder`, otherwise a plain file with one name.

@@ -22,29 +22,86 @@ bool LowerIntegrityToMedium(HANDLE token) {
   return SetTokenInformation(token, TokenIntegrityLevel, &label, sizeof label + GetLengthSid(medium)) != FALSE;
 }
 
+// The groups of the token UAC filtered for an elevated process token (its
+// linked token), read into a fixed buffer: a token holds at most 64 KB.
+alignas(TOKEN_GROUPS) BYTE filtered_groups_buffer[65536];
+
+// `groups` null when the process has no filtered token (UAC off, a standard
+// user's token, a process not elevated); false when it has one whose groups
+// cannot be read.
+bool ReadFilteredGroups(HANDLE process, const TOKEN_GROUPS*& groups) {
+  groups = nullptr;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  DWORD size = 0;
+  if (!GetTokenInformation(process, TokenElevationType, &type, sizeof type, &size)) return false;
+  // Only an elevated token's linked token is the filtered one.
+  if (type != TokenElevationTypeFull) return true;
+  TOKEN_LINKED_TOKEN linked = {};
+  if (!GetTokenInformation(process, TokenLinkedToken, &linked, sizeof linked, &size) || !linked.LinkedToken)
+    return false;
+  bool read = GetTokenInformation(linked.LinkedToken, TokenGroups, filtered_groups_buffer,
+                                  sizeof filtered_groups_buffer, &size) != FALSE;
+  CloseHandle(linked.LinkedToken);
+  if (read) groups = reinterpret_cast<const TOKEN_GROUPS*>(filtered_groups_buffer);
+  return read;
+}
+
 }  // namespace
 
-HANDLE MakeUserRightsToken() {
-  HANDLE process = NULL;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT, &process))
-    return NULL;
+bool ChooseDenyOnlySids(PSID administrators, const SID_AND_ATTRIBUTES* filtered_groups, DWORD filtered_count,
+                        SID_AND_ATTRIBUTES (&chosen)[USER_RIGHTS_DENY_ONLY_CAPACITY], DWORD& chosen_count) {
+  chosen_count = 0;
+  if (!administrators || !IsValidSid(administrators) || (filtered_count > 0 && !filtered_groups)) return false;
+  chosen[chosen_count++] = {administrators, 0};
+  for (DWORD i = 0; i < filtered_count; ++i) {
+    const SID_AND_ATTRIBUTES& group = filtered_groups[i];
+    if (!(group.Attributes & SE_GROUP_USE_FOR_DENY_ONLY)) continue;
+    if (!group.Sid || !IsValidSid(group.Sid)) {
+      chosen_count = 0;
+      return false;
+    }
+    bool listed = false;
+    for (DWORD j = 0; j < chosen_count && !listed; ++j) listed = EqualSid(chosen[j].Sid, group.Sid) != FALSE;
+    if (listed) continue;
+    if (chosen_count == USER_RIGHTS_DENY_ONLY_CAPACITY) {
+      chosen_count = 0;
+      return false;
+    }
+    chosen[chosen_count++] = {group.Sid, 0};
+  }
+  return true;
+}
+
+HANDLE RestrictToUserRights(HANDLE process, const SID_AND_ATTRIBUTES* filtered_groups, DWORD filtered_count) {
   BYTE administrators[SECURITY_MAX_SID_SIZE];
   DWORD administrators_size = sizeof administrators;
+  SID_AND_ATTRIBUTES deny_only[USER_RIGHTS_DENY_ONLY_CAPACITY];
+  DWORD deny_only_count = 0;
   HANDLE restricted = NULL;
-  if (CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, administrators, &administrators_size)) {
-    SID_AND_ATTRIBUTES deny_only = {administrators, 0};
-    if (!CreateRestrictedToken(process, DISABLE_MAX_PRIVILEGE, 1, &deny_only, 0, NULL, 0, NULL, &restricted))
-      restricted = NULL;
-  }
-  CloseHandle(process);
-  if (!restricted) return NULL;
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, administrators, &administrators_size) ||
+      !ChooseDenyOnlySids(administrators, filtered_groups, filtered_count, deny_only, deny_only_count) ||
+      !CreateRestrictedToken(process, DISABLE_MAX_PRIVILEGE, deny_only_count, deny_only, 0, NULL, 0, NULL,
+                             &restricted))
+    return NULL;
   HANDLE impersonation = NULL;
+  // Duplicate access too: the shell's folder lookup may need it with the token.
   if (!LowerIntegrityToMedium(restricted) ||
-      !DuplicateTokenEx(restricted, TOKEN_IMPERSONATE | TOKEN_QUERY, NULL, SecurityImpersonation, TokenImpersonation,
-                        &impersonation))
+      !DuplicateTokenEx(restricted, TOKEN_IMPERSONATE | TOKEN_QUERY | TOKEN_DUPLICATE, NULL, SecurityImpersonation,
+                        TokenImpersonation, &impersonation))
     impersonation = NULL;
   CloseHandle(restricted);
   return impersonation;
+}
+
+HANDLE MakeUserRightsToken() {
+  HANDLE process = NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process)) return NULL;
+  const TOKEN_GROUPS* filtered = nullptr;
+  HANDLE token = NULL;
+  if (ReadFilteredGroups(process, filtered))
+    token = RestrictToUserRights(process, filtered ? filtered->Groups : nullptr, filtered ? filtered->GroupCount : 0);
+  CloseHandle(process);
+  return token;
 }
 
 bool EnforceRedirectionTrust() {

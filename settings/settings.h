@@ -45,7 +45,8 @@ void InitDefaultSettings(Settings& settings);
 // defaults in memory and writes nothing (a refused file sets keep_file).
 // Load and save run whole under the user's own rights, `user_token`
 // (common/files.h); without it they touch no file. False when nothing can be
-// kept: the first run's save failed, or there is no user token.
+// kept: the first run's save failed, there is no user token, or the user's
+// registry names an application-data folder that is no drive or share path.
 bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token);
 // Writes every key into a new UTF-16 config.ini beside the old one, carrying
 // over the rest of the old file's text (ANSI, UTF-8 or UTF-16), and puts it in

@@ -347,10 +347,14 @@ bool LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatfo
 bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token) {
   InitDefaultSettings(settings);
   wchar_t folder_path[MAX_PATH];
-  // No folder to keep settings in: the defaults, and nothing on disk.
-  if (!BuildAppFolderPath(folder_path)) return true;
-  // No way to reach it with the user's rights: the same, and nothing the
-  // user changes can be kept either.
+  switch (BuildAppFolderPath(folder_path, user_token, platform)) {
+    case APP_FOLDER_NONE:  // no folder to keep settings in: the defaults, and nothing on disk
+      return true;
+    case APP_FOLDER_REFUSED:  // the same, and nothing the user changes can be kept either
+      return false;
+    case APP_FOLDER_FOUND:
+      break;
+  }
   if (!ImpersonateUser(user_token, platform)) return false;
   bool saved = LoadAsUser(settings, folder_path, platform);
   StopImpersonating(platform);
@@ -359,7 +363,9 @@ bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_
 
 bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token) {
   wchar_t folder_path[MAX_PATH];
-  if (settings.keep_file || !BuildAppFolderPath(folder_path) || !ImpersonateUser(user_token, platform)) return false;
+  if (settings.keep_file || BuildAppFolderPath(folder_path, user_token, platform) != APP_FOLDER_FOUND ||
+      !ImpersonateUser(user_token, platform))
+    return false;
   bool saved = SaveAsUser(settings, folder_path, platform);
   StopImpersonating(platform);
   return saved;

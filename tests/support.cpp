@@ -709,6 +709,13 @@ BOOL WINAPI PlayedDelete(LPCWSTR name) {
   return !RefusedAt(path, "delete_file") && DeleteFileW(path.c_str());
 }
 
+HRESULT WINAPI PlayedFolderPath(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path) {
+  Reach("get_folder_path", played.app_data.c_str());
+  if (played.app_data.empty()) return SHGetFolderPathW(owner, folder, token, flags, path);
+  CopyBounded(path, MAX_PATH, played.app_data.c_str());
+  return S_OK;
+}
+
 BOOL WINAPI PlayedClose(HANDLE handle) {
   Note("close_handle");
   for (size_t i = 0; i < played.open.size(); ++i)
@@ -725,7 +732,7 @@ const FilePlatform kPlayedFilePlatform = {
     PlayedImpersonate,   PlayedRevert,       PlayedCreateFile, PlayedFileInformation, PlayedFinalPath,
     PlayedCreateDirectory, PlayedRead,       PlayedSeek,       PlayedWrite,           PlayedFlush,
     PlayedProfileInt,    PlayedProfileString, PlayedProfileWrite, PlayedMove,         PlayedDelete,
-    PlayedClose,         PlayedCodePage,
+    PlayedClose,         PlayedCodePage,      PlayedFolderPath,
 };
 
 void ResetPlayedFiles() { played = PlayedFiles{}; }

@@ -228,6 +228,9 @@ struct PlayedFiles {
   std::vector<std::string> decoy_reached;
   bool refuse_impersonation = false;
   UINT code_page = 0;  // the system's ANSI code page as the program is told it; 0: the real one
+  // The roaming folder as the user's registry names it to the lookup; empty:
+  // the system's answer.
+  std::wstring app_data;
   HANDLE acting_as = nullptr;
   std::vector<PlayedFileCall> calls;  // every file call but impersonating and reverting, in order
 };

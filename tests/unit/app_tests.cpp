@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,8 @@
 #include "common/system.h"
 #include "common/text.h"
 #include "common/user_rights.h"
+
+#include <sddl.h>
 
 TEST(FormatBounded, RefusesCapacitiesOutsideTheIntRange) {
   wchar_t buffer[4] = {L'x', L'x', L'x', 0};
@@ -93,13 +96,13 @@ class NoAppDataFolder : public ::testing::Test {
 
 TEST(GetAppDataFolder, AnswersTheRoamingFolder) {
   wchar_t folder[MAX_PATH];
-  ASSERT_TRUE(GetAppDataFolder(folder));
+  ASSERT_EQ(GetAppDataFolder(folder, UserToken(), kSystemFilePlatform), APP_FOLDER_FOUND);
   EXPECT_EQ(std::wstring(folder) + L"\\Quillmere", AppFolder());
 }
 
 TEST_F(NoAppDataFolder, NoFolderMeansNoPathAndNothingWrittenAnywhere) {
   wchar_t folder[MAX_PATH];
-  EXPECT_FALSE(GetAppDataFolder(folder));
+  EXPECT_EQ(GetAppDataFolder(folder, UserToken(), kSystemFilePlatform), APP_FOLDER_NONE);
   EXPECT_EQ(folder[0], 0) << "a failed lookup must not leave a path to trust";
 
   Settings settings;
@@ -226,6 +229,161 @@ TEST(UserRightsToken, ReachesNoFurtherThanTheUsersStandardToken) {
   }
   CloseHandle(process);
   CloseHandle(token);
+}
+
+namespace {
+
+// A SID from its text form, kept for the test.
+struct TextSid {
+  explicit TextSid(const wchar_t* text) { ConvertStringSidToSidW(text, &sid); }
+  ~TextSid() { LocalFree(sid); }
+  TextSid(const TextSid&) = delete;
+  TextSid& operator=(const TextSid&) = delete;
+  PSID sid = nullptr;
+};
+
+std::string SidText(PSID sid) {
+  LPWSTR text = nullptr;
+  if (!sid || !ConvertSidToStringSidW(sid, &text)) return "(none)";
+  std::string out = Narrow(text);
+  LocalFree(text);
+  return out;
+}
+
+}  // namespace
+
+// UAC's filtered token denies more than Administrators: every group it
+// makes deny-only is deny-only in the user-rights token too, and what it
+// leaves enabled stays.
+TEST(UserRightsToken, DeniesEveryGroupThatUacsFilteredTokenDenies) {
+  TextSid administrators(L"S-1-5-32-544");
+  TextSid local_admin(L"S-1-5-114");  // local account and member of Administrators
+  TextSid domain_admins(L"S-1-5-21-1111111111-2222222222-3333333333-512");
+  TextSid enterprise_admins(L"S-1-5-21-1111111111-2222222222-3333333333-519");
+  TextSid domain_users(L"S-1-5-21-1111111111-2222222222-3333333333-513");
+  TextSid users(L"S-1-5-32-545");
+  TextSid medium(L"S-1-16-8192");
+  const DWORD deny = SE_GROUP_USE_FOR_DENY_ONLY;
+  const DWORD enabled = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+  struct Case {
+    const char* what;
+    std::vector<SID_AND_ATTRIBUTES> filtered;
+    bool made;
+    std::vector<PSID> chosen;
+  };
+  const Case cases[] = {
+      {"no filtered token: Administrators alone", {}, true, {administrators.sid}},
+      {"a local administrator",
+       {{users.sid, enabled}, {administrators.sid, deny}, {local_admin.sid, deny}, {medium.sid, SE_GROUP_INTEGRITY | SE_GROUP_INTEGRITY_ENABLED}},
+       true,
+       {administrators.sid, local_admin.sid}},
+      {"a domain administrator",
+       {{domain_users.sid, enabled}, {domain_admins.sid, deny | SE_GROUP_MANDATORY}, {administrators.sid, deny},
+        {enterprise_admins.sid, deny}},
+       true,
+       {administrators.sid, domain_admins.sid, enterprise_admins.sid}},
+      {"a plain group stays", {{users.sid, enabled}, {domain_users.sid, SE_GROUP_MANDATORY}}, true, {administrators.sid}},
+      {"a group listed twice is chosen once", {{local_admin.sid, deny}, {local_admin.sid, deny}}, true,
+       {administrators.sid, local_admin.sid}},
+      {"a deny-only entry without a SID", {{local_admin.sid, deny}, {nullptr, deny}}, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SID_AND_ATTRIBUTES chosen[USER_RIGHTS_DENY_ONLY_CAPACITY];
+    DWORD count = 99;
+    EXPECT_EQ(ChooseDenyOnlySids(administrators.sid, c.filtered.data(), static_cast<DWORD>(c.filtered.size()), chosen,
+                                 count),
+              c.made);
+    ASSERT_EQ(count, c.chosen.size());
+    for (DWORD i = 0; i < count; ++i) EXPECT_TRUE(EqualSid(chosen[i].Sid, c.chosen[i])) << SidText(chosen[i].Sid);
+  }
+
+  // More than the fixed list holds: no token rather than one that keeps a
+  // group enabled. Exactly as many fit.
+  std::vector<std::unique_ptr<TextSid>> many;
+  std::vector<SID_AND_ATTRIBUTES> filtered;
+  for (DWORD i = 0; i < USER_RIGHTS_DENY_ONLY_CAPACITY; ++i) {
+    many.push_back(std::make_unique<TextSid>((L"S-1-5-21-1-2-3-" + std::to_wstring(1000 + i)).c_str()));
+    filtered.push_back({many.back()->sid, deny});
+  }
+  SID_AND_ATTRIBUTES chosen[USER_RIGHTS_DENY_ONLY_CAPACITY];
+  DWORD count = 99;
+  EXPECT_TRUE(ChooseDenyOnlySids(administrators.sid, filtered.data(), USER_RIGHTS_DENY_ONLY_CAPACITY - 1, chosen, count));
+  EXPECT_EQ(count, USER_RIGHTS_DENY_ONLY_CAPACITY);
+  EXPECT_TRUE(EqualSid(chosen[USER_RIGHTS_DENY_ONLY_CAPACITY - 1].Sid, filtered[USER_RIGHTS_DENY_ONLY_CAPACITY - 2].Sid));
+  EXPECT_FALSE(ChooseDenyOnlySids(administrators.sid, filtered.data(), USER_RIGHTS_DENY_ONLY_CAPACITY, chosen, count));
+  EXPECT_EQ(count, 0u);
+}
+
+// The token made from a filtered token's groups: a group this process has
+// enabled (Users) that the filtered token denies is deny-only in it, the
+// other groups as the process has them.
+TEST(UserRightsToken, TheFilteredTokensDenyOnlyGroupsAreDenyOnlyInIt) {
+  HANDLE process = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process));
+  bool has_users = false, has_authenticated = false;
+  DWORD users_before = GroupAttributes(process, WinBuiltinUsersSid, has_users);
+  DWORD authenticated_before = GroupAttributes(process, WinAuthenticatedUserSid, has_authenticated);
+  ASSERT_TRUE(has_users && (users_before & SE_GROUP_ENABLED)) << "the test needs a group this process has enabled";
+  BYTE users[SECURITY_MAX_SID_SIZE];
+  DWORD users_size = sizeof users;
+  ASSERT_TRUE(CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &users_size));
+  SID_AND_ATTRIBUTES filtered[] = {{users, SE_GROUP_USE_FOR_DENY_ONLY}};
+  HANDLE token = RestrictToUserRights(process, filtered, 1);
+  ASSERT_NE(token, nullptr);
+  bool in_token = false;
+  DWORD attributes = GroupAttributes(token, WinBuiltinUsersSid, in_token);
+  EXPECT_TRUE(in_token);
+  EXPECT_EQ(attributes & SE_GROUP_ENABLED, 0u) << "Users grants nothing";
+  EXPECT_NE(attributes & SE_GROUP_USE_FOR_DENY_ONLY, 0u);
+  if (has_authenticated) {
+    EXPECT_EQ(GroupAttributes(token, WinAuthenticatedUserSid, in_token) & SE_GROUP_ENABLED,
+              authenticated_before & SE_GROUP_ENABLED)
+        << "a group the filtered token leaves alone";
+  }
+  CloseHandle(token);
+  CloseHandle(process);
+}
+
+// The real thing: with UAC's filtered token beside this elevated one, each
+// group deny-only there is deny-only in the token the program makes.
+TEST(UserRightsToken, MadeWithTheLinkedTokensDenials) {
+  HANDLE process = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process));
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  TOKEN_LINKED_TOKEN linked = {};
+  DWORD size = 0;
+  if (!GetTokenInformation(process, TokenElevationType, &type, sizeof type, &size) || type != TokenElevationTypeFull ||
+      !GetTokenInformation(process, TokenLinkedToken, &linked, sizeof linked, &size)) {
+    CloseHandle(process);
+    std::cout << "[ NOTE     ] no filtered token beside this one (Wine, UAC off or not elevated): the "
+                 "groups UAC denies are shown on an elevated Windows only\n";
+    return;
+  }
+  HANDLE token = MakeUserRightsToken();
+  ASSERT_NE(token, nullptr);
+  std::vector<BYTE> buffer(65536), made(65536);
+  ASSERT_TRUE(GetTokenInformation(linked.LinkedToken, TokenGroups, buffer.data(), 65536, &size));
+  ASSERT_TRUE(GetTokenInformation(token, TokenGroups, made.data(), 65536, &size));
+  const TOKEN_GROUPS* groups = reinterpret_cast<const TOKEN_GROUPS*>(buffer.data());
+  const TOKEN_GROUPS* ours = reinterpret_cast<const TOKEN_GROUPS*>(made.data());
+  int denied = 0;
+  for (DWORD i = 0; i < groups->GroupCount; ++i) {
+    if (!(groups->Groups[i].Attributes & SE_GROUP_USE_FOR_DENY_ONLY)) continue;
+    ++denied;
+    for (DWORD j = 0; j < ours->GroupCount; ++j)
+      if (EqualSid(ours->Groups[j].Sid, groups->Groups[i].Sid)) {
+        EXPECT_EQ(ours->Groups[j].Attributes & SE_GROUP_ENABLED, 0u) << SidText(groups->Groups[i].Sid);
+        EXPECT_NE(ours->Groups[j].Attributes & SE_GROUP_USE_FOR_DENY_ONLY, 0u) << SidText(groups->Groups[i].Sid);
+      }
+  }
+  if (denied == 0) {
+    std::cout << "[ NOTE     ] the filtered token here denies no group (Wine): the groups UAC denies are "
+                 "shown on an elevated Windows only\n";
+  }
+  CloseHandle(token);
+  CloseHandle(linked.LinkedToken);
+  CloseHandle(process);
 }
 
 TEST(SingleInstance, AnExistingOrUnopenableGuardMeansASecondInstance) {
@@ -379,6 +537,7 @@ TEST_F(MainWindow, OnlyTheHotKeyInSilentModeAddsItsBalloon) {
   app.settings.notify_min_mb = 2147483647;  // no "RAM Cleaned"
   for (const Case& c : cases) {
     app.settings.silent_mode = c.silent;
+    recording_tray.now += TRAY_CLEAN_COOLDOWN_MS;  // a double-click comes long after the clean before
     recording_tray.requests.clear();
     int cleans = app.status.clean_history.count;
     Send(c.message, c.wParam, c.lParam);
@@ -600,11 +759,100 @@ TEST_F(MainWindow, HotKeyDoubleClickAndCleanNowEachRunOneClean) {
       {WM_HOTKEY, HOTKEY_CLEAN + 1, 0, 0},
   };
   for (const Case& c : cases) {
+    recording_tray.now += TRAY_CLEAN_COOLDOWN_MS;  // a double-click comes long after the clean before
     int before = app.status.clean_history.count;
     EXPECT_EQ(Send(c.message, c.wParam, c.lParam), 0);
     EXPECT_EQ(app.status.clean_history.count - before, c.cleans) << c.message << " " << c.wParam << " " << c.lParam;
   }
   EXPECT_EQ(LogLines().size(), 4u) << "one log line per clean";
+}
+
+TEST(TrayCleanAllowed, ADoubleClickCleansOnlyTenSecondsAfterTheEndOfTheLastClean) {
+  struct Case {
+    const char* what;
+    uint64_t now;
+    uint64_t last_end;
+    bool cleaned;
+    bool allowed;
+  };
+  const uint64_t k32 = uint64_t{1} << 32;
+  const uint64_t kMax = ~uint64_t{0};
+  const Case cases[] = {
+      {"the first clean of the run", 5000, 0, false, true},
+      {"the first clean, the stamp's field as it starts", 0, 0, false, true},
+      {"right after a clean", 5000000, 5000000, true, false},
+      {"a millisecond short", 5000000 + 9999, 5000000, true, false},
+      {"exactly ten seconds after", 5000000 + 10000, 5000000, true, true},
+      {"long after", 5000000 + 3600000, 5000000, true, true},
+      {"a clean that ended at tick 0", 9999, 0, true, false},
+      {"a clean that ended at tick 0, ten seconds on", 10000, 0, true, true},
+      // 64-bit ticks: no wrap at 2^32 shortens or stretches the wait.
+      {"across 2^32, short", k32 + 6999, k32 - 3000, true, false},
+      {"across 2^32, ten seconds", k32 + 7000, k32 - 3000, true, true},
+      {"at the top of the clock, short", kMax, kMax - 9999, true, false},
+      {"at the top of the clock, ten seconds", kMax, kMax - 10000, true, true},
+      {"a clock behind the stamp", 1000, 5000, true, false},
+      {"a clock far behind the stamp", 0, kMax, true, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TrayCleanAllowed(c.now, c.last_end, c.cleaned), c.allowed) << c.what;
+}
+
+// Any program of the user can post the icon's double-click, as often as it
+// likes: within ten seconds of the end of a clean it cleans nothing, in
+// either form of the icon's messages. The menu and the hot key, which such a
+// program cannot send, clean every time.
+TEST_F(MainWindow, ADoubleClickSoonAfterACleanIsDroppedTheMenuAndHotKeyAreNot) {
+  const LPARAM double_click_v4 = MAKELPARAM(WM_LBUTTONDBLCLK, TRAY_ICON_ID);
+  int cleans = 0;
+  auto expect_cleans = [&](int more, const char* what) {
+    cleans += more;
+    EXPECT_EQ(app.status.clean_history.count, cleans) << what;
+  };
+  Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+  expect_cleans(1, "the first double-click of the run");
+  for (int i = 0; i < 50; ++i) {
+    Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+    Send(WM_TRAYICON, MAKEWPARAM(20, 30), double_click_v4);
+  }
+  expect_cleans(0, "a hundred posted double-clicks");
+  Send(WM_HOTKEY, HOTKEY_CLEAN, MAKELPARAM(MOD_CONTROL | MOD_ALT, 'R'));
+  expect_cleans(1, "the hot key");
+  Send(WM_HOTKEY, HOTKEY_CLEAN, MAKELPARAM(MOD_CONTROL | MOD_ALT, 'R'));
+  expect_cleans(1, "the hot key again at once");
+  Send(WM_COMMAND, IDM_CLEAN_NOW);
+  expect_cleans(1, "Clean Now");
+  Send(WM_COMMAND, IDM_CLEAN_NOW);
+  expect_cleans(1, "Clean Now again at once");
+  // Measured from the end of the last one, the menu's.
+  recording_tray.now += TRAY_CLEAN_COOLDOWN_MS - 1;
+  Send(WM_TRAYICON, MAKEWPARAM(20, 30), double_click_v4);
+  expect_cleans(0, "a millisecond short of ten seconds");
+  recording_tray.now += 1;
+  Send(WM_TRAYICON, MAKEWPARAM(20, 30), double_click_v4);
+  expect_cleans(1, "ten seconds after");
+  Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
+  expect_cleans(0, "and again too soon");
+  EXPECT_FALSE(IsStatusWindowOpen(app.status)) << "a dropped double-click opens nothing either";
+}
+
+// The wait starts when the clean returns: its stamp is the clock's last
+// reading of the clean, after the log, the balloons, the refresh and the
+// popup.
+TEST_F(MainWindow, TheCleansEndIsStampedWhenItReturns) {
+  app.settings.show_status_on_clean = true;
+  app.settings.notify_min_mb = 0;
+  app.is_elevated = true;
+  ASSERT_TRUE(AddTrayIcon(app.tray, app.main_window));
+  recording_tray.tick_step = 7;  // every reading of the clock a little later
+  for (UINT message : {WM_HOTKEY, WM_COMMAND}) {
+    uint64_t before = recording_tray.now;
+    Send(message, message == WM_HOTKEY ? HOTKEY_CLEAN : IDM_CLEAN_NOW);
+    EXPECT_TRUE(app.clean_ended);
+    EXPECT_GT(app.last_clean_end_tick, before);
+    EXPECT_EQ(app.last_clean_end_tick, recording_tray.now) << "no reading came after the stamp";
+    CloseStatusWindow(app.status);
+  }
 }
 
 TEST_F(MainWindow, TimerTicksEvaluateTheTriggersOnlyWhileAutoCleanIsOn) {
@@ -786,6 +1034,35 @@ TEST_F(ProgramRun, FailuresAtStartAreToldOnceTheIconIsIn) {
   }
   ResetPlayedFiles();
   DeleteAppFolder();
+}
+
+// A roaming folder the user's registry names as a pipe: the program starts
+// on the defaults, says that nothing can be kept, as without the user's
+// token, and does no file work there, its cleans unlogged.
+TEST_F(ProgramRun, ARoamingFolderThatIsNoDriveOrShareIsToldAndNothingIsTouched) {
+  ResetPlayedFiles();
+  played.app_data = L"\\\\.\\pipe\\quillmere";
+  app.file_platform = &kPlayedFilePlatform;
+  ASSERT_TRUE(Start());
+  std::vector<TrayRequest> balloons = recording_tray.Balloons();
+  ASSERT_EQ(balloons.size(), 1u);
+  ExpectBalloon(balloons[0], L"Quillmere", kSettingsNotSavedText);
+  Settings defaults;
+  InitDefaultSettings(defaults);
+  EXPECT_EQ(app.settings.threshold_percent, defaults.threshold_percent);
+  SendMessageW(app.main_window, WM_COMMAND, IDM_CLEAN_NOW, 0);
+  EXPECT_EQ(app.status.clean_history.count, 1);
+  for (const PlayedFileCall& call : played.calls) {
+    EXPECT_EQ(call.call, "get_folder_path") << "no file work";
+    EXPECT_EQ(call.acting_as, app.user_token);
+    EXPECT_TRUE(call.impersonating);
+  }
+  EXPECT_GE(played.calls.size(), 2u) << "looked up at the load and at the clean";
+  EXPECT_EQ(GetFileAttributesW(AppFolder().c_str()), INVALID_FILE_ATTRIBUTES);
+  PostMessageW(app.main_window, WM_COMMAND, IDM_EXIT, 0);
+  EXPECT_EQ(Loop(), 0);
+  DeleteRunValue();
+  ResetPlayedFiles();
 }
 
 // Unelevated, the first clean shows the limited-mode notice instead of

@@ -29,6 +29,50 @@ TEST(JoinPath, CutPathsAreRefused) {
   }
 }
 
+// The roaming folder's path comes from the user's registry: only a drive's
+// or a share's folder is gone into.
+TEST(AppDataFolder, OnlyADrivesOrAShareFolderIsGoneInto) {
+  struct Case {
+    const wchar_t* path;
+    bool taken;
+  };
+  const Case cases[] = {
+      {L"C:\\Users\\ann\\AppData\\Roaming", true},
+      {L"z:\\x", true},
+      {L"\\\\server\\home\\ann\\AppData\\Roaming", true},
+      {L"\\\\server\\home", true},
+      {L"\\\\fs01.corp.example\\users$\\ann", true},
+      {L"\\\\server\\pipes\\ann", true},  // only the namespace's own name is refused
+      {nullptr, false},
+      {L"", false},
+      {L"C:", false},
+      {L"C:\\", false},
+      {L"C:x", false},
+      {L"1:\\x", false},
+      {L"Users\\ann", false},
+      {L"\\Users\\ann", false},
+      {L"C:\\Users\\ann\\", false},
+      {L"C:/Users/ann", false},
+      {L"C:\\Users/ann", false},
+      {L"//server/home/ann", false},
+      {L"\\\\?\\C:\\Users\\ann", false},
+      {L"\\\\?\\UNC\\server\\home", false},
+      {L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\x", false},
+      {L"\\??\\C:\\Users\\ann", false},
+      {L"\\\\.\\pipe\\quillmere", false},
+      {L"\\\\.\\C:\\Users\\ann", false},
+      {L"\\\\server\\pipe\\quillmere", false},
+      {L"\\\\server\\PIPE", false},
+      {L"\\\\server\\mailslot\\x", false},
+      {L"\\\\server", false},
+      {L"\\\\server\\", false},
+      {L"\\\\\\home\\ann", false},
+      {L"\\\\server\\\\ann", false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(IsDriveOrSharePath(c.path), c.taken) << (c.path ? Narrow(c.path) : "(null)");
+}
+
 TEST(CheckedFiles, FinalPathMustNameWhatWasAskedFor) {
   struct Case {
     const wchar_t* final_path;
@@ -89,7 +133,7 @@ class OpeningWithoutLinks : public ::testing::Test {
   void SetUp() override {
     ResetPlayedFiles();
     wchar_t app_data[MAX_PATH];
-    ASSERT_TRUE(GetAppDataFolder(app_data));
+    ASSERT_EQ(GetAppDataFolder(app_data, UserToken(), kSystemFilePlatform), APP_FOLDER_FOUND);
     parent_ = app_data;
     folder_ = parent_ + L"\\quillmere-checked";
     DeleteFolder(folder_);
@@ -330,6 +374,61 @@ TEST_F(FilesUnderTheUsersRights, WithoutTheUsersTokenNoFileIsTouched) {
     }
     EXPECT_EQ(GetFileAttributesW(log_.c_str()), INVALID_FILE_ATTRIBUTES);
   }
+}
+
+// The roaming folder is looked up while the thread impersonates the user,
+// with the user's token; a path that is no drive's or share's folder (one
+// the user's registry may name) means no file work at all, and a load
+// that says nothing can be kept.
+TEST_F(FilesUnderTheUsersRights, TheRoamingFolderIsLookedUpAsTheUserAndOnlyADriveOrShareIsGoneInto) {
+  const struct {
+    const char* what;
+    std::wstring app_data;
+    AppFolderLookup lookup;
+  } cases[] = {
+      {"the system's answer", L"", APP_FOLDER_FOUND},
+      {"a share", L"\\\\server\\home\\ann", APP_FOLDER_FOUND},
+      {"a local pipe", L"\\\\.\\pipe\\quillmere", APP_FOLDER_REFUSED},
+      {"a server's pipe", L"\\\\localhost\\pipe\\quillmere", APP_FOLDER_REFUSED},
+      {"a device path", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Users\\ann", APP_FOLDER_REFUSED},
+      {"a relative path", L"AppData\\Roaming", APP_FOLDER_REFUSED},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fresh();
+    played.app_data = c.app_data;
+    wchar_t path[MAX_PATH];
+    wmemset(path, L'#', MAX_PATH);
+    EXPECT_EQ(BuildAppFolderPath(path, UserToken(), kPlayedFilePlatform), c.lookup);
+    EXPECT_FALSE(ThreadImpersonates());
+    ASSERT_EQ(played.calls.size(), 1u);
+    EXPECT_EQ(played.calls[0].call, "get_folder_path");
+    ExpectAllUnder(UserToken());
+    if (c.lookup == APP_FOLDER_FOUND) {
+      EXPECT_EQ(std::wstring(path), (c.app_data.empty() ? folder_.substr(0, folder_.rfind(L'\\')) : c.app_data) +
+                                        L"\\Quillmere");
+      continue;
+    }
+    EXPECT_EQ(path[0], 0) << "no path to go into";
+    ResetPlayedFiles();
+    played.app_data = c.app_data;
+    Settings settings;
+    EXPECT_FALSE(LoadSettings(settings, kPlayedFilePlatform, UserToken())) << "nothing can be kept";
+    Settings defaults = Defaults();
+    EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0);
+    EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
+    for (const PlayedFileCall& call : played.calls) EXPECT_EQ(call.call, "get_folder_path") << "no file work";
+    ExpectAllUnder(UserToken());
+    EXPECT_EQ(GetFileAttributesW(folder_.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+  // Without the user's token nothing is looked up.
+  ResetPlayedFiles();
+  wchar_t path[MAX_PATH];
+  EXPECT_EQ(BuildAppFolderPath(path, nullptr, kPlayedFilePlatform), APP_FOLDER_REFUSED);
+  played.refuse_impersonation = true;
+  EXPECT_EQ(BuildAppFolderPath(path, UserToken(), kPlayedFilePlatform), APP_FOLDER_REFUSED);
+  EXPECT_TRUE(played.calls.empty());
+  EXPECT_EQ(path[0], 0);
 }
 
 // The token as the program makes it at start: under Wine the program's
