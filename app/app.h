@@ -140,8 +140,9 @@ TrayAddStep AddTrayIconAgain(HWND window);
 void NoteSettingsSaved(bool saved);
 // Tells the user, who has just switched start at logon on (`was_on`
 // false) or applied it again, what AutostartNoticeFor says they must know
-// (a balloon, or a notice for a failure).
-void NoteAutostartResult(bool was_on, AutostartResult result);
+// (a balloon; a notice for a failure, or for a run as another account,
+// naming the `accounts`).
+void NoteAutostartResult(bool was_on, AutostartResult result, const AutostartAccounts& accounts);
 // What OK in the settings window leads to (SettingsStored): the settings
 // saved and start at logon applied, each failure told.
 void ApplyStoredSettings(const Settings& settings, bool was_starting_with_windows);

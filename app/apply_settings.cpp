@@ -11,12 +11,25 @@ void NoteSettingsSaved(bool saved) {
                    L"Settings could not be saved to config.ini; they apply until Quillmere exits.");
 }
 
-void NoteAutostartResult(bool was_on, AutostartResult result) {
+void NoteAutostartResult(bool was_on, AutostartResult result, const AutostartAccounts& accounts) {
+  // Kept for a notice that waits for the icon.
+  static wchar_t other_account[512];
   switch (AutostartNoticeFor(was_on, result)) {
     case AUTOSTART_NOTICE_NOT_ELEVATED:
       ShowBalloon(app.tray, L"Quillmere",
                   L"Start with Windows starts Quillmere elevated only when quillmere.exe and its folders can be "
                   L"changed by administrators alone, as when installed in Program Files.");
+      break;
+    case AUTOSTART_NOTICE_NOT_TRUSTED:
+      ShowBalloon(app.tray, L"Quillmere",
+                  L"Start with Windows starts Quillmere only when quillmere.exe and its folders can be changed by "
+                  L"you and administrators alone, as when installed in Program Files.");
+      break;
+    case AUTOSTART_NOTICE_OTHER_ACCOUNT:
+      // Told as a failure is: even in silent mode, and at start once the
+      // icon is in. A text cut short still names both accounts first.
+      FormatOtherAccountNotice(other_account, ARRAYSIZE(other_account), accounts);
+      ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED, other_account);
       break;
     case AUTOSTART_NOTICE_FAILED:
       ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED,
@@ -30,6 +43,7 @@ void NoteAutostartResult(bool was_on, AutostartResult result) {
 
 void ApplyStoredSettings(const Settings& settings, bool was_starting_with_windows) {
   NoteSettingsSaved(SaveSettings(settings, *app.file_platform, app.user_token));
-  NoteAutostartResult(was_starting_with_windows, SetAutostart(settings.start_with_windows, *app.task_scheduler,
-                                                              *app.exe_access, app.user_token));
+  AutostartAccounts accounts;
+  AutostartResult result = SetAutostart(settings.start_with_windows, *app.task_scheduler, *app.exe_access, accounts);
+  NoteAutostartResult(was_starting_with_windows, result, accounts);
 }

@@ -53,9 +53,10 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   app.user_token = MakeUserRightsToken();
   // A failure here comes before the icon: its notice waits for it.
   NoteSettingsSaved(LoadSettings(app.settings, *app.file_platform, app.user_token));
-  NoteAutostartResult(app.settings.start_with_windows,
-                      SetAutostart(app.settings.start_with_windows, *app.task_scheduler, *app.exe_access,
-                                   app.user_token));
+  AutostartAccounts accounts;
+  AutostartResult autostart =
+      SetAutostart(app.settings.start_with_windows, *app.task_scheduler, *app.exe_access, accounts);
+  NoteAutostartResult(app.settings.start_with_windows, autostart, accounts);
   app.is_elevated = app.platform->is_elevated();
 
   // Started at logon, the program can be ahead of the shell's notification

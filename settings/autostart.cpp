@@ -3,13 +3,18 @@
 // starts the program elevated. With UAC on, Windows skips programs that need
 // elevation in the Run key, so only the task starts Quillmere there; with
 // UAC off both start it and the single-instance guard ends the second copy.
+// Each is written only for an exe that no account it does not trust can
+// change, judged by the owners and permissions of its files and by its disk,
+// and only from the desktop of the account it runs as.
 #include "settings/settings.h"
 
 #include "common/system.h"
 #include "common/text.h"
 #include "settings/settings_internal.h"
 
+#include <aclapi.h>
 #include <sddl.h>
+#include <stddef.h>
 #include <taskschd.h>
 #include <wchar.h>
 
@@ -431,80 +436,231 @@ bool ViewDrivePath(const wchar_t* path, const wchar_t*& rest, size_t& length) {
   return true;
 }
 
-// The rights `token` holds on the file or folder at `path`, asked through a
-// handle opened on the object itself: a link is never followed, and one
-// found on the judged path (which had every link resolved) means the path
-// changed since, so nothing is judged.
-bool SystemUserAccess(HANDLE token, const wchar_t* path, bool folder, ACCESS_MASK& granted) {
-  granted = 0;
+// The owner and DACL of the file or folder at `path`, read through a handle
+// opened on the object itself: a link is never followed, and one found on
+// the judged path (which had every link resolved) means the path changed
+// since, so nothing is judged.
+bool SystemReadSecurity(const wchar_t* path, bool folder, SecurityBuffer& buffer) {
+  ZeroMemory(buffer.bytes, sizeof buffer.bytes);
   HANDLE object = CreateFileW(path, READ_CONTROL | FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
                               FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
   if (object == INVALID_HANDLE_VALUE) return false;
   BY_HANDLE_FILE_INFORMATION information;
-  // Owner, group and DACL are what AccessCheck needs; the label keeps a
-  // raised integrity level in the answer. A descriptor too large for the
-  // buffer is judged as one that cannot be read.
-  alignas(SECURITY_DESCRIPTOR) BYTE descriptor[16384];
-  DWORD needed = 0;
+  PSECURITY_DESCRIPTOR descriptor = NULL;
   bool read = GetFileInformationByHandle(object, &information) &&
               !(information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
               ((information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) == folder &&
-              GetKernelObjectSecurity(object,
-                                      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION |
-                                          DACL_SECURITY_INFORMATION | LABEL_SECURITY_INFORMATION,
-                                      descriptor, sizeof descriptor, &needed);
+              GetSecurityInfo(object, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, NULL,
+                              NULL, NULL, NULL, &descriptor) == ERROR_SUCCESS &&
+              descriptor;
   CloseHandle(object);
-  return read && TokenAccess(token, descriptor, granted);
+  // A descriptor too large for the buffer is judged as one that cannot be
+  // read.
+  DWORD length = read ? GetSecurityDescriptorLength(descriptor) : 0;
+  read = read && length > 0 && length <= sizeof buffer.bytes;
+  if (read) memcpy(buffer.bytes, descriptor, length);
+  if (descriptor) LocalFree(descriptor);
+  return read;
+}
+
+// The bus of the disk the volume lies on, asked of the volume itself; no
+// access right is needed for the question.
+bool SystemReadBus(const wchar_t* volume, STORAGE_BUS_TYPE& bus, bool& removable_media) {
+  bus = BusTypeUnknown;
+  removable_media = 0;
+  HANDLE device = CreateFileW(volume, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+  if (device == INVALID_HANDLE_VALUE) return false;
+  STORAGE_PROPERTY_QUERY query = {};
+  query.PropertyId = StorageDeviceProperty;
+  query.QueryType = PropertyStandardQuery;
+  alignas(STORAGE_DEVICE_DESCRIPTOR) BYTE answer[1024] = {};
+  DWORD returned = 0;
+  bool read = DeviceIoControl(device, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, answer, sizeof answer,
+                              &returned, NULL) &&
+              returned >= offsetof(STORAGE_DEVICE_DESCRIPTOR, BusType) + sizeof(STORAGE_BUS_TYPE);
+  CloseHandle(device);
+  if (!read) return false;
+  const STORAGE_DEVICE_DESCRIPTOR* device_descriptor = reinterpret_cast<const STORAGE_DEVICE_DESCRIPTOR*>(answer);
+  bus = device_descriptor->BusType;
+  removable_media = device_descriptor->RemovableMedia != FALSE;
+  return true;
+}
+
+// The user of the process that owns `window`.
+ShellUser WindowUser(HWND window, SidBuffer& sid) {
+  DWORD process_id = 0;
+  if (!GetWindowThreadProcessId(window, &process_id) || !process_id) return SHELL_USER_UNREADABLE;
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (!process) return SHELL_USER_UNREADABLE;
+  HANDLE token = NULL;
+  bool read = OpenProcessToken(process, TOKEN_QUERY, &token) != FALSE;
+  CloseHandle(process);
+  if (!read) return SHELL_USER_UNREADABLE;
+  TokenUserBuffer user;
+  DWORD size = 0;
+  read = GetTokenInformation(token, TokenUser, user.bytes, sizeof user.bytes, &size) &&
+         CopySid(sizeof sid.bytes, sid.bytes, reinterpret_cast<TOKEN_USER*>(user.bytes)->User.Sid);
+  CloseHandle(token);
+  return read ? SHELL_USER_READ : SHELL_USER_UNREADABLE;
+}
+
+// The desktop's user: the one the shell runs as. Its desktop window, or
+// where the shell has set none (Wine's never does), its taskbar, which
+// Windows' shell runs in the same process.
+ShellUser SystemShellUser(SidBuffer& sid) {
+  ZeroMemory(sid.bytes, sizeof sid.bytes);
+  HWND shell = GetShellWindow();
+  if (!shell) shell = FindWindowW(L"Shell_TrayWnd", NULL);
+  return shell ? WindowUser(shell, sid) : SHELL_NONE;
 }
 
 }  // namespace
 
-const ExeAccessPlatform kSystemExeAccessPlatform = {GetDriveTypeW, SystemUserAccess};
+const ExeAccessPlatform kSystemExeAccessPlatform = {GetDriveTypeW, SystemReadSecurity, SystemReadBus,
+                                                    SystemShellUser};
 
-bool TokenAccess(HANDLE token, PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK& granted) {
-  granted = 0;
-  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
-  alignas(PRIVILEGE_SET) BYTE privileges[sizeof(PRIVILEGE_SET) + 8 * sizeof(LUID_AND_ATTRIBUTES)];
-  DWORD privileges_size = sizeof privileges;
-  DWORD access = 0;
-  BOOL status = FALSE;
-  // Everything the token may do, so that any single change right shows (a
-  // check for the change rights themselves would answer only all or none).
-  if (!token || !AccessCheck(descriptor, token, MAXIMUM_ALLOWED, &mapping,
-                             reinterpret_cast<PPRIVILEGE_SET>(privileges), &privileges_size, &access, &status))
+namespace {
+
+// NT SERVICE\TrustedInstaller, which owns the system's own files.
+struct TrustedInstallerSid {
+  BYTE revision;
+  BYTE count;
+  SID_IDENTIFIER_AUTHORITY authority;
+  DWORD sub_authority[6];
+};
+const TrustedInstallerSid kTrustedInstaller = {
+    SID_REVISION, 6, SECURITY_NT_AUTHORITY, {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}};
+
+bool IsTrusted(PSID sid, PSID user) {
+  return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+         EqualSid(sid, const_cast<TrustedInstallerSid*>(&kTrustedInstaller)) || (user && EqualSid(sid, user));
+}
+
+// The SID of an allow or deny ACE of the plain kind, when the ACE holds it
+// whole.
+PSID AceSid(ACCESS_ALLOWED_ACE* ace) {
+  size_t offset = offsetof(ACCESS_ALLOWED_ACE, SidStart);
+  if (ace->Header.AceSize < offset + 8) return NULL;  // a SID's fixed part
+  PSID sid = &ace->SidStart;
+  size_t room = ace->Header.AceSize - offset;
+  if (GetSidLengthRequired(static_cast<SID*>(sid)->SubAuthorityCount) > room || !IsValidSid(sid)) return NULL;
+  return sid;
+}
+
+}  // namespace
+
+bool OnlyTrustedMayChange(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK change_rights, PSID user) {
+  if (!descriptor || !IsValidSecurityDescriptor(descriptor)) return false;
+  PSID owner = NULL;
+  BOOL defaulted = FALSE;
+  // The owner may always change the permissions.
+  if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || !owner || !IsValidSid(owner) ||
+      !IsTrusted(owner, user))
     return false;
-  granted = status ? access : 0;
+  BOOL present = FALSE;
+  PACL dacl = NULL;
+  // No DACL at all lets everyone do anything.
+  if (!GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted) || !present || !dacl || !IsValidAcl(dacl))
+    return false;
+  GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    void* entry = NULL;
+    if (!GetAce(dacl, i, &entry)) return false;
+    ACE_HEADER* header = static_cast<ACE_HEADER*>(entry);
+    switch (header->AceType) {
+      // A deny only takes rights away. Skipping it judges as if it were not
+      // there, which is never more lenient than Windows.
+      case ACCESS_DENIED_ACE_TYPE:
+      case ACCESS_DENIED_OBJECT_ACE_TYPE:
+      case ACCESS_DENIED_CALLBACK_ACE_TYPE:
+      case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+        continue;
+      case ACCESS_ALLOWED_ACE_TYPE:
+        break;
+      // Anything else (callback and object grants, whose conditions are not
+      // read here, and types not known at all) counts as granting
+      // everything to someone untrusted.
+      default:
+        return false;
+    }
+    // Only passed on to what is created inside: no right on this object.
+    if (header->AceFlags & INHERIT_ONLY_ACE) continue;
+    ACCESS_ALLOWED_ACE* allowed = static_cast<ACCESS_ALLOWED_ACE*>(entry);
+    PSID sid = AceSid(allowed);
+    if (!sid) return false;
+    ACCESS_MASK mask = allowed->Mask;
+    MapGenericMask(&mask, &mapping);
+    if ((mask & change_rights) && !IsTrusted(sid, user)) return false;
+  }
   return true;
 }
 
-bool ExeBeyondUserReach(const wchar_t* normalized, HANDLE user_token, const ExeAccessPlatform& platform) {
+bool VolumeStaysPut(bool read, STORAGE_BUS_TYPE bus, bool removable_media) {
+  if (!read || removable_media) return false;
+  switch (bus) {
+    // Disks that are carried away and written elsewhere; and a disk image,
+    // a file that can be changed while it is not attached.
+    case BusTypeUsb:
+    case BusType1394:
+    case BusTypeSd:
+    case BusTypeMmc:
+    case BusTypeFileBackedVirtual:
+      return false;
+    default:
+      return true;
+  }
+}
+
+DesktopAccount MatchDesktopAccount(ShellUser shell, PSID shell_user, PSID process_user) {
+  // No shell yet, as at a start at logon ahead of it: nothing tells whose
+  // desktop this is, so nothing is written or removed.
+  if (shell == SHELL_NONE || !process_user) return DESKTOP_UNKNOWN;
+  // A shell whose user cannot be read is another account's: a process may
+  // always read its own user's.
+  if (shell != SHELL_USER_READ || !shell_user || !IsValidSid(shell_user)) return DESKTOP_OTHER;
+  return EqualSid(shell_user, process_user) ? DESKTOP_OURS : DESKTOP_OTHER;
+}
+
+ExeTrust JudgeExe(const wchar_t* normalized, PSID user, const ExeAccessPlatform& platform) {
+  ExeTrust trust = {1, 1};
   const wchar_t* rest = NULL;
   size_t length = 0;
   // The exe itself, then each folder on its way up, the drive's root last.
-  if (!user_token || !ViewDrivePath(normalized, rest, length) || length <= 3) return false;
+  if (!user || !ViewDrivePath(normalized, rest, length) || length <= 3) return ExeTrust{};
   const wchar_t root[] = {rest[0], L':', L'\\', 0};
-  // A removable drive can be changed on another machine.
-  if (platform.drive_type(root) != DRIVE_FIXED) return false;
+  // A drive that is taken away, or a share, can be changed elsewhere.
+  if (platform.drive_type(root) != DRIVE_FIXED) return ExeTrust{};
+  // So can a disk that calls itself fixed but sits on a bus for carrying.
+  const wchar_t volume[] = {L'\\', L'\\', L'.', L'\\', rest[0], L':', 0};
+  STORAGE_BUS_TYPE bus = BusTypeUnknown;
+  bool removable_media = 0;
+  bool bus_read = platform.read_bus(volume, bus, removable_media);
+  trust.task = VolumeStaysPut(bus_read, bus, removable_media);
   wchar_t path[NORMALIZED_PATH_CAPACITY];
   ACCESS_MASK change_rights = EXE_CHANGE_RIGHTS;
   bool folder = 0;
+  SecurityBuffer descriptor;
   for (size_t end = length;;) {
     // The root keeps its backslash: "\\?\C:" would name the volume.
     bool root_level = end <= 3;
-    if (4 + end >= NORMALIZED_PATH_CAPACITY) return false;
+    if (4 + end >= NORMALIZED_PATH_CAPACITY) return ExeTrust{};
     wmemcpy(path, L"\\\\?\\", 4);
     wmemcpy(path + 4, rest, end);
     path[4 + end] = 0;
-    ACCESS_MASK granted = 0;
-    if (!platform.user_access(user_token, path, folder, granted) || (granted & change_rights)) return false;
-    if (root_level) return true;
+    if (!platform.read_security(path, folder, descriptor)) return ExeTrust{};
+    trust.run_value = trust.run_value && OnlyTrustedMayChange(descriptor.bytes, change_rights, user);
+    trust.task = trust.task && OnlyTrustedMayChange(descriptor.bytes, change_rights, NULL);
+    if (root_level || !trust.run_value) break;
     size_t slash = end - 1;
     while (rest[slash] != L'\\') --slash;  // stops at the root's backslash at the latest
     end = slash == 2 ? 3 : slash;
     change_rights = folder ? FOLDER_CHANGE_RIGHTS : EXE_FOLDER_CHANGE_RIGHTS;
     folder = 1;
   }
+  // What the administrators alone may change, the user may not either.
+  trust.task = trust.task && trust.run_value;
+  return trust;
 }
 
 bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path) {
@@ -524,20 +680,24 @@ bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], cons
   return true;
 }
 
-bool TaskExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path, HANDLE user_token,
-                 const ExeAccessPlatform& platform) {
+
+bool TrustedExePath(wchar_t (&plain)[MAX_PATH], ExeTrust& trust, const wchar_t* module_path, PSID user,
+                    const ExeAccessPlatform& platform) {
   ZeroMemory(plain, sizeof plain);
+  trust = ExeTrust{};
   wchar_t normalized[NORMALIZED_PATH_CAPACITY];
   const wchar_t* rest = NULL;
   size_t length = 0;
-  if (!NormalizeExistingPath(normalized, module_path) || !ExeBeyondUserReach(normalized, user_token, platform) ||
-      !ViewDrivePath(normalized, rest, length))
-    return false;
-  // The task starts the path that was judged, in the plain form every
+  if (!NormalizeExistingPath(normalized, module_path) || !ViewDrivePath(normalized, rest, length)) return false;
+  ExeTrust judged = JudgeExe(normalized, user, platform);
+  // Both entries start the path that was judged, in the plain form every
   // program reads.
-  if (FormatBounded(plain, MAX_PATH, L"%s", rest)) return true;
-  ZeroMemory(plain, sizeof plain);
-  return false;
+  if (!judged.run_value || !FormatBounded(plain, MAX_PATH, L"%s", rest)) {
+    ZeroMemory(plain, sizeof plain);
+    return false;
+  }
+  trust = judged;
+  return true;
 }
 
 bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* our_sid) {
@@ -562,69 +722,110 @@ bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler
   return done;
 }
 
+
 namespace {
 
-// The user's rights without elevation, for the access check: the linked
-// token UAC keeps beside an elevated one (an identification token, which
-// is enough to check against); where there is none (UAC off, a standard
-// user, a process not elevated) `user_token`, the user-rights token made at
-// start, which is borrowed. `owned` tells the caller to close what it got.
-HANDLE UnelevatedToken(HANDLE user_token, bool& owned) {
-  owned = 0;
-  HANDLE process = NULL;
-  if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process)) {
-    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-    TOKEN_LINKED_TOKEN linked = {};
-    DWORD size = 0;
-    // Only an elevated token's linked token is the unelevated one.
-    if (GetTokenInformation(process, TokenElevationType, &type, sizeof type, &size) &&
-        type == TokenElevationTypeFull &&
-        GetTokenInformation(process, TokenLinkedToken, &linked, sizeof linked, &size) && linked.LinkedToken)
-      owned = 1;
-    CloseHandle(process);
-    if (owned) return linked.LinkedToken;
+// An account as people read it: "DOMAIN\name", the name alone where it has
+// no domain, or its SID's text where it has no name.
+void AccountName(PSID sid, wchar_t (&name)[ACCOUNT_NAME_CAPACITY]) {
+  ZeroMemory(name, sizeof name);
+  if (!sid) return;
+  wchar_t account[257] = {};
+  wchar_t domain[257] = {};
+  DWORD account_length = ARRAYSIZE(account);
+  DWORD domain_length = ARRAYSIZE(domain);
+  SID_NAME_USE use;
+  if (LookupAccountSidW(NULL, sid, account, &account_length, domain, &domain_length, &use) && account[0]) {
+    if (domain[0]) FormatBounded(name, ACCOUNT_NAME_CAPACITY, L"%s\\%s", domain, account);
+    else FormatBounded(name, ACCOUNT_NAME_CAPACITY, L"%s", account);
+    return;
   }
-  return user_token;
+  wchar_t* text = NULL;
+  if (!ConvertSidToStringSidW(sid, &text)) return;
+  FormatBounded(name, ACCOUNT_NAME_CAPACITY, L"%s", text);
+  LocalFree(text);
+}
+
+bool RemoveLogonEntries(bool user_known, const wchar_t* sid, const TaskScheduler& scheduler) {
+  bool run_value_removed = SetRunValue(false, NULL, 0);
+  bool task_removed = user_known && UpdateLogonTask(sid, NULL, scheduler);
+  return run_value_removed && task_removed;
 }
 
 }  // namespace
 
 AutostartResult SetAutostart(bool enable, const TaskScheduler& scheduler, const ExeAccessPlatform& exe_access,
-                             HANDLE user_token) {
+                             AutostartAccounts& accounts) {
+  ZeroMemory(&accounts, sizeof accounts);
   wchar_t sid[SID_TEXT_CAPACITY];
   bool user_known = GetProcessUserSid(sid);
-  if (!enable) {
-    bool run_value_removed = SetRunValue(false, NULL, 0);
-    bool task_removed = user_known && UpdateLogonTask(sid, NULL, scheduler);
-    return run_value_removed && task_removed ? AUTOSTART_DONE : AUTOSTART_FAILED;
+  if (!enable) return RemoveLogonEntries(user_known, sid, scheduler) ? AUTOSTART_DONE : AUTOSTART_FAILED;
+  TokenUserBuffer user_buffer;
+  PSID user = ReadTokenUser(user_buffer);
+  // Run as another account than the desktop's (an administrator's password
+  // typed at a standard user's prompt), both entries would start, as that
+  // account, a file the desktop's user chose and may be able to replace.
+  SidBuffer shell_user;
+  ShellUser shell = exe_access.shell_user(shell_user);
+  switch (MatchDesktopAccount(shell, shell_user.bytes, user)) {
+    case DESKTOP_UNKNOWN:
+      return AUTOSTART_ACCOUNT_UNKNOWN;
+    case DESKTOP_OTHER:
+      AccountName(user, accounts.process);
+      if (shell == SHELL_USER_READ) AccountName(shell_user.bytes, accounts.signed_in);
+      return RemoveLogonEntries(user_known, sid, scheduler) ? AUTOSTART_OTHER_ACCOUNT : AUTOSTART_FAILED;
+    case DESKTOP_OURS:
+      break;
   }
   wchar_t path[MAX_PATH] = {};
   DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
+  // GetModuleFileNameW answers MAX_PATH when it had to cut the path.
+  if (length == 0 || length >= MAX_PATH) return AUTOSTART_FAILED;
+  // Each entry starts the exe as this user, the task elevated without a
+  // prompt: the Run value only for an exe that no other account can change,
+  // the task only for one that only the administrators can. An entry that
+  // may not be is removed, as one of ours left from a start in another
+  // place or with other permissions.
+  wchar_t judged[MAX_PATH];
+  ExeTrust trust;
   wchar_t command[MAX_PATH + 2];
-  if (!BuildRunCommand(command, path, length)) return AUTOSTART_FAILED;
-  bool run_value_written = SetRunValue(true, command, length + 2);  // two quotes
-  // The task starts the exe elevated with no prompt, so it is registered
-  // only for an exe that the user, unelevated, can change in no way.
-  // Otherwise a task of ours, left from a start in another place or with
-  // other permissions, goes.
-  bool owned = 0;
-  HANDLE unelevated = UnelevatedToken(user_token, owned);
-  wchar_t task_path[MAX_PATH];
-  wchar_t task_command[MAX_PATH + 2];
-  bool task_allowed = TaskExePath(task_path, path, unelevated, exe_access) &&
-                      BuildRunCommand(task_command, task_path, static_cast<DWORD>(wcslen(task_path)));
-  if (owned) CloseHandle(unelevated);
-  if (!task_allowed) {
+  if (!TrustedExePath(judged, trust, path, user, exe_access) ||
+      !BuildRunCommand(command, judged, static_cast<DWORD>(wcslen(judged))))
+    return RemoveLogonEntries(user_known, sid, scheduler) ? AUTOSTART_NEITHER : AUTOSTART_FAILED;
+  bool run_value_written = SetRunValue(true, command, static_cast<DWORD>(wcslen(command)));
+  if (!trust.task) {
     bool task_removed = user_known && UpdateLogonTask(sid, NULL, scheduler);
     return run_value_written && task_removed ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
   }
   wchar_t xml[TASK_XML_CAPACITY];
-  bool task_registered = user_known && BuildTaskXml(xml, sid, task_command) && UpdateLogonTask(sid, xml, scheduler);
+  bool task_registered = user_known && BuildTaskXml(xml, sid, command) && UpdateLogonTask(sid, xml, scheduler);
   return run_value_written && task_registered ? AUTOSTART_DONE : AUTOSTART_FAILED;
 }
 
 AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result) {
-  if (result == AUTOSTART_FAILED) return AUTOSTART_NOTICE_FAILED;
-  if (!was_on && result == AUTOSTART_RUN_VALUE_ONLY) return AUTOSTART_NOTICE_NOT_ELEVATED;
+  switch (result) {
+    case AUTOSTART_FAILED:
+      return AUTOSTART_NOTICE_FAILED;
+    case AUTOSTART_OTHER_ACCOUNT:
+      return AUTOSTART_NOTICE_OTHER_ACCOUNT;
+    // Whose desktop it is shows once the shell is there: the next start
+    // tries again. Started at logon ahead of the shell, nothing to tell.
+    case AUTOSTART_ACCOUNT_UNKNOWN:
+      return was_on ? AUTOSTART_NOTICE_NONE : AUTOSTART_NOTICE_FAILED;
+    case AUTOSTART_NEITHER:
+      return was_on ? AUTOSTART_NOTICE_NONE : AUTOSTART_NOTICE_NOT_TRUSTED;
+    case AUTOSTART_RUN_VALUE_ONLY:
+      return was_on ? AUTOSTART_NOTICE_NONE : AUTOSTART_NOTICE_NOT_ELEVATED;
+    case AUTOSTART_DONE:
+      break;
+  }
   return AUTOSTART_NOTICE_NONE;
+}
+
+bool FormatOtherAccountNotice(wchar_t* text, size_t capacity, const AutostartAccounts& accounts) {
+  return FormatBounded(text, capacity,
+                       L"Quillmere runs as %s here, not as %s; start with Windows needs Quillmere run from an "
+                       L"administrator's own account.",
+                       accounts.process[0] ? accounts.process : L"this account",
+                       accounts.signed_in[0] ? accounts.signed_in : L"the signed-in user");
 }

@@ -54,8 +54,9 @@ bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_
 // once for a record whose load set keep_file: the old file is then as it was.
 bool SaveSettings(const Settings& settings, const FilePlatform& platform, HANDLE user_token);
 
-// The Task Scheduler calls behind the logon task, and the permission
-// checks that decide whether there may be one (settings_internal.h); the
+// The Task Scheduler calls behind the logon task, and the checks of the
+// exe's files, its disk and the desktop's account that decide which logon
+// entries there may be (settings_internal.h); the
 // program always hands over kSystemTaskScheduler and
 // kSystemExeAccessPlatform.
 struct TaskScheduler;
@@ -65,23 +66,49 @@ extern const ExeAccessPlatform kSystemExeAccessPlatform;
 
 enum AutostartResult {
   AUTOSTART_DONE,            // on: the Run value and the logon task; off: neither is left
-  AUTOSTART_RUN_VALUE_ONLY,  // on, but the user could change the exe unelevated: the Run value alone
+  AUTOSTART_RUN_VALUE_ONLY,  // on, but the exe is not the administrators' alone: the Run value alone
+  AUTOSTART_NEITHER,         // on, but another account could change the exe: both removed
+  AUTOSTART_OTHER_ACCOUNT,   // on, but run as another account than the desktop's: both removed
+  AUTOSTART_ACCOUNT_UNKNOWN,  // on, but whose desktop this is cannot be told yet: both left as they are
   AUTOSTART_FAILED,          // a step did not work
 };
-// Start at logon follows `enable`. On: the quoted Run value, and this
-// user's logon task for an exe that they cannot change without elevation
-// (otherwise their task is removed). Off: both are removed; one that is
-// already missing is no error. The exe is judged with the user's rights:
-// the token UAC links to an elevated one, or else `user_token` (the user's
-// own rights, common/user_rights.h).
+// Room for "DOMAIN\name" with the longest domain and account names.
+constexpr size_t ACCOUNT_NAME_CAPACITY = 2 * 256 + 2;
+// The accounts behind AUTOSTART_OTHER_ACCOUNT, as DOMAIN\name (or name):
+// the one Quillmere runs as, and the desktop's (empty when it cannot be
+// read).
+struct AutostartAccounts {
+  wchar_t process[ACCOUNT_NAME_CAPACITY];
+  wchar_t signed_in[ACCOUNT_NAME_CAPACITY];
+};
+// Start at logon follows `enable`. Off: both entries are removed; one that
+// is already missing is no error. On, when this process runs as the
+// desktop's user: the quoted Run value for an exe that no account but this
+// user, the administrators, SYSTEM and TrustedInstaller can change, and
+// this user's logon task for one that only the last three can (each entry
+// that may not be is removed). The exe is judged by its files' owners and
+// permissions (settings_internal.h); `accounts` is filled for
+// AUTOSTART_OTHER_ACCOUNT.
 AutostartResult SetAutostart(bool enable, const TaskScheduler& scheduler, const ExeAccessPlatform& exe_access,
-                             HANDLE user_token);
+                             AutostartAccounts& accounts);
 // What the user must hear of a start-at-logon result: nothing; why
-// Quillmere will not start elevated, when they have just switched it on
-// (`was_on` false) and the task was refused; or, whenever a step failed,
+// Quillmere will not start elevated, or not at all, when they have just
+// switched it on (`was_on` false) and an entry was refused; whenever it
+// happens, that Quillmere runs as another account than the desktop's; or,
+// whenever a step failed (or, just switched on, could not be taken yet),
 // that it did.
-enum AutostartNotice { AUTOSTART_NOTICE_NONE, AUTOSTART_NOTICE_NOT_ELEVATED, AUTOSTART_NOTICE_FAILED };
+enum AutostartNotice {
+  AUTOSTART_NOTICE_NONE,
+  AUTOSTART_NOTICE_NOT_ELEVATED,
+  AUTOSTART_NOTICE_NOT_TRUSTED,
+  AUTOSTART_NOTICE_OTHER_ACCOUNT,
+  AUTOSTART_NOTICE_FAILED,
+};
 AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result);
+// The notice for AUTOSTART_NOTICE_OTHER_ACCOUNT: "Quillmere runs as <account>
+// here, not as <signed-in user>; ...", with "the signed-in user" where that
+// account could not be read. False when it had to be cut.
+bool FormatOtherAccountNotice(wchar_t* text, size_t capacity, const AutostartAccounts& accounts);
 
 // What follows once OK has stored the typed values in `settings`: keeping
 // them and applying the start-at-logon choice, which was

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winioctl.h>
 #include <stdint.h>
 
 #include "settings/settings.h"
@@ -63,10 +64,10 @@ constexpr size_t NORMALIZED_PATH_CAPACITY = MAX_PATH + 8;
 // False (and empty) when it cannot be opened or the name does not fit.
 bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], const wchar_t* path);
 
-// The logon task starts the exe elevated without a prompt, so it is kept
-// only for an exe that the user's own, unelevated token can change in no
-// way. These are the rights that would let it: on the exe, writing it or
-// changing its permissions or owner, or deleting (or renaming) it...
+// Each logon entry starts the exe as this user, the task elevated without a
+// prompt, so each is kept only for an exe that no account but trusted ones
+// can change. These are the rights that would let one: on the exe, writing
+// it or changing its permissions or owner, or deleting (or renaming) it...
 constexpr ACCESS_MASK EXE_CHANGE_RIGHTS = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE;
 // ...in its folder, adding files or folders beside it (a DLL the loader
 // would take), deleting what is in it, and the folder's own permissions,
@@ -79,34 +80,78 @@ constexpr ACCESS_MASK EXE_FOLDER_CHANGE_RIGHTS =
 // root lets every user make folders in it on a standard Windows.
 constexpr ACCESS_MASK FOLDER_CHANGE_RIGHTS = FILE_DELETE_CHILD | WRITE_DAC | WRITE_OWNER | DELETE;
 
-// The rights `token` holds on an object with this security descriptor
-// (AccessCheck for everything it may do, the file system's generic
-// mapping; ownership counts as AccessCheck counts it). False when the
-// check cannot be made.
-bool TokenAccess(HANDLE token, PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK& granted);
+// Whether nobody but SYSTEM, BUILTIN\Administrators, TrustedInstaller and
+// `user` (null: nobody else) can do any of `change_rights` to the object
+// with this descriptor: the owner is one of them (an owner may always change
+// the permissions), and no allow ACE that applies to the object itself (not
+// inherit-only) grants any of them, generic rights mapped as for files, to
+// anyone else. Deny ACEs are passed over (they only take rights away); any
+// other kind of ACE, a callback or object one included, counts as granting
+// everything to someone else. False too for no DACL (everyone may do
+// anything) or a descriptor, ACL or SID that is not well formed.
+bool OnlyTrustedMayChange(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK change_rights, PSID user);
+
+// Whether a volume on this bus keeps its files where only this machine's
+// accounts reach them: not when the query failed (`read` false), the media
+// is removable, or the disk sits on a bus for disks that are carried away
+// (USB, FireWire, SD, MMC) or is a disk image.
+bool VolumeStaysPut(bool read, STORAGE_BUS_TYPE bus, bool removable_media);
+
+// Room for any security descriptor the judgement reads; a larger one counts
+// as unreadable.
+struct SecurityBuffer {
+  alignas(void*) BYTE bytes[16384];
+};
+struct SidBuffer {
+  alignas(SID) BYTE bytes[SECURITY_MAX_SID_SIZE];
+};
+// What is known of the account the desktop's shell runs as.
+enum ShellUser {
+  SHELL_NONE,             // no shell window (nor taskbar) on this desktop
+  SHELL_USER_UNREADABLE,  // one, but its process's user cannot be read
+  SHELL_USER_READ,        // its process's user is in the SID buffer
+};
+enum DesktopAccount { DESKTOP_OURS, DESKTOP_OTHER, DESKTOP_UNKNOWN };
+// Whether this process (`process_user`) runs as the account whose desktop
+// it is on. Unknown without a shell (or without the process's user); a
+// shell whose user cannot be read is another account's.
+DesktopAccount MatchDesktopAccount(ShellUser shell, PSID shell_user, PSID process_user);
 
 // What the judgement asks of the system, so that tests can play
-// permissions. The program always hands over kSystemExeAccessPlatform.
+// permissions, disks and desktops. The program always hands over
+// kSystemExeAccessPlatform.
 struct ExeAccessPlatform {
   UINT(WINAPI* drive_type)(LPCWSTR root);
-  // The rights `token` holds on the file (or, with `folder`, the folder) at
-  // `path`, through a handle opened on the object itself, never through a
-  // link: TokenAccess on its security descriptor. False when it cannot be
-  // opened as that kind of object or its descriptor cannot be read or
-  // checked.
-  bool (*user_access)(HANDLE token, const wchar_t* path, bool folder, ACCESS_MASK& granted);
+  // The owner and DACL of the file (or, with `folder`, the folder) at
+  // `path` ("\\?\C:\..."), through a handle opened on the object itself,
+  // never through a link, as a self-relative descriptor in `buffer`. False
+  // when it cannot be opened as that kind of object or its descriptor
+  // cannot be read or does not fit.
+  bool (*read_security)(const wchar_t* path, bool folder, SecurityBuffer& buffer);
+  // The bus of the disk behind `volume` ("\\.\C:") and whether its media
+  // is removable (IOCTL_STORAGE_QUERY_PROPERTY); false when not told.
+  bool (*read_bus)(const wchar_t* volume, STORAGE_BUS_TYPE& bus, bool& removable_media);
+  // The user of the process behind this desktop's shell window.
+  ShellUser (*shell_user)(SidBuffer& sid);
 };
 
-// Whether the exe at the normalised path `normalized` ("\\?\C:\...") lies
-// beyond the reach of `user_token`: on a fixed drive (one that cannot be
-// taken away and changed elsewhere; no network share), with none of the
-// change rights above granted on the exe, its folder or any folder up to
-// and including the drive's root. False when any of that cannot be told.
-bool ExeBeyondUserReach(const wchar_t* normalized, HANDLE user_token, const ExeAccessPlatform& platform);
-// The exe's normalised path in plain form ("C:\...") when it lies beyond
-// the reach of `user_token`; false (and empty) otherwise.
-bool TaskExePath(wchar_t (&plain)[MAX_PATH], const wchar_t* module_path, HANDLE user_token,
-                 const ExeAccessPlatform& platform);
+// Which entries may start the exe at the normalised path `normalized`
+// ("\\?\C:\..."), for the process user `user`. Both need a fixed drive
+// (one that cannot be taken away and changed elsewhere; no network share)
+// and each level (the exe, its folder, each folder up to and including the
+// drive's root) judged by OnlyTrustedMayChange with that level's change
+// rights: the Run value with `user` trusted, the task without, and the task
+// also needs a volume that stays put (VolumeStaysPut). Neither when anything
+// of it cannot be told.
+struct ExeTrust {
+  bool run_value;
+  bool task;
+};
+ExeTrust JudgeExe(const wchar_t* normalized, PSID user, const ExeAccessPlatform& platform);
+// The exe's normalised path in plain form ("C:\...") and what it may get,
+// when it may get the Run value at least; false (empty, neither) otherwise.
+bool TrustedExePath(wchar_t (&plain)[MAX_PATH], ExeTrust& trust, const wchar_t* module_path, PSID user,
+                    const ExeAccessPlatform& platform);
 
 // What the scheduler tells of a task's principal.
 enum TaskOwner { TASK_MISSING, TASK_OWNER_UNKNOWN, TASK_OWNER_KNOWN };

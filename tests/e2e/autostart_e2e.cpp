@@ -1,11 +1,14 @@
 // The real program applies "start with Windows" at each start: the Run value
-// always, and the elevated logon task only for an exe that its user cannot
-// change without elevation; and the setting switched on in the settings
-// window. Wine reports every file and folder as its user's, with full
-// control, so there no copy gets the task, not even one in Program Files:
-// these tests show that answer, and that a task of ours left from before
-// goes. (On Windows, a copy an administrator installed in Program Files
-// gets the task; the unit tests show that decision with permissions played.)
+// for an exe that no other account can change, the elevated logon task only
+// for one that only administrators can; and the setting switched on in the
+// settings window. Wine reports every file and folder as its user's, so
+// there no copy gets the task, not even one in Program Files: these tests
+// show that answer, and that a task of ours left from before goes. Wine
+// does show another account's rights where Unix gives them: /tmp, which
+// everyone may write, is Everyone's to change, and a copy below it gets
+// neither entry. (On Windows, a copy an administrator installed in Program
+// Files gets the task; the unit tests show that decision with owners and
+// permissions played.)
 #include <aclapi.h>
 #include <sddl.h>
 #include <shlobj.h>
@@ -36,11 +39,37 @@ bool SwitchStartWithWindowsOn() {
   return WaitUntil([&] { return !IsWindow(settings); }, 5000);
 }
 
-bool NoticeShown() {
+bool BalloonShown(const wchar_t* part) {
   std::wstring text;
-  return VisibleBalloonText(text) &&
-         text.find(L"elevated only when quillmere.exe and its folders can be changed by administrators alone") !=
-             std::wstring::npos;
+  return VisibleBalloonText(text) && text.find(part) != std::wstring::npos;
+}
+
+bool NoticeShown() {
+  return BalloonShown(L"elevated only when quillmere.exe and its folders can be changed by administrators alone");
+}
+
+bool NotTrustedNoticeShown() {
+  return BalloonShown(L"Start with Windows starts Quillmere only when quillmere.exe and its folders can be changed "
+                      L"by you and administrators alone");
+}
+
+// Whether Everyone may delete what is in the folder, as Wine shows a Unix
+// folder that every user may write.
+bool EveryoneMayEmpty(const std::wstring& path) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                            nullptr, &descriptor) != ERROR_SUCCESS)
+    return false;
+  bool may = false;
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (GetAce(dacl, i, reinterpret_cast<void**>(&ace)) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+        IsWellKnownSid(&ace->SidStart, WinWorldSid) && (ace->Mask & FILE_DELETE_CHILD))
+      may = true;
+  }
+  LocalFree(descriptor);
+  return may;
 }
 
 // Whether this process's user owns the file, as Wine makes them own every
@@ -89,20 +118,41 @@ class InstalledCopy : public QuillmereTest {
   std::wstring installed_;
 };
 
-using RunValueAtStart = QuillmereTest;
-using LogonTaskAtStart = InstalledCopy;
-using SwitchingStartWithWindowsOn = InstalledCopy;
+// The built exe also copied below /tmp (Z:\tmp), which every account may
+// change, removed again.
+class CopyEveryoneCanReplace : public InstalledCopy {
+ protected:
+  void SetUp() override {
+    InstalledCopy::SetUp();
+    ASSERT_TRUE(EveryoneMayEmpty(L"Z:\\tmp")) << "Wine shows /tmp as Everyone's to change";
+    shared_folder_ = L"Z:\\tmp\\quillmere-e2e-" + std::to_wstring(GetCurrentProcessId());
+    shared_ = shared_folder_ + L"\\quillmere.exe";
+    CreateDirectoryW(shared_folder_.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileW(ExePath().c_str(), shared_.c_str(), FALSE));
+  }
+  void TearDown() override {
+    InstalledCopy::TearDown();
+    DeleteFileW(shared_.c_str());
+    RemoveDirectoryW(shared_folder_.c_str());
+  }
+  std::wstring shared_folder_;
+  std::wstring shared_;
+};
+
+using RunValueAtStart = InstalledCopy;
+using LogonTaskAtStart = CopyEveryoneCanReplace;
+using SwitchingStartWithWindowsOn = CopyEveryoneCanReplace;
 
 }  // namespace
 
 TEST_F(RunValueAtStart, FollowsStartWithWindows) {
   ASSERT_TRUE(WriteStartWithWindows(true));
-  ASSERT_TRUE(Start());
-  EXPECT_EQ(ReadRunValue(), Quoted(ExePath()));
+  ASSERT_TRUE(Start(installed_));
+  EXPECT_EQ(ReadRunValue(), Quoted(installed_));
   EXPECT_EQ(Exit(), 0u);
 
   ASSERT_TRUE(WriteStartWithWindows(false));
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Start(installed_));
   EXPECT_EQ(ReadRunValue(), L"");
 }
 
@@ -129,33 +179,38 @@ TEST_F(LogonTaskAtStart, EachStartWritesTheRunValueAndRemovesATaskTheUserCouldSt
   EXPECT_EQ(Exit(), 0u);
 }
 
-// Started from the build tree, a folder its user can change, the program
-// writes the Run value alone, and the task left from an installed copy
-// goes: the next logon must not start elevated what anyone could put there.
+// Started from below a folder every account may change, the program writes
+// neither entry, and the Run value and the task left from the installed
+// copy go: the next logon must not start, as this user, what anyone could
+// put there.
 TEST_F(LogonTaskAtStart, AnExeAnyoneCanReplaceGetsNone) {
-  ASSERT_TRUE(LeaveTaskFor(installed_));
   ASSERT_TRUE(WriteStartWithWindows(true));
-  ASSERT_TRUE(Start());
-  EXPECT_EQ(ReadRunValue(), Quoted(ExePath()));
+  ASSERT_TRUE(Start(installed_));
+  ASSERT_EQ(ReadRunValue(), Quoted(installed_));
+  EXPECT_EQ(Exit(), 0u);
+  ASSERT_TRUE(LeaveTaskFor(installed_));
+
+  ASSERT_TRUE(Start(shared_));
+  EXPECT_EQ(ReadRunValue(), L"");
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(ReadAutostartTask().stored, 0);
   EXPECT_EQ(Exit(), 0u);
 }
 
-// Switched on for a copy its user can change, the program says once why it
-// will not start elevated at logon.
-TEST_F(SwitchingStartWithWindowsOn, FromTheBuildTreeSaysWhy) {
+// Switched on for a copy that every account may change, the program says
+// once why it will not start at logon at all.
+TEST_F(SwitchingStartWithWindowsOn, BelowAFolderEveryoneMayChangeSaysWhy) {
   ASSERT_TRUE(WriteStartWithWindows(false));
-  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Start(shared_));
   ASSERT_TRUE(SwitchStartWithWindowsOn());
-  EXPECT_TRUE(WaitUntil(NoticeShown, 8000)) << "no balloon";
-  EXPECT_EQ(ReadRunValue(), Quoted(ExePath()));
+  EXPECT_TRUE(WaitUntil(NotTrustedNoticeShown, 8000)) << "no balloon";
+  EXPECT_EQ(ReadRunValue(), L"");
   EXPECT_FALSE(ReadAutostartTask().exists);
   EXPECT_EQ(Exit(), 0u);
 }
 
-// Under Wine even the copy in Program Files is its user's: the same notice,
-// and no task.
+// Under Wine even the copy in Program Files is its user's: it gets the Run
+// value, and the notice that says why there is no task.
 TEST_F(SwitchingStartWithWindowsOn, InProgramFilesUnderWineSaysWhyToo) {
   ASSERT_TRUE(UserOwns(installed_)) << "Wine makes every file its user's";
   ASSERT_TRUE(WriteStartWithWindows(false));

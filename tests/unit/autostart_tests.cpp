@@ -1,6 +1,7 @@
 // Start at logon: the Run value, the task's name, the logon task's XML, the
-// permissions that decide whether there may be one, and the task through a
-// played and through the real Task Scheduler.
+// owners, permissions, disks and desktops that decide which entries there
+// may be, and the task through a played and through the real Task
+// Scheduler.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
@@ -206,48 +207,514 @@ TEST(TaskXml, EachUserGetsATriggerAndPrincipalOfTheirOwn) {
 
 namespace {
 
-// Permissions as a test plays them: what the user's unelevated token holds
-// on each path the judgement asks about (read and execute alone, as on an
-// object only administrators may change, for any path not listed), the
-// kind of drive, and every question asked.
-struct PlayedPermissions {
-  std::map<std::wstring, ACCESS_MASK> granted;
+// Ann runs Quillmere; Bob is another account of the machine.
+const wchar_t kAnn[] = L"S-1-5-21-1111-2222-3333-1001";
+const wchar_t kBob[] = L"S-1-5-21-1111-2222-3333-1002";
+const wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
+// A SID from its text, kept for the test.
+struct Sid {
+  SidBuffer buffer = {};
+  explicit Sid(const std::wstring& text) {
+    PSID parsed = nullptr;
+    if (ConvertStringSidToSidW(text.c_str(), &parsed)) {
+      CopySid(sizeof buffer.bytes, buffer.bytes, parsed);
+      LocalFree(parsed);
+    }
+  }
+  PSID get() { return buffer.bytes; }
+};
+
+// Descriptors as Windows 10 gives them. Program Files itself:
+// TrustedInstaller's, everyone else reading, CREATOR OWNER only handed on.
+const std::wstring kProgramFilesSddl =
+    std::wstring(L"O:") + kTrustedInstaller + L"G:" + kTrustedInstaller + L"D:PAI(A;;FA;;;" + kTrustedInstaller +
+    L")(A;CIIO;GA;;;" + kTrustedInstaller +
+    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)"
+    L"(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;S-1-15-2-1)(A;OICIIO;GXGR;;;S-1-15-2-1)";
+// A folder an installer made in it, and the exe it put there.
+const std::wstring kInstalledFolderSddl =
+    std::wstring(L"O:BAG:SYD:AI(A;ID;FA;;;") + kTrustedInstaller + L")(A;CIIOID;GA;;;" + kTrustedInstaller +
+    L")(A;ID;0x1301bf;;;SY)(A;OICIIOID;GA;;;SY)(A;ID;0x1301bf;;;BA)(A;OICIIOID;GA;;;BA)(A;ID;0x1200a9;;;BU)"
+    L"(A;OICIIOID;GXGR;;;BU)(A;OICIIOID;GA;;;CO)";
+const std::wstring kInstalledExeSddl = L"O:BAG:SYD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
+// The drive's root: Authenticated Users may make folders in it (0x4), and
+// are handed Modify on what they make.
+const std::wstring kDriveRootSddl =
+    L"O:SYG:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)";
+// A folder of a user's own profile, and a file in it.
+std::wstring OwnSddl(const wchar_t* user) {
+  return std::wstring(L"O:") + user + L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FA;;;" + user + L")";
+}
+// A folder made in the root by anyone: Authenticated Users' Modify handed on.
+const std::wstring kSharedToolsSddl =
+    L"O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)(A;ID;0x1301bf;;;AU)"
+    L"(A;OICIIOID;SDGXGWGR;;;AU)";
+
+struct TrustCase {
+  const char* what;
+  std::wstring sddl;
+  ACCESS_MASK change_rights;
+  bool task;       // judged with the administrators, SYSTEM and TrustedInstaller alone trusted
+  bool run_value;  // judged with Ann trusted too
+};
+
+}  // namespace
+
+// The decision over one descriptor, for the task and for the Run value.
+TEST(TrustDecision, OnlyTheOwnerAndGrantsOfTrustedAccountsPass) {
+  const std::wstring ann = kAnn, bob = kBob;
+  const TrustCase cases[] = {
+      {"Program Files' default, as a folder above", kProgramFilesSddl, FOLDER_CHANGE_RIGHTS, true, true},
+      {"Program Files' default, as the exe's folder", kProgramFilesSddl, EXE_FOLDER_CHANGE_RIGHTS, true, true},
+      {"an installer's folder", kInstalledFolderSddl, EXE_FOLDER_CHANGE_RIGHTS, true, true},
+      {"an installer's exe", kInstalledExeSddl, EXE_CHANGE_RIGHTS, true, true},
+      {"the drive's root, as a folder above: making folders is harmless", kDriveRootSddl, FOLDER_CHANGE_RIGHTS,
+       true, true},
+      {"the drive's root as the exe's folder: anyone adds files", kDriveRootSddl, EXE_FOLDER_CHANGE_RIGHTS, false,
+       false},
+      {"inherited Authenticated Users: Modify", kSharedToolsSddl, FOLDER_CHANGE_RIGHTS, false, false},
+      {"another user as owner", L"O:" + bob + L"D:(A;;FA;;;SY)(A;;FA;;;BA)", EXE_CHANGE_RIGHTS, false, false},
+      {"the user herself as owner", L"O:" + ann + L"D:(A;;FA;;;SY)(A;;FA;;;BA)", EXE_CHANGE_RIGHTS, false, true},
+      {"her own profile's folder", OwnSddl(kAnn), EXE_FOLDER_CHANGE_RIGHTS, false, true},
+      {"another user's profile folder", OwnSddl(kBob), FOLDER_CHANGE_RIGHTS, false, false},
+      {"the user with Modify", L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1301bf;;;" + ann + L")", EXE_CHANGE_RIGHTS, false,
+       true},
+      {"an explicit WRITE_DAC for another user", L"O:BAD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;WD;;;" + bob + L")",
+       FOLDER_CHANGE_RIGHTS, false, false},
+      {"an explicit WRITE_OWNER for another user", L"O:BAD:(A;;FA;;;SY)(A;;WO;;;" + bob + L")", EXE_CHANGE_RIGHTS,
+       false, false},
+      {"delete for everyone", L"O:BAD:(A;;FA;;;SY)(A;;SD;;;WD)", FOLDER_CHANGE_RIGHTS, false, false},
+      {"delete child for users", L"O:BAD:(A;;FA;;;SY)(A;;0x40;;;BU)", FOLDER_CHANGE_RIGHTS, false, false},
+      {"a deny ACE alone", L"O:BAD:(D;;FA;;;AU)", EXE_CHANGE_RIGHTS, true, true},
+      {"a deny after the grant widens nothing", L"O:BAD:(A;;FA;;;AU)(D;;FA;;;AU)", EXE_CHANGE_RIGHTS, false, false},
+      {"a deny before the grant is not credited", L"O:BAD:(D;;FA;;;WD)(A;;FA;;;AU)", EXE_CHANGE_RIGHTS, false,
+       false},
+      {"an inherit-only grant to CREATOR OWNER", L"O:BAD:(A;;FA;;;SY)(A;OICIIO;GA;;;CO)", EXE_FOLDER_CHANGE_RIGHTS,
+       true, true},
+      {"an inherit-only grant to users", L"O:BAD:(A;;FA;;;SY)(A;OICIIO;FA;;;BU)", EXE_FOLDER_CHANGE_RIGHTS, true,
+       true},
+      {"CREATOR OWNER on the object itself", L"O:BAD:(A;;FA;;;SY)(A;OI;GA;;;CO)", EXE_FOLDER_CHANGE_RIGHTS, false,
+       false},
+      {"generic all for users, mapped", L"O:BAD:(A;;GA;;;BU)", EXE_CHANGE_RIGHTS, false, false},
+      {"generic write for users, mapped", L"O:BAD:(A;;GW;;;BU)", EXE_CHANGE_RIGHTS, false, false},
+      {"generic read and execute for users", L"O:BAD:(A;;GRGX;;;BU)", EXE_CHANGE_RIGHTS, true, true},
+      {"generic all for the administrators", L"O:BAD:(A;;GA;;;BA)", EXE_CHANGE_RIGHTS, true, true},
+      // FILE_ADD_SUBDIRECTORY on a folder is FILE_APPEND_DATA on a file.
+      {"the root's folder right on a file appends", L"O:BAD:(A;;FA;;;SY)(A;;0x4;;;AU)", EXE_CHANGE_RIGHTS, false,
+       false},
+      {"reading and running for everyone", L"O:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)", EXE_CHANGE_RIGHTS, true, true},
+      {"TrustedInstaller's", std::wstring(L"O:") + kTrustedInstaller + L"D:(A;;FA;;;" + kTrustedInstaller + L")",
+       EXE_CHANGE_RIGHTS, true, true},
+      {"no DACL: anyone may do anything", L"O:BA", EXE_CHANGE_RIGHTS, false, false},
+      {"an empty DACL: nobody may", L"O:BAD:", EXE_CHANGE_RIGHTS, true, true},
+      {"no owner", L"D:(A;;FA;;;SY)", EXE_CHANGE_RIGHTS, false, false},
+  };
+  Sid user(kAnn);
+  for (const TrustCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr))
+        << Narrow(c.sddl);
+    EXPECT_EQ(OnlyTrustedMayChange(descriptor, c.change_rights, nullptr), c.task);
+    EXPECT_EQ(OnlyTrustedMayChange(descriptor, c.change_rights, user.get()), c.run_value);
+    LocalFree(descriptor);
+  }
+  // A null DACL (which Wine's SDDL does not write) lets anyone do anything.
+  Sid administrators(L"S-1-5-32-544");
+  SECURITY_DESCRIPTOR null_dacl;
+  InitializeSecurityDescriptor(&null_dacl, SECURITY_DESCRIPTOR_REVISION);
+  SetSecurityDescriptorOwner(&null_dacl, administrators.get(), FALSE);
+  SetSecurityDescriptorDacl(&null_dacl, TRUE, nullptr, FALSE);
+  EXPECT_FALSE(OnlyTrustedMayChange(&null_dacl, EXE_CHANGE_RIGHTS, nullptr));
+  EXPECT_FALSE(OnlyTrustedMayChange(&null_dacl, EXE_CHANGE_RIGHTS, user.get()));
+  SetSecurityDescriptorDacl(&null_dacl, FALSE, nullptr, FALSE);
+  EXPECT_FALSE(OnlyTrustedMayChange(&null_dacl, EXE_CHANGE_RIGHTS, user.get())) << "no DACL";
+  EXPECT_FALSE(OnlyTrustedMayChange(nullptr, EXE_CHANGE_RIGHTS, user.get()));
+  alignas(void*) BYTE garbage[64];
+  memset(garbage, 0xA5, sizeof garbage);
+  EXPECT_FALSE(OnlyTrustedMayChange(garbage, EXE_CHANGE_RIGHTS, user.get())) << "not a descriptor";
+}
+
+namespace {
+
+// A descriptor owned by the administrators whose DACL holds SYSTEM's full
+// control and one ACE built byte by byte (SDDL under Wine writes neither
+// callback nor object ACEs), or, with a short `ace_size`, an ACE whose SID
+// runs past its end.
+struct HandBuiltDescriptor {
+  SECURITY_DESCRIPTOR descriptor;
+  alignas(DWORD) BYTE acl[512];
+  Sid administrators{L"S-1-5-32-544"};
+  Sid system{L"S-1-5-18"};
+  HandBuiltDescriptor(BYTE type, BYTE flags, ACCESS_MASK mask, const wchar_t* sid, size_t extra,
+                      WORD shrink = 0) {
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&descriptor, administrators.get(), FALSE);
+    ACL* list = reinterpret_cast<ACL*>(acl);
+    InitializeAcl(list, sizeof acl, ACL_REVISION_DS);
+    AddAccessAllowedAce(list, ACL_REVISION_DS, FILE_ALL_ACCESS, system.get());
+    Sid grantee(sid);
+    // Header and mask, then (object ACEs) flags and one GUID, then the SID,
+    // then (callback ACEs) the condition's bytes.
+    alignas(DWORD) BYTE ace[256] = {};
+    size_t at = sizeof(ACE_HEADER) + sizeof(ACCESS_MASK);
+    bool object = type == ACCESS_ALLOWED_OBJECT_ACE_TYPE || type == ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE;
+    if (object) {
+      DWORD object_flags = ACE_OBJECT_TYPE_PRESENT;
+      memcpy(ace + at, &object_flags, sizeof object_flags);
+      at += sizeof object_flags + sizeof(GUID);
+    }
+    DWORD sid_length = GetLengthSid(grantee.get());
+    memcpy(ace + at, grantee.get(), sid_length);
+    at += sid_length + extra;
+    at = (at + 3) & ~size_t{3};
+    ACE_HEADER* header = reinterpret_cast<ACE_HEADER*>(ace);
+    header->AceType = type;
+    header->AceFlags = flags;
+    header->AceSize = static_cast<WORD>(at - shrink);
+    memcpy(ace + sizeof(ACE_HEADER), &mask, sizeof mask);
+    added = AddAce(list, ACL_REVISION_DS, MAXDWORD, ace, header->AceSize) != FALSE;
+    SetSecurityDescriptorDacl(&descriptor, TRUE, list, FALSE);
+  }
+  bool added = false;
+};
+
+}  // namespace
+
+// Callback and object ACEs carry conditions and object types this check
+// does not read: they count as granting everything, even read alone. A deny
+// of any kind only narrows.
+TEST(TrustDecision, AceKindsItDoesNotReadCountAsGrantingEverything) {
+  struct Case {
+    const char* what;
+    BYTE type;
+    BYTE flags;
+    ACCESS_MASK mask;
+    const wchar_t* sid;
+    size_t extra;
+    WORD shrink;
+    bool allowed;
+  };
+  const Case cases[] = {
+      {"a callback grant of reading", ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, FILE_GENERIC_READ, L"S-1-5-11", 8, 0,
+       false},
+      {"a callback grant to the administrators", ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0, FILE_ALL_ACCESS,
+       L"S-1-5-32-544", 8, 0, false},
+      {"an object grant of reading", ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0, FILE_GENERIC_READ, L"S-1-5-11", 0, 0, false},
+      {"a callback object grant", ACCESS_ALLOWED_CALLBACK_OBJECT_ACE_TYPE, 0, FILE_GENERIC_READ, L"S-1-5-11", 8, 0,
+       false},
+      {"an inherit-only callback grant", ACCESS_ALLOWED_CALLBACK_ACE_TYPE, INHERIT_ONLY_ACE | OBJECT_INHERIT_ACE,
+       FILE_ALL_ACCESS, L"S-1-5-11", 8, 0, false},
+      {"an audit ACE where a grant belongs", SYSTEM_AUDIT_ACE_TYPE, 0, FILE_ALL_ACCESS, L"S-1-5-11", 0, 0, false},
+      {"a callback deny", ACCESS_DENIED_CALLBACK_ACE_TYPE, 0, FILE_ALL_ACCESS, L"S-1-5-11", 8, 0, true},
+      {"an object deny", ACCESS_DENIED_OBJECT_ACE_TYPE, 0, FILE_ALL_ACCESS, L"S-1-5-11", 0, 0, true},
+      {"a plain grant of reading, built the same way", ACCESS_ALLOWED_ACE_TYPE, 0, FILE_GENERIC_READ, L"S-1-5-11", 0,
+       0, true},
+      {"a plain grant whose SID runs past the ACE", ACCESS_ALLOWED_ACE_TYPE, 0, FILE_GENERIC_READ,
+       L"S-1-5-21-1111-2222-3333-1001", 0, 8, false},
+  };
+  Sid user(kAnn);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    HandBuiltDescriptor built(c.type, c.flags, c.mask, c.sid, c.extra, c.shrink);
+    ASSERT_TRUE(built.added);
+    EXPECT_EQ(OnlyTrustedMayChange(&built.descriptor, EXE_CHANGE_RIGHTS, nullptr), c.allowed);
+    EXPECT_EQ(OnlyTrustedMayChange(&built.descriptor, EXE_CHANGE_RIGHTS, user.get()), c.allowed);
+  }
+}
+
+TEST(TrustDecision, OnlyDisksThatStayInTheMachineKeepTheTask) {
+  struct Case {
+    bool read;
+    STORAGE_BUS_TYPE bus;
+    bool removable_media;
+    bool stays;
+  };
+  const Case cases[] = {
+      {true, BusTypeSata, false, true},   {true, BusTypeNvme, false, true},
+      {true, BusTypeSas, false, true},    {true, BusTypeScsi, false, true},
+      {true, BusTypeRAID, false, true},   {true, BusTypeSpaces, false, true},
+      {true, BusTypeUsb, false, false},   {true, BusType1394, false, false},
+      {true, BusTypeSd, false, false},    {true, BusTypeMmc, false, false},
+      {true, BusTypeFileBackedVirtual, false, false},
+      {true, BusTypeSata, true, false},  // a drive with removable media, fixed or not
+      {false, BusTypeSata, false, false},  // the query failed
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(VolumeStaysPut(c.read, c.bus, c.removable_media), c.stays)
+        << c.read << " bus " << c.bus << " removable " << c.removable_media;
+}
+
+TEST(TrustDecision, TheDesktopMustBeTheProcessUsersOwn) {
+  Sid ann(kAnn), bob(kBob), ann_again(kAnn);
+  struct Case {
+    const char* what;
+    ShellUser shell;
+    PSID shell_user;
+    PSID process_user;
+    DesktopAccount account;
+  };
+  const Case cases[] = {
+      {"her own desktop", SHELL_USER_READ, ann_again.get(), ann.get(), DESKTOP_OURS},
+      {"Bob's desktop, Ann's password typed at his prompt", SHELL_USER_READ, bob.get(), ann.get(), DESKTOP_OTHER},
+      {"a shell whose user cannot be read", SHELL_USER_UNREADABLE, nullptr, ann.get(), DESKTOP_OTHER},
+      {"no shell yet, as at logon", SHELL_NONE, nullptr, ann.get(), DESKTOP_UNKNOWN},
+      {"the process user unknown", SHELL_USER_READ, ann_again.get(), nullptr, DESKTOP_UNKNOWN},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(MatchDesktopAccount(c.shell, c.shell_user, c.process_user), c.account) << c.what;
+}
+
+namespace {
+
+// The system as a test plays it: each path's descriptor as SDDL (an
+// installer's for any path not listed), paths that cannot be read, the
+// kind of drive, the disk's bus, the desktop's user, and every question.
+struct PlayedSystem {
+  std::map<std::wstring, std::wstring> sddl;
+  std::wstring fallback;  // for the paths not listed; empty: an installer's
   std::set<std::wstring> unreadable;
   UINT drive_type = DRIVE_FIXED;
   std::wstring drive_asked;
+  bool bus_read = true;
+  STORAGE_BUS_TYPE bus = BusTypeSata;
+  bool removable_media = false;
+  std::wstring volume_asked;
+  ShellUser shell = SHELL_USER_READ;
+  std::wstring shell_sid;  // empty: this process's user
   struct Question {
     std::wstring path;
     bool folder;
-    HANDLE token;
   };
   std::vector<Question> asked;
 };
-PlayedPermissions permissions;
-
-constexpr ACCESS_MASK kReadAndExecute = FILE_GENERIC_READ | FILE_GENERIC_EXECUTE;
+PlayedSystem played_system;
 
 UINT WINAPI PlayedDriveType(LPCWSTR root) {
-  permissions.drive_asked = root;
-  return permissions.drive_type;
+  played_system.drive_asked = root;
+  return played_system.drive_type;
 }
 
-bool PlayedUserAccess(HANDLE token, const wchar_t* path, bool folder, ACCESS_MASK& granted) {
-  permissions.asked.push_back({path, folder, token});
-  granted = 0;
-  if (permissions.unreadable.count(path)) return false;
-  auto listed = permissions.granted.find(path);
-  granted = listed == permissions.granted.end() ? kReadAndExecute : listed->second;
-  return true;
+bool PlayedReadSecurity(const wchar_t* path, bool folder, SecurityBuffer& buffer) {
+  played_system.asked.push_back({path, folder});
+  ZeroMemory(buffer.bytes, sizeof buffer.bytes);
+  if (played_system.unreadable.count(path)) return false;
+  auto listed = played_system.sddl.find(path);
+  std::wstring sddl = listed != played_system.sddl.end() ? listed->second
+                      : !played_system.fallback.empty()  ? played_system.fallback
+                      : folder                    ? kInstalledFolderSddl
+                                                  : kInstalledExeSddl;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  DWORD length = GetSecurityDescriptorLength(descriptor);
+  bool fits = length <= sizeof buffer.bytes;
+  if (fits) memcpy(buffer.bytes, descriptor, length);
+  LocalFree(descriptor);
+  return fits;
 }
 
-const ExeAccessPlatform kPlayedPermissions = {PlayedDriveType, PlayedUserAccess};
+bool PlayedReadBus(const wchar_t* volume, STORAGE_BUS_TYPE& bus, bool& removable_media) {
+  played_system.volume_asked = volume;
+  bus = played_system.bus;
+  removable_media = played_system.removable_media;
+  return played_system.bus_read;
+}
 
-HANDLE const kUserToken = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x1234));
+ShellUser PlayedShellUser(SidBuffer& sid) {
+  ZeroMemory(sid.bytes, sizeof sid.bytes);
+  std::wstring text = played_system.shell_sid;
+  if (text.empty()) {
+    wchar_t own[SID_TEXT_CAPACITY];
+    if (GetProcessUserSid(own)) text = own;
+  }
+  Sid shell_user(text);
+  CopySid(sizeof sid.bytes, sid.bytes, shell_user.get());
+  return played_system.shell;
+}
+
+const ExeAccessPlatform kPlayedSystem = {PlayedDriveType, PlayedReadSecurity, PlayedReadBus, PlayedShellUser};
 
 const wchar_t kInstalledExe[] = L"\\\\?\\C:\\Program Files\\Quillmere\\quillmere.exe";
 const wchar_t kInstallFolder[] = L"\\\\?\\C:\\Program Files\\Quillmere";
 const wchar_t kProgramFiles[] = L"\\\\?\\C:\\Program Files";
 const wchar_t kDriveRoot[] = L"\\\\?\\C:\\";
+const wchar_t kBobsExe[] = L"\\\\?\\C:\\Users\\Bob\\Downloads\\quillmere.exe";
+const wchar_t kAnnsExe[] = L"\\\\?\\C:\\Users\\Ann\\Downloads\\quillmere.exe";
+const wchar_t kToolsExe[] = L"\\\\?\\C:\\Tools\\quillmere.exe";
+
+// Windows' own descriptors along the way: the root's, Program Files', the
+// Users folder's (everyone reads) and each profile's.
+std::map<std::wstring, std::wstring> WindowsDescriptors() {
+  std::map<std::wstring, std::wstring> sddl = {
+      {kDriveRoot, kDriveRootSddl},
+      {kProgramFiles, kProgramFilesSddl},
+      {L"\\\\?\\C:\\Users", L"O:SYG:SYD:PAI(A;OICIIO;GA;;;SY)(A;;FA;;;SY)(A;OICIIO;GA;;;BA)(A;;FA;;;BA)"
+                            L"(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;;0x1200a9;;;WD)(A;OICIIO;GXGR;;;WD)"},
+      {L"\\\\?\\C:\\Tools", kSharedToolsSddl},
+      {kToolsExe, L"O:" + std::wstring(kAnn) + L"D:AI(A;ID;FA;;;BA)(A;ID;FA;;;SY)(A;ID;0x1200a9;;;BU)"
+                                               L"(A;ID;0x1301bf;;;AU)"},
+  };
+  for (const wchar_t* user : {kAnn, kBob}) {
+    const wchar_t* name = user == kAnn ? L"Ann" : L"Bob";
+    std::wstring home = std::wstring(L"\\\\?\\C:\\Users\\") + name;
+    sddl[home] = OwnSddl(user);
+    sddl[home + L"\\Downloads"] = OwnSddl(user);
+    sddl[home + L"\\Downloads\\quillmere.exe"] = OwnSddl(user);
+  }
+  return sddl;
+}
+
+}  // namespace
+
+// The exe, its folder and every folder up to the drive's root are read, in
+// that order, and each judged with its level's change rights: the task
+// takes an exe only the administrators can change, the Run value one that
+// the user can change too.
+TEST(TaskExeJudgement, EachEntryGetsOnlyAnExeItsTrustedAccountsAloneCanChange) {
+  struct Case {
+    const char* what;
+    const wchar_t* exe;
+    std::map<std::wstring, std::wstring> changed;  // descriptors that differ from Windows' own
+    bool run_value;
+    bool task;
+  };
+  const std::wstring bob = kBob;
+  const Case cases[] = {
+      {"installed in Program Files", kInstalledExe, {}, true, true},
+      {"in Bob's Downloads, Ann's the process: Bob can replace it", kBobsExe, {}, false, false},
+      {"in her own Downloads", kAnnsExe, {}, true, false},
+      {"in a folder Authenticated Users may change", kToolsExe, {}, false, false},
+      {"moved into Program Files with her own permissions", kInstalledExe, {{kInstalledExe, OwnSddl(kAnn)}}, true,
+       false},
+      {"moved into Program Files from Bob's folder", kInstalledExe, {{kInstalledExe, OwnSddl(kBob)}}, false, false},
+      {"the install folder lets Bob add files", kInstalledExe,
+       {{kInstallFolder, kInstalledFolderSddl + L"(A;;0x2;;;" + bob + L")"}}, false, false},
+      {"Program Files lets Bob change its permissions", kInstalledExe,
+       {{kProgramFiles, kProgramFilesSddl + L"(A;;WD;;;" + bob + L")"}}, false, false},
+      {"the root lets users delete what is in it", kInstalledExe,
+       {{kDriveRoot, kDriveRootSddl + L"(A;;0x40;;;BU)"}}, false, false},
+      {"the exe in the root, where users make folders", L"\\\\?\\C:\\quillmere.exe", {}, false, false},
+      {"a path without the prefix is judged the same", L"C:\\Program Files\\Quillmere\\quillmere.exe", {}, true,
+       true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    played_system = PlayedSystem{};
+    played_system.sddl = WindowsDescriptors();
+    for (const auto& [path, sddl] : c.changed) played_system.sddl[path] = sddl;
+    Sid user(kAnn);
+    ExeTrust trust = JudgeExe(c.exe, user.get(), kPlayedSystem);
+    EXPECT_EQ(trust.run_value, c.run_value);
+    EXPECT_EQ(trust.task, c.task);
+    ASSERT_FALSE(played_system.asked.empty());
+    if (!c.run_value) continue;
+    // Every level was read, bottom up.
+    std::vector<std::wstring> levels;
+    std::wstring level = c.exe;
+    if (level.rfind(L"\\\\?\\", 0) != 0) level = L"\\\\?\\" + level;
+    for (;;) {
+      levels.push_back(level);
+      if (level.size() <= 7) break;
+      size_t slash = level.rfind(L'\\');
+      level = slash == 6 ? level.substr(0, 7) : level.substr(0, slash);
+    }
+    ASSERT_EQ(played_system.asked.size(), levels.size());
+    for (size_t i = 0; i < levels.size(); ++i) {
+      EXPECT_EQ(played_system.asked[i].path, levels[i]);
+      EXPECT_EQ(played_system.asked[i].folder, i > 0) << Narrow(levels[i]);
+    }
+    EXPECT_EQ(played_system.drive_asked, std::wstring(1, levels[0][4]) + L":\\");
+    EXPECT_EQ(played_system.volume_asked, std::wstring(L"\\\\.\\") + levels[0][4] + L":");
+  }
+}
+
+// A disk on a bus for carrying, or one whose bus cannot be told, keeps the
+// task away and leaves the Run value to the permissions.
+TEST(TaskExeJudgement, ADiskThatLeavesTheMachineGetsNoTask) {
+  struct Case {
+    const char* what;
+    bool read;
+    STORAGE_BUS_TYPE bus;
+    bool removable_media;
+    bool task;
+  };
+  const Case cases[] = {
+      {"SATA", true, BusTypeSata, false, true},        {"NVMe", true, BusTypeNvme, false, true},
+      {"a USB hard disk", true, BusTypeUsb, false, false}, {"FireWire", true, BusType1394, false, false},
+      {"an SD card", true, BusTypeSd, false, false},   {"an MMC card", true, BusTypeMmc, false, false},
+      {"removable media", true, BusTypeSata, true, false}, {"not told", false, BusTypeSata, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    played_system = PlayedSystem{};
+    played_system.sddl = WindowsDescriptors();
+    played_system.bus_read = c.read;
+    played_system.bus = c.bus;
+    played_system.removable_media = c.removable_media;
+    Sid user(kAnn);
+    ExeTrust trust = JudgeExe(kInstalledExe, user.get(), kPlayedSystem);
+    EXPECT_TRUE(trust.run_value);
+    EXPECT_EQ(trust.task, c.task);
+  }
+}
+
+TEST(TaskExeJudgement, WhatCannotBeToldKeepsBothAway) {
+  struct Case {
+    const char* what;
+    std::wstring exe;
+    UINT drive_type;
+    const wchar_t* unreadable;
+    bool user;
+  };
+  const Case cases[] = {
+      {"a descriptor further up cannot be read", kInstalledExe, DRIVE_FIXED, kProgramFiles, true},
+      {"the exe's descriptor cannot be read (or it is a link)", kInstalledExe, DRIVE_FIXED, kInstalledExe, true},
+      {"the root's descriptor cannot be read", kInstalledExe, DRIVE_FIXED, kDriveRoot, true},
+      {"the process user is unknown", kInstalledExe, DRIVE_FIXED, nullptr, false},
+      // Taken away, such a drive can be changed on any machine.
+      {"a removable drive", kInstalledExe, DRIVE_REMOVABLE, nullptr, true},
+      {"a network drive", kInstalledExe, DRIVE_REMOTE, nullptr, true},
+      {"a RAM disk", kInstalledExe, DRIVE_RAMDISK, nullptr, true},
+      {"a drive the system does not know", kInstalledExe, DRIVE_NO_ROOT_DIR, nullptr, true},
+      // A share's permissions are the server's.
+      {"a share", L"\\\\?\\UNC\\server\\share\\quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"a share without the prefix", L"\\\\server\\share\\Quillmere\\quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"a device path", L"\\\\.\\C:\\Program Files\\quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"a volume path", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"a relative path", L"Program Files\\quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"a drive-relative path", L"C:Program Files\\quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"a climb out", L"\\\\?\\C:\\Program Files\\..\\Users\\quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"a dot", L"\\\\?\\C:\\Program Files\\.\\quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"forward slashes", L"\\\\?\\C:\\Program Files/../Users/quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"an empty component", L"\\\\?\\C:\\Program Files\\\\quillmere.exe", DRIVE_FIXED, nullptr, true},
+      {"a stream", L"\\\\?\\C:\\Program Files\\quillmere.exe:stream", DRIVE_FIXED, nullptr, true},
+      {"the root itself", L"\\\\?\\C:\\", DRIVE_FIXED, nullptr, true},
+      {"no path", L"", DRIVE_FIXED, nullptr, true},
+      {"longer than a normalised path can be", L"\\\\?\\C:\\" + std::wstring(300, L'a') + L"\\quillmere.exe",
+       DRIVE_FIXED, nullptr, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    played_system = PlayedSystem{};
+    played_system.sddl = WindowsDescriptors();
+    played_system.drive_type = c.drive_type;
+    if (c.unreadable) played_system.unreadable.insert(c.unreadable);
+    Sid user(kAnn);
+    ExeTrust trust = JudgeExe(c.exe.c_str(), c.user ? user.get() : nullptr, kPlayedSystem);
+    EXPECT_FALSE(trust.run_value);
+    EXPECT_FALSE(trust.task);
+  }
+  played_system = PlayedSystem{};
+  Sid user(kAnn);
+  ExeTrust trust = JudgeExe(nullptr, user.get(), kPlayedSystem);
+  EXPECT_FALSE(trust.run_value || trust.task);
+  EXPECT_TRUE(played_system.asked.empty());
+}
+
+namespace {
 
 // A file made for the test, and its folder, removed again.
 struct ScratchFile {
@@ -263,222 +730,68 @@ struct ScratchFile {
   }
 };
 
-// The token an elevated process keeps for its user without elevation.
-struct LinkedToken {
-  HANDLE handle = nullptr;
-  LinkedToken() {
-    HANDLE process = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &process)) return;
-    TOKEN_LINKED_TOKEN linked = {};
-    DWORD size = 0;
-    if (GetTokenInformation(process, TokenLinkedToken, &linked, sizeof linked, &size)) handle = linked.LinkedToken;
-    CloseHandle(process);
-  }
-  ~LinkedToken() {
-    if (handle) CloseHandle(handle);
+// This process's user as a SID.
+struct ProcessUser : Sid {
+  ProcessUser() : Sid(L"") {
+    wchar_t text[SID_TEXT_CAPACITY];
+    if (GetProcessUserSid(text)) *static_cast<Sid*>(this) = Sid(text);
   }
 };
 
+bool OwnerIs(PSECURITY_DESCRIPTOR descriptor, PSID sid) {
+  PSID owner = nullptr;
+  BOOL defaulted = FALSE;
+  return GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner && EqualSid(owner, sid);
+}
+
 }  // namespace
 
-// The exe, its folder and every folder up to the drive's root are asked, in
-// that order; any right that lets the user change one of them keeps the
-// task away.
-TEST(TaskExeJudgement, OnlyAnExeTheUserCannotChangeGetsTheTask) {
-  struct Case {
-    const char* what;
-    const wchar_t* exe;
-    std::map<std::wstring, ACCESS_MASK> granted;
-    bool allowed;
-  };
-  const ACCESS_MASK all = FILE_ALL_ACCESS;
-  const ACCESS_MASK user_creates = kReadAndExecute | FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY;
-  const Case cases[] = {
-      {"admin-only exe and folders", kInstalledExe, {}, true},
-      // As on every Windows: Authenticated Users may make folders in C:\.
-      {"the root lets users make folders", kInstalledExe, {{kDriveRoot, kReadAndExecute | FILE_ADD_SUBDIRECTORY}}, true},
-      {"a folder further up lets users add files", kInstalledExe, {{kProgramFiles, user_creates}}, true},
-      {"exe writable by the user", kInstalledExe, {{kInstalledExe, kReadAndExecute | FILE_WRITE_DATA}}, false},
-      {"exe appendable", kInstalledExe, {{kInstalledExe, kReadAndExecute | FILE_APPEND_DATA}}, false},
-      {"exe's permissions changeable", kInstalledExe, {{kInstalledExe, kReadAndExecute | WRITE_DAC}}, false},
-      {"exe's owner changeable", kInstalledExe, {{kInstalledExe, kReadAndExecute | WRITE_OWNER}}, false},
-      {"exe deletable or renamable", kInstalledExe, {{kInstalledExe, kReadAndExecute | DELETE}}, false},
-      // Its owner may always change its permissions.
-      {"exe owned by the user", kInstalledExe, {{kInstalledExe, kReadAndExecute | READ_CONTROL | WRITE_DAC}}, false},
-      {"exe moved in with its old permissions (the user's, full control)", kInstalledExe, {{kInstalledExe, all}},
-       false},
-      {"parent folder takes new files", kInstalledExe, {{kInstallFolder, kReadAndExecute | FILE_ADD_FILE}}, false},
-      {"parent folder takes new folders", kInstalledExe, {{kInstallFolder, kReadAndExecute | FILE_ADD_SUBDIRECTORY}},
-       false},
-      {"parent folder lets its files be deleted", kInstalledExe,
-       {{kInstallFolder, kReadAndExecute | FILE_DELETE_CHILD}}, false},
-      {"parent folder's permissions changeable", kInstalledExe, {{kInstallFolder, kReadAndExecute | WRITE_DAC}},
-       false},
-      {"parent folder renamable", kInstalledExe, {{kInstallFolder, kReadAndExecute | DELETE}}, false},
-      {"parent folder writable (Modify)", kInstalledExe, {{kInstallFolder, FILE_GENERIC_WRITE | kReadAndExecute | DELETE}},
-       false},
-      {"a folder further up lets its folders be deleted", kInstalledExe,
-       {{kProgramFiles, kReadAndExecute | FILE_DELETE_CHILD}}, false},
-      {"a folder further up renamable", kInstalledExe, {{kProgramFiles, kReadAndExecute | DELETE}}, false},
-      {"a folder further up with a changeable owner", kInstalledExe, {{kProgramFiles, kReadAndExecute | WRITE_OWNER}},
-       false},
-      {"the root's permissions changeable", kInstalledExe, {{kDriveRoot, kReadAndExecute | WRITE_DAC}}, false},
-      {"exe under C:\\Windows\\Temp", L"\\\\?\\C:\\Windows\\Temp\\quillmere.exe",
-       {{L"\\\\?\\C:\\Windows\\Temp\\quillmere.exe", all}, {L"\\\\?\\C:\\Windows\\Temp", user_creates}}, false},
-      {"exe under C:\\Windows\\Temp, copied by an administrator", L"\\\\?\\C:\\Windows\\Temp\\quillmere.exe",
-       {{L"\\\\?\\C:\\Windows\\Temp", user_creates}}, false},
-      {"exe in the root, where users make folders", L"\\\\?\\C:\\quillmere.exe",
-       {{kDriveRoot, kReadAndExecute | FILE_ADD_SUBDIRECTORY}}, false},
-      {"exe in the root of an admin-only drive", L"\\\\?\\D:\\quillmere.exe", {}, true},
-      {"a path without the prefix is judged the same", L"C:\\Program Files\\Quillmere\\quillmere.exe",
-       {{kProgramFiles, kReadAndExecute | DELETE}}, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    permissions = PlayedPermissions{};
-    permissions.granted = c.granted;
-    EXPECT_EQ(ExeBeyondUserReach(c.exe, kUserToken, kPlayedPermissions), c.allowed);
-    ASSERT_FALSE(permissions.asked.empty());
-    for (const PlayedPermissions::Question& question : permissions.asked) EXPECT_EQ(question.token, kUserToken);
-    if (!c.allowed) continue;
-    // Every level was asked, bottom up.
-    std::vector<std::wstring> levels;
-    std::wstring level = c.exe;
-    if (level.rfind(L"\\\\?\\", 0) != 0) level = L"\\\\?\\" + level;
-    for (;;) {
-      levels.push_back(level);
-      if (level.size() <= 7) break;
-      size_t slash = level.rfind(L'\\');
-      level = slash == 6 ? level.substr(0, 7) : level.substr(0, slash);
-    }
-    ASSERT_EQ(permissions.asked.size(), levels.size());
-    for (size_t i = 0; i < levels.size(); ++i) {
-      EXPECT_EQ(permissions.asked[i].path, levels[i]);
-      EXPECT_EQ(permissions.asked[i].folder, i > 0) << Narrow(levels[i]);
-    }
-    EXPECT_EQ(permissions.drive_asked, std::wstring(1, levels[0][4]) + L":\\");
-  }
-}
-
-TEST(TaskExeJudgement, WhatCannotBeToldKeepsTheTaskAway) {
-  struct Case {
-    const char* what;
-    std::wstring exe;
-    UINT drive_type;
-    const wchar_t* unreadable;
-    HANDLE token;
-  };
-  const Case cases[] = {
-      {"permissions of a folder further up cannot be read", kInstalledExe, DRIVE_FIXED, kProgramFiles, kUserToken},
-      {"permissions of the exe cannot be read", kInstalledExe, DRIVE_FIXED, kInstalledExe, kUserToken},
-      {"no unelevated token", kInstalledExe, DRIVE_FIXED, nullptr, nullptr},
-      // Taken away, such a drive can be changed on any machine.
-      {"a removable drive", kInstalledExe, DRIVE_REMOVABLE, nullptr, kUserToken},
-      {"a network drive", kInstalledExe, DRIVE_REMOTE, nullptr, kUserToken},
-      {"a RAM disk", kInstalledExe, DRIVE_RAMDISK, nullptr, kUserToken},
-      {"a drive the system does not know", kInstalledExe, DRIVE_NO_ROOT_DIR, nullptr, kUserToken},
-      // A share's permissions are the server's.
-      {"a share", L"\\\\?\\UNC\\server\\share\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
-      {"a share without the prefix", L"\\\\server\\share\\Quillmere\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
-      {"a device path", L"\\\\.\\C:\\Program Files\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
-      {"a volume path", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume2\\quillmere.exe", DRIVE_FIXED, nullptr,
-       kUserToken},
-      {"a relative path", L"Program Files\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
-      {"a drive-relative path", L"C:Program Files\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
-      {"a climb out", L"\\\\?\\C:\\Program Files\\..\\Users\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
-      {"a dot", L"\\\\?\\C:\\Program Files\\.\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
-      {"forward slashes", L"\\\\?\\C:\\Program Files/../Users/quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
-      {"an empty component", L"\\\\?\\C:\\Program Files\\\\quillmere.exe", DRIVE_FIXED, nullptr, kUserToken},
-      {"a stream", L"\\\\?\\C:\\Program Files\\quillmere.exe:stream", DRIVE_FIXED, nullptr, kUserToken},
-      {"the root itself", L"\\\\?\\C:\\", DRIVE_FIXED, nullptr, kUserToken},
-      {"no path", L"", DRIVE_FIXED, nullptr, kUserToken},
-      {"longer than a normalised path can be", L"\\\\?\\C:\\" + std::wstring(300, L'a') + L"\\quillmere.exe",
-       DRIVE_FIXED, nullptr, kUserToken},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    permissions = PlayedPermissions{};
-    permissions.drive_type = c.drive_type;
-    if (c.unreadable) permissions.unreadable.insert(c.unreadable);
-    EXPECT_FALSE(ExeBeyondUserReach(c.exe.c_str(), c.token, kPlayedPermissions));
-  }
-  permissions = PlayedPermissions{};
-  EXPECT_FALSE(ExeBeyondUserReach(nullptr, kUserToken, kPlayedPermissions));
-  EXPECT_TRUE(permissions.asked.empty());
-}
-
-// The real descriptor check with the real unelevated token. (Wine's linked
-// token keeps Administrators enabled, so only descriptors without them show
-// a refusal here.)
-TEST(TaskExeJudgement, TokenAccessAnswersWhatTheDescriptorGrants) {
-  LinkedToken token;
-  ASSERT_NE(token.handle, nullptr) << "no linked token";
-  wchar_t user[SID_TEXT_CAPACITY];
-  ASSERT_TRUE(GetProcessUserSid(user));
-  struct Case {
-    const char* what;
-    std::wstring descriptor;
-    ACCESS_MASK change_rights;  // of EXE_CHANGE_RIGHTS | EXE_FOLDER_CHANGE_RIGHTS
-  };
-  const ACCESS_MASK every = EXE_CHANGE_RIGHTS | EXE_FOLDER_CHANGE_RIGHTS;
-  const Case cases[] = {
-      {"only the system may change it", L"O:SYG:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)", 0},
-      {"the user may write it", L"O:SYG:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)(A;;0x2;;;" + std::wstring(user) + L")",
-       FILE_WRITE_DATA},
-      {"the user may add folders", L"O:SYG:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)(A;;0x4;;;AU)", FILE_ADD_SUBDIRECTORY},
-      {"the user owns it", L"O:" + std::wstring(user) + L"G:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)", WRITE_DAC},
-      {"no DACL: anyone may do anything", L"O:SYG:SY", every},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.descriptor.c_str(), SDDL_REVISION_1,
-                                                                     &descriptor, nullptr));
-    ACCESS_MASK granted = 0xDEAD;
-    EXPECT_TRUE(TokenAccess(token.handle, descriptor, granted));
-    EXPECT_EQ(granted & FILE_READ_DATA, static_cast<ACCESS_MASK>(FILE_READ_DATA)) << "everyone reads";
-    EXPECT_EQ(granted & every & c.change_rights, c.change_rights) << std::hex << granted;
-    if (c.change_rights == 0) {
-      EXPECT_EQ(granted & every, 0u) << std::hex << granted;
-    }
-    ACCESS_MASK none = 0xDEAD;
-    EXPECT_FALSE(TokenAccess(nullptr, descriptor, none));
-    EXPECT_EQ(none, 0u);
-    LocalFree(descriptor);
-  }
-}
-
-// The real calls under Wine, which reports every file and folder as the
-// user's with full control: an installed copy in Program Files is one the
-// user can change, so it gets no task there. (On Windows, a copy that an
-// administrator installed gets one.)
-TEST(TaskExeJudgement, RealChecksFindAnInstalledCopyChangeableUnderWine) {
-  LinkedToken token;
-  ASSERT_NE(token.handle, nullptr) << "no linked token";
+// The real calls under Wine, which reports every file and folder as its
+// user's: an installed copy in Program Files gets the Run value and no
+// task there. (On Windows a copy an administrator installed is the
+// administrators' and gets both; the tables above show that decision.)
+TEST(TaskExeJudgement, RealChecksReadTheOwnerAndFindAnInstalledCopyTheUsersUnderWine) {
+  ProcessUser user;
+  ASSERT_TRUE(IsValidSid(user.get()));
   ScratchFile file(KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Quillmere Test Folder", L"\\quillmere.exe");
   wchar_t normalized[NORMALIZED_PATH_CAPACITY];
   ASSERT_TRUE(NormalizeExistingPath(normalized, file.path.c_str()));
+  const std::wstring folder = L"\\\\?\\" + file.folder;
 
-  ACCESS_MASK granted = 0;
-  ASSERT_TRUE(kSystemExeAccessPlatform.user_access(token.handle, normalized, false, granted));
-  EXPECT_EQ(granted & EXE_CHANGE_RIGHTS, EXE_CHANGE_RIGHTS) << std::hex << granted;
-  ASSERT_TRUE(kSystemExeAccessPlatform.user_access(token.handle, (L"\\\\?\\" + file.folder).c_str(), true, granted));
-  EXPECT_EQ(granted & EXE_FOLDER_CHANGE_RIGHTS, EXE_FOLDER_CHANGE_RIGHTS) << std::hex << granted;
-  EXPECT_TRUE(kSystemExeAccessPlatform.user_access(token.handle, L"\\\\?\\C:\\", true, granted));
+  SecurityBuffer descriptor;
+  ASSERT_TRUE(kSystemExeAccessPlatform.read_security(normalized, false, descriptor));
+  EXPECT_TRUE(OwnerIs(descriptor.bytes, user.get())) << "Wine makes every file its user's";
+  ASSERT_TRUE(kSystemExeAccessPlatform.read_security(folder.c_str(), true, descriptor));
+  EXPECT_TRUE(OwnerIs(descriptor.bytes, user.get()));
+  EXPECT_TRUE(kSystemExeAccessPlatform.read_security(L"\\\\?\\C:\\", true, descriptor));
   EXPECT_EQ(kSystemExeAccessPlatform.drive_type(L"C:\\"), static_cast<UINT>(DRIVE_FIXED));
-  EXPECT_FALSE(ExeBeyondUserReach(normalized, token.handle, kSystemExeAccessPlatform));
+  STORAGE_BUS_TYPE bus = BusTypeUnknown;
+  bool removable_media = true;
+  ASSERT_TRUE(kSystemExeAccessPlatform.read_bus(L"\\\\.\\C:", bus, removable_media)) << "the system disk's bus";
+  EXPECT_TRUE(VolumeStaysPut(true, bus, removable_media)) << "bus " << bus;
+  ExeTrust trust = JudgeExe(normalized, user.get(), kSystemExeAccessPlatform);
+  EXPECT_TRUE(trust.run_value);
+  EXPECT_FALSE(trust.task);
 
-  // Asked as the wrong kind of object, or for one that is not there, the
-  // check cannot answer.
-  EXPECT_FALSE(kSystemExeAccessPlatform.user_access(token.handle, normalized, true, granted));
-  EXPECT_FALSE(kSystemExeAccessPlatform.user_access(token.handle, (L"\\\\?\\" + file.folder).c_str(), false, granted));
-  EXPECT_FALSE(
-      kSystemExeAccessPlatform.user_access(token.handle, (L"\\\\?\\" + file.folder + L"\\missing.exe").c_str(), false,
-                                           granted));
-  EXPECT_FALSE(kSystemExeAccessPlatform.user_access(nullptr, normalized, false, granted));
+  // Asked as the wrong kind of object, or for one that is not there, nothing
+  // is read.
+  EXPECT_FALSE(kSystemExeAccessPlatform.read_security(normalized, true, descriptor));
+  EXPECT_FALSE(kSystemExeAccessPlatform.read_security(folder.c_str(), false, descriptor));
+  EXPECT_FALSE(kSystemExeAccessPlatform.read_security((folder + L"\\missing.exe").c_str(), false, descriptor));
+  EXPECT_FALSE(kSystemExeAccessPlatform.read_bus(L"\\\\.\\Quillmere Missing", bus, removable_media));
 }
 
-// The task starts the long, normalised path that was judged.
+// This process runs on its own user's desktop (under Wine, the taskbar's
+// process is the shell, and runs as the same account).
+TEST(TaskExeJudgement, RealShellUserIsThisProcesssUser) {
+  ProcessUser user;
+  SidBuffer shell_user;
+  ShellUser shell = kSystemExeAccessPlatform.shell_user(shell_user);
+  ASSERT_EQ(shell, SHELL_USER_READ);
+  EXPECT_EQ(MatchDesktopAccount(shell, shell_user.bytes, user.get()), DESKTOP_OURS);
+}
+
+// Both entries start the long, normalised path that was judged.
 TEST(TaskExeJudgement, ShortNamesAreJudgedAndStartedAsTheirLongForm) {
   ScratchFile file(KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Quillmere Test Folder", L"\\quillmere.exe");
   wchar_t short_path[MAX_PATH] = {};
@@ -492,39 +805,46 @@ TEST(TaskExeJudgement, ShortNamesAreJudgedAndStartedAsTheirLongForm) {
   EXPECT_STREQ(from_short, from_long);
   EXPECT_EQ(std::wstring(from_long), L"\\\\?\\" + file.path);
 
+  Sid user(kAnn);
   for (const wchar_t* path : {file.path.c_str(), static_cast<const wchar_t*>(short_path)}) {
-    permissions = PlayedPermissions{};
+    played_system = PlayedSystem{};
     wchar_t plain[MAX_PATH];
-    ASSERT_TRUE(TaskExePath(plain, path, kUserToken, kPlayedPermissions)) << Narrow(path);
-    EXPECT_EQ(std::wstring(plain), file.path) << "the task starts the long name";
-    ASSERT_FALSE(permissions.asked.empty());
-    EXPECT_EQ(permissions.asked[0].path, L"\\\\?\\" + file.path) << "the long name was judged";
+    ExeTrust trust = {};
+    ASSERT_TRUE(TrustedExePath(plain, trust, path, user.get(), kPlayedSystem)) << Narrow(path);
+    EXPECT_TRUE(trust.run_value && trust.task);
+    EXPECT_EQ(std::wstring(plain), file.path) << "the entries start the long name";
+    ASSERT_FALSE(played_system.asked.empty());
+    EXPECT_EQ(played_system.asked[0].path, L"\\\\?\\" + file.path) << "the long name was judged";
   }
   // Refused: nothing to start.
-  permissions = PlayedPermissions{};
-  permissions.granted[L"\\\\?\\" + file.path] = FILE_ALL_ACCESS;
+  played_system = PlayedSystem{};
+  played_system.sddl[L"\\\\?\\" + file.path] = OwnSddl(kBob);
   wchar_t plain[MAX_PATH];
   wmemset(plain, L'#', MAX_PATH);
-  EXPECT_FALSE(TaskExePath(plain, file.path.c_str(), kUserToken, kPlayedPermissions));
+  ExeTrust trust = {1, 1};
+  EXPECT_FALSE(TrustedExePath(plain, trust, file.path.c_str(), user.get(), kPlayedSystem));
   EXPECT_STREQ(plain, L"");
+  EXPECT_FALSE(trust.run_value || trust.task);
 }
 
 TEST(TaskExeJudgement, AnExeThatIsNotThereIsRefused) {
   std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
+  Sid user(kAnn);
   for (const std::wstring& path : {program_files + L"\\Quillmere Missing\\quillmere.exe",
                                    program_files + L"\\..\\Quillmere Test\\quillmere.exe", std::wstring()}) {
-    permissions = PlayedPermissions{};
+    played_system = PlayedSystem{};
     wchar_t plain[MAX_PATH];
     wmemset(plain, L'#', MAX_PATH);
-    EXPECT_FALSE(TaskExePath(plain, path.c_str(), kUserToken, kPlayedPermissions)) << Narrow(path);
+    ExeTrust trust = {1, 1};
+    EXPECT_FALSE(TrustedExePath(plain, trust, path.c_str(), user.get(), kPlayedSystem)) << Narrow(path);
     EXPECT_STREQ(plain, L"");
-    EXPECT_TRUE(permissions.asked.empty());
+    EXPECT_TRUE(played_system.asked.empty());
   }
 }
 
-// Why there is no elevated task only when just switched on; a failure
-// whenever it comes, at start too.
-TEST(AutostartNotice, WhyNoTaskWhenJustSwitchedOnAndEveryFailure) {
+// Why an entry is missing only when just switched on; a run as another
+// account and a failure whenever they come, at start too.
+TEST(AutostartNotice, WhyAnEntryIsMissingWhenJustSwitchedOnAndEveryFailure) {
   struct Case {
     bool was_on;
     AutostartResult result;
@@ -533,6 +853,12 @@ TEST(AutostartNotice, WhyNoTaskWhenJustSwitchedOnAndEveryFailure) {
   const Case cases[] = {
       {0, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NOT_ELEVATED},
       {1, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NONE},
+      {0, AUTOSTART_NEITHER, AUTOSTART_NOTICE_NOT_TRUSTED},
+      {1, AUTOSTART_NEITHER, AUTOSTART_NOTICE_NONE},
+      {0, AUTOSTART_OTHER_ACCOUNT, AUTOSTART_NOTICE_OTHER_ACCOUNT},
+      {1, AUTOSTART_OTHER_ACCOUNT, AUTOSTART_NOTICE_OTHER_ACCOUNT},
+      {0, AUTOSTART_ACCOUNT_UNKNOWN, AUTOSTART_NOTICE_FAILED},  // tried again at the next start
+      {1, AUTOSTART_ACCOUNT_UNKNOWN, AUTOSTART_NOTICE_NONE},   // started at logon ahead of the shell
       {0, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
       {1, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
       {0, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
@@ -540,6 +866,29 @@ TEST(AutostartNotice, WhyNoTaskWhenJustSwitchedOnAndEveryFailure) {
   };
   for (const Case& c : cases)
     EXPECT_EQ(AutostartNoticeFor(c.was_on, c.result), c.notice) << c.was_on << " " << c.result;
+}
+
+TEST(AutostartNotice, OtherAccountNamesBothAccounts) {
+  struct Case {
+    const wchar_t* process;
+    const wchar_t* signed_in;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {L"CONTOSO\\alice", L"CONTOSO\\bob",
+       L"Quillmere runs as CONTOSO\\alice here, not as CONTOSO\\bob; start with Windows needs Quillmere run from an "
+       L"administrator's own account."},
+      {L"alice", L"", L"Quillmere runs as alice here, not as the signed-in user; start with Windows needs Quillmere "
+                      L"run from an administrator's own account."},
+  };
+  for (const Case& c : cases) {
+    AutostartAccounts accounts = {};
+    wcscpy(accounts.process, c.process);
+    wcscpy(accounts.signed_in, c.signed_in);
+    wchar_t text[512];
+    EXPECT_TRUE(FormatOtherAccountNotice(text, 512, accounts));
+    EXPECT_STREQ(text, c.text);
+  }
 }
 
 namespace {
@@ -604,8 +953,6 @@ const TaskScheduler kFakeScheduler = {FakeOpen, FakeRegister, FakeDelete, FakeRe
 const TaskScheduler kFakeSchedulerWithStore = {FakeOpen,      FakeRegister, FakeDelete,
                                                FakeReadOwner, FakeClose,    FakeStoresNoTask};
 
-const wchar_t kAnn[] = L"S-1-5-21-1111-2222-3333-1001";
-const wchar_t kBob[] = L"S-1-5-21-1111-2222-3333-1002";
 const wchar_t kAnnTask[] = L"Quillmere S-1-5-21-1111-2222-3333-1001";
 const wchar_t kBobTask[] = L"Quillmere S-1-5-21-1111-2222-3333-1002";
 
@@ -746,10 +1093,17 @@ TEST(LegacyTask, IsOursOnlyWithAKnownMatchingPrincipal) {
 namespace {
 
 const wchar_t kInstalledCommand[] = L"\"C:\\Program Files\\Quillmere\\quillmere.exe\"";
+const wchar_t kRunMarker[] = L"a Run value left from before";
+
+void WriteRunMarker() {
+  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quillmere", REG_SZ,
+                  kRunMarker, sizeof kRunMarker);
+}
 
 // Each test starts and ends with neither the Run value nor a logon task of
 // this user's, and has this user's SID and the XML of a task that starts an
-// installed copy.
+// installed copy. The system is played as on Windows for a copy in a folder
+// of the user's own, on a SATA disk, on their own desktop.
 class LogonEntries : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -758,18 +1112,18 @@ class LogonEntries : public ::testing::Test {
     ASSERT_FALSE(ReadAutostartTask().exists);
     ASSERT_TRUE(GetProcessUserSid(sid_));
     ASSERT_TRUE(BuildTaskXml(xml_, sid_, kInstalledCommand));
+    played_system = PlayedSystem{};
+    played_system.fallback = OwnSddl(sid_);
   }
   void TearDown() override {
     DeleteRunValue();
     DeleteAutostartTask();
   }
-  // SetAutostart through the seams below, with the user's own rights as the
-  // program makes them.
-  AutostartResult Autostart(bool enable) {
-    return SetAutostart(enable, *task_scheduler_, *exe_access_, UserToken());
-  }
+  // SetAutostart through the seams below.
+  AutostartResult Autostart(bool enable) { return SetAutostart(enable, *task_scheduler_, *exe_access_, accounts_); }
   const TaskScheduler* task_scheduler_ = &kSystemTaskScheduler;
-  const ExeAccessPlatform* exe_access_ = &kSystemExeAccessPlatform;
+  const ExeAccessPlatform* exe_access_ = &kPlayedSystem;
+  AutostartAccounts accounts_ = {};
   wchar_t sid_[SID_TEXT_CAPACITY] = {};
   wchar_t xml_[TASK_XML_CAPACITY] = {};
 };
@@ -809,7 +1163,7 @@ TEST_F(StartWithWindows, RunValueFollowsTheChoice) {
 
   const std::wstring module = TestExePath();
   for (int round = 0; round < 2; ++round) {
-    // This test program lies where its user can change it: no task.
+    // A copy in a folder of the user's own: no task.
     EXPECT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY);
     DWORD type = 0, bytes = 0;
     EXPECT_EQ(ReadRunValue(&type, &bytes), Quoted(module));
@@ -820,24 +1174,22 @@ TEST_F(StartWithWindows, RunValueFollowsTheChoice) {
   EXPECT_EQ(ReadRunValue(), L"");
 }
 
-// With permissions played: an exe its user cannot change gets the task,
-// which starts it by its judged path and names the user by SID; once the
-// user could change it, the task goes again. A task that cannot be
-// registered or removed is a failure.
+// An exe only the administrators can change gets the task, which starts it
+// by its judged path and names the user by SID; once the user could change
+// it, the task goes again. A task that cannot be registered or removed is a
+// failure.
 TEST_F(StartWithWindows, TheTaskFollowsThePermissionsOfTheExe) {
-  exe_access_ = &kPlayedPermissions;
   task_scheduler_ = &kFakeSchedulerWithStore;
   scheduler = FakeScheduler{};
   scheduler.registering_user = sid_;
   const std::wstring exe = L"\\\\?\\" + TestExePath();
   const std::wstring task_name = UserTaskName();
 
-  permissions = PlayedPermissions{};
+  played_system.fallback.clear();  // an installer's, all the way up
   ASSERT_EQ(Autostart(true), AUTOSTART_DONE);
   EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
-  ASSERT_FALSE(permissions.asked.empty());
-  EXPECT_EQ(permissions.asked[0].path, exe);
-  EXPECT_NE(permissions.asked[0].token, nullptr) << "judged against the user's unelevated token";
+  ASSERT_FALSE(played_system.asked.empty());
+  EXPECT_EQ(played_system.asked[0].path, exe);
   ASSERT_TRUE(Has(task_name.c_str()));
   std::wstring xml = scheduler.tasks[task_name].xml;
   std::wstring user_id = std::wstring(L"<UserId>") + sid_ + L"</UserId>";
@@ -846,24 +1198,123 @@ TEST_F(StartWithWindows, TheTaskFollowsThePermissionsOfTheExe) {
   EXPECT_NE(xml.find(user_id, trigger + 1), std::wstring::npos) << "the principal too";
   EXPECT_NE(xml.find(L"<Command>" + Quoted(TestExePath()) + L"</Command>"), std::wstring::npos);
 
-  permissions.granted[exe] = FILE_ALL_ACCESS;  // moved in with the user's own permissions
+  played_system.sddl[exe] = OwnSddl(sid_);  // moved in with the user's own permissions
   EXPECT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY);
   EXPECT_FALSE(Has(task_name.c_str()));
   EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
 
+  played_system.sddl.clear();
+  played_system.bus = BusTypeUsb;  // a USB hard disk that calls itself fixed
+  EXPECT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY);
+  EXPECT_FALSE(Has(task_name.c_str()));
+  played_system.bus = BusTypeSata;
+
+  played_system.sddl[exe] = OwnSddl(sid_);
   scheduler.reachable = false;
   task_scheduler_ = &kFakeScheduler;  // a store that cannot be looked into
   EXPECT_EQ(Autostart(true), AUTOSTART_FAILED) << "a task of ours may be left";
-  permissions.granted.clear();
+  played_system.sddl.clear();
   EXPECT_EQ(Autostart(true), AUTOSTART_FAILED) << "the task could not be registered";
   EXPECT_EQ(Autostart(false), AUTOSTART_FAILED) << "the task could not be removed";
   EXPECT_EQ(ReadRunValue(), L"");
 }
 
-// This test program lies in the build tree, which its user can change (and
-// under Wine every file is its user's): it gets the Run value alone, and a
-// task of ours left from another place goes.
-TEST_F(StartWithWindows, AnExeAnyoneCanReplaceGetsTheRunValueOnly) {
+// A copy another account can change gets neither entry, whatever its task
+// would have been: both left from before go.
+TEST_F(StartWithWindows, AnExeAnotherAccountCanChangeGetsNeither) {
+  task_scheduler_ = &kFakeSchedulerWithStore;
+  const std::wstring exe = L"\\\\?\\" + TestExePath();
+  const std::wstring folder = exe.substr(0, exe.rfind(L'\\'));
+  struct Case {
+    const char* what;
+    std::wstring path;
+    std::wstring sddl;
+  };
+  const Case cases[] = {
+      {"the exe is Bob's", exe, OwnSddl(kBob)},
+      {"its folder lets Authenticated Users change it", folder, kSharedToolsSddl},
+      {"its folder lets Bob add files", folder, OwnSddl(sid_) + L"(A;;0x2;;;" + std::wstring(kBob) + L")"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    scheduler = FakeScheduler{};
+    scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_};
+    WriteRunMarker();
+    played_system.sddl = {{c.path, c.sddl}};
+    EXPECT_EQ(Autostart(true), AUTOSTART_NEITHER);
+    EXPECT_EQ(ReadRunValue(), L"");
+    EXPECT_FALSE(Has(UserTaskName().c_str()));
+  }
+}
+
+// Run as another account than the desktop's, Quillmere writes neither entry
+// even for a copy only administrators can change (its Run value and task
+// would start as that account what the desktop's user chose), removes
+// those left from before, and names both accounts. Switching off still
+// removes both.
+TEST_F(StartWithWindows, RunAsAnotherAccountThanTheDesktopsWritesNeither) {
+  task_scheduler_ = &kFakeSchedulerWithStore;
+  played_system.fallback.clear();  // an installer's, all the way up
+  wchar_t own_name[ACCOUNT_NAME_CAPACITY] = {};
+  {
+    Sid own(sid_);
+    wchar_t account[257] = {}, domain[257] = {};
+    DWORD account_length = 257, domain_length = 257;
+    SID_NAME_USE use;
+    ASSERT_TRUE(LookupAccountSidW(nullptr, own.get(), account, &account_length, domain, &domain_length, &use));
+    swprintf(own_name, ACCOUNT_NAME_CAPACITY, domain[0] ? L"%ls\\%ls" : L"%ls%ls", domain, account);
+  }
+  struct Case {
+    const char* what;
+    ShellUser shell;
+    const wchar_t* signed_in;  // as named in the notice
+  };
+  const Case cases[] = {
+      // Bob's SID names no account here: it is named by its SID.
+      {"Bob's desktop", SHELL_USER_READ, kBob},
+      {"a desktop whose user cannot be read", SHELL_USER_UNREADABLE, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    played_system.shell = c.shell;
+    played_system.shell_sid = kBob;
+    scheduler = FakeScheduler{};
+    scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_};
+    WriteRunMarker();
+    EXPECT_EQ(Autostart(true), AUTOSTART_OTHER_ACCOUNT);
+    EXPECT_EQ(ReadRunValue(), L"");
+    EXPECT_FALSE(Has(UserTaskName().c_str()));
+    EXPECT_TRUE(played_system.asked.empty()) << "no file was judged";
+    EXPECT_STREQ(accounts_.process, own_name);
+    EXPECT_STREQ(accounts_.signed_in, c.signed_in);
+
+    WriteRunMarker();
+    EXPECT_EQ(Autostart(false), AUTOSTART_DONE);
+    EXPECT_EQ(ReadRunValue(), L"");
+  }
+}
+
+// With no shell on the desktop yet (a start at logon ahead of it), whose
+// desktop it is cannot be told: both entries stay as they are.
+TEST_F(StartWithWindows, WithoutAShellNothingIsWrittenOrRemoved) {
+  task_scheduler_ = &kFakeSchedulerWithStore;
+  played_system.fallback.clear();
+  played_system.shell = SHELL_NONE;
+  scheduler = FakeScheduler{};
+  scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_};
+  WriteRunMarker();
+  EXPECT_EQ(Autostart(true), AUTOSTART_ACCOUNT_UNKNOWN);
+  EXPECT_EQ(ReadRunValue(), kRunMarker);
+  EXPECT_TRUE(Has(UserTaskName().c_str()));
+  EXPECT_EQ(scheduler.opened, 0);
+  EXPECT_EQ(Autostart(false), AUTOSTART_DONE) << "switching off needs no answer";
+  EXPECT_EQ(ReadRunValue(), L"");
+  EXPECT_FALSE(Has(UserTaskName().c_str()));
+}
+
+// A task of ours left from another place goes when the copy started now may
+// not have one.
+TEST_F(StartWithWindows, ACopyTheUserCanChangeGetsTheRunValueOnly) {
   ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml_));
   for (int round = 0; round < 2; ++round) {
     EXPECT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY) << "round " << round;
