@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <functional>
@@ -281,12 +282,45 @@ std::wstring ExeListOf300(const wchar_t* name, const wchar_t* ending) {
   return list;
 }
 
+// The exe as Windows shows one in a folder of the user's own on an internal
+// disk, run on their own desktop, wherever the tests were built: it gets the
+// Run value alone.
+bool OwnFolderSecurity(const wchar_t*, bool, SecurityBuffer& buffer) {
+  wchar_t sid[SID_TEXT_CAPACITY];
+  if (!GetProcessUserSid(sid)) return false;
+  std::wstring sddl = std::wstring(L"O:") + sid + L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + sid + L")";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  DWORD length = GetSecurityDescriptorLength(descriptor);
+  bool fits = length <= sizeof buffer.bytes;
+  if (fits) memcpy(buffer.bytes, descriptor, length);
+  LocalFree(descriptor);
+  return fits;
+}
+bool InternalDisk(const wchar_t*, STORAGE_BUS_TYPE& bus, bool& removable_media) {
+  bus = BusTypeSata;
+  removable_media = false;
+  return true;
+}
+ShellUser OwnDesktop(SidBuffer& sid) {
+  wchar_t text[SID_TEXT_CAPACITY];
+  PSID parsed = nullptr;
+  if (!GetProcessUserSid(text) || !ConvertStringSidToSidW(text, &parsed)) return SHELL_USER_UNREADABLE;
+  CopySid(sizeof sid.bytes, sid.bytes, parsed);
+  LocalFree(parsed);
+  return SHELL_USER_READ;
+}
+UINT WINAPI FixedDrive(LPCWSTR) { return DRIVE_FIXED; }
+const ExeAccessPlatform kOwnFolderExe = {FixedDrive, OwnFolderSecurity, InternalDisk, OwnDesktop};
+
 // The settings window as the program opens it: on the program's live
 // record, with OK kept and applied as the program does.
 class SettingsWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAppState();
+    app.exe_access = &kOwnFolderExe;
     DeleteAppFolder();
     InitDefaultSettings(app.settings);
     SetRunMarker();
@@ -1320,8 +1354,8 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
   EXPECT_EQ(ReadRunValue(), kRunMarker);
 }
 
-// This test program lies where its user can change it, so switching start at
-// logon on gets no elevated task: the user hears so once, when switching it
+// This test program is played as a copy in a folder of the user's own, so
+// switching start at logon on gets no elevated task: the user hears so once, when switching it
 // on, and not on every OK after.
 TEST_F(SettingsWindow, SwitchingStartWithWindowsOnForAnExeTheUserCanChangeSaysWhyOnce) {
   RecordTray();
