@@ -152,6 +152,11 @@ case $test in
     mkdir -p "$work/signed/unzipped"
     unzip -o -q "$dist/$zip" quillmere.exe -d "$work/signed/unzipped"
     signed_by "$work/signed/unzipped/quillmere.exe" "$cert" || fail "the zip's quillmere.exe is not signed"
+    # Without its signature, the exe of the unsigned build: what a rebuild
+    # is compared with when a time stamp makes signed bytes differ.
+    osslsigncode remove-signature -in "$work/signed/unzipped/quillmere.exe" -out "$work/signed/unsigned.exe" >/dev/null
+    cmp "$work/signed/unsigned.exe" "$work/a/build-release/quillmere.exe" ||
+      fail "the signed exe without its signature is not the unsigned build's"
     # The installer's payload, as it lands on disk under Wine; no copy of
     # its shortcut in the Linux desktop's menus.
     export WINEPREFIX="$QUILLMERE_TEST_PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -164,9 +169,11 @@ case $test in
       if signed_by "$installed/$file" "$cert"; then echo "signed: installed $file"
       else echo "FAIL: the installed $file is not signed" >&2; status=1; fi
     done
-    # Unquoted, so that _?= reaches it as it must: wine would quote an
-    # argument with a space.
-    wine cmd /c 'C:\PROGRA~1\Quillmere\uninstall.exe /S _?=C:\Program Files\Quillmere' || status=1
+    # Without _?=, which wine would quote (the folder has a space) and the
+    # uninstaller then ignore: it returns at once and removes from a copy.
+    wine "$installed/uninstall.exe" /S || status=1
+    for _ in $(seq 600); do [ -e "$installed" ] || break; sleep 0.1; done
+    [ ! -e "$installed" ] || { echo "FAIL: the uninstaller left $installed" >&2; status=1; }
     rm -rf "$installed"
     [ $status -eq 0 ] && echo "exe, uninstaller and installer signed by the given certificate"
     exit $status
