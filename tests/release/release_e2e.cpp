@@ -600,6 +600,35 @@ TEST_F(InteractiveInstall, EndsWithAStartQuillmereBoxTickedThatStartsIt) {
   HWND wizard = WaitForWizard(L"Quillmere Setup");
   ASSERT_NE(wizard, nullptr);
   ASSERT_TRUE(ClickForward(wizard, L"&Next >")) << "the welcome page";
+  // The folder page takes only a folder in Program Files: Install stays
+  // disabled for any other, and comes back for one there.
+  HWND install = GetDlgItem(wizard, IDOK);
+  ASSERT_TRUE(WaitUntil([&] { return TextOf(install) == L"&Install"; }, 30000));
+  HWND folder = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        EnumChildWindows(
+            wizard,
+            [](HWND child, LPARAM found) -> BOOL {
+              wchar_t name[16] = {};
+              GetClassNameW(child, name, 16);
+              if (IsWindowVisible(child) && _wcsicmp(name, L"Edit") == 0) *reinterpret_cast<HWND*>(found) = child;
+              return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&folder));
+        // Another process's edit control: its text only through WM_GETTEXT.
+        wchar_t text[MAX_PATH] = {};
+        if (folder) SendMessageW(folder, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(text));
+        return DefaultFolder() == text;
+      },
+      10000))
+      << "the default folder shown";
+  const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
+  for (const std::wstring& refused : {program_files.substr(0, 3) + L"Quillmere", program_files + L" Evil\\Quillmere"}) {
+    SendMessageW(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(refused.c_str()));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(install); }, 5000)) << refused;
+  }
+  SendMessageW(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(DefaultFolder().c_str()));
   ASSERT_TRUE(ClickForward(wizard, L"&Install")) << "the folder page";
   HWND box = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (box = FindControl(wizard, L"Start Quillmere")) != nullptr; }, 30000));
