@@ -44,7 +44,6 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 !include FileFunc.nsh
 !include WinVer.nsh
 !include WinMessages.nsh
-!include nsDialogs.nsh
 !include MUI2.nsh
 
 !define MUI_ICON "${__FILEDIR__}/../res/icons/quillmere.ico"
@@ -52,6 +51,7 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 !define MUI_ABORTWARNING
 
 !insertmacro MUI_PAGE_WELCOME
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Quillmere is installed in a folder in $PROGRAMFILES64, where only administrators can change its files; setup accepts no other folder."
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN
@@ -60,7 +60,10 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW FinishPageShow
 !insertmacro MUI_PAGE_FINISH
 
-UninstPage custom un.OptionsPage un.OptionsPageLeave
+; The settings stay: %APPDATA%\Quillmere is the user's folder, which an
+; elevated uninstaller must not delete in.
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "Quillmere will be removed from the folder below, with its Start menu shortcut and its start at logon. Your settings and clean log stay in %APPDATA%\Quillmere: delete that folder yourself if you no longer want them."
+!insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
 !insertmacro MUI_LANGUAGE "English"
@@ -75,16 +78,17 @@ VIAddVersionKey /LANG=${LANG_ENGLISH} "LegalCopyright" "Copyright (C) 2026 ${PUB
 
 ; 1 when a running copy was closed: it is started again afterwards.
 Var WasRunning
-; 1 when the user ticked the box that removes the settings folder too.
-Var RemoveSettings
-Var RemoveSettingsBox
+; The SID of the account whose copy was closed ("" when unknown).
+Var ClosedUser
+; 1 when the installed exe, in use, was renamed to quillmere.exe.old.
+Var MovedAside
 
-; Closes every running copy through its hidden top-level window, whose
-; WM_CLOSE ends the program cleanly, and waits for each to end. Then makes
-; sure nothing holds the installed exe (a copy in another user's session is
-; out of sight): the exe is never replaced or removed while it runs. When a
-; copy does not end, says so and offers Retry; Cancel, and any silent run,
-; stops here (exit code 2) with nothing changed.
+; Closes every running copy in this session through its hidden top-level
+; window, whose WM_CLOSE ends the program cleanly, and waits for each to end.
+; When a copy does not end, says so and offers Retry; Cancel, and any silent
+; run, stops here (exit code 2) with nothing changed. The uninstaller then
+; also makes sure nothing holds the installed exe (a copy in another user's
+; session is out of sight): it never removes an exe that runs.
 !macro CLOSE_RUNNING_COPIES prefix
 Function ${prefix}CloseRunningCopies
   Push $0
@@ -92,16 +96,21 @@ Function ${prefix}CloseRunningCopies
   Push $2
   Push $3
   StrCpy $WasRunning 0
+  StrCpy $ClosedUser ""
   ${Do}
     FindWindow $0 "${SHELL_CLASS}"
     ${If} $0 == 0
       ${Break}
     ${EndIf}
-    StrCpy $WasRunning 1
     DetailPrint "Closing the running Quillmere..."
     System::Call "user32::GetWindowThreadProcessId(p r0, *i 0 r1)"
-    ; SYNCHRONIZE
-    System::Call "kernel32::OpenProcess(i 0x00100000, i 0, i r1) p .r2"
+    ; SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION
+    System::Call "kernel32::OpenProcess(i 0x00101000, i 0, i r1) p .r2"
+    ${If} $2 P<> 0
+      Push $2
+      Call ${prefix}AccountOfProcess
+      Pop $ClosedUser
+    ${EndIf}
     System::Call "user32::PostMessageW(p r0, i ${WM_CLOSE}, p 0, p 0)"
     StrCpy $3 1
     ${If} $2 P<> 0
@@ -118,16 +127,22 @@ Function ${prefix}CloseRunningCopies
         ${EndIf}
       ${Next}
     ${EndIf}
-    ${If} $3 != 0
+    ${If} $3 == 0
+      StrCpy $WasRunning 1
+    ${Else}
       MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
         "Quillmere is still running: it did not end within 10 seconds of being asked to close.$\r$\n$\r$\nChoose Exit in its tray menu, then click Retry; or click Cancel to stop." \
         /SD IDCANCEL IDRETRY retry_close
       DetailPrint "Quillmere did not close: nothing was changed."
+      !if "${prefix}" == ""
+        Call StartClosedCopy
+      !endif
       SetErrorLevel 2
       Abort
       retry_close:
     ${EndIf}
   ${Loop}
+  !if "${prefix}" == "un."
   ${Do}
     ${IfNot} ${FileExists} "$INSTDIR\quillmere.exe"
       ${Break}
@@ -146,14 +161,168 @@ Function ${prefix}CloseRunningCopies
     Abort
     retry_open:
   ${Loop}
+  !endif
   Pop $3
   Pop $2
   Pop $1
   Pop $0
 FunctionEnd
+
+; The SID, as text, of the account a process runs as; "" when it cannot be
+; read. Takes a process handle (PROCESS_QUERY_LIMITED_INFORMATION) on the
+; stack and leaves the answer there.
+Function ${prefix}AccountOfProcess
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  StrCpy $4 ""
+  ; TOKEN_QUERY
+  System::Call "advapi32::OpenProcessToken(p r0, i 8, *p .r1) i .r2"
+  ${If} $2 != 0
+    ; TokenUser: a TOKEN_USER, whose first field points at the SID.
+    System::Alloc 256
+    Pop $3
+    System::Call "advapi32::GetTokenInformation(p r1, i 1, p r3, i 256, *i .r2) i .r2"
+    ${If} $2 != 0
+      System::Call "*$3(p .r2)"
+      System::Call "advapi32::ConvertSidToStringSidW(p r2, *p .r0) i .r2"
+      ${If} $2 != 0
+        System::Call "kernel32::lstrcpynW(w .r4, p r0, i ${NSIS_MAX_STRLEN})"
+        System::Call "kernel32::LocalFree(p r0)"
+      ${EndIf}
+    ${EndIf}
+    System::Free $3
+    System::Call "kernel32::CloseHandle(p r1)"
+  ${EndIf}
+  StrCpy $0 $4
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; Whether the scheduled task named on the stack starts the installed exe and
+; nothing else: "1" or "0" left on the stack. Read from the task's file in
+; System32\Tasks (UTF-16, as the Task Scheduler keeps it); a task whose file
+; or command cannot be read, or that has more than one command, counts as
+; another program's.
+Function ${prefix}TaskStartsInstalledExe
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $5 0
+  ClearErrors
+  FileOpen $1 "$SYSDIR\Tasks\$0" r
+  ${IfNot} ${Errors}
+    StrCpy $0 0
+    ${Do}
+      ClearErrors
+      FileReadUTF16LE $1 $2
+      ${If} ${Errors}
+        ${Break}
+      ${EndIf}
+      ; The text between <Command> and </Command> on this line.
+      StrLen $3 $2
+      ${For} $4 0 $3
+        StrCpy $3 $2 9 $4
+        ${If} $3 S== "<Command>"
+          IntOp $0 $0 + 1
+          IntOp $4 $4 + 9
+          StrCpy $2 $2 "" $4
+          ${For} $4 0 ${NSIS_MAX_STRLEN}
+            StrCpy $3 $2 10 $4
+            ${If} $3 S== "</Command>"
+            ${OrIf} $3 == ""
+              ${Break}
+            ${EndIf}
+          ${Next}
+          StrCpy $3 $2 $4
+          ${If} $3 == "$INSTDIR\quillmere.exe"
+          ${OrIf} $3 == '"$INSTDIR\quillmere.exe"'
+          ${OrIf} $3 == "&quot;$INSTDIR\quillmere.exe&quot;"
+            StrCpy $5 1
+          ${EndIf}
+          ${Break}
+        ${EndIf}
+        StrLen $3 $2
+      ${Next}
+    ${Loop}
+    FileClose $1
+    ${If} $0 != 1
+      StrCpy $5 0
+    ${EndIf}
+  ${EndIf}
+  StrCpy $0 $5
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
 !macroend
 !insertmacro CLOSE_RUNNING_COPIES ""
 !insertmacro CLOSE_RUNNING_COPIES "un."
+
+; The folder $INSTDIR names, canonical, when it is one inside the 64-bit
+; Program Files, where only administrators can change files; "" for any
+; other. Left in $R9. Relative parts go through GetFullPathNameW; short
+; (8.3) names and stream names are refused rather than resolved, and a
+; folder whose name merely starts with the same letters is not inside.
+Function CheckInstallFolder
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $R9 ""
+  StrCpy $0 $INSTDIR
+  System::Call "kernel32::GetFullPathNameW(w r0, i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r2"
+  ${If} $2 > 0
+  ${AndIf} $2 < ${NSIS_MAX_STRLEN}
+    StrLen $2 "$PROGRAMFILES64\"
+    StrCpy $3 $1 $2
+    ${If} $3 == "$PROGRAMFILES64\"
+      StrCpy $1 $1 "" $2
+      ${Do}
+        StrCpy $3 $1 1 -1
+        ${If} $3 != "\"
+          ${Break}
+        ${EndIf}
+        StrCpy $1 $1 -1
+      ${Loop}
+      StrCpy $R9 "$PROGRAMFILES64\$1"
+      StrLen $2 $1
+      ${If} $2 == 0
+        StrCpy $R9 ""
+      ${EndIf}
+      ${For} $0 0 $2
+        StrCpy $3 $1 1 $0
+        StrCpy $2 $1 2 $0
+        ${If} $3 == "~"
+        ${OrIf} $3 == ":"
+        ${OrIf} $3 == "/"
+        ${OrIf} $2 == "\\"
+          StrCpy $R9 ""
+        ${EndIf}
+        StrLen $2 $1
+      ${Next}
+      StrCpy $3 $1 1
+      ${If} $3 == "\"
+        StrCpy $R9 ""
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  Pop $3
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
 
 Function .onInit
   SetShellVarContext all
@@ -163,13 +332,194 @@ Function .onInit
     SetErrorLevel 3
     Quit
   ${EndIf}
+  ; The only check a silent install gets: .onVerifyInstDir runs for the
+  ; folder page alone.
+  Call CheckInstallFolder
+  ${If} $R9 == ""
+    MessageBox MB_OK|MB_ICONSTOP \
+      "Quillmere can be installed only in a folder in $PROGRAMFILES64, where only administrators can change it; $INSTDIR is not one.$\r$\n$\r$\nIf an earlier Quillmere is installed there, uninstall it first." \
+      /SD IDOK
+    SetErrorLevel 4
+    Quit
+  ${EndIf}
+  StrCpy $INSTDIR $R9
 FunctionEnd
 
-; Starts the installed copy unless one runs already.
+Function .onVerifyInstDir
+  Call CheckInstallFolder
+  ${If} $R9 == ""
+    Abort
+  ${EndIf}
+FunctionEnd
+
+; Asks the desktop's Explorer to start the installed exe (ShellExecute of
+; IShellDispatch2, reached through the desktop's folder view): it then runs
+; as the signed-in user, with that user's token, as Explorer's child and not
+; the installer's. "1" on the stack when Explorer took the request, "0"
+; when there is no desktop to ask (no one signed in, another account's).
+Function StartThroughShell
+  Push $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  Push $7
+  Push $8
+  Push $9
+  ; $0 HRESULT; $1 the result; $2-$9 interfaces and VARIANTs.
+  StrCpy $1 0
+  StrCpy $3 0
+  StrCpy $4 0
+  StrCpy $5 0
+  StrCpy $6 0
+  StrCpy $7 0
+  StrCpy $8 0
+  StrCpy $9 0
+  ; COINIT_APARTMENTTHREADED; S_OK and S_FALSE both need their CoUninitialize.
+  System::Call "ole32::CoInitializeEx(p 0, i 2) i .r2"
+  Push $2
+  ; CLSID_ShellWindows, IID_IShellWindows, CLSCTX_LOCAL_SERVER
+  System::Call "ole32::CoCreateInstance(g '{9BA05972-F6A8-11CF-A442-00A0C90A8F39}', p 0, i 4, g '{85CB6900-4D95-11CF-960C-0080C7F4EE85}', *p .r3) i .r0"
+  ${If} $0 == 0
+    ; VARIANTs of 24 bytes: CSIDL_DESKTOP as VT_I4 (3), and VT_EMPTY.
+    System::Alloc 24
+    Pop $8
+    System::Call "*$8(&i2 3)"
+    System::Alloc 24
+    Pop $9
+    ; FindWindowSW(SWC_DESKTOP, SWFO_NEEDDISPATCH): S_FALSE without a desktop.
+    System::Call "$3->15(p r8, p r9, i 8, *i .r2, i 1, *p .r4) i .r0"
+  ${EndIf}
+  ${If} $0 == 0
+  ${AndIf} $4 P<> 0
+    ; IServiceProvider, then SID_STopLevelBrowser's IShellBrowser.
+    System::Call "$4->0(g '{6D5140C1-7436-11CE-8034-00AA006009FA}', *p .r5) i .r0"
+    ${If} $0 == 0
+      System::Call "$5->3(g '{4C96BE40-915C-11CF-99D3-00AA004AE837}', g '{000214E2-0000-0000-C000-000000000046}', *p .r6) i .r0"
+      System::Call "$5->2()"
+      StrCpy $5 0
+    ${EndIf}
+  ${Else}
+    StrCpy $0 1
+  ${EndIf}
+  ${If} $0 == 0
+    ; QueryActiveShellView
+    System::Call "$6->15(*p .r5) i .r0"
+    ${If} $0 == 0
+      ; GetItemObject(SVGIO_BACKGROUND, IID_IDispatch): the folder view.
+      System::Call "$5->15(i 0, g '{00020400-0000-0000-C000-000000000046}', *p .r7) i .r0"
+      System::Call "$5->2()"
+      StrCpy $5 0
+    ${EndIf}
+  ${EndIf}
+  ${If} $0 == 0
+    ; IShellFolderViewDual, and its Application.
+    System::Call "$7->0(g '{E7A1AF80-4D96-11CF-960C-0080C7F4EE85}', *p .r5) i .r0"
+    ${If} $0 == 0
+      System::Call "$5->7(*p .r2) i .r0"
+      System::Call "$5->2()"
+      StrCpy $5 0
+    ${EndIf}
+  ${EndIf}
+  ${If} $0 == 0
+    ; IShellDispatch2::ShellExecute(file, args, folder, verb, show): each
+    ; VARIANT, larger than 8 bytes, goes by reference on x64.
+    System::Call "$2->0(g '{A4C6892C-3BA9-11D2-9DEA-00C04FB16162}', *p .r5) i .r0"
+    System::Call "$2->2()"
+    ${If} $0 == 0
+      StrCpy $2 "$INSTDIR\quillmere.exe"
+      System::Call "oleaut32::SysAllocString(w r2) p .r2"
+      System::Call "$5->31(p r2, p r9, p r9, p r9, p r9) i .r0"
+      System::Call "oleaut32::SysFreeString(p r2)"
+      System::Call "$5->2()"
+      ${If} $0 == 0
+        StrCpy $1 1
+      ${EndIf}
+    ${EndIf}
+  ${EndIf}
+  ${If} $7 P<> 0
+    System::Call "$7->2()"
+  ${EndIf}
+  ${If} $6 P<> 0
+    System::Call "$6->2()"
+  ${EndIf}
+  ${If} $4 P<> 0
+    System::Call "$4->2()"
+  ${EndIf}
+  ${If} $3 P<> 0
+    System::Call "$3->2()"
+  ${EndIf}
+  ${If} $8 P<> 0
+    System::Free $8
+  ${EndIf}
+  ${If} $9 P<> 0
+    System::Free $9
+  ${EndIf}
+  Pop $2
+  ${If} $2 == 0
+  ${OrIf} $2 == 1
+    System::Call "ole32::CoUninitialize()"
+  ${EndIf}
+  StrCpy $0 $1
+  Pop $9
+  Pop $8
+  Pop $7
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; Starts again, as its own user, the copy closed for the upgrade: through
+; that user's logon task when it starts the installed exe (the task runs it
+; as at logon), otherwise through the shell. Never as the installer's child:
+; a script waiting for the installer would wait for Quillmere, and the copy
+; would run with the installer's account. A silent install that closed no
+; one's copy starts nothing.
+Function StartClosedCopy
+  ${If} $WasRunning != 1
+  ${OrIfNot} ${FileExists} "$INSTDIR\quillmere.exe"
+    Return
+  ${EndIf}
+  FindWindow $0 "${SHELL_CLASS}"
+  ${If} $0 != 0
+    Return
+  ${EndIf}
+  StrCpy $0 0
+  ${If} $ClosedUser != ""
+    Push "Quillmere $ClosedUser"
+    Call TaskStartsInstalledExe
+    Pop $0
+  ${EndIf}
+  ${If} $0 == 1
+    nsExec::Exec '"$SYSDIR\schtasks.exe" /run /tn "Quillmere $ClosedUser"'
+    Pop $0
+    ${If} $0 == 0
+      Return
+    ${EndIf}
+  ${EndIf}
+  Call StartThroughShell
+  Pop $0
+  ${If} $0 != 1
+    DetailPrint "Quillmere could not be started again for its user: start it from the Start menu."
+  ${EndIf}
+FunctionEnd
+
+; The Finish page's box: the user asked for it, so when the shell cannot
+; start it, the installer does.
 Function StartQuillmere
   FindWindow $0 "${SHELL_CLASS}"
   ${If} $0 == 0
-    Exec '"$INSTDIR\quillmere.exe"'
+    Call StartThroughShell
+    Pop $0
+    ${If} $0 != 1
+      Exec '"$INSTDIR\quillmere.exe"'
+    ${EndIf}
   ${EndIf}
 FunctionEnd
 
@@ -181,8 +531,64 @@ Function FinishPageShow
   ${EndIf}
 FunctionEnd
 
+; An exe in use (Quillmere running in another session, out of the
+; installer's reach) cannot be overwritten, but Windows lets it be renamed:
+; it becomes quillmere.exe.old, removed once nothing runs it. When even that
+; fails, the upgrade stops (exit code 2) and the closed copy starts again.
+Function MoveAsideInUseExe
+  StrCpy $MovedAside 0
+  ; Left by an earlier upgrade, and free by now unless it still runs.
+  Delete "$INSTDIR\quillmere.exe.old"
+  ; The copy just closed may hold its exe a moment after it has ended.
+  StrCpy $1 0
+  ${If} $WasRunning == 1
+    StrCpy $1 50
+  ${EndIf}
+  ${Do}
+    ${IfNot} ${FileExists} "$INSTDIR\quillmere.exe"
+      ${Break}
+    ${EndIf}
+    ClearErrors
+    FileOpen $0 "$INSTDIR\quillmere.exe" a
+    ${IfNot} ${Errors}
+      FileClose $0
+      ${Break}
+    ${EndIf}
+    ${If} $1 > 0
+      IntOp $1 $1 - 1
+      Sleep 100
+      ${Continue}
+    ${EndIf}
+    Delete "$INSTDIR\quillmere.exe.old"
+    ClearErrors
+    Rename "$INSTDIR\quillmere.exe" "$INSTDIR\quillmere.exe.old"
+    ${IfNot} ${Errors}
+      StrCpy $MovedAside 1
+      DetailPrint "$INSTDIR\quillmere.exe is in use, perhaps by Quillmere running for another user: the new one takes its place, and the old one goes at the next restart."
+      ${Break}
+    ${EndIf}
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
+      "$INSTDIR\quillmere.exe is in use and cannot be replaced.$\r$\n$\r$\nEnd what holds it, then click Retry; or click Cancel to stop." \
+      /SD IDCANCEL IDRETRY retry_move
+    DetailPrint "$INSTDIR\quillmere.exe is in use: nothing was changed."
+    Call StartClosedCopy
+    SetErrorLevel 2
+    Abort
+    retry_move:
+  ${Loop}
+FunctionEnd
+
 Section "Quillmere"
+  ; The folder page's choice, canonical as .onInit makes a /D= one.
+  Call CheckInstallFolder
+  ${If} $R9 == ""
+    SetErrorLevel 4
+    Abort
+  ${EndIf}
+  StrCpy $INSTDIR $R9
+
   Call CloseRunningCopies
+  Call MoveAsideInUseExe
 
   SetOutPath "$INSTDIR"
   SetOverwrite on
@@ -191,8 +597,18 @@ Section "Quillmere"
   ; An exe that could not be written must not be reported as installed.
   ${If} ${Errors}
     DetailPrint "$INSTDIR\quillmere.exe could not be written: the installation stops."
+    ${If} $MovedAside == 1
+      Delete "$INSTDIR\quillmere.exe"
+      Rename "$INSTDIR\quillmere.exe.old" "$INSTDIR\quillmere.exe"
+    ${EndIf}
+    Call StartClosedCopy
     SetErrorLevel 2
     Abort
+  ${EndIf}
+  ${If} $MovedAside == 1
+    Delete /REBOOTOK "$INSTDIR\quillmere.exe.old"
+    ; Nothing needs the restart soon: no restart prompt on the Finish page.
+    SetRebootFlag false
   ${EndIf}
   File "${STAGE}/LICENSE.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
@@ -211,71 +627,37 @@ Section "Quillmere"
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
-  ${If} $WasRunning == 1
-    Call StartQuillmere
-  ${EndIf}
+  Call StartClosedCopy
 SectionEnd
 
 Function un.onInit
   SetShellVarContext all
   SetRegView 64
-  StrCpy $RemoveSettings 0
-FunctionEnd
-
-; The one page before the removal; a silent uninstall never shows it, so it
-; never removes the settings.
-Function un.OptionsPage
-  !insertmacro MUI_HEADER_TEXT "Remove Quillmere" "Remove Quillmere from this computer."
-  nsDialogs::Create 1018
-  Pop $0
-  ${NSD_CreateLabel} 0 0 100% 48u \
-    "Quillmere will be removed from $INSTDIR, with its Start menu shortcut and its start at logon.$\r$\n$\r$\nYour settings and clean log stay in %APPDATA%\Quillmere unless you tick the box."
-  Pop $0
-  ${NSD_CreateCheckbox} 0 56u 100% 12u "Also remove my settings and clean log"
-  Pop $RemoveSettingsBox
-  GetDlgItem $0 $HWNDPARENT 1
-  SendMessage $0 ${WM_SETTEXT} 0 "STR:&Uninstall"
-  nsDialogs::Show
-FunctionEnd
-
-Function un.OptionsPageLeave
-  ${NSD_GetState} $RemoveSettingsBox $0
-  ${If} $0 == ${BST_CHECKED}
-    StrCpy $RemoveSettings 1
-  ${EndIf}
 FunctionEnd
 
 ; The logon tasks the program registers: "Quillmere <SID>" for each user,
-; and "Quillmere", shared by all users in earlier versions.
+; and "Quillmere", shared by all users in earlier versions. Only those that
+; start this copy go: another, a portable copy elsewhere, keeps its task.
 Function un.RemoveLogonTasks
   FindFirst $0 $1 "$SYSDIR\Tasks\Quillmere*"
   ${DoWhile} $1 != ""
     StrCpy $2 $1 12
     ${If} $1 == "Quillmere"
     ${OrIf} $2 == "Quillmere S-"
-      DetailPrint "Removing the logon task $1"
-      nsExec::Exec '"$SYSDIR\schtasks.exe" /delete /tn "$1" /f'
+      Push $1
+      Call un.TaskStartsInstalledExe
       Pop $2
+      ${If} $2 == 1
+        DetailPrint "Removing the logon task $1"
+        nsExec::Exec '"$SYSDIR\schtasks.exe" /delete /tn "$1" /f'
+        Pop $2
+      ${Else}
+        DetailPrint "Keeping the logon task $1: it starts another copy."
+      ${EndIf}
     ${EndIf}
     FindNext $0 $1
   ${Loop}
   FindClose $0
-FunctionEnd
-
-; %APPDATA%\Quillmere of the user who runs the uninstaller. Only the
-; program's own files go, and a folder that is a link is unlinked, never
-; followed: the folder is the user's to change.
-Function un.RemoveSettings
-  SetShellVarContext current
-  StrCpy $0 "$APPDATA\Quillmere"
-  SetShellVarContext all
-  ${GetFileAttributes} "$0" "REPARSE_POINT" $1
-  ${If} $1 != 1
-    Delete "$0\config.ini"
-    Delete "$0\config.ini.new"
-    Delete "$0\clean.log"
-  ${EndIf}
-  RMDir "$0"
 FunctionEnd
 
 Section "Uninstall"
@@ -289,18 +671,16 @@ Section "Uninstall"
     DeleteRegValue HKCU "${RUN_KEY}" "Quillmere"
   ${EndIf}
 
-  ${If} $RemoveSettings == 1
-    Call un.RemoveSettings
-  ${EndIf}
-
   Delete "$SMPROGRAMS\Quillmere.lnk"
   Delete "$INSTDIR\quillmere.exe"
+  ; An upgrade's exe still running for another user: gone at the restart.
+  Delete /REBOOTOK "$INSTDIR\quillmere.exe.old"
   Delete "$INSTDIR\LICENSE.txt"
   Delete "$INSTDIR\uninstall.exe"
-  ; Never recursive: /D= may have named a folder with other files in it.
+  ; Never recursive: the folder may hold other files.
   ; Not the uninstaller's current folder either, which could not go.
   SetOutPath "$TEMP"
-  RMDir "$INSTDIR"
+  RMDir /REBOOTOK "$INSTDIR"
   ; Last, so that the entry stays while anything else is left to do.
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd

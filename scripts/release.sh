@@ -1,15 +1,20 @@
 #!/usr/bin/env bash
 # Builds a release of Quillmere into dist/: Quillmere-<version>-setup.exe (the
 # installer), Quillmere-<version>-portable.zip (quillmere.exe, README.txt and
-# LICENSE.txt) and SHA256SUMS for both. <version> is the one of project() in
+# LICENSE.txt), SHA256SUMS for both, and BUILDINFO, what built them (the
+# Debian release and the versions of the packages that shape their bytes),
+# so that the same bytes can be built again later. <version> is the one of project() in
 # CMakeLists.txt. The same commit gives the same bytes in any folder at any
 # time: every date in the release is the commit's (SOURCE_DATE_EPOCH, taken
 # from git unless set).
 #
 # Signing: with QUILLMERE_SIGN_PFX naming a PKCS#12 certificate (and
 # QUILLMERE_SIGN_PASSWORD_FILE a file holding its password, if it has one),
-# quillmere.exe, the uninstaller and the installer are signed before the
-# checksums are taken; without it the release is unsigned.
+# or QUILLMERE_SIGN_PKCS11_MODULE and QUILLMERE_SIGN_PKCS11_KEY naming a key
+# on a hardware token (with its certificate in QUILLMERE_SIGN_CERTS), and
+# optionally QUILLMERE_SIGN_TIMESTAMP_URL, quillmere.exe, the uninstaller
+# and the installer are signed before the checksums are taken (see
+# scripts/sign.sh); without either the release is unsigned.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -26,7 +31,16 @@ if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
 fi
 
 sign=""
-if [ -n "${QUILLMERE_SIGN_PFX:-}" ]; then
+if [ -n "${QUILLMERE_SIGN_PFX:-}" ] && [ -n "${QUILLMERE_SIGN_PKCS11_MODULE:-}" ]; then
+  echo "release: set QUILLMERE_SIGN_PFX or QUILLMERE_SIGN_PKCS11_MODULE, not both" >&2; exit 1
+fi
+if [ -n "${QUILLMERE_SIGN_PKCS11_MODULE:-}" ]; then
+  [ -n "${QUILLMERE_SIGN_PKCS11_KEY:-}" ] || { echo "release: QUILLMERE_SIGN_PKCS11_KEY names no key" >&2; exit 1; }
+  [ -r "${QUILLMERE_SIGN_CERTS:-}" ] || { echo "release: cannot read QUILLMERE_SIGN_CERTS (${QUILLMERE_SIGN_CERTS:-})" >&2; exit 1; }
+  QUILLMERE_SIGN_CERTS=$(realpath "$QUILLMERE_SIGN_CERTS")
+  export QUILLMERE_SIGN_PKCS11_MODULE QUILLMERE_SIGN_PKCS11_KEY QUILLMERE_SIGN_CERTS
+  sign="$root/scripts/sign.sh"
+elif [ -n "${QUILLMERE_SIGN_PFX:-}" ]; then
   [ -r "$QUILLMERE_SIGN_PFX" ] || { echo "release: cannot read QUILLMERE_SIGN_PFX ($QUILLMERE_SIGN_PFX)" >&2; exit 1; }
   QUILLMERE_SIGN_PFX=$(realpath "$QUILLMERE_SIGN_PFX")
   if [ -n "${QUILLMERE_SIGN_PASSWORD_FILE:-}" ]; then
@@ -67,5 +81,17 @@ makensis -V2 -WX -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$root/dist/$se
   ${sign:+-DSIGN="$sign"} "$root/packaging/quillmere.nsi"
 (cd dist && sha256sum "$setup" "$zip" >SHA256SUMS)
 
+# What built it. No path, host or time of this build: the same sources on
+# the same packages give the same file.
+{
+  echo "Quillmere $version"
+  echo "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH"
+  commit=$(git rev-parse HEAD 2>/dev/null) || commit="unknown (not a git checkout)"
+  echo "commit $commit"
+  echo "debian $(cat /etc/debian_version)"
+  dpkg-query -W -f='${Package} ${Version} ${Architecture}\n' cmake ninja-build g++-mingw-w64-x86-64-posix \
+    gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev nsis nsis-common zip osslsigncode
+} >dist/BUILDINFO
+
 echo "Release $version${sign:+ (signed)} in $root/dist:"
-(cd dist && ls -l "$setup" "$zip" SHA256SUMS)
+(cd dist && ls -l "$setup" "$zip" SHA256SUMS BUILDINFO)

@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <knownfolders.h>
 #include <objbase.h>
+#include <tlhelp32.h>
 
 #include <stdlib.h>
 
@@ -20,9 +21,10 @@ const wchar_t kRunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 // The version of project(), and the one the older installer was built with.
 const wchar_t kVersion[] = L"" QUILLMERE_VERSION_TEXT;
 const wchar_t kOlderVersion[] = L"0.9.0";
-// Another user's logon task, and one of another program that only shares
+// Other users' logon tasks, and one of another program that only shares
 // the start of the name.
 const wchar_t kOtherUserTask[] = L"Quillmere S-1-5-21-1111111111-2222222222-3333333333-1001";
+const wchar_t kThirdUserTask[] = L"Quillmere S-1-5-21-1111111111-2222222222-3333333333-1002";
 const wchar_t kUnrelatedTask[] = L"Quillmere Helper";
 const wchar_t kTaskXml[] =
     L"<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n"
@@ -31,8 +33,10 @@ const wchar_t kTaskXml[] =
     L"<Actions><Exec><Command>C:\\quillmere.exe</Command></Exec></Actions>\r\n"
     L"</Task>\r\n";
 // In the form the program keeps, so that the installed copy, which runs
-// meanwhile, has no reason to rewrite it.
-const std::string kSettings = Utf16File(L"[Clean]\r\nthreshold_percent=77\r\n[App]\r\nstart_with_windows=0\r\n");
+// meanwhile, has no reason to rewrite it; and with no clean of its own
+// (idle, interval) that would add to the log.
+const std::string kSettings =
+    Utf16File(L"[Clean]\r\nthreshold_percent=77\r\nauto_clean=0\r\n[App]\r\nstart_with_windows=0\r\n");
 const char kLog[] = "2026-12-10 14:05:09  Freed 1235 MB  (87 processes)\r\n";
 
 std::wstring EnvPath(const char* name) {
@@ -46,19 +50,20 @@ std::string ReleaseExe() { return ReadFileBytes(EnvPath("QUILLMERE_RELEASE_EXE")
 std::string OlderExe() { return ReadFileBytes(EnvPath("QUILLMERE_OLDER_EXE")); }
 
 std::wstring DefaultFolder() { return KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Quillmere"; }
-std::wstring OtherFolder() { return KnownFolderPath(FOLDERID_ProgramData) + L"\\Other Place\\Quillmere"; }
+std::wstring OtherFolder() { return KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Other Place\\Quillmere"; }
 std::wstring Shortcut() { return KnownFolderPath(FOLDERID_CommonPrograms) + L"\\Quillmere.lnk"; }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 // Starts `command_line` as Windows starts an UninstallString, and waits for
 // it; answers its exit code, or -1 when it did not end within two minutes.
-DWORD RunCommand(std::wstring command_line) {
+DWORD RunCommand(std::wstring command_line, DWORD* process_id = nullptr) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return static_cast<DWORD>(-2);
+  if (process_id) *process_id = process.dwProcessId;
   DWORD code = static_cast<DWORD>(-1);
   if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
   CloseHandle(process.hProcess);
@@ -75,8 +80,8 @@ DWORD RunCommand(std::wstring command_line) {
       5000);
   return code;
 }
-DWORD RunSetup(const std::wstring& setup, const std::wstring& arguments = L"/S") {
-  return RunCommand(Quoted(setup) + L" " + arguments);
+DWORD RunSetup(const std::wstring& setup, const std::wstring& arguments = L"/S", DWORD* process_id = nullptr) {
+  return RunCommand(Quoted(setup) + L" " + arguments, process_id);
 }
 
 HKEY OpenEntry(const wchar_t* key = kUninstallKey) {
@@ -142,15 +147,35 @@ std::wstring ShortcutTarget(const std::wstring& link) {
 
 // What the installer puts in a folder, gone by hand.
 void RemoveInstalledFiles(const std::wstring& folder) {
-  for (const wchar_t* name : {L"quillmere.exe", L"uninstall.exe", L"LICENSE.txt"})
+  for (const wchar_t* name : {L"quillmere.exe", L"quillmere.exe.old", L"uninstall.exe", L"LICENSE.txt"})
     DeleteFileW((folder + L"\\" + name).c_str());
   RemoveDirectoryW(folder.c_str());
 }
 
-void DeleteTask(const wchar_t* name) {
+std::wstring SystemFolder() {
   wchar_t system[MAX_PATH] = {};
   GetSystemDirectoryW(system, MAX_PATH);
-  RunCommand(Quoted(std::wstring(system) + L"\\schtasks.exe") + L" /delete /tn " + Quoted(name) + L" /f");
+  return system;
+}
+void DeleteTask(const wchar_t* name) {
+  RunCommand(Quoted(SystemFolder() + L"\\schtasks.exe") + L" /delete /tn " + Quoted(name) + L" /f");
+}
+std::wstring TaskFile(const wchar_t* name) { return SystemFolder() + L"\\Tasks\\" + name; }
+// A task as the Task Scheduler keeps it on Windows: its file in
+// System32\Tasks, UTF-16 with a byte-order mark, one element a line. (Wine's
+// scheduler keeps no command, so the test writes the file itself.)
+bool WriteTaskFile(const wchar_t* name, const std::wstring& command) {
+  const std::wstring xml = std::wstring(L"\xFEFF<?xml version=\"1.0\" encoding=\"UTF-16\"?>\r\n") +
+                           L"<Task version=\"1.2\" xmlns=\"http://schemas.microsoft.com/windows/2004/02/mit/task\">\r\n"
+                           L"  <Actions Context=\"Author\">\r\n"
+                           L"    <Exec>\r\n"
+                           L"      <Command>" +
+                           command +
+                           L"</Command>\r\n"
+                           L"    </Exec>\r\n"
+                           L"  </Actions>\r\n"
+                           L"</Task>\r\n";
+  return WriteFileBytes(TaskFile(name), std::string(reinterpret_cast<const char*>(xml.data()), xml.size() * 2));
 }
 
 DWORD ProcessOf(HWND window) {
@@ -158,18 +183,69 @@ DWORD ProcessOf(HWND window) {
   GetWindowThreadProcessId(window, &id);
   return id;
 }
+// The process that started process `id`, and that one's exe name.
+DWORD ParentOf(DWORD id, std::wstring* parent_exe) {
+  DWORD parent = 0;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    if (entry.th32ProcessID == id) parent = entry.th32ParentProcessID;
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    if (parent != 0 && entry.th32ProcessID == parent) *parent_exe = entry.szExeFile;
+  CloseHandle(snapshot);
+  return parent;
+}
+
+// The files that Windows deletes or renames at its next start.
+const wchar_t kSessionManagerKey[] = L"System\\CurrentControlSet\\Control\\Session Manager";
+// Pairs of names, each ended by a NUL (an empty second for a deletion): as
+// text, each name followed by "|".
+std::wstring PendingFileRenames() {
+  wchar_t text[4096] = {};
+  DWORD size = sizeof text - 2 * sizeof(wchar_t);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ,
+                   nullptr, text, &size) != ERROR_SUCCESS)
+    return L"";
+  std::wstring names(text, size / sizeof(wchar_t));
+  for (wchar_t& c : names)
+    if (c == L'\0') c = L'|';
+  return names;
+}
 
 // The wizards of the installer and the uninstaller, driven through their
 // controls as a user's clicks would.
-HWND WaitForWizard(const wchar_t* title) {
-  HWND wizard = nullptr;
-  WaitUntil([&] { return (wizard = FindWindowW(L"#32770", title)) != nullptr && IsWindowVisible(wizard); }, 30000);
-  return wizard;
-}
 std::wstring TextOf(HWND window) {
   wchar_t text[256] = {};
   GetWindowTextW(window, text, 256);
   return text;
+}
+// By its title, which some pages end with a space.
+HWND WaitForWizard(const wchar_t* title) {
+  struct Search {
+    const wchar_t* title;
+    HWND found;
+  } search = {title, nullptr};
+  WaitUntil(
+      [&] {
+        search.found = nullptr;
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+              Search* search = reinterpret_cast<Search*>(data);
+              wchar_t name[16] = {};
+              GetClassNameW(window, name, 16);
+              std::wstring text = TextOf(window);
+              while (!text.empty() && text.back() == L' ') text.pop_back();
+              if (wcscmp(name, L"#32770") == 0 && IsWindowVisible(window) && text == search->title)
+                search->found = window;
+              return search->found == nullptr;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.found != nullptr;
+      },
+      30000);
+  return search.found;
 }
 // The visible control of the wizard's current page that shows `text`.
 HWND FindControl(HWND wizard, const std::wstring& text) {
@@ -218,7 +294,7 @@ class Release : public QuillmereTest {
   void RemoveInstallation() {
     RemoveInstalledFiles(DefaultFolder());
     RemoveInstalledFiles(OtherFolder());
-    RemoveDirectoryW((KnownFolderPath(FOLDERID_ProgramData) + L"\\Other Place").c_str());
+    RemoveDirectoryW((KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Other Place").c_str());
     RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kUninstallKey, KEY_WOW64_64KEY, 0);
     DeleteFileW(Shortcut().c_str());
   }
@@ -232,7 +308,9 @@ class Release : public QuillmereTest {
     EXPECT_EQ(ReadFileBytes(AppFile(L"clean.log")), kLog);
   }
   // Everything an install puts in place, for a copy in `folder`.
-  void ExpectInstalled(const std::wstring& folder, const std::string& exe, const std::wstring& version) {
+  // `aside` is what else the folder holds, in bytes.
+  void ExpectInstalled(const std::wstring& folder, const std::string& exe, const std::wstring& version,
+                       size_t aside = 0) {
     const std::wstring installed = folder + L"\\quillmere.exe";
     EXPECT_TRUE(ReadFileBytes(installed) == exe) << "the exe of that release";
     EXPECT_TRUE(Exists(folder + L"\\uninstall.exe"));
@@ -248,7 +326,7 @@ class Release : public QuillmereTest {
     EXPECT_EQ(EntryNumber(L"NoModify"), 1u);
     EXPECT_EQ(EntryNumber(L"NoRepair"), 1u);
     // In KB, as Windows shows it: the three files, each rounded.
-    size_t bytes = exe.size() + ReadFileBytes(folder + L"\\uninstall.exe").size() +
+    size_t bytes = aside + exe.size() + ReadFileBytes(folder + L"\\uninstall.exe").size() +
                    ReadFileBytes(folder + L"\\LICENSE.txt").size();
     EXPECT_NEAR(static_cast<double>(EntryNumber(L"EstimatedSize")), bytes / 1024.0, 3.0);
     EXPECT_EQ(EntriesNamedQuillmere(), 1);
@@ -284,10 +362,48 @@ TEST_F(SilentInstall, PutsTheProgramItsEntryAndShortcutInPlaceAndItStarts) {
   EXPECT_EQ(Exit(), 0u);
 }
 
-TEST_F(SilentInstall, GoesWhereDSays) {
-  ASSERT_EQ(RunSetup(Installer(), L"/S /D=" + OtherFolder()), 0u);
-  ExpectInstalled(OtherFolder(), ReleaseExe(), kVersion);
-  EXPECT_FALSE(Exists(DefaultFolder()));
+// Only a folder inside the 64-bit Program Files, where only administrators
+// can change the files that the Start menu and Installed apps run elevated.
+// Refused: exit code 4, and nothing made anywhere.
+TEST_F(SilentInstall, GoesOnlyIntoAFolderInProgramFiles) {
+  const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
+  const std::wstring drive = program_files.substr(0, 3);
+  struct Row {
+    std::wstring d;       // what follows /D=
+    std::wstring folder;  // where it would have gone
+    bool accepted;
+  };
+  const Row rows[] = {
+      {drive + L"Quillmere Tools", drive + L"Quillmere Tools", false},
+      {KnownFolderPath(FOLDERID_ProgramData) + L"\\Quillmere", KnownFolderPath(FOLDERID_ProgramData) + L"\\Quillmere",
+       false},
+      {program_files + L" Evil\\Quillmere", program_files + L" Evil", false},
+      {program_files + L"\\..\\Quillmere", drive + L"Quillmere", false},
+      {drive + L"PROGRA~1\\Quillmere", DefaultFolder(), false},
+      {program_files, program_files + L"\\uninstall.exe", false},
+      {program_files + L"\\", program_files + L"\\uninstall.exe", false},
+      {KnownFolderPath(FOLDERID_ProgramFilesX86) + L"\\Quillmere", KnownFolderPath(FOLDERID_ProgramFilesX86) +
+       L"\\Quillmere", false},
+      // Another case, a doubled and a trailing backslash: the canonical
+      // name is kept.
+      {L"c:\\PROGRAM files\\Other Place\\\\Quillmere\\", OtherFolder(), true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.d);
+    if (row.accepted) {
+      ASSERT_EQ(RunSetup(Installer(), L"/S /D=" + row.d), 0u);
+      ExpectInstalled(row.folder, ReleaseExe(), kVersion);
+      EXPECT_FALSE(Exists(DefaultFolder()));
+    } else {
+      EXPECT_EQ(RunSetup(Installer(), L"/S /D=" + row.d), 4u);
+      EXPECT_FALSE(Exists(row.folder));
+      EXPECT_FALSE(Exists(DefaultFolder()));
+      EXPECT_FALSE(EntryExists());
+      EXPECT_FALSE(Exists(Shortcut()));
+    }
+    RemoveInstalledFiles(row.folder);
+    RemoveInstallation();
+  }
 }
 
 TEST_F(SilentUpgrade, ReplacesTheRunningCopyStartsTheNewOneAndKeepsOneEntry) {
@@ -298,26 +414,56 @@ TEST_F(SilentUpgrade, ReplacesTheRunningCopyStartsTheNewOneAndKeepsOneEntry) {
   ASSERT_TRUE(Start(DefaultFolder() + L"\\quillmere.exe"));
   const DWORD older = process_.dwProcessId;
 
-  ASSERT_EQ(RunSetup(Installer()), 0u);
+  DWORD setup = 0;
+  ASSERT_EQ(RunSetup(Installer(), L"/S", &setup), 0u);
   EXPECT_EQ(WaitForExitCode(0), 0u) << "the older copy ended cleanly before its exe was replaced";
   ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
   HWND window = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (window = FindMainWindow()) != nullptr && ProcessOf(window) != older; }, 15000))
       << "the new copy runs";
+  // Started by the shell for the signed-in user, not by the installer,
+  // whose account and token it would otherwise have.
+  std::wstring parent_exe;
+  const DWORD parent = ParentOf(ProcessOf(window), &parent_exe);
+  EXPECT_NE(parent, setup);
+  EXPECT_EQ(_wcsicmp(parent_exe.c_str(), L"explorer.exe"), 0) << parent_exe;
   TrayIconView icon;
   EXPECT_TRUE(WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 15000));
   ExpectSettingsAndLogKept();
 }
 
-// A copy that does not end, or an exe that something holds (a copy in
-// another session, out of the installer's sight): a silent upgrade stops
-// with exit code 2 and replaces nothing.
+// The installed exe mapped as a running program maps it, by a copy in
+// another session that the installer cannot close: renamed aside, replaced,
+// and the old one deleted at the next restart.
+TEST_F(SilentUpgrade, ReplacesAnExeRunningForAnotherUser) {
+  const std::wstring installed = DefaultFolder() + L"\\quillmere.exe";
+  const std::wstring aside = installed + L".old";
+  ASSERT_EQ(RunSetup(OlderInstaller()), 0u);
+  HMODULE running = LoadLibraryExW(installed.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  ASSERT_NE(running, nullptr);
+
+  EXPECT_EQ(RunSetup(Installer()), 0u);
+  ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion, OlderExe().size());
+  EXPECT_TRUE(ReadFileBytes(aside) == OlderExe()) << "the running exe moved aside";
+  const std::wstring pending = PendingFileRenames();
+  EXPECT_NE(pending.find(L"\\??\\" + aside + L"|"), std::wstring::npos) << pending;
+  EXPECT_EQ(FindMainWindow(), nullptr) << "no copy of this session was closed: none is started";
+
+  FreeLibrary(running);
+  // Nothing left for a restart of this prefix.
+  RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kSessionManagerKey, L"PendingFileRenameOperations");
+}
+
+// A copy that does not end, or an exe that something holds without letting
+// it be renamed: a silent upgrade stops with exit code 2, replaces nothing,
+// and starts again the copy it closed.
 TEST_F(SilentUpgrade, StopsWhenTheInstalledExeCannotBeFreed) {
   const std::wstring installed = DefaultFolder() + L"\\quillmere.exe";
   for (bool stubborn_copy : {true, false}) {
     SCOPED_TRACE(stubborn_copy ? "a copy that ignores WM_CLOSE" : "the exe held open");
     ASSERT_EQ(RunSetup(OlderInstaller()), 0u);
-    // This process plays the copy, or holds the exe as a running one would.
+    // This process plays the copy, or holds the exe while the installed
+    // copy runs and gets closed.
     WNDCLASSW window_class = {};
     window_class.lpfnWndProc = [](HWND window, UINT message, WPARAM wParam, LPARAM lParam) -> LRESULT {
       return message == WM_CLOSE ? 0 : DefWindowProcW(window, message, wParam, lParam);
@@ -325,12 +471,15 @@ TEST_F(SilentUpgrade, StopsWhenTheInstalledExeCannotBeFreed) {
     window_class.lpszClassName = L"QuillmereShell";
     HWND stubborn = nullptr;
     HANDLE held = INVALID_HANDLE_VALUE;
+    DWORD closed = 0;
     if (stubborn_copy) {
       ASSERT_NE(RegisterClassW(&window_class), 0);
       stubborn = CreateWindowExW(0, window_class.lpszClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, nullptr,
                                  nullptr);
       ASSERT_NE(stubborn, nullptr);
     } else {
+      ASSERT_TRUE(Start(installed));
+      closed = process_.dwProcessId;
       held = CreateFileW(installed.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
       ASSERT_NE(held, INVALID_HANDLE_VALUE);
     }
@@ -341,7 +490,15 @@ TEST_F(SilentUpgrade, StopsWhenTheInstalledExeCannotBeFreed) {
     if (stubborn_copy) UnregisterClassW(window_class.lpszClassName, nullptr);
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     EXPECT_TRUE(ReadFileBytes(installed) == OlderExe()) << "the older exe stays";
+    EXPECT_FALSE(Exists(installed + L".old"));
     EXPECT_EQ(EntryText(L"DisplayVersion"), kOlderVersion);
+    if (!stubborn_copy) {
+      EXPECT_EQ(WaitForExitCode(10000), 0u) << "the copy was closed";
+      HWND window = nullptr;
+      EXPECT_TRUE(WaitUntil([&] { return (window = FindMainWindow()) != nullptr && ProcessOf(window) != closed; },
+                            15000))
+          << "and started again";
+    }
   }
 }
 
@@ -351,12 +508,17 @@ TEST_F(SilentUninstall, RemovesTheProgramItsTasksAndRunValueAndKeepsTheSettings)
   const std::wstring installed = folder + L"\\quillmere.exe";
   WriteSettingsAndLog();
   ASSERT_TRUE(Start(installed));
-  // What "Start with Windows" leaves, for this user and another, and the
-  // task of earlier versions; and a task of another program.
-  ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), kTaskXml));
-  ASSERT_TRUE(RegisterAutostartTask(kOtherUserTask, kTaskXml));
-  ASSERT_TRUE(RegisterAutostartTask(kLegacyTaskName, kTaskXml));
-  ASSERT_TRUE(RegisterAutostartTask(kUnrelatedTask, kTaskXml));
+  // What "Start with Windows" leaves: for this user and another, starting
+  // this copy (quoted, and as earlier versions wrote it); for a third user,
+  // a portable copy elsewhere; one whose command cannot be read (Wine's
+  // scheduler keeps none); and a task of another program.
+  ASSERT_TRUE(WriteTaskFile(UserTaskName().c_str(), Quoted(installed)));
+  ASSERT_TRUE(WriteTaskFile(kOtherUserTask, L"C:\\PROGRAM FILES\\Quillmere\\Quillmere.exe"));
+  ASSERT_TRUE(WriteTaskFile(kLegacyTaskName, installed));
+  const std::wstring portable = KnownFolderPath(FOLDERID_Desktop) + L"\\quillmere.exe";
+  ASSERT_TRUE(WriteTaskFile(kThirdUserTask, Quoted(portable)));
+  ASSERT_TRUE(RegisterAutostartTask(L"Quillmere S-1-5-21-1111111111-2222222222-3333333333-1003", kTaskXml));
+  ASSERT_TRUE(WriteTaskFile(kUnrelatedTask, Quoted(installed)));
   const std::wstring run_value = Quoted(installed);
   ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Quillmere", REG_SZ, run_value.c_str(),
                             static_cast<DWORD>((run_value.size() + 1) * sizeof(wchar_t))),
@@ -368,14 +530,18 @@ TEST_F(SilentUninstall, RemovesTheProgramItsTasksAndRunValueAndKeepsTheSettings)
   EXPECT_FALSE(Exists(folder));
   EXPECT_FALSE(Exists(Shortcut()));
   EXPECT_EQ(EntriesNamedQuillmere(), 0);
-  EXPECT_FALSE(ReadAutostartTask(UserTaskName()).exists);
-  EXPECT_FALSE(ReadAutostartTask(kOtherUserTask).exists);
-  EXPECT_FALSE(ReadAutostartTask(kLegacyTaskName).exists);
-  EXPECT_TRUE(ReadAutostartTask(kUnrelatedTask).exists);
+  EXPECT_FALSE(Exists(TaskFile(UserTaskName().c_str())));
+  EXPECT_FALSE(Exists(TaskFile(kOtherUserTask)));
+  EXPECT_FALSE(Exists(TaskFile(kLegacyTaskName)));
+  EXPECT_TRUE(Exists(TaskFile(kThirdUserTask))) << "the portable copy's task stays";
+  EXPECT_TRUE(Exists(TaskFile(L"Quillmere S-1-5-21-1111111111-2222222222-3333333333-1003")))
+      << "a task whose command cannot be read stays";
+  EXPECT_TRUE(Exists(TaskFile(kUnrelatedTask)));
   EXPECT_EQ(ReadRunValue(), L"");
   ExpectSettingsAndLogKept();
   EXPECT_EQ(FindMainWindow(), nullptr) << "nothing started again";
-  DeleteTask(kOtherUserTask);
+  DeleteTask(kThirdUserTask);
+  DeleteTask(L"Quillmere S-1-5-21-1111111111-2222222222-3333333333-1003");
   DeleteTask(kUnrelatedTask);
 }
 
@@ -434,6 +600,35 @@ TEST_F(InteractiveInstall, EndsWithAStartQuillmereBoxTickedThatStartsIt) {
   HWND wizard = WaitForWizard(L"Quillmere Setup");
   ASSERT_NE(wizard, nullptr);
   ASSERT_TRUE(ClickForward(wizard, L"&Next >")) << "the welcome page";
+  // The folder page takes only a folder in Program Files: Install stays
+  // disabled for any other, and comes back for one there.
+  HWND install = GetDlgItem(wizard, IDOK);
+  ASSERT_TRUE(WaitUntil([&] { return TextOf(install) == L"&Install"; }, 30000));
+  HWND folder = nullptr;
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        EnumChildWindows(
+            wizard,
+            [](HWND child, LPARAM found) -> BOOL {
+              wchar_t name[16] = {};
+              GetClassNameW(child, name, 16);
+              if (IsWindowVisible(child) && _wcsicmp(name, L"Edit") == 0) *reinterpret_cast<HWND*>(found) = child;
+              return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&folder));
+        // Another process's edit control: its text only through WM_GETTEXT.
+        wchar_t text[MAX_PATH] = {};
+        if (folder) SendMessageW(folder, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(text));
+        return DefaultFolder() == text;
+      },
+      10000))
+      << "the default folder shown";
+  const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
+  for (const std::wstring& refused : {program_files.substr(0, 3) + L"Quillmere", program_files + L" Evil\\Quillmere"}) {
+    SendMessageW(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(refused.c_str()));
+    EXPECT_TRUE(WaitUntil([&] { return !IsWindowEnabled(install); }, 5000)) << refused;
+  }
+  SendMessageW(folder, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(DefaultFolder().c_str()));
   ASSERT_TRUE(ClickForward(wizard, L"&Install")) << "the folder page";
   HWND box = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (box = FindControl(wizard, L"Start Quillmere")) != nullptr; }, 30000));
@@ -452,30 +647,35 @@ TEST_F(InteractiveInstall, EndsWithAStartQuillmereBoxTickedThatStartsIt) {
       << "Finish started the installed copy";
 }
 
-// The settings and clean log go only when the user ticks the box for them.
-TEST_F(InteractiveUninstall, RemovesTheSettingsOnlyWhenTicked) {
-  for (bool tick : {false, true}) {
-    SCOPED_TRACE(tick ? "ticked" : "left");
-    ASSERT_EQ(RunSetup(Installer()), 0u);
-    WriteSettingsAndLog();
-    ASSERT_EQ(RunCommand(EntryText(L"UninstallString")), 0u);
-    HWND wizard = WaitForWizard(L"Quillmere Uninstall");
-    ASSERT_NE(wizard, nullptr);
-    HWND box = FindControl(wizard, L"Also remove my settings and clean log");
-    ASSERT_NE(box, nullptr);
-    EXPECT_FALSE(Checked(box)) << "off by default";
-    if (tick) {
-      PostMessageW(box, BM_CLICK, 0, 0);
-      ASSERT_TRUE(WaitUntil([&] { return Checked(box); }, 5000));
-    }
-    ASSERT_TRUE(ClickForward(wizard, L"&Uninstall"));
-    ASSERT_TRUE(ClickForward(wizard, L"&Close"));
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(wizard); }, 30000));
-    ASSERT_TRUE(WaitForRemoval(DefaultFolder()));
-    if (tick) {
-      EXPECT_FALSE(Exists(AppFolder()));
-    } else {
-      ExpectSettingsAndLogKept();
-    }
-  }
+// The settings and clean log stay, with no box that would remove them: the
+// elevated uninstaller deletes nothing in the user's own folder, which the
+// user's programs can turn into a link to anywhere.
+TEST_F(InteractiveUninstall, KeepsTheSettingsAndOffersNothingToRemoveThem) {
+  ASSERT_EQ(RunSetup(Installer()), 0u);
+  WriteSettingsAndLog();
+  ASSERT_EQ(RunCommand(EntryText(L"UninstallString")), 0u);
+  HWND wizard = WaitForWizard(L"Quillmere Uninstall");
+  ASSERT_NE(wizard, nullptr);
+  HWND forward = GetDlgItem(wizard, IDOK);
+  ASSERT_TRUE(WaitUntil([&] { return TextOf(forward) == L"&Uninstall" && IsWindowEnabled(forward); }, 30000));
+  EXPECT_EQ(FindControl(wizard, L"Also remove my settings and clean log"), nullptr);
+  HWND box = nullptr;
+  EnumChildWindows(
+      wizard,
+      [](HWND child, LPARAM found) -> BOOL {
+        wchar_t name[32] = {};
+        GetClassNameW(child, name, 32);
+        const LONG style = GetWindowLongW(child, GWL_STYLE) & BS_TYPEMASK;
+        if (IsWindowVisible(child) && _wcsicmp(name, L"Button") == 0 &&
+            (style == BS_CHECKBOX || style == BS_AUTOCHECKBOX))
+          *reinterpret_cast<HWND*>(found) = child;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&box));
+  EXPECT_EQ(box, nullptr) << "no tick box on the way";
+  ASSERT_TRUE(ClickForward(wizard, L"&Uninstall"));
+  ASSERT_TRUE(ClickForward(wizard, L"&Close"));
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(wizard); }, 30000));
+  ASSERT_TRUE(WaitForRemoval(DefaultFolder()));
+  ExpectSettingsAndLogKept();
 }

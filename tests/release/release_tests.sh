@@ -7,9 +7,12 @@
 #                 0.9.0, an exe of its own) in WORK_DIR/older for upgrades;
 #   reproducible  the release again in another folder, later, in another
 #                 time zone and umask: the same bytes;
-#   files         the zip's contents and dates, and SHA256SUMS;
+#   files         the zip's contents and dates, SHA256SUMS and BUILDINFO;
 #   signing       the release signed with a certificate made here: the exe,
-#                 the uninstaller and the installer carry its signature.
+#                 the uninstaller and the installer carry its signature;
+#   sign_options  what scripts/sign.sh asks of osslsigncode for a PKCS#12
+#                 file, a hardware token and a time-stamp server (needs no
+#                 release).
 set -euo pipefail
 test=$1
 source_dir=$(realpath "$2")
@@ -60,8 +63,8 @@ case $test in
     copy_sources "$work/a"
     release_in "$work/a"
     date +%s >"$work/a.done"
-    for file in "$setup" "$zip" SHA256SUMS; do [ -f "$work/a/dist/$file" ] || fail "no dist/$file"; done
-    [ "$(ls "$work/a/dist" | wc -l)" -eq 3 ] || fail "dist/ holds more than the three files: $(ls "$work/a/dist")"
+    for file in "$setup" "$zip" SHA256SUMS BUILDINFO; do [ -f "$work/a/dist/$file" ] || fail "no dist/$file"; done
+    [ "$(ls "$work/a/dist" | wc -l)" -eq 4 ] || fail "dist/ holds more than the four files: $(ls "$work/a/dist")"
     # The older release's exe differs from this one by bytes after its end,
     # which Windows ignores: an upgrade can be seen to replace it.
     mkdir -p "$work/older/stage"
@@ -79,7 +82,7 @@ case $test in
     copy_sources "$work/b-elsewhere"
     (umask 077; TZ=Pacific/Chatham release_in "$work/b-elsewhere")
     status=0
-    for file in build-release/quillmere.exe "dist/$setup" "dist/$zip" dist/SHA256SUMS; do
+    for file in build-release/quillmere.exe "dist/$setup" "dist/$zip" dist/SHA256SUMS dist/BUILDINFO; do
       if cmp "$work/a/$file" "$work/b-elsewhere/$file"; then echo "same bytes: $file"
       else echo "FAIL: $file differs between the two builds" >&2; status=1; fi
     done
@@ -110,7 +113,18 @@ case $test in
     grep -q "Quillmere-$version-setup.exe" <<<"$readme" || fail "README.txt does not name the installer"
     ! grep -q "@VERSION@" <<<"$readme" || fail "README.txt has @VERSION@ left"
     grep -q 'C:\\Program Files\\Quillmere' <<<"$readme" || fail "README.txt does not say where to put it"
-    echo "zip, dates, text files and SHA256SUMS as they should be"
+    # What built it: this machine's Debian and packages, read afresh here.
+    buildinfo=$(cat BUILDINFO)
+    grep -qx "Quillmere $version" <<<"$buildinfo" || fail "BUILDINFO does not name version $version"
+    grep -qx "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH" <<<"$buildinfo" || fail "BUILDINFO does not give SOURCE_DATE_EPOCH"
+    grep -qx "debian $(cat /etc/debian_version)" <<<"$buildinfo" || fail "BUILDINFO does not give Debian's version"
+    for package in g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev nsis nsis-common \
+                   osslsigncode zip cmake; do
+      line=$(dpkg-query -W -f='${Package} ${Version} ${Architecture}' "$package")
+      grep -qxF "$line" <<<"$buildinfo" || fail "BUILDINFO lacks \"$line\""
+    done
+    ! grep -q "$work" <<<"$buildinfo" || fail "BUILDINFO names the build's folder"
+    echo "zip, dates, text files, SHA256SUMS and BUILDINFO as they should be"
     ;;
 
   signing)
@@ -138,21 +152,65 @@ case $test in
     mkdir -p "$work/signed/unzipped"
     unzip -o -q "$dist/$zip" quillmere.exe -d "$work/signed/unzipped"
     signed_by "$work/signed/unzipped/quillmere.exe" "$cert" || fail "the zip's quillmere.exe is not signed"
+    # Without its signature, the exe of the unsigned build: what a rebuild
+    # is compared with when a time stamp makes signed bytes differ.
+    osslsigncode remove-signature -in "$work/signed/unzipped/quillmere.exe" -out "$work/signed/unsigned.exe" >/dev/null
+    cmp "$work/signed/unsigned.exe" "$work/a/build-release/quillmere.exe" ||
+      fail "the signed exe without its signature is not the unsigned build's"
     # The installer's payload, as it lands on disk under Wine; no copy of
     # its shortcut in the Linux desktop's menus.
     export WINEPREFIX="$QUILLMERE_TEST_PREFIX" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     wine reg add 'HKCU\Software\Wine\DllOverrides' /v winemenubuilder.exe /t REG_SZ /d '' /f >/dev/null
-    installed="$WINEPREFIX/drive_c/quillmere-signed"
+    installed="$WINEPREFIX/drive_c/Program Files/Quillmere"
     rm -rf "$installed"
-    wine "$dist/$setup" /S '/D=C:\quillmere-signed' || fail "the signed installer did not install"
+    wine "$dist/$setup" /S || fail "the signed installer did not install"
     status=0
     for file in quillmere.exe uninstall.exe; do
       if signed_by "$installed/$file" "$cert"; then echo "signed: installed $file"
       else echo "FAIL: the installed $file is not signed" >&2; status=1; fi
     done
-    wine "$installed/uninstall.exe" /S '_?=C:\quillmere-signed' || status=1
+    # Without _?=, which wine would quote (the folder has a space) and the
+    # uninstaller then ignore: it returns at once and removes from a copy.
+    wine "$installed/uninstall.exe" /S || status=1
+    for _ in $(seq 600); do [ -e "$installed" ] || break; sleep 0.1; done
+    [ ! -e "$installed" ] || { echo "FAIL: the uninstaller left $installed" >&2; status=1; }
     rm -rf "$installed"
     [ $status -eq 0 ] && echo "exe, uninstaller and installer signed by the given certificate"
+    exit $status
+    ;;
+
+  sign_options)
+    # osslsigncode played by a script that notes its arguments, one a line.
+    fake="$work/fake-osslsigncode"
+    rm -rf "$fake"
+    mkdir -p "$fake/bin"
+    cat >"$fake/bin/osslsigncode" <<'FAKE'
+#!/bin/sh
+printf '%s\n' "$@" >"$FAKE_ARGS"
+while [ $# -gt 0 ]; do [ "$1" = -out ] && : >"$2"; shift; done
+FAKE
+    chmod +x "$fake/bin/osslsigncode"
+    status=0
+    # Each row: the environment given, then the options expected before
+    # -in, space-separated.
+    while IFS='|' read -r environment expected; do
+      : >"$fake/program.exe"
+      (unset QUILLMERE_SIGN_PFX QUILLMERE_SIGN_PASSWORD_FILE QUILLMERE_SIGN_PKCS11_MODULE QUILLMERE_SIGN_PKCS11_KEY \
+         QUILLMERE_SIGN_CERTS QUILLMERE_SIGN_PKCS11_ENGINE QUILLMERE_SIGN_TIMESTAMP_URL
+       export PATH="$fake/bin:$PATH" FAKE_ARGS="$fake/args" SOURCE_DATE_EPOCH=1700000000
+       eval "export $environment"
+       "$source_dir/scripts/sign.sh" "$fake/program.exe") || { echo "FAIL: sign.sh with $environment" >&2; status=1; continue; }
+      got=$(tr '\n' ' ' <"$fake/args")
+      want="$expected -in $fake/program.exe -out $fake/program.exe.signed "
+      if [ "$got" = "$want" ]; then echo "as expected: $environment"
+      else echo "FAIL: with $environment: osslsigncode $got; expected $want" >&2; status=1; fi
+    done <<'ROWS'
+QUILLMERE_SIGN_PFX=/k/signer.pfx|sign -pkcs12 /k/signer.pfx -h sha256 -n Quillmere -time 1700000000
+QUILLMERE_SIGN_PFX=/k/signer.pfx QUILLMERE_SIGN_PASSWORD_FILE=/k/pw|sign -pkcs12 /k/signer.pfx -readpass /k/pw -h sha256 -n Quillmere -time 1700000000
+QUILLMERE_SIGN_PFX=/k/signer.pfx QUILLMERE_SIGN_TIMESTAMP_URL=http://ts.example/rfc3161|sign -pkcs12 /k/signer.pfx -h sha256 -n Quillmere -time 1700000000 -ts http://ts.example/rfc3161
+QUILLMERE_SIGN_PKCS11_MODULE=/usr/lib/token.so QUILLMERE_SIGN_PKCS11_KEY=pkcs11:object=q QUILLMERE_SIGN_CERTS=/k/chain.pem|sign -pkcs11module /usr/lib/token.so -key pkcs11:object=q -certs /k/chain.pem -h sha256 -n Quillmere -time 1700000000
+QUILLMERE_SIGN_PKCS11_MODULE=/usr/lib/token.so QUILLMERE_SIGN_PKCS11_KEY=01 QUILLMERE_SIGN_CERTS=/k/c.der QUILLMERE_SIGN_PKCS11_ENGINE=/e/pkcs11.so QUILLMERE_SIGN_PASSWORD_FILE=/k/pin QUILLMERE_SIGN_TIMESTAMP_URL=http://ts.example/|sign -pkcs11module /usr/lib/token.so -key 01 -certs /k/c.der -pkcs11engine /e/pkcs11.so -readpass /k/pin -h sha256 -n Quillmere -time 1700000000 -ts http://ts.example/
+ROWS
     exit $status
     ;;
 
