@@ -19,6 +19,18 @@ void ToggleStatusWindow(HWND window) {
   else ShowStatusPopup(PopupOwner(window));
 }
 
+// Enter or Space on the icon: the popup opens or comes forward, and Esc
+// on it gives the keys back to the notification area.
+void OpenStatusFromKeyboard(HWND window) {
+  ShowStatusPopup(PopupOwner(window));
+  if (IsStatusWindowOpen(app.status)) app.status.opened_by_keyboard = 1;
+}
+
+// Esc closed the popup: one the keyboard opened hands the keys back.
+void StatusClosedByEscape(bool opened_by_keyboard) {
+  if (opened_by_keyboard) ReturnTrayFocus(app.tray);
+}
+
 // Every way the program ends goes through the main window's destruction,
 // whose WM_DESTROY takes the timer, hot key, popup, icon and shell window
 // down and posts the quit message.
@@ -64,6 +76,9 @@ void OnTrayAction(HWND window, const TrayCallback& callback) {
     case TRAY_STEP_TOGGLE:
       ToggleStatusWindow(window);
       break;
+    case TRAY_STEP_OPEN:
+      OpenStatusFromKeyboard(window);
+      break;
     case TRAY_STEP_MENU:
       ShowMenu(window, callback);
       break;
@@ -77,7 +92,7 @@ void OnTrayAction(HWND window, const TrayCallback& callback) {
   }
 }
 
-void RunCommand(HWND window, WORD command) {
+void RunMenuCommand(HWND window, WORD command) {
   switch (command) {
     case IDM_CLEAN_NOW:
       RunClean(window);
@@ -107,6 +122,19 @@ void RunCommand(HWND window, WORD command) {
     default:
       break;
   }
+}
+
+// A command of the tray menu. One from a menu the keyboard opened gives the
+// keys back to the notification area unless it opened a window to take
+// them; a popup it opened is the keyboard's, whose Esc gives them back.
+void RunCommand(HWND window, WORD command) {
+  const bool by_keyboard = app.tray.clicks.menu_by_keyboard;
+  app.tray.clicks.menu_by_keyboard = 0;
+  const bool popup_was_open = IsStatusWindowOpen(app.status);
+  RunMenuCommand(window, command);
+  const bool opened_popup = !popup_was_open && IsStatusWindowOpen(app.status);
+  if (opened_popup) app.status.opened_by_keyboard = by_keyboard;
+  if (TrayCommandReturnsFocus(by_keyboard, command, opened_popup)) ReturnTrayFocus(app.tray);
 }
 
 // The shell broadcasts "TaskbarCreated" to top-level windows only, and a
@@ -221,6 +249,7 @@ void ShowStatusPopup(HWND owner) {
   RECT icon = {};
   // Only a popup about to open asks the shell where the icon is.
   if (!IsStatusWindowOpen(app.status) && !GetTrayIconRect(app.tray, icon)) icon = {};
+  app.status.closed_by_escape = StatusClosedByEscape;
   ShowStatusWindow(app.status, owner, icon);
 }
 

@@ -90,7 +90,7 @@ int main() {
     RefreshTray();
     // The floor's record: the icon the shell already shows, with its tooltip.
     NOTIFYICONDATAW unchanged = app.tray.data;
-    unchanged.uFlags = NIF_ICON | NIF_TIP;
+    unchanged.uFlags = NIF_ICON | NIF_TIP | NIF_SHOWTIP;
 
     std::vector<double> refresh, floor;
     refresh.reserve(kRounds);

@@ -147,6 +147,12 @@ struct StatusState {
   FARPROC dwm_set_window_attribute_entry = NULL;
   StatusAnnotation annotation = {};
   TopMemoryHolders holders = {};  // read as the open popup opened
+  // Set by the owner when the keyboard opens the popup or brings it
+  // forward; cleared as the popup goes.
+  bool opened_by_keyboard = false;
+  // Told when Esc has closed the popup, with opened_by_keyboard as it was:
+  // the owner gives the keys back to where they came from. NULL: nobody.
+  void (*closed_by_escape)(bool opened_by_keyboard) = NULL;
 };
 
 void PushUsageSample(UsageHistory& ring, int32_t load_percent);

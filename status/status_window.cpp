@@ -187,6 +187,7 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
       KillTimer(window, TIMER_STATUS_AUTOCLOSE);
       DeleteStatusFonts(status);
       status.window = NULL;
+      status.opened_by_keyboard = false;
       return 0;
     case WM_ACTIVATE:
       // A popup being destroyed is hidden first and then loses activation;
@@ -207,10 +208,13 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_PAINT:
       Paint(status, window);
       return 0;
-    case WM_KEYDOWN:
+    case WM_KEYDOWN: {
       if (wParam != VK_ESCAPE) break;
+      bool by_keyboard = status.opened_by_keyboard;
       DestroyWindow(window);
+      if (status.closed_by_escape) status.closed_by_escape(by_keyboard);
       return 0;
+    }
     case WM_TIMER:
       if (wParam == TIMER_STATUS_AUTOCLOSE) AutoCloseTick(window);
       else InvalidateRect(window, NULL, FALSE);

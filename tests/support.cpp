@@ -264,7 +264,57 @@ std::string Narrow(const std::wstring& text) {
 
 RecordingTray recording_tray;
 
-namespace {
+void NotificationArea::Forget() {
+  icon_in = false;
+  window = nullptr;
+  id = 0;
+  callback_message = 0;
+  version = 0;
+  show_tip = false;
+  tip.clear();
+  picture = nullptr;
+}
+
+BOOL NotificationArea::Take(DWORD message, const NOTIFYICONDATAW& data) {
+  if (data.cbSize != sizeof data) return FALSE;
+  const bool this_icon = icon_in && data.hWnd == window && data.uID == id;
+  if (message == NIM_ADD) {
+    if (this_icon) return FALSE;
+    Forget();
+    icon_in = true;
+    window = data.hWnd;
+    id = data.uID;
+  } else if (!this_icon) {
+    return FALSE;
+  }
+  switch (message) {
+    case NIM_ADD:
+    case NIM_MODIFY:
+      if (data.uFlags & NIF_MESSAGE) callback_message = data.uCallbackMessage;
+      if (data.uFlags & NIF_ICON) picture = data.hIcon;
+      if (data.uFlags & NIF_TIP) tip = data.szTip;
+      show_tip = (data.uFlags & NIF_SHOWTIP) != 0;
+      if ((data.uFlags & NIF_INFO) && data.szInfo[0]) {
+        ++balloons;
+        balloon_title = data.szInfoTitle;
+        balloon_text = data.szInfo;
+      }
+      return TRUE;
+    case NIM_SETVERSION:
+      if (data.uVersion != 0 && data.uVersion != NOTIFYICON_VERSION && data.uVersion != NOTIFYICON_VERSION_4)
+        return FALSE;
+      version = data.uVersion;
+      return TRUE;
+    case NIM_SETFOCUS:
+      ++focus_returns;
+      return TRUE;
+    case NIM_DELETE:
+      Forget();
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
 
 BOOL WINAPI RecordingNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
   TrayRequest request;
@@ -279,7 +329,17 @@ BOOL WINAPI RecordingNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
   request.popup_open = IsStatusWindowOpen(app.status);
   recording_tray.requests.push_back(request);
   if (message == NIM_ADD && recording_tray.refuse_adds) return FALSE;
-  return Shell_NotifyIconW(message, data);
+  if (!recording_tray.area.Take(message, *data)) return FALSE;
+  Shell_NotifyIconW(message, data);
+  return TRUE;
+}
+
+namespace {
+
+bool RecordingSnapshot(MemorySnapshot& snapshot) {
+  if (!recording_tray.play_load) return TakeMemorySnapshot(snapshot);
+  snapshot = recording_tray.load;
+  return true;
 }
 
 ULONGLONG WINAPI RecordingTickCount() { return recording_tray.now += recording_tray.tick_step; }
@@ -290,7 +350,7 @@ bool RecordingHighContrast() { return recording_tray.high_contrast; }
 
 }  // namespace
 
-const TrayPlatform kRecordingTrayPlatform = {RecordingNotifyIcon, RecordingTickCount, TakeMemorySnapshot,
+const TrayPlatform kRecordingTrayPlatform = {RecordingNotifyIcon, RecordingTickCount, RecordingSnapshot,
                                              RecordingTaskbarDpi, RecordingHighContrast};
 
 std::vector<TrayRequest> RecordingTray::Balloons() const {
@@ -304,6 +364,17 @@ int RecordingTray::Count(DWORD message) const {
   int count = 0;
   for (const TrayRequest& request : requests) count += request.message == message;
   return count;
+}
+
+void RecordingTray::RestartTaskbar() {
+  if (area.icon_in) {
+    NOTIFYICONDATAW data = {};
+    data.cbSize = sizeof data;
+    data.hWnd = area.window;
+    data.uID = area.id;
+    Shell_NotifyIconW(NIM_DELETE, &data);
+  }
+  area.Forget();
 }
 
 void RecordTray() {
@@ -810,7 +881,7 @@ std::wstring CleanedBalloonText(const CleanRecord& record) {
 
 void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text) {
   EXPECT_EQ(balloon.message, static_cast<DWORD>(NIM_MODIFY));
-  EXPECT_EQ(balloon.flags, static_cast<UINT>(NIF_INFO));
+  EXPECT_EQ(balloon.flags, static_cast<UINT>(NIF_INFO | NIF_SHOWTIP));
   EXPECT_EQ(balloon.info_flags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
   EXPECT_EQ(balloon.title, title) << Narrow(balloon.title);
   EXPECT_EQ(balloon.text, text) << Narrow(balloon.text);

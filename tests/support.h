@@ -139,10 +139,43 @@ class ProgramWindowTest : public ::testing::Test {
 };
 std::string Narrow(const std::wstring& text);
 
-// A tray platform that passes every request on to the real shell (or
-// refuses adds, when asked) and keeps what it was asked, in order; a clock
-// that moves `tick_step` on every reading; and the taskbar's scale and the
-// contrast mode as the test plays them.
+// The notification area as Microsoft documents it for Shell_NotifyIcon,
+// not as Wine's lenient tray behaves: what the user sees of the icon.
+// - An icon is known by its window and id; a modify, a version, a focus
+//   request or a delete of an icon not added fails, and so does a second add.
+// - A request takes only the members its flags name; NIF_INFO with a text
+//   shows a balloon, which needs the icon in.
+// - Every add starts at version 0: NIM_SETVERSION is needed after each one,
+//   and a restarted taskbar has forgotten it with the icon.
+// - Under NOTIFYICON_VERSION_4 the standard tooltip shows only while the
+//   newest add or modify carried NIF_SHOWTIP; under older versions always.
+struct NotificationArea {
+  bool icon_in = false;
+  HWND window = nullptr;
+  UINT id = 0;
+  UINT callback_message = 0;
+  UINT version = 0;
+  bool show_tip = false;  // the newest add or modify carried NIF_SHOWTIP
+  std::wstring tip;       // the text the tooltip holds
+  HICON picture = nullptr;
+  int balloons = 0;  // balloons the area took
+  std::wstring balloon_title, balloon_text;
+  int focus_returns = 0;  // NIM_SETFOCUS requests it took
+  // What hovering over the icon shows: the tooltip, or nothing.
+  bool TooltipShows() const { return icon_in && (version != NOTIFYICON_VERSION_4 || show_tip) && !tip.empty(); }
+  std::wstring Tooltip() const { return TooltipShows() ? tip : L""; }
+  // Answers as Shell_NotifyIconW would, and changes what it shows.
+  BOOL Take(DWORD message, const NOTIFYICONDATAW& data);
+  // The icon and all it showed are gone; the counts stay.
+  void Forget();
+};
+
+// A tray platform whose shell is that model: it keeps what it was asked, in
+// order, answers as the model does (refusing adds when asked), and passes
+// every request the model takes on to the real shell too, so that Wine's
+// tray holds the same icon; a clock that moves `tick_step` on every
+// reading; the taskbar's scale, the contrast mode and, when `play_load`,
+// the memory reading as the test plays them.
 struct TrayRequest {
   DWORD message = 0;  // NIM_ADD, NIM_MODIFY, NIM_DELETE, NIM_SETVERSION, NIM_SETFOCUS
   UINT flags = 0;
@@ -158,11 +191,20 @@ struct RecordingTray {
   ULONGLONG tick_step = 0;
   UINT dpi = 0;  // the taskbar's; 0: the real answer
   bool high_contrast = false;
+  bool play_load = false;
+  MemorySnapshot load = {};
+  NotificationArea area;
   std::vector<TrayRequest> Balloons() const;
   int Count(DWORD message) const;  // requests of this message, any flags
+  // Explorer ends and starts again: the area forgets every icon, and the
+  // real shell loses the program's (the program hears "TaskbarCreated"
+  // only when the test sends it).
+  void RestartTaskbar();
 };
 extern RecordingTray recording_tray;
 extern const TrayPlatform kRecordingTrayPlatform;
+// The recording shell's Shell_NotifyIconW, for a test's own shell to pass on to.
+BOOL WINAPI RecordingNotifyIcon(DWORD message, PNOTIFYICONDATAW data);
 // Starts recording afresh and makes app use it.
 void RecordTray();
 
@@ -281,8 +323,9 @@ extern const TaskScheduler kUnreachableScheduler;
 struct CleanRecord;
 // The "RAM Cleaned" text with this clean's figures.
 std::wstring CleanedBalloonText(const CleanRecord& record);
-// Expects a balloon sent on its own (NIF_INFO alone, by NIM_MODIFY) with the
-// information icon, no sound, and this title and text.
+// Expects a balloon sent on its own (NIF_INFO, with NIF_SHOWTIP to keep the
+// tooltip, by NIM_MODIFY) with the information icon, no sound, and this
+// title and text.
 void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text);
 
 // Paths of the system and of the Linux host under Wine.

@@ -66,12 +66,16 @@ struct TrayShown {
 // classic form lParam is the mouse message alone. Each form has its own
 // events: a click is NIN_SELECT in the first and the left release in the
 // second, the menu WM_CONTEXTMENU or the right release, so whatever the
-// shell follows, every click and every menu acts once.
+// shell follows, every click and every menu acts once. Version 4 sends the
+// right release before the menu of a right click, and the menu alone for
+// Shift+F10 or the menu key: that tells a menu the keyboard opened.
 enum TrayAction {
   TRAY_NO_ACTION,
   TRAY_SELECT,        // a left click
   TRAY_KEY_SELECT,    // Enter or Space on the focused icon
-  TRAY_MENU,          // right click, Shift+F10, the menu key
+  TRAY_MENU,          // version 4: right click, Shift+F10, the menu key
+  TRAY_MOUSE_MENU,    // classic: the right release
+  TRAY_RIGHT_RELEASE, // version 4: the right release, before a right click's menu
   TRAY_DOUBLE_CLICK,
   TRAY_WAIT_OVER,     // not from the shell: the double-click time after a click has passed
 };
@@ -88,14 +92,16 @@ struct TrayClicks {
   bool click_waiting;          // a click waits for the double-click time
   bool after_double_click;     // the click that ends a double-click is not one of its own
   uint64_t double_click_tick;
-  bool key_selected;           // Enter can arrive as two keyboard selects
-  uint64_t key_select_tick;
+  bool right_released;         // a right release that a menu may follow
+  uint64_t right_release_tick;
+  bool menu_by_keyboard;       // the newest menu was opened from the keyboard
 };
 enum TrayClickStep {
   TRAY_STEP_NONE,
   TRAY_STEP_WAIT,    // start the double-click time
-  TRAY_STEP_TOGGLE,  // open the popup, or close it
-  TRAY_STEP_MENU,
+  TRAY_STEP_TOGGLE,  // a click: open the popup, or close it
+  TRAY_STEP_OPEN,    // the keyboard: open the popup or bring it forward, never close it
+  TRAY_STEP_MENU,    // clicks.menu_by_keyboard tells how it was opened
   TRAY_STEP_CLEAN,
 };
 // The step for `action` at `now`. `closed_popup`: the press of this click
@@ -213,3 +219,9 @@ POINT TrayMenuPoint(bool at_point, POINT point, POINT cursor);
 // still in the foreground (not when a click elsewhere closed it, which
 // gives the focus to what was clicked).
 bool TrayFocusReturns(bool command_chosen, bool owner_foreground, bool mouse_button_down);
+// Whether a command of the menu, once carried out, gives the focus back to
+// the notification area: when the keyboard opened the menu and the command
+// opened no window to take the keys (Clean Now without its popup,
+// Auto-clean; not the popup or the settings window, nor Exit or the
+// elevated start, after which this copy is gone or a prompt has the keys).
+bool TrayCommandReturnsFocus(bool menu_by_keyboard, WORD command, bool opened_window);

@@ -24,7 +24,10 @@ TrayCallback ReadTrayCallback(WPARAM wParam, LPARAM lParam) {
       case WM_LBUTTONDBLCLK:
         callback.action = TRAY_DOUBLE_CLICK;
         break;
-      default:  // the buttons' presses and releases, which the events above follow
+      case WM_RBUTTONUP:
+        callback.action = TRAY_RIGHT_RELEASE;
+        break;
+      default:  // the presses and the left release, which the events above follow
         break;
     }
     return callback;
@@ -34,7 +37,7 @@ TrayCallback ReadTrayCallback(WPARAM wParam, LPARAM lParam) {
       callback.action = TRAY_SELECT;
       break;
     case WM_RBUTTONUP:
-      callback.action = TRAY_MENU;
+      callback.action = TRAY_MOUSE_MENU;
       break;
     case WM_LBUTTONDBLCLK:
       callback.action = TRAY_DOUBLE_CLICK;
@@ -79,14 +82,21 @@ TrayClickStep NextTrayClickStep(TrayClicks& clicks, TrayAction action, uint64_t 
       clicks.double_click_tick = now;
       return TRAY_STEP_CLEAN;
     case TRAY_KEY_SELECT:
+      // Windows can send one Enter as two selects: opening never closes,
+      // so the second only brings the popup forward.
       clicks.click_waiting = 0;
-      if (clicks.key_selected && Within(now, clicks.key_select_tick, double_click_time)) return TRAY_STEP_NONE;
-      clicks.key_selected = 1;
-      clicks.key_select_tick = now;
-      return TRAY_STEP_TOGGLE;
+      return TRAY_STEP_OPEN;
+    case TRAY_RIGHT_RELEASE:
+      clicks.right_released = 1;
+      clicks.right_release_tick = now;
+      return TRAY_STEP_NONE;
     case TRAY_MENU:
+    case TRAY_MOUSE_MENU:
       // A click waiting would open the popup under the menu.
       clicks.click_waiting = 0;
+      clicks.menu_by_keyboard = action == TRAY_MENU && !(clicks.right_released &&
+                                                         Within(now, clicks.right_release_tick, double_click_time));
+      clicks.right_released = 0;
       return TRAY_STEP_MENU;
     default:
       return TRAY_STEP_NONE;

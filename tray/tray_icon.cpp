@@ -111,12 +111,13 @@ void RemoveTrayIcon(TrayState& state) {
 }
 
 bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
-  // A record of its own, so a balloon never changes the icon or tooltip.
+  // A record of its own, so a balloon never changes the icon or tooltip;
+  // without NIF_SHOWTIP a version 4 shell would hide the tooltip after it.
   NOTIFYICONDATAW balloon = {};
   balloon.cbSize = sizeof balloon;
   balloon.hWnd = state.data.hWnd;
   balloon.uID = TRAY_ICON_ID;
-  balloon.uFlags = NIF_INFO;
+  balloon.uFlags = NIF_INFO | NIF_SHOWTIP;
   balloon.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
   CopyBounded(balloon.szInfoTitle, ARRAYSIZE(balloon.szInfoTitle), title);
   CopyBounded(balloon.szInfo, ARRAYSIZE(balloon.szInfo), text);

@@ -30,6 +30,11 @@ bool TrayFocusReturns(bool command_chosen, bool owner_foreground, bool mouse_but
   return !command_chosen && owner_foreground && !mouse_button_down;
 }
 
+bool TrayCommandReturnsFocus(bool menu_by_keyboard, WORD command, bool opened_window) {
+  if (!menu_by_keyboard || opened_window) return false;
+  return command == IDM_CLEAN_NOW || command == IDM_TOGGLE_AUTO;
+}
+
 UINT ShowTrayMenu(HWND owner, bool auto_clean_on, bool offer_elevation, bool at_point, POINT point) {
   HMENU menu = BuildTrayMenu(auto_clean_on, offer_elevation);
   if (!menu) return 0;

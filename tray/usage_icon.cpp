@@ -111,7 +111,9 @@ void UpdateUsageIcon(TrayState& state, double used_gb, double total_gb, int load
   if (!changes) return;
 
   NOTIFYICONDATAW& tray = state.data;
-  tray.uFlags = changes;
+  // Under version 4 the standard tooltip shows only while the newest add
+  // or modify asks for it.
+  tray.uFlags = changes | NIF_SHOWTIP;
   if (changes & NIF_TIP) CopyBounded(tray.szTip, ARRAYSIZE(tray.szTip), wanted.tip);
   HICON previous = NULL;
   if (changes & NIF_ICON) {

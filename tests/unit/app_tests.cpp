@@ -603,6 +603,46 @@ TEST_F(ShellWindow, HandsTaskbarCreatedAndMenuCommandsOn) {
   EXPECT_EQ(exit_code, 0u);
 }
 
+// A command from a menu the keyboard opened gives the keys back to the
+// notification area when it opened no window; a popup it opened is the
+// keyboard's, so that its Esc gives them back. Each menu's flag serves its
+// one command.
+TEST_F(ShellWindow, MenuCommandsGiveTheFocusBackAsTheirMenuWasOpened) {
+  ASSERT_TRUE(StartTrayIcon(app.main_window));
+  app.settings.silent_mode = true;
+  struct Case {
+    const char* what;
+    WORD command;
+    bool by_keyboard, popup_on_clean;
+    bool focus_returns, popup_open, popup_by_keyboard;
+  };
+  const Case cases[] = {
+      {"Clean Now from the keyboard", IDM_CLEAN_NOW, true, false, true, false, false},
+      {"Auto-clean from the keyboard", IDM_TOGGLE_AUTO, true, false, true, false, false},
+      {"Clean Now from the mouse", IDM_CLEAN_NOW, false, false, false, false, false},
+      {"Auto-clean from the mouse", IDM_TOGGLE_AUTO, false, false, false, false, false},
+      {"Status Window... from the keyboard", IDM_STATUS, true, false, false, true, true},
+      {"Status Window... from the mouse", IDM_STATUS, false, false, false, true, false},
+      {"Clean Now with its popup, from the keyboard", IDM_CLEAN_NOW, true, true, false, true, true},
+      {"Clean Now with its popup, from the mouse", IDM_CLEAN_NOW, false, true, false, true, false},
+  };
+  for (const Case& c : cases) {
+    CloseStatusWindow(app.status);
+    app.settings.show_status_on_clean = c.popup_on_clean;
+    app.tray.clicks.menu_by_keyboard = c.by_keyboard;
+    int before = recording_tray.area.focus_returns;
+    SendMessageW(app.shell_window, WM_COMMAND, c.command, 0);
+    EXPECT_EQ(recording_tray.area.focus_returns, before + (c.focus_returns ? 1 : 0)) << c.what;
+    EXPECT_FALSE(app.tray.clicks.menu_by_keyboard) << c.what;
+    ASSERT_EQ(IsStatusWindowOpen(app.status), c.popup_open) << c.what;
+    if (!c.popup_open) continue;
+    EXPECT_EQ(app.status.opened_by_keyboard, c.popup_by_keyboard) << c.what;
+    SendMessageW(app.status.window, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(IsStatusWindowOpen(app.status)) << c.what;
+    EXPECT_EQ(recording_tray.area.focus_returns, before + (c.popup_by_keyboard ? 1 : 0)) << c.what << ", Esc";
+  }
+}
+
 // Only top-level windows hear a close request or the end of the session,
 // and the shell window is the program's one top-level window.
 TEST_F(ShellWindow, EndsTheProgramOnACloseRequestAndOnlyThen) {

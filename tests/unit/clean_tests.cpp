@@ -964,7 +964,7 @@ TEST_F(CleanOnThisSystem, RefreshesTheTrayBeforeItOpensThePopup) {
   RunClean(nullptr);
   int refreshes = 0;
   for (const TrayRequest& request : recording_tray.requests) {
-    if (request.message != NIM_MODIFY || request.flags != static_cast<UINT>(NIF_ICON | NIF_TIP)) continue;
+    if (request.message != NIM_MODIFY || (request.flags & (NIF_ICON | NIF_TIP)) != (NIF_ICON | NIF_TIP)) continue;
     ++refreshes;
     EXPECT_FALSE(request.popup_open) << "the popup opened before the tray was refreshed";
   }

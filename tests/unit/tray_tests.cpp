@@ -85,7 +85,7 @@ class TrayIconAndBalloons : public TrayIconTest {};
 class TrayRefresh : public ProgramRefreshTest {};
 
 // A shell that refuses the first adds, or times out on one yet places the
-// icon, and a clock the test moves; everything else is the real shell.
+// icon, and a clock the test moves; everything else is the modelled shell.
 struct FakeShell {
   int refusals;
   bool refused_add_lands;
@@ -95,11 +95,11 @@ struct FakeShell {
 FakeShell fake_shell;
 
 BOOL WINAPI FakeNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
-  if (message != NIM_ADD) return Shell_NotifyIconW(message, data);
+  if (message != NIM_ADD) return RecordingNotifyIcon(message, data);
   ++fake_shell.adds;
-  if (fake_shell.refusals <= 0) return Shell_NotifyIconW(message, data);
+  if (fake_shell.refusals <= 0) return RecordingNotifyIcon(message, data);
   --fake_shell.refusals;
-  if (fake_shell.refused_add_lands) Shell_NotifyIconW(message, data);
+  if (fake_shell.refused_add_lands) RecordingNotifyIcon(message, data);
   return FALSE;
 }
 
@@ -114,6 +114,7 @@ class TrayAddRetries : public ProgramWindowTest {
   void BindSeams() override {
     fake_shell = {};
     fake_shell.now = 5000000;
+    recording_tray = RecordingTray{};
     app.tray.platform = &kFakeShell;
   }
   void SetUp() override {
@@ -127,12 +128,17 @@ class TrayAddRetries : public ProgramWindowTest {
     Send(WM_TIMER, TIMER_MAIN, 0);
   }
   bool IconInShell() { return Shell_NotifyIconW(NIM_MODIFY, &app.tray.data) != FALSE; }
-  // The shell shows the drawn bar with the load tooltip, not the bare add.
+  // The shell shows the drawn bar with the load tooltip, not the bare add,
+  // and a version 4 icon still shows that tooltip on hover.
   void ExpectDrawn() {
     EXPECT_TRUE(IconInShell());
     EXPECT_NE(app.tray.drawn_icon, nullptr);
     EXPECT_EQ(app.tray.data.hIcon, app.tray.drawn_icon);
     EXPECT_EQ(wcsncmp(app.tray.data.szTip, L"Quillmere\n", 10), 0) << Narrow(app.tray.data.szTip);
+    const NotificationArea& area = recording_tray.area;
+    EXPECT_EQ(area.version, static_cast<UINT>(NOTIFYICON_VERSION_4));
+    EXPECT_EQ(area.picture, app.tray.drawn_icon);
+    EXPECT_EQ(area.Tooltip(), app.tray.data.szTip) << "hovering shows the figures";
   }
   HWND main_ = nullptr;
 };
@@ -169,12 +175,18 @@ TEST(UsageIcon, TooltipText) {
 }
 
 TEST_F(DrawnUsageIcon, DrawsTheBarOnAnOpaqueSquare) {
+  recording_tray = RecordingTray{};
+  tray_.platform = &kRecordingTrayPlatform;
+  ASSERT_TRUE(AddTrayIcon(tray_, window_));
   for (int load : {0, 50, 73, 100}) {
     UpdateUsageIcon(tray_, 4.0, 8.0, load, CommitCharge{}, 0);
     ASSERT_NE(tray_.drawn_icon, nullptr);
     EXPECT_EQ(tray_.data.hIcon, tray_.drawn_icon);
-    EXPECT_EQ(tray_.data.uFlags, static_cast<UINT>(NIF_ICON | NIF_TIP));
-    EXPECT_STREQ(tray_.data.szTip, (L"Quillmere\n4.0 / 8.0 GB  (" + std::to_wstring(load) + L"%)").c_str());
+    const std::wstring tip = L"Quillmere\n4.0 / 8.0 GB  (" + std::to_wstring(load) + L"%)";
+    EXPECT_STREQ(tray_.data.szTip, tip.c_str());
+    // What the user sees of a version 4 icon: the new bar and, on hover, the new figures.
+    EXPECT_EQ(recording_tray.area.picture, tray_.drawn_icon);
+    EXPECT_EQ(recording_tray.area.Tooltip(), tip) << "the tooltip shows the figures";
     Pixels icon = ReadIcon(tray_.drawn_icon);
     int size = UsageIconSize(GetSystemMetrics(SM_CXSMICON));
     ASSERT_EQ(icon.size, size);
@@ -277,8 +289,8 @@ TEST(UsageIcon, ChangesNameWhatTheShellMustBeTold) {
 
 namespace {
 
-// The real shell, with every NIM_MODIFY of the tray icon counted, the last
-// one kept, and modifies refused on demand; the load is the test's.
+// The modelled shell, with every NIM_MODIFY of the tray icon counted, the
+// last one kept, and modifies refused on demand; the load is the test's.
 struct CountingShell {
   int modifies;
   UINT flags;
@@ -297,7 +309,7 @@ BOOL WINAPI CountingNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
     wcsncpy(counting.tip, data->szTip, 128);
     if (counting.refuse_modifies) return FALSE;
   }
-  return Shell_NotifyIconW(message, data);
+  return RecordingNotifyIcon(message, data);
 }
 
 bool PlayedLoad(MemorySnapshot& snapshot) {
@@ -312,6 +324,7 @@ class TrayUpdates : public ProgramRefreshTest {
   void SetUp() override {
     ProgramRefreshTest::SetUp();
     counting = {};
+    recording_tray = RecordingTray{};
     app.tray.platform = &kCountingShell;
     ASSERT_TRUE(AddTrayIcon(app.tray, window_));
   }
@@ -357,13 +370,15 @@ TEST_F(TrayUpdates, SendsOnlyWhatChanged) {
     bool sent = step.new_icon || step.new_tip;
     ASSERT_EQ(counting.modifies, modifies + (sent ? 1 : 0));
     if (sent) {
-      EXPECT_EQ(counting.flags, (step.new_icon ? NIF_ICON : 0u) | (step.new_tip ? NIF_TIP : 0u));
+      EXPECT_EQ(counting.flags & (NIF_ICON | NIF_TIP), (step.new_icon ? NIF_ICON : 0u) | (step.new_tip ? NIF_TIP : 0u));
     }
     EXPECT_EQ(app.tray.drawn_icon != before, step.new_icon);
     wchar_t tip[128];
     FormatTooltip(tip, step.used_gb, 8.0, step.load);
     EXPECT_STREQ(counting.tip, tip) << "the shell holds the newest text";
     EXPECT_STREQ(app.tray.data.szTip, tip);
+    EXPECT_EQ(recording_tray.area.Tooltip(), tip) << "hovering shows the newest figures";
+    EXPECT_EQ(recording_tray.area.picture, app.tray.drawn_icon);
     if (step.new_icon) {
       EXPECT_EQ(counting.icon, app.tray.drawn_icon);
       ICONINFO info = {};
@@ -383,7 +398,8 @@ TEST_F(TrayUpdates, ASteadyLoadCostsOneModifyInAll) {
   Play(3.0, 37);
   for (int i = 0; i < 50; ++i) RefreshTray();
   EXPECT_EQ(counting.modifies, 1);
-  EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(counting.flags & (NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(recording_tray.area.Tooltip(), L"Quillmere\n3.0 / 8.0 GB  (37%)");
   EXPECT_EQ(app.status.usage_history.count, 50);
 }
 
@@ -394,12 +410,13 @@ TEST_F(TrayUpdates, AReAddSendsBothAgain) {
   RefreshTray();
   HICON first = app.tray.drawn_icon;
   // As after an Explorer restart: the shell has lost the icon.
-  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &app.tray.data));
+  recording_tray.RestartTaskbar();
   ASSERT_TRUE(AddTrayIcon(app.tray, window_));
   EXPECT_STREQ(app.tray.data.szTip, L"Quillmere");
   RefreshTray();
   EXPECT_EQ(counting.modifies, 2);
-  EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(counting.flags & (NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(recording_tray.area.Tooltip(), L"Quillmere\n3.0 / 8.0 GB  (37%)");
   EXPECT_NE(app.tray.drawn_icon, first);
   EXPECT_EQ(counting.icon, app.tray.drawn_icon);
   ICONINFO info = {};
@@ -416,11 +433,12 @@ TEST_F(TrayUpdates, ARefusedModifyIsSentAgain) {
   Play(2.9, 36);  // the same picture
   counting.refuse_modifies = true;
   RefreshTray();
-  EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_TIP));
+  EXPECT_EQ(counting.flags & (NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_TIP));
   counting.refuse_modifies = false;
   RefreshTray();
   EXPECT_EQ(counting.modifies, 3);
-  EXPECT_EQ(counting.flags, static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(counting.flags & (NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_ICON | NIF_TIP));
+  EXPECT_EQ(recording_tray.area.Tooltip(), L"Quillmere\n2.9 / 8.0 GB  (36%)");
   RefreshTray();
   EXPECT_EQ(counting.modifies, 3);
 }
@@ -507,7 +525,7 @@ TEST_F(TrayAddRetries, TenMinutesOfRefusalsDestroyTheWindowAndQuitWithOne) {
 // comes whenever it does, however late, and the program never ends for it.
 TEST_F(TrayAddRetries, ARefusedAddAfterATaskbarRestartIsRetriedUntilItWorks) {
   EXPECT_TRUE(StartTrayIcon(main_));
-  Shell_NotifyIconW(NIM_DELETE, &app.tray.data);  // the old taskbar is gone
+  recording_tray.RestartTaskbar();  // the old taskbar is gone
   fake_shell.refusals = 1000;
   fake_shell.adds = 0;
   SendMessageW(main_, app.taskbar_created_message, 0, 0);
@@ -652,7 +670,7 @@ TEST_F(TrayNotices, AtMostOnceAMinuteForEachKind) {
 // that the new taskbar takes.
 TEST_F(TrayNotices, ABalloonTheShellRefusedWaitsForTheNextAdd) {
   ASSERT_TRUE(StartTrayIcon(app.main_window));
-  Shell_NotifyIconW(NIM_DELETE, &app.tray.data);  // the taskbar is gone
+  recording_tray.RestartTaskbar();  // the taskbar is gone
   ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED, kAutostartFailedText);
   recording_tray.requests.clear();
   SendMessageW(app.main_window, app.taskbar_created_message, 0, 0);
@@ -779,12 +797,12 @@ TEST(TrayCallbacks, EachFormReadsIntoItsActions) {
        true, {-1200, -5}},
       {"4: double-click", at, id | WM_LBUTTONDBLCLK, TRAY_DOUBLE_CLICK, false, {}},
       {"4: the left release, which NIN_SELECT follows", at, id | WM_LBUTTONUP, TRAY_NO_ACTION, false, {}},
-      {"4: the right release, which WM_CONTEXTMENU follows", at, id | WM_RBUTTONUP, TRAY_NO_ACTION, false, {}},
+      {"4: the right release, which WM_CONTEXTMENU follows", at, id | WM_RBUTTONUP, TRAY_RIGHT_RELEASE, false, {}},
       {"4: a press", at, id | WM_LBUTTONDOWN, TRAY_NO_ACTION, false, {}},
       {"4: the pointer", at, id | WM_MOUSEMOVE, TRAY_NO_ACTION, false, {}},
       {"4: a balloon clicked", at, id | NIN_BALLOONUSERCLICK, TRAY_NO_ACTION, false, {}},
       {"classic: left release", TRAY_ICON_ID, WM_LBUTTONUP, TRAY_SELECT, false, {}},
-      {"classic: right release, at the cursor", TRAY_ICON_ID, WM_RBUTTONUP, TRAY_MENU, false, {}},
+      {"classic: right release, at the cursor", TRAY_ICON_ID, WM_RBUTTONUP, TRAY_MOUSE_MENU, false, {}},
       {"classic: double-click", TRAY_ICON_ID, WM_LBUTTONDBLCLK, TRAY_DOUBLE_CLICK, false, {}},
       {"classic: a press", TRAY_ICON_ID, WM_LBUTTONDOWN, TRAY_NO_ACTION, false, {}},
       {"classic: the pointer", TRAY_ICON_ID, WM_MOUSEMOVE, TRAY_NO_ACTION, false, {}},
@@ -807,8 +825,9 @@ TEST(TrayCallbacks, EachFormReadsIntoItsActions) {
 }
 
 // Whole gestures as the shells send them, read and stepped as the main
-// window does: each click, double-click and menu acts exactly once. The
-// version 4 sequences are those Wine 8's tray sends (measured).
+// window does: each click, double-click and menu acts exactly once, and a
+// menu knows whether the keyboard opened it. The version 4 sequences are
+// those Wine 8's tray sends (measured).
 TEST(TrayCallbacks, EachGestureOfEitherFormActsOnce) {
   const LPARAM id = LPARAM{TRAY_ICON_ID} << 16;
   auto v4 = [&](std::vector<UINT> events) {
@@ -821,6 +840,7 @@ TEST(TrayCallbacks, EachGestureOfEitherFormActsOnce) {
     const char* what;
     std::vector<LPARAM> messages;
     std::vector<TrayClickStep> steps;  // every step but TRAY_STEP_NONE, the end of the wait last
+    bool menu_by_keyboard = false;
   };
   const std::vector<Case> cases = {
       {"4: left click", v4({WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT}),
@@ -832,9 +852,13 @@ TEST(TrayCallbacks, EachGestureOfEitherFormActsOnce) {
       {"4: double-click with no select after it",
        v4({WM_LBUTTONDOWN, WM_LBUTTONUP, NIN_SELECT, WM_LBUTTONDBLCLK, WM_LBUTTONUP}),
        {TRAY_STEP_WAIT, TRAY_STEP_CLEAN}},
-      {"4: Enter", v4({NIN_KEYSELECT}), {TRAY_STEP_TOGGLE}},
-      {"4: Enter sent twice", v4({NIN_KEYSELECT, NIN_KEYSELECT}), {TRAY_STEP_TOGGLE}},
-      {"4: Shift+F10", v4({WM_CONTEXTMENU}), {TRAY_STEP_MENU}},
+      {"4: Enter", v4({NIN_KEYSELECT}), {TRAY_STEP_OPEN}},
+      // Opening an open popup only brings it forward: it stays open.
+      {"4: Enter sent twice", v4({NIN_KEYSELECT, NIN_KEYSELECT}), {TRAY_STEP_OPEN, TRAY_STEP_OPEN}},
+      {"4: Shift+F10", v4({WM_CONTEXTMENU}), {TRAY_STEP_MENU}, true},
+      {"4: the menu key after the pointer passed", v4({WM_MOUSEMOVE, WM_CONTEXTMENU}), {TRAY_STEP_MENU}, true},
+      {"4: the menu key after a right click's menu", v4({WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU, WM_CONTEXTMENU}),
+       {TRAY_STEP_MENU, TRAY_STEP_MENU}, true},
       {"classic: left click", classic({WM_MOUSEMOVE, WM_LBUTTONDOWN, WM_LBUTTONUP}),
        {TRAY_STEP_WAIT, TRAY_STEP_TOGGLE}},
       {"classic: right click", classic({WM_RBUTTONDOWN, WM_RBUTTONUP}), {TRAY_STEP_MENU}},
@@ -856,7 +880,14 @@ TEST(TrayCallbacks, EachGestureOfEitherFormActsOnce) {
     TrayClickStep last = NextTrayClickStep(clicks, TRAY_WAIT_OVER, now + 500, 500, false);
     if (last != TRAY_STEP_NONE) steps.push_back(last);
     EXPECT_EQ(steps, c.steps) << c.what;
+    EXPECT_EQ(clicks.menu_by_keyboard, c.menu_by_keyboard) << c.what;
   }
+  // A right release the shell sent no menu after does not make a later
+  // menu the mouse's.
+  TrayClicks clicks = {};
+  NextTrayClickStep(clicks, TRAY_RIGHT_RELEASE, 1000, 500, false);
+  EXPECT_EQ(NextTrayClickStep(clicks, TRAY_MENU, 1500, 500, false), TRAY_STEP_MENU);
+  EXPECT_TRUE(clicks.menu_by_keyboard);
 }
 
 TEST(TrayClicks, AClickWaitsForTheDoubleClickTime) {
@@ -900,11 +931,11 @@ TEST(TrayClicks, AClickWaitsForTheDoubleClickTime) {
       {"the menu drops a waiting click",
        {{TRAY_SELECT, t, false, TRAY_STEP_WAIT}, {TRAY_MENU, t + 150, false, TRAY_STEP_MENU},
         {TRAY_WAIT_OVER, t + 500, false, TRAY_STEP_NONE}}},
-      {"the keyboard acts at once, once per press",
-       {{TRAY_KEY_SELECT, t, false, TRAY_STEP_TOGGLE}, {TRAY_KEY_SELECT, t + 30, false, TRAY_STEP_NONE},
-        {TRAY_KEY_SELECT, t + 500, false, TRAY_STEP_TOGGLE}}},
+      {"the keyboard opens at once, and never closes",
+       {{TRAY_KEY_SELECT, t, false, TRAY_STEP_OPEN}, {TRAY_KEY_SELECT, t + 30, false, TRAY_STEP_OPEN},
+        {TRAY_KEY_SELECT, t + 500, false, TRAY_STEP_OPEN}}},
       {"and drops a waiting click",
-       {{TRAY_SELECT, t, false, TRAY_STEP_WAIT}, {TRAY_KEY_SELECT, t + 100, false, TRAY_STEP_TOGGLE},
+       {{TRAY_SELECT, t, false, TRAY_STEP_WAIT}, {TRAY_KEY_SELECT, t + 100, false, TRAY_STEP_OPEN},
         {TRAY_WAIT_OVER, t + 500, false, TRAY_STEP_NONE}}},
       {"nothing to do", {{TRAY_NO_ACTION, t, false, TRAY_STEP_NONE}, {TRAY_WAIT_OVER, t, false, TRAY_STEP_NONE}}},
   };
@@ -932,6 +963,32 @@ TEST(TrayMenu, ShowsAtTheShellsPointOrElseAtTheCursor) {
     EXPECT_EQ(at.x, c.expected.x) << c.at_point;
     EXPECT_EQ(at.y, c.expected.y) << c.at_point;
   }
+}
+
+TEST(TrayMenu, ACommandGivesTheFocusBackOnlyFromTheKeyboardAndWithoutAWindow) {
+  struct Case {
+    bool by_keyboard;
+    WORD command;
+    bool opened_window;
+    bool returns;
+  };
+  const Case cases[] = {
+      {true, IDM_CLEAN_NOW, false, true},
+      {true, IDM_TOGGLE_AUTO, false, true},
+      {true, IDM_CLEAN_NOW, true, false},  // the popup a clean may open has the keys
+      {true, IDM_STATUS, true, false},
+      {true, IDM_STATUS, false, false},  // it closed an open popup, whose close decides
+      {true, IDM_SETTINGS, false, false},  // the settings window has the keys, even one raised
+      {true, IDM_EXIT, false, false},
+      {true, IDM_RUN_AS_ADMIN, false, false},
+      {false, IDM_CLEAN_NOW, false, false},  // the mouse's menu
+      {false, IDM_TOGGLE_AUTO, false, false},
+      {true, 0, false, false},
+      {true, 0xFFFF, false, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(TrayCommandReturnsFocus(c.by_keyboard, c.command, c.opened_window), c.returns)
+        << c.by_keyboard << " " << c.command << " " << c.opened_window;
 }
 
 TEST(TrayMenu, GivesTheFocusBackOnlyWhenDismissedFromTheKeyboard) {
@@ -1066,12 +1123,13 @@ TEST_F(TrayOnTheProgram, AsksForVersion4AfterEveryAddTheShellTakes) {
   Send(WM_TIMER, TIMER_MAIN);
   ASSERT_FALSE(app.tray.add_pending);
   EXPECT_EQ(AddsAndVersions(), (std::vector<DWORD>{NIM_ADD, NIM_ADD, NIM_ADD, 4}));
-  // A new taskbar.
-  Shell_NotifyIconW(NIM_DELETE, &app.tray.data);
+  // A new taskbar, which has forgotten the version with the icon.
+  recording_tray.RestartTaskbar();
   recording_tray.requests.clear();
   ToShell(app.taskbar_created_message);
   EXPECT_EQ(AddsAndVersions(), (std::vector<DWORD>{NIM_ADD, 4}));
-  EXPECT_EQ(app.tray.data.uFlags & NIF_SHOWTIP, static_cast<UINT>(NIF_SHOWTIP)) << "the tooltip still shows";
+  EXPECT_EQ(recording_tray.area.version, static_cast<UINT>(NOTIFYICON_VERSION_4));
+  EXPECT_TRUE(recording_tray.area.TooltipShows()) << "the tooltip still shows";
 }
 
 // The mouse under version 4, in the sequences Wine 8 sends: a click opens
@@ -1119,13 +1177,14 @@ LRESULT CALLBACK MeasureAndDismissMenu(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// Picks the menu's first item from the keyboard.
-LRESULT CALLBACK ChooseTheFirstItem(int code, WPARAM wParam, LPARAM lParam) {
+// Picks the menu's item at `item_to_choose` (from 0) with the keyboard.
+int item_to_choose = 0;
+LRESULT CALLBACK ChooseAnItem(int code, WPARAM wParam, LPARAM lParam) {
   static int chosen = -1;
   HWND popup = FindWindowW(L"#32768", nullptr);
   if (code == MSGF_MENU && popup && IsWindowVisible(popup) && chosen != menus_shown) {
     chosen = menus_shown;
-    PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
+    for (int i = 0; i <= item_to_choose; ++i) PostMessageW(popup, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageW(popup, WM_KEYDOWN, VK_RETURN, 0);
   }
   return CallNextHookEx(nullptr, code, wParam, lParam);
@@ -1176,10 +1235,12 @@ TEST_F(TrayOnTheProgram, TheMenuOpensOnceWhereTheShellSays) {
   EXPECT_EQ(recording_tray.Count(NIM_SETFOCUS), 3);
   UnhookWindowsHookEx(filter);
 
-  // A command chosen: its work follows, and the focus stays where it goes.
-  filter = SetWindowsHookExW(WH_MSGFILTER, ChooseTheFirstItem, nullptr, GetCurrentThreadId());
+  // A command chosen from a right click's menu: its work follows, and the
+  // focus stays where it goes.
+  item_to_choose = 0;
+  filter = SetWindowsHookExW(WH_MSGFILTER, ChooseAnItem, nullptr, GetCurrentThreadId());
   int cleans = app.status.clean_history.count;
-  Callback(WM_CONTEXTMENU, {300, 400});
+  for (UINT event : {WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU}) Callback(event, {500, 450});
   PumpMessages();
   EXPECT_EQ(menus_shown, 4);
   EXPECT_EQ(app.status.clean_history.count, cleans + 1) << "Clean Now";
@@ -1188,15 +1249,93 @@ TEST_F(TrayOnTheProgram, TheMenuOpensOnceWhereTheShellSays) {
   UnhookWindowsHookEx(filter);
 }
 
-TEST_F(TrayOnTheProgram, TheKeyboardTogglesThePopupAtOnce) {
+// Menu commands chosen from a menu the keyboard opened (Shift+F10): one that
+// opens no window gives the keys back to the notification area, as the
+// shell's guidance asks; one whose window takes the keys does not, and Esc
+// on the popup so opened gives them back then.
+TEST_F(TrayOnTheProgram, AKeyboardMenusCommandGivesTheFocusBackUnlessAWindowTakesIt) {
+  ASSERT_TRUE(StartTrayIcon(app.main_window));
+  HHOOK filter = SetWindowsHookExW(WH_MSGFILTER, ChooseAnItem, nullptr, GetCurrentThreadId());
+  HHOOK sent = SetWindowsHookExW(WH_CALLWNDPROC, CountMenus, nullptr, GetCurrentThreadId());
+  ASSERT_NE(filter, nullptr);
+  ASSERT_NE(sent, nullptr);
+  menus_shown = 0;
+  struct Step {
+    const char* what;
+    int item;  // Clean Now, Status Window..., Auto-clean
+    bool popup_on_clean;
+    int focus_returns;  // the area's count after it
+    bool popup_open;
+  };
+  const Step steps[] = {
+      {"Clean Now", 0, false, 1, false},
+      {"Auto-clean", 2, false, 2, false},
+      {"Auto-clean again", 2, false, 3, false},
+      {"Status Window...", 1, false, 3, true},
+      {"Clean Now with its popup", 0, true, 3, true},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    CloseStatusWindow(app.status);
+    app.settings.show_status_on_clean = step.popup_on_clean;
+    item_to_choose = step.item;
+    bool auto_clean = app.settings.auto_clean;
+    int cleans = app.status.clean_history.count;
+    Callback(WM_CONTEXTMENU, {300, 400});
+    PumpMessages();
+    EXPECT_EQ(app.status.clean_history.count, cleans + (step.item == 0 ? 1 : 0));
+    EXPECT_EQ(app.settings.auto_clean, step.item == 2 ? !auto_clean : auto_clean);
+    EXPECT_EQ(recording_tray.area.focus_returns, step.focus_returns);
+    ASSERT_EQ(IsStatusWindowOpen(app.status), step.popup_open);
+    if (!step.popup_open) continue;
+    SendMessageW(app.status.window, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(IsStatusWindowOpen(app.status));
+    EXPECT_EQ(recording_tray.area.focus_returns, step.focus_returns + 1) << "Esc gives the keys back";
+    recording_tray.area.focus_returns = step.focus_returns;
+  }
+  EXPECT_EQ(menus_shown, static_cast<int>(ARRAYSIZE(steps)));
+  app.settings.auto_clean = false;
+  UnhookWindowsHookEx(sent);
+  UnhookWindowsHookEx(filter);
+}
+
+// Enter or Space opens the popup at once, or brings it forward, however
+// many selects one press sends and however late; only Esc closes it, and
+// then the keys go back to the notification area, which they do not after
+// a popup the mouse opened.
+TEST_F(TrayOnTheProgram, TheKeyboardOpensThePopupAndEscGivesTheFocusBack) {
   ASSERT_TRUE(StartTrayIcon(app.main_window));
   Callback(NIN_KEYSELECT);
-  EXPECT_TRUE(IsStatusWindowOpen(app.status));
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  HWND popup = app.status.window;
   Callback(NIN_KEYSELECT);
-  EXPECT_TRUE(IsStatusWindowOpen(app.status)) << "the same Enter, sent twice";
-  recording_tray.now += GetDoubleClickTime();
-  Callback(NIN_KEYSELECT);
+  EXPECT_EQ(app.status.window, popup) << "the same Enter, sent twice";
+  for (UINT wait : {GetDoubleClickTime(), 5000u}) {
+    recording_tray.now += wait;
+    Sleep(20);
+    Callback(NIN_KEYSELECT);
+    EXPECT_EQ(app.status.window, popup) << "a later Enter, " << wait << " ms on";
+  }
+  EXPECT_EQ(recording_tray.area.focus_returns, 0);
+  SendMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
   EXPECT_FALSE(IsStatusWindowOpen(app.status));
+  EXPECT_EQ(recording_tray.area.focus_returns, 1) << "the keys go back to the notification area";
+
+  // The mouse's popup: Esc closes it and leaves the focus alone.
+  Callback(NIN_SELECT);
+  Send(WM_TIMER, TIMER_TRAY_CLICK);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  SendMessageW(app.status.window, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_FALSE(IsStatusWindowOpen(app.status));
+  EXPECT_EQ(recording_tray.area.focus_returns, 1);
+
+  // Brought forward by the keyboard, it becomes the keyboard's.
+  Callback(NIN_SELECT);
+  Send(WM_TIMER, TIMER_TRAY_CLICK);
+  Callback(NIN_KEYSELECT);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  SendMessageW(app.status.window, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_EQ(recording_tray.area.focus_returns, 2);
 }
 
 // The icon keeps its start-up picture through the refreshes, and is drawn
@@ -1232,7 +1371,7 @@ TEST_F(TrayOnTheProgram, RedrawsAtTheNewScaleOrContrastOnTheNextChangeMessage) {
     Send(WM_TIMER, TIMER_MAIN);
     EXPECT_EQ(Modifies(), modifies) << "the refresh reads no scale";
     if (step.message == taskbar_created) {
-      Shell_NotifyIconW(NIM_DELETE, &app.tray.data);  // went with the old taskbar
+      recording_tray.RestartTaskbar();  // the icon went with the old taskbar
       ToShell(step.message);
       Send(WM_TIMER, TIMER_MAIN);  // the new icon is drawn by the next tick
     } else {
@@ -1251,8 +1390,8 @@ TEST_F(TrayOnTheProgram, RedrawsAtTheNewScaleOrContrastOnTheNextChangeMessage) {
 
 namespace {
 
-// The real shell with the balloons it is asked for counted (and refused on
-// demand), a clock and a memory reading of the test's own.
+// The modelled shell with the balloons it is asked for counted (and refused
+// on demand), a clock and a memory reading of the test's own.
 struct WarningShell {
   int balloons;
   std::wstring title, text;
@@ -1269,7 +1408,7 @@ BOOL WINAPI WarningNotifyIcon(DWORD message, PNOTIFYICONDATAW data) {
     warning_shell.title = data->szInfoTitle;
     warning_shell.text = data->szInfo;
   }
-  return Shell_NotifyIconW(message, data);
+  return RecordingNotifyIcon(message, data);
 }
 ULONGLONG WINAPI WarningClock() { return warning_shell.now; }
 bool WarningLoad(MemorySnapshot& snapshot) {
@@ -1283,6 +1422,7 @@ class CommitWarningRefresh : public ProgramRefreshTest {
   void SetUp() override {
     ProgramRefreshTest::SetUp();
     warning_shell = {};
+    recording_tray = RecordingTray{};
     warning_shell.now = 5000;
     warning_shell.load.used_gb = 4.0;
     warning_shell.load.total_gb = 8.0;
@@ -1339,6 +1479,9 @@ TEST_F(CommitWarningRefresh, WarnsOnceAtTheLevelThenNotForHalfAnHour) {
                                         L"lower it.");
       EXPECT_EQ(app.commit_warning.shown_tick, warning_shell.now);
     }
+    // The balloon leaves the tooltip, with the charge's line, on hover.
+    EXPECT_EQ(recording_tray.area.Tooltip(), app.tray.shown.tip);
+    EXPECT_NE(app.tray.shown.tip[0], L'\0');
   }
   EXPECT_EQ(app.status.clean_history.count, 0) << "a warning starts no clean";
 }
@@ -1379,5 +1522,173 @@ TEST_F(CommitWarningRefresh, TooltipHasTheCommitLineOnlyAtTheLevel) {
     RefreshTray();
     EXPECT_STREQ(app.tray.data.szTip, step.tip) << step.percent << " at " << step.level;
     EXPECT_STREQ(app.tray.shown.tip, step.tip) << "the shell took it";
+    EXPECT_EQ(recording_tray.area.Tooltip(), step.tip) << "and shows it on hover";
   }
+}
+
+namespace {
+
+NOTIFYICONDATAW Request(HWND window, UINT flags, const wchar_t* tip = L"", const wchar_t* balloon = L"") {
+  NOTIFYICONDATAW data = {};
+  data.cbSize = sizeof data;
+  data.hWnd = window;
+  data.uID = TRAY_ICON_ID;
+  data.uFlags = flags;
+  wcsncpy(data.szTip, tip, ARRAYSIZE(data.szTip) - 1);
+  wcsncpy(data.szInfo, balloon, ARRAYSIZE(data.szInfo) - 1);
+  return data;
+}
+
+}  // namespace
+
+// The modelled shell follows Shell_NotifyIconW's documented rules, which the
+// tests below judge the program by; Wine's tray keeps none of them.
+TEST(NotificationAreaModel, FollowsTheDocumentedRules) {
+  HWND window = reinterpret_cast<HWND>(0x1234);
+  HWND other = reinterpret_cast<HWND>(0x5678);
+  NOTIFYICONDATAW version4 = Request(window, 0);
+  version4.uVersion = NOTIFYICON_VERSION_4;
+  struct Step {
+    const char* what;
+    DWORD message;
+    NOTIFYICONDATAW data;
+    BOOL answer;
+    bool tooltip_shows;
+    int balloons;
+  };
+  const Step steps[] = {
+      {"a modify before any add", NIM_MODIFY, Request(window, NIF_TIP | NIF_SHOWTIP, L"a"), FALSE, false, 0},
+      {"a balloon before any add", NIM_MODIFY, Request(window, NIF_INFO | NIF_SHOWTIP, L"", L"b"), FALSE, false, 0},
+      {"the focus before any add", NIM_SETFOCUS, Request(window, 0), FALSE, false, 0},
+      {"a version before any add", NIM_SETVERSION, version4, FALSE, false, 0},
+      {"the add", NIM_ADD, Request(window, NIF_MESSAGE | NIF_ICON | NIF_TIP, L"a"), TRUE, true, 0},
+      {"a second add", NIM_ADD, Request(window, NIF_TIP | NIF_SHOWTIP, L"a"), FALSE, true, 0},
+      {"a modify without the flag, at version 0", NIM_MODIFY, Request(window, NIF_TIP, L"b"), TRUE, true, 0},
+      {"version 4 after it", NIM_SETVERSION, version4, TRUE, false, 0},
+      {"a picture with the flag", NIM_MODIFY, Request(window, NIF_ICON | NIF_SHOWTIP), TRUE, true, 0},
+      {"a balloon without it", NIM_MODIFY, Request(window, NIF_INFO, L"", L"c"), TRUE, false, 1},
+      {"a balloon with it", NIM_MODIFY, Request(window, NIF_INFO | NIF_SHOWTIP, L"", L"d"), TRUE, true, 2},
+      {"another window's icon", NIM_MODIFY, Request(other, NIF_TIP | NIF_SHOWTIP, L"e"), FALSE, true, 2},
+      {"the focus", NIM_SETFOCUS, Request(window, 0), TRUE, true, 2},
+      {"the delete", NIM_DELETE, Request(window, 0), TRUE, false, 2},
+      {"a balloon after it", NIM_MODIFY, Request(window, NIF_INFO | NIF_SHOWTIP, L"", L"f"), FALSE, false, 2},
+      {"an add again: version 0 until asked", NIM_ADD, Request(window, NIF_TIP, L"g"), TRUE, true, 2},
+      {"version 4 again", NIM_SETVERSION, version4, TRUE, false, 2},
+  };
+  NotificationArea area;
+  for (const Step& step : steps) {
+    EXPECT_EQ(area.Take(step.message, step.data), step.answer) << step.what;
+    EXPECT_EQ(area.TooltipShows(), step.tooltip_shows) << step.what;
+    EXPECT_EQ(area.balloons, step.balloons) << step.what;
+  }
+  EXPECT_EQ(area.tip, L"g");
+  EXPECT_EQ(area.focus_returns, 1);
+  NOTIFYICONDATAW short_record = Request(window, NIF_TIP | NIF_SHOWTIP, L"h");
+  short_record.cbSize = NOTIFYICONDATAW_V2_SIZE;
+  EXPECT_FALSE(area.Take(NIM_MODIFY, short_record)) << "a record of another size than the program's";
+}
+
+namespace {
+
+// The program's windows against the modelled shell with a load the test
+// plays: what a user hovering over the icon sees.
+class TrayAsTheUserSeesIt : public TrayOnTheProgram {
+ protected:
+  void SetUp() override {
+    TrayOnTheProgram::SetUp();
+    recording_tray.dpi = 96;
+    app.settings.commit_warn_percent = 90;
+  }
+  // A reading of `used_gb` of 8 GB at `load` %, with a commit charge of
+  // `commit_percent` of a 10 GiB limit.
+  void Play(double used_gb, int load, int commit_percent = 50) {
+    recording_tray.play_load = true;
+    recording_tray.load = {};
+    recording_tray.load.used_gb = used_gb;
+    recording_tray.load.total_gb = 8.0;
+    recording_tray.load.load_percent = static_cast<uint32_t>(load);
+    recording_tray.load.commit = CommitChargeOf(commit_percent * 107374182ull, 10737418200ull);
+  }
+  // The icon is in at version 4, shows the bar of the played load, and
+  // hovering over it shows the played figures.
+  void ExpectShown(const char* after) {
+    SCOPED_TRACE(after);
+    const MemorySnapshot& load = recording_tray.load;
+    wchar_t tip[128];
+    FormatTooltipWithCommit(tip, load.used_gb, load.total_gb, static_cast<int>(load.load_percent), load.commit,
+                            app.settings.commit_warn_percent);
+    const NotificationArea& area = recording_tray.area;
+    ASSERT_TRUE(area.icon_in);
+    EXPECT_EQ(area.version, static_cast<UINT>(NOTIFYICON_VERSION_4));
+    EXPECT_EQ(area.Tooltip(), tip) << "hovering shows the figures of now";
+    ASSERT_EQ(area.picture, app.tray.drawn_icon);
+    Pixels icon = ReadIcon(area.picture);
+    ASSERT_GT(icon.size, 0);
+    int top = UsageBarTop(icon.size, static_cast<int>(load.load_percent));
+    EXPECT_EQ(icon.At(icon.size / 2, top), UsageBarColor(static_cast<int>(load.load_percent))) << "the bar's top";
+    EXPECT_EQ(icon.At(icon.size / 2, top - 1), kBackground) << "the row above it";
+  }
+  // The flags of the newest modify that was no balloon.
+  UINT LastDrawing() const {
+    for (auto request = recording_tray.requests.rbegin(); request != recording_tray.requests.rend(); ++request)
+      if (request->message == NIM_MODIFY && !(request->flags & NIF_INFO)) return request->flags;
+    return 0;
+  }
+};
+
+}  // namespace
+
+// Every path that reaches the icon leaves the tooltip showing on a version 4
+// shell, with the figures of the moment: the first add and its drawing, the
+// refresh, a change of the text alone, of the picture alone, the balloons,
+// the add after a taskbar restart, and the retry of a refused add.
+TEST_F(TrayAsTheUserSeesIt, TheTooltipShowsTheCurrentFiguresAfterEveryPath) {
+  Play(4.0, 50);
+  ASSERT_TRUE(StartTrayIcon(app.main_window));
+  ExpectShown("the first add");
+  Play(4.0, 50);
+  Send(WM_TIMER, TIMER_MAIN);
+  ExpectShown("a refresh with nothing new");
+
+  Play(4.16, 52);  // the same row at 16 px
+  Send(WM_TIMER, TIMER_MAIN);
+  EXPECT_EQ(LastDrawing() & (NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_TIP));
+  ExpectShown("the text alone");
+
+  recording_tray.dpi = 144;
+  ToShell(WM_DISPLAYCHANGE, 32);
+  EXPECT_EQ(LastDrawing() & (NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_ICON));
+  ExpectShown("the picture alone");
+
+  ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED, kSettingsNotSavedText);
+  EXPECT_EQ(recording_tray.area.balloons, 1);
+  EXPECT_EQ(recording_tray.area.balloon_text, kSettingsNotSavedText);
+  ExpectShown("a notice's balloon");
+
+  Play(4.16, 52, 95);
+  Send(WM_TIMER, TIMER_MAIN);
+  EXPECT_EQ(recording_tray.area.balloons, 2) << "the commit charge's warning";
+  EXPECT_NE(recording_tray.area.Tooltip().find(L"Commit"), std::wstring::npos);
+  ExpectShown("the commit warning's balloon");
+
+  recording_tray.RestartTaskbar();
+  EXPECT_FALSE(recording_tray.area.TooltipShows());
+  ToShell(app.taskbar_created_message);
+  Play(5.0, 62);
+  Send(WM_TIMER, TIMER_MAIN);
+  ExpectShown("the add after a taskbar restart");
+
+  recording_tray.RestartTaskbar();
+  recording_tray.refuse_adds = true;
+  ToShell(app.taskbar_created_message);
+  Send(WM_TIMER, TIMER_MAIN);
+  ASSERT_TRUE(app.tray.add_pending);
+  recording_tray.refuse_adds = false;
+  Play(3.2, 40);
+  Send(WM_TIMER, TIMER_MAIN);
+  ASSERT_FALSE(app.tray.add_pending);
+  ExpectShown("the retry of a refused add");
+  Play(3.3, 41);
+  Send(WM_TIMER, TIMER_MAIN);
+  ExpectShown("the refresh after it");
 }
