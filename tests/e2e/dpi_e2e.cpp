@@ -8,6 +8,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -56,6 +57,16 @@ bool SetTextSize() {
   return true;
 }
 
+// The user's app mode, dark unless QUILLMERE_APP_MODE says "light": in the
+// prefix's registry before the program starts.
+bool SetAppMode() {
+  char mode[16] = {};
+  GetEnvironmentVariableA("QUILLMERE_APP_MODE", mode, sizeof mode);
+  DWORD light = strcmp(mode, "light") == 0 ? 1 : 0;
+  return RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+                         L"AppsUseLightTheme", REG_DWORD, &light, sizeof light) == ERROR_SUCCESS;
+}
+
 // Keeps a picture of the window (or of its client area only) for the README
 // when QUILLMERE_SHOTS names a folder, named after it and the scale.
 void KeepWindowPicture(HWND window, const char* name, bool client_only) {
@@ -66,8 +77,11 @@ void KeepWindowPicture(HWND window, const char* name, bool client_only) {
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&frame), 2);
   }
   char file_name[64];
-  if (TextPercent() == 100) snprintf(file_name, sizeof file_name, "%s-%u.bmp", name, ExpectedDpi());
-  else snprintf(file_name, sizeof file_name, "%s-%u-text%d.bmp", name, ExpectedDpi(), TextPercent());
+  char mode[16] = {};
+  GetEnvironmentVariableA("QUILLMERE_APP_MODE", mode, sizeof mode);
+  const char* light = strcmp(mode, "light") == 0 ? "-light" : "";
+  if (TextPercent() == 100) snprintf(file_name, sizeof file_name, "%s-%u%s.bmp", name, ExpectedDpi(), light);
+  else snprintf(file_name, sizeof file_name, "%s-%u-text%d%s.bmp", name, ExpectedDpi(), TextPercent(), light);
   KeepPicture(CapturePixels(nullptr, frame), file_name);
 }
 
@@ -108,6 +122,7 @@ class AtTheDisplayScale : public QuillmereTest {
                            GetSystemMetrics(SM_CYSCREEN) - MulDiv(48, static_cast<int>(dpi), 96)};
     ASSERT_TRUE(EqualRect(&work, &expected)) << "work area " << Describe(work) << ", not " << Describe(expected);
     ASSERT_TRUE(SetTextSize());
+    ASSERT_TRUE(SetAppMode());
     ASSERT_TRUE(Start());
   }
 };
@@ -140,7 +155,9 @@ TEST_F(ScaledStatusPopup, ShowsFiveCleansWholeInsideTheWorkArea) {
 
   POINT origin = {0, 0};
   ClientToScreen(popup, &origin);
-  const COLORREF background = RGB(20, 20, 28), line = RGB(55, 55, 75);
+  // In the palette of the prefix's app mode (QUILLMERE_APP_MODE).
+  const StatusPalette palette = ChooseStatusPalette(false, {}, ReadAppsUseLightTheme());
+  const COLORREF background = palette.background, line = palette.box_line;
   // Painted once the heading of the list is on the screen.
   PixelImage shot;
   ASSERT_TRUE(WaitUntil(
