@@ -227,7 +227,10 @@ TEST_F(ScaledSettingsWindow, ShowsEveryTextWholeAndFitsOnTheScreen) {
   // large as the text size makes it; the window holds the whole layout in it.
   LOGFONTW message = {};
   ASSERT_TRUE(MessageFontForDpi(message, dpi));
-  EXPECT_EQ(message.lfHeight, MulDiv(base_message_height, TextPercent(), 100)) << "the text size";
+  // The registry keeps the height at 96 DPI: a pixel there may round to
+  // as much as a scaled pixel here.
+  EXPECT_NEAR(message.lfHeight, MulDiv(base_message_height, TextPercent(), 100), MulDiv(1, dpi, 96))
+      << "the text size";
   LOGFONTW spec = SettingsFontSpec(&message, dpi);
   HFONT font = CreateFontIndirectW(&spec);
   SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(nullptr, font, dpi));
