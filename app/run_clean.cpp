@@ -47,7 +47,8 @@ bool ReadProgramMemoryHolders(TopMemoryHolders& top) {
 
 const StatusPlatform kSystemStatusPlatform = {
     ReadProgramMemoryLists,  IsHighContrastOn,          GetSysColor,       SHAppBarMessage,
-    SetStatusAccessibleName, ClearStatusAccessibleName, ReadProgramCommit, ReadProgramMemoryHolders};
+    SetStatusAccessibleName, ClearStatusAccessibleName, ReadProgramCommit, ReadProgramMemoryHolders,
+    ReadAppsUseLightTheme,   NotifyWinEvent};
 
 void RunClean(HWND owner) {
   const Settings& settings = app.settings;

@@ -81,3 +81,17 @@ bool IconTitleFontForDpi(LOGFONTW& font, UINT dpi) {
   font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
   return true;
 }
+
+bool MessageFontForDpi(LOGFONTW& font, UINT dpi) {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  if (auto entry = User32Entry<ParametersForDpiFunction>("SystemParametersInfoForDpi")) {
+    if (!entry(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0, dpi)) return false;
+    font = metrics.lfMessageFont;
+    return true;
+  }
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return false;
+  font = metrics.lfMessageFont;
+  font.lfHeight = MulDiv(font.lfHeight, static_cast<int>(dpi), static_cast<int>(SystemDpi()));
+  return true;
+}

@@ -17,3 +17,6 @@ bool AdjustWindowRectForDpi(RECT& rect, DWORD style, DWORD ex_style, UINT dpi);
 int SystemMetricForDpi(int index, UINT dpi);
 // The icon-title font (the popup's) as the system gives it at `dpi`.
 bool IconTitleFontForDpi(LOGFONTW& font, UINT dpi);
+// The message font (NONCLIENTMETRICS' lfMessageFont) as the system gives it
+// at `dpi`: the font of dialogs, which the user's text size enlarges.
+bool MessageFontForDpi(LOGFONTW& font, UINT dpi);

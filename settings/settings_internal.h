@@ -237,6 +237,36 @@ SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi);
 // The window's outer size around a client area of `client` at `dpi`: its
 // caption and frame as the system draws them there.
 SIZE SettingsWindowSize(SIZE client, UINT dpi);
+
+// The window's font: the message font that Windows hands to programs at the
+// window's DPI, which the user's text size enlarges (`message`, null where
+// it cannot be read); Segoe UI 9 pt, Windows' own message font, where there
+// is none or its height is 0. A height past four times 9 pt is taken as
+// that much.
+LOGFONTW SettingsFontSpec(const LOGFONTW* message, UINT dpi);
+
+// The window's outer size and place in its monitor's work area `work`:
+// `outer` the size that holds the whole client layout. Where that is taller
+// than the work area, the window is as tall as the work area and wider by
+// `scroll_bar`, room for the vertical scroll bar that then reaches every
+// control. Centred when `centre`, else at `top_left`; moved inside the
+// work area as far as it fits, the top-left edge first.
+struct SettingsPlace {
+  RECT window;
+  bool scrolls;
+};
+SettingsPlace PlaceSettingsWindow(SIZE outer, const RECT& work, POINT top_left, bool centre, int scroll_bar);
+
+// The scroll position that shows the span [top, bottom) (in client layout
+// pixels) of a layout `range` tall through a view `page` tall scrolled to
+// `position`: unchanged when the span is already in view, else the least
+// move; always within 0 and range - page.
+int ScrollToShow(int position, int page, int range, int top, int bottom);
+// The position a scroll bar request (SB_LINEUP ... SB_BOTTOM) or a wheel's
+// `lines` (SB_ENDSCROLL when it is the wheel: positive up) asks for, by
+// `line` pixels a line, `page` a page, `track` where the thumb was dragged;
+// kept within 0 and range - page.
+int SettingsScrollTarget(int request, int lines, int position, int page, int range, int line, int track);
 // What OK stores for the number typed into a field: each field's range,
 // e.g. the threshold 1-99 and the hour -1 (off) to 23; the commit warning
 // as CommitWarnLevel reads it (0, or 50 to 99). Other identifiers keep the

@@ -14,6 +14,8 @@ const wchar_t kSettingsClass[] = L"QuillmereSettings";
 const wchar_t kSettingsTitle[] = L"Quillmere \u2014 Settings";
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
+// Windows 10 1703 on, to a window that is per-monitor aware (version 2).
+constexpr UINT kGetDpiScaledSize = 0x02E4;  // WM_GETDPISCALEDSIZE
 
 // Labels underline their access key; the heading that shows an ampersand
 // writes it twice. (SS_NOPREFIX would not do: Wine's dialog manager, at
@@ -48,6 +50,10 @@ struct SettingsWindowContext {
   HWND controls[SETTINGS_CONTROL_COUNT];  // in creation order
   SIZE client;                            // what the layout needs
   HWND focus;  // the control that had the focus when the window was last left
+  bool opened;  // placed and shown: from then on a move to another monitor goes where Windows says
+  bool scrolls;  // shorter than its layout, with a vertical scroll bar
+  int scroll;    // how far the controls are scrolled up
+  HWND focus_in_view;  // the focused control last scrolled into view
 };
 
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -255,32 +261,103 @@ bool AddControls(HWND window, const Settings& settings, const SettingsLayout& la
   return true;
 }
 
-// "Segoe UI" 9 pt at the window's DPI.
-HFONT CreateSettingsFont(UINT dpi) {
-  return CreateFontW(-MulDiv(9, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                     L"Segoe UI");
+BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
+  SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
+  return TRUE;
 }
 
-// Sizes the window to hold a client area of `client` at `dpi`, keeping its
-// top-left corner, or centred in its monitor's work area when `centre`;
-// always inside the work area as far as it fits.
-void FitSettingsWindow(HWND window, SIZE client, UINT dpi, POINT top_left, bool centre) {
-  SIZE size = SettingsWindowSize(client, dpi);
+// The message font at the window's DPI, the user's text size included.
+HFONT CreateSettingsFont(UINT dpi) {
+  LOGFONTW message = {};
+  LOGFONTW font = SettingsFontSpec(MessageFontForDpi(message, dpi) ? &message : nullptr, dpi);
+  return CreateFontIndirectW(&font);
+}
+
+bool SameFont(const LOGFONTW& a, const LOGFONTW& b) {
+  return a.lfHeight == b.lfHeight && a.lfWidth == b.lfWidth && a.lfWeight == b.lfWeight && a.lfItalic == b.lfItalic &&
+         a.lfCharSet == b.lfCharSet && a.lfQuality == b.lfQuality && wcsncmp(a.lfFaceName, b.lfFaceName, LF_FACESIZE) == 0;
+}
+
+// The scroll bar's range and page for the client area of now; Windows hides
+// it when the page holds the whole layout. The controls follow a position
+// that the new page no longer allows.
+void UpdateSettingsScroll(HWND window, SettingsWindowContext& context) {
+  RECT client = {};
+  GetClientRect(window, &client);
+  const int target = ScrollToShow(context.scroll, client.bottom, context.client.cy, context.scroll, context.scroll);
+  if (target != context.scroll) {
+    ScrollWindowEx(window, 0, context.scroll - target, NULL, NULL, NULL, NULL,
+                   SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
+    context.scroll = target;
+  }
+  SCROLLINFO info = {};
+  info.cbSize = sizeof info;
+  info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS;
+  info.nMax = context.client.cy - 1;
+  info.nPage = static_cast<UINT>(client.bottom > 0 ? client.bottom : 0);
+  info.nPos = context.scroll;
+  SetScrollInfo(window, SB_VERT, &info, TRUE);
+}
+
+void ScrollSettingsTo(HWND window, SettingsWindowContext& context, int position) {
+  if (position == context.scroll) return;
+  ScrollWindowEx(window, 0, context.scroll - position, NULL, NULL, NULL, NULL,
+                 SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
+  context.scroll = position;
+  SetScrollPos(window, SB_VERT, position, TRUE);
+}
+
+// Sizes the window to hold a client area of `client` at `dpi` (or as much
+// of it as the work area holds, with a scroll bar for the rest), keeping
+// its top-left corner, or centred in its monitor's work area when `centre`.
+void FitSettingsWindow(HWND window, SettingsWindowContext& context, UINT dpi, POINT top_left, bool centre) {
+  SIZE size = SettingsWindowSize(context.client, dpi);
+  SettingsPlace place = {{top_left.x, top_left.y, top_left.x + size.cx, top_left.y + size.cy}, false};
   MONITORINFO monitor = {};
   monitor.cbSize = sizeof monitor;
-  if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor)) {
-    const RECT& work = monitor.rcWork;
-    if (centre) {
-      top_left.x = work.left + (work.right - work.left - size.cx) / 2;
-      top_left.y = work.top + (work.bottom - work.top - size.cy) / 2;
-    }
-    if (top_left.x + size.cx > work.right) top_left.x = work.right - size.cx;
-    if (top_left.y + size.cy > work.bottom) top_left.y = work.bottom - size.cy;
-    if (top_left.x < work.left) top_left.x = work.left;
-    if (top_left.y < work.top) top_left.y = work.top;
+  if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor))
+    place = PlaceSettingsWindow(size, monitor.rcWork, top_left, centre, SystemMetricForDpi(SM_CXVSCROLL, dpi));
+  context.scrolls = place.scrolls;
+  SetWindowPos(window, NULL, place.window.left, place.window.top, place.window.right - place.window.left,
+               place.window.bottom - place.window.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  UpdateSettingsScroll(window, context);
+}
+
+// New font and layout for `dpi` and the text size of now, every control
+// moved to its place (at the scroll position of now) and given the font.
+// False, with nothing changed, when the font cannot be made.
+bool LayOutSettingsAgain(HWND window, SettingsWindowContext& context, UINT dpi) {
+  HFONT font = CreateSettingsFont(dpi);
+  if (!font) return false;
+  SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(window, font, dpi));
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    const RECT& at = layout.controls[i];
+    SetWindowPos(context.controls[i], NULL, at.left, at.top - context.scroll, at.right - at.left,
+                 at.bottom - at.top, SWP_NOZORDER | SWP_NOACTIVATE);
   }
-  SetWindowPos(window, NULL, top_left.x, top_left.y, size.cx, size.cy, SWP_NOZORDER | SWP_NOACTIVATE);
+  EnumChildWindows(window, SetFontOnChild, reinterpret_cast<LPARAM>(font));
+  SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  DeleteObject(context.font);
+  context.font = font;
+  context.client = layout.client;
+  return true;
+}
+
+// A control that took the focus (by Tab or an access key) scrolled into
+// view, with the margin around it.
+void ShowFocusedControl(HWND window, SettingsWindowContext& context) {
+  HWND focus = GetFocus();
+  if (focus == context.focus_in_view) return;
+  context.focus_in_view = focus;
+  if (!context.scrolls || !focus || !IsChild(window, focus)) return;
+  RECT at = {}, client = {};
+  GetWindowRect(focus, &at);
+  MapWindowPoints(NULL, window, reinterpret_cast<POINT*>(&at), 2);
+  GetClientRect(window, &client);
+  const int margin = ScaleForDpi(kMargin, WindowDpi(window));
+  ScrollSettingsTo(window, context,
+                   ScrollToShow(context.scroll, client.bottom, context.client.cy,
+                                at.top + context.scroll - margin, at.bottom + context.scroll + margin));
 }
 
 // Gives a control the focus as the dialog manager does: a field's text
@@ -297,10 +374,6 @@ HWND FirstField(const SettingsWindowContext& context) {
   return NULL;
 }
 
-BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
-  SendMessageW(child, WM_SETFONT, static_cast<WPARAM>(font), TRUE);
-  return TRUE;
-}
 
 // OK: every field clamped and stored straight into the live record, then
 // handed on to be kept and applied. No message is dispatched in between, so
@@ -346,6 +419,74 @@ SIZE SettingsWindowSize(SIZE client, UINT dpi) {
   RECT frame = {0, 0, client.cx, client.cy};
   AdjustWindowRectForDpi(frame, kWindowStyle, kWindowExStyle, dpi);
   return {frame.right - frame.left, frame.bottom - frame.top};
+}
+
+LOGFONTW SettingsFontSpec(const LOGFONTW* message, UINT dpi) {
+  const int nine_point = MulDiv(9, static_cast<int>(dpi), 72);
+  if (message && message->lfHeight != 0 && message->lfFaceName[0]) {
+    LOGFONTW font = *message;
+    font.lfFaceName[LF_FACESIZE - 1] = 0;
+    const int largest = 4 * nine_point;
+    if (font.lfHeight > largest) font.lfHeight = largest;
+    if (font.lfHeight < -largest) font.lfHeight = -largest;
+    return font;
+  }
+  LOGFONTW font = {};
+  font.lfHeight = -nine_point;
+  font.lfWeight = FW_NORMAL;
+  font.lfCharSet = DEFAULT_CHARSET;
+  font.lfOutPrecision = OUT_DEFAULT_PRECIS;
+  font.lfClipPrecision = CLIP_DEFAULT_PRECIS;
+  font.lfQuality = CLEARTYPE_QUALITY;
+  font.lfPitchAndFamily = DEFAULT_PITCH | FF_SWISS;
+  CopyBounded(font.lfFaceName, LF_FACESIZE, L"Segoe UI");
+  return font;
+}
+
+SettingsPlace PlaceSettingsWindow(SIZE outer, const RECT& work, POINT top_left, bool centre, int scroll_bar) {
+  SettingsPlace place = {};
+  const LONG work_height = work.bottom - work.top;
+  if (outer.cy > work_height && work_height > 0) {
+    outer.cy = work_height;
+    outer.cx += scroll_bar;
+    place.scrolls = true;
+  }
+  if (centre) {
+    top_left.x = work.left + (work.right - work.left - outer.cx) / 2;
+    top_left.y = work.top + (work_height - outer.cy) / 2;
+  }
+  if (top_left.x + outer.cx > work.right) top_left.x = work.right - outer.cx;
+  if (top_left.y + outer.cy > work.bottom) top_left.y = work.bottom - outer.cy;
+  if (top_left.x < work.left) top_left.x = work.left;
+  if (top_left.y < work.top) top_left.y = work.top;
+  place.window = {top_left.x, top_left.y, top_left.x + outer.cx, top_left.y + outer.cy};
+  return place;
+}
+
+int ScrollToShow(int position, int page, int range, int top, int bottom) {
+  if (top < position) position = top;
+  else if (bottom > position + page) position = bottom - page < top ? bottom - page : top;
+  const int last = range - page > 0 ? range - page : 0;
+  if (position > last) position = last;
+  if (position < 0) position = 0;
+  return position;
+}
+
+int SettingsScrollTarget(int request, int lines, int position, int page, int range, int line, int track) {
+  int target = position;
+  switch (request) {
+    case SB_LINEUP: target -= line; break;
+    case SB_LINEDOWN: target += line; break;
+    case SB_PAGEUP: target -= page; break;
+    case SB_PAGEDOWN: target += page; break;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: target = track; break;
+    case SB_TOP: target = 0; break;
+    case SB_BOTTOM: target = range; break;
+    case SB_ENDSCROLL: target -= lines * line; break;
+    default: break;
+  }
+  return ScrollToShow(target, page, range, target, target);
 }
 
 const wchar_t* SettingsControlText(int index) {
@@ -567,7 +708,8 @@ bool ShowSettingsWindow(SettingsWindowState& state, HWND owner, Settings& settin
                                 GetModuleHandleW(NULL), &context);
   if (!window) return false;
   state.window = window;
-  FitSettingsWindow(window, context.client, WindowDpi(window), {0, 0}, true);
+  FitSettingsWindow(window, context, WindowDpi(window), {0, 0}, true);
+  context.opened = true;
   ShowWindow(window, SW_SHOW);
   UpdateWindow(window);
   if (owner && IsWindowVisible(owner)) EnableWindow(owner, FALSE);
@@ -584,6 +726,7 @@ bool ShowSettingsWindow(SettingsWindowState& state, HWND owner, Settings& settin
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
+    if (IsWindow(window)) ShowFocusedControl(window, context);
   }
   // A quit message or an error can end the loop with the window still open;
   // it must not outlive the context it points to.
@@ -626,26 +769,69 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
       context->client = layout.client;
       return 0;
     }
+    case kGetDpiScaledSize: {
+      // Asked before a move to a monitor of another scale: the size the
+      // layout needs there, so that the rectangle Windows then suggests
+      // holds it (a window that scrolls keeps Windows' height).
+      if (!context || !context->font) break;
+      UINT dpi = static_cast<UINT>(wParam);
+      HFONT font = CreateSettingsFont(dpi);
+      if (!font) break;
+      SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(window, font, dpi));
+      DeleteObject(font);
+      SIZE outer = SettingsWindowSize(layout.client, dpi);
+      SIZE* size = reinterpret_cast<SIZE*>(lParam);
+      size->cx = outer.cx + (context->scrolls ? SystemMetricForDpi(SM_CXVSCROLL, dpi) : 0);
+      if (!context->scrolls) size->cy = outer.cy;
+      return TRUE;
+    }
     case WM_DPICHANGED: {
       // Moved to a monitor of another scale: the font and every control
-      // follow, and the window takes the place Windows suggests.
+      // follow. While the user drags it, the window takes the rectangle
+      // Windows suggests as it is: moved elsewhere, it would land back on
+      // the other monitor. Only as it opens is it kept in the work area.
       if (!context || !context->font) break;
       UINT dpi = HIWORD(wParam);
-      HFONT font = CreateSettingsFont(dpi);
-      if (!font) return 0;
-      SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(window, font, dpi));
-      for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-        const RECT& at = layout.controls[i];
-        SetWindowPos(context->controls[i], NULL, at.left, at.top, at.right - at.left, at.bottom - at.top,
-                     SWP_NOZORDER | SWP_NOACTIVATE);
-      }
-      EnumChildWindows(window, SetFontOnChild, reinterpret_cast<LPARAM>(font));
-      SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
-      DeleteObject(context->font);
-      context->font = font;
+      if (!LayOutSettingsAgain(window, *context, dpi)) return 0;
       const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-      context->client = layout.client;
-      FitSettingsWindow(window, layout.client, dpi, {suggested->left, suggested->top}, false);
+      if (!context->opened) {
+        FitSettingsWindow(window, *context, dpi, {suggested->left, suggested->top}, false);
+        return 0;
+      }
+      SetWindowPos(window, NULL, suggested->left, suggested->top, suggested->right - suggested->left,
+                   suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+      UpdateSettingsScroll(window, *context);
+      return 0;
+    }
+    case WM_SETTINGCHANGE: {
+      // The user's text size (or another font of the system) changed: laid
+      // out again in the new font, where the window is, inside the work area.
+      if (!context || !context->font) break;
+      UINT dpi = WindowDpi(window);
+      LOGFONTW now = {}, wanted = {};
+      LOGFONTW message = {};
+      wanted = SettingsFontSpec(MessageFontForDpi(message, dpi) ? &message : nullptr, dpi);
+      if (!GetObjectW(context->font, sizeof now, &now) || SameFont(now, wanted)) break;
+      if (!LayOutSettingsAgain(window, *context, dpi)) break;
+      RECT frame = {};
+      GetWindowRect(window, &frame);
+      FitSettingsWindow(window, *context, dpi, {frame.left, frame.top}, false);
+      break;
+    }
+    case WM_VSCROLL:
+    case WM_MOUSEWHEEL: {
+      if (!context || !context->scrolls) break;
+      RECT client = {};
+      GetClientRect(window, &client);
+      SCROLLINFO info = {};
+      info.cbSize = sizeof info;
+      info.fMask = SIF_TRACKPOS;
+      GetScrollInfo(window, SB_VERT, &info);
+      const int request = message == WM_VSCROLL ? LOWORD(wParam) : SB_ENDSCROLL;
+      const int lines = message == WM_MOUSEWHEEL ? GET_WHEEL_DELTA_WPARAM(wParam) * 3 / WHEEL_DELTA : 0;
+      ScrollSettingsTo(window, *context,
+                       SettingsScrollTarget(request, lines, context->scroll, client.bottom, context->client.cy,
+                                            ScaleForDpi(kLineHeight, WindowDpi(window)), info.nTrackPos));
       return 0;
     }
     case WM_ACTIVATE:

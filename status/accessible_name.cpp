@@ -15,9 +15,12 @@ namespace {
 // so that no GUID library is linked.
 const CLSID kAccPropServicesClass = {0xb5f8350b, 0x0548, 0x48b1, {0xa6, 0xee, 0x88, 0xbd, 0x00, 0xb4, 0xa5, 0xe7}};
 const IID kAccPropServicesInterface = {0x6e26e776, 0x04f0, 0x495d, {0x80, 0xe4, 0x33, 0x30, 0x35, 0x2e, 0x31, 0x69}};
-// The name rather than the description: every screen reader speaks the
-// name of what takes the focus; the description only where the user asks.
+// A short name that every screen reader speaks as the popup takes the
+// focus; the figures as the description, which readers speak after it and
+// again on a change event.
 const MSAAPROPID kNameProperty = {0x608d3df8, 0x8128, 0x4aa7, {0xa4, 0x28, 0xf5, 0x5e, 0x49, 0x26, 0x72, 0x91}};
+const MSAAPROPID kDescriptionProperty = {0x4d48dfe4, 0xbd3f, 0x491f, {0xa6, 0x48, 0x49, 0x2d, 0x6f, 0x20, 0xc5, 0x88}};
+const MSAAPROPID kProperties[] = {kNameProperty, kDescriptionProperty};
 const DWORD kClientObject = static_cast<DWORD>(OBJID_CLIENT);
 
 template <typename Function>
@@ -54,7 +57,8 @@ void EndService(StatusAnnotation& annotation) {
 
 }  // namespace
 
-bool SetStatusAccessibleName(StatusAnnotation& annotation, HWND window, const wchar_t* text) {
+bool SetStatusAccessibleName(StatusAnnotation& annotation, HWND window, const wchar_t* name,
+                             const wchar_t* description) {
   if (!annotation.services) {
     if (!LoadOle32(annotation)) return false;
     // A thread already in the other apartment model keeps it: the service
@@ -72,7 +76,9 @@ bool SetStatusAccessibleName(StatusAnnotation& annotation, HWND window, const wc
       return false;
     }
   }
-  if (SUCCEEDED(annotation.services->SetHwndPropStr(window, kClientObject, CHILDID_SELF, kNameProperty, text)))
+  if (SUCCEEDED(annotation.services->SetHwndPropStr(window, kClientObject, CHILDID_SELF, kNameProperty, name)) &&
+      SUCCEEDED(annotation.services->SetHwndPropStr(window, kClientObject, CHILDID_SELF, kDescriptionProperty,
+                                                    description)))
     return true;
   EndService(annotation);
   return false;
@@ -80,6 +86,6 @@ bool SetStatusAccessibleName(StatusAnnotation& annotation, HWND window, const wc
 
 void ClearStatusAccessibleName(StatusAnnotation& annotation, HWND window) {
   if (!annotation.services) return;
-  annotation.services->ClearHwndProps(window, kClientObject, CHILDID_SELF, &kNameProperty, 1);
+  annotation.services->ClearHwndProps(window, kClientObject, CHILDID_SELF, kProperties, 2);
   EndService(annotation);
 }

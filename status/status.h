@@ -74,8 +74,8 @@ struct StatusLayout {
 // The parts of the lists' bar, left to right.
 enum StatusListPart { LIST_IN_USE, LIST_MODIFIED, LIST_STANDBY, LIST_FREE, STATUS_LIST_PARTS };
 
-// The colours the popup paints with: its own dark ones, or under a
-// high-contrast theme the system's.
+// The colours the popup paints with: its own dark or light ones, as the
+// user's app mode is, or under a high-contrast theme the system's.
 struct StatusPalette {
   COLORREF background;
   COLORREF heading;    // "Recent cleans"
@@ -89,6 +89,9 @@ struct StatusPalette {
   // The load band in words beside the figure, where colour alone no longer
   // tells it.
   bool band_in_words;
+  // The title bar asked to be dark: in dark mode only, never under high
+  // contrast, whose theme draws it.
+  bool dark_title_bar;
 };
 
 struct IUnknown;          // unknwn.h
@@ -118,16 +121,30 @@ struct StatusPlatform {
   // Where the taskbar is (SHAppBarMessage with ABM_GETTASKBARPOS), for a
   // popup whose icon the shell cannot place.
   UINT_PTR(WINAPI* app_bar_message)(DWORD message, APPBARDATA* data);
-  // The name screen readers give the popup's client area: set as it opens
+  // The name and description screen readers give the popup's client area:
+  // set as it opens and again when the figures change
   // (SetStatusAccessibleName), taken off as it goes (ClearStatusAccessibleName).
-  bool (*set_accessible_name)(StatusAnnotation& annotation, HWND window, const wchar_t* text);
+  bool (*set_accessible_name)(StatusAnnotation& annotation, HWND window, const wchar_t* name,
+                              const wchar_t* description);
   void (*clear_accessible_name)(StatusAnnotation& annotation, HWND window);
   // The commit charge, read with every paint; the programs holding the
   // most memory, read once as the popup opens (a pass over every process).
   // False where the system gives none.
   bool (*read_commit)(CommitCharge& commit);
   bool (*read_memory_holders)(TopMemoryHolders& top);
+  // The user's app mode: true for light (ReadAppsUseLightTheme).
+  bool (*light_mode)();
+  // Tells screen readers that a property changed (NotifyWinEvent).
+  void(WINAPI* notify_event)(DWORD event, HWND window, LONG object, LONG child);
 };
+
+// Room for the popup's figures in words: the load and memory, the commit
+// charge, the newest clean and the largest holder with its whole name.
+constexpr int STATUS_DESCRIPTION_CAPACITY = 640;
+
+// Whether the user's app mode (Settings, Colours) is light: the
+// AppsUseLightTheme value of the user's Personalize key, read now.
+bool ReadAppsUseLightTheme();
 
 // The popup and the rings: one record for the program. Everything starts
 // zero but the elevation, which starts unknown, and `platform`, which the
@@ -153,6 +170,10 @@ struct StatusState {
   // Told when Esc has closed the popup, with opened_by_keyboard as it was:
   // the owner gives the keys back to where they came from. NULL: nobody.
   void (*closed_by_escape)(bool opened_by_keyboard) = NULL;
+  // The open popup's description as last set, and the cleans it told of
+  // (the ring's count and next slot).
+  wchar_t description[STATUS_DESCRIPTION_CAPACITY] = {};
+  int32_t described_cleans[2] = {};
 };
 
 void PushUsageSample(UsageHistory& ring, int32_t load_percent);
@@ -171,8 +192,9 @@ int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
 // At most one exists per record, in status.window; it closes when it loses
 // activation or on Esc. It opens beside `icon`, where the shell
 // shows the tray icon (empty when it cannot say: then at the taskbar's
-// edge); one already open is brought to the front. Each opening names its
-// client area for screen readers with the figures of that moment.
+// edge); one already open is brought to the front. Screen readers hear it
+// as "Quillmere status", its figures as its description, kept up to date as
+// they change; a clean that finishes while it is open is announced once.
 void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon);
 void CloseStatusWindow(StatusState& status);
 bool IsStatusWindowOpen(const StatusState& status);
@@ -182,8 +204,9 @@ void InvalidateStatusWindow(const StatusState& status);
 // a tray toggle now is that release.
 bool IsStatusToggleIgnoredNow(const StatusState& status);
 
-// The real calls behind StatusPlatform's accessible name: IAccPropServices'
-// dynamic annotation of the window's client object. False where the system
-// lacks it (Wine); the popup works on without.
-bool SetStatusAccessibleName(StatusAnnotation& annotation, HWND window, const wchar_t* text);
+// The real calls behind StatusPlatform's accessible name and description:
+// IAccPropServices' dynamic annotation of the window's client object. False
+// where the system lacks it (Wine); the popup works on without.
+bool SetStatusAccessibleName(StatusAnnotation& annotation, HWND window, const wchar_t* name,
+                             const wchar_t* description);
 void ClearStatusAccessibleName(StatusAnnotation& annotation, HWND window);

@@ -138,7 +138,16 @@ struct StatusSystemColours {
 // window text.
 // The lists' bar in the highlight (in use), the window text (modified), the
 // grey text (standby) and the background (free), inside an outline.
-StatusPalette ChooseStatusPalette(bool high_contrast, const StatusSystemColours& system);
+// Without high contrast, the dark palette, or with `light` the light one:
+// the same meaning in each (green, amber and red bands; blue graph), every
+// text at a contrast of at least 4.5:1 on the background.
+StatusPalette ChooseStatusPalette(bool high_contrast, const StatusSystemColours& system, bool light = false);
+// The app mode from the AppsUseLightTheme value: `read` whether a DWORD
+// value was read at all. Light unless it reads 0: Windows starts in light
+// mode, and a system without the value (before Windows 10) has no dark one.
+bool IsLightAppMode(bool read, DWORD value);
+// WCAG's contrast ratio of two colours, 1 to 21.
+double ContrastRatio(COLORREF a, COLORREF b);
 // The load figure's colour in the palette: in the normal one green below
 // 60, amber to 79, red above.
 COLORREF StatusLoadColor(const StatusPalette& palette, int load_percent);
@@ -146,19 +155,28 @@ COLORREF StatusLoadColor(const StatusPalette& palette, int load_percent);
 const wchar_t* StatusLoadBandWord(int load_percent);
 // "11.7 / 31.9 GB used".
 void FormatStatusMemoryLine(wchar_t (&text)[64], double used_gb, double total_gb);
-// What screen readers say of the popup: the load, the used and total
-// memory, Admin or Limited and the newest clean, for example
-// "Memory load 37%. 11.7 of 31.9 GB used. Admin. Last clean 09:05, freed 1235 MB."
-// or "... Limited. No cleans yet this session."
-void FormatStatusAccessibleName(wchar_t (&text)[160], const StatusFigures& figures);
+// The popup's name for screen readers, short; its figures go in the
+// description.
+extern const wchar_t kStatusAccessibleName[];
+// What screen readers read as the popup's description: the load, the used
+// and total memory, the commit charge where read, Admin or Limited, the
+// newest clean and the program holding the most memory where read, for example
+// "Memory load 37%. 11.7 of 31.9 GB used. Commit 14.2 / 24.0 GB (59%). Admin.
+// Last clean 09:05, freed 1235 MB. Most memory: msedge.exe  3.1 GB  (24)."
+void FormatStatusAccessibleDescription(wchar_t (&text)[STATUS_DESCRIPTION_CAPACITY], const StatusFigures& figures,
+                                       const TopMemoryHolders& holders);
+// The open popup's description brought up to date with `figures`: set only
+// when its text changed; one EVENT_OBJECT_DESCRIPTIONCHANGE when a clean
+// came since it was last set (and not on the popup's first description).
+void DescribeStatusPopup(StatusState& status, HWND window, const StatusFigures& figures);
 
 // The dark title bar asked for (`dark`) or taken back through
 // DwmSetWindowAttribute: attribute 20, and 19 where 20 is refused (Windows
 // 10 1809 to 1909 know only 19). True when one of them was taken.
 using SetWindowAttributeFunction = HRESULT(WINAPI*)(HWND window, DWORD attribute, LPCVOID value, DWORD size);
 bool SetStatusTitleBarDark(HWND window, bool dark, SetWindowAttributeFunction set_attribute);
-// The palette for the theme the platform reports, in status.palette; true
-// under high contrast.
+// The palette for the theme and app mode the platform reports, in
+// status.palette; true under high contrast.
 bool ChooseStatusColours(StatusState& status);
 // The graph's outline in the graph box: the
 // newest samples spread over the inner width, then the two closing points

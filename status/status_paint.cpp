@@ -15,20 +15,22 @@
 
 namespace {
 
-// The popup's own palette, dark whatever the system's theme.
-const COLORREF kBackground = RGB(20, 20, 28);
-const COLORREF kSecondaryText = RGB(130, 130, 155);
-const COLORREF kHeading = RGB(230, 230, 240);
-const COLORREF kBoxFill = RGB(32, 32, 44);
-const COLORREF kBoxLine = RGB(55, 55, 75);
-const COLORREF kGraphArea = RGB(0, 70, 130);
-const COLORREF kGraphLine = RGB(0, 130, 220);
-// The load figure's colour in each band: green, amber, red.
-const COLORREF kLoadColours[] = {RGB(50, 210, 80), RGB(255, 195, 0), RGB(225, 60, 60)};
-// The lists' bar: in use as the graph's line, modified in the amber of a
-// rising load, standby a muted violet, free as the low load's green.
-const COLORREF kListColours[STATUS_LIST_PARTS] = {kGraphLine, kLoadColours[LOAD_BAND_HIGH], RGB(110, 100, 170),
-                                                  kLoadColours[LOAD_BAND_LOW]};
+// The popup's own palettes, for dark and light app modes.
+struct OwnPalette {
+  COLORREF background, secondary, heading, box_fill, box_line, graph_area, graph_line;
+  COLORREF load[3];  // the load figure's colour in each band: green, amber, red
+  COLORREF standby;  // the lists' bar: a muted violet
+};
+const OwnPalette kDark = {RGB(20, 20, 28),  RGB(130, 130, 155), RGB(230, 230, 240), RGB(32, 32, 44),
+                          RGB(55, 55, 75),  RGB(0, 70, 130),    RGB(0, 130, 220),
+                          {RGB(50, 210, 80), RGB(255, 195, 0), RGB(235, 75, 75)},
+                          RGB(110, 100, 170)};
+// Darker greens, ambers and reds than the dark mode's, which would not
+// stand out from a light background.
+const OwnPalette kLight = {RGB(249, 249, 251), RGB(92, 92, 112),   RGB(28, 28, 36), RGB(238, 238, 243),
+                           RGB(190, 190, 205), RGB(190, 220, 245), RGB(0, 103, 192),
+                           {RGB(16, 124, 16), RGB(157, 93, 0), RGB(196, 43, 28)},
+                           RGB(130, 110, 200)};
 
 // The load band's words, by LoadBand.
 const wchar_t* const kBandWords[] = {L"Low", L"High", L"Critical"};
@@ -108,21 +110,28 @@ void DrawGraph(HDC dc, const RECT& box, int pen_width, const StatusPalette& pale
 
 }  // namespace
 
-StatusPalette ChooseStatusPalette(bool high_contrast, const StatusSystemColours& system) {
+StatusPalette ChooseStatusPalette(bool high_contrast, const StatusSystemColours& system, bool light) {
   StatusPalette palette = {};
   if (!high_contrast) {
-    palette.background = kBackground;
-    palette.heading = kHeading;
-    palette.secondary = kSecondaryText;
-    palette.box_fill = kBoxFill;
-    palette.box_line = kBoxLine;
-    palette.graph_area = kGraphArea;
-    palette.graph_line = kGraphLine;
-    for (int band = 0; band < 3; ++band) palette.load[band] = kLoadColours[band];
-    palette.admin = kLoadColours[LOAD_BAND_LOW];
-    for (int part = 0; part < STATUS_LIST_PARTS; ++part) palette.lists[part] = kListColours[part];
-    palette.lists_outline = kBackground;
+    const OwnPalette& own = light ? kLight : kDark;
+    palette.background = own.background;
+    palette.heading = own.heading;
+    palette.secondary = own.secondary;
+    palette.box_fill = own.box_fill;
+    palette.box_line = own.box_line;
+    palette.graph_area = own.graph_area;
+    palette.graph_line = own.graph_line;
+    for (int band = 0; band < 3; ++band) palette.load[band] = own.load[band];
+    palette.admin = own.load[LOAD_BAND_LOW];
+    // In use as the graph's line, modified in the amber of a rising load,
+    // free as the low load's green.
+    palette.lists[LIST_IN_USE] = own.graph_line;
+    palette.lists[LIST_MODIFIED] = own.load[LOAD_BAND_HIGH];
+    palette.lists[LIST_STANDBY] = own.standby;
+    palette.lists[LIST_FREE] = own.load[LOAD_BAND_LOW];
+    palette.lists_outline = own.background;
     palette.band_in_words = false;
+    palette.dark_title_bar = !light;
     return palette;
   }
   // The pairs the theme guarantees to stand apart: its text and highlight
@@ -144,6 +153,25 @@ StatusPalette ChooseStatusPalette(bool high_contrast, const StatusSystemColours&
   palette.lists_outline = system.window_text;
   palette.band_in_words = true;
   return palette;
+}
+
+bool IsLightAppMode(bool read, DWORD value) { return !read || value != 0; }
+
+double ContrastRatio(COLORREF a, COLORREF b) {
+  auto channel = [](BYTE value) {
+    double c = value / 255.0;
+    return c <= 0.04045 ? c / 12.92 : pow((c + 0.055) / 1.055, 2.4);
+  };
+  auto luminance = [&](COLORREF c) {
+    return 0.2126 * channel(GetRValue(c)) + 0.7152 * channel(GetGValue(c)) + 0.0722 * channel(GetBValue(c));
+  };
+  double la = luminance(a), lb = luminance(b);
+  if (la < lb) {
+    double swap = la;
+    la = lb;
+    lb = swap;
+  }
+  return (la + 0.05) / (lb + 0.05);
 }
 
 COLORREF StatusLoadColor(const StatusPalette& palette, int load_percent) {
@@ -365,19 +393,35 @@ void FormatStatusMemoryLine(wchar_t (&text)[64], double used_gb, double total_gb
   FormatBounded(text, 64, L"%.1f / %.1f GB used", used_gb, total_gb);
 }
 
-void FormatStatusAccessibleName(wchar_t (&text)[160], const StatusFigures& figures) {
+const wchar_t kStatusAccessibleName[] = L"Quillmere status";
+
+void FormatStatusAccessibleDescription(wchar_t (&text)[STATUS_DESCRIPTION_CAPACITY], const StatusFigures& figures,
+                                       const TopMemoryHolders& holders) {
   ZeroMemory(text, sizeof text);
-  const wchar_t* elevation = figures.elevation == 1 ? L"Admin" : L"Limited";
+  wchar_t memory[96] = {}, commit[COMMIT_TEXT_CAPACITY + 2] = {}, clean[96] = {};
+  wchar_t holder[MEMORY_HOLDER_TEXT_CAPACITY + 16] = {};
+  FormatBounded(memory, 96, L"Memory load %d%%. %.1f of %.1f GB used.", figures.load_percent, figures.used_gb,
+                figures.total_gb);
+  if (figures.commit.readable) {
+    wchar_t line[COMMIT_TEXT_CAPACITY];
+    FormatCommitText(line, figures.commit);
+    FormatBounded(commit, COMMIT_TEXT_CAPACITY + 2, L" %s.", line);
+  }
   int held = figures.clean_count < STATUS_RECENT_CLEANS ? figures.clean_count : STATUS_RECENT_CLEANS;
   if (held <= 0) {
-    FormatBounded(text, 160, L"Memory load %d%%. %.1f of %.1f GB used. %s. No cleans yet this session.",
-                  figures.load_percent, figures.used_gb, figures.total_gb, elevation);
-    return;
+    CopyBounded(clean, 96, L" No cleans yet this session.");
+  } else {
+    const CleanRecord& newest = figures.cleans[held - 1];
+    FormatBounded(clean, 96, L" Last clean %02d:%02d, freed %.0f MB.", newest.time.wHour, newest.time.wMinute,
+                  newest.freed_mb);
   }
-  const CleanRecord& newest = figures.cleans[held - 1];
-  FormatBounded(text, 160, L"Memory load %d%%. %.1f of %.1f GB used. %s. Last clean %02d:%02d, freed %.0f MB.",
-                figures.load_percent, figures.used_gb, figures.total_gb, elevation, newest.time.wHour,
-                newest.time.wMinute, newest.freed_mb);
+  if (holders.count > 0) {
+    wchar_t line[MEMORY_HOLDER_TEXT_CAPACITY];
+    FormatMemoryHolder(line, holders.holders[0]);
+    FormatBounded(holder, MEMORY_HOLDER_TEXT_CAPACITY + 16, L" Most memory: %s.", line);
+  }
+  FormatBounded(text, STATUS_DESCRIPTION_CAPACITY, L"%s%s %s.%s%s", memory, commit,
+                figures.elevation == 1 ? L"Admin" : L"Limited", clean, holder);
 }
 
 namespace {

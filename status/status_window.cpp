@@ -1,8 +1,11 @@
 // The status popup's window: creation and placement, its messages, its end.
 #include "status/status.h"
 
+#include <wchar.h>
+
 #include "common/dpi.h"
 #include "common/system.h"
+#include "common/text.h"
 #include "status/status_internal.h"
 
 namespace {
@@ -34,22 +37,22 @@ void RoundCorners(StatusState& status, HWND window) {
   set_attribute(window, kWindowCornerPreference, &corner, sizeof corner);
 }
 
-// The colours and the title bar for the theme of the moment: dark on
-// Windows 10 and 11 (older systems refuse it), the system's under high
-// contrast.
+// The colours and the title bar for the theme and app mode of the moment:
+// dark in dark mode on Windows 10 and 11 (older systems refuse it), light
+// in light mode, the system's under high contrast.
 void ApplyStatusTheme(StatusState& status, HWND window) {
-  bool high_contrast = ChooseStatusColours(status);
+  ChooseStatusColours(status);
   SetWindowAttributeFunction set_attribute = FindSetWindowAttribute(status);
-  if (set_attribute) SetStatusTitleBarDark(window, !high_contrast, set_attribute);
+  if (set_attribute) SetStatusTitleBarDark(window, status.palette.dark_title_bar, set_attribute);
 }
 
-// The screen readers' name, from the figures of this moment.
+// The screen readers' name and description, from the figures of this
+// moment; nothing announced.
 void NameStatusPopup(StatusState& status, HWND window) {
   StatusFigures figures;
   GatherStatusFigures(status, figures);
-  wchar_t name[160];
-  FormatStatusAccessibleName(name, figures);
-  status.platform->set_accessible_name(status.annotation, window, name);
+  status.description[0] = 0;
+  DescribeStatusPopup(status, window, figures);
 }
 
 // Where the taskbar is, or an empty rectangle when the shell cannot say.
@@ -120,6 +123,7 @@ void Paint(StatusState& status, HWND window) {
   const int width = client.right, height = client.bottom;
   StatusFigures figures;
   GatherStatusFigures(status, figures);
+  DescribeStatusPopup(status, window, figures);
 
   HDC memory = CreateCompatibleDC(dc);
   HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
@@ -176,8 +180,9 @@ LRESULT CALLBACK StatusWndProc(HWND window, UINT message, WPARAM wParam, LPARAM 
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
     case WM_THEMECHANGED:
-      // High contrast switched on or off (or another theme) while open:
-      // repainted in the new colours, the title bar asked for again.
+      // High contrast switched on or off, another theme, or the app mode
+      // ("ImmersiveColorSet") while open: repainted in the new colours, the
+      // title bar asked for again.
       ApplyStatusTheme(status, window);
       InvalidateRect(window, NULL, FALSE);
       return 0;
@@ -368,13 +373,37 @@ bool SetStatusTitleBarDark(HWND window, bool dark, SetWindowAttributeFunction se
 bool ChooseStatusColours(StatusState& status) {
   const StatusPlatform& platform = *status.platform;
   const bool high_contrast = platform.high_contrast();
+  const bool light = !high_contrast && platform.light_mode();
   StatusSystemColours system = {};
   if (high_contrast) {
     system = {platform.system_colour(COLOR_WINDOW), platform.system_colour(COLOR_WINDOWTEXT),
               platform.system_colour(COLOR_HIGHLIGHT), platform.system_colour(COLOR_GRAYTEXT)};
   }
-  status.palette = ChooseStatusPalette(high_contrast, system);
+  status.palette = ChooseStatusPalette(high_contrast, system, light);
   return high_contrast;
+}
+
+bool ReadAppsUseLightTheme() {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  const bool read = RegGetValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+                                 L"AppsUseLightTheme", RRF_RT_REG_DWORD, NULL, &value, &size) == ERROR_SUCCESS;
+  return IsLightAppMode(read, value);
+}
+
+void DescribeStatusPopup(StatusState& status, HWND window, const StatusFigures& figures) {
+  const bool first = status.description[0] == 0;
+  const int32_t cleans[2] = {status.clean_history.count, status.clean_history.next};
+  const bool cleaned = cleans[0] != status.described_cleans[0] || cleans[1] != status.described_cleans[1];
+  wchar_t text[STATUS_DESCRIPTION_CAPACITY];
+  FormatStatusAccessibleDescription(text, figures, status.holders);
+  if (!first && !cleaned && wcscmp(text, status.description) == 0) return;
+  status.platform->set_accessible_name(status.annotation, window, kStatusAccessibleName, text);
+  CopyBounded(status.description, STATUS_DESCRIPTION_CAPACITY, text);
+  status.described_cleans[0] = cleans[0];
+  status.described_cleans[1] = cleans[1];
+  if (!first && cleaned)
+    status.platform->notify_event(EVENT_OBJECT_DESCRIPTIONCHANGE, window, OBJID_CLIENT, CHILDID_SELF);
 }
 
 bool ShouldAutoCloseStatus(bool active, bool pointer_over) { return !active && !pointer_over; }
@@ -425,8 +454,11 @@ void DeleteStatusFonts(StatusState& status) {
 
 void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon) {
   if (status.window) {
-    // Opened again: named with the figures of now.
-    NameStatusPopup(status, status.window);
+    // Opened again (a clean that shows it): described with the figures of
+    // now, a clean announced.
+    StatusFigures figures;
+    GatherStatusFigures(status, figures);
+    DescribeStatusPopup(status, status.window, figures);
     SetForegroundWindow(status.window);
     return;
   }

@@ -1,5 +1,6 @@
 // The real program at one display scale on a screen with a taskbar
-// (scripts/dpi-run.sh sets both and names the scale in QUILLMERE_DPI): the
+// (scripts/dpi-run.sh sets both and names the scale in QUILLMERE_DPI), and
+// at the user's text size in QUILLMERE_TEXT_PERCENT (100 unless named): the
 // status popup shows its five recent cleans whole inside the work area, and
 // every text of the settings window is whole on a window that fits in it,
 // OK and Cancel included.
@@ -7,10 +8,12 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
 
+#include "common/dpi.h"
 #include "tests/e2e/harness.h"
 #include "settings/settings_internal.h"
 #include "status/status_internal.h"
@@ -27,6 +30,43 @@ UINT ExpectedDpi() {
   return text[0] ? static_cast<UINT>(atoi(text)) : 96;
 }
 
+int TextPercent() {
+  char text[16] = {};
+  GetEnvironmentVariableA("QUILLMERE_TEXT_PERCENT", text, sizeof text);
+  int percent = text[0] ? atoi(text) : 100;
+  return percent > 0 ? percent : 100;
+}
+
+// The message font's height before the text size was set, at this scale.
+LONG base_message_height = 0;
+
+// The user's text size, as Windows' setting enlarges the message font: set
+// in the prefix's registry once, before the program starts, which reads it.
+bool SetTextSize() {
+  static bool done = false;
+  if (done) return true;
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0)) return false;
+  base_message_height = metrics.lfMessageFont.lfHeight;
+  if (TextPercent() != 100) {
+    metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, TextPercent(), 100);
+    if (!SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof metrics, &metrics, SPIF_UPDATEINIFILE)) return false;
+  }
+  done = true;
+  return true;
+}
+
+// The user's app mode, dark unless QUILLMERE_APP_MODE says "light": in the
+// prefix's registry before the program starts.
+bool SetAppMode() {
+  char mode[16] = {};
+  GetEnvironmentVariableA("QUILLMERE_APP_MODE", mode, sizeof mode);
+  DWORD light = strcmp(mode, "light") == 0 ? 1 : 0;
+  return RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize",
+                         L"AppsUseLightTheme", REG_DWORD, &light, sizeof light) == ERROR_SUCCESS;
+}
+
 // Keeps a picture of the window (or of its client area only) for the README
 // when QUILLMERE_SHOTS names a folder, named after it and the scale.
 void KeepWindowPicture(HWND window, const char* name, bool client_only) {
@@ -37,7 +77,11 @@ void KeepWindowPicture(HWND window, const char* name, bool client_only) {
     MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&frame), 2);
   }
   char file_name[64];
-  snprintf(file_name, sizeof file_name, "%s-%u.bmp", name, ExpectedDpi());
+  char mode[16] = {};
+  GetEnvironmentVariableA("QUILLMERE_APP_MODE", mode, sizeof mode);
+  const char* light = strcmp(mode, "light") == 0 ? "-light" : "";
+  if (TextPercent() == 100) snprintf(file_name, sizeof file_name, "%s-%u%s.bmp", name, ExpectedDpi(), light);
+  else snprintf(file_name, sizeof file_name, "%s-%u-text%d%s.bmp", name, ExpectedDpi(), TextPercent(), light);
   KeepPicture(CapturePixels(nullptr, frame), file_name);
 }
 
@@ -77,6 +121,8 @@ class AtTheDisplayScale : public QuillmereTest {
     const RECT expected = {0, 0, GetSystemMetrics(SM_CXSCREEN),
                            GetSystemMetrics(SM_CYSCREEN) - MulDiv(48, static_cast<int>(dpi), 96)};
     ASSERT_TRUE(EqualRect(&work, &expected)) << "work area " << Describe(work) << ", not " << Describe(expected);
+    ASSERT_TRUE(SetTextSize());
+    ASSERT_TRUE(SetAppMode());
     ASSERT_TRUE(Start());
   }
 };
@@ -109,7 +155,9 @@ TEST_F(ScaledStatusPopup, ShowsFiveCleansWholeInsideTheWorkArea) {
 
   POINT origin = {0, 0};
   ClientToScreen(popup, &origin);
-  const COLORREF background = RGB(20, 20, 28), line = RGB(55, 55, 75);
+  // In the palette of the prefix's app mode (QUILLMERE_APP_MODE).
+  const StatusPalette palette = ChooseStatusPalette(false, {}, ReadAppsUseLightTheme());
+  const COLORREF background = palette.background, line = palette.box_line;
   // Painted once the heading of the list is on the screen.
   PixelImage shot;
   ASSERT_TRUE(WaitUntil(
@@ -175,10 +223,19 @@ TEST_F(ScaledSettingsWindow, ShowsEveryTextWholeAndFitsOnTheScreen) {
   GetWindowRect(GetDlgItem(settings, IDC_CANCEL), &buttons);
   EXPECT_TRUE(Inside(buttons, work)) << "Cancel at " << Describe(buttons);
 
-  // The window's font, made here alike: Segoe UI 9 pt at this scale.
-  HFONT font = CreateFontW(-MulDiv(9, dpi, 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_SWISS,
-                           L"Segoe UI");
+  // The window's font, made here alike: the message font at this scale, as
+  // large as the text size makes it; the window holds the whole layout in it.
+  LOGFONTW message = {};
+  ASSERT_TRUE(MessageFontForDpi(message, dpi));
+  // The registry keeps the height at 96 DPI: a pixel there may round to
+  // as much as a scaled pixel here.
+  EXPECT_NEAR(message.lfHeight, MulDiv(base_message_height, TextPercent(), 100), MulDiv(1, dpi, 96))
+      << "the text size";
+  LOGFONTW spec = SettingsFontSpec(&message, dpi);
+  HFONT font = CreateFontIndirectW(&spec);
+  SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(nullptr, font, dpi));
+  EXPECT_EQ(client.right, layout.client.cx);
+  EXPECT_EQ(client.bottom, layout.client.cy);
   HDC dc = GetDC(nullptr);
   HGDIOBJ previous = SelectObject(dc, font);
   TEXTMETRICW metrics = {};

@@ -40,11 +40,26 @@ bool HasModule(HANDLE process, const wchar_t* name) {
   return false;
 }
 
-// The program started, its tray icon found.
+const wchar_t kPersonalize[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+
+// The user's app mode as Windows' settings keep it: dark (0), light (1), or
+// with `mode` negative no value at all.
+bool SetAppMode(int mode) {
+  if (mode < 0) {
+    LSTATUS gone = RegDeleteKeyValueW(HKEY_CURRENT_USER, kPersonalize, L"AppsUseLightTheme");
+    return gone == ERROR_SUCCESS || gone == ERROR_FILE_NOT_FOUND;
+  }
+  DWORD value = static_cast<DWORD>(mode);
+  return RegSetKeyValueW(HKEY_CURRENT_USER, kPersonalize, L"AppsUseLightTheme", REG_DWORD, &value,
+                         sizeof value) == ERROR_SUCCESS;
+}
+
+// The program started in dark mode, its tray icon found.
 class WithTrayIcon : public QuillmereTest {
  protected:
   void SetUp() override {
     QuillmereTest::SetUp();
+    ASSERT_TRUE(SetAppMode(0));
     ASSERT_TRUE(Start());
     ASSERT_TRUE(FindQuillmereIcon(icon_));
   }
@@ -268,6 +283,33 @@ TEST_F(StatusPopupOpens, FromTheKeyboardAndEnterNeverClosesIt) {
 TEST_F(StatusPopupOpens, FromTheStatusWindowMenuItem) {
   ASSERT_TRUE(ClickTrayMenuItem(L"Status Window..."));
   EXPECT_NE(WaitForPopup(), nullptr);
+}
+
+// Without an app mode set, light, as Windows starts; switched in the
+// registry and announced as Windows' settings do, the open popup follows.
+TEST_F(StatusPopupOpens, InLightModeUnlessTheUserChoseDarkAndSwitchesLive) {
+  ASSERT_TRUE(SetAppMode(-1));
+  ClickIcon();
+  HWND popup = WaitForPopup();
+  ASSERT_NE(popup, nullptr);
+  const StatusPalette light = ChooseStatusPalette(false, {}, true), dark = ChooseStatusPalette(false, {}, false);
+  POINT corner = {0, 0};
+  ClientToScreen(popup, &corner);
+  EXPECT_TRUE(WaitUntil([&] { return ScreenPixel(corner.x + 3, corner.y + 3) == light.background; }, 3000));
+  struct Step {
+    int mode;
+    COLORREF background;
+  };
+  for (const Step& step : {Step{0, dark.background}, Step{1, light.background}}) {
+    ASSERT_TRUE(SetAppMode(step.mode));
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(HWND_BROADCAST, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(L"ImmersiveColorSet"),
+                        SMTO_ABORTIFHUNG, 5000, &result);
+    EXPECT_TRUE(WaitUntil([&] { return ScreenPixel(corner.x + 3, corner.y + 3) == step.background; }, 3000))
+        << "mode " << step.mode;
+  }
+  EXPECT_EQ(FindStatusPopup(), popup) << "open throughout";
+  ASSERT_TRUE(SetAppMode(0));
 }
 
 TEST_F(StatusPopupAfterAClean, OpensWhenTheSettingsAsk) {

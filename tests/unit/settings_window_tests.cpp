@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -605,6 +606,173 @@ TEST(SettingsLayout, FitsAboveTheTaskbarOfEveryScreenAtEveryScale) {
   }
 }
 
+// The user's text size on the screens people have, each at every scale
+// Windows offers for it, with a taskbar of 48 pixels at 100 %. Up to 150 %
+// text the window fits the work area with every control whole. Past that
+// (Windows offers up to 225 %) the layout may be taller than the work area:
+// then the window is as tall as it and scrolls, every control still inside
+// the client area's width and none taller than the view, so that scrolling
+// shows each whole.
+TEST(SettingsLayout, EveryTextSizeFitsOrScrollsInsideTheWorkArea) {
+  struct Screen {
+    int width, height;
+    UINT largest_dpi;
+  };
+  const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
+                            {3840, 2160, 288}};
+  int scrolling = 0;
+  for (const Screen& screen : screens) {
+    for (UINT dpi = 96; dpi <= screen.largest_dpi; dpi += 24) {
+      for (int text_size : {100, 125, 150, 175, 200, 225}) {
+        SCOPED_TRACE(std::to_string(screen.width) + "x" + std::to_string(screen.height) + " at " +
+                     std::to_string(dpi) + " dpi, text " + std::to_string(text_size) + "%");
+        const SettingsTextMetrics text = Text(dpi, text_size, text_size);
+        SettingsLayout layout = LayOutSettings(dpi, text);
+        SIZE outer = SettingsWindowSize(layout.client, dpi);
+        // The larger of this system's frame and Windows 10's.
+        outer.cx = std::max<LONG>(outer.cx, layout.client.cx + MulDiv(14, dpi, 96));
+        outer.cy = std::max<LONG>(outer.cy, layout.client.cy + MulDiv(37, dpi, 96));
+        const SIZE frame = {outer.cx - layout.client.cx, outer.cy - layout.client.cy};
+        const RECT work = {0, 0, screen.width, screen.height - MulDiv(48, dpi, 96)};
+        const int scroll_bar = MulDiv(17, dpi, 96);
+        SettingsPlace place = PlaceSettingsWindow(outer, work, {0, 0}, true, scroll_bar);
+        const RECT& w = place.window;
+        EXPECT_TRUE(w.left >= work.left && w.top >= work.top && w.right <= work.right && w.bottom <= work.bottom)
+            << Describe(w);
+        const LONG view_width = w.right - w.left - frame.cx - (place.scrolls ? scroll_bar : 0);
+        const LONG view_height = w.bottom - w.top - frame.cy;
+        EXPECT_GE(view_width, layout.client.cx) << "no control under the scroll bar or past the edge";
+        if (!place.scrolls) {
+          EXPECT_GE(view_height, layout.client.cy);
+        } else {
+          ++scrolling;
+          EXPECT_GT(text_size, 150) << "scrolls only past 150 % text";
+          for (const RECT& at : layout.controls) EXPECT_LE(at.bottom - at.top, view_height);
+          // Scrolled to each control, it lies whole in the view.
+          for (const RECT& at : layout.controls) {
+            int position = ScrollToShow(0, view_height, layout.client.cy, at.top, at.bottom);
+            EXPECT_GE(at.top - position, 0);
+            EXPECT_LE(at.bottom - position, view_height);
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(scrolling, 0) << "the small screens at the largest text cannot hold the whole window";
+}
+
+TEST(SettingsLayout, PlacedCentredOrWhereAskedInsideTheWorkArea) {
+  struct Case {
+    const char* what;
+    SIZE outer;
+    RECT work;
+    POINT top_left;
+    bool centre;
+    RECT window;
+    bool scrolls;
+  };
+  const Case cases[] = {
+      {"centred", {600, 400}, {0, 0, 1000, 800}, {0, 0}, true, {200, 200, 800, 600}, false},
+      {"centred on a second monitor", {600, 400}, {1000, 0, 2000, 800}, {0, 0}, true, {1200, 200, 1800, 600}, false},
+      {"kept where asked", {600, 400}, {0, 0, 1000, 800}, {50, 60}, false, {50, 60, 650, 460}, false},
+      {"past the right and bottom", {600, 400}, {0, 0, 1000, 800}, {900, 700}, false, {400, 400, 1000, 800}, false},
+      {"past the left and top", {600, 400}, {0, 0, 1000, 800}, {-50, -60}, false, {0, 0, 600, 400}, false},
+      {"taller than the work area", {600, 900}, {0, 0, 1000, 800}, {0, 0}, true, {192, 0, 808, 800}, true},
+      {"taller, where asked", {600, 900}, {0, 40, 1000, 800}, {700, 300}, false, {384, 40, 1000, 800}, true},
+      {"wider than the work area", {1200, 400}, {0, 0, 1000, 800}, {0, 0}, true, {0, 200, 1200, 600}, false},
+      {"no work area", {600, 400}, {0, 0, 0, 0}, {0, 0}, true, {0, 0, 600, 400}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SettingsPlace place = PlaceSettingsWindow(c.outer, c.work, c.top_left, c.centre, 16);
+    EXPECT_TRUE(EqualRect(&place.window, &c.window)) << Describe(place.window);
+    EXPECT_EQ(place.scrolls, c.scrolls);
+  }
+}
+
+TEST(SettingsLayout, ScrollingShowsWhatIsAskedAndStaysInRange) {
+  struct Case {
+    const char* what;
+    int position, page, range, top, bottom;
+    int shown;
+  };
+  const Case shows[] = {
+      {"in view already", 100, 300, 900, 150, 200, 100},
+      {"above the view", 100, 300, 900, 40, 80, 40},
+      {"below the view", 100, 300, 900, 420, 460, 160},
+      {"taller than the view: its top", 0, 300, 900, 400, 800, 400},
+      {"past the end", 0, 300, 900, 880, 950, 600},
+      {"before the start", 100, 300, 900, -20, 10, 0},
+      {"the page holds everything", 50, 900, 600, 500, 550, 0},
+  };
+  for (const Case& c : shows) {
+    EXPECT_EQ(ScrollToShow(c.position, c.page, c.range, c.top, c.bottom), c.shown) << c.what;
+  }
+  struct Request {
+    int request, lines, position;
+    int target;
+  };
+  // A view of 300 on 900, lines of 18, the thumb dragged to 250.
+  const Request requests[] = {
+      {SB_LINEDOWN, 0, 100, 118}, {SB_LINEUP, 0, 100, 82},    {SB_LINEUP, 0, 10, 0},
+      {SB_PAGEDOWN, 0, 100, 400}, {SB_PAGEDOWN, 0, 500, 600}, {SB_PAGEUP, 0, 100, 0},
+      {SB_THUMBTRACK, 0, 0, 250}, {SB_THUMBPOSITION, 0, 0, 250}, {SB_TOP, 0, 400, 0},
+      {SB_BOTTOM, 0, 0, 600},     {SB_ENDSCROLL, 0, 100, 100},  {SB_ENDSCROLL, 3, 100, 46},
+      {SB_ENDSCROLL, -3, 100, 154}, {SB_ENDSCROLL, -60, 100, 600},
+  };
+  for (const Request& r : requests) {
+    EXPECT_EQ(SettingsScrollTarget(r.request, r.lines, r.position, 300, 900, 18, 250), r.target)
+        << r.request << " " << r.lines << " from " << r.position;
+  }
+}
+
+TEST(SettingsFont, TheMessageFontAtTheWindowsDpiOrSegoeUiNinePoint) {
+  LOGFONTW segoe = {};
+  segoe.lfHeight = -12;
+  segoe.lfWeight = FW_NORMAL;
+  wcscpy(segoe.lfFaceName, L"Segoe UI");
+  LOGFONTW larger = segoe;
+  larger.lfHeight = -18;  // text size 150 %
+  wcscpy(larger.lfFaceName, L"Meiryo UI");
+  LOGFONTW cell = segoe;
+  cell.lfHeight = 20;  // a cell height, kept as such
+  LOGFONTW no_height = segoe;
+  no_height.lfHeight = 0;
+  LOGFONTW no_face = segoe;
+  no_face.lfFaceName[0] = 0;
+  LOGFONTW huge = segoe;
+  huge.lfHeight = -5000;
+  LOGFONTW unterminated = segoe;
+  for (wchar_t& c : unterminated.lfFaceName) c = L'A';
+  struct Case {
+    const char* what;
+    const LOGFONTW* message;
+    UINT dpi;
+    LONG height;
+    const wchar_t* face;
+  };
+  const Case cases[] = {
+      {"Windows' own", &segoe, 96, -12, L"Segoe UI"},
+      {"a larger text size, another face", &larger, 96, -18, L"Meiryo UI"},
+      {"a cell height", &cell, 96, 20, L"Segoe UI"},
+      {"unreadable, 100 %", nullptr, 96, -12, L"Segoe UI"},
+      {"unreadable, 150 %", nullptr, 144, -18, L"Segoe UI"},
+      {"unreadable, 300 %", nullptr, 288, -36, L"Segoe UI"},
+      {"no height", &no_height, 120, -15, L"Segoe UI"},
+      {"no face", &no_face, 96, -12, L"Segoe UI"},
+      {"absurdly tall: four times 9 pt", &huge, 96, -48, L"Segoe UI"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    LOGFONTW font = SettingsFontSpec(c.message, c.dpi);
+    EXPECT_EQ(font.lfHeight, c.height);
+    EXPECT_STREQ(font.lfFaceName, c.face);
+    EXPECT_EQ(font.lfWeight, FW_NORMAL);
+  }
+  LOGFONTW font = SettingsFontSpec(&unterminated, 96);
+  EXPECT_EQ(wcsnlen(font.lfFaceName, LF_FACESIZE), static_cast<size_t>(LF_FACESIZE - 1)) << "ends inside its field";
+}
+
 TEST(SettingsFieldInput, ClampsEachFieldToItsRange) {
   struct Case {
     int id;
@@ -806,30 +974,137 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtyEightControlsInOrder) {
   DestroyWindow(owner);
 }
 
-TEST_F(SettingsWindow, FontIsSegoeUiNinePointAndDeletedWithTheWindow) {
+// The message font Windows hands to programs, at the window's DPI: under
+// this prefix Wine's own, on Windows Segoe UI 9 pt unless the user chose a
+// larger text size.
+TEST_F(SettingsWindow, FontIsTheSystemsMessageFontAndDeletedWithTheWindow) {
   WatchCreation watch;
   LOGFONTW face = {};
-  int dpi = 0;
+  UINT dpi = 0;
   Show({[&](HWND window) {
           HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageW(window, IDC_OK, WM_GETFONT, 0, 0));
           GetObjectW(font, sizeof face, &face);
-          HDC dc = GetDC(window);
-          dpi = GetDeviceCaps(dc, LOGPIXELSY);
-          ReleaseDC(window, dc);
+          dpi = WindowDpi(window);
         },
         Click(IDC_CANCEL)});
   watch.Stop();
-  EXPECT_STREQ(face.lfFaceName, L"Segoe UI");
-  EXPECT_EQ(face.lfHeight, -MulDiv(9, dpi, 72));
-  EXPECT_EQ(face.lfWeight, FW_NORMAL);
-  EXPECT_EQ(face.lfCharSet, DEFAULT_CHARSET);
-  EXPECT_EQ(face.lfQuality, CLEARTYPE_QUALITY);
-  EXPECT_EQ(face.lfPitchAndFamily, DEFAULT_PITCH | FF_SWISS);
+  LOGFONTW message = {};
+  ASSERT_TRUE(MessageFontForDpi(message, dpi));
+  EXPECT_STREQ(face.lfFaceName, message.lfFaceName);
+  EXPECT_EQ(face.lfHeight, message.lfHeight);
+  EXPECT_EQ(face.lfWeight, message.lfWeight);
+  EXPECT_EQ(face.lfCharSet, message.lfCharSet);
   ASSERT_FALSE(watch.created.empty());
   HFONT font = watch.fonts[watch.created[0].window];
   ASSERT_NE(font, nullptr);
   LOGFONTW after = {};
   EXPECT_EQ(GetObjectW(font, sizeof after, &after), 0) << "deleted with the window";
+}
+
+// The message font made larger, as Windows' text size does, for as long as
+// it lives; the system's own again after.
+struct LargerMessageFont {
+  NONCLIENTMETRICSW saved = {};
+  bool set = false;
+  explicit LargerMessageFont(int percent) {
+    saved.cbSize = sizeof saved;
+    if (!SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof saved, &saved, 0)) return;
+    NONCLIENTMETRICSW larger = saved;
+    larger.lfMessageFont.lfHeight = MulDiv(saved.lfMessageFont.lfHeight, percent, 100);
+    set = SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof larger, &larger, 0) != FALSE;
+  }
+  ~LargerMessageFont() {
+    if (set) SystemParametersInfoW(SPI_SETNONCLIENTMETRICS, sizeof saved, &saved, 0);
+  }
+};
+
+// A text size chosen while the window is open: WM_SETTINGCHANGE lays it out
+// again in the larger font, every control given it, the old one deleted,
+// the window grown to hold the new layout inside the work area.
+TEST_F(SettingsWindow, ALargerTextSizeChosenWhileOpenLaysTheWindowOutAgain) {
+  WatchCreation watch;
+  LOGFONTW before = {}, after = {};
+  RECT client_before = {}, client_after = {}, frame = {}, ok = {}, work = {};
+  HFONT first_font = nullptr;
+  bool set = false;
+  SettingsTextMetrics measured = {};
+  std::set<HFONT> fonts_after;
+  std::unique_ptr<LargerMessageFont> larger;
+  Show({[&](HWND window) {
+          first_font = reinterpret_cast<HFONT>(SendDlgItemMessageW(window, IDC_OK, WM_GETFONT, 0, 0));
+          GetObjectW(first_font, sizeof before, &before);
+          GetClientRect(window, &client_before);
+          larger = std::make_unique<LargerMessageFont>(150);
+          set = larger->set;
+          SendMessageW(window, WM_SETTINGCHANGE, SPI_SETNONCLIENTMETRICS, 0);
+        },
+        [&](HWND window) {
+          HFONT font = reinterpret_cast<HFONT>(SendDlgItemMessageW(window, IDC_OK, WM_GETFONT, 0, 0));
+          GetObjectW(font, sizeof after, &after);
+          // A separator keeps no font.
+          for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            HFONT given = reinterpret_cast<HFONT>(SendMessageW(child, WM_GETFONT, 0, 0));
+            if (given) fonts_after.insert(given);
+          }
+          measured = MeasureSettingsText(window, font, WindowDpi(window));
+          GetClientRect(window, &client_after);
+          GetWindowRect(window, &frame);
+          GetWindowRect(GetDlgItem(window, IDC_OK), &ok);
+          SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+          larger.reset();
+        },
+        Click(IDC_CANCEL)});
+  watch.Stop();
+  ASSERT_TRUE(set) << "the prefix took no larger message font";
+  EXPECT_EQ(after.lfHeight, MulDiv(before.lfHeight, 150, 100));
+  EXPECT_EQ(fonts_after.size(), 1u) << "one font for every control";
+  LOGFONTW gone = {};
+  EXPECT_EQ(GetObjectW(first_font, sizeof gone, &gone), 0) << "the old font deleted";
+  SettingsLayout layout = LayOutSettings(96, measured);
+  EXPECT_GT(layout.client.cy, client_before.bottom);
+  EXPECT_EQ(client_after.right, layout.client.cx) << "the window holds the new layout";
+  EXPECT_EQ(client_after.bottom, layout.client.cy);
+  EXPECT_TRUE(frame.left >= work.left && frame.top >= work.top && frame.right <= work.right &&
+              frame.bottom <= work.bottom);
+  RECT want = layout.controls[SETTINGS_CONTROL_COUNT - 2];  // OK, where the new layout puts it
+  EXPECT_EQ(ok.right - ok.left, want.right - want.left);
+  EXPECT_EQ(ok.bottom - ok.top, want.bottom - want.top);
+}
+
+// Dragged onto a monitor of another scale, the window takes the rectangle
+// Windows suggests as it is, even where that reaches past this monitor's
+// work area: moved back, it would land on the first monitor again.
+TEST_F(SettingsWindow, MovedToAnotherScaleTakesTheSuggestedRectangleAsItIs) {
+  RECT placed = {}, suggested = {}, work = {};
+  Show({[&](HWND window) {
+          SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+          RECT frame = {};
+          GetWindowRect(window, &frame);
+          suggested = {work.right - 200, work.bottom - 100, work.right - 200 + (frame.right - frame.left),
+                       work.bottom - 100 + (frame.bottom - frame.top)};
+          SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(96, 96), reinterpret_cast<LPARAM>(&suggested));
+          GetWindowRect(window, &placed);
+        },
+        Click(IDC_CANCEL)});
+  EXPECT_TRUE(EqualRect(&placed, &suggested)) << Describe(placed) << " not " << Describe(suggested);
+}
+
+// Windows asks for the size before it suggests the rectangle: the layout's
+// at the new scale, so that the rectangle holds every control.
+TEST_F(SettingsWindow, AskedForItsSizeAtAnotherScaleAnswersTheLayoutsThere) {
+  SIZE asked = {1, 1};
+  LRESULT answered = 0;
+  Show({[&](HWND window) { answered = SendMessageW(window, 0x02E4, 144, reinterpret_cast<LPARAM>(&asked)); },
+        Click(IDC_CANCEL)});
+  LOGFONTW message = {};
+  ASSERT_TRUE(MessageFontForDpi(message, 144));
+  LOGFONTW spec = SettingsFontSpec(&message, 144);
+  HFONT font = CreateFontIndirectW(&spec);
+  SIZE want = SettingsWindowSize(LayOutSettings(144, MeasureSettingsText(nullptr, font, 144)).client, 144);
+  DeleteObject(font);
+  EXPECT_EQ(answered, TRUE);
+  EXPECT_EQ(asked.cx, want.cx);
+  EXPECT_EQ(asked.cy, want.cy);
 }
 
 // What OK stores for what the user typed, checked in the live record, in

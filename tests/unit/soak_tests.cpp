@@ -47,7 +47,8 @@ TEST(DayOfRunning, ADayOfRefreshesCleansAndPopupsLeaksNothingAndFillsTheRingsExa
       ShowStatusPopup(window);
       ASSERT_TRUE(IsStatusWindowOpen(app.status)) << "popup " << popups;
       UpdateWindow(app.status.window);
-      ASSERT_EQ(WindowPixel(app.status.window, 30, app.status.layout.box_top + 4), RGB(32, 32, 44))
+      // The graph box in the palette of the prefix's app mode.
+      ASSERT_EQ(WindowPixel(app.status.window, 30, app.status.layout.box_top + 4), app.status.palette.box_fill)
           << "popup " << popups << " painted";
       CloseStatusWindow(app.status);
       PumpMessages();

@@ -32,7 +32,8 @@ bool ReadListsHere(MemoryLists& lists) {
 // The commit charge and the holders as the program reads them.
 const StatusPlatform kListsHere = {ReadListsHere,   IsHighContrastOn,        GetSysColor,
                                    SHAppBarMessage, SetStatusAccessibleName, ClearStatusAccessibleName,
-                                   ReadProgramCommit, ReadProgramMemoryHolders};
+                                   ReadProgramCommit, ReadProgramMemoryHolders, ReadAppsUseLightTheme,
+                                   NotifyWinEvent};
 
 namespace {
 
@@ -49,9 +50,11 @@ bool PlayLists(MemoryLists& lists) {
 struct PlayedTheme {
   bool high_contrast;
   StatusSystemColours colours;
+  bool light = false;  // the app mode
 };
 PlayedTheme played_theme = {};
 bool PlayHighContrast() { return played_theme.high_contrast; }
+bool PlayLightMode() { return played_theme.light; }
 DWORD WINAPI PlaySystemColour(int index) {
   switch (index) {
     case COLOR_WINDOW:
@@ -77,13 +80,24 @@ struct NameCall {
   bool set;  // false: cleared
   HWND window;
   std::wstring text;
+  std::wstring description;
 };
 std::vector<NameCall> name_calls;
-bool PlaySetName(StatusAnnotation&, HWND window, const wchar_t* text) {
-  name_calls.push_back({true, window, text});
+bool PlaySetName(StatusAnnotation&, HWND window, const wchar_t* name, const wchar_t* description) {
+  name_calls.push_back({true, window, name, description});
   return true;
 }
-void PlayClearName(StatusAnnotation&, HWND window) { name_calls.push_back({false, window, L""}); }
+void PlayClearName(StatusAnnotation&, HWND window) { name_calls.push_back({false, window, L"", L""}); }
+// Every event raised for screen readers, in order.
+struct WinEvent {
+  DWORD event;
+  HWND window;
+  LONG object, child;
+};
+std::vector<WinEvent> win_events;
+void WINAPI PlayNotifyEvent(DWORD event, HWND window, LONG object, LONG child) {
+  win_events.push_back({event, window, object, child});
+}
 // The commit charge as `played_commit` (none unless readable); the holders
 // as `played_holders`, each reading counted.
 CommitCharge played_commit = {};
@@ -100,7 +114,8 @@ bool PlayHolders(TopMemoryHolders& top) {
 }
 const StatusPlatform kPlayedPlatform = {PlayLists,         PlayHighContrast, PlaySystemColour,
                                         PlayAppBarMessage, PlaySetName,      PlayClearName,
-                                        PlayCommit,        PlayHolders};
+                                        PlayCommit,        PlayHolders,      PlayLightMode,
+                                        PlayNotifyEvent};
 void ResetPlayedPlatform() {
   played_commit = {};
   played_holders = {};
@@ -108,6 +123,7 @@ void ResetPlayedPlatform() {
   played_lists = {};
   played_readable = false;
   played_theme = {};
+  win_events.clear();
   played_taskbar = {};
   name_calls.clear();
 }
@@ -321,7 +337,7 @@ TEST(StatusPopupLoadFigure, LoadColourAndLargeFont) {
     COLORREF colour;
   };
   const Colour colours[] = {{0, RGB(50, 210, 80)},   {59, RGB(50, 210, 80)},  {60, RGB(255, 195, 0)},
-                            {79, RGB(255, 195, 0)}, {80, RGB(225, 60, 60)}, {100, RGB(225, 60, 60)}};
+                            {79, RGB(255, 195, 0)}, {80, RGB(235, 75, 75)}, {100, RGB(235, 75, 75)}};
   for (const Colour& c : colours) EXPECT_EQ(StatusLoadColor(kNormal, c.load), c.colour) << c.load;
 
   LOGFONTW normal = {};
@@ -331,6 +347,80 @@ TEST(StatusPopupLoadFigure, LoadColourAndLargeFont) {
   EXPECT_EQ(large.lfHeight, -48);
   EXPECT_EQ(large.lfWeight, 700);
   EXPECT_EQ(LargeStatusFont(LOGFONTW{}).lfHeight, 0);
+}
+
+// Every text the popup draws, on the background it is drawn on, at a
+// contrast of at least 4.5:1 in both of its own palettes: the heading, the
+// secondary lines, the load figure and the commit line in each band, the
+// badge.
+TEST(StatusPopupColours, EveryTextStandsOutFromItsBackgroundInBothModes) {
+  for (bool light : {false, true}) {
+    SCOPED_TRACE(light ? "light" : "dark");
+    const StatusPalette p = ChooseStatusPalette(false, {}, light);
+    struct Pair {
+      const char* what;
+      COLORREF text, ground;
+    };
+    const Pair pairs[] = {
+        {"heading", p.heading, p.background},      {"secondary", p.secondary, p.background},
+        {"low load", p.load[0], p.background},     {"high load", p.load[1], p.background},
+        {"critical load", p.load[2], p.background}, {"badge", p.admin, p.background},
+    };
+    for (const Pair& pair : pairs) EXPECT_GE(ContrastRatio(pair.text, pair.ground), 4.5) << pair.what;
+  }
+  // The ratio itself, against WCAG's figures.
+  EXPECT_NEAR(ContrastRatio(RGB(0, 0, 0), RGB(255, 255, 255)), 21.0, 1e-9);
+  EXPECT_NEAR(ContrastRatio(RGB(255, 255, 255), RGB(0, 0, 0)), 21.0, 1e-9);
+  EXPECT_NEAR(ContrastRatio(RGB(118, 118, 118), RGB(255, 255, 255)), 4.54, 0.01);
+  EXPECT_NEAR(ContrastRatio(RGB(20, 20, 28), RGB(20, 20, 28)), 1.0, 1e-9);
+}
+
+// Light mode keeps each band's meaning: green low, amber high, red
+// critical, blue graph; lighter where the dark palette is dark.
+TEST(StatusPopupColours, LightPaletteMeansWhatTheDarkOneMeans) {
+  const StatusPalette dark = ChooseStatusPalette(false, {}, false);
+  const StatusPalette light = ChooseStatusPalette(false, {}, true);
+  auto hue = [](COLORREF c) {  // 0 red ... 120 green ... 240 blue
+    double r = GetRValue(c), g = GetGValue(c), b = GetBValue(c);
+    double most = std::max({r, g, b}), least = std::min({r, g, b});
+    if (most == least) return -1.0;
+    double h = most == r ? 60 * (g - b) / (most - least) : most == g ? 120 + 60 * (b - r) / (most - least)
+                                                                       : 240 + 60 * (r - g) / (most - least);
+    return h < 0 ? h + 360 : h;
+  };
+  for (const StatusPalette& p : {dark, light}) {
+    EXPECT_NEAR(hue(p.load[LOAD_BAND_LOW]), 120, 20) << "green";
+    EXPECT_NEAR(hue(p.load[LOAD_BAND_HIGH]), 40, 15) << "amber";
+    EXPECT_TRUE(hue(p.load[LOAD_BAND_CRITICAL]) < 15 || hue(p.load[LOAD_BAND_CRITICAL]) > 345) << "red";
+    EXPECT_NEAR(hue(p.graph_line), 210, 15) << "blue";
+    EXPECT_EQ(p.lists[LIST_MODIFIED], p.load[LOAD_BAND_HIGH]);
+    EXPECT_EQ(p.lists[LIST_FREE], p.load[LOAD_BAND_LOW]);
+    EXPECT_EQ(p.lists_outline, p.background) << "no outline";
+    EXPECT_FALSE(p.band_in_words);
+  }
+  EXPECT_GT(ContrastRatio(light.background, RGB(0, 0, 0)), 19.0) << "a light background";
+  EXPECT_LT(ContrastRatio(dark.background, RGB(0, 0, 0)), 1.5) << "a dark background";
+  // High contrast wins over the app mode.
+  const StatusPalette contrast = ChooseStatusPalette(true, kContrastWhite, true);
+  EXPECT_EQ(contrast.background, kContrastWhite.window);
+  EXPECT_TRUE(contrast.band_in_words);
+}
+
+TEST(StatusPopupColours, AppModeAndTitleBarFromTheUsersSetting) {
+  struct Mode {
+    bool read;
+    DWORD value;
+    bool light;
+  };
+  const Mode modes[] = {{true, 0, false}, {true, 1, true}, {false, 0, true}, {true, 7, true}};
+  for (const Mode& m : modes) EXPECT_EQ(IsLightAppMode(m.read, m.value), m.light) << m.read << " " << m.value;
+  struct Bar {
+    bool high_contrast, light, dark;
+  };
+  const Bar bars[] = {{false, false, true}, {false, true, false}, {true, false, false}, {true, true, false}};
+  for (const Bar& b : bars)
+    EXPECT_EQ(ChooseStatusPalette(b.high_contrast, kContrastBlack, b.light).dark_title_bar, b.dark)
+        << b.high_contrast << " " << b.light;
 }
 
 TEST(StatusPopupColours, OwnDarkPaletteOrTheSystemsFourColoursUnderHighContrast) {
@@ -346,7 +436,7 @@ TEST(StatusPopupColours, OwnDarkPaletteOrTheSystemsFourColoursUnderHighContrast)
     EXPECT_EQ(palette.graph_line, kLine);
     EXPECT_EQ(palette.load[LOAD_BAND_LOW], RGB(50, 210, 80));
     EXPECT_EQ(palette.load[LOAD_BAND_HIGH], RGB(255, 195, 0));
-    EXPECT_EQ(palette.load[LOAD_BAND_CRITICAL], RGB(225, 60, 60));
+    EXPECT_EQ(palette.load[LOAD_BAND_CRITICAL], RGB(235, 75, 75));
     EXPECT_EQ(palette.admin, RGB(50, 210, 80));
     const COLORREF lists[] = {kLine, RGB(255, 195, 0), RGB(110, 100, 170), RGB(50, 210, 80)};
     for (int part = 0; part < STATUS_LIST_PARTS; ++part) EXPECT_EQ(palette.lists[part], lists[part]) << part;
@@ -436,7 +526,7 @@ TEST(StatusPopupTitleBar, DarkThroughAttribute20Or19WhereTwentyIsRefused) {
   }
 }
 
-TEST(StatusPopupAccessibleName, StatesTheLoadTheMemoryTheElevationAndTheNewestClean) {
+TEST(StatusPopupAccessibleName, DescribesTheLoadMemoryCommitElevationNewestCleanAndTopHolder) {
   auto clean = [](WORD hour, WORD minute, double freed) {
     CleanRecord record = {};
     record.time.wHour = hour;
@@ -445,24 +535,39 @@ TEST(StatusPopupAccessibleName, StatesTheLoadTheMemoryTheElevationAndTheNewestCl
     record.processes = 87;
     return record;
   };
+  TopMemoryHolders edge = {};
+  edge.count = 2;
+  wcscpy(edge.holders[0].name, L"msedge.exe");
+  edge.holders[0].working_set_bytes = 3328599654ull;  // 3.1 GB
+  edge.holders[0].processes = 24;
+  wcscpy(edge.holders[1].name, L"code.exe");
+  edge.holders[1].working_set_bytes = 1ull << 30;
+  edge.holders[1].processes = 9;
+  const CommitCharge commit = CommitChargeOf(15247133082ull, 25769803776ull);  // 14.2 / 24.0 GB (59%)
   struct Case {
     const char* what;
     int32_t load;
     double used, total;
     int32_t elevation, clean_count;
+    bool with_commit, with_holders;
     const wchar_t* text;
   };
   const Case cases[] = {
-      {"admin, two cleans", 37, 11.74, 31.9, 1, 2,
+      {"everything", 37, 11.74, 31.9, 1, 2, true, true,
+       L"Memory load 37%. 11.7 of 31.9 GB used. Commit 14.2 / 24.0 GB (59%). Admin. Last clean 09:05, freed 1235 MB. "
+       L"Most memory: msedge.exe  3.1 GB  (24)."},
+      {"admin, two cleans, no commit or holders", 37, 11.74, 31.9, 1, 2, false, false,
        L"Memory load 37%. 11.7 of 31.9 GB used. Admin. Last clean 09:05, freed 1235 MB."},
-      {"limited, no cleans", 81, 15.0, 15.9, 0, 0,
-       L"Memory load 81%. 15.0 of 15.9 GB used. Limited. No cleans yet this session."},
-      {"five cleans", 5, 1.0, 64.0, 1, 5, L"Memory load 5%. 1.0 of 64.0 GB used. Admin. Last clean 23:59, freed 0 MB."},
+      {"limited, no cleans", 81, 15.0, 15.9, 0, 0, true, false,
+       L"Memory load 81%. 15.0 of 15.9 GB used. Commit 14.2 / 24.0 GB (59%). Limited. No cleans yet this session."},
+      {"five cleans", 5, 1.0, 64.0, 1, 5, false, true,
+       L"Memory load 5%. 1.0 of 64.0 GB used. Admin. Last clean 23:59, freed 0 MB. Most memory: msedge.exe  3.1 GB  (24)."},
       // A record that claims more than it holds names the newest it holds.
-      {"a count past the five", 50, 8.0, 16.0, 0, 1000000,
+      {"a count past the five", 50, 8.0, 16.0, 0, 1000000, false, false,
        L"Memory load 50%. 8.0 of 16.0 GB used. Limited. Last clean 23:59, freed 0 MB."},
       // A failed reading shows as it does on the popup.
-      {"nothing read", 0, 0.0, 0.0, 0, 0, L"Memory load 0%. 0.0 of 0.0 GB used. Limited. No cleans yet this session."},
+      {"nothing read", 0, 0.0, 0.0, 0, 0, false, false,
+       L"Memory load 0%. 0.0 of 0.0 GB used. Limited. No cleans yet this session."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -472,25 +577,33 @@ TEST(StatusPopupAccessibleName, StatesTheLoadTheMemoryTheElevationAndTheNewestCl
     figures.total_gb = c.total;
     figures.elevation = c.elevation;
     figures.clean_count = c.clean_count;
+    if (c.with_commit) figures.commit = commit;
     // Oldest first, as the history copies them.
     figures.cleans[0] = clean(8, 0, 12.0);
     figures.cleans[1] = clean(9, 5, 1234.6);
     for (int i = 2; i < STATUS_RECENT_CLEANS; ++i) figures.cleans[i] = clean(23, 59, 0.2);
     if (c.clean_count == 2) figures.cleans[2] = clean(1, 1, 99.0);  // beyond the count: not a clean
-    wchar_t text[160];
-    wmemset(text, L'#', 160);
-    FormatStatusAccessibleName(text, figures);
+    wchar_t text[STATUS_DESCRIPTION_CAPACITY];
+    wmemset(text, L'#', STATUS_DESCRIPTION_CAPACITY);
+    FormatStatusAccessibleDescription(text, figures, c.with_holders ? edge : TopMemoryHolders{});
     EXPECT_STREQ(text, c.text);
   }
-  // Figures past any machine's are cut, never past the buffer.
+  // Figures past any machine's and the longest name a holder can have are
+  // cut, never past the buffer.
   StatusFigures huge = {};
   huge.load_percent = 100;
   huge.used_gb = huge.total_gb = 1e300;
   huge.clean_count = 1;
   huge.cleans[0] = clean(9, 5, 1e300);
-  wchar_t text[160];
-  FormatStatusAccessibleName(text, huge);
-  EXPECT_EQ(wcslen(text), 159u);
+  huge.commit = commit;
+  TopMemoryHolders long_name = edge;
+  wmemset(long_name.holders[0].name, L'x', MEMORY_HOLDER_NAME_CAPACITY - 1);
+  long_name.holders[0].name[MEMORY_HOLDER_NAME_CAPACITY - 1] = 0;
+  wchar_t text[STATUS_DESCRIPTION_CAPACITY];
+  FormatStatusAccessibleDescription(text, huge, long_name);
+  EXPECT_LT(wcslen(text), static_cast<size_t>(STATUS_DESCRIPTION_CAPACITY));
+  EXPECT_NE(std::wstring(text).find(L"Most memory: xxxx"), std::wstring::npos);
+  EXPECT_STREQ(kStatusAccessibleName, L"Quillmere status");
 }
 
 TEST(StatusPopupLayout, LayoutScalesAndMakesRoomForTallText) {
@@ -1766,8 +1879,9 @@ TEST_F(StatusPopupWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
     ShowStatusPopup(app.shell_window);
     if (!IsStatusWindowOpen(app.status)) break;
     UpdateWindow(app.status.window);
-    all_painted = WindowPixel(app.status.window, 2, 2) == kBackground &&
-                  WindowPixel(app.status.window, 30, app.status.layout.box_top + 4) == kBoxFill;
+    // In the palette of the user's app mode.
+    all_painted = WindowPixel(app.status.window, 2, 2) == app.status.palette.background &&
+                  WindowPixel(app.status.window, 30, app.status.layout.box_top + 4) == app.status.palette.box_fill;
     CloseStatusWindow(app.status);
     PumpMessages();
   }
@@ -1776,6 +1890,44 @@ TEST_F(StatusPopupWindow, OpeningAndClosingLeaksNoGdiOrUserObject) {
   EXPECT_FALSE(IsStatusWindowOpen(app.status));
   EXPECT_TRUE(RoomForMore(500));
   FreeHandleTables(tables);
+}
+
+// The app mode switched in Windows' settings while the popup is open:
+// Windows tells every top-level window with "ImmersiveColorSet". The light
+// palette and a light title bar, and back; high contrast wins over both.
+TEST_F(StatusPopupOnPlayedPlatform, FollowsTheAppModeLiveWithItsTitleBar) {
+  played_theme = {false, {}, true};
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  HWND popup = app.status.window;
+  UpdateWindow(popup);
+  const StatusPalette light = ChooseStatusPalette(false, {}, true);
+  EXPECT_EQ(WindowPixel(popup, 2, 2), light.background);
+  EXPECT_EQ(DarkModeValues(), std::vector<DWORD>{0u}) << "a light title bar";
+
+  struct Case {
+    const char* what;
+    PlayedTheme theme;
+    COLORREF background, outline;
+    DWORD dark;
+  };
+  const Case cases[] = {
+      {"dark mode", {false, {}, false}, kBackground, kBoxLine, 1},
+      {"light again", {false, {}, true}, light.background, light.box_line, 0},
+      {"high contrast over light", {true, kContrastBlack, true}, kContrastBlack.window, kContrastBlack.window_text, 0},
+      {"high contrast off, still light", {false, {}, true}, light.background, light.box_line, 0},
+  };
+  const wchar_t kColourSet[] = L"ImmersiveColorSet";
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    played_theme = c.theme;
+    dwm_attributes.clear();
+    SendMessageW(popup, WM_SETTINGCHANGE, 0, reinterpret_cast<LPARAM>(kColourSet));
+    UpdateWindow(popup);
+    EXPECT_EQ(WindowPixel(popup, 2, 2), c.background);
+    EXPECT_EQ(WindowPixel(popup, 20, app.status.layout.box_top + 40), c.outline) << "the box's outline";
+    EXPECT_EQ(DarkModeValues(), std::vector<DWORD>{c.dark});
+  }
 }
 
 // Wine has no high-contrast theme: the switch is played through the
@@ -1839,57 +1991,90 @@ TEST_F(StatusPopupOnPlayedPlatform, FollowsHighContrastLiveAndAsksForNoDarkTitle
   EXPECT_EQ(DarkModeValues(), std::vector<DWORD>{0u});
 }
 
-TEST_F(StatusPopupOnPlayedPlatform, NamesItsClientAreaForScreenReadersOnEachOpening) {
+// Screen readers hear "Quillmere status" and the figures as its
+// description, kept to what the popup shows; a clean that finishes while it
+// is open raises one description change, so that the reader says the
+// result; the once-a-second repaint raises none.
+TEST_F(StatusPopupOnPlayedPlatform, DescribesItsFiguresForScreenReadersAndAnnouncesACleanOnce) {
   RecordClean(app.status.clean_history, 1234.6, 87, kUnread, kUnread);
   app.status.clean_history.entries[0].time = SYSTEMTIME{2026, 1, 0, 1, 9, 5, 0, 0};
   app.status.elevation = 1;
+  played_commit = CommitChargeOf(15247133082ull, 25769803776ull);
+  played_holders.count = 1;
+  wcscpy(played_holders.holders[0].name, L"msedge.exe");
+  played_holders.holders[0].working_set_bytes = 3328599654ull;
+  played_holders.holders[0].processes = 24;
   EXPECT_TRUE(name_calls.empty()) << "nothing before the first opening";
 
   ShowStatusPopup(app.shell_window);
   ASSERT_TRUE(IsStatusWindowOpen(app.status));
   HWND popup = app.status.window;
-  ASSERT_EQ(name_calls.size(), 1u);
+  UpdateWindow(popup);
+  ASSERT_GE(name_calls.size(), 1u);
   EXPECT_TRUE(name_calls[0].set);
   EXPECT_EQ(name_calls[0].window, popup);
-  // The figures of the moment, in the words of FormatStatusAccessibleName.
+  EXPECT_EQ(name_calls[0].text, L"Quillmere status");
+  // The figures of the moment, in the words of FormatStatusAccessibleDescription.
   StatusFigures figures;
   GatherStatusFigures(app.status, figures);
-  wchar_t expected[160];
-  FormatStatusAccessibleName(expected, figures);
-  EXPECT_EQ(name_calls[0].text, expected);
-  EXPECT_EQ(name_calls[0].text.rfind(L"Memory load ", 0), 0u) << Narrow(name_calls[0].text);
-  EXPECT_NE(name_calls[0].text.find(L" GB used. Admin. Last clean 09:05, freed 1235 MB."), std::wstring::npos)
-      << Narrow(name_calls[0].text);
+  wchar_t expected[STATUS_DESCRIPTION_CAPACITY];
+  FormatStatusAccessibleDescription(expected, figures, app.status.holders);
+  EXPECT_EQ(name_calls.back().description, expected);
+  const std::wstring& first = name_calls[0].description;
+  EXPECT_EQ(first.rfind(L"Memory load ", 0), 0u) << Narrow(first);
+  EXPECT_NE(first.find(L" GB used. Commit 14.2 / 24.0 GB (59%). Admin. Last clean 09:05, freed 1235 MB. "
+                       L"Most memory: msedge.exe  3.1 GB  (24)."),
+            std::wstring::npos)
+      << Narrow(first);
+  EXPECT_TRUE(win_events.empty()) << "opening announces nothing: the reader reads the popup as it takes the focus";
   wchar_t title[32] = {};
   GetWindowTextW(popup, title, 32);
   EXPECT_STREQ(title, L"Quillmere") << "the title bar keeps its name";
 
-  // Not every second: refreshes and repaints leave the name alone.
-  for (int i = 0; i < 3; ++i) {
+  // Each second: set again only where the text changed (the load may move
+  // here), never an event.
+  for (int i = 0; i < 5; ++i) {
     RefreshTray();
     SendMessageW(popup, WM_TIMER, TIMER_STATUS, 0);
     UpdateWindow(popup);
   }
-  EXPECT_EQ(name_calls.size(), 1u);
+  for (size_t i = 1; i < name_calls.size(); ++i)
+    EXPECT_NE(name_calls[i].description, name_calls[i - 1].description) << "set again without a change";
+  EXPECT_TRUE(win_events.empty());
 
-  // Opened again while open (a clean that shows it): named anew.
+  // A clean finishes while it is open: the next repaint describes it and
+  // raises one event; the repaints after it none.
   RecordClean(app.status.clean_history, 20.0, 3, kUnread, kUnread);
   app.status.clean_history.entries[1].time = SYSTEMTIME{2026, 1, 0, 1, 9, 17, 0, 0};
-  ShowStatusPopup(app.shell_window);
-  ASSERT_EQ(name_calls.size(), 2u);
-  EXPECT_EQ(name_calls[1].window, popup);
-  EXPECT_NE(name_calls[1].text.find(L"Last clean 09:17, freed 20 MB."), std::wstring::npos)
-      << Narrow(name_calls[1].text);
+  for (int i = 0; i < 3; ++i) {
+    SendMessageW(popup, WM_TIMER, TIMER_STATUS, 0);
+    UpdateWindow(popup);
+  }
+  ASSERT_EQ(win_events.size(), 1u);
+  EXPECT_EQ(win_events[0].event, static_cast<DWORD>(EVENT_OBJECT_DESCRIPTIONCHANGE));
+  EXPECT_EQ(win_events[0].window, popup);
+  EXPECT_EQ(win_events[0].object, OBJID_CLIENT);
+  EXPECT_EQ(win_events[0].child, CHILDID_SELF);
+  EXPECT_NE(name_calls.back().description.find(L"Last clean 09:17, freed 20 MB."), std::wstring::npos)
+      << Narrow(name_calls.back().description);
 
-  // Taken off as it goes; a new popup is named again.
-  CloseStatusWindow(app.status);
-  ASSERT_EQ(name_calls.size(), 3u);
-  EXPECT_FALSE(name_calls[2].set);
-  EXPECT_EQ(name_calls[2].window, popup);
+  // Opened again by a clean that shows it: described and announced at once.
+  RecordClean(app.status.clean_history, 30.0, 4, kUnread, kUnread);
+  app.status.clean_history.entries[2].time = SYSTEMTIME{2026, 1, 0, 1, 9, 30, 0, 0};
   ShowStatusPopup(app.shell_window);
-  ASSERT_EQ(name_calls.size(), 4u);
-  EXPECT_TRUE(name_calls[3].set);
-  EXPECT_EQ(name_calls[3].window, app.status.window);
+  ASSERT_EQ(win_events.size(), 2u);
+  EXPECT_NE(name_calls.back().description.find(L"Last clean 09:30, freed 30 MB."), std::wstring::npos);
+  UpdateWindow(popup);
+  EXPECT_EQ(win_events.size(), 2u);
+
+  // Taken off as it goes; a new popup is described again, quietly.
+  CloseStatusWindow(app.status);
+  EXPECT_FALSE(name_calls.back().set);
+  EXPECT_EQ(name_calls.back().window, popup);
+  ShowStatusPopup(app.shell_window);
+  EXPECT_TRUE(name_calls.back().set);
+  EXPECT_EQ(name_calls.back().window, app.status.window);
+  EXPECT_EQ(win_events.size(), 2u);
 }
 
 // The real annotation: where the system has the service (Windows), the
@@ -1941,16 +2126,23 @@ TEST(StatusPopupAccessibleName, TheSystemsServiceNamesTheClientAreaOrThePopupGoe
   ASSERT_EQ(client->get_accName(self, &name), S_OK);
   const std::wstring read = name ? name : L"";
   SysFreeString(name);
+  BSTR description = nullptr;
+  const HRESULT described_answer = client->get_accDescription(self, &description);
+  const std::wstring described = description ? description : L"";
+  SysFreeString(description);
   client->Release();
   if (system_names) {
-    EXPECT_EQ(read.rfind(L"Memory load ", 0), 0u) << Narrow(read);
+    EXPECT_EQ(read, L"Quillmere status");
+    EXPECT_EQ(described_answer, S_OK);
+    EXPECT_EQ(described.rfind(L"Memory load ", 0), 0u) << Narrow(described);
   } else {
     // Wine: the window's own name, and the popup as ever.
     EXPECT_EQ(read, L"Quillmere");
     UpdateWindow(popup);
-    EXPECT_EQ(WindowPixel(popup, 2, 2), kBackground) << "painted";
+    EXPECT_EQ(WindowPixel(popup, 2, 2), status.palette.background) << "painted";
   }
-  EXPECT_EQ(SetStatusAccessibleName(status.annotation, popup, L"Memory load 1%."), system_names);
+  EXPECT_EQ(SetStatusAccessibleName(status.annotation, popup, L"Quillmere status", L"Memory load 1%."),
+            system_names);
 
   SendMessageW(popup, WM_KEYDOWN, VK_ESCAPE, 0);
   EXPECT_FALSE(IsStatusWindowOpen(status));
