@@ -91,8 +91,9 @@ ElevatedStart StartElevatedCopy();
 // windows; `window` only before the shell window exists.
 HWND PopupOwner(HWND window);
 // The status popup beside the tray icon, owned by `owner`; one already open
-// is brought to the front.
-void ShowStatusPopup(HWND owner);
+// is brought to the front, unless `activate` is false: then it takes no
+// focus and closes by itself.
+void ShowStatusPopup(HWND owner, bool activate = true);
 
 // What follows each module's result, on the program's records. The modules
 // work and report; these decide what the program does next.
@@ -100,8 +101,13 @@ void ShowStatusPopup(HWND owner);
 // The one clean of the program, whatever started it: CleanMemory (clean),
 // then the record in the history (status), the line in clean.log, the
 // balloon the settings allow (tray), a refresh, and the popup when
-// show_status_on_clean is set.
-void RunClean(HWND owner);
+// show_status_on_clean is set (ShowAfterCleanFor says how, by `start`).
+void RunClean(HWND owner, CleanStart start = {});
+// How the popup follows a clean: not at all, activated (a clean the user
+// started) or shown without taking the focus and closing by itself (an
+// automatic one); never while the user is busy.
+enum ShowAfterClean { SHOW_AFTER_CLEAN_NONE, SHOW_AFTER_CLEAN_ACTIVATED, SHOW_AFTER_CLEAN_INACTIVE };
+ShowAfterClean ShowAfterCleanFor(bool show_status_on_clean, CleanStart start);
 // The icon's messages must pass the elevation filter for the shell's clicks
 // to arrive, so any program of the user can post a double-click; the
 // menu's and the hot key's messages it cannot. A double-click cleans only

@@ -245,12 +245,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 HWND PopupOwner(HWND window) { return app.shell_window ? app.shell_window : window; }
 
-void ShowStatusPopup(HWND owner) {
+void ShowStatusPopup(HWND owner, bool activate) {
   RECT icon = {};
   // Only a popup about to open asks the shell where the icon is.
   if (!IsStatusWindowOpen(app.status) && !GetTrayIconRect(app.tray, icon)) icon = {};
   app.status.closed_by_escape = StatusClosedByEscape;
-  ShowStatusWindow(app.status, owner, icon);
+  ShowStatusWindow(app.status, owner, icon, activate);
 }
 
 bool RegisterMainWindowClass(HINSTANCE instance) {

@@ -11,10 +11,12 @@
 
 namespace {
 
-void Notify(double freed_mb, int32_t processes) {
+// Nothing while the user is busy (`quiet`): the limited-mode notice waits
+// for a later clean.
+void Notify(double freed_mb, int32_t processes, bool quiet) {
   const Settings& settings = app.settings;
-  switch (ChooseCleanBalloon(settings.silent_mode, app.is_elevated, app.clean.limited_notice_shown, freed_mb,
-                             settings.notify_min_mb)) {
+  switch (ChooseCleanBalloon(settings.silent_mode || quiet, app.is_elevated, app.clean.limited_notice_shown,
+                             freed_mb, settings.notify_min_mb)) {
     case CLEAN_BALLOON_LIMITED_MODE:
       app.clean.limited_notice_shown = true;
       ShowBalloon(app.tray, L"Quillmere \u2014 Limited mode",
@@ -24,7 +26,7 @@ void Notify(double freed_mb, int32_t processes) {
     case CLEAN_BALLOON_CLEANED: {
       wchar_t text[128];
       FormatCleanBalloon(text, freed_mb, processes);
-      ShowBalloon(app.tray, L"RAM Cleaned", text);
+      ShowBalloon(app.tray, L"RAM Cleaned", text, true);
       break;
     }
     case CLEAN_BALLOON_NONE:
@@ -50,22 +52,37 @@ const StatusPlatform kSystemStatusPlatform = {
     SetStatusAccessibleName, ClearStatusAccessibleName, ReadProgramCommit, ReadProgramMemoryHolders,
     ReadAppsUseLightTheme,   NotifyWinEvent};
 
-void RunClean(HWND owner) {
+ShowAfterClean ShowAfterCleanFor(bool show_status_on_clean, CleanStart start) {
+  if (!show_status_on_clean || (start.automatic && start.quiet)) return SHOW_AFTER_CLEAN_NONE;
+  return start.automatic ? SHOW_AFTER_CLEAN_INACTIVE : SHOW_AFTER_CLEAN_ACTIVATED;
+}
+
+void RunClean(HWND owner, CleanStart start) {
   const Settings& settings = app.settings;
   const wchar_t* list = settings.exclude_list[0] != 0 ? settings.exclude_list : nullptr;
   const CleanSteps steps = {settings.trim_working_sets, settings.flush_modified, settings.purge_standby,
-                            settings.flush_file_cache};
+                            settings.flush_file_cache, settings.keep_foreground};
   const CleanReport report = CleanMemory(app.clean, list, steps);
-  RecordClean(app.status.clean_history, report.freed_mb, report.processes, report.lists_before, report.lists_after);
+  RecordClean(app.status.clean_history, report.freed_mb, report.processes, report.lists_before, report.lists_after,
+              report.kept.kept ? report.kept.name : nullptr);
 
   // Without an application-data folder the clean goes unlogged rather than
   // into a folder at the drive root that anyone could have made.
   wchar_t folder[MAX_PATH];
   if (BuildAppFolderPath(folder, app.user_token, *app.file_platform) == APP_FOLDER_FOUND)
     AppendCleanLog(folder, report.freed_mb, report.processes, *app.file_platform, app.user_token);
-  Notify(report.freed_mb, report.processes);
+  Notify(report.freed_mb, report.processes, start.automatic && start.quiet);
   RefreshTray();
-  if (settings.show_status_on_clean) ShowStatusPopup(PopupOwner(owner));
+  switch (ShowAfterCleanFor(settings.show_status_on_clean, start)) {
+    case SHOW_AFTER_CLEAN_ACTIVATED:
+      ShowStatusPopup(PopupOwner(owner));
+      break;
+    case SHOW_AFTER_CLEAN_INACTIVE:
+      ShowStatusPopup(PopupOwner(owner), false);
+      break;
+    case SHOW_AFTER_CLEAN_NONE:
+      break;
+  }
   app.last_clean_end_tick = app.tray.platform->tick_count();
   app.clean_ended = true;
 }

@@ -55,6 +55,9 @@ struct CleanPlatform {
   BOOL(WINAPI* set_file_cache_size)(SIZE_T minimum, SIZE_T maximum, DWORD flags);
   void (*enable_purge_privileges)();
   void(WINAPI* get_system_info)(LPSYSTEM_INFO info);
+  // The program the user works in: read once at the start of a trim.
+  HWND(WINAPI* foreground_window)();
+  DWORD(WINAPI* window_thread_process_id)(HWND window, LPDWORD process_id);
 };
 
 using SetSystemInformationFunction = LONG(NTAPI*)(ULONG information_class, PVOID information, ULONG length);
@@ -63,6 +66,23 @@ using QuerySystemInformationFunction = LONG(NTAPI*)(ULONG information_class, PVO
 constexpr ULONG SYSTEM_MEMORY_LIST_INFORMATION = 80;
 constexpr ULONG MEMORY_FLUSH_MODIFIED_LIST = 3;
 constexpr ULONG MEMORY_PURGE_STANDBY_LIST = 4;
+constexpr ULONG MEMORY_PURGE_LOW_PRIORITY_STANDBY_LIST = 5;
+
+// How much of the standby list a clean purges, as purge_standby stores it.
+enum StandbyPurge { STANDBY_PURGE_NONE, STANDBY_PURGE_ALL, STANDBY_PURGE_LOW_PRIORITY };
+// 0 none, 2 the low-priority part; any other value the whole list, which is
+// what any value but 0 meant when the setting was on or off.
+StandbyPurge StandbyPurgeOf(int32_t value);
+
+// The program a clean left alone because it was in front: its image's base
+// name, cut to fit; empty when the name could not be read.
+constexpr int KEPT_NAME_CAPACITY = 64;
+struct KeptProgram {
+  bool kept;
+  wchar_t name[KEPT_NAME_CAPACITY];
+};
+// The process that owns the foreground window; 0 when there is none.
+DWORD ForegroundProcessId(const CleanPlatform& platform);
 
 // The text after the last backslash of an image path.
 const wchar_t* ImageBaseName(const wchar_t* image_path);
@@ -70,8 +90,11 @@ const wchar_t* ImageBaseName(const wchar_t* image_path);
 // base name, ignoring the case of ASCII letters; no list excludes nothing.
 bool IsExcluded(const wchar_t* base_name, const wchar_t* exclusion_list);
 // Empties the working set of every process it may open that the list does
-// not name; answers how many it emptied.
-uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& platform);
+// not name, but the process `keep_process_id` (0: none), which it notes in
+// `kept` when given; answers how many it emptied. An excluded process stays
+// excluded and is not counted as kept.
+uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& platform, DWORD keep_process_id = 0,
+                         KeptProgram* kept = nullptr);
 
 // Enables, in the process token, the two privileges the purge needs: an
 // elevated token holds them but does not enable them. Reading the lists
@@ -85,13 +108,16 @@ bool ReadMemoryLists(CleanState& state, MemoryLists& lists);
 struct CleanSteps {
   bool trim_working_sets;
   bool flush_modified;
-  bool purge_standby;
+  int32_t purge_standby;  // StandbyPurgeOf says what it means
   bool flush_file_cache;
+  bool keep_foreground;  // the trim leaves the foreground window's process alone
 };
-// Trims, then flushes the modified list, purges the standby list and flushes
-// the file cache, each only when its step is on; answers the trimmer's count,
-// 0 when the trim is off.
-uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanSteps& steps);
+// Trims, then flushes the modified list, purges the standby list (whole or
+// its low-priority part) and flushes the file cache, each only when its step
+// is on; answers the trimmer's count, 0 when the trim is off. The program
+// kept in front goes to `kept` when given.
+uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanSteps& steps,
+                          KeptProgram* kept = nullptr);
 
 // Megabytes that became available, never negative.
 double FreedMegabytes(uint64_t avail_before, uint64_t avail_after);
@@ -114,6 +140,7 @@ struct CleanReport {
   int32_t processes;  // working sets emptied
   MemoryLists lists_before;  // readings around the clean; unreadable: all 0
   MemoryLists lists_after;
+  KeptProgram kept;  // the foreground program the trim left alone
 };
 // The clean: measures memory and the lists, trims and purges with
 // PurgeSystemLists, measures again and stamps state.last_clean_tick.

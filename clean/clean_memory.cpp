@@ -27,7 +27,7 @@ CleanReport CleanMemory(CleanState& state, const wchar_t* exclusion_list, const 
   MemorySnapshot after = {};
   TakeMemorySnapshot(before);
   ReadMemoryLists(state, report.lists_before);
-  report.processes = static_cast<int32_t>(PurgeSystemLists(state, exclusion_list, steps));
+  report.processes = static_cast<int32_t>(PurgeSystemLists(state, exclusion_list, steps, &report.kept));
   TakeMemorySnapshot(after);
   ReadMemoryLists(state, report.lists_after);
   state.last_clean_tick = GetTickCount64();

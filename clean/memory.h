@@ -41,4 +41,6 @@ struct MemoryLists {
   double free_mb;
   double modified_mb;
   double standby_mb;  // all eight priorities
+  // The part of it that the low-priority purge empties (priority 0).
+  double standby_low_priority_mb;
 };

@@ -42,7 +42,14 @@ void SendMemoryListCommand(CleanState& state, ULONG command) {
 const CleanPlatform kSystemCleanPlatform = {
     K32EnumProcesses, OpenProcess,    K32GetProcessImageFileNameW, K32EmptyWorkingSet,    CloseHandle,
     GetModuleHandleW, GetProcAddress, SetSystemFileCacheSize,      EnablePurgePrivileges, GetSystemInfo,
+    GetForegroundWindow, GetWindowThreadProcessId,
 };
+
+StandbyPurge StandbyPurgeOf(int32_t value) {
+  if (value == 0) return STANDBY_PURGE_NONE;
+  if (value == 2) return STANDBY_PURGE_LOW_PRIORITY;
+  return STANDBY_PURGE_ALL;
+}
 
 void EnablePurgePrivileges() {
   HANDLE token = nullptr;
@@ -70,12 +77,29 @@ bool ReadMemoryLists(CleanState& state, MemoryLists& lists) {
   return true;
 }
 
-uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanSteps& steps) {
+uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanSteps& steps,
+                          KeptProgram* kept) {
   const CleanPlatform& platform = *state.platform;
-  uint32_t count = steps.trim_working_sets ? TrimWorkingSets(exclusion_list, platform) : 0;
+  if (kept) *kept = {};
+  uint32_t count = 0;
+  if (steps.trim_working_sets) {
+    // Once, before the first process is opened: a window that comes to the
+    // front during the trim does not change what this clean keeps.
+    DWORD keep = steps.keep_foreground ? ForegroundProcessId(platform) : 0;
+    count = TrimWorkingSets(exclusion_list, platform, keep, kept);
+  }
   EnsurePurgePrivileges(state);
   if (steps.flush_modified) SendMemoryListCommand(state, MEMORY_FLUSH_MODIFIED_LIST);
-  if (steps.purge_standby) SendMemoryListCommand(state, MEMORY_PURGE_STANDBY_LIST);
+  switch (StandbyPurgeOf(steps.purge_standby)) {
+    case STANDBY_PURGE_ALL:
+      SendMemoryListCommand(state, MEMORY_PURGE_STANDBY_LIST);
+      break;
+    case STANDBY_PURGE_LOW_PRIORITY:
+      SendMemoryListCommand(state, MEMORY_PURGE_LOW_PRIORITY_STANDBY_LIST);
+      break;
+    case STANDBY_PURGE_NONE:
+      break;
+  }
   if (steps.flush_file_cache) platform.set_file_cache_size(static_cast<SIZE_T>(-1), static_cast<SIZE_T>(-1), 0);
   return count;
 }

@@ -38,6 +38,11 @@ MemoryLists MemoryListsFromPages(const SystemMemoryListInformation& pages, uint6
   lists.free_mb = static_cast<double>(pages.FreePageCount) * mb_per_page;
   lists.modified_mb = static_cast<double>(pages.ModifiedPageCount) * mb_per_page;
   lists.standby_mb = standby_pages * mb_per_page;
+  // The low-priority purge takes the standby pages of priority 0 alone: the
+  // cache nothing has asked for in a long while, or that was read at the
+  // lowest priority (prefetching, background work). Priorities 1 to 7,
+  // among them the normal 5 of what running programs read, stay.
+  lists.standby_low_priority_mb = static_cast<double>(pages.PageCountByPriority[0]) * mb_per_page;
   return lists;
 }
 

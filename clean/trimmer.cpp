@@ -4,6 +4,8 @@
 #include <psapi.h>
 #include <wchar.h>
 
+#include "common/text.h"
+
 namespace {
 constexpr DWORD kMaxProcesses = 4096;
 constexpr DWORD kOpenAccess = PROCESS_QUERY_INFORMATION | PROCESS_SET_QUOTA;  // 0x0500
@@ -27,7 +29,16 @@ bool IsExcluded(const wchar_t* base_name, const wchar_t* exclusion_list) {
   return false;
 }
 
-uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& platform) {
+DWORD ForegroundProcessId(const CleanPlatform& platform) {
+  HWND window = platform.foreground_window();
+  DWORD id = 0;
+  if (!window || !platform.window_thread_process_id(window, &id)) return 0;
+  return id;
+}
+
+uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& platform, DWORD keep_process_id,
+                         KeptProgram* kept) {
+  if (kept) *kept = {};
   DWORD ids[kMaxProcesses] = {};
   DWORD returned = 0;
   if (!platform.enum_processes(ids, sizeof ids, &returned)) return 0;
@@ -40,13 +51,24 @@ uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& pla
     HANDLE process = platform.open_process(kOpenAccess, FALSE, ids[i]);
     if (!process) continue;
     bool excluded = false;
+    bool named = false;
+    wchar_t image[MAX_PATH] = {};
     if (compare_names) {
-      wchar_t image[MAX_PATH] = {};
       // A name that cannot be read never excludes its process.
-      if (platform.get_image_name(process, image, MAX_PATH) != 0)
-        excluded = IsExcluded(ImageBaseName(image), exclusion_list);
+      named = platform.get_image_name(process, image, MAX_PATH) != 0;
+      if (named) excluded = IsExcluded(ImageBaseName(image), exclusion_list);
     }
-    if (!excluded && platform.empty_working_set(process)) count += 1;
+    if (!excluded && ids[i] == keep_process_id) {
+      // Its pages are the ones the user needs next: the one process left
+      // as it is, named for the report.
+      if (kept) {
+        kept->kept = true;
+        if (!compare_names) named = platform.get_image_name(process, image, MAX_PATH) != 0;
+        if (named) CopyBounded(kept->name, KEPT_NAME_CAPACITY, ImageBaseName(image));
+      }
+    } else if (!excluded && platform.empty_working_set(process)) {
+      count += 1;
+    }
     platform.close_handle(process);
   }
   return count;

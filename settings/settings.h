@@ -28,8 +28,10 @@ struct Settings {
   // The steps a clean takes; all on is the full clean.
   bool trim_working_sets;
   bool flush_modified;
-  bool purge_standby;
+  int32_t purge_standby;  // 0 none, 1 the whole standby list, 2 its low-priority part
   bool flush_file_cache;
+  bool keep_foreground;  // the trim leaves the program in front alone
+  bool hold_when_busy;   // automatic cleans wait while a full-screen program or presentation runs
   // Not a setting: config.ini is there but this run's load could not read
   // it whole (refused, or not converted), so saves refuse to replace it with
   // values that may never have been read from it.

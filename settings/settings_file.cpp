@@ -2,6 +2,7 @@
 // under the user's roaming application data.
 #include "settings/settings.h"
 
+#include "clean/clean.h"
 #include "common/files.h"
 #include "common/text.h"
 #include "settings/settings_internal.h"
@@ -25,10 +26,12 @@ const SettingField kSettingFields[SETTING_FIELD_COUNT] = {
     {L"Clean", L"free_below_mb", &Settings::free_below_mb, nullptr, IDC_FREE_BELOW_MB, 0, 65535},
     {L"Clean", L"trim_working_sets", nullptr, &Settings::trim_working_sets, IDC_TRIM_WORKING_SETS, 0, 0},
     {L"Clean", L"flush_modified", nullptr, &Settings::flush_modified, IDC_FLUSH_MODIFIED, 0, 0},
-    {L"Clean", L"purge_standby", nullptr, &Settings::purge_standby, IDC_PURGE_STANDBY, 0, 0},
+    {L"Clean", L"purge_standby", &Settings::purge_standby, nullptr, IDC_PURGE_STANDBY, 0, 2},
     {L"Clean", L"flush_file_cache", nullptr, &Settings::flush_file_cache, IDC_FLUSH_FILE_CACHE, 0, 0},
     // Its range, 0 or 50 to 99, is CommitWarnLevel's: 1 to 49 stores 50.
     {L"Clean", L"commit_warn_percent", &Settings::commit_warn_percent, nullptr, IDC_COMMIT_WARN, 0, 99},
+    {L"Clean", L"keep_foreground", nullptr, &Settings::keep_foreground, IDC_KEEP_FOREGROUND, 0, 0},
+    {L"Clean", L"hold_when_busy", nullptr, &Settings::hold_when_busy, IDC_HOLD_WHEN_BUSY, 0, 0},
 };
 
 void InitDefaultSettings(Settings& settings) {
@@ -42,8 +45,10 @@ void InitDefaultSettings(Settings& settings) {
   settings.notify_min_mb = 10;
   settings.trim_working_sets = true;
   settings.flush_modified = true;
-  settings.purge_standby = true;
+  settings.purge_standby = STANDBY_PURGE_ALL;
   settings.flush_file_cache = true;
+  settings.keep_foreground = true;
+  settings.hold_when_busy = true;
   settings.commit_warn_percent = 90;
 }
 
@@ -333,6 +338,8 @@ bool LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatfo
       }
     }
     platform.get_profile_string(L"Clean", L"exclude_list", L"", settings.exclude_list, 256, path);
+    // Once a flag: any value but 0 and 2 reads as on, the whole list.
+    settings.purge_standby = StandbyPurgeOf(settings.purge_standby);
   }
   if (pin != INVALID_HANDLE_VALUE) platform.close_handle(pin);
   CloseCheckedFolder(folder, platform);

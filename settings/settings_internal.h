@@ -204,8 +204,10 @@ constexpr int IDC_PURGE_STANDBY = 216;
 constexpr int IDC_FLUSH_FILE_CACHE = 217;
 constexpr int IDC_FREE_BELOW_MB = 218;
 constexpr int IDC_COMMIT_WARN = 219;
+constexpr int IDC_KEEP_FOREGROUND = 220;
+constexpr int IDC_HOLD_WHEN_BUSY = 221;
 
-constexpr int SETTINGS_CONTROL_COUNT = 38;
+constexpr int SETTINGS_CONTROL_COUNT = 41;
 
 // The text of the settings window as its font draws it.
 struct SettingsTextMetrics {
@@ -268,7 +270,8 @@ int ScrollToShow(int position, int page, int range, int top, int bottom);
 // kept within 0 and range - page.
 int SettingsScrollTarget(int request, int lines, int position, int page, int range, int line, int track);
 // What OK stores for the number typed into a field: each field's range,
-// e.g. the threshold 1-99 and the hour -1 (off) to 23; the commit warning
+// e.g. the threshold 1-99, the hour -1 (off) to 23 and the standby purge's
+// choice 0-2; the commit warning
 // as CommitWarnLevel reads it (0, or 50 to 99). Other identifiers keep the
 // value.
 int32_t ClampSettingsField(int id, int32_t value);
@@ -295,5 +298,5 @@ struct SettingField {
   int32_t low;
   int32_t high;
 };
-constexpr int SETTING_FIELD_COUNT = 17;
+constexpr int SETTING_FIELD_COUNT = 19;
 extern const SettingField kSettingFields[SETTING_FIELD_COUNT];

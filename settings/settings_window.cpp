@@ -28,6 +28,7 @@ constexpr DWORD kNumberStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_NUMBER | 
 constexpr DWORD kHourStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_RIGHT;
 constexpr DWORD kCheckboxStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
 constexpr DWORD kListStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL;
+constexpr DWORD kChoiceStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
 constexpr DWORD kDefaultButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON;
 constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
 // Typing stops here, so OK reads what the field shows: room for a minus and
@@ -58,7 +59,10 @@ struct SettingsWindowContext {
 
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-enum ControlKind { HEADING, LABEL, SEPARATOR, NUMBER, CHECK, LIST, BUTTON };
+// A CHOICE is a drop-down list under its label, as wide as its column, its
+// value the index of the chosen item; its row's text is its widest item,
+// which the column makes room for.
+enum ControlKind { HEADING, LABEL, SEPARATOR, NUMBER, CHECK, LIST, BUTTON, CHOICE };
 // Down the left or the right column, or across both below them.
 enum ControlColumn { LEFT, RIGHT, ACROSS };
 
@@ -87,11 +91,14 @@ const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
     {L"", NUMBER, IDC_IDLE, LEFT, true},
     {L"&Boot delay (sec, 0=off):", LABEL, 0, LEFT, false},
     {L"", NUMBER, IDC_BOOT_DELAY, LEFT, true},
+    {L"Clean when &free MB below (0=off):", LABEL, 0, LEFT, false},
+    {L"", NUMBER, IDC_FREE_BELOW_MB, LEFT, true},
     {L"", SEPARATOR, 0, LEFT, false},
     {L"Options", HEADING, 0, LEFT, false},
     {L"Enable &auto-clean", CHECK, IDC_AUTO_CLEAN, LEFT, false},
     {L"&Silent mode (no balloons)", CHECK, IDC_SILENT, LEFT, false},
     {L"Start with &Windows", CHECK, IDC_START_WITH_WINDOWS, LEFT, false},
+    {L"Hold auto-clean durin&g full screen", CHECK, IDC_HOLD_WHEN_BUSY, LEFT, false},
     {L"Schedule && Notifications", HEADING, 0, RIGHT, false},
     {L"Scheduled clean &hour (0-23, -1=off):", LABEL, 0, RIGHT, false},
     {L"", NUMBER, IDC_CLEAN_HOUR, RIGHT, true},
@@ -106,10 +113,10 @@ const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
     {L"Clean steps", HEADING, 0, RIGHT, false},
     {L"&Empty working sets", CHECK, IDC_TRIM_WORKING_SETS, RIGHT, false},
     {L"Flush mo&dified list", CHECK, IDC_FLUSH_MODIFIED, RIGHT, true},
-    {L"&Purge standby list", CHECK, IDC_PURGE_STANDBY, RIGHT, false},
-    {L"Flush fi&le cache", CHECK, IDC_FLUSH_FILE_CACHE, RIGHT, true},
-    {L"Clean when &free MB below (0=off):", LABEL, 0, RIGHT, false},
-    {L"", NUMBER, IDC_FREE_BELOW_MB, RIGHT, true},
+    {L"&Keep the program in front untouched", CHECK, IDC_KEEP_FOREGROUND, RIGHT, false},
+    {L"Flush fi&le cache", CHECK, IDC_FLUSH_FILE_CACHE, RIGHT, false},
+    {L"&Purge standby list:", LABEL, 0, RIGHT, false},
+    {L"Low-priority only", CHOICE, IDC_PURGE_STANDBY, RIGHT, false},
     {L"", SEPARATOR, 0, ACROSS, false},
     {L"Process Exclusion", HEADING, 0, ACROSS, false},
     {L"E&xclude from working-set trim (comma-sep exe names):", LABEL, 0, ACROSS, false},
@@ -145,6 +152,7 @@ int SpaceAbove(ControlKind kind) {
     case CHECK:
       return 4;
     case LIST:
+    case CHOICE:
       return 2;  // under its label
     case BUTTON:
       return 14;
@@ -161,7 +169,21 @@ bool StartsPair(int i) {
   return kControls[i].kind == CHECK && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside;
 }
 
-bool IsField(ControlKind kind) { return kind == NUMBER || kind == CHECK || kind == LIST; }
+bool IsField(ControlKind kind) { return kind == NUMBER || kind == CHECK || kind == LIST || kind == CHOICE; }
+
+// The standby purge's items, in the order of their values (StandbyPurge).
+const wchar_t* const kStandbyChoices[] = {L"None", L"Whole list", L"Low-priority only"};
+// A drop-down list's window is as tall as its list when dropped.
+constexpr int kChoiceDroppedRows = 6;
+
+int ChoiceControlHeight(const RECT& at) { return (at.bottom - at.top) * kChoiceDroppedRows; }
+
+ControlKind KindOfControl(int id) {
+  for (const ControlRow& row : kControls) {
+    if (row.id == id) return row.kind;
+  }
+  return LABEL;
+}
 
 HWND AddControl(HWND parent, DWORD ex_style, const wchar_t* window_class, const wchar_t* text, DWORD style,
                 const RECT& at, int id) {
@@ -186,6 +208,17 @@ HWND AddNumberEdit(HWND parent, int id, const RECT& at, int32_t value, DWORD sty
   FormatBounded(text, 16, L"%d", value);
   SetWindowTextW(edit, text);
   return edit;
+}
+
+// The value chooses the item; one outside the items shows none chosen.
+HWND AddChoice(HWND parent, int id, const RECT& at, int32_t value) {
+  RECT dropped = at;
+  dropped.bottom = at.top + ChoiceControlHeight(at);
+  HWND box = AddControl(parent, 0, L"COMBOBOX", L"", kChoiceStyle, dropped, id);
+  if (!box) return NULL;
+  for (const wchar_t* item : kStandbyChoices) SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+  SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(value), 0);
+  return box;
 }
 
 HWND AddCheckbox(HWND parent, int id, const wchar_t* text, const RECT& at, bool checked) {
@@ -246,6 +279,9 @@ bool AddControls(HWND window, const Settings& settings, const SettingsLayout& la
         break;
       case CHECK:
         made[i] = AddCheckbox(window, row.id, row.text, at, settings.*field->flag);
+        break;
+      case CHOICE:
+        made[i] = AddChoice(window, row.id, at, settings.*field->number);
         break;
       case LIST:
         made[i] = AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", settings.exclude_list, kListStyle, at, row.id);
@@ -332,8 +368,9 @@ bool LayOutSettingsAgain(HWND window, SettingsWindowContext& context, UINT dpi) 
   SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(window, font, dpi));
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const RECT& at = layout.controls[i];
-    SetWindowPos(context.controls[i], NULL, at.left, at.top - context.scroll, at.right - at.left,
-                 at.bottom - at.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    int height = kControls[i].kind == CHOICE ? ChoiceControlHeight(at) : at.bottom - at.top;
+    SetWindowPos(context.controls[i], NULL, at.left, at.top - context.scroll, at.right - at.left, height,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
   }
   EnumChildWindows(window, SetFontOnChild, reinterpret_cast<LPARAM>(font));
   SendMessageW(window, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
@@ -383,7 +420,11 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   bool was_starting_with_windows = settings.start_with_windows;
   for (const SettingField& field : kSettingFields) {
     if (!field.control) continue;
-    if (field.number) {
+    if (field.number && KindOfControl(field.control) == CHOICE) {
+      // Nothing chosen (CB_ERR) keeps the value.
+      LRESULT chosen = SendDlgItemMessageW(window, field.control, CB_GETCURSEL, 0, 0);
+      if (chosen != CB_ERR) settings.*field.number = ClampSettingsField(field.control, static_cast<int32_t>(chosen));
+    } else if (field.number) {
       wchar_t text[kNumberReadLength] = {};
       GetDlgItemTextW(window, field.control, text, kNumberReadLength);
       settings.*field.number = ClampSettingsField(field.control, SettingsFieldNumber(text));
@@ -490,7 +531,8 @@ int SettingsScrollTarget(int request, int lines, int position, int page, int ran
 }
 
 const wchar_t* SettingsControlText(int index) {
-  return index >= 0 && index < SETTINGS_CONTROL_COUNT ? kControls[index].text : L"";
+  return index >= 0 && index < SETTINGS_CONTROL_COUNT && kControls[index].kind != CHOICE ? kControls[index].text
+                                                                                        : L"";
 }
 
 SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
@@ -522,6 +564,8 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const ControlRow& row = kControls[i];
     int need = text.width[i] + (row.kind == CHECK ? text.check_width : 0);
+    // A drop-down list: its widest item, the arrow beside it and the edges.
+    if (row.kind == CHOICE) need += text.check_width + 2 * scale(kEditPadding);
     if (row.kind == BUTTON) {
       button_width = larger(button_width, text.width[i] + scale(kButtonTextPadding));
       ++buttons;
@@ -565,6 +609,7 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
         break;
       case NUMBER:
       case LIST:
+      case CHOICE:
         height = field;
         break;
       case CHECK:

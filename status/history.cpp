@@ -2,6 +2,7 @@
 #include "status/status.h"
 
 #include "clean/memory.h"
+#include "common/text.h"
 
 void PushUsageSample(UsageHistory& ring, int32_t load_percent) {
   ring.samples[ring.next] = load_percent;
@@ -17,7 +18,7 @@ void CopyRecentUsage(const UsageHistory& ring, int32_t* out, int32_t n) {
 }
 
 void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes, const MemoryLists& before,
-                 const MemoryLists& after) {
+                 const MemoryLists& after, const wchar_t* kept_name) {
   CleanRecord& entry = ring.entries[ring.next];
   ZeroMemory(&entry, sizeof entry);
   GetLocalTime(&entry.time);
@@ -30,6 +31,10 @@ void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes, const M
     entry.standby_after_mb = after.standby_mb;
     entry.modified_before_mb = before.modified_mb;
     entry.modified_after_mb = after.modified_mb;
+  }
+  if (kept_name) {
+    entry.kept = true;
+    CopyBounded(entry.kept_name, 64, kept_name);
   }
   ring.next = (ring.next + 1) % CLEAN_HISTORY_CAPACITY;
   if (ring.count < CLEAN_HISTORY_CAPACITY) ring.count += 1;

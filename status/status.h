@@ -29,6 +29,10 @@ struct CleanRecord {
   double standby_after_mb;
   double modified_before_mb;
   double modified_after_mb;
+  // The program in front that the trim left alone; its name may be empty
+  // when it could not be read.
+  bool kept;
+  wchar_t kept_name[64];
 };
 
 struct CleanHistory {
@@ -179,9 +183,10 @@ struct StatusState {
 void PushUsageSample(UsageHistory& ring, int32_t load_percent);
 // Copies the newest n samples, oldest first; `out` holds min(n, count).
 void CopyRecentUsage(const UsageHistory& ring, int32_t* out, int32_t n);
-// `before` and `after` are the list readings around the clean.
+// `before` and `after` are the list readings around the clean; `kept_name`
+// the program in front that it left alone (nullptr: none, "": unnamed).
 void RecordClean(CleanHistory& ring, double freed_mb, int32_t processes, const MemoryLists& before,
-                 const MemoryLists& after);
+                 const MemoryLists& after, const wchar_t* kept_name = nullptr);
 // Copies the newest n cleans, oldest first, and returns min(n, count).
 int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
 
@@ -195,7 +200,9 @@ int32_t CopyRecentCleans(const CleanHistory& ring, CleanRecord* out, int32_t n);
 // edge); one already open is brought to the front. Screen readers hear it
 // as "Quillmere status", its figures as its description, kept up to date as
 // they change; a clean that finishes while it is open is announced once.
-void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon);
+// Without `activate` it takes neither the foreground nor the focus from what
+// the user is doing (the front stays where it was) and closes on its timer.
+void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon, bool activate = true);
 void CloseStatusWindow(StatusState& status);
 bool IsStatusWindowOpen(const StatusState& status);
 void InvalidateStatusWindow(const StatusState& status);

@@ -118,12 +118,17 @@ void StatusListParts(const MemoryLists& lists, double total_mb, double (&parts)[
 // less) is an empty rectangle; with nothing to share out all are empty.
 void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& bar,
                         RECT (&segments)[STATUS_LIST_PARTS]);
-// "In use 9120  Modified 210  Standby 5320  Free 1620 MB".
-void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS]);
+// "In use 9120  Modified 210  Standby 5320  Free 1620 MB"; with the standby
+// list's low-priority part (0 or more), what the low-priority purge would
+// free: "... Standby 5320 (310 low)  Free 1620 MB".
+void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS],
+                           double standby_low_priority_mb = -1);
 
+// A clean's line: its figures, and the name of a kept program after them.
+constexpr int STATUS_CLEAN_LINE_CAPACITY = 128;
 struct StatusTextLine {
   int y;
-  wchar_t text[64];
+  wchar_t text[STATUS_CLEAN_LINE_CAPACITY];
 };
 
 // The system's four colours that a high-contrast theme is made of.
@@ -185,8 +190,11 @@ bool ChooseStatusColours(StatusState& status);
 int StatusGraphPoints(const int32_t* samples, int32_t count, const RECT& box,
                       POINT (&points)[STATUS_GRAPH_MAX_POINTS]);
 // "  09:05  Freed 1235 MB  (87 procs)", and when the lists were read the
-// standby list's change, "  standby -812 MB".
-void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record);
+// standby list's change, "  standby -812 MB"; then the program in front the
+// clean kept, "  kept vlc.exe" ("  kept the program in front" unnamed). The
+// popup cuts the name with an ellipsis where it does not fit, never the
+// figures before it.
+void FormatStatusCleanLine(wchar_t (&text)[STATUS_CLEAN_LINE_CAPACITY], const CleanRecord& record);
 // The lines under "Recent cleans", newest first, a line step apart from the
 // layout's first clean row (17 pixels from y 262 at 96 DPI); with no cleans
 // the one line "No cleans yet this session". `cleans` are oldest first, as

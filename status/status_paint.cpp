@@ -208,6 +208,8 @@ void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics&
   wchar_t line[64];
   FormatStatusMemoryLine(line, 8888.8, 8888.8);
   wider(metrics.line_width, width(line));
+  // A kept program's name is not measured: the popup cuts it where it runs
+  // out of room.
   CleanRecord clean = {};
   clean.time.wHour = 18;
   clean.time.wMinute = 58;
@@ -215,8 +217,9 @@ void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics&
   clean.processes = 8888;
   clean.lists_read = true;
   clean.standby_before_mb = 8888888;
-  FormatStatusCleanLine(line, clean);
-  wider(metrics.line_width, width(line));
+  wchar_t clean_line[STATUS_CLEAN_LINE_CAPACITY];
+  FormatStatusCleanLine(clean_line, clean);
+  wider(metrics.line_width, width(clean_line));
   wchar_t lists[96];
   const double parts[STATUS_LIST_PARTS] = {8888888, 8888888, 8888888, 8888888};
   FormatStatusListsLine(lists, parts);
@@ -324,18 +327,27 @@ int StatusGraphPoints(const int32_t* samples, int32_t count, const RECT& box,
   return n + 2;
 }
 
-void FormatStatusCleanLine(wchar_t (&text)[64], const CleanRecord& record) {
+void FormatStatusCleanLine(wchar_t (&text)[STATUS_CLEAN_LINE_CAPACITY], const CleanRecord& record) {
   ZeroMemory(text, sizeof text);
+  // The figures keep the 64 characters they always had; the name follows.
+  wchar_t figures[64] = {};
   if (!record.lists_read) {
-    FormatBounded(text, 64, L"  %02d:%02d  Freed %.0f MB  (%d procs)", record.time.wHour, record.time.wMinute,
+    FormatBounded(figures, 64, L"  %02d:%02d  Freed %.0f MB  (%d procs)", record.time.wHour, record.time.wMinute,
                   record.freed_mb, record.processes);
+  } else {
+    // Whole megabytes first, so that a change under half a megabyte shows as
+    // 0 rather than -0, and a rise carries its plus sign.
+    double change = floor(record.standby_after_mb - record.standby_before_mb + 0.5);
+    FormatBounded(figures, 64, L"  %02d:%02d  Freed %.0f MB  (%d procs)  standby %s%.0f MB", record.time.wHour,
+                  record.time.wMinute, record.freed_mb, record.processes, change > 0 ? L"+" : L"", change);
+  }
+  if (!record.kept) {
+    CopyBounded(text, STATUS_CLEAN_LINE_CAPACITY, figures);
     return;
   }
-  // Whole megabytes first, so that a change under half a megabyte shows as
-  // 0 rather than -0, and a rise carries its plus sign.
-  double change = floor(record.standby_after_mb - record.standby_before_mb + 0.5);
-  FormatBounded(text, 64, L"  %02d:%02d  Freed %.0f MB  (%d procs)  standby %s%.0f MB", record.time.wHour,
-                record.time.wMinute, record.freed_mb, record.processes, change > 0 ? L"+" : L"", change);
+  wchar_t name[64] = {};
+  CopyBounded(name, 64, record.kept_name);
+  FormatBounded(text, STATUS_CLEAN_LINE_CAPACITY, L"%s  kept %s", figures, name[0] ? name : L"the program in front");
 }
 
 int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayout& layout,
@@ -382,10 +394,16 @@ void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& ba
   }
 }
 
-void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS]) {
+void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS],
+                           double standby_low_priority_mb) {
   ZeroMemory(text, sizeof text);
-  FormatBounded(text, 96, L"In use %.0f  Modified %.0f  Standby %.0f  Free %.0f MB", parts[LIST_IN_USE],
-                parts[LIST_MODIFIED], parts[LIST_STANDBY], parts[LIST_FREE]);
+  if (standby_low_priority_mb < 0) {
+    FormatBounded(text, 96, L"In use %.0f  Modified %.0f  Standby %.0f  Free %.0f MB", parts[LIST_IN_USE],
+                  parts[LIST_MODIFIED], parts[LIST_STANDBY], parts[LIST_FREE]);
+    return;
+  }
+  FormatBounded(text, 96, L"In use %.0f  Modified %.0f  Standby %.0f (%.0f low)  Free %.0f MB", parts[LIST_IN_USE],
+                parts[LIST_MODIFIED], parts[LIST_STANDBY], standby_low_priority_mb, parts[LIST_FREE]);
 }
 
 void FormatStatusMemoryLine(wchar_t (&text)[64], double used_gb, double total_gb) {
@@ -442,8 +460,14 @@ void DrawLists(HDC dc, const StatusLayout& layout, const StatusPalette& palette,
     FrameRect(dc, &bar, outline);
     DeleteObject(outline);
   }
+  // The low-priority part where the line has room for it; the popup is
+  // sized for the four figures alone.
   wchar_t text[96];
-  FormatStatusListsLine(text, parts);
+  FormatStatusListsLine(text, parts, figures.lists.standby_low_priority_mb);
+  SIZE extent = {};
+  if (!GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent) ||
+      extent.cx > width - 2 * layout.margin)
+    FormatStatusListsLine(text, parts);
   Text(dc, layout.margin, layout.lists_text_y, text, palette.secondary);
 }
 
@@ -577,7 +601,12 @@ void DrawStatus(HDC dc, int width, int height, const StatusState& status, const 
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   int32_t held = figures.clean_count < STATUS_RECENT_CLEANS ? figures.clean_count : STATUS_RECENT_CLEANS;
   int count = StatusCleanLines(figures.cleans, held, layout, lines);
-  for (int j = 0; j < count; ++j) Text(dc, x, lines[j].y, lines[j].text, palette.secondary);
+  for (int j = 0; j < count; ++j) {
+    // Only a kept program's name can run past the room; it ends in "...".
+    RECT room = {x, lines[j].y, width - x, lines[j].y + layout.line_step};
+    SetTextColor(dc, palette.secondary);
+    DrawTextW(dc, lines[j].text, -1, &room, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS | DT_NOCLIP);
+  }
 
   if (layout.holder_lines > 0) DrawHolders(dc, layout, palette, width, status.holders);
 

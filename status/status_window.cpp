@@ -452,14 +452,14 @@ void DeleteStatusFonts(StatusState& status) {
   }
 }
 
-void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon) {
+void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon, bool activate) {
   if (status.window) {
     // Opened again (a clean that shows it): described with the figures of
     // now, a clean announced.
     StatusFigures figures;
     GatherStatusFigures(status, figures);
     DescribeStatusPopup(status, status.window, figures);
-    SetForegroundWindow(status.window);
+    if (activate) SetForegroundWindow(status.window);
     return;
   }
   RegisterStatusClass();
@@ -487,6 +487,12 @@ void ShowStatusWindow(StatusState& status, HWND owner, const RECT& icon) {
   RECT place = PlaceStatusPopup(StatusPopupAnchor(icon, taskbar, work, monitor, gap), size, work, gap);
   SetWindowPos(popup, HWND_TOPMOST, place.left, place.top, place.right - place.left, place.bottom - place.top,
                SWP_NOACTIVATE | SWP_SHOWWINDOW);
+  if (!activate) {
+    // Left as made, WS_EX_NOACTIVATE: a click on it does not take the focus
+    // either, and its timer closes it.
+    SetTimer(popup, TIMER_STATUS_AUTOCLOSE, STATUS_AUTOCLOSE_MS, NULL);
+    return;
+  }
   LONG style = GetWindowLongW(popup, GWL_EXSTYLE);
   SetWindowLongW(popup, GWL_EXSTYLE, style & ~WS_EX_NOACTIVATE);
   SetForegroundWindow(popup);

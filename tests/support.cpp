@@ -879,10 +879,12 @@ std::wstring CleanedBalloonText(const CleanRecord& record) {
   return text;
 }
 
-void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text) {
+void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text,
+                   bool clean_report) {
   EXPECT_EQ(balloon.message, static_cast<DWORD>(NIM_MODIFY));
   EXPECT_EQ(balloon.flags, static_cast<UINT>(NIF_INFO | NIF_SHOWTIP));
-  EXPECT_EQ(balloon.info_flags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND));
+  EXPECT_EQ(balloon.info_flags,
+            static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND | (clean_report ? NIIF_RESPECT_QUIET_TIME : 0)));
   EXPECT_EQ(balloon.title, title) << Narrow(balloon.title);
   EXPECT_EQ(balloon.text, text) << Narrow(balloon.text);
 }

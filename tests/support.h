@@ -325,8 +325,10 @@ struct CleanRecord;
 std::wstring CleanedBalloonText(const CleanRecord& record);
 // Expects a balloon sent on its own (NIF_INFO, with NIF_SHOWTIP to keep the
 // tooltip, by NIM_MODIFY) with the information icon, no sound, and this
-// title and text.
-void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text);
+// title and text; a clean's report (`clean_report`) also respects the quiet
+// time, a notice does not.
+void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const std::wstring& text,
+                   bool clean_report = false);
 
 // Paths of the system and of the Linux host under Wine.
 // The path of a known folder, or empty when the system cannot name it.

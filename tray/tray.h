@@ -167,8 +167,10 @@ bool AddTrayIconOrKeepTrying(TrayState& state, HWND window, bool at_start);
 TrayAddStep RetryTrayIcon(TrayState& state, HWND window);
 // Takes the icon from the tray and destroys the drawn picture.
 void RemoveTrayIcon(TrayState& state);
-// Answers whether the shell took the balloon.
-bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text);
+// Answers whether the shell took the balloon. A clean's report passes
+// `respect_quiet_time`, so that Windows keeps it back in the quiet time after
+// a first logon; a notice of something that failed never does.
+bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text, bool respect_quiet_time = false);
 // Whether a notice last shown at `shown_tick` (if it was `shown` at all) may
 // show again at `now_tick`; a clock behind that showing counts as no time
 // passed.

@@ -110,7 +110,7 @@ void RemoveTrayIcon(TrayState& state) {
   }
 }
 
-bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
+bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text, bool respect_quiet_time) {
   // A record of its own, so a balloon never changes the icon or tooltip;
   // without NIF_SHOWTIP a version 4 shell would hide the tooltip after it.
   NOTIFYICONDATAW balloon = {};
@@ -118,7 +118,7 @@ bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text) {
   balloon.hWnd = state.data.hWnd;
   balloon.uID = TRAY_ICON_ID;
   balloon.uFlags = NIF_INFO | NIF_SHOWTIP;
-  balloon.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND;
+  balloon.dwInfoFlags = NIIF_INFO | NIIF_NOSOUND | (respect_quiet_time ? NIIF_RESPECT_QUIET_TIME : 0);
   CopyBounded(balloon.szInfoTitle, ARRAYSIZE(balloon.szInfoTitle), title);
   CopyBounded(balloon.szInfo, ARRAYSIZE(balloon.szInfo), text);
   return state.platform->notify_icon(NIM_MODIFY, &balloon) != FALSE;

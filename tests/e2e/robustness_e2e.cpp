@@ -27,8 +27,9 @@ const Key kIntegerKeys[] = {
     {L"Clean", L"notify_min_mb", 10, false},     {L"App", L"start_with_windows", 0, true},
     {L"App", L"show_status_on_clean", 0, true},  {L"Clean", L"free_below_mb", 0, false},
     {L"Clean", L"trim_working_sets", 1, true},   {L"Clean", L"flush_modified", 1, true},
-    {L"Clean", L"purge_standby", 1, true},       {L"Clean", L"flush_file_cache", 1, true},
-    {L"Clean", L"commit_warn_percent", 90, false},
+    {L"Clean", L"purge_standby", 1, false},      {L"Clean", L"flush_file_cache", 1, true},
+    {L"Clean", L"commit_warn_percent", 90, false}, {L"Clean", L"keep_foreground", 1, true},
+    {L"Clean", L"hold_when_busy", 1, true},
 };
 constexpr int kIntegerKeyCount = sizeof kIntegerKeys / sizeof kIntegerKeys[0];
 
@@ -44,6 +45,8 @@ Loaded ReadAsTheProgramDoes(const std::wstring& path) {
     const Key& k = kIntegerKeys[i];
     int value = static_cast<int>(GetPrivateProfileIntW(k.section, k.key, k.default_value, path.c_str()));
     loaded.values[i] = k.flag ? value != 0 : value;
+    // 0 none, 2 the low-priority part, anything else the whole list.
+    if (wcscmp(k.key, L"purge_standby") == 0) loaded.values[i] = StandbyPurgeOf(value);
   }
   GetPrivateProfileStringW(L"Clean", L"exclude_list", L"", loaded.exclude_list, 256, path.c_str());
   return loaded;

@@ -110,17 +110,19 @@ TEST_F(SettingsWindowEdits, CleanStepsAndFreeMemoryTriggerRoundTrip) {
   ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
   HWND settings = WaitForSettingsWindow();
   ASSERT_NE(settings, nullptr);
-  const int steps[] = {IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_PURGE_STANDBY, IDC_FLUSH_FILE_CACHE};
+  const int steps[] = {IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_FLUSH_FILE_CACHE, IDC_KEEP_FOREGROUND};
   for (int id : steps)
     EXPECT_EQ(SendMessageW(GetDlgItem(settings, id), BM_GETCHECK, 0, 0), BST_CHECKED) << id << ": on by default";
+  EXPECT_EQ(SendMessageW(GetDlgItem(settings, IDC_PURGE_STANDBY), CB_GETCURSEL, 0, 0), 1) << "the whole list";
   EXPECT_EQ(FieldText(settings, IDC_FREE_BELOW_MB), L"0");
 
+  // The standby step's list by its access key, and its first item, "None".
   FocusWineWindow("Quillmere.*Settings");
-  MouseClick(CentreOf(GetDlgItem(settings, IDC_PURGE_STANDBY)), 1);
+  PressKeys("alt+p");
+  PressKeys("Home");
   EXPECT_TRUE(WaitUntil(
-      [&] { return SendMessageW(GetDlgItem(settings, IDC_PURGE_STANDBY), BM_GETCHECK, 0, 0) == BST_UNCHECKED; },
-      5000))
-      << "the click did not untick it";
+      [&] { return SendMessageW(GetDlgItem(settings, IDC_PURGE_STANDBY), CB_GETCURSEL, 0, 0) == 0; }, 5000))
+      << "the keys did not choose None";
   EXPECT_TRUE(TypeIntoField(settings, IDC_FREE_BELOW_MB, "2048", L"2048"))
       << Narrow(FieldText(settings, IDC_FREE_BELOW_MB));
   MouseClick(CentreOf(GetDlgItem(settings, IDC_OK)), 1);
@@ -138,10 +140,8 @@ TEST_F(SettingsWindowEdits, CleanStepsAndFreeMemoryTriggerRoundTrip) {
   settings = WaitForSettingsWindow();
   ASSERT_NE(settings, nullptr);
   EXPECT_EQ(FieldText(settings, IDC_FREE_BELOW_MB), L"2048");
-  for (int id : steps)
-    EXPECT_EQ(SendMessageW(GetDlgItem(settings, id), BM_GETCHECK, 0, 0),
-              id == IDC_PURGE_STANDBY ? BST_UNCHECKED : BST_CHECKED)
-        << id;
+  for (int id : steps) EXPECT_EQ(SendMessageW(GetDlgItem(settings, id), BM_GETCHECK, 0, 0), BST_CHECKED) << id;
+  EXPECT_EQ(SendMessageW(GetDlgItem(settings, IDC_PURGE_STANDBY), CB_GETCURSEL, 0, 0), 0);
   MouseClick(CentreOf(GetDlgItem(settings, IDC_CANCEL)), 1);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
   EXPECT_EQ(Exit(), 0u);

@@ -1120,9 +1120,9 @@ TEST_F(ProgramRun, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
     std::vector<TrayRequest> balloons = recording_tray.Balloons();
     ASSERT_EQ(balloons.size(), 3u) << elevated;
     ExpectBalloon(balloons[0], elevated ? L"RAM Cleaned" : kLimitedModeTitle,
-                  elevated ? CleanedText(0) : std::wstring(kLimitedModeText));
-    ExpectBalloon(balloons[1], L"RAM Cleaned", CleanedText(1));
-    ExpectBalloon(balloons[2], L"RAM Cleaned", CleanedText(2));
+                  elevated ? CleanedText(0) : std::wstring(kLimitedModeText), elevated);
+    ExpectBalloon(balloons[1], L"RAM Cleaned", CleanedText(1), true);
+    ExpectBalloon(balloons[2], L"RAM Cleaned", CleanedText(2), true);
     PostMessageW(app.main_window, WM_COMMAND, IDM_EXIT, 0);
     EXPECT_EQ(Loop(), 0);
     DeleteAppFolder();

@@ -29,6 +29,11 @@ struct FakeMachine {
   int input_calls;
   int cleans;
   HWND clean_owner;
+  // What SHQueryUserNotificationState answers, and how often it was asked.
+  QUERY_USER_NOTIFICATION_STATE notification = QUNS_ACCEPTS_NOTIFICATIONS;
+  bool notification_fails;
+  int notification_calls;
+  CleanStart clean_start;
 };
 FakeMachine machine;
 
@@ -78,15 +83,23 @@ bool FakeLists(MemoryLists& lists) {
   return lists.readable;
 }
 
+HRESULT WINAPI FakeNotificationState(QUERY_USER_NOTIFICATION_STATE* state) {
+  ++machine.notification_calls;
+  if (machine.notification_fails) return E_FAIL;
+  *state = machine.notification;
+  return S_OK;
+}
+
 // Stamps the tick as the real clean does.
-void FakeClean(HWND owner) {
+void FakeClean(HWND owner, CleanStart start) {
   ++machine.cleans;
   machine.clean_owner = owner;
+  machine.clean_start = start;
   triggers.last_clean_tick = machine.now;
 }
 
-const AutoCleanPlatform kFakeMachine = {FakeTickCount, FakeLocalTime, FakeLastInput,
-                                        FakeSnapshot,  FakeLists,     FakeClean};
+const AutoCleanPlatform kFakeMachine = {FakeTickCount, FakeLocalTime,         FakeLastInput, FakeSnapshot,
+                                        FakeLists,     FakeNotificationState, FakeClean};
 
 // One timer tick at `now` with the user idle for `idle` ms, and the trigger
 // expected to clean in it: '.' none, 'B' boot delay, 'S' scheduled, 'I'
@@ -253,12 +266,18 @@ TEST_F(AutoCleanTriggers, TriggersFireInTheirOrderAtMostOncePerTick) {
       machine.now = tick.now;
       machine.last_input = static_cast<uint32_t>(tick.now - tick.idle);
       if (tick.expected == 'M') {
-        FakeClean(nullptr);
+        FakeClean(nullptr, {});
         continue;
       }
+      int asked = machine.notification_calls;
       EXPECT_EQ(Evaluate(), tick.expected) << "at tick " << tick.now;
+      // What the user is doing is asked once for a clean, never on a tick
+      // without one.
+      EXPECT_EQ(machine.notification_calls - asked, machine.cleans) << "at tick " << tick.now;
       if (machine.cleans) {
         EXPECT_EQ(machine.clean_owner, kOwner);
+        EXPECT_TRUE(machine.clean_start.automatic);
+        EXPECT_FALSE(machine.clean_start.quiet);
       }
     }
     if (c.hour < 0) {
@@ -320,4 +339,167 @@ TEST(LocalDateKey, TellsEveryDateApart) {
   EXPECT_NE(LocalDateKey(a), LocalDateKey(c));
   EXPECT_EQ(LocalDateKey(a), LocalDateKey(d)) << "the time of day is not part of the date";
   EXPECT_NE(LocalDateKey(a), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// While the user is busy.
+
+// Windows 8's "a Store app is running", beyond the headers for Windows 7.
+const QUERY_USER_NOTIFICATION_STATE kStoreApp = static_cast<QUERY_USER_NOTIFICATION_STATE>(7);
+
+TEST(UserBusy, FullScreenGamesAndPresentationsHoldCleansAndQuietTimeOnlyKeepsQuiet) {
+  struct Case {
+    bool read;
+    QUERY_USER_NOTIFICATION_STATE state;
+    bool hold, quiet;
+  };
+  const Case cases[] = {
+      {true, QUNS_ACCEPTS_NOTIFICATIONS, false, false},
+      {true, QUNS_BUSY, true, true},
+      {true, QUNS_RUNNING_D3D_FULL_SCREEN, true, true},
+      {true, QUNS_PRESENTATION_MODE, true, true},
+      {true, QUNS_QUIET_TIME, false, true},
+      {true, QUNS_NOT_PRESENT, false, false},  // locked or away: a good time to clean
+      {true, kStoreApp, false, false},
+      {true, static_cast<QUERY_USER_NOTIFICATION_STATE>(0), false, false},   // unknown answers
+      {true, static_cast<QUERY_USER_NOTIFICATION_STATE>(99), false, false},
+      {false, QUNS_BUSY, false, false},  // not read: as before
+  };
+  for (const Case& c : cases) {
+    UserBusy busy = UserBusyFor(c.read, c.state);
+    EXPECT_EQ(busy.hold_cleans, c.hold) << c.read << " " << c.state;
+    EXPECT_EQ(busy.quiet, c.quiet) << c.read << " " << c.state;
+  }
+}
+
+// Every notification state against every trigger: which clean runs, which is
+// held, and that a held one runs once when the state clears, if its trigger
+// still holds then.
+TEST_F(AutoCleanTriggers, AutomaticCleansWaitWhileTheUserIsBusy) {
+  struct Trigger {
+    char kind;
+    bool may_hold;
+  };
+  const Trigger kTriggers[] = {{'B', false}, {'S', true}, {'I', true}, {'T', true}, {'F', true}, {'D', true}};
+  struct State {
+    QUERY_USER_NOTIFICATION_STATE state;
+    bool fails;
+    bool busy, quiet;
+  };
+  const State kStates[] = {
+      {QUNS_ACCEPTS_NOTIFICATIONS, false, false, false}, {QUNS_BUSY, false, true, true},
+      {QUNS_RUNNING_D3D_FULL_SCREEN, false, true, true}, {QUNS_PRESENTATION_MODE, false, true, true},
+      {QUNS_QUIET_TIME, false, false, true},             {QUNS_NOT_PRESENT, false, false, false},
+      {kStoreApp, false, false, false},                   {QUNS_BUSY, true, false, false},
+  };
+  for (bool hold_when_busy : {true, false}) {
+    for (const Trigger& t : kTriggers) {
+      for (const State& st : kStates) {
+        SCOPED_TRACE(std::string("trigger ") + t.kind + ", state " + std::to_string(st.state) +
+                     (st.fails ? " (unread)" : "") + (hold_when_busy ? "" : ", hold_when_busy=0"));
+        Reset();
+        Settings& settings = triggers.settings;
+        settings = Settings{};
+        settings.hold_when_busy = hold_when_busy;
+        settings.clean_hour = -1;
+        machine.load = 50;
+        machine.lists = MemoryLists{};
+        uint64_t due = kDay + 3 * kHour;  // 5 Jan 2024, 03:00
+        machine.last_input = static_cast<uint32_t>(due);
+        switch (t.kind) {
+          case 'B':
+            settings.on_boot_delay = 60;
+            machine.now = due - 60 * kSecond;
+            EXPECT_EQ(Evaluate(), '.');  // arms the delay
+            break;
+          case 'S':
+            settings.clean_hour = 3;
+            break;
+          case 'I':
+            settings.interval_minutes = 30;
+            break;
+          case 'T':
+            settings.threshold_percent = 80;
+            machine.load = 90;
+            break;
+          case 'F':
+            settings.free_below_mb = 500;
+            machine.lists.readable = true;
+            machine.lists.free_mb = 10;
+            break;
+          case 'D':
+            settings.on_idle_minutes = 5;
+            machine.last_input = static_cast<uint32_t>(due - 10 * kMinute);
+            break;
+        }
+        machine.notification = st.state;
+        machine.notification_fails = st.fails;
+        machine.notification_calls = 0;
+        machine.now = due;
+        const bool held = t.may_hold && hold_when_busy && st.busy;
+        EXPECT_EQ(Evaluate(), held ? '.' : t.kind);
+        EXPECT_EQ(machine.notification_calls, 1) << "asked once, as the clean came due";
+        if (!held) {
+          EXPECT_TRUE(machine.clean_start.automatic);
+          EXPECT_EQ(machine.clean_start.quiet, st.quiet && !st.fails);
+          continue;
+        }
+        // Still busy a minute later: still held, asked again.
+        machine.now = due + kMinute;
+        EXPECT_EQ(Evaluate(), '.');
+        EXPECT_EQ(machine.notification_calls, 2);
+        // Two hours of it: the interval and idle times do not pile up.
+        machine.now = due + 2 * kHour;
+        if (t.kind == 'D') machine.last_input = static_cast<uint32_t>(due - 10 * kMinute);
+        EXPECT_EQ(Evaluate(), '.');
+        // It ends: one clean, with nothing kept quiet, at the first tick...
+        machine.notification = QUNS_ACCEPTS_NOTIFICATIONS;
+        machine.now = due + 2 * kHour + kSecond;
+        EXPECT_EQ(Evaluate(), t.kind);
+        EXPECT_FALSE(machine.clean_start.quiet);
+        // ...and no second one after it.
+        machine.now = due + 2 * kHour + 2 * kSecond;
+        EXPECT_EQ(Evaluate(), '.');
+        EXPECT_EQ(machine.cleans, 0);
+      }
+    }
+  }
+}
+
+// A held clean whose trigger no longer holds once the user is done never runs.
+TEST_F(AutoCleanTriggers, AHeldCleanWhoseTriggerNoLongerHoldsIsDropped) {
+  for (char kind : {'T', 'F', 'D', 'S'}) {
+    SCOPED_TRACE(std::string("trigger ") + kind);
+    Reset();
+    Settings& settings = triggers.settings;
+    settings = Settings{};
+    settings.hold_when_busy = true;
+    settings.clean_hour = -1;
+    uint64_t due = kDay + 3 * kHour;
+    machine.last_input = static_cast<uint32_t>(due);
+    machine.load = 90;
+    if (kind == 'T') settings.threshold_percent = 80;
+    if (kind == 'F') {
+      settings.free_below_mb = 500;
+      machine.lists.readable = true;
+      machine.lists.free_mb = 10;
+    }
+    if (kind == 'D') {
+      settings.on_idle_minutes = 5;
+      machine.last_input = static_cast<uint32_t>(due - 10 * kMinute);
+    }
+    if (kind == 'S') settings.clean_hour = 3;
+    machine.notification = QUNS_RUNNING_D3D_FULL_SCREEN;
+    machine.now = due;
+    EXPECT_EQ(Evaluate(), '.');
+    // The game ends: the load fell, memory was freed, the user plays on with
+    // the keyboard, or the day of the held schedule is over.
+    machine.notification = QUNS_ACCEPTS_NOTIFICATIONS;
+    machine.load = 50;
+    machine.lists.free_mb = 4000;
+    machine.now = kind == 'S' ? due + kDay - 3 * kHour + kMinute : due + kHour;  // 6 Jan 00:01
+    machine.last_input = static_cast<uint32_t>(machine.now - kSecond);
+    EXPECT_EQ(Evaluate(), '.');
+    EXPECT_EQ(machine.cleans, 0);
+  }
 }

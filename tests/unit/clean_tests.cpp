@@ -11,6 +11,7 @@
 
 #include "app/app.h"
 #include "clean/clean.h"
+#include "status/status_internal.h"
 #include "tests/support.h"
 
 TEST(MemorySnapshot, FillsFiguresFromOneReading) {
@@ -81,6 +82,8 @@ struct FakeSystem {
   LONG query_status = 0;
   SystemMemoryListInformation pages = {};
   DWORD page_size = 4096;
+  HWND foreground = nullptr;   // the foreground window, none by default
+  DWORD foreground_owner = 0;  // its process; 0: GetWindowThreadProcessId fails
 
   std::vector<std::string> calls;
   std::vector<DWORD> opened, named, emptied;
@@ -201,12 +204,26 @@ void WINAPI FakeGetSystemInfo(LPSYSTEM_INFO info) {
   info->dwPageSize = fake.page_size;
 }
 
+HWND WINAPI FakeForegroundWindow() {
+  fake.calls.push_back("foreground window");
+  return fake.foreground;
+}
+
+// As the system: the thread's id, 0 for a window it does not know, and the
+// process id written only when it knows it.
+DWORD WINAPI FakeWindowThreadProcessId(HWND window, LPDWORD process_id) {
+  if (window != fake.foreground || fake.foreground_owner == 0) return 0;
+  if (process_id) *process_id = fake.foreground_owner;
+  return 0x900;
+}
+
 const CleanPlatform kFakePlatform = {
-    FakeEnumProcesses,   FakeOpenProcess,    FakeGetImageName,     FakeEmptyWorkingSet,  FakeCloseHandle,
-    FakeGetModuleHandle, FakeGetProcAddress, FakeSetFileCacheSize, FakeEnablePrivileges, FakeGetSystemInfo,
+    FakeEnumProcesses,    FakeOpenProcess,          FakeGetImageName,     FakeEmptyWorkingSet,
+    FakeCloseHandle,      FakeGetModuleHandle,      FakeGetProcAddress,   FakeSetFileCacheSize,
+    FakeEnablePrivileges, FakeGetSystemInfo,        FakeForegroundWindow, FakeWindowThreadProcessId,
 };
 
-const CleanSteps kFullClean = {true, true, true, true};
+const CleanSteps kFullClean = {true, true, true, true, false};
 
 // Each test starts from a fresh played system and clean record.
 class PlayedSystemTest : public ::testing::Test {
@@ -420,6 +437,7 @@ TEST_F(SystemListPurge, EachStepSwitchedOffOnItsOwnIsSkippedAndNothingElse) {
   const std::string kTrim = "enumerate";
   const std::string kModified = "list class=80 command=3 length=4";
   const std::string kStandby = "list class=80 command=4 length=4";
+  const std::string kLowPriority = "list class=80 command=5 length=4";
   const std::string kCache = "flush cache min=-1 max=-1 flags=0";
   struct Case {
     const char* name;
@@ -428,13 +446,18 @@ TEST_F(SystemListPurge, EachStepSwitchedOffOnItsOwnIsSkippedAndNothingElse) {
     std::vector<std::string> requests;  // the calls left once lookups and privileges are set aside
   };
   const Case cases[] = {
-      {"all on", {true, true, true, true}, 2, {kTrim, kModified, kStandby, kCache}},
-      {"no trim", {false, true, true, true}, 0, {kModified, kStandby, kCache}},
-      {"no modified flush", {true, false, true, true}, 2, {kTrim, kStandby, kCache}},
-      {"no standby purge", {true, true, false, true}, 2, {kTrim, kModified, kCache}},
-      {"no cache flush", {true, true, true, false}, 2, {kTrim, kModified, kStandby}},
-      {"standby purge alone", {false, false, true, false}, 0, {kStandby}},
-      {"nothing", {false, false, false, false}, 0, {}},
+      {"all on", {true, true, true, true, false}, 2, {kTrim, kModified, kStandby, kCache}},
+      {"no trim", {false, true, true, true, false}, 0, {kModified, kStandby, kCache}},
+      {"no modified flush", {true, false, true, true, false}, 2, {kTrim, kStandby, kCache}},
+      {"no standby purge", {true, true, false, true, false}, 2, {kTrim, kModified, kCache}},
+      {"no cache flush", {true, true, true, false, false}, 2, {kTrim, kModified, kStandby}},
+      {"standby purge alone", {false, false, true, false, false}, 0, {kStandby}},
+      {"low-priority standby purge", {true, true, 2, true, false}, 2, {kTrim, kModified, kLowPriority, kCache}},
+      {"low-priority purge alone", {false, false, 2, false, false}, 0, {kLowPriority}},
+      // Values the setting never stores purge the whole list, as "on" did.
+      {"standby purge 3", {false, false, 3, false, false}, 0, {kStandby}},
+      {"standby purge -1", {false, false, -1, false, false}, 0, {kStandby}},
+      {"nothing", {false, false, false, false, false}, 0, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -451,6 +474,79 @@ TEST_F(SystemListPurge, EachStepSwitchedOffOnItsOwnIsSkippedAndNothingElse) {
       EXPECT_TRUE(fake.opened.empty()) << "no trim opens no process";
     }
   }
+}
+
+// The program in front, read once as the clean starts, is the one process
+// the trim leaves alone; the exclusion list works as it did.
+TEST_F(Trimmer, TheForegroundProgramIsKeptAndOnlyTheOthersAreTrimmed) {
+  const HWND kWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5150));
+  const wchar_t kGame[] = L"\\Device\\HarddiskVolume1\\Games\\game.exe";
+  const wchar_t kChrome[] = L"\\Device\\HarddiskVolume1\\Apps\\chrome.exe";
+  struct Case {
+    const char* name;
+    bool keep_foreground;
+    bool trim;
+    HWND window;
+    DWORD owner;
+    const wchar_t* list;
+    std::vector<DWORD> emptied;
+    bool kept;
+    const wchar_t* kept_name;
+  };
+  const Case cases[] = {
+      {"in front: kept", true, true, kWindow, 8, nullptr, {4, 12, 16}, true, L"game.exe"},
+      {"in front with a list naming others", true, true, kWindow, 8, L"chrome.exe", {4, 12}, true, L"game.exe"},
+      {"no foreground window", true, true, nullptr, 8, nullptr, {4, 8, 12, 16}, false, L""},
+      {"its process cannot be told", true, true, kWindow, 0, nullptr, {4, 8, 12, 16}, false, L""},
+      {"its process is not in the list of processes", true, true, kWindow, 99, nullptr, {4, 8, 12, 16}, false,
+       L""},
+      // Excluded by name: excluded as before, not counted as kept.
+      {"excluded by name", true, true, kWindow, 16, L"chrome.exe", {4, 8, 12}, false, L""},
+      // Its name cannot be read: still kept, without a name.
+      {"name unreadable", true, true, kWindow, 12, nullptr, {4, 8, 16}, true, L""},
+      {"name unreadable, with a list", true, true, kWindow, 12, L"chrome.exe", {4, 8}, true, L""},
+      // It cannot be opened: nothing to trim or keep.
+      {"cannot be opened", true, true, kWindow, 20, nullptr, {4, 8, 12, 16}, false, L""},
+      {"setting off", false, true, kWindow, 8, nullptr, {4, 8, 12, 16}, false, L""},
+      {"no trim", true, false, kWindow, 8, nullptr, {}, false, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FreshCleanState();
+    fake = FakeSystem{};
+    fake.processes = {{4, kExplorer}, {8, kGame}, {12, nullptr}, {16, kChrome}, {20, kGame, false}};
+    fake.foreground = c.window;
+    fake.foreground_owner = c.owner;
+    KeptProgram kept;
+    memset(&kept, 0xAB, sizeof kept);
+    const CleanSteps steps = {c.trim, false, 0, false, c.keep_foreground};
+    uint32_t trimmed = PurgeSystemLists(clean, c.list, steps, &kept);
+    EXPECT_EQ(fake.emptied, c.emptied);
+    EXPECT_EQ(trimmed, c.emptied.size()) << "the kept process is not counted as trimmed";
+    EXPECT_EQ(kept.kept, c.kept);
+    EXPECT_STREQ(kept.name, c.kept_name);
+    // Read once, before the first process is opened, and only for a trim
+    // that keeps it.
+    int reads = static_cast<int>(std::count(fake.calls.begin(), fake.calls.end(), "foreground window"));
+    EXPECT_EQ(reads, c.keep_foreground && c.trim ? 1 : 0);
+    if (reads == 1) {
+      EXPECT_EQ(fake.calls.front(), "foreground window");
+    }
+  }
+}
+
+// A long name is cut to the report's buffer, never past it.
+TEST_F(Trimmer, AKeptProgramsLongNameIsCutToFit) {
+  std::wstring image = L"\\Device\\HarddiskVolume1\\" + std::wstring(200, L'n') + L".exe";
+  fake.processes = {{8, image.c_str()}};
+  fake.foreground = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5150));
+  fake.foreground_owner = 8;
+  KeptProgram kept = {};
+  EXPECT_EQ(TrimWorkingSets(nullptr, kFakePlatform, 8, &kept), 0u);
+  EXPECT_TRUE(kept.kept);
+  EXPECT_EQ(wcslen(kept.name), static_cast<size_t>(KEPT_NAME_CAPACITY - 1));
+  EXPECT_EQ(std::wstring(kept.name), std::wstring(KEPT_NAME_CAPACITY - 1, L'n'));
+  EXPECT_TRUE(fake.emptied.empty());
 }
 
 TEST(MemoryListFigures, RecordHasTheSystemsLayout) {
@@ -498,7 +594,19 @@ TEST(MemoryListFigures, PagesTimesPageSizeInMegabytes) {
     SCOPED_TRACE(std::to_string(c.zeroed) + " pages of " + std::to_string(c.page_size));
     EXPECT_TRUE(lists.readable);
     ExpectListFigures(lists, c.zeroed_mb, c.free_mb, c.modified_mb, c.standby_mb);
+    // The low-priority part: priority 0's pages alone.
+    EXPECT_DOUBLE_EQ(lists.standby_low_priority_mb,
+                     static_cast<double>(c.standby[0]) * static_cast<double>(c.page_size) / 1048576.0);
   }
+}
+
+TEST(MemoryListFigures, TheLowPriorityPartIsTheStandbyPagesOfPriorityZero) {
+  SystemMemoryListInformation pages = {};
+  const ULONG_PTR standby[8] = {2560, 256, 256, 256, 256, 25600, 256, 256};  // 10 MB at priority 0
+  for (int i = 0; i < 8; ++i) pages.PageCountByPriority[i] = standby[i];
+  MemoryLists lists = MemoryListsFromPages(pages, 4096);
+  EXPECT_DOUBLE_EQ(lists.standby_low_priority_mb, 10.0);
+  EXPECT_DOUBLE_EQ(lists.standby_mb, 116.0);
 }
 
 TEST_F(MemoryListReading, ReadsTheListsOnceThePrivilegesAreOn) {
@@ -952,7 +1060,7 @@ TEST_F(CleanOnThisSystem, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
     if (c.balloon == CLEAN_BALLOON_LIMITED_MODE)
       ExpectBalloon(balloons[0], kLimitedModeTitle, kLimitedModeText);
     else
-      ExpectBalloon(balloons[0], L"RAM Cleaned", CleanedBalloonText(app.status.clean_history.entries[0]));
+      ExpectBalloon(balloons[0], L"RAM Cleaned", CleanedBalloonText(app.status.clean_history.entries[0]), true);
   }
 }
 
@@ -1027,4 +1135,106 @@ TEST_F(PopupAfterClean, CleanOpensItOnlyWhenAsked) {
   EXPECT_EQ(GetWindow(app.status.window, GW_OWNER), app.shell_window);
   EXPECT_EQ(app.status.clean_history.count, 2);
   EXPECT_EQ(app.status.usage_history.count, 2) << "the tray was refreshed first";
+}
+
+// After a clean, how the popup shows: the user's own clean brings it to the
+// front; an automatic one never takes the focus, and while the user is busy
+// shows nothing.
+TEST(ShowAfterCleanDecision, AutomaticCleansShowWithoutTheFocusAndNothingWhileBusy) {
+  struct Case {
+    bool show, automatic, quiet;
+    ShowAfterClean expected;
+  };
+  const Case cases[] = {
+      {false, false, false, SHOW_AFTER_CLEAN_NONE},     {false, true, false, SHOW_AFTER_CLEAN_NONE},
+      {true, false, false, SHOW_AFTER_CLEAN_ACTIVATED}, {true, true, false, SHOW_AFTER_CLEAN_INACTIVE},
+      {true, true, true, SHOW_AFTER_CLEAN_NONE},
+      // Only an automatic clean is ever quiet; the user's own shows as asked.
+      {true, false, true, SHOW_AFTER_CLEAN_ACTIVATED},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(ShowAfterCleanFor(c.show, {c.automatic, c.quiet}), c.expected)
+        << c.show << c.automatic << c.quiet;
+}
+
+namespace {
+
+// A window of the test's own in front, with the focus in its text field, as
+// the program the user is typing in.
+struct UserWindow {
+  HWND window = nullptr;
+  HWND field = nullptr;
+  UserWindow() {
+    window = CreateWindowExW(0, L"STATIC", L"The user's program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 600, 100, 300,
+                             200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    field = CreateWindowExW(0, L"EDIT", L"", WS_CHILD | WS_VISIBLE, 10, 10, 200, 24, window, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
+    SetForegroundWindow(window);
+    SetFocus(field);
+  }
+  ~UserWindow() { DestroyWindow(window); }
+};
+
+}  // namespace
+
+TEST_F(PopupAfterClean, AnAutomaticCleanNeverTakesTheFocusFromTheUser) {
+  app.settings.show_status_on_clean = 1;
+  app.settings.silent_mode = 0;
+  app.is_elevated = true;
+  UserWindow user;
+  ASSERT_EQ(GetForegroundWindow(), user.window);
+  ASSERT_EQ(GetFocus(), user.field);
+
+  RunClean(app.main_window, {true, false});
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  EXPECT_EQ(GetForegroundWindow(), user.window) << "the user's program stays in front";
+  EXPECT_EQ(GetFocus(), user.field) << "typing goes on into the user's field";
+  EXPECT_TRUE(GetWindowLongW(app.status.window, GWL_EXSTYLE) & WS_EX_NOACTIVATE);
+  EXPECT_TRUE(KillTimer(app.status.window, TIMER_STATUS_AUTOCLOSE)) << "it closes on its timer";
+
+  // Another automatic clean with the popup still open leaves the front too.
+  RunClean(app.main_window, {true, false});
+  EXPECT_EQ(GetForegroundWindow(), user.window);
+  CloseStatusWindow(app.status);
+
+  // The user's own clean brings the popup to the front, as it always did.
+  RunClean(app.main_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  EXPECT_EQ(GetForegroundWindow(), app.status.window);
+  CloseStatusWindow(app.status);
+}
+
+TEST_F(PopupAfterClean, WhileTheUserIsBusyAnAutomaticCleanShowsNoPopupAndNoBalloon) {
+  app.settings.show_status_on_clean = 1;
+  app.settings.silent_mode = 0;
+  app.settings.notify_min_mb = 0;
+  struct Case {
+    bool elevated;
+    CleanStart start;
+    bool popup;
+    bool balloon;
+  };
+  const Case cases[] = {
+      {true, {true, true}, false, false},
+      {false, {true, true}, false, false},  // the limited-mode notice waits too
+      {true, {true, false}, true, true},
+      {true, {false, false}, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.elevated) + std::to_string(c.start.automatic) + std::to_string(c.start.quiet));
+    RecordTray();
+    app.is_elevated = c.elevated;
+    app.clean.limited_notice_shown = false;
+    UserWindow user;
+    RunClean(app.main_window, c.start);
+    EXPECT_EQ(IsStatusWindowOpen(app.status), c.popup);
+    std::vector<TrayRequest> balloons = recording_tray.Balloons();
+    ASSERT_EQ(balloons.size(), c.balloon ? 1u : 0u);
+    EXPECT_EQ(app.clean.limited_notice_shown, !c.elevated && c.balloon) << "shown only once it was";
+    if (c.balloon) {
+      // The report of a clean respects the quiet time; Windows keeps it back then.
+      EXPECT_EQ(balloons[0].info_flags, static_cast<DWORD>(NIIF_INFO | NIIF_NOSOUND | NIIF_RESPECT_QUIET_TIME));
+    }
+    CloseStatusWindow(app.status);
+  }
 }

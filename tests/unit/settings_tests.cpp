@@ -74,9 +74,11 @@ TEST(DefaultSettings, DefaultsReplaceWhateverTheRecordHeld) {
   EXPECT_EQ(settings.free_below_mb, 0);
   EXPECT_TRUE(settings.trim_working_sets);
   EXPECT_TRUE(settings.flush_modified);
-  EXPECT_TRUE(settings.purge_standby);
+  EXPECT_EQ(settings.purge_standby, 1) << "the whole standby list";
   EXPECT_TRUE(settings.flush_file_cache);
   EXPECT_EQ(settings.commit_warn_percent, 90);
+  EXPECT_EQ(settings.keep_foreground, 1);
+  EXPECT_EQ(settings.hold_when_busy, 1);
 }
 
 TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
@@ -89,7 +91,7 @@ TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
                                      L"clean_hour=-1",        L"clean_minute=0",      L"notify_min_mb=10",
                                      L"free_below_mb=0",      L"trim_working_sets=1", L"flush_modified=1",
                                      L"purge_standby=1",      L"flush_file_cache=1",  L"commit_warn_percent=90",
-                                     L"exclude_list="};
+                                     L"keep_foreground=1",    L"hold_when_busy=1",    L"exclude_list="};
   std::vector<std::wstring> app_keys = {L"start_with_windows=0", L"show_status_on_clean=0"};
   EXPECT_EQ(ConfigSectionLines(L"Clean"), clean);
   EXPECT_EQ(ConfigSectionLines(L"App"), app_keys);
@@ -98,7 +100,8 @@ TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
             Utf16File(L"[Clean]\r\nthreshold_percent=80\r\ninterval_minutes=30\r\non_idle_minutes=5\r\n"
                       L"on_boot_delay=60\r\nsilent_mode=0\r\nauto_clean=1\r\nclean_hour=-1\r\nclean_minute=0\r\n"
                       L"notify_min_mb=10\r\nfree_below_mb=0\r\ntrim_working_sets=1\r\nflush_modified=1\r\n"
-                      L"purge_standby=1\r\nflush_file_cache=1\r\ncommit_warn_percent=90\r\nexclude_list=\r\n[App]\r\n"
+                      L"purge_standby=1\r\nflush_file_cache=1\r\ncommit_warn_percent=90\r\nkeep_foreground=1\r\n"
+                      L"hold_when_busy=1\r\nexclude_list=\r\n[App]\r\n"
                       L"start_with_windows=0\r\n"
                       L"show_status_on_clean=0\r\n"));
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing left beside it";
@@ -127,9 +130,16 @@ TEST_F(SettingsFile, LoadTakesEachKeyAsItStands) {
       {"[Clean]\r\nfree_below_mb=-7\r\n", &Settings::free_below_mb, nullptr, -7},
       {"[Clean]\r\ntrim_working_sets=0\r\n", nullptr, &Settings::trim_working_sets, 0},
       {"[Clean]\r\nflush_modified=0\r\n", nullptr, &Settings::flush_modified, 0},
-      {"[Clean]\r\npurge_standby=0\r\n", nullptr, &Settings::purge_standby, 0},
+      {"[Clean]\r\npurge_standby=0\r\n", &Settings::purge_standby, nullptr, 0},
+      {"[Clean]\r\npurge_standby=2\r\n", &Settings::purge_standby, nullptr, 2},  // the low-priority part
+      // Any other value was "on" while the key was a flag: the whole list.
+      {"[Clean]\r\npurge_standby=3\r\n", &Settings::purge_standby, nullptr, 1},
+      {"[Clean]\r\npurge_standby=2147483647\r\n", &Settings::purge_standby, nullptr, 1},
+      {"[Clean]\r\nkeep_foreground=0\r\n", nullptr, &Settings::keep_foreground, 0},
+      {"[Clean]\r\nhold_when_busy=0\r\n", nullptr, &Settings::hold_when_busy, 0},
+      {"[App]\r\nhold_when_busy=0\r\n", nullptr, &Settings::hold_when_busy, 1},  // wrong section
       {"[Clean]\r\nflush_file_cache=0\r\n", nullptr, &Settings::flush_file_cache, 0},
-      {"[Clean]\r\npurge_standby=-3\r\n", nullptr, &Settings::purge_standby, 1},
+      {"[Clean]\r\npurge_standby=-3\r\n", &Settings::purge_standby, nullptr, 1},
       {"[App]\r\nflush_file_cache=0\r\n", nullptr, &Settings::flush_file_cache, 1},  // wrong section
       {"[Clean]\r\ncommit_warn_percent=0\r\n", &Settings::commit_warn_percent, nullptr, 0},
       {"[Clean]\r\ncommit_warn_percent=75\r\n", &Settings::commit_warn_percent, nullptr, 75},
@@ -172,6 +182,8 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
   EXPECT_EQ(settings.flush_modified, 1);
   EXPECT_EQ(settings.purge_standby, 1);
   EXPECT_EQ(settings.flush_file_cache, 1);
+  EXPECT_EQ(settings.keep_foreground, 1);
+  EXPECT_EQ(settings.hold_when_busy, 1);
   EXPECT_EQ(ReadFileBytes(config_), Utf16File(Ascii(old_file))) << "loading adds no key";
 
   // The next save keeps every line it had, in place, and adds the new keys.
@@ -183,7 +195,8 @@ TEST_F(SettingsFile, FileFromBeforeTheCleanStepsLoadsThemAsAFullClean) {
                                           L"exclude_list=chrome.exe"};
   const std::vector<std::wstring> added = {L"free_below_mb=0",    L"trim_working_sets=1", L"flush_modified=1",
                                            L"purge_standby=1",    L"flush_file_cache=1",
-                                           L"commit_warn_percent=90"};
+                                           L"commit_warn_percent=90", L"keep_foreground=1",
+                                           L"hold_when_busy=1"};
   ASSERT_EQ(clean.size(), kept.size() + added.size());
   EXPECT_EQ(std::vector<std::wstring>(clean.begin(), clean.begin() + 10), kept);
   EXPECT_EQ(std::vector<std::wstring>(clean.begin() + 10, clean.end()), added);
@@ -220,9 +233,15 @@ TEST_F(SettingsFile, SaveWritesEveryKeyAndRoundTrips) {
   saved.trim_working_sets = false;
   saved.flush_file_cache = false;
   saved.commit_warn_percent = 100;
+  saved.purge_standby = 2;
+  saved.keep_foreground = false;
+  saved.hold_when_busy = false;
   wcscpy(saved.exclude_list, L"chrome.exe, Code.exe");
   SaveSettings(saved, kSystemFilePlatform, UserToken());
-  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 16u);
+  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 18u);
+  EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"purge_standby", 9, config_.c_str()), 2u);
+  EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"keep_foreground", 9, config_.c_str()), 0u);
+  EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"hold_when_busy", 9, config_.c_str()), 0u);
   EXPECT_EQ(ConfigSectionLines(L"App").size(), 2u);
   Settings loaded;
   LoadSettings(loaded, kSystemFilePlatform, UserToken());
@@ -596,7 +615,7 @@ TEST_F(SettingsSaveFailure, SaveRefusedOrFailedLeavesTheOldFileWhole) {
   // The same calls, played without trouble, save.
   ResetPlayedFiles();
   EXPECT_TRUE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
-  EXPECT_EQ(played.profile_writes, 18);
+  EXPECT_EQ(played.profile_writes, 20);
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 42u);
 }
 

@@ -80,6 +80,16 @@ Step SetText(int id, const std::wstring& text) {
   return [id, text](HWND window) { SetDlgItemTextW(window, id, text.c_str()); };
 }
 
+// An item of a drop-down list chosen as the user does: the list tells its
+// parent that the selection changed.
+Step Choose(int id, int item) {
+  return [id, item](HWND window) {
+    HWND box = GetDlgItem(window, id);
+    SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(item), 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(box));
+  };
+}
+
 Step Click(int id) {
   return [id](HWND window) { SendMessageW(GetDlgItem(window, id), BM_CLICK, 0, 0); };
 }
@@ -144,7 +154,8 @@ struct WatchCreation {
       c.id = reinterpret_cast<INT_PTR>(cs->hMenu);
       c.window = reinterpret_cast<HWND>(wParam);
       c.parent = cs->hwndParent;
-      if (c.window_class == L"IME") return CallNextHookEx(nullptr, code, wParam, lParam);  // the system's own
+      // The system's own: the input method's, and a drop-down list's list.
+      if (c.window_class == L"IME" || c.window_class == L"COMBOLBOX") return CallNextHookEx(nullptr, code, wParam, lParam);
       active->created.push_back(c);
       if (c.id == active->refuse_id && c.parent) return 1;
     }
@@ -161,7 +172,10 @@ struct WatchCreation {
 // The controls in creation order, at 96 DPI with Segoe UI's text: the left
 // column, the right one, what runs across, OK and Cancel.
 constexpr DWORD label = 0x50000000, separator = 0x50000010, number = 0x50012002, hour = 0x50010002,
-          check = 0x50010003, list = 0x50010080, default_button = 0x50010001, button = 0x50010000;
+          check = 0x50010003, list = 0x50010080, default_button = 0x50010001, button = 0x50010000,
+          choice = 0x50210003;
+// A drop-down list is made as tall as its dropped list: six of its rows.
+constexpr int kChoiceDroppedRows = 6;
 const Created kControls[] = {
     {L"STATIC", L"Auto-clean Triggers", label, 0, 14, 14, 276, 18, 0},
     {L"STATIC", L"&RAM threshold (%):", label, 0, 14, 40, 200, 18, 0},
@@ -172,11 +186,14 @@ const Created kControls[] = {
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 94, 70, 22, IDC_IDLE},
     {L"STATIC", L"&Boot delay (sec, 0=off):", label, 0, 14, 124, 200, 18, 0},
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 122, 70, 22, IDC_BOOT_DELAY},
-    {L"STATIC", L"", separator, 0, 14, 152, 276, 2, 0},
-    {L"STATIC", L"Options", label, 0, 14, 160, 276, 18, 0},
-    {L"BUTTON", L"Enable &auto-clean", check, 0, 14, 182, 276, 20, IDC_AUTO_CLEAN},
-    {L"BUTTON", L"&Silent mode (no balloons)", check, 0, 14, 206, 276, 20, IDC_SILENT},
-    {L"BUTTON", L"Start with &Windows", check, 0, 14, 230, 276, 20, IDC_START_WITH_WINDOWS},
+    {L"STATIC", L"Clean when &free MB below (0=off):", label, 0, 14, 152, 200, 18, 0},
+    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 150, 70, 22, IDC_FREE_BELOW_MB},
+    {L"STATIC", L"", separator, 0, 14, 180, 276, 2, 0},
+    {L"STATIC", L"Options", label, 0, 14, 188, 276, 18, 0},
+    {L"BUTTON", L"Enable &auto-clean", check, 0, 14, 210, 276, 20, IDC_AUTO_CLEAN},
+    {L"BUTTON", L"&Silent mode (no balloons)", check, 0, 14, 234, 276, 20, IDC_SILENT},
+    {L"BUTTON", L"Start with &Windows", check, 0, 14, 258, 276, 20, IDC_START_WITH_WINDOWS},
+    {L"BUTTON", L"Hold auto-clean durin&g full screen", check, 0, 14, 282, 276, 20, IDC_HOLD_WHEN_BUSY},
     {L"STATIC", L"Schedule && Notifications", label, 0, 314, 14, 276, 18, 0},
     {L"STATIC", L"Scheduled clean &hour (0-23, -1=off):", label, 0, 314, 40, 200, 18, 0},
     {L"EDIT", L"", hour, WS_EX_CLIENTEDGE, 520, 38, 70, 22, IDC_CLEAN_HOUR},
@@ -192,23 +209,24 @@ const Created kControls[] = {
     // Two steps a row, the second halfway across the column.
     {L"BUTTON", L"&Empty working sets", check, 0, 314, 206, 130, 20, IDC_TRIM_WORKING_SETS},
     {L"BUTTON", L"Flush mo&dified list", check, 0, 452, 206, 138, 20, IDC_FLUSH_MODIFIED},
-    {L"BUTTON", L"&Purge standby list", check, 0, 314, 230, 130, 20, IDC_PURGE_STANDBY},
-    {L"BUTTON", L"Flush fi&le cache", check, 0, 452, 230, 138, 20, IDC_FLUSH_FILE_CACHE},
-    {L"STATIC", L"Clean when &free MB below (0=off):", label, 0, 314, 258, 200, 18, 0},
-    {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 520, 256, 70, 22, IDC_FREE_BELOW_MB},
+    {L"BUTTON", L"&Keep the program in front untouched", check, 0, 314, 230, 276, 20, IDC_KEEP_FOREGROUND},
+    {L"BUTTON", L"Flush fi&le cache", check, 0, 314, 254, 276, 20, IDC_FLUSH_FILE_CACHE},
+    // The standby step's three choices, in a drop-down list under its label.
+    {L"STATIC", L"&Purge standby list:", label, 0, 314, 280, 276, 18, 0},
+    {L"COMBOBOX", L"", choice, 0, 314, 300, 276, 22, IDC_PURGE_STANDBY},
     // Across both columns, below the longer one.
-    {L"STATIC", L"", separator, 0, 14, 286, 576, 2, 0},
-    {L"STATIC", L"Process Exclusion", label, 0, 14, 294, 576, 18, 0},
-    {L"STATIC", L"E&xclude from working-set trim (comma-sep exe names):", label, 0, 14, 318, 576, 18, 0},
-    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 338, 576, 22, IDC_EXCLUDE_LIST},
-    {L"BUTTON", L"OK", default_button, 0, 432, 374, 76, 28, IDC_OK},
-    {L"BUTTON", L"Cancel", button, 0, 514, 374, 76, 28, IDC_CANCEL},
+    {L"STATIC", L"", separator, 0, 14, 330, 576, 2, 0},
+    {L"STATIC", L"Process Exclusion", label, 0, 14, 338, 576, 18, 0},
+    {L"STATIC", L"E&xclude from working-set trim (comma-sep exe names):", label, 0, 14, 362, 576, 18, 0},
+    {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 382, 576, 22, IDC_EXCLUDE_LIST},
+    {L"BUTTON", L"OK", default_button, 0, 432, 418, 76, 28, IDC_OK},
+    {L"BUTTON", L"Cancel", button, 0, 514, 418, 76, 28, IDC_CANCEL},
 };
 static_assert(std::size(kControls) == SETTINGS_CONTROL_COUNT);
 // The indexes of kControls that start each part.
-constexpr int kRightColumn = 14, kAcross = 32;
-// The clean steps on the right of their rows, halfway across their column.
-constexpr int kSecondOfPair[] = {27, 29};
+constexpr int kRightColumn = 17, kAcross = 35;
+// The clean step on the right of its row, halfway across its column.
+constexpr int kSecondOfPair[] = {30, 30};
 // A group's title: no access key.
 const wchar_t* const kHeadings[] = {L"Auto-clean Triggers", L"Options", L"Schedule && Notifications", L"Clean steps",
                                     L"Process Exclusion"};
@@ -365,9 +383,10 @@ namespace {
 
 // Widths of the controls' text as shown in Windows' Segoe UI 9 pt at 96 DPI,
 // about; separators and fields have none.
-const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0,   155, 0,   145, 0,   137, 0,   0,   44,  101, 141,
-                                                  109, 140, 196, 0,   176, 0,   130, 0,   192, 0,   200, 0,   64,
-                                                  107, 100, 102, 86,  189, 0,   0,   102, 291, 0,   16,  37};
+const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0,   155, 0,   145, 0,   137, 0,   189, 0,   0,   44,
+                                                  101, 141, 109, 190, 140, 196, 0,   176, 0,   130, 0,   192, 0,
+                                                  200, 0,   64,  107, 100, 205, 86,  105, 95,  0,   102, 291, 0,
+                                                  16,  37};
 
 // The text of `kSegoeWidths` drawn `percent` as wide and `height_percent` as
 // tall as there, at `dpi`.
@@ -414,7 +433,7 @@ TEST(SettingsLayout, ReadsInTwoColumnsThenAcrossThenOkAndCancel) {
         << Describe(want);
   }
   EXPECT_EQ(layout.client.cx, 604);
-  EXPECT_EQ(layout.client.cy, 416);
+  EXPECT_EQ(layout.client.cy, 460);
 
   // At every scale and font: each column's controls in one band, the right
   // one beside the left, what runs across below both.
@@ -454,12 +473,12 @@ TEST(SettingsLayout, WideTextWidensOnlyItsColumn) {
       {"fits", 96, 3, 155, 220, 314, 520, 576, 514, 432, 76, 604},
       {"left label 230", 96, 3, 230, 250, 344, 550, 606, 544, 462, 76, 634},
       {"left label at 150 %", 144, 3, 345, 375, 516, 825, 909, 816, 693, 114, 951},
-      {"right label 230", 96, 15, 230, 220, 314, 550, 606, 544, 462, 76, 634},
-      {"left check box 300", 96, 12, 300, 220, 359, 565, 621, 559, 477, 76, 649},
-      {"right check box 300", 96, 23, 300, 220, 314, 520, 621, 559, 477, 76, 649},
-      {"right-hand clean step 200", 96, 27, 200, 220, 314, 520, 657, 595, 513, 76, 685},
-      {"exclusion label 650", 96, 34, 650, 220, 314, 520, 650, 588, 506, 76, 678},
-      {"Cancel 70", 96, 37, 70, 220, 314, 520, 576, 504, 412, 86, 604},
+      {"right label 230", 96, 18, 230, 220, 314, 550, 606, 544, 462, 76, 634},
+      {"left check box 300", 96, 14, 300, 220, 359, 565, 621, 559, 477, 76, 649},
+      {"right check box 300", 96, 26, 300, 220, 314, 520, 621, 559, 477, 76, 649},
+      {"right-hand clean step 200", 96, 30, 200, 220, 314, 520, 657, 595, 513, 76, 685},
+      {"exclusion label 650", 96, 37, 650, 220, 314, 520, 650, 588, 506, 76, 678},
+      {"Cancel 70", 96, 40, 70, 220, 314, 520, 576, 504, 412, 86, 604},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -496,7 +515,7 @@ TEST(SettingsLayout, WideTextWidensOnlyItsColumn) {
 // The clean steps stand two a row; a left-hand one whose text needs more
 // than its half pushes its neighbour right instead of running under it.
 TEST(SettingsLayout, AWideLeftHandStepPushesTheOneBesideIt) {
-  const int left = 26, beside = 27;  // "Empty working sets", "Flush modified list"
+  const int left = 29, beside = 30;  // "Empty working sets", "Flush modified list"
   SettingsTextMetrics text = Text(96);
   SettingsLayout fits = LayOutSettings(96, text);
   EXPECT_EQ(fits.controls[beside].left, 452);
@@ -523,9 +542,9 @@ TEST(SettingsLayout, TallTextGrowsItsRowAndMovesTheRestDown) {
   EXPECT_EQ(layout.controls[1].top, 44) << "its label in the middle of the row";
   EXPECT_EQ(layout.controls[1].bottom, 66);
   EXPECT_EQ(layout.controls[4].top, 74);
-  EXPECT_EQ(layout.controls[11].bottom - layout.controls[11].top, 22);
-  EXPECT_EQ(layout.controls[37].bottom - layout.controls[37].top, 30);
-  EXPECT_EQ(layout.client.cy, layout.controls[37].bottom + 14);
+  EXPECT_EQ(layout.controls[13].bottom - layout.controls[13].top, 22);
+  EXPECT_EQ(layout.controls[40].bottom - layout.controls[40].top, 30);
+  EXPECT_EQ(layout.client.cy, layout.controls[40].bottom + 14);
 }
 
 // Any scale, any font: every text whole, nothing on top of anything else,
@@ -869,7 +888,7 @@ TEST(SettingsFieldInput, HourFieldTakesDigitsAndOneLeadingMinus) {
   }
 }
 
-TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtyEightControlsInOrder) {
+TEST_F(SettingsWindow, HasItsTitleSizePlaceAndFortyOneControlsInOrder) {
   const auto& expected = kControls;
   wcscpy(app.settings.exclude_list, L"notepad.exe, Code.exe");
   app.settings.silent_mode = true;
@@ -877,6 +896,7 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtyEightControlsInOrder) {
   app.settings.free_below_mb = 512;
   app.settings.commit_warn_percent = 75;
   app.settings.flush_modified = false;
+  app.settings.purge_standby = 2;
   HWND owner = CreateOwnerWindow();
   bool owner_disabled = false;
   std::vector<std::wstring> values;
@@ -903,9 +923,11 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtyEightControlsInOrder) {
                          values.push_back(text);
                        }
                        for (int id : {IDC_AUTO_CLEAN, IDC_SILENT, IDC_START_WITH_WINDOWS, IDC_SHOW_STATUS,
-                                      IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_PURGE_STANDBY,
-                                      IDC_FLUSH_FILE_CACHE})
+                                      IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_FLUSH_FILE_CACHE,
+                                      IDC_KEEP_FOREGROUND, IDC_HOLD_WHEN_BUSY})
                          values.push_back(std::to_wstring(SendDlgItemMessageW(window, id, BM_GETCHECK, 0, 0)));
+                       values.push_back(
+                           std::to_wstring(SendDlgItemMessageW(window, IDC_PURGE_STANDBY, CB_GETCURSEL, 0, 0)));
                      },
                      Click(IDC_CANCEL)},
                     owner));
@@ -951,7 +973,7 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtyEightControlsInOrder) {
     EXPECT_EQ(c.x, at.left);
     EXPECT_EQ(c.y, at.top);
     EXPECT_EQ(c.width, at.right - at.left);
-    EXPECT_EQ(c.height, at.bottom - at.top);
+    EXPECT_EQ(c.height, (at.bottom - at.top) * (e.style == choice ? kChoiceDroppedRows : 1));
     EXPECT_EQ(c.id, e.id);
     EXPECT_EQ(c.parent, watch.created[0].window);
   }
@@ -961,9 +983,9 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndThirtyEightControlsInOrder) {
     EXPECT_GE(d.client.right, d.extent.cx + (d.check ? GetSystemMetrics(SM_CXMENUCHECK) : 0));
     EXPECT_GE(d.client.bottom, d.extent.cy);
   }
-  EXPECT_EQ(drawn.size(), 25u) << "every label, check box and button";
+  EXPECT_EQ(drawn.size(), 28u) << "every label, check box and button, and the chosen item";
   EXPECT_EQ(values, (std::vector<std::wstring>{L"80", L"30", L"5", L"60", L"-1", L"0", L"10", L"75", L"512", L"1", L"1",
-                                               L"0", L"0", L"1", L"0", L"1", L"1"}));
+                                               L"0", L"0", L"1", L"0", L"1", L"1", L"1", L"2"}));
 
   // One font given to the window and every control.
   HFONT font = watch.fonts[watch.created[0].window];
@@ -1166,7 +1188,15 @@ TEST_F(SettingsWindow, OkClampsWhatWasTypedThenSavesAndAppliesAutostart) {
        nullptr, 0},
       {"trim unticked", Click(IDC_TRIM_WORKING_SETS), L"trim_working_sets", nullptr, &Settings::trim_working_sets, 0},
       {"modified flush unticked", Click(IDC_FLUSH_MODIFIED), L"flush_modified", nullptr, &Settings::flush_modified, 0},
-      {"standby purge unticked", Click(IDC_PURGE_STANDBY), L"purge_standby", nullptr, &Settings::purge_standby, 0},
+      {"standby purge: none", Choose(IDC_PURGE_STANDBY, 0), L"purge_standby", &Settings::purge_standby, nullptr, 0},
+      {"standby purge: low-priority only", Choose(IDC_PURGE_STANDBY, 2), L"purge_standby", &Settings::purge_standby,
+       nullptr, 2},
+      {"standby purge: whole list", Choose(IDC_PURGE_STANDBY, 1), L"purge_standby", &Settings::purge_standby,
+       nullptr, 1},
+      {"foreground kept unticked", Click(IDC_KEEP_FOREGROUND), L"keep_foreground", nullptr,
+       &Settings::keep_foreground, 0},
+      {"hold while busy unticked", Click(IDC_HOLD_WHEN_BUSY), L"hold_when_busy", nullptr, &Settings::hold_when_busy,
+       0},
       {"cache flush unticked", Click(IDC_FLUSH_FILE_CACHE), L"flush_file_cache", nullptr, &Settings::flush_file_cache,
        0},
   };
@@ -1312,13 +1342,13 @@ TEST_F(SettingsWindow, ACommandPostedAsTheWindowClosesIsStillDispatched) {
 TEST_F(SettingsWindow, OkWithoutChangesStillWritesEveryKey) {
   app.settings.threshold_percent = 0;  // from the file: shown as 0, stored as 1
   app.settings.free_below_mb = 70000;  // likewise: stored as 65535
-  app.settings.purge_standby = false;
+  app.settings.purge_standby = 0;
   app.settings.commit_warn_percent = 75;
   EXPECT_TRUE(Show({Click(IDC_OK)}));
   EXPECT_EQ(app.settings.threshold_percent, 1);
   EXPECT_EQ(app.settings.free_below_mb, 65535);
-  EXPECT_FALSE(app.settings.purge_standby);
-  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 16u);
+  EXPECT_EQ(app.settings.purge_standby, 0);
+  EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 18u);
   EXPECT_EQ(ConfigNumber(L"Clean", L"free_below_mb"), 65535);
   EXPECT_EQ(ConfigNumber(L"Clean", L"commit_warn_percent"), 75);
   EXPECT_EQ(ConfigNumber(L"Clean", L"purge_standby"), 0);
@@ -1358,10 +1388,12 @@ TEST_F(SettingsWindow, CancelEscAndTheCloseBoxChangeNothing) {
 }
 
 TEST_F(SettingsWindow, TabVisitsTheFieldsInCreationOrder) {
-  const int order[] = {IDC_THRESHOLD,  IDC_INTERVAL,     IDC_IDLE,          IDC_BOOT_DELAY,  IDC_AUTO_CLEAN,
-                       IDC_SILENT,     IDC_START_WITH_WINDOWS, IDC_CLEAN_HOUR, IDC_CLEAN_MINUTE, IDC_NOTIFY_MIN_MB,
-                       IDC_COMMIT_WARN, IDC_SHOW_STATUS, IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED, IDC_PURGE_STANDBY,
-                       IDC_FLUSH_FILE_CACHE, IDC_FREE_BELOW_MB, IDC_EXCLUDE_LIST, IDC_OK, IDC_CANCEL, IDC_THRESHOLD};
+  const int order[] = {IDC_THRESHOLD,        IDC_INTERVAL,          IDC_IDLE,           IDC_BOOT_DELAY,
+                       IDC_FREE_BELOW_MB,    IDC_AUTO_CLEAN,        IDC_SILENT,         IDC_START_WITH_WINDOWS,
+                       IDC_HOLD_WHEN_BUSY,   IDC_CLEAN_HOUR,        IDC_CLEAN_MINUTE,   IDC_NOTIFY_MIN_MB,
+                       IDC_COMMIT_WARN,      IDC_SHOW_STATUS,       IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED,
+                       IDC_KEEP_FOREGROUND,  IDC_FLUSH_FILE_CACHE,  IDC_PURGE_STANDBY,  IDC_EXCLUDE_LIST,
+                       IDC_OK,               IDC_CANCEL,            IDC_THRESHOLD};
   std::vector<int> visited;
   std::vector<Step> steps = {[](HWND window) { SetFocus(GetDlgItem(window, IDC_THRESHOLD)); }};
   for (size_t i = 1; i < std::size(order); ++i) {
@@ -1382,7 +1414,7 @@ TEST(SettingsAccessKeys, EachLabelAndCheckBoxHasItsOwnAndEachLabelPrecedesItsFie
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const std::wstring text = SettingsControlText(i);
     SCOPED_TRACE(Narrow(text));
-    if (kControls[i].window_class != L"EDIT") {
+    if (kControls[i].window_class != L"EDIT" && kControls[i].window_class != L"COMBOBOX") {
       EXPECT_EQ(text, kControls[i].text);
     }
     int marks = 0;
@@ -1397,7 +1429,8 @@ TEST(SettingsAccessKeys, EachLabelAndCheckBoxHasItsOwnAndEachLabelPrecedesItsFie
       if (is_label) {
         ++labels;
         ASSERT_LT(i + 1, SETTINGS_CONTROL_COUNT);
-        EXPECT_EQ(kControls[i + 1].window_class, L"EDIT") << "its field next";
+        EXPECT_TRUE(kControls[i + 1].window_class == L"EDIT" || kControls[i + 1].window_class == L"COMBOBOX")
+            << "its field next";
       } else {
         ++boxes;
       }
@@ -1405,8 +1438,8 @@ TEST(SettingsAccessKeys, EachLabelAndCheckBoxHasItsOwnAndEachLabelPrecedesItsFie
       EXPECT_EQ(marks, 0) << "no access key";
     }
   }
-  EXPECT_EQ(labels, 10);
-  EXPECT_EQ(boxes, 8);
+  EXPECT_EQ(labels, 11);
+  EXPECT_EQ(boxes, 9);
 }
 
 // Alt and a label's key moves the focus to its field, its text selected;
@@ -1421,10 +1454,10 @@ TEST_F(SettingsWindow, AccessKeysMoveTheFocusToTheirFieldOrTickTheirBox) {
       {L'r', IDC_THRESHOLD, false},      {L'i', IDC_INTERVAL, false},         {L't', IDC_IDLE, false},
       {L'b', IDC_BOOT_DELAY, false},     {L'H', IDC_CLEAN_HOUR, false},       {L'm', IDC_CLEAN_MINUTE, false},
       {L'n', IDC_NOTIFY_MIN_MB, false},  {L'c', IDC_COMMIT_WARN, false},      {L'f', IDC_FREE_BELOW_MB, false},
-      {L'x', IDC_EXCLUDE_LIST, false},
+      {L'x', IDC_EXCLUDE_LIST, false},   {L'p', IDC_PURGE_STANDBY, false},
       {L'a', IDC_AUTO_CLEAN, true},      {L's', IDC_SILENT, true},            {L'w', IDC_START_WITH_WINDOWS, true},
       {L'o', IDC_SHOW_STATUS, true},     {L'e', IDC_TRIM_WORKING_SETS, true}, {L'd', IDC_FLUSH_MODIFIED, true},
-      {L'p', IDC_PURGE_STANDBY, true},   {L'l', IDC_FLUSH_FILE_CACHE, true},
+      {L'k', IDC_KEEP_FOREGROUND, true}, {L'l', IDC_FLUSH_FILE_CACHE, true},    {L'g', IDC_HOLD_WHEN_BUSY, true},
   };
   struct Seen {
     int focus;
@@ -1459,7 +1492,7 @@ TEST_F(SettingsWindow, AccessKeysMoveTheFocusToTheirFieldOrTickTheirBox) {
     EXPECT_EQ(s.focus, c.id);
     if (c.box) {
       EXPECT_NE(s.checked_after, s.checked_before) << "ticked or unticked";
-    } else {
+    } else if (c.id != IDC_PURGE_STANDBY) {  // a drop-down list has no text to select
       EXPECT_EQ(LOWORD(s.selection), 0) << "its text selected whole";
       EXPECT_GT(HIWORD(s.selection), 0);
     }
@@ -1560,7 +1593,7 @@ TEST_F(SettingsWindow, UnderCommonControls6EveryTextStillFits) {
   ReleaseActCtx(context);
   DeleteFileW(manifest.c_str());
 
-  ASSERT_EQ(buttons.size(), 10u) << "eight check boxes, OK and Cancel";
+  ASSERT_EQ(buttons.size(), 11u) << "nine check boxes, OK and Cancel";
   for (const Button& b : buttons) {
     SCOPED_TRACE(Narrow(b.text));
     EXPECT_TRUE(b.ideal_known) << "a version 6 button";
@@ -1622,7 +1655,7 @@ TEST_F(SettingsWindow, WithoutEveryControlNothingOpensAndNothingChanges) {
 
   EXPECT_FALSE(saved);
   EXPECT_EQ(script.window, nullptr) << "a window was shown";
-  ASSERT_EQ(watch.created.size(), 39u);
+  ASSERT_EQ(watch.created.size(), 1u + SETTINGS_CONTROL_COUNT);
   EXPECT_FALSE(IsWindow(watch.created[0].window));
   EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
   EXPECT_EQ(ReadFileBytes(config_), "");

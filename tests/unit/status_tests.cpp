@@ -207,9 +207,9 @@ TEST_F(History, CleanRingCopiesWholeRecordsOldestFirst) {
 }
 
 TEST_F(History, CleanRecordKeepsTheListsOnlyWhenBothReadingsWorked) {
-  MemoryLists before = {true, 10.0, 20.0, 300.0, 4000.0};
-  MemoryLists after = {true, 900.0, 800.0, 7.0, 50.0};
-  MemoryLists failed = {false, 0, 0, 0, 0};
+  MemoryLists before = {true, 10.0, 20.0, 300.0, 4000.0, 0};
+  MemoryLists after = {true, 900.0, 800.0, 7.0, 50.0, 0};
+  MemoryLists failed = {false, 0, 0, 0, 0, 0};
   struct Case {
     const MemoryLists& before;
     const MemoryLists& after;
@@ -920,12 +920,12 @@ TEST(StatusPopupCleanLines, CleanLineText) {
   record.time.wMinute = 5;
   record.freed_mb = 1234.6;
   record.processes = 87;
-  wchar_t text[64];
+  wchar_t text[STATUS_CLEAN_LINE_CAPACITY];
   FormatStatusCleanLine(text, record);
   EXPECT_STREQ(text, L"  09:05  Freed 1235 MB  (87 procs)");
 
-  record.freed_mb = 1e300;  // cut at 63 characters, never past the buffer
-  wmemset(text, L'#', 64);
+  record.freed_mb = 1e300;  // the figures cut at 63 characters, never past the buffer
+  wmemset(text, L'#', STATUS_CLEAN_LINE_CAPACITY);
   FormatStatusCleanLine(text, record);
   EXPECT_EQ(wcslen(text), 63u);
 }
@@ -955,10 +955,46 @@ TEST(StatusPopupCleanLines, CleanLineAddsTheStandbyChangeWhenTheListsWereRead) {
     record.lists_read = c.read;
     record.standby_before_mb = c.before;
     record.standby_after_mb = c.after;
-    wchar_t text[64];
+    wchar_t text[STATUS_CLEAN_LINE_CAPACITY];
     FormatStatusCleanLine(text, record);
     EXPECT_STREQ(text, c.text);
   }
+}
+
+// The program in front that a clean kept goes after the figures.
+TEST(StatusPopupCleanLines, CleanLineNamesTheProgramTheCleanKept) {
+  struct Case {
+    bool read;
+    const wchar_t* kept;  // nullptr: none kept
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {false, L"vlc.exe", L"  09:05  Freed 1235 MB  (87 procs)  kept vlc.exe"},
+      {true, L"vlc.exe", L"  09:05  Freed 1235 MB  (87 procs)  standby -812 MB  kept vlc.exe"},
+      {false, L"", L"  09:05  Freed 1235 MB  (87 procs)  kept the program in front"},
+      {false, nullptr, L"  09:05  Freed 1235 MB  (87 procs)"},
+  };
+  for (const Case& c : cases) {
+    CleanHistory ring = {};
+    const MemoryLists before = {c.read, 0, 0, 0, 4000.0, 0}, after = {c.read, 0, 0, 0, 3187.6, 0};
+    RecordClean(ring, 1234.6, 87, before, after, c.kept);
+    CleanRecord record = {};
+    ASSERT_EQ(CopyRecentCleans(ring, &record, 1), 1);
+    record.time.wHour = 9;
+    record.time.wMinute = 5;
+    wchar_t text[STATUS_CLEAN_LINE_CAPACITY];
+    FormatStatusCleanLine(text, record);
+    EXPECT_STREQ(text, c.text);
+  }
+  // The longest name and figures stay inside the buffer.
+  CleanRecord record = {};
+  record.freed_mb = 1e300;
+  record.kept = true;
+  for (int i = 0; i < 63; ++i) record.kept_name[i] = L'n';
+  wchar_t text[STATUS_CLEAN_LINE_CAPACITY];
+  wmemset(text, L'#', STATUS_CLEAN_LINE_CAPACITY);
+  FormatStatusCleanLine(text, record);
+  EXPECT_EQ(wcslen(text), static_cast<size_t>(STATUS_CLEAN_LINE_CAPACITY - 1));
 }
 
 namespace {
@@ -989,7 +1025,7 @@ TEST(StatusPopupCleanLines, LongestCleanLineFitsThePopupInItsFont) {
   record.processes = 4096;
   record.lists_read = true;
   record.standby_before_mb = 9999999.0;
-  wchar_t text[64];
+  wchar_t text[STATUS_CLEAN_LINE_CAPACITY];
   FormatStatusCleanLine(text, record);
   ASSERT_STREQ(text, L"  23:59  Freed 9999999 MB  (4096 procs)  standby -9999999 MB") << "not cut";
 
@@ -1143,6 +1179,32 @@ TEST(StatusPopupListsRow, ListsLineGivesTheFourFiguresInWholeMegabytes) {
     FormatStatusListsLine(text, c.parts);
     EXPECT_STREQ(text, c.text);
   }
+}
+
+// What the low-priority purge would free, beside the standby figure.
+TEST(StatusPopupListsRow, ListsLineCanTellTheStandbyListsLowPriorityPart) {
+  const double parts[STATUS_LIST_PARTS] = {9120, 210, 5320, 1620};
+  struct Case {
+    double low;
+    const wchar_t* text;
+  };
+  const Case cases[] = {
+      {310.4, L"In use 9120  Modified 210  Standby 5320 (310 low)  Free 1620 MB"},
+      {0, L"In use 9120  Modified 210  Standby 5320 (0 low)  Free 1620 MB"},
+      {-1, L"In use 9120  Modified 210  Standby 5320  Free 1620 MB"},  // not told
+  };
+  for (const Case& c : cases) {
+    wchar_t text[96];
+    FormatStatusListsLine(text, parts, c.low);
+    EXPECT_STREQ(text, c.text);
+  }
+  // A 64 GB machine's line, low part included, fits the popup in its font.
+  const double large[STATUS_LIST_PARTS] = {40960, 4096, 16384, 4096};
+  wchar_t text[96];
+  FormatStatusListsLine(text, large, 12288);
+  StatusLayout layout;
+  const LONG width = TextWidthInPopupFont(text, true, layout);
+  EXPECT_LE(width, layout.client.cx - 2 * layout.margin) << Narrow(text);
 }
 
 TEST(StatusPopupListsRow, ListsLineAndBarColoursFitThePalette) {
@@ -2208,7 +2270,7 @@ TEST_F(StatusPopupOnPlayedPlatform, ALargerTextSizeWidensItAndCutsNoLine) {
   // For this process only: neither written nor sent to other programs.
   ASSERT_TRUE(SystemParametersInfoW(SPI_SETICONTITLELOGFONT, sizeof larger, &larger, 0));
   // Five cleans of the widest lines a clean can give.
-  const MemoryLists before = {true, 0, 0, 0, 8888888.0}, after = {true, 0, 0, 0, 0};
+  const MemoryLists before = {true, 0, 0, 0, 8888888.0, 0}, after = {true, 0, 0, 0, 0, 0};
   for (int i = 0; i < STATUS_RECENT_CLEANS; ++i) RecordClean(app.status.clean_history, 8888888.0, 4096, before, after);
   ShowStatusPopup(app.shell_window);
   SystemParametersInfoW(SPI_SETICONTITLELOGFONT, sizeof normal, &normal, 0);
