@@ -245,7 +245,7 @@ SIZE SettingsWindowSize(SIZE client, UINT dpi);
 // it cannot be read); Segoe UI 9 pt, Windows' own message font, where there
 // is none or its height is 0. A height past four times 9 pt is taken as
 // that much.
-LOGFONTW SettingsFontSpec(const LOGFONTW* message, UINT dpi);
+LOGFONTW SettingsLogFont(const LOGFONTW* message, UINT dpi);
 
 // The window's outer size and place in its monitor's work area `work`:
 // `outer` the size that holds the whole client layout. Where that is taller

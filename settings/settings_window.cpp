@@ -305,7 +305,7 @@ BOOL CALLBACK SetFontOnChild(HWND child, LPARAM font) {
 // The message font at the window's DPI, the user's text size included.
 HFONT CreateSettingsFont(UINT dpi) {
   LOGFONTW message = {};
-  LOGFONTW font = SettingsFontSpec(MessageFontForDpi(message, dpi) ? &message : nullptr, dpi);
+  LOGFONTW font = SettingsLogFont(MessageFontForDpi(message, dpi) ? &message : nullptr, dpi);
   return CreateFontIndirectW(&font);
 }
 
@@ -462,7 +462,7 @@ SIZE SettingsWindowSize(SIZE client, UINT dpi) {
   return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
-LOGFONTW SettingsFontSpec(const LOGFONTW* message, UINT dpi) {
+LOGFONTW SettingsLogFont(const LOGFONTW* message, UINT dpi) {
   const int nine_point = MulDiv(9, static_cast<int>(dpi), 72);
   if (message && message->lfHeight != 0 && message->lfFaceName[0]) {
     LOGFONTW font = *message;
@@ -855,7 +855,7 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
       UINT dpi = WindowDpi(window);
       LOGFONTW now = {}, wanted = {};
       LOGFONTW message = {};
-      wanted = SettingsFontSpec(MessageFontForDpi(message, dpi) ? &message : nullptr, dpi);
+      wanted = SettingsLogFont(MessageFontForDpi(message, dpi) ? &message : nullptr, dpi);
       if (!GetObjectW(context->font, sizeof now, &now) || SameFont(now, wanted)) break;
       if (!LayOutSettingsAgain(window, *context, dpi)) break;
       RECT frame = {};

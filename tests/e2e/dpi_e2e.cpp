@@ -231,8 +231,8 @@ TEST_F(ScaledSettingsWindow, ShowsEveryTextWholeAndFitsOnTheScreen) {
   // as much as a scaled pixel here.
   EXPECT_NEAR(message.lfHeight, MulDiv(base_message_height, TextPercent(), 100), MulDiv(1, dpi, 96))
       << "the text size";
-  LOGFONTW spec = SettingsFontSpec(&message, dpi);
-  HFONT font = CreateFontIndirectW(&spec);
+  LOGFONTW wanted = SettingsLogFont(&message, dpi);
+  HFONT font = CreateFontIndirectW(&wanted);
   SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(nullptr, font, dpi));
   EXPECT_EQ(client.right, layout.client.cx);
   EXPECT_EQ(client.bottom, layout.client.cy);

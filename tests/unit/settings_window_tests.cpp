@@ -783,12 +783,12 @@ TEST(SettingsFont, TheMessageFontAtTheWindowsDpiOrSegoeUiNinePoint) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    LOGFONTW font = SettingsFontSpec(c.message, c.dpi);
+    LOGFONTW font = SettingsLogFont(c.message, c.dpi);
     EXPECT_EQ(font.lfHeight, c.height);
     EXPECT_STREQ(font.lfFaceName, c.face);
     EXPECT_EQ(font.lfWeight, FW_NORMAL);
   }
-  LOGFONTW font = SettingsFontSpec(&unterminated, 96);
+  LOGFONTW font = SettingsLogFont(&unterminated, 96);
   EXPECT_EQ(wcsnlen(font.lfFaceName, LF_FACESIZE), static_cast<size_t>(LF_FACESIZE - 1)) << "ends inside its field";
 }
 
@@ -1120,8 +1120,8 @@ TEST_F(SettingsWindow, AskedForItsSizeAtAnotherScaleAnswersTheLayoutsThere) {
         Click(IDC_CANCEL)});
   LOGFONTW message = {};
   ASSERT_TRUE(MessageFontForDpi(message, 144));
-  LOGFONTW spec = SettingsFontSpec(&message, 144);
-  HFONT font = CreateFontIndirectW(&spec);
+  LOGFONTW wanted = SettingsLogFont(&message, 144);
+  HFONT font = CreateFontIndirectW(&wanted);
   SIZE want = SettingsWindowSize(LayOutSettings(144, MeasureSettingsText(nullptr, font, 144)).client, 144);
   DeleteObject(font);
   EXPECT_EQ(answered, TRUE);
