@@ -91,7 +91,7 @@ const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
     {L"", NUMBER, IDC_IDLE, LEFT, true},
     {L"&Boot delay (sec, 0=off):", LABEL, 0, LEFT, false},
     {L"", NUMBER, IDC_BOOT_DELAY, LEFT, true},
-    {L"Clean when &free MB below (0=off):", LABEL, 0, LEFT, false},
+    {L"Clean below &free MB (0=off):", LABEL, 0, LEFT, false},
     {L"", NUMBER, IDC_FREE_BELOW_MB, LEFT, true},
     {L"", SEPARATOR, 0, LEFT, false},
     {L"Options", HEADING, 0, LEFT, false},

