@@ -4,6 +4,8 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -85,7 +87,171 @@ bool IsCommitWarning(const std::wstring& text) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// A window of this process, shown and pumped on a thread of its own so that
+// it can take the keyboard focus and the foreground while the test waits.
+struct ForegroundWindow {
+  HANDLE thread = nullptr;
+  DWORD thread_id = 0;
+  volatile HWND window = nullptr;
+  HANDLE ready = nullptr;
+};
+
+constexpr wchar_t kForegroundTitle[] = L"Quillmere keep-foreground probe";
+
+DWORD WINAPI RunForegroundWindow(void* context) {
+  ForegroundWindow* probe = static_cast<ForegroundWindow*>(context);
+  WNDCLASSW window_class = {};
+  window_class.lpfnWndProc = DefWindowProcW;
+  window_class.lpszClassName = L"QuillmereForegroundProbe";
+  RegisterClassW(&window_class);
+  HWND window = CreateWindowExW(0, window_class.lpszClassName, kForegroundTitle, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                300, 300, 300, 200, nullptr, nullptr, nullptr, nullptr);
+  probe->window = window;
+  SetEvent(probe->ready);
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  if (window) DestroyWindow(window);
+  UnregisterClassW(window_class.lpszClassName, nullptr);
+  return 0;
+}
+
+bool ShowForegroundWindow(ForegroundWindow& probe) {
+  probe.ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!probe.ready) return false;
+  probe.thread = CreateThread(nullptr, 0, RunForegroundWindow, &probe, 0, &probe.thread_id);
+  return probe.thread && WaitForSingleObject(probe.ready, 10000) == WAIT_OBJECT_0 && probe.window;
+}
+
+void CloseForegroundWindow(ForegroundWindow& probe) {
+  if (probe.thread) {
+    PostThreadMessageW(probe.thread_id, WM_QUIT, 0, 0);
+    WaitForSingleObject(probe.thread, 15000);
+    CloseHandle(probe.thread);
+  }
+  if (probe.ready) CloseHandle(probe.ready);
+  probe = {};
+}
+
+// The relay trace limited to the two calls a trim makes per process; the
+// value is read when a process starts.
+constexpr wchar_t kWineDebugKey[] = L"Software\\Wine\\Debug";
+
+bool SetRelayInclude(const wchar_t* functions) {
+  HKEY key = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, kWineDebugKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    return false;
+  LSTATUS status = RegSetValueExW(key, L"RelayInclude", 0, REG_SZ, reinterpret_cast<const BYTE*>(functions),
+                                  static_cast<DWORD>((wcslen(functions) + 1) * sizeof(wchar_t)));
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS;
+}
+
+void DeleteRelayInclude() { RegDeleteKeyValueW(HKEY_CURRENT_USER, kWineDebugKey, L"RelayInclude"); }
+
+// The process ids whose handles K32EmptyWorkingSet received, from lines such
+// as "0024:Call KERNEL32.OpenProcess(00000500,00000000,00000020) ret=..."
+// and "0024:Ret  KERNEL32.OpenProcess() retval=000000d8 ret=...", each
+// thread followed on its own.
+std::set<DWORD> EmptiedProcesses(const std::string& trace) {
+  std::map<std::string, DWORD> opening;  // thread -> process id asked for
+  std::map<unsigned long long, DWORD> handles;
+  std::set<DWORD> emptied;
+  size_t start = 0;
+  while (start < trace.size()) {
+    size_t end = trace.find('\n', start);
+    if (end == std::string::npos) end = trace.size();
+    std::string line = trace.substr(start, end - start);
+    start = end + 1;
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    std::string thread = line.substr(0, colon);
+    size_t at = 0;
+    unsigned long long a = 0, b = 0, c = 0;
+    if ((at = line.find(".OpenProcess(")) != std::string::npos && line.find(":Call ") != std::string::npos) {
+      if (sscanf(line.c_str() + at, ".OpenProcess(%llx,%llx,%llx)", &a, &b, &c) == 3)
+        opening[thread] = static_cast<DWORD>(c);
+    } else if ((at = line.find(".OpenProcess() retval=")) != std::string::npos && opening.count(thread)) {
+      if (sscanf(line.c_str() + at, ".OpenProcess() retval=%llx", &a) == 1 && a != 0) handles[a] = opening[thread];
+      opening.erase(thread);
+    } else if ((at = line.find(".K32EmptyWorkingSet(")) != std::string::npos &&
+               line.find(":Call ") != std::string::npos) {
+      if (sscanf(line.c_str() + at, ".K32EmptyWorkingSet(%llx)", &a) == 1 && handles.count(a))
+        emptied.insert(handles[a]);
+    }
+  }
+  return emptied;
+}
+
+// Wine's tray lives in its explorer process, which every clean may trim.
+DWORD TrayProcessId() {
+  DWORD id = 0;
+  HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+  if (tray) GetWindowThreadProcessId(tray, &id);
+  return id;
+}
+
+class KeepForeground : public QuillmereTest {
+ protected:
+  // With this process's window in front, a clean by the real hot key, traced
+  // from outside; answers the processes whose working sets it emptied.
+  void CleanWithThisWindowInFront(bool keep_foreground, std::set<DWORD>& emptied);
+};
+
+void KeepForeground::CleanWithThisWindowInFront(bool keep_foreground, std::set<DWORD>& emptied) {
+  std::string config = QuietConfig(false);
+  config.insert(config.find("[App]"), std::string("keep_foreground=") + (keep_foreground ? "1" : "0") + "\r\n");
+  ASSERT_TRUE(WriteConfig(config));
+  ASSERT_TRUE(SetRelayInclude(L"OpenProcess;K32EmptyWorkingSet"));
+  char trace_file[128];
+  snprintf(trace_file, sizeof trace_file, "/tmp/quillmere-e2e-relay-%lu-%llx.txt", GetCurrentProcessId(),
+           static_cast<unsigned long long>(GetTickCount64()));
+  bool started = StartThroughHost("WINEDEBUG=+relay", trace_file);
+  DeleteRelayInclude();
+  ASSERT_TRUE(started);
+  ForegroundWindow probe;
+  bool shown = ShowForegroundWindow(probe);
+  if (shown) FocusWineWindow(Narrow(kForegroundTitle));
+  bool in_front = shown && WaitUntil([&] { return GetForegroundWindow() == probe.window; }, 10000);
+  if (in_front) PressKeys("ctrl+alt+r");
+  bool cleaned = in_front && WaitUntil([] { return !LogLines().empty(); }, 15000);
+  // The log line comes after the trim, so the trace is whole by then.
+  std::wstring trace_path = WinePath(trace_file);
+  emptied = EmptiedProcesses(ReadFileBytes(trace_path));
+  CloseForegroundWindow(probe);
+  DeleteFileW(trace_path.c_str());
+  ASSERT_TRUE(shown) << "the test's window did not show";
+  ASSERT_TRUE(in_front) << "the test's window did not come to the front";
+  ASSERT_TRUE(cleaned) << "no clean was logged";
+}
+
 }  // namespace
+
+// The clean reads the foreground window's process once and leaves its
+// working set alone, while the others are trimmed as before.
+TEST_F(KeepForeground, TheProcessInFrontIsNotTrimmedWhileTheOthersAre) {
+  std::set<DWORD> emptied;
+  CleanWithThisWindowInFront(true, emptied);
+  if (HasFatalFailure()) return;
+  ASSERT_NE(TrayProcessId(), 0u);
+  EXPECT_TRUE(emptied.count(TrayProcessId())) << "the tray's process was not trimmed";
+  EXPECT_FALSE(emptied.count(GetCurrentProcessId())) << "the process in front was trimmed";
+  EXPECT_EQ(Exit(), 0u);
+}
+
+// The contrast: with keep_foreground=0 the same clean trims it too.
+TEST_F(KeepForeground, WithTheKeyOffTheProcessInFrontIsTrimmed) {
+  std::set<DWORD> emptied;
+  CleanWithThisWindowInFront(false, emptied);
+  if (HasFatalFailure()) return;
+  ASSERT_NE(TrayProcessId(), 0u);
+  EXPECT_TRUE(emptied.count(TrayProcessId())) << "the tray's process was not trimmed";
+  EXPECT_TRUE(emptied.count(GetCurrentProcessId())) << "the process in front was not trimmed";
+  EXPECT_EQ(Exit(), 0u);
+}
 
 TEST_F(CleanByHand, HotKeyCleansOnceAndTheFirstLineCreatesTheLogWithoutBom) {
   ASSERT_TRUE(WriteConfig(QuietConfig(false)));

@@ -19,11 +19,7 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms) {
   }
 }
 
-namespace {
-
-// Runs a command of the Linux host (xdotool) through /bin/sh and waits for
-// it; answers its exit code, or -1 when it did not finish in time.
-int HostRun(const std::string& command, DWORD timeout_ms = 15000) {
+int HostRun(const std::string& command, DWORD timeout_ms) {
   // Wine starts Unix programs but hands back no process handle: the shell
   // leaves the exit code in a marker file that we wait for.
   // Wine's process ids are small and repeat from run to run (and between
@@ -58,8 +54,6 @@ int HostRun(const std::string& command, DWORD timeout_ms = 15000) {
   DeleteFileW(marker_path.c_str());
   return atoi(result.c_str());
 }
-
-}  // namespace
 
 void MouseClick(POINT at, int button, int count) {
   // A window made under a resting pointer misses a click that comes with no
@@ -435,6 +429,25 @@ bool QuillmereTest::Start(const std::wstring& exe) {
     return false;
   }
   return true;
+}
+
+bool QuillmereTest::StartThroughHost(const std::string& variables, const std::string& stderr_file) {
+  if (!Running()) ReleaseProcess();
+  char exe[1024] = {};
+  GetEnvironmentVariableA("QUILLMERE_EXE", exe, sizeof exe);
+  // In the background: the shell ends at once and the program runs on.
+  std::string command = variables + " wine '" + exe + "' 2>'" + stderr_file + "' >/dev/null </dev/null";
+  if (HostRun("(" + command + " &)") != 0) return false;
+  DWORD id = 0;
+  TrayIconView icon;
+  bool up = WaitUntil([&] { return (main_window_ = FindMainWindow()) != nullptr; }, 30000) &&
+            GetWindowThreadProcessId(main_window_, &id) &&
+            (process_.hProcess = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
+                                             FALSE, id)) != nullptr &&
+            WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 30000);
+  process_.dwProcessId = id;
+  if (!up) fprintf(stderr, "start through the host: no main window or tray icon after 30 s\n");
+  return up;
 }
 
 DWORD QuillmereTest::StartSecondCopy(DWORD timeout_ms) {

@@ -13,6 +13,10 @@
 // Polls `done` every 50 ms until it holds or `timeout_ms` passes.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeout_ms);
 
+// Runs a command of the Linux host through /bin/sh and waits for it;
+// answers its exit code, or -1 when it did not finish in time.
+int HostRun(const std::string& command, DWORD timeout_ms = 15000);
+
 // Real input on the virtual display.
 void MouseClick(POINT at, int button, int count = 1);
 // Keys go to the focused Wine window; Wine delivers hot keys only then.
@@ -96,6 +100,11 @@ class QuillmereTest : public ::testing::Test {
   // Starts the exe (the one built, or a copy) and waits for its tray icon
   // to show the load.
   bool Start(const std::wstring& exe = ExePath());
+  // Starts the exe as a Unix command with these environment variables
+  // ("NAME=value ...") and its Unix standard error going to `stderr_file`
+  // (a Unix path), which CreateProcess cannot redirect; waits for the tray
+  // icon as Start does.
+  bool StartThroughHost(const std::string& variables, const std::string& stderr_file);
   // Starts another copy and answers its exit code (-1: still running).
   DWORD StartSecondCopy(DWORD timeout_ms = 10000);
   // Asks the program to exit through its Exit command; answers the code.
