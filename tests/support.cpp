@@ -901,3 +901,14 @@ std::wstring WinePath(const std::string& unix_path) {
   for (char c : unix_path) path += c == '/' ? L'\\' : static_cast<wchar_t>(c);
   return path;
 }
+
+bool SddlIntoBuffer(const wchar_t* sddl, SecurityBuffer& buffer) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+    return false;
+  DWORD length = GetSecurityDescriptorLength(descriptor);
+  bool fits = length <= sizeof buffer.bytes;
+  if (fits) memcpy(buffer.bytes, descriptor, length);
+  LocalFree(descriptor);
+  return fits;
+}

@@ -13,6 +13,8 @@
 
 #include "tray/tray.h"
 
+struct SecurityBuffer;
+
 // %APPDATA%\Quillmere and a file in it, as the program builds them.
 std::wstring AppFolder();
 std::wstring AppFile(const wchar_t* name);
@@ -335,3 +337,7 @@ void ExpectBalloon(const TrayRequest& balloon, const std::wstring& title, const 
 std::wstring KnownFolderPath(REFKNOWNFOLDERID id);
 // A path of the Linux host as Wine's Z: drive shows it.
 std::wstring WinePath(const std::string& unix_path);
+
+// The descriptor that `sddl` writes, copied into `buffer` as the program's
+// reader hands one back; false when it cannot be made or does not fit.
+bool SddlIntoBuffer(const wchar_t* sddl, SecurityBuffer& buffer);

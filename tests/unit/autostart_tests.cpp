@@ -506,14 +506,7 @@ bool PlayedReadSecurity(const wchar_t* path, bool folder, SecurityBuffer& buffer
                       : !played_system.fallback.empty()  ? played_system.fallback
                       : folder                    ? kInstalledFolderSddl
                                                   : kInstalledExeSddl;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-    return false;
-  DWORD length = GetSecurityDescriptorLength(descriptor);
-  bool fits = length <= sizeof buffer.bytes;
-  if (fits) memcpy(buffer.bytes, descriptor, length);
-  LocalFree(descriptor);
-  return fits;
+  return SddlIntoBuffer(sddl.c_str(), buffer);
 }
 
 bool PlayedReadBus(const wchar_t* volume, STORAGE_BUS_TYPE& bus, bool& removable_media) {

@@ -308,14 +308,7 @@ bool OwnFolderSecurity(const wchar_t*, bool, SecurityBuffer& buffer) {
   wchar_t sid[SID_TEXT_CAPACITY];
   if (!GetProcessUserSid(sid)) return false;
   std::wstring sddl = std::wstring(L"O:") + sid + L"D:(A;;FA;;;SY)(A;;FA;;;BA)(A;;FA;;;" + sid + L")";
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &descriptor, nullptr))
-    return false;
-  DWORD length = GetSecurityDescriptorLength(descriptor);
-  bool fits = length <= sizeof buffer.bytes;
-  if (fits) memcpy(buffer.bytes, descriptor, length);
-  LocalFree(descriptor);
-  return fits;
+  return SddlIntoBuffer(sddl.c_str(), buffer);
 }
 bool InternalDisk(const wchar_t*, STORAGE_BUS_TYPE& bus, bool& removable_media) {
   bus = BusTypeSata;
