@@ -141,6 +141,9 @@ void TrayLookMayHaveChanged();
 // once when it works. Answers as RetryTrayIcon.
 TrayAddStep AddTrayIconAgain(HWND window);
 
+// Shows the language `settings` names, or Windows' display language, and
+// figures with the user's decimal separator.
+void ApplyLanguage(const Settings& settings);
 // After a save that failed (`saved` false), tells the user in a notice
 // balloon that the settings apply only until the program exits.
 void NoteSettingsSaved(bool saved);

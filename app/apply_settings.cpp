@@ -5,6 +5,15 @@
 #include "settings/settings.h"
 #include "tray/tray.h"
 
+void ApplyLanguage(const Settings& settings) {
+  wchar_t preferred[256];
+  ReadPreferredLanguages(preferred, ARRAYSIZE(preferred));
+  UseLanguage(ChooseLanguage(settings.language, preferred));
+  wchar_t separator[4];
+  ReadDecimalSeparator(separator);
+  UseDecimalSeparator(separator);
+}
+
 void NoteSettingsSaved(bool saved) {
   if (!saved)
     ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED,
@@ -42,6 +51,10 @@ void NoteAutostartResult(bool was_on, AutostartResult result, const AutostartAcc
 }
 
 void ApplyStoredSettings(const Settings& settings, bool was_starting_with_windows) {
+  // The tooltip changes language at once; the menu, the popup and the
+  // balloons as they are next shown.
+  ApplyLanguage(settings);
+  RefreshTray();
   NoteSettingsSaved(SaveSettings(settings, *app.file_platform, app.user_token));
   AutostartAccounts accounts;
   AutostartResult result = SetAutostart(settings.start_with_windows, *app.task_scheduler, *app.exe_access, accounts);

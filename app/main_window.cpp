@@ -234,6 +234,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_SETTINGCHANGE:
     case WM_SYSCOLORCHANGE:
     case WM_THEMECHANGED:
+      // The user's regional format ("intl") may have a new decimal separator.
+      if (message == WM_SETTINGCHANGE) ApplyLanguage(app.settings);
       TrayLookMayHaveChanged();
       return 0;
     default:

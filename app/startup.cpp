@@ -51,8 +51,10 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   app.shell_window = CreateShellWindow(instance);
 
   app.user_token = MakeUserRightsToken();
+  bool loaded = LoadSettings(app.settings, *app.file_platform, app.user_token);
+  ApplyLanguage(app.settings);
   // A failure here comes before the icon: its notice waits for it.
-  NoteSettingsSaved(LoadSettings(app.settings, *app.file_platform, app.user_token));
+  NoteSettingsSaved(loaded);
   AutostartAccounts accounts;
   AutostartResult autostart =
       SetAutostart(app.settings.start_with_windows, *app.task_scheduler, *app.exe_access, accounts);

@@ -7,6 +7,7 @@
 #include <stdint.h>
 
 #include "common/files.h"
+#include "common/language.h"
 
 struct Settings {
   int32_t threshold_percent;
@@ -32,6 +33,9 @@ struct Settings {
   bool flush_file_cache;
   bool keep_foreground;  // the trim leaves the program in front alone
   bool hold_when_busy;   // automatic cleans wait while a full-screen program or presentation runs
+  // The language shown, a name of kLanguages ("de-DE"); empty: Windows'
+  // display language.
+  wchar_t language[LANGUAGE_NAME_CAPACITY];
   // Not a setting: config.ini is there but this run's load could not read
   // it whole (refused, or not converted), so saves refuse to replace it with
   // values that may never have been read from it.

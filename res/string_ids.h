@@ -1,0 +1,97 @@
+// The ids of the strings in res/lang/*.rc, shared by the resource compiler
+// and the code. Ids run without gaps from STRING_FIRST: Windows keeps
+// strings in blocks of 16 by id, so a gap costs a block in every language.
+#pragma once
+
+#define STRING_FIRST 100
+
+// Tray: the menu, the tooltip and the balloons.
+#define IDS_MENU_CLEAN_NOW 100
+#define IDS_MENU_STATUS 101
+#define IDS_MENU_AUTO_CLEAN 102
+#define IDS_MENU_SETTINGS 103
+#define IDS_MENU_RUN_AS_ADMIN 104
+#define IDS_MENU_EXIT 105
+#define IDS_TOOLTIP 106
+#define IDS_COMMIT_LINE 107
+#define IDS_BALLOON_CLEANED_TITLE 108
+#define IDS_BALLOON_CLEANED 109
+#define IDS_BALLOON_HOT_KEY 110
+#define IDS_BALLOON_LIMITED_TITLE 111
+#define IDS_BALLOON_LIMITED 112
+#define IDS_BALLOON_COMMIT_TITLE 113
+#define IDS_BALLOON_COMMIT 114
+#define IDS_NOTICE_NOT_SAVED 115
+#define IDS_NOTICE_AUTOSTART_ADMINS 116
+#define IDS_NOTICE_AUTOSTART_USER 117
+#define IDS_NOTICE_AUTOSTART_FAILED 118
+#define IDS_NOTICE_OTHER_ACCOUNT 119
+#define IDS_THIS_ACCOUNT 120
+#define IDS_SIGNED_IN_USER 121
+
+// The status popup, and what it tells a screen reader.
+#define IDS_BAND_LOW 122
+#define IDS_BAND_HIGH 123
+#define IDS_BAND_CRITICAL 124
+#define IDS_BADGE_ADMIN 125
+#define IDS_BADGE_LIMITED 126
+#define IDS_RECENT_CLEANS 127
+#define IDS_FIVE_MINUTES 128
+#define IDS_HOLDERS_HEADING 129
+#define IDS_HOLDERS_HIDDEN 130
+#define IDS_NO_CLEANS 131
+#define IDS_CLEAN_LINE 132
+#define IDS_CLEAN_LINE_STANDBY 133
+#define IDS_CLEAN_LINE_KEPT 134
+#define IDS_PROGRAM_IN_FRONT 135
+#define IDS_LISTS_LINE 136
+#define IDS_LISTS_LINE_LOW 137
+#define IDS_MEMORY_LINE 138
+#define IDS_HOLDER_MB 139
+#define IDS_HOLDER_GB 140
+#define IDS_STATUS_NAME 141
+#define IDS_SAY_MEMORY 142
+#define IDS_SAY_COMMIT 143
+#define IDS_SAY_NO_CLEANS 144
+#define IDS_SAY_LAST_CLEAN 145
+#define IDS_SAY_MOST_MEMORY 146
+#define IDS_SAY_ALL 147
+#define IDS_SAY_ADMIN 148
+#define IDS_SAY_LIMITED 149
+
+// The settings window, its rows in the order they are laid out.
+#define IDS_SETTINGS_TITLE 150
+#define IDS_TRIGGERS 151
+#define IDS_THRESHOLD 152
+#define IDS_INTERVAL 153
+#define IDS_IDLE 154
+#define IDS_BOOT_DELAY 155
+#define IDS_FREE_BELOW 156
+#define IDS_OPTIONS 157
+#define IDS_AUTO_CLEAN 158
+#define IDS_SILENT 159
+#define IDS_START_WITH_WINDOWS 160
+#define IDS_HOLD_WHEN_BUSY 161
+#define IDS_SCHEDULE 162
+#define IDS_CLEAN_HOUR 163
+#define IDS_CLEAN_MINUTE 164
+#define IDS_NOTIFY_MIN 165
+#define IDS_COMMIT_WARN 166
+#define IDS_SHOW_STATUS 167
+#define IDS_CLEAN_STEPS 168
+#define IDS_TRIM_WORKING_SETS 169
+#define IDS_FLUSH_MODIFIED 170
+#define IDS_KEEP_FOREGROUND 171
+#define IDS_FLUSH_FILE_CACHE 172
+#define IDS_PURGE_STANDBY 173
+#define IDS_STANDBY_NONE 174
+#define IDS_STANDBY_WHOLE 175
+#define IDS_STANDBY_LOW 176
+#define IDS_EXCLUSION 177
+#define IDS_EXCLUDE_LIST 178
+#define IDS_OK 179
+#define IDS_CANCEL 180
+#define IDS_LANGUAGE 181
+#define IDS_LANGUAGE_WINDOWS 182
+
+#define STRING_LAST 182
