@@ -2018,6 +2018,8 @@ class StatusPopupOnPlayedPlatform : public StatusPopupWindow {
   void TearDown() override {
     StatusPopupWindow::TearDown();
     ResetPlayedPlatform();
+    UseLanguage(0);
+    UseDecimalSeparator(L".");
   }
   // The dark mode attribute's values asked for, in order.
   static std::vector<DWORD> DarkModeValues() {
@@ -2118,6 +2120,56 @@ TEST_F(StatusPopupWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
     CloseStatusWindow(app.status);
   }
   EXPECT_EQ(heights[1] - heights[0], 42) << "the row at 100 %";
+}
+
+// A language chosen while the popup is open (the settings' OK): its next
+// paint shows that language's texts in a popup measured for them, inside
+// the work area, and named in it for screen readers.
+TEST_F(StatusPopupOnPlayedPlatform, ALanguageChosenWhileOpenIsLaidOutAndNamedAtTheNextPaint) {
+  // The language whose texts need the widest popup (any other where all
+  // measure alike).
+  int widest = 1;
+  LONG widest_width = 0;
+  for (int i = 1; i < LANGUAGE_COUNT; ++i) {
+    UseLanguage(i);
+    StatusState measured;
+    CreateStatusFonts(measured, 96, false);
+    if (measured.layout.client.cx > widest_width) widest = i, widest_width = measured.layout.client.cx;
+    DeleteStatusFonts(measured);
+  }
+  UseLanguage(0);
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  HWND popup = app.status.window;
+  UpdateWindow(popup);
+
+  UseLanguage(widest);
+  UseDecimalSeparator(L",");
+  InvalidateStatusWindow(app.status);
+  UpdateWindow(popup);
+  StatusState fresh;
+  CreateStatusFonts(fresh, WindowDpi(popup), app.status.layout.lists_row, app.status.layout.commit_row,
+                    app.status.layout.holder_lines);
+  EXPECT_EQ(app.status.layout.client.cx, fresh.layout.client.cx) << Narrow(kLanguages[widest].name);
+  EXPECT_EQ(app.status.layout.client.cy, fresh.layout.client.cy);
+  DeleteStatusFonts(fresh);
+  RECT client = {}, frame = {};
+  GetClientRect(popup, &client);
+  EXPECT_EQ(client.right, app.status.layout.client.cx);
+  EXPECT_EQ(client.bottom, app.status.layout.client.cy);
+  GetWindowRect(popup, &frame);
+  RECT work = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  RECT inside = {};
+  IntersectRect(&inside, &frame, &work);
+  EXPECT_TRUE(EqualRect(&inside, &frame)) << "inside the work area";
+  ASSERT_FALSE(name_calls.empty());
+  EXPECT_EQ(name_calls.back().text, TableText(widest, IDS_STATUS_NAME));
+  StatusFigures figures;
+  GatherStatusFigures(app.status, figures);
+  wchar_t expected[STATUS_DESCRIPTION_CAPACITY];
+  FormatStatusAccessibleDescription(expected, figures, app.status.holders);
+  EXPECT_EQ(name_calls.back().description, expected);
 }
 
 TEST_F(StatusPopupWindow, EscAndLostActivationCloseIt) {
