@@ -160,6 +160,7 @@ struct StatusState {
   HFONT font = NULL;
   HFONT large_font = NULL;
   StatusLayout layout = {};  // of the open popup, from its fonts
+  int layout_language = 0;   // the language (LanguageInUse) whose texts it measured
   StatusPalette palette = {};  // of the open popup, chosen again when the theme changes
   int elevation = -1;  // asked at the first paint: -1 unknown, 0 limited, 1 elevated
   uint64_t closed_by_deactivation_tick = 0;  // 0: never

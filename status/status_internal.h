@@ -29,8 +29,8 @@ struct StatusTextMetrics {
   int badge_width;
   int line_width;
 };
-// Measures the texts with the popup's fonts in `dc`, which it leaves as it
-// found it.
+// Measures the texts of the language in use with the popup's fonts in
+// `dc`, which it leaves as it found it.
 void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics& metrics);
 
 // The 96-DPI layout scaled to `dpi`, rows pushed down only where the text is
@@ -48,7 +48,8 @@ StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists
 int StatusHolderLines(const TopMemoryHolders& top);
 // "Holding the most memory", and "  (some processes hidden)" after it when
 // some were.
-void FormatStatusHoldersHeading(wchar_t (&text)[64], bool some_hidden);
+constexpr int STATUS_HEADING_CAPACITY = 96;
+void FormatStatusHoldersHeading(wchar_t (&text)[STATUS_HEADING_CAPACITY], bool some_hidden);
 // The graph box of a client `client_width` wide.
 RECT StatusGraphBox(const StatusLayout& layout, int client_width);
 
@@ -85,6 +86,10 @@ StatusAnchor StatusPopupAnchor(const RECT& icon, const StatusTaskbar& taskbar, c
 RECT AlignStatusPopup(const StatusAnchor& anchor, SIZE size);
 // Moved inside the work area, `gap` pixels from its edges where it fits.
 RECT FitInWorkArea(RECT rect, const RECT& work, int gap);
+// The open popup's `frame` at a new `size` (its texts in another language):
+// each side nearer its edge of the work area stays, so the popup keeps to
+// the taskbar and its icon; then moved inside as FitInWorkArea moves it.
+RECT ResizeStatusPopup(const RECT& frame, SIZE size, const RECT& work, int gap);
 // An automatic close of a popup that never got the foreground: only while
 // it is still not active and the pointer is not on it.
 bool ShouldAutoCloseStatus(bool active, bool pointer_over);
@@ -121,11 +126,13 @@ void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& ba
 // "In use 9120  Modified 210  Standby 5320  Free 1620 MB"; with the standby
 // list's low-priority part (0 or more), what the low-priority purge would
 // free: "... Standby 5320 (310 low)  Free 1620 MB".
-void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS],
+constexpr int STATUS_LISTS_LINE_CAPACITY = 128;
+void FormatStatusListsLine(wchar_t (&text)[STATUS_LISTS_LINE_CAPACITY], const double (&parts)[STATUS_LIST_PARTS],
                            double standby_low_priority_mb = -1);
 
 // A clean's line: its figures, and the name of a kept program after them.
-constexpr int STATUS_CLEAN_LINE_CAPACITY = 128;
+constexpr int STATUS_CLEAN_FIGURES_CAPACITY = 96;
+constexpr int STATUS_CLEAN_LINE_CAPACITY = 160;
 struct StatusTextLine {
   int y;
   wchar_t text[STATUS_CLEAN_LINE_CAPACITY];
@@ -157,12 +164,14 @@ double ContrastRatio(COLORREF a, COLORREF b);
 // 60, amber to 79, red above.
 COLORREF StatusLoadColor(const StatusPalette& palette, int load_percent);
 // The load band in a word: "Low" below 60, "High" to 79, "Critical" above.
-const wchar_t* StatusLoadBandWord(int load_percent);
-// "11.7 / 31.9 GB used".
-void FormatStatusMemoryLine(wchar_t (&text)[64], double used_gb, double total_gb);
-// The popup's name for screen readers, short; its figures go in the
-// description.
-extern const wchar_t kStatusAccessibleName[];
+// Answers `word`.
+constexpr int STATUS_WORD_CAPACITY = 48;
+const wchar_t* StatusLoadBandWord(int load_percent, wchar_t (&word)[STATUS_WORD_CAPACITY]);
+// The elevation badge: "Admin \u2713" when elevated, else "Limited".
+const wchar_t* StatusBadge(int32_t elevation, wchar_t (&word)[STATUS_WORD_CAPACITY]);
+// "11.7 / 31.9 GB used", the figures with the user's decimal separator.
+constexpr int STATUS_MEMORY_LINE_CAPACITY = 64;
+void FormatStatusMemoryLine(wchar_t (&text)[STATUS_MEMORY_LINE_CAPACITY], double used_gb, double total_gb);
 // What screen readers read as the popup's description: the load, the used
 // and total memory, the commit charge where read, Admin or Limited, the
 // newest clean and the program holding the most memory where read, for example
@@ -207,8 +216,8 @@ int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayou
 void GatherStatusFigures(StatusState& status, StatusFigures& figures);
 // Fonts of the popup at `dpi`, made on its creation (and again when it
 // moves to a monitor of another scale) and deleted on its destruction; the
-// layout that follows from them, with the rows asked for (LayOutStatus),
-// goes to status.layout.
+// layout that follows from them and the texts of the language in use, with
+// the rows asked for (LayOutStatus), goes to status.layout.
 void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row, bool commit_row = false,
                        int holder_lines = 0);
 void DeleteStatusFonts(StatusState& status);

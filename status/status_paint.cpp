@@ -5,6 +5,7 @@
 
 #include "clean/memory.h"
 #include "common/dpi.h"
+#include "common/language.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "status/status.h"
@@ -33,13 +34,7 @@ const OwnPalette kLight = {RGB(249, 249, 251), RGB(92, 92, 112),   RGB(28, 28, 3
                            RGB(130, 110, 200)};
 
 // The load band's words, by LoadBand.
-const wchar_t* const kBandWords[] = {L"Low", L"High", L"Critical"};
-const wchar_t kAdminBadge[] = L"Admin \u2713";
-const wchar_t kLimitedBadge[] = L"Limited";
-const wchar_t kHeadingText[] = L"Recent cleans";
-const wchar_t kMinutesText[] = L"5 min";
-const wchar_t kHoldersHeadingText[] = L"Holding the most memory";
-const wchar_t kHoldersHiddenText[] = L"  (some processes hidden)";
+const UINT kBandWords[] = {IDS_BAND_LOW, IDS_BAND_HIGH, IDS_BAND_CRITICAL};
 // Holder lines start where a clean line's text does, after its two spaces.
 const wchar_t kLineIndent[] = L"  ";
 
@@ -178,7 +173,13 @@ COLORREF StatusLoadColor(const StatusPalette& palette, int load_percent) {
   return palette.load[LoadBandOf(load_percent)];
 }
 
-const wchar_t* StatusLoadBandWord(int load_percent) { return kBandWords[LoadBandOf(load_percent)]; }
+const wchar_t* StatusLoadBandWord(int load_percent, wchar_t (&word)[STATUS_WORD_CAPACITY]) {
+  return LoadText(kBandWords[LoadBandOf(load_percent)], word);
+}
+
+const wchar_t* StatusBadge(int32_t elevation, wchar_t (&word)[STATUS_WORD_CAPACITY]) {
+  return LoadText(elevation == 1 ? IDS_BADGE_ADMIN : IDS_BADGE_LIMITED, word);
+}
 
 void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics& metrics) {
   metrics = {};
@@ -199,13 +200,13 @@ void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics&
   SelectObject(dc, font);
   GetTextMetricsW(dc, &normal);
   metrics.text_height = normal.tmHeight;
-  for (const wchar_t* word : kBandWords) wider(metrics.band_width, width(word));
-  wider(metrics.badge_width, width(kAdminBadge));
-  wider(metrics.badge_width, width(kLimitedBadge));
+  wchar_t word[STATUS_WORD_CAPACITY];
+  for (UINT id : kBandWords) wider(metrics.band_width, width(LoadText(id, word)));
+  for (int32_t elevation : {0, 1}) wider(metrics.badge_width, width(StatusBadge(elevation, word)));
   // Each line with the largest figures it can hold: 8 is among the widest
   // digits; no machine has 10 TB of memory, nor a clean more than 4,096
   // processes to trim.
-  wchar_t line[64];
+  wchar_t line[STATUS_MEMORY_LINE_CAPACITY];
   FormatStatusMemoryLine(line, 8888.8, 8888.8);
   wider(metrics.line_width, width(line));
   // A kept program's name is not measured: the popup cuts it where it runs
@@ -220,18 +221,18 @@ void MeasureStatusTexts(HDC dc, HFONT font, HFONT large_font, StatusTextMetrics&
   wchar_t clean_line[STATUS_CLEAN_LINE_CAPACITY];
   FormatStatusCleanLine(clean_line, clean);
   wider(metrics.line_width, width(clean_line));
-  wchar_t lists[96];
+  wchar_t lists[STATUS_LISTS_LINE_CAPACITY];
   const double parts[STATUS_LIST_PARTS] = {8888888, 8888888, 8888888, 8888888};
   FormatStatusListsLine(lists, parts);
   wider(metrics.line_width, width(lists));
   wchar_t commit[COMMIT_TEXT_CAPACITY];
   FormatCommitText(commit, CommitChargeOf(9543417331712ull, 9543417331712ull));  // 8888.0 / 8888.0 GB (100%)
   wider(metrics.line_width, width(commit));
-  wchar_t heading[64];
+  wchar_t heading[STATUS_HEADING_CAPACITY];
   FormatStatusHoldersHeading(heading, true);
   wider(metrics.line_width, width(heading));
-  for (const wchar_t* line : {kHeadingText, kMinutesText, L"No cleans yet this session"})
-    wider(metrics.line_width, width(line));
+  for (UINT id : {IDS_RECENT_CLEANS, IDS_FIVE_MINUTES, IDS_NO_CLEANS})
+    wider(metrics.line_width, width(LoadText(id, heading)));
   SelectObject(dc, previous);
 }
 
@@ -240,9 +241,12 @@ int StatusHolderLines(const TopMemoryHolders& top) {
   return top.count < TOP_MEMORY_HOLDERS ? top.count : TOP_MEMORY_HOLDERS;
 }
 
-void FormatStatusHoldersHeading(wchar_t (&text)[64], bool some_hidden) {
+void FormatStatusHoldersHeading(wchar_t (&text)[STATUS_HEADING_CAPACITY], bool some_hidden) {
   ZeroMemory(text, sizeof text);
-  FormatBounded(text, 64, L"%s%s", kHoldersHeadingText, some_hidden ? kHoldersHiddenText : L"");
+  wchar_t heading[STATUS_HEADING_CAPACITY], hidden[STATUS_HEADING_CAPACITY] = {};
+  LoadText(IDS_HOLDERS_HEADING, heading);
+  if (some_hidden) LoadText(IDS_HOLDERS_HIDDEN, hidden);
+  FormatBounded(text, STATUS_HEADING_CAPACITY, L"%s%s", heading, hidden);
 }
 
 StatusLayout LayOutStatus(UINT dpi, const StatusTextMetrics& metrics, bool lists_row, bool commit_row,
@@ -329,17 +333,18 @@ int StatusGraphPoints(const int32_t* samples, int32_t count, const RECT& box,
 
 void FormatStatusCleanLine(wchar_t (&text)[STATUS_CLEAN_LINE_CAPACITY], const CleanRecord& record) {
   ZeroMemory(text, sizeof text);
-  // The figures keep the 64 characters they always had; the name follows.
-  wchar_t figures[64] = {};
+  // The figures keep room of their own, whatever the language; the name
+  // follows.
+  wchar_t figures[STATUS_CLEAN_FIGURES_CAPACITY] = {};
   if (!record.lists_read) {
-    FormatBounded(figures, 64, L"  %02d:%02d  Freed %.0f MB  (%d procs)", record.time.wHour, record.time.wMinute,
-                  record.freed_mb, record.processes);
+    FormatText(figures, STATUS_CLEAN_FIGURES_CAPACITY, IDS_CLEAN_LINE, record.time.wHour, record.time.wMinute,
+               record.freed_mb, record.processes);
   } else {
     // Whole megabytes first, so that a change under half a megabyte shows as
     // 0 rather than -0, and a rise carries its plus sign.
     double change = floor(record.standby_after_mb - record.standby_before_mb + 0.5);
-    FormatBounded(figures, 64, L"  %02d:%02d  Freed %.0f MB  (%d procs)  standby %s%.0f MB", record.time.wHour,
-                  record.time.wMinute, record.freed_mb, record.processes, change > 0 ? L"+" : L"", change);
+    FormatText(figures, STATUS_CLEAN_FIGURES_CAPACITY, IDS_CLEAN_LINE_STANDBY, record.time.wHour,
+               record.time.wMinute, record.freed_mb, record.processes, change > 0 ? L"+" : L"", change);
   }
   if (!record.kept) {
     CopyBounded(text, STATUS_CLEAN_LINE_CAPACITY, figures);
@@ -347,7 +352,8 @@ void FormatStatusCleanLine(wchar_t (&text)[STATUS_CLEAN_LINE_CAPACITY], const Cl
   }
   wchar_t name[64] = {};
   CopyBounded(name, 64, record.kept_name);
-  FormatBounded(text, STATUS_CLEAN_LINE_CAPACITY, L"%s  kept %s", figures, name[0] ? name : L"the program in front");
+  if (!name[0]) LoadText(IDS_PROGRAM_IN_FRONT, name);
+  FormatText(text, STATUS_CLEAN_LINE_CAPACITY, IDS_CLEAN_LINE_KEPT, figures, name);
 }
 
 int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayout& layout,
@@ -355,7 +361,7 @@ int StatusCleanLines(const CleanRecord* cleans, int32_t count, const StatusLayou
   ZeroMemory(lines, sizeof lines);
   if (count <= 0) {
     lines[0].y = layout.first_clean_y;
-    CopyBounded(lines[0].text, 64, L"No cleans yet this session");
+    LoadText(IDS_NO_CLEANS, lines[0].text);
     return 1;
   }
   int shown = count < STATUS_RECENT_CLEANS ? count : STATUS_RECENT_CLEANS;
@@ -394,52 +400,56 @@ void StatusListSegments(const double (&parts)[STATUS_LIST_PARTS], const RECT& ba
   }
 }
 
-void FormatStatusListsLine(wchar_t (&text)[96], const double (&parts)[STATUS_LIST_PARTS],
+void FormatStatusListsLine(wchar_t (&text)[STATUS_LISTS_LINE_CAPACITY], const double (&parts)[STATUS_LIST_PARTS],
                            double standby_low_priority_mb) {
   ZeroMemory(text, sizeof text);
   if (standby_low_priority_mb < 0) {
-    FormatBounded(text, 96, L"In use %.0f  Modified %.0f  Standby %.0f  Free %.0f MB", parts[LIST_IN_USE],
-                  parts[LIST_MODIFIED], parts[LIST_STANDBY], parts[LIST_FREE]);
+    FormatText(text, STATUS_LISTS_LINE_CAPACITY, IDS_LISTS_LINE, parts[LIST_IN_USE], parts[LIST_MODIFIED],
+               parts[LIST_STANDBY], parts[LIST_FREE]);
     return;
   }
-  FormatBounded(text, 96, L"In use %.0f  Modified %.0f  Standby %.0f (%.0f low)  Free %.0f MB", parts[LIST_IN_USE],
-                parts[LIST_MODIFIED], parts[LIST_STANDBY], standby_low_priority_mb, parts[LIST_FREE]);
+  FormatText(text, STATUS_LISTS_LINE_CAPACITY, IDS_LISTS_LINE_LOW, parts[LIST_IN_USE], parts[LIST_MODIFIED],
+             parts[LIST_STANDBY], standby_low_priority_mb, parts[LIST_FREE]);
 }
 
-void FormatStatusMemoryLine(wchar_t (&text)[64], double used_gb, double total_gb) {
+void FormatStatusMemoryLine(wchar_t (&text)[STATUS_MEMORY_LINE_CAPACITY], double used_gb, double total_gb) {
   ZeroMemory(text, sizeof text);
-  FormatBounded(text, 64, L"%.1f / %.1f GB used", used_gb, total_gb);
+  wchar_t used[FIGURE_CAPACITY], total[FIGURE_CAPACITY];
+  FormatOneDecimal(used, used_gb);
+  FormatOneDecimal(total, total_gb);
+  FormatText(text, STATUS_MEMORY_LINE_CAPACITY, IDS_MEMORY_LINE, used, total);
 }
-
-const wchar_t kStatusAccessibleName[] = L"Quillmere status";
 
 void FormatStatusAccessibleDescription(wchar_t (&text)[STATUS_DESCRIPTION_CAPACITY], const StatusFigures& figures,
                                        const TopMemoryHolders& holders) {
   ZeroMemory(text, sizeof text);
-  wchar_t memory[96] = {}, commit[COMMIT_TEXT_CAPACITY + 2] = {}, clean[96] = {};
-  wchar_t holder[MEMORY_HOLDER_TEXT_CAPACITY + 16] = {};
-  FormatBounded(memory, 96, L"Memory load %d%%. %.1f of %.1f GB used.", figures.load_percent, figures.used_gb,
-                figures.total_gb);
+  // Each part with room for its words in any language beside its figures.
+  constexpr size_t kWords = 64;
+  wchar_t memory[kWords * 2] = {}, commit[COMMIT_TEXT_CAPACITY + kWords] = {}, clean[kWords * 2] = {};
+  wchar_t holder[MEMORY_HOLDER_TEXT_CAPACITY + kWords] = {}, elevation[kWords];
+  wchar_t used[FIGURE_CAPACITY], total[FIGURE_CAPACITY];
+  FormatOneDecimal(used, figures.used_gb);
+  FormatOneDecimal(total, figures.total_gb);
+  FormatText(memory, kWords * 2, IDS_SAY_MEMORY, figures.load_percent, used, total);
   if (figures.commit.readable) {
     wchar_t line[COMMIT_TEXT_CAPACITY];
     FormatCommitText(line, figures.commit);
-    FormatBounded(commit, COMMIT_TEXT_CAPACITY + 2, L" %s.", line);
+    FormatText(commit, COMMIT_TEXT_CAPACITY + kWords, IDS_SAY_COMMIT, line);
   }
   int held = figures.clean_count < STATUS_RECENT_CLEANS ? figures.clean_count : STATUS_RECENT_CLEANS;
   if (held <= 0) {
-    CopyBounded(clean, 96, L" No cleans yet this session.");
+    LoadText(IDS_SAY_NO_CLEANS, clean);
   } else {
     const CleanRecord& newest = figures.cleans[held - 1];
-    FormatBounded(clean, 96, L" Last clean %02d:%02d, freed %.0f MB.", newest.time.wHour, newest.time.wMinute,
-                  newest.freed_mb);
+    FormatText(clean, kWords * 2, IDS_SAY_LAST_CLEAN, newest.time.wHour, newest.time.wMinute, newest.freed_mb);
   }
   if (holders.count > 0) {
     wchar_t line[MEMORY_HOLDER_TEXT_CAPACITY];
     FormatMemoryHolder(line, holders.holders[0]);
-    FormatBounded(holder, MEMORY_HOLDER_TEXT_CAPACITY + 16, L" Most memory: %s.", line);
+    FormatText(holder, MEMORY_HOLDER_TEXT_CAPACITY + kWords, IDS_SAY_MOST_MEMORY, line);
   }
-  FormatBounded(text, STATUS_DESCRIPTION_CAPACITY, L"%s%s %s.%s%s", memory, commit,
-                figures.elevation == 1 ? L"Admin" : L"Limited", clean, holder);
+  LoadText(figures.elevation == 1 ? IDS_SAY_ADMIN : IDS_SAY_LIMITED, elevation);
+  FormatText(text, STATUS_DESCRIPTION_CAPACITY, IDS_SAY_ALL, memory, commit, elevation, clean, holder);
 }
 
 namespace {
@@ -462,7 +472,7 @@ void DrawLists(HDC dc, const StatusLayout& layout, const StatusPalette& palette,
   }
   // The low-priority part where the line has room for it; the popup is
   // sized for the four figures alone.
-  wchar_t text[96];
+  wchar_t text[STATUS_LISTS_LINE_CAPACITY];
   FormatStatusListsLine(text, parts, figures.lists.standby_low_priority_mb);
   SIZE extent = {};
   if (!GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &extent) ||
@@ -501,10 +511,13 @@ void DrawHolders(HDC dc, const StatusLayout& layout, const StatusPalette& palett
   const POINT separator[2] = {{x, layout.holders_separator_y}, {width - x, layout.holders_separator_y}};
   Line(dc, separator, 2, palette.box_line, layout.pen_width);
   // The heading in its colour, what is hidden after it as secondary text.
+  wchar_t text[STATUS_HEADING_CAPACITY];
+  LoadText(IDS_HOLDERS_HEADING, text);
   SIZE heading = {};
-  GetTextExtentPoint32W(dc, kHoldersHeadingText, static_cast<int>(wcslen(kHoldersHeadingText)), &heading);
-  Text(dc, x, layout.holders_heading_y, kHoldersHeadingText, palette.heading);
-  if (top.some_hidden) Text(dc, x + heading.cx, layout.holders_heading_y, kHoldersHiddenText, palette.secondary);
+  GetTextExtentPoint32W(dc, text, static_cast<int>(wcslen(text)), &heading);
+  Text(dc, x, layout.holders_heading_y, text, palette.heading);
+  if (top.some_hidden)
+    Text(dc, x + heading.cx, layout.holders_heading_y, LoadText(IDS_HOLDERS_HIDDEN, text), palette.secondary);
   SIZE indent = {};
   GetTextExtentPoint32W(dc, kLineIndent, static_cast<int>(wcslen(kLineIndent)), &indent);
   const int shown = StatusHolderLines(top) < layout.holder_lines ? StatusHolderLines(top) : layout.holder_lines;
@@ -541,7 +554,8 @@ void DrawStatus(HDC dc, int width, int height, const StatusState& status, const 
   const StatusPalette& palette = status.palette;
   FillSolid(dc, {0, 0, width, height}, palette.background);
   SetBkMode(dc, TRANSPARENT);
-  wchar_t text[64] = {};
+  wchar_t text[STATUS_MEMORY_LINE_CAPACITY] = {};
+  wchar_t word[STATUS_WORD_CAPACITY];
   const int x = layout.margin;
 
   HGDIOBJ previous_font = GetCurrentObject(dc, OBJ_FONT);
@@ -557,7 +571,7 @@ void DrawStatus(HDC dc, int width, int height, const StatusState& status, const 
     SelectObject(dc, status.font);
     UINT align = SetTextAlign(dc, TA_BASELINE | TA_LEFT);
     Text(dc, x + figure.cx + layout.band_gap, layout.figure_y + large.tmAscent,
-         StatusLoadBandWord(figures.load_percent), palette.heading);
+         StatusLoadBandWord(figures.load_percent, word), palette.heading);
     SetTextAlign(dc, align);
   }
 
@@ -565,7 +579,7 @@ void DrawStatus(HDC dc, int width, int height, const StatusState& status, const 
   FormatStatusMemoryLine(text, figures.used_gb, figures.total_gb);
   Text(dc, x, layout.memory_y, text, palette.secondary);
 
-  const wchar_t* badge = figures.elevation == 1 ? kAdminBadge : kLimitedBadge;
+  const wchar_t* badge = StatusBadge(figures.elevation, word);
   SIZE extent = {};
   GetTextExtentPoint32W(dc, badge, static_cast<int>(wcslen(badge)), &extent);
   Text(dc, width - extent.cx - layout.badge_inset, layout.badge_y, badge,
@@ -593,10 +607,10 @@ void DrawStatus(HDC dc, int width, int height, const StatusState& status, const 
 
   DrawGraph(dc, box, layout.pen_width, palette, figures);
 
-  Text(dc, x, layout.minutes_y, kMinutesText, palette.secondary);
+  Text(dc, x, layout.minutes_y, LoadText(IDS_FIVE_MINUTES, text), palette.secondary);
   const POINT separator[2] = {{x, layout.separator_y}, {width - x, layout.separator_y}};
   Line(dc, separator, 2, palette.box_line, layout.pen_width);
-  Text(dc, x, layout.heading_y, kHeadingText, palette.heading);
+  Text(dc, x, layout.heading_y, LoadText(IDS_RECENT_CLEANS, text), palette.heading);
 
   StatusTextLine lines[STATUS_RECENT_CLEANS];
   int32_t held = figures.clean_count < STATUS_RECENT_CLEANS ? figures.clean_count : STATUS_RECENT_CLEANS;

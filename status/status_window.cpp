@@ -4,6 +4,7 @@
 #include <wchar.h>
 
 #include "common/dpi.h"
+#include "common/language.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "status/status_internal.h"
@@ -115,7 +116,21 @@ void AutoCloseTick(HWND window) {
   if (ShouldAutoCloseStatus(active, pointer_over)) DestroyWindow(window);
 }
 
+// Another language chosen while the popup is open: its texts measured, the
+// popup resized where it stands before they are drawn.
+void FitStatusToLanguage(StatusState& status, HWND window) {
+  const UINT dpi = WindowDpi(window);
+  CreateStatusFonts(status, dpi, status.layout.lists_row, status.layout.commit_row, status.layout.holder_lines);
+  RECT frame = {}, work = {}, bounds = {};
+  if (!GetWindowRect(window, &frame)) return;
+  MonitorOf(frame, work, bounds);
+  const RECT place = ResizeStatusPopup(frame, StatusOuterSize(status.layout, window, dpi), work, ScaleForDpi(12, dpi));
+  SetWindowPos(window, NULL, place.left, place.top, place.right - place.left, place.bottom - place.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void Paint(StatusState& status, HWND window) {
+  if (status.layout_language != LanguageInUse()) FitStatusToLanguage(status, window);
   PAINTSTRUCT paint = {};
   HDC dc = BeginPaint(window, &paint);
   RECT client = {};
@@ -349,6 +364,15 @@ RECT AlignStatusPopup(const StatusAnchor& anchor, SIZE size) {
   return {left, top, left + size.cx, top + size.cy};
 }
 
+RECT ResizeStatusPopup(const RECT& frame, SIZE size, const RECT& work, int gap) {
+  RECT rect = frame;
+  if (work.right - frame.right < frame.left - work.left) rect.left = frame.right - size.cx;
+  if (work.bottom - frame.bottom < frame.top - work.top) rect.top = frame.bottom - size.cy;
+  rect.right = rect.left + size.cx;
+  rect.bottom = rect.top + size.cy;
+  return FitInWorkArea(rect, work, gap);
+}
+
 RECT FitInWorkArea(RECT rect, const RECT& work, int gap) {
   const LONG width = rect.right - rect.left, height = rect.bottom - rect.top;
   // The gap only where the popup fits with it; the top-left edge first when
@@ -398,7 +422,8 @@ void DescribeStatusPopup(StatusState& status, HWND window, const StatusFigures& 
   wchar_t text[STATUS_DESCRIPTION_CAPACITY];
   FormatStatusAccessibleDescription(text, figures, status.holders);
   if (!first && !cleaned && wcscmp(text, status.description) == 0) return;
-  status.platform->set_accessible_name(status.annotation, window, kStatusAccessibleName, text);
+  wchar_t name[64];
+  status.platform->set_accessible_name(status.annotation, window, LoadText(IDS_STATUS_NAME, name), text);
   CopyBounded(status.description, STATUS_DESCRIPTION_CAPACITY, text);
   status.described_cleans[0] = cleans[0];
   status.described_cleans[1] = cleans[1];
@@ -439,6 +464,7 @@ void CreateStatusFonts(StatusState& status, UINT dpi, bool lists_row, bool commi
     ReleaseDC(NULL, screen);
   }
   status.layout = LayOutStatus(dpi, metrics, lists_row, commit_row, holder_lines);
+  status.layout_language = LanguageInUse();
 }
 
 void DeleteStatusFonts(StatusState& status) {

@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "clean/clean.h"
 #include "common/dpi.h"
+#include "common/language.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "status/status_internal.h"
@@ -483,7 +484,10 @@ TEST(StatusPopupColours, LoadBandInWords) {
   };
   const Case cases[] = {{0, L"Low"},       {59, L"Low"},       {60, L"High"},     {79, L"High"},
                         {80, L"Critical"}, {100, L"Critical"}, {-5, L"Low"},      {250, L"Critical"}};
-  for (const Case& c : cases) EXPECT_STREQ(StatusLoadBandWord(c.load), c.word) << c.load;
+  for (const Case& c : cases) {
+    wchar_t word[STATUS_WORD_CAPACITY];
+    EXPECT_STREQ(StatusLoadBandWord(c.load, word), c.word) << c.load;
+  }
 }
 
 TEST(StatusPopupTitleBar, DarkThroughAttribute20Or19WhereTwentyIsRefused) {
@@ -603,7 +607,164 @@ TEST(StatusPopupAccessibleName, DescribesTheLoadMemoryCommitElevationNewestClean
   FormatStatusAccessibleDescription(text, huge, long_name);
   EXPECT_LT(wcslen(text), static_cast<size_t>(STATUS_DESCRIPTION_CAPACITY));
   EXPECT_NE(std::wstring(text).find(L"Most memory: xxxx"), std::wstring::npos);
-  EXPECT_STREQ(kStatusAccessibleName, L"Quillmere status");
+  wchar_t name[64];
+  EXPECT_STREQ(LoadText(IDS_STATUS_NAME, name), L"Quillmere status");
+}
+
+namespace {
+
+// A test that shows another language, or figures with another decimal
+// separator, leaves English and "." behind it.
+class InEveryLanguage : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    UseLanguage(0);
+    UseDecimalSeparator(L".");
+  }
+};
+
+// String `id` as row `language` of kLanguages has it in its own table, or as
+// the English table has it where that one lacks it: what the popup must
+// show in that language.
+std::wstring TableText(int language, UINT id) {
+  wchar_t text[256] = {};
+  size_t length = 0;
+  if (!LoadTextIn(kLanguages[language].id, id, text, 256, &length)) LoadTextIn(kLanguages[0].id, id, text, 256, &length);
+  return text;
+}
+// That string as the format of `args`, uncut.
+template <typename... Args>
+std::wstring InTable(int language, UINT id, Args... args) {
+  wchar_t text[512] = {};
+  FormatBounded(text, 512, TableText(language, id).c_str(), args...);
+  return text;
+}
+
+}  // namespace
+
+// In every language the popup's words come from that language's table and
+// its figures are written with the user's decimal separator.
+TEST_F(InEveryLanguage, LinesWordsAndHeadingsFromTheLanguagesTableWithTheUsersSeparator) {
+  const double parts[STATUS_LIST_PARTS] = {9120, 210, 5320, 1620};
+  CleanRecord clean = {};
+  clean.time.wHour = 9;
+  clean.time.wMinute = 5;
+  clean.freed_mb = 1234.6;
+  clean.processes = 87;
+  CleanRecord standby = clean;
+  standby.lists_read = true;
+  standby.standby_before_mb = 4000.0;
+  standby.standby_after_mb = 3187.6;
+  CleanRecord kept = clean;
+  kept.kept = true;
+  wcscpy(kept.kept_name, L"vlc.exe");
+  CleanRecord unnamed = clean;
+  unnamed.kept = true;
+  const StatusLayout layout = LayOutStatus(96, Heights(52, 16));
+  for (int i = 0; i < LANGUAGE_COUNT; ++i) {
+    SCOPED_TRACE(Narrow(kLanguages[i].name));
+    UseLanguage(i);
+    UseDecimalSeparator(L",");
+    wchar_t memory[STATUS_MEMORY_LINE_CAPACITY];
+    FormatStatusMemoryLine(memory, 1.5, 16.0);
+    EXPECT_EQ(memory, InTable(i, IDS_MEMORY_LINE, L"1,5", L"16,0"));
+    FormatStatusMemoryLine(memory, 11.74, 31.96);
+    EXPECT_EQ(memory, InTable(i, IDS_MEMORY_LINE, L"11,7", L"32,0"));
+
+    wchar_t lists[STATUS_LISTS_LINE_CAPACITY];
+    FormatStatusListsLine(lists, parts);
+    EXPECT_EQ(lists, InTable(i, IDS_LISTS_LINE, 9120.0, 210.0, 5320.0, 1620.0));
+    FormatStatusListsLine(lists, parts, 310.4);
+    EXPECT_EQ(lists, InTable(i, IDS_LISTS_LINE_LOW, 9120.0, 210.0, 5320.0, 310.4, 1620.0));
+
+    wchar_t line[STATUS_CLEAN_LINE_CAPACITY];
+    const std::wstring figures = InTable(i, IDS_CLEAN_LINE, 9, 5, 1234.6, 87);
+    FormatStatusCleanLine(line, clean);
+    EXPECT_EQ(line, figures);
+    FormatStatusCleanLine(line, standby);
+    EXPECT_EQ(line, InTable(i, IDS_CLEAN_LINE_STANDBY, 9, 5, 1234.6, 87, L"", -812.0));
+    FormatStatusCleanLine(line, kept);
+    EXPECT_EQ(line, InTable(i, IDS_CLEAN_LINE_KEPT, figures.c_str(), L"vlc.exe"));
+    FormatStatusCleanLine(line, unnamed);
+    EXPECT_EQ(line, InTable(i, IDS_CLEAN_LINE_KEPT, figures.c_str(), TableText(i, IDS_PROGRAM_IN_FRONT).c_str()));
+    StatusTextLine none[STATUS_RECENT_CLEANS];
+    ASSERT_EQ(StatusCleanLines(nullptr, 0, layout, none), 1);
+    EXPECT_EQ(none[0].text, TableText(i, IDS_NO_CLEANS));
+
+    wchar_t word[STATUS_WORD_CAPACITY];
+    EXPECT_EQ(StatusLoadBandWord(59, word), TableText(i, IDS_BAND_LOW));
+    EXPECT_EQ(StatusLoadBandWord(60, word), TableText(i, IDS_BAND_HIGH));
+    EXPECT_EQ(StatusLoadBandWord(80, word), TableText(i, IDS_BAND_CRITICAL));
+    EXPECT_EQ(StatusBadge(1, word), TableText(i, IDS_BADGE_ADMIN));
+    EXPECT_EQ(StatusBadge(0, word), TableText(i, IDS_BADGE_LIMITED));
+    wchar_t heading[STATUS_HEADING_CAPACITY];
+    FormatStatusHoldersHeading(heading, false);
+    EXPECT_EQ(heading, TableText(i, IDS_HOLDERS_HEADING));
+    FormatStatusHoldersHeading(heading, true);
+    EXPECT_EQ(heading, TableText(i, IDS_HOLDERS_HEADING) + TableText(i, IDS_HOLDERS_HIDDEN));
+  }
+  // As a German user writes the figures, in English words.
+  UseLanguage(0);
+  UseDecimalSeparator(L",");
+  wchar_t memory[STATUS_MEMORY_LINE_CAPACITY];
+  FormatStatusMemoryLine(memory, 1.5, 16.0);
+  EXPECT_STREQ(memory, L"1,5 / 16,0 GB used");
+}
+
+TEST_F(InEveryLanguage, AccessibleDescriptionInTheLanguageWithTheUsersSeparator) {
+  StatusFigures figures = {};
+  figures.load_percent = 37;
+  figures.used_gb = 11.74;
+  figures.total_gb = 31.9;
+  figures.cleans[0].time.wHour = 9;
+  figures.cleans[0].time.wMinute = 5;
+  figures.cleans[0].freed_mb = 1234.6;
+  figures.cleans[0].processes = 87;
+  TopMemoryHolders holders = {};
+  holders.count = 1;
+  wcscpy(holders.holders[0].name, L"msedge.exe");
+  holders.holders[0].working_set_bytes = 3328599654ull;
+  holders.holders[0].processes = 24;
+  for (int i = 0; i < LANGUAGE_COUNT; ++i) {
+    UseLanguage(i);
+    UseDecimalSeparator(L",");
+    for (int32_t elevation : {0, 1}) {
+      for (int32_t cleans : {0, 1}) {
+        for (bool everything : {false, true}) {
+          SCOPED_TRACE(testing::Message() << Narrow(kLanguages[i].name) << ", elevation " << elevation << ", "
+                                          << cleans << " cleans" << (everything ? ", commit and holders" : ""));
+          figures.elevation = elevation;
+          figures.clean_count = cleans;
+          figures.commit = everything ? CommitChargeOf(15247133082ull, 25769803776ull) : CommitCharge{};
+          // The commit line and the holder's are the memory module's own.
+          std::wstring commit, holder;
+          if (everything) {
+            wchar_t line[MEMORY_HOLDER_TEXT_CAPACITY];
+            wchar_t commit_line[COMMIT_TEXT_CAPACITY];
+            FormatCommitText(commit_line, figures.commit);
+            commit = InTable(i, IDS_SAY_COMMIT, commit_line);
+            FormatMemoryHolder(line, holders.holders[0]);
+            holder = InTable(i, IDS_SAY_MOST_MEMORY, line);
+          }
+          const std::wstring clean =
+              cleans ? InTable(i, IDS_SAY_LAST_CLEAN, 9, 5, 1234.6) : TableText(i, IDS_SAY_NO_CLEANS);
+          const std::wstring expected =
+              InTable(i, IDS_SAY_ALL, InTable(i, IDS_SAY_MEMORY, 37, L"11,7", L"31,9").c_str(), commit.c_str(),
+                      TableText(i, elevation ? IDS_SAY_ADMIN : IDS_SAY_LIMITED).c_str(), clean.c_str(), holder.c_str());
+          wchar_t text[STATUS_DESCRIPTION_CAPACITY];
+          FormatStatusAccessibleDescription(text, figures, everything ? holders : TopMemoryHolders{});
+          EXPECT_EQ(text, expected);
+        }
+      }
+    }
+  }
+  UseLanguage(0);
+  figures.elevation = 1;
+  figures.clean_count = 1;
+  figures.commit = {};
+  wchar_t text[STATUS_DESCRIPTION_CAPACITY];
+  FormatStatusAccessibleDescription(text, figures, {});
+  EXPECT_STREQ(text, L"Memory load 37%. 11,7 of 31,9 GB used. Admin. Last clean 09:05, freed 1235 MB.");
 }
 
 TEST(StatusPopupLayout, LayoutScalesAndMakesRoomForTallText) {
@@ -732,6 +893,131 @@ TEST(StatusPopupLayout, FitsEveryScreenAtEveryScale) {
     }
   }
   EXPECT_EQ(checked, 2 + 3 + 4 + 4 + 8);
+}
+
+// Every language on the screens people have at every scale Windows offers
+// for them: the popup laid out from its texts in that language, in its real
+// font, with every row it can have, fits the work area with its gap all
+// round, and every label it draws is whole: none cut short by its buffer,
+// none running past the right margin.
+TEST_F(InEveryLanguage, FitsEveryScreenAtEveryScaleInEveryLanguageWithEveryLabelWhole) {
+  struct Screen {
+    int width, height;
+    UINT largest_dpi;
+  };
+  const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
+                            {3840, 2160, 288}};
+  const UINT scales[] = {96, 120, 144, 168, 192, 216, 240, 288};
+  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU, ex_style = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+  int checked = 0;
+  for (int i = 0; i < LANGUAGE_COUNT; ++i) {
+    UseLanguage(i);
+    UseDecimalSeparator(L",");
+    // Each line with the largest figures the popup measures it with.
+    std::vector<std::wstring> lines;
+    wchar_t memory[STATUS_MEMORY_LINE_CAPACITY];
+    FormatStatusMemoryLine(memory, 8888.8, 8888.8);
+    EXPECT_EQ(memory, InTable(i, IDS_MEMORY_LINE, L"8888,8", L"8888,8")) << "not cut";
+    lines.push_back(memory);
+    const double parts[STATUS_LIST_PARTS] = {8888888, 8888888, 8888888, 8888888};
+    wchar_t lists[STATUS_LISTS_LINE_CAPACITY];
+    FormatStatusListsLine(lists, parts);
+    EXPECT_EQ(lists, InTable(i, IDS_LISTS_LINE, 8888888.0, 8888888.0, 8888888.0, 8888888.0)) << "not cut";
+    lines.push_back(lists);
+    CleanRecord clean = {};
+    clean.time.wHour = 23;
+    clean.time.wMinute = 59;
+    clean.freed_mb = 9999999.0;
+    clean.processes = 4096;
+    clean.lists_read = true;
+    clean.standby_before_mb = 9999999.0;
+    wchar_t line[STATUS_CLEAN_LINE_CAPACITY];
+    FormatStatusCleanLine(line, clean);
+    EXPECT_EQ(line, InTable(i, IDS_CLEAN_LINE_STANDBY, 23, 59, 9999999.0, 4096, L"", -9999999.0)) << "not cut";
+    lines.push_back(line);
+    wchar_t commit[COMMIT_TEXT_CAPACITY];
+    FormatCommitText(commit, CommitChargeOf(9543417331712ull, 9543417331712ull));
+    lines.push_back(commit);
+    wchar_t heading[STATUS_HEADING_CAPACITY];
+    FormatStatusHoldersHeading(heading, true);
+    EXPECT_EQ(heading, TableText(i, IDS_HOLDERS_HEADING) + TableText(i, IDS_HOLDERS_HIDDEN)) << "not cut";
+    lines.push_back(heading);
+    for (UINT id : {IDS_RECENT_CLEANS, IDS_FIVE_MINUTES, IDS_NO_CLEANS}) lines.push_back(TableText(i, id));
+    wchar_t word[STATUS_WORD_CAPACITY];
+    std::vector<std::wstring> bands, badges;
+    for (int load : {0, 60, 80}) bands.push_back(StatusLoadBandWord(load, word));
+    for (int32_t elevation : {0, 1}) badges.push_back(StatusBadge(elevation, word));
+
+    for (const Screen& screen : screens) {
+      for (UINT dpi : scales) {
+        if (dpi > screen.largest_dpi) continue;
+        SCOPED_TRACE(testing::Message() << Narrow(kLanguages[i].name) << ", " << screen.width << "x" << screen.height
+                                        << " at " << dpi * 100 / 96 << " %");
+        auto scale = [dpi](int value) { return MulDiv(value, static_cast<int>(dpi), 96); };
+        StatusState status;
+        CreateStatusFonts(status, dpi, true, true, TOP_MEMORY_HOLDERS);
+        const StatusLayout& layout = status.layout;
+        RECT frame = {0, 0, layout.client.cx, layout.client.cy};
+        ASSERT_TRUE(AdjustWindowRectForDpi(frame, style, ex_style, dpi));
+        const int gap = scale(12);
+        EXPECT_LE(frame.right - frame.left + 2 * gap, screen.width);
+        EXPECT_LE(frame.bottom - frame.top + 2 * gap, screen.height - scale(48));
+
+        HDC dc = CreateCompatibleDC(nullptr);
+        auto width = [dc](const std::wstring& text) {
+          SIZE size = {};
+          GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+          return static_cast<int>(size.cx);
+        };
+        HGDIOBJ previous = SelectObject(dc, status.large_font);
+        const int figure = width(L"100%");
+        SelectObject(dc, status.font);
+        for (const std::wstring& text : lines) EXPECT_LE(layout.margin + width(text) + layout.margin, layout.client.cx) << Narrow(text);
+        for (const std::wstring& band : bands) {
+          for (const std::wstring& badge : badges) {
+            EXPECT_LE(layout.margin + figure + layout.band_gap + width(band) + layout.band_gap + width(badge) +
+                          layout.badge_inset,
+                      layout.client.cx)
+                << Narrow(band) << " " << Narrow(badge);
+          }
+        }
+        SelectObject(dc, previous);
+        DeleteDC(dc);
+        DeleteStatusFonts(status);
+        ++checked;
+      }
+    }
+  }
+  EXPECT_EQ(checked, LANGUAGE_COUNT * (2 + 3 + 4 + 4 + 8));
+}
+
+// A popup whose texts changed language while open keeps to its edges.
+TEST(StatusPopupPlacement, ResizedForAnotherLanguageKeepsToItsEdgesOfTheWorkArea) {
+  const RECT work = {0, 0, 1920, 1032};
+  struct Case {
+    const char* what;
+    RECT frame;
+    SIZE size;
+    RECT placed;
+  };
+  const Case cases[] = {
+      {"bottom right, wider and taller", {1448, 636, 1908, 1020}, {560, 420}, {1348, 600, 1908, 1020}},
+      {"bottom right, narrower", {1448, 636, 1908, 1020}, {400, 384}, {1508, 636, 1908, 1020}},
+      {"top left", {12, 12, 472, 396}, {560, 420}, {12, 12, 572, 432}},
+      {"top right", {1448, 12, 1908, 396}, {560, 420}, {1348, 12, 1908, 432}},
+      {"bottom left", {12, 636, 472, 1020}, {560, 420}, {12, 600, 572, 1020}},
+      // Grown past the work area: inside again, its gap kept where it fits.
+      {"grown past the top", {1448, 100, 1908, 1020}, {460, 1100}, {1448, 0, 1908, 1100}},
+      {"grown past the left", {12, 636, 1908, 1020}, {1940, 384}, {0, 636, 1940, 1020}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const RECT placed = ResizeStatusPopup(c.frame, c.size, work, 12);
+    EXPECT_EQ(placed.left, c.placed.left);
+    EXPECT_EQ(placed.top, c.placed.top);
+    EXPECT_EQ(placed.right, c.placed.right);
+    EXPECT_EQ(placed.bottom, c.placed.bottom);
+  }
 }
 
 TEST(StatusPopupPlacement, OpensBesideItsIconOnEveryTaskbarEdgeAndMonitor) {
@@ -924,10 +1210,10 @@ TEST(StatusPopupCleanLines, CleanLineText) {
   FormatStatusCleanLine(text, record);
   EXPECT_STREQ(text, L"  09:05  Freed 1235 MB  (87 procs)");
 
-  record.freed_mb = 1e300;  // the figures cut at 63 characters, never past the buffer
+  record.freed_mb = 1e300;  // the figures cut at their room, never past the buffer
   wmemset(text, L'#', STATUS_CLEAN_LINE_CAPACITY);
   FormatStatusCleanLine(text, record);
-  EXPECT_EQ(wcslen(text), 63u);
+  EXPECT_EQ(wcslen(text), static_cast<size_t>(STATUS_CLEAN_FIGURES_CAPACITY - 1));
 }
 
 TEST(StatusPopupCleanLines, CleanLineAddsTheStandbyChangeWhenTheListsWereRead) {
@@ -1174,8 +1460,8 @@ TEST(StatusPopupListsRow, ListsLineGivesTheFourFiguresInWholeMegabytes) {
        L"In use 1048576  Modified 1048576  Standby 1048576  Free 1048576 MB"},
   };
   for (const Case& c : cases) {
-    wchar_t text[96];
-    wmemset(text, L'#', 96);
+    wchar_t text[STATUS_LISTS_LINE_CAPACITY];
+    wmemset(text, L'#', STATUS_LISTS_LINE_CAPACITY);
     FormatStatusListsLine(text, c.parts);
     EXPECT_STREQ(text, c.text);
   }
@@ -1194,13 +1480,13 @@ TEST(StatusPopupListsRow, ListsLineCanTellTheStandbyListsLowPriorityPart) {
       {-1, L"In use 9120  Modified 210  Standby 5320  Free 1620 MB"},  // not told
   };
   for (const Case& c : cases) {
-    wchar_t text[96];
+    wchar_t text[STATUS_LISTS_LINE_CAPACITY];
     FormatStatusListsLine(text, parts, c.low);
     EXPECT_STREQ(text, c.text);
   }
   // A 64 GB machine's line, low part included, fits the popup in its font.
   const double large[STATUS_LIST_PARTS] = {40960, 4096, 16384, 4096};
-  wchar_t text[96];
+  wchar_t text[STATUS_LISTS_LINE_CAPACITY];
   FormatStatusListsLine(text, large, 12288);
   StatusLayout layout;
   const LONG width = TextWidthInPopupFont(text, true, layout);
@@ -1216,7 +1502,7 @@ TEST(StatusPopupListsRow, ListsLineAndBarColoursFitThePalette) {
   }
   // A 1 TB machine's line fits the popup in its font.
   double parts[STATUS_LIST_PARTS] = {1048576, 1048576, 1048576, 1048576};
-  wchar_t text[96];
+  wchar_t text[STATUS_LISTS_LINE_CAPACITY];
   FormatStatusListsLine(text, parts);
   StatusLayout layout;
   const LONG width = TextWidthInPopupFont(text, true, layout);
@@ -1732,6 +2018,8 @@ class StatusPopupOnPlayedPlatform : public StatusPopupWindow {
   void TearDown() override {
     StatusPopupWindow::TearDown();
     ResetPlayedPlatform();
+    UseLanguage(0);
+    UseDecimalSeparator(L".");
   }
   // The dark mode attribute's values asked for, in order.
   static std::vector<DWORD> DarkModeValues() {
@@ -1832,6 +2120,56 @@ TEST_F(StatusPopupWindow, GrowsByTheListsRowOnlyWhenTheListsCanBeRead) {
     CloseStatusWindow(app.status);
   }
   EXPECT_EQ(heights[1] - heights[0], 42) << "the row at 100 %";
+}
+
+// A language chosen while the popup is open (the settings' OK): its next
+// paint shows that language's texts in a popup measured for them, inside
+// the work area, and named in it for screen readers.
+TEST_F(StatusPopupOnPlayedPlatform, ALanguageChosenWhileOpenIsLaidOutAndNamedAtTheNextPaint) {
+  // The language whose texts need the widest popup (any other where all
+  // measure alike).
+  int widest = 1;
+  LONG widest_width = 0;
+  for (int i = 1; i < LANGUAGE_COUNT; ++i) {
+    UseLanguage(i);
+    StatusState measured;
+    CreateStatusFonts(measured, 96, false);
+    if (measured.layout.client.cx > widest_width) widest = i, widest_width = measured.layout.client.cx;
+    DeleteStatusFonts(measured);
+  }
+  UseLanguage(0);
+  ShowStatusPopup(app.shell_window);
+  ASSERT_TRUE(IsStatusWindowOpen(app.status));
+  HWND popup = app.status.window;
+  UpdateWindow(popup);
+
+  UseLanguage(widest);
+  UseDecimalSeparator(L",");
+  InvalidateStatusWindow(app.status);
+  UpdateWindow(popup);
+  StatusState fresh;
+  CreateStatusFonts(fresh, WindowDpi(popup), app.status.layout.lists_row, app.status.layout.commit_row,
+                    app.status.layout.holder_lines);
+  EXPECT_EQ(app.status.layout.client.cx, fresh.layout.client.cx) << Narrow(kLanguages[widest].name);
+  EXPECT_EQ(app.status.layout.client.cy, fresh.layout.client.cy);
+  DeleteStatusFonts(fresh);
+  RECT client = {}, frame = {};
+  GetClientRect(popup, &client);
+  EXPECT_EQ(client.right, app.status.layout.client.cx);
+  EXPECT_EQ(client.bottom, app.status.layout.client.cy);
+  GetWindowRect(popup, &frame);
+  RECT work = {};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  RECT inside = {};
+  IntersectRect(&inside, &frame, &work);
+  EXPECT_TRUE(EqualRect(&inside, &frame)) << "inside the work area";
+  ASSERT_FALSE(name_calls.empty());
+  EXPECT_EQ(name_calls.back().text, TableText(widest, IDS_STATUS_NAME));
+  StatusFigures figures;
+  GatherStatusFigures(app.status, figures);
+  wchar_t expected[STATUS_DESCRIPTION_CAPACITY];
+  FormatStatusAccessibleDescription(expected, figures, app.status.holders);
+  EXPECT_EQ(name_calls.back().description, expected);
 }
 
 TEST_F(StatusPopupWindow, EscAndLostActivationCloseIt) {
@@ -2388,7 +2726,7 @@ TEST(StatusPopupHolders, OneLineAProgramAndWhatIsHiddenOnTheHeading) {
     top.count = c.count;
     top.some_hidden = c.some_hidden;
     EXPECT_EQ(StatusHolderLines(top), c.lines) << c.count;
-    wchar_t heading[64];
+    wchar_t heading[STATUS_HEADING_CAPACITY];
     FormatStatusHoldersHeading(heading, c.some_hidden);
     EXPECT_STREQ(heading, c.heading);
   }
