@@ -31,6 +31,11 @@ void WeighUtf8(Utf8Evidence& evidence, const BYTE* piece, size_t count);
 // throughout and not plain ASCII, which reads the same either way.
 bool IsUtf8Text(const Utf8Evidence& evidence);
 
+// The `language` setting as it is kept: the name of the row of kLanguages
+// that `text` stands for ("de" and "DE-de" are "de-DE"), else empty, which
+// leaves the choice to Windows.
+const wchar_t* LanguageSetting(const wchar_t* text);
+
 // Writes the quoted exe path ("C:\Program Files\x\quillmere.exe") for the
 // Run value into `command`; false when the path cannot be quoted whole.
 bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length);
