@@ -58,9 +58,10 @@ struct SettingsWindowContext {
 
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// A CHOICE is a drop-down list under its label, as wide as its column, its
-// value the index of the chosen item; its row's width is its widest item's
-// (ChoiceItemText), which the column makes room for.
+// A CHOICE is a drop-down list under its label, as wide as its column, or
+// beside it on the buttons' row; its value is the index of the chosen item,
+// and its text width its widest item's (ChoiceItemText), which the column or
+// the row makes room for.
 enum ControlKind { HEADING, LABEL, SEPARATOR, NUMBER, CHECK, LIST, BUTTON, CHOICE };
 // Down the left or the right column, or across both below them.
 enum ControlColumn { LEFT, RIGHT, ACROSS };
@@ -77,9 +78,9 @@ struct ControlRow {
 
 // The controls in creation order, which is the Tab order and the order the
 // window reads in: the left column top to bottom, the right one, then what
-// runs across, then the language and OK and Cancel on the last row, where
-// the language takes no height of its own. A label comes just before its field, so
-// that its access key moves the focus there. A row is added with one line
+// runs across, then the language, OK and Cancel on one row, where the
+// language takes no height of its own. A label comes just before its field,
+// so that its access key moves the focus there. A row is added with one line
 // (two for a label and its field); the layout makes room for it.
 const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
     {IDS_TRIGGERS, HEADING, 0, LEFT, false},
