@@ -138,6 +138,11 @@ void WeighUtf8(Utf8Evidence& evidence, const BYTE* piece, size_t count) {
 
 bool IsUtf8Text(const Utf8Evidence& evidence) { return !evidence.malformed && evidence.beyond_ascii; }
 
+const wchar_t* LanguageSetting(const wchar_t* text) {
+  int row = FindLanguage(text);
+  return row >= 0 ? kLanguages[row].name : L"";
+}
+
 namespace {
 
 const wchar_t kConfigName[] = L"config.ini";
@@ -226,7 +231,10 @@ bool WriteKeys(const Settings& settings, const wchar_t* path, const FilePlatform
     FormatBounded(value, 32, L"%d", number);
     if (!platform.write_profile_string(entry.section, entry.key, value, path)) return false;
   }
-  return platform.write_profile_string(L"Clean", L"exclude_list", settings.exclude_list, path) != FALSE;
+  if (!platform.write_profile_string(L"Clean", L"exclude_list", settings.exclude_list, path)) return false;
+  wchar_t language[LANGUAGE_NAME_CAPACITY];
+  CopyBounded(language, LANGUAGE_NAME_CAPACITY, settings.language);
+  return platform.write_profile_string(L"App", L"language", LanguageSetting(language), path) != FALSE;
 }
 
 // Writes the whole next file beside config.ini, the old one's text in UTF-16
@@ -338,6 +346,13 @@ bool LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatfo
       }
     }
     platform.get_profile_string(L"Clean", L"exclude_list", L"", settings.exclude_list, 256, path);
+    // One character more than a name may have: a value that fills it is too
+    // long to be one, whatever it starts with.
+    wchar_t language[LANGUAGE_NAME_CAPACITY + 1] = {};
+    DWORD length = platform.get_profile_string(L"App", L"language", L"", language, LANGUAGE_NAME_CAPACITY + 1, path);
+    ZeroMemory(settings.language, sizeof settings.language);
+    CopyBounded(settings.language, LANGUAGE_NAME_CAPACITY,
+                length < LANGUAGE_NAME_CAPACITY ? LanguageSetting(language) : L"");
     // Once a flag: any value but 0 and 2 reads as on, the whole list.
     settings.purge_standby = StandbyPurgeOf(settings.purge_standby);
   }

@@ -31,6 +31,11 @@ void WeighUtf8(Utf8Evidence& evidence, const BYTE* piece, size_t count);
 // throughout and not plain ASCII, which reads the same either way.
 bool IsUtf8Text(const Utf8Evidence& evidence);
 
+// The `language` setting as it is kept: the name of the row of kLanguages
+// that `text` stands for ("de" and "DE-de" are "de-DE"), else empty, which
+// leaves the choice to Windows.
+const wchar_t* LanguageSetting(const wchar_t* text);
+
 // Writes the quoted exe path ("C:\Program Files\x\quillmere.exe") for the
 // Run value into `command`; false when the path cannot be quoted whole.
 bool BuildRunCommand(wchar_t (&command)[MAX_PATH + 2], const wchar_t* module_path, DWORD length);
@@ -206,8 +211,11 @@ constexpr int IDC_FREE_BELOW_MB = 218;
 constexpr int IDC_COMMIT_WARN = 219;
 constexpr int IDC_KEEP_FOREGROUND = 220;
 constexpr int IDC_HOLD_WHEN_BUSY = 221;
+constexpr int IDC_LANGUAGE = 222;
 
-constexpr int SETTINGS_CONTROL_COUNT = 41;
+constexpr int SETTINGS_CONTROL_COUNT = 43;
+// Room for any text of the window in any language.
+constexpr size_t SETTINGS_TEXT_CAPACITY = 256;
 
 // The text of the settings window as its font draws it.
 struct SettingsTextMetrics {
@@ -230,9 +238,19 @@ struct SettingsLayout {
 // as its widest label, field row, check box or heading, a row as tall as its
 // text. Nothing ever wraps, is cut or overlaps.
 SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text);
-// The text each control is created with (empty for separators and fields);
-// an ampersand marks the access key, two show one.
-const wchar_t* SettingsControlText(int index);
+// The text each control is created with, in the language in use (empty for
+// separators, fields and drop-down lists); an ampersand marks the access
+// key, two show one.
+void SettingsControlText(int index, wchar_t (&text)[SETTINGS_TEXT_CAPACITY]);
+// The items of the drop-down list `id` (none for any other control), in
+// order: the standby purge's choices, by their values; "As Windows" and
+// each language by its own name.
+int ChoiceItemCount(int id);
+void ChoiceItemText(int id, int item, wchar_t (&text)[SETTINGS_TEXT_CAPACITY]);
+// The language list's item for the `language` setting (0, "As Windows",
+// for none of kLanguages), and the setting an item stands for.
+int LanguageChoice(const wchar_t (&setting)[LANGUAGE_NAME_CAPACITY]);
+const wchar_t* LanguageOfChoice(int item);
 // The controls' text as `font` draws it on `window`, whose DPI is `dpi`.
 SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi);
 

@@ -11,7 +11,6 @@
 namespace {
 
 const wchar_t kSettingsClass[] = L"QuillmereSettings";
-const wchar_t kSettingsTitle[] = L"Quillmere \u2014 Settings";
 constexpr DWORD kWindowStyle = WS_CAPTION | WS_SYSMENU;
 constexpr DWORD kWindowExStyle = WS_EX_DLGMODALFRAME | WS_EX_TOPMOST;
 // Windows 10 1703 on, to a window that is per-monitor aware (version 2).
@@ -59,15 +58,16 @@ struct SettingsWindowContext {
 
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// A CHOICE is a drop-down list under its label, as wide as its column, its
-// value the index of the chosen item; its row's text is its widest item,
-// which the column makes room for.
+// A CHOICE is a drop-down list under its label, as wide as its column, or
+// beside it on the buttons' row; its value is the index of the chosen item,
+// and its text width its widest item's (ChoiceItemText), which the column or
+// the row makes room for.
 enum ControlKind { HEADING, LABEL, SEPARATOR, NUMBER, CHECK, LIST, BUTTON, CHOICE };
 // Down the left or the right column, or across both below them.
 enum ControlColumn { LEFT, RIGHT, ACROSS };
 
 struct ControlRow {
-  const wchar_t* text;
+  UINT text;  // its string's id; 0: none
   ControlKind kind;
   int id;
   ControlColumn column;
@@ -78,51 +78,54 @@ struct ControlRow {
 
 // The controls in creation order, which is the Tab order and the order the
 // window reads in: the left column top to bottom, the right one, then what
-// runs across, then OK and Cancel. A label comes just before its field, so
-// that its access key moves the focus there. A row is added with one line
+// runs across, then the language, OK and Cancel on one row, where the
+// language takes no height of its own. A label comes just before its field,
+// so that its access key moves the focus there. A row is added with one line
 // (two for a label and its field); the layout makes room for it.
 const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
-    {L"Auto-clean Triggers", HEADING, 0, LEFT, false},
-    {L"&RAM threshold (%):", LABEL, 0, LEFT, false},
-    {L"", NUMBER, IDC_THRESHOLD, LEFT, true},
-    {L"Clean &interval (min, 0=off):", LABEL, 0, LEFT, false},
-    {L"", NUMBER, IDC_INTERVAL, LEFT, true},
-    {L"Idle &timeout (min, 0=off):", LABEL, 0, LEFT, false},
-    {L"", NUMBER, IDC_IDLE, LEFT, true},
-    {L"&Boot delay (sec, 0=off):", LABEL, 0, LEFT, false},
-    {L"", NUMBER, IDC_BOOT_DELAY, LEFT, true},
-    {L"Clean below &free MB (0=off):", LABEL, 0, LEFT, false},
-    {L"", NUMBER, IDC_FREE_BELOW_MB, LEFT, true},
-    {L"", SEPARATOR, 0, LEFT, false},
-    {L"Options", HEADING, 0, LEFT, false},
-    {L"Enable &auto-clean", CHECK, IDC_AUTO_CLEAN, LEFT, false},
-    {L"&Silent mode (no balloons)", CHECK, IDC_SILENT, LEFT, false},
-    {L"Start with &Windows", CHECK, IDC_START_WITH_WINDOWS, LEFT, false},
-    {L"Hold auto-clean durin&g full screen", CHECK, IDC_HOLD_WHEN_BUSY, LEFT, false},
-    {L"Schedule && Notifications", HEADING, 0, RIGHT, false},
-    {L"Scheduled clean &hour (0-23, -1=off):", LABEL, 0, RIGHT, false},
-    {L"", NUMBER, IDC_CLEAN_HOUR, RIGHT, true},
-    {L"Scheduled clean &minute (0-59):", LABEL, 0, RIGHT, false},
-    {L"", NUMBER, IDC_CLEAN_MINUTE, RIGHT, true},
-    {L"Min freed MB to &notify:", LABEL, 0, RIGHT, false},
-    {L"", NUMBER, IDC_NOTIFY_MIN_MB, RIGHT, true},
-    {L"Warn when &commit reaches (%, 0=off):", LABEL, 0, RIGHT, false},
-    {L"", NUMBER, IDC_COMMIT_WARN, RIGHT, true},
-    {L"&Open status window after each clean", CHECK, IDC_SHOW_STATUS, RIGHT, false},
-    {L"", SEPARATOR, 0, RIGHT, false},
-    {L"Clean steps", HEADING, 0, RIGHT, false},
-    {L"&Empty working sets", CHECK, IDC_TRIM_WORKING_SETS, RIGHT, false},
-    {L"Flush mo&dified list", CHECK, IDC_FLUSH_MODIFIED, RIGHT, true},
-    {L"&Keep the program in front untouched", CHECK, IDC_KEEP_FOREGROUND, RIGHT, false},
-    {L"Flush fi&le cache", CHECK, IDC_FLUSH_FILE_CACHE, RIGHT, false},
-    {L"&Purge standby list:", LABEL, 0, RIGHT, false},
-    {L"Low-priority only", CHOICE, IDC_PURGE_STANDBY, RIGHT, false},
-    {L"", SEPARATOR, 0, ACROSS, false},
-    {L"Process Exclusion", HEADING, 0, ACROSS, false},
-    {L"E&xclude from working-set trim (comma-sep exe names):", LABEL, 0, ACROSS, false},
-    {L"", LIST, IDC_EXCLUDE_LIST, ACROSS, false},
-    {L"OK", BUTTON, IDC_OK, ACROSS, false},
-    {L"Cancel", BUTTON, IDC_CANCEL, ACROSS, true},
+    {IDS_TRIGGERS, HEADING, 0, LEFT, false},
+    {IDS_THRESHOLD, LABEL, 0, LEFT, false},
+    {0, NUMBER, IDC_THRESHOLD, LEFT, true},
+    {IDS_INTERVAL, LABEL, 0, LEFT, false},
+    {0, NUMBER, IDC_INTERVAL, LEFT, true},
+    {IDS_IDLE, LABEL, 0, LEFT, false},
+    {0, NUMBER, IDC_IDLE, LEFT, true},
+    {IDS_BOOT_DELAY, LABEL, 0, LEFT, false},
+    {0, NUMBER, IDC_BOOT_DELAY, LEFT, true},
+    {IDS_FREE_BELOW, LABEL, 0, LEFT, false},
+    {0, NUMBER, IDC_FREE_BELOW_MB, LEFT, true},
+    {0, SEPARATOR, 0, LEFT, false},
+    {IDS_OPTIONS, HEADING, 0, LEFT, false},
+    {IDS_AUTO_CLEAN, CHECK, IDC_AUTO_CLEAN, LEFT, false},
+    {IDS_SILENT, CHECK, IDC_SILENT, LEFT, false},
+    {IDS_START_WITH_WINDOWS, CHECK, IDC_START_WITH_WINDOWS, LEFT, false},
+    {IDS_HOLD_WHEN_BUSY, CHECK, IDC_HOLD_WHEN_BUSY, LEFT, false},
+    {IDS_SCHEDULE, HEADING, 0, RIGHT, false},
+    {IDS_CLEAN_HOUR, LABEL, 0, RIGHT, false},
+    {0, NUMBER, IDC_CLEAN_HOUR, RIGHT, true},
+    {IDS_CLEAN_MINUTE, LABEL, 0, RIGHT, false},
+    {0, NUMBER, IDC_CLEAN_MINUTE, RIGHT, true},
+    {IDS_NOTIFY_MIN, LABEL, 0, RIGHT, false},
+    {0, NUMBER, IDC_NOTIFY_MIN_MB, RIGHT, true},
+    {IDS_COMMIT_WARN, LABEL, 0, RIGHT, false},
+    {0, NUMBER, IDC_COMMIT_WARN, RIGHT, true},
+    {IDS_SHOW_STATUS, CHECK, IDC_SHOW_STATUS, RIGHT, false},
+    {0, SEPARATOR, 0, RIGHT, false},
+    {IDS_CLEAN_STEPS, HEADING, 0, RIGHT, false},
+    {IDS_TRIM_WORKING_SETS, CHECK, IDC_TRIM_WORKING_SETS, RIGHT, false},
+    {IDS_FLUSH_MODIFIED, CHECK, IDC_FLUSH_MODIFIED, RIGHT, true},
+    {IDS_KEEP_FOREGROUND, CHECK, IDC_KEEP_FOREGROUND, RIGHT, false},
+    {IDS_FLUSH_FILE_CACHE, CHECK, IDC_FLUSH_FILE_CACHE, RIGHT, false},
+    {IDS_PURGE_STANDBY, LABEL, 0, RIGHT, false},
+    {0, CHOICE, IDC_PURGE_STANDBY, RIGHT, false},
+    {0, SEPARATOR, 0, ACROSS, false},
+    {IDS_EXCLUSION, HEADING, 0, ACROSS, false},
+    {IDS_EXCLUDE_LIST, LABEL, 0, ACROSS, false},
+    {0, LIST, IDC_EXCLUDE_LIST, ACROSS, false},
+    {IDS_LANGUAGE, LABEL, 0, ACROSS, false},
+    {0, CHOICE, IDC_LANGUAGE, ACROSS, true},
+    {IDS_OK, BUTTON, IDC_OK, ACROSS, true},
+    {IDS_CANCEL, BUTTON, IDC_CANCEL, ACROSS, true},
 };
 
 // 96-DPI figures of the layout.
@@ -161,9 +164,16 @@ int SpaceAbove(ControlKind kind) {
   }
 }
 
-// A label with its field beside it, and a check box with another.
+// A label with its number field beside it, and a check box with another.
 bool HasFieldBeside(int i) {
-  return kControls[i].kind == LABEL && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside;
+  return kControls[i].kind == LABEL && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside &&
+         kControls[i + 1].kind == NUMBER;
+}
+// A label that starts the buttons' row with its drop-down list: the two at
+// the left, the buttons at the right.
+bool OpensButtonRow(int i) {
+  return kControls[i].kind == LABEL && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside &&
+         kControls[i + 1].kind == CHOICE;
 }
 bool StartsPair(int i) {
   return kControls[i].kind == CHECK && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside;
@@ -172,7 +182,7 @@ bool StartsPair(int i) {
 bool IsField(ControlKind kind) { return kind == NUMBER || kind == CHECK || kind == LIST || kind == CHOICE; }
 
 // The standby purge's items, in the order of their values (StandbyPurge).
-const wchar_t* const kStandbyChoices[] = {L"None", L"Whole list", L"Low-priority only"};
+const UINT kStandbyChoices[] = {IDS_STANDBY_NONE, IDS_STANDBY_WHOLE, IDS_STANDBY_LOW};
 // A drop-down list's window is as tall as its list when dropped.
 constexpr int kChoiceDroppedRows = 6;
 
@@ -216,7 +226,15 @@ HWND AddChoice(HWND parent, int id, const RECT& at, int32_t value) {
   dropped.bottom = at.top + ChoiceControlHeight(at);
   HWND box = AddControl(parent, 0, L"COMBOBOX", L"", kChoiceStyle, dropped, id);
   if (!box) return NULL;
-  for (const wchar_t* item : kStandbyChoices) SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(item));
+  const int count = ChoiceItemCount(id);
+  for (int item = 0; item < count; ++item) {
+    wchar_t text[SETTINGS_TEXT_CAPACITY];
+    ChoiceItemText(id, item, text);
+    if (SendMessageW(box, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text)) < 0) {
+      DestroyWindow(box);
+      return NULL;
+    }
+  }
   SendMessageW(box, CB_SETCURSEL, static_cast<WPARAM>(value), 0);
   return box;
 }
@@ -265,10 +283,12 @@ bool AddControls(HWND window, const Settings& settings, const SettingsLayout& la
     const ControlRow& row = kControls[i];
     const RECT& at = layout.controls[i];
     const SettingField* field = FindSettingField(row.id);
+    wchar_t text[SETTINGS_TEXT_CAPACITY];
+    SettingsControlText(i, text);
     switch (row.kind) {
       case LABEL:
       case HEADING:
-        made[i] = AddLabel(window, row.text, at);
+        made[i] = AddLabel(window, text, at);
         break;
       case SEPARATOR:
         made[i] = AddSeparator(window, at);
@@ -278,17 +298,18 @@ bool AddControls(HWND window, const Settings& settings, const SettingsLayout& la
                                            : AddNumberEdit(window, row.id, at, settings.*field->number);
         break;
       case CHECK:
-        made[i] = AddCheckbox(window, row.id, row.text, at, settings.*field->flag);
+        made[i] = AddCheckbox(window, row.id, text, at, settings.*field->flag);
         break;
       case CHOICE:
-        made[i] = AddChoice(window, row.id, at, settings.*field->number);
+        made[i] = AddChoice(window, row.id, at,
+                            row.id == IDC_LANGUAGE ? LanguageChoice(settings.language) : settings.*field->number);
         break;
       case LIST:
         made[i] = AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", settings.exclude_list, kListStyle, at, row.id);
         if (made[i]) SendMessageW(made[i], EM_LIMITTEXT, kExcludeListLength, 0);
         break;
       case BUTTON:
-        made[i] = AddControl(window, 0, L"BUTTON", row.text, row.id == IDC_OK ? kDefaultButtonStyle : kButtonStyle,
+        made[i] = AddControl(window, 0, L"BUTTON", text, row.id == IDC_OK ? kDefaultButtonStyle : kButtonStyle,
                              at, row.id);
         break;
     }
@@ -436,6 +457,12 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   // is cut here.
   static_assert(kExcludeListLength + 1 == sizeof settings.exclude_list / sizeof settings.exclude_list[0]);
   GetDlgItemTextW(window, IDC_EXCLUDE_LIST, settings.exclude_list, kExcludeListLength + 1);
+  // Nothing chosen (CB_ERR) keeps the language.
+  LRESULT language = SendDlgItemMessageW(window, IDC_LANGUAGE, CB_GETCURSEL, 0, 0);
+  if (language != CB_ERR) {
+    ZeroMemory(settings.language, sizeof settings.language);
+    CopyBounded(settings.language, LANGUAGE_NAME_CAPACITY, LanguageOfChoice(static_cast<int>(language)));
+  }
   if (context.stored) context.stored(settings, was_starting_with_windows);
   context.saved = true;
 }
@@ -462,6 +489,11 @@ SIZE SettingsWindowSize(SIZE client, UINT dpi) {
   return {frame.right - frame.left, frame.bottom - frame.top};
 }
 
+// No face of its own per language: the message font is already the one
+// Windows chose for its display language ("Yu Gothic UI" on Japanese Windows,
+// "Microsoft YaHei UI" on Chinese), and where the user chose a language other
+// than Windows', GDI's font linking draws its characters from the fonts
+// linked to Segoe UI.
 LOGFONTW SettingsLogFont(const LOGFONTW* message, UINT dpi) {
   const int nine_point = MulDiv(9, static_cast<int>(dpi), 72);
   if (message && message->lfHeight != 0 && message->lfFaceName[0]) {
@@ -530,9 +562,38 @@ int SettingsScrollTarget(int request, int lines, int position, int page, int ran
   return ScrollToShow(target, page, range, target, target);
 }
 
-const wchar_t* SettingsControlText(int index) {
-  return index >= 0 && index < SETTINGS_CONTROL_COUNT && kControls[index].kind != CHOICE ? kControls[index].text
-                                                                                        : L"";
+void SettingsControlText(int index, wchar_t (&text)[SETTINGS_TEXT_CAPACITY]) {
+  text[0] = 0;
+  if (index >= 0 && index < SETTINGS_CONTROL_COUNT && kControls[index].text) LoadText(kControls[index].text, text);
+}
+
+int ChoiceItemCount(int id) {
+  switch (id) {
+    case IDC_PURGE_STANDBY:
+      return static_cast<int>(ARRAYSIZE(kStandbyChoices));
+    case IDC_LANGUAGE:
+      return 1 + LANGUAGE_COUNT;
+    default:
+      return 0;
+  }
+}
+
+void ChoiceItemText(int id, int item, wchar_t (&text)[SETTINGS_TEXT_CAPACITY]) {
+  text[0] = 0;
+  if (item < 0 || item >= ChoiceItemCount(id)) return;
+  if (id == IDC_PURGE_STANDBY) LoadText(kStandbyChoices[item], text);
+  else if (item == 0) LoadText(IDS_LANGUAGE_WINDOWS, text);
+  else CopyBounded(text, SETTINGS_TEXT_CAPACITY, kLanguages[item - 1].native_name);
+}
+
+int LanguageChoice(const wchar_t (&setting)[LANGUAGE_NAME_CAPACITY]) {
+  wchar_t name[LANGUAGE_NAME_CAPACITY];
+  CopyBounded(name, LANGUAGE_NAME_CAPACITY, setting);
+  return FindLanguage(name) + 1;
+}
+
+const wchar_t* LanguageOfChoice(int item) {
+  return item >= 1 && item <= LANGUAGE_COUNT ? kLanguages[item - 1].name : L"";
 }
 
 SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
@@ -551,12 +612,15 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
   const int field_row = larger(line, field);
   const int check = larger(scale(kCheckHeight), text.height);
   const int button = larger(scale(kButtonHeight), text.height + scale(kButtonPadding));
+  const int button_row = larger(button, field_row);
   int button_width = scale(kButtonWidth);
   int buttons = 0;
+  int lead = 0;  // what stands left of the buttons on their row, with the gap to them
 
   // Each column as wide as its widest row: the labels of its fields, which
   // line the fields up, a check box alone or a pair of them, a heading. What
-  // runs across is as wide as both columns, or as its own rows need.
+  // runs across is as wide as both columns, or as its own rows need: the
+  // buttons' row as its label, list and buttons side by side.
   int label_width[3] = {scale(kLabelWidth), scale(kLabelWidth), scale(kLabelWidth)};
   int first_of_pair[3] = {};
   int second_of_pair[3] = {};
@@ -569,6 +633,10 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
     if (row.kind == BUTTON) {
       button_width = larger(button_width, text.width[i] + scale(kButtonTextPadding));
       ++buttons;
+    } else if (OpensButtonRow(i)) {
+      lead += need + field_gap;
+    } else if (row.kind == CHOICE && row.beside) {
+      lead += need + scale(kColumnGap);
     } else if (HasFieldBeside(i)) {
       label_width[row.column] = larger(label_width[row.column], need);
     } else if (StartsPair(i)) {
@@ -585,7 +653,7 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
   }
   const int column_x[3] = {margin, margin + column_width[LEFT] + scale(kColumnGap), margin};
   const int content = larger(larger(column_x[RIGHT] + column_width[RIGHT] - margin, column_width[ACROSS]),
-                             buttons * button_width + (buttons - 1) * button_gap);
+                             lead + buttons * button_width + (buttons - 1) * button_gap);
   const int width_of[3] = {column_width[LEFT], column_width[RIGHT], content};
 
   // Rows, top to bottom in each column; what runs across starts below both.
@@ -593,6 +661,7 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
   int next_y[3] = {margin, margin, 0};
   bool started[3] = {};
   int top = 0;
+  int row_height = 0;
   int bottom = margin;
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const ControlRow& row = kControls[i];
@@ -603,6 +672,7 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
     switch (row.kind) {
       case LABEL:
         if (HasFieldBeside(i)) height = field_row;
+        if (OpensButtonRow(i)) height = button_row;
         break;
       case SEPARATOR:
         height = larger(1, scale(kSeparatorHeight));
@@ -623,7 +693,8 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
     }
     if (!row.beside) {
       if (c == ACROSS && !started[ACROSS]) next_y[ACROSS] = larger(next_y[LEFT], next_y[RIGHT]);
-      top = next_y[c] + (started[c] || c == ACROSS ? scale(SpaceAbove(row.kind)) : 0);
+      top = next_y[c] + (started[c] || c == ACROSS ? scale(SpaceAbove(OpensButtonRow(i) ? BUTTON : row.kind)) : 0);
+      row_height = height;
       next_y[c] = top + height;
       started[c] = true;
     }
@@ -634,6 +705,10 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
           // In the middle of its field's row, as wide as every label there.
           int label_top = top + (field_row - line) / 2;
           at = {x, label_top, x + label_width[c], label_top + line};
+        } else if (OpensButtonRow(i)) {
+          // At the left of the buttons' row, in its middle.
+          int label_top = top + (row_height - line) / 2;
+          at = {x, label_top, x + text.width[i], label_top + line};
         } else {
           at = {x, top, x + width, top + line};
         }
@@ -659,9 +734,20 @@ SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
         int after = 0;
         for (int j = i + 1; j < SETTINGS_CONTROL_COUNT && kControls[j].beside; ++j) ++after;
         int right = x + width - after * (button_width + button_gap);
-        at = {right - button_width, top, right, top + button};
+        int button_top = top + (row_height - button) / 2;
+        at = {right - button_width, button_top, right, button_top + button};
         break;
       }
+      case CHOICE:
+        if (row.beside) {
+          // After its label, as wide as its widest item.
+          int left = layout.controls[i - 1].right + field_gap;
+          int field_top = top + (row_height - field) / 2;
+          at = {left, field_top, left + text.width[i] + text.check_width + 2 * scale(kEditPadding), field_top + field};
+        } else {
+          at = {x, top, x + width, top + field};
+        }
+        break;
       default:
         at = {x, top, x + width, top + height};
         break;
@@ -678,10 +764,20 @@ SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi) {
   if (!dc) return text;
   HGDIOBJ previous = SelectObject(dc, font);
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    // As the controls draw it: an access key's ampersand takes no room.
-    RECT extent = {};
-    const wchar_t* label = kControls[i].text;
-    if (label[0] && DrawTextW(dc, label, -1, &extent, DT_CALCRECT | DT_SINGLELINE)) text.width[i] = extent.right;
+    // As the controls draw it: an access key's ampersand takes no room. A
+    // drop-down list's items are drawn as they stand.
+    const bool choice = kControls[i].kind == CHOICE;
+    const int items = choice ? ChoiceItemCount(kControls[i].id) : 1;
+    for (int item = 0; item < items; ++item) {
+      wchar_t label[SETTINGS_TEXT_CAPACITY];
+      if (choice) ChoiceItemText(kControls[i].id, item, label);
+      else SettingsControlText(i, label);
+      RECT extent = {};
+      if (label[0] &&
+          DrawTextW(dc, label, -1, &extent, DT_CALCRECT | DT_SINGLELINE | (choice ? DT_NOPREFIX : 0)) &&
+          extent.right > text.width[i])
+        text.width[i] = extent.right;
+    }
   }
   TEXTMETRICW metrics = {};
   if (GetTextMetricsW(dc, &metrics)) text.height = metrics.tmHeight;
@@ -749,7 +845,9 @@ bool ShowSettingsWindow(SettingsWindowState& state, HWND owner, Settings& settin
   context.stored = stored;
   // Made hidden on the primary monitor; once it knows its DPI and text, it
   // is sized to fit them in the middle of the work area.
-  HWND window = CreateWindowExW(kWindowExStyle, kSettingsClass, kSettingsTitle, kWindowStyle, 0, 0, 0, 0, owner, NULL,
+  wchar_t title[SETTINGS_TEXT_CAPACITY];
+  LoadText(IDS_SETTINGS_TITLE, title);
+  HWND window = CreateWindowExW(kWindowExStyle, kSettingsClass, title, kWindowStyle, 0, 0, 0, 0, owner, NULL,
                                 GetModuleHandleW(NULL), &context);
   if (!window) return false;
   state.window = window;

@@ -261,7 +261,7 @@ TEST_F(ScaledSettingsWindow, ShowsEveryTextWholeAndFitsOnTheScreen) {
     EXPECT_GE(at.right - at.left, extent.cx + glyph) << Narrow(text);
     EXPECT_GE(at.bottom - at.top, metrics.tmHeight) << Narrow(text);
   }
-  EXPECT_EQ(texts, 27) << "every label, check box and button";
+  EXPECT_EQ(texts, 28) << "every label, check box and button";
   SelectObject(dc, previous);
   ReleaseDC(nullptr, dc);
   DeleteObject(font);

@@ -21,7 +21,8 @@ const char kDefaultConfig[] =
     "[Clean]\r\nthreshold_percent=80\r\ninterval_minutes=30\r\non_idle_minutes=5\r\non_boot_delay=60\r\n"
     "silent_mode=0\r\nauto_clean=1\r\nclean_hour=-1\r\nclean_minute=0\r\nnotify_min_mb=10\r\nfree_below_mb=0\r\n"
     "trim_working_sets=1\r\nflush_modified=1\r\npurge_standby=1\r\nflush_file_cache=1\r\ncommit_warn_percent=90\r\n"
-    "keep_foreground=1\r\nhold_when_busy=1\r\nexclude_list=\r\n[App]\r\nstart_with_windows=0\r\nshow_status_on_clean=0\r\n";
+    "keep_foreground=1\r\nhold_when_busy=1\r\nexclude_list=\r\n[App]\r\nstart_with_windows=0\r\nshow_status_on_clean=0\r\n"
+    "language=\r\n";
 
 using FirstRun = QuillmereTest;
 using ConfigInAnotherEncoding = QuillmereTest;

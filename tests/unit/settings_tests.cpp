@@ -92,7 +92,7 @@ TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
                                      L"free_below_mb=0",      L"trim_working_sets=1", L"flush_modified=1",
                                      L"purge_standby=1",      L"flush_file_cache=1",  L"commit_warn_percent=90",
                                      L"keep_foreground=1",    L"hold_when_busy=1",    L"exclude_list="};
-  std::vector<std::wstring> app_keys = {L"start_with_windows=0", L"show_status_on_clean=0"};
+  std::vector<std::wstring> app_keys = {L"start_with_windows=0", L"show_status_on_clean=0", L"language="};
   EXPECT_EQ(ConfigSectionLines(L"Clean"), clean);
   EXPECT_EQ(ConfigSectionLines(L"App"), app_keys);
   // UTF-16 with its byte-order mark, so that every name survives a restart.
@@ -103,7 +103,8 @@ TEST_F(SettingsFile, FirstRunWritesEveryDefaultInOrder) {
                       L"purge_standby=1\r\nflush_file_cache=1\r\ncommit_warn_percent=90\r\nkeep_foreground=1\r\n"
                       L"hold_when_busy=1\r\nexclude_list=\r\n[App]\r\n"
                       L"start_with_windows=0\r\n"
-                      L"show_status_on_clean=0\r\n"));
+                      L"show_status_on_clean=0\r\n"
+                      L"language=\r\n"));
   EXPECT_EQ(GetFileAttributesW(new_config_.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing left beside it";
 }
 
@@ -237,12 +238,13 @@ TEST_F(SettingsFile, SaveWritesEveryKeyAndRoundTrips) {
   saved.keep_foreground = false;
   saved.hold_when_busy = false;
   wcscpy(saved.exclude_list, L"chrome.exe, Code.exe");
+  wcscpy(saved.language, L"pt-BR");
   SaveSettings(saved, kSystemFilePlatform, UserToken());
   EXPECT_EQ(ConfigSectionLines(L"Clean").size(), 18u);
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"purge_standby", 9, config_.c_str()), 2u);
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"keep_foreground", 9, config_.c_str()), 0u);
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"hold_when_busy", 9, config_.c_str()), 0u);
-  EXPECT_EQ(ConfigSectionLines(L"App").size(), 2u);
+  EXPECT_EQ(ConfigSectionLines(L"App").size(), 3u);
   Settings loaded;
   LoadSettings(loaded, kSystemFilePlatform, UserToken());
   EXPECT_EQ(memcmp(&saved, &loaded, sizeof saved), 0);
@@ -252,6 +254,85 @@ TEST_F(SettingsFile, SaveWritesEveryKeyAndRoundTrips) {
   SaveSettings(saved, kSystemFilePlatform, UserToken());
   wchar_t value[8] = L"?";
   GetPrivateProfileStringW(L"Clean", L"exclude_list", L"missing", value, 8, config_.c_str());
+  EXPECT_STREQ(value, L"");
+}
+
+// The language is kept as the name of the row it stands for; anything that
+// names none of them (unknown, Traditional Chinese, too long to be a name,
+// control characters) is Windows' choice, as is a missing key.
+TEST_F(SettingsFile, LanguageLoadsAsItsRowsNameOrEmpty) {
+  struct Case {
+    std::string value;  // UTF-8; none: no key
+    const wchar_t* stored;
+  };
+  const Case cases[] = {
+      {"de-DE", L"de-DE"},
+      {"de", L"de-DE"},
+      {"DE-de", L"de-DE"},
+      {"de-AT", L"de-DE"},
+      {"  fr-FR  ", L"fr-FR"},
+      {"es", L"es-ES"},
+      {"pt_BR", L"pt-BR"},
+      {"ru-RU", L"ru-RU"},
+      {"zh-CN", L"zh-CN"},
+      {"zh-Hans-SG", L"zh-CN"},
+      {"ja", L"ja-JP"},
+      {"en-GB", L"en-US"},
+      {"zh-TW", L""},
+      {"zh-Hant", L""},
+      {"tlh-KL", L""},
+      {"deutsch", L""},
+      {"d", L""},
+      {"", L""},
+      {"de-DE-1996-abcdef", L""},  // 17 characters: longer than any name kept
+      {"de-DE-1996-abcde", L""},   // 16: one too many
+      {"zh-Hans-CN-x-abc", L""},
+      {"zh-Hans-CN-x-ab", L"zh-CN"},  // 15: fits
+      {std::string(10000, 'd'), L""},
+      {"de-" + std::string(10000, 'x'), L""},
+      {"" "de", L""},
+      {"Ã©n", L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value.substr(0, 40));
+    ASSERT_TRUE(WriteConfig("[App]\r\nlanguage=" + c.value + "\r\n"));
+    Settings settings;
+    memset(&settings, 0xAB, sizeof settings);
+    LoadSettings(settings, kSystemFilePlatform, UserToken());
+    Settings expected = Defaults();
+    wcscpy(expected.language, c.stored);
+    EXPECT_EQ(memcmp(&settings, &expected, sizeof settings), 0) << Narrow(settings.language);
+  }
+  // A missing key, or the key in another section.
+  for (const char* file : {"[App]\r\nstart_with_windows=0\r\n", "[Clean]\r\nlanguage=de-DE\r\n"}) {
+    ASSERT_TRUE(WriteConfig(file));
+    Settings settings;
+    LoadSettings(settings, kSystemFilePlatform, UserToken());
+    EXPECT_STREQ(settings.language, L"") << file;
+  }
+}
+
+// Saved as the name the record holds, or empty for anything that is none.
+TEST_F(SettingsFile, LanguageIsSavedAsItsNameOrEmpty) {
+  struct Case {
+    const wchar_t* held;
+    const wchar_t* written;
+  };
+  const Case cases[] = {{L"ja-JP", L"ja-JP"}, {L"", L""}, {L"ru", L"ru-RU"}, {L"xx-YY", L""}};
+  for (const Case& c : cases) {
+    Settings saved = Defaults();
+    wcscpy(saved.language, c.held);
+    ASSERT_TRUE(SaveSettings(saved, kSystemFilePlatform, UserToken()));
+    wchar_t value[32] = L"<missing>";
+    GetPrivateProfileStringW(L"App", L"language", L"<missing>", value, 32, config_.c_str());
+    EXPECT_STREQ(value, c.written) << Narrow(c.held);
+  }
+  // A name that fills the field with no terminator is read no further.
+  Settings unterminated = Defaults();
+  for (wchar_t& c : unterminated.language) c = L'd';
+  ASSERT_TRUE(SaveSettings(unterminated, kSystemFilePlatform, UserToken()));
+  wchar_t value[32] = L"<missing>";
+  GetPrivateProfileStringW(L"App", L"language", L"<missing>", value, 32, config_.c_str());
   EXPECT_STREQ(value, L"");
 }
 
@@ -615,7 +696,7 @@ TEST_F(SettingsSaveFailure, SaveRefusedOrFailedLeavesTheOldFileWhole) {
   // The same calls, played without trouble, save.
   ResetPlayedFiles();
   EXPECT_TRUE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
-  EXPECT_EQ(played.profile_writes, 20);
+  EXPECT_EQ(played.profile_writes, 21);
   EXPECT_EQ(GetPrivateProfileIntW(L"Clean", L"threshold_percent", 0, config_.c_str()), 42u);
 }
 

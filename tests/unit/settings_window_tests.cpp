@@ -219,6 +219,10 @@ const Created kControls[] = {
     {L"STATIC", L"Process Exclusion", label, 0, 14, 338, 576, 18, 0},
     {L"STATIC", L"E&xclude from working-set trim (comma-sep exe names):", label, 0, 14, 362, 576, 18, 0},
     {L"EDIT", L"notepad.exe, Code.exe", list, WS_EX_CLIENTEDGE, 14, 382, 576, 22, IDC_EXCLUDE_LIST},
+    // The last row: the language in a drop-down list after its label at
+    // the left, as wide as its widest item; OK and Cancel at the right.
+    {L"STATIC", L"Lang&uage:", label, 0, 14, 423, 55, 18, 0},
+    {L"COMBOBOX", L"", choice, 0, 75, 421, 133, 22, IDC_LANGUAGE},
     {L"BUTTON", L"OK", default_button, 0, 432, 418, 76, 28, IDC_OK},
     {L"BUTTON", L"Cancel", button, 0, 514, 418, 76, 28, IDC_CANCEL},
 };
@@ -228,18 +232,19 @@ constexpr int kRightColumn = 17, kAcross = 35;
 // The clean step on the right of its row, halfway across its column.
 constexpr int kSecondOfPair[] = {30, 30};
 // A group's title: no access key.
-const wchar_t* const kHeadings[] = {L"Auto-clean Triggers", L"Options", L"Schedule && Notifications", L"Clean steps",
-                                    L"Process Exclusion"};
+constexpr int kHeadings[] = {0, 12, 17, 28, 36};
 
 // The access key of a control's text, or 0; `marks` counts the ampersands
-// that mark one.
+// that mark one. Windows matches them without regard to case.
 wchar_t AccessKey(const std::wstring& text, int* marks = nullptr) {
   wchar_t key = 0;
   int count = 0;
   for (size_t i = 0; i + 1 < text.size(); ++i) {
     if (text[i] != L'&') continue;
     if (text[i + 1] != L'&') {
-      key = static_cast<wchar_t>(towupper(text[i + 1]));
+      wchar_t upper[2] = {text[i + 1], 0};
+      CharUpperBuffW(upper, 1);
+      key = upper[0];
       ++count;
     }
     ++i;
@@ -247,6 +252,12 @@ wchar_t AccessKey(const std::wstring& text, int* marks = nullptr) {
   if (marks) *marks = count;
   return key;
 }
+
+// Puts back the language the tests started in (English) when a test that
+// changed it ends.
+struct LanguageInUseForTheTest {
+  ~LanguageInUseForTheTest() { UseLanguage(0); }
+};
 
 // A child with text, its client area and its text's extent in its own font.
 struct Drawn {
@@ -332,6 +343,7 @@ class SettingsWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     ResetAppState();
+    UseLanguage(0);
     app.exe_access = &kOwnFolderExe;
     DeleteAppFolder();
     InitDefaultSettings(app.settings);
@@ -340,6 +352,7 @@ class SettingsWindow : public ::testing::Test {
   void TearDown() override {
     DeleteAppFolder();
     DeleteRunValue();
+    UseLanguage(0);
   }
 
   // Opens the window on the live record (or `settings`, handing OK's values
@@ -376,10 +389,11 @@ namespace {
 
 // Widths of the controls' text as shown in Windows' Segoe UI 9 pt at 96 DPI,
 // about; separators and fields have none.
+// A drop-down list's is its widest item's.
 const int kSegoeWidths[SETTINGS_CONTROL_COUNT] = {118, 112, 0,   155, 0,   145, 0,   137, 0,   160, 0,   0,   44,
                                                   101, 141, 109, 190, 140, 196, 0,   176, 0,   130, 0,   192, 0,
                                                   200, 0,   64,  107, 100, 205, 86,  105, 95,  0,   102, 291, 0,
-                                                  16,  37};
+                                                  55,  104, 16,  37};
 
 // The text of `kSegoeWidths` drawn `percent` as wide and `height_percent` as
 // tall as there, at `dpi`.
@@ -392,9 +406,11 @@ SettingsTextMetrics Text(UINT dpi, int percent = 100, int height_percent = 100) 
 }
 
 // The settings window's own font at `dpi`, Segoe UI 9 pt (a substitute under
-// Wine), as this system draws it.
-SettingsTextMetrics SystemText(UINT dpi) {
-  HFONT font = CreateFontW(-MulDiv(9, static_cast<int>(dpi), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+// Wine) at the user's text size `text_percent`, as this system draws the
+// texts of the language in use.
+SettingsTextMetrics SystemText(UINT dpi, int text_percent = 100) {
+  HFONT font = CreateFontW(-MulDiv(9 * text_percent, static_cast<int>(dpi), 72 * 100), 0, 0, 0, FW_NORMAL, FALSE,
+                           FALSE, FALSE,
                            DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY,
                            DEFAULT_PITCH | FF_SWISS, L"Segoe UI");
   SettingsTextMetrics text = MeasureSettingsText(nullptr, font, dpi);
@@ -403,6 +419,17 @@ SettingsTextMetrics SystemText(UINT dpi) {
 }
 
 RECT At(const Created& c) { return {c.x, c.y, c.x + c.width, c.y + c.height}; }
+
+// The screens people have, each with the largest scale Windows offers for
+// it; every smaller one in steps of 24 DPI is offered too.
+struct Screen {
+  int width, height;
+  UINT largest_dpi;
+};
+const Screen kScreens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
+                           {3840, 2160, 288}};
+// The user's text sizes Windows offers, up to 225 %.
+const int kTextSizes[] = {100, 125, 150, 175, 200, 225};
 
 bool Overlap(const RECT& a, const RECT& b) {
   RECT both;
@@ -413,6 +440,62 @@ std::string Describe(const RECT& r) {
   char text[64];
   snprintf(text, sizeof text, "(%ld,%ld)-(%ld,%ld)", r.left, r.top, r.right, r.bottom);
   return text;
+}
+
+// What is wrong with the window laid out for `text` on `screen` at `dpi`
+// with the user's text size `text_size`, its taskbar 48 pixels at 100 %:
+// nothing when every control holds its text whole, none overlaps another or
+// leaves the client area, and the window lies inside the work area. Up to
+// 125 % text it holds the whole layout; past that it may be as tall as the
+// work area and scroll (`scrolls`), every control still inside the client
+// area's width and none taller than the view, so that scrolling shows each
+// whole. The frame is the larger of this system's and Windows 10's.
+std::vector<std::string> WindowFaults(const Screen& screen, UINT dpi, int text_size, const SettingsTextMetrics& text,
+                                      bool& scrolls) {
+  std::vector<std::string> faults;
+  auto fault = [&faults](const std::string& what) { faults.push_back(what); };
+  SettingsLayout layout = LayOutSettings(dpi, text);
+  const int margin = MulDiv(14, dpi, 96);
+  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+    const RECT& at = layout.controls[i];
+    const Created& c = kControls[i];
+    const std::string name = "control " + std::to_string(i) + " " + Describe(at);
+    int need_width = text.width[i] + (c.style == check ? text.check_width : 0);
+    int need_height = c.window_class == L"EDIT" ? text.height + MulDiv(4, dpi, 96) : c.style == separator ? 1 : text.height;
+    if (at.right - at.left < need_width) fault(name + " narrower than its text, " + std::to_string(need_width));
+    if (at.bottom - at.top < need_height) fault(name + " lower than its text, " + std::to_string(need_height));
+    if (at.left < margin || at.top < margin || at.right > layout.client.cx - margin ||
+        at.bottom > layout.client.cy - margin)
+      fault(name + " outside the client area with its margin");
+    for (int j = 0; j < i; ++j)
+      if (Overlap(at, layout.controls[j])) fault(name + " on control " + std::to_string(j));
+  }
+  SIZE outer = SettingsWindowSize(layout.client, dpi);
+  outer.cx = std::max<LONG>(outer.cx, layout.client.cx + MulDiv(14, dpi, 96));
+  outer.cy = std::max<LONG>(outer.cy, layout.client.cy + MulDiv(37, dpi, 96));
+  const SIZE frame = {outer.cx - layout.client.cx, outer.cy - layout.client.cy};
+  const RECT work = {0, 0, screen.width, screen.height - MulDiv(48, dpi, 96)};
+  const int scroll_bar = MulDiv(17, dpi, 96);
+  SettingsPlace place = PlaceSettingsWindow(outer, work, {0, 0}, true, scroll_bar);
+  const RECT& w = place.window;
+  scrolls = place.scrolls;
+  if (!(w.left >= work.left && w.top >= work.top && w.right <= work.right && w.bottom <= work.bottom))
+    fault("the window " + Describe(w) + " outside the work area " + Describe(work));
+  const LONG view_width = w.right - w.left - frame.cx - (place.scrolls ? scroll_bar : 0);
+  const LONG view_height = w.bottom - w.top - frame.cy;
+  if (view_width < layout.client.cx) fault("a control under the scroll bar or past the edge");
+  if (!place.scrolls) {
+    if (view_height < layout.client.cy) fault("the view lower than the layout");
+    return faults;
+  }
+  if (text_size <= 125) fault("scrolls at " + std::to_string(text_size) + " % text");
+  for (const RECT& at : layout.controls) {
+    if (at.bottom - at.top > view_height) fault(Describe(at) + " taller than the view");
+    // Scrolled to each control, it lies whole in the view.
+    int position = ScrollToShow(0, view_height, layout.client.cy, at.top, at.bottom);
+    if (at.top - position < 0 || at.bottom - position > view_height) fault(Describe(at) + " not whole in view");
+  }
+  return faults;
 }
 
 }  // namespace
@@ -471,7 +554,7 @@ TEST(SettingsLayout, WideTextWidensOnlyItsColumn) {
       {"right check box 300", 96, 26, 300, 220, 314, 520, 621, 559, 477, 76, 649},
       {"right-hand clean step 200", 96, 30, 200, 220, 314, 520, 657, 595, 513, 76, 685},
       {"exclusion label 650", 96, 37, 650, 220, 314, 520, 650, 588, 506, 76, 678},
-      {"Cancel 70", 96, 40, 70, 220, 314, 520, 576, 504, 412, 86, 604},
+      {"Cancel 70", 96, 42, 70, 220, 314, 520, 576, 504, 412, 86, 604},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -490,6 +573,9 @@ TEST(SettingsLayout, WideTextWidensOnlyItsColumn) {
       } else if (k.id == IDC_OK || k.id == IDC_CANCEL) {
         EXPECT_EQ(at.left, k.id == IDC_OK ? c.ok_x : c.cancel_x);
         EXPECT_EQ(at.right - at.left, c.button_width);
+      } else if (k.id == IDC_LANGUAGE || (i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].id == IDC_LANGUAGE)) {
+        EXPECT_EQ(at.left, fits.controls[i].left) << "the language's row stays at the left " << i;
+        EXPECT_EQ(at.right, fits.controls[i].right) << i;
       } else if (i >= kAcross) {
         EXPECT_EQ(at.left, MulDiv(14, c.dpi, 96)) << i;
         EXPECT_EQ(at.right - at.left, c.across) << i;
@@ -536,8 +622,8 @@ TEST(SettingsLayout, TallTextGrowsItsRowAndMovesTheRestDown) {
   EXPECT_EQ(layout.controls[1].bottom, 66);
   EXPECT_EQ(layout.controls[4].top, 74);
   EXPECT_EQ(layout.controls[13].bottom - layout.controls[13].top, 22);
-  EXPECT_EQ(layout.controls[40].bottom - layout.controls[40].top, 30);
-  EXPECT_EQ(layout.client.cy, layout.controls[40].bottom + 14);
+  EXPECT_EQ(layout.controls[42].bottom - layout.controls[42].top, 30);
+  EXPECT_EQ(layout.client.cy, layout.controls[42].bottom + 14);
 }
 
 // Any scale, any font: every text whole, nothing on top of anything else,
@@ -581,13 +667,7 @@ TEST(SettingsLayout, NothingCutOrOverlappingAtAnyScaleOrFont) {
 // one more field row. The frame is the larger of this system's and
 // Windows 10's (a 23-pixel caption and 7-pixel borders at 100 %).
 TEST(SettingsLayout, FitsAboveTheTaskbarOfEveryScreenAtEveryScale) {
-  struct Screen {
-    int width, height;
-    UINT largest_dpi;
-  };
-  const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
-                            {3840, 2160, 288}};
-  for (const Screen& screen : screens) {
+  for (const Screen& screen : kScreens) {
     for (UINT dpi = 96; dpi <= screen.largest_dpi; dpi += 24) {
       struct Font {
         const char* name;
@@ -626,51 +706,75 @@ TEST(SettingsLayout, FitsAboveTheTaskbarOfEveryScreenAtEveryScale) {
 // the client area's width and none taller than the view, so that scrolling
 // shows each whole.
 TEST(SettingsLayout, EveryTextSizeFitsOrScrollsInsideTheWorkArea) {
-  struct Screen {
-    int width, height;
-    UINT largest_dpi;
-  };
-  const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
-                            {3840, 2160, 288}};
   int scrolling = 0;
-  for (const Screen& screen : screens) {
+  for (const Screen& screen : kScreens) {
     for (UINT dpi = 96; dpi <= screen.largest_dpi; dpi += 24) {
-      for (int text_size : {100, 125, 150, 175, 200, 225}) {
+      for (int text_size : kTextSizes) {
         SCOPED_TRACE(std::to_string(screen.width) + "x" + std::to_string(screen.height) + " at " +
                      std::to_string(dpi) + " dpi, text " + std::to_string(text_size) + "%");
         const SettingsTextMetrics text = Text(dpi, text_size, text_size);
-        SettingsLayout layout = LayOutSettings(dpi, text);
-        SIZE outer = SettingsWindowSize(layout.client, dpi);
-        // The larger of this system's frame and Windows 10's.
-        outer.cx = std::max<LONG>(outer.cx, layout.client.cx + MulDiv(14, dpi, 96));
-        outer.cy = std::max<LONG>(outer.cy, layout.client.cy + MulDiv(37, dpi, 96));
-        const SIZE frame = {outer.cx - layout.client.cx, outer.cy - layout.client.cy};
-        const RECT work = {0, 0, screen.width, screen.height - MulDiv(48, dpi, 96)};
-        const int scroll_bar = MulDiv(17, dpi, 96);
-        SettingsPlace place = PlaceSettingsWindow(outer, work, {0, 0}, true, scroll_bar);
-        const RECT& w = place.window;
-        EXPECT_TRUE(w.left >= work.left && w.top >= work.top && w.right <= work.right && w.bottom <= work.bottom)
-            << Describe(w);
-        const LONG view_width = w.right - w.left - frame.cx - (place.scrolls ? scroll_bar : 0);
-        const LONG view_height = w.bottom - w.top - frame.cy;
-        EXPECT_GE(view_width, layout.client.cx) << "no control under the scroll bar or past the edge";
-        if (!place.scrolls) {
-          EXPECT_GE(view_height, layout.client.cy);
-        } else {
-          ++scrolling;
-          EXPECT_GT(text_size, 125) << "scrolls only past 125 % text";
-          for (const RECT& at : layout.controls) EXPECT_LE(at.bottom - at.top, view_height);
-          // Scrolled to each control, it lies whole in the view.
-          for (const RECT& at : layout.controls) {
-            int position = ScrollToShow(0, view_height, layout.client.cy, at.top, at.bottom);
-            EXPECT_GE(at.top - position, 0);
-            EXPECT_LE(at.bottom - position, view_height);
-          }
-        }
+        bool scrolls = false;
+        for (const std::string& fault : WindowFaults(screen, dpi, text_size, text, scrolls)) ADD_FAILURE() << fault;
+        scrolling += scrolls;
       }
     }
   }
   EXPECT_GT(scrolling, 0) << "the small screens at the largest text cannot hold the whole window";
+}
+
+// The same in every language, each text measured as this system draws it in
+// the window's font at the text sizes the window is made for (100 % and
+// 125 %, and 150 %, where the smaller screens at their largest scale
+// scroll): every label whole, the window inside the work area. A language
+// without a table of its own shows English.
+TEST(SettingsLayout, EveryLanguageFitsOrScrollsInsideTheWorkAreaWithEveryTextWhole) {
+  LanguageInUseForTheTest restore;
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    UseLanguage(language);
+    for (const Screen& screen : kScreens) {
+      for (UINT dpi = 96; dpi <= screen.largest_dpi; dpi += 24) {
+        for (int text_size : {100, 125, 150}) {
+          SCOPED_TRACE(Narrow(kLanguages[language].name) + " on " + std::to_string(screen.width) + "x" +
+                       std::to_string(screen.height) + " at " + std::to_string(dpi) + " dpi, text " +
+                       std::to_string(text_size) + "%");
+          const SettingsTextMetrics text = SystemText(dpi, text_size);
+          ASSERT_GT(text.height, 0);
+          bool scrolls = false;
+          for (const std::string& fault : WindowFaults(screen, dpi, text_size, text, scrolls)) ADD_FAILURE() << fault;
+        }
+      }
+    }
+  }
+}
+
+// The check above finds a label too wide for the screen, a window too tall
+// at text that should fit, and no fault where there is none.
+TEST(SettingsLayout, TheFitCheckFindsWhatDoesNotFit) {
+  struct Case {
+    const char* what;
+    int control;  // its text's width set to `width`, at 96 DPI
+    int width;
+    int height;  // the text's height, at 96 DPI
+    int text_size;
+    bool faults;
+  };
+  const Case cases[] = {
+      {"English", 1, 112, 16, 100, false},
+      {"a label as wide as the smallest screen", 1, 1300, 16, 100, true},
+      {"a check box as wide as the smallest screen", 13, 1350, 16, 100, true},
+      {"the exclusion label as wide", 37, 1340, 16, 100, true},
+      {"the language list's widest item as wide", 40, 1200, 16, 100, true},
+      {"text two and a half times as tall at 100 %", 1, 112, 40, 100, true},
+      {"the same at 250 %: scrolls", 1, 112, 40, 250, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SettingsTextMetrics text = Text(96);
+    text.width[c.control] = c.width;
+    text.height = c.height;
+    bool scrolls = false;
+    EXPECT_EQ(!WindowFaults(kScreens[0], 96, c.text_size, text, scrolls).empty(), c.faults);
+  }
 }
 
 TEST(SettingsLayout, PlacedCentredOrWhereAskedInsideTheWorkArea) {
@@ -881,9 +985,10 @@ TEST(SettingsFieldInput, HourFieldTakesDigitsAndOneLeadingMinus) {
   }
 }
 
-TEST_F(SettingsWindow, HasItsTitleSizePlaceAndFortyOneControlsInOrder) {
+TEST_F(SettingsWindow, HasItsTitleSizePlaceAndFortyThreeControlsInOrder) {
   const auto& expected = kControls;
   wcscpy(app.settings.exclude_list, L"notepad.exe, Code.exe");
+  wcscpy(app.settings.language, L"ja-JP");
   app.settings.silent_mode = true;
   app.settings.clean_hour = -1;
   app.settings.free_below_mb = 512;
@@ -897,6 +1002,7 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndFortyOneControlsInOrder) {
   UINT shown_dpi = 0;
   SettingsTextMetrics measured = {};
   std::vector<Drawn> drawn;
+  std::vector<std::wstring> languages;
 
   WatchCreation watch;
   EXPECT_FALSE(Show({[&](HWND window) {
@@ -921,6 +1027,16 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndFortyOneControlsInOrder) {
                          values.push_back(std::to_wstring(SendDlgItemMessageW(window, id, BM_GETCHECK, 0, 0)));
                        values.push_back(
                            std::to_wstring(SendDlgItemMessageW(window, IDC_PURGE_STANDBY, CB_GETCURSEL, 0, 0)));
+                       values.push_back(
+                           std::to_wstring(SendDlgItemMessageW(window, IDC_LANGUAGE, CB_GETCURSEL, 0, 0)));
+                       LRESULT count = SendDlgItemMessageW(window, IDC_LANGUAGE, CB_GETCOUNT, 0, 0);
+                       for (LRESULT item = 0; item < count; ++item) {
+                         wchar_t text[64] = {};
+                         if (SendDlgItemMessageW(window, IDC_LANGUAGE, CB_GETLBTEXTLEN, item, 0) < 64)
+                           SendDlgItemMessageW(window, IDC_LANGUAGE, CB_GETLBTEXT, item,
+                                               reinterpret_cast<LPARAM>(text));
+                         languages.push_back(text);
+                       }
                      },
                      Click(IDC_CANCEL)},
                     owner));
@@ -976,9 +1092,13 @@ TEST_F(SettingsWindow, HasItsTitleSizePlaceAndFortyOneControlsInOrder) {
     EXPECT_GE(d.client.right, d.extent.cx + (d.check ? GetSystemMetrics(SM_CXMENUCHECK) : 0));
     EXPECT_GE(d.client.bottom, d.extent.cy);
   }
-  EXPECT_EQ(drawn.size(), 28u) << "every label, check box and button, and the chosen item";
+  EXPECT_EQ(drawn.size(), 30u) << "every label, check box and button, and the two chosen items";
   EXPECT_EQ(values, (std::vector<std::wstring>{L"80", L"30", L"5", L"60", L"-1", L"0", L"10", L"75", L"512", L"1", L"1",
-                                               L"0", L"0", L"1", L"0", L"1", L"1", L"1", L"2"}));
+                                               L"0", L"0", L"1", L"0", L"1", L"1", L"1", L"2", L"8"}));
+  // Windows' choice first, then each language by its own name.
+  std::vector<std::wstring> names = {L"As Windows"};
+  for (const Language& language : kLanguages) names.push_back(language.native_name);
+  EXPECT_EQ(languages, names);
 
   // One font given to the window and every control.
   HFONT font = watch.fonts[watch.created[0].window];
@@ -1212,6 +1332,46 @@ TEST_F(SettingsWindow, OkClampsWhatWasTypedThenSavesAndAppliesAutostart) {
   }
 }
 
+// The language list shows the stored language; OK stores the chosen one as
+// its name ("" for Windows' choice), keeps it in config.ini and shows it
+// from then on.
+TEST_F(SettingsWindow, OkStoresTheChosenLanguageKeepsItAndShowsIt) {
+  wchar_t preferred[256];
+  ReadPreferredLanguages(preferred, ARRAYSIZE(preferred));
+  const int windows_choice = ChooseLanguage(L"", preferred);
+  struct Case {
+    const wchar_t* stored_before;
+    int shown;  // the item chosen as the window opens
+    int chosen;  // -1: left alone
+    const wchar_t* stored;
+    int in_use;
+  };
+  const Case cases[] = {
+      {L"", 0, 3, L"fr-FR", 2},         {L"", 0, 8, L"ja-JP", 7},           {L"de-DE", 2, 0, L"", windows_choice},
+      {L"ja-JP", 8, -1, L"ja-JP", 7},   {L"pt-BR", 5, 6, L"ru-RU", 5},      {L"", 0, -1, L"", windows_choice},
+      {L"en-US", 1, 7, L"zh-CN", 6},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.stored_before) + " chosen " + std::to_string(c.chosen));
+    SetUp();
+    wcscpy(app.settings.language, c.stored_before);
+    Settings expected = app.settings;
+    ZeroMemory(expected.language, sizeof expected.language);
+    wcscpy(expected.language, c.stored);
+    LRESULT shown = -1;
+    std::vector<Step> steps = {[&](HWND window) { shown = SendDlgItemMessageW(window, IDC_LANGUAGE, CB_GETCURSEL, 0, 0); }};
+    if (c.chosen >= 0) steps.push_back(Choose(IDC_LANGUAGE, c.chosen));
+    steps.push_back(Click(IDC_OK));
+    EXPECT_TRUE(Show(steps));
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_EQ(memcmp(&app.settings, &expected, sizeof expected), 0) << Narrow(app.settings.language);
+    wchar_t written[32] = L"<missing>";
+    GetPrivateProfileStringW(L"App", L"language", L"<missing>", written, 32, config_.c_str());
+    EXPECT_STREQ(written, c.stored);
+    EXPECT_EQ(LanguageInUse(), c.in_use) << "applied by OK";
+  }
+}
+
 TEST_F(SettingsWindow, TypingMinusOneSwitchesTheScheduleOff) {
   app.settings.clean_hour = 3;
   app.settings.clean_minute = 30;
@@ -1373,7 +1533,7 @@ TEST_F(SettingsWindow, CancelEscAndTheCloseBoxChangeNothing) {
     EXPECT_FALSE(Show({Type(IDC_THRESHOLD, L"55"), Type(IDC_CLEAN_HOUR, L"-1"), Type(IDC_EXCLUDE_LIST, L"x.exe"),
                        Type(IDC_FREE_BELOW_MB, L"2048"), Type(IDC_COMMIT_WARN, L"60"), Click(IDC_AUTO_CLEAN), Click(IDC_START_WITH_WINDOWS),
                        Click(IDC_TRIM_WORKING_SETS), Click(IDC_FLUSH_MODIFIED), Click(IDC_PURGE_STANDBY),
-                       Click(IDC_FLUSH_FILE_CACHE), c.close}));
+                       Click(IDC_FLUSH_FILE_CACHE), Choose(IDC_LANGUAGE, 2), c.close}));
     EXPECT_EQ(memcmp(&app.settings, &before, sizeof before), 0);
     EXPECT_EQ(ReadFileBytes(config_), file);
     EXPECT_EQ(ReadRunValue(), kRunMarker);
@@ -1386,7 +1546,7 @@ TEST_F(SettingsWindow, TabVisitsTheFieldsInCreationOrder) {
                        IDC_HOLD_WHEN_BUSY,   IDC_CLEAN_HOUR,        IDC_CLEAN_MINUTE,   IDC_NOTIFY_MIN_MB,
                        IDC_COMMIT_WARN,      IDC_SHOW_STATUS,       IDC_TRIM_WORKING_SETS, IDC_FLUSH_MODIFIED,
                        IDC_KEEP_FOREGROUND,  IDC_FLUSH_FILE_CACHE,  IDC_PURGE_STANDBY,  IDC_EXCLUDE_LIST,
-                       IDC_OK,               IDC_CANCEL,            IDC_THRESHOLD};
+                       IDC_LANGUAGE,         IDC_OK,               IDC_CANCEL,            IDC_THRESHOLD};
   std::vector<int> visited;
   std::vector<Step> steps = {[](HWND window) { SetFocus(GetDlgItem(window, IDC_THRESHOLD)); }};
   for (size_t i = 1; i < std::size(order); ++i) {
@@ -1398,41 +1558,53 @@ TEST_F(SettingsWindow, TabVisitsTheFieldsInCreationOrder) {
   EXPECT_EQ(visited, std::vector<int>(order + 1, order + std::size(order)));
 }
 
-// Each label and check box has an access key of its own; a heading or a
-// button has none (Enter and Esc are OK's and Cancel's). A label comes just
-// before its field, where its key moves the focus.
-TEST(SettingsAccessKeys, EachLabelAndCheckBoxHasItsOwnAndEachLabelPrecedesItsField) {
-  std::set<wchar_t> keys;
-  int labels = 0, boxes = 0;
-  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    const std::wstring text = SettingsControlText(i);
-    SCOPED_TRACE(Narrow(text));
-    if (kControls[i].window_class != L"EDIT" && kControls[i].window_class != L"COMBOBOX") {
-      EXPECT_EQ(text, kControls[i].text);
-    }
-    int marks = 0;
-    wchar_t key = AccessKey(text, &marks);
-    bool heading = std::find(std::begin(kHeadings), std::end(kHeadings), text) != std::end(kHeadings);
-    bool box = kControls[i].style == check;
-    bool is_label = kControls[i].window_class == L"STATIC" && !text.empty() && !heading;
-    if (box || is_label) {
-      EXPECT_EQ(marks, 1);
-      EXPECT_TRUE(iswalnum(key)) << static_cast<int>(key);
-      EXPECT_TRUE(keys.insert(key).second) << "a second " << static_cast<char>(key);
-      if (is_label) {
-        ++labels;
-        ASSERT_LT(i + 1, SETTINGS_CONTROL_COUNT);
-        EXPECT_TRUE(kControls[i + 1].window_class == L"EDIT" || kControls[i + 1].window_class == L"COMBOBOX")
-            << "its field next";
-      } else {
-        ++boxes;
+// Each label and check box has an access key of its own, in every
+// language (two ampersands show one, and keys differing in case are one
+// key); a heading or a button has none (Enter and Esc are OK's and
+// Cancel's). A label comes just before its field, where its key moves the
+// focus.
+TEST(SettingsAccessKeys, EachLabelAndCheckBoxHasItsOwnInEveryLanguageAndEachLabelPrecedesItsField) {
+  LanguageInUseForTheTest restore;
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    UseLanguage(language);
+    SCOPED_TRACE(Narrow(kLanguages[language].name));
+    std::map<wchar_t, std::wstring> keys;
+    int labels = 0, boxes = 0;
+    for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
+      wchar_t loaded[SETTINGS_TEXT_CAPACITY];
+      SettingsControlText(i, loaded);
+      const std::wstring text = loaded;
+      SCOPED_TRACE(Narrow(text));
+      const bool field = kControls[i].window_class == L"EDIT" || kControls[i].window_class == L"COMBOBOX";
+      if (language == 0 && !field) {
+        EXPECT_EQ(text, kControls[i].text);
       }
-    } else {
-      EXPECT_EQ(marks, 0) << "no access key";
+      EXPECT_EQ(text.empty(), field || kControls[i].style == separator) << "text where the control shows one";
+      int marks = 0;
+      wchar_t key = AccessKey(text, &marks);
+      bool heading = std::find(std::begin(kHeadings), std::end(kHeadings), i) != std::end(kHeadings);
+      bool box = kControls[i].style == check;
+      bool is_label = kControls[i].window_class == L"STATIC" && !text.empty() && !heading;
+      if (box || is_label) {
+        EXPECT_EQ(marks, 1);
+        EXPECT_TRUE(iswalnum(key)) << static_cast<int>(key);
+        auto [seen, added] = keys.emplace(key, text);
+        EXPECT_TRUE(added) << "the key of " << Narrow(seen->second) << " again";
+        if (is_label) {
+          ++labels;
+          ASSERT_LT(i + 1, SETTINGS_CONTROL_COUNT);
+          EXPECT_TRUE(kControls[i + 1].window_class == L"EDIT" || kControls[i + 1].window_class == L"COMBOBOX")
+              << "its field next";
+        } else {
+          ++boxes;
+        }
+      } else {
+        EXPECT_EQ(marks, 0) << "no access key";
+      }
     }
+    EXPECT_EQ(labels, 12);
+    EXPECT_EQ(boxes, 9);
   }
-  EXPECT_EQ(labels, 11);
-  EXPECT_EQ(boxes, 9);
 }
 
 // Alt and a label's key moves the focus to its field, its text selected;
@@ -1451,6 +1623,7 @@ TEST_F(SettingsWindow, AccessKeysMoveTheFocusToTheirFieldOrTickTheirBox) {
       {L'a', IDC_AUTO_CLEAN, true},      {L's', IDC_SILENT, true},            {L'w', IDC_START_WITH_WINDOWS, true},
       {L'o', IDC_SHOW_STATUS, true},     {L'e', IDC_TRIM_WORKING_SETS, true}, {L'd', IDC_FLUSH_MODIFIED, true},
       {L'k', IDC_KEEP_FOREGROUND, true}, {L'l', IDC_FLUSH_FILE_CACHE, true},    {L'g', IDC_HOLD_WHEN_BUSY, true},
+      {L'u', IDC_LANGUAGE, false},
   };
   struct Seen {
     int focus;
@@ -1485,7 +1658,7 @@ TEST_F(SettingsWindow, AccessKeysMoveTheFocusToTheirFieldOrTickTheirBox) {
     EXPECT_EQ(s.focus, c.id);
     if (c.box) {
       EXPECT_NE(s.checked_after, s.checked_before) << "ticked or unticked";
-    } else if (c.id != IDC_PURGE_STANDBY) {  // a drop-down list has no text to select
+    } else if (c.id != IDC_PURGE_STANDBY && c.id != IDC_LANGUAGE) {  // a drop-down list has no text to select
       EXPECT_EQ(LOWORD(s.selection), 0) << "its text selected whole";
       EXPECT_GT(HIWORD(s.selection), 0);
     }
