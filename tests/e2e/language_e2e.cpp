@@ -148,7 +148,7 @@ void KeepSettingsPicture(HWND settings) {
   MapWindowPoints(settings, nullptr, reinterpret_cast<POINT*>(&area), 2);
   std::string name = "settings-window-" + Variable("QUILLMERE_LANGUAGE");
   if (!Variable("QUILLMERE_LANGUAGE_SETTING").empty()) name += "-setting";
-  KeepPicture(CapturePixels(nullptr, area), name + ".bmp");
+  EXPECT_TRUE(KeepPicture(CapturePixels(nullptr, area), name + ".bmp")) << "the picture was not kept";
 }
 
 class InTheUsersLanguage : public QuillmereTest {

@@ -327,10 +327,9 @@ std::wstring Widest(int row, UINT id) {
 // The characters each string has where the program puts it: the shell's
 // fields (tooltip, balloon title and text) and the buffers the text passes
 // on its way there, less the terminator.
-const NOTIFYICONDATAW kShell = {};
-constexpr size_t kTooltip = ARRAYSIZE(kShell.szTip) - 1;
-constexpr size_t kBalloonTitle = ARRAYSIZE(kShell.szInfoTitle) - 1;
-constexpr size_t kBalloonText = ARRAYSIZE(kShell.szInfo) - 1;
+constexpr size_t kTooltip = sizeof(NOTIFYICONDATAW::szTip) / sizeof(wchar_t) - 1;
+constexpr size_t kBalloonTitle = sizeof(NOTIFYICONDATAW::szInfoTitle) / sizeof(wchar_t) - 1;
+constexpr size_t kBalloonText = sizeof(NOTIFYICONDATAW::szInfo) / sizeof(wchar_t) - 1;
 struct Room {
   UINT id;
   size_t characters;
