@@ -39,11 +39,12 @@ std::wstring TextIn(int row, UINT id) {
   return text;
 }
 
-// Quiet settings (no automatic clean, no "RAM Cleaned" balloon), in silent
-// mode so the hot key says it started a clean; with the language setting.
+// The defaults but for no automatic clean, and silent mode, where the hot
+// key says it started a clean and no "RAM Cleaned" balloon follows; with
+// the language setting.
 std::string LanguageConfig() {
   std::string config =
-      "[Clean]\r\nauto_clean=0\r\nsilent_mode=1\r\nclean_hour=-1\r\nnotify_min_mb=2147483647\r\n"
+      "[Clean]\r\nauto_clean=0\r\nsilent_mode=1\r\n"
       "[App]\r\nstart_with_windows=0\r\nshow_status_on_clean=0\r\n";
   if (!Variable("QUILLMERE_LANGUAGE_SETTING").empty())
     config += "language=" + Variable("QUILLMERE_LANGUAGE_SETTING") + "\r\n";
