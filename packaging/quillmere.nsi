@@ -66,9 +66,11 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
-; NSIS's own texts for its pages; English first, the language for anyone
-; whose Windows display language is none of these. The installer picks the
-; display language's, as Windows' own programs do, without asking.
+; NSIS's own texts for its pages. The installer takes the Windows display
+; language, as Windows' own programs do, without asking: the same language,
+; else one of the same primary language (Traditional Chinese gets Simplified;
+; a change of $LANGUAGE in .onInit would come too late for its messages),
+; else English, the first.
 !insertmacro MUI_LANGUAGE "English"
 !insertmacro MUI_LANGUAGE "German"
 !insertmacro MUI_LANGUAGE "French"
@@ -337,16 +339,6 @@ FunctionEnd
 Function .onInit
   SetShellVarContext all
   SetRegView 64
-  ; As the program: Chinese only for Simplified Chinese (China, Singapore,
-  ; zh-Hans); NSIS would give it to Traditional Chinese too.
-  System::Call "kernel32::GetUserDefaultUILanguage() i .r0"
-  IntOp $1 $0 & 0x3FF
-  ${If} $1 = 4
-  ${AndIf} $0 <> 0x0004
-  ${AndIf} $0 <> 0x0804
-  ${AndIf} $0 <> 0x1004
-    StrCpy $LANGUAGE ${LANG_ENGLISH}
-  ${EndIf}
   ${IfNot} ${AtLeastWin7}
     MessageBox MB_OK|MB_ICONSTOP "$(NeedsWindows7)" /SD IDOK
     SetErrorLevel 3
