@@ -51,22 +51,38 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 !define MUI_ABORTWARNING
 
 !insertmacro MUI_PAGE_WELCOME
-!define MUI_DIRECTORYPAGE_TEXT_TOP "Quillmere is installed in a folder in $PROGRAMFILES64, where only administrators can change its files; setup accepts no other folder."
+!define MUI_DIRECTORYPAGE_TEXT_TOP "$(DirectoryTop)"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN
-!define MUI_FINISHPAGE_RUN_TEXT "Start Quillmere"
+!define MUI_FINISHPAGE_RUN_TEXT "$(StartQuillmere)"
 !define MUI_FINISHPAGE_RUN_FUNCTION StartQuillmere
 !define MUI_PAGE_CUSTOMFUNCTION_SHOW FinishPageShow
 !insertmacro MUI_PAGE_FINISH
 
 ; The settings stay: %APPDATA%\Quillmere is the user's folder, which an
 ; elevated uninstaller must not delete in.
-!define MUI_UNCONFIRMPAGE_TEXT_TOP "Quillmere will be removed from the folder below, with its Start menu shortcut and its start at logon. Your settings and clean log stay in %APPDATA%\Quillmere: delete that folder yourself if you no longer want them."
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "$(UninstallTop)"
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
+; NSIS's own texts for its pages. The installer takes the Windows display
+; language, as Windows' own programs do, without asking: the same language,
+; else one of the same primary language (Traditional Chinese gets Simplified;
+; a change of $LANGUAGE in .onInit would come too late for its messages),
+; else English, the first.
 !insertmacro MUI_LANGUAGE "English"
+!insertmacro MUI_LANGUAGE "German"
+!insertmacro MUI_LANGUAGE "French"
+!insertmacro MUI_LANGUAGE "Spanish"
+!insertmacro MUI_LANGUAGE "PortugueseBR"
+!insertmacro MUI_LANGUAGE "Russian"
+!insertmacro MUI_LANGUAGE "SimpChinese"
+!insertmacro MUI_LANGUAGE "Japanese"
+!include "${__FILEDIR__}/strings.nsh"
+; Where the uninstaller finds the language the installation used: a value
+; of the program's own, beside the entry, which no other program reads.
+!define LANGUAGE_VALUE "Installer Language"
 
 VIProductVersion "${VERSION}.0"
 VIAddVersionKey /LANG=${LANG_ENGLISH} "ProductName" "Quillmere"
@@ -102,7 +118,7 @@ Function ${prefix}CloseRunningCopies
     ${If} $0 == 0
       ${Break}
     ${EndIf}
-    DetailPrint "Closing the running Quillmere..."
+    DetailPrint "$(ClosingRunning)"
     System::Call "user32::GetWindowThreadProcessId(p r0, *i 0 r1)"
     ; SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION
     System::Call "kernel32::OpenProcess(i 0x00101000, i 0, i r1) p .r2"
@@ -130,10 +146,8 @@ Function ${prefix}CloseRunningCopies
     ${If} $3 == 0
       StrCpy $WasRunning 1
     ${Else}
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-        "Quillmere is still running: it did not end within 10 seconds of being asked to close.$\r$\n$\r$\nChoose Exit in its tray menu, then click Retry; or click Cancel to stop." \
-        /SD IDCANCEL IDRETRY retry_close
-      DetailPrint "Quillmere did not close: nothing was changed."
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(StillRunning)" /SD IDCANCEL IDRETRY retry_close
+      DetailPrint "$(DidNotClose)"
       !if "${prefix}" == ""
         Call StartClosedCopy
       !endif
@@ -153,10 +167,8 @@ Function ${prefix}CloseRunningCopies
       FileClose $0
       ${Break}
     ${EndIf}
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-      "$INSTDIR\quillmere.exe is in use, perhaps by Quillmere running for another user.$\r$\n$\r$\nEnd it there (Exit in its tray menu), then click Retry; or click Cancel to stop." \
-      /SD IDCANCEL IDRETRY retry_open
-    DetailPrint "$INSTDIR\quillmere.exe is in use: nothing was changed."
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(InUseElsewhere)" /SD IDCANCEL IDRETRY retry_open
+    DetailPrint "$(InUseNothingChanged)"
     SetErrorLevel 2
     Abort
     retry_open:
@@ -328,7 +340,7 @@ Function .onInit
   SetShellVarContext all
   SetRegView 64
   ${IfNot} ${AtLeastWin7}
-    MessageBox MB_OK|MB_ICONSTOP "Quillmere needs 64-bit Windows 7 or later." /SD IDOK
+    MessageBox MB_OK|MB_ICONSTOP "$(NeedsWindows7)" /SD IDOK
     SetErrorLevel 3
     Quit
   ${EndIf}
@@ -336,9 +348,7 @@ Function .onInit
   ; folder page alone.
   Call CheckInstallFolder
   ${If} $R9 == ""
-    MessageBox MB_OK|MB_ICONSTOP \
-      "Quillmere can be installed only in a folder in $PROGRAMFILES64, where only administrators can change it; $INSTDIR is not one.$\r$\n$\r$\nIf an earlier Quillmere is installed there, uninstall it first." \
-      /SD IDOK
+    MessageBox MB_OK|MB_ICONSTOP "$(FolderRefused)" /SD IDOK
     SetErrorLevel 4
     Quit
   ${EndIf}
@@ -506,7 +516,7 @@ Function StartClosedCopy
   Call StartThroughShell
   Pop $0
   ${If} $0 != 1
-    DetailPrint "Quillmere could not be started again for its user: start it from the Start menu."
+    DetailPrint "$(NotStartedAgain)"
   ${EndIf}
 FunctionEnd
 
@@ -564,13 +574,11 @@ Function MoveAsideInUseExe
     Rename "$INSTDIR\quillmere.exe" "$INSTDIR\quillmere.exe.old"
     ${IfNot} ${Errors}
       StrCpy $MovedAside 1
-      DetailPrint "$INSTDIR\quillmere.exe is in use, perhaps by Quillmere running for another user: the new one takes its place, and the old one goes at the next restart."
+      DetailPrint "$(MovedAside)"
       ${Break}
     ${EndIf}
-    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
-      "$INSTDIR\quillmere.exe is in use and cannot be replaced.$\r$\n$\r$\nEnd what holds it, then click Retry; or click Cancel to stop." \
-      /SD IDCANCEL IDRETRY retry_move
-    DetailPrint "$INSTDIR\quillmere.exe is in use: nothing was changed."
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(CannotReplace)" /SD IDCANCEL IDRETRY retry_move
+    DetailPrint "$(InUseNothingChanged)"
     Call StartClosedCopy
     SetErrorLevel 2
     Abort
@@ -596,7 +604,7 @@ Section "Quillmere"
   File "${STAGE}/quillmere.exe"
   ; An exe that could not be written must not be reported as installed.
   ${If} ${Errors}
-    DetailPrint "$INSTDIR\quillmere.exe could not be written: the installation stops."
+    DetailPrint "$(NotWritten)"
     ${If} $MovedAside == 1
       Delete "$INSTDIR\quillmere.exe"
       Rename "$INSTDIR\quillmere.exe.old" "$INSTDIR\quillmere.exe"
@@ -624,6 +632,7 @@ Section "Quillmere"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "${LANGUAGE_VALUE}" $LANGUAGE
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
@@ -633,6 +642,19 @@ SectionEnd
 Function un.onInit
   SetShellVarContext all
   SetRegView 64
+  ; The installation's language, when it is one of these; otherwise (an
+  ; entry of an earlier version) the display language's, as for the setup.
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "${LANGUAGE_VALUE}"
+  ${If} $0 == ${LANG_ENGLISH}
+  ${OrIf} $0 == ${LANG_GERMAN}
+  ${OrIf} $0 == ${LANG_FRENCH}
+  ${OrIf} $0 == ${LANG_SPANISH}
+  ${OrIf} $0 == ${LANG_PORTUGUESEBR}
+  ${OrIf} $0 == ${LANG_RUSSIAN}
+  ${OrIf} $0 == ${LANG_SIMPCHINESE}
+  ${OrIf} $0 == ${LANG_JAPANESE}
+    StrCpy $LANGUAGE $0
+  ${EndIf}
 FunctionEnd
 
 ; The logon tasks the program registers: "Quillmere <SID>" for each user,
@@ -648,11 +670,11 @@ Function un.RemoveLogonTasks
       Call un.TaskStartsInstalledExe
       Pop $2
       ${If} $2 == 1
-        DetailPrint "Removing the logon task $1"
+        DetailPrint "$(RemovingTask)"
         nsExec::Exec '"$SYSDIR\schtasks.exe" /delete /tn "$1" /f'
         Pop $2
       ${Else}
-        DetailPrint "Keeping the logon task $1: it starts another copy."
+        DetailPrint "$(KeepingTask)"
       ${EndIf}
     ${EndIf}
     FindNext $0 $1

@@ -84,6 +84,7 @@ DWORD RunSetup(const std::wstring& setup, const std::wstring& arguments = L"/S",
   return RunCommand(Quoted(setup) + L" " + arguments, process_id);
 }
 
+
 HKEY OpenEntry(const wchar_t* key = kUninstallKey) {
   HKEY entry = nullptr;
   return RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | KEY_WOW64_64KEY, &entry) == ERROR_SUCCESS ? entry
@@ -271,6 +272,45 @@ bool ClickForward(HWND wizard, const wchar_t* label) {
   return true;
 }
 bool Checked(HWND box) { return SendMessageW(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+// The whole text of another process's control, however long.
+std::wstring LongTextOf(HWND window) {
+  wchar_t text[2048] = {};
+  SendMessageW(window, WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
+  return text;
+}
+// Ends whatever shows a dialog titled with the program's name, so that a
+// wizard in another language than expected does not outlive the test (and
+// keep ctest waiting on the pipes it inherited).
+void EndWizards() {
+  EnumWindows(
+      [](HWND window, LPARAM) -> BOOL {
+        wchar_t name[16] = {};
+        GetClassNameW(window, name, 16);
+        if (wcscmp(name, L"#32770") == 0 && TextOf(window).find(L"Quillmere") != std::wstring::npos) {
+          HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, ProcessOf(window));
+          if (process) TerminateProcess(process, 99);
+          if (process) CloseHandle(process);
+        }
+        return TRUE;
+      },
+      0);
+}
+// Whether a visible control of the wizard's current page starts with `start`.
+bool ShowsTextStartingWith(HWND wizard, const std::wstring& start) {
+  struct Search {
+    const std::wstring* start;
+    bool found;
+  } search = {&start, false};
+  EnumChildWindows(
+      wizard,
+      [](HWND child, LPARAM data) -> BOOL {
+        Search* search = reinterpret_cast<Search*>(data);
+        if (IsWindowVisible(child) && LongTextOf(child).rfind(*search->start, 0) == 0) search->found = true;
+        return !search->found;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 // Each test starts with nothing installed and no Quillmere running, and
 // leaves it so.
@@ -287,6 +327,8 @@ class Release : public QuillmereTest {
     RemoveInstallation();
   }
   void TearDown() override {
+    // A wizard or message left open by a failure would outlive the test.
+    if (HasFailure()) EndWizards();
     QuillmereTest::TearDown();
     RemoveInstallation();
     CoUninitialize();
@@ -333,6 +375,20 @@ class Release : public QuillmereTest {
 
     EXPECT_EQ(ShortcutTarget(Shortcut()), installed);
   }
+  // Removes the installation through the uninstaller's wizard, checking that
+  // it speaks the language of `title`: the confirmation page's text starts
+  // with `text`, the buttons read `uninstall` and `close`.
+  void UninstallThroughWizard(const wchar_t* title, const wchar_t* text, const wchar_t* uninstall,
+                              const wchar_t* close) {
+    ASSERT_EQ(RunCommand(EntryText(L"UninstallString")), 0u) << "the copy in the temporary folder took over";
+    HWND wizard = WaitForWizard(title);
+    ASSERT_NE(wizard, nullptr) << "a wizard titled " << Narrow(title);
+    EXPECT_TRUE(WaitUntil([&] { return ShowsTextStartingWith(wizard, text); }, 10000)) << Narrow(text);
+    ASSERT_TRUE(ClickForward(wizard, uninstall));
+    ASSERT_TRUE(ClickForward(wizard, close));
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(wizard); }, 30000));
+    ASSERT_TRUE(WaitForRemoval(DefaultFolder()));
+  }
   // Waits for the removal a silent uninstaller carries out from a copy of
   // itself after it has returned: the entry goes last.
   bool WaitForRemoval(const std::wstring& folder) {
@@ -347,6 +403,13 @@ using RepeatedUninstall = Release;
 using OlderWindows = Release;
 using InteractiveInstall = Release;
 using InteractiveUninstall = Release;
+using Languages = Release;
+// Run as a program of its own with the German locale (Wine takes each
+// process's display language from its Unix locale, and gives a child its
+// parent's).
+using GermanWindows = Release;
+
+const wchar_t kInstallerLanguage[] = L"Installer Language";
 
 }  // namespace
 
@@ -678,4 +741,62 @@ TEST_F(InteractiveUninstall, KeepsTheSettingsAndOffersNothingToRemoveThem) {
   ASSERT_TRUE(WaitUntil([&] { return !IsWindow(wizard); }, 30000));
   ASSERT_TRUE(WaitForRemoval(DefaultFolder()));
   ExpectSettingsAndLogKept();
+}
+
+
+// The uninstaller speaks the language the installation used (kept beside
+// the entry), not the display language of whoever removes it: here an
+// English user removes what a German one installed, as GermanWindows shows
+// such an installation recorded.
+TEST_F(Languages, UninstallerSpeaksTheLanguageTheInstallationUsed) {
+  ASSERT_EQ(RunSetup(Installer()), 0u);
+  EXPECT_EQ(EntryText(kInstallerLanguage), L"1033") << "English here";
+  ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallKey, kInstallerLanguage, REG_SZ, L"1031",
+                            5 * sizeof(wchar_t)),
+            ERROR_SUCCESS);
+  UninstallThroughWizard(L"Deinstallation von Quillmere", L"Quillmere wird aus dem unten angegebenen Ordner entfernt",
+                         L"&Deinstallieren", L"&Beenden");
+}
+
+// On a German Windows the installer's own message is German, with the
+// folders in it; the refusal stays the same (exit code 4, nothing made).
+TEST_F(GermanWindows, RefusesAnotherFolderInGerman) {
+  const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
+  const std::wstring refused = program_files.substr(0, 3) + L"Quillmere Tools";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION setup = {};
+  std::wstring line = Quoted(Installer()) + L" /D=" + refused;
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &setup));
+  HWND box = WaitForWizard(L"Installation von Quillmere");
+  if (box) {
+    // A message box's text is its static control 0xFFFF.
+    EXPECT_EQ(LongTextOf(GetDlgItem(box, 0xFFFF)),
+              L"Quillmere kann nur in einem Ordner in " + program_files +
+                  L" installiert werden, in dem nur Administratoren es ändern können; " + refused +
+                  L" ist kein solcher Ordner.\r\n\r\nWenn dort eine frühere Version von Quillmere installiert ist, "
+                  L"deinstallieren Sie sie zuerst.");
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+  } else {
+    ADD_FAILURE() << "no message box with the German setup's title (without the de_DE.UTF-8 locale, which "
+                     "locale-gen makes, Wine falls back to English)";
+    TerminateProcess(setup.hProcess, 99);
+  }
+  DWORD code = 99;
+  if (WaitForSingleObject(setup.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(setup.hProcess, &code);
+  CloseHandle(setup.hProcess);
+  CloseHandle(setup.hThread);
+  EXPECT_EQ(code, 4u);
+  EXPECT_FALSE(Exists(refused));
+  EXPECT_FALSE(EntryExists());
+}
+
+// A German installation: the Installed-apps values as in every language,
+// its language recorded, and the uninstaller's wizard in German.
+TEST_F(GermanWindows, InstallsWithTheSameEntryAndUninstallsInGerman) {
+  ASSERT_EQ(RunSetup(Installer()), 0u);
+  ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+  EXPECT_EQ(EntryText(kInstallerLanguage), L"1031");
+  UninstallThroughWizard(L"Deinstallation von Quillmere", L"Quillmere wird aus dem unten angegebenen Ordner entfernt",
+                         L"&Deinstallieren", L"&Beenden");
 }

@@ -12,6 +12,9 @@
 #                 the uninstaller and the installer carry its signature;
 #   sign_options  what scripts/sign.sh asks of osslsigncode for a PKCS#12
 #                 file, a hardware token and a time-stamp server (needs no
+#                 release);
+#   languages     the installer's own texts, read from its script: each in
+#                 every language it loads, with the same variables (needs no
 #                 release).
 set -euo pipefail
 test=$1
@@ -212,6 +215,84 @@ QUILLMERE_SIGN_PKCS11_MODULE=/usr/lib/token.so QUILLMERE_SIGN_PKCS11_KEY=pkcs11:
 QUILLMERE_SIGN_PKCS11_MODULE=/usr/lib/token.so QUILLMERE_SIGN_PKCS11_KEY=01 QUILLMERE_SIGN_CERTS=/k/c.der QUILLMERE_SIGN_PKCS11_ENGINE=/e/pkcs11.so QUILLMERE_SIGN_PASSWORD_FILE=/k/pin QUILLMERE_SIGN_TIMESTAMP_URL=http://ts.example/|sign -pkcs11module /usr/lib/token.so -key 01 -certs /k/c.der -pkcs11engine /e/pkcs11.so -readpass /k/pin -h sha256 -n Quillmere -time 1700000000 -ts http://ts.example/
 ROWS
     exit $status
+    ;;
+
+  languages)
+    # makensis only warns about a text missing in one language (and shows
+    # that language's user an empty message); this names what is missing.
+    python3 - "$source_dir/packaging" <<'CHECK'
+import glob, os, re, sys
+from collections import Counter
+
+folder = sys.argv[1]
+expected = ["English", "German", "French", "Spanish", "PortugueseBR", "Russian", "SimpChinese", "Japanese"]
+errors = []
+lines = []  # (file, number, text)
+for path in sorted(glob.glob(os.path.join(folder, "*.nsi")) + glob.glob(os.path.join(folder, "*.nsh"))):
+    with open(path, encoding="utf-8-sig") as f:
+        lines += [(os.path.basename(path), n, line.rstrip("\n")) for n, line in enumerate(f, 1)]
+
+loaded = [m.group(1) for _, _, t in lines for m in [re.match(r'\s*!insertmacro\s+MUI_LANGUAGE\s+"([^"]+)"', t)] if m]
+if loaded != expected:
+    errors.append(f"languages loaded: {loaded}; expected {expected}, English first")
+ids = {"LANG_" + name.upper() for name in loaded}
+
+texts = {}  # name -> {language id: text}
+for file, n, t in lines:
+    if not re.match(r"\s*LangString\b", t):
+        continue
+    m = re.match(r'\s*LangString\s+(\w+)\s+\$\{(LANG_\w+)\}\s+"(.*)"\s*$', t)
+    if not m:
+        errors.append(f"{file}:{n}: a LangString not of the form: LangString name ${{LANG_X}} \"text\"")
+        continue
+    name, lang, text = m.groups()
+    if lang not in ids:
+        errors.append(f"{file}:{n}: {name} in {lang}, a language not loaded")
+    if lang in texts.setdefault(name, {}):
+        errors.append(f"{file}:{n}: {name} in {lang} a second time")
+    texts[name][lang] = text
+    if not text.strip():
+        errors.append(f"{file}:{n}: {name} in {lang} is empty")
+
+for name, by_lang in sorted(texts.items()):
+    missing = sorted(ids - by_lang.keys())
+    if missing:
+        errors.append(f"{name} has no text in {', '.join(missing)}")
+
+# Each translation names the same variables, line breaks, folders and
+# figures as the English text, as often.
+def marks(text):
+    variables = re.findall(r"\$(?:\\[rnt\"]|\{\w+\}|\(\^?\w+\)|\w+)", text)
+    rest = re.sub(r"\$(?:\\[rnt\"]|\{\w+\}|\(\^?\w+\)|\w+)", " ", text)
+    return Counter(variables + re.findall(r"%\w+%|quillmere\.exe|\d+", rest))
+for name, by_lang in sorted(texts.items()):
+    if "LANG_ENGLISH" not in by_lang:
+        continue
+    english = marks(by_lang["LANG_ENGLISH"])
+    for lang, text in sorted(by_lang.items()):
+        if marks(text) != english:
+            errors.append(f"{name} in {lang} has {sorted(marks(text).elements())}, English {sorted(english.elements())}")
+
+# What the script shows comes from those texts: every $(name) used is
+# defined, and no message is written out in one language.
+for file, n, t in lines:
+    code = "" if t.lstrip().startswith((";", "#", "LangString")) else t
+    for used in re.findall(r"\$\((\w+)\)", code):
+        if used not in texts:
+            errors.append(f"{file}:{n}: $({used}) is used but no LangString defines it")
+    shown = re.match(r'\s*(?:MessageBox\s+\S+|DetailPrint|!define\s+MUI_\w*TEXT\w*)\s+"([^"]*)"', code)
+    if shown and not re.fullmatch(r"\$\(\w+\)", shown.group(1)):
+        errors.append(f"{file}:{n}: shows \"{shown.group(1)}\" in one language, not through a LangString")
+unused = sorted(set(texts) - {u for _, _, t in lines for u in re.findall(r"\$\((\w+)\)", t)})
+if unused:
+    errors.append(f"LangStrings never used: {', '.join(unused)}")
+
+for error in errors:
+    print("FAIL:", error, file=sys.stderr)
+if errors:
+    sys.exit(1)
+print(f"{len(texts)} texts, each in {len(ids)} languages: {', '.join(loaded)}")
+CHECK
     ;;
 
   *)
