@@ -15,35 +15,28 @@ void ApplyLanguage(const Settings& settings) {
 }
 
 void NoteSettingsSaved(bool saved) {
-  if (!saved)
-    ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED,
-                   L"Settings could not be saved to config.ini; they apply until Quillmere exits.");
+  wchar_t text[TRAY_BALLOON_TEXT_CAPACITY];
+  if (!saved) ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED, LoadText(IDS_NOTICE_NOT_SAVED, text));
 }
 
 void NoteAutostartResult(bool was_on, AutostartResult result, const AutostartAccounts& accounts) {
-  // Kept for a notice that waits for the icon.
-  static wchar_t other_account[512];
+  // The notice keeps a copy of its text while it waits for the icon.
+  wchar_t text[TRAY_BALLOON_TEXT_CAPACITY];
   switch (AutostartNoticeFor(was_on, result)) {
     case AUTOSTART_NOTICE_NOT_ELEVATED:
-      ShowBalloon(app.tray, L"Quillmere",
-                  L"Start with Windows starts Quillmere elevated only when quillmere.exe and its folders can be "
-                  L"changed by administrators alone, as when installed in Program Files.");
+      ShowBalloon(app.tray, L"Quillmere", LoadText(IDS_NOTICE_AUTOSTART_ADMINS, text));
       break;
     case AUTOSTART_NOTICE_NOT_TRUSTED:
-      ShowBalloon(app.tray, L"Quillmere",
-                  L"Start with Windows starts Quillmere only when quillmere.exe and its folders can be changed by "
-                  L"you and administrators alone, as when installed in Program Files.");
+      ShowBalloon(app.tray, L"Quillmere", LoadText(IDS_NOTICE_AUTOSTART_USER, text));
       break;
     case AUTOSTART_NOTICE_OTHER_ACCOUNT:
       // Told as a failure is: even in silent mode, and at start once the
       // icon is in. A text cut short still names both accounts first.
-      FormatOtherAccountNotice(other_account, ARRAYSIZE(other_account), accounts);
-      ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED, other_account);
+      FormatOtherAccountNotice(text, ARRAYSIZE(text), accounts);
+      ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED, text);
       break;
     case AUTOSTART_NOTICE_FAILED:
-      ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED,
-                     L"Start with Windows could not be updated (Run value or logon task); Quillmere tries again "
-                     L"at its next start.");
+      ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED, LoadText(IDS_NOTICE_AUTOSTART_FAILED, text));
       break;
     default:
       break;

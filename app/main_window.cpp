@@ -5,6 +5,7 @@
 
 #include "app/auto_clean.h"
 #include "clean/clean.h"
+#include "common/language.h"
 #include "settings/settings.h"
 #include "status/status.h"
 #include "tray/tray.h"
@@ -222,7 +223,8 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
     case WM_HOTKEY:
       if (wParam == HOTKEY_CLEAN) {
         RunClean(window);
-        if (app.settings.silent_mode) ShowBalloon(app.tray, L"Quillmere", L"Clean triggered (Ctrl+Alt+R)");
+        wchar_t text[TRAY_BALLOON_TEXT_CAPACITY];
+        if (app.settings.silent_mode) ShowBalloon(app.tray, L"Quillmere", LoadText(IDS_BALLOON_HOT_KEY, text));
       }
       return 0;
     case WM_TRAYICON:

@@ -4,6 +4,7 @@
 #include "app/app.h"
 
 #include "clean/memory.h"
+#include "common/language.h"
 #include "status/status.h"
 #include "tray/tray.h"
 
@@ -23,9 +24,9 @@ void WarnOfCommit(const CommitCharge& commit) {
   uint64_t now = app.tray.platform->tick_count();
   if (!app.tray.icon_in || !CommitWarningDue(app.commit_warning, commit, app.settings.commit_warn_percent, now))
     return;
-  wchar_t text[128];
+  wchar_t title[64], text[COMMIT_WARNING_CAPACITY];
   FormatCommitWarning(text, commit.percent);
-  if (ShowBalloon(app.tray, COMMIT_WARNING_TITLE, text)) app.commit_warning = {1, now};
+  if (ShowBalloon(app.tray, LoadText(IDS_BALLOON_COMMIT_TITLE, title), text)) app.commit_warning = {1, now};
 }
 
 }  // namespace

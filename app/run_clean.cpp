@@ -4,6 +4,7 @@
 
 #include "clean/clean.h"
 #include "common/files.h"
+#include "common/language.h"
 #include "common/system.h"
 #include "settings/settings.h"
 #include "status/status.h"
@@ -15,18 +16,19 @@ namespace {
 // for a later clean.
 void Notify(double freed_mb, int32_t processes, bool quiet) {
   const Settings& settings = app.settings;
+  wchar_t title[64];
   switch (ChooseCleanBalloon(settings.silent_mode || quiet, app.is_elevated, app.clean.limited_notice_shown,
                              freed_mb, settings.notify_min_mb)) {
-    case CLEAN_BALLOON_LIMITED_MODE:
+    case CLEAN_BALLOON_LIMITED_MODE: {
       app.clean.limited_notice_shown = true;
-      ShowBalloon(app.tray, L"Quillmere \u2014 Limited mode",
-                  L"Not running as admin \u2014 standby & cache cleanup skipped. "
-                  L"Right-click tray \u2192 Run as Administrator.");
+      wchar_t text[TRAY_BALLOON_TEXT_CAPACITY];
+      ShowBalloon(app.tray, LoadText(IDS_BALLOON_LIMITED_TITLE, title), LoadText(IDS_BALLOON_LIMITED, text));
       break;
+    }
     case CLEAN_BALLOON_CLEANED: {
       wchar_t text[128];
       FormatCleanBalloon(text, freed_mb, processes);
-      ShowBalloon(app.tray, L"RAM Cleaned", text, true);
+      ShowBalloon(app.tray, LoadText(IDS_BALLOON_CLEANED_TITLE, title), text, true);
       break;
     }
     case CLEAN_BALLOON_NONE:

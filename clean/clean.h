@@ -132,6 +132,8 @@ bool AppendCleanLog(const wchar_t* folder, double freed_mb, int32_t processes, c
 enum CleanBalloon { CLEAN_BALLOON_NONE, CLEAN_BALLOON_LIMITED_MODE, CLEAN_BALLOON_CLEANED };
 CleanBalloon ChooseCleanBalloon(bool silent_mode, bool is_elevated, bool limited_notice_shown, double freed_mb,
                                 int32_t notify_min_mb);
+// "Freed 512 MB  (37 processes trimmed)" in the language in use. Its title is
+// IDS_BALLOON_CLEANED_TITLE; clean.log's line stays in English.
 void FormatCleanBalloon(wchar_t (&text)[128], double freed_mb, int32_t processes);
 
 // What one clean did.

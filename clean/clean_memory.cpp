@@ -2,7 +2,7 @@
 // user afterwards.
 #include "clean/clean.h"
 
-#include "common/text.h"
+#include "common/language.h"
 
 double FreedMegabytes(uint64_t avail_before, uint64_t avail_after) {
   double freed = static_cast<double>(static_cast<int64_t>(avail_after - avail_before)) * BYTES_TO_MB;
@@ -18,7 +18,7 @@ CleanBalloon ChooseCleanBalloon(bool silent_mode, bool is_elevated, bool limited
 
 void FormatCleanBalloon(wchar_t (&text)[128], double freed_mb, int32_t processes) {
   ZeroMemory(text, sizeof text);
-  FormatBounded(text, 128, L"Freed %.0f MB  (%d processes trimmed)", freed_mb, processes);
+  FormatText(text, 128, IDS_BALLOON_CLEANED, freed_mb, processes);
 }
 
 CleanReport CleanMemory(CleanState& state, const wchar_t* exclusion_list, const CleanSteps& steps) {

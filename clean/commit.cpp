@@ -3,7 +3,7 @@
 
 #include <math.h>
 
-#include "common/text.h"
+#include "common/language.h"
 
 const MemoryUsePlatform kSystemMemoryUsePlatform = {
     K32GetPerformanceInfo, K32EnumProcesses, OpenProcess, QueryFullProcessImageNameW, K32GetProcessMemoryInfo,
@@ -53,10 +53,10 @@ uint64_t GigabyteTenths(uint64_t bytes) {
 void FormatCommitText(wchar_t (&text)[COMMIT_TEXT_CAPACITY], const CommitCharge& commit) {
   ZeroMemory(text, sizeof text);
   if (!commit.readable) return;
-  uint64_t used = GigabyteTenths(commit.used_bytes);
-  uint64_t limit = GigabyteTenths(commit.limit_bytes);
-  FormatBounded(text, COMMIT_TEXT_CAPACITY, L"Commit %llu.%llu / %llu.%llu GB (%d%%)", used / 10, used % 10,
-                limit / 10, limit % 10, commit.percent);
+  wchar_t used[FIGURE_CAPACITY], limit[FIGURE_CAPACITY];
+  FormatTenths(used, GigabyteTenths(commit.used_bytes));
+  FormatTenths(limit, GigabyteTenths(commit.limit_bytes));
+  FormatText(text, COMMIT_TEXT_CAPACITY, IDS_COMMIT_LINE, used, limit, commit.percent);
 }
 
 int32_t CommitWarnLevel(int32_t commit_warn_percent) {
@@ -78,10 +78,7 @@ bool CommitWarningDue(const CommitWarning& warning, const CommitCharge& commit, 
          (now_tick > warning.shown_tick && now_tick - warning.shown_tick >= COMMIT_WARNING_INTERVAL_MS);
 }
 
-void FormatCommitWarning(wchar_t (&text)[128], int32_t percent) {
+void FormatCommitWarning(wchar_t (&text)[COMMIT_WARNING_CAPACITY], int32_t percent) {
   ZeroMemory(text, sizeof text);
-  FormatBounded(text, 128,
-                L"Committed memory is at %d%% of its limit. Close programs or enlarge the page file; a clean cannot "
-                L"lower it.",
-                percent);
+  FormatText(text, COMMIT_WARNING_CAPACITY, IDS_BALLOON_COMMIT, percent);
 }

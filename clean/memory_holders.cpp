@@ -4,6 +4,7 @@
 
 #include <math.h>
 
+#include "common/language.h"
 #include "common/text.h"
 
 namespace {
@@ -99,12 +100,12 @@ void FormatMemoryHolder(wchar_t (&text)[MEMORY_HOLDER_TEXT_CAPACITY], const Memo
   double megabytes = static_cast<double>(holder.working_set_bytes) * BYTES_TO_MB;
   uint64_t whole_mb = static_cast<uint64_t>(llround(megabytes));
   if (whole_mb < 1024) {
-    FormatBounded(text, MEMORY_HOLDER_TEXT_CAPACITY, L"%s  %llu MB  (%u)", holder.name, whole_mb, holder.processes);
+    FormatText(text, MEMORY_HOLDER_TEXT_CAPACITY, IDS_HOLDER_MB, holder.name, whole_mb, holder.processes);
     return;
   }
-  uint64_t tenths = static_cast<uint64_t>(llround(megabytes / 1024.0 * 10.0));
-  FormatBounded(text, MEMORY_HOLDER_TEXT_CAPACITY, L"%s  %llu.%llu GB  (%u)", holder.name, tenths / 10, tenths % 10,
-                holder.processes);
+  wchar_t gigabytes[FIGURE_CAPACITY];
+  FormatTenths(gigabytes, static_cast<uint64_t>(llround(megabytes / 1024.0 * 10.0)));
+  FormatText(text, MEMORY_HOLDER_TEXT_CAPACITY, IDS_HOLDER_GB, holder.name, gigabytes, holder.processes);
 }
 
 bool ReadMemoryHolders(MemoryHolderTable& table, const MemoryUsePlatform& platform) {

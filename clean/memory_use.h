@@ -24,8 +24,10 @@ CommitCharge CommitChargeOf(uint64_t used_bytes, uint64_t limit_bytes);
 // of PageSize; none when a figure overflows 64 bits.
 CommitCharge CommitChargeFromPages(const PERFORMANCE_INFORMATION& info);
 
-// "Commit 14.2 / 24.0 GB (59%)"; empty when the record is not readable.
-constexpr int COMMIT_TEXT_CAPACITY = 64;
+// "Commit 14.2 / 24.0 GB (59%)" in the language in use, the figures with
+// the user's decimal separator; empty when the record is not readable. Room
+// for a translation twice the English length.
+constexpr int COMMIT_TEXT_CAPACITY = 128;
 void FormatCommitText(wchar_t (&text)[COMMIT_TEXT_CAPACITY], const CommitCharge& commit);
 
 // The warning level a commit_warn_percent value stands for, and what the
@@ -49,10 +51,11 @@ constexpr uint64_t COMMIT_WARNING_INTERVAL_MS = 30ull * 60 * 1000;
 // clock behind that showing counts as no time passed.
 bool CommitWarningDue(const CommitWarning& warning, const CommitCharge& commit, int32_t commit_warn_percent,
                       uint64_t now_tick);
-constexpr const wchar_t* COMMIT_WARNING_TITLE = L"Quillmere \u2014 Memory nearly exhausted";
 // "Committed memory is at 93% of its limit. Close programs or enlarge the
-// page file; a clean cannot lower it."
-void FormatCommitWarning(wchar_t (&text)[128], int32_t percent);
+// page file; a clean cannot lower it." in the language in use, as long as a
+// balloon's text may be. Its title is IDS_BALLOON_COMMIT_TITLE.
+constexpr int COMMIT_WARNING_CAPACITY = 256;
+void FormatCommitWarning(wchar_t (&text)[COMMIT_WARNING_CAPACITY], int32_t percent);
 
 // The programs holding the most physical memory: the working sets of all
 // the processes of one image name, summed.
@@ -114,8 +117,8 @@ struct TopMemoryHolders {
 TopMemoryHolders RankMemoryHolders(const MemoryHolderTable& table);
 
 // "msedge.exe  3.1 GB  (24)": the name, the working sets in GB with one
-// decimal, or in whole MB below 1,024 MB (where GB would read 0.0 or 0.3),
-// and the process count.
+// decimal (the user's separator), or in whole MB below 1,024 MB (where GB
+// would read 0.0 or 0.3), and the process count; in the language in use.
 constexpr int MEMORY_HOLDER_TEXT_CAPACITY = 320;
 void FormatMemoryHolder(wchar_t (&text)[MEMORY_HOLDER_TEXT_CAPACITY], const MemoryHolder& holder);
 

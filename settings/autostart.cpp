@@ -8,6 +8,7 @@
 // and only from the desktop of the account it runs as.
 #include "settings/settings.h"
 
+#include "common/language.h"
 #include "common/system.h"
 #include "common/text.h"
 #include "settings/settings_internal.h"
@@ -823,9 +824,9 @@ AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result) {
 }
 
 bool FormatOtherAccountNotice(wchar_t* text, size_t capacity, const AutostartAccounts& accounts) {
-  return FormatBounded(text, capacity,
-                       L"Quillmere runs as %s here, not as %s; start with Windows needs Quillmere run from an "
-                       L"administrator's own account.",
-                       accounts.process[0] ? accounts.process : L"this account",
-                       accounts.signed_in[0] ? accounts.signed_in : L"the signed-in user");
+  wchar_t this_account[64], signed_in_user[64];
+  LoadText(IDS_THIS_ACCOUNT, this_account);
+  LoadText(IDS_SIGNED_IN_USER, signed_in_user);
+  return FormatText(text, capacity, IDS_NOTICE_OTHER_ACCOUNT, accounts.process[0] ? accounts.process : this_account,
+                    accounts.signed_in[0] ? accounts.signed_in : signed_in_user);
 }

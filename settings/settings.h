@@ -113,7 +113,8 @@ enum AutostartNotice {
 AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result);
 // The notice for AUTOSTART_NOTICE_OTHER_ACCOUNT: "Quillmere runs as <account>
 // here, not as <signed-in user>; ...", with "the signed-in user" where that
-// account could not be read. False when it had to be cut.
+// account could not be read, in the language in use. False when it had to
+// be cut.
 bool FormatOtherAccountNotice(wchar_t* text, size_t capacity, const AutostartAccounts& accounts);
 
 // What follows once OK has stored the typed values in `settings`: keeping

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <shellapi.h>
+#include <stddef.h>
 #include <stdint.h>
 
 #include "clean/memory.h"
@@ -114,8 +115,12 @@ TrayClickStep NextTrayClickStep(TrayClicks& clicks, TrayAction action, uint64_t 
 // kept, when there is no icon to show it from (a failure at start, or while
 // the taskbar is away), until the icon is in.
 enum TrayNoticeKind { NOTICE_SETTINGS_NOT_SAVED, NOTICE_AUTOSTART_FAILED, TRAY_NOTICE_COUNT };
+// A balloon's text field: 255 characters and the terminator.
+constexpr size_t TRAY_BALLOON_TEXT_CAPACITY = 256;
 struct TrayNotice {
-  const wchar_t* waiting;  // the text kept until the icon is in; null: none
+  // A copy of the text, kept until the icon is in: the caller's text is
+  // loaded or formatted into a buffer that is gone by then. Empty: none.
+  wchar_t waiting[TRAY_BALLOON_TEXT_CAPACITY];
   bool shown;              // shown at least once
   uint64_t shown_tick;     // when it was last shown
 };
@@ -176,7 +181,8 @@ bool ShowBalloon(TrayState& state, const wchar_t* title, const wchar_t* text, bo
 // passed.
 bool TrayNoticeDue(bool shown, uint64_t shown_tick, uint64_t now_tick);
 // The notice of this kind, titled "Quillmere", when it is due: at once when
-// the icon is in, otherwise once it is (`text` must outlive the wait).
+// the icon is in, otherwise once it is (from a copy of `text`, cut to a
+// balloon's 255 characters).
 void ShowTrayNotice(TrayState& state, TrayNoticeKind kind, const wchar_t* text);
 // The notices kept while there was no icon, now that there is one. One the
 // shell refuses (its taskbar just went) waits for the next add.
@@ -200,6 +206,8 @@ UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted);
 int UsageIconSize(int small_icon_width);
 int UsageBarTop(int size, int load_percent);
 COLORREF UsageBarColor(int load_percent);
+// "Quillmere\n11.7 / 31.9 GB  (37%)" in the language in use, the figures
+// with the user's decimal separator.
 void FormatTooltip(wchar_t (&tip)[128], double used_gb, double total_gb, int load_percent);
 // The same with the commit figure on a line below it while the charge is at
 // or above the warning level of `commit_warn_percent` (CommitAtWarnLevel).

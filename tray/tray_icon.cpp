@@ -6,6 +6,7 @@
 #include "common/text.h"
 
 static_assert(sizeof(NOTIFYICONDATAW) == 976, "the complete 64-bit NOTIFYICONDATAW");
+static_assert(ARRAYSIZE(NOTIFYICONDATAW{}.szInfo) == TRAY_BALLOON_TEXT_CAPACITY, "a balloon's text field");
 
 const TrayPlatform kSystemTrayPlatform = {Shell_NotifyIconW, GetTickCount64, TakeMemorySnapshot, TaskbarDpi,
                                           IsHighContrastOn};
@@ -71,8 +72,8 @@ TrayAddStep NextTrayAddStep(bool added, bool at_start, uint64_t now_tick, uint64
 void ShowWaitingNotices(TrayState& state) {
   if (!state.icon_in) return;
   for (TrayNotice& notice : state.notices) {
-    if (!notice.waiting || !ShowBalloon(state, L"Quillmere", notice.waiting)) continue;
-    notice.waiting = NULL;
+    if (!notice.waiting[0] || !ShowBalloon(state, L"Quillmere", notice.waiting)) continue;
+    notice.waiting[0] = 0;
     notice.shown = 1;
     notice.shown_tick = state.platform->tick_count();
   }
@@ -132,6 +133,6 @@ void ShowTrayNotice(TrayState& state, TrayNoticeKind kind, const wchar_t* text) 
   if (kind < 0 || kind >= TRAY_NOTICE_COUNT || !text) return;
   TrayNotice& notice = state.notices[kind];
   if (!TrayNoticeDue(notice.shown, notice.shown_tick, state.platform->tick_count())) return;
-  notice.waiting = text;
+  CopyBounded(notice.waiting, ARRAYSIZE(notice.waiting), text);
   ShowWaitingNotices(state);
 }

@@ -1,26 +1,31 @@
 // The tray icon's context menu, built anew for every showing.
 #include "tray/tray.h"
 
+#include "common/language.h"
+
 HMENU BuildTrayMenu(bool auto_clean_on, bool offer_elevation) {
   HMENU menu = CreatePopupMenu();
   if (!menu) return nullptr;
+  // Loaded at each showing, so that the menu follows a change of language.
+  wchar_t text[128];
   MENUITEMINFOW clean_now = {};
   clean_now.cbSize = sizeof clean_now;
   clean_now.fMask = MIIM_STATE | MIIM_ID | MIIM_STRING;
   clean_now.fType = MFT_STRING;
   clean_now.fState = MFS_DEFAULT;
   clean_now.wID = IDM_CLEAN_NOW;
-  wchar_t clean_now_text[] = L"Clean Now\tCtrl+Alt+R";
-  clean_now.dwTypeData = clean_now_text;
+  LoadText(IDS_MENU_CLEAN_NOW, text);
+  clean_now.dwTypeData = text;
   InsertMenuItemW(menu, 0, TRUE, &clean_now);
-  AppendMenuW(menu, MF_STRING, IDM_STATUS, L"Status Window...");
-  AppendMenuW(menu, MF_STRING | (auto_clean_on ? MF_CHECKED : MF_UNCHECKED), IDM_TOGGLE_AUTO, L"Auto-clean");
+  AppendMenuW(menu, MF_STRING, IDM_STATUS, LoadText(IDS_MENU_STATUS, text));
+  AppendMenuW(menu, MF_STRING | (auto_clean_on ? MF_CHECKED : MF_UNCHECKED), IDM_TOGGLE_AUTO,
+              LoadText(IDS_MENU_AUTO_CLEAN, text));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
-  AppendMenuW(menu, MF_STRING, IDM_SETTINGS, L"Settings...");
+  AppendMenuW(menu, MF_STRING, IDM_SETTINGS, LoadText(IDS_MENU_SETTINGS, text));
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
   // Last but one, so that every other item keeps its place either way.
-  if (offer_elevation) AppendMenuW(menu, MF_STRING, IDM_RUN_AS_ADMIN, L"Run as Administrator");
-  AppendMenuW(menu, MF_STRING, IDM_EXIT, L"Exit");
+  if (offer_elevation) AppendMenuW(menu, MF_STRING, IDM_RUN_AS_ADMIN, LoadText(IDS_MENU_RUN_AS_ADMIN, text));
+  AppendMenuW(menu, MF_STRING, IDM_EXIT, LoadText(IDS_MENU_EXIT, text));
   return menu;
 }
 

@@ -5,6 +5,7 @@
 #include <wchar.h>
 
 #include "clean/memory.h"
+#include "common/language.h"
 #include "common/text.h"
 
 namespace {
@@ -84,7 +85,10 @@ COLORREF UsageBarColor(int load_percent) {
 
 void FormatTooltip(wchar_t (&tip)[128], double used_gb, double total_gb, int load_percent) {
   ZeroMemory(tip, sizeof tip);
-  FormatBounded(tip, 128, L"%s\n%.1f / %.1f GB  (%d%%)", L"Quillmere", used_gb, total_gb, load_percent);
+  wchar_t used[FIGURE_CAPACITY], total[FIGURE_CAPACITY];
+  FormatOneDecimal(used, used_gb);
+  FormatOneDecimal(total, total_gb);
+  FormatText(tip, 128, IDS_TOOLTIP, used, total, load_percent);
 }
 
 UINT TrayChanges(const TrayShown& shown, const TrayShown& wanted) {

@@ -9,6 +9,7 @@
 
 #include "app/app.h"
 #include "tests/support.h"
+#include "tests/unit/in_language.h"
 #include "tray/tray.h"
 #include "common/files.h"
 #include "common/system.h"
@@ -545,6 +546,75 @@ TEST_F(MainWindow, OnlyTheHotKeyInSilentModeAddsItsBalloon) {
     std::vector<TrayRequest> balloons = recording_tray.Balloons();
     ASSERT_EQ(balloons.size(), c.balloon ? 1u : 0u) << c.silent << " " << c.message;
     if (c.balloon) ExpectBalloon(balloons[0], L"Quillmere", L"Clean triggered (Ctrl+Alt+R)");
+  }
+}
+
+namespace {
+
+class MainWindowInEachLanguage : public MainWindow {
+ protected:
+  void TearDown() override {
+    UseLanguage(0);
+    UseDecimalSeparator(L".");
+    MainWindow::TearDown();
+  }
+  // The one balloon since the last clear of the requests.
+  TrayRequest OnlyBalloon() {
+    std::vector<TrayRequest> balloons = recording_tray.Balloons();
+    EXPECT_EQ(balloons.size(), 1u);
+    recording_tray.requests.clear();
+    return balloons.empty() ? TrayRequest{} : balloons[0];
+  }
+};
+
+}  // namespace
+
+// Every balloon and notice of the shell is in the language in use when it
+// shows: limited mode, "RAM Cleaned", the hot key in silent mode, the failed
+// save and each start-at-logon notice.
+TEST_F(MainWindowInEachLanguage, BalloonsAndNoticesAreInTheLanguageInUse) {
+  ASSERT_TRUE(AddTrayIcon(app.tray, app.main_window));
+  app.settings.notify_min_mb = INT32_MIN;
+  AutostartAccounts accounts = {};
+  wcscpy(accounts.process, L"PC\\alice");
+  wcscpy(accounts.signed_in, L"PC\\bob");
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    SCOPED_TRACE(LanguageTag(language));
+    UseLanguage(language);
+    UseDecimalSeparator(L",");
+    recording_tray.requests.clear();
+
+    app.settings.silent_mode = false;
+    app.is_elevated = false;
+    app.clean.limited_notice_shown = false;
+    Send(WM_COMMAND, IDM_CLEAN_NOW);
+    ExpectBalloon(OnlyBalloon(), TableTextIn(language, IDS_BALLOON_LIMITED_TITLE),
+                  TableTextIn(language, IDS_BALLOON_LIMITED));
+
+    app.is_elevated = true;
+    Send(WM_COMMAND, IDM_CLEAN_NOW);
+    const CleanHistory& history = app.status.clean_history;
+    const CleanRecord& clean = history.entries[(history.next + CLEAN_HISTORY_CAPACITY - 1) % CLEAN_HISTORY_CAPACITY];
+    ExpectBalloon(OnlyBalloon(), TableTextIn(language, IDS_BALLOON_CLEANED_TITLE),
+                  TableTextIn(language, IDS_BALLOON_CLEANED, clean.freed_mb, clean.processes), true);
+
+    app.settings.silent_mode = true;
+    Send(WM_HOTKEY, HOTKEY_CLEAN, MAKELPARAM(MOD_CONTROL | MOD_ALT, 'R'));
+    ExpectBalloon(OnlyBalloon(), L"Quillmere", TableTextIn(language, IDS_BALLOON_HOT_KEY));
+
+    recording_tray.now += TRAY_NOTICE_INTERVAL_MS;
+    NoteSettingsSaved(false);
+    ExpectBalloon(OnlyBalloon(), L"Quillmere", TableTextIn(language, IDS_NOTICE_NOT_SAVED));
+    NoteAutostartResult(false, AUTOSTART_RUN_VALUE_ONLY, accounts);
+    ExpectBalloon(OnlyBalloon(), L"Quillmere", TableTextIn(language, IDS_NOTICE_AUTOSTART_ADMINS));
+    NoteAutostartResult(false, AUTOSTART_NEITHER, accounts);
+    ExpectBalloon(OnlyBalloon(), L"Quillmere", TableTextIn(language, IDS_NOTICE_AUTOSTART_USER));
+    NoteAutostartResult(false, AUTOSTART_FAILED, accounts);
+    ExpectBalloon(OnlyBalloon(), L"Quillmere", TableTextIn(language, IDS_NOTICE_AUTOSTART_FAILED));
+    recording_tray.now += TRAY_NOTICE_INTERVAL_MS;  // the same kind of notice
+    NoteAutostartResult(false, AUTOSTART_OTHER_ACCOUNT, accounts);
+    ExpectBalloon(OnlyBalloon(), L"Quillmere",
+                  TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, L"PC\\alice", L"PC\\bob"));
   }
 }
 

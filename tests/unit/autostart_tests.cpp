@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support.h"
+#include "tests/unit/in_language.h"
 #include "settings/settings_internal.h"
 
 TEST(RunCommand, QuotesWholePathsAndRefusesCutOnes) {
@@ -882,6 +883,44 @@ TEST(AutostartNotice, OtherAccountNamesBothAccounts) {
     EXPECT_TRUE(FormatOtherAccountNotice(text, 512, accounts));
     EXPECT_STREQ(text, c.text);
   }
+}
+
+// In every language, with the language's own words for an account that
+// could not be read.
+TEST_F(ShownInLanguage, OtherAccountNoticeInEachLanguage) {
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    ShowIn(language, L",");
+    wchar_t this_account[64] = {}, signed_in_user[64] = {};
+    if (!LoadTextIn(kLanguages[language].id, IDS_THIS_ACCOUNT, this_account, 64, nullptr))
+      LoadTextIn(kLanguages[0].id, IDS_THIS_ACCOUNT, this_account, 64, nullptr);
+    if (!LoadTextIn(kLanguages[language].id, IDS_SIGNED_IN_USER, signed_in_user, 64, nullptr))
+      LoadTextIn(kLanguages[0].id, IDS_SIGNED_IN_USER, signed_in_user, 64, nullptr);
+    struct Case {
+      const wchar_t* process;
+      const wchar_t* signed_in;
+      std::wstring text;
+    };
+    const Case cases[] = {
+        {L"CONTOSO\\alice", L"CONTOSO\\bob",
+         TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, L"CONTOSO\\alice", L"CONTOSO\\bob")},
+        {L"alice", L"", TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, L"alice", signed_in_user)},
+        {L"", L"bob", TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, this_account, L"bob")},
+    };
+    for (const Case& c : cases) {
+      AutostartAccounts accounts = {};
+      wcscpy(accounts.process, c.process);
+      wcscpy(accounts.signed_in, c.signed_in);
+      wchar_t text[512];
+      EXPECT_TRUE(FormatOtherAccountNotice(text, 512, accounts));
+      EXPECT_EQ(std::wstring(text), c.text) << LanguageTag(language);
+    }
+  }
+  AutostartAccounts accounts = {};
+  wcscpy(accounts.signed_in, L"bob");
+  wchar_t text[512];
+  FormatOtherAccountNotice(text, 512, accounts);
+  EXPECT_STREQ(text, L"Quillmere runs as this account here, not as bob; start with Windows needs Quillmere run from "
+                     L"an administrator's own account.");
 }
 
 namespace {

@@ -13,6 +13,7 @@
 #include "clean/clean.h"
 #include "status/status_internal.h"
 #include "tests/support.h"
+#include "tests/unit/in_language.h"
 
 TEST(MemorySnapshot, FillsFiguresFromOneReading) {
   struct Case {
@@ -797,6 +798,28 @@ TEST(CleanBalloon, BalloonChoice) {
 }
 
 namespace {
+
+// The balloon speaks the user's language; clean.log, which scripts read,
+// keeps its English line with a plain figure whatever the language and the
+// separator.
+TEST_F(ShownInLanguage, TheBalloonIsInTheUsersLanguageAndTheLogLineInEnglish) {
+  SYSTEMTIME time = {};
+  time.wYear = 2025;
+  time.wMonth = 12;
+  time.wDay = 31;
+  time.wHour = 23;
+  time.wMinute = 59;
+  time.wSecond = 58;
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    ShowIn(language, L",");
+    wchar_t text[128];
+    FormatCleanBalloon(text, 511.6, 37);
+    EXPECT_EQ(std::wstring(text), TableTextIn(language, IDS_BALLOON_CLEANED, 511.6, 37)) << LanguageTag(language);
+    wchar_t line[256];
+    FormatCleanLogLine(line, time, 511.6, 7);
+    EXPECT_STREQ(line, L"2025-12-31 23:59:58  Freed 512 MB  (7 processes)\r\n") << LanguageTag(language);
+  }
+}
 
 // A folder of its own under %TEMP%, removed with everything in it.
 class CleanLogFile : public ::testing::Test {

@@ -40,19 +40,17 @@ TEST(CommitTooltip, SecondLineOnlyAtTheWarningLevel) {
 }
 
 TEST(CommitTooltip, StaysWithinTheField) {
-  // Figures as long as doubles print fill the first part; the field ends
-  // with its terminator all the same.
-  wchar_t tip[128];
-  wmemset(tip, L'?', 128);
-  FormatTooltipWithCommit(tip, 1e300, 1e300, 100, CommitChargeOf(UINT64_MAX, UINT64_MAX), 90);
-  EXPECT_EQ(tip[127], L'\0');
-  EXPECT_EQ(wcslen(tip), 127u);
-  wchar_t plain[128];
-  FormatTooltip(plain, 1e300, 1e300, 100);
-  EXPECT_STREQ(tip, plain) << "no room for the line";
-
-  FormatTooltipWithCommit(tip, 1e40, 1e40, 100, CommitChargeOf(UINT64_MAX, UINT64_MAX), 90);
-  EXPECT_EQ(wcslen(tip), 127u) << "the line is cut at the field's end";
-  FormatTooltip(plain, 1e40, 1e40, 100);
-  EXPECT_EQ(std::wstring(tip).substr(0, wcslen(plain) + 8), std::wstring(plain) + L"\nCommit ");
+  // Figures as long as doubles print (each kept to a figure's room) and the
+  // longest commit line pass the field's end: the line is cut there, and the
+  // field ends with its terminator all the same.
+  for (double figure : {1e300, 1e40}) {
+    wchar_t tip[128];
+    wmemset(tip, L'?', 128);
+    FormatTooltipWithCommit(tip, figure, figure, 100, CommitChargeOf(UINT64_MAX, UINT64_MAX), 90);
+    EXPECT_EQ(tip[127], L'\0') << figure;
+    EXPECT_EQ(wcslen(tip), 127u) << "the line is cut at the field's end";
+    wchar_t plain[128];
+    FormatTooltip(plain, figure, figure, 100);
+    EXPECT_EQ(std::wstring(tip).substr(0, wcslen(plain) + 8), std::wstring(plain) + L"\nCommit ") << figure;
+  }
 }

@@ -12,6 +12,7 @@
 
 #include "clean/clean.h"
 #include "tests/support.h"
+#include "tests/unit/in_language.h"
 
 namespace {
 
@@ -312,15 +313,51 @@ TEST(CommitWarning, AtMostOnceEveryThirtyMinutes) {
 }
 
 TEST(CommitWarning, BalloonText) {
-  wchar_t text[128];
-  wmemset(text, L'?', 128);
+  wchar_t text[COMMIT_WARNING_CAPACITY];
+  wmemset(text, L'?', COMMIT_WARNING_CAPACITY);
   FormatCommitWarning(text, 93);
   EXPECT_STREQ(text, L"Committed memory is at 93% of its limit. Close programs or enlarge the page file; a clean "
                      L"cannot lower it.");
   FormatCommitWarning(text, 100);
   EXPECT_STREQ(text, L"Committed memory is at 100% of its limit. Close programs or enlarge the page file; a clean "
                      L"cannot lower it.");
-  EXPECT_STREQ(COMMIT_WARNING_TITLE, L"Quillmere \x2014 Memory nearly exhausted");
+  wchar_t title[64];
+  EXPECT_STREQ(LoadText(IDS_BALLOON_COMMIT_TITLE, title), L"Quillmere \x2014 Memory nearly exhausted");
+}
+
+// In every language: the words from its table, the figures with the user's
+// separator; the percentage is a whole number and has none.
+TEST_F(ShownInLanguage, CommitTextAndWarningInEachLanguage) {
+  struct Case {
+    uint64_t used, limit;
+    const wchar_t* used_text;
+    const wchar_t* limit_text;
+    int percent;
+  };
+  const Case cases[] = {
+      {14 * GiB + 2 * GiB / 10, 24 * GiB, L"14,2", L"24,0", 59},
+      {GiB / 20 + 1, GiB, L"0,1", L"1,0", 5},
+      {UINT64_MAX, UINT64_MAX, L"17179869184,0", L"17179869184,0", 100},
+  };
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    ShowIn(language, L",");
+    for (const Case& c : cases) {
+      wchar_t text[COMMIT_TEXT_CAPACITY];
+      FormatCommitText(text, CommitChargeOf(c.used, c.limit));
+      EXPECT_EQ(std::wstring(text), TableTextIn(language, IDS_COMMIT_LINE, c.used_text, c.limit_text, c.percent))
+          << LanguageTag(language);
+    }
+    wchar_t warning[COMMIT_WARNING_CAPACITY];
+    FormatCommitWarning(warning, 93);
+    EXPECT_EQ(std::wstring(warning), TableTextIn(language, IDS_BALLOON_COMMIT, 93)) << LanguageTag(language);
+    wchar_t text[COMMIT_TEXT_CAPACITY];
+    FormatCommitText(text, CommitCharge{});
+    EXPECT_STREQ(text, L"") << "an unreadable charge has no row";
+  }
+  ShowIn(0, L",");
+  wchar_t text[COMMIT_TEXT_CAPACITY];
+  FormatCommitText(text, CommitChargeOf(14 * GiB + 2 * GiB / 10, 24 * GiB));
+  EXPECT_STREQ(text, L"Commit 14,2 / 24,0 GB (59%)");
 }
 
 // ---------------------------------------------------------------------------
@@ -541,6 +578,46 @@ TEST(MemoryHolders, LineText) {
   wchar_t text[MEMORY_HOLDER_TEXT_CAPACITY];
   FormatMemoryHolder(text, longest);
   EXPECT_EQ(std::wstring(text), std::wstring(255, L'n') + L"  17179869184.0 GB  (4294967295)");
+}
+
+// In every language: GB with the user's separator, whole MB with none.
+TEST_F(ShownInLanguage, HolderLineInEachLanguage) {
+  struct Case {
+    uint64_t bytes;
+    UINT id;
+    const wchar_t* figure;  // null: whole megabytes
+    unsigned long long megabytes;
+  };
+  const Case cases[] = {
+      {3 * GiB + GiB / 10, IDS_HOLDER_GB, L"3,1", 0},
+      {5 * GiB / 4, IDS_HOLDER_GB, L"1,3", 0},
+      {1023 * MiB + MiB / 2, IDS_HOLDER_GB, L"1,0", 0},
+      {UINT64_MAX, IDS_HOLDER_GB, L"17179869184,0", 0},
+      {21078016, IDS_HOLDER_MB, nullptr, 20},
+      {1023 * MiB + MiB / 2 - 1, IDS_HOLDER_MB, nullptr, 1023},
+  };
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    ShowIn(language, L",");
+    for (const Case& c : cases) {
+      MemoryHolder holder = {};
+      wcscpy(holder.name, L"msedge.exe");
+      holder.working_set_bytes = c.bytes;
+      holder.processes = 24;
+      wchar_t text[MEMORY_HOLDER_TEXT_CAPACITY];
+      FormatMemoryHolder(text, holder);
+      std::wstring expected = c.figure ? TableTextIn(language, c.id, L"msedge.exe", c.figure, 24u)
+                                       : TableTextIn(language, c.id, L"msedge.exe", c.megabytes, 24u);
+      EXPECT_EQ(std::wstring(text), expected) << LanguageTag(language);
+    }
+  }
+  ShowIn(0, L",");
+  MemoryHolder holder = {};
+  wcscpy(holder.name, L"msedge.exe");
+  holder.working_set_bytes = 3 * GiB + GiB / 10;
+  holder.processes = 24;
+  wchar_t text[MEMORY_HOLDER_TEXT_CAPACITY];
+  FormatMemoryHolder(text, holder);
+  EXPECT_STREQ(text, L"msedge.exe  3,1 GB  (24)");
 }
 
 // ---------------------------------------------------------------------------

@@ -7,6 +7,7 @@
 #include "common/dpi.h"
 #include "common/system.h"
 #include "tests/support.h"
+#include "tests/unit/in_language.h"
 #include "tray/tray.h"
 
 namespace {
@@ -172,6 +173,46 @@ TEST(UsageIcon, TooltipText) {
   EXPECT_STREQ(tip, L"Quillmere\n11.7 / 31.9 GB  (37%)");
   FormatTooltip(tip, 0.0, 0.0, 100);
   EXPECT_STREQ(tip, L"Quillmere\n0.0 / 0.0 GB  (100%)");
+}
+
+// The figures with the user's separator, the words from the language's table.
+TEST_F(ShownInLanguage, TooltipFiguresWithTheUsersSeparatorInEachLanguage) {
+  struct Case {
+    const wchar_t* separator;
+    double used_gb, total_gb;
+    int load;
+    const wchar_t* used;
+    const wchar_t* total;
+  };
+  const Case cases[] = {
+      {L",", 1.5, 16.0, 37, L"1,5", L"16,0"},
+      {L",", 11.74, 31.9, 9, L"11,7", L"31,9"},
+      {L".", 11.74, 31.9, 37, L"11.7", L"31.9"},
+      {L"\u066b", 0.0, 127.96, 100, L"0\u066b0", L"128\u066b0"},
+  };
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    for (const Case& c : cases) {
+      ShowIn(language, c.separator);
+      wchar_t tip[128];
+      FormatTooltip(tip, c.used_gb, c.total_gb, c.load);
+      EXPECT_EQ(std::wstring(tip), TableTextIn(language, IDS_TOOLTIP, c.used, c.total, c.load))
+          << LanguageTag(language) << " " << Narrow(tip);
+    }
+  }
+  ShowIn(0, L",");
+  wchar_t tip[128];
+  FormatTooltip(tip, 1.5, 16.0, 37);
+  EXPECT_STREQ(tip, L"Quillmere\n1,5 / 16,0 GB  (37%)");
+  FormatTooltipWithCommit(tip, 1.5, 16.0, 37, CommitChargeOf(9 * 1073741824ull, 10 * 1073741824ull), 90);
+  EXPECT_STREQ(tip, L"Quillmere\n1,5 / 16,0 GB  (37%)\nCommit 9,0 / 10,0 GB (90%)");
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    ShowIn(language, L",");
+    FormatTooltipWithCommit(tip, 1.5, 16.0, 37, CommitChargeOf(9 * 1073741824ull, 10 * 1073741824ull), 90);
+    EXPECT_EQ(std::wstring(tip), (TableTextIn(language, IDS_TOOLTIP, L"1,5", L"16,0", 37) + L"\n" +
+                                  TableTextIn(language, IDS_COMMIT_LINE, L"9,0", L"10,0", 90))
+                                     .substr(0, 127))
+        << LanguageTag(language);
+  }
 }
 
 TEST_F(DrawnUsageIcon, DrawsTheBarOnAnOpaqueSquare) {
@@ -443,6 +484,49 @@ TEST_F(TrayUpdates, ARefusedModifyIsSentAgain) {
   EXPECT_EQ(counting.modifies, 3);
 }
 
+namespace {
+
+class TrayUpdatesInEachLanguage : public TrayUpdates {
+ protected:
+  void TearDown() override {
+    UseLanguage(0);
+    UseDecimalSeparator(L".");
+    TrayUpdates::TearDown();
+  }
+};
+
+}  // namespace
+
+// The refresh after the settings' OK, or after a change of the user's
+// regional format, shows the tooltip in the new language and with the new
+// separator although the figures are the same; the picture stays.
+TEST_F(TrayUpdatesInEachLanguage, ARefreshAfterALanguageChangeSendsTheTooltip) {
+  Play(1.5, 19);
+  RefreshTray();
+  EXPECT_EQ(recording_tray.area.Tooltip(), L"Quillmere\n1.5 / 8.0 GB  (19%)");
+  HICON picture = app.tray.drawn_icon;
+  int modifies = counting.modifies;
+  UseDecimalSeparator(L",");
+  RefreshTray();
+  ASSERT_EQ(counting.modifies, modifies + 1) << "another separator is another text";
+  EXPECT_EQ(counting.flags & (NIF_ICON | NIF_TIP), static_cast<UINT>(NIF_TIP));
+  EXPECT_EQ(recording_tray.area.Tooltip(), L"Quillmere\n1,5 / 8,0 GB  (19%)");
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    UseLanguage(language);
+    RefreshTray();
+    EXPECT_EQ(recording_tray.area.Tooltip(), TableTextIn(language, IDS_TOOLTIP, L"1,5", L"8,0", 19))
+        << LanguageTag(language);
+    EXPECT_EQ(app.tray.drawn_icon, picture) << "the same picture is not drawn again";
+  }
+  modifies = counting.modifies;
+  UseLanguage(0);
+  UseDecimalSeparator(L".");
+  RefreshTray();
+  RefreshTray();
+  EXPECT_EQ(recording_tray.area.Tooltip(), L"Quillmere\n1.5 / 8.0 GB  (19%)") << "back to English";
+  EXPECT_EQ(counting.modifies, modifies + 1) << "sent once";
+}
+
 // Changed with the bound: ten minutes at start instead of one, and no bound
 // at all for an add refused after a taskbar restart.
 TEST(TrayAdd, RetriesTenMinutesAfterARefusalAtStartAndForeverAfterARestart) {
@@ -677,6 +761,49 @@ TEST_F(TrayNotices, ABalloonTheShellRefusedWaitsForTheNextAdd) {
   ASSERT_EQ(recording_tray.Balloons().size(), 1u);
   ExpectBalloon(recording_tray.Balloons()[0], L"Quillmere", kAutostartFailedText);
   EXPECT_GT(IndexOfBalloon(kAutostartFailedText), FirstAdd());
+}
+
+// A notice that waits for the icon shows the text it was given, although the
+// buffer it was loaded into is gone (here: written over) by then; a text
+// longer than a balloon takes is kept to its first 255 characters.
+TEST_F(TrayNotices, AWaitingNoticeKeepsItsOwnCopyOfTheText) {
+  recording_tray.refuse_adds = true;
+  EXPECT_FALSE(StartTrayIcon(app.main_window));
+  wchar_t text[TRAY_BALLOON_TEXT_CAPACITY];
+  wcscpy(text, kSettingsNotSavedText);
+  ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED, text);
+  std::wstring longest(300, L'x');
+  std::wstring longest_copy = longest;
+  ShowTrayNotice(app.tray, NOTICE_AUTOSTART_FAILED, longest.c_str());
+  wcscpy(text, L"written over");
+  longest.assign(300, L'y');
+  EXPECT_TRUE(recording_tray.Balloons().empty()) << "no icon to show them from";
+
+  recording_tray.refuse_adds = false;
+  Send(WM_TIMER, TIMER_MAIN);
+  ASSERT_EQ(recording_tray.Balloons().size(), 2u);
+  ExpectBalloon(recording_tray.Balloons()[0], L"Quillmere", kSettingsNotSavedText);
+  ExpectBalloon(recording_tray.Balloons()[1], L"Quillmere", longest_copy.substr(0, 255));
+}
+
+// The menu's items come from the table of the language in use, at every
+// showing.
+TEST_F(ShownInLanguage, TrayMenuItemsComeFromTheLanguagesTable) {
+  const UINT item_ids[] = {IDS_MENU_CLEAN_NOW, IDS_MENU_STATUS, IDS_MENU_AUTO_CLEAN, 0,
+                           IDS_MENU_SETTINGS,  0,               IDS_MENU_RUN_AS_ADMIN, IDS_MENU_EXIT};
+  for (int language = 0; language < LANGUAGE_COUNT; ++language) {
+    ShowIn(language, L",");
+    HMENU menu = BuildTrayMenu(true, true);
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(GetMenuItemCount(menu), static_cast<int>(ARRAYSIZE(item_ids)));
+    for (int position = 0; position < GetMenuItemCount(menu); ++position) {
+      if (!item_ids[position]) continue;
+      wchar_t text[128] = {};
+      GetMenuStringW(menu, position, text, 128, MF_BYPOSITION);
+      EXPECT_EQ(std::wstring(text), TableTextIn(language, item_ids[position])) << LanguageTag(language) << " " << position;
+    }
+    DestroyMenu(menu);
+  }
 }
 
 TEST(TrayMenu, BuildsItsItemsInOrderWithTheDefaultAndTheCheckMark) {
