@@ -915,6 +915,8 @@ TEST_F(ShownInLanguage, OtherAccountNoticeInEachLanguage) {
       EXPECT_EQ(std::wstring(text), c.text) << LanguageTag(language);
     }
   }
+  // And English, word for word.
+  ShowIn(0, L".");
   AutostartAccounts accounts = {};
   wcscpy(accounts.signed_in, L"bob");
   wchar_t text[512];
