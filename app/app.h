@@ -133,6 +133,9 @@ void RefreshTray();
 // The add at start: drawn at once when the shell takes it, its waiting
 // notices shown; otherwise left pending. Answers whether the icon was added.
 bool StartTrayIcon(HWND window);
+// The icon and its tooltip drawn again at once, as after a change of
+// language; the load history takes no sample out of its step.
+void RedrawTrayIcon();
 // On a change of scale, display or theme: the icon drawn anew at once when
 // its look changed; nothing otherwise.
 void TrayLookMayHaveChanged();

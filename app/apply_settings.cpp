@@ -47,7 +47,7 @@ void ApplyStoredSettings(const Settings& settings, bool was_starting_with_window
   // The tooltip changes language at once; the menu, the popup and the
   // balloons as they are next shown.
   ApplyLanguage(settings);
-  RefreshTray();
+  RedrawTrayIcon();
   NoteSettingsSaved(SaveSettings(settings, *app.file_platform, app.user_token));
   AutostartAccounts accounts;
   AutostartResult result = SetAutostart(settings.start_with_windows, *app.task_scheduler, *app.exe_access, accounts);

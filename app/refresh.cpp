@@ -39,6 +39,11 @@ void RefreshTray() {
   InvalidateStatusWindow(app.status);
 }
 
+void RedrawTrayIcon() {
+  MemorySnapshot snapshot = {};
+  if (app.tray.icon_in) DrawTrayIcon(snapshot);
+}
+
 void TrayLookMayHaveChanged() {
   // Without the icon in, the next add draws it; the history takes no sample
   // out of its once-a-second step.
