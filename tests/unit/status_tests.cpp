@@ -858,22 +858,29 @@ TEST(StatusPopupLayout, WidthHoldsTheWidestTextOfEachRow) {
   }
 }
 
+// The screens the popup's layout tests lay it out on, each with the largest
+// scale Windows offers for it, the scales, and the popup's frame styles.
+namespace {
+
+struct Screen {
+  int width, height;
+  UINT largest_dpi;
+};
+const Screen kPopupScreens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
+                               {3840, 2160, 288}};
+const UINT kPopupScales[] = {96, 120, 144, 168, 192, 216, 240, 288};
+const DWORD kPopupStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU, kPopupExStyle = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
+
+}  // namespace
+
 // The screens people have, each at the largest scale Windows offers for it
 // and every smaller one, above a 48-pixel taskbar (scaled): the popup with
 // all its rows, in Segoe UI 9 pt as Windows 10 and 11 give it, fits with
 // its gap all round.
 TEST(StatusPopupLayout, FitsEveryScreenAtEveryScale) {
-  struct Screen {
-    int width, height;
-    UINT largest_dpi;
-  };
-  const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
-                            {3840, 2160, 288}};
-  const UINT scales[] = {96, 120, 144, 168, 192, 216, 240, 288};
-  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU, ex_style = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
   int checked = 0;
-  for (const Screen& screen : screens) {
-    for (UINT dpi : scales) {
+  for (const Screen& screen : kPopupScreens) {
+    for (UINT dpi : kPopupScales) {
       if (dpi > screen.largest_dpi) continue;
       SCOPED_TRACE(testing::Message() << screen.width << "x" << screen.height << " at " << dpi * 100 / 96 << " %");
       auto scale = [dpi](int value) { return MulDiv(value, static_cast<int>(dpi), 96); };
@@ -885,7 +892,7 @@ TEST(StatusPopupLayout, FitsEveryScreenAtEveryScale) {
       // Every row it can have: the lists, the commit charge, three holders.
       const StatusLayout layout = LayOutStatus(dpi, metrics, true, true, TOP_MEMORY_HOLDERS);
       RECT frame = {0, 0, layout.client.cx, layout.client.cy};
-      ASSERT_TRUE(AdjustWindowRectForDpi(frame, style, ex_style, dpi));
+      ASSERT_TRUE(AdjustWindowRectForDpi(frame, kPopupStyle, kPopupExStyle, dpi));
       const int gap = scale(12);
       EXPECT_LE(frame.right - frame.left + 2 * gap, screen.width);
       EXPECT_LE(frame.bottom - frame.top + 2 * gap, screen.height - scale(48));
@@ -901,14 +908,6 @@ TEST(StatusPopupLayout, FitsEveryScreenAtEveryScale) {
 // round, and every label it draws is whole: none cut short by its buffer,
 // none running past the right margin.
 TEST_F(InEveryLanguage, FitsEveryScreenAtEveryScaleInEveryLanguageWithEveryLabelWhole) {
-  struct Screen {
-    int width, height;
-    UINT largest_dpi;
-  };
-  const Screen screens[] = {{1366, 768, 120}, {1600, 900, 144}, {1920, 1080, 168}, {2560, 1440, 168},
-                            {3840, 2160, 288}};
-  const UINT scales[] = {96, 120, 144, 168, 192, 216, 240, 288};
-  const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU, ex_style = WS_EX_TOPMOST | WS_EX_TOOLWINDOW;
   int checked = 0;
   for (int i = 0; i < LANGUAGE_COUNT; ++i) {
     UseLanguage(i);
@@ -948,8 +947,8 @@ TEST_F(InEveryLanguage, FitsEveryScreenAtEveryScaleInEveryLanguageWithEveryLabel
     for (int load : {0, 60, 80}) bands.push_back(StatusLoadBandWord(load, word));
     for (int32_t elevation : {0, 1}) badges.push_back(StatusBadge(elevation, word));
 
-    for (const Screen& screen : screens) {
-      for (UINT dpi : scales) {
+    for (const Screen& screen : kPopupScreens) {
+      for (UINT dpi : kPopupScales) {
         if (dpi > screen.largest_dpi) continue;
         SCOPED_TRACE(testing::Message() << Narrow(kLanguages[i].name) << ", " << screen.width << "x" << screen.height
                                         << " at " << dpi * 100 / 96 << " %");
@@ -958,7 +957,7 @@ TEST_F(InEveryLanguage, FitsEveryScreenAtEveryScaleInEveryLanguageWithEveryLabel
         CreateStatusFonts(status, dpi, true, true, TOP_MEMORY_HOLDERS);
         const StatusLayout& layout = status.layout;
         RECT frame = {0, 0, layout.client.cx, layout.client.cy};
-        ASSERT_TRUE(AdjustWindowRectForDpi(frame, style, ex_style, dpi));
+        ASSERT_TRUE(AdjustWindowRectForDpi(frame, kPopupStyle, kPopupExStyle, dpi));
         const int gap = scale(12);
         EXPECT_LE(frame.right - frame.left + 2 * gap, screen.width);
         EXPECT_LE(frame.bottom - frame.top + 2 * gap, screen.height - scale(48));
