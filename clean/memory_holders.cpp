@@ -122,7 +122,8 @@ bool ReadMemoryHolders(MemoryHolderTable& table, const MemoryUsePlatform& platfo
   for (DWORD i = 0; i < n; ++i) {
     // 0 is the idle process, no program.
     if (ids[i] == 0) continue;
-    HANDLE process = platform.open_process(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ids[i]);
+    // Its name needs limited query; its memory figures read access too.
+    HANDLE process = platform.open_process(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
     if (!process) {
       table.hidden += 1;
       continue;

@@ -141,6 +141,6 @@ extern const MemoryUsePlatform kSystemMemoryUsePlatform;
 // figures from the snapshot's own reading.
 bool ReadCommitCharge(CommitCharge& commit, const MemoryUsePlatform& platform);
 // Fills the table from every process the system lists (at most 4,096), each
-// opened for limited query and closed again; false, with an empty table,
+// opened for limited query and memory reading and closed again; false, with an empty table,
 // when the system lists none.
 bool ReadMemoryHolders(MemoryHolderTable& table, const MemoryUsePlatform& platform);

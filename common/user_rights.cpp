@@ -72,6 +72,23 @@ bool ChooseDenyOnlySids(PSID administrators, const SID_AND_ATTRIBUTES* filtered_
   return true;
 }
 
+// The chain of handles, each opened with what the calls on it need, as
+// Microsoft documents them; the handle CreateRestrictedToken returns has
+// the rights of the one it was made from, so its copy is the first that
+// can carry others:
+// - the process token: TOKEN_QUERY for GetTokenInformation (its elevation
+//   type and linked token), TOKEN_DUPLICATE for CreateRestrictedToken;
+// - the restricted token: TOKEN_DUPLICATE for DuplicateTokenEx, which is
+//   all that is done with it;
+// - its impersonation copy, which the program keeps: TOKEN_QUERY and
+//   TOKEN_ADJUST_DEFAULT for reading and lowering its integrity
+//   (GetTokenInformation, SetTokenInformation(TokenIntegrityLevel)),
+//   TOKEN_QUERY and TOKEN_IMPERSONATE for ImpersonateLoggedOnUser with an
+//   impersonation token, and TOKEN_DUPLICATE too for the known-folder
+//   lookup (SHGetFolderPathW), which in some cases needs it.
+constexpr DWORD kProcessTokenAccess = TOKEN_QUERY | TOKEN_DUPLICATE;
+constexpr DWORD kUserTokenAccess = TOKEN_QUERY | TOKEN_ADJUST_DEFAULT | TOKEN_IMPERSONATE | TOKEN_DUPLICATE;
+
 HANDLE RestrictToUserRights(HANDLE process, const SID_AND_ATTRIBUTES* filtered_groups, DWORD filtered_count) {
   BYTE administrators[SECURITY_MAX_SID_SIZE];
   DWORD administrators_size = sizeof administrators;
@@ -83,19 +100,20 @@ HANDLE RestrictToUserRights(HANDLE process, const SID_AND_ATTRIBUTES* filtered_g
       !CreateRestrictedToken(process, DISABLE_MAX_PRIVILEGE, deny_only_count, deny_only, 0, NULL, 0, NULL,
                              &restricted))
     return NULL;
-  HANDLE impersonation = NULL;
-  // Duplicate access too: the shell's folder lookup may need it with the token.
-  if (!LowerIntegrityToMedium(restricted) ||
-      !DuplicateTokenEx(restricted, TOKEN_IMPERSONATE | TOKEN_QUERY | TOKEN_DUPLICATE, NULL, SecurityImpersonation,
-                        TokenImpersonation, &impersonation))
-    impersonation = NULL;
+  HANDLE user = NULL;
+  if (!DuplicateTokenEx(restricted, kUserTokenAccess, NULL, SecurityImpersonation, TokenImpersonation, &user))
+    user = NULL;
   CloseHandle(restricted);
-  return impersonation;
+  if (user && !LowerIntegrityToMedium(user)) {
+    CloseHandle(user);
+    user = NULL;
+  }
+  return user;
 }
 
 HANDLE MakeUserRightsToken() {
   HANDLE process = NULL;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &process)) return NULL;
+  if (!OpenProcessToken(GetCurrentProcess(), kProcessTokenAccess, &process)) return NULL;
   const TOKEN_GROUPS* filtered = nullptr;
   HANDLE token = NULL;
   if (ReadFilteredGroups(process, filtered))

@@ -8,10 +8,11 @@
 // privilege but traverse checking dropped, for deny only every group that
 // UAC's own filtered token denies (Administrators always), and integrity no
 // higher than medium; an impersonation token (TOKEN_IMPERSONATE |
-// TOKEN_QUERY | TOKEN_DUPLICATE) for impersonating the user or checking
-// access as them. NULL when any step fails. The caller closes it.
+// TOKEN_QUERY | TOKEN_DUPLICATE, and TOKEN_ADJUST_DEFAULT, with which its
+// integrity was lowered) for impersonating the user or looking up their
+// folders. NULL when any step fails. The caller closes it.
 HANDLE MakeUserRightsToken();
-// The same from the open process token (TOKEN_DUPLICATE | TOKEN_QUERY) and
+// The same from the open process token (TOKEN_QUERY | TOKEN_DUPLICATE) and
 // the groups of the token UAC filtered for it, which MakeUserRightsToken
 // reads from the linked token of an elevated one (none without one).
 HANDLE RestrictToUserRights(HANDLE process, const SID_AND_ATTRIBUTES* filtered_groups, DWORD filtered_count);

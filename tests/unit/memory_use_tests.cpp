@@ -738,7 +738,8 @@ TEST(MemoryHoldersReading, GroupsWhatItCanReadAndCountsTheRest) {
   EXPECT_EQ(table.unnamed, 3u) << "no name, no figures, no file name";
   EXPECT_FALSE(table.more_processes);
   EXPECT_EQ(std::count(fake_system.opened.begin(), fake_system.opened.end(), 0u), 0);
-  for (DWORD access : fake_system.access_asked) EXPECT_EQ(access, static_cast<DWORD>(PROCESS_QUERY_LIMITED_INFORMATION));
+  for (DWORD access : fake_system.access_asked)
+    EXPECT_EQ(access, static_cast<DWORD>(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_VM_READ));
   EXPECT_EQ(fake_system.open_handles, 0) << "every handle closed";
   EXPECT_EQ(fake_system.bad_closes, 0);
   EXPECT_EQ(fake_system.most_open, 1) << "one at a time";
