@@ -66,6 +66,9 @@ struct AppState {
   // whether one has: what TrayCleanAllowed measures from.
   uint64_t last_clean_end_tick;
   bool clean_ended;
+  // Start at logon was applied before the desktop's shell was there: once
+  // more when the icon is in (ApplyStartAtLogon).
+  bool start_at_logon_waits;
 };
 
 extern AppState app;
@@ -154,7 +157,14 @@ void NoteSettingsSaved(bool saved);
 // false) or applied it again, what AutostartNoticeFor says they must know
 // (a balloon; a notice for a failure, or for a run as another account,
 // naming the `accounts`).
-void NoteAutostartResult(bool was_on, AutostartResult result, const AutostartAccounts& accounts);
+void NoteAutostartResult(bool was_on, bool on, AutostartResult result, const AutostartAccounts& accounts);
+// Start at logon as the settings read at start ask, told as
+// NoteAutostartResult tells it; nothing when they could not be read
+// (Settings::unread). True when it was applied ahead of the desktop's
+// shell, which only the removals need: start-up then keeps
+// start_at_logon_waits, and the main window applies it once more when the
+// tray icon is in.
+bool ApplyStartAtLogon();
 // What OK in the settings window leads to (SettingsStored): the settings
 // saved and start at logon applied, each failure told.
 void ApplyStoredSettings(const Settings& settings, bool was_starting_with_windows);

@@ -19,10 +19,10 @@ void NoteSettingsSaved(bool saved) {
   if (!saved) ShowTrayNotice(app.tray, NOTICE_SETTINGS_NOT_SAVED, LoadText(IDS_NOTICE_NOT_SAVED, text));
 }
 
-void NoteAutostartResult(bool was_on, AutostartResult result, const AutostartAccounts& accounts) {
+void NoteAutostartResult(bool was_on, bool on, AutostartResult result, const AutostartAccounts& accounts) {
   // The notice keeps a copy of its text while it waits for the icon.
   wchar_t text[TRAY_BALLOON_TEXT_CAPACITY];
-  switch (AutostartNoticeFor(was_on, result)) {
+  switch (AutostartNoticeFor(was_on, on, result)) {
     case AUTOSTART_NOTICE_NOT_ELEVATED:
       ShowBalloon(app.tray, L"Quillmere", LoadText(IDS_NOTICE_AUTOSTART_ADMINS, text));
       break;
@@ -51,5 +51,16 @@ void ApplyStoredSettings(const Settings& settings, bool was_starting_with_window
   NoteSettingsSaved(SaveSettings(settings, *app.file_platform, app.user_token));
   AutostartAccounts accounts;
   AutostartResult result = SetAutostart(settings.start_with_windows, *app.task_scheduler, *app.exe_access, accounts);
-  NoteAutostartResult(was_starting_with_windows, result, accounts);
+  NoteAutostartResult(was_starting_with_windows, settings.start_with_windows, result, accounts);
+}
+
+bool ApplyStartAtLogon() {
+  // Defaults standing in for a file that could not be read would take away
+  // what the user chose: only values read decide.
+  if (app.settings.unread) return false;
+  const bool on = app.settings.start_with_windows;
+  AutostartAccounts accounts;
+  AutostartResult result = SetAutostart(on, *app.task_scheduler, *app.exe_access, accounts);
+  NoteAutostartResult(on, on, result, accounts);
+  return result == AUTOSTART_ACCOUNT_UNKNOWN;
 }

@@ -215,6 +215,11 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
           return 0;
         }
         RefreshTray();
+        // The shell that took the icon tells whose desktop this is.
+        if (app.start_at_logon_waits && app.tray.icon_in) {
+          app.start_at_logon_waits = 0;
+          ApplyStartAtLogon();
+        }
         if (app.settings.auto_clean) EvaluateAutoClean();
       } else if (wParam == TIMER_TRAY_CLICK) {
         OnTrayAction(window, TrayCallback{TRAY_WAIT_OVER, 0, {}});

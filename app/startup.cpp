@@ -55,10 +55,7 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   ApplyLanguage(app.settings);
   // A failure here comes before the icon: its notice waits for it.
   NoteSettingsSaved(loaded);
-  AutostartAccounts accounts;
-  AutostartResult autostart =
-      SetAutostart(app.settings.start_with_windows, *app.task_scheduler, *app.exe_access, accounts);
-  NoteAutostartResult(app.settings.start_with_windows, autostart, accounts);
+  app.start_at_logon_waits = ApplyStartAtLogon();
   app.is_elevated = app.platform->is_elevated();
 
   // Started at logon, the program can be ahead of the shell's notification

@@ -15,6 +15,7 @@ const FilePlatform kSystemFilePlatform = {
     FlushFileBuffers,           GetPrivateProfileIntW,     GetPrivateProfileStringW,
     WritePrivateProfileStringW, MoveFileExW,               DeleteFileW,
     CloseHandle,                GetACP,                    SHGetFolderPathW,
+    GetComputerNameExW,
 };
 
 bool ImpersonateUser(HANDLE user_token, const FilePlatform& platform) {
@@ -47,9 +48,46 @@ bool NameIs(const wchar_t* name, size_t length, const wchar_t* other) {
   return CompareStringOrdinal(name, static_cast<int>(length), other, -1, TRUE) == CSTR_EQUAL;
 }
 
+// IPv4 in dotted digits whose first part is 127 (loopback) or 0 (this
+// host), in any of the short forms Windows reads.
+bool IsLocalIpv4(const wchar_t* name, size_t length) {
+  for (size_t i = 0; i < length; ++i)
+    if (!(name[i] == L'.' || (name[i] >= L'0' && name[i] <= L'9'))) return false;
+  size_t first = 0;
+  while (first < length && name[first] != L'.') ++first;
+  return NameIs(name, first, L"127") || NameIs(name, first, L"0");
+}
+
+// A server name that reaches this machine.
+bool IsThisMachine(const wchar_t* server, size_t length, const MachineNames& own) {
+  // "localhost." is "localhost".
+  if (length > 1 && server[length - 1] == L'.') --length;
+  if (NameIs(server, length, L"localhost") || IsLocalIpv4(server, length)) return true;
+  // IPv6 literals ("[::1]", "0--1.ipv6-literal.net") are refused whole:
+  // telling this machine's own addresses among them takes more than a name.
+  if (wmemchr(server, L':', length) || wmemchr(server, L'[', length)) return true;
+  const wchar_t literal[] = L".ipv6-literal.net";
+  const size_t literal_length = ARRAYSIZE(literal) - 1;
+  if (length > literal_length && NameIs(server + length - literal_length, literal_length, literal)) return true;
+  for (const wchar_t* name : own.names)
+    if (name[0] && NameIs(server, length, name)) return true;
+  return false;
+}
+
 }  // namespace
 
-bool IsDriveOrSharePath(const wchar_t* path) {
+void ReadMachineNames(MachineNames& own, const FilePlatform& platform) {
+  ZeroMemory(&own, sizeof own);
+  const COMPUTER_NAME_FORMAT formats[] = {ComputerNameNetBIOS, ComputerNameDnsHostname,
+                                          ComputerNameDnsFullyQualified};
+  for (size_t i = 0; i < ARRAYSIZE(formats); ++i) {
+    DWORD size = ARRAYSIZE(own.names[i]);
+    if (!platform.get_computer_name(formats[i], own.names[i], &size) || size >= ARRAYSIZE(own.names[i]))
+      ZeroMemory(own.names[i], sizeof own.names[i]);
+  }
+}
+
+bool IsDriveOrSharePath(const wchar_t* path, const MachineNames& own) {
   if (!path || !path[0] || wcschr(path, L'/')) return false;
   size_t length = wcslen(path);
   if (path[length - 1] == L'\\') return false;
@@ -59,12 +97,14 @@ bool IsDriveOrSharePath(const wchar_t* path) {
   size_t server_length = NameLength(server);
   // "\\?\" and "\\.\" are the device and long-path forms, not a server.
   if (server_length == 0 || NameIs(server, server_length, L"?") || NameIs(server, server_length, L".") ||
-      server[server_length] != L'\\')
+      server[server_length] != L'\\' || IsThisMachine(server, server_length, own))
     return false;
   const wchar_t* share = server + server_length + 1;
   size_t share_length = NameLength(share);
-  // A server's named pipes and mailslots are reached as these two shares.
-  return share_length > 0 && !NameIs(share, share_length, L"pipe") && !NameIs(share, share_length, L"mailslot");
+  // A server's named pipes and mailslots are reached as these two shares;
+  // "C$", "ADMIN$" and the like are for administrators' remote work only.
+  return share_length > 0 && !NameIs(share, share_length, L"pipe") && !NameIs(share, share_length, L"mailslot") &&
+         share[share_length - 1] != L'$';
 }
 
 AppFolderLookup GetAppDataFolder(wchar_t (&folder)[MAX_PATH], HANDLE user_token, const FilePlatform& platform) {
@@ -76,8 +116,16 @@ AppFolderLookup GetAppDataFolder(wchar_t (&folder)[MAX_PATH], HANDLE user_token,
   // falling back to the drive root, would let another user choose where an
   // elevated program reads its settings and writes its log.
   AppFolderLookup lookup = APP_FOLDER_FOUND;
-  if (result != S_OK || folder[0] == 0) lookup = APP_FOLDER_NONE;
-  else if (!wmemchr(folder, 0, MAX_PATH) || !IsDriveOrSharePath(folder)) lookup = APP_FOLDER_REFUSED;
+  if (result != S_OK || folder[0] == 0) {
+    lookup = APP_FOLDER_NONE;
+  } else if (!wmemchr(folder, 0, MAX_PATH)) {
+    lookup = APP_FOLDER_REFUSED;
+  } else {
+    MachineNames own = {};
+    // Only a share path names a machine.
+    if (folder[0] == L'\\') ReadMachineNames(own, platform);
+    if (!IsDriveOrSharePath(folder, own)) lookup = APP_FOLDER_REFUSED;
+  }
   if (lookup != APP_FOLDER_FOUND) ZeroMemory(folder, sizeof folder);
   return lookup;
 }

@@ -40,6 +40,7 @@ struct FilePlatform {
   BOOL(WINAPI* close_handle)(HANDLE handle);
   UINT(WINAPI* get_code_page)();  // the system's ANSI code page, which text without a mark is read in
   HRESULT(WINAPI* get_folder_path)(HWND owner, int folder, HANDLE token, DWORD flags, LPWSTR path);
+  BOOL(WINAPI* get_computer_name)(COMPUTER_NAME_FORMAT format, LPWSTR name, LPDWORD size);
 };
 extern const FilePlatform kSystemFilePlatform;
 
@@ -54,12 +55,22 @@ extern const FilePlatform kSystemFilePlatform;
 bool ImpersonateUser(HANDLE user_token, const FilePlatform& platform);
 void StopImpersonating(const FilePlatform& platform);
 
+// This machine's own names (NetBIOS, DNS host, fully qualified DNS), each
+// empty where the system gives none.
+struct MachineNames {
+  wchar_t names[3][256];
+};
+void ReadMachineNames(MachineNames& own, const FilePlatform& platform);
 // Whether a folder path the user's registry gave is one the program may go
 // into: a drive's ("C:\x") or a share's ("\\server\share\x"), with no
 // trailing backslash and no forward slash. Device and long-path forms
 // ("\\?\", "\\.\"), the pipe and mailslot namespaces of a server,
-// relative and empty paths are not.
-bool IsDriveOrSharePath(const wchar_t* path);
+// administrative shares (any share name ending in "$", as "C$"), a server
+// that is this machine (localhost, a loopback address, an IPv6 literal, or
+// one of `own`), relative and empty paths are not: through a share on this
+// machine, files would be reached with the rights of the session's network
+// logon rather than the user's token.
+bool IsDriveOrSharePath(const wchar_t* path, const MachineNames& own);
 enum AppFolderLookup {
   APP_FOLDER_FOUND,
   APP_FOLDER_NONE,     // the system names no roaming folder, or the path would not fit: nothing is kept on disk

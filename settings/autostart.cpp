@@ -80,7 +80,11 @@ bool Finish(TextWriter& writer) {
 
 bool SetRunValue(bool enable, const wchar_t* command, DWORD length) {
   HKEY key = NULL;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+  // KEY_SET_VALUE is what RegSetValueExW and RegDeleteValueW need.
+  LONG opened = RegOpenKeyExW(HKEY_CURRENT_USER, kRunKey, 0, KEY_SET_VALUE, &key);
+  // A profile without a Run key has no value in it to remove.
+  if (!enable && opened == ERROR_FILE_NOT_FOUND) return true;
+  if (opened != ERROR_SUCCESS) return false;
   LONG result = ERROR_SUCCESS;
   if (enable) {
     DWORD bytes = (length + 1) * sizeof(wchar_t);
@@ -192,17 +196,27 @@ bool IsMissing(HRESULT result) {
 
 // The whole definition goes in as XML because Wine 8 implements none of the
 // trigger and principal setters; Windows takes the same XML. Create or
-// update: registering again rewrites the task in place.
-bool RegisterTaskXml(void* opened, const wchar_t* name, const wchar_t* xml) {
+// update: registering again rewrites the task in place, and its security
+// descriptor with it (Windows documents the `sddl` argument as "the security
+// descriptor that is associated with the registered task", superseding any
+// other), so a task of this name that another account registered first
+// keeps none of its author's rights. The principal gets no ACE of the
+// scheduler's own beside the descriptor's.
+bool RegisterTaskXml(void* opened, const wchar_t* name, const wchar_t* xml, const wchar_t* sddl) {
   BSTR task_name = AllocString(opened, name);
   BSTR definition = AllocString(opened, xml);
   VARIANT none = {};
   none.vt = VT_EMPTY;
+  VARIANT descriptor = {};
+  descriptor.vt = VT_BSTR;
+  descriptor.bstrVal = AllocString(opened, sddl);
   IRegisteredTask* task = NULL;
-  bool done = task_name && definition &&
-              SUCCEEDED(Folder(opened)->RegisterTask(task_name, definition, TASK_CREATE_OR_UPDATE, none, none,
-                                                     TASK_LOGON_INTERACTIVE_TOKEN, none, &task));
+  bool done = task_name && definition && descriptor.bstrVal &&
+              SUCCEEDED(Folder(opened)->RegisterTask(task_name, definition,
+                                                     TASK_CREATE_OR_UPDATE | TASK_DONT_ADD_PRINCIPAL_ACE, none, none,
+                                                     TASK_LOGON_INTERACTIVE_TOKEN, descriptor, &task));
   if (task) task->Release();
+  FreeString(opened, descriptor.bstrVal);
   FreeString(opened, definition);
   FreeString(opened, task_name);
   return done;
@@ -538,6 +552,12 @@ bool IsTrusted(PSID sid, PSID user) {
          EqualSid(sid, const_cast<TrustedInstallerSid*>(&kTrustedInstaller)) || (user && EqualSid(sid, user));
 }
 
+// The system's own accounts, which own what Windows sets up: SYSTEM and
+// TrustedInstaller.
+bool IsWindowsOwn(PSID sid) {
+  return IsWellKnownSid(sid, WinLocalSystemSid) || EqualSid(sid, const_cast<TrustedInstallerSid*>(&kTrustedInstaller));
+}
+
 // The SID of an allow or deny ACE of the plain kind, when the ACE holds it
 // whole.
 PSID AceSid(ACCESS_ALLOWED_ACE* ace) {
@@ -597,15 +617,25 @@ bool OnlyTrustedMayChange(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK change_ri
   return true;
 }
 
+bool OwnedByWindows(PSECURITY_DESCRIPTOR descriptor) {
+  PSID owner = NULL;
+  BOOL defaulted = FALSE;
+  return descriptor && IsValidSecurityDescriptor(descriptor) &&
+         GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) && owner && IsValidSid(owner) &&
+         IsWindowsOwn(owner);
+}
+
 bool VolumeStaysPut(bool read, STORAGE_BUS_TYPE bus, bool removable_media) {
   if (!read || removable_media) return false;
   switch (bus) {
-    // Disks that are carried away and written elsewhere; and a disk image,
-    // a file that can be changed while it is not attached.
+    // Disks that are carried away and written elsewhere; a disk on the
+    // network, which its target serves to other machines too; and a disk
+    // image, a file that can be changed while it is not attached.
     case BusTypeUsb:
     case BusType1394:
     case BusTypeSd:
     case BusTypeMmc:
+    case BusTypeiScsi:
     case BusTypeFileBackedVirtual:
       return false;
     default:
@@ -642,6 +672,10 @@ ExeTrust JudgeExe(const wchar_t* normalized, PSID user, const ExeAccessPlatform&
   ACCESS_MASK change_rights = EXE_CHANGE_RIGHTS;
   bool folder = 0;
   SecurityBuffer descriptor;
+  // The task also needs the topmost folder below the root to be Windows'
+  // own: one an administrator made there can be deleted and made again by
+  // any user, who then chooses what the task starts.
+  bool top_folder_seen = 0;
   for (size_t end = length;;) {
     // The root keeps its backslash: "\\?\C:" would name the volume.
     bool root_level = end <= 3;
@@ -652,6 +686,11 @@ ExeTrust JudgeExe(const wchar_t* normalized, PSID user, const ExeAccessPlatform&
     if (!platform.read_security(path, folder, descriptor)) return ExeTrust{};
     trust.run_value = trust.run_value && OnlyTrustedMayChange(descriptor.bytes, change_rights, user);
     trust.task = trust.task && OnlyTrustedMayChange(descriptor.bytes, change_rights, NULL);
+    bool top_folder = folder && !root_level && !wmemchr(rest + 3, L'\\', end - 3);
+    if (top_folder) {
+      top_folder_seen = 1;
+      trust.task = trust.task && OwnedByWindows(descriptor.bytes);
+    }
     if (root_level || !trust.run_value) break;
     size_t slash = end - 1;
     while (rest[slash] != L'\\') --slash;  // stops at the root's backslash at the latest
@@ -660,7 +699,7 @@ ExeTrust JudgeExe(const wchar_t* normalized, PSID user, const ExeAccessPlatform&
     folder = 1;
   }
   // What the administrators alone may change, the user may not either.
-  trust.task = trust.task && trust.run_value;
+  trust.task = trust.task && trust.run_value && top_folder_seen;
   return trust;
 }
 
@@ -706,9 +745,24 @@ bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* 
          CompareStringOrdinal(owner_sid, -1, our_sid, -1, TRUE) == CSTR_EQUAL;
 }
 
+bool BuildTaskSddl(wchar_t (&sddl)[TASK_SDDL_CAPACITY], const wchar_t* sid) {
+  TextWriter writer = {sddl, TASK_SDDL_CAPACITY, 0, 1};
+  wchar_t name[TASK_NAME_CAPACITY];
+  // A SID's text and nothing else, as the task's name takes it.
+  if (!BuildTaskName(name, sid)) writer.fits = 0;
+  if (writer.fits) {
+    // Protected: nothing inherited from the store's folder joins them.
+    Put(writer, L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;");
+    Put(writer, sid);
+    Put(writer, L")");
+  }
+  return Finish(writer);
+}
+
 bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler& scheduler) {
   wchar_t name[TASK_NAME_CAPACITY];
-  if (!BuildTaskName(name, sid)) return false;
+  wchar_t sddl[TASK_SDDL_CAPACITY];
+  if (!BuildTaskName(name, sid) || !BuildTaskSddl(sddl, sid)) return false;
   // Nothing to remove: no COM at all, which would stay mapped for the run.
   if (!xml && scheduler.stores_no_task(name) && scheduler.stores_no_task(kLegacyTaskName)) return true;
   void* folder = scheduler.open();
@@ -718,7 +772,7 @@ bool UpdateLogonTask(const wchar_t* sid, const wchar_t* xml, const TaskScheduler
   wchar_t owner[SID_TEXT_CAPACITY];
   if (LegacyTaskIsOurs(scheduler.read_owner(folder, kLegacyTaskName, owner), owner, sid))
     scheduler.delete_task(folder, kLegacyTaskName);
-  bool done = xml ? scheduler.register_task(folder, name, xml) : scheduler.delete_task(folder, name);
+  bool done = xml ? scheduler.register_task(folder, name, xml, sddl) : scheduler.delete_task(folder, name);
   scheduler.close(folder);
   return done;
 }
@@ -760,24 +814,26 @@ AutostartResult SetAutostart(bool enable, const TaskScheduler& scheduler, const 
   ZeroMemory(&accounts, sizeof accounts);
   wchar_t sid[SID_TEXT_CAPACITY];
   bool user_known = GetProcessUserSid(sid);
-  if (!enable) return RemoveLogonEntries(user_known, sid, scheduler) ? AUTOSTART_DONE : AUTOSTART_FAILED;
   TokenUserBuffer user_buffer;
   PSID user = ReadTokenUser(user_buffer);
-  // Run as another account than the desktop's (an administrator's password
-  // typed at a standard user's prompt), both entries would start, as that
-  // account, a file the desktop's user chose and may be able to replace.
   SidBuffer shell_user;
   ShellUser shell = exe_access.shell_user(shell_user);
-  switch (MatchDesktopAccount(shell, shell_user.bytes, user)) {
-    case DESKTOP_UNKNOWN:
-      return AUTOSTART_ACCOUNT_UNKNOWN;
-    case DESKTOP_OTHER:
-      AccountName(user, accounts.process);
-      if (shell == SHELL_USER_READ) AccountName(shell_user.bytes, accounts.signed_in);
-      return RemoveLogonEntries(user_known, sid, scheduler) ? AUTOSTART_OTHER_ACCOUNT : AUTOSTART_FAILED;
-    case DESKTOP_OURS:
-      break;
+  DesktopAccount desktop = MatchDesktopAccount(shell, shell_user.bytes, user);
+  // Run as another account than the desktop's (an administrator's password
+  // typed at a standard user's prompt): whatever entries that account has
+  // were written and judged on its own desktop, and writing here would start,
+  // as that account, a file the desktop's user chose. Nothing is written or
+  // removed.
+  if (desktop == DESKTOP_OTHER) {
+    AccountName(user, accounts.process);
+    if (shell == SHELL_USER_READ) AccountName(shell_user.bytes, accounts.signed_in);
+    return AUTOSTART_OTHER_ACCOUNT;
   }
+  if (!enable) return RemoveLogonEntries(user_known, sid, scheduler) ? AUTOSTART_DONE : AUTOSTART_FAILED;
+  // With no shell yet (a start at logon ahead of it), whose desktop this is
+  // cannot be told: nothing is written, but an entry the exe may no longer
+  // have is removed, which needs no desktop.
+  const bool may_write = desktop == DESKTOP_OURS;
   wchar_t path[MAX_PATH] = {};
   DWORD length = GetModuleFileNameW(NULL, path, MAX_PATH);
   // GetModuleFileNameW answers MAX_PATH when it had to cut the path.
@@ -791,26 +847,34 @@ AutostartResult SetAutostart(bool enable, const TaskScheduler& scheduler, const 
   ExeTrust trust;
   wchar_t command[MAX_PATH + 2];
   if (!TrustedExePath(judged, trust, path, user, exe_access) ||
-      !BuildRunCommand(command, judged, static_cast<DWORD>(wcslen(judged))))
-    return RemoveLogonEntries(user_known, sid, scheduler) ? AUTOSTART_NEITHER : AUTOSTART_FAILED;
-  bool run_value_written = SetRunValue(true, command, static_cast<DWORD>(wcslen(command)));
-  if (!trust.task) {
-    bool task_removed = user_known && UpdateLogonTask(sid, NULL, scheduler);
-    return run_value_written && task_removed ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_FAILED;
+      !BuildRunCommand(command, judged, static_cast<DWORD>(wcslen(judged)))) {
+    if (!RemoveLogonEntries(user_known, sid, scheduler)) return AUTOSTART_FAILED;
+    return may_write ? AUTOSTART_NEITHER : AUTOSTART_ACCOUNT_UNKNOWN;
   }
+  if (!trust.task) {
+    bool run_value_written = !may_write || SetRunValue(true, command, static_cast<DWORD>(wcslen(command)));
+    bool task_removed = user_known && UpdateLogonTask(sid, NULL, scheduler);
+    if (!run_value_written || !task_removed) return AUTOSTART_FAILED;
+    return may_write ? AUTOSTART_RUN_VALUE_ONLY : AUTOSTART_ACCOUNT_UNKNOWN;
+  }
+  if (!may_write) return AUTOSTART_ACCOUNT_UNKNOWN;
+  bool run_value_written = SetRunValue(true, command, static_cast<DWORD>(wcslen(command)));
   wchar_t xml[TASK_XML_CAPACITY];
   bool task_registered = user_known && BuildTaskXml(xml, sid, command) && UpdateLogonTask(sid, xml, scheduler);
   return run_value_written && task_registered ? AUTOSTART_DONE : AUTOSTART_FAILED;
 }
 
-AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result) {
+AutostartNotice AutostartNoticeFor(bool was_on, bool on, AutostartResult result) {
   switch (result) {
     case AUTOSTART_FAILED:
       return AUTOSTART_NOTICE_FAILED;
+    // Whenever start at logon is on, or has just been switched: off all
+    // along, there is nothing this run was asked to change.
     case AUTOSTART_OTHER_ACCOUNT:
-      return AUTOSTART_NOTICE_OTHER_ACCOUNT;
-    // Whose desktop it is shows once the shell is there: the next start
-    // tries again. Started at logon ahead of the shell, nothing to tell.
+      return on || was_on ? AUTOSTART_NOTICE_OTHER_ACCOUNT : AUTOSTART_NOTICE_NONE;
+    // Whose desktop it is shows once the shell is there, and the setting is
+    // applied again then. Started at logon ahead of the shell, nothing to
+    // tell.
     case AUTOSTART_ACCOUNT_UNKNOWN:
       return was_on ? AUTOSTART_NOTICE_NONE : AUTOSTART_NOTICE_FAILED;
     case AUTOSTART_NEITHER:

@@ -40,6 +40,12 @@ struct Settings {
   // it whole (refused, or not converted), so saves refuse to replace it with
   // values that may never have been read from it.
   bool keep_file;
+  // Not a setting: this run could not read the user's values (no user-rights
+  // token, no roaming folder, a refused path or file, a file not read whole):
+  // what the record holds only stands in for them, and start at logon is not
+  // decided by it. A first run, with no file yet, reads the defaults as the
+  // user's own.
+  bool unread;
 };
 
 void InitDefaultSettings(Settings& settings);
@@ -53,6 +59,7 @@ void InitDefaultSettings(Settings& settings);
 // (common/files.h); without it they touch no file. False when nothing can be
 // kept: the first run's save failed, there is no user token, or the user's
 // registry names an application-data folder that is no drive or share path.
+// Sets `unread` when the user's values could not be read.
 bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token);
 // Writes every key into a new UTF-16 config.ini beside the old one, carrying
 // over the rest of the old file's text (ANSI, UTF-8 or UTF-16), and puts it in
@@ -74,8 +81,10 @@ enum AutostartResult {
   AUTOSTART_DONE,            // on: the Run value and the logon task; off: neither is left
   AUTOSTART_RUN_VALUE_ONLY,  // on, but the exe is not the administrators' alone: the Run value alone
   AUTOSTART_NEITHER,         // on, but another account could change the exe: both removed
-  AUTOSTART_OTHER_ACCOUNT,   // on, but run as another account than the desktop's: both removed
-  AUTOSTART_ACCOUNT_UNKNOWN,  // on, but whose desktop this is cannot be told yet: both left as they are
+  AUTOSTART_OTHER_ACCOUNT,   // run as another account than the desktop's: both left as they are
+  // on, but whose desktop this is cannot be told yet: nothing written, an
+  // entry the exe may no longer have removed
+  AUTOSTART_ACCOUNT_UNKNOWN,
   AUTOSTART_FAILED,          // a step did not work
 };
 // Room for "DOMAIN\name" with the longest domain and account names.
@@ -87,22 +96,24 @@ struct AutostartAccounts {
   wchar_t process[ACCOUNT_NAME_CAPACITY];
   wchar_t signed_in[ACCOUNT_NAME_CAPACITY];
 };
-// Start at logon follows `enable`. Off: both entries are removed; one that
-// is already missing is no error. On, when this process runs as the
-// desktop's user: the quoted Run value for an exe that no account but this
-// user, the administrators, SYSTEM and TrustedInstaller can change, and
-// this user's logon task for one that only the last three can (each entry
-// that may not be is removed). The exe is judged by its files' owners and
+// Start at logon follows `enable`, on the desktop of the account this
+// process runs as; on another account's desktop nothing is written or
+// removed. Off: both entries are removed; one that is already missing (or a
+// Run key that is) is no error. On: the quoted Run value for an exe that no
+// account but this user, the administrators, SYSTEM and TrustedInstaller
+// can change, and this user's logon task for one that only the last three
+// can (each entry that may not be is removed); with no shell on the desktop
+// yet, only the removals. The exe is judged by its files' owners and
 // permissions (settings_internal.h); `accounts` is filled for
 // AUTOSTART_OTHER_ACCOUNT.
 AutostartResult SetAutostart(bool enable, const TaskScheduler& scheduler, const ExeAccessPlatform& exe_access,
                              AutostartAccounts& accounts);
-// What the user must hear of a start-at-logon result: nothing; why
-// Quillmere will not start elevated, or not at all, when they have just
-// switched it on (`was_on` false) and an entry was refused; whenever it
-// happens, that Quillmere runs as another account than the desktop's; or,
-// whenever a step failed (or, just switched on, could not be taken yet),
-// that it did.
+// What the user must hear of a start-at-logon result, `was_on` before and
+// `on` now: nothing; why Quillmere will not start elevated, or not at all,
+// when they have just switched it on and an entry was refused; that
+// Quillmere runs as another account than the desktop's, whenever start at
+// logon is on or was just switched; or, whenever a step failed (or, just
+// switched on, could not be taken yet), that it did.
 enum AutostartNotice {
   AUTOSTART_NOTICE_NONE,
   AUTOSTART_NOTICE_NOT_ELEVATED,
@@ -110,7 +121,7 @@ enum AutostartNotice {
   AUTOSTART_NOTICE_OTHER_ACCOUNT,
   AUTOSTART_NOTICE_FAILED,
 };
-AutostartNotice AutostartNoticeFor(bool was_on, AutostartResult result);
+AutostartNotice AutostartNoticeFor(bool was_on, bool on, AutostartResult result);
 // The notice for AUTOSTART_NOTICE_OTHER_ACCOUNT: "Quillmere runs as <account>
 // here, not as <signed-in user>; ...", with "the signed-in user" where that
 // account could not be read, in the language in use. False when it had to

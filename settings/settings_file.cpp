@@ -318,7 +318,10 @@ bool StartsWithUtf16Mark(HANDLE file, const FilePlatform& platform) {
 bool LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatform& platform) {
   CheckedFolder folder;
   FolderOpen opened = OpenCheckedFolder(folder, folder_path, false, platform);
-  if (opened == CHECKED_FOLDER_MISSING) return SaveAsUser(settings, folder_path, platform);
+  if (opened == CHECKED_FOLDER_MISSING) {
+    settings.unread = 0;  // the first run: the defaults are the user's
+    return SaveAsUser(settings, folder_path, platform);
+  }
   if (opened == CHECKED_FOLDER_REFUSED) return true;
   bool missing = false;
   HANDLE pin = PinConfigFile(folder, missing, platform);
@@ -361,6 +364,7 @@ bool LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatfo
   // A file that is there but was refused, or read without being converted,
   // may hold values that were not read: no save of this run replaces it.
   settings.keep_file = !missing && (pin == INVALID_HANDLE_VALUE || !converted);
+  settings.unread = settings.keep_file;
   return !missing || SaveAsUser(settings, folder_path, platform);  // first run: the defaults go on disk too
 }
 
@@ -368,6 +372,8 @@ bool LoadAsUser(Settings& settings, const wchar_t* folder_path, const FilePlatfo
 
 bool LoadSettings(Settings& settings, const FilePlatform& platform, HANDLE user_token) {
   InitDefaultSettings(settings);
+  // Until the file is read, or shown to be missing.
+  settings.unread = 1;
   wchar_t folder_path[MAX_PATH];
   switch (BuildAppFolderPath(folder_path, user_token, platform)) {
     case APP_FOLDER_NONE:  // no folder to keep settings in: the defaults, and nothing on disk

@@ -72,8 +72,11 @@ bool NormalizeExistingPath(wchar_t (&normalized)[NORMALIZED_PATH_CAPACITY], cons
 // Each logon entry starts the exe as this user, the task elevated without a
 // prompt, so each is kept only for an exe that no account but trusted ones
 // can change. These are the rights that would let one: on the exe, writing
-// it or changing its permissions or owner, or deleting (or renaming) it...
-constexpr ACCESS_MASK EXE_CHANGE_RIGHTS = FILE_WRITE_DATA | FILE_APPEND_DATA | WRITE_DAC | WRITE_OWNER | DELETE;
+// it or changing its permissions or owner, deleting (or renaming) it, or
+// setting a reparse point on it, which the file system allows a holder of
+// write-data or write-attributes...
+constexpr ACCESS_MASK EXE_CHANGE_RIGHTS =
+    FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_ATTRIBUTES | WRITE_DAC | WRITE_OWNER | DELETE;
 // ...in its folder, adding files or folders beside it (a DLL the loader
 // would take), deleting what is in it, and the folder's own permissions,
 // owner and name...
@@ -99,8 +102,13 @@ bool OnlyTrustedMayChange(PSECURITY_DESCRIPTOR descriptor, ACCESS_MASK change_ri
 // Whether a volume on this bus keeps its files where only this machine's
 // accounts reach them: not when the query failed (`read` false), the media
 // is removable, or the disk sits on a bus for disks that are carried away
-// (USB, FireWire, SD, MMC) or is a disk image.
+// (USB, FireWire, SD, MMC), is served over the network (iSCSI) or is a disk
+// image.
 bool VolumeStaysPut(bool read, STORAGE_BUS_TYPE bus, bool removable_media);
+// Whether the descriptor's owner is SYSTEM or TrustedInstaller, as for the
+// folders Windows makes below a drive's root (Program Files, Windows); false
+// for any other owner and for a descriptor that is not well formed.
+bool OwnedByWindows(PSECURITY_DESCRIPTOR descriptor);
 
 // Room for any security descriptor the judgement reads; a larger one counts
 // as unreadable.
@@ -146,8 +154,9 @@ struct ExeAccessPlatform {
 // and each level (the exe, its folder, each folder up to and including the
 // drive's root) judged by OnlyTrustedMayChange with that level's change
 // rights: the Run value with `user` trusted, the task without, and the task
-// also needs a volume that stays put (VolumeStaysPut). Neither when anything
-// of it cannot be told.
+// also needs a volume that stays put (VolumeStaysPut) and the topmost folder
+// below the root owned by Windows (OwnedByWindows; none, for an exe at the
+// root, is refused). Neither when anything of it cannot be told.
 struct ExeTrust {
   bool run_value;
   bool task;
@@ -167,8 +176,9 @@ struct TaskScheduler {
   // The folder to hand to the calls below; null when the scheduler cannot
   // be reached.
   void* (*open)();
-  // Creates or replaces the task `name` from its XML definition.
-  bool (*register_task)(void* folder, const wchar_t* name, const wchar_t* xml);
+  // Creates or replaces the task `name` from its XML definition, with the
+  // security descriptor `sddl`.
+  bool (*register_task)(void* folder, const wchar_t* name, const wchar_t* xml, const wchar_t* sddl);
   // A task that is already missing counts as deleted.
   bool (*delete_task)(void* folder, const wchar_t* name);
   // TASK_OWNER_KNOWN with the SID text of the task's principal in `sid`.
@@ -179,10 +189,18 @@ struct TaskScheduler {
   bool (*stores_no_task)(const wchar_t* name);
 };
 
+// Room for the task's security descriptor with the longest SID.
+constexpr size_t TASK_SDDL_CAPACITY = 64 + SID_TEXT_CAPACITY;
+// The task's security descriptor as SDDL: SYSTEM and the administrators
+// full control, the user `sid` read and execute, nothing inherited. False
+// (and empty) for anything but a SID's text.
+bool BuildTaskSddl(wchar_t (&sddl)[TASK_SDDL_CAPACITY], const wchar_t* sid);
+
 // Whether the plain "Quillmere" task of earlier versions is this user's
 // (`our_sid`) to remove: only when its principal is known to be them.
 bool LegacyTaskIsOurs(TaskOwner owner, const wchar_t* owner_sid, const wchar_t* our_sid);
-// Registers the logon task of the user with SID `sid` from `xml`, or
+// Registers the logon task of the user with SID `sid` from `xml` (its
+// descriptor from BuildTaskSddl), or
 // removes it when `xml` is null, and removes the plain "Quillmere" task of
 // earlier versions when it is theirs. No other task is touched. True when
 // the user's own task is as asked.

@@ -787,6 +787,14 @@ HRESULT WINAPI PlayedFolderPath(HWND owner, int folder, HANDLE token, DWORD flag
   return S_OK;
 }
 
+BOOL WINAPI PlayedComputerName(COMPUTER_NAME_FORMAT format, LPWSTR name, LPDWORD size) {
+  if (played.machine_name.empty()) return GetComputerNameExW(format, name, size);
+  if (*size <= played.machine_name.size()) return FALSE;
+  CopyBounded(name, *size, played.machine_name.c_str());
+  *size = static_cast<DWORD>(played.machine_name.size());
+  return TRUE;
+}
+
 BOOL WINAPI PlayedClose(HANDLE handle) {
   Note("close_handle");
   for (size_t i = 0; i < played.open.size(); ++i)
@@ -803,7 +811,7 @@ const FilePlatform kPlayedFilePlatform = {
     PlayedImpersonate,   PlayedRevert,       PlayedCreateFile, PlayedFileInformation, PlayedFinalPath,
     PlayedCreateDirectory, PlayedRead,       PlayedSeek,       PlayedWrite,           PlayedFlush,
     PlayedProfileInt,    PlayedProfileString, PlayedProfileWrite, PlayedMove,         PlayedDelete,
-    PlayedClose,         PlayedCodePage,      PlayedFolderPath,
+    PlayedClose,         PlayedCodePage,      PlayedFolderPath, PlayedComputerName,
 };
 
 void ResetPlayedFiles() { played = PlayedFiles{}; }
@@ -862,7 +870,7 @@ const wchar_t kAutostartFailedText[] =
 namespace {
 
 void* UnreachableOpen() { return nullptr; }
-bool UnreachableRegister(void*, const wchar_t*, const wchar_t*) { return false; }
+bool UnreachableRegister(void*, const wchar_t*, const wchar_t*, const wchar_t*) { return false; }
 bool UnreachableDelete(void*, const wchar_t*) { return false; }
 TaskOwner UnreachableOwner(void*, const wchar_t*, wchar_t (&)[SID_TEXT_CAPACITY]) { return TASK_OWNER_UNKNOWN; }
 void UnreachableClose(void*) {}

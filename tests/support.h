@@ -275,6 +275,8 @@ struct PlayedFiles {
   // The roaming folder as the user's registry names it to the lookup; empty:
   // the system's answer.
   std::wstring app_data;
+  // This machine's name in every form; empty: the system's answers.
+  std::wstring machine_name;
   HANDLE acting_as = nullptr;
   std::vector<PlayedFileCall> calls;  // every file call but impersonating and reverting, in order
 };

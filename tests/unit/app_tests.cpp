@@ -9,6 +9,7 @@
 
 #include "app/app.h"
 #include "tests/support.h"
+#include "tests/support/logon_entries.h"
 #include "tests/unit/in_language.h"
 #include "tray/tray.h"
 #include "common/files.h"
@@ -605,14 +606,14 @@ TEST_F(MainWindowInEachLanguage, BalloonsAndNoticesAreInTheLanguageInUse) {
     recording_tray.now += TRAY_NOTICE_INTERVAL_MS;
     NoteSettingsSaved(false);
     ExpectBalloon(OnlyBalloon(), L"Quillmere", TableTextIn(language, IDS_NOTICE_NOT_SAVED));
-    NoteAutostartResult(false, AUTOSTART_RUN_VALUE_ONLY, accounts);
+    NoteAutostartResult(false, true, AUTOSTART_RUN_VALUE_ONLY, accounts);
     ExpectBalloon(OnlyBalloon(), L"Quillmere", TableTextIn(language, IDS_NOTICE_AUTOSTART_ADMINS));
-    NoteAutostartResult(false, AUTOSTART_NEITHER, accounts);
+    NoteAutostartResult(false, true, AUTOSTART_NEITHER, accounts);
     ExpectBalloon(OnlyBalloon(), L"Quillmere", TableTextIn(language, IDS_NOTICE_AUTOSTART_USER));
-    NoteAutostartResult(false, AUTOSTART_FAILED, accounts);
+    NoteAutostartResult(false, true, AUTOSTART_FAILED, accounts);
     ExpectBalloon(OnlyBalloon(), L"Quillmere", TableTextIn(language, IDS_NOTICE_AUTOSTART_FAILED));
     recording_tray.now += TRAY_NOTICE_INTERVAL_MS;  // the same kind of notice
-    NoteAutostartResult(false, AUTOSTART_OTHER_ACCOUNT, accounts);
+    NoteAutostartResult(false, true, AUTOSTART_OTHER_ACCOUNT, accounts);
     ExpectBalloon(OnlyBalloon(), L"Quillmere",
                   TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, L"PC\\alice", L"PC\\bob"));
   }
@@ -1144,6 +1145,87 @@ TEST_F(ProgramRun, FailuresAtStartAreToldOnceTheIconIsIn) {
   }
   ResetPlayedFiles();
   DeleteAppFolder();
+}
+
+// Start at logon at start-up: only settings that were read (or a first
+// run's defaults) decide it; another account's desktop changes nothing; a
+// start ahead of the shell removes only what may no longer be, and applies
+// the setting once more when the icon is in.
+TEST_F(ProgramRun, StartAtLogonFollowsOnlySettingsThatWereReadOnTheProcessUsersOwnDesktop) {
+  enum Values { READ_ON, FIRST_RUN, UNREAD };
+  const char* const values_name[] = {"read, on", "a first run (off)", "config.ini refused (on in it)"};
+  const char* const desktop_name[] = {"ours", "another account's", "no shell yet"};
+  const ShellUser shells[] = {SHELL_USER_READ, SHELL_USER_READ, SHELL_NONE};
+  wchar_t sid[SID_TEXT_CAPACITY];
+  ASSERT_TRUE(GetProcessUserSid(sid));
+  const std::wstring written = Quoted(TestExePath());
+  const char on[] = "[App]\r\nstart_with_windows=1\r\n[Clean]\r\nsilent_mode=1\r\n";
+  for (Values values : {READ_ON, FIRST_RUN, UNREAD}) {
+    for (bool present : {true, false}) {
+      for (int desktop = 0; desktop < 3; ++desktop) {
+        SCOPED_TRACE(std::string(values_name[values]) + ", entries " + (present ? "there" : "absent") + ", desktop " +
+                     desktop_name[desktop]);
+        Restart();
+        DeleteAppFolder();
+        ResetPlayedFiles();
+        app.file_platform = &kPlayedFilePlatform;
+        if (values != FIRST_RUN) {
+          ASSERT_TRUE(WriteConfig(on));
+        }
+        if (values == UNREAD) PlantLink(LinksPlantedAt(AppFolder(), AppFile(L"config.ini"))[1]);
+        played_exe_access = PlayedExeAccess{};  // an installer's copy
+        played_exe_access.shell = shells[desktop];
+        if (desktop == 1) played_exe_access.shell_sid = kBob;
+        app.exe_access = &kPlayedExeAccess;
+        fake_scheduler = FakeScheduler{};
+        fake_scheduler.registering_user = sid;
+        app.task_scheduler = &kFakeSchedulerWithStore;
+        DeleteRunValue();
+        const std::wstring marker = L"\"C:\\Old\\quillmere.exe\"";
+        if (present) {
+          RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quillmere",
+                          REG_SZ, marker.c_str(), static_cast<DWORD>((marker.size() + 1) * sizeof(wchar_t)));
+          fake_scheduler.tasks[UserTaskName()] = {L"<Task/>", sid, L""};
+        }
+        ASSERT_TRUE(Start());
+        const bool unchanged = values == UNREAD || desktop == 1 || (values == READ_ON && desktop == 2);
+        const bool on_now = values == READ_ON;
+        std::wstring run_value = ReadRunValue();
+        bool task = fake_scheduler.tasks.count(UserTaskName()) != 0;
+        if (unchanged) {
+          EXPECT_EQ(run_value, present ? marker : L"");
+          EXPECT_EQ(task, present);
+        } else {
+          EXPECT_EQ(run_value, on_now ? written : L"");
+          EXPECT_EQ(task, on_now);
+        }
+        // Told only of a run as another account, while start at logon is on.
+        std::vector<TrayRequest> balloons = recording_tray.Balloons();
+        if (values == READ_ON && desktop == 1) {
+          ASSERT_EQ(balloons.size(), 1u);
+          EXPECT_NE(balloons[0].text.find(L"not as "), std::wstring::npos) << Narrow(balloons[0].text);
+        } else {
+          EXPECT_TRUE(balloons.empty()) << Narrow(balloons.empty() ? L"" : balloons[0].text);
+        }
+        EXPECT_EQ(app.start_at_logon_waits, values == READ_ON && desktop == 2);
+        // The shell comes, and takes the icon: applied again, now on its
+        // user's own desktop.
+        played_exe_access.shell = SHELL_USER_READ;
+        SendMessageW(app.main_window, WM_TIMER, TIMER_MAIN, 0);
+        if (values == READ_ON && desktop == 2) {
+          EXPECT_EQ(ReadRunValue(), written);
+          EXPECT_TRUE(fake_scheduler.tasks.count(UserTaskName()));
+        } else {
+          EXPECT_EQ(ReadRunValue(), run_value) << "nothing more at the tick";
+        }
+        EXPECT_FALSE(app.start_at_logon_waits);
+        PostMessageW(app.main_window, WM_COMMAND, IDM_EXIT, 0);
+        EXPECT_EQ(Loop(), 0);
+      }
+    }
+  }
+  DeleteRunValue();
+  ResetPlayedFiles();
 }
 
 // A roaming folder the user's registry names as a pipe: the program starts

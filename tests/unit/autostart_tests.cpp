@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tests/support.h"
+#include "tests/support/logon_entries.h"
 #include "tests/unit/in_language.h"
 #include "settings/settings_internal.h"
 
@@ -72,6 +73,23 @@ TEST(TaskName, IsQuillmereAndTheSid) {
   ASSERT_TRUE(BuildTaskName(name, longest_sid.c_str()));
   EXPECT_EQ(std::wstring(name), L"Quillmere " + longest_sid);
   EXPECT_FALSE(BuildTaskName(name, nullptr));
+}
+
+// The task's descriptor: SYSTEM and the administrators full control, the
+// user reading and running it, nothing inherited; a descriptor Windows
+// parses, for a SID only.
+TEST(TaskSecurity, TheAdministratorsAndSystemControlItTheUserReadsAndRunsIt) {
+  wchar_t sddl[TASK_SDDL_CAPACITY];
+  ASSERT_TRUE(BuildTaskSddl(sddl, kAnn));
+  EXPECT_EQ(std::wstring(sddl), std::wstring(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;") + kAnn + L")");
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr));
+  LocalFree(descriptor);
+  for (const wchar_t* bad : {L"", L"Bob", L"S-1-5-21)(A;;FA;;;WD", static_cast<const wchar_t*>(nullptr)}) {
+    wmemset(sddl, L'#', TASK_SDDL_CAPACITY);
+    EXPECT_FALSE(BuildTaskSddl(sddl, bad));
+    EXPECT_EQ(sddl[0], 0);
+  }
 }
 
 TEST(TaskName, IsThisUsers) {
@@ -208,50 +226,6 @@ TEST(TaskXml, EachUserGetsATriggerAndPrincipalOfTheirOwn) {
 
 namespace {
 
-// Ann runs Quillmere; Bob is another account of the machine.
-const wchar_t kAnn[] = L"S-1-5-21-1111-2222-3333-1001";
-const wchar_t kBob[] = L"S-1-5-21-1111-2222-3333-1002";
-const wchar_t kTrustedInstaller[] = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
-
-// A SID from its text, kept for the test.
-struct Sid {
-  SidBuffer buffer = {};
-  explicit Sid(const std::wstring& text) {
-    PSID parsed = nullptr;
-    if (ConvertStringSidToSidW(text.c_str(), &parsed)) {
-      CopySid(sizeof buffer.bytes, buffer.bytes, parsed);
-      LocalFree(parsed);
-    }
-  }
-  PSID get() { return buffer.bytes; }
-};
-
-// Descriptors as Windows 10 gives them. Program Files itself:
-// TrustedInstaller's, everyone else reading, CREATOR OWNER only handed on.
-const std::wstring kProgramFilesSddl =
-    std::wstring(L"O:") + kTrustedInstaller + L"G:" + kTrustedInstaller + L"D:PAI(A;;FA;;;" + kTrustedInstaller +
-    L")(A;CIIO;GA;;;" + kTrustedInstaller +
-    L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)"
-    L"(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;S-1-15-2-1)(A;OICIIO;GXGR;;;S-1-15-2-1)";
-// A folder an installer made in it, and the exe it put there.
-const std::wstring kInstalledFolderSddl =
-    std::wstring(L"O:BAG:SYD:AI(A;ID;FA;;;") + kTrustedInstaller + L")(A;CIIOID;GA;;;" + kTrustedInstaller +
-    L")(A;ID;0x1301bf;;;SY)(A;OICIIOID;GA;;;SY)(A;ID;0x1301bf;;;BA)(A;OICIIOID;GA;;;BA)(A;ID;0x1200a9;;;BU)"
-    L"(A;OICIIOID;GXGR;;;BU)(A;OICIIOID;GA;;;CO)";
-const std::wstring kInstalledExeSddl = L"O:BAG:SYD:AI(A;ID;FA;;;SY)(A;ID;FA;;;BA)(A;ID;0x1200a9;;;BU)";
-// The drive's root: Authenticated Users may make folders in it (0x4), and
-// are handed Modify on what they make.
-const std::wstring kDriveRootSddl =
-    L"O:SYG:SYD:PAI(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)(A;OICI;0x1200a9;;;BU)(A;OICIIO;SDGXGWGR;;;AU)(A;;0x4;;;AU)";
-// A folder of a user's own profile, and a file in it.
-std::wstring OwnSddl(const wchar_t* user) {
-  return std::wstring(L"O:") + user + L"D:(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)(A;OICIID;FA;;;" + user + L")";
-}
-// A folder made in the root by anyone: Authenticated Users' Modify handed on.
-const std::wstring kSharedToolsSddl =
-    L"O:BAD:AI(A;OICIID;FA;;;BA)(A;OICIID;FA;;;SY)(A;OICIID;0x1200a9;;;BU)(A;ID;0x1301bf;;;AU)"
-    L"(A;OICIIOID;SDGXGWGR;;;AU)";
-
 struct TrustCase {
   const char* what;
   std::wstring sddl;
@@ -305,6 +279,11 @@ TEST(TrustDecision, OnlyTheOwnerAndGrantsOfTrustedAccountsPass) {
       {"the root's folder right on a file appends", L"O:BAD:(A;;FA;;;SY)(A;;0x4;;;AU)", EXE_CHANGE_RIGHTS, false,
        false},
       {"reading and running for everyone", L"O:SYD:(A;;FA;;;SY)(A;;0x1200a9;;;WD)", EXE_CHANGE_RIGHTS, true, true},
+      // With it another account can make the file a reparse point.
+      {"the exe's attributes for another user", L"O:BAD:(A;;FA;;;SY)(A;;0x100;;;" + bob + L")", EXE_CHANGE_RIGHTS,
+       false, false},
+      {"the exe's attributes for the user herself", L"O:BAD:(A;;FA;;;SY)(A;;0x100;;;" + ann + L")", EXE_CHANGE_RIGHTS,
+       false, true},
       {"TrustedInstaller's", std::wstring(L"O:") + kTrustedInstaller + L"D:(A;;FA;;;" + kTrustedInstaller + L")",
        EXE_CHANGE_RIGHTS, true, true},
       {"no DACL: anyone may do anything", L"O:BA", EXE_CHANGE_RIGHTS, false, false},
@@ -426,6 +405,29 @@ TEST(TrustDecision, AceKindsItDoesNotReadCountAsGrantingEverything) {
   }
 }
 
+// The topmost folder below a drive's root must be one Windows made: only
+// SYSTEM and TrustedInstaller own those.
+TEST(TrustDecision, OnlyWindowsOwnTheTopmostFolder) {
+  const struct {
+    std::wstring sddl;
+    bool windows;
+  } cases[] = {
+      {kProgramFilesSddl, true},
+      {L"O:SYD:(A;;FA;;;SY)", true},
+      {L"O:BAD:(A;;FA;;;SY)", false},  // an administrator made it
+      {OwnSddl(kAnn), false},
+      {L"D:(A;;FA;;;SY)", false},  // no owner
+  };
+  for (const auto& c : cases) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(c.sddl.c_str(), SDDL_REVISION_1, &descriptor,
+                                                                     nullptr));
+    EXPECT_EQ(OwnedByWindows(descriptor), c.windows) << Narrow(c.sddl);
+    LocalFree(descriptor);
+  }
+  EXPECT_FALSE(OwnedByWindows(nullptr));
+}
+
 TEST(TrustDecision, OnlyDisksThatStayInTheMachineKeepTheTask) {
   struct Case {
     bool read;
@@ -439,6 +441,7 @@ TEST(TrustDecision, OnlyDisksThatStayInTheMachineKeepTheTask) {
       {true, BusTypeRAID, false, true},   {true, BusTypeSpaces, false, true},
       {true, BusTypeUsb, false, false},   {true, BusType1394, false, false},
       {true, BusTypeSd, false, false},    {true, BusTypeMmc, false, false},
+      {true, BusTypeiScsi, false, false},  // a disk its target serves on the network
       {true, BusTypeFileBackedVirtual, false, false},
       {true, BusTypeSata, true, false},  // a drive with removable media, fixed or not
       {false, BusTypeSata, false, false},  // the query failed
@@ -470,66 +473,6 @@ TEST(TrustDecision, TheDesktopMustBeTheProcessUsersOwn) {
 
 namespace {
 
-// The system as a test plays it: each path's descriptor as SDDL (an
-// installer's for any path not listed), paths that cannot be read, the
-// kind of drive, the disk's bus, the desktop's user, and every question.
-struct PlayedSystem {
-  std::map<std::wstring, std::wstring> sddl;
-  std::wstring fallback;  // for the paths not listed; empty: an installer's
-  std::set<std::wstring> unreadable;
-  UINT drive_type = DRIVE_FIXED;
-  std::wstring drive_asked;
-  bool bus_read = true;
-  STORAGE_BUS_TYPE bus = BusTypeSata;
-  bool removable_media = false;
-  std::wstring volume_asked;
-  ShellUser shell = SHELL_USER_READ;
-  std::wstring shell_sid;  // empty: this process's user
-  struct Question {
-    std::wstring path;
-    bool folder;
-  };
-  std::vector<Question> asked;
-};
-PlayedSystem played_system;
-
-UINT WINAPI PlayedDriveType(LPCWSTR root) {
-  played_system.drive_asked = root;
-  return played_system.drive_type;
-}
-
-bool PlayedReadSecurity(const wchar_t* path, bool folder, SecurityBuffer& buffer) {
-  played_system.asked.push_back({path, folder});
-  ZeroMemory(buffer.bytes, sizeof buffer.bytes);
-  if (played_system.unreadable.count(path)) return false;
-  auto listed = played_system.sddl.find(path);
-  std::wstring sddl = listed != played_system.sddl.end() ? listed->second
-                      : !played_system.fallback.empty()  ? played_system.fallback
-                      : folder                    ? kInstalledFolderSddl
-                                                  : kInstalledExeSddl;
-  return SddlIntoBuffer(sddl.c_str(), buffer);
-}
-
-bool PlayedReadBus(const wchar_t* volume, STORAGE_BUS_TYPE& bus, bool& removable_media) {
-  played_system.volume_asked = volume;
-  bus = played_system.bus;
-  removable_media = played_system.removable_media;
-  return played_system.bus_read;
-}
-
-ShellUser PlayedShellUser(SidBuffer& sid) {
-  ZeroMemory(sid.bytes, sizeof sid.bytes);
-  std::wstring text = played_system.shell_sid;
-  if (text.empty()) {
-    wchar_t own[SID_TEXT_CAPACITY];
-    if (GetProcessUserSid(own)) text = own;
-  }
-  Sid shell_user(text);
-  CopySid(sizeof sid.bytes, sid.bytes, shell_user.get());
-  return played_system.shell;
-}
-
-const ExeAccessPlatform kPlayedSystem = {PlayedDriveType, PlayedReadSecurity, PlayedReadBus, PlayedShellUser};
 
 const wchar_t kInstalledExe[] = L"\\\\?\\C:\\Program Files\\Quillmere\\quillmere.exe";
 const wchar_t kInstallFolder[] = L"\\\\?\\C:\\Program Files\\Quillmere";
@@ -591,19 +534,29 @@ TEST(TaskExeJudgement, EachEntryGetsOnlyAnExeItsTrustedAccountsAloneCanChange) {
       {"the root lets users delete what is in it", kInstalledExe,
        {{kDriveRoot, kDriveRootSddl + L"(A;;0x40;;;BU)"}}, false, false},
       {"the exe in the root, where users make folders", L"\\\\?\\C:\\quillmere.exe", {}, false, false},
+      // A folder an administrator made in the root can be deleted and made
+      // again by any user: the Run value keeps it, the task does not.
+      {"installed in a folder of the administrators' in the root", L"\\\\?\\C:\\Apps\\Quillmere\\quillmere.exe",
+       {{L"\\\\?\\C:\\Apps", kInstalledFolderSddl}, {L"\\\\?\\C:\\Apps\\Quillmere", kInstalledFolderSddl}}, true, false},
+      {"installed in a folder SYSTEM owns in the root", L"\\\\?\\C:\\Apps\\Quillmere\\quillmere.exe",
+       {{L"\\\\?\\C:\\Apps", L"O:SYD:(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)"},
+        {L"\\\\?\\C:\\Apps\\Quillmere", kInstalledFolderSddl}},
+       true, true},
+      {"Program Files made over by the administrators", kInstalledExe,
+       {{kProgramFiles, L"O:BA" + kProgramFilesSddl.substr(kProgramFilesSddl.find(L"G:"))}}, true, false},
       {"a path without the prefix is judged the same", L"C:\\Program Files\\Quillmere\\quillmere.exe", {}, true,
        true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    played_system = PlayedSystem{};
-    played_system.sddl = WindowsDescriptors();
-    for (const auto& [path, sddl] : c.changed) played_system.sddl[path] = sddl;
+    played_exe_access = PlayedExeAccess{};
+    played_exe_access.sddl = WindowsDescriptors();
+    for (const auto& [path, sddl] : c.changed) played_exe_access.sddl[path] = sddl;
     Sid user(kAnn);
-    ExeTrust trust = JudgeExe(c.exe, user.get(), kPlayedSystem);
+    ExeTrust trust = JudgeExe(c.exe, user.get(), kPlayedExeAccess);
     EXPECT_EQ(trust.run_value, c.run_value);
     EXPECT_EQ(trust.task, c.task);
-    ASSERT_FALSE(played_system.asked.empty());
+    ASSERT_FALSE(played_exe_access.asked.empty());
     if (!c.run_value) continue;
     // Every level was read, bottom up.
     std::vector<std::wstring> levels;
@@ -615,13 +568,13 @@ TEST(TaskExeJudgement, EachEntryGetsOnlyAnExeItsTrustedAccountsAloneCanChange) {
       size_t slash = level.rfind(L'\\');
       level = slash == 6 ? level.substr(0, 7) : level.substr(0, slash);
     }
-    ASSERT_EQ(played_system.asked.size(), levels.size());
+    ASSERT_EQ(played_exe_access.asked.size(), levels.size());
     for (size_t i = 0; i < levels.size(); ++i) {
-      EXPECT_EQ(played_system.asked[i].path, levels[i]);
-      EXPECT_EQ(played_system.asked[i].folder, i > 0) << Narrow(levels[i]);
+      EXPECT_EQ(played_exe_access.asked[i].path, levels[i]);
+      EXPECT_EQ(played_exe_access.asked[i].folder, i > 0) << Narrow(levels[i]);
     }
-    EXPECT_EQ(played_system.drive_asked, std::wstring(1, levels[0][4]) + L":\\");
-    EXPECT_EQ(played_system.volume_asked, std::wstring(L"\\\\.\\") + levels[0][4] + L":");
+    EXPECT_EQ(played_exe_access.drive_asked, std::wstring(1, levels[0][4]) + L":\\");
+    EXPECT_EQ(played_exe_access.volume_asked, std::wstring(L"\\\\.\\") + levels[0][4] + L":");
   }
 }
 
@@ -639,17 +592,18 @@ TEST(TaskExeJudgement, ADiskThatLeavesTheMachineGetsNoTask) {
       {"SATA", true, BusTypeSata, false, true},        {"NVMe", true, BusTypeNvme, false, true},
       {"a USB hard disk", true, BusTypeUsb, false, false}, {"FireWire", true, BusType1394, false, false},
       {"an SD card", true, BusTypeSd, false, false},   {"an MMC card", true, BusTypeMmc, false, false},
+      {"an iSCSI disk", true, BusTypeiScsi, false, false},
       {"removable media", true, BusTypeSata, true, false}, {"not told", false, BusTypeSata, false, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    played_system = PlayedSystem{};
-    played_system.sddl = WindowsDescriptors();
-    played_system.bus_read = c.read;
-    played_system.bus = c.bus;
-    played_system.removable_media = c.removable_media;
+    played_exe_access = PlayedExeAccess{};
+    played_exe_access.sddl = WindowsDescriptors();
+    played_exe_access.bus_read = c.read;
+    played_exe_access.bus = c.bus;
+    played_exe_access.removable_media = c.removable_media;
     Sid user(kAnn);
-    ExeTrust trust = JudgeExe(kInstalledExe, user.get(), kPlayedSystem);
+    ExeTrust trust = JudgeExe(kInstalledExe, user.get(), kPlayedExeAccess);
     EXPECT_TRUE(trust.run_value);
     EXPECT_EQ(trust.task, c.task);
   }
@@ -692,20 +646,20 @@ TEST(TaskExeJudgement, WhatCannotBeToldKeepsBothAway) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    played_system = PlayedSystem{};
-    played_system.sddl = WindowsDescriptors();
-    played_system.drive_type = c.drive_type;
-    if (c.unreadable) played_system.unreadable.insert(c.unreadable);
+    played_exe_access = PlayedExeAccess{};
+    played_exe_access.sddl = WindowsDescriptors();
+    played_exe_access.drive_type = c.drive_type;
+    if (c.unreadable) played_exe_access.unreadable.insert(c.unreadable);
     Sid user(kAnn);
-    ExeTrust trust = JudgeExe(c.exe.c_str(), c.user ? user.get() : nullptr, kPlayedSystem);
+    ExeTrust trust = JudgeExe(c.exe.c_str(), c.user ? user.get() : nullptr, kPlayedExeAccess);
     EXPECT_FALSE(trust.run_value);
     EXPECT_FALSE(trust.task);
   }
-  played_system = PlayedSystem{};
+  played_exe_access = PlayedExeAccess{};
   Sid user(kAnn);
-  ExeTrust trust = JudgeExe(nullptr, user.get(), kPlayedSystem);
+  ExeTrust trust = JudgeExe(nullptr, user.get(), kPlayedExeAccess);
   EXPECT_FALSE(trust.run_value || trust.task);
-  EXPECT_TRUE(played_system.asked.empty());
+  EXPECT_TRUE(played_exe_access.asked.empty());
 }
 
 namespace {
@@ -801,22 +755,22 @@ TEST(TaskExeJudgement, ShortNamesAreJudgedAndStartedAsTheirLongForm) {
 
   Sid user(kAnn);
   for (const wchar_t* path : {file.path.c_str(), static_cast<const wchar_t*>(short_path)}) {
-    played_system = PlayedSystem{};
+    played_exe_access = PlayedExeAccess{};
     wchar_t plain[MAX_PATH];
     ExeTrust trust = {};
-    ASSERT_TRUE(TrustedExePath(plain, trust, path, user.get(), kPlayedSystem)) << Narrow(path);
+    ASSERT_TRUE(TrustedExePath(plain, trust, path, user.get(), kPlayedExeAccess)) << Narrow(path);
     EXPECT_TRUE(trust.run_value && trust.task);
     EXPECT_EQ(std::wstring(plain), file.path) << "the entries start the long name";
-    ASSERT_FALSE(played_system.asked.empty());
-    EXPECT_EQ(played_system.asked[0].path, L"\\\\?\\" + file.path) << "the long name was judged";
+    ASSERT_FALSE(played_exe_access.asked.empty());
+    EXPECT_EQ(played_exe_access.asked[0].path, L"\\\\?\\" + file.path) << "the long name was judged";
   }
   // Refused: nothing to start.
-  played_system = PlayedSystem{};
-  played_system.sddl[L"\\\\?\\" + file.path] = OwnSddl(kBob);
+  played_exe_access = PlayedExeAccess{};
+  played_exe_access.sddl[L"\\\\?\\" + file.path] = OwnSddl(kBob);
   wchar_t plain[MAX_PATH];
   wmemset(plain, L'#', MAX_PATH);
   ExeTrust trust = {1, 1};
-  EXPECT_FALSE(TrustedExePath(plain, trust, file.path.c_str(), user.get(), kPlayedSystem));
+  EXPECT_FALSE(TrustedExePath(plain, trust, file.path.c_str(), user.get(), kPlayedExeAccess));
   EXPECT_STREQ(plain, L"");
   EXPECT_FALSE(trust.run_value || trust.task);
 }
@@ -826,13 +780,13 @@ TEST(TaskExeJudgement, AnExeThatIsNotThereIsRefused) {
   Sid user(kAnn);
   for (const std::wstring& path : {program_files + L"\\Quillmere Missing\\quillmere.exe",
                                    program_files + L"\\..\\Quillmere Test\\quillmere.exe", std::wstring()}) {
-    played_system = PlayedSystem{};
+    played_exe_access = PlayedExeAccess{};
     wchar_t plain[MAX_PATH];
     wmemset(plain, L'#', MAX_PATH);
     ExeTrust trust = {1, 1};
-    EXPECT_FALSE(TrustedExePath(plain, trust, path.c_str(), user.get(), kPlayedSystem)) << Narrow(path);
+    EXPECT_FALSE(TrustedExePath(plain, trust, path.c_str(), user.get(), kPlayedExeAccess)) << Narrow(path);
     EXPECT_STREQ(plain, L"");
-    EXPECT_TRUE(played_system.asked.empty());
+    EXPECT_TRUE(played_exe_access.asked.empty());
   }
 }
 
@@ -841,25 +795,32 @@ TEST(TaskExeJudgement, AnExeThatIsNotThereIsRefused) {
 TEST(AutostartNotice, WhyAnEntryIsMissingWhenJustSwitchedOnAndEveryFailure) {
   struct Case {
     bool was_on;
+    bool on;
     AutostartResult result;
     AutostartNotice notice;
   };
   const Case cases[] = {
-      {0, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NOT_ELEVATED},
-      {1, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NONE},
-      {0, AUTOSTART_NEITHER, AUTOSTART_NOTICE_NOT_TRUSTED},
-      {1, AUTOSTART_NEITHER, AUTOSTART_NOTICE_NONE},
-      {0, AUTOSTART_OTHER_ACCOUNT, AUTOSTART_NOTICE_OTHER_ACCOUNT},
-      {1, AUTOSTART_OTHER_ACCOUNT, AUTOSTART_NOTICE_OTHER_ACCOUNT},
-      {0, AUTOSTART_ACCOUNT_UNKNOWN, AUTOSTART_NOTICE_FAILED},  // tried again at the next start
-      {1, AUTOSTART_ACCOUNT_UNKNOWN, AUTOSTART_NOTICE_NONE},   // started at logon ahead of the shell
-      {0, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
-      {1, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
-      {0, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
-      {1, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
+      {0, 1, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NOT_ELEVATED},
+      {1, 1, AUTOSTART_RUN_VALUE_ONLY, AUTOSTART_NOTICE_NONE},
+      {0, 1, AUTOSTART_NEITHER, AUTOSTART_NOTICE_NOT_TRUSTED},
+      {1, 1, AUTOSTART_NEITHER, AUTOSTART_NOTICE_NONE},
+      // Run as another account: told while on or just switched; off all
+      // along asks nothing of it.
+      {0, 1, AUTOSTART_OTHER_ACCOUNT, AUTOSTART_NOTICE_OTHER_ACCOUNT},
+      {1, 1, AUTOSTART_OTHER_ACCOUNT, AUTOSTART_NOTICE_OTHER_ACCOUNT},
+      {1, 0, AUTOSTART_OTHER_ACCOUNT, AUTOSTART_NOTICE_OTHER_ACCOUNT},
+      {0, 0, AUTOSTART_OTHER_ACCOUNT, AUTOSTART_NOTICE_NONE},
+      {0, 1, AUTOSTART_ACCOUNT_UNKNOWN, AUTOSTART_NOTICE_FAILED},  // tried again at the next start
+      {1, 1, AUTOSTART_ACCOUNT_UNKNOWN, AUTOSTART_NOTICE_NONE},   // started at logon ahead of the shell
+      {0, 1, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
+      {1, 1, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
+      {1, 0, AUTOSTART_DONE, AUTOSTART_NOTICE_NONE},
+      {0, 1, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
+      {1, 1, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
+      {1, 0, AUTOSTART_FAILED, AUTOSTART_NOTICE_FAILED},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(AutostartNoticeFor(c.was_on, c.result), c.notice) << c.was_on << " " << c.result;
+    EXPECT_EQ(AutostartNoticeFor(c.was_on, c.on, c.result), c.notice) << c.was_on << c.on << " " << c.result;
 }
 
 TEST(AutostartNotice, OtherAccountNamesBothAccounts) {
@@ -927,103 +888,43 @@ TEST_F(ShownInLanguage, OtherAccountNoticeInEachLanguage) {
 
 namespace {
 
-// A Task Scheduler in memory: the tasks by name with the SID of their
-// principal ("" when the scheduler keeps none, as Wine's), and every call.
-struct FakeScheduler {
-  struct Task {
-    std::wstring xml;
-    std::wstring owner;
-  };
-  std::map<std::wstring, Task> tasks;
-  std::wstring registering_user;  // the SID the next registration runs as
-  bool reachable = true;
-  int opened = 0;
-  int closed = 0;
-  std::vector<std::wstring> deleted;  // names asked for, present or not
-};
-FakeScheduler scheduler;
-
-void* FakeOpen() {
-  if (!scheduler.reachable) return nullptr;
-  ++scheduler.opened;
-  return &scheduler;
-}
-
-bool FakeRegister(void* folder, const wchar_t* name, const wchar_t* xml) {
-  EXPECT_EQ(folder, &scheduler);
-  scheduler.tasks[name] = {xml, scheduler.registering_user};
-  return true;
-}
-
-bool FakeDelete(void* folder, const wchar_t* name) {
-  EXPECT_EQ(folder, &scheduler);
-  scheduler.deleted.push_back(name);
-  scheduler.tasks.erase(name);
-  return true;
-}
-
-TaskOwner FakeReadOwner(void* folder, const wchar_t* name, wchar_t (&sid)[SID_TEXT_CAPACITY]) {
-  EXPECT_EQ(folder, &scheduler);
-  ZeroMemory(sid, sizeof sid);
-  auto task = scheduler.tasks.find(name);
-  if (task == scheduler.tasks.end()) return TASK_MISSING;
-  if (task->second.owner.empty()) return TASK_OWNER_UNKNOWN;
-  wcscpy(sid, task->second.owner.c_str());
-  return TASK_OWNER_KNOWN;
-}
-
-void FakeClose(void* folder) {
-  EXPECT_EQ(folder, &scheduler);
-  ++scheduler.closed;
-}
-
-// A store that cannot be looked into: every change goes to the scheduler.
-bool FakeStoreUnreadable(const wchar_t*) { return false; }
-// A store that tells what it holds, as System32\Tasks does for an elevated
-// process.
-bool FakeStoresNoTask(const wchar_t* name) { return scheduler.tasks.count(name) == 0; }
-
-const TaskScheduler kFakeScheduler = {FakeOpen, FakeRegister, FakeDelete, FakeReadOwner, FakeClose, FakeStoreUnreadable};
-const TaskScheduler kFakeSchedulerWithStore = {FakeOpen,      FakeRegister, FakeDelete,
-                                               FakeReadOwner, FakeClose,    FakeStoresNoTask};
-
 const wchar_t kAnnTask[] = L"Quillmere S-1-5-21-1111-2222-3333-1001";
 const wchar_t kBobTask[] = L"Quillmere S-1-5-21-1111-2222-3333-1002";
 
-bool Has(const wchar_t* name) { return scheduler.tasks.count(name) != 0; }
+bool Has(const wchar_t* name) { return fake_scheduler.tasks.count(name) != 0; }
 
 // Ann's or Bob's turn at the shared scheduler, as SetAutostart takes it.
 bool Update(const wchar_t* sid, bool on) {
-  scheduler.registering_user = sid;
+  fake_scheduler.registering_user = sid;
   return UpdateLogonTask(sid, on ? (std::wstring(L"<Task for ") + sid + L"/>").c_str() : nullptr, kFakeScheduler);
 }
 
 }  // namespace
 
 TEST(LogonTaskPerUser, TwoUsersTasksCoexistAndEachOffTouchesOnlyItsOwn) {
-  scheduler = FakeScheduler{};
+  fake_scheduler = FakeScheduler{};
   ASSERT_TRUE(Update(kAnn, true));
   ASSERT_TRUE(Update(kBob, true));
   ASSERT_TRUE(Has(kAnnTask));
   ASSERT_TRUE(Has(kBobTask));
-  EXPECT_EQ(scheduler.tasks[kAnnTask].xml, L"<Task for S-1-5-21-1111-2222-3333-1001/>");
-  EXPECT_EQ(scheduler.tasks[kBobTask].owner, kBob);
+  EXPECT_EQ(fake_scheduler.tasks[kAnnTask].xml, L"<Task for S-1-5-21-1111-2222-3333-1001/>");
+  EXPECT_EQ(fake_scheduler.tasks[kBobTask].owner, kBob);
 
   ASSERT_TRUE(Update(kAnn, true)) << "again: rewritten in place";
-  EXPECT_EQ(scheduler.tasks.size(), 2u);
+  EXPECT_EQ(fake_scheduler.tasks.size(), 2u);
 
   ASSERT_TRUE(Update(kAnn, false));
   EXPECT_FALSE(Has(kAnnTask));
   EXPECT_TRUE(Has(kBobTask)) << "Ann's off left Bob's task";
   ASSERT_TRUE(Update(kAnn, false)) << "already gone";
   ASSERT_TRUE(Update(kBob, false));
-  EXPECT_TRUE(scheduler.tasks.empty());
-  for (const std::wstring& name : scheduler.deleted) EXPECT_NE(name, L"Quillmere") << "no shared task to touch";
-  EXPECT_EQ(scheduler.opened, 6);
-  EXPECT_EQ(scheduler.closed, 6) << "every open folder is closed";
+  EXPECT_TRUE(fake_scheduler.tasks.empty());
+  for (const std::wstring& name : fake_scheduler.deleted) EXPECT_NE(name, L"Quillmere") << "no shared task to touch";
+  EXPECT_EQ(fake_scheduler.opened, 6);
+  EXPECT_EQ(fake_scheduler.closed, 6) << "every open folder is closed";
 }
 
-// The one "Quillmere" task of earlier versions goes only when the scheduler
+// The one "Quillmere" task of earlier versions goes only when the fake_scheduler
 // shows it is this user's; the other user's own task is never touched.
 TEST(LogonTaskPerUser, RemovesOnlyTheSharedTaskThatIsProvablyOurs) {
   struct Case {
@@ -1045,14 +946,14 @@ TEST(LogonTaskPerUser, RemovesOnlyTheSharedTaskThatIsProvablyOurs) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    scheduler = FakeScheduler{};
-    if (c.legacy_owner) scheduler.tasks[L"Quillmere"] = {L"<old/>", c.legacy_owner};
-    scheduler.tasks[kBobTask] = {L"<Task for Bob/>", kBob};
+    fake_scheduler = FakeScheduler{};
+    if (c.legacy_owner) fake_scheduler.tasks[L"Quillmere"] = {L"<old/>", c.legacy_owner, L""};
+    fake_scheduler.tasks[kBobTask] = {L"<Task for Bob/>", kBob, L""};
     EXPECT_TRUE(Update(kAnn, c.on));
     EXPECT_EQ(Has(L"Quillmere"), c.legacy_left);
     EXPECT_EQ(Has(kAnnTask), c.on);
     EXPECT_TRUE(Has(kBobTask));
-    for (const std::wstring& name : scheduler.deleted) {
+    for (const std::wstring& name : fake_scheduler.deleted) {
       EXPECT_NE(name, kBobTask);
       if (!c.legacy_owner || c.legacy_left) {
         EXPECT_NE(name, L"Quillmere");
@@ -1062,22 +963,22 @@ TEST(LogonTaskPerUser, RemovesOnlyTheSharedTaskThatIsProvablyOurs) {
 }
 
 TEST(LogonTaskPerUser, NothingIsAskedOfAnUnreachableSchedulerOrForABadSid) {
-  scheduler = FakeScheduler{};
-  scheduler.reachable = false;
+  fake_scheduler = FakeScheduler{};
+  fake_scheduler.reachable = false;
   EXPECT_FALSE(Update(kAnn, true));
   EXPECT_FALSE(Update(kAnn, false));
-  scheduler.reachable = true;
+  fake_scheduler.reachable = true;
   EXPECT_FALSE(Update(L"S-1-5\\..\\Quillmere", false));
   EXPECT_FALSE(UpdateLogonTask(nullptr, L"<x/>", kFakeScheduler));
-  EXPECT_EQ(scheduler.opened, 0);
-  EXPECT_TRUE(scheduler.deleted.empty());
-  EXPECT_TRUE(scheduler.tasks.empty());
+  EXPECT_EQ(fake_scheduler.opened, 0);
+  EXPECT_TRUE(fake_scheduler.deleted.empty());
+  EXPECT_TRUE(fake_scheduler.tasks.empty());
 }
 
 
-// Switched off with no task of ours stored, a start reaches no scheduler and
+// Switched off with no task of ours stored, a start reaches no fake_scheduler and
 // so loads no COM; anything stored, ours or the shared one, still goes
-// through the scheduler, and so does every "on".
+// through the fake_scheduler, and so does every "on".
 TEST(LogonTaskPerUser, OffWithNothingStoredLeavesTheSchedulerAlone) {
   struct Case {
     const char* what;
@@ -1094,13 +995,13 @@ TEST(LogonTaskPerUser, OffWithNothingStoredLeavesTheSchedulerAlone) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    scheduler = FakeScheduler{};
-    if (c.stored) scheduler.tasks[c.stored] = {L"<Task/>", L""};
-    scheduler.registering_user = kAnn;
+    fake_scheduler = FakeScheduler{};
+    if (c.stored) fake_scheduler.tasks[c.stored] = {L"<Task/>", L"", L""};
+    fake_scheduler.registering_user = kAnn;
     const wchar_t* xml = c.on ? L"<Task for Ann/>" : nullptr;
     ASSERT_TRUE(UpdateLogonTask(kAnn, xml, kFakeSchedulerWithStore));
-    EXPECT_EQ(scheduler.opened, c.opened);
-    EXPECT_EQ(scheduler.closed, c.opened);
+    EXPECT_EQ(fake_scheduler.opened, c.opened);
+    EXPECT_EQ(fake_scheduler.closed, c.opened);
     EXPECT_EQ(Has(kAnnTask), c.on);
     EXPECT_EQ(Has(kBobTask), c.stored == kBobTask) << "another user's task is never touched";
   }
@@ -1146,8 +1047,8 @@ class LogonEntries : public ::testing::Test {
     ASSERT_FALSE(ReadAutostartTask().exists);
     ASSERT_TRUE(GetProcessUserSid(sid_));
     ASSERT_TRUE(BuildTaskXml(xml_, sid_, kInstalledCommand));
-    played_system = PlayedSystem{};
-    played_system.fallback = OwnSddl(sid_);
+    played_exe_access = PlayedExeAccess{};
+    played_exe_access.fallback = OwnSddl(sid_);
   }
   void TearDown() override {
     DeleteRunValue();
@@ -1156,7 +1057,7 @@ class LogonEntries : public ::testing::Test {
   // SetAutostart through the seams below.
   AutostartResult Autostart(bool enable) { return SetAutostart(enable, *task_scheduler_, *exe_access_, accounts_); }
   const TaskScheduler* task_scheduler_ = &kSystemTaskScheduler;
-  const ExeAccessPlatform* exe_access_ = &kPlayedSystem;
+  const ExeAccessPlatform* exe_access_ = &kPlayedExeAccess;
   AutostartAccounts accounts_ = {};
   wchar_t sid_[SID_TEXT_CAPACITY] = {};
   wchar_t xml_[TASK_XML_CAPACITY] = {};
@@ -1214,40 +1115,42 @@ TEST_F(StartWithWindows, RunValueFollowsTheChoice) {
 // failure.
 TEST_F(StartWithWindows, TheTaskFollowsThePermissionsOfTheExe) {
   task_scheduler_ = &kFakeSchedulerWithStore;
-  scheduler = FakeScheduler{};
-  scheduler.registering_user = sid_;
+  fake_scheduler = FakeScheduler{};
+  fake_scheduler.registering_user = sid_;
   const std::wstring exe = L"\\\\?\\" + TestExePath();
   const std::wstring task_name = UserTaskName();
 
-  played_system.fallback.clear();  // an installer's, all the way up
+  played_exe_access.fallback.clear();  // an installer's, all the way up
   ASSERT_EQ(Autostart(true), AUTOSTART_DONE);
   EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
-  ASSERT_FALSE(played_system.asked.empty());
-  EXPECT_EQ(played_system.asked[0].path, exe);
+  ASSERT_FALSE(played_exe_access.asked.empty());
+  EXPECT_EQ(played_exe_access.asked[0].path, exe);
   ASSERT_TRUE(Has(task_name.c_str()));
-  std::wstring xml = scheduler.tasks[task_name].xml;
+  std::wstring xml = fake_scheduler.tasks[task_name].xml;
   std::wstring user_id = std::wstring(L"<UserId>") + sid_ + L"</UserId>";
   size_t trigger = xml.find(user_id);
   ASSERT_NE(trigger, std::wstring::npos) << Narrow(xml);
   EXPECT_NE(xml.find(user_id, trigger + 1), std::wstring::npos) << "the principal too";
   EXPECT_NE(xml.find(L"<Command>" + Quoted(TestExePath()) + L"</Command>"), std::wstring::npos);
+  EXPECT_EQ(fake_scheduler.tasks[task_name].sddl,
+            std::wstring(L"D:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;FRFX;;;") + sid_ + L")");
 
-  played_system.sddl[exe] = OwnSddl(sid_);  // moved in with the user's own permissions
+  played_exe_access.sddl[exe] = OwnSddl(sid_);  // moved in with the user's own permissions
   EXPECT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY);
   EXPECT_FALSE(Has(task_name.c_str()));
   EXPECT_EQ(ReadRunValue(), Quoted(TestExePath()));
 
-  played_system.sddl.clear();
-  played_system.bus = BusTypeUsb;  // a USB hard disk that calls itself fixed
+  played_exe_access.sddl.clear();
+  played_exe_access.bus = BusTypeUsb;  // a USB hard disk that calls itself fixed
   EXPECT_EQ(Autostart(true), AUTOSTART_RUN_VALUE_ONLY);
   EXPECT_FALSE(Has(task_name.c_str()));
-  played_system.bus = BusTypeSata;
+  played_exe_access.bus = BusTypeSata;
 
-  played_system.sddl[exe] = OwnSddl(sid_);
-  scheduler.reachable = false;
+  played_exe_access.sddl[exe] = OwnSddl(sid_);
+  fake_scheduler.reachable = false;
   task_scheduler_ = &kFakeScheduler;  // a store that cannot be looked into
   EXPECT_EQ(Autostart(true), AUTOSTART_FAILED) << "a task of ours may be left";
-  played_system.sddl.clear();
+  played_exe_access.sddl.clear();
   EXPECT_EQ(Autostart(true), AUTOSTART_FAILED) << "the task could not be registered";
   EXPECT_EQ(Autostart(false), AUTOSTART_FAILED) << "the task could not be removed";
   EXPECT_EQ(ReadRunValue(), L"");
@@ -1271,24 +1174,24 @@ TEST_F(StartWithWindows, AnExeAnotherAccountCanChangeGetsNeither) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    scheduler = FakeScheduler{};
-    scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_};
+    fake_scheduler = FakeScheduler{};
+    fake_scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_, L""};
     WriteRunMarker();
-    played_system.sddl = {{c.path, c.sddl}};
+    played_exe_access.sddl = {{c.path, c.sddl}};
     EXPECT_EQ(Autostart(true), AUTOSTART_NEITHER);
     EXPECT_EQ(ReadRunValue(), L"");
     EXPECT_FALSE(Has(UserTaskName().c_str()));
   }
 }
 
-// Run as another account than the desktop's, Quillmere writes neither entry
-// even for a copy only administrators can change (its Run value and task
-// would start as that account what the desktop's user chose), removes
-// those left from before, and names both accounts. Switching off still
-// removes both.
-TEST_F(StartWithWindows, RunAsAnotherAccountThanTheDesktopsWritesNeither) {
+// Run as another account than the desktop's (an administrator's password
+// typed at a standard user's prompt), Quillmere writes nothing and removes
+// nothing, on or off, even for a copy only administrators can change: its
+// entries were written and judged on its own desktop. It names both
+// accounts.
+TEST_F(StartWithWindows, RunAsAnotherAccountThanTheDesktopsWritesAndRemovesNothing) {
   task_scheduler_ = &kFakeSchedulerWithStore;
-  played_system.fallback.clear();  // an installer's, all the way up
+  played_exe_access.fallback.clear();  // an installer's, all the way up
   wchar_t own_name[ACCOUNT_NAME_CAPACITY] = {};
   {
     Sid own(sid_);
@@ -1302,48 +1205,94 @@ TEST_F(StartWithWindows, RunAsAnotherAccountThanTheDesktopsWritesNeither) {
     const char* what;
     ShellUser shell;
     const wchar_t* signed_in;  // as named in the notice
+    bool entries;              // both there before
   };
   const Case cases[] = {
       // Bob's SID names no account here: it is named by its SID.
-      {"Bob's desktop", SHELL_USER_READ, kBob},
-      {"a desktop whose user cannot be read", SHELL_USER_UNREADABLE, L""},
+      {"Bob's desktop, both entries there", SHELL_USER_READ, kBob, true},
+      {"Bob's desktop, neither there", SHELL_USER_READ, kBob, false},
+      {"a desktop whose user cannot be read", SHELL_USER_UNREADABLE, L"", true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    played_system.shell = c.shell;
-    played_system.shell_sid = kBob;
-    scheduler = FakeScheduler{};
-    scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_};
-    WriteRunMarker();
-    EXPECT_EQ(Autostart(true), AUTOSTART_OTHER_ACCOUNT);
-    EXPECT_EQ(ReadRunValue(), L"");
-    EXPECT_FALSE(Has(UserTaskName().c_str()));
-    EXPECT_TRUE(played_system.asked.empty()) << "no file was judged";
-    EXPECT_STREQ(accounts_.process, own_name);
-    EXPECT_STREQ(accounts_.signed_in, c.signed_in);
-
-    WriteRunMarker();
-    EXPECT_EQ(Autostart(false), AUTOSTART_DONE);
-    EXPECT_EQ(ReadRunValue(), L"");
+    played_exe_access.shell = c.shell;
+    played_exe_access.shell_sid = kBob;
+    for (bool on : {true, false}) {
+      fake_scheduler = FakeScheduler{};
+      DeleteRunValue();
+      if (c.entries) {
+        fake_scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_, L""};
+        WriteRunMarker();
+      }
+      played_exe_access.asked.clear();
+      EXPECT_EQ(Autostart(on), AUTOSTART_OTHER_ACCOUNT) << on;
+      EXPECT_EQ(ReadRunValue(), c.entries ? kRunMarker : L"") << on;
+      EXPECT_EQ(Has(UserTaskName().c_str()), c.entries) << on;
+      EXPECT_EQ(fake_scheduler.opened, 0) << "the scheduler is not asked";
+      EXPECT_TRUE(played_exe_access.asked.empty()) << "no file was judged";
+      EXPECT_STREQ(accounts_.process, own_name);
+      EXPECT_STREQ(accounts_.signed_in, c.signed_in);
+    }
   }
 }
 
 // With no shell on the desktop yet (a start at logon ahead of it), whose
-// desktop it is cannot be told: both entries stay as they are.
-TEST_F(StartWithWindows, WithoutAShellNothingIsWrittenOrRemoved) {
+// desktop it is cannot be told: nothing is written, but the exe is judged
+// and an entry it may no longer have is removed. Switching off needs no
+// desktop.
+TEST_F(StartWithWindows, WithoutAShellOnlyWhatMayNoLongerBeIsRemoved) {
   task_scheduler_ = &kFakeSchedulerWithStore;
-  played_system.fallback.clear();
-  played_system.shell = SHELL_NONE;
-  scheduler = FakeScheduler{};
-  scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_};
+  const std::wstring exe = L"\\\\?\\" + TestExePath();
+  struct Case {
+    const char* what;
+    std::wstring exe_sddl;  // empty: an installer's
+    bool entries;           // both there before
+    bool run_value_left;
+    bool task_left;
+  };
+  const Case cases[] = {
+      {"installed, both there", L"", true, true, true},
+      {"installed, neither there: none is written", L"", false, false, false},
+      {"the user's own permissions: the task goes", OwnSddl(sid_), true, true, false},
+      {"Bob's exe: both go", OwnSddl(kBob), true, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    played_exe_access = PlayedExeAccess{};
+    played_exe_access.shell = SHELL_NONE;
+    if (!c.exe_sddl.empty()) played_exe_access.sddl[exe] = c.exe_sddl;
+    fake_scheduler = FakeScheduler{};
+    DeleteRunValue();
+    if (c.entries) {
+      fake_scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_, L""};
+      WriteRunMarker();
+    }
+    EXPECT_EQ(Autostart(true), AUTOSTART_ACCOUNT_UNKNOWN);
+    EXPECT_FALSE(played_exe_access.asked.empty()) << "the exe was judged";
+    EXPECT_EQ(ReadRunValue(), c.run_value_left ? kRunMarker : L"");
+    EXPECT_EQ(Has(UserTaskName().c_str()), c.task_left);
+    for (const auto& [name, task] : fake_scheduler.tasks) EXPECT_EQ(task.xml, L"<Task/>") << "nothing registered";
+  }
   WriteRunMarker();
-  EXPECT_EQ(Autostart(true), AUTOSTART_ACCOUNT_UNKNOWN);
-  EXPECT_EQ(ReadRunValue(), kRunMarker);
-  EXPECT_TRUE(Has(UserTaskName().c_str()));
-  EXPECT_EQ(scheduler.opened, 0);
+  fake_scheduler.tasks[UserTaskName()] = {L"<Task/>", sid_, L""};
   EXPECT_EQ(Autostart(false), AUTOSTART_DONE) << "switching off needs no answer";
   EXPECT_EQ(ReadRunValue(), L"");
   EXPECT_FALSE(Has(UserTaskName().c_str()));
+}
+
+// A profile without a Run key has nothing to remove there.
+TEST_F(StartWithWindows, SwitchingOffWithoutARunKeyIsDone) {
+  const wchar_t run[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  RegDeleteTreeW(key, L"Run");
+  EXPECT_EQ(Autostart(false), AUTOSTART_DONE);
+  HKEY made = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, run, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(made);
+  RegCloseKey(key);
 }
 
 // A task of ours left from another place goes when the copy started now may
@@ -1373,19 +1322,19 @@ TEST_F(StartWithWindows, DisablingRemovesBothAndMissingOnesAreNoError) {
   EXPECT_EQ(Autostart(false), AUTOSTART_DONE) << "again, with both gone";
 }
 
-// The scheduler keeps the settings that the task's XML gives.
+// The fake_scheduler keeps the settings that the task's XML gives.
 TEST_F(SystemTaskScheduler, RegisteredXmlKeepsItsSettings) {
   for (int round = 0; round < 2; ++round) {
     ASSERT_TRUE(RegisterAutostartTask(UserTaskName(), xml_)) << "round " << round;
     TaskView task = ReadAutostartTask();
     ASSERT_TRUE(task.exists);
-    // Each differs from the scheduler's own default.
+    // Each differs from the fake_scheduler's own default.
     ExpectAutostartTaskSettings(task);
     EXPECT_EQ(task.priority, 5);
     if (!task.reported) continue;  // Wine 8 keeps no trigger, principal or action
     EXPECT_EQ(task.triggers, 1);
     EXPECT_EQ(task.trigger_type, TASK_TRIGGER_LOGON);
-    // The scheduler may answer the account by SID or by name.
+    // The fake_scheduler may answer the account by SID or by name.
     EXPECT_EQ(SidOfAccount(task.trigger_user), sid_) << Narrow(task.trigger_user);
     EXPECT_EQ(SidOfAccount(task.principal_user), sid_) << Narrow(task.principal_user);
     EXPECT_EQ(task.run_level, TASK_RUNLEVEL_HIGHEST);
@@ -1405,7 +1354,7 @@ TEST_F(SystemTaskScheduler, TheStoreShowsWhatTheSchedulerHolds) {
   EXPECT_TRUE(kSystemTaskScheduler.stores_no_task(UserTaskName().c_str()));
 }
 
-// Through the real scheduler: the task goes in under this user's name. Wine
+// Through the real fake_scheduler: the task goes in under this user's name. Wine
 // keeps no principal, so there the shared task of earlier versions cannot be
 // shown to be ours and stays; Windows shows it and it goes.
 TEST_F(SystemTaskScheduler, RealSchedulerTakesThePerUserTaskAndLeavesAnUnprovenSharedOne) {
@@ -1424,7 +1373,7 @@ TEST_F(SystemTaskScheduler, RealSchedulerTakesThePerUserTaskAndLeavesAnUnprovenS
   EXPECT_EQ(ReadAutostartTask(kLegacyTaskName).exists, !principal_kept);
 }
 
-// COM is up only while the scheduler is reached: afterwards the thread is
+// COM is up only while the fake_scheduler is reached: afterwards the thread is
 // as it was. (Whether taskschd.dll then leaves the process is the system's
 // call: Windows unloads it, Wine 8 keeps every in-process server loaded.)
 TEST_F(SystemTaskScheduler, SchedulerLeavesComAsItFoundIt) {

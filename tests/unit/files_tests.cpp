@@ -41,7 +41,8 @@ TEST(AppDataFolder, OnlyADrivesOrAShareFolderIsGoneInto) {
       {L"z:\\x", true},
       {L"\\\\server\\home\\ann\\AppData\\Roaming", true},
       {L"\\\\server\\home", true},
-      {L"\\\\fs01.corp.example\\users$\\ann", true},
+      // A hidden share cannot be told from an administrative one by its name.
+      {L"\\\\fs01.corp.example\\users$\\ann", false},
       {L"\\\\server\\pipes\\ann", true},  // only the namespace's own name is refused
       {nullptr, false},
       {L"", false},
@@ -68,9 +69,31 @@ TEST(AppDataFolder, OnlyADrivesOrAShareFolderIsGoneInto) {
       {L"\\\\server\\", false},
       {L"\\\\\\home\\ann", false},
       {L"\\\\server\\\\ann", false},
+      // Administrative shares, and this machine through a share.
+      {L"\\\\server\\C$\\Users\\ann", false},
+      {L"\\\\server\\ADMIN$\\x", false},
+      {L"\\\\server\\home$x\\ann", true},  // only a last "$" marks one
+      {L"\\\\localhost\\home\\ann", false},
+      {L"\\\\LOCALHOST.\\home\\ann", false},
+      {L"\\\\127.0.0.1\\home\\ann", false},
+      {L"\\\\127.1\\home\\ann", false},
+      {L"\\\\0.0.0.0\\home\\ann", false},
+      {L"\\\\10.127.0.1\\home\\ann", true},
+      {L"\\\\127.example.org\\home\\ann", true},
+      {L"\\\\::1\\home\\ann", false},
+      {L"\\\\[::1]\\home\\ann", false},
+      {L"\\\\0--1.ipv6-literal.net\\home\\ann", false},
+      {L"\\\\WS042\\home\\ann", false},
+      {L"\\\\ws042\\home\\ann", false},
+      {L"\\\\ws042.corp.example\\home\\ann", false},
+      {L"\\\\ws0421\\home\\ann", true},
   };
+  MachineNames own = {};
+  wcscpy(own.names[0], L"WS042");
+  wcscpy(own.names[1], L"ws042");
+  wcscpy(own.names[2], L"ws042.corp.example");
   for (const Case& c : cases)
-    EXPECT_EQ(IsDriveOrSharePath(c.path), c.taken) << (c.path ? Narrow(c.path) : "(null)");
+    EXPECT_EQ(IsDriveOrSharePath(c.path, own), c.taken) << (c.path ? Narrow(c.path) : "(null)");
 }
 
 TEST(CheckedFiles, FinalPathMustNameWhatWasAskedFor) {
@@ -321,6 +344,7 @@ TEST_F(FilesUnderTheUsersRights, AFolderTurnedIntoAJunctionAfterItsCheckLeadsNow
       case CONVERTING_LOAD:
         EXPECT_TRUE(LoadSettings(settings, kPlayedFilePlatform, UserToken()));
         EXPECT_TRUE(settings.keep_file) << "config.ini refused: no save of this run replaces it";
+        EXPECT_TRUE(settings.unread);
         break;
     }
     EXPECT_TRUE(played.junction_made) << "the folder turned after its check";
@@ -332,6 +356,42 @@ TEST_F(FilesUnderTheUsersRights, AFolderTurnedIntoAJunctionAfterItsCheckLeadsNow
       EXPECT_EQ(ReadFileBytes(config_), old);
     }
     EXPECT_EQ(GetFileAttributesW(log_.c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
+// Only values read from config.ini, or the defaults of a first run (no file
+// yet), are the user's: whatever stood in for a file that was there but
+// could not be read says so, and start at logon is then left alone.
+TEST_F(FilesUnderTheUsersRights, TheValuesAreTheUsersOnlyWhenReadOrOnAFirstRun) {
+  const std::string utf16 = Utf16File(L"[Clean]\r\nthreshold_percent=70\r\n");
+  const std::vector<PlantedLink> links = LinksPlantedAt(folder_, config_);
+  struct Case {
+    std::string what;
+    bool folder;
+    std::string config;  // empty: no file
+    const PlantedLink* link;
+    bool unread;
+  };
+  std::vector<Case> cases = {
+      {"the first run, no folder yet", false, "", nullptr, false},
+      {"the first run, an empty folder", true, "", nullptr, false},
+      {"a file in UTF-16", true, utf16, nullptr, false},
+      {"a file in ANSI, converted", true, "[Clean]\r\nthreshold_percent=70\r\n", nullptr, false},
+  };
+  for (const PlantedLink& link : links) cases.push_back({"refused: " + link.what, true, utf16, &link, true});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Fresh();
+    if (c.folder) {
+      ASSERT_TRUE(CreateDirectoryW(folder_.c_str(), nullptr));
+    }
+    if (!c.config.empty()) {
+      ASSERT_TRUE(WriteFileBytes(config_, c.config));
+    }
+    if (c.link) PlantLink(*c.link);
+    Settings settings;
+    LoadSettings(settings, kPlayedFilePlatform, UserToken());
+    EXPECT_EQ(settings.unread, c.unread);
   }
 }
 
@@ -362,6 +422,7 @@ TEST_F(FilesUnderTheUsersRights, WithoutTheUsersTokenNoFileIsTouched) {
     memset(&settings, 0xAB, sizeof settings);
     EXPECT_FALSE(LoadSettings(settings, kPlayedFilePlatform, c.token));
     Settings defaults = Defaults();
+    defaults.unread = 1;
     EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0) << "the defaults, the file unread";
     settings.threshold_percent = 42;
     EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform, c.token));
@@ -392,11 +453,14 @@ TEST_F(FilesUnderTheUsersRights, TheRoamingFolderIsLookedUpAsTheUserAndOnlyADriv
       {"a server's pipe", L"\\\\localhost\\pipe\\quillmere", APP_FOLDER_REFUSED},
       {"a device path", L"\\\\?\\GLOBALROOT\\Device\\HarddiskVolume1\\Users\\ann", APP_FOLDER_REFUSED},
       {"a relative path", L"AppData\\Roaming", APP_FOLDER_REFUSED},
+      {"an administrative share", L"\\\\server\\C$\\Users\\ann", APP_FOLDER_REFUSED},
+      {"a share on this machine by its name", L"\\\\ws042\\home\\ann", APP_FOLDER_REFUSED},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     Fresh();
     played.app_data = c.app_data;
+    played.machine_name = L"WS042";
     wchar_t path[MAX_PATH];
     wmemset(path, L'#', MAX_PATH);
     EXPECT_EQ(BuildAppFolderPath(path, UserToken(), kPlayedFilePlatform), c.lookup);
@@ -412,9 +476,12 @@ TEST_F(FilesUnderTheUsersRights, TheRoamingFolderIsLookedUpAsTheUserAndOnlyADriv
     EXPECT_EQ(path[0], 0) << "no path to go into";
     ResetPlayedFiles();
     played.app_data = c.app_data;
+    played.machine_name = L"WS042";
     Settings settings;
     EXPECT_FALSE(LoadSettings(settings, kPlayedFilePlatform, UserToken())) << "nothing can be kept";
+    EXPECT_TRUE(settings.unread) << "the defaults only stand in";
     Settings defaults = Defaults();
+    defaults.unread = 1;
     EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0);
     EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
     for (const PlayedFileCall& call : played.calls) EXPECT_EQ(call.call, "get_folder_path") << "no file work";

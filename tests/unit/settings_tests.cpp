@@ -727,6 +727,7 @@ TEST_F(SettingsFileLinks, LoadThroughALinkKeepsTheDefaultsAndWritesNothing) {
     Settings defaults = Defaults();
     // A config.ini that is there but refused is kept from this run's saves.
     defaults.keep_file = link.reparse_point == config_ || link.moved == config_;
+    defaults.unread = 1;  // and start at logon is left alone
     EXPECT_EQ(memcmp(&settings, &defaults, sizeof settings), 0) << "the file's 90 was not read";
     EXPECT_FALSE(SaveSettings(settings, kPlayedFilePlatform, UserToken()));
     EXPECT_EQ(ReadFileBytes(config_), kOld);
