@@ -18,6 +18,9 @@
 #                 an address for the manifests: the exe, the uninstaller and
 #                 the installer carry its signature, and there are no
 #                 manifests;
+#   manifest_options  addresses that release.sh refuses before it builds,
+#                 and a changelog without the version's entry (needs no
+#                 release);
 #   sign_options  what scripts/sign.sh asks of osslsigncode for a PKCS#12
 #                 file, a hardware token and a time-stamp server (needs no
 #                 release);
@@ -248,6 +251,37 @@ QUILLMERE_SIGN_PFX=/k/signer.pfx QUILLMERE_SIGN_PASSWORD_FILE=/k/pw|sign -pkcs12
 QUILLMERE_SIGN_PFX=/k/signer.pfx QUILLMERE_SIGN_TIMESTAMP_URL=http://ts.example/rfc3161|sign -pkcs12 /k/signer.pfx -h sha256 -n Quillmere -time 1700000000 -ts http://ts.example/rfc3161
 QUILLMERE_SIGN_PKCS11_MODULE=/usr/lib/token.so QUILLMERE_SIGN_PKCS11_KEY=pkcs11:object=q QUILLMERE_SIGN_CERTS=/k/chain.pem|sign -pkcs11module /usr/lib/token.so -key pkcs11:object=q -certs /k/chain.pem -h sha256 -n Quillmere -time 1700000000
 QUILLMERE_SIGN_PKCS11_MODULE=/usr/lib/token.so QUILLMERE_SIGN_PKCS11_KEY=01 QUILLMERE_SIGN_CERTS=/k/c.der QUILLMERE_SIGN_PKCS11_ENGINE=/e/pkcs11.so QUILLMERE_SIGN_PASSWORD_FILE=/k/pin QUILLMERE_SIGN_TIMESTAMP_URL=http://ts.example/|sign -pkcs11module /usr/lib/token.so -key 01 -certs /k/c.der -pkcs11engine /e/pkcs11.so -readpass /k/pin -h sha256 -n Quillmere -time 1700000000 -ts http://ts.example/
+ROWS
+    exit $status
+    ;;
+
+  manifest_options)
+    # Each row: the environment given, then what release.sh says as it
+    # stops; nothing is built. In a copy, since a release that went on would
+    # build there.
+    copy_sources "$work/options"
+    sed -i "s/^## $version /## $version-not /" "$work/options/CHANGELOG.md"
+    status=0
+    while IFS='|' read -r environment expected; do
+      expected=${expected//VERSION/$version}
+      rm -rf "$work/options/dist"
+      if (unset QUILLMERE_RELEASE_URL QUILLMERE_HOMEPAGE_URL QUILLMERE_SIGN_PFX QUILLMERE_SIGN_PKCS11_MODULE
+          eval "export $environment"
+          cd "$work/options" && scripts/release.sh) >"$work/options.log" 2>&1; then
+        echo "FAIL: release.sh went on with $environment" >&2; status=1
+      elif ! grep -qF "$expected" "$work/options.log" || [ -e "$work/options/dist" ]; then
+        echo "FAIL: with $environment: $(cat "$work/options.log"); expected \"$expected\" and no dist/" >&2
+        status=1
+      else
+        echo "refused: $environment"
+      fi
+    done <<'ROWS'
+QUILLMERE_RELEASE_URL=http://downloads.example.org/quillmere QUILLMERE_HOMEPAGE_URL=https://quillmere.example.org|QUILLMERE_RELEASE_URL (http://downloads.example.org/quillmere) is not an https address
+QUILLMERE_RELEASE_URL='https://downloads.example.org/get?file=' QUILLMERE_HOMEPAGE_URL=https://quillmere.example.org|is not an https address without a query
+QUILLMERE_RELEASE_URL='https://downloads.example.org/$version' QUILLMERE_HOMEPAGE_URL=https://quillmere.example.org|is not an https address without a query
+QUILLMERE_RELEASE_URL=https://downloads.example.org/quillmere|set QUILLMERE_HOMEPAGE_URL too
+QUILLMERE_RELEASE_URL=https://downloads.example.org/quillmere QUILLMERE_HOMEPAGE_URL='https://quillmere.example.org/a b'|QUILLMERE_HOMEPAGE_URL (https://quillmere.example.org/a b) is not an https address
+QUILLMERE_RELEASE_URL=https://downloads.example.org/quillmere/ QUILLMERE_HOMEPAGE_URL=https://quillmere.example.org|CHANGELOG.md has no entry "## VERSION"
 ROWS
     exit $status
     ;;
