@@ -9,6 +9,8 @@
 
 #include <stdlib.h>
 
+#include <map>
+
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
 #include "version.h"
@@ -411,6 +413,56 @@ using GermanWindows = Release;
 
 const wchar_t kInstallerLanguage[] = L"Installer Language";
 
+// What release_manifests read in the winget manifest that the release wrote,
+// one "name=value" a line in UTF-8: the switches winget starts the setup
+// with, the Installed-apps values it recognises the program by, and the
+// response it shows for each exit code ("ReturnResponse.<code>").
+std::map<std::wstring, std::wstring> ManifestFacts() {
+  std::map<std::wstring, std::wstring> facts;
+  const char* path = getenv("QUILLMERE_MANIFEST_FACTS");
+  const std::string text = path ? ReadFileBytes(WinePath(path)) : std::string();
+  for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    wchar_t wide[2][1024] = {};
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), static_cast<int>(equals), wide[0], 1023);
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str() + equals + 1, static_cast<int>(line.size() - equals - 1), wide[1],
+                        1023);
+    facts[wide[0]] = wide[1];
+  }
+  return facts;
+}
+
+// The setup started as winget starts it: the install mode's switch, then
+// the location switch with the folder given to --location in place of
+// <INSTALLPATH>, last (winget's order, which /D= needs).
+class Winget : public Release {
+ protected:
+  void SetUp() override {
+    Release::SetUp();
+    facts_ = ManifestFacts();
+    ASSERT_FALSE(facts_[L"SilentWithProgress"].empty())
+        << "no manifest facts: run through ctest, whose release_manifests test reads the manifest first";
+  }
+  std::wstring Arguments(const wchar_t* mode, const std::wstring& location = L"") {
+    std::wstring arguments = facts_[mode];
+    if (!location.empty()) {
+      std::wstring location_switch = facts_[L"InstallLocation"];
+      const size_t token = location_switch.find(L"<INSTALLPATH>");
+      if (token != std::wstring::npos) location_switch.replace(token, wcslen(L"<INSTALLPATH>"), location);
+      arguments += L" " + location_switch;
+    }
+    return arguments;
+  }
+  // The response the manifest declares for exit code `code`.
+  std::wstring Response(DWORD code) { return facts_[L"ReturnResponse." + std::to_wstring(code)]; }
+
+  std::map<std::wstring, std::wstring> facts_;
+};
+
 }  // namespace
 
 TEST_F(SilentInstall, PutsTheProgramItsEntryAndShortcutInPlaceAndItStarts) {
@@ -799,4 +851,95 @@ TEST_F(GermanWindows, InstallsWithTheSameEntryAndUninstallsInGerman) {
   EXPECT_EQ(EntryText(kInstallerLanguage), L"1031");
   UninstallThroughWizard(L"Deinstallation von Quillmere", L"Quillmere wird aus dem unten angegebenen Ordner entfernt",
                          L"&Deinstallieren", L"&Beenden");
+}
+
+// winget's default mode (silent with progress) and --silent each install,
+// and the Installed-apps entry is the one the manifest tells winget to
+// recognise the program by, as for an installation made by hand.
+TEST_F(Winget, InstallsInEachModeWithTheEntryTheManifestNames) {
+  for (const wchar_t* mode : {L"SilentWithProgress", L"Silent"}) {
+    SCOPED_TRACE(Narrow(mode));
+    ASSERT_FALSE(facts_[mode].empty());
+    ASSERT_EQ(RunSetup(Installer(), Arguments(mode)), 0u);
+    ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+    EXPECT_EQ(EntryText(L"DisplayName"), facts_[L"DisplayName"]);
+    EXPECT_EQ(EntryText(L"Publisher"), facts_[L"Publisher"]);
+    EXPECT_EQ(EntryText(L"DisplayVersion"), facts_[L"DisplayVersion"]);
+    EXPECT_EQ(facts_[L"DisplayVersion"], facts_[L"PackageVersion"]);
+    // An NSIS setup's product code is the name of its Uninstall key.
+    EXPECT_EQ(std::wstring(wcsrchr(kUninstallKey, L'\\') + 1), facts_[L"ProductCode"]);
+    EXPECT_EQ(FindMainWindow(), nullptr) << "a fresh silent install starts nothing";
+    RemoveInstallation();
+  }
+}
+
+// --location: a folder in Program Files is taken, as typed (spaces and
+// all); any other is refused with the exit code for which the manifest
+// declares an invalid parameter, and nothing is made.
+TEST_F(Winget, InstallsWhereLocationSaysInProgramFilesAndRefusesElsewhereWithTheDeclaredCode) {
+  ASSERT_NE(facts_[L"InstallLocation"].find(L"<INSTALLPATH>"), std::wstring::npos);
+  ASSERT_EQ(RunSetup(Installer(), Arguments(L"SilentWithProgress", OtherFolder())), 0u);
+  ExpectInstalled(OtherFolder(), ReleaseExe(), kVersion);
+  EXPECT_FALSE(Exists(DefaultFolder()));
+  RemoveInstallation();
+
+  const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
+  for (const std::wstring& refused : {program_files.substr(0, 3) + L"Tools\\Quillmere",
+                                      KnownFolderPath(FOLDERID_ProgramFilesX86) + L"\\Quillmere"}) {
+    SCOPED_TRACE(Narrow(refused));
+    const DWORD code = RunSetup(Installer(), Arguments(L"Silent", refused));
+    EXPECT_NE(code, 0u);
+    EXPECT_EQ(Response(code), L"invalidParameter") << "exit code " << code;
+    EXPECT_FALSE(Exists(refused));
+    EXPECT_FALSE(EntryExists());
+    EXPECT_FALSE(Exists(Shortcut()));
+  }
+}
+
+// winget --interactive shows the wizard (the manifest has no switch for it);
+// leaving it through Cancel ends with the code the manifest declares as
+// cancelled by the user.
+TEST_F(Winget, CancelInTheWizardEndsWithTheCodeDeclaredForIt) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION setup = {};
+  std::wstring line = Quoted(Installer());
+  if (!facts_[L"Interactive"].empty()) line += L" " + facts_[L"Interactive"];
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &setup));
+  HWND wizard = WaitForWizard(L"Quillmere Setup");
+  ASSERT_NE(wizard, nullptr);
+  HWND cancel = GetDlgItem(wizard, IDCANCEL);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(cancel) && IsWindowVisible(cancel); }, 30000));
+  PostMessageW(cancel, BM_CLICK, 0, 0);
+  // The setup asks whether to quit, in a box of its own: Yes.
+  struct Search {
+    HWND wizard;
+    DWORD process;
+    HWND box;
+  } search = {wizard, setup.dwProcessId, nullptr};
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+              Search* search = reinterpret_cast<Search*>(data);
+              if (window != search->wizard && ProcessOf(window) == search->process && IsWindowVisible(window) &&
+                  GetDlgItem(window, IDYES))
+                search->box = window;
+              return search->box == nullptr;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.box != nullptr;
+      },
+      30000))
+      << "no question whether to quit";
+  PostMessageW(search.box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(search.box, IDYES)));
+  DWORD code = 0;
+  if (WaitForSingleObject(setup.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(setup.hProcess, &code);
+  CloseHandle(setup.hProcess);
+  CloseHandle(setup.hThread);
+  EXPECT_NE(code, 0u);
+  EXPECT_EQ(Response(code), L"cancelledByUser") << "exit code " << code;
+  EXPECT_FALSE(Exists(DefaultFolder()));
+  EXPECT_FALSE(EntryExists());
 }
