@@ -352,6 +352,39 @@ for file, n, t in lines:
     shown = re.match(r'\s*(?:MessageBox\s+\S+|DetailPrint|!define\s+MUI_\w*TEXT\w*)\s+"([^"]*)"', code)
     if shown and not re.fullmatch(r"\$\(\w+\)", shown.group(1)):
         errors.append(f"{file}:{n}: shows \"{shown.group(1)}\" in one language, not through a LangString")
+# A message in a Retry/Cancel box names its buttons as Windows labels them
+# in the installer's language (the language the installer picks is
+# Windows' display language), as Microsoft's MessageBox page lists them.
+buttons = {
+    "LANG_ENGLISH": ("Retry", "Cancel"),
+    "LANG_GERMAN": ("Wiederholen", "Abbrechen"),
+    "LANG_FRENCH": ("Réessayer", "Annuler"),
+    "LANG_SPANISH": ("Reintentar", "Cancelar"),
+    "LANG_PORTUGUESEBR": ("Repetir", "Cancelar"),
+    "LANG_RUSSIAN": ("Повторить", "Отмена"),
+    "LANG_SIMPCHINESE": ("重试", "取消"),
+    "LANG_JAPANESE": ("再試行", "キャンセル"),
+}
+for lang in sorted(ids - buttons.keys()):
+    errors.append(f"no labels of the Retry and Cancel buttons in {lang}")
+retry_cancel = sorted({m.group(1) for _, _, t in lines
+                       for m in [re.match(r'\s*MessageBox\s+MB_RETRYCANCEL\S*\s+"\$\((\w+)\)"', t)] if m})
+if not retry_cancel:
+    errors.append("no message shown in a Retry/Cancel box: the check of its buttons found nothing to check")
+for name in retry_cancel:
+    for lang, text in sorted(texts.get(name, {}).items()):
+        for label in buttons.get(lang, ()):
+            if label not in text:
+                errors.append(f"{name} in {lang}, shown with Retry and Cancel, does not name the button {label}")
+
+# French keeps : ; ! ? and % with the word before them, and « » with the
+# words inside, by no-break spaces (U+00A0): a plain space there lets the
+# message box wrap between them. %APPDATA% and the like are no percent signs.
+for name, by_lang in sorted(texts.items()):
+    text = by_lang.get("LANG_FRENCH", "")
+    for m in re.finditer(r" [:;!?%\u00bb]|\u00ab ", re.sub(r"%\w+%", "_", text)):
+        errors.append(f"{name} in LANG_FRENCH: a plain space in \"{m.group(0)}\" at {m.start()}")
+
 unused = sorted(set(texts) - {u for _, _, t in lines for u in re.findall(r"\$\((\w+)\)", t)})
 if unused:
     errors.append(f"LangStrings never used: {', '.join(unused)}")
