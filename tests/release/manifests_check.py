@@ -154,9 +154,9 @@ def language_problem(locale, text, least_words):
 
 
 # What each translation keeps of the English text: the program's name, its
-# hot key and every figure.
+# hot key (German Windows writes Ctrl as Strg) and every figure.
 def kept_marks(text):
-    return Counter(re.findall(r"Quillmere|Ctrl\+Alt\+R|\d+", text))
+    return Counter(re.findall(r"Quillmere|Ctrl\+Alt\+R|\d+", text.replace("Strg+Alt+R", "Ctrl+Alt+R")))
 
 
 # winget: a multi-file manifest in the community repository's layout.
