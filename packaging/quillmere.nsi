@@ -37,7 +37,8 @@ Name "Quillmere"
 OutFile "${OUTFILE}"
 BrandingText "Quillmere ${VERSION}"
 InstallDir "$PROGRAMFILES64\Quillmere"
-; An upgrade goes where the installed copy is.
+; An upgrade goes where the installed copy is, when that may be installed
+; in (.onInit decides).
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 
 !include LogicLib.nsh
@@ -52,6 +53,7 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_DIRECTORYPAGE_TEXT_TOP "$(DirectoryTop)"
+!define MUI_PAGE_CUSTOMFUNCTION_SHOW DirectoryPageShow
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN
@@ -98,6 +100,9 @@ Var WasRunning
 Var ClosedUser
 ; 1 when the installed exe, in use, was renamed to quillmere.exe.old.
 Var MovedAside
+; The folder of the installation that the Installed-apps entry names, as
+; every version of this installer wrote it; "" when there is none.
+Var EarlierDir
 
 ; Closes every running copy in this session through its hidden top-level
 ; window, whose WM_CLOSE ends the program cleanly, and waits for each to end.
@@ -216,12 +221,14 @@ Function ${prefix}AccountOfProcess
   Exch $0
 FunctionEnd
 
-; Whether the scheduled task named on the stack starts the installed exe and
-; nothing else: "1" or "0" left on the stack. Read from the task's file in
-; System32\Tasks (UTF-16, as the Task Scheduler keeps it); a task whose file
-; or command cannot be read, or that has more than one command, counts as
-; another program's.
-Function ${prefix}TaskStartsInstalledExe
+; Whether a scheduled task starts a given exe and nothing else: takes the
+; task's name, then the exe's path, on the stack, and leaves "1" or "0".
+; Read from the task's file in System32\Tasks (UTF-16, as the Task
+; Scheduler keeps it); a task whose file or command cannot be read, or that
+; has more than one command, counts as another program's.
+Function ${prefix}TaskStartsExe
+  Exch $6
+  Exch
   Exch $0
   Push $1
   Push $2
@@ -255,9 +262,9 @@ Function ${prefix}TaskStartsInstalledExe
             ${EndIf}
           ${Next}
           StrCpy $3 $2 $4
-          ${If} $3 == "$INSTDIR\quillmere.exe"
-          ${OrIf} $3 == '"$INSTDIR\quillmere.exe"'
-          ${OrIf} $3 == "&quot;$INSTDIR\quillmere.exe&quot;"
+          ${If} $3 == $6
+          ${OrIf} $3 == '"$6"'
+          ${OrIf} $3 == "&quot;$6&quot;"
             StrCpy $5 1
           ${EndIf}
           ${Break}
@@ -276,24 +283,68 @@ Function ${prefix}TaskStartsInstalledExe
   Pop $3
   Pop $2
   Pop $1
+  Exch
+  Pop $6
   Exch $0
+FunctionEnd
+
+; The logon tasks the program registers: "Quillmere <SID>" for each user,
+; and "Quillmere", shared by all users in earlier versions. Only those that
+; start the exe named on the stack go: another, a portable copy elsewhere,
+; keeps its task. Leaves the number removed on the stack.
+Function ${prefix}RemoveLogonTasks
+  Exch $3
+  Push $0
+  Push $1
+  Push $2
+  Push $4
+  StrCpy $4 0
+  FindFirst $0 $1 "$SYSDIR\Tasks\Quillmere*"
+  ${DoWhile} $1 != ""
+    StrCpy $2 $1 12
+    ${If} $1 == "Quillmere"
+    ${OrIf} $2 == "Quillmere S-"
+      Push $1
+      Push $3
+      Call ${prefix}TaskStartsExe
+      Pop $2
+      ${If} $2 == 1
+        DetailPrint "$(RemovingTask)"
+        nsExec::Exec '"$SYSDIR\schtasks.exe" /delete /tn "$1" /f'
+        Pop $2
+        ${If} $2 == 0
+          IntOp $4 $4 + 1
+        ${EndIf}
+      ${Else}
+        DetailPrint "$(KeepingTask)"
+      ${EndIf}
+    ${EndIf}
+    FindNext $0 $1
+  ${Loop}
+  FindClose $0
+  StrCpy $3 $4
+  Pop $4
+  Pop $2
+  Pop $1
+  Pop $0
+  Exch $3
 FunctionEnd
 !macroend
 !insertmacro CLOSE_RUNNING_COPIES ""
 !insertmacro CLOSE_RUNNING_COPIES "un."
 
-; The folder $INSTDIR names, canonical, when it is one inside the 64-bit
+; The folder named on the stack, canonical, when it is one inside the 64-bit
 ; Program Files, where only administrators can change files; "" for any
-; other. Left in $R9. Relative parts go through GetFullPathNameW; short
-; (8.3) names and stream names are refused rather than resolved, and a
-; folder whose name merely starts with the same letters is not inside.
-Function CheckInstallFolder
-  Push $0
+; other. Left on the stack. Relative parts go through GetFullPathNameW;
+; short (8.3) names and stream names are refused rather than resolved, and
+; a folder whose name merely starts with the same letters is not inside.
+Function ProgramFilesFolder
+  Exch $0
   Push $1
   Push $2
   Push $3
-  StrCpy $R9 ""
-  StrCpy $0 $INSTDIR
+  Push $4
+  StrCpy $4 ""
   System::Call "kernel32::GetFullPathNameW(w r0, i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r2"
   ${If} $2 > 0
   ${AndIf} $2 < ${NSIS_MAX_STRLEN}
@@ -308,10 +359,10 @@ Function CheckInstallFolder
         ${EndIf}
         StrCpy $1 $1 -1
       ${Loop}
-      StrCpy $R9 "$PROGRAMFILES64\$1"
+      StrCpy $4 "$PROGRAMFILES64\$1"
       StrLen $2 $1
       ${If} $2 == 0
-        StrCpy $R9 ""
+        StrCpy $4 ""
       ${EndIf}
       ${For} $0 0 $2
         StrCpy $3 $1 1 $0
@@ -320,19 +371,204 @@ Function CheckInstallFolder
         ${OrIf} $3 == ":"
         ${OrIf} $3 == "/"
         ${OrIf} $2 == "\\"
-          StrCpy $R9 ""
+          StrCpy $4 ""
         ${EndIf}
         StrLen $2 $1
       ${Next}
       StrCpy $3 $1 1
       ${If} $3 == "\"
-        StrCpy $R9 ""
+        StrCpy $4 ""
       ${EndIf}
     ${EndIf}
+  ${EndIf}
+  StrCpy $0 $4
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; The path on the stack, without a trailing backslash or "." and ".."
+; parts, and with its short (8.3) names spelled out where it exists; "" for
+; any but a full path on a drive ("C:\..."): nothing relative, no share,
+; device or stream. Left on the stack.
+Function CanonicalPath
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $2 $0 2 1
+  ${If} $2 == ":\"
+    System::Call "kernel32::GetFullPathNameW(w r0, i ${NSIS_MAX_STRLEN}, w .r1, p 0) i .r2"
+  ${Else}
+    StrCpy $2 0
+  ${EndIf}
+  ${If} $2 > 0
+  ${AndIf} $2 < ${NSIS_MAX_STRLEN}
+    System::Call "kernel32::GetLongPathNameW(w r1, w .r0, i ${NSIS_MAX_STRLEN}) i .r2"
+    ${If} $2 > 0
+    ${AndIf} $2 < ${NSIS_MAX_STRLEN}
+      StrCpy $1 $0
+    ${EndIf}
+    ${Do}
+      StrCpy $2 $1 1 -1
+      ${If} $2 != "\"
+        ${Break}
+      ${EndIf}
+      StrCpy $1 $1 -1
+    ${Loop}
+    StrCpy $2 $1 2 1
+    StrCpy $0 $1
+    ${If} $2 != ":\"
+      StrCpy $0 ""
+    ${EndIf}
+    StrLen $3 $1
+    ${For} $2 2 $3
+      StrCpy $1 $0 1 $2
+      ${If} $1 == ":"
+        StrCpy $0 ""
+      ${EndIf}
+    ${Next}
+  ${Else}
+    StrCpy $0 ""
   ${EndIf}
   Pop $3
   Pop $2
   Pop $1
+  Exch $0
+FunctionEnd
+
+; The installation that the Installed-apps entry names, into $EarlierDir:
+; its folder, canonical, when the entry reads as every version of this
+; installer wrote it (its uninstaller in that folder); "" otherwise. The
+; entry is not trusted beyond that: the folder decides only which files
+; and tasks an upgrade removes, each checked where it is removed.
+Function ReadEarlierInstallation
+  Push $0
+  Push $1
+  Push $2
+  StrCpy $EarlierDir ""
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "DisplayName"
+  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ReadRegStr $2 HKLM "${UNINSTALL_KEY}" "UninstallString"
+  ${If} $0 S== "Quillmere"
+  ${AndIf} $1 != ""
+  ${AndIf} $2 S== '"$1\uninstall.exe"'
+    Push $1
+    Call CanonicalPath
+    Pop $EarlierDir
+  ${EndIf}
+  Pop $2
+  Pop $1
+  Pop $0
+FunctionEnd
+
+; Whether the folder on the stack holds nothing: "1" or "0" left there.
+Function FolderIsEmpty
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  StrCpy $3 1
+  FindFirst $1 $2 "$0\*"
+  ${DoWhile} $2 != ""
+    ${If} $2 != "."
+    ${AndIf} $2 != ".."
+      StrCpy $3 0
+      ${Break}
+    ${EndIf}
+    FindNext $1 $2
+  ${Loop}
+  FindClose $1
+  StrCpy $0 $3
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; Whether Quillmere may go into the folder on the stack, a canonical one in
+; Program Files: "1" or "0" left there. A folder on its way that exists
+; already must be the registered installation's (or hold it) or be empty:
+; another program's has permissions that NSIS cannot read, which Quillmere's
+; files would inherit. A link is never taken.
+Function FolderTakesInstallation
+  Exch $0
+  Push $1
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  StrCpy $5 1
+  StrLen $1 "$PROGRAMFILES64\"
+  StrLen $3 $0
+  ${Do}
+    ; $4: the folder up to the next backslash after $1.
+    ${For} $2 $1 $3
+      StrCpy $4 $0 1 $2
+      ${If} $4 == "\"
+      ${OrIf} $4 == ""
+        ${Break}
+      ${EndIf}
+    ${Next}
+    StrCpy $4 $0 $2
+    IntOp $1 $2 + 1
+    System::Call "kernel32::GetFileAttributesW(w r4) i .r2"
+    ${If} $2 = -1
+      ${Break}
+    ${EndIf}
+    ; FILE_ATTRIBUTE_DIRECTORY, and no FILE_ATTRIBUTE_REPARSE_POINT.
+    IntOp $2 $2 & 0x410
+    ${If} $2 <> 0x10
+      StrCpy $5 0
+      ${Break}
+    ${EndIf}
+    ; The registered installation's folder itself, or one on the way to it.
+    ${If} $4 == $0
+      ${If} $4 == $EarlierDir
+        ${Continue}
+      ${EndIf}
+    ${Else}
+      StrLen $2 "$4\"
+      StrCpy $2 $EarlierDir $2
+      ${If} $2 == "$4\"
+        ${Continue}
+      ${EndIf}
+    ${EndIf}
+    Push $4
+    Call FolderIsEmpty
+    Pop $5
+    ${Break}
+  ${LoopUntil} $1 > $3
+  StrCpy $0 $5
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+; The folder $INSTDIR names, canonical, when Quillmere may be installed
+; there: inside Program Files, and not another program's; "" otherwise.
+; Left in $R9. The registered installation's folder keeps its own spelling.
+Function CheckInstallFolder
+  Push $0
+  Push $INSTDIR
+  Call ProgramFilesFolder
+  Pop $R9
+  ${If} $R9 != ""
+    ${If} $R9 == $EarlierDir
+      StrCpy $R9 $EarlierDir
+    ${EndIf}
+    Push $R9
+    Call FolderTakesInstallation
+    Pop $0
+    ${If} $0 != 1
+      StrCpy $R9 ""
+    ${EndIf}
+  ${EndIf}
   Pop $0
 FunctionEnd
 
@@ -343,6 +579,28 @@ Function .onInit
     MessageBox MB_OK|MB_ICONSTOP "$(NeedsWindows7)" /SD IDOK
     SetErrorLevel 3
     Quit
+  ${EndIf}
+  ; $INSTDIR holds what /D= gave, else the entry's InstallLocation, else
+  ; the default. The entry's folder is offered again only when it is one
+  ; that may be installed in: an installation an earlier version made
+  ; elsewhere moves to the default (and its folder named by /D= too).
+  Call ReadEarlierInstallation
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  Push $0
+  Call CanonicalPath
+  Pop $0
+  Push $INSTDIR
+  Call CanonicalPath
+  Pop $1
+  ${If} $0 != ""
+  ${AndIf} $0 == $1
+    Push $INSTDIR
+    Call ProgramFilesFolder
+    Pop $1
+    ${If} $1 == ""
+    ${OrIf} $EarlierDir == ""
+      StrCpy $INSTDIR "$PROGRAMFILES64\Quillmere"
+    ${EndIf}
   ${EndIf}
   ; The only check a silent install gets: .onVerifyInstDir runs for the
   ; folder page alone.
@@ -360,6 +618,21 @@ Function .onVerifyInstDir
   ${If} $R9 == ""
     Abort
   ${EndIf}
+FunctionEnd
+
+; An installation outside Program Files cannot stay where it is: the page
+; says so, and where it moves.
+Function DirectoryPageShow
+  Push $0
+  ${If} $EarlierDir != ""
+    Push $EarlierDir
+    Call ProgramFilesFolder
+    Pop $0
+    ${If} $0 == ""
+      SendMessage $mui.DirectoryPage.Text ${WM_SETTEXT} 0 "STR:$(DirectoryMoveTop)"
+    ${EndIf}
+  ${EndIf}
+  Pop $0
 FunctionEnd
 
 ; Asks the desktop's Explorer to start the installed exe (ShellExecute of
@@ -503,7 +776,8 @@ Function StartClosedCopy
   StrCpy $0 0
   ${If} $ClosedUser != ""
     Push "Quillmere $ClosedUser"
-    Call TaskStartsInstalledExe
+    Push "$INSTDIR\quillmere.exe"
+    Call TaskStartsExe
     Pop $0
   ${EndIf}
   ${If} $0 == 1
@@ -586,6 +860,125 @@ Function MoveAsideInUseExe
   ${Loop}
 FunctionEnd
 
+; Deletes one thing an earlier installation put in its folder: takes its
+; path, then "1" for a folder or "0" for a file, on the stack. Only what the
+; path names is deleted: opened without following a link, not a link
+; itself, its own full name read back from the handle the same path (no
+; link on the way), and deleted through that handle, so that nothing put
+; in its place meanwhile can be. A folder goes only when empty. Leaves "1"
+; when it is gone (or was not there), "0" when it stays.
+Function RemoveEarlierItem
+  Exch $1
+  Exch
+  Exch $0
+  Push $2
+  Push $3
+  Push $4
+  Push $5
+  Push $6
+  StrCpy $6 0
+  ; DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE, any sharing, OPEN_EXISTING,
+  ; FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS (for folders).
+  System::Call "kernel32::CreateFileW(w r0, i 0x00110080, i 7, p 0, i 3, i 0x02200000, p 0) p .r2 ?e"
+  Pop $3
+  ${If} $2 == -1
+    ; ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND
+    ${If} $3 = 2
+    ${OrIf} $3 = 3
+      StrCpy $6 1
+    ${EndIf}
+  ${Else}
+    ; BY_HANDLE_FILE_INFORMATION, whose first field is the attributes.
+    System::Alloc 52
+    Pop $4
+    System::Call "kernel32::GetFileInformationByHandle(p r2, p r4) i .r3"
+    System::Call "*$4(i .r5)"
+    System::Free $4
+    ; FILE_ATTRIBUTE_DIRECTORY and FILE_ATTRIBUTE_REPARSE_POINT
+    IntOp $5 $5 & 0x410
+    IntOp $1 $1 * 0x10
+    ${If} $3 != 0
+    ${AndIf} $5 = $1
+      ; FILE_NAME_NORMALIZED | VOLUME_NAME_DOS
+      System::Call "kernel32::GetFinalPathNameByHandleW(p r2, w .r4, i ${NSIS_MAX_STRLEN}, i 0) i .r3"
+      ${If} $3 > 0
+      ${AndIf} $3 < ${NSIS_MAX_STRLEN}
+      ${AndIf} $4 == "\\?\$0"
+        ; FileDispositionInfo: a FILE_DISPOSITION_INFO, one BOOLEAN.
+        System::Alloc 1
+        Pop $4
+        System::Call "*$4(&i1 1)"
+        System::Call "kernel32::SetFileInformationByHandle(p r2, i 4, p r4, i 1) i .r3"
+        System::Free $4
+        ${If} $3 != 0
+          StrCpy $6 1
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+    System::Call "kernel32::CloseHandle(p r2)"
+  ${EndIf}
+  StrCpy $0 $6
+  Pop $6
+  Pop $5
+  Pop $4
+  Pop $3
+  Pop $2
+  Pop $1
+  Exch $0
+FunctionEnd
+
+!macro REMOVE_EARLIER_FILE name
+  Push "$EarlierDir\${name}"
+  Push 0
+  Call RemoveEarlierItem
+  Pop $0
+  ${If} $0 != 1
+    StrCpy $R1 "$EarlierDir\${name}"
+    DetailPrint "$(EarlierFileKept)"
+  ${EndIf}
+!macroend
+
+; The installation has moved into $INSTDIR: what starts the earlier exe at
+; logon goes, and so do the files that the earlier installer put in its
+; folder, by name, and the folder when nothing else is left in it. A task
+; is not registered again for the new place: the program registers it, for
+; its own user, from its own desktop and after judging the exe, at its
+; next start, which the installer cannot do for another user. Nothing is
+; left for the next restart to delete: the folder may be anyone's to change,
+; and what its path leads to then is not known now.
+Function RemoveEarlierCopy
+  Push $0
+  Push $R1
+  DetailPrint "$(RemovingEarlier)"
+  Push "$EarlierDir\quillmere.exe"
+  Call RemoveLogonTasks
+  Pop $0
+  ${If} $0 > 0
+    DetailPrint "$(StartAtLogonAgain)"
+  ${EndIf}
+  ; The Run value of this account; other accounts' are out of reach, and
+  ; their program rewrites them at its next start.
+  ReadRegStr $0 HKCU "${RUN_KEY}" "Quillmere"
+  ${If} $0 == '"$EarlierDir\quillmere.exe"'
+  ${OrIf} $0 == "$EarlierDir\quillmere.exe"
+    DeleteRegValue HKCU "${RUN_KEY}" "Quillmere"
+  ${EndIf}
+  ; Without its uninstaller the folder is no longer provably the earlier
+  ; installation's (deleted by hand, perhaps taken by something else).
+  ${If} ${FileExists} "$EarlierDir\uninstall.exe"
+    !insertmacro REMOVE_EARLIER_FILE "quillmere.exe"
+    !insertmacro REMOVE_EARLIER_FILE "quillmere.exe.old"
+    !insertmacro REMOVE_EARLIER_FILE "LICENSE.txt"
+    !insertmacro REMOVE_EARLIER_FILE "uninstall.exe"
+    Push $EarlierDir
+    Push 1
+    Call RemoveEarlierItem
+    Pop $0
+  ${EndIf}
+  Pop $R1
+  Pop $0
+FunctionEnd
+
 Section "Quillmere"
   ; The folder page's choice, canonical as .onInit makes a /D= one.
   Call CheckInstallFolder
@@ -636,6 +1029,10 @@ Section "Quillmere"
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
+  ${If} $EarlierDir != ""
+  ${AndIf} $EarlierDir != $INSTDIR
+    Call RemoveEarlierCopy
+  ${EndIf}
   Call StartClosedCopy
 SectionEnd
 
@@ -657,34 +1054,11 @@ Function un.onInit
   ${EndIf}
 FunctionEnd
 
-; The logon tasks the program registers: "Quillmere <SID>" for each user,
-; and "Quillmere", shared by all users in earlier versions. Only those that
-; start this copy go: another, a portable copy elsewhere, keeps its task.
-Function un.RemoveLogonTasks
-  FindFirst $0 $1 "$SYSDIR\Tasks\Quillmere*"
-  ${DoWhile} $1 != ""
-    StrCpy $2 $1 12
-    ${If} $1 == "Quillmere"
-    ${OrIf} $2 == "Quillmere S-"
-      Push $1
-      Call un.TaskStartsInstalledExe
-      Pop $2
-      ${If} $2 == 1
-        DetailPrint "$(RemovingTask)"
-        nsExec::Exec '"$SYSDIR\schtasks.exe" /delete /tn "$1" /f'
-        Pop $2
-      ${Else}
-        DetailPrint "$(KeepingTask)"
-      ${EndIf}
-    ${EndIf}
-    FindNext $0 $1
-  ${Loop}
-  FindClose $0
-FunctionEnd
-
 Section "Uninstall"
   Call un.CloseRunningCopies
+  Push "$INSTDIR\quillmere.exe"
   Call un.RemoveLogonTasks
+  Pop $0
 
   ; The Run value goes only when it starts this copy.
   ReadRegStr $0 HKCU "${RUN_KEY}" "Quillmere"

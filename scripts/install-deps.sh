@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
           binutils-mingw-w64-x86-64 wine wine64 xvfb xdotool x11-utils googletest procps
-          clang-14 clang-tidy-14 nsis zip unzip osslsigncode openssl locales fonts-noto-cjk)
+          clang-14 clang-tidy-14 nsis zip unzip osslsigncode openssl locales fonts-noto-cjk
+          python3 python3-jsonschema python3-yaml)
 # Wine shows a display language only for a locale the system has generated.
 locales=(de_DE.UTF-8 ja_JP.UTF-8)
 

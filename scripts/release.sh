@@ -15,6 +15,14 @@
 # optionally QUILLMERE_SIGN_TIMESTAMP_URL, quillmere.exe, the uninstaller
 # and the installer are signed before the checksums are taken (see
 # scripts/sign.sh); without either the release is unsigned.
+#
+# Package managers: with QUILLMERE_RELEASE_URL, the https address the
+# release's files will be downloaded from (each file's name is appended to
+# it), and QUILLMERE_HOMEPAGE_URL, the project's home page, it also writes
+# winget's manifest for the installer (dist/winget/manifests/...) and
+# Scoop's for the zip (dist/scoop/quillmere.json), see
+# packaging/manifests.py; without them, neither: the manifests must name
+# where the files are, which only whoever publishes them knows.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -28,6 +36,23 @@ fi
 export SOURCE_DATE_EPOCH
 if [ -n "$(git status --porcelain 2>/dev/null)" ]; then
   echo "release: warning: the tree has uncommitted changes; the release holds them but bears the last commit's date" >&2
+fi
+
+# An https address without a query, a fragment or a "$" (which Scoop reads
+# as a variable), with no slash at its end.
+url_pattern='^https://[A-Za-z0-9.-]+(:[0-9]+)?(/[A-Za-z0-9._~%!&()*+,;=:@/-]*)?$'
+release_url=${QUILLMERE_RELEASE_URL:-}
+release_url=${release_url%/}
+homepage=${QUILLMERE_HOMEPAGE_URL:-}
+if [ -n "$release_url" ]; then
+  [[ $release_url =~ $url_pattern ]] ||
+    { echo "release: QUILLMERE_RELEASE_URL ($release_url) is not an https address without a query" >&2; exit 1; }
+  [ -n "$homepage" ] ||
+    { echo "release: set QUILLMERE_HOMEPAGE_URL too: the manifests name the project's home page" >&2; exit 1; }
+  [[ $homepage =~ $url_pattern ]] ||
+    { echo "release: QUILLMERE_HOMEPAGE_URL ($homepage) is not an https address without a query" >&2; exit 1; }
+else
+  echo "release: QUILLMERE_RELEASE_URL is not set, so no winget or Scoop manifests: they must name the address the release's files will be downloaded from" >&2
 fi
 
 sign=""
@@ -58,9 +83,13 @@ build=build-release
 rm -rf "$build" dist
 cmake -S . -B "$build" -G Ninja --toolchain cmake/mingw-w64-x86_64.cmake \
   -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF >/dev/null
-cmake --build "$build" --target quillmere
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || { echo "release: no project version in $build/CMakeCache.txt" >&2; exit 1; }
+# winget's release notes come from the changelog: known before the build.
+if [ -n "$release_url" ] && ! grep -qE "^## ${version//./\\.}( |\$)" CHANGELOG.md; then
+  echo "release: CHANGELOG.md has no entry \"## $version\" for the manifests' release notes" >&2; exit 1
+fi
+cmake --build "$build" --target quillmere
 setup="Quillmere-$version-setup.exe"
 zip="Quillmere-$version-portable.zip"
 
@@ -80,6 +109,10 @@ touch -d "@$(( SOURCE_DATE_EPOCH / 2 * 2 ))" "$stage"/*
 makensis -V2 -WX -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$root/dist/$setup" \
   ${sign:+-DSIGN="$sign"} "$root/packaging/quillmere.nsi"
 (cd dist && sha256sum "$setup" "$zip" >SHA256SUMS)
+if [ -n "$release_url" ]; then
+  /usr/bin/python3 packaging/manifests.py "$version" "$release_url" "$homepage" "dist/$setup" "dist/$zip" \
+    CHANGELOG.md dist
+fi
 
 # What built it. No path, host or time of this build: the same sources on
 # the same packages give the same file.
@@ -90,8 +123,13 @@ makensis -V2 -WX -DVERSION="$version" -DSTAGE="$stage" -DOUTFILE="$root/dist/$se
   echo "commit $commit"
   echo "debian $(cat /etc/debian_version)"
   dpkg-query -W -f='${Package} ${Version} ${Architecture}\n' cmake ninja-build g++-mingw-w64-x86-64-posix \
-    gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev nsis nsis-common zip osslsigncode
+    gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev nsis nsis-common zip osslsigncode \
+    python3
 } >dist/BUILDINFO
 
 echo "Release $version${sign:+ (signed)} in $root/dist:"
 (cd dist && ls -l "$setup" "$zip" SHA256SUMS BUILDINFO)
+if [ -n "$release_url" ]; then
+  echo "Manifests for $release_url in $root/dist:"
+  (cd dist && find winget scoop -type f | sort)
+fi

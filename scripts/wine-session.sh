@@ -33,5 +33,13 @@ if [ -n "${wine_prefix_source:-}" ] && [ -f "$wine_prefix_source/system.reg" ]; 
 else
   echo "Preparing a fresh Wine prefix on display $DISPLAY..."
   wineboot -i >/dev/null 2>&1
+  # Chinese and Japanese text measured and drawn with real glyphs, not empty
+  # boxes, as Windows links its UI fonts to its CJK fonts. Lacking Tahoma,
+  # Wine draws "MS Shell Dlg" (here the icon-title and message font too) with
+  # DejaVu Sans: that face is the one to link, which keeps the Latin text's
+  # widths as they were.
+  wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v 'DejaVu Sans' \
+    /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK SC\0NotoSansCJK-Regular.ttc,Noto Sans CJK JP' \
+    /f >/dev/null 2>&1
 fi
 wineserver -w

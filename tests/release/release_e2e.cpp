@@ -9,6 +9,8 @@
 
 #include <stdlib.h>
 
+#include <map>
+
 #include "tests/e2e/harness.h"
 #include "tests/support.h"
 #include "version.h"
@@ -144,6 +146,33 @@ std::wstring ShortcutTarget(const std::wstring& link) {
   if (file) file->Release();
   if (shell_link) shell_link->Release();
   return target;
+}
+
+// Points the shortcut at `target`, as an installer that put the program
+// there made it.
+bool WriteShortcut(const std::wstring& link, const std::wstring& target) {
+  IShellLinkW* shell_link = nullptr;
+  IPersistFile* file = nullptr;
+  bool written = SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                                            reinterpret_cast<void**>(&shell_link))) &&
+                 SUCCEEDED(shell_link->SetPath(target.c_str())) &&
+                 SUCCEEDED(shell_link->SetIconLocation(target.c_str(), 0)) &&
+                 SUCCEEDED(shell_link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+                 SUCCEEDED(file->Save(link.c_str(), TRUE));
+  if (file) file->Release();
+  if (shell_link) shell_link->Release();
+  return written;
+}
+
+// The folder's Unix path in this prefix, for what only the host can make.
+std::string UnixPath(const std::wstring& path) {
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  ToUnix to_unix = reinterpret_cast<ToUnix>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  char* unix_path = to_unix ? to_unix(path.c_str()) : nullptr;
+  std::string copy = unix_path ? unix_path : "";
+  if (unix_path) HeapFree(GetProcessHeap(), 0, unix_path);
+  return copy;
 }
 
 // What the installer puts in a folder, gone by hand.
@@ -312,6 +341,47 @@ bool ShowsTextStartingWith(HWND wizard, const std::wstring& start) {
   return search.found;
 }
 
+// The folder the wizard's folder page shows, and its field.
+std::wstring ShownFolder(HWND wizard, HWND* field) {
+  *field = nullptr;
+  EnumChildWindows(
+      wizard,
+      [](HWND child, LPARAM found) -> BOOL {
+        wchar_t name[16] = {};
+        GetClassNameW(child, name, 16);
+        if (IsWindowVisible(child) && _wcsicmp(name, L"Edit") == 0) *reinterpret_cast<HWND*>(found) = child;
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(field));
+  // Another process's edit control: its text only through WM_GETTEXT.
+  return *field ? LongTextOf(*field) : std::wstring();
+}
+
+// Starts the installer with its wizard and `arguments`, which it refuses
+// at once with a message titled `title`: answers the message's text after
+// clicking OK, and the exit code in `code`.
+std::wstring RefusalMessage(const std::wstring& arguments, const wchar_t* title, DWORD* code) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION setup = {};
+  std::wstring line = Quoted(Installer()) + L" " + arguments;
+  *code = 99;
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &setup))
+    return L"<not started>";
+  std::wstring text = L"<no message box titled " + std::wstring(title) + L">";
+  if (HWND box = WaitForWizard(title)) {
+    // A message box's text is its static control 0xFFFF.
+    text = LongTextOf(GetDlgItem(box, 0xFFFF));
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
+  }
+  // A setup that did not refuse goes on with its wizard: ended here.
+  if (WaitForSingleObject(setup.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(setup.hProcess, code);
+  else TerminateProcess(setup.hProcess, 99);
+  CloseHandle(setup.hProcess);
+  CloseHandle(setup.hThread);
+  return text;
+}
+
 // Each test starts with nothing installed and no Quillmere running, and
 // leaves it so.
 class Release : public QuillmereTest {
@@ -348,6 +418,32 @@ class Release : public QuillmereTest {
   void ExpectSettingsAndLogKept() {
     EXPECT_EQ(ReadFileBytes(AppFile(L"config.ini")), kSettings);
     EXPECT_EQ(ReadFileBytes(AppFile(L"clean.log")), kLog);
+  }
+  // An installation of the older release in `folder`, as an earlier version
+  // of the installer, which took any folder, left it: its files there, and
+  // the entry and Start menu shortcut naming them. (The older setup is built
+  // from this script, which takes Program Files alone: for a folder
+  // elsewhere its files are moved there afterwards.)
+  void PlaceEarlierInstallation(const std::wstring& folder) {
+    const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles) + L"\\";
+    if (_wcsnicmp(folder.c_str(), program_files.c_str(), program_files.size()) == 0) {
+      ASSERT_EQ(RunSetup(OlderInstaller(), L"/S /D=" + folder), 0u);
+      ASSERT_EQ(EntryText(L"InstallLocation"), folder);
+      return;
+    }
+    ASSERT_EQ(RunSetup(OlderInstaller()), 0u);
+    ASSERT_EQ(SHCreateDirectoryExW(nullptr, folder.c_str(), nullptr), ERROR_SUCCESS);
+    for (const wchar_t* name : {L"quillmere.exe", L"LICENSE.txt", L"uninstall.exe"})
+      ASSERT_TRUE(MoveFileW((DefaultFolder() + L"\\" + name).c_str(), (folder + L"\\" + name).c_str()));
+    ASSERT_TRUE(RemoveDirectoryW(DefaultFolder().c_str()));
+    for (const auto& [name, text] : {std::pair<const wchar_t*, std::wstring>{L"DisplayIcon", folder + L"\\quillmere.exe"},
+                                     {L"InstallLocation", folder},
+                                     {L"UninstallString", Quoted(folder + L"\\uninstall.exe")},
+                                     {L"QuietUninstallString", Quoted(folder + L"\\uninstall.exe") + L" /S"}})
+      ASSERT_EQ(RegSetKeyValueW(HKEY_LOCAL_MACHINE, kUninstallKey, name, REG_SZ, text.c_str(),
+                                static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))),
+                ERROR_SUCCESS);
+    ASSERT_TRUE(WriteShortcut(Shortcut(), folder + L"\\quillmere.exe"));
   }
   // Everything an install puts in place, for a copy in `folder`.
   // `aside` is what else the folder holds, in bytes.
@@ -399,6 +495,7 @@ class Release : public QuillmereTest {
 using SilentInstall = Release;
 using SilentUpgrade = Release;
 using SilentUninstall = Release;
+using InteractiveUpgrade = Release;
 using RepeatedUninstall = Release;
 using OlderWindows = Release;
 using InteractiveInstall = Release;
@@ -410,6 +507,56 @@ using Languages = Release;
 using GermanWindows = Release;
 
 const wchar_t kInstallerLanguage[] = L"Installer Language";
+
+// What release_manifests read in the winget manifest that the release wrote,
+// one "name=value" a line in UTF-8: the switches winget starts the setup
+// with, the Installed-apps values it recognises the program by, and the
+// response it shows for each exit code ("ReturnResponse.<code>").
+std::map<std::wstring, std::wstring> ManifestFacts() {
+  std::map<std::wstring, std::wstring> facts;
+  const char* path = getenv("QUILLMERE_MANIFEST_FACTS");
+  const std::string text = path ? ReadFileBytes(WinePath(path)) : std::string();
+  for (size_t start = 0, end = 0; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(start, end - start);
+    const size_t equals = line.find('=');
+    if (equals == std::string::npos) continue;
+    wchar_t wide[2][1024] = {};
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str(), static_cast<int>(equals), wide[0], 1023);
+    MultiByteToWideChar(CP_UTF8, 0, line.c_str() + equals + 1, static_cast<int>(line.size() - equals - 1), wide[1],
+                        1023);
+    facts[wide[0]] = wide[1];
+  }
+  return facts;
+}
+
+// The setup started as winget starts it: the install mode's switch, then
+// the location switch with the folder given to --location in place of
+// <INSTALLPATH>, last (winget's order, which /D= needs).
+class Winget : public Release {
+ protected:
+  void SetUp() override {
+    Release::SetUp();
+    facts_ = ManifestFacts();
+    ASSERT_FALSE(facts_[L"SilentWithProgress"].empty())
+        << "no manifest facts: run through ctest, whose release_manifests test reads the manifest first";
+  }
+  std::wstring Arguments(const wchar_t* mode, const std::wstring& location = L"") {
+    std::wstring arguments = facts_[mode];
+    if (!location.empty()) {
+      std::wstring location_switch = facts_[L"InstallLocation"];
+      const size_t token = location_switch.find(L"<INSTALLPATH>");
+      if (token != std::wstring::npos) location_switch.replace(token, wcslen(L"<INSTALLPATH>"), location);
+      arguments += L" " + location_switch;
+    }
+    return arguments;
+  }
+  // The response the manifest declares for exit code `code`.
+  std::wstring Response(DWORD code) { return facts_[L"ReturnResponse." + std::to_wstring(code)]; }
+
+  std::map<std::wstring, std::wstring> facts_;
+};
 
 }  // namespace
 
@@ -465,6 +612,227 @@ TEST_F(SilentInstall, GoesOnlyIntoAFolderInProgramFiles) {
       EXPECT_FALSE(Exists(Shortcut()));
     }
     RemoveInstalledFiles(row.folder);
+    RemoveInstallation();
+  }
+}
+
+// A folder in Program Files that exists already: another program's (its
+// permissions, which Quillmere's files would inherit, unknown to setup) is
+// refused as a folder elsewhere is, with exit code 4 and nothing changed in
+// it; an empty one, or the registered installation's, is taken.
+TEST_F(SilentInstall, TakesAnExistingFolderOnlyWhenItIsTheInstallationsOrEmpty) {
+  const std::wstring other_place = KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Other Place";
+  std::wstring other_folder_upper = OtherFolder();
+  for (wchar_t& c : other_folder_upper) c = towupper(c);
+  const std::string their_bytes = "another program's file";
+  struct Row {
+    const char* what;
+    std::wstring made;  // a folder there before, or nothing
+    std::wstring file;  // a file in it that setup did not put there, or nothing
+    bool earlier;       // `made` holds the registered installation
+    std::wstring d;     // what follows /D=, if anything
+    std::wstring folder;
+    bool accepted;
+  };
+  const Row rows[] = {
+      {"another program's folder", DefaultFolder(), DefaultFolder() + L"\\helper.dll", false, L"", DefaultFolder(),
+       false},
+      {"another program's folder on the way", other_place, other_place + L"\\tool.exe", false, OtherFolder(),
+       OtherFolder(), false},
+      {"an empty folder", DefaultFolder(), L"", false, L"", DefaultFolder(), true},
+      {"the registered installation's, with a file of its user", OtherFolder(), OtherFolder() + L"\\notes.txt", true,
+       L"", OtherFolder(), true},
+      {"the registered installation's, named by /D=", OtherFolder(), OtherFolder() + L"\\notes.txt", true,
+       other_folder_upper, OtherFolder(), true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    if (row.earlier) {
+      ASSERT_NO_FATAL_FAILURE(PlaceEarlierInstallation(row.made));
+    } else {
+      ASSERT_EQ(SHCreateDirectoryExW(nullptr, row.made.c_str(), nullptr), ERROR_SUCCESS);
+    }
+    if (!row.file.empty()) {
+      ASSERT_TRUE(WriteFileBytes(row.file, their_bytes));
+    }
+
+    const DWORD code = RunSetup(Installer(), row.d.empty() ? L"/S" : L"/S /D=" + row.d);
+    if (row.accepted) {
+      EXPECT_EQ(code, 0u);
+      ExpectInstalled(row.folder, ReleaseExe(), kVersion, row.file.empty() ? 0 : their_bytes.size());
+      if (row.folder != DefaultFolder()) {
+        EXPECT_FALSE(Exists(DefaultFolder()));
+      }
+    } else {
+      EXPECT_EQ(code, 4u);
+      EXPECT_FALSE(Exists(row.folder + L"\\quillmere.exe"));
+      EXPECT_FALSE(EntryExists());
+      EXPECT_FALSE(Exists(Shortcut()));
+    }
+    if (!row.file.empty()) {
+      EXPECT_EQ(ReadFileBytes(row.file), their_bytes) << "untouched";
+    }
+    DeleteFileW(row.file.c_str());
+    RemoveInstalledFiles(row.folder);
+    RemoveInstallation();
+  }
+}
+
+// What makes an installation outside Program Files start at logon, set
+// before an upgrade moves it: logon tasks of this user and another, and the
+// shared one of earlier versions, starting its exe; the Run value; and what
+// stays: a portable copy's task, and another program's that only shares the
+// start of the name.
+void WriteEarlierLogonEntries(const std::wstring& exe) {
+  ASSERT_TRUE(WriteTaskFile(UserTaskName().c_str(), Quoted(exe)));
+  ASSERT_TRUE(WriteTaskFile(kOtherUserTask, exe));
+  ASSERT_TRUE(WriteTaskFile(kLegacyTaskName, exe));
+  ASSERT_TRUE(WriteTaskFile(kThirdUserTask, Quoted(KnownFolderPath(FOLDERID_Desktop) + L"\\quillmere.exe")));
+  ASSERT_TRUE(WriteTaskFile(kUnrelatedTask, Quoted(exe)));
+  const std::wstring run_value = Quoted(exe);
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kRunKey, L"Quillmere", REG_SZ, run_value.c_str(),
+                            static_cast<DWORD>((run_value.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+}
+// The earlier exe's tasks and Run value gone (the program registers them
+// again from its new place at its next start, as its own user); the others
+// kept, and removed here.
+void ExpectEarlierLogonEntriesGone() {
+  EXPECT_FALSE(Exists(TaskFile(UserTaskName().c_str())));
+  EXPECT_FALSE(Exists(TaskFile(kOtherUserTask)));
+  EXPECT_FALSE(Exists(TaskFile(kLegacyTaskName)));
+  EXPECT_EQ(ReadRunValue(), L"");
+  EXPECT_TRUE(Exists(TaskFile(kThirdUserTask))) << "the portable copy's task stays";
+  EXPECT_TRUE(Exists(TaskFile(kUnrelatedTask)));
+  for (const wchar_t* task : {kOtherUserTask, kThirdUserTask, kUnrelatedTask}) DeleteTask(task);
+}
+
+// An installation that an earlier version made outside Program Files is
+// upgraded, not refused: the new one goes into Program Files, the entry and
+// the shortcut with it, the earlier installer's files leave the old folder
+// (and the folder, unless something else is in it), and nothing starts the
+// old exe at logon any more. The same for a move within Program Files that
+// /D= asks for.
+TEST_F(SilentUpgrade, MovesAnInstallationFromElsewhereIntoProgramFiles) {
+  const std::wstring drive = KnownFolderPath(FOLDERID_ProgramFiles).substr(0, 3);
+  struct Row {
+    const char* what;
+    std::wstring earlier;
+    std::wstring d;  // what follows /D=, if anything
+    bool running;    // its copy runs in this session
+    bool users_file;
+  };
+  const Row rows[] = {
+      {"at the drive's root, running", drive + L"Quillmere", L"", true, false},
+      {"below another folder, with a file of its user", drive + L"Tools\\Quillmere", L"", false, true},
+      {"named by /D=", drive + L"Quillmere", drive + L"Quillmere", false, false},
+      {"elsewhere in Program Files, /D= naming the default", OtherFolder(), DefaultFolder(), false, false},
+  };
+  const std::string notes = "the user's own notes";
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    ASSERT_NO_FATAL_FAILURE(PlaceEarlierInstallation(row.earlier));
+    const std::wstring earlier_exe = row.earlier + L"\\quillmere.exe";
+    ASSERT_TRUE(ReadFileBytes(earlier_exe) == OlderExe());
+    ASSERT_EQ(ShortcutTarget(Shortcut()), earlier_exe);
+    if (row.users_file) {
+      ASSERT_TRUE(WriteFileBytes(row.earlier + L"\\notes.txt", notes));
+    }
+    WriteSettingsAndLog();
+    ASSERT_NO_FATAL_FAILURE(WriteEarlierLogonEntries(earlier_exe));
+    DWORD older = 0;
+    if (row.running) {
+      ASSERT_TRUE(Start(earlier_exe));
+      older = process_.dwProcessId;
+    }
+
+    EXPECT_EQ(RunSetup(Installer(), row.d.empty() ? L"/S" : L"/S /D=" + row.d), 0u);
+
+    ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+    for (const wchar_t* name : {L"quillmere.exe", L"LICENSE.txt", L"uninstall.exe"})
+      EXPECT_FALSE(Exists(row.earlier + L"\\" + name)) << Narrow(name);
+    if (row.users_file) {
+      EXPECT_EQ(ReadFileBytes(row.earlier + L"\\notes.txt"), notes) << "the folder stays with it";
+    } else {
+      EXPECT_FALSE(Exists(row.earlier));
+    }
+    ExpectEarlierLogonEntriesGone();
+    ExpectSettingsAndLogKept();
+    if (row.running) {
+      EXPECT_EQ(WaitForExitCode(0), 0u) << "the earlier copy ended cleanly";
+      HWND window = nullptr;
+      EXPECT_TRUE(
+          WaitUntil([&] { return (window = FindMainWindow()) != nullptr && ProcessOf(window) != older; }, 15000))
+          << "started again";
+      HANDLE process =
+          window ? OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, ProcessOf(window)) : nullptr;
+      wchar_t image[MAX_PATH] = {};
+      DWORD length = MAX_PATH;
+      if (process) QueryFullProcessImageNameW(process, 0, image, &length);
+      EXPECT_EQ(_wcsicmp(image, (DefaultFolder() + L"\\quillmere.exe").c_str()), 0) << Narrow(image);
+      // Ended as the installer ends it, before the next row replaces it.
+      if (window) PostMessageW(window, WM_CLOSE, 0, 0);
+      if (process) {
+        EXPECT_EQ(WaitForSingleObject(process, 15000), WAIT_OBJECT_0);
+        CloseHandle(process);
+      }
+    }
+    DeleteFileW((row.earlier + L"\\notes.txt").c_str());
+    RemoveInstalledFiles(row.earlier);
+    RemoveDirectoryW((drive + L"Tools").c_str());
+    RemoveInstallation();
+  }
+}
+
+// The old folder outside Program Files may be anyone's to change: the move
+// deletes the earlier installer's files through no link, and an exe in use
+// stays, with no deletion there left for the next restart (which would
+// follow whatever links are there by then).
+TEST_F(SilentUpgrade, MovingDeletesNothingBehindALinkNorAnExeInUse) {
+  const std::wstring drive = KnownFolderPath(FOLDERID_ProgramFiles).substr(0, 3);
+  const std::wstring earlier = drive + L"Quillmere";
+  const std::wstring earlier_exe = earlier + L"\\quillmere.exe";
+  {
+    SCOPED_TRACE("the exe in use for another user");
+    ASSERT_NO_FATAL_FAILURE(PlaceEarlierInstallation(earlier));
+    ASSERT_NO_FATAL_FAILURE(WriteEarlierLogonEntries(earlier_exe));
+    HMODULE running = LoadLibraryExW(earlier_exe.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(running, nullptr);
+    EXPECT_EQ(RunSetup(Installer()), 0u);
+    ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+    EXPECT_TRUE(ReadFileBytes(earlier_exe) == OlderExe()) << "left in use";
+    EXPECT_FALSE(Exists(earlier + L"\\LICENSE.txt"));
+    EXPECT_FALSE(Exists(earlier + L"\\uninstall.exe"));
+    const std::wstring pending = PendingFileRenames();
+    EXPECT_EQ(pending.find(earlier), std::wstring::npos) << Narrow(pending);
+    ExpectEarlierLogonEntriesGone();
+    FreeLibrary(running);
+    RemoveInstalledFiles(earlier);
+    RemoveInstallation();
+  }
+  {
+    SCOPED_TRACE("the folder a link to another program's");
+    // Another program's folder in Program Files, with files of the same
+    // names; the registered folder becomes a link to it (a Unix link, which
+    // Wine follows as Windows follows a junction).
+    const std::wstring victim = KnownFolderPath(FOLDERID_ProgramFiles) + L"\\Victim";
+    ASSERT_TRUE(CreateDirectoryW(victim.c_str(), nullptr));
+    for (const wchar_t* name : {L"quillmere.exe", L"LICENSE.txt", L"uninstall.exe"})
+      ASSERT_TRUE(WriteFileBytes(victim + L"\\" + name, "theirs"));
+    ASSERT_NO_FATAL_FAILURE(PlaceEarlierInstallation(earlier));
+    RemoveInstalledFiles(earlier);
+    ASSERT_EQ(HostRun("ln -s '" + UnixPath(victim) + "' '" + UnixPath(drive) + "Quillmere'"), 0);
+    ASSERT_EQ(ReadFileBytes(earlier + L"\\LICENSE.txt"), "theirs") << "the link leads there";
+
+    EXPECT_EQ(RunSetup(Installer()), 0u);
+    for (const wchar_t* name : {L"quillmere.exe", L"LICENSE.txt", L"uninstall.exe"})
+      EXPECT_EQ(ReadFileBytes(victim + L"\\" + name), "theirs") << Narrow(name);
+    // Removed before the shortcut is read: under Wine, a shortcut read while
+    // its target lay through the link, and the link removed afterwards,
+    // left this process's HKEY_LOCAL_MACHINE handle invalid (measured).
+    HostRun("rm -f '" + UnixPath(drive) + "Quillmere'");
+    ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+    RemoveInstalledFiles(victim);
     RemoveInstallation();
   }
 }
@@ -668,23 +1036,7 @@ TEST_F(InteractiveInstall, EndsWithAStartQuillmereBoxTickedThatStartsIt) {
   HWND install = GetDlgItem(wizard, IDOK);
   ASSERT_TRUE(WaitUntil([&] { return TextOf(install) == L"&Install"; }, 30000));
   HWND folder = nullptr;
-  ASSERT_TRUE(WaitUntil(
-      [&] {
-        EnumChildWindows(
-            wizard,
-            [](HWND child, LPARAM found) -> BOOL {
-              wchar_t name[16] = {};
-              GetClassNameW(child, name, 16);
-              if (IsWindowVisible(child) && _wcsicmp(name, L"Edit") == 0) *reinterpret_cast<HWND*>(found) = child;
-              return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&folder));
-        // Another process's edit control: its text only through WM_GETTEXT.
-        wchar_t text[MAX_PATH] = {};
-        if (folder) SendMessageW(folder, WM_GETTEXT, MAX_PATH, reinterpret_cast<LPARAM>(text));
-        return DefaultFolder() == text;
-      },
-      10000))
+  ASSERT_TRUE(WaitUntil([&] { return ShownFolder(wizard, &folder) == DefaultFolder(); }, 10000))
       << "the default folder shown";
   const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
   for (const std::wstring& refused : {program_files.substr(0, 3) + L"Quillmere", program_files + L" Evil\\Quillmere"}) {
@@ -708,6 +1060,61 @@ TEST_F(InteractiveInstall, EndsWithAStartQuillmereBoxTickedThatStartsIt) {
   TrayIconView icon;
   EXPECT_TRUE(WaitUntil([&] { return FindQuillmereIcon(icon) && icon.tip.find(L"GB") != std::wstring::npos; }, 15000))
       << "Finish started the installed copy";
+}
+
+// An installation outside Program Files: the folder page proposes Program
+// Files, says where the earlier one is and that it moves, and Install moves
+// it there.
+TEST_F(InteractiveUpgrade, ProposesProgramFilesForAnInstallationOutsideIt) {
+  const std::wstring earlier = KnownFolderPath(FOLDERID_ProgramFiles).substr(0, 3) + L"Quillmere";
+  ASSERT_NO_FATAL_FAILURE(PlaceEarlierInstallation(earlier));
+  WriteSettingsAndLog();
+  ASSERT_NO_FATAL_FAILURE(WriteEarlierLogonEntries(earlier + L"\\quillmere.exe"));
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION setup = {};
+  std::wstring line = Quoted(Installer());
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &setup));
+  HWND wizard = WaitForWizard(L"Quillmere Setup");
+  ASSERT_NE(wizard, nullptr);
+  ASSERT_TRUE(ClickForward(wizard, L"&Next >")) << "the welcome page";
+  HWND folder = nullptr;
+  EXPECT_TRUE(WaitUntil([&] { return ShownFolder(wizard, &folder) == DefaultFolder(); }, 30000))
+      << Narrow(ShownFolder(wizard, &folder));
+  EXPECT_TRUE(ShowsTextStartingWith(wizard, L"The earlier Quillmere in " + earlier + L" moves"));
+  ASSERT_TRUE(ClickForward(wizard, L"&Install")) << "the folder page";
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (box = FindControl(wizard, L"Start Quillmere")) != nullptr; }, 30000));
+  PostMessageW(box, BM_CLICK, 0, 0);
+  ASSERT_TRUE(WaitUntil([&] { return !Checked(box); }, 5000));
+  ASSERT_TRUE(ClickForward(wizard, L"&Finish"));
+  EXPECT_EQ(WaitForSingleObject(setup.hProcess, 30000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  GetExitCodeProcess(setup.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  CloseHandle(setup.hProcess);
+  CloseHandle(setup.hThread);
+  ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+  EXPECT_FALSE(Exists(earlier));
+  ExpectEarlierLogonEntriesGone();
+  ExpectSettingsAndLogKept();
+}
+
+// Another program's folder in Program Files gets the message a folder
+// elsewhere gets, and exit code 4.
+TEST_F(InteractiveInstall, RefusesAnotherProgramsFolderWithTheSameMessage) {
+  const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
+  ASSERT_EQ(SHCreateDirectoryExW(nullptr, DefaultFolder().c_str(), nullptr), ERROR_SUCCESS);
+  ASSERT_TRUE(WriteFileBytes(DefaultFolder() + L"\\helper.dll", "theirs"));
+  DWORD code = 0;
+  EXPECT_EQ(RefusalMessage(L"", L"Quillmere Setup", &code),
+            L"Quillmere can be installed only in a folder in " + program_files +
+                L", where only administrators can change it; " + DefaultFolder() +
+                L" is not one.\r\n\r\nIf an earlier Quillmere is installed there, uninstall it first.");
+  EXPECT_EQ(code, 4u);
+  EXPECT_EQ(ReadFileBytes(DefaultFolder() + L"\\helper.dll"), "theirs");
+  EXPECT_FALSE(EntryExists());
+  DeleteFileW((DefaultFolder() + L"\\helper.dll").c_str());
 }
 
 // The settings and clean log stay, with no box that would remove them: the
@@ -763,29 +1170,14 @@ TEST_F(Languages, UninstallerSpeaksTheLanguageTheInstallationUsed) {
 TEST_F(GermanWindows, RefusesAnotherFolderInGerman) {
   const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
   const std::wstring refused = program_files.substr(0, 3) + L"Quillmere Tools";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION setup = {};
-  std::wstring line = Quoted(Installer()) + L" /D=" + refused;
-  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &setup));
-  HWND box = WaitForWizard(L"Installation von Quillmere");
-  if (box) {
-    // A message box's text is its static control 0xFFFF.
-    EXPECT_EQ(LongTextOf(GetDlgItem(box, 0xFFFF)),
-              L"Quillmere kann nur in einem Ordner in " + program_files +
-                  L" installiert werden, in dem nur Administratoren es ändern können; " + refused +
-                  L" ist kein solcher Ordner.\r\n\r\nWenn dort eine frühere Version von Quillmere installiert ist, "
-                  L"deinstallieren Sie sie zuerst.");
-    PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-  } else {
-    ADD_FAILURE() << "no message box with the German setup's title (without the de_DE.UTF-8 locale, which "
-                     "locale-gen makes, Wine falls back to English)";
-    TerminateProcess(setup.hProcess, 99);
-  }
-  DWORD code = 99;
-  if (WaitForSingleObject(setup.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(setup.hProcess, &code);
-  CloseHandle(setup.hProcess);
-  CloseHandle(setup.hThread);
+  DWORD code = 0;
+  // Without the de_DE.UTF-8 locale, which locale-gen makes, Wine falls back
+  // to English, and no box has the German setup's title.
+  EXPECT_EQ(RefusalMessage(L"/D=" + refused, L"Installation von Quillmere", &code),
+            L"Quillmere kann nur in einem Ordner in " + program_files +
+                L" installiert werden, in dem nur Administratoren es ändern können; " + refused +
+                L" ist kein solcher Ordner.\r\n\r\nWenn dort eine frühere Version von Quillmere installiert ist, "
+                L"deinstallieren Sie sie zuerst.");
   EXPECT_EQ(code, 4u);
   EXPECT_FALSE(Exists(refused));
   EXPECT_FALSE(EntryExists());
@@ -799,4 +1191,95 @@ TEST_F(GermanWindows, InstallsWithTheSameEntryAndUninstallsInGerman) {
   EXPECT_EQ(EntryText(kInstallerLanguage), L"1031");
   UninstallThroughWizard(L"Deinstallation von Quillmere", L"Quillmere wird aus dem unten angegebenen Ordner entfernt",
                          L"&Deinstallieren", L"&Beenden");
+}
+
+// winget's default mode (silent with progress) and --silent each install,
+// and the Installed-apps entry is the one the manifest tells winget to
+// recognise the program by, as for an installation made by hand.
+TEST_F(Winget, InstallsInEachModeWithTheEntryTheManifestNames) {
+  for (const wchar_t* mode : {L"SilentWithProgress", L"Silent"}) {
+    SCOPED_TRACE(Narrow(mode));
+    ASSERT_FALSE(facts_[mode].empty());
+    ASSERT_EQ(RunSetup(Installer(), Arguments(mode)), 0u);
+    ExpectInstalled(DefaultFolder(), ReleaseExe(), kVersion);
+    EXPECT_EQ(EntryText(L"DisplayName"), facts_[L"DisplayName"]);
+    EXPECT_EQ(EntryText(L"Publisher"), facts_[L"Publisher"]);
+    EXPECT_EQ(EntryText(L"DisplayVersion"), facts_[L"DisplayVersion"]);
+    EXPECT_EQ(facts_[L"DisplayVersion"], facts_[L"PackageVersion"]);
+    // An NSIS setup's product code is the name of its Uninstall key.
+    EXPECT_EQ(std::wstring(wcsrchr(kUninstallKey, L'\\') + 1), facts_[L"ProductCode"]);
+    EXPECT_EQ(FindMainWindow(), nullptr) << "a fresh silent install starts nothing";
+    RemoveInstallation();
+  }
+}
+
+// --location: a folder in Program Files is taken, as typed (spaces and
+// all); any other is refused with the exit code for which the manifest
+// declares an invalid parameter, and nothing is made.
+TEST_F(Winget, InstallsWhereLocationSaysInProgramFilesAndRefusesElsewhereWithTheDeclaredCode) {
+  ASSERT_NE(facts_[L"InstallLocation"].find(L"<INSTALLPATH>"), std::wstring::npos);
+  ASSERT_EQ(RunSetup(Installer(), Arguments(L"SilentWithProgress", OtherFolder())), 0u);
+  ExpectInstalled(OtherFolder(), ReleaseExe(), kVersion);
+  EXPECT_FALSE(Exists(DefaultFolder()));
+  RemoveInstallation();
+
+  const std::wstring program_files = KnownFolderPath(FOLDERID_ProgramFiles);
+  for (const std::wstring& refused : {program_files.substr(0, 3) + L"Tools\\Quillmere",
+                                      KnownFolderPath(FOLDERID_ProgramFilesX86) + L"\\Quillmere"}) {
+    SCOPED_TRACE(Narrow(refused));
+    const DWORD code = RunSetup(Installer(), Arguments(L"Silent", refused));
+    EXPECT_NE(code, 0u);
+    EXPECT_EQ(Response(code), L"invalidParameter") << "exit code " << code;
+    EXPECT_FALSE(Exists(refused));
+    EXPECT_FALSE(EntryExists());
+    EXPECT_FALSE(Exists(Shortcut()));
+  }
+}
+
+// winget --interactive shows the wizard (the manifest has no switch for it);
+// leaving it through Cancel ends with the code the manifest declares as
+// cancelled by the user.
+TEST_F(Winget, CancelInTheWizardEndsWithTheCodeDeclaredForIt) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION setup = {};
+  std::wstring line = Quoted(Installer());
+  if (!facts_[L"Interactive"].empty()) line += L" " + facts_[L"Interactive"];
+  ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &setup));
+  HWND wizard = WaitForWizard(L"Quillmere Setup");
+  ASSERT_NE(wizard, nullptr);
+  HWND cancel = GetDlgItem(wizard, IDCANCEL);
+  ASSERT_TRUE(WaitUntil([&] { return IsWindowEnabled(cancel) && IsWindowVisible(cancel); }, 30000));
+  PostMessageW(cancel, BM_CLICK, 0, 0);
+  // The setup asks whether to quit, in a box of its own: Yes.
+  struct Search {
+    HWND wizard;
+    DWORD process;
+    HWND box;
+  } search = {wizard, setup.dwProcessId, nullptr};
+  ASSERT_TRUE(WaitUntil(
+      [&] {
+        EnumWindows(
+            [](HWND window, LPARAM data) -> BOOL {
+              Search* search = reinterpret_cast<Search*>(data);
+              if (window != search->wizard && ProcessOf(window) == search->process && IsWindowVisible(window) &&
+                  GetDlgItem(window, IDYES))
+                search->box = window;
+              return search->box == nullptr;
+            },
+            reinterpret_cast<LPARAM>(&search));
+        return search.box != nullptr;
+      },
+      30000))
+      << "no question whether to quit";
+  PostMessageW(search.box, WM_COMMAND, MAKEWPARAM(IDYES, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(search.box, IDYES)));
+  DWORD code = 0;
+  if (WaitForSingleObject(setup.hProcess, 30000) == WAIT_OBJECT_0) GetExitCodeProcess(setup.hProcess, &code);
+  CloseHandle(setup.hProcess);
+  CloseHandle(setup.hThread);
+  EXPECT_NE(code, 0u);
+  EXPECT_EQ(Response(code), L"cancelledByUser") << "exit code " << code;
+  EXPECT_FALSE(Exists(DefaultFolder()));
+  EXPECT_FALSE(EntryExists());
 }

@@ -3,13 +3,24 @@
 # of release.sh happens in a copy of the sources (as a fresh clone would
 # be: its own build folder, its own dist/), dated by the last commit.
 # Usage: release_tests.sh TEST SOURCE_DIR WORK_DIR VERSION
-#   build         the release in WORK_DIR/a, and an older installer (version
-#                 0.9.0, an exe of its own) in WORK_DIR/older for upgrades;
+#   build         the release in WORK_DIR/a, with winget's and Scoop's
+#                 manifests for a test address, and an older installer
+#                 (version 0.9.0, an exe of its own) in WORK_DIR/older for
+#                 upgrades;
 #   reproducible  the release again in another folder, later, in another
-#                 time zone and umask: the same bytes;
+#                 time zone and umask: the same bytes, manifests included;
 #   files         the zip's contents and dates, SHA256SUMS and BUILDINFO;
-#   signing       the release signed with a certificate made here: the exe,
-#                 the uninstaller and the installer carry its signature;
+#   manifests     the manifests against winget's and Scoop's schemas (in
+#                 ../shared beside the sources) and the release, see
+#                 manifests_check.py; leaves WORK_DIR/a/manifest-facts.txt
+#                 for release_e2e_winget;
+#   signing       the release signed with a certificate made here, without
+#                 an address for the manifests: the exe, the uninstaller and
+#                 the installer carry its signature, and there are no
+#                 manifests;
+#   manifest_options  addresses that release.sh refuses before it builds,
+#                 and a changelog without the version's entry (needs no
+#                 release);
 #   sign_options  what scripts/sign.sh asks of osslsigncode for a PKCS#12
 #                 file, a hardware token and a time-stamp server (needs no
 #                 release);
@@ -24,6 +35,9 @@ version=$4
 setup="Quillmere-$version-setup.exe"
 zip="Quillmere-$version-portable.zip"
 older_version=0.9.0
+# Where the test releases say their files will be, and their home page.
+release_url="https://downloads.example.org/quillmere/$version"
+homepage_url="https://quillmere.example.org"
 
 fail() {
   echo "FAIL: $*" >&2
@@ -64,10 +78,14 @@ case $test in
     mkdir -p "$work"
     rm -rf "$work/older"
     copy_sources "$work/a"
-    release_in "$work/a"
+    QUILLMERE_RELEASE_URL=$release_url QUILLMERE_HOMEPAGE_URL=$homepage_url release_in "$work/a"
     date +%s >"$work/a.done"
-    for file in "$setup" "$zip" SHA256SUMS BUILDINFO; do [ -f "$work/a/dist/$file" ] || fail "no dist/$file"; done
-    [ "$(ls "$work/a/dist" | wc -l)" -eq 4 ] || fail "dist/ holds more than the four files: $(ls "$work/a/dist")"
+    for file in "$setup" "$zip" SHA256SUMS BUILDINFO scoop/quillmere.json; do
+      [ -f "$work/a/dist/$file" ] || fail "no dist/$file"
+    done
+    listed=$(cd "$work/a/dist" && LC_ALL=C ls | tr '\n' ' ')
+    [ "$listed" = "BUILDINFO $zip $setup SHA256SUMS scoop winget " ] ||
+      fail "dist/ holds $listed, not the four files and the manifests' two folders"
     # The older release's exe differs from this one by bytes after its end,
     # which Windows ignores: an upgrade can be seen to replace it.
     mkdir -p "$work/older/stage"
@@ -83,9 +101,18 @@ case $test in
     # Another folder and a later time: at least a second after the first.
     while [ "$(date +%s)" -le "$(cat "$work/a.done")" ]; do sleep 0.2; done
     copy_sources "$work/b-elsewhere"
-    (umask 077; TZ=Pacific/Chatham release_in "$work/b-elsewhere")
+    (umask 077; TZ=Pacific/Chatham QUILLMERE_RELEASE_URL=$release_url QUILLMERE_HOMEPAGE_URL=$homepage_url \
+       release_in "$work/b-elsewhere")
     status=0
-    for file in build-release/quillmere.exe "dist/$setup" "dist/$zip" dist/SHA256SUMS dist/BUILDINFO; do
+    files_a=$(cd "$work/a" && find dist -type f | sort)
+    files_b=$(cd "$work/b-elsewhere" && find dist -type f | sort)
+    if [ "$files_a" != "$files_b" ]; then
+      echo "FAIL: the two builds made different files:" >&2
+      diff <(echo "$files_a") <(echo "$files_b") >&2
+      status=1
+    fi
+    [ "$(grep -c '^dist/winget/' <<<"$files_a")" -eq 10 ] || { echo "FAIL: not the ten winget manifests" >&2; status=1; }
+    for file in build-release/quillmere.exe $files_a; do
       if cmp "$work/a/$file" "$work/b-elsewhere/$file"; then echo "same bytes: $file"
       else echo "FAIL: $file differs between the two builds" >&2; status=1; fi
     done
@@ -122,12 +149,19 @@ case $test in
     grep -qx "SOURCE_DATE_EPOCH $SOURCE_DATE_EPOCH" <<<"$buildinfo" || fail "BUILDINFO does not give SOURCE_DATE_EPOCH"
     grep -qx "debian $(cat /etc/debian_version)" <<<"$buildinfo" || fail "BUILDINFO does not give Debian's version"
     for package in g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev nsis nsis-common \
-                   osslsigncode zip cmake; do
+                   osslsigncode zip cmake python3; do
       line=$(dpkg-query -W -f='${Package} ${Version} ${Architecture}' "$package")
       grep -qxF "$line" <<<"$buildinfo" || fail "BUILDINFO lacks \"$line\""
     done
     ! grep -q "$work" <<<"$buildinfo" || fail "BUILDINFO names the build's folder"
     echo "zip, dates, text files, SHA256SUMS and BUILDINFO as they should be"
+    ;;
+
+  manifests)
+    facts="$work/a/manifest-facts.txt"
+    rm -f "$facts"
+    /usr/bin/python3 "$source_dir/tests/release/manifests_check.py" "$source_dir" "$work/a/dist" "$version" \
+      "$release_url" "$homepage_url" "$facts"
     ;;
 
   signing)
@@ -148,9 +182,13 @@ case $test in
     copy_sources "$work/signed"
     # Signed after the certificate was made (verifying checks its dates).
     SOURCE_DATE_EPOCH=$(date +%s) QUILLMERE_SIGN_PFX="$keys/signer.pfx" \
-      QUILLMERE_SIGN_PASSWORD_FILE="$keys/password" release_in "$work/signed"
+      QUILLMERE_SIGN_PASSWORD_FILE="$keys/password" QUILLMERE_RELEASE_URL= release_in "$work/signed"
     dist="$work/signed/dist"
     (cd "$dist" && sha256sum -c SHA256SUMS) || fail "sha256sum -c SHA256SUMS of the signed release"
+    # No address for the files: no manifests, and the release says why.
+    [ ! -e "$dist/winget" ] && [ ! -e "$dist/scoop" ] || fail "manifests without QUILLMERE_RELEASE_URL"
+    grep -q "QUILLMERE_RELEASE_URL is not set, so no winget or Scoop manifests" "$work/signed.log" ||
+      fail "the release does not say why it wrote no manifests"
     signed_by "$dist/$setup" "$cert" || fail "the installer is not signed"
     mkdir -p "$work/signed/unzipped"
     unzip -o -q "$dist/$zip" quillmere.exe -d "$work/signed/unzipped"
@@ -213,6 +251,37 @@ QUILLMERE_SIGN_PFX=/k/signer.pfx QUILLMERE_SIGN_PASSWORD_FILE=/k/pw|sign -pkcs12
 QUILLMERE_SIGN_PFX=/k/signer.pfx QUILLMERE_SIGN_TIMESTAMP_URL=http://ts.example/rfc3161|sign -pkcs12 /k/signer.pfx -h sha256 -n Quillmere -time 1700000000 -ts http://ts.example/rfc3161
 QUILLMERE_SIGN_PKCS11_MODULE=/usr/lib/token.so QUILLMERE_SIGN_PKCS11_KEY=pkcs11:object=q QUILLMERE_SIGN_CERTS=/k/chain.pem|sign -pkcs11module /usr/lib/token.so -key pkcs11:object=q -certs /k/chain.pem -h sha256 -n Quillmere -time 1700000000
 QUILLMERE_SIGN_PKCS11_MODULE=/usr/lib/token.so QUILLMERE_SIGN_PKCS11_KEY=01 QUILLMERE_SIGN_CERTS=/k/c.der QUILLMERE_SIGN_PKCS11_ENGINE=/e/pkcs11.so QUILLMERE_SIGN_PASSWORD_FILE=/k/pin QUILLMERE_SIGN_TIMESTAMP_URL=http://ts.example/|sign -pkcs11module /usr/lib/token.so -key 01 -certs /k/c.der -pkcs11engine /e/pkcs11.so -readpass /k/pin -h sha256 -n Quillmere -time 1700000000 -ts http://ts.example/
+ROWS
+    exit $status
+    ;;
+
+  manifest_options)
+    # Each row: the environment given, then what release.sh says as it
+    # stops; nothing is built. In a copy, since a release that went on would
+    # build there.
+    copy_sources "$work/options"
+    sed -i "s/^## $version /## $version-not /" "$work/options/CHANGELOG.md"
+    status=0
+    while IFS='|' read -r environment expected; do
+      expected=${expected//VERSION/$version}
+      rm -rf "$work/options/dist"
+      if (unset QUILLMERE_RELEASE_URL QUILLMERE_HOMEPAGE_URL QUILLMERE_SIGN_PFX QUILLMERE_SIGN_PKCS11_MODULE
+          eval "export $environment"
+          cd "$work/options" && scripts/release.sh) >"$work/options.log" 2>&1; then
+        echo "FAIL: release.sh went on with $environment" >&2; status=1
+      elif ! grep -qF "$expected" "$work/options.log" || [ -e "$work/options/dist" ]; then
+        echo "FAIL: with $environment: $(cat "$work/options.log"); expected \"$expected\" and no dist/" >&2
+        status=1
+      else
+        echo "refused: $environment"
+      fi
+    done <<'ROWS'
+QUILLMERE_RELEASE_URL=http://downloads.example.org/quillmere QUILLMERE_HOMEPAGE_URL=https://quillmere.example.org|QUILLMERE_RELEASE_URL (http://downloads.example.org/quillmere) is not an https address
+QUILLMERE_RELEASE_URL='https://downloads.example.org/get?file=' QUILLMERE_HOMEPAGE_URL=https://quillmere.example.org|is not an https address without a query
+QUILLMERE_RELEASE_URL='https://downloads.example.org/$version' QUILLMERE_HOMEPAGE_URL=https://quillmere.example.org|is not an https address without a query
+QUILLMERE_RELEASE_URL=https://downloads.example.org/quillmere|set QUILLMERE_HOMEPAGE_URL too
+QUILLMERE_RELEASE_URL=https://downloads.example.org/quillmere QUILLMERE_HOMEPAGE_URL='https://quillmere.example.org/a b'|QUILLMERE_HOMEPAGE_URL (https://quillmere.example.org/a b) is not an https address
+QUILLMERE_RELEASE_URL=https://downloads.example.org/quillmere/ QUILLMERE_HOMEPAGE_URL=https://quillmere.example.org|CHANGELOG.md has no entry "## VERSION"
 ROWS
     exit $status
     ;;
@@ -283,6 +352,39 @@ for file, n, t in lines:
     shown = re.match(r'\s*(?:MessageBox\s+\S+|DetailPrint|!define\s+MUI_\w*TEXT\w*)\s+"([^"]*)"', code)
     if shown and not re.fullmatch(r"\$\(\w+\)", shown.group(1)):
         errors.append(f"{file}:{n}: shows \"{shown.group(1)}\" in one language, not through a LangString")
+# A message in a Retry/Cancel box names its buttons as Windows labels them
+# in the installer's language (the language the installer picks is
+# Windows' display language), as Microsoft's MessageBox page lists them.
+buttons = {
+    "LANG_ENGLISH": ("Retry", "Cancel"),
+    "LANG_GERMAN": ("Wiederholen", "Abbrechen"),
+    "LANG_FRENCH": ("Réessayer", "Annuler"),
+    "LANG_SPANISH": ("Reintentar", "Cancelar"),
+    "LANG_PORTUGUESEBR": ("Repetir", "Cancelar"),
+    "LANG_RUSSIAN": ("Повторить", "Отмена"),
+    "LANG_SIMPCHINESE": ("重试", "取消"),
+    "LANG_JAPANESE": ("再試行", "キャンセル"),
+}
+for lang in sorted(ids - buttons.keys()):
+    errors.append(f"no labels of the Retry and Cancel buttons in {lang}")
+retry_cancel = sorted({m.group(1) for _, _, t in lines
+                       for m in [re.match(r'\s*MessageBox\s+MB_RETRYCANCEL\S*\s+"\$\((\w+)\)"', t)] if m})
+if not retry_cancel:
+    errors.append("no message shown in a Retry/Cancel box: the check of its buttons found nothing to check")
+for name in retry_cancel:
+    for lang, text in sorted(texts.get(name, {}).items()):
+        for label in buttons.get(lang, ()):
+            if label not in text:
+                errors.append(f"{name} in {lang}, shown with Retry and Cancel, does not name the button {label}")
+
+# French keeps : ; ! ? and % with the word before them, and « » with the
+# words inside, by no-break spaces (U+00A0): a plain space there lets the
+# message box wrap between them. %APPDATA% and the like are no percent signs.
+for name, by_lang in sorted(texts.items()):
+    text = by_lang.get("LANG_FRENCH", "")
+    for m in re.finditer(r" [:;!?%\u00bb]|\u00ab ", re.sub(r"%\w+%", "_", text)):
+        errors.append(f"{name} in LANG_FRENCH: a plain space in \"{m.group(0)}\" at {m.start()}")
+
 unused = sorted(set(texts) - {u for _, _, t in lines for u in re.findall(r"\$\((\w+)\)", t)})
 if unused:
     errors.append(f"LangStrings never used: {', '.join(unused)}")

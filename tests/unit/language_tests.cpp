@@ -1,7 +1,9 @@
 // The user's language: which table is chosen, figures with the user's
 // decimal separator, and the string tables themselves, every language held
 // against English: every string there, the same placeholders, room in the
-// buffers that show them, and access keys that stay unique.
+// buffers that show them, and access keys that stay unique; and the ways of
+// each language: its name for the hot key's keys, French no-break spaces,
+// Chinese and Japanese access keys.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shellapi.h>
@@ -198,32 +200,36 @@ bool HasBlock(LANGID language, UINT id) {
   return search.found;
 }
 
-// The printf conversions of a text in order, each as written
-// (%[flags][width][.precision][length]conversion), "%%" among them; a "%"
-// that starts no conversion ("(%):") stands as "%?".
+// The length of the printf conversion that starts at `at`
+// (%[flags][width][.precision][length]conversion, "%%" among them); 0 for a
+// "%" that starts none ("(%):").
+size_t ConversionAt(const std::wstring& text, size_t at) {
+  size_t j = at + 1;
+  while (j < text.size() && wcschr(L"-+ #0", text[j])) ++j;
+  while (j < text.size() && (iswdigit(text[j]) || text[j] == L'*')) ++j;
+  if (j < text.size() && text[j] == L'.') {
+    ++j;
+    while (j < text.size() && (iswdigit(text[j]) || text[j] == L'*')) ++j;
+  }
+  for (const wchar_t* length : {L"I64", L"I32", L"ll", L"hh", L"l", L"h", L"L", L"w", L"z", L"j", L"t", L"I"}) {
+    if (text.compare(j, wcslen(length), length) == 0) {
+      j += wcslen(length);
+      break;
+    }
+  }
+  if (j < text.size() && text[j] && wcschr(L"diouxXeEfFgGaAcCsSpnZ%", text[j])) return j + 1 - at;
+  return 0;
+}
+
+// The printf conversions of a text in order, each as written, "%%" among
+// them; a "%" that starts no conversion stands as "%?".
 std::vector<std::wstring> Conversions(const std::wstring& text) {
   std::vector<std::wstring> found;
   for (size_t i = 0; i < text.size(); ++i) {
     if (text[i] != L'%') continue;
-    size_t j = i + 1;
-    while (j < text.size() && wcschr(L"-+ #0", text[j])) ++j;
-    while (j < text.size() && (iswdigit(text[j]) || text[j] == L'*')) ++j;
-    if (j < text.size() && text[j] == L'.') {
-      ++j;
-      while (j < text.size() && (iswdigit(text[j]) || text[j] == L'*')) ++j;
-    }
-    for (const wchar_t* length : {L"I64", L"I32", L"ll", L"hh", L"l", L"h", L"L", L"w", L"z", L"j", L"t", L"I"}) {
-      if (text.compare(j, wcslen(length), length) == 0) {
-        j += wcslen(length);
-        break;
-      }
-    }
-    if (j < text.size() && text[j] && wcschr(L"diouxXeEfFgGaAcCsSpnZ%", text[j])) {
-      found.push_back(text.substr(i, j + 1 - i));
-      i = j;
-    } else {
-      found.push_back(L"%?");
-    }
+    const size_t length = ConversionAt(text, i);
+    found.push_back(length ? text.substr(i, length) : L"%?");
+    if (length) i += length - 1;
   }
   return found;
 }
@@ -458,6 +464,87 @@ TEST(StringTables, AccessKeysAreUniqueInTheSettingsWindow) {
                    {IDS_SETTINGS_TITLE, IDS_STANDBY_NONE, IDS_STANDBY_WHOLE, IDS_STANDBY_LOW, IDS_LANGUAGE_WINDOWS});
 }
 
+// The hot key as Windows writes its keys in each language: on German
+// keyboards and in German Windows, Ctrl is Strg.
+struct HotKeyName {
+  const wchar_t* language;
+  const wchar_t* keys;
+};
+const HotKeyName kHotKeyNames[] = {
+    {L"en-US", L"Ctrl+Alt+R"}, {L"de-DE", L"Strg+Alt+R"}, {L"fr-FR", L"Ctrl+Alt+R"}, {L"es-ES", L"Ctrl+Alt+R"},
+    {L"pt-BR", L"Ctrl+Alt+R"}, {L"ru-RU", L"Ctrl+Alt+R"}, {L"zh-CN", L"Ctrl+Alt+R"}, {L"ja-JP", L"Ctrl+Alt+R"},
+};
+
+TEST(StringTables, TheMenusHotKeyIsWrittenAsWindowsWritesItAndTheBalloonNamesItTheSame) {
+  for (int row = 0; row < LANGUAGE_COUNT; ++row) {
+    const wchar_t* keys = nullptr;
+    for (const HotKeyName& name : kHotKeyNames)
+      if (wcscmp(name.language, kLanguages[row].name) == 0) keys = name.keys;
+    ASSERT_NE(keys, nullptr) << Narrow(kLanguages[row].name) << " has no row in kHotKeyNames";
+    const std::wstring menu = TextIn(row, IDS_MENU_CLEAN_NOW), balloon = TextIn(row, IDS_BALLOON_HOT_KEY);
+    const size_t tab = menu.find(L'\t');
+    ASSERT_NE(tab, std::wstring::npos) << Where(row, IDS_MENU_CLEAN_NOW);
+    const std::wstring in_menu = menu.substr(tab + 1);
+    EXPECT_EQ(Narrow(in_menu), Narrow(keys)) << Where(row, IDS_MENU_CLEAN_NOW);
+    EXPECT_NE(balloon.find(in_menu), std::wstring::npos)
+        << Where(row, IDS_BALLOON_HOT_KEY) << ": \"" << Narrow(balloon) << "\" does not name " << Narrow(in_menu);
+  }
+}
+
+// Where a French text has a plain space that French typography writes as a
+// no-break one (U+00A0), so that nothing wraps away from its word: before
+// : ; ! ? and a percent sign ("%%" in a format, or a "%" that starts no
+// conversion), after « and before ». A space before a conversion ("%d") is
+// no such place.
+std::vector<size_t> PlainSpacesFrenchKeepsTogether(const std::wstring& text) {
+  std::vector<size_t> found;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != L' ') continue;
+    const wchar_t next = i + 1 < text.size() ? text[i + 1] : L'\0';
+    const bool percent_sign = next == L'%' && (ConversionAt(text, i + 1) == 0 || text[i + 2] == L'%');
+    if ((next && wcschr(L":;!?\u00bb", next)) || percent_sign || (i > 0 && text[i - 1] == L'\u00ab'))
+      found.push_back(i);
+  }
+  return found;
+}
+
+TEST(StringTables, FrenchKeepsItsPunctuationWithItsWordByNoBreakSpaces) {
+  const int french = Row(L"fr-FR");
+  ASSERT_GE(french, 0);
+  for (UINT id = STRING_FIRST; id <= STRING_LAST; ++id) {
+    const std::wstring text = TextIn(french, id);
+    for (size_t at : PlainSpacesFrenchKeepsTogether(text))
+      ADD_FAILURE() << Where(french, id) << ": a plain space at " << at << " of \"" << Narrow(text) << "\"";
+  }
+}
+
+// Whether every access key of a text is an ASCII letter written "(&X)",
+// the way Chinese and Japanese Windows write them: a key on a CJK
+// character cannot be typed while an input method is on.
+bool KeysAreAsciiLettersInParentheses(const std::wstring& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != L'&') continue;
+    if (i + 1 < text.size() && text[i + 1] == L'&') {
+      ++i;
+      continue;
+    }
+    const bool letter = i + 1 < text.size() && text[i + 1] < 0x80 && iswalpha(text[i + 1]);
+    if (i == 0 || text[i - 1] != L'(' || !letter || i + 2 >= text.size() || text[i + 2] != L')') return false;
+  }
+  return true;
+}
+
+TEST(StringTables, ChineseAndJapaneseAccessKeysAreAsciiLettersInParentheses) {
+  for (const wchar_t* language : {L"zh-CN", L"ja-JP"}) {
+    const int row = Row(language);
+    ASSERT_GE(row, 0) << Narrow(language);
+    for (UINT id = STRING_FIRST; id <= STRING_LAST; ++id) {
+      const std::wstring text = TextIn(row, id);
+      EXPECT_TRUE(KeysAreAsciiLettersInParentheses(text)) << Where(row, id) << ": \"" << Narrow(text) << "\"";
+    }
+  }
+}
+
 // The checks themselves, on texts made wrong on purpose.
 TEST(StringChecks, TellPlaceholdersShapesAndKeysApart) {
   auto joined = [](const wchar_t* text) { return Joined(Conversions(text)); };
@@ -473,6 +560,21 @@ TEST(StringChecks, TellPlaceholdersShapesAndKeysApart) {
   EXPECT_EQ(AccessKeys(L"Start with &Windows"), std::vector<wchar_t>{L'W'});
   EXPECT_EQ(AccessKeys(L"&\u044f\u0437\u044b\u043a"), std::vector<wchar_t>{L'\u042f'});
   EXPECT_EQ(AccessKeys(L"&a &b").size(), 2u);
+
+  EXPECT_EQ(PlainSpacesFrenchKeepsTogether(L"Seuil (%) : %d %% \u00ab a \u00bb ; b ! c ?"),
+            (std::vector<size_t>{9, 14, 19, 21, 23, 27, 31}));
+  EXPECT_TRUE(PlainSpacesFrenchKeepsTogether(
+                  L"Seuil (%)\u00a0: %d\u00a0%% \u00ab\u00a0a\u00a0\u00bb\u00a0; %02d:%02d %s %.0f Mo (%, 0=non)")
+                  .empty());
+
+  EXPECT_TRUE(KeysAreAsciiLettersInParentheses(L"\u5185\u5b58(&R):"));
+  EXPECT_TRUE(KeysAreAsciiLettersInParentheses(L"A && B"));
+  EXPECT_TRUE(KeysAreAsciiLettersInParentheses(L"\u8bbe\u7f6e"));
+  EXPECT_FALSE(KeysAreAsciiLettersInParentheses(L"\u5185\u5b58(&\u5185):"));
+  EXPECT_FALSE(KeysAreAsciiLettersInParentheses(L"\u5185\u5b58\uff08&R\uff09:"));
+  EXPECT_FALSE(KeysAreAsciiLettersInParentheses(L"&R \u5185\u5b58"));
+  EXPECT_FALSE(KeysAreAsciiLettersInParentheses(L"\u5185\u5b58(&1):"));
+  EXPECT_FALSE(KeysAreAsciiLettersInParentheses(L"\u5185\u5b58(&R"));
 }
 
 }  // namespace

@@ -990,6 +990,39 @@ TEST_F(InEveryLanguage, FitsEveryScreenAtEveryScaleInEveryLanguageWithEveryLabel
   EXPECT_EQ(checked, LANGUAGE_COUNT * (2 + 3 + 4 + 4 + 8));
 }
 
+// The rows above measure Chinese and Japanese in real glyphs only where the
+// popup's font, or a font Windows links to it, has them (the test prefix
+// links Noto CJK to the face Wine draws it with): each CJK character the
+// popup draws is wider than one that no font here has, which comes out as
+// the font's empty box.
+TEST_F(InEveryLanguage, EveryChineseAndJapaneseCharacterThePopupDrawsHasAGlyph) {
+  StatusState status;
+  CreateStatusFonts(status, 96, true, true, TOP_MEMORY_HOLDERS);
+  HDC dc = CreateCompatibleDC(nullptr);
+  HGDIOBJ previous = SelectObject(dc, status.font);
+  auto width = [dc](wchar_t c) {
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, &c, 1, &size);
+    return size.cx;
+  };
+  const LONG box = width(L'\ue000');
+  int checked = 0;
+  for (int i = 0; i < LANGUAGE_COUNT; ++i) {
+    for (UINT id = IDS_BAND_LOW; id <= IDS_HOLDER_GB; ++id) {
+      for (wchar_t c : TableText(i, id)) {
+        if (c < 0x2e80) continue;  // below the CJK blocks
+        EXPECT_GT(width(c), box) << Narrow(kLanguages[i].name) << ", string " << id << ": U+" << std::hex
+                                 << static_cast<unsigned>(c) << std::dec;
+        ++checked;
+      }
+    }
+  }
+  EXPECT_GT(checked, 0);
+  SelectObject(dc, previous);
+  DeleteDC(dc);
+  DeleteStatusFonts(status);
+}
+
 // A popup whose texts changed language while open keeps to its edges.
 TEST(StatusPopupPlacement, ResizedForAnotherLanguageKeepsToItsEdgesOfTheWorkArea) {
   const RECT work = {0, 0, 1920, 1032};
