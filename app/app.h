@@ -23,12 +23,14 @@ constexpr int HOTKEY_CLEAN = 1;
 constexpr wchar_t kInstanceMutexName[] = L"Quillmere_SingleInstance";
 
 // The shell's platform calls that tests play: the hot key's registration,
-// the elevation answer taken at start, and the elevated start of a copy.
-// The program always uses kSystemAppPlatform (AppState::platform).
+// the elevation answer taken at start, the elevated start of a copy, and
+// the messages let through the elevation filter. The program always uses
+// kSystemAppPlatform (AppState::platform).
 struct AppPlatform {
   BOOL(WINAPI* register_hot_key)(HWND window, int id, UINT modifiers, UINT key);
   bool (*is_elevated)();
   BOOL(WINAPI* shell_execute)(SHELLEXECUTEINFOW* info);
+  BOOL(WINAPI* change_message_filter)(HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT status);
 };
 extern const AppPlatform kSystemAppPlatform;
 // The popup's reading of the memory lists: through the program's clean
@@ -46,6 +48,9 @@ struct AppState {
   UINT taskbar_created_message;
   HWND shell_window;  // hidden top-level: hears "TaskbarCreated", owns the tray menu
   bool is_elevated;
+  // Elevated, and Windows enabled the privileges a full clean needs: what
+  // "Limited" in the popup and the limited-mode notice go by. Set at start.
+  bool full_rights;
   int quit_code;  // posted when the main window is destroyed
   const AppPlatform* platform = &kSystemAppPlatform;
   const FilePlatform* file_platform = &kSystemFilePlatform;  // the program folder's files

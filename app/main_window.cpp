@@ -188,6 +188,12 @@ LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lP
       SetTimer(window, TIMER_MAIN, 1000, NULL);
       // Without MOD_NOREPEAT a held key would clean again with every repeat.
       app.platform->register_hot_key(window, HOTKEY_CLEAN, MOD_CONTROL | MOD_ALT | MOD_NOREPEAT, 'R');
+      // The icon's callback comes from the shell, which runs unelevated, and
+      // lies above WM_USER, where the elevation filter stops what a lower
+      // process sends unless it is let through; Shell_NotifyIcon is not
+      // documented to do that. What any program can then post is judged
+      // where it arrives (TrayCleanAllowed).
+      app.platform->change_message_filter(window, WM_TRAYICON, MSGFLT_ALLOW, NULL);
       return 0;
     case WM_DESTROY:
       KillTimer(window, TIMER_MAIN);
@@ -288,6 +294,6 @@ HWND CreateShellWindow(HINSTANCE instance) {
                                 instance, NULL);
   // An elevated process hears a non-elevated shell only through the filter.
   if (window && app.taskbar_created_message != 0)
-    ChangeWindowMessageFilterEx(window, app.taskbar_created_message, MSGFLT_ALLOW, NULL);
+    app.platform->change_message_filter(window, app.taskbar_created_message, MSGFLT_ALLOW, NULL);
   return window;
 }

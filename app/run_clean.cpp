@@ -17,12 +17,14 @@ namespace {
 void Notify(double freed_mb, int32_t processes, bool quiet) {
   const Settings& settings = app.settings;
   wchar_t title[64];
-  switch (ChooseCleanBalloon(settings.silent_mode || quiet, app.is_elevated, app.clean.limited_notice_shown,
+  switch (ChooseCleanBalloon(settings.silent_mode || quiet, app.full_rights, app.clean.limited_notice_shown,
                              freed_mb, settings.notify_min_mb)) {
     case CLEAN_BALLOON_LIMITED_MODE: {
       app.clean.limited_notice_shown = true;
+      // Elevated already, running as administrator would not help.
       wchar_t text[TRAY_BALLOON_TEXT_CAPACITY];
-      ShowBalloon(app.tray, LoadText(IDS_BALLOON_LIMITED_TITLE, title), LoadText(IDS_BALLOON_LIMITED, text));
+      ShowBalloon(app.tray, LoadText(IDS_BALLOON_LIMITED_TITLE, title),
+                  LoadText(app.is_elevated ? IDS_BALLOON_PRIVILEGES_WITHHELD : IDS_BALLOON_LIMITED, text));
       break;
     }
     case CLEAN_BALLOON_CLEANED: {

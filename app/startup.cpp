@@ -7,7 +7,7 @@
 
 AppState app;
 
-const AppPlatform kSystemAppPlatform = {RegisterHotKey, IsProcessElevated, ShellExecuteExW};
+const AppPlatform kSystemAppPlatform = {RegisterHotKey, IsProcessElevated, ShellExecuteExW, ChangeWindowMessageFilterEx};
 
 bool IsSecondInstance(DWORD create_mutex_error) {
   return create_mutex_error == ERROR_ALREADY_EXISTS || create_mutex_error == ERROR_ACCESS_DENIED;
@@ -57,6 +57,9 @@ bool StartQuillmere(HINSTANCE instance, int* exit_code) {
   NoteSettingsSaved(loaded);
   app.start_at_logon_waits = ApplyStartAtLogon();
   app.is_elevated = app.platform->is_elevated();
+  // A policy may withhold a privilege from the administrators too.
+  app.full_rights = EnsurePurgePrivileges(app.clean) && app.is_elevated;
+  app.status.elevation = app.full_rights ? 1 : 0;
 
   // Started at logon, the program can be ahead of the shell's notification
   // area: a refused add is retried from the loop, with the timer, hot key

@@ -49,7 +49,7 @@ FARPROC WINAPI GetProcAddressCall(HMODULE, LPCSTR) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void*>(&SetSystemInformation));
 }
 BOOL WINAPI SetFileCacheSize(SIZE_T, SIZE_T, DWORD) { return FALSE; }
-void EnablePrivileges() {}
+bool SetPrivilege(const wchar_t*, bool) { return true; }
 void WINAPI GetSystemInfoCall(LPSYSTEM_INFO info) { info->dwPageSize = 4096; }
 HWND WINAPI ForegroundWindowCall() {
   return foreground_id ? reinterpret_cast<HWND>(static_cast<uintptr_t>(0x5150)) : nullptr;
@@ -62,7 +62,7 @@ DWORD WINAPI WindowThreadProcessIdCall(HWND, LPDWORD id) {
 const CleanPlatform kIdlePlatform = {
     EnumProcesses,    OpenProcessCall,   GetImageName,         EmptyWorkingSet,
     CloseHandleCall,  GetModuleHandleCall, GetProcAddressCall, SetFileCacheSize,
-    EnablePrivileges, GetSystemInfoCall, ForegroundWindowCall, WindowThreadProcessIdCall,
+    SetPrivilege,     GetSystemInfoCall, ForegroundWindowCall, WindowThreadProcessIdCall,
 };
 const CleanSteps kFullClean = {true, true, true, true, false};
 

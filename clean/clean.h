@@ -20,7 +20,8 @@ struct CleanState {
   bool limited_notice_shown;             // the limited-mode balloon was shown in this run
   FARPROC set_system_information_entry;    // NtSetSystemInformation, once found
   FARPROC query_system_information_entry;  // NtQuerySystemInformation, once found
-  bool purge_privileges_enabled;
+  bool purge_privileges_asked;  // the purge's privileges were asked for, once per run
+  bool purge_privileges_held;   // and Windows enabled both
 };
 
 // What NtQuerySystemInformation answers for the memory-list class on 64-bit
@@ -53,7 +54,9 @@ struct CleanPlatform {
   HMODULE(WINAPI* get_module_handle)(LPCWSTR name);
   FARPROC(WINAPI* get_proc_address)(HMODULE module, LPCSTR name);
   BOOL(WINAPI* set_file_cache_size)(SIZE_T minimum, SIZE_T maximum, DWORD flags);
-  void (*enable_purge_privileges)();
+  // Enables (or disables) a privilege in the process token; true only when
+  // the token holds it and it is now as asked (SetProcessPrivilege).
+  bool (*set_privilege)(const wchar_t* privilege, bool enable);
   void(WINAPI* get_system_info)(LPSYSTEM_INFO info);
   // The program the user works in: read once at the start of a trim.
   HWND(WINAPI* foreground_window)();
@@ -92,14 +95,25 @@ bool IsExcluded(const wchar_t* base_name, const wchar_t* exclusion_list);
 // Empties the working set of every process it may open that the list does
 // not name, but the process `keep_process_id` (0: none), which it notes in
 // `kept` when given; answers how many it emptied. An excluded process stays
-// excluded and is not counted as kept.
+// excluded and is not counted as kept. Which processes it may open is the
+// caller's: PurgeSystemLists enables "Debug programs" around it.
 uint32_t TrimWorkingSets(const wchar_t* exclusion_list, const CleanPlatform& platform, DWORD keep_process_id = 0,
                          KeptProgram* kept = nullptr);
 
-// Enables, in the process token, the two privileges the purge needs: an
-// elevated token holds them but does not enable them. Reading the lists
-// needs the first of them too.
-void EnablePurgePrivileges();
+// Enables or disables `privilege` in the process token. An elevated
+// token holds the privileges a clean needs but does not enable them, and a
+// policy may take any of them from the administrators: AdjustTokenPrivileges
+// then succeeds all the same, saying ERROR_NOT_ALL_ASSIGNED. True only when
+// the privilege is held and now as asked.
+bool SetProcessPrivilege(const wchar_t* privilege, bool enable);
+// Whether a call that set privileges (its result, and GetLastError right
+// after) set all of them.
+bool PrivilegesAdjusted(BOOL result, DWORD last_error);
+// The purge's two privileges, "Profile single process" (the list commands
+// and the list reading) and "Adjust memory quotas" (the file-cache flush),
+// enabled once per run, before the first request or list reading that
+// needs them; whether Windows enabled both, which a full clean needs.
+bool EnsurePurgePrivileges(CleanState& state);
 // Reads the memory lists; false (and `lists` all zero) when the system
 // refuses or lacks the query.
 bool ReadMemoryLists(CleanState& state, MemoryLists& lists);
@@ -115,7 +129,10 @@ struct CleanSteps {
 // Trims, then flushes the modified list, purges the standby list (whole or
 // its low-priority part) and flushes the file cache, each only when its step
 // is on; answers the trimmer's count, 0 when the trim is off. The program
-// kept in front goes to `kept` when given.
+// kept in front goes to `kept` when given. The trim alone runs with "Debug
+// programs" enabled, where the token holds it: Windows lets an
+// administrator open the processes of services and other sessions with the
+// rights a trim needs only then (protected processes refuse all the same).
 uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, const CleanSteps& steps,
                           KeptProgram* kept = nullptr);
 
@@ -130,7 +147,8 @@ bool AppendCleanLog(const wchar_t* folder, double freed_mb, int32_t processes, c
                     HANDLE user_token);
 
 enum CleanBalloon { CLEAN_BALLOON_NONE, CLEAN_BALLOON_LIMITED_MODE, CLEAN_BALLOON_CLEANED };
-CleanBalloon ChooseCleanBalloon(bool silent_mode, bool is_elevated, bool limited_notice_shown, double freed_mb,
+// `full_rights`: elevated, with the purge's privileges (EnsurePurgePrivileges).
+CleanBalloon ChooseCleanBalloon(bool silent_mode, bool full_rights, bool limited_notice_shown, double freed_mb,
                                 int32_t notify_min_mb);
 // "Freed 512 MB  (37 processes trimmed)" in the language in use. Its title is
 // IDS_BALLOON_CLEANED_TITLE; clean.log's line stays in English.

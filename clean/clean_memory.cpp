@@ -9,10 +9,10 @@ double FreedMegabytes(uint64_t avail_before, uint64_t avail_after) {
   return freed < 0 ? 0 : freed;
 }
 
-CleanBalloon ChooseCleanBalloon(bool silent_mode, bool is_elevated, bool limited_notice_shown, double freed_mb,
+CleanBalloon ChooseCleanBalloon(bool silent_mode, bool full_rights, bool limited_notice_shown, double freed_mb,
                                 int32_t notify_min_mb) {
   if (silent_mode) return CLEAN_BALLOON_NONE;
-  if (!is_elevated && !limited_notice_shown) return CLEAN_BALLOON_LIMITED_MODE;
+  if (!full_rights && !limited_notice_shown) return CLEAN_BALLOON_LIMITED_MODE;
   return freed_mb >= static_cast<double>(notify_min_mb) ? CLEAN_BALLOON_CLEANED : CLEAN_BALLOON_NONE;
 }
 

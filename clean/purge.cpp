@@ -6,21 +6,6 @@
 
 namespace {
 
-void EnablePrivilege(HANDLE token, const wchar_t* name) {
-  TOKEN_PRIVILEGES privileges = {};
-  privileges.PrivilegeCount = 1;
-  privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-  if (!LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid)) return;
-  AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr);
-}
-
-// Once per run, before the first request or list reading that needs them.
-void EnsurePurgePrivileges(CleanState& state) {
-  if (state.purge_privileges_enabled) return;
-  state.platform->enable_purge_privileges();
-  state.purge_privileges_enabled = true;
-}
-
 // Looked up at most once per run when found; a failed lookup is tried again
 // the next time the entry point is needed.
 FARPROC NtdllEntry(FARPROC& cached, const char* name, const CleanPlatform& platform) {
@@ -40,8 +25,8 @@ void SendMemoryListCommand(CleanState& state, ULONG command) {
 }  // namespace
 
 const CleanPlatform kSystemCleanPlatform = {
-    K32EnumProcesses, OpenProcess,    K32GetProcessImageFileNameW, K32EmptyWorkingSet,    CloseHandle,
-    GetModuleHandleW, GetProcAddress, SetSystemFileCacheSize,      EnablePurgePrivileges, GetSystemInfo,
+    K32EnumProcesses, OpenProcess,    K32GetProcessImageFileNameW, K32EmptyWorkingSet,  CloseHandle,
+    GetModuleHandleW, GetProcAddress, SetSystemFileCacheSize,      SetProcessPrivilege, GetSystemInfo,
     GetForegroundWindow, GetWindowThreadProcessId,
 };
 
@@ -51,12 +36,33 @@ StandbyPurge StandbyPurgeOf(int32_t value) {
   return STANDBY_PURGE_ALL;
 }
 
-void EnablePurgePrivileges() {
+bool PrivilegesAdjusted(BOOL result, DWORD last_error) { return result && last_error == ERROR_SUCCESS; }
+
+bool SetProcessPrivilege(const wchar_t* privilege, bool enable) {
+  TOKEN_PRIVILEGES privileges = {};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+  if (!LookupPrivilegeValueW(nullptr, privilege, &privileges.Privileges[0].Luid)) return false;
   HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) return;
-  EnablePrivilege(token, SE_PROF_SINGLE_PROCESS_NAME);  // the standby purge and the list reading
-  EnablePrivilege(token, SE_INCREASE_QUOTA_NAME);       // the file-cache flush
+  // TOKEN_ADJUST_PRIVILEGES is what AdjustTokenPrivileges needs; no previous
+  // state is asked for, which would need TOKEN_QUERY too.
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token)) return false;
+  SetLastError(ERROR_SUCCESS);
+  BOOL result = AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, nullptr, nullptr);
+  bool adjusted = PrivilegesAdjusted(result, GetLastError());
   CloseHandle(token);
+  return adjusted;
+}
+
+bool EnsurePurgePrivileges(CleanState& state) {
+  if (!state.purge_privileges_asked) {
+    const CleanPlatform& platform = *state.platform;
+    bool profile = platform.set_privilege(SE_PROF_SINGLE_PROCESS_NAME, true);
+    bool quota = platform.set_privilege(SE_INCREASE_QUOTA_NAME, true);
+    state.purge_privileges_held = profile && quota;
+    state.purge_privileges_asked = true;
+  }
+  return state.purge_privileges_held;
 }
 
 bool ReadMemoryLists(CleanState& state, MemoryLists& lists) {
@@ -86,7 +92,10 @@ uint32_t PurgeSystemLists(CleanState& state, const wchar_t* exclusion_list, cons
     // Once, before the first process is opened: a window that comes to the
     // front during the trim does not change what this clean keeps.
     DWORD keep = steps.keep_foreground ? ForegroundProcessId(platform) : 0;
+    // Only for the trim's opens: the program holds no more than it uses.
+    bool debugging = platform.set_privilege(SE_DEBUG_NAME, true);
     count = TrimWorkingSets(exclusion_list, platform, keep, kept);
+    if (debugging) platform.set_privilege(SE_DEBUG_NAME, false);
   }
   EnsurePurgePrivileges(state);
   if (steps.flush_modified) SendMemoryListCommand(state, MEMORY_FLUSH_MODIFIED_LIST);

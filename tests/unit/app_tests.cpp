@@ -420,6 +420,12 @@ struct FakeApp {
   int starts = 0;
   std::wstring verb, file;
   bool guard_free_during_start = false;
+  struct Filtered {
+    HWND window;
+    UINT message;
+    DWORD action;
+  };
+  std::vector<Filtered> let_through;  // ChangeWindowMessageFilterEx, in order
 };
 FakeApp fake_app;
 
@@ -453,7 +459,12 @@ BOOL WINAPI FakeShellExecute(SHELLEXECUTEINFOW* info) {
   return FALSE;
 }
 
-const AppPlatform kFakeApp = {FakeRegisterHotKey, FakeIsElevated, FakeShellExecute};
+BOOL WINAPI FakeMessageFilter(HWND window, UINT message, DWORD action, PCHANGEFILTERSTRUCT status) {
+  fake_app.let_through.push_back({window, message, action});
+  return ChangeWindowMessageFilterEx(window, message, action, status);
+}
+
+const AppPlatform kFakeApp = {FakeRegisterHotKey, FakeIsElevated, FakeShellExecute, FakeMessageFilter};
 
 // Plays the shell's calls through fake_app, afresh, and records the tray.
 void PlayAppSeams() {
@@ -489,6 +500,20 @@ TEST_F(MainWindow, HotKeyIsCtrlAltRWithoutAutoRepeat) {
   EXPECT_EQ(fake_app.hot_key_modifiers, static_cast<UINT>(MOD_CONTROL | MOD_ALT | MOD_NOREPEAT))
       << "a held key must clean once";
   EXPECT_EQ(fake_app.hot_key_key, static_cast<UINT>('R'));
+}
+
+// The shell's callback for the icon and its "TaskbarCreated" come from an
+// unelevated Explorer: both are let through the elevation filter, each on
+// the window that receives it.
+TEST_F(ShellWindow, TheIconsMessagesPassTheElevationFilter) {
+  bool callback = false, taskbar_created = false;
+  for (const FakeApp::Filtered& filtered : fake_app.let_through) {
+    EXPECT_EQ(filtered.action, static_cast<DWORD>(MSGFLT_ALLOW));
+    if (filtered.message == WM_TRAYICON) callback = filtered.window == app.main_window;
+    if (filtered.message == app.taskbar_created_message) taskbar_created = filtered.window == app.shell_window;
+  }
+  EXPECT_TRUE(callback) << "WM_TRAYICON on the main window, where the icon's messages go";
+  EXPECT_TRUE(taskbar_created) << "\"TaskbarCreated\" on the shell window, which hears the broadcast";
 }
 
 TEST_F(MainWindow, IgnoresUnknownCommandsTimersAndHotKeys) {
@@ -536,6 +561,7 @@ TEST_F(MainWindow, OnlyTheHotKeyInSilentModeAddsItsBalloon) {
       {false, WM_HOTKEY, HOTKEY_CLEAN, MAKELPARAM(MOD_CONTROL | MOD_ALT, 'R'), false},
   };
   app.is_elevated = true;
+  app.full_rights = true;
   app.settings.notify_min_mb = 2147483647;  // no "RAM Cleaned"
   for (const Case& c : cases) {
     app.settings.silent_mode = c.silent;
@@ -587,12 +613,14 @@ TEST_F(MainWindowInEachLanguage, BalloonsAndNoticesAreInTheLanguageInUse) {
 
     app.settings.silent_mode = false;
     app.is_elevated = false;
+    app.full_rights = false;
     app.clean.limited_notice_shown = false;
     Send(WM_COMMAND, IDM_CLEAN_NOW);
     ExpectBalloon(OnlyBalloon(), TableTextIn(language, IDS_BALLOON_LIMITED_TITLE),
                   TableTextIn(language, IDS_BALLOON_LIMITED));
 
     app.is_elevated = true;
+    app.full_rights = true;
     Send(WM_COMMAND, IDM_CLEAN_NOW);
     const CleanHistory& history = app.status.clean_history;
     const CleanRecord& clean = history.entries[(history.next + CLEAN_HISTORY_CAPACITY - 1) % CLEAN_HISTORY_CAPACITY];
@@ -788,6 +816,7 @@ TEST_F(MainWindow, RunAsAdministratorStartsTheElevatedCopyAndHandsOver) {
     fake_app.start_accepted = c.accepted;
     fake_app.other_copy_starts = c.other_copy_starts;
     app.is_elevated = c.elevated;
+    app.full_rights = c.elevated;
     recording_tray.requests.clear();
 
     EXPECT_EQ(Send(WM_COMMAND, IDM_RUN_AS_ADMIN), 0);
@@ -836,6 +865,7 @@ TEST_F(MainWindow, TrayMenuOffersRunAsAdministratorOnlyWhenUnelevated) {
   ASSERT_NE(hook, nullptr);
   for (bool elevated : {true, false}) {
     app.is_elevated = elevated;
+    app.full_rights = elevated;
     shown_menu_items = -1;
     Send(WM_TRAYICON, TRAY_ICON_ID, WM_RBUTTONUP);
     EXPECT_EQ(shown_menu_items, elevated ? 7 : 8);
@@ -954,6 +984,7 @@ TEST_F(MainWindow, TheCleansEndIsStampedWhenItReturns) {
   app.settings.show_status_on_clean = true;
   app.settings.notify_min_mb = 0;
   app.is_elevated = true;
+  app.full_rights = true;
   ASSERT_TRUE(AddTrayIcon(app.tray, app.main_window));
   recording_tray.tick_step = 7;  // every reading of the clock a little later
   for (UINT message : {WM_HOTKEY, WM_COMMAND}) {
@@ -1257,22 +1288,54 @@ TEST_F(ProgramRun, ARoamingFolderThatIsNoDriveOrShareIsToldAndNothingIsTouched) 
   ResetPlayedFiles();
 }
 
-// Unelevated, the first clean shows the limited-mode notice instead of
-// "RAM Cleaned", and only the first; elevated, every clean reports.
+namespace {
+
+// The real clean, with a token from which a policy took "Profile single
+// process".
+bool ProfilingWithheld(const wchar_t* privilege, bool enable) {
+  return wcscmp(privilege, SE_PROF_SINGLE_PROCESS_NAME) != 0 && SetProcessPrivilege(privilege, enable);
+}
+CleanPlatform withheld_platform;
+
+}  // namespace
+
+// Without the rights a full clean needs (unelevated, or elevated with a
+// privilege withheld), the popup says Limited and the first clean shows
+// the limited-mode notice instead of "RAM Cleaned", and only the first;
+// the notice offers running as administrator only where that would help.
+// With them, every clean reports.
 TEST_F(ProgramRun, LimitedNoticeTakesThePlaceOfTheFirstCleanedBalloonOnly) {
-  for (bool elevated : {false, true}) {
+  enum Rights { UNELEVATED, ELEVATED, PRIVILEGE_WITHHELD };
+  for (Rights rights : {UNELEVATED, ELEVATED, PRIVILEGE_WITHHELD}) {
+    SCOPED_TRACE(rights);
     Restart();
-    fake_app.elevated = elevated;
+    fake_app.elevated = rights != UNELEVATED;
+    withheld_platform = kSystemCleanPlatform;
+    withheld_platform.set_privilege = ProfilingWithheld;
+    if (rights == PRIVILEGE_WITHHELD) app.clean.platform = &withheld_platform;
     // Automatic cleans off and every "RAM Cleaned" shown.
     ASSERT_TRUE(WriteConfig("[Clean]\r\nauto_clean=0\r\nsilent_mode=0\r\nnotify_min_mb=0\r\n"));
     ASSERT_TRUE(Start());
-    EXPECT_EQ(app.is_elevated, elevated);
+    EXPECT_EQ(app.is_elevated, rights != UNELEVATED);
+    EXPECT_EQ(app.full_rights, rights == ELEVATED);
+    EXPECT_EQ(app.status.elevation, rights == ELEVATED ? 1 : 0) << "the popup's badge";
     for (int clean = 0; clean < 3; ++clean) SendMessageW(app.main_window, WM_COMMAND, IDM_CLEAN_NOW, 0);
     ASSERT_EQ(app.status.clean_history.count, 3);
     std::vector<TrayRequest> balloons = recording_tray.Balloons();
-    ASSERT_EQ(balloons.size(), 3u) << elevated;
-    ExpectBalloon(balloons[0], elevated ? L"RAM Cleaned" : kLimitedModeTitle,
-                  elevated ? CleanedText(0) : std::wstring(kLimitedModeText), elevated);
+    ASSERT_EQ(balloons.size(), 3u);
+    wchar_t withheld[TRAY_BALLOON_TEXT_CAPACITY];
+    switch (rights) {
+      case UNELEVATED:
+        ExpectBalloon(balloons[0], kLimitedModeTitle, kLimitedModeText);
+        break;
+      case PRIVILEGE_WITHHELD:
+        ExpectBalloon(balloons[0], kLimitedModeTitle, LoadText(IDS_BALLOON_PRIVILEGES_WITHHELD, withheld));
+        EXPECT_EQ(std::wstring(withheld).find(L"Run as Administrator"), std::wstring::npos);
+        break;
+      case ELEVATED:
+        ExpectBalloon(balloons[0], L"RAM Cleaned", CleanedText(0), true);
+        break;
+    }
     ExpectBalloon(balloons[1], L"RAM Cleaned", CleanedText(1), true);
     ExpectBalloon(balloons[2], L"RAM Cleaned", CleanedText(2), true);
     PostMessageW(app.main_window, WM_COMMAND, IDM_EXIT, 0);

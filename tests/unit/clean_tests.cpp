@@ -85,6 +85,9 @@ struct FakeSystem {
   DWORD page_size = 4096;
   HWND foreground = nullptr;   // the foreground window, none by default
   DWORD foreground_owner = 0;  // its process; 0: GetWindowThreadProcessId fails
+  std::vector<std::wstring> withheld;  // privileges the token does not hold
+  bool debugging = false;              // "Debug programs" enabled now
+  std::vector<bool> opened_debugging;  // as each process was opened
 
   std::vector<std::string> calls;
   std::vector<DWORD> opened, named, emptied;
@@ -126,6 +129,7 @@ HANDLE WINAPI FakeOpenProcess(DWORD access, BOOL inherit, DWORD id) {
   if (!process || !process->opens) return nullptr;
   if (!fake.open_handles.empty()) fake.opens_while_another_is_open += 1;
   fake.opened.push_back(id);
+  fake.opened_debugging.push_back(fake.debugging);
   fake.open_handles.push_back(HandleOf(id));
   return HandleOf(id);
 }
@@ -198,7 +202,15 @@ BOOL WINAPI FakeSetFileCacheSize(SIZE_T minimum, SIZE_T maximum, DWORD flags) {
   return FALSE;
 }
 
-void FakeEnablePrivileges() { fake.calls.push_back("enable privileges"); }
+// As AdjustTokenPrivileges does: a privilege the token does not hold stays
+// as it was, and the call says so.
+bool FakeSetPrivilege(const wchar_t* privilege, bool enable) {
+  fake.calls.push_back((enable ? "enable " : "disable ") + Narrow(privilege));
+  for (const std::wstring& withheld : fake.withheld)
+    if (withheld == privilege) return false;
+  if (wcscmp(privilege, SE_DEBUG_NAME) == 0) fake.debugging = enable;
+  return true;
+}
 
 void WINAPI FakeGetSystemInfo(LPSYSTEM_INFO info) {
   ZeroMemory(info, sizeof *info);
@@ -221,7 +233,7 @@ DWORD WINAPI FakeWindowThreadProcessId(HWND window, LPDWORD process_id) {
 const CleanPlatform kFakePlatform = {
     FakeEnumProcesses,    FakeOpenProcess,          FakeGetImageName,     FakeEmptyWorkingSet,
     FakeCloseHandle,      FakeGetModuleHandle,      FakeGetProcAddress,   FakeSetFileCacheSize,
-    FakeEnablePrivileges, FakeGetSystemInfo,        FakeForegroundWindow, FakeWindowThreadProcessId,
+    FakeSetPrivilege,     FakeGetSystemInfo,        FakeForegroundWindow, FakeWindowThreadProcessId,
 };
 
 const CleanSteps kFullClean = {true, true, true, true, false};
@@ -383,8 +395,11 @@ TEST_F(SystemListPurge, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheC
   fake.processes = {{4, kExplorer}, {8, nullptr, false}, {12, nullptr}};
   EXPECT_EQ(PurgeSystemLists(clean, nullptr, kFullClean), 2u);
   const std::vector<std::string> first = {
+      "enable SeDebugPrivilege",  // for the trim alone
       "enumerate",
-      "enable privileges",  // before the first request that needs them
+      "disable SeDebugPrivilege",
+      "enable SeProfileSingleProcessPrivilege",  // before the first request that needs them
+      "enable SeIncreaseQuotaPrivilege",
       "module ntdll.dll",
       "entry NtSetSystemInformation",
       "list class=80 command=3 length=4",
@@ -399,12 +414,61 @@ TEST_F(SystemListPurge, PurgeTrimsThenFlushesModifiedPurgesStandbyAndFlushesTheC
   fake.processes = {{4, kExplorer, true, false}};
   EXPECT_EQ(PurgeSystemLists(clean, nullptr, kFullClean), 0u);
   const std::vector<std::string> second = {
+      "enable SeDebugPrivilege",
       "enumerate",
+      "disable SeDebugPrivilege",
       "list class=80 command=3 length=4",
       "list class=80 command=4 length=4",
       "flush cache min=-1 max=-1 flags=0",
   };
   EXPECT_EQ(fake.calls, second);
+}
+
+// Windows lets an administrator open services' and other sessions'
+// processes for a trim only with "Debug programs" enabled: the trim alone
+// runs with it, and it is off again after. A token without it trims what
+// it can; a clean without the trim never asks for it.
+TEST_F(SystemListPurge, TheTrimAloneRunsWithDebugProgramsEnabled) {
+  struct Case {
+    const char* what;
+    bool held;
+    bool trim;
+  };
+  const Case cases[] = {{"held", true, true}, {"withheld by a policy", false, true}, {"no trim", true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FreshCleanState();
+    fake = FakeSystem{};
+    fake.processes = {{4, kExplorer}, {8, kExplorer}};
+    if (!c.held) fake.withheld = {SE_DEBUG_NAME};
+    CleanSteps steps = kFullClean;
+    steps.trim_working_sets = c.trim;
+    EXPECT_EQ(PurgeSystemLists(clean, nullptr, steps), c.trim ? 2u : 0u);
+    EXPECT_EQ(fake.opened_debugging, std::vector<bool>(c.trim ? 2 : 0, c.held)) << "every open, and only those";
+    EXPECT_FALSE(fake.debugging) << "off once the trim is done";
+    int asked = 0;
+    for (const std::string& call : fake.calls) asked += call.find("SeDebugPrivilege") != std::string::npos;
+    EXPECT_EQ(asked, c.trim ? (c.held ? 2 : 1) : 0) << "nothing to switch off when it was not switched on";
+  }
+}
+
+// The purge's privileges are asked for once a run; whether Windows
+// enabled both is what a full clean needs, and the program's Limited.
+TEST_F(SystemListPurge, ThePurgesPrivilegesAreHeldOnlyWhenWindowsEnablesBoth) {
+  const std::vector<std::wstring> cases[] = {
+      {}, {SE_PROF_SINGLE_PROCESS_NAME}, {SE_INCREASE_QUOTA_NAME}, {SE_PROF_SINGLE_PROCESS_NAME, SE_INCREASE_QUOTA_NAME}};
+  for (const std::vector<std::wstring>& withheld : cases) {
+    FreshCleanState();
+    fake = FakeSystem{};
+    fake.withheld = withheld;
+    EXPECT_EQ(EnsurePurgePrivileges(clean), withheld.empty()) << withheld.size();
+    fake.calls.clear();
+    EXPECT_EQ(EnsurePurgePrivileges(clean), withheld.empty());
+    EXPECT_TRUE(fake.calls.empty()) << "asked once a run";
+  }
+  EXPECT_TRUE(PrivilegesAdjusted(TRUE, ERROR_SUCCESS));
+  EXPECT_FALSE(PrivilegesAdjusted(TRUE, ERROR_NOT_ALL_ASSIGNED)) << "succeeds without the privilege";
+  EXPECT_FALSE(PrivilegesAdjusted(FALSE, ERROR_SUCCESS));
 }
 
 TEST_F(SystemListPurge, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
@@ -414,9 +478,12 @@ TEST_F(SystemListPurge, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
   };
   const Case cases[] = {
       {true,
-       {"enumerate", "module ntdll.dll", "entry NtSetSystemInformation", "module ntdll.dll",
-        "entry NtSetSystemInformation", "flush cache min=-1 max=-1 flags=0"}},
-      {false, {"enumerate", "module ntdll.dll", "module ntdll.dll", "flush cache min=-1 max=-1 flags=0"}},
+       {"enable SeDebugPrivilege", "enumerate", "disable SeDebugPrivilege", "module ntdll.dll",
+        "entry NtSetSystemInformation", "module ntdll.dll", "entry NtSetSystemInformation",
+        "flush cache min=-1 max=-1 flags=0"}},
+      {false,
+       {"enable SeDebugPrivilege", "enumerate", "disable SeDebugPrivilege", "module ntdll.dll", "module ntdll.dll",
+        "flush cache min=-1 max=-1 flags=0"}},
   };
   for (const Case& c : cases) {
     FreshCleanState();
@@ -427,7 +494,8 @@ TEST_F(SystemListPurge, MissingEntryPointSkipsBothCommandsAndIsLookedUpAgain) {
       fake.entry_found = false;
       EXPECT_EQ(PurgeSystemLists(clean, L"explorer.exe", kFullClean), 0u);
       std::vector<std::string> expected = c.calls;
-      if (run == 0) expected.insert(expected.begin() + 1, "enable privileges");
+      if (run == 0)
+        expected.insert(expected.begin() + 3, {"enable SeProfileSingleProcessPrivilege", "enable SeIncreaseQuotaPrivilege"});
       EXPECT_EQ(fake.calls, expected) << "module found: " << c.module_found << ", clean " << run;
     }
     EXPECT_EQ(clean.set_system_information_entry, nullptr);
@@ -468,7 +536,8 @@ TEST_F(SystemListPurge, EachStepSwitchedOffOnItsOwnIsSkippedAndNothingElse) {
     EXPECT_EQ(PurgeSystemLists(clean, nullptr, c.steps), c.processes);
     std::vector<std::string> requests;
     for (const std::string& call : fake.calls)
-      if (call != "enable privileges" && call.rfind("module ", 0) != 0 && call.rfind("entry ", 0) != 0)
+      if (call.rfind("enable ", 0) != 0 && call.rfind("disable ", 0) != 0 && call.rfind("module ", 0) != 0 &&
+          call.rfind("entry ", 0) != 0)
         requests.push_back(call);
     EXPECT_EQ(requests, c.requests);
     if (!c.steps.trim_working_sets) {
@@ -620,7 +689,8 @@ TEST_F(MemoryListReading, ReadsTheListsOnceThePrivilegesAreOn) {
   ASSERT_TRUE(ReadMemoryLists(clean, lists));
   EXPECT_TRUE(lists.readable);
   ExpectListFigures(lists, 10.0, 20.0, 1.0, 3.0);
-  const std::vector<std::string> first = {"enable privileges", "module ntdll.dll", "entry NtQuerySystemInformation",
+  const std::vector<std::string> first = {"enable SeProfileSingleProcessPrivilege", "enable SeIncreaseQuotaPrivilege",
+                                          "module ntdll.dll", "entry NtQuerySystemInformation",
                                           "query class=80 length=176"};
   EXPECT_EQ(fake.calls, first);
 
@@ -629,9 +699,11 @@ TEST_F(MemoryListReading, ReadsTheListsOnceThePrivilegesAreOn) {
   ASSERT_TRUE(ReadMemoryLists(clean, lists));
   fake.processes = {{4, kExplorer}};
   PurgeSystemLists(clean, nullptr, kFullClean);
-  const std::vector<std::string> later = {"query class=80 length=176", "enumerate", "module ntdll.dll",
-                                          "entry NtSetSystemInformation", "list class=80 command=3 length=4",
-                                          "list class=80 command=4 length=4", "flush cache min=-1 max=-1 flags=0"};
+  const std::vector<std::string> later = {"query class=80 length=176",        "enable SeDebugPrivilege",
+                                          "enumerate",                        "disable SeDebugPrivilege",
+                                          "module ntdll.dll",                 "entry NtSetSystemInformation",
+                                          "list class=80 command=3 length=4", "list class=80 command=4 length=4",
+                                          "flush cache min=-1 max=-1 flags=0"};
   EXPECT_EQ(fake.calls, later);
 }
 
@@ -702,8 +774,9 @@ TEST_F(SystemListPurge, TheCleanReadsTheListsAroundThePurgeAndReportsWhatItDid) 
   EXPECT_GE(clean.last_clean_tick, before);
   EXPECT_LE(clean.last_clean_tick, GetTickCount64());
   const std::vector<std::string> calls = {
-      "enable privileges", "module ntdll.dll", "entry NtQuerySystemInformation", "query class=80 length=176",
-      "enumerate", "module ntdll.dll", "entry NtSetSystemInformation", "list class=80 command=3 length=4",
+      "enable SeProfileSingleProcessPrivilege", "enable SeIncreaseQuotaPrivilege", "module ntdll.dll",
+      "entry NtQuerySystemInformation", "query class=80 length=176", "enable SeDebugPrivilege", "enumerate",
+      "disable SeDebugPrivilege", "module ntdll.dll", "entry NtSetSystemInformation", "list class=80 command=3 length=4",
       "list class=80 command=4 length=4", "flush cache min=-1 max=-1 flags=0", "query class=80 length=176"};
   EXPECT_EQ(fake.calls, calls);
 
@@ -1049,6 +1122,7 @@ TEST_F(CleanOnThisSystem, LimitedModeNoticeOnlyOnceAndNeverWhileSilent) {
     Fresh();
     app.settings.silent_mode = c.silent;
     app.is_elevated = c.elevated;
+    app.full_rights = c.elevated;
     app.clean.limited_notice_shown = c.shown_before;
     RunClean(nullptr);
     EXPECT_EQ(app.clean.limited_notice_shown, c.shown_after) << c.silent << c.elevated << c.shown_before;
@@ -1074,6 +1148,7 @@ TEST_F(CleanOnThisSystem, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
     Fresh();
     RecordTray();
     app.is_elevated = c.elevated;
+    app.full_rights = c.elevated;
     app.clean.limited_notice_shown = c.notice_shown;
     app.settings.notify_min_mb = c.notify_min_mb;
     RunClean(nullptr);
@@ -1091,6 +1166,7 @@ TEST_F(CleanOnThisSystem, ShowsTheLimitedNoticeOrTheCleanedBalloonWordForWord) {
 TEST_F(CleanOnThisSystem, RefreshesTheTrayBeforeItOpensThePopup) {
   RecordTray();
   app.is_elevated = true;
+  app.full_rights = true;
   app.settings.show_status_on_clean = 1;
   RunClean(nullptr);
   int refreshes = 0;
@@ -1204,6 +1280,7 @@ TEST_F(PopupAfterClean, AnAutomaticCleanNeverTakesTheFocusFromTheUser) {
   app.settings.show_status_on_clean = 1;
   app.settings.silent_mode = 0;
   app.is_elevated = true;
+  app.full_rights = true;
   UserWindow user;
   ASSERT_EQ(GetForegroundWindow(), user.window);
   ASSERT_EQ(GetFocus(), user.field);
@@ -1247,6 +1324,7 @@ TEST_F(PopupAfterClean, WhileTheUserIsBusyAnAutomaticCleanShowsNoPopupAndNoBallo
     SCOPED_TRACE(std::to_string(c.elevated) + std::to_string(c.start.automatic) + std::to_string(c.start.quiet));
     RecordTray();
     app.is_elevated = c.elevated;
+    app.full_rights = c.elevated;
     app.clean.limited_notice_shown = false;
     UserWindow user;
     RunClean(app.main_window, c.start);
