@@ -1110,7 +1110,8 @@ TEST_F(InteractiveInstall, RefusesAnotherProgramsFolderWithTheSameMessage) {
   EXPECT_EQ(RefusalMessage(L"", L"Quillmere Setup", &code),
             L"Quillmere can be installed only in a folder in " + program_files +
                 L", where only administrators can change it; " + DefaultFolder() +
-                L" is not one.\r\n\r\nIf an earlier Quillmere is installed there, uninstall it first.");
+                L" is not one.\r\n\r\nChoose a new or empty folder there. A copy of Quillmere you put in a folder "
+                L"yourself is not taken over: delete it first.");
   EXPECT_EQ(code, 4u);
   EXPECT_EQ(ReadFileBytes(DefaultFolder() + L"\\helper.dll"), "theirs");
   EXPECT_FALSE(EntryExists());
@@ -1176,8 +1177,8 @@ TEST_F(GermanWindows, RefusesAnotherFolderInGerman) {
   EXPECT_EQ(RefusalMessage(L"/D=" + refused, L"Installation von Quillmere", &code),
             L"Quillmere kann nur in einem Ordner in " + program_files +
                 L" installiert werden, in dem nur Administratoren es ändern können; " + refused +
-                L" ist kein solcher Ordner.\r\n\r\nWenn dort eine frühere Version von Quillmere installiert ist, "
-                L"deinstallieren Sie sie zuerst.");
+                L" ist kein solcher Ordner.\r\n\r\nWählen Sie dort einen neuen oder leeren Ordner. Eine Kopie von "
+                L"Quillmere, die Sie selbst in einen Ordner gelegt haben, wird nicht übernommen: Löschen Sie sie zuerst.");
   EXPECT_EQ(code, 4u);
   EXPECT_FALSE(Exists(refused));
   EXPECT_FALSE(EntryExists());
