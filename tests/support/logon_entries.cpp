@@ -95,7 +95,8 @@ ShellUser PlayedShellUser(SidBuffer& sid) {
 
 }  // namespace
 
-const ExeAccessPlatform kPlayedExeAccess = {PlayedDriveType, PlayedReadSecurity, PlayedReadBus, PlayedShellUser};
+const ExeTrustPlatform kPlayedExeTrust = {PlayedDriveType, PlayedReadSecurity, PlayedReadBus};
+const ExeAccessPlatform kPlayedExeAccess = {&kPlayedExeTrust, PlayedShellUser};
 
 FakeScheduler fake_scheduler;
 
@@ -147,3 +148,26 @@ const TaskScheduler kFakeScheduler = {FakeOpen, FakeRegister, FakeDelete, FakeRe
 const TaskScheduler kFakeSchedulerWithStore = {FakeOpen,      FakeRegister, FakeDelete,
                                                FakeReadOwner, FakeClose,    FakeStoresNoTask};
 
+
+const wchar_t kInstalledCommand[] = L"\"C:\\Program Files\\Quillmere\\quillmere.exe\"";
+const wchar_t kRunMarker[] = L"a Run value left from before";
+
+void WriteRunMarker() {
+  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", L"Quillmere", REG_SZ,
+                  kRunMarker, sizeof kRunMarker);
+}
+
+void LogonEntries::SetUp() {
+  DeleteRunValue();
+  DeleteAutostartTask();
+  ASSERT_FALSE(ReadAutostartTask().exists);
+  ASSERT_TRUE(GetProcessUserSid(sid_));
+  ASSERT_TRUE(BuildTaskXml(xml_, sid_, kInstalledCommand));
+  played_exe_access = PlayedExeAccess{};
+  played_exe_access.fallback = OwnSddl(sid_);
+}
+
+void LogonEntries::TearDown() {
+  DeleteRunValue();
+  DeleteAutostartTask();
+}

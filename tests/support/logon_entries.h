@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "settings/settings_internal.h"
 
 // Ann runs Quillmere; Bob is another account of the machine.
@@ -58,6 +60,8 @@ struct PlayedExeAccess {
   std::vector<Question> asked;
 };
 extern PlayedExeAccess played_exe_access;
+// The trust rule's questions alone, and with the desktop's user.
+extern const ExeTrustPlatform kPlayedExeTrust;
 extern const ExeAccessPlatform kPlayedExeAccess;
 
 // A Task Scheduler in memory: the tasks by name with the SID of their
@@ -75,6 +79,7 @@ struct FakeScheduler {
   int opened = 0;
   int closed = 0;
   std::vector<std::wstring> deleted;  // names asked for, present or not
+  bool Has(const std::wstring& name) const { return tasks.count(name) != 0; }
 };
 extern FakeScheduler fake_scheduler;
 // Its store cannot be looked into: every change goes to the scheduler.
@@ -82,3 +87,34 @@ extern const TaskScheduler kFakeScheduler;
 // Its store tells what it holds, as System32\Tasks does for an elevated
 // process.
 extern const TaskScheduler kFakeSchedulerWithStore;
+
+// This process's user as a SID.
+struct ProcessUser : Sid {
+  ProcessUser() : Sid(L"") {
+    wchar_t text[SID_TEXT_CAPACITY];
+    if (GetProcessUserSid(text)) *static_cast<Sid*>(this) = Sid(text);
+  }
+};
+
+// The quoted command of an installed copy, and a Run value that stands for
+// one left from before.
+extern const wchar_t kInstalledCommand[];
+extern const wchar_t kRunMarker[];
+void WriteRunMarker();
+
+// Each test starts and ends with neither the Run value nor a logon task of
+// this user's, and has this user's SID and the XML of a task that starts an
+// installed copy. The system is played as on Windows for a copy in a folder
+// of the user's own, on a SATA disk, on their own desktop.
+class LogonEntries : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // SetAutostart through the seams below.
+  AutostartResult Autostart(bool enable) { return SetAutostart(enable, *task_scheduler_, *exe_access_, accounts_); }
+  const TaskScheduler* task_scheduler_ = &kSystemTaskScheduler;
+  const ExeAccessPlatform* exe_access_ = &kPlayedExeAccess;
+  AutostartAccounts accounts_ = {};
+  wchar_t sid_[SID_TEXT_CAPACITY] = {};
+  wchar_t xml_[TASK_XML_CAPACITY] = {};
+};

@@ -335,7 +335,8 @@ ShellUser OwnDesktop(SidBuffer& sid) {
   return SHELL_USER_READ;
 }
 UINT WINAPI FixedDrive(LPCWSTR) { return DRIVE_FIXED; }
-const ExeAccessPlatform kOwnFolderExe = {FixedDrive, OwnFolderSecurity, InternalDisk, OwnDesktop};
+const ExeTrustPlatform kOwnFolderTrust = {FixedDrive, OwnFolderSecurity, InternalDisk};
+const ExeAccessPlatform kOwnFolderExe = {&kOwnFolderTrust, OwnDesktop};
 
 // The settings window as the program opens it: on the program's live
 // record, with OK kept and applied as the program does.
