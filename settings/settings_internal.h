@@ -174,6 +174,33 @@ struct SettingsTextMetrics {
   int check_width;                    // a check box's glyph and the gap to its text
 };
 
+// A ROW_CHOICE is a drop-down list under its label, as wide as its column, or
+// beside it on the buttons' row; its value is the index of the chosen item,
+// and its text width its widest item's (ChoiceItemText), which the column or
+// the row makes room for.
+enum SettingsRowKind { ROW_HEADING, ROW_LABEL, ROW_SEPARATOR, ROW_NUMBER, ROW_CHECK, ROW_LIST, ROW_BUTTON, ROW_CHOICE };
+// Down the left or the right column, or across both below them.
+enum SettingsColumn { COLUMN_LEFT, COLUMN_RIGHT, COLUMN_ACROSS };
+
+struct SettingsRow {
+  UINT text;  // its string's id; 0: none
+  SettingsRowKind kind;
+  int id;
+  SettingsColumn column;
+  // On the row of the control before it: a field after its label, the
+  // second check box of a pair, Cancel after OK.
+  bool beside;
+};
+
+// The margin around the controls and the height of a line of text, as
+// 96-DPI figures: the window scrolls a line, and a focused control into view
+// with the margin around it, by these.
+constexpr int SETTINGS_MARGIN = 14;
+constexpr int SETTINGS_LINE_HEIGHT = 18;
+// The window's rows in creation order, which is the Tab order and the order
+// the window reads in (settings_layout.cpp).
+extern const SettingsRow kSettingsRows[SETTINGS_CONTROL_COUNT];
+
 // Where every control of the settings window goes, in creation order, and
 // the client size that holds them with their margin.
 struct SettingsLayout {

@@ -1,9 +1,10 @@
 // The settings window: every field of the live settings record in one
 // window of two columns that behaves as a dialog, with a message loop of its
-// own that keeps the whole program going.
+// own that keeps the whole program going. Its controls are made where the
+// layout places them (settings_layout.cpp), scrolled, laid out again at a
+// new DPI or text size, and given the focus as a dialog gives it.
 #include "settings/settings.h"
 
-#include "clean/memory_use.h"
 #include "common/dpi.h"
 #include "common/text.h"
 #include "settings/settings_internal.h"
@@ -58,141 +59,20 @@ struct SettingsWindowContext {
 
 LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// A CHOICE is a drop-down list under its label, as wide as its column, or
-// beside it on the buttons' row; its value is the index of the chosen item,
-// and its text width its widest item's (ChoiceItemText), which the column or
-// the row makes room for.
-enum ControlKind { HEADING, LABEL, SEPARATOR, NUMBER, CHECK, LIST, BUTTON, CHOICE };
-// Down the left or the right column, or across both below them.
-enum ControlColumn { LEFT, RIGHT, ACROSS };
-
-struct ControlRow {
-  UINT text;  // its string's id; 0: none
-  ControlKind kind;
-  int id;
-  ControlColumn column;
-  // On the row of the control before it: a field after its label, the
-  // second check box of a pair, Cancel after OK.
-  bool beside;
-};
-
-// The controls in creation order, which is the Tab order and the order the
-// window reads in: the left column top to bottom, the right one, then what
-// runs across, then the language, OK and Cancel on one row, where the
-// language takes no height of its own. A label comes just before its field,
-// so that its access key moves the focus there. A row is added with one line
-// (two for a label and its field); the layout makes room for it.
-const ControlRow kControls[SETTINGS_CONTROL_COUNT] = {
-    {IDS_TRIGGERS, HEADING, 0, LEFT, false},
-    {IDS_THRESHOLD, LABEL, 0, LEFT, false},
-    {0, NUMBER, IDC_THRESHOLD, LEFT, true},
-    {IDS_INTERVAL, LABEL, 0, LEFT, false},
-    {0, NUMBER, IDC_INTERVAL, LEFT, true},
-    {IDS_IDLE, LABEL, 0, LEFT, false},
-    {0, NUMBER, IDC_IDLE, LEFT, true},
-    {IDS_BOOT_DELAY, LABEL, 0, LEFT, false},
-    {0, NUMBER, IDC_BOOT_DELAY, LEFT, true},
-    {IDS_FREE_BELOW, LABEL, 0, LEFT, false},
-    {0, NUMBER, IDC_FREE_BELOW_MB, LEFT, true},
-    {0, SEPARATOR, 0, LEFT, false},
-    {IDS_OPTIONS, HEADING, 0, LEFT, false},
-    {IDS_AUTO_CLEAN, CHECK, IDC_AUTO_CLEAN, LEFT, false},
-    {IDS_SILENT, CHECK, IDC_SILENT, LEFT, false},
-    {IDS_START_WITH_WINDOWS, CHECK, IDC_START_WITH_WINDOWS, LEFT, false},
-    {IDS_HOLD_WHEN_BUSY, CHECK, IDC_HOLD_WHEN_BUSY, LEFT, false},
-    {IDS_SCHEDULE, HEADING, 0, RIGHT, false},
-    {IDS_CLEAN_HOUR, LABEL, 0, RIGHT, false},
-    {0, NUMBER, IDC_CLEAN_HOUR, RIGHT, true},
-    {IDS_CLEAN_MINUTE, LABEL, 0, RIGHT, false},
-    {0, NUMBER, IDC_CLEAN_MINUTE, RIGHT, true},
-    {IDS_NOTIFY_MIN, LABEL, 0, RIGHT, false},
-    {0, NUMBER, IDC_NOTIFY_MIN_MB, RIGHT, true},
-    {IDS_COMMIT_WARN, LABEL, 0, RIGHT, false},
-    {0, NUMBER, IDC_COMMIT_WARN, RIGHT, true},
-    {IDS_SHOW_STATUS, CHECK, IDC_SHOW_STATUS, RIGHT, false},
-    {0, SEPARATOR, 0, RIGHT, false},
-    {IDS_CLEAN_STEPS, HEADING, 0, RIGHT, false},
-    {IDS_TRIM_WORKING_SETS, CHECK, IDC_TRIM_WORKING_SETS, RIGHT, false},
-    {IDS_FLUSH_MODIFIED, CHECK, IDC_FLUSH_MODIFIED, RIGHT, true},
-    {IDS_KEEP_FOREGROUND, CHECK, IDC_KEEP_FOREGROUND, RIGHT, false},
-    {IDS_FLUSH_FILE_CACHE, CHECK, IDC_FLUSH_FILE_CACHE, RIGHT, false},
-    {IDS_PURGE_STANDBY, LABEL, 0, RIGHT, false},
-    {0, CHOICE, IDC_PURGE_STANDBY, RIGHT, false},
-    {0, SEPARATOR, 0, ACROSS, false},
-    {IDS_EXCLUSION, HEADING, 0, ACROSS, false},
-    {IDS_EXCLUDE_LIST, LABEL, 0, ACROSS, false},
-    {0, LIST, IDC_EXCLUDE_LIST, ACROSS, false},
-    {IDS_LANGUAGE, LABEL, 0, ACROSS, false},
-    {0, CHOICE, IDC_LANGUAGE, ACROSS, true},
-    {IDS_OK, BUTTON, IDC_OK, ACROSS, true},
-    {IDS_CANCEL, BUTTON, IDC_CANCEL, ACROSS, true},
-};
-
-// 96-DPI figures of the layout.
-constexpr int kMargin = 14;
-constexpr int kColumnGap = 24;
-constexpr int kLabelWidth = 200;  // a field's label, at least
-constexpr int kFieldGap = 6;      // between a label and its field
-constexpr int kFieldWidth = 70;
-constexpr int kPairGap = 8;       // between the check boxes of a pair
-constexpr int kLineHeight = 18;   // a heading or label
-constexpr int kFieldHeight = 22;
-constexpr int kCheckHeight = 20;
-constexpr int kSeparatorHeight = 2;
-constexpr int kButtonWidth = 76;
-constexpr int kButtonHeight = 28;
-constexpr int kButtonGap = 6;
-constexpr int kEditPadding = 4;  // an edit's sunken border around its text
-constexpr int kButtonPadding = 8;
-constexpr int kButtonTextPadding = 16;
-
-// The space above a row, by the kind of its first control; none above the
-// first row of a column.
-int SpaceAbove(ControlKind kind) {
-  switch (kind) {
-    case SEPARATOR:
-      return 8;
-    case CHECK:
-      return 4;
-    case LIST:
-    case CHOICE:
-      return 2;  // under its label
-    case BUTTON:
-      return 14;
-    default:
-      return 6;
-  }
+bool IsField(SettingsRowKind kind) {
+  return kind == ROW_NUMBER || kind == ROW_CHECK || kind == ROW_LIST || kind == ROW_CHOICE;
 }
 
-// A label with its number field beside it, and a check box with another.
-bool HasFieldBeside(int i) {
-  return kControls[i].kind == LABEL && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside &&
-         kControls[i + 1].kind == NUMBER;
-}
-// A label that starts the buttons' row with its drop-down list: the two at
-// the left, the buttons at the right.
-bool OpensButtonRow(int i) {
-  return kControls[i].kind == LABEL && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside &&
-         kControls[i + 1].kind == CHOICE;
-}
-bool StartsPair(int i) {
-  return kControls[i].kind == CHECK && i + 1 < SETTINGS_CONTROL_COUNT && kControls[i + 1].beside;
-}
-
-bool IsField(ControlKind kind) { return kind == NUMBER || kind == CHECK || kind == LIST || kind == CHOICE; }
-
-// The standby purge's items, in the order of their values (StandbyPurge).
-const UINT kStandbyChoices[] = {IDS_STANDBY_NONE, IDS_STANDBY_WHOLE, IDS_STANDBY_LOW};
 // A drop-down list's window is as tall as its list when dropped.
 constexpr int kChoiceDroppedRows = 6;
 
 int ChoiceControlHeight(const RECT& at) { return (at.bottom - at.top) * kChoiceDroppedRows; }
 
-ControlKind KindOfControl(int id) {
-  for (const ControlRow& row : kControls) {
+SettingsRowKind KindOfControl(int id) {
+  for (const SettingsRow& row : kSettingsRows) {
     if (row.id == id) return row.kind;
   }
-  return LABEL;
+  return ROW_LABEL;
 }
 
 HWND AddControl(HWND parent, DWORD ex_style, const wchar_t* window_class, const wchar_t* text, DWORD style,
@@ -280,35 +160,35 @@ const SettingField* FindSettingField(int control) {
 // would store 0 for a setting the user never saw.
 bool AddControls(HWND window, const Settings& settings, const SettingsLayout& layout, HWND (&made)[SETTINGS_CONTROL_COUNT]) {
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    const ControlRow& row = kControls[i];
+    const SettingsRow& row = kSettingsRows[i];
     const RECT& at = layout.controls[i];
     const SettingField* field = FindSettingField(row.id);
     wchar_t text[SETTINGS_TEXT_CAPACITY];
     SettingsControlText(i, text);
     switch (row.kind) {
-      case LABEL:
-      case HEADING:
+      case ROW_LABEL:
+      case ROW_HEADING:
         made[i] = AddLabel(window, text, at);
         break;
-      case SEPARATOR:
+      case ROW_SEPARATOR:
         made[i] = AddSeparator(window, at);
         break;
-      case NUMBER:
+      case ROW_NUMBER:
         made[i] = row.id == IDC_CLEAN_HOUR ? AddHourEdit(window, at, settings.clean_hour)
                                            : AddNumberEdit(window, row.id, at, settings.*field->number);
         break;
-      case CHECK:
+      case ROW_CHECK:
         made[i] = AddCheckbox(window, row.id, text, at, settings.*field->flag);
         break;
-      case CHOICE:
+      case ROW_CHOICE:
         made[i] = AddChoice(window, row.id, at,
                             row.id == IDC_LANGUAGE ? LanguageChoice(settings.language) : settings.*field->number);
         break;
-      case LIST:
+      case ROW_LIST:
         made[i] = AddControl(window, WS_EX_CLIENTEDGE, L"EDIT", settings.exclude_list, kListStyle, at, row.id);
         if (made[i]) SendMessageW(made[i], EM_LIMITTEXT, kExcludeListLength, 0);
         break;
-      case BUTTON:
+      case ROW_BUTTON:
         made[i] = AddControl(window, 0, L"BUTTON", text, row.id == IDC_OK ? kDefaultButtonStyle : kButtonStyle,
                              at, row.id);
         break;
@@ -389,7 +269,7 @@ bool LayOutSettingsAgain(HWND window, SettingsWindowContext& context, UINT dpi) 
   SettingsLayout layout = LayOutSettings(dpi, MeasureSettingsText(window, font, dpi));
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
     const RECT& at = layout.controls[i];
-    int height = kControls[i].kind == CHOICE ? ChoiceControlHeight(at) : at.bottom - at.top;
+    int height = kSettingsRows[i].kind == ROW_CHOICE ? ChoiceControlHeight(at) : at.bottom - at.top;
     SetWindowPos(context.controls[i], NULL, at.left, at.top - context.scroll, at.right - at.left, height,
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
@@ -412,7 +292,7 @@ void ShowFocusedControl(HWND window, SettingsWindowContext& context) {
   GetWindowRect(focus, &at);
   MapWindowPoints(NULL, window, reinterpret_cast<POINT*>(&at), 2);
   GetClientRect(window, &client);
-  const int margin = ScaleForDpi(kMargin, WindowDpi(window));
+  const int margin = ScaleForDpi(SETTINGS_MARGIN, WindowDpi(window));
   ScrollSettingsTo(window, context,
                    ScrollToShow(context.scroll, client.bottom, context.client.cy,
                                 at.top + context.scroll - margin, at.bottom + context.scroll + margin));
@@ -427,7 +307,7 @@ void FocusControl(HWND control) {
 
 HWND FirstField(const SettingsWindowContext& context) {
   for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    if (IsField(kControls[i].kind)) return context.controls[i];
+    if (IsField(kSettingsRows[i].kind)) return context.controls[i];
   }
   return NULL;
 }
@@ -441,7 +321,7 @@ void StoreFields(HWND window, SettingsWindowContext& context) {
   bool was_starting_with_windows = settings.start_with_windows;
   for (const SettingField& field : kSettingFields) {
     if (!field.control) continue;
-    if (field.number && KindOfControl(field.control) == CHOICE) {
+    if (field.number && KindOfControl(field.control) == ROW_CHOICE) {
       // Nothing chosen (CB_ERR) keeps the value.
       LRESULT chosen = SendDlgItemMessageW(window, field.control, CB_GETCURSEL, 0, 0);
       if (chosen != CB_ERR) settings.*field.number = ClampSettingsField(field.control, static_cast<int32_t>(chosen));
@@ -516,26 +396,6 @@ LOGFONTW SettingsLogFont(const LOGFONTW* message, UINT dpi) {
   return font;
 }
 
-SettingsPlace PlaceSettingsWindow(SIZE outer, const RECT& work, POINT top_left, bool centre, int scroll_bar) {
-  SettingsPlace place = {};
-  const LONG work_height = work.bottom - work.top;
-  if (outer.cy > work_height && work_height > 0) {
-    outer.cy = work_height;
-    outer.cx += scroll_bar;
-    place.scrolls = true;
-  }
-  if (centre) {
-    top_left.x = work.left + (work.right - work.left - outer.cx) / 2;
-    top_left.y = work.top + (work_height - outer.cy) / 2;
-  }
-  if (top_left.x + outer.cx > work.right) top_left.x = work.right - outer.cx;
-  if (top_left.y + outer.cy > work.bottom) top_left.y = work.bottom - outer.cy;
-  if (top_left.x < work.left) top_left.x = work.left;
-  if (top_left.y < work.top) top_left.y = work.top;
-  place.window = {top_left.x, top_left.y, top_left.x + outer.cx, top_left.y + outer.cy};
-  return place;
-}
-
 int ScrollToShow(int position, int page, int range, int top, int bottom) {
   if (top < position) position = top;
   else if (bottom > position + page) position = bottom - page < top ? bottom - page : top;
@@ -560,280 +420,6 @@ int SettingsScrollTarget(int request, int lines, int position, int page, int ran
     default: break;
   }
   return ScrollToShow(target, page, range, target, target);
-}
-
-void SettingsControlText(int index, wchar_t (&text)[SETTINGS_TEXT_CAPACITY]) {
-  text[0] = 0;
-  if (index >= 0 && index < SETTINGS_CONTROL_COUNT && kControls[index].text) LoadText(kControls[index].text, text);
-}
-
-int ChoiceItemCount(int id) {
-  switch (id) {
-    case IDC_PURGE_STANDBY:
-      return static_cast<int>(ARRAYSIZE(kStandbyChoices));
-    case IDC_LANGUAGE:
-      return 1 + LANGUAGE_COUNT;
-    default:
-      return 0;
-  }
-}
-
-void ChoiceItemText(int id, int item, wchar_t (&text)[SETTINGS_TEXT_CAPACITY]) {
-  text[0] = 0;
-  if (item < 0 || item >= ChoiceItemCount(id)) return;
-  if (id == IDC_PURGE_STANDBY) LoadText(kStandbyChoices[item], text);
-  else if (item == 0) LoadText(IDS_LANGUAGE_WINDOWS, text);
-  else CopyBounded(text, SETTINGS_TEXT_CAPACITY, kLanguages[item - 1].native_name);
-}
-
-int LanguageChoice(const wchar_t (&setting)[LANGUAGE_NAME_CAPACITY]) {
-  wchar_t name[LANGUAGE_NAME_CAPACITY];
-  CopyBounded(name, LANGUAGE_NAME_CAPACITY, setting);
-  return FindLanguage(name) + 1;
-}
-
-const wchar_t* LanguageOfChoice(int item) {
-  return item >= 1 && item <= LANGUAGE_COUNT ? kLanguages[item - 1].name : L"";
-}
-
-SettingsLayout LayOutSettings(UINT dpi, const SettingsTextMetrics& text) {
-  auto scale = [dpi](int value) { return ScaleForDpi(value, dpi); };
-  auto larger = [](int a, int b) { return a > b ? a : b; };
-  auto smaller = [](int a, int b) { return a < b ? a : b; };
-  const int margin = scale(kMargin);
-  const int field_gap = scale(kFieldGap);
-  const int field_width = scale(kFieldWidth);
-  const int pair_gap = scale(kPairGap);
-  const int button_gap = scale(kButtonGap);
-
-  // Each row as tall as its fixed figure, or as its text needs.
-  const int line = larger(scale(kLineHeight), text.height);
-  const int field = larger(scale(kFieldHeight), text.height + scale(kEditPadding));
-  const int field_row = larger(line, field);
-  const int check = larger(scale(kCheckHeight), text.height);
-  const int button = larger(scale(kButtonHeight), text.height + scale(kButtonPadding));
-  const int button_row = larger(button, field_row);
-  int button_width = scale(kButtonWidth);
-  int buttons = 0;
-  int lead = 0;  // what stands left of the buttons on their row, with the gap to them
-
-  // Each column as wide as its widest row: the labels of its fields, which
-  // line the fields up, a check box alone or a pair of them, a heading. What
-  // runs across is as wide as both columns, or as its own rows need: the
-  // buttons' row as its label, list and buttons side by side.
-  int label_width[3] = {scale(kLabelWidth), scale(kLabelWidth), scale(kLabelWidth)};
-  int first_of_pair[3] = {};
-  int second_of_pair[3] = {};
-  int column_width[3] = {};
-  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    const ControlRow& row = kControls[i];
-    int need = text.width[i] + (row.kind == CHECK ? text.check_width : 0);
-    // A drop-down list: its widest item, the arrow beside it and the edges.
-    if (row.kind == CHOICE) need += text.check_width + 2 * scale(kEditPadding);
-    if (row.kind == BUTTON) {
-      button_width = larger(button_width, text.width[i] + scale(kButtonTextPadding));
-      ++buttons;
-    } else if (OpensButtonRow(i)) {
-      lead += need + field_gap;
-    } else if (row.kind == CHOICE && row.beside) {
-      lead += need + scale(kColumnGap);
-    } else if (HasFieldBeside(i)) {
-      label_width[row.column] = larger(label_width[row.column], need);
-    } else if (StartsPair(i)) {
-      first_of_pair[row.column] = larger(first_of_pair[row.column], need);
-    } else if (row.kind == CHECK && row.beside) {
-      second_of_pair[row.column] = larger(second_of_pair[row.column], need);
-    } else if (row.kind != NUMBER) {
-      column_width[row.column] = larger(column_width[row.column], need);
-    }
-  }
-  for (int c = LEFT; c <= ACROSS; ++c) {
-    column_width[c] = larger(column_width[c], label_width[c] + field_gap + field_width);
-    if (first_of_pair[c]) column_width[c] = larger(column_width[c], first_of_pair[c] + pair_gap + second_of_pair[c]);
-  }
-  const int column_x[3] = {margin, margin + column_width[LEFT] + scale(kColumnGap), margin};
-  const int content = larger(larger(column_x[RIGHT] + column_width[RIGHT] - margin, column_width[ACROSS]),
-                             lead + buttons * button_width + (buttons - 1) * button_gap);
-  const int width_of[3] = {column_width[LEFT], column_width[RIGHT], content};
-
-  // Rows, top to bottom in each column; what runs across starts below both.
-  SettingsLayout layout = {};
-  int next_y[3] = {margin, margin, 0};
-  bool started[3] = {};
-  int top = 0;
-  int row_height = 0;
-  int bottom = margin;
-  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    const ControlRow& row = kControls[i];
-    const int c = row.column;
-    const int x = column_x[c];
-    const int width = width_of[c];
-    int height = line;
-    switch (row.kind) {
-      case LABEL:
-        if (HasFieldBeside(i)) height = field_row;
-        if (OpensButtonRow(i)) height = button_row;
-        break;
-      case SEPARATOR:
-        height = larger(1, scale(kSeparatorHeight));
-        break;
-      case NUMBER:
-      case LIST:
-      case CHOICE:
-        height = field;
-        break;
-      case CHECK:
-        height = check;
-        break;
-      case BUTTON:
-        height = button;
-        break;
-      case HEADING:
-        break;
-    }
-    if (!row.beside) {
-      if (c == ACROSS && !started[ACROSS]) next_y[ACROSS] = larger(next_y[LEFT], next_y[RIGHT]);
-      top = next_y[c] + (started[c] || c == ACROSS ? scale(SpaceAbove(OpensButtonRow(i) ? BUTTON : row.kind)) : 0);
-      row_height = height;
-      next_y[c] = top + height;
-      started[c] = true;
-    }
-    RECT& at = layout.controls[i];
-    switch (row.kind) {
-      case LABEL:
-        if (HasFieldBeside(i)) {
-          // In the middle of its field's row, as wide as every label there.
-          int label_top = top + (field_row - line) / 2;
-          at = {x, label_top, x + label_width[c], label_top + line};
-        } else if (OpensButtonRow(i)) {
-          // At the left of the buttons' row, in its middle.
-          int label_top = top + (row_height - line) / 2;
-          at = {x, label_top, x + text.width[i], label_top + line};
-        } else {
-          at = {x, top, x + width, top + line};
-        }
-        break;
-      case NUMBER: {
-        // Beside its label; the row is as tall as the taller of the two.
-        int left = x + label_width[c] + field_gap;
-        int field_top = top + (field_row - field) / 2;
-        at = {left, field_top, left + field_width, field_top + field};
-        break;
-      }
-      case CHECK: {
-        // The second of a pair starts halfway across the column, or past
-        // the first's text when that needs more.
-        int second = x + larger(first_of_pair[c] + pair_gap, smaller(width / 2, width - second_of_pair[c]));
-        if (StartsPair(i)) at = {x, top, second - pair_gap, top + check};
-        else if (row.beside) at = {second, top, x + width, top + check};
-        else at = {x, top, x + width, top + check};
-        break;
-      }
-      case BUTTON: {
-        // Right-aligned, Cancel last.
-        int after = 0;
-        for (int j = i + 1; j < SETTINGS_CONTROL_COUNT && kControls[j].beside; ++j) ++after;
-        int right = x + width - after * (button_width + button_gap);
-        int button_top = top + (row_height - button) / 2;
-        at = {right - button_width, button_top, right, button_top + button};
-        break;
-      }
-      case CHOICE:
-        if (row.beside) {
-          // After its label, as wide as its widest item.
-          int left = layout.controls[i - 1].right + field_gap;
-          int field_top = top + (row_height - field) / 2;
-          at = {left, field_top, left + text.width[i] + text.check_width + 2 * scale(kEditPadding), field_top + field};
-        } else {
-          at = {x, top, x + width, top + field};
-        }
-        break;
-      default:
-        at = {x, top, x + width, top + height};
-        break;
-    }
-    bottom = larger(bottom, at.bottom);
-  }
-  layout.client = {margin + content + margin, bottom + margin};
-  return layout;
-}
-
-SettingsTextMetrics MeasureSettingsText(HWND window, HFONT font, UINT dpi) {
-  SettingsTextMetrics text = {};
-  HDC dc = GetDC(window);
-  if (!dc) return text;
-  HGDIOBJ previous = SelectObject(dc, font);
-  for (int i = 0; i < SETTINGS_CONTROL_COUNT; ++i) {
-    // As the controls draw it: an access key's ampersand takes no room. A
-    // drop-down list's items are drawn as they stand.
-    const bool choice = kControls[i].kind == CHOICE;
-    const int items = choice ? ChoiceItemCount(kControls[i].id) : 1;
-    for (int item = 0; item < items; ++item) {
-      wchar_t label[SETTINGS_TEXT_CAPACITY];
-      if (choice) ChoiceItemText(kControls[i].id, item, label);
-      else SettingsControlText(i, label);
-      RECT extent = {};
-      if (label[0] &&
-          DrawTextW(dc, label, -1, &extent, DT_CALCRECT | DT_SINGLELINE | (choice ? DT_NOPREFIX : 0)) &&
-          extent.right > text.width[i])
-        text.width[i] = extent.right;
-    }
-  }
-  TEXTMETRICW metrics = {};
-  if (GetTextMetricsW(dc, &metrics)) text.height = metrics.tmHeight;
-  SelectObject(dc, previous);
-  ReleaseDC(window, dc);
-  text.check_width = SystemMetricForDpi(SM_CXMENUCHECK, dpi) + ScaleForDpi(6, dpi);
-  return text;
-}
-
-int32_t ClampSettingsField(int id, int32_t value) {
-  for (const SettingField& field : kSettingFields) {
-    if (!field.control || field.control != id || !field.number) continue;
-    // 1 to 49 stores 50, the earliest warning offered, as the file reads them.
-    if (id == IDC_COMMIT_WARN) return CommitWarnLevel(value);
-    if (value < field.low) return field.low;
-    if (value > field.high) return field.high;
-    return value;
-  }
-  return value;
-}
-
-int32_t SettingsFieldNumber(const wchar_t* text) {
-  while (*text == L' ' || *text == L'\t') ++text;
-  bool negative = *text == L'-';
-  if (negative) ++text;
-  // The magnitude stops growing just past int32's range: any run of digits
-  // saturates instead of wrapping, and the clamp then takes the range's end.
-  constexpr int64_t kCap = int64_t{INT32_MAX} + 1;
-  int64_t magnitude = 0;
-  for (; *text >= L'0' && *text <= L'9'; ++text) {
-    magnitude = magnitude * 10 + (*text - L'0');
-    if (magnitude > kCap) magnitude = kCap;
-  }
-  if (negative) return static_cast<int32_t>(-magnitude);
-  return magnitude > INT32_MAX ? INT32_MAX : static_cast<int32_t>(magnitude);
-}
-
-bool SettingsCheckState(LRESULT state) { return state == BST_CHECKED; }
-
-bool HourFieldAccepts(const wchar_t* text, DWORD start, DWORD end, wchar_t typed) {
-  if (typed < L' ') return true;  // Backspace and the Ctrl+ editing keys
-  bool digit = typed >= L'0' && typed <= L'9';
-  if (!digit && typed != L'-') return false;
-  if (start > end) {
-    DWORD swap = start;
-    start = end;
-    end = swap;
-  }
-  DWORD length = static_cast<DWORD>(wcslen(text));
-  if (end > length) end = length;
-  if (start > end) start = end;
-  // Neither a digit nor a second minus may go in front of a minus sign.
-  for (DWORD i = end; i < length; ++i) {
-    if (text[i] == L'-') return false;
-  }
-  return digit || start == 0;
 }
 
 bool ShowSettingsWindow(SettingsWindowState& state, HWND owner, Settings& settings, SettingsStored stored) {
@@ -974,7 +560,7 @@ LRESULT CALLBACK SettingsWndProc(HWND window, UINT message, WPARAM wParam, LPARA
       const int lines = message == WM_MOUSEWHEEL ? GET_WHEEL_DELTA_WPARAM(wParam) * 3 / WHEEL_DELTA : 0;
       ScrollSettingsTo(window, *context,
                        SettingsScrollTarget(request, lines, context->scroll, client.bottom, context->client.cy,
-                                            ScaleForDpi(kLineHeight, WindowDpi(window)), info.nTrackPos));
+                                            ScaleForDpi(SETTINGS_LINE_HEIGHT, WindowDpi(window)), info.nTrackPos));
       return 0;
     }
     case WM_ACTIVATE:
