@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "clean/memory.h"
+#include "clean/memory_use.h"
 #include "common/files.h"
 
 struct CleanPlatform;

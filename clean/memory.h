@@ -5,7 +5,19 @@
 #include <windows.h>
 #include <stdint.h>
 
-#include "clean/memory_use.h"
+// The system's commit charge: the memory programs have been promised, which
+// must fit in RAM plus the page files (the commit limit). Emptying working
+// sets does not lower it.
+struct CommitCharge {
+  bool readable;         // 0: no figures (the system gave none, or none that make sense)
+  uint64_t used_bytes;   // the charge
+  uint64_t limit_bytes;  // the limit
+  int32_t percent;       // the charge of the limit, rounded down, 0-100
+};
+
+// The record from a charge and a limit in bytes; a limit of 0 gives none.
+// A charge past the limit is kept and reads 100 %.
+CommitCharge CommitChargeOf(uint64_t used_bytes, uint64_t limit_bytes);
 
 struct MemorySnapshot {
   uint64_t total_bytes;
@@ -25,8 +37,6 @@ constexpr double BYTES_TO_MB = 1.0 / 1048576.0;
 // 60, amber to 79, red above. Each draws the band in colours of its own.
 enum LoadBand { LOAD_BAND_LOW, LOAD_BAND_HIGH, LOAD_BAND_CRITICAL };
 LoadBand LoadBandOf(int load_percent);
-// The commit row's band: the load's, on the percentage the row shows.
-LoadBand CommitLoadBand(const CommitCharge& commit);
 
 // Fills the snapshot from the figures of one GlobalMemoryStatusEx reading.
 void FillMemorySnapshot(MemorySnapshot& snapshot, const MEMORYSTATUSEX& status);

@@ -7,19 +7,10 @@
 #include <psapi.h>
 #include <stdint.h>
 
-// The system's commit charge: the memory programs have been promised, which
-// must fit in RAM plus the page files (the commit limit). Emptying working
-// sets does not lower it.
-struct CommitCharge {
-  bool readable;         // 0: no figures (the system gave none, or none that make sense)
-  uint64_t used_bytes;   // the charge
-  uint64_t limit_bytes;  // the limit
-  int32_t percent;       // the charge of the limit, rounded down, 0-100
-};
+#include "clean/memory.h"
 
-// The record from a charge and a limit in bytes; a limit of 0 gives none.
-// A charge past the limit is kept and reads 100 %.
-CommitCharge CommitChargeOf(uint64_t used_bytes, uint64_t limit_bytes);
+// The commit row's band: the load's, on the percentage the row shows.
+LoadBand CommitLoadBand(const CommitCharge& commit);
 // The same from GetPerformanceInfo's CommitTotal and CommitLimit, in pages
 // of PageSize; none when a figure overflows 64 bits.
 CommitCharge CommitChargeFromPages(const PERFORMANCE_INFORMATION& info);

@@ -4,6 +4,19 @@
 
 #include "clean/clean.h"
 
+CommitCharge CommitChargeOf(uint64_t used_bytes, uint64_t limit_bytes) {
+  CommitCharge commit = {};
+  if (limit_bytes == 0) return commit;
+  commit.readable = true;
+  commit.used_bytes = used_bytes;
+  commit.limit_bytes = limit_bytes;
+  // In doubles: the charge times 100 may pass 2^64. Exact for any figure
+  // below 2^53 bytes, so a charge of exactly 60 % reads 60.
+  double percent = static_cast<double>(used_bytes) * 100.0 / static_cast<double>(limit_bytes);
+  commit.percent = percent >= 100.0 ? 100 : static_cast<int32_t>(percent);
+  return commit;
+}
+
 void FillMemorySnapshot(MemorySnapshot& snapshot, const MEMORYSTATUSEX& status) {
   snapshot.total_bytes = status.ullTotalPhys;
   snapshot.avail_bytes = status.ullAvailPhys;

@@ -8,6 +8,7 @@
 #include <stdint.h>
 
 #include "clean/memory.h"
+#include "clean/memory_use.h"
 
 constexpr int USAGE_HISTORY_CAPACITY = 300;
 constexpr int CLEAN_HISTORY_CAPACITY = 50;

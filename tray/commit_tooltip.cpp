@@ -1,6 +1,8 @@
 // The tooltip's commit line, shown only while the charge nears its limit.
-#include "common/text.h"
 #include "tray/tray.h"
+
+#include "clean/memory_use.h"
+#include "common/text.h"
 
 #include <wchar.h>
 

@@ -46,17 +46,6 @@ bool AddTrayIcon(TrayState& state, HWND window) {
   return state.icon_in;
 }
 
-bool ReadTrayLook(TrayState& state) {
-  bool high_contrast = state.platform->high_contrast();
-  TrayLook look = TrayLookFor(SystemMetricForDpi(SM_CXSMICON, state.platform->taskbar_dpi()), high_contrast,
-                              high_contrast ? GetSysColor(COLOR_WINDOW) : 0,
-                              high_contrast ? GetSysColor(COLOR_WINDOWTEXT) : 0);
-  bool changed = look.icon_size != state.look.icon_size || look.high_contrast != state.look.high_contrast ||
-                 look.background != state.look.background || look.outline != state.look.outline;
-  state.look = look;
-  return changed;
-}
-
 void ReturnTrayFocus(TrayState& state) {
   if (state.icon_in) state.platform->notify_icon(NIM_SETFOCUS, &state.data);
 }

@@ -1,10 +1,12 @@
 // The drawn usage icon: a bar filled to the memory load as the tray icon,
-// the figures as its tooltip, sent only when they change.
+// in the look the taskbar's scale and contrast ask for, the figures as its
+// tooltip, sent only when they change.
 #include "tray/tray.h"
 
 #include <wchar.h>
 
 #include "clean/memory.h"
+#include "common/dpi.h"
 #include "common/language.h"
 #include "common/text.h"
 
@@ -74,6 +76,17 @@ TrayLook TrayLookFor(int small_icon_width, bool high_contrast, COLORREF window, 
   look.background = high_contrast ? window : USAGE_ICON_BACKGROUND;
   look.outline = high_contrast ? window_text : USAGE_ICON_BACKGROUND;
   return look;
+}
+
+bool ReadTrayLook(TrayState& state) {
+  bool high_contrast = state.platform->high_contrast();
+  TrayLook look = TrayLookFor(SystemMetricForDpi(SM_CXSMICON, state.platform->taskbar_dpi()), high_contrast,
+                              high_contrast ? GetSysColor(COLOR_WINDOW) : 0,
+                              high_contrast ? GetSysColor(COLOR_WINDOWTEXT) : 0);
+  bool changed = look.icon_size != state.look.icon_size || look.high_contrast != state.look.high_contrast ||
+                 look.background != state.look.background || look.outline != state.look.outline;
+  state.look = look;
+  return changed;
 }
 
 int UsageBarTop(int size, int load_percent) { return size - (load_percent * size) / 100; }
