@@ -16,6 +16,7 @@
 #include "common/system.h"
 #include "settings/settings_internal.h"
 #include "tests/e2e/harness.h"
+#include "tests/support/in_language.h"
 #include "tests/support.h"
 #include "tray/tray.h"
 
@@ -30,13 +31,6 @@ std::string Variable(const char* name) {
 int ExpectedRow() {
   const std::string name = Variable("QUILLMERE_LANGUAGE");
   return FindLanguage(std::wstring(name.begin(), name.end()).c_str());
-}
-
-std::wstring TextIn(int row, UINT id) {
-  wchar_t text[512] = {};
-  size_t length = 0;
-  LoadTextIn(kLanguages[row].id, id, text, 512, &length);
-  return text;
 }
 
 // The defaults but for no automatic clean, and silent mode, where the hot
@@ -105,7 +99,7 @@ PixelImage MenuPictureIn(int row) {
   for (int i = 0; menu && i < GetMenuItemCount(menu); ++i) {
     for (const MenuText& item : kMenuTexts) {
       if (GetMenuItemID(menu, i) != item.command) continue;
-      std::wstring text = TextIn(row, item.id);
+      std::wstring text = StringIn(row, item.id);
       MENUITEMINFOW info = {};
       info.cbSize = sizeof info;
       info.fMask = MIIM_STRING;
@@ -210,12 +204,12 @@ TEST_F(InTheUsersLanguage, SettingsWindowShowsTheLanguagesTexts) {
   ASSERT_NE(settings, nullptr);
   wchar_t title[256] = {};
   GetWindowTextW(settings, title, 256);
-  EXPECT_EQ(Narrow(title), Narrow(TextIn(row_, IDS_SETTINGS_TITLE)));
-  EXPECT_NE(Narrow(title), Narrow(TextIn(0, IDS_SETTINGS_TITLE)));
+  EXPECT_EQ(Narrow(title), Narrow(StringIn(row_, IDS_SETTINGS_TITLE)));
+  EXPECT_NE(Narrow(title), Narrow(StringIn(0, IDS_SETTINGS_TITLE)));
   const std::set<std::wstring> texts = ChildTexts(settings);
   for (UINT id : {IDS_TRIGGERS, IDS_THRESHOLD, IDS_AUTO_CLEAN, IDS_START_WITH_WINDOWS, IDS_CLEAN_STEPS,
                   IDS_EXCLUDE_LIST, IDS_LANGUAGE, IDS_OK, IDS_CANCEL}) {
-    const std::wstring text = TextIn(row_, id), english = TextIn(0, id);
+    const std::wstring text = StringIn(row_, id), english = StringIn(0, id);
     EXPECT_TRUE(texts.count(text)) << "no \"" << Narrow(text) << "\" (string " << id << ")";
     if (text != english) {
       EXPECT_FALSE(texts.count(english)) << "English \"" << Narrow(english) << "\" (string " << id << ")";
@@ -229,8 +223,8 @@ TEST_F(InTheUsersLanguage, SettingsWindowShowsTheLanguagesTexts) {
 }
 
 TEST_F(InTheUsersLanguage, HotKeyBalloonIsInTheLanguage) {
-  const std::wstring wanted = TextIn(row_, IDS_BALLOON_HOT_KEY);
-  ASSERT_NE(wanted, TextIn(0, IDS_BALLOON_HOT_KEY));
+  const std::wstring wanted = StringIn(row_, IDS_BALLOON_HOT_KEY);
+  ASSERT_NE(wanted, StringIn(0, IDS_BALLOON_HOT_KEY));
   PressKeysInWineWindow("ctrl+alt+r");
   std::wstring text;
   EXPECT_TRUE(WaitUntil([&] { return VisibleBalloonText(text) && text == wanted; }, 15000))

@@ -10,7 +10,7 @@
 #include "app/app.h"
 #include "tests/support.h"
 #include "tests/support/logon_entries.h"
-#include "tests/unit/in_language.h"
+#include "tests/support/in_language.h"
 #include "tray/tray.h"
 #include "common/files.h"
 #include "common/system.h"
@@ -950,6 +950,9 @@ TEST_F(MainWindow, ADoubleClickSoonAfterACleanIsDroppedTheMenuAndHotKeyAreNot) {
     cleans += more;
     EXPECT_EQ(app.status.clean_history.count, cleans) << what;
   };
+  // The first of the run cleans whenever it comes, even three seconds
+  // after the machine started, when no clean has ever ended.
+  recording_tray.now = 3000;
   Send(WM_TRAYICON, TRAY_ICON_ID, WM_LBUTTONDBLCLK);
   expect_cleans(1, "the first double-click of the run");
   for (int i = 0; i < 50; ++i) {

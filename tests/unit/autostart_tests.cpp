@@ -10,7 +10,7 @@
 #include "settings/settings_internal.h"
 #include "tests/support.h"
 #include "tests/support/logon_entries.h"
-#include "tests/unit/in_language.h"
+#include "tests/support/in_language.h"
 
 // Why an entry is missing only when just switched on; a run as another
 // account and a failure whenever they come, at start too.
@@ -73,11 +73,8 @@ TEST(AutostartNotice, OtherAccountNamesBothAccounts) {
 TEST_F(ShownInLanguage, OtherAccountNoticeInEachLanguage) {
   for (int language = 0; language < LANGUAGE_COUNT; ++language) {
     ShowIn(language, L",");
-    wchar_t this_account[64] = {}, signed_in_user[64] = {};
-    if (!LoadTextIn(kLanguages[language].id, IDS_THIS_ACCOUNT, this_account, 64, nullptr))
-      LoadTextIn(kLanguages[0].id, IDS_THIS_ACCOUNT, this_account, 64, nullptr);
-    if (!LoadTextIn(kLanguages[language].id, IDS_SIGNED_IN_USER, signed_in_user, 64, nullptr))
-      LoadTextIn(kLanguages[0].id, IDS_SIGNED_IN_USER, signed_in_user, 64, nullptr);
+    const std::wstring this_account = StringIn(language, IDS_THIS_ACCOUNT);
+    const std::wstring signed_in_user = StringIn(language, IDS_SIGNED_IN_USER);
     struct Case {
       const wchar_t* process;
       const wchar_t* signed_in;
@@ -86,8 +83,8 @@ TEST_F(ShownInLanguage, OtherAccountNoticeInEachLanguage) {
     const Case cases[] = {
         {L"CONTOSO\\alice", L"CONTOSO\\bob",
          TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, L"CONTOSO\\alice", L"CONTOSO\\bob")},
-        {L"alice", L"", TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, L"alice", signed_in_user)},
-        {L"", L"bob", TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, this_account, L"bob")},
+        {L"alice", L"", TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, L"alice", signed_in_user.c_str())},
+        {L"", L"bob", TableTextIn(language, IDS_NOTICE_OTHER_ACCOUNT, this_account.c_str(), L"bob")},
     };
     for (const Case& c : cases) {
       AutostartAccounts accounts = {};

@@ -13,7 +13,7 @@
 #include "clean/clean.h"
 #include "status/status_internal.h"
 #include "tests/support.h"
-#include "tests/unit/in_language.h"
+#include "tests/support/in_language.h"
 
 TEST(MemorySnapshot, FillsFiguresFromOneReading) {
   struct Case {

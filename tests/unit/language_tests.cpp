@@ -372,6 +372,19 @@ const Room kRooms[] = {
     {IDS_SAY_ALL, STATUS_DESCRIPTION_CAPACITY - 1},
 };
 
+// A language whose table lacks a string English has shows English's,
+// string by string: one missing from a block it has, and one whose whole
+// block it lacks (tests/unit/fallback_strings.rc).
+TEST(LoadText, AStringALanguageLacksIsShownInEnglish) {
+  UseLanguage(FindLanguage(L"de-DE"));
+  wchar_t text[64];
+  EXPECT_STREQ(LoadText(9009, text), L"In beiden");
+  EXPECT_STREQ(LoadText(9008, text), L"Only in English");
+  EXPECT_STREQ(LoadText(9040, text), L"A block of its own");
+  EXPECT_STREQ(LoadText(9010, text), L"") << "neither has it";
+  UseLanguage(0);
+}
+
 TEST(StringTables, EveryLanguageHasEveryString) {
   for (int row = 0; row < LANGUAGE_COUNT; ++row) {
     for (UINT id = STRING_FIRST; id <= STRING_LAST; ++id) {

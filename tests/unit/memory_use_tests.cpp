@@ -12,7 +12,7 @@
 
 #include "clean/clean.h"
 #include "tests/support.h"
-#include "tests/unit/in_language.h"
+#include "tests/support/in_language.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "common/dpi.h"
 #include "settings/settings_internal.h"
 #include "tests/support.h"
-#include "tests/unit/in_language.h"
+#include "tests/support/in_language.h"
 #include "tests/unit/settings_controls.h"
 
 namespace {

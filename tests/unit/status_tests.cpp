@@ -16,6 +16,7 @@
 #include "common/text.h"
 #include "status/status_internal.h"
 #include "tests/support.h"
+#include "tests/support/in_language.h"
 #include "tray/tray.h"
 
 // The session's rings of usage samples and cleans, empty at the start.
@@ -623,20 +624,11 @@ class InEveryLanguage : public ::testing::Test {
   }
 };
 
-// String `id` as row `language` of kLanguages has it in its own table, or as
-// the English table has it where that one lacks it: what the popup must
-// show in that language.
-std::wstring TableText(int language, UINT id) {
-  wchar_t text[256] = {};
-  size_t length = 0;
-  if (!LoadTextIn(kLanguages[language].id, id, text, 256, &length)) LoadTextIn(kLanguages[0].id, id, text, 256, &length);
-  return text;
-}
 // That string as the format of `args`, uncut.
 template <typename... Args>
 std::wstring InTable(int language, UINT id, Args... args) {
   wchar_t text[512] = {};
-  FormatBounded(text, 512, TableText(language, id).c_str(), args...);
+  FormatBounded(text, 512, StringIn(language, id).c_str(), args...);
   return text;
 }
 
@@ -686,22 +678,22 @@ TEST_F(InEveryLanguage, LinesWordsAndHeadingsFromTheLanguagesTableWithTheUsersSe
     FormatStatusCleanLine(line, kept);
     EXPECT_EQ(line, InTable(i, IDS_CLEAN_LINE_KEPT, figures.c_str(), L"vlc.exe"));
     FormatStatusCleanLine(line, unnamed);
-    EXPECT_EQ(line, InTable(i, IDS_CLEAN_LINE_KEPT, figures.c_str(), TableText(i, IDS_PROGRAM_IN_FRONT).c_str()));
+    EXPECT_EQ(line, InTable(i, IDS_CLEAN_LINE_KEPT, figures.c_str(), StringIn(i, IDS_PROGRAM_IN_FRONT).c_str()));
     StatusTextLine none[STATUS_RECENT_CLEANS];
     ASSERT_EQ(StatusCleanLines(nullptr, 0, layout, none), 1);
-    EXPECT_EQ(none[0].text, TableText(i, IDS_NO_CLEANS));
+    EXPECT_EQ(none[0].text, StringIn(i, IDS_NO_CLEANS));
 
     wchar_t word[STATUS_WORD_CAPACITY];
-    EXPECT_EQ(StatusLoadBandWord(59, word), TableText(i, IDS_BAND_LOW));
-    EXPECT_EQ(StatusLoadBandWord(60, word), TableText(i, IDS_BAND_HIGH));
-    EXPECT_EQ(StatusLoadBandWord(80, word), TableText(i, IDS_BAND_CRITICAL));
-    EXPECT_EQ(StatusBadge(1, word), TableText(i, IDS_BADGE_ADMIN));
-    EXPECT_EQ(StatusBadge(0, word), TableText(i, IDS_BADGE_LIMITED));
+    EXPECT_EQ(StatusLoadBandWord(59, word), StringIn(i, IDS_BAND_LOW));
+    EXPECT_EQ(StatusLoadBandWord(60, word), StringIn(i, IDS_BAND_HIGH));
+    EXPECT_EQ(StatusLoadBandWord(80, word), StringIn(i, IDS_BAND_CRITICAL));
+    EXPECT_EQ(StatusBadge(1, word), StringIn(i, IDS_BADGE_ADMIN));
+    EXPECT_EQ(StatusBadge(0, word), StringIn(i, IDS_BADGE_LIMITED));
     wchar_t heading[STATUS_HEADING_CAPACITY];
     FormatStatusHoldersHeading(heading, false);
-    EXPECT_EQ(heading, TableText(i, IDS_HOLDERS_HEADING));
+    EXPECT_EQ(heading, StringIn(i, IDS_HOLDERS_HEADING));
     FormatStatusHoldersHeading(heading, true);
-    EXPECT_EQ(heading, TableText(i, IDS_HOLDERS_HEADING) + TableText(i, IDS_HOLDERS_HIDDEN));
+    EXPECT_EQ(heading, StringIn(i, IDS_HOLDERS_HEADING) + StringIn(i, IDS_HOLDERS_HIDDEN));
   }
   // As a German user writes the figures, in English words.
   UseLanguage(0);
@@ -747,10 +739,10 @@ TEST_F(InEveryLanguage, AccessibleDescriptionInTheLanguageWithTheUsersSeparator)
             holder = InTable(i, IDS_SAY_MOST_MEMORY, line);
           }
           const std::wstring clean =
-              cleans ? InTable(i, IDS_SAY_LAST_CLEAN, 9, 5, 1234.6) : TableText(i, IDS_SAY_NO_CLEANS);
+              cleans ? InTable(i, IDS_SAY_LAST_CLEAN, 9, 5, 1234.6) : StringIn(i, IDS_SAY_NO_CLEANS);
           const std::wstring expected =
               InTable(i, IDS_SAY_ALL, InTable(i, IDS_SAY_MEMORY, 37, L"11,7", L"31,9").c_str(), commit.c_str(),
-                      TableText(i, elevation ? IDS_SAY_ADMIN : IDS_SAY_LIMITED).c_str(), clean.c_str(), holder.c_str());
+                      StringIn(i, elevation ? IDS_SAY_ADMIN : IDS_SAY_LIMITED).c_str(), clean.c_str(), holder.c_str());
           wchar_t text[STATUS_DESCRIPTION_CAPACITY];
           FormatStatusAccessibleDescription(text, figures, everything ? holders : TopMemoryHolders{});
           EXPECT_EQ(text, expected);
@@ -939,9 +931,9 @@ TEST_F(InEveryLanguage, FitsEveryScreenAtEveryScaleInEveryLanguageWithEveryLabel
     lines.push_back(commit);
     wchar_t heading[STATUS_HEADING_CAPACITY];
     FormatStatusHoldersHeading(heading, true);
-    EXPECT_EQ(heading, TableText(i, IDS_HOLDERS_HEADING) + TableText(i, IDS_HOLDERS_HIDDEN)) << "not cut";
+    EXPECT_EQ(heading, StringIn(i, IDS_HOLDERS_HEADING) + StringIn(i, IDS_HOLDERS_HIDDEN)) << "not cut";
     lines.push_back(heading);
-    for (UINT id : {IDS_RECENT_CLEANS, IDS_FIVE_MINUTES, IDS_NO_CLEANS}) lines.push_back(TableText(i, id));
+    for (UINT id : {IDS_RECENT_CLEANS, IDS_FIVE_MINUTES, IDS_NO_CLEANS}) lines.push_back(StringIn(i, id));
     wchar_t word[STATUS_WORD_CAPACITY];
     std::vector<std::wstring> bands, badges;
     for (int load : {0, 60, 80}) bands.push_back(StatusLoadBandWord(load, word));
@@ -1009,7 +1001,7 @@ TEST_F(InEveryLanguage, EveryChineseAndJapaneseCharacterThePopupDrawsHasAGlyph) 
   int checked = 0;
   for (int i = 0; i < LANGUAGE_COUNT; ++i) {
     for (UINT id = IDS_BAND_LOW; id <= IDS_HOLDER_GB; ++id) {
-      for (wchar_t c : TableText(i, id)) {
+      for (wchar_t c : StringIn(i, id)) {
         if (c < 0x2e80) continue;  // below the CJK blocks
         EXPECT_GT(width(c), box) << Narrow(kLanguages[i].name) << ", string " << id << ": U+" << std::hex
                                  << static_cast<unsigned>(c) << std::dec;
@@ -2196,7 +2188,7 @@ TEST_F(StatusPopupOnPlayedPlatform, ALanguageChosenWhileOpenIsLaidOutAndNamedAtT
   IntersectRect(&inside, &frame, &work);
   EXPECT_TRUE(EqualRect(&inside, &frame)) << "inside the work area";
   ASSERT_FALSE(name_calls.empty());
-  EXPECT_EQ(name_calls.back().text, TableText(widest, IDS_STATUS_NAME));
+  EXPECT_EQ(name_calls.back().text, StringIn(widest, IDS_STATUS_NAME));
   StatusFigures figures;
   GatherStatusFigures(app.status, figures);
   wchar_t expected[STATUS_DESCRIPTION_CAPACITY];
@@ -2473,6 +2465,13 @@ TEST_F(StatusPopupOnPlayedPlatform, DescribesItsFiguresForScreenReadersAndAnnoun
   for (size_t i = 1; i < name_calls.size(); ++i)
     EXPECT_NE(name_calls[i].description, name_calls[i - 1].description) << "set again without a change";
   EXPECT_TRUE(win_events.empty());
+  // A figure that changes between two ticks is described anew at the next.
+  played_commit = CommitChargeOf(21474836480ull, 25769803776ull);
+  SendMessageW(popup, WM_TIMER, TIMER_STATUS, 0);
+  UpdateWindow(popup);
+  EXPECT_NE(name_calls.back().description.find(L"Commit 20.0 / 24.0 GB (83%)."), std::wstring::npos)
+      << Narrow(name_calls.back().description);
+  EXPECT_TRUE(win_events.empty()) << "a figure's change raises no event";
 
   // A clean finishes while it is open: the next repaint describes it and
   // raises one event; the repaints after it none.

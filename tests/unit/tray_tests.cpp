@@ -7,7 +7,7 @@
 #include "common/dpi.h"
 #include "common/system.h"
 #include "tests/support.h"
-#include "tests/unit/in_language.h"
+#include "tests/support/in_language.h"
 #include "tray/tray.h"
 
 namespace {

@@ -11,19 +11,24 @@
 
 #include "common/language.h"
 
-// String `id` of language `language` (a row of kLanguages) filled with these
-// arguments: that language's own format, or English's where its table has
-// none, as the program falls back. Read straight from the tables, not
-// through the language in use.
+// String `id` as language `language` (a row of kLanguages) shows it: that
+// language's own, or English's where its table has none, as the program
+// falls back. Read straight from the tables, not through the language in
+// use.
+inline std::wstring StringIn(int language, UINT id) {
+  wchar_t text[512] = {};
+  if (!LoadTextIn(kLanguages[language].id, id, text, 512, nullptr)) LoadTextIn(kLanguages[0].id, id, text, 512, nullptr);
+  return text;
+}
+
+// That string as a format, filled with these arguments.
 inline std::wstring TableTextIn(int language, UINT id, ...) {
-  wchar_t format[512] = {};
-  if (!LoadTextIn(kLanguages[language].id, id, format, 512, nullptr))
-    LoadTextIn(kLanguages[0].id, id, format, 512, nullptr);
-  EXPECT_NE(format[0], L'\0') << "string " << id << " is in the English table";
+  const std::wstring format = StringIn(language, id);
+  EXPECT_FALSE(format.empty()) << "string " << id << " is in the English table";
   wchar_t text[1024] = {};
   va_list args;
   va_start(args, id);
-  _vsnwprintf_s(text, 1024, _TRUNCATE, format, args);
+  _vsnwprintf_s(text, 1024, _TRUNCATE, format.c_str(), args);
   va_end(args);
   return text;
 }
