@@ -41,5 +41,9 @@ else
   wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v 'DejaVu Sans' \
     /t REG_MULTI_SZ /d 'NotoSansCJK-Regular.ttc,Noto Sans CJK SC\0NotoSansCJK-Regular.ttc,Noto Sans CJK JP' \
     /f >/dev/null 2>&1
+  # A program that crashes ends at once, its backtrace on stderr: Wine's
+  # debugger otherwise shows its crash dialog on the virtual display and
+  # waits there for a click, and the test for its time limit.
+  wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 wineserver -w
