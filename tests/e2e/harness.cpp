@@ -46,8 +46,14 @@ int HostRun(const std::string& command, DWORD timeout_ms) {
   PROCESS_INFORMATION process = {};
   if (!CreateProcessW(L"Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
     return -1;
-  if (process.hProcess) CloseHandle(process.hProcess);
-  if (process.hThread) CloseHandle(process.hThread);
+  // For a Unix program Wine leaves hProcess 0 and hThread whatever was on
+  // its stack: closing that closed some other handle of this process (once
+  // its desktop's, after which FindWindowW and GetForegroundWindow found
+  // nothing and the notification area seemed gone for the tests after).
+  if (process.hProcess) {
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
   std::wstring marker_path = WinePath(marker);
   std::string result;
   if (!WaitUntil([&] { return !(result = ReadFileBytes(marker_path)).empty(); }, timeout_ms)) return -1;

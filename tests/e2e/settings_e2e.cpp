@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/e2e/harness.h"
+#include "tests/support/in_language.h"
 #include "tests/support.h"
 #include "settings/settings_internal.h"
 
@@ -33,6 +34,21 @@ bool TypeIntoField(HWND settings, int id, const std::string& keys, const std::ws
   PressKeys("End BackSpace BackSpace BackSpace BackSpace");
   TypeText(keys);
   return WaitUntil([&] { return FieldText(settings, id) == shown; }, 5000);
+}
+
+// The `language` of config.ini's "App" section, "<missing>" without one.
+std::wstring ConfigLanguage() {
+  wchar_t text[64] = {};
+  GetPrivateProfileStringW(L"App", L"language", L"<missing>", text, 64, AppFile(L"config.ini").c_str());
+  return text;
+}
+
+// A window's title, asked of its own thread.
+std::wstring TitleOf(HWND window) {
+  wchar_t text[128] = {};
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutW(window, WM_GETTEXT, 128, reinterpret_cast<LPARAM>(text), SMTO_BLOCK, 2000, &copied);
+  return text;
 }
 
 // The control that has the keyboard focus in the window's thread.
@@ -143,6 +159,57 @@ TEST_F(SettingsWindowEdits, CleanStepsAndFreeMemoryTriggerRoundTrip) {
   for (int id : steps) EXPECT_EQ(SendMessageW(GetDlgItem(settings, id), BM_GETCHECK, 0, 0), BST_CHECKED) << id;
   EXPECT_EQ(SendMessageW(GetDlgItem(settings, IDC_PURGE_STANDBY), CB_GETCURSEL, 0, 0), 0);
   MouseClick(CentreOf(GetDlgItem(settings, IDC_CANCEL)), 1);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+  EXPECT_EQ(Exit(), 0u);
+}
+
+// A language chosen in the list by the keyboard, as a user does, is written
+// to config.ini by OK and shown from then on without a restart: the window
+// opened again carries that language's title. "As Windows" empties it.
+TEST_F(SettingsWindowEdits, ChosenLanguageIsSavedAndShownAtOnce) {
+  ASSERT_TRUE(WriteConfig(Config("auto_clean=0\r\n")));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(ClickTrayMenuItem(L"Settings..."));
+  HWND settings = WaitForSettingsWindow();
+  ASSERT_NE(settings, nullptr);
+  HWND list = GetDlgItem(settings, IDC_LANGUAGE);
+  ASSERT_NE(list, nullptr);
+  EXPECT_EQ(SendMessageW(list, CB_GETCURSEL, 0, 0), 0) << "As Windows";
+
+  // Its label's access key, then the last language of the list.
+  FocusWineWindow("Quillmere.*Settings");
+  PressKeys("alt+u");
+  ASSERT_TRUE(WaitUntil([&] { return FocusIn(settings) == list; }, 5000)) << "Alt+U";
+  PressKeys("End");
+  ASSERT_TRUE(WaitUntil([&] { return SendMessageW(list, CB_GETCURSEL, 0, 0) == LANGUAGE_COUNT; }, 5000))
+      << "End did not choose the last language";
+  MouseClick(CentreOf(GetDlgItem(settings, IDC_OK)), 1);
+  const int chosen = LANGUAGE_COUNT - 1;
+  EXPECT_TRUE(WaitUntil([&] { return ConfigLanguage() == kLanguages[chosen].name; }, 5000))
+      << "language=" << Narrow(ConfigLanguage());
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+
+  // Opened again by its command: the menu is in that language now.
+  PostMessageW(main_window_, WM_COMMAND, IDM_SETTINGS, 0);
+  settings = WaitForSettingsWindow(10000);
+  ASSERT_NE(settings, nullptr);
+  EXPECT_EQ(TitleOf(settings), StringIn(chosen, IDS_SETTINGS_TITLE));
+  EXPECT_EQ(SendMessageW(GetDlgItem(settings, IDC_LANGUAGE), CB_GETCURSEL, 0, 0), LANGUAGE_COUNT);
+
+  // Back to Windows' choice, the first item (its title and keys are that
+  // language's now, so chosen by message).
+  SendMessageW(GetDlgItem(settings, IDC_LANGUAGE), CB_SETCURSEL, 0, 0);
+  PostMessageW(settings, WM_COMMAND, IDC_OK, 0);
+  EXPECT_TRUE(WaitUntil([] { return ConfigLanguage().empty(); }, 5000)) << "language=" << Narrow(ConfigLanguage());
+  ASSERT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
+  PostMessageW(main_window_, WM_COMMAND, IDM_SETTINGS, 0);
+  settings = WaitForSettingsWindow(10000);
+  ASSERT_NE(settings, nullptr);
+  // Wine takes the display language from the locale of this run.
+  wchar_t preferred[256];
+  ReadPreferredLanguages(preferred, ARRAYSIZE(preferred));
+  EXPECT_EQ(TitleOf(settings), StringIn(ChooseLanguage(L"", preferred), IDS_SETTINGS_TITLE));
+  PostMessageW(settings, WM_COMMAND, IDC_CANCEL, 0);
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(settings); }, 8000));
   EXPECT_EQ(Exit(), 0u);
 }
