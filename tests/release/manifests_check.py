@@ -4,7 +4,7 @@
 Usage: manifests_check.py SOURCE_DIR DIST VERSION RELEASE_URL HOMEPAGE_URL FACTS
 
 Each manifest against the schema its project publishes (winget's 1.10.0
-schemas and Scoop's, in ../shared beside the project), with no field those
+schemas and Scoop's, kept in tests/release/schemas), with no field those
 schemas do not name; then what a schema cannot check: the hashes against
 SHA256SUMS, the addresses, the setup's behaviour as the manifest states it
 (architecture, elevation, its exit codes), the release notes against the
@@ -37,11 +37,13 @@ def sha256(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
-shared = os.path.normpath(os.path.join(source_dir, "..", "shared"))
-winget_schemas = os.path.join(shared, "winget-schemas")
-scoop_schema_path = os.path.join(shared, "scoop-schema", "schema.json")
+# The schemas as those projects publish them (winget's 1.10.0, Scoop's),
+# kept with their licences beside this script so that any clone can check.
+schemas = os.path.join(source_dir, "tests", "release", "schemas")
+winget_schemas = os.path.join(schemas, "winget")
+scoop_schema_path = os.path.join(schemas, "scoop", "schema.json")
 if not os.path.isdir(winget_schemas) or not os.path.isfile(scoop_schema_path):
-    sys.exit(f"FAIL: no winget-schemas/ and scoop-schema/schema.json in {shared}, beside the project")
+    sys.exit(f"FAIL: no winget/ and scoop/schema.json in {schemas}")
 
 
 def load_schema(path):

@@ -10,8 +10,8 @@
 #   reproducible  the release again in another folder, later, in another
 #                 time zone and umask: the same bytes, manifests included;
 #   files         the zip's contents and dates, SHA256SUMS and BUILDINFO;
-#   manifests     the manifests against winget's and Scoop's schemas (in
-#                 ../shared beside the sources) and the release, see
+#   manifests     the manifests against winget's and Scoop's schemas (kept
+#                 in tests/release/schemas) and the release, see
 #                 manifests_check.py; leaves WORK_DIR/a/manifest-facts.txt
 #                 for release_e2e_winget;
 #   signing       the release signed with a certificate made here, without
